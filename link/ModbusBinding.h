@@ -1,0 +1,30 @@
+// The table through which the program reaches the Modbus master library:
+// filled with the real library in the program, with a recording fake in tests.
+#pragma once
+
+#include <functional>
+
+#include "modbuslib/modbuslib.h"
+
+struct ModbusBinding {
+  decltype(&::ConnectASCII) ConnectASCII = nullptr;
+  decltype(&::ConnectRTU) ConnectRTU = nullptr;
+  decltype(&::ConnectDanielsASCII) ConnectDanielsASCII = nullptr;
+  decltype(&::ConnectDanielsRTU) ConnectDanielsRTU = nullptr;
+  decltype(&::ConnectTCP2) ConnectTCP2 = nullptr;
+  decltype(&::EnableConnectionCallback) EnableConnectionCallback = nullptr;
+  decltype(&::EnableModbusCallback) EnableModbusCallback = nullptr;
+  decltype(&::PollMODBUS) PollMODBUS = nullptr;
+  decltype(&::WriteMODBUS) WriteMODBUS = nullptr;
+  decltype(&::MODBUSResponse) MODBUSResponse = nullptr;
+  decltype(&::CloseConnection) CloseConnection = nullptr;
+};
+
+// The binding in use.
+ModbusBinding& Modbus();
+
+// The response callback every connection installs. It hands the call to the
+// dispatcher below; the program's dispatcher posts it onto the main thread,
+// the default one routes it at once through the application's main frame.
+void OnModbusCallback(int handle, int spare1, int spare2);
+void SetModbusCallbackDispatcher(std::function<void(int, int, int)> dispatcher);

@@ -1,0 +1,52 @@
+// One endpoint: a serial COM port or a remote Modbus/TCP server, with its
+// library connection and its first-in, first-out request queue.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "modbuslib/modbuslib.h"
+
+class CModbusMsg;
+
+class CModbusConnection {
+ public:
+  CModbusConnection();
+  // Closes a connected endpoint.
+  virtual ~CModbusConnection();
+  CModbusConnection(const CModbusConnection&) = delete;
+  CModbusConnection& operator=(const CModbusConnection&) = delete;
+
+  // Connection lifecycle.
+  bool ConnectSerial();
+  bool ConnectTcp();
+  bool IsConnected() const;
+  void Attach();
+  void Detach();
+  void Close();
+  void ClearQueue();
+
+  // Request queue: 1 accepted (the endpoint owns the request and will hand
+  // it back), 0 refused (the caller keeps it; its status may be set).
+  int Enqueue(CModbusMsg* request);
+  void SendNext();
+  void OnResponse(int spare1, int spare2);
+  void HandBack(CModbusMsg* request);
+
+  std::string m_strName;
+  int m_hConnection = -1;
+  std::recursive_mutex m_hMutex;
+  int m_hTcpConnection = -1;
+  int m_nPort = 502;
+  int m_nProtocol = 1;
+  SerialSettings m_serial;
+  int m_nTimeout = 2000;
+  int32_t m_bTcp = 1;
+  std::array<uint8_t, 4> m_ipAddress{127, 0, 0, 1};
+  std::vector<CModbusMsg*> m_queue;
+  int32_t m_bBusy = 0;
+};

@@ -1,0 +1,87 @@
+// Modbus master library: Modbus RTU and ASCII (standard and Daniels/ENRON) on
+// serial lines and Modbus/TCP, behind one set of plain entry points. Every
+// connection is served by the library's own I/O thread; callbacks arrive on it.
+#pragma once
+
+#include <cstdint>
+
+extern "C" {
+
+#pragma pack(push, 1)
+struct SerialSettings {
+  uint32_t baudRate;
+  uint8_t parity;      // 0 none, 1 odd, 2 even
+  uint8_t stopBits;    // 0 one, 2 two
+  uint8_t wordLength;  // 7 or 8
+  uint8_t pad0;
+  uint32_t reserved1;
+  uint32_t reserved2;
+  uint32_t rtsControl;  // 0 disabled, 1 enabled, 2 handshake, 3 toggle
+  uint32_t dtrControl;  // 0 disabled, 1 enabled, 2 handshake
+  uint8_t reserved3;
+  uint8_t reserved4;
+  uint8_t pad1[2];
+};
+
+struct TcpOptions {
+  uint8_t reserved[12];
+  uint16_t protocol;
+  uint8_t pad[2];
+  uint32_t timeoutMs;
+};
+
+struct RequestHeader {
+  uint8_t slaveNode;
+  uint8_t function;
+  uint16_t address;
+  uint16_t length;
+};
+#pragma pack(pop)
+
+static_assert(sizeof(SerialSettings) == 28);
+static_assert(sizeof(TcpOptions) == 20);
+static_assert(sizeof(RequestHeader) == 6);
+
+// Status codes of a request: 0 good, 1-255 the slave's exception number.
+enum ModbusStatus {
+  MBS_OK = 0,
+  MBS_INVALID_HANDLE = 256,
+  MBS_MSG_OVERRUN = 257,
+  MBS_INVALID_ADDRESS = 258,
+  MBS_INVALID_NODE = 259,
+  MBS_INVALID_LENGTH = 260,
+  MBS_INVALID_COMMAND = 261,
+  MBS_OUT_OF_MEMORY = 262,
+  MBS_POLL_TIMEOUT = 263,
+  MBS_INVALID_PROTOCOL = 264,
+  MBS_INVALID_CHECKSUM = 265,
+  MBS_CHANNEL_NOT_CONNECTED = 266,
+  MBS_INVALID_RESPONSE = 267,
+  MBS_WRITE_FAILURE = 268,
+  MBS_SVR_NOT_CONNECTED = 269,
+  MBS_UNINITIALIZED = 270,
+  MBS_FUNCTION_NOT_SUPPORTED = 272,
+};
+
+// Link events of a Modbus/TCP connection.
+enum ModbusLinkEvent { MBS_EVENT_CONNECTED = 3, MBS_EVENT_TERMINATED = 4 };
+
+constexpr int MBS_RESPONSE_CAPACITY = 2000;
+
+typedef void (*ModbusCallback)(int handle, int spare1, int spare2);
+typedef void (*ConnectionCallback)(int event, int handle);
+
+int ConnectASCII(int comPort, int timeoutMs, const SerialSettings* settings);
+int ConnectRTU(int comPort, int timeoutMs, const SerialSettings* settings);
+int ConnectDanielsASCII(int comPort, int timeoutMs, const SerialSettings* settings);
+int ConnectDanielsRTU(int comPort, int timeoutMs, const SerialSettings* settings);
+// ipAddress in network byte order; returns at once, the link event follows.
+int ConnectTCP2(uint32_t ipAddress, uint32_t port, const TcpOptions* options);
+void EnableConnectionCallback(ConnectionCallback callback);
+void EnableModbusCallback(int handle, ModbusCallback callback);
+int PollMODBUS(int handle, const RequestHeader* header);
+int WriteMODBUS(int handle, const RequestHeader* header, const uint16_t* data);
+int MODBUSResponse(int handle, RequestHeader* header, uint16_t* data, int capacity);
+void CloseConnection(int handle);
+
+}  // extern "C"

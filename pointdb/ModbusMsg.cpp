@@ -1,0 +1,87 @@
+#include "pointdb/ModbusMsg.h"
+
+#include <algorithm>
+#include <cstdio>
+
+CModbusMsg::CModbusMsg()
+    : m_nKey(0),
+      m_nStatus(270),
+      m_nPort(1),
+      m_nSlaveNode(1),
+      m_nPointType(3),
+      m_nPointAddress(1),
+      m_nScanLength(16),
+      m_data{},
+      m_nTagCount(16),
+      m_nPollFrequency(1000),
+      m_strDelimiter(".") {}
+
+bool CModbusMsg::Copy(const CModbusMsg& source) {
+  m_nKey = source.m_nKey;
+  m_nStatus = source.m_nStatus;
+  m_nPort = source.m_nPort;
+  m_nPollFrequency = source.m_nPollFrequency;
+  m_nSlaveNode = source.m_nSlaveNode;
+  m_nPointType = source.m_nPointType;
+  m_nPointAddress = source.m_nPointAddress;
+  m_nScanLength = source.m_nScanLength;
+  m_nTagCount = source.m_nTagCount;
+  std::copy_n(source.m_data, kTravelWords, m_data);
+  m_strDelimiter = source.m_strDelimiter;
+  return true;
+}
+
+bool CModbusMsg::IsSameRequest(const CModbusMsg& other) const {
+  return m_nKey == other.m_nKey && m_nPort == other.m_nPort && m_nSlaveNode == other.m_nSlaveNode &&
+         m_nPointType == other.m_nPointType && m_nPointAddress == other.m_nPointAddress &&
+         m_nScanLength == other.m_nScanLength;
+}
+
+namespace {
+
+const char* PointTypeDigit(int pointType) {
+  switch (pointType) {
+    case 1: return "0";
+    case 2: return "1";
+    case 3: return "4";
+    case 4: return "3";
+    default: return "";
+  }
+}
+
+}  // namespace
+
+std::string CModbusMsg::MakeTagName(int offset, const std::string& prefix) const {
+  char node[16];
+  std::snprintf(node, sizeof node, "NODE%d", static_cast<int>(m_nSlaveNode));
+  // Register numbers are padded to four digits with zeros; five digits or
+  // more are written in full.
+  char number[16];
+  std::snprintf(number, sizeof number, "%4d", static_cast<int>(m_nPointAddress) + offset);
+  for (int i = 0; i < 3 && number[i] != '\0'; ++i)
+    if (number[i] == ' ') number[i] = '0';
+  return prefix + m_strDelimiter + node + m_strDelimiter + PointTypeDigit(m_nPointType) + number;
+}
+
+std::string CModbusMsg::GetStatusText() const {
+  if (m_nStatus >= 1 && m_nStatus <= 255) return "Slave Exception #" + std::to_string(m_nStatus);
+  switch (m_nStatus) {
+    case 256: return "INVALID HANDLE";
+    case 257: return "MSG OVERRUN";
+    case 258: return "INVALID MODBUS ADDRESS";
+    case 259: return "INVALID NODE ADDRESS";
+    case 260: return "INVALID LENGTH";
+    case 261: return "INVALID MODBUS COMMAND";
+    case 262: return "OUT OF MEMORY";
+    case 263: return "POLL TIMEOUT";
+    case 264: return "INVALID PROTOCOL SELECTION";
+    case 265: return "INVALID CHECKSUM";
+    case 266: return "CHANNEL NOT CONNECTED";
+    case 267: return "INVALID SLAVE RESPONSE";
+    case 268: return "WRITE FAILURE";
+    case 269: return "SVR NOT CONNECTED";
+    case 270: return "UNINITIALIZED";
+    case 272: return "FUNCTION NOT SUPPORTED";
+    default: return "";
+  }
+}

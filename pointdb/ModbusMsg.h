@@ -1,0 +1,34 @@
+// The scan record, and as a heap copy every Modbus request (poll or write).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class CModbusMsg {
+ public:
+  static constexpr int kDataWords = 4000;
+  // Only this many words travel in a copy or a response.
+  static constexpr int kTravelWords = 2000;
+
+  CModbusMsg();
+  virtual ~CModbusMsg() = default;
+
+  // Field by field, the first 2000 data words only; always true.
+  bool Copy(const CModbusMsg& source);
+  // Same key, port, slave node, point type, point address and scan length.
+  bool IsSameRequest(const CModbusMsg& other) const;
+  std::string MakeTagName(int offset, const std::string& prefix) const;
+  std::string GetStatusText() const;
+
+  int32_t m_nKey;
+  int32_t m_nStatus;
+  int32_t m_nPort;
+  uint8_t m_nSlaveNode;
+  uint8_t m_nPointType;
+  uint16_t m_nPointAddress;
+  uint16_t m_nScanLength;
+  uint16_t m_data[kDataWords];
+  int32_t m_nTagCount;
+  int32_t m_nPollFrequency;
+  std::string m_strDelimiter;
+};

@@ -1,0 +1,22 @@
+// One published point of a scan.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/Variant.h"
+
+class CModbusTag {
+ public:
+  CModbusTag();
+  // Clears m_value; removing the tag from the tag server is the document's job.
+  virtual ~CModbusTag();
+  CModbusTag(const CModbusTag&) = delete;
+  CModbusTag& operator=(const CModbusTag&) = delete;
+
+  int32_t m_nPointType;
+  int32_t m_hTag;
+  VARIANT m_value;
+  int32_t m_nDataType;
+  float m_fLowLimit;
+  float m_fHighLimit;
+};

@@ -1,0 +1,58 @@
+// One scan document: the scan record, its tags, and its run-time cycle.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/Variant.h"
+#include "pointdb/ModbusMsg.h"
+#include "pointdb/ModbusTag.h"
+
+class CArchive;
+class IScanView;
+
+class CPelmoranDoc {
+ public:
+  // Builds the scan from the application's pending definition and default
+  // register configuration, and publishes its tags with quality 0.
+  CPelmoranDoc();
+  // Removes every published tag from the tag server.
+  virtual ~CPelmoranDoc();
+  CPelmoranDoc(const CPelmoranDoc&) = delete;
+  CPelmoranDoc& operator=(const CPelmoranDoc&) = delete;
+
+  // Naming and access (by tag index).
+  std::string GetTagName(int i) const;
+  CModbusTag* GetTag(int i) const;
+  int GetTagCount() const;
+
+  // Data types.
+  float DecodeTag(const CModbusTag* tag, int i) const;
+  void FormatTag(int i, std::string& value, std::string& type, std::string& low,
+                 std::string& high) const;
+  bool WriteCoil(int i, VARIANT* value);
+  bool WriteRegister(int i, VARIANT* value, CModbusTag* tag);
+
+  // Poll cycle and client writes.
+  int Poll();
+  void OnScanResponse(CModbusMsg* request);  // takes ownership
+  bool HandleClientWrite(int32_t hTag, VARIANT* value);
+  bool SendWrite(int offset, const uint16_t* words, int count);
+
+  // Scan file storing and loading.
+  void Serialize(CArchive& ar);
+
+  CModbusMsg m_scan;
+  std::string m_strEndpoint;
+  int32_t m_nKey;
+  int32_t m_nNumbrPolls;
+  std::vector<std::unique_ptr<CModbusTag>> m_tags;
+
+  // What the framework keeps of a document: its file and its title.
+  std::string m_strPathName;
+  std::string m_strTitle;
+  // The document's (first) view; null until the template gives it one.
+  IScanView* m_pView = nullptr;
+};

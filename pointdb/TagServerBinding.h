@@ -1,0 +1,21 @@
+// The table through which the program reaches the tag-server library: filled
+// with the real library in the program, with a recording fake in tests.
+#pragma once
+
+#include "tagserver/tagserver.h"
+
+struct TagServerBinding {
+  decltype(&::RegisterOPCServer) RegisterOPCServer = nullptr;
+  decltype(&::UnregisterOPCServer) UnregisterOPCServer = nullptr;
+  decltype(&::RegisterOPCService) RegisterOPCService = nullptr;
+  decltype(&::InitOPCServer) InitOPCServer = nullptr;
+  decltype(&::EnableWriteCallback) EnableWriteCallback = nullptr;
+  decltype(&::CreateOPCTag) CreateOPCTag = nullptr;
+  decltype(&::UpdateOPCTag) UpdateOPCTag = nullptr;
+  decltype(&::RemoveOPCTag) RemoveOPCTag = nullptr;
+  decltype(&::GetOPCServerURL) GetOPCServerURL = nullptr;
+  decltype(&::ShutdownOPCServer) ShutdownOPCServer = nullptr;
+};
+
+// The binding in use.
+TagServerBinding& TagServer();

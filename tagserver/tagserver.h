@@ -1,0 +1,38 @@
+// Tag-server library: an OPC UA server (binary protocol over opc.tcp) that
+// publishes the tags the program creates and hands client writes back to it.
+// The server runs on a thread of its own; the write callback arrives there.
+#pragma once
+
+#include <cstdint>
+
+#include "platform/Guid.h"
+#include "platform/Variant.h"
+
+extern "C" {
+
+// OPC DA quality words the program hands over.
+constexpr uint16_t OPC_QUALITY_GOOD = 192;
+constexpr uint16_t OPC_QUALITY_BAD = 0;
+
+typedef void (*OPCWriteCallback)(int32_t hTag, VARIANT* value, int32_t* result);
+
+// Registration record (and, for the service, a systemd user unit) under the
+// user's configuration directory.
+int RegisterOPCServer(const GUID* clsid, const char* progId, const char* description,
+                      const char* serverCommand);
+int UnregisterOPCServer(const GUID* clsid, const char* progId);
+int RegisterOPCService(const char* progId);
+
+// Starts the server; rateMs is the fastest sampling interval it grants.
+int InitOPCServer(const GUID* clsid, int rateMs);
+int EnableWriteCallback(OPCWriteCallback callback, int enable);
+int32_t CreateOPCTag(const char* name, VARIANT value, uint16_t quality, int writable);
+int UpdateOPCTag(int32_t hTag, VARIANT value, uint16_t quality);
+int RemoveOPCTag(int32_t hTag);
+
+// Beyond the classic entry points: the endpoint URL clients connect to
+// (empty before InitOPCServer), and an orderly stop of the server thread.
+const char* GetOPCServerURL();
+void ShutdownOPCServer();
+
+}  // extern "C"
