@@ -9,6 +9,7 @@
 #include "platform/Variant.h"
 #include "pointdb/ModbusMsg.h"
 
+class CArchive;
 class CDocTemplate;
 class CEndpointRegistry;
 class CPelmoranDoc;
@@ -26,6 +27,9 @@ class CScanHost {
   void CloseAllDocuments();
   // Offers a client write to every document in order until one owns the tag.
   void OfferClientWrite(int32_t hTag, VARIANT* value);
+  // Saves every open document to its file (asking for a name where it has
+  // none) and writes the file names to the configuration archive.
+  void SaveAllDocuments(CArchive& ar);
 
   CEndpointRegistry* m_pMainFrame = nullptr;
   int m_nDocKeyCounter = 1;
