@@ -1,0 +1,41 @@
+#include "shell/PollClock.h"
+
+#include <QTimerEvent>
+
+#include "pointdb/PelmoranDoc.h"
+
+CPollClock::CPollClock(CPelmoranDoc& doc, QObject* parent) : QObject(parent), m_doc(doc) {
+  m_nTimer = ArmTimer(m_doc.m_scan.m_nPollFrequency);
+}
+
+CPollClock::~CPollClock() = default;
+
+int CPollClock::ArmTimer(int milliseconds) {
+  // A negative period would make Qt refuse the timer; the scan then ticks as
+  // fast as the event loop allows rather than never.
+  return startTimer(milliseconds < 0 ? 0 : milliseconds);
+}
+
+void CPollClock::OnScanComplete() {
+  m_bScanInProgress = 0;
+  RefreshTagValues();
+}
+
+void CPollClock::SetPollFrequency(int milliseconds) {
+  if (m_nTimer != 0) killTimer(m_nTimer);
+  m_doc.m_scan.m_nPollFrequency = milliseconds;
+  // An outstanding poll stays outstanding: the flag is left as it is.
+  m_nTimer = ArmTimer(milliseconds);
+}
+
+void CPollClock::RefreshTagValues() { emit tagValuesRefreshed(); }
+
+void CPollClock::OnTimer(int timerId) {
+  if (timerId != m_nTimer || m_nTimer == 0) return;
+  if (m_bScanInProgress == 1) return;
+  // Set before the call: a poll refused at once completes inside Poll().
+  m_bScanInProgress = 1;
+  if (m_doc.Poll() == 0) m_bScanInProgress = 0;
+}
+
+void CPollClock::timerEvent(QTimerEvent* event) { OnTimer(event->timerId()); }
