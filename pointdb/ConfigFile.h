@@ -1,0 +1,33 @@
+// The configuration file: the endpoints with their settings and the file
+// names of the open scans. Saving writes every scan to its own file as well;
+// restoring replaces the running endpoints and scans by what the file holds.
+#pragma once
+
+#include <string>
+
+class CArchive;
+class CEndpointRegistry;
+class CScanHost;
+
+class CConfigFile {
+ public:
+  CConfigFile(CEndpointRegistry& frame, CScanHost& app);
+
+  // Saves the whole configuration to path (the operator's choice) without
+  // destroying the previous file; false after "File Creation Error".
+  bool SaveTestConfig(const std::string& path);
+  // Replaces the running configuration by the one in path. A missing file
+  // named "pelmoran.tst" is passed over in silence.
+  void RestoreConfig(const std::string& path);
+
+  // The items of a configuration file, for callers that hold them in memory.
+  void Store(CArchive& ar);
+  void Load(CArchive& ar);
+
+ private:
+  void LoadEndpoints(CArchive& ar);
+  void LoadScans(CArchive& ar);
+
+  CEndpointRegistry& m_frame;
+  CScanHost& m_app;
+};

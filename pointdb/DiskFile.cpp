@@ -1,0 +1,155 @@
+#include "pointdb/DiskFile.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+#include <cstring>
+
+namespace {
+
+std::string ErrnoText() { return std::strerror(errno); }
+
+std::string DirectoryOf(const std::string& path) {
+  const auto slash = path.find_last_of('/');
+  if (slash == std::string::npos) return ".";
+  if (slash == 0) return "/";
+  return path.substr(0, slash);
+}
+
+// A symbolic link stays a link: the file it points to is what gets replaced.
+std::string ResolveTarget(const std::string& path) {
+  struct stat info;
+  if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) return path;
+  char resolved[PATH_MAX];
+  if (realpath(path.c_str(), resolved) == nullptr) return path;
+  return resolved;
+}
+
+std::string TempNameBeside(const std::string& path) {
+  static std::atomic<unsigned> counter{0};
+  return path + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
+}
+
+bool WriteFully(int fd, const std::string& bytes) {
+  size_t done = 0;
+  while (done < bytes.size()) {
+    const ssize_t n = write(fd, bytes.data() + done, bytes.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      if (n == 0) errno = EIO;
+      return false;
+    }
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// Makes the rename itself survive a crash; failing here loses nothing.
+void SyncDirectory(const std::string& directory) {
+  const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
+}
+
+}  // namespace
+
+bool CDiskFile::ReadAll(const std::string& path, std::string& bytes, std::string& error) {
+  // Not blocking on open, so that a named pipe cannot hang the reader.
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    error = ErrnoText();
+    return false;
+  }
+  struct stat info;
+  bool ok = false;
+  if (fstat(fd, &info) != 0) {
+    error = ErrnoText();
+  } else if (!S_ISREG(info.st_mode)) {
+    error = "not a regular file";
+  } else if (static_cast<uint64_t>(info.st_size) > kMaxReadBytes) {
+    error = "the file is too large";
+  } else {
+    bytes.resize(static_cast<size_t>(info.st_size));
+    size_t done = 0;
+    ssize_t n = 0;
+    while (done < bytes.size() && (n = read(fd, bytes.data() + done, bytes.size() - done)) != 0) {
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) break;
+      done += static_cast<size_t>(n);
+    }
+    // A file that shrank while being read is read as far as it goes.
+    bytes.resize(done);
+    ok = n >= 0;
+    if (!ok) error = ErrnoText();
+  }
+  close(fd);
+  return ok;
+}
+
+CDiskFile::~CDiskFile() { Discard(); }
+
+bool CDiskFile::Create(const std::string& path) {
+  Discard();
+  m_strTarget = ResolveTarget(path);
+  struct stat old;
+  const bool replacing = stat(m_strTarget.c_str(), &old) == 0;
+  if (replacing && S_ISDIR(old.st_mode)) {
+    errno = EISDIR;
+    return Fail("cannot create " + path);
+  }
+  for (int attempt = 0; attempt < 100 && m_fd < 0; ++attempt) {
+    m_strTemp = TempNameBeside(m_strTarget);
+    m_fd = open(m_strTemp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (m_fd < 0 && errno != EEXIST) break;
+  }
+  if (m_fd < 0) {
+    m_strTemp.clear();
+    return Fail("cannot create " + path);
+  }
+  // The replacement keeps the permissions the operator gave the old file.
+  if (replacing) fchmod(m_fd, old.st_mode & 07777);
+  return true;
+}
+
+bool CDiskFile::Commit(const std::string& bytes) {
+  if (m_fd < 0) {
+    errno = EBADF;
+    return Fail("no file to write");
+  }
+  if (!WriteFully(m_fd, bytes)) return Fail("cannot write " + m_strTarget);
+  if (fsync(m_fd) != 0) return Fail("cannot flush " + m_strTarget);
+  const int fd = m_fd;
+  m_fd = -1;
+  if (close(fd) != 0) return Fail("cannot write " + m_strTarget);
+  if (rename(m_strTemp.c_str(), m_strTarget.c_str()) != 0) {
+    return Fail("cannot replace " + m_strTarget);
+  }
+  m_strTemp.clear();
+  SyncDirectory(DirectoryOf(m_strTarget));
+  return true;
+}
+
+const std::string& CDiskFile::GetError() const { return m_strError; }
+
+bool CDiskFile::Fail(const std::string& what) {
+  m_strError = what + ": " + ErrnoText();
+  Discard();
+  return false;
+}
+
+void CDiskFile::Discard() {
+  if (m_fd >= 0) {
+    close(m_fd);
+    m_fd = -1;
+  }
+  if (!m_strTemp.empty()) {
+    unlink(m_strTemp.c_str());
+    m_strTemp.clear();
+  }
+}

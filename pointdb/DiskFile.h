@@ -1,0 +1,40 @@
+// The files under the configuration: read whole, and replaced whole. A
+// replacement is written to a new file beside the old one, flushed to the
+// disk and then renamed over it, so that a save that fails half-way leaves
+// the previous file as it was.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+class CDiskFile {
+ public:
+  // No configuration or scan file comes near this; a larger one is refused
+  // rather than read into memory.
+  static constexpr size_t kMaxReadBytes = 64u << 20;
+
+  // Reads a regular file whole; false with the reason in error.
+  static bool ReadAll(const std::string& path, std::string& bytes, std::string& error);
+
+  CDiskFile() = default;
+  // Removes the new file when it was not committed.
+  ~CDiskFile();
+  CDiskFile(const CDiskFile&) = delete;
+  CDiskFile& operator=(const CDiskFile&) = delete;
+
+  // Creates the new file beside path; false when it cannot be created.
+  bool Create(const std::string& path);
+  // Writes the bytes, flushes them and puts the new file in place of path.
+  bool Commit(const std::string& bytes);
+  // Why the last Create or Commit failed.
+  const std::string& GetError() const;
+
+ private:
+  bool Fail(const std::string& what);
+  void Discard();
+
+  std::string m_strTarget;
+  std::string m_strTemp;
+  int m_fd = -1;
+  std::string m_strError;
+};

@@ -1,0 +1,153 @@
+// Storing and loading a scan document's file.
+#include <string>
+#include <vector>
+
+#include "pointdb/Archive.h"
+#include "pointdb/PelmoranDoc.h"
+#include "pointdb/ScanHost.h"
+#include "pointdb/ScanView.h"
+#include "pointdb/TagServerBinding.h"
+
+namespace {
+
+const std::string kVersion1 = "1.00";
+const std::string kVersion2 = "2.00";
+const std::string kVersion3 = "3.00";
+
+constexpr int kTagRecordBytes = 16;
+
+struct TagRecord {
+  int32_t nPointType;
+  int32_t nDataType;
+  float fLowLimit;
+  float fHighLimit;
+};
+
+// What a scan file holds, read completely before any of it is used.
+struct ScanRecord {
+  std::string strEndpoint;
+  std::string strDelimiter;
+  int32_t nPort;
+  uint8_t nSlaveNode;
+  uint8_t nPointType;
+  uint16_t nPointAddress;
+  uint16_t nScanLength;
+  int32_t nPollFrequency;
+  std::vector<TagRecord> tags;
+};
+
+bool IsLongType(int32_t dataType) { return dataType >= 4 && dataType <= 7; }
+
+int TagOffset(int index, int32_t dataType) { return IsLongType(dataType) ? 2 * index : index; }
+
+void Refuse(const std::string& reason) {
+  throw CArchiveException(CArchiveException::badSchema, reason);
+}
+
+// Decoding reads the words of every tag from the response; a tag beyond the
+// scan length, or beyond the words a response carries, would read words the
+// device never sent.
+void CheckScan(const ScanRecord& scan) {
+  if (scan.nPointType < 1 || scan.nPointType > 4) {
+    Refuse("its point type " + std::to_string(scan.nPointType) + " is not one of 1 to 4");
+  }
+  if (scan.nScanLength > CModbusMsg::kTravelWords) {
+    Refuse("its scan length " + std::to_string(scan.nScanLength) + " is above " +
+           std::to_string(CModbusMsg::kTravelWords));
+  }
+  for (size_t i = 0; i < scan.tags.size(); ++i) {
+    const int32_t dataType = scan.tags[i].nDataType;
+    if (dataType < 0 || dataType > 7) {
+      Refuse("tag " + std::to_string(i) + " has the data type " + std::to_string(dataType) +
+             ", which is not one of 0 to 7");
+    }
+    const int lastWord = TagOffset(static_cast<int>(i), dataType) + (IsLongType(dataType) ? 1 : 0);
+    if (lastWord >= scan.nScanLength) {
+      Refuse("its " + std::to_string(scan.tags.size()) + " tags do not fit in the scan length " +
+             std::to_string(scan.nScanLength));
+    }
+  }
+}
+
+ScanRecord ReadScan(CArchive& ar, const std::string& version, const CPelmoranDoc& doc) {
+  ScanRecord scan;
+  scan.strEndpoint = doc.m_strEndpoint;
+  if (version == kVersion3) ar >> scan.strEndpoint;
+  if (version == kVersion1) {
+    scan.strDelimiter = ".";
+  } else {
+    ar >> scan.strDelimiter;
+  }
+  ar >> scan.nPort >> scan.nSlaveNode >> scan.nPointType >> scan.nPointAddress >>
+      scan.nScanLength >> scan.nPollFrequency;
+  scan.tags.resize(static_cast<size_t>(ar.ReadCount(kTagRecordBytes)));
+  for (auto& tag : scan.tags) {
+    ar >> tag.nPointType >> tag.nDataType >> tag.fLowLimit >> tag.fHighLimit;
+  }
+  CheckScan(scan);
+  return scan;
+}
+
+void RemoveTags(CPelmoranDoc& doc) {
+  for (const auto& tag : doc.m_tags) {
+    if (tag->m_hTag != -1) TagServer().RemoveOPCTag(tag->m_hTag);
+  }
+  doc.m_tags.clear();
+}
+
+void PublishTags(CPelmoranDoc& doc, const std::vector<TagRecord>& records) {
+  const int writable = doc.m_scan.m_nPointType == 1 || doc.m_scan.m_nPointType == 3 ? 1 : 0;
+  for (size_t i = 0; i < records.size(); ++i) {
+    auto tag = std::make_unique<CModbusTag>();
+    tag->m_nPointType = records[i].nPointType;
+    tag->m_nDataType = records[i].nDataType;
+    tag->m_fLowLimit = records[i].fLowLimit;
+    tag->m_fHighLimit = records[i].fHighLimit;
+    // The next Data New starts from the data type of the last tag loaded.
+    TheApp().m_nDefaultDataType = tag->m_nDataType;
+    const std::string name =
+        doc.m_scan.MakeTagName(TagOffset(static_cast<int>(i), tag->m_nDataType), doc.m_strEndpoint);
+    tag->m_hTag = TagServer().CreateOPCTag(name.c_str(), tag->m_value, OPC_QUALITY_GOOD, writable);
+    doc.m_tags.push_back(std::move(tag));
+  }
+}
+
+void ApplyScan(CPelmoranDoc& doc, const ScanRecord& scan) {
+  doc.m_strEndpoint = scan.strEndpoint;
+  doc.m_scan.m_strDelimiter = scan.strDelimiter;
+  doc.m_scan.m_nPort = scan.nPort;
+  doc.m_scan.m_nSlaveNode = scan.nSlaveNode;
+  doc.m_scan.m_nPointType = scan.nPointType;
+  doc.m_scan.m_nPointAddress = scan.nPointAddress;
+  doc.m_scan.m_nScanLength = scan.nScanLength;
+  doc.m_scan.m_nPollFrequency = scan.nPollFrequency;
+  if (doc.m_pView != nullptr) doc.m_pView->SetPollFrequency(scan.nPollFrequency);
+  RemoveTags(doc);
+  doc.m_scan.m_nTagCount = static_cast<int32_t>(scan.tags.size());
+  PublishTags(doc, scan.tags);
+}
+
+void StoreScan(CArchive& ar, const CPelmoranDoc& doc) {
+  const CModbusMsg& scan = doc.m_scan;
+  ar << kVersion3 << doc.m_strEndpoint << scan.m_strDelimiter << scan.m_nPort << scan.m_nSlaveNode
+     << scan.m_nPointType << scan.m_nPointAddress << scan.m_nScanLength << scan.m_nPollFrequency;
+  ar << static_cast<int32_t>(doc.m_tags.size());
+  for (const auto& tag : doc.m_tags) {
+    ar << tag->m_nPointType << tag->m_nDataType << tag->m_fLowLimit << tag->m_fHighLimit;
+  }
+}
+
+}  // namespace
+
+// A file of another version is passed over: the document keeps the scan its
+// constructor built. Any other fault throws before the document is touched.
+void CPelmoranDoc::Serialize(CArchive& ar) {
+  if (ar.IsStoring()) {
+    StoreScan(ar, *this);
+    return;
+  }
+  std::string version;
+  ar >> version;
+  if (version != kVersion1 && version != kVersion2 && version != kVersion3) return;
+  ApplyScan(*this, ReadScan(ar, version, *this));
+}
