@@ -1,0 +1,27 @@
+// The program's command line: the three switches that register or unregister
+// the server and end the program, and the two that change how it starts.
+#pragma once
+
+#include <string>
+#include <vector>
+
+class CCommandLine {
+ public:
+  enum Ending { None, UnregServer, RegServer, Service };
+
+  CCommandLine() = default;
+  // Reads the text after the program's own name.
+  explicit CCommandLine(const std::string& text);
+  // Builds that text from main's arguments (everything after argv[0]).
+  static std::string JoinArguments(int argc, const char* const* argv);
+  // Tokens of the text, split at every "-", "/" and blank; never empty.
+  static std::vector<std::string> Split(const std::string& text);
+
+  // The first ending switch; the tokens after it are never looked at.
+  Ending m_nEnding = None;
+  bool m_bMinimize = false;
+  bool m_bHeadless = false;
+
+ private:
+  static bool Matches(const std::string& token, const char* name);
+};

@@ -1,0 +1,25 @@
+// The views of the program without windows: every scan document gets a poll
+// clock and nothing to show.
+#pragma once
+
+#include <map>
+#include <memory>
+
+#include "pointdb/DocTemplate.h"
+
+class CPollClock;
+
+class CHeadlessViewFactory : public IViewFactory {
+ public:
+  CHeadlessViewFactory();
+  ~CHeadlessViewFactory() override;
+
+  IScanView* CreateView(CPelmoranDoc& doc) override;
+  void InitialUpdate(CPelmoranDoc& doc) override;
+  void DestroyView(CPelmoranDoc& doc) override;
+
+  CPollClock* FindClock(const CPelmoranDoc& doc) const;
+
+ private:
+  std::map<const CPelmoranDoc*, std::unique_ptr<CPollClock>> m_clocks;
+};

@@ -1,0 +1,54 @@
+// The main frame without its window: the endpoint registry, the path of the
+// configuration file, and the two frame timers (the configuration restored
+// once after start-up, Modbus/TCP endpoints reconnected every minute). The
+// window program's main window is built around it; the headless program has
+// the frame alone.
+#pragma once
+
+#include <QObject>
+#include <string>
+
+#include "link/EndpointRegistry.h"
+
+class CMainFrame : public QObject, public CEndpointRegistry {
+  Q_OBJECT
+ public:
+  static constexpr int kRestoreTimer = 1;
+  static constexpr int kReconnectTimer = 3;
+  static constexpr int kRestoreDelayMs = 2000;
+  static constexpr int kReconnectPeriodMs = 60000;
+
+  // Makes itself the application's main frame.
+  CMainFrame();
+  // Deletes every endpoint (each closes its connection).
+  ~CMainFrame() override;
+
+  // The frame's creation: arms timer 1 (once) and timer 3.
+  bool Create();
+  // Timer 1 restores the configuration once; timer 3 reconnects.
+  void OnTimer(int nIDEvent);
+
+  void RestoreConfig(const std::string& path);
+  // False when the file could not be written (the operator has been told).
+  bool OnSaveTestConfig(const std::string& path);
+
+  // Periods of the timers; tests shorten them through the environment
+  // (PELMORAN_RESTORE_DELAY_MS, PELMORAN_RECONNECT_PERIOD_MS).
+  static int RestoreDelayMs();
+  static int ReconnectPeriodMs();
+
+  std::string m_strConfigPath;
+
+ signals:
+  // The configuration restore of timer 1 has run.
+  void configRestored();
+
+ protected:
+  void timerEvent(QTimerEvent* event) override;
+
+ private:
+  static int PeriodFromEnvironment(const char* name, int defaultMs);
+
+  int m_nRestoreTimerId = 0;
+  int m_nReconnectTimerId = 0;
+};

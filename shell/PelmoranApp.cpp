@@ -1,0 +1,104 @@
+#include "shell/PelmoranApp.h"
+
+#include <QCoreApplication>
+#include <utility>
+
+#include "link/ModbusBinding.h"
+#include "pointdb/DocTemplate.h"
+#include "pointdb/TagServerBinding.h"
+#include "shell/CommandLine.h"
+#include "shell/HeadlessViews.h"
+#include "shell/MainFrame.h"
+#include "shell/MainThread.h"
+#include "shell/MainWindow.h"
+#include "shell/Startup.h"
+
+CPelmoranApp::CPelmoranApp(std::string directory)
+    : m_strDirectory(directory.empty() ? CStartup::ExecutableDirectory() : std::move(directory)) {
+  SetTheApp(this);
+}
+
+CPelmoranApp::~CPelmoranApp() {
+  ExitInstance();
+  SetTheApp(nullptr);
+}
+
+bool CPelmoranApp::InitInstance(const std::string& commandLine) {
+  CStartup startup(m_strDirectory);
+  CCommandLine switches(commandLine);
+  if (startup.RunEndingSwitch(switches)) return false;
+  m_bMinimize = switches.m_bMinimize;
+  m_bHeadless = switches.m_bHeadless;
+
+  SetModbusCallbackDispatcher([](int handle, int spare1, int spare2) {
+    PostToMainThread([=] {
+      if (CEndpointRegistry* frame = TheApp().m_pMainFrame)
+        frame->RouteModbusCallback(handle, spare1, spare2);
+    });
+  });
+  startup.StartLibraries(&CPelmoranApp::OnClientWrite, &CPelmoranApp::OnConnectionCallback);
+  m_bStarted = true;
+
+  if (QCoreApplication::instance() != nullptr) {
+    QCoreApplication::setOrganizationName("Local AppWizard-Generated Applications");
+    QCoreApplication::setApplicationName("pelmoran");
+  }
+  m_template = std::make_unique<CDocTemplate>();
+  m_pDocTemplate = m_template.get();
+
+  m_frame = std::make_unique<CMainFrame>();
+  if (!LoadFrame()) return false;
+  ShowMainWindow();
+  m_frame->m_strConfigPath = startup.ConfigPath();
+  return true;
+}
+
+bool CPelmoranApp::LoadFrame() {
+  // Without a window (or until the window offers its own views) every scan
+  // still gets a poll clock.
+  m_headlessViews = std::make_unique<CHeadlessViewFactory>();
+  m_template->m_pViewFactory = m_headlessViews.get();
+  if (!m_bHeadless) {
+    m_window = std::make_unique<CMainWindow>(*m_frame);
+    if (IViewFactory* views = m_window->ViewFactory()) m_template->m_pViewFactory = views;
+  }
+  return m_frame->Create();
+}
+
+void CPelmoranApp::ShowMainWindow() {
+  if (!m_window) return;
+  if (m_bMinimize)
+    m_window->showMinimized();
+  else
+    m_window->show();
+}
+
+void CPelmoranApp::ExitInstance() {
+  if (!m_bStarted) return;
+  m_bStarted = false;
+  if (m_pDocTemplate != nullptr) CloseAllDocuments();
+  m_window.reset();
+  m_frame.reset();
+  m_pDocTemplate = nullptr;
+  m_template.reset();
+  m_headlessViews.reset();
+  if (TagServer().ShutdownOPCServer != nullptr) TagServer().ShutdownOPCServer();
+}
+
+void CPelmoranApp::OnClientWrite(int32_t hTag, VARIANT* value, int32_t* result) {
+  // The value belongs to the library's thread: the main thread gets a copy.
+  std::shared_ptr<VARIANT> copy(new VARIANT, [](VARIANT* v) {
+    VariantClear(v);
+    delete v;
+  });
+  VariantInit(copy.get());
+  if (value != nullptr) VariantCopy(copy.get(), value);
+  if (result != nullptr) *result = 0;
+  PostToMainThread([hTag, copy] { TheApp().OfferClientWrite(hTag, copy.get()); });
+}
+
+void CPelmoranApp::OnConnectionCallback(int event, int handle) {
+  PostToMainThread([event, handle] {
+    if (CEndpointRegistry* frame = TheApp().m_pMainFrame) frame->OnConnectionEvent(event, handle);
+  });
+}

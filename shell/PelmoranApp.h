@@ -1,0 +1,55 @@
+// The application object: start-up from the command line, the three library
+// callbacks, and the orderly end of the program.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/Variant.h"
+#include "pointdb/ScanHost.h"
+
+class CDocTemplate;
+class CHeadlessViewFactory;
+class CMainFrame;
+class CMainWindow;
+
+class CPelmoranApp : public CScanHost {
+ public:
+  // directory: where the executable (and the default configuration) lies,
+  // with its trailing "/"; empty for the running executable's directory.
+  explicit CPelmoranApp(std::string directory = std::string());
+  ~CPelmoranApp() override;
+  CPelmoranApp(const CPelmoranApp&) = delete;
+  CPelmoranApp& operator=(const CPelmoranApp&) = delete;
+
+  // Start-up; false when the program is to end at once (a registration
+  // switch, or the frame could not be created).
+  bool InitInstance(const std::string& commandLine);
+  // The end: documents closed (their tags removed), then the frame with its
+  // endpoints, then the tag server stopped.
+  void ExitInstance();
+
+  // Library callbacks; they run on the libraries' threads and only post.
+  static void OnClientWrite(int32_t hTag, VARIANT* value, int32_t* result);
+  static void OnConnectionCallback(int event, int handle);
+
+  CMainFrame* MainFrame() const { return m_frame.get(); }
+  CMainWindow* MainWindow() const { return m_window.get(); }
+  CHeadlessViewFactory* HeadlessViews() const { return m_headlessViews.get(); }
+
+  bool m_bHeadless = false;
+  bool m_bMinimize = false;
+
+ private:
+  bool LoadFrame();
+  void ShowMainWindow();
+
+  std::string m_strDirectory;
+  // The libraries were started: the end has work to do.
+  bool m_bStarted = false;
+  std::unique_ptr<CDocTemplate> m_template;
+  std::unique_ptr<CHeadlessViewFactory> m_headlessViews;
+  std::unique_ptr<CMainFrame> m_frame;
+  std::unique_ptr<CMainWindow> m_window;
+};

@@ -1,0 +1,50 @@
+#include "shell/Startup.h"
+
+#include <unistd.h>
+
+#include <utility>
+#include <vector>
+
+#include "link/ModbusBinding.h"
+#include "pointdb/TagServerBinding.h"
+#include "shell/CommandLine.h"
+
+const GUID CStartup::kClassId = {
+    0x6F0B5C2E, 0x93A4, 0x4D71, {0xB8, 0xE2, 0x5A, 0x1C, 0x7D, 0x3E, 0x9F, 0x40}};
+
+CStartup::CStartup(std::string directory) : m_strDirectory(std::move(directory)) {}
+
+std::string CStartup::ExecutableDirectory() {
+  std::vector<char> buffer(4096);
+  ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+  if (n <= 0) return "./";
+  std::string path(buffer.data(), static_cast<size_t>(n));
+  return path.substr(0, path.rfind('/') + 1);
+}
+
+bool CStartup::RunEndingSwitch(const CCommandLine& commandLine) const {
+  switch (commandLine.m_nEnding) {
+    case CCommandLine::UnregServer:
+      TagServer().UnregisterOPCServer(&kClassId, kProgId);
+      return true;
+    case CCommandLine::RegServer: Register(); return true;
+    case CCommandLine::Service:
+      Register();
+      TagServer().RegisterOPCService(kProgId);
+      return true;
+    case CCommandLine::None: break;
+  }
+  return false;
+}
+
+void CStartup::StartLibraries(OPCWriteCallback onClientWrite,
+                              ConnectionCallback onConnection) const {
+  Register();
+  TagServer().InitOPCServer(&kClassId, kServerRate);
+  TagServer().EnableWriteCallback(onClientWrite, 1);
+  Modbus().EnableConnectionCallback(onConnection);
+}
+
+void CStartup::Register() const {
+  TagServer().RegisterOPCServer(&kClassId, kProgId, kDescription, ServerCommand().c_str());
+}
