@@ -1,0 +1,182 @@
+#include "link/dialogs/EndPointDlg.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QVBoxLayout>
+
+#include "link/EndpointRegistry.h"
+#include "platform/MessageBox.h"
+#include "ui/DataExchange.h"
+
+namespace {
+
+struct SerialList {
+  int id;
+  std::vector<const char*> entries;
+  std::vector<uint32_t> values;
+};
+
+const SerialList kBaud{1004,
+                       {"110", "300", "600", "1200", "2400", "4800", "9600", "14400", "19200",
+                        "38400", "56000", "57600", "115200", "128000", "256000"},
+                       {110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 56000, 57600,
+                        115200, 128000, 256000}};
+const SerialList kWordLength{1022, {"7", "8"}, {7, 8}};
+const SerialList kParity{1006, {"ODD", "EVEN", "NONE"}, {1, 2, 0}};
+const SerialList kStopBits{1024, {"1", "2"}, {0, 2}};
+const SerialList kDtr{1025, {"DISABLED", "ENABLED", "HANDSHAKE"}, {0, 1, 2}};
+const SerialList kRts{1026, {"DISABLED", "ENABLED", "HANDSHAKE", "TOGGLE"}, {0, 1, 2, 3}};
+
+// The entry that shows a value, or the fallback entry for any other value.
+int EntryOf(const SerialList& list, uint32_t value, int fallback) {
+  for (size_t i = 0; i < list.values.size(); ++i)
+    if (list.values[i] == value) return static_cast<int>(i);
+  return fallback;
+}
+
+uint32_t ValueOf(const SerialList& list, int entry) {
+  return entry < 0 ? list.values[0] : list.values[static_cast<size_t>(entry)];
+}
+
+QLabel* Label(const char* text, int id, QWidget* parent) {
+  auto* label = new QLabel(text, parent);
+  if (id) label->setObjectName(QString::number(id));
+  return label;
+}
+
+}  // namespace
+
+CEndPointDlg::CEndPointDlg(QWidget* parent) : CExchangeDialog(parent) {
+  setWindowTitle("Modbus Connection");
+  BuildControls();
+}
+
+QComboBox* CEndPointDlg::List(int id) const { return Control<QComboBox>(id); }
+
+void CEndPointDlg::BuildControls() {
+  auto* layout = new QVBoxLayout(this);
+  auto* top = new QFormLayout;
+  m_pName = AddEdit(1000);
+  m_pName->setMaxLength(99);
+  auto* connectUsing = new QComboBox(this);
+  connectUsing->setObjectName("1027");
+  m_pIp = AddEdit(1007);
+  m_pPort = AddEdit(1020);
+  QLabel* ipLabel = Label("IP Address:", 1010, this);
+  QLabel* portLabel = Label("Service Port:", 1011, this);
+  top->addRow("Endpoint Name:", m_pName);
+  top->addRow("Connect Using:", connectUsing);
+  top->addRow(ipLabel, m_pIp);
+  top->addRow(portLabel, m_pPort);
+  layout->addLayout(top);
+  m_pTcpPart[0] = ipLabel, m_pTcpPart[1] = portLabel, m_pTcpPart[2] = m_pIp,
+  m_pTcpPart[3] = m_pPort;
+
+  auto* comm = new QGroupBox("COMM Port Configuration", this);
+  comm->setObjectName("1012");
+  auto* commForm = new QFormLayout(comm);
+  const SerialList* commLists[] = {&kBaud, &kWordLength, &kParity, &kStopBits};
+  const char* commLabels[] = {"Baud Rate:", "Word Length:", "Parity:", "Stop Bits:"};
+  auto* flow = new QGroupBox("Hardware Flow Control", this);
+  flow->setObjectName("1028");
+  auto* flowForm = new QFormLayout(flow);
+  int n = 0;
+  m_pSerialPart[n++] = comm;
+  m_pSerialPart[n++] = flow;
+  for (int i = 0; i < 4; ++i) {
+    QLabel* label = Label(commLabels[i], 1013 + i, comm);
+    auto* list = new QComboBox(comm);
+    list->setObjectName(QString::number(commLists[i]->id));
+    commForm->addRow(label, list);
+    m_pSerialPart[n++] = label, m_pSerialPart[n++] = list;
+  }
+  const SerialList* flowLists[] = {&kDtr, &kRts};
+  const char* flowLabels[] = {"DTR", "RTS"};
+  for (int i = 0; i < 2; ++i) {
+    QLabel* label = Label(flowLabels[i], 1029 + i, flow);
+    auto* list = new QComboBox(flow);
+    list->setObjectName(QString::number(flowLists[i]->id));
+    flowForm->addRow(label, list);
+    m_pSerialPart[n++] = label, m_pSerialPart[n++] = list;
+  }
+  layout->addWidget(comm);
+  layout->addWidget(flow);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  connect(buttons, &QDialogButtonBox::accepted, this, &CEndPointDlg::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &CEndPointDlg::reject);
+  layout->addWidget(buttons);
+}
+
+void CEndPointDlg::FillSerialLists() {
+  for (const SerialList* list : {&kBaud, &kWordLength, &kParity, &kStopBits, &kDtr, &kRts})
+    for (const char* entry : list->entries) List(list->id)->addItem(entry);
+  QComboBox* connectUsing = List(1027);
+  connectUsing->addItem("Remote modbusTCP Server");
+  for (int port = 1; port <= 32; ++port)
+    connectUsing->addItem(QString("Direct Connection to COM%1").arg(port));
+}
+
+void CEndPointDlg::SelectSerialEntries() {
+  List(1004)->setCurrentIndex(EntryOf(kBaud, m_serial.baudRate, 6));  // "9600"
+  List(1022)->setCurrentIndex(m_serial.wordLength == 7 ? 0 : 1);
+  List(1006)->setCurrentIndex(EntryOf(kParity, m_serial.parity, 2));
+  List(1024)->setCurrentIndex(m_serial.stopBits == 0 ? 0 : 1);
+  List(1025)->setCurrentIndex(EntryOf(kDtr, m_serial.dtrControl, 0));
+  List(1026)->setCurrentIndex(EntryOf(kRts, m_serial.rtsControl, 0));
+}
+
+void CEndPointDlg::OnInitDialog() {
+  FillSerialLists();
+  List(1027)->setCurrentIndex(m_nCommPort);
+  SelectSerialEntries();
+  UpdateControls();
+  connect(List(1027), &QComboBox::currentIndexChanged, this, &CEndPointDlg::OnConnectUsingChange);
+  ConnectSerialLists();
+}
+
+void CEndPointDlg::UpdateControls() {
+  const bool tcp = List(1027)->currentIndex() == 0;
+  for (QWidget* w : m_pTcpPart) w->setEnabled(tcp);
+  for (QWidget* w : m_pSerialPart) w->setEnabled(!tcp);
+}
+
+void CEndPointDlg::OnConnectUsingChange(int index) {
+  m_nCommPort = index;
+  UpdateControls();
+}
+
+void CEndPointDlg::ConnectSerialLists() {
+  auto bind = [this](const SerialList& list, auto store) {
+    connect(List(list.id), &QComboBox::currentIndexChanged, this,
+            [this, &list, store](int entry) { store(m_serial, ValueOf(list, entry)); });
+  };
+  bind(kBaud, [](SerialSettings& s, uint32_t v) { s.baudRate = v; });
+  bind(kWordLength, [](SerialSettings& s, uint32_t v) { s.wordLength = static_cast<uint8_t>(v); });
+  bind(kParity, [](SerialSettings& s, uint32_t v) { s.parity = static_cast<uint8_t>(v); });
+  bind(kStopBits, [](SerialSettings& s, uint32_t v) { s.stopBits = static_cast<uint8_t>(v); });
+  bind(kDtr, [](SerialSettings& s, uint32_t v) { s.dtrControl = v; });
+  bind(kRts, [](SerialSettings& s, uint32_t v) { s.rtsControl = v; });
+}
+
+void CEndPointDlg::OnOK() {
+  const std::string name = m_pName->text().toStdString();
+  if (m_pFrame && m_pFrame->FindEndpoint(name)) {
+    AfxMessageBox("Endpoint Name Already In Use!", MB_OK | MB_ICONEXCLAMATION);
+    return;
+  }
+  if (m_pFrame && m_pFrame->IsCommPortInUse(m_nCommPort)) {
+    AfxMessageBox("Selected COMM Port Already In Use!", MB_OK | MB_ICONEXCLAMATION);
+    return;
+  }
+  CExchangeDialog::OnOK();
+}
+
+void CEndPointDlg::DoDataExchange(CDataExchange& dx) {
+  dx.Text(m_pName, m_strName);
+  dx.Text(m_pIp, m_strIpAddress);
+  dx.Int(m_pPort, m_nTcpPort);
+}

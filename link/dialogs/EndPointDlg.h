@@ -1,0 +1,49 @@
+// "Modbus Connection": defines a new endpoint, a remote Modbus/TCP server or
+// a direct connection to one of 32 COM ports with its serial settings.
+#pragma once
+
+#include <string>
+
+#include "modbuslib/modbuslib.h"
+#include "ui/ExchangeDialog.h"
+
+class CEndpointRegistry;
+class QComboBox;
+class QLabel;
+class QLineEdit;
+
+class CEndPointDlg : public CExchangeDialog {
+  Q_OBJECT
+ public:
+  explicit CEndPointDlg(QWidget* parent = nullptr);
+
+  // Filled by the caller, read back after OK.
+  std::string m_strName;
+  int m_nCommPort = 0;  // position in Connect Using: 0 Modbus/TCP, n COM port n
+  SerialSettings m_serial{};
+  CEndpointRegistry* m_pFrame = nullptr;
+  std::string m_strIpAddress;
+  int m_nTcpPort = 0;
+
+ protected:
+  void DoDataExchange(CDataExchange& dx) override;
+  void OnInitDialog() override;
+  void OnOK() override;
+
+ private:
+  void BuildControls();
+  void FillSerialLists();
+  void SelectSerialEntries();
+  void UpdateControls();
+  void OnConnectUsingChange(int index);
+  // Each serial list stores its chosen value in its own field of m_serial.
+  void ConnectSerialLists();
+
+  QComboBox* List(int id) const;
+
+  QLineEdit* m_pName;
+  QLineEdit* m_pIp;
+  QLineEdit* m_pPort;
+  QWidget* m_pTcpPart[4];
+  QWidget* m_pSerialPart[14];
+};

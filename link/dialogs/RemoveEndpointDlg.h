@@ -1,0 +1,26 @@
+// "Remove Modbus EndPoint": picks the endpoint that Remove deletes.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "ui/ExchangeDialog.h"
+
+class QListWidget;
+
+class CRemoveEndpointDlg : public CExchangeDialog {
+  Q_OBJECT
+ public:
+  explicit CRemoveEndpointDlg(QWidget* parent = nullptr);
+
+  std::vector<std::string> m_names;
+  int m_nSelection = -1;  // -1: none
+
+ protected:
+  void DoDataExchange(CDataExchange&) override {}
+  void OnInitDialog() override;
+  void OnOK() override;
+
+ private:
+  QListWidget* m_pList;
+};

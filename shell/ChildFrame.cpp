@@ -1,0 +1,32 @@
+#include "shell/ChildFrame.h"
+
+#include <QCloseEvent>
+
+#include "pointdb/DocTemplate.h"
+#include "pointdb/PelmoranDoc.h"
+#include "pointdb/ScanHost.h"
+#include "ui/PelmoranView.h"
+
+CChildFrame::CChildFrame(CPelmoranDoc& doc, QWidget* parent)
+    : QMdiSubWindow(parent), m_doc(doc), m_pView(new CPelmoranView(doc, this)) {
+  setWidget(m_pView);
+  setAttribute(Qt::WA_DeleteOnClose, false);
+  setWindowTitle(QString::fromStdString(doc.m_strTitle));
+  setWindowIcon(QIcon::fromTheme("text-x-generic"));
+}
+
+void CChildFrame::Retire() {
+  m_bRetired = true;
+  m_pView->Detach();
+  hide();
+  deleteLater();
+}
+
+void CChildFrame::closeEvent(QCloseEvent* event) {
+  // The window closes with its document: the template closes the document,
+  // which retires this window through the view factory.
+  event->ignore();
+  if (m_bRetired) return;
+  CDocTemplate* docTemplate = TheApp().m_pDocTemplate;
+  if (docTemplate) docTemplate->CloseDocument(&m_doc);
+}

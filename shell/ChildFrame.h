@@ -1,0 +1,27 @@
+// The child window of one scan document: it holds the scan's tag list view
+// and shows the document's title. Closing it closes the document.
+#pragma once
+
+#include <QMdiSubWindow>
+
+class CPelmoranDoc;
+class CPelmoranView;
+
+class CChildFrame : public QMdiSubWindow {
+  Q_OBJECT
+ public:
+  explicit CChildFrame(CPelmoranDoc& doc, QWidget* parent = nullptr);
+
+  CPelmoranView& View() const { return *m_pView; }
+  CPelmoranDoc& GetDocument() const { return m_doc; }
+  // The document is closed: the window goes without asking anything.
+  void Retire();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
+ private:
+  CPelmoranDoc& m_doc;
+  CPelmoranView* m_pView;
+  bool m_bRetired = false;
+};

@@ -1,0 +1,20 @@
+// The about box: the program's title, its version and its logo.
+#pragma once
+
+#include <QDialog>
+
+class CAboutDlg : public QDialog {
+  Q_OBJECT
+ public:
+  explicit CAboutDlg(QWidget* parent = nullptr);
+
+  // The logo as painted, 120 by 50 pixels.
+  static QPixmap Logo();
+
+ protected:
+  void paintEvent(QPaintEvent* event) override;
+
+ private:
+  // Marks where the logo goes; never shown itself.
+  QWidget* m_pLogoPlace;
+};

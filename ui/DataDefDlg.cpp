@@ -1,0 +1,112 @@
+#include "ui/DataDefDlg.h"
+
+#include <QComboBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "ui/DataExchange.h"
+#include "ui/DataTypeDlg.h"
+
+namespace {
+
+QComboBox* EditableList(int id, QWidget* parent) {
+  auto* list = new QComboBox(parent);
+  list->setObjectName(QString::number(id));
+  list->setEditable(true);
+  list->setInsertPolicy(QComboBox::NoInsert);
+  return list;
+}
+
+}  // namespace
+
+CDataDefDlg::CDataDefDlg(QWidget* parent)
+    : CExchangeDialog(parent),
+      m_pEndpoint(EditableList(1031, this)),
+      m_pPollFrequency(AddEdit(1004)),
+      m_pSlaveNode(AddEdit(1000)),
+      m_pPointType(EditableList(1002, this)),
+      m_pPointAddress(AddEdit(1001)),
+      m_pScanLength(AddEdit(1003)),
+      m_pSetDefault(new QPushButton("Set Default Data Type", this)) {
+  setWindowTitle("Scan Definition");
+  m_pSetDefault->setObjectName("1013");
+  m_pSetDefault->setAutoDefault(false);
+  auto* top = new QFormLayout;
+  top->addRow("Endpoint:", m_pEndpoint);
+  auto* poll = new QHBoxLayout;
+  poll->addWidget(m_pPollFrequency);
+  poll->addWidget(new QLabel("(msecs)", this));
+  top->addRow("Poll Frequency:", poll);
+  auto* group = new QGroupBox("Data Definition", this);
+  auto* form = new QFormLayout(group);
+  form->addRow("Slave Node:", m_pSlaveNode);
+  form->addRow("Point Type:", m_pPointType);
+  form->addRow("Point Address:", m_pPointAddress);
+  form->addRow("Scan Length:", m_pScanLength);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  connect(buttons, &QDialogButtonBox::accepted, this, &CDataDefDlg::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &CDataDefDlg::reject);
+  connect(m_pSetDefault, &QPushButton::clicked, this, &CDataDefDlg::OnSetDefaultDataType);
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(top);
+  layout->addWidget(group);
+  layout->addWidget(m_pSetDefault);
+  layout->addWidget(buttons);
+}
+
+void CDataDefDlg::DoDataExchange(CDataExchange& dx) {
+  dx.Int(m_pPointAddress, m_nPointAddress);
+  dx.Byte(m_pSlaveNode, m_nSlaveNode);
+  dx.Int(m_pPollFrequency, m_nPollFrequency);
+  dx.MinMax(m_pPollFrequency, m_nPollFrequency, 100, 10000);
+  dx.Int(m_pScanLength, m_nScanLength);
+  dx.MinMax(m_pScanLength, m_nScanLength, 1, 1000);
+}
+
+void CDataDefDlg::OnInitDialog() {
+  for (const std::string& name : m_strEndpoints) m_pEndpoint->addItem(QString::fromStdString(name));
+  m_pEndpoint->setCurrentIndex(m_nEndpoint);
+  m_pPointType->addItems({"COIL STATUS", "INPUT STATUS", "HOLDING REGISTER", "INPUT REGISTER"});
+  m_pPointType->setCurrentIndex(m_nPointType - 1);
+  m_pSetDefault->setEnabled(m_nPointType == 3 || m_nPointType == 4);
+  if (!m_bEditable) {
+    for (QWidget* w :
+         {static_cast<QWidget*>(m_pPointType), static_cast<QWidget*>(m_pSlaveNode),
+          static_cast<QWidget*>(m_pPointAddress), static_cast<QWidget*>(m_pScanLength)})
+      w->setEnabled(false);
+  }
+  connect(m_pPointType, &QComboBox::currentIndexChanged, this, &CDataDefDlg::OnPointTypeChange);
+}
+
+void CDataDefDlg::OnPointTypeChange(int index) {
+  m_nPointType = index + 1;
+  m_pSetDefault->setEnabled(index == 2 || index == 3);
+}
+
+void CDataDefDlg::OnOK() {
+  m_nEndpoint = m_pEndpoint->currentIndex();
+  m_nPointType = m_pPointType->currentIndex() + 1;
+  CExchangeDialog::OnOK();
+}
+
+void CDataDefDlg::OnSetDefaultDataType() {
+  CDataTypeDlg dlg(this);
+  dlg.m_strTitle = "Default Register Configuration";
+  dlg.m_nDataType = m_nDataType;
+  dlg.m_fLowLimit = m_fLowLimit;
+  dlg.m_fHighLimit = m_fHighLimit;
+  dlg.m_strDelimiter = m_strDelimiter;
+  dlg.m_bLongTypes = m_bLongTypes;
+  dlg.m_bDelimiterEnabled = m_bLongTypes;
+  if (dlg.DoModal() != QDialog::Accepted) return;
+  m_nDataType = dlg.m_nDataType;
+  m_fLowLimit = dlg.m_fLowLimit;
+  m_fHighLimit = dlg.m_fHighLimit;
+  m_strDelimiter = dlg.m_strDelimiter;
+}

@@ -1,0 +1,50 @@
+// "Scan Definition": the definition of a new scan (every field editable) or
+// of an open one (only its poll frequency editable).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "ui/ExchangeDialog.h"
+
+class QComboBox;
+class QLineEdit;
+class QPushButton;
+
+class CDataDefDlg : public CExchangeDialog {
+  Q_OBJECT
+ public:
+  explicit CDataDefDlg(QWidget* parent = nullptr);
+
+  int m_nPointType = 0;
+  int m_bEditable = 0;
+  int m_nDataType = 0;
+  float m_fLowLimit = 0.0f;
+  float m_fHighLimit = 0.0f;
+  int m_bLongTypes = 0;
+  std::string m_strDelimiter;
+  std::vector<std::string> m_strEndpoints;
+  int m_nEndpoint = 0;
+  int32_t m_nPointAddress = 0;
+  uint8_t m_nSlaveNode = 0;
+  int m_nPollFrequency = 0;
+  int m_nScanLength = 0;
+
+ protected:
+  void DoDataExchange(CDataExchange& dx) override;
+  void OnInitDialog() override;
+  void OnOK() override;
+
+ private:
+  void OnPointTypeChange(int index);
+  void OnSetDefaultDataType();
+
+  QComboBox* m_pEndpoint;
+  QLineEdit* m_pPollFrequency;
+  QLineEdit* m_pSlaveNode;
+  QComboBox* m_pPointType;
+  QLineEdit* m_pPointAddress;
+  QLineEdit* m_pScanLength;
+  QPushButton* m_pSetDefault;
+};

@@ -1,0 +1,97 @@
+#include "ui/DataExchange.h"
+
+#include <QLineEdit>
+#include <QString>
+#include <cmath>
+#include <limits>
+
+#include "platform/MessageBox.h"
+
+namespace {
+
+const char kEnterInteger[] = "Enter an integer.";
+const char kEnterNumber[] = "Enter a number.";
+
+std::string Between(long long min, long long max) {
+  return "Enter an integer between " + std::to_string(min) + " and " + std::to_string(max) + ".";
+}
+
+// Blanks around the number are allowed; anything else, or a value that does
+// not fit 32 bits, is not an integer.
+bool ParseInt(const QString& text, int32_t& out) {
+  bool ok = false;
+  const long long v = text.trimmed().toLongLong(&ok, 10);
+  if (!ok || v < std::numeric_limits<int32_t>::min() || v > std::numeric_limits<int32_t>::max())
+    return false;
+  out = static_cast<int32_t>(v);
+  return true;
+}
+
+}  // namespace
+
+void CDataExchange::Fail(QWidget* control, const std::string& message) {
+  AfxMessageBox(message, MB_ICONEXCLAMATION);
+  if (control) {
+    control->setFocus(Qt::OtherFocusReason);
+    if (auto* edit = qobject_cast<QLineEdit*>(control)) edit->selectAll();
+  }
+  m_bFailed = true;
+}
+
+void CDataExchange::Int(QLineEdit* edit, int32_t& value) {
+  if (Skip()) return;
+  if (!m_bSaveAndValidate) {
+    edit->setText(QString::number(value));
+    return;
+  }
+  int32_t v = 0;
+  if (!ParseInt(edit->text(), v)) return Fail(edit, kEnterInteger);
+  value = v;
+}
+
+void CDataExchange::Byte(QLineEdit* edit, uint8_t& value) {
+  if (Skip()) return;
+  if (!m_bSaveAndValidate) {
+    edit->setText(QString::number(value));
+    return;
+  }
+  int32_t v = 0;
+  if (!ParseInt(edit->text(), v) || v < 0 || v > 255) return Fail(edit, Between(0, 255));
+  value = static_cast<uint8_t>(v);
+}
+
+void CDataExchange::MinMax(QLineEdit* edit, int32_t value, int32_t min, int32_t max) {
+  if (!m_bSaveAndValidate || m_bFailed) return;
+  if (value < min || value > max) Fail(edit, Between(min, max));
+}
+
+void CDataExchange::Float(QLineEdit* edit, float& value) {
+  if (Skip()) return;
+  if (!m_bSaveAndValidate) {
+    edit->setText(QString::number(value, 'g', 6));
+    return;
+  }
+  bool ok = false;
+  const float v = edit->text().trimmed().toFloat(&ok);
+  // Infinity and not-a-number are words, not numbers a limit can hold.
+  if (!ok || !std::isfinite(v)) return Fail(edit, kEnterNumber);
+  value = v;
+}
+
+void CDataExchange::Text(QLineEdit* edit, std::string& value) {
+  if (Skip()) return;
+  if (m_bSaveAndValidate)
+    value = edit->text().toStdString();
+  else
+    edit->setText(QString::fromStdString(value));
+}
+
+void CDataExchange::MaxChars(QLineEdit* edit, const std::string& value, int maxChars) {
+  if (!m_bSaveAndValidate) {
+    edit->setMaxLength(maxChars);
+    return;
+  }
+  if (m_bFailed) return;
+  if (QString::fromStdString(value).size() > maxChars)
+    Fail(edit, "Enter no more than " + std::to_string(maxChars) + " characters.");
+}

@@ -1,0 +1,34 @@
+// Data exchange between a dialog's fields and its edits, with the checks and
+// the exact refusal texts that operators of the program know. The first
+// refused entry stops the exchange: its message is shown, the focus goes to
+// its edit and the dialog stays open.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+class QLineEdit;
+class QWidget;
+
+class CDataExchange {
+ public:
+  explicit CDataExchange(bool bSaveAndValidate) : m_bSaveAndValidate(bSaveAndValidate) {}
+
+  void Int(QLineEdit* edit, int32_t& value);
+  // An unsigned 8-bit value: anything that is not an integer 0-255 is refused.
+  void Byte(QLineEdit* edit, uint8_t& value);
+  void MinMax(QLineEdit* edit, int32_t value, int32_t min, int32_t max);
+  // Shown with 6 significant digits.
+  void Float(QLineEdit* edit, float& value);
+  void Text(QLineEdit* edit, std::string& value);
+  void MaxChars(QLineEdit* edit, const std::string& value, int maxChars);
+
+  // Shows the message, focuses the control and stops the exchange.
+  void Fail(QWidget* control, const std::string& message);
+
+  bool m_bSaveAndValidate;
+  bool m_bFailed = false;
+
+ private:
+  bool Skip() const { return m_bSaveAndValidate && m_bFailed; }
+};

@@ -1,0 +1,37 @@
+// "Modbus Register Configuration": a register scan's data type, the limits of
+// the scaled types, and the tag name delimiting character.
+#pragma once
+
+#include <string>
+
+#include "ui/ExchangeDialog.h"
+
+class QComboBox;
+class QLineEdit;
+
+class CDataTypeDlg : public CExchangeDialog {
+  Q_OBJECT
+ public:
+  explicit CDataTypeDlg(QWidget* parent = nullptr);
+
+  int m_nDataType = 0;
+  std::string m_strTitle;
+  int m_bLongTypes = 0;         // the two-register types 4-7 are offered
+  int m_bDelimiterEnabled = 0;  // 0: the delimiter is shown, not editable
+  float m_fHighLimit = 0.0f;
+  float m_fLowLimit = 0.0f;
+  std::string m_strDelimiter;
+
+ protected:
+  void DoDataExchange(CDataExchange& dx) override;
+  void OnInitDialog() override;
+
+ private:
+  void OnDataTypeChange(int index);
+  void UpdateLimitControls();
+
+  QComboBox* m_pDataType;
+  QLineEdit* m_pLow;
+  QLineEdit* m_pHigh;
+  QLineEdit* m_pDelimiter;
+};

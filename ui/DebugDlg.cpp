@@ -1,0 +1,40 @@
+#include "ui/DebugDlg.h"
+
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "ui/DataExchange.h"
+
+CDebugDlg::CDebugDlg(QWidget* parent) : CExchangeDialog(parent) {
+  setWindowTitle("Debug Dialog");
+  auto* form = new QFormLayout(this);
+  const std::pair<const char*, int> rows[] = {{"NumbrPolls:", 1017},    {"ScanInProgress:", 1018},
+                                              {"PollFrequency:", 1004}, {"Port:", 1006},
+                                              {"SlaveId:", 1021},       {"Msg Type:", 1022},
+                                              {"Address:", 1001},       {"Length:", 1003}};
+  for (const auto& [label, id] : rows) {
+    QLineEdit* edit = AddEdit(id);
+    edit->setEnabled(false);
+    form->addRow(label, edit);
+  }
+  // The one button carries the cancel command: it, Escape and the close box
+  // all end the dialog the same way.
+  auto* buttons = new QDialogButtonBox(this);
+  QPushButton* ok = buttons->addButton("OK", QDialogButtonBox::RejectRole);
+  ok->setDefault(true);
+  connect(buttons, &QDialogButtonBox::rejected, this, &CDebugDlg::reject);
+  form->addRow(buttons);
+}
+
+void CDebugDlg::DoDataExchange(CDataExchange& dx) {
+  dx.Int(Control<QLineEdit>(1001), m_nAddress);
+  dx.Int(Control<QLineEdit>(1003), m_nLength);
+  dx.Int(Control<QLineEdit>(1022), m_nMsgType);
+  dx.Int(Control<QLineEdit>(1017), m_nNumbrPolls);
+  dx.Int(Control<QLineEdit>(1004), m_nPollFrequency);
+  dx.Int(Control<QLineEdit>(1006), m_nPortNumber);
+  dx.Int(Control<QLineEdit>(1018), m_nScanInProgress);
+  dx.Int(Control<QLineEdit>(1021), m_nSlaveId);
+}

@@ -1,0 +1,39 @@
+// A modal dialog whose fields are set by the caller, shown in its controls
+// when it opens, and read back from them only when OK passes every check.
+#pragma once
+
+#include <QDialog>
+
+class CDataExchange;
+class QLineEdit;
+
+class CExchangeDialog : public QDialog {
+  Q_OBJECT
+ public:
+  explicit CExchangeDialog(QWidget* parent = nullptr);
+
+  // Runs the dialog modally: QDialog::Accepted (OK) or QDialog::Rejected.
+  int DoModal();
+  // Fields to controls (false) or controls to fields with the checks (true).
+  bool UpdateData(bool bSaveAndValidate);
+  // The control of a dialog id (control ids are the controls' object names).
+  template <class T>
+  T* Control(int id) const {
+    return findChild<T*>(QString::number(id));
+  }
+
+ protected:
+  virtual void DoDataExchange(CDataExchange& dx) = 0;
+  // Runs after the fields are shown; the controls' states are set here.
+  virtual void OnInitDialog() {}
+  // OK: the exchange with its checks; the dialog closes only when they pass.
+  virtual void OnOK();
+  void accept() override { OnOK(); }
+  void EndDialog(int result) { done(result); }
+
+  QLineEdit* AddEdit(int id);
+
+ private:
+  void showEvent(QShowEvent* event) override;
+  bool m_bInitialised = false;
+};

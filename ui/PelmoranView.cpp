@@ -1,0 +1,119 @@
+#include "ui/PelmoranView.h"
+
+#include <QHeaderView>
+#include <QMouseEvent>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+
+#include "pointdb/PelmoranDoc.h"
+#include "pointdb/ScanHost.h"
+#include "shell/PollClock.h"
+#include "ui/DataDefDlg.h"
+#include "ui/DataTypeDlg.h"
+#include "ui/DebugDlg.h"
+#include "ui/TagListModel.h"
+
+CPelmoranView::CPelmoranView(CPelmoranDoc& doc, QWidget* parent)
+    : QTreeView(parent),
+      m_printer(doc),
+      m_doc(doc),
+      m_pClock(new CPollClock(doc, this)),
+      m_pModel(new CTagListModel(doc, this)),
+      m_pPrinter(std::make_unique<QPrinter>()) {
+  setRootIsDecorated(false);
+  setItemsExpandable(false);
+  setUniformRowHeights(true);
+  setAllColumnsShowFocus(false);
+  setSelectionBehavior(QAbstractItemView::SelectItems);
+  setEditTriggers(QAbstractItemView::NoEditTriggers);
+  header()->setStretchLastSection(false);
+  setModel(m_pModel);
+  connect(m_pClock, &CPollClock::tagValuesRefreshed, this, &CPelmoranView::RefreshTagValues);
+}
+
+CPelmoranView::~CPelmoranView() = default;
+
+void CPelmoranView::OnInitialUpdate() {
+  const int w = frameGeometry().width();
+  for (int column = 0; column < 5; ++column) setColumnWidth(column, column == 0 ? w / 3 : w / 6);
+  m_pModel->InsertRows();
+}
+
+void CPelmoranView::RefreshTagValues() { m_pModel->RefreshTagValues(); }
+
+void CPelmoranView::Detach() {
+  delete m_pClock;
+  m_pClock = nullptr;
+  m_pModel->Detach();
+}
+
+void CPelmoranView::OnScanDefinition() {
+  const CScanHost& app = TheApp();
+  const CModbusMsg& scan = m_doc.m_scan;
+  CDataDefDlg dlg(this);
+  dlg.m_strEndpoints = {m_doc.m_strEndpoint};
+  dlg.m_nEndpoint = 0;
+  dlg.m_nSlaveNode = scan.m_nSlaveNode;
+  dlg.m_nPointType = scan.m_nPointType;
+  dlg.m_nPointAddress = scan.m_nPointAddress;
+  dlg.m_nScanLength = scan.m_nScanLength;
+  dlg.m_nPollFrequency = scan.m_nPollFrequency;
+  dlg.m_nDataType = app.m_nDefaultDataType;
+  dlg.m_fLowLimit = app.m_fDefaultLowLimit;
+  dlg.m_fHighLimit = app.m_fDefaultHighLimit;
+  dlg.m_strDelimiter = scan.m_strDelimiter;
+  dlg.m_bEditable = 0;
+  // Whatever the default data type dialog returns here is not kept.
+  if (dlg.DoModal() == QDialog::Accepted && m_pClock)
+    m_pClock->SetPollFrequency(dlg.m_nPollFrequency);
+}
+
+void CPelmoranView::OnDebugData() {
+  const CModbusMsg& scan = m_doc.m_scan;
+  CDebugDlg dlg(this);
+  dlg.m_nAddress = scan.m_nPointAddress;
+  dlg.m_nLength = scan.m_nScanLength;
+  dlg.m_nMsgType = scan.m_nPointType;
+  dlg.m_nNumbrPolls = m_doc.m_nNumbrPolls;
+  dlg.m_nPollFrequency = scan.m_nPollFrequency;
+  dlg.m_nPortNumber = scan.m_nPort;
+  dlg.m_nScanInProgress = m_pClock ? m_pClock->m_bScanInProgress : 0;
+  dlg.m_nSlaveId = scan.m_nSlaveNode;
+  dlg.DoModal();
+}
+
+void CPelmoranView::OnFilePrint() { m_printer.OnFilePrint(*m_pPrinter, this); }
+
+void CPelmoranView::OnFilePrintDirect() { m_printer.PrintLoop(*m_pPrinter); }
+
+void CPelmoranView::OnFilePrintPreview() {
+  QPrintPreviewDialog preview(m_pPrinter.get(), this);
+  connect(&preview, &QPrintPreviewDialog::paintRequested, this,
+          [this](QPrinter* printer) { m_printer.PrintLoop(*printer); });
+  preview.exec();
+}
+
+void CPelmoranView::mouseDoubleClickEvent(QMouseEvent* event) {
+  OnDblclk(event->position().toPoint());
+}
+
+void CPelmoranView::OnDblclk(const QPoint& pos) {
+  const QModelIndex index = indexAt(pos);
+  if (!index.isValid()) return;
+  CModbusTag* tag = m_doc.GetTag(index.row());
+  // Two-register tags are not edited here.
+  if (!tag || (tag->m_nDataType >= 4 && tag->m_nDataType <= 7)) return;
+  CDataTypeDlg dlg(this);
+  dlg.m_strTitle = m_doc.GetTagName(index.row());
+  dlg.m_nDataType = tag->m_nDataType;
+  dlg.m_fLowLimit = tag->m_fLowLimit;
+  dlg.m_fHighLimit = tag->m_fHighLimit;
+  dlg.m_strDelimiter = m_doc.m_scan.m_strDelimiter;
+  dlg.m_bLongTypes = 0;
+  dlg.m_bDelimiterEnabled = 0;
+  if (dlg.DoModal() != QDialog::Accepted) return;
+  tag->m_nDataType = dlg.m_nDataType;
+  tag->m_fLowLimit = dlg.m_fLowLimit;
+  tag->m_fHighLimit = dlg.m_fHighLimit;
+  RefreshTagValues();
+}

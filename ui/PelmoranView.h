@@ -1,0 +1,53 @@
+// The tag list of one scan: one row per tag with its name, current value,
+// data type and limits. It is built on the scan's poll clock, refreshes its
+// rows after every poll, and carries the commands on one scan.
+#pragma once
+
+#include <QTreeView>
+#include <memory>
+
+#include "ui/TagPrinter.h"
+
+class CPelmoranDoc;
+class CPollClock;
+class CTagListModel;
+class QPrinter;
+
+class CPelmoranView : public QTreeView {
+  Q_OBJECT
+ public:
+  explicit CPelmoranView(CPelmoranDoc& doc, QWidget* parent = nullptr);
+  ~CPelmoranView() override;
+
+  CPelmoranDoc& GetDocument() const { return m_doc; }
+  // What the document knows of its view: the poll clock.
+  CPollClock& Clock() const { return *m_pClock; }
+  CTagListModel& Model() const { return *m_pModel; }
+
+  // Columns sized from the view's width and one row per tag.
+  void OnInitialUpdate();
+  void RefreshTagValues();
+  // The document is going: the clock stops and no row reads it any more.
+  void Detach();
+
+  // Commands on the scan.
+  void OnScanDefinition();
+  void OnDebugData();
+  void OnFilePrint();
+  void OnFilePrintDirect();
+  void OnFilePrintPreview();
+  // Double-click at a point of the list's viewport.
+  void OnDblclk(const QPoint& pos);
+
+  QPrinter& Printer() { return *m_pPrinter; }
+  CTagPrinter m_printer;
+
+ protected:
+  void mouseDoubleClickEvent(QMouseEvent* event) override;
+
+ private:
+  CPelmoranDoc& m_doc;
+  CPollClock* m_pClock;
+  CTagListModel* m_pModel;
+  std::unique_ptr<QPrinter> m_pPrinter;
+};

@@ -1,0 +1,31 @@
+// The rows of a scan's tag list, read from the document when they are shown:
+// a refresh only tells the view that every row's values changed, so a scan of
+// thousands of tags costs no text work per poll beyond the rows on screen.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QStringList>
+
+class CPelmoranDoc;
+
+class CTagListModel : public QAbstractTableModel {
+  Q_OBJECT
+ public:
+  explicit CTagListModel(CPelmoranDoc& doc, QObject* parent = nullptr);
+
+  // Inserts the rows, one per tag, each named once.
+  void InsertRows();
+  // Every row's value, type and limits may have changed.
+  void RefreshTagValues();
+  // The document is going: no row reads it from now on.
+  void Detach();
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role) const override;
+  QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+ private:
+  CPelmoranDoc* m_pDoc;
+  QStringList m_names;
+};

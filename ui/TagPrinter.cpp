@@ -1,0 +1,104 @@
+#include "ui/TagPrinter.h"
+
+#include <QFontMetrics>
+#include <QPainter>
+#include <QPrintDialog>
+#include <QPrinter>
+#include <algorithm>
+#include <array>
+#include <string>
+#include <vector>
+
+#include "pointdb/PelmoranDoc.h"
+
+namespace {
+
+using TagTexts = std::array<QString, 5>;  // name, value, type, low, high
+
+TagTexts TextsOf(const CPelmoranDoc& doc, int t) {
+  std::string value, type, low, high;
+  doc.FormatTag(t, value, type, low, high);
+  return {QString::fromStdString(doc.GetTagName(t)), QString::fromStdString(value),
+          QString::fromStdString(type), QString::fromStdString(low), QString::fromStdString(high)};
+}
+
+}  // namespace
+
+std::function<bool(QPrinter&, QWidget*)>& CTagPrinter::PrintDialog() {
+  static std::function<bool(QPrinter&, QWidget*)> dialog = [](QPrinter& printer, QWidget* parent) {
+    QPrintDialog dlg(&printer, parent);
+    return dlg.exec() == QDialog::Accepted;
+  };
+  return dialog;
+}
+
+void CTagPrinter::OnFilePrint(QPrinter& printer, QWidget* parent) {
+  m_nPrintMode = kPrintTagDescriptions;
+  m_nFirstPrintTag = 0;
+  // A cancelled print dialog ends the command before the job begins.
+  if (PrintDialog()(printer, parent)) PrintLoop(printer);
+}
+
+void CTagPrinter::PrintLoop(QPrinter& printer) {
+  QPainter painter;
+  if (!painter.begin(&printer)) return;
+  OnBeginPrinting(painter, printer);
+  m_bContinuePrinting = true;
+  for (bool first = true; m_bContinuePrinting; first = false) {
+    if (!first) printer.newPage();
+    OnPrint(painter);
+  }
+  painter.end();
+  OnEndPrinting();
+}
+
+void CTagPrinter::OnBeginPrinting(QPainter& painter, QPrinter& printer) {
+  const QFontMetrics metrics(painter.font(), &printer);
+  m_nCharWidth = metrics.averageCharWidth();
+  m_nLineHeight = std::max(1, metrics.height());
+  m_nPageWidth = printer.width();
+  m_nPageHeight = printer.height();
+  m_nLinesPerPage = m_nPageHeight / m_nLineHeight - 4;
+}
+
+void CTagPrinter::OnPrint(QPainter& painter) {
+  if (m_nPrintMode == kPrintTagDescriptions)
+    PrintTagPage(painter);
+  else
+    m_bContinuePrinting = false;
+}
+
+void CTagPrinter::PrintTagPage(QPainter& painter) {
+  const int h = m_nLineHeight, lines = m_nLinesPerPage, first = m_nFirstPrintTag;
+  const int count = m_doc.GetTagCount();
+  painter.drawLine(0, 2 * h, m_nPageWidth, 2 * h);
+  if (count == 0) {
+    m_bContinuePrinting = false;
+    return;
+  }
+  const QFontMetrics metrics = painter.fontMetrics();
+  auto textAt = [&](int x, int y, const QString& text) {
+    painter.drawText(x, y + metrics.ascent(), text);
+  };
+  textAt(0, h, "Modbus Tag Descriptions");
+  std::vector<TagTexts> page;
+  for (int i = 0; i < lines && first + i < count; ++i) page.push_back(TextsOf(m_doc, first + i));
+  // Columns are as wide as this page's widest texts, and no wider.
+  std::array<int, 4> width{};
+  for (const TagTexts& texts : page)
+    for (size_t c = 0; c < width.size(); ++c)
+      width[c] = std::max(width[c], metrics.horizontalAdvance(texts[c]));
+  const int pad[] = {4, 4, 4, 2};
+  for (size_t c = 0; c < width.size(); ++c) width[c] += pad[c] * m_nCharWidth;
+  for (size_t i = 0; i < page.size(); ++i) {
+    int x = 0;
+    for (size_t c = 0; c < page[i].size(); ++c) {
+      textAt(x, (static_cast<int>(i) + 2) * h, page[i][c]);
+      if (c < width.size()) x += width[c];
+    }
+  }
+  // The last tag of a page opens the next one. A page with room for fewer
+  // than two tag lines could never advance, so such a job ends after it.
+  m_bContinuePrinting = lines >= 2 && first + lines < count;
+  if (m_bContinuePrinting) m_nFirstPrintTag = first + lines - 1;
+}

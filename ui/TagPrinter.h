@@ -1,0 +1,47 @@
+// The printout of a scan's tag descriptions and the print loop that runs it:
+// begin (measure the printer), then page after page while the page just
+// printed says another follows, then end. The number of pages is not known
+// in advance.
+#pragma once
+
+#include <functional>
+
+class CPelmoranDoc;
+class QPainter;
+class QPrinter;
+class QWidget;
+
+class CTagPrinter {
+ public:
+  enum PrintMode { kPrintNone = 0, kPrintTagDescriptions = 1 };
+
+  explicit CTagPrinter(const CPelmoranDoc& doc) : m_doc(doc) {}
+
+  // The Print command: chooses the tag descriptions, asks for the printer,
+  // prints.
+  void OnFilePrint(QPrinter& printer, QWidget* parent);
+  // Runs the print loop as it is set up; without the Print command's choice
+  // it prints nothing.
+  void PrintLoop(QPrinter& printer);
+
+  // Asks the operator for the printer; the window program shows the print
+  // dialog. Tests answer it themselves.
+  static std::function<bool(QPrinter&, QWidget*)>& PrintDialog();
+
+  int m_nPrintMode = kPrintNone;
+  int m_nCharWidth = 0;
+  int m_nLineHeight = 0;
+  int m_nPageWidth = 0;
+  int m_nPageHeight = 0;
+  int m_nLinesPerPage = 0;
+  int m_nFirstPrintTag = 0;
+  bool m_bContinuePrinting = true;
+
+ private:
+  void OnBeginPrinting(QPainter& painter, QPrinter& printer);
+  void OnPrint(QPainter& painter);
+  void PrintTagPage(QPainter& painter);
+  void OnEndPrinting() { m_nPrintMode = kPrintNone; }
+
+  const CPelmoranDoc& m_doc;
+};

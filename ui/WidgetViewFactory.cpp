@@ -1,0 +1,41 @@
+#include "ui/WidgetViewFactory.h"
+
+#include <QMdiArea>
+
+#include "pointdb/PelmoranDoc.h"
+#include "shell/ChildFrame.h"
+#include "shell/PollClock.h"
+#include "ui/PelmoranView.h"
+
+IScanView* CWidgetViewFactory::CreateView(CPelmoranDoc& doc) {
+  auto* frame = new CChildFrame(doc);
+  m_area.addSubWindow(frame);
+  m_frames[&doc] = frame;
+  frame->show();
+  return &frame->View().Clock();
+}
+
+void CWidgetViewFactory::InitialUpdate(CPelmoranDoc& doc) {
+  if (CChildFrame* frame = FrameOf(doc)) {
+    // The title is known only now for a document read from its file.
+    frame->setWindowTitle(QString::fromStdString(doc.m_strTitle));
+    frame->View().OnInitialUpdate();
+  }
+}
+
+void CWidgetViewFactory::DestroyView(CPelmoranDoc& doc) {
+  CChildFrame* frame = FrameOf(doc);
+  if (!frame) return;
+  m_frames.erase(&doc);
+  frame->Retire();
+}
+
+CChildFrame* CWidgetViewFactory::FrameOf(const CPelmoranDoc& doc) const {
+  const auto it = m_frames.find(&doc);
+  return it == m_frames.end() ? nullptr : it->second;
+}
+
+CPelmoranView* CWidgetViewFactory::ViewOf(const CPelmoranDoc& doc) const {
+  CChildFrame* frame = FrameOf(doc);
+  return frame ? &frame->View() : nullptr;
+}

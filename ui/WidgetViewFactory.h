@@ -1,0 +1,28 @@
+// Views of the window program: each scan document gets a child window of the
+// main window's multiple-document area, holding its tag list view.
+#pragma once
+
+#include <map>
+
+#include "pointdb/DocTemplate.h"
+
+class CChildFrame;
+class CPelmoranView;
+class QMdiArea;
+
+class CWidgetViewFactory : public IViewFactory {
+ public:
+  explicit CWidgetViewFactory(QMdiArea& area) : m_area(area) {}
+
+  IScanView* CreateView(CPelmoranDoc& doc) override;
+  void InitialUpdate(CPelmoranDoc& doc) override;
+  void DestroyView(CPelmoranDoc& doc) override;
+
+  // The child window of a document, or null.
+  CChildFrame* FrameOf(const CPelmoranDoc& doc) const;
+  CPelmoranView* ViewOf(const CPelmoranDoc& doc) const;
+
+ private:
+  QMdiArea& m_area;
+  std::map<const CPelmoranDoc*, CChildFrame*> m_frames;
+};
