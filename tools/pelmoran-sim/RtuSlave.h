@@ -1,0 +1,26 @@
+// Modbus RTU slave on a serial line; libmodbus frames and answers requests.
+#pragma once
+
+#include <modbus/modbus.h>
+
+#include <vector>
+
+#include "SerialLine.h"
+#include "SimTables.h"
+#include "SimTransport.h"
+
+class CRtuSlave : public CSimTransport {
+ public:
+  CRtuSlave(CSimTables& tables, CSerialLine& line, const LineSettings& settings, int slave);
+  ~CRtuSlave() override;
+  CRtuSlave(const CRtuSlave&) = delete;
+  CRtuSlave& operator=(const CRtuSlave&) = delete;
+
+  void CollectFds(std::vector<int>& fds) const override;
+  void OnReadable(int fd) override;
+
+ private:
+  CSimTables& m_tables;
+  CSerialLine& m_line;
+  modbus_t* m_pCtx;
+};

@@ -1,0 +1,12 @@
+// One way in to the simulator's tables; the main loop waits on the file
+// descriptors of every transport and hands each readable one back to its owner.
+#pragma once
+
+#include <vector>
+
+class CSimTransport {
+ public:
+  virtual ~CSimTransport() = default;
+  virtual void CollectFds(std::vector<int>& fds) const = 0;
+  virtual void OnReadable(int fd) = 0;
+};

@@ -1,0 +1,38 @@
+// Modbus/TCP slave: one listening socket and any number of clients, each
+// request answered by libmodbus from the shared tables.
+#pragma once
+
+#include <modbus/modbus.h>
+
+#include <string>
+#include <vector>
+
+#include "SimTables.h"
+#include "SimTransport.h"
+
+class CTcpSlave : public CSimTransport {
+ public:
+  // port 0 picks a free port. unit -1 answers every unit id; otherwise
+  // requests for other unit ids go unanswered, as from an absent device.
+  // Throws std::runtime_error with the reason when it cannot listen.
+  CTcpSlave(CSimTables& tables, const std::string& bindAddress, int port, int unit);
+  ~CTcpSlave() override;
+  CTcpSlave(const CTcpSlave&) = delete;
+  CTcpSlave& operator=(const CTcpSlave&) = delete;
+
+  int Port() const { return m_nPort; }
+  void CollectFds(std::vector<int>& fds) const override;
+  void OnReadable(int fd) override;
+
+ private:
+  void Accept();
+  void Serve(int fd);
+  void Drop(int fd);
+
+  CSimTables& m_tables;
+  modbus_t* m_pCtx;
+  int m_nListen = -1;
+  int m_nPort = 0;
+  int m_nUnit;
+  std::vector<int> m_clients;
+};
