@@ -49,4 +49,14 @@ class CModbusConnection {
   std::array<uint8_t, 4> m_ipAddress{127, 0, 0, 1};
   std::vector<CModbusMsg*> m_queue;
   int32_t m_bBusy = 0;
+
+ private:
+  // Empties the queue first, so that a hand-back that reaches this endpoint
+  // again (a close by name) finds it already settled.
+  std::vector<CModbusMsg*> TakeQueue();
+  void HandBackAll(const std::vector<CModbusMsg*>& requests, int32_t status);
+  // A write equal to one still waiting unsent takes its place.
+  bool ReplaceWaitingWrite(const CModbusMsg& request);
+  void StartHead();
+  void ClosePendingTcpHandle();
 };

@@ -16,7 +16,9 @@ class CPelmoranDoc;
 
 class CScanHost {
  public:
+  // The host made last is the application that TheApp() answers with.
   CScanHost();
+  // Deletes the document template (and with it every open document).
   virtual ~CScanHost();
 
   // Stores the definition as pending and runs File New.
@@ -33,7 +35,7 @@ class CScanHost {
 
   CEndpointRegistry* m_pMainFrame = nullptr;
   int m_nDocKeyCounter = 1;
-  CDocTemplate* m_pDocTemplate = nullptr;
+  CDocTemplate* m_pDocTemplate = nullptr;  // owned
   CModbusMsg m_pendingScan;
   std::string m_strPendingEndpoint;
   int m_nDefaultDataType = 0;

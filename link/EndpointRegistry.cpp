@@ -1,0 +1,134 @@
+#include "link/EndpointRegistry.h"
+
+#include <arpa/inet.h>
+
+#include <cstring>
+
+#include "pointdb/ScanHost.h"
+
+namespace {
+
+constexpr uint32_t kNoAddress = 0xFFFFFFFFu;
+
+std::string DottedAddress(const std::array<uint8_t, 4>& address) {
+  return std::to_string(address[0]) + "." + std::to_string(address[1]) + "." +
+         std::to_string(address[2]) + "." + std::to_string(address[3]);
+}
+
+}  // namespace
+
+CEndpointRegistry::CEndpointRegistry() { TheApp().m_pMainFrame = this; }
+
+CEndpointRegistry::~CEndpointRegistry() {
+  RemoveAllEndpoints();
+  if (TheApp().m_pMainFrame == this) TheApp().m_pMainFrame = nullptr;
+}
+
+CModbusConnection* CEndpointRegistry::FindEndpoint(const std::string& name) const {
+  for (const auto& endpoint : m_endpoints)
+    if (endpoint->m_strName == name) return endpoint.get();
+  return nullptr;
+}
+
+bool CEndpointRegistry::IsEndpointConnected(const std::string& name) const {
+  const CModbusConnection* endpoint = FindEndpoint(name);
+  return endpoint && endpoint->IsConnected();
+}
+
+int CEndpointRegistry::SendToEndpoint(const std::string& name, CModbusMsg* request) {
+  CModbusConnection* endpoint = FindEndpoint(name);
+  return endpoint ? endpoint->Enqueue(request) : 0;
+}
+
+void CEndpointRegistry::CloseEndpoint(const std::string& name) {
+  CModbusConnection* endpoint = FindEndpoint(name);
+  if (endpoint && endpoint->m_bTcp) endpoint->Close();
+}
+
+bool CEndpointRegistry::IsCommPortInUse(int comPort) const {
+  for (const auto& endpoint : m_endpoints)
+    if (!endpoint->m_bTcp && endpoint->m_nPort == comPort) return true;
+  return false;
+}
+
+void CEndpointRegistry::RouteModbusCallback(int handle, int spare1, int spare2) {
+  if (handle == -1) return;  // -1 is "no connection" and names no endpoint
+  for (const auto& endpoint : m_endpoints) {
+    if (endpoint->m_hConnection != handle) continue;
+    endpoint->OnResponse(spare1, spare2);
+    return;
+  }
+}
+
+void CEndpointRegistry::OnConnectionEvent(int event, int handle) {
+  if (handle == -1 || (event != MBS_EVENT_CONNECTED && event != MBS_EVENT_TERMINATED)) return;
+  for (const auto& endpoint : m_endpoints) {
+    if (!endpoint->m_bTcp) continue;
+    if (event == MBS_EVENT_CONNECTED && endpoint->m_hTcpConnection == handle) {
+      endpoint->Attach();
+      return;
+    }
+    if (event == MBS_EVENT_TERMINATED &&
+        (endpoint->m_hConnection == handle || endpoint->m_hTcpConnection == handle)) {
+      endpoint->Detach();
+      return;
+    }
+  }
+}
+
+EndpointChoice CEndpointRegistry::ProposeEndpoint() const {
+  CModbusConnection fresh;
+  EndpointChoice choice;
+  choice.strName = "MODBUS" + std::to_string(m_endpoints.size() + 1);
+  choice.strIpAddress = DottedAddress(fresh.m_ipAddress);
+  choice.nTcpPort = fresh.m_nPort;
+  choice.nCommPort = 0;
+  choice.serial = fresh.m_serial;
+  return choice;
+}
+
+CModbusConnection* CEndpointRegistry::AddEndpoint(const EndpointChoice& choice) {
+  auto endpoint = std::make_unique<CModbusConnection>();
+  endpoint->m_strName = choice.strName;
+  if (choice.nCommPort == 0) {
+    endpoint->m_bTcp = 1;
+    endpoint->m_nPort = choice.nTcpPort;
+    uint32_t address = inet_addr(choice.strIpAddress.c_str());
+    std::memcpy(endpoint->m_ipAddress.data(), &address, sizeof address);
+    if (address != kNoAddress) endpoint->ConnectTcp();
+  } else {
+    endpoint->m_bTcp = 0;
+    endpoint->m_nPort = choice.nCommPort;
+    endpoint->m_serial = choice.serial;
+    endpoint->ConnectSerial();
+  }
+  m_endpoints.push_back(std::move(endpoint));
+  return m_endpoints.back().get();
+}
+
+std::vector<std::string> CEndpointRegistry::GetEndpointNames() const {
+  std::vector<std::string> names;
+  for (const auto& endpoint : m_endpoints) names.push_back(endpoint->m_strName);
+  return names;
+}
+
+void CEndpointRegistry::RemoveEndpoint(int index) {
+  if (index < 0 || static_cast<size_t>(index) >= m_endpoints.size()) return;
+  // Out of the list before it closes, so that the scans it hands its queue
+  // back to already find it gone.
+  std::unique_ptr<CModbusConnection> endpoint = std::move(m_endpoints[index]);
+  m_endpoints.erase(m_endpoints.begin() + index);
+  if (endpoint->IsConnected()) endpoint->Close();
+}
+
+void CEndpointRegistry::RemoveAllEndpoints() {
+  std::vector<std::unique_ptr<CModbusConnection>> endpoints;
+  endpoints.swap(m_endpoints);
+  for (auto& endpoint : endpoints)
+    if (endpoint->IsConnected()) endpoint->Close();
+}
+
+void CEndpointRegistry::ReconnectTcpEndpoints() {
+  for (const auto& endpoint : m_endpoints)
+    if (endpoint->m_bTcp && endpoint->m_hConnection == -1) endpoint->ConnectTcp();
+}

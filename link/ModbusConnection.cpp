@@ -1,0 +1,233 @@
+#include "link/ModbusConnection.h"
+
+#include <algorithm>
+#include <cstring>
+#include <mutex>
+
+#include "link/ModbusBinding.h"
+#include "platform/Bell.h"
+#include "pointdb/ModbusMsg.h"
+#include "pointdb/PelmoranDoc.h"
+#include "pointdb/ScanHost.h"
+
+namespace {
+
+constexpr int kStatusInvalidLength = 260;
+constexpr int kStatusNotConnected = 266;
+constexpr int kStatusInvalidResponse = 267;
+constexpr uint32_t kNoAddress = 0xFFFFFFFFu;
+
+bool IsWrite(const CModbusMsg& request) { return request.m_nPointType > 4; }
+
+RequestHeader HeaderOf(const CModbusMsg& request) {
+  RequestHeader header{};
+  header.slaveNode = request.m_nSlaveNode;
+  header.function = request.m_nPointType;
+  header.address = request.m_nPointAddress;
+  header.length = request.m_nScanLength;
+  return header;
+}
+
+bool SameHeader(const RequestHeader& a, const RequestHeader& b) {
+  return a.slaveNode == b.slaveNode && a.function == b.function && a.address == b.address &&
+         a.length == b.length;
+}
+
+void EnableCallback(int handle, ModbusCallback callback) {
+  if (Modbus().EnableModbusCallback) Modbus().EnableModbusCallback(handle, callback);
+}
+
+void CloseHandle(int handle) {
+  if (handle != -1 && Modbus().CloseConnection) Modbus().CloseConnection(handle);
+}
+
+int ConnectSerialPort(int protocol, int port, int timeout, const SerialSettings* serial) {
+  decltype(&::ConnectRTU) connect = nullptr;
+  switch (protocol) {
+    case 0: connect = Modbus().ConnectASCII; break;
+    case 1: connect = Modbus().ConnectRTU; break;
+    case 2: connect = Modbus().ConnectDanielsASCII; break;
+    case 3: connect = Modbus().ConnectDanielsRTU; break;
+    default: break;
+  }
+  return connect ? connect(port, timeout, serial) : -1;
+}
+
+}  // namespace
+
+CModbusConnection::CModbusConnection() {
+  std::memset(&m_serial, 0, sizeof m_serial);
+  m_serial.baudRate = 19200;
+  m_serial.parity = 0;
+  m_serial.stopBits = 0;
+  m_serial.wordLength = 8;
+  m_serial.rtsControl = 3;
+  m_serial.dtrControl = 1;
+}
+
+CModbusConnection::~CModbusConnection() {
+  if (IsConnected()) Close();
+  // A connection still waiting to come up belongs to nobody once the
+  // endpoint is gone.
+  ClosePendingTcpHandle();
+}
+
+bool CModbusConnection::ConnectSerial() {
+  m_hConnection = ConnectSerialPort(m_nProtocol, m_nPort, m_nTimeout, &m_serial);
+  if (m_hConnection == -1) return false;
+  EnableCallback(m_hConnection, OnModbusCallback);
+  return true;
+}
+
+bool CModbusConnection::ConnectTcp() {
+  uint32_t address = 0;
+  std::memcpy(&address, m_ipAddress.data(), sizeof address);
+  if (address != kNoAddress) {
+    // The handle it replaces never came up; it would otherwise stay open.
+    ClosePendingTcpHandle();
+    TcpOptions options{};
+    options.protocol = static_cast<uint16_t>(m_nProtocol);
+    options.timeoutMs = static_cast<uint32_t>(m_nTimeout);
+    m_hTcpConnection = Modbus().ConnectTCP2
+                           ? Modbus().ConnectTCP2(address, static_cast<uint16_t>(m_nPort), &options)
+                           : -1;
+  }
+  return m_hTcpConnection != -1;
+}
+
+bool CModbusConnection::IsConnected() const { return m_hConnection != -1; }
+
+void CModbusConnection::Attach() {
+  m_hConnection = m_hTcpConnection;
+  EnableCallback(m_hConnection, OnModbusCallback);
+}
+
+void CModbusConnection::Detach() {
+  std::vector<CModbusMsg*> dropped = TakeQueue();
+  EnableCallback(m_hConnection, nullptr);
+  m_hConnection = -1;
+  HandBackAll(dropped, kStatusNotConnected);
+}
+
+void CModbusConnection::Close() {
+  std::vector<CModbusMsg*> dropped = TakeQueue();
+  CloseHandle(m_hConnection);
+  // A closed handle is forgotten, so that it is never closed twice.
+  if (m_hTcpConnection == m_hConnection) m_hTcpConnection = -1;
+  m_hConnection = -1;
+  HandBackAll(dropped, kStatusNotConnected);
+}
+
+// Dropped requests go back to their scans as not connected, each exactly
+// once, so that a scan waiting for its poll is released and polls again.
+void CModbusConnection::ClearQueue() { HandBackAll(TakeQueue(), kStatusNotConnected); }
+
+std::vector<CModbusMsg*> CModbusConnection::TakeQueue() {
+  std::vector<CModbusMsg*> taken;
+  taken.swap(m_queue);
+  m_bBusy = 0;
+  return taken;
+}
+
+void CModbusConnection::HandBackAll(const std::vector<CModbusMsg*>& requests, int32_t status) {
+  for (CModbusMsg* request : requests) {
+    request->m_nStatus = status;
+    HandBack(request);
+  }
+}
+
+bool CModbusConnection::ReplaceWaitingWrite(const CModbusMsg& request) {
+  for (size_t i = 0; i < m_queue.size(); ++i) {
+    bool outstanding = m_bBusy && i == 0;
+    if (outstanding || !m_queue[i]->IsSameRequest(request)) continue;
+    std::copy_n(request.m_data, CModbusMsg::kTravelWords, m_queue[i]->m_data);
+    return true;
+  }
+  return false;
+}
+
+int CModbusConnection::Enqueue(CModbusMsg* request) {
+  if (!IsConnected()) return 0;
+  std::lock_guard<std::recursive_mutex> lock(m_hMutex);
+  // The response copy holds 2000 words; a longer request is never sent.
+  if (request->m_nScanLength > CModbusMsg::kTravelWords) {
+    request->m_nStatus = kStatusInvalidLength;
+    return 0;
+  }
+  if (IsWrite(*request)) {
+    // A client's newer value replaces the one still waiting, so the device
+    // ends with the last value written; the waiting request answers for both.
+    if (ReplaceWaitingWrite(*request)) {
+      delete request;
+      return 1;
+    }
+  } else if (std::any_of(m_queue.begin(), m_queue.end(),
+                         [&](const CModbusMsg* q) { return q->IsSameRequest(*request); })) {
+    request->m_nStatus = 257;
+    return 0;
+  }
+  m_queue.push_back(request);
+  if (m_bBusy) return 1;
+  if (m_bTcp && IsWrite(*request)) return 1;  // waits for the next request on this endpoint
+  SendNext();
+  return 1;
+}
+
+void CModbusConnection::SendNext() {
+  // A hand-back below may queue and start a request of its own; whoever
+  // started one owns the busy state.
+  while (!m_bBusy && !m_queue.empty()) StartHead();
+  if (m_queue.empty()) m_bBusy = 0;
+}
+
+void CModbusConnection::StartHead() {
+  CModbusMsg* head = m_queue.front();
+  RequestHeader header = HeaderOf(*head);
+  int result = MBS_INVALID_HANDLE;
+  if (IsWrite(*head) && Modbus().WriteMODBUS)
+    result = Modbus().WriteMODBUS(m_hConnection, &header, head->m_data);
+  else if (!IsWrite(*head) && Modbus().PollMODBUS)
+    result = Modbus().PollMODBUS(m_hConnection, &header);
+  if (result == 0) {
+    m_bBusy = 1;
+    return;
+  }
+  if (head->m_nPointType == 6) Beep(2000, 2000);
+  head->m_nStatus = result;
+  m_queue.erase(m_queue.begin());
+  HandBack(head);
+}
+
+void CModbusConnection::OnResponse(int, int) {
+  if (m_queue.empty()) return;
+  RequestHeader header{};
+  uint16_t words[MBS_RESPONSE_CAPACITY] = {};
+  int result = Modbus().MODBUSResponse
+                   ? Modbus().MODBUSResponse(m_hConnection, &header, words, MBS_RESPONSE_CAPACITY)
+                   : MBS_INVALID_HANDLE;
+  CModbusMsg* head = m_queue.front();
+  if (!SameHeader(header, HeaderOf(*head))) {
+    HandBackAll(TakeQueue(), kStatusInvalidResponse);
+    return;
+  }
+  std::copy_n(words, std::min<int>(head->m_nScanLength, MBS_RESPONSE_CAPACITY), head->m_data);
+  head->m_nStatus = result;
+  m_queue.erase(m_queue.begin());
+  m_bBusy = 0;
+  HandBack(head);
+  SendNext();
+}
+
+void CModbusConnection::HandBack(CModbusMsg* request) {
+  CPelmoranDoc* doc = TheApp().FindDocumentByKey(request->m_nKey);
+  if (doc)
+    doc->OnScanResponse(request);
+  else
+    delete request;  // its scan has been closed meanwhile
+}
+
+void CModbusConnection::ClosePendingTcpHandle() {
+  if (m_hTcpConnection == -1 || m_hTcpConnection == m_hConnection) return;
+  CloseHandle(m_hTcpConnection);
+  m_hTcpConnection = -1;
+}

@@ -1,0 +1,58 @@
+#include "pointdb/DocTemplate.h"
+
+#include <algorithm>
+
+#include "pointdb/PelmoranDoc.h"
+#include "pointdb/ScanFile.h"
+
+namespace {
+
+std::string FileName(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+}  // namespace
+
+CDocTemplate::CDocTemplate(IViewFactory* factory) : m_pViewFactory(factory) {}
+
+CDocTemplate::~CDocTemplate() {
+  while (!m_documents.empty()) CloseDocument(m_documents.front().get());
+}
+
+CPelmoranDoc* CDocTemplate::OpenDocumentFile(const std::string& path) {
+  m_documents.push_back(std::make_unique<CPelmoranDoc>());
+  CPelmoranDoc* doc = m_documents.back().get();
+  if (m_pViewFactory) doc->m_pView = m_pViewFactory->CreateView(*doc);
+  if (path.empty()) {
+    // Untitled documents are numbered as the framework does: Pelmor1,
+    // Pelmor2, ... counting only the new ones.
+    doc->m_strTitle = "Pelmor" + std::to_string(++m_nUntitledCount);
+  } else if (LoadScanFile(*doc, path)) {
+    doc->m_strPathName = path;
+    doc->m_strTitle = FileName(path);
+  } else {
+    CloseDocument(doc);
+    return nullptr;
+  }
+  if (m_pViewFactory) m_pViewFactory->InitialUpdate(*doc);
+  return doc;
+}
+
+void CDocTemplate::CloseDocument(CPelmoranDoc* doc) {
+  auto it = std::find_if(m_documents.begin(), m_documents.end(),
+                         [doc](const auto& owned) { return owned.get() == doc; });
+  if (it == m_documents.end()) return;
+  // Out of the list first: nothing that runs while it goes can find it.
+  std::unique_ptr<CPelmoranDoc> owned = std::move(*it);
+  m_documents.erase(it);
+  if (m_pViewFactory && owned->m_pView) m_pViewFactory->DestroyView(*owned);
+  owned->m_pView = nullptr;
+}
+
+int CDocTemplate::GetDocumentCount() const { return static_cast<int>(m_documents.size()); }
+
+CPelmoranDoc* CDocTemplate::GetDocument(int index) const {
+  if (index < 0 || index >= GetDocumentCount()) return nullptr;
+  return m_documents[index].get();
+}

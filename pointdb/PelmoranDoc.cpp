@@ -1,0 +1,283 @@
+#include "pointdb/PelmoranDoc.h"
+
+#include <algorithm>
+#include <bit>
+#include <charconv>
+#include <cmath>
+
+#include "link/EndpointRegistry.h"
+#include "pointdb/ScanHost.h"
+#include "pointdb/ScanView.h"
+#include "pointdb/TagServerBinding.h"
+
+namespace {
+
+constexpr int kFullScale4095 = 4095;
+constexpr int kFullScale9999 = 9999;
+
+bool IsTwoWordType(int dataType) { return dataType >= 4 && dataType <= 7; }
+
+bool IsWritablePointType(int pointType) { return pointType == 1 || pointType == 3; }
+
+// Words beyond the record read as 0: a damaged or oversized scan never reads
+// past its buffer.
+uint16_t Word(const CModbusMsg& scan, int index) {
+  if (index < 0 || index >= CModbusMsg::kDataWords) return 0;
+  return scan.m_data[index];
+}
+
+uint32_t LowFirst(const CModbusMsg& scan, int i) {
+  return static_cast<uint32_t>(Word(scan, 2 * i)) |
+         (static_cast<uint32_t>(Word(scan, 2 * i + 1)) << 16);
+}
+
+uint32_t HighFirst(const CModbusMsg& scan, int i) {
+  return (static_cast<uint32_t>(Word(scan, 2 * i)) << 16) |
+         static_cast<uint32_t>(Word(scan, 2 * i + 1));
+}
+
+float Scaled(const CModbusTag& tag, uint16_t raw, int fullScale) {
+  long double span = static_cast<long double>(tag.m_fHighLimit) - tag.m_fLowLimit;
+  return static_cast<float>(span * (raw / static_cast<long double>(fullScale)) + tag.m_fLowLimit);
+}
+
+float Scaled4095(const CModbusTag& tag, uint16_t raw) {
+  if (raw == 0) return tag.m_fLowLimit;
+  if (raw >= kFullScale4095) return tag.m_fHighLimit;
+  return Scaled(tag, raw, kFullScale4095);
+}
+
+float Scaled9999(const CModbusTag& tag, uint16_t raw, uint16_t highFrom) {
+  if (raw == 0) return tag.m_fLowLimit;
+  if (raw >= highFrom) return tag.m_fHighLimit;
+  return Scaled(tag, raw, kFullScale9999);
+}
+
+// "%3.2f" without the process locale's decimal separator.
+std::string Fixed2(double value) {
+  char buffer[400];
+  auto r = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 2);
+  return std::string(buffer, r.ptr);
+}
+
+// The scaled raw value of a client write: below the low limit 0, above the
+// high limit the full scale, else truncated (never rounded) from single
+// precision steps.
+uint16_t ScaledRaw(float x, float low, float high, int fullScale) {
+  if (x < low) return 0;
+  if (x > high) return static_cast<uint16_t>(fullScale);
+  // Equal limits would divide zero by zero; the only value between them is
+  // the limit itself, which is the bottom of the scale.
+  if (high == low) return 0;
+  float d = static_cast<float>(static_cast<long double>(x) - low);
+  long double span = static_cast<long double>(high) - low;
+  float q = static_cast<float>(d / span * fullScale);
+  q = std::clamp(q, 0.0f, static_cast<float>(fullScale));
+  return static_cast<uint16_t>(static_cast<int32_t>(q));
+}
+
+void PublishTag(CModbusTag& tag, uint16_t quality) {
+  if (tag.m_hTag != -1 && TagServer().UpdateOPCTag)
+    TagServer().UpdateOPCTag(tag.m_hTag, tag.m_value, quality);
+}
+
+CEndpointRegistry* Frame() { return TheApp().m_pMainFrame; }
+
+}  // namespace
+
+CPelmoranDoc::CPelmoranDoc() : m_nKey(++TheApp().m_nDocKeyCounter), m_nNumbrPolls(0) {
+  const CScanHost& app = TheApp();
+  m_scan.Copy(app.m_pendingScan);
+  m_strEndpoint = app.m_strPendingEndpoint;
+  m_scan.m_nKey = m_nKey;
+  bool twoWords = IsTwoWordType(app.m_nDefaultDataType);
+  m_scan.m_nTagCount = twoWords ? m_scan.m_nScanLength / 2 : m_scan.m_nScanLength;
+  for (int i = 0; i < m_scan.m_nTagCount; ++i) {
+    auto tag = std::make_unique<CModbusTag>();
+    std::string name = m_scan.MakeTagName(twoWords ? 2 * i : i, m_strEndpoint);
+    tag->m_nPointType = m_scan.m_nPointType;
+    tag->m_nDataType = app.m_nDefaultDataType;
+    tag->m_fLowLimit = app.m_fDefaultLowLimit;
+    tag->m_fHighLimit = app.m_fDefaultHighLimit;
+    if (TagServer().CreateOPCTag)
+      tag->m_hTag = TagServer().CreateOPCTag(name.c_str(), tag->m_value, OPC_QUALITY_BAD,
+                                             IsWritablePointType(m_scan.m_nPointType) ? 1 : 0);
+    m_tags.push_back(std::move(tag));
+  }
+}
+
+CPelmoranDoc::~CPelmoranDoc() {
+  for (auto& tag : m_tags)
+    if (tag->m_hTag != -1 && TagServer().RemoveOPCTag) TagServer().RemoveOPCTag(tag->m_hTag);
+}
+
+std::string CPelmoranDoc::GetTagName(int i) const {
+  const CModbusTag* tag = GetTag(i);
+  bool twoWords = tag && IsTwoWordType(tag->m_nDataType);
+  return m_scan.MakeTagName(twoWords ? 2 * i : i, m_strEndpoint);
+}
+
+CModbusTag* CPelmoranDoc::GetTag(int i) const {
+  if (i < 0 || static_cast<size_t>(i) >= m_tags.size()) return nullptr;
+  return m_tags[i].get();
+}
+
+int CPelmoranDoc::GetTagCount() const { return static_cast<int>(m_tags.size()); }
+
+float CPelmoranDoc::DecodeTag(const CModbusTag* tag, int i) const {
+  uint16_t raw = Word(m_scan, i);
+  switch (tag->m_nDataType) {
+    case 0: return raw;
+    case 1: return static_cast<int16_t>(raw);
+    case 2: return Scaled4095(*tag, raw);
+    case 3: return Scaled9999(*tag, raw, kFullScale9999 + 1);
+    case 4: return std::bit_cast<float>(LowFirst(m_scan, i));
+    case 5: return std::bit_cast<float>(HighFirst(m_scan, i));
+    case 6: return static_cast<float>(static_cast<int32_t>(LowFirst(m_scan, i)));
+    case 7: return static_cast<float>(static_cast<int32_t>(HighFirst(m_scan, i)));
+    default: return 0.0f;
+  }
+}
+
+void CPelmoranDoc::FormatTag(int i, std::string& value, std::string& type, std::string& low,
+                             std::string& high) const {
+  type.clear();
+  low.clear();
+  high.clear();
+  if (m_scan.m_nStatus != 0) {
+    value = m_scan.GetStatusText();
+    return;
+  }
+  const CModbusTag* tag = GetTag(i);
+  if (!tag) return;
+  uint16_t raw = Word(m_scan, i);
+  if (tag->m_nPointType == 1 || tag->m_nPointType == 2) {
+    value = raw == 0 ? "0" : "1";
+    return;
+  }
+  switch (tag->m_nDataType) {
+    case 0: value = std::to_string(raw), type = "UNSIGNED"; break;
+    case 1: value = std::to_string(static_cast<int16_t>(raw)), type = "INTEGER"; break;
+    case 2: value = Fixed2(Scaled4095(*tag, raw)), type = "Scaled 0-4095"; break;
+    case 3: value = Fixed2(Scaled9999(*tag, raw, kFullScale9999)), type = "Scaled 0-9999"; break;
+    case 4: value = Fixed2(std::bit_cast<float>(LowFirst(m_scan, i))); break;
+    case 5: value = Fixed2(std::bit_cast<float>(HighFirst(m_scan, i))); break;
+    case 6: value = std::to_string(static_cast<int32_t>(LowFirst(m_scan, i))); break;
+    case 7: value = std::to_string(static_cast<int32_t>(HighFirst(m_scan, i))); break;
+    default: return;
+  }
+  if (tag->m_nDataType == 4 || tag->m_nDataType == 5) type = "IEEE Floating-Pt";
+  if (tag->m_nDataType == 6 || tag->m_nDataType == 7) type = "32-Bit Integer";
+  if (tag->m_nDataType == 2 || tag->m_nDataType == 3) {
+    low = Fixed2(tag->m_fLowLimit);
+    high = Fixed2(tag->m_fHighLimit);
+  }
+}
+
+bool CPelmoranDoc::WriteCoil(int i, VARIANT* value) {
+  if (VariantChangeType(value, value, 0, VT_BOOL) != S_OK) return false;
+  uint16_t word = static_cast<uint16_t>(value->boolVal);
+  return SendWrite(i, &word, 1);
+}
+
+bool CPelmoranDoc::WriteRegister(int i, VARIANT* value, CModbusTag* tag) {
+  int type = tag->m_nDataType;
+  VARTYPE vt = (type == 0) ? VT_UINT : (type == 1 || type == 6 || type == 7) ? VT_INT : VT_R4;
+  if (type < 0 || type > 7) return false;
+  if (VariantChangeType(value, value, 0, vt) != S_OK) return false;
+  uint32_t bits = vt == VT_R4    ? std::bit_cast<uint32_t>(value->fltVal)
+                  : vt == VT_INT ? static_cast<uint32_t>(value->intVal)
+                                 : value->uintVal;
+  uint16_t words[2] = {static_cast<uint16_t>(bits), static_cast<uint16_t>(bits >> 16)};
+  if (type == 2 || type == 3) {
+    if (std::isnan(value->fltVal)) return false;  // no register value stands for "not a number"
+    words[0] = ScaledRaw(value->fltVal, tag->m_fLowLimit, tag->m_fHighLimit,
+                         type == 2 ? kFullScale4095 : kFullScale9999);
+  }
+  if (type <= 3) return SendWrite(i, words, 1);
+  if (type == 5 || type == 7) std::swap(words[0], words[1]);
+  return SendWrite(2 * i, words, 2);
+}
+
+int CPelmoranDoc::Poll() {
+  CEndpointRegistry* frame = Frame();
+  if (!frame || !frame->IsEndpointConnected(m_strEndpoint)) {
+    m_scan.m_nStatus = 266;
+    // Values that are no longer being read must not stay good at the clients.
+    for (auto& tag : m_tags) PublishTag(*tag, OPC_QUALITY_BAD);
+    if (m_pView) m_pView->OnScanComplete();
+    return 0;
+  }
+  auto request = std::make_unique<CModbusMsg>();
+  request->Copy(m_scan);
+  request->m_nKey = m_nKey;
+  if (frame->SendToEndpoint(m_strEndpoint, request.get())) {
+    request.release();  // the endpoint owns it now and hands it back
+    ++m_nNumbrPolls;
+    return 1;
+  }
+  m_scan.m_nStatus = request->m_nStatus;
+  // An equal poll is still queued and will bring fresh values; any other
+  // refusal (a scan too long to be read) leaves the values stale.
+  if (m_scan.m_nStatus != 257)
+    for (auto& tag : m_tags) PublishTag(*tag, OPC_QUALITY_BAD);
+  if (m_pView) m_pView->OnScanComplete();
+  return 0;
+}
+
+void CPelmoranDoc::OnScanResponse(CModbusMsg* request) {
+  std::unique_ptr<CModbusMsg> owned(request);
+  if (owned->IsSameRequest(m_scan)) {
+    // The poll frequency may have been changed while the poll was out; the
+    // response must not bring back the old one.
+    int32_t frequency = m_scan.m_nPollFrequency;
+    m_scan.Copy(*owned);
+    m_scan.m_nPollFrequency = frequency;
+  }
+  owned.reset();
+  int count = std::min<int>(m_scan.m_nTagCount, GetTagCount());
+  for (int i = 0; i < count; ++i) {
+    CModbusTag& tag = *m_tags[i];
+    if (m_scan.m_nStatus == 0) {
+      VariantClear(&tag.m_value);
+      tag.m_value.vt = VT_R4;
+      tag.m_value.fltVal = DecodeTag(&tag, i);
+      PublishTag(tag, OPC_QUALITY_GOOD);
+    } else {
+      PublishTag(tag, OPC_QUALITY_BAD);
+    }
+  }
+  if (m_pView) m_pView->OnScanComplete();
+  if (m_scan.m_nStatus == 263 && Frame()) Frame()->CloseEndpoint(m_strEndpoint);
+}
+
+bool CPelmoranDoc::HandleClientWrite(int32_t hTag, VARIANT* value) {
+  if (hTag == -1) return false;  // unpublished tags carry -1 and own no client handle
+  for (int i = 0; i < GetTagCount(); ++i) {
+    if (m_tags[i]->m_hTag != hTag) continue;
+    if (m_scan.m_nPointType == 1) WriteCoil(i, value);
+    if (m_scan.m_nPointType == 3) WriteRegister(i, value, m_tags[i].get());
+    return true;
+  }
+  return false;
+}
+
+bool CPelmoranDoc::SendWrite(int offset, const uint16_t* words, int count) {
+  CEndpointRegistry* frame = Frame();
+  if (!frame || !frame->IsEndpointConnected(m_strEndpoint)) return false;
+  if (count < 1 || count > 2) return false;
+  // The register number is 16 bits on the wire: a target past 65535 would
+  // wrap round to an unrelated low register, so it is never sent.
+  if (m_scan.m_nPointAddress + offset + count - 1 > 0xFFFF || offset < 0) return false;
+  auto request = std::make_unique<CModbusMsg>();
+  request->Copy(m_scan);
+  request->m_nKey = m_nKey;
+  request->m_nSlaveNode = m_scan.m_nSlaveNode;
+  request->m_nPointType = m_scan.m_nPointType == 3 ? (count == 1 ? 6 : 16) : 5;
+  request->m_nPointAddress = static_cast<uint16_t>(m_scan.m_nPointAddress + offset);
+  request->m_nScanLength = static_cast<uint16_t>(count);
+  std::copy_n(words, count, request->m_data);
+  if (!frame->SendToEndpoint(m_strEndpoint, request.get())) return false;
+  request.release();  // the endpoint owns it now and hands it back
+  return true;
+}

@@ -1,0 +1,6 @@
+#include "pointdb/TagServerBinding.h"
+
+TagServerBinding& TagServer() {
+  static TagServerBinding binding;
+  return binding;
+}
