@@ -16,6 +16,8 @@ class CChildFrame : public QMdiSubWindow {
   CPelmoranDoc& GetDocument() const { return m_doc; }
   // The document is closed: the window goes without asking anything.
   void Retire();
+  // Its document is gone; the window only waits to be deleted.
+  bool IsRetired() const { return m_bRetired; }
 
  protected:
   void closeEvent(QCloseEvent* event) override;

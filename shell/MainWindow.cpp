@@ -1,13 +1,266 @@
 #include "shell/MainWindow.h"
 
+#include <QCoreApplication>
+#include <QDesktopServices>
+#include <QFileInfo>
 #include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QWhatsThis>
+
+#include "link/dialogs/EndPointDlg.h"
+#include "link/dialogs/RemoveEndpointDlg.h"
+#include "platform/MessageBox.h"
+#include "pointdb/DocTemplate.h"
+#include "pointdb/PelmoranDoc.h"
+#include "pointdb/ScanHost.h"
+#include "shell/ChildFrame.h"
+#include "shell/MainFrame.h"
+#include "ui/AboutDlg.h"
+#include "ui/DataDefDlg.h"
+#include "ui/FileCommands.h"
+#include "ui/PelmoranView.h"
+#include "ui/WidgetMessageBox.h"
+#include "ui/WidgetViewFactory.h"
 
 CMainWindow::CMainWindow(CMainFrame& frame, QWidget* parent)
-    : QMainWindow(parent), m_frame(frame), m_pMdiArea(new QMdiArea(this)) {
+    : QMainWindow(parent),
+      m_frame(frame),
+      m_pMdiArea(new QMdiArea(this)),
+      m_pViews(std::make_unique<CWidgetViewFactory>(*m_pMdiArea)),
+      m_pFiles(std::make_unique<CFileCommands>(frame, *this)) {
   setWindowTitle("pelmoran");
+  setWindowIcon(QIcon::fromTheme("network-wired"));
   setCentralWidget(m_pMdiArea);
+  resize(900, 600);
+  InstallWidgetMessageBox();
+  CFileCommands::InstallSaveAsPrompt(this);
+  CreateCommands();
+  CreateAccelerators();
+  CreateMenus();
+  m_pViews->m_onFramesChanged = [this] { UpdateFrame(); };
+  connect(m_pMdiArea, &QMdiArea::subWindowActivated, this, [this] { UpdateFrame(); });
+  UpdateFrame();
 }
 
-CMainWindow::~CMainWindow() = default;
+CMainWindow::~CMainWindow() {
+  // Child windows still open belong to documents the application closes.
+  m_pViews->m_onFramesChanged = nullptr;
+}
 
-IViewFactory* CMainWindow::ViewFactory() { return nullptr; }
+IViewFactory* CMainWindow::ViewFactory() { return m_pViews.get(); }
+
+QAction* CMainWindow::Action(int id) const {
+  const auto it = m_commands.find(id);
+  return it == m_commands.end() ? nullptr : it->second;
+}
+
+CPelmoranView* CMainWindow::ActiveView() const {
+  auto* frame = qobject_cast<CChildFrame*>(m_pMdiArea->currentSubWindow());
+  return frame && !frame->IsRetired() ? &frame->View() : nullptr;
+}
+
+QAction* CMainWindow::AddCommand(int id, const QString& text, std::function<void()> handler) {
+  auto* action = new QAction(text, this);
+  action->setObjectName(QString::number(id));
+  if (handler) connect(action, &QAction::triggered, this, [handler] { handler(); });
+  m_commands[id] = action;
+  return action;
+}
+
+void CMainWindow::WithActiveView(void (CPelmoranView::*command)()) {
+  if (CPelmoranView* view = ActiveView()) (view->*command)();
+}
+
+void CMainWindow::CreateCommands() {
+  AddCommand(ID_SAVE_TEST_CONFIG, "Save &Test Config", [this] {
+    m_pFiles->OnSaveTestConfig();
+    UpdateFrame();
+  });
+  AddCommand(ID_RESTORE_TEST_CONFIG, "&Restore Test Config", [this] {
+    m_pFiles->OnRestoreTestConfig();
+    UpdateFrame();
+  });
+  AddCommand(ID_APP_EXIT, "E&xit", [this] { close(); });
+  AddCommand(ID_ENDPOINT_NEW, "&New", [this] { OnEndpointNew(); });
+  AddCommand(ID_ENDPOINT_REMOVE, "&Remove", [this] { OnEndpointRemove(); });
+  AddCommand(ID_DATA_NEW, "&New", [this] { OnDataNew(); });
+  // Nobody handles Data Delete: it is always greyed.
+  AddCommand(ID_DATA_DELETE, "&Delete", nullptr);
+  AddCommand(ID_VIEW_SCAN_DEFINITION, "Scan Definition",
+             [this] { WithActiveView(&CPelmoranView::OnScanDefinition); });
+  AddCommand(ID_VIEW_DEBUG_DATA, "DebugData",
+             [this] { WithActiveView(&CPelmoranView::OnDebugData); });
+  AddCommand(ID_HELP_FINDER, "&Help Topics", [this] { OnHelpTopics(); });
+  AddCommand(ID_APP_ABOUT, "&About Pelmoran...", [this] { OnAppAbout(); });
+}
+
+void CMainWindow::CreateAccelerators() {
+  const std::pair<int, QKeySequence> keys[] = {
+      {ID_FILE_NEW, QKeySequence("Ctrl+N")},  {ID_FILE_OPEN, QKeySequence("Ctrl+O")},
+      {ID_FILE_SAVE, QKeySequence("Ctrl+S")}, {ID_FILE_PRINT, QKeySequence("Ctrl+P")},
+      {ID_HELP, QKeySequence("F1")},          {ID_CONTEXT_HELP, QKeySequence("Shift+F1")},
+      {ID_NEXT_PANE, QKeySequence("F6")},     {ID_PREV_PANE, QKeySequence("Shift+F6")}};
+  std::map<int, std::function<void()>> handlers{
+      {ID_FILE_NEW, [] { TheApp().OnFileNew(); }},
+      {ID_FILE_OPEN, [this] { m_pFiles->OnFileOpen(); }},
+      {ID_FILE_SAVE,
+       [this] {
+         if (CPelmoranView* view = ActiveView()) m_pFiles->OnFileSave(view->GetDocument());
+         UpdateFrame();
+       }},
+      {ID_FILE_PRINT, [this] { WithActiveView(&CPelmoranView::OnFilePrint); }},
+      {ID_HELP, [this] { OnHelpTopics(); }},
+      {ID_CONTEXT_HELP, [] { QWhatsThis::enterWhatsThisMode(); }}};
+  for (const auto& [id, key] : keys) {
+    QAction* action = AddCommand(id, QString(), handlers[id]);
+    action->setShortcut(key);
+    addAction(action);
+  }
+  // The editing keys have no handler: they are taken and do nothing.
+  const std::pair<int, const char*> editing[] = {
+      {ID_EDIT_UNDO, "Ctrl+Z"},   {ID_EDIT_UNDO, "Alt+Backspace"}, {ID_EDIT_CUT, "Ctrl+X"},
+      {ID_EDIT_CUT, "Shift+Del"}, {ID_EDIT_COPY, "Ctrl+C"},        {ID_EDIT_COPY, "Ctrl+Ins"},
+      {ID_EDIT_PASTE, "Ctrl+V"},  {ID_EDIT_PASTE, "Shift+Ins"}};
+  for (const auto& [id, key] : editing) {
+    QAction* action = Action(id) ? Action(id) : AddCommand(id, QString(), nullptr);
+    action->setShortcuts(action->shortcuts() << QKeySequence(key));
+    addAction(action);
+  }
+}
+
+QMenu* CMainWindow::NewMenu(const QString& title, std::initializer_list<int> ids) {
+  auto* menu = new QMenu(title, this);
+  for (int id : ids) {
+    if (id == 0)
+      menu->addSeparator();
+    else
+      menu->addAction(Action(id));
+  }
+  connect(menu, &QMenu::aboutToShow, this, &CMainWindow::UpdateCommandUI);
+  return menu;
+}
+
+void CMainWindow::CreateMenus() {
+  QMenu* modbus = NewMenu("&Modbus", {});
+  modbus->addMenu(NewMenu("&Endpoint", {ID_ENDPOINT_NEW, ID_ENDPOINT_REMOVE}));
+  modbus->addMenu(NewMenu("&Data", {ID_DATA_NEW, ID_DATA_DELETE}));
+  QMenu* help = NewMenu("&Help", {ID_HELP_FINDER, 0, ID_APP_ABOUT});
+  m_noDocumentMenus = {NewMenu("&File", {ID_RESTORE_TEST_CONFIG, 0, ID_APP_EXIT}), modbus, help};
+  m_documentMenus = {
+      NewMenu("&File", {ID_SAVE_TEST_CONFIG, ID_RESTORE_TEST_CONFIG, 0, ID_APP_EXIT}), modbus,
+      NewMenu("&View", {ID_VIEW_SCAN_DEFINITION, ID_VIEW_DEBUG_DATA}), help};
+}
+
+void CMainWindow::UpdateCommandUI() {
+  const bool endpoints = !m_frame.m_endpoints.empty();
+  Action(ID_ENDPOINT_REMOVE)->setEnabled(endpoints);
+  Action(ID_DATA_NEW)->setEnabled(endpoints);
+  Action(ID_DATA_DELETE)->setEnabled(false);
+}
+
+void CMainWindow::UpdateFrame() {
+  const bool documents = m_pViews->FrameCount() > 0;
+  if (documents != m_bDocumentMenus) {
+    m_bDocumentMenus = documents;
+    menuBar()->clear();
+    for (QMenu* menu : documents ? m_documentMenus : m_noDocumentMenus) menuBar()->addMenu(menu);
+  }
+  UpdateCommandUI();
+  for (QMdiSubWindow* window : m_pMdiArea->subWindowList())
+    if (auto* frame = qobject_cast<CChildFrame*>(window); frame && !frame->IsRetired())
+      frame->setWindowTitle(QString::fromStdString(frame->GetDocument().m_strTitle));
+  CPelmoranView* view = ActiveView();
+  setWindowTitle(view ? "pelmoran - " + QString::fromStdString(view->GetDocument().m_strTitle)
+                      : QString("pelmoran"));
+}
+
+void CMainWindow::OnEndpointNew() {
+  EndpointChoice choice = m_frame.ProposeEndpoint();
+  CEndPointDlg dlg(this);
+  dlg.m_strName = choice.strName;
+  dlg.m_strIpAddress = choice.strIpAddress;
+  dlg.m_nTcpPort = choice.nTcpPort;
+  dlg.m_nCommPort = choice.nCommPort;
+  dlg.m_serial = choice.serial;
+  dlg.m_pFrame = &m_frame;
+  if (dlg.DoModal() != QDialog::Accepted) return;
+  choice.strName = dlg.m_strName;
+  choice.nCommPort = dlg.m_nCommPort;
+  choice.serial = dlg.m_serial;
+  choice.strIpAddress = dlg.m_strIpAddress;
+  choice.nTcpPort = dlg.m_nTcpPort;
+  m_frame.AddEndpoint(choice);
+  UpdateCommandUI();
+}
+
+void CMainWindow::OnEndpointRemove() {
+  CRemoveEndpointDlg dlg(this);
+  dlg.m_names = m_frame.GetEndpointNames();
+  dlg.m_nSelection = static_cast<int>(dlg.m_names.size()) - 1;
+  if (dlg.DoModal() != QDialog::Accepted) return;
+  if (dlg.m_nSelection >= 0 && dlg.m_nSelection < static_cast<int>(m_frame.m_endpoints.size()))
+    m_frame.RemoveEndpoint(dlg.m_nSelection);
+  UpdateCommandUI();
+}
+
+void CMainWindow::OnDataNew() {
+  CScanHost& app = TheApp();
+  CDataDefDlg dlg(this);
+  dlg.m_strEndpoints = m_frame.GetEndpointNames();
+  dlg.m_nEndpoint = 0;
+  dlg.m_nSlaveNode = 1;
+  dlg.m_nPointType = 3;
+  dlg.m_nPointAddress = 1;
+  dlg.m_nScanLength = 100;
+  dlg.m_nPollFrequency = 1000;
+  dlg.m_bEditable = 1;
+  dlg.m_bLongTypes = 1;
+  dlg.m_strDelimiter = app.m_strDefaultDelimiter;
+  dlg.m_nDataType = app.m_nDefaultDataType;
+  dlg.m_fLowLimit = app.m_fDefaultLowLimit;
+  dlg.m_fHighLimit = app.m_fDefaultHighLimit;
+  // Cancel keeps nothing, not even a default configuration chosen meanwhile.
+  if (dlg.DoModal() != QDialog::Accepted) return;
+  if (dlg.m_nEndpoint < 0 || dlg.m_nEndpoint >= static_cast<int>(m_frame.m_endpoints.size())) {
+    AfxMessageBox("Encountered an improper argument.");
+    return;
+  }
+  const CModbusConnection& endpoint = *m_frame.m_endpoints[static_cast<size_t>(dlg.m_nEndpoint)];
+  auto scan = std::make_unique<CModbusMsg>();
+  scan->m_nPort = endpoint.m_nPort;
+  scan->m_nSlaveNode = dlg.m_nSlaveNode;
+  scan->m_nPointType = static_cast<uint8_t>(dlg.m_nPointType);
+  scan->m_nPointAddress = static_cast<uint16_t>(dlg.m_nPointAddress);
+  scan->m_nPollFrequency = dlg.m_nPollFrequency;
+  scan->m_nScanLength = static_cast<uint16_t>(dlg.m_nScanLength);
+  scan->m_strDelimiter = dlg.m_strDelimiter;
+  app.m_strDefaultDelimiter = dlg.m_strDelimiter;
+  app.m_nDefaultDataType = dlg.m_nDataType;
+  app.m_fDefaultLowLimit = dlg.m_fLowLimit;
+  app.m_fDefaultHighLimit = dlg.m_fHighLimit;
+  app.CreateScan(*scan, endpoint.m_strName);
+}
+
+QString CMainWindow::HelpFile() {
+  return QCoreApplication::applicationDirPath() + "/help/index.html";
+}
+
+std::function<bool(const QUrl&)>& CMainWindow::UrlOpener() {
+  static std::function<bool(const QUrl&)> opener = [](const QUrl& url) {
+    return QDesktopServices::openUrl(url);
+  };
+  return opener;
+}
+
+void CMainWindow::OnHelpTopics() {
+  const QString file = HelpFile();
+  if (!QFileInfo::exists(file) || !UrlOpener()(QUrl::fromLocalFile(file)))
+    AfxMessageBox("Failed to launch help.");
+}
+
+void CMainWindow::OnAppAbout() {
+  CAboutDlg dlg(this);
+  dlg.exec();
+}

@@ -3,21 +3,93 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QUrl>
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
 
+class CFileCommands;
 class CMainFrame;
+class CPelmoranView;
+class CWidgetViewFactory;
 class IViewFactory;
 class QMdiArea;
+class QMenu;
 
 class CMainWindow : public QMainWindow {
   Q_OBJECT
  public:
+  // Command ids of the menus and accelerators.
+  enum Command {
+    ID_VIEW_SCAN_DEFINITION = 32772,
+    ID_SAVE_TEST_CONFIG = 32794,
+    ID_RESTORE_TEST_CONFIG = 32795,
+    ID_VIEW_DEBUG_DATA = 32797,
+    ID_ENDPOINT_NEW = 32801,
+    ID_ENDPOINT_REMOVE = 32802,
+    ID_DATA_NEW = 32804,
+    ID_DATA_DELETE = 32805,
+    ID_FILE_NEW = 57600,
+    ID_FILE_OPEN = 57601,
+    ID_FILE_SAVE = 57603,
+    ID_FILE_PRINT = 57607,
+    ID_EDIT_COPY = 57634,
+    ID_EDIT_CUT = 57635,
+    ID_EDIT_PASTE = 57637,
+    ID_EDIT_UNDO = 57643,
+    ID_APP_ABOUT = 57664,
+    ID_APP_EXIT = 57665,
+    ID_HELP_FINDER = 57667,
+    ID_CONTEXT_HELP = 57669,
+    ID_HELP = 57670,
+    ID_NEXT_PANE = 57680,
+    ID_PREV_PANE = 57681,
+  };
+
   explicit CMainWindow(CMainFrame& frame, QWidget* parent = nullptr);
   ~CMainWindow() override;
 
   // The views of scan documents are child windows of this window.
   IViewFactory* ViewFactory();
 
+  QAction* Action(int id) const;
+  // The view of the current child window, or null.
+  CPelmoranView* ActiveView() const;
+  QMdiArea& MdiArea() const { return *m_pMdiArea; }
+
+  // Enabling of the commands, asked whenever a menu opens.
+  void UpdateCommandUI();
+  // The menus of no document (MENU 128) or of open documents (MENU 129),
+  // and the title with the current document's.
+  void UpdateFrame();
+
+  // Opens the program's manual; the desktop's browser by default.
+  static std::function<bool(const QUrl&)>& UrlOpener();
+  // The manual beside the executable.
+  static QString HelpFile();
+
+  // Commands.
+  void OnEndpointNew();
+  void OnEndpointRemove();
+  void OnDataNew();
+  void OnHelpTopics();
+  void OnAppAbout();
+
  private:
+  QAction* AddCommand(int id, const QString& text, std::function<void()> handler);
+  void CreateCommands();
+  void CreateAccelerators();
+  void CreateMenus();
+  QMenu* NewMenu(const QString& title, std::initializer_list<int> ids);
+  void WithActiveView(void (CPelmoranView::*command)());
+
   CMainFrame& m_frame;
   QMdiArea* m_pMdiArea;
+  std::unique_ptr<CWidgetViewFactory> m_pViews;
+  std::unique_ptr<CFileCommands> m_pFiles;
+  std::map<int, QAction*> m_commands;
+  std::vector<QMenu*> m_noDocumentMenus;
+  std::vector<QMenu*> m_documentMenus;
+  bool m_bDocumentMenus = true;
 };

@@ -12,6 +12,7 @@ IScanView* CWidgetViewFactory::CreateView(CPelmoranDoc& doc) {
   m_area.addSubWindow(frame);
   m_frames[&doc] = frame;
   frame->show();
+  if (m_onFramesChanged) m_onFramesChanged();
   return &frame->View().Clock();
 }
 
@@ -28,6 +29,7 @@ void CWidgetViewFactory::DestroyView(CPelmoranDoc& doc) {
   if (!frame) return;
   m_frames.erase(&doc);
   frame->Retire();
+  if (m_onFramesChanged) m_onFramesChanged();
 }
 
 CChildFrame* CWidgetViewFactory::FrameOf(const CPelmoranDoc& doc) const {

@@ -2,6 +2,7 @@
 // main window's multiple-document area, holding its tag list view.
 #pragma once
 
+#include <functional>
 #include <map>
 
 #include "pointdb/DocTemplate.h"
@@ -21,6 +22,10 @@ class CWidgetViewFactory : public IViewFactory {
   // The child window of a document, or null.
   CChildFrame* FrameOf(const CPelmoranDoc& doc) const;
   CPelmoranView* ViewOf(const CPelmoranDoc& doc) const;
+  int FrameCount() const { return static_cast<int>(m_frames.size()); }
+
+  // Told after a child window came or went.
+  std::function<void()> m_onFramesChanged;
 
  private:
   QMdiArea& m_area;

@@ -1,0 +1,75 @@
+#include "ui/FileCommands.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+
+#include "platform/FileDialog.h"
+#include "pointdb/DocTemplate.h"
+#include "pointdb/PelmoranDoc.h"
+#include "pointdb/ScanFile.h"
+#include "pointdb/ScanHost.h"
+#include "shell/MainFrame.h"
+
+namespace {
+
+const QStringList kConfigFilters{"Test Configurations (*.tst)", "All Files (*)"};
+const QStringList kAllFiles{"All Files (*)"};
+
+}  // namespace
+
+QString CFileCommands::EnterExecutableDirectory() {
+  const QString dir = QCoreApplication::applicationDirPath();
+  QDir::setCurrent(dir);
+  return dir;
+}
+
+QString CFileCommands::Choose(QWidget* parent, bool save, const QString& proposed,
+                              const QStringList& filters) {
+  QFileDialog dlg(parent);
+  dlg.setOption(QFileDialog::DontUseNativeDialog);
+  dlg.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
+  // An open dialog may name a file that is not there: the command says so.
+  dlg.setFileMode(QFileDialog::AnyFile);
+  dlg.setNameFilters(filters);
+  const QFileInfo info(proposed);
+  dlg.setDirectory(info.isAbsolute() ? info.absolutePath() : QDir::currentPath());
+  if (!info.fileName().isEmpty()) dlg.selectFile(info.fileName());
+  if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return {};
+  return dlg.selectedFiles().first();
+}
+
+void CFileCommands::OnSaveTestConfig() {
+  EnterExecutableDirectory();
+  const QString path = Choose(&m_window, true, QString(), kConfigFilters);
+  if (!path.isEmpty()) m_frame.OnSaveTestConfig(path.toStdString());
+}
+
+void CFileCommands::OnRestoreTestConfig() {
+  EnterExecutableDirectory();
+  const QString path = Choose(&m_window, false, QString(), kConfigFilters);
+  if (!path.isEmpty()) m_frame.RestoreConfig(path.toStdString());
+}
+
+void CFileCommands::OnFileOpen() {
+  const QString path = Choose(&m_window, false, QString(), kAllFiles);
+  if (!path.isEmpty() && TheApp().m_pDocTemplate)
+    TheApp().m_pDocTemplate->OpenDocumentFile(path.toStdString());
+}
+
+void CFileCommands::OnFileSave(CPelmoranDoc& doc) {
+  std::string path = doc.m_strPathName;
+  if (path.empty()) path = AfxPromptSaveAs(doc.m_strTitle);
+  // A failed save keeps the document as it was, still without a file.
+  if (path.empty() || !SaveScanFile(doc, path)) return;
+  doc.m_strPathName = path;
+  doc.m_strTitle = QFileInfo(QString::fromStdString(path)).fileName().toStdString();
+}
+
+void CFileCommands::InstallSaveAsPrompt(QWidget* parent) {
+  SetSaveAsHandler([parent](const std::string& proposed) {
+    const QString chosen = Choose(parent, true, QString::fromStdString(proposed), kAllFiles);
+    return chosen.isEmpty() ? std::string() : QFileInfo(chosen).absoluteFilePath().toStdString();
+  });
+}

@@ -1,0 +1,38 @@
+// The file side of the menus and accelerators: the configuration saved and
+// restored through file dialogs that start beside the executable, and one
+// scan opened or saved on its own.
+#pragma once
+
+#include <QString>
+#include <string>
+
+class CMainFrame;
+class CPelmoranDoc;
+class QWidget;
+
+class CFileCommands {
+ public:
+  CFileCommands(CMainFrame& frame, QWidget& window) : m_frame(frame), m_window(window) {}
+
+  void OnSaveTestConfig();
+  void OnRestoreTestConfig();
+  // A scan file read as a new document.
+  void OnFileOpen();
+  // The document saved to its file; a document without one asks for a name
+  // once, and is saved silently from then on.
+  void OnFileSave(CPelmoranDoc& doc);
+
+  // The Save As prompt of documents saved without a file becomes a dialog.
+  static void InstallSaveAsPrompt(QWidget* parent);
+  // The directory of the executable, made the current directory so that
+  // relative names and the dialogs start there.
+  static QString EnterExecutableDirectory();
+
+ private:
+  // A file dialog; empty when cancelled.
+  static QString Choose(QWidget* parent, bool save, const QString& proposed,
+                        const QStringList& filters);
+
+  CMainFrame& m_frame;
+  QWidget& m_window;
+};
