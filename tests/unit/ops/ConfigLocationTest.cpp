@@ -1,0 +1,88 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <set>
+#include <string>
+
+#include "platform/ConfigLocation.h"
+
+namespace {
+
+// An environment and file system of the test's own.
+struct FakeSystem {
+  std::map<std::string, std::string> env;
+  std::set<std::string> writable;
+  std::set<std::string> existing;
+
+  ConfigLocationProbe Probe() {
+    return {
+        [this](const char* name) -> const char* {
+          auto it = env.find(name);
+          return it == env.end() ? nullptr : it->second.c_str();
+        },
+        [this](const std::string& dir) { return writable.count(dir) != 0; },
+        [this](const std::string& path) { return existing.count(path) != 0; },
+    };
+  }
+};
+
+TEST(ConfigLocation, BuildFolderKeepsTheFileBesideTheExecutable) {
+  FakeSystem sys;
+  sys.env["HOME"] = "/home/op";
+  sys.writable.insert("/work/build/shell/");
+  EXPECT_EQ(ConfigDirectory("/work/build/shell/", sys.Probe()), "/work/build/shell/");
+  EXPECT_EQ(ConfigDirectory("/work/build/shell", sys.Probe()), "/work/build/shell/");
+}
+
+TEST(ConfigLocation, InstalledOrReadOnlyProgramUsesTheUserConfigDirectory) {
+  FakeSystem sys;
+  sys.env["HOME"] = "/home/op";
+  // Installed: writable for root, but the installed manual marks the prefix.
+  sys.writable.insert("/usr/bin/");
+  sys.existing.insert("/usr/bin/../share/doc/pelmoran/");
+  EXPECT_EQ(ConfigDirectory("/usr/bin", sys.Probe()), "/home/op/.config/pelmoran/");
+  // Not installed, but its folder cannot be written.
+  EXPECT_EQ(ConfigDirectory("/opt/readonly/", sys.Probe()), "/home/op/.config/pelmoran/");
+  sys.env["XDG_CONFIG_HOME"] = "/srv/cfg/";
+  EXPECT_EQ(ConfigDirectory("/usr/bin", sys.Probe()), "/srv/cfg/pelmoran/");
+  // A relative XDG_CONFIG_HOME is not a valid base directory.
+  sys.env["XDG_CONFIG_HOME"] = "cfg";
+  EXPECT_EQ(ConfigDirectory("/usr/bin", sys.Probe()), "/home/op/.config/pelmoran/");
+}
+
+TEST(ConfigLocation, EnvironmentVariableWinsEverywhereAndEmptyIsUnset) {
+  FakeSystem sys;
+  sys.env["HOME"] = "/home/op";
+  sys.writable.insert("/work/build/shell/");
+  sys.env["PELMORAN_CONFIG_DIR"] = "/etc/pelmoran";
+  EXPECT_EQ(ConfigDirectory("/work/build/shell/", sys.Probe()), "/etc/pelmoran/");
+  EXPECT_EQ(ConfigDirectory("/usr/bin/", sys.Probe()), "/etc/pelmoran/");
+  sys.env["PELMORAN_CONFIG_DIR"] = "";
+  EXPECT_EQ(ConfigDirectory("/work/build/shell/", sys.Probe()), "/work/build/shell/");
+}
+
+TEST(ConfigLocation, HelpBesideTheExecutableElseTheInstalledManual) {
+  FakeSystem sys;
+  sys.existing.insert("/work/build/shell/help/index.html");
+  EXPECT_EQ(HelpIndexPath("/work/build/shell", sys.Probe()), "/work/build/shell/help/index.html");
+  EXPECT_EQ(HelpIndexPath("/usr/bin/", sys.Probe()),
+            "/usr/bin/../share/doc/pelmoran/help/index.html");
+}
+
+TEST(ConfigLocation, FilePathCreatesTheChosenDirectory) {
+  const auto base =
+      std::filesystem::temp_directory_path() /
+      ("pelmoran-cfg-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()));
+  std::filesystem::remove_all(base);
+  const std::string dir = (base / "nested" / "dir").string();
+  ::setenv("PELMORAN_CONFIG_DIR", dir.c_str(), 1);
+  const std::string path = ConfigFilePath("/nonexistent/bin/");
+  ::unsetenv("PELMORAN_CONFIG_DIR");
+  EXPECT_EQ(path, dir + "/pelmoran.tst");
+  EXPECT_TRUE(std::filesystem::is_directory(dir));
+  std::filesystem::remove_all(base);
+}
+
+}  // namespace
