@@ -1,0 +1,172 @@
+#include "modbuslib/Connection.h"
+
+#include <algorithm>
+
+#include "modbuslib/Library.h"
+#include "modbuslib/PduCodec.h"
+
+namespace mbl {
+
+namespace {
+constexpr int kDefaultTimeoutMs = 2000;
+}
+
+Connection::Connection(asio::io_context& io, int handle, Dialect dialect, int timeoutMs,
+                       std::unique_ptr<Framer> framer)
+    : io_(io),
+      handle_(handle),
+      dialect_(dialect),
+      timeoutMs_(timeoutMs > 0 ? timeoutMs : kDefaultTimeoutMs),
+      framer_(std::move(framer)),
+      timer_(io) {}
+
+int Connection::accept(const RequestHeader& header, const uint16_t* data, bool write, Job& job) {
+  // Reads go through PollMODBUS, writes through WriteMODBUS.
+  if (write != (header.function > 4)) return MBS_INVALID_COMMAND;
+  if (int status = RequestPlan::build(header, dialect_, serialLine(), job.plan)) return status;
+  if (write && data == nullptr) return MBS_WRITE_FAILURE;
+  job.header = header;
+  job.words.assign(header.length, 0);
+  if (write) std::copy(data, data + header.length, job.words.begin());
+  return MBS_OK;
+}
+
+int Connection::submit(const RequestHeader* header, const uint16_t* data, bool write) {
+  if (header == nullptr) return MBS_INVALID_COMMAND;
+  Job job;
+  if (int status = accept(*header, data, write, job)) return status;
+  {
+    std::lock_guard lock(mutex_);
+    if (closed_) return MBS_INVALID_HANDLE;
+    if (busy_) return MBS_MSG_OVERRUN;
+    if (!linkUp()) return MBS_SVR_NOT_CONNECTED;
+    busy_ = true;
+    hasResult_ = false;
+  }
+  asio::post(io_, [self = shared_from_this(), job = std::move(job)]() mutable {
+    self->begin(std::move(job));
+  });
+  return MBS_OK;
+}
+
+int Connection::fetch(RequestHeader* header, uint16_t* data, int capacity) {
+  std::lock_guard lock(mutex_);
+  if (!hasResult_) return MBS_UNINITIALIZED;
+  if (header != nullptr) *header = result_.header;
+  if (data != nullptr && capacity > 0) {
+    const size_t n = std::min(result_.words.size(), static_cast<size_t>(capacity));
+    std::copy_n(result_.words.begin(), n, data);
+  }
+  return result_.status;
+}
+
+void Connection::setCallback(ModbusCallback callback) {
+  std::lock_guard lock(mutex_);
+  callback_ = callback;
+}
+
+ModbusCallback Connection::callback() const {
+  std::lock_guard lock(mutex_);
+  return callback_;
+}
+
+void Connection::close() {
+  closed_ = true;
+  asio::post(io_, [self = shared_from_this()] {
+    self->active_ = false;
+    self->awaiting_ = false;
+    self->timer_.cancel();
+    self->shutdown();
+  });
+}
+
+void Connection::begin(Job job) {
+  if (closed_) return;
+  job_ = std::move(job);
+  sendExchange();
+}
+
+void Connection::sendExchange() {
+  const Exchange& ex = job_.plan.exchanges()[job_.step];
+  const std::vector<uint8_t> pdu = PduCodec::encode(ex, job_.words.data() + ex.firstWord);
+  rx_.clear();
+  ++sequence_;
+  active_ = true;
+  awaiting_ = !job_.plan.broadcast();
+  // The time limit runs from the start, so a transmission that never ends still finishes.
+  armTimer();
+  transmit(framer_->encode(ex.slave, pdu));
+}
+
+void Connection::armTimer() {
+  timer_.expires_after(std::chrono::milliseconds(timeoutMs_));
+  timer_.async_wait([self = shared_from_this(), sequence = sequence_](const asio::error_code& ec) {
+    if (ec || sequence != self->sequence_ || !self->active_ || self->closed_) return;
+    self->awaiting_ = false;
+    self->stepDone(MBS_POLL_TIMEOUT);
+  });
+}
+
+void Connection::sent(bool ok) {
+  if (!active_ || closed_) return;
+  if (!ok) {
+    awaiting_ = false;
+    stepDone(MBS_WRITE_FAILURE);
+  } else if (!awaiting_) {
+    stepDone(MBS_OK);
+  }
+}
+
+void Connection::received(const uint8_t* bytes, size_t size) {
+  if (!awaiting_ || closed_) return;
+  rx_.insert(rx_.end(), bytes, bytes + size);
+  const FrameResult frame = framer_->parse(rx_);
+  if (frame.kind == FrameResult::Kind::Incomplete) return;
+  awaiting_ = false;
+  if (frame.kind == FrameResult::Kind::Error) {
+    stepDone(frame.status);
+  } else {
+    answer(frame);
+  }
+}
+
+void Connection::answer(const FrameResult& frame) {
+  const Exchange& ex = job_.plan.exchanges()[job_.step];
+  if (frame.address != ex.slave) {
+    stepDone(MBS_INVALID_RESPONSE);
+    return;
+  }
+  stepDone(PduCodec::decode(ex, frame.pdu, job_.words.data() + ex.firstWord));
+}
+
+void Connection::stepDone(int status) {
+  active_ = false;
+  ++sequence_;
+  timer_.cancel();
+  if (status == MBS_OK && ++job_.step < job_.plan.exchanges().size()) {
+    sendExchange();
+    return;
+  }
+  finish(status);
+}
+
+void Connection::failOutstanding(int status) {
+  if (!active_) return;
+  awaiting_ = false;
+  stepDone(status);
+}
+
+void Connection::finish(int status) {
+  {
+    std::lock_guard lock(mutex_);
+    result_.status = status;
+    result_.header = job_.header;
+    result_.words = std::move(job_.words);
+    hasResult_ = true;
+    busy_ = false;
+  }
+  job_ = Job{};
+  Library::instance().requestDone(*this);
+}
+
+}  // namespace mbl

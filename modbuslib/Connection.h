@@ -1,0 +1,97 @@
+// One open connection: the caller's side (start a request, fetch its
+// response, close) and the I/O thread's side (send each exchange, match the
+// answer, time out). A transport supplies only the moving of bytes.
+#pragma once
+
+#include <asio.hpp>
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "modbuslib/Framer.h"
+#include "modbuslib/RequestPlan.h"
+#include "modbuslib/modbuslib.h"
+
+namespace mbl {
+
+class Connection : public std::enable_shared_from_this<Connection> {
+ public:
+  Connection(asio::io_context& io, int handle, Dialect dialect, int timeoutMs,
+             std::unique_ptr<Framer> framer);
+  virtual ~Connection() = default;
+  Connection(const Connection&) = delete;
+  Connection& operator=(const Connection&) = delete;
+
+  int handle() const { return handle_; }
+  bool isOpen() const { return !closed_; }
+
+  // Caller's thread.
+  int submit(const RequestHeader* header, const uint16_t* data, bool write);
+  int fetch(RequestHeader* header, uint16_t* data, int capacity);
+  void setCallback(ModbusCallback callback);
+  ModbusCallback callback() const;
+  void close();
+
+  // I/O thread: begins the transport's own work (connecting, reading).
+  virtual void start() = 0;
+
+ protected:
+  virtual bool linkUp() const = 0;
+  virtual bool serialLine() const = 0;
+  // I/O thread: put a frame on the wire; call sent() when it has gone.
+  virtual void transmit(std::vector<uint8_t> frame) = 0;
+  virtual void shutdown() = 0;
+
+  // I/O thread, for the transports.
+  void received(const uint8_t* bytes, size_t size);
+  void sent(bool ok);
+  void failOutstanding(int status);
+  asio::io_context& io() { return io_; }
+  const Framer& framer() const { return *framer_; }
+
+ private:
+  struct Job {
+    RequestHeader header{};
+    RequestPlan plan;
+    std::vector<uint16_t> words;
+    size_t step = 0;
+  };
+  struct Result {
+    int status = MBS_UNINITIALIZED;
+    RequestHeader header{};
+    std::vector<uint16_t> words;
+  };
+
+  int accept(const RequestHeader& header, const uint16_t* data, bool write, Job& job);
+  void begin(Job job);
+  void sendExchange();
+  void armTimer();
+  void answer(const FrameResult& frame);
+  void stepDone(int status);
+  void finish(int status);
+
+  asio::io_context& io_;
+  const int handle_;
+  const Dialect dialect_;
+  const int timeoutMs_;
+  std::unique_ptr<Framer> framer_;
+  std::atomic<bool> closed_{false};
+
+  mutable std::mutex mutex_;  // guards the caller's side below
+  bool busy_ = false;
+  bool hasResult_ = false;
+  Result result_;
+  ModbusCallback callback_ = nullptr;
+
+  // I/O thread only.
+  Job job_;
+  bool active_ = false;    // an exchange is on the wire
+  bool awaiting_ = false;  // its answer is still due
+  uint64_t sequence_ = 0;
+  std::vector<uint8_t> rx_;
+  asio::steady_timer timer_;
+};
+
+}  // namespace mbl

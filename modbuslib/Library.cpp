@@ -1,0 +1,72 @@
+#include "modbuslib/Library.h"
+
+#include "modbuslib/Connection.h"
+
+namespace mbl {
+
+Library& Library::instance() {
+  static Library library;
+  return library;
+}
+
+Library::Library() : work_(asio::make_work_guard(io_)), thread_([this] { io_.run(); }) {}
+
+Library::~Library() {
+  work_.reset();
+  io_.stop();
+  if (thread_.joinable()) thread_.join();
+}
+
+int Library::reserveHandle() {
+  std::lock_guard lock(mapMutex_);
+  return ++lastHandle_;
+}
+
+int Library::add(const std::shared_ptr<Connection>& connection) {
+  {
+    std::lock_guard lock(mapMutex_);
+    connections_[connection->handle()] = connection;
+  }
+  asio::post(io_, [connection] { connection->start(); });
+  return connection->handle();
+}
+
+std::shared_ptr<Connection> Library::find(int handle) {
+  std::lock_guard lock(mapMutex_);
+  const auto it = connections_.find(handle);
+  return it == connections_.end() ? nullptr : it->second;
+}
+
+void Library::close(int handle) {
+  std::lock_guard dispatch(dispatch_);
+  std::shared_ptr<Connection> connection;
+  {
+    std::lock_guard lock(mapMutex_);
+    const auto it = connections_.find(handle);
+    if (it == connections_.end()) return;
+    connection = it->second;
+    connections_.erase(it);
+  }
+  connection->close();
+}
+
+void Library::setLinkCallback(ConnectionCallback callback) { linkCallback_ = callback; }
+
+void Library::setModbusCallback(int handle, ModbusCallback callback) {
+  std::lock_guard dispatch(dispatch_);
+  if (auto connection = find(handle)) connection->setCallback(callback);
+}
+
+void Library::requestDone(const Connection& connection) {
+  std::lock_guard dispatch(dispatch_);
+  if (!connection.isOpen()) return;
+  if (ModbusCallback callback = connection.callback()) callback(connection.handle(), 0, 0);
+}
+
+void Library::linkEvent(int event, const Connection& connection) {
+  std::lock_guard dispatch(dispatch_);
+  if (!connection.isOpen()) return;
+  if (ConnectionCallback callback = linkCallback_) callback(event, connection.handle());
+}
+
+}  // namespace mbl

@@ -1,0 +1,53 @@
+// The library's shared state: its I/O thread, the open connections by
+// handle, and the delivery of callbacks.
+#pragma once
+
+#include <asio.hpp>
+#include <atomic>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "modbuslib/modbuslib.h"
+
+namespace mbl {
+
+class Connection;
+
+class Library {
+ public:
+  static Library& instance();
+
+  asio::io_context& io() { return io_; }
+  int reserveHandle();
+  // Registers the connection and starts it on the I/O thread.
+  int add(const std::shared_ptr<Connection>& connection);
+  std::shared_ptr<Connection> find(int handle);
+  void close(int handle);
+  void setLinkCallback(ConnectionCallback callback);
+  void setModbusCallback(int handle, ModbusCallback callback);
+
+  // I/O thread. Neither calls back once the connection is closed, nor after
+  // its response callback was taken away.
+  void requestDone(const Connection& connection);
+  void linkEvent(int event, const Connection& connection);
+
+ private:
+  Library();
+  ~Library();
+
+  asio::io_context io_;
+  asio::executor_work_guard<asio::io_context::executor_type> work_;
+  std::mutex mapMutex_;
+  std::map<int, std::shared_ptr<Connection>> connections_;
+  int lastHandle_ = 0;
+  std::atomic<ConnectionCallback> linkCallback_{nullptr};
+  // Held while a callback runs, and by whoever closes a connection or takes
+  // its callback away, so that none arrives after those return. Recursive,
+  // because a callback may close its own connection.
+  std::recursive_mutex dispatch_;
+  std::thread thread_;
+};
+
+}  // namespace mbl

@@ -1,0 +1,20 @@
+// Modbus/TCP: the MBAP header (transaction id, protocol 0, length, unit id)
+// before the PDU.
+#pragma once
+
+#include "modbuslib/Framer.h"
+
+namespace mbl {
+
+class MbapFramer : public Framer {
+ public:
+  // encode starts a new transaction; parse accepts only its answer.
+  std::vector<uint8_t> encode(uint8_t address, std::span<const uint8_t> pdu) override;
+  FrameResult parse(std::span<const uint8_t> bytes) const override;
+  uint16_t transaction() const { return transaction_; }
+
+ private:
+  uint16_t transaction_ = 0;
+};
+
+}  // namespace mbl

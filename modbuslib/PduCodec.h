@@ -1,0 +1,30 @@
+// Protocol data units of the supported functions: the request the master
+// sends for one exchange and the check of the slave's answer.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "modbuslib/RequestPlan.h"
+
+namespace mbl {
+
+class PduCodec {
+ public:
+  // words are the caller's words of this exchange (ex.words of them).
+  static std::vector<uint8_t> encode(const Exchange& ex, const uint16_t* words);
+  // Checks an answer; a good read fills ex.words words (one per point for
+  // coils and inputs). Returns 0, the slave's exception number, or 267.
+  static int decode(const Exchange& ex, std::span<const uint8_t> pdu, uint16_t* words);
+  // Byte count a good read answer carries.
+  static int readByteCount(const Exchange& ex);
+
+ private:
+  static void putWord(std::vector<uint8_t>& out, uint16_t value);
+  static uint16_t wordAt(std::span<const uint8_t> pdu, size_t at);
+  static int decodeRead(const Exchange& ex, std::span<const uint8_t> pdu, uint16_t* words);
+  static int decodeWriteEcho(const Exchange& ex, std::span<const uint8_t> pdu);
+};
+
+}  // namespace mbl

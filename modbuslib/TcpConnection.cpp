@@ -1,0 +1,97 @@
+#include "modbuslib/TcpConnection.h"
+
+#include "modbuslib/Library.h"
+#include "modbuslib/MbapFramer.h"
+
+namespace mbl {
+
+TcpConnection::TcpConnection(asio::io_context& io, int handle,
+                             const asio::ip::tcp::endpoint& server, int timeoutMs)
+    : Connection(io, handle, Dialect::Standard, timeoutMs, std::make_unique<MbapFramer>()),
+      socket_(io),
+      server_(server),
+      connectTimer_(io),
+      connectTimeoutMs_(timeoutMs > 0 ? timeoutMs : 2000) {}
+
+std::shared_ptr<TcpConnection> TcpConnection::self() {
+  return std::static_pointer_cast<TcpConnection>(shared_from_this());
+}
+
+void TcpConnection::start() {
+  if (!isOpen()) return;
+  // An unreachable host would otherwise keep the kernel trying for minutes.
+  connectTimer_.expires_after(std::chrono::milliseconds(connectTimeoutMs_));
+  connectTimer_.async_wait([me = self()](const asio::error_code& ec) {
+    if (!ec && !me->up_) {
+      asio::error_code ignored;
+      me->socket_.close(ignored);
+    }
+  });
+  socket_.async_connect(server_, [me = self()](const asio::error_code& ec) { me->connected(ec); });
+}
+
+void TcpConnection::connected(const asio::error_code& ec) {
+  connectTimer_.cancel();
+  if (!isOpen()) return;
+  if (ec || !socket_.is_open()) {
+    lost();
+    return;
+  }
+  asio::error_code ignored;
+  socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
+  up_ = true;
+  Library::instance().linkEvent(MBS_EVENT_CONNECTED, *this);
+  readMore();
+}
+
+void TcpConnection::readMore() {
+  socket_.async_read_some(asio::buffer(buffer_),
+                          [me = self()](const asio::error_code& ec, size_t size) {
+                            if (!me->isOpen()) return;
+                            if (ec) {
+                              me->lost();
+                              return;
+                            }
+                            me->received(me->buffer_.data(), size);
+                            me->readMore();
+                          });
+}
+
+void TcpConnection::transmit(std::vector<uint8_t> frame) {
+  if (writing_) {
+    sent(false);
+    return;
+  }
+  writing_ = true;
+  outgoing_ = std::move(frame);
+  asio::async_write(socket_, asio::buffer(outgoing_),
+                    [me = self()](const asio::error_code& ec, size_t) {
+                      me->writing_ = false;
+                      if (!me->isOpen()) return;
+                      if (ec) {
+                        me->lost();
+                        return;
+                      }
+                      me->sent(true);
+                    });
+}
+
+void TcpConnection::lost() {
+  if (ended_) return;
+  ended_ = true;
+  up_ = false;
+  asio::error_code ignored;
+  socket_.close(ignored);
+  failOutstanding(MBS_SVR_NOT_CONNECTED);
+  Library::instance().linkEvent(MBS_EVENT_TERMINATED, *this);
+}
+
+void TcpConnection::shutdown() {
+  up_ = false;
+  ended_ = true;
+  connectTimer_.cancel();
+  asio::error_code ignored;
+  socket_.close(ignored);
+}
+
+}  // namespace mbl

@@ -1,0 +1,40 @@
+// Modbus/TCP client connection, made in the background; link event 3 when
+// it is up, 4 once when it fails or drops.
+#pragma once
+
+#include <array>
+
+#include "modbuslib/Connection.h"
+
+namespace mbl {
+
+class TcpConnection : public Connection {
+ public:
+  TcpConnection(asio::io_context& io, int handle, const asio::ip::tcp::endpoint& server,
+                int timeoutMs);
+  void start() override;
+
+ protected:
+  bool linkUp() const override { return up_; }
+  bool serialLine() const override { return false; }
+  void transmit(std::vector<uint8_t> frame) override;
+  void shutdown() override;
+
+ private:
+  std::shared_ptr<TcpConnection> self();
+  void connected(const asio::error_code& ec);
+  void readMore();
+  void lost();
+
+  asio::ip::tcp::socket socket_;
+  asio::ip::tcp::endpoint server_;
+  asio::steady_timer connectTimer_;
+  const int connectTimeoutMs_;
+  std::atomic<bool> up_{false};
+  bool ended_ = false;  // event 4 has been given
+  bool writing_ = false;
+  std::vector<uint8_t> outgoing_;
+  std::array<uint8_t, 1024> buffer_{};
+};
+
+}  // namespace mbl

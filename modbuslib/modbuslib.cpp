@@ -1,0 +1,97 @@
+// The library's entry points: each finds its connection and hands over.
+#include "modbuslib/modbuslib.h"
+
+#include <arpa/inet.h>
+
+#include "modbuslib/AsciiFramer.h"
+#include "modbuslib/ComPortMap.h"
+#include "modbuslib/Library.h"
+#include "modbuslib/RtuFramer.h"
+#include "modbuslib/SerialConnection.h"
+#include "modbuslib/SerialPort.h"
+#include "modbuslib/TcpConnection.h"
+
+namespace {
+
+enum class Framing { Rtu, Ascii };
+
+int connectSerial(int comPort, int timeoutMs, const SerialSettings* settings, mbl::Dialect dialect,
+                  Framing framing) {
+  if (settings == nullptr) return -1;
+  const std::string path = mbl::ComPortMap::devicePath(comPort);
+  if (path.empty()) return -1;
+  bool kernelRs485 = false;
+  const int fd = mbl::SerialPort::open(path, *settings, kernelRs485);
+  if (fd < 0) return -1;
+  std::unique_ptr<mbl::Framer> framer;
+  if (framing == Framing::Ascii) {
+    framer = std::make_unique<mbl::AsciiFramer>();
+  } else {
+    framer = std::make_unique<mbl::RtuFramer>();
+  }
+  auto& library = mbl::Library::instance();
+  return library.add(std::make_shared<mbl::SerialConnection>(library.io(), library.reserveHandle(),
+                                                             dialect, timeoutMs, std::move(framer),
+                                                             fd, *settings, kernelRs485));
+}
+
+}  // namespace
+
+extern "C" {
+
+int ConnectASCII(int comPort, int timeoutMs, const SerialSettings* settings) {
+  return connectSerial(comPort, timeoutMs, settings, mbl::Dialect::Standard, Framing::Ascii);
+}
+
+int ConnectRTU(int comPort, int timeoutMs, const SerialSettings* settings) {
+  return connectSerial(comPort, timeoutMs, settings, mbl::Dialect::Standard, Framing::Rtu);
+}
+
+int ConnectDanielsASCII(int comPort, int timeoutMs, const SerialSettings* settings) {
+  return connectSerial(comPort, timeoutMs, settings, mbl::Dialect::Daniels, Framing::Ascii);
+}
+
+int ConnectDanielsRTU(int comPort, int timeoutMs, const SerialSettings* settings) {
+  return connectSerial(comPort, timeoutMs, settings, mbl::Dialect::Daniels, Framing::Rtu);
+}
+
+int ConnectTCP2(uint32_t ipAddress, uint32_t port, const TcpOptions* options) {
+  // 255.255.255.255 is what inet_addr gives for text it cannot read.
+  if (ipAddress == 0xFFFFFFFFu || port == 0 || port > 65535) return -1;
+  const int timeoutMs = options != nullptr ? static_cast<int>(options->timeoutMs) : 0;
+  const asio::ip::tcp::endpoint server(asio::ip::address_v4(ntohl(ipAddress)),
+                                       static_cast<uint16_t>(port));
+  auto& library = mbl::Library::instance();
+  return library.add(std::make_shared<mbl::TcpConnection>(library.io(), library.reserveHandle(),
+                                                          server, timeoutMs));
+}
+
+void EnableConnectionCallback(ConnectionCallback callback) {
+  mbl::Library::instance().setLinkCallback(callback);
+}
+
+void EnableModbusCallback(int handle, ModbusCallback callback) {
+  mbl::Library::instance().setModbusCallback(handle, callback);
+}
+
+int PollMODBUS(int handle, const RequestHeader* header) {
+  auto connection = mbl::Library::instance().find(handle);
+  if (!connection) return MBS_INVALID_HANDLE;
+  return connection->submit(header, nullptr, false);
+}
+
+int WriteMODBUS(int handle, const RequestHeader* header, const uint16_t* data) {
+  auto connection = mbl::Library::instance().find(handle);
+  if (!connection) return MBS_INVALID_HANDLE;
+  return connection->submit(header, data, true);
+}
+
+int MODBUSResponse(int handle, RequestHeader* header, uint16_t* data, int capacity) {
+  auto connection = mbl::Library::instance().find(handle);
+  if (!connection) return MBS_INVALID_HANDLE;
+  return connection->fetch(header, data, capacity);
+}
+
+void CloseConnection(int handle) { mbl::Library::instance().close(handle); }
+
+}  // extern "C"

@@ -1,0 +1,221 @@
+// The library against pymodbus slaves over Modbus/TCP and over RTU and ASCII
+// on socat pseudo-terminals.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <thread>
+
+#include "CallbackRecorder.h"
+#include "PeerSlave.h"
+
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr int kTimeoutMs = 1000;
+
+int connectTcp(int port, int timeoutMs = kTimeoutMs) {
+  TcpOptions options{};
+  options.protocol = 1;
+  options.timeoutMs = static_cast<uint32_t>(timeoutMs);
+  return ConnectTCP2(inet_addr("127.0.0.1"), static_cast<uint32_t>(port), &options);
+}
+
+int connectSerial(const std::string& mode, const std::string& device) {
+  static int nextCom = 40;
+  const int com = nextCom++;
+  setenv(("PELMORAN_COM" + std::to_string(com)).c_str(), device.c_str(), 1);
+  SerialSettings settings{};
+  settings.baudRate = 19200;
+  settings.wordLength = 8;
+  settings.dtrControl = 1;
+  return mode == "rtu" ? ConnectRTU(com, kTimeoutMs, &settings)
+                       : ConnectASCII(com, kTimeoutMs, &settings);
+}
+
+int freePort() {
+  const int s = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
+  socklen_t len = sizeof a;
+  getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
+  close(s);
+  return ntohs(a.sin_port);
+}
+
+RequestHeader header(uint8_t node, uint8_t function, uint16_t address, uint16_t length) {
+  return RequestHeader{node, function, address, length};
+}
+
+std::vector<int> asInts(const std::vector<uint16_t>& words) {
+  return std::vector<int>(words.begin(), words.end());
+}
+
+}  // namespace
+
+// Every transport against the same pymodbus slave contents.
+class PeerTransportTest : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override {
+    EnableConnectionCallback(&CallbackRecorder::onLink);
+    slave_ = std::make_unique<PeerSlave>(GetParam());
+    ASSERT_TRUE(slave_->ready()) << "the pymodbus slave did not start";
+    if (GetParam() == "tcp") {
+      handle_ = connectTcp(slave_->tcpPort());
+      ASSERT_NE(handle_, -1);
+      ASSERT_TRUE(CallbackRecorder::waitLink(handle_, MBS_EVENT_CONNECTED, 5s));
+    } else {
+      handle_ = connectSerial(GetParam(), slave_->masterDevice());
+      ASSERT_NE(handle_, -1);
+    }
+    EnableModbusCallback(handle_, &CallbackRecorder::onResponse);
+  }
+  void TearDown() override {
+    CloseConnection(handle_);
+    slave_->stop();
+  }
+  int run(RequestHeader h, std::vector<uint16_t>& words) {
+    return CallbackRecorder::exchange(handle_, h, words);
+  }
+
+  std::unique_ptr<PeerSlave> slave_;
+  int handle_ = -1;
+};
+
+TEST_P(PeerTransportTest, ReadsEveryTableAsTheSlaveHoldsIt) {
+  slave_->set("co", 10, {1, 0, 0, 1, 1, 1, 0, 1, 1});
+  slave_->set("di", 20, {0, 1, 1, 0, 1});
+  slave_->set("hr", 30, {0, 65535, 4660, 17});
+  slave_->set("ir", 40, {9, 8, 7});
+  std::vector<uint16_t> words;
+  // Point addresses are 1-based: point 11 is wire address 10.
+  ASSERT_EQ(run(header(1, 1, 11, 9), words), MBS_OK);
+  EXPECT_EQ(asInts(words), (std::vector<int>{1, 0, 0, 1, 1, 1, 0, 1, 1}));
+  ASSERT_EQ(run(header(1, 2, 21, 5), words), MBS_OK);
+  EXPECT_EQ(asInts(words), (std::vector<int>{0, 1, 1, 0, 1}));
+  ASSERT_EQ(run(header(1, 3, 31, 4), words), MBS_OK);
+  EXPECT_EQ(asInts(words), (std::vector<int>{0, 65535, 4660, 17}));
+  ASSERT_EQ(run(header(1, 4, 41, 3), words), MBS_OK);
+  EXPECT_EQ(asInts(words), (std::vector<int>{9, 8, 7}));
+}
+
+TEST_P(PeerTransportTest, WritesReachTheSlave) {
+  std::vector<uint16_t> words{1234};
+  ASSERT_EQ(run(header(1, 5, 51, 1), words), MBS_OK);
+  EXPECT_EQ(slave_->get("co", 50, 1), std::vector<int>{1});
+  words = {0};
+  ASSERT_EQ(run(header(1, 5, 51, 1), words), MBS_OK);
+  EXPECT_EQ(slave_->get("co", 50, 1), std::vector<int>{0});
+
+  words = {54321};
+  ASSERT_EQ(run(header(1, 6, 61, 1), words), MBS_OK);
+  EXPECT_EQ(slave_->get("hr", 60, 1), std::vector<int>{54321});
+
+  words = {1, 0, 7, 1, 0, 0, 0, 1, 1, 0};
+  ASSERT_EQ(run(header(1, 15, 71, 10), words), MBS_OK);
+  EXPECT_EQ(slave_->get("co", 70, 10), (std::vector<int>{1, 0, 1, 1, 0, 0, 0, 1, 1, 0}));
+
+  words = {11, 0xFFFF, 33};
+  ASSERT_EQ(run(header(1, 16, 81, 3), words), MBS_OK);
+  EXPECT_EQ(slave_->get("hr", 80, 3), (std::vector<int>{11, 65535, 33}));
+}
+
+TEST_P(PeerTransportTest, SlaveExceptionsAndSilenceBecomeStatuses) {
+  std::vector<uint16_t> words;
+  // The slave holds wire addresses 0-1999; point 2000 with two registers runs past it.
+  EXPECT_EQ(run(header(1, 3, 2000, 2), words), 2);
+  words = {5};
+  EXPECT_EQ(run(header(1, 6, 2001, 1), words), 2);
+  // A unit the slave does not serve never answers.
+  EXPECT_EQ(run(header(9, 3, 1, 1), words), MBS_POLL_TIMEOUT);
+  // The line is usable again after a timeout.
+  slave_->set("hr", 0, {42});
+  ASSERT_EQ(run(header(1, 3, 1, 1), words), MBS_OK);
+  EXPECT_EQ(words[0], 42);
+}
+
+TEST_P(PeerTransportTest, LongReadsAreSplitAndDeliveredAsOne) {
+  std::vector<uint16_t> words;
+  ASSERT_EQ(run(header(1, 3, 1, 1000), words), MBS_OK);
+  ASSERT_EQ(words.size(), 1000u);
+  for (int i = 0; i < 1000; ++i) ASSERT_EQ(words[i], i) << "register " << i;
+  ASSERT_EQ(run(header(1, 4, 501, 700), words), MBS_OK);
+  for (int i = 0; i < 700; ++i) ASSERT_EQ(words[i], 1500 + i) << "input register " << i;
+  ASSERT_EQ(run(header(1, 1, 1, 2000), words), MBS_OK);
+  for (int i = 0; i < 2000; ++i) ASSERT_EQ(words[i], i % 2) << "coil " << i;
+  // A split read whose later part runs past the slave's table fails as a whole.
+  EXPECT_EQ(run(header(1, 3, 1901, 200), words), 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, PeerTransportTest, ::testing::Values("tcp", "rtu", "ascii"),
+                         [](const auto& info) { return info.param; });
+
+// What only a Modbus/TCP connection has: its link and its events.
+class TcpLinkTest : public ::testing::Test {
+ protected:
+  void SetUp() override { EnableConnectionCallback(&CallbackRecorder::onLink); }
+};
+
+TEST_F(TcpLinkTest, ServerThatGoesAwayGivesOneEvent4AndANewConnectionWorksWhenItReturns) {
+  auto slave = std::make_unique<PeerSlave>("tcp");
+  ASSERT_TRUE(slave->ready());
+  const int port = slave->tcpPort();
+  const int first = connectTcp(port);
+  ASSERT_TRUE(CallbackRecorder::waitLink(first, MBS_EVENT_CONNECTED, 5s));
+  EnableModbusCallback(first, &CallbackRecorder::onResponse);
+
+  slave->stop();
+  ASSERT_TRUE(CallbackRecorder::waitLink(first, MBS_EVENT_TERMINATED, 5s));
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(CallbackRecorder::linkEvents(first, MBS_EVENT_TERMINATED), 1);
+  const RequestHeader h = header(1, 3, 1, 2);
+  EXPECT_EQ(PollMODBUS(first, &h), MBS_SVR_NOT_CONNECTED);
+
+  slave = std::make_unique<PeerSlave>("tcp", port);
+  ASSERT_TRUE(slave->ready());
+  const int second = connectTcp(port);
+  ASSERT_TRUE(CallbackRecorder::waitLink(second, MBS_EVENT_CONNECTED, 5s));
+  EnableModbusCallback(second, &CallbackRecorder::onResponse);
+  std::vector<uint16_t> words;
+  ASSERT_EQ(CallbackRecorder::exchange(second, h, words), MBS_OK);
+  EXPECT_EQ(asInts(words), (std::vector<int>{0, 1}));
+  EXPECT_EQ(CallbackRecorder::linkEvents(second, MBS_EVENT_TERMINATED), 0);
+  CloseConnection(first);
+  CloseConnection(second);
+}
+
+TEST_F(TcpLinkTest, ConnectToNothingGivesEvent4AndRequestsAreRefused) {
+  const int handle = connectTcp(freePort());
+  ASSERT_NE(handle, -1);
+  ASSERT_TRUE(CallbackRecorder::waitLink(handle, MBS_EVENT_TERMINATED, 5s));
+  EXPECT_EQ(CallbackRecorder::linkEvents(handle, MBS_EVENT_CONNECTED), 0);
+  const RequestHeader h = header(1, 3, 1, 1);
+  EXPECT_EQ(PollMODBUS(handle, &h), MBS_SVR_NOT_CONNECTED);
+  CloseConnection(handle);
+}
+
+TEST_F(TcpLinkTest, OneRequestAtATimeAndCloseSilencesTheOutstandingOne) {
+  PeerSlave slave("tcp");
+  ASSERT_TRUE(slave.ready());
+  const int handle = connectTcp(slave.tcpPort(), 600);
+  ASSERT_TRUE(CallbackRecorder::waitLink(handle, MBS_EVENT_CONNECTED, 5s));
+  EnableModbusCallback(handle, &CallbackRecorder::onResponse);
+  // Unit 9 is not served, so the request stays outstanding until its timeout.
+  const RequestHeader silent = header(9, 3, 1, 1);
+  ASSERT_EQ(PollMODBUS(handle, &silent), MBS_OK);
+  const RequestHeader other = header(1, 3, 1, 1);
+  EXPECT_EQ(PollMODBUS(handle, &other), MBS_MSG_OVERRUN);
+  CloseConnection(handle);
+  std::this_thread::sleep_for(1200ms);
+  EXPECT_EQ(CallbackRecorder::responses(handle), 0);
+  EXPECT_EQ(PollMODBUS(handle, &other), MBS_INVALID_HANDLE);
+  uint16_t word = 0;
+  RequestHeader out{};
+  EXPECT_EQ(MODBUSResponse(handle, &out, &word, 1), MBS_INVALID_HANDLE);
+}
