@@ -43,8 +43,7 @@ bool CPelmoranApp::InitInstance(const std::string& commandLine) {
     QCoreApplication::setOrganizationName("Local AppWizard-Generated Applications");
     QCoreApplication::setApplicationName("pelmoran");
   }
-  m_template = std::make_unique<CDocTemplate>();
-  m_pDocTemplate = m_template.get();
+  m_pDocTemplate = new CDocTemplate();
 
   m_frame = std::make_unique<CMainFrame>();
   if (!LoadFrame()) return false;
@@ -57,10 +56,10 @@ bool CPelmoranApp::LoadFrame() {
   // Without a window (or until the window offers its own views) every scan
   // still gets a poll clock.
   m_headlessViews = std::make_unique<CHeadlessViewFactory>();
-  m_template->m_pViewFactory = m_headlessViews.get();
+  m_pDocTemplate->m_pViewFactory = m_headlessViews.get();
   if (!m_bHeadless) {
     m_window = std::make_unique<CMainWindow>(*m_frame);
-    if (IViewFactory* views = m_window->ViewFactory()) m_template->m_pViewFactory = views;
+    if (IViewFactory* views = m_window->ViewFactory()) m_pDocTemplate->m_pViewFactory = views;
   }
   return m_frame->Create();
 }
@@ -79,8 +78,8 @@ void CPelmoranApp::ExitInstance() {
   if (m_pDocTemplate != nullptr) CloseAllDocuments();
   m_window.reset();
   m_frame.reset();
+  delete m_pDocTemplate;
   m_pDocTemplate = nullptr;
-  m_template.reset();
   m_headlessViews.reset();
   if (TagServer().ShutdownOPCServer != nullptr) TagServer().ShutdownOPCServer();
 }

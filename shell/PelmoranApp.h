@@ -9,7 +9,6 @@
 #include "platform/Variant.h"
 #include "pointdb/ScanHost.h"
 
-class CDocTemplate;
 class CHeadlessViewFactory;
 class CMainFrame;
 class CMainWindow;
@@ -48,7 +47,6 @@ class CPelmoranApp : public CScanHost {
   std::string m_strDirectory;
   // The libraries were started: the end has work to do.
   bool m_bStarted = false;
-  std::unique_ptr<CDocTemplate> m_template;
   std::unique_ptr<CHeadlessViewFactory> m_headlessViews;
   std::unique_ptr<CMainFrame> m_frame;
   std::unique_ptr<CMainWindow> m_window;
