@@ -1,0 +1,192 @@
+// A recording stand-in for the tag-server library. While an instance lives
+// it fills TagServer() with its own entry points (and puts the previous table
+// back when it goes). Every call is recorded in order, and the published tags
+// are kept with their last value and quality.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/Guid.h"
+#include "platform/Variant.h"
+#include "pointdb/TagServerBinding.h"
+
+// Calls are recorded with designated initializers naming only what matters.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
+class FakeTagServer {
+ public:
+  // A value as handed over: its type, its number and its text.
+  struct Value {
+    VARTYPE vt = VT_EMPTY;
+    double number = 0.0;
+    std::string text;
+  };
+  struct Call {
+    std::string fn;
+    int32_t handle = -1;
+    std::string name;  // tag name, or ProgID for the registration calls
+    Value value;
+    uint16_t quality = 0;
+    int flag = 0;  // writable, rate or enable
+    std::string description;
+    std::string command;
+    GUID clsid{};
+  };
+  struct Tag {
+    std::string name;
+    Value value;
+    uint16_t quality = 0;
+    int writable = 0;
+    bool removed = false;
+    int updates = 0;
+  };
+
+  FakeTagServer() : m_previous(TagServer()) {
+    Instance() = this;
+    TagServerBinding& b = TagServer();
+    b.RegisterOPCServer = [](const GUID* id, const char* prog, const char* desc, const char* cmd) {
+      Me().Record(Call{.fn = "RegisterOPCServer",
+                       .name = prog,
+                       .description = desc,
+                       .command = cmd,
+                       .clsid = *id});
+      return 0;
+    };
+    b.UnregisterOPCServer = [](const GUID* id, const char* prog) {
+      Me().Record(Call{.fn = "UnregisterOPCServer", .name = prog, .clsid = *id});
+      return 0;
+    };
+    b.RegisterOPCService = [](const char* prog) {
+      Me().Record(Call{.fn = "RegisterOPCService", .name = prog});
+      return 0;
+    };
+    b.InitOPCServer = [](const GUID* id, int rate) {
+      Me().Record(Call{.fn = "InitOPCServer", .flag = rate, .clsid = *id});
+      return 0;
+    };
+    b.EnableWriteCallback = [](OPCWriteCallback cb, int enable) {
+      Me().writeCallback = cb;
+      Me().Record(Call{.fn = "EnableWriteCallback", .flag = enable});
+      return 0;
+    };
+    b.CreateOPCTag = [](const char* name, VARIANT v, uint16_t q, int w) {
+      return Me().Create(name, v, q, w);
+    };
+    b.UpdateOPCTag = [](int32_t h, VARIANT v, uint16_t q) { return Me().Update(h, v, q); };
+    b.RemoveOPCTag = [](int32_t h) { return Me().Remove(h); };
+    b.GetOPCServerURL = []() { return Me().url.c_str(); };
+    b.ShutdownOPCServer = []() { Me().Record(Call{.fn = "ShutdownOPCServer"}); };
+  }
+  ~FakeTagServer() {
+    TagServer() = m_previous;
+    Instance() = nullptr;
+  }
+  FakeTagServer(const FakeTagServer&) = delete;
+  FakeTagServer& operator=(const FakeTagServer&) = delete;
+
+  // Scripting.
+  bool failCreate = false;  // CreateOPCTag answers -1
+  int32_t nextHandle = 1;
+  std::string url = "opc.tcp://localhost:4840";
+  OPCWriteCallback writeCallback = nullptr;
+
+  // What was called, and the tags as they stand.
+  std::vector<Call> calls;
+  std::map<int32_t, Tag> tags;
+
+  std::vector<std::string> Names() const {
+    std::vector<std::string> names;
+    for (const Call& c : calls) names.push_back(c.fn);
+    return names;
+  }
+  int Count(const std::string& fn) const {
+    int n = 0;
+    for (const Call& c : calls) n += c.fn == fn;
+    return n;
+  }
+  // The calls of one entry point, in order.
+  std::vector<Call> CallsOf(const std::string& fn) const {
+    std::vector<Call> of;
+    for (const Call& c : calls)
+      if (c.fn == fn) of.push_back(c);
+    return of;
+  }
+  const Tag* TagNamed(const std::string& name) const {
+    for (const auto& [handle, tag] : tags)
+      if (tag.name == name && !tag.removed) return &tag;
+    return nullptr;
+  }
+  int LiveTagCount() const {
+    int n = 0;
+    for (const auto& entry : tags) n += !entry.second.removed;
+    return n;
+  }
+  void Clear() { calls.clear(); }
+
+  // A client writes a tag through the installed write callback; the result
+  // the program stored.
+  int32_t ClientWrite(int32_t handle, VARIANT* value) {
+    int32_t result = -1;
+    if (writeCallback) writeCallback(handle, value, &result);
+    return result;
+  }
+
+  static Value ValueOf(const VARIANT& v) {
+    Value out;
+    out.vt = v.vt;
+    VARIANT r8;
+    VariantInit(&r8);
+    if (VariantChangeType(&r8, &v, 0, VT_R8) == S_OK) out.number = r8.dblVal;
+    VARIANT text;
+    VariantInit(&text);
+    if (VariantChangeType(&text, &v, 0, VT_BSTR) == S_OK && text.bstrVal) out.text = text.bstrVal;
+    VariantClear(&text);
+    return out;
+  }
+
+ private:
+  static FakeTagServer*& Instance() {
+    static FakeTagServer* instance = nullptr;
+    return instance;
+  }
+  static FakeTagServer& Me() { return *Instance(); }
+  void Record(Call call) { calls.push_back(std::move(call)); }
+
+  int32_t Create(const char* name, const VARIANT& v, uint16_t quality, int writable) {
+    int32_t handle = failCreate ? -1 : nextHandle++;
+    Record(Call{.fn = "CreateOPCTag",
+                .handle = handle,
+                .name = name,
+                .value = ValueOf(v),
+                .quality = quality,
+                .flag = writable});
+    if (handle != -1)
+      tags[handle] =
+          Tag{.name = name, .value = ValueOf(v), .quality = quality, .writable = writable};
+    return handle;
+  }
+  int Update(int32_t handle, const VARIANT& v, uint16_t quality) {
+    Record(Call{.fn = "UpdateOPCTag", .handle = handle, .value = ValueOf(v), .quality = quality});
+    auto it = tags.find(handle);
+    if (it == tags.end()) return -1;
+    it->second.value = ValueOf(v);
+    it->second.quality = quality;
+    ++it->second.updates;
+    return 0;
+  }
+  int Remove(int32_t handle) {
+    Record(Call{.fn = "RemoveOPCTag", .handle = handle});
+    auto it = tags.find(handle);
+    if (it == tags.end()) return -1;
+    it->second.removed = true;
+    return 0;
+  }
+
+  TagServerBinding m_previous;
+};
+
+#pragma GCC diagnostic pop
