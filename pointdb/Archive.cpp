@@ -175,8 +175,9 @@ CArchive& CArchive::operator>>(std::string& value) {
   const uint64_t length = ReadStringLength(wide);
   const uint64_t bytes = wide ? length * 2 : length;
   if (bytes > GetRemaining()) {
-    throw CArchiveException(CArchiveException::badCount,
-                            "a text is longer than the rest of the file");
+    throw CArchiveException(CArchiveException::badCount, "the file ends inside a text of " +
+                                                             std::to_string(length) +
+                                                             (wide ? " wide" : "") + " characters");
   }
   if (!wide) {
     value.assign(m_loaded.data() + m_nPosition, bytes);

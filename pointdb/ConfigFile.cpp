@@ -12,8 +12,6 @@
 namespace {
 
 constexpr uint16_t kFormatMarker = 3;
-// An endpoint record without its name; the name takes one byte at least.
-constexpr size_t kEndpointRecordBytes = 52;
 const std::string kDefaultFileName = "pelmoran.tst";
 
 bool IsDefaultFile(const std::string& path) {
@@ -98,8 +96,10 @@ void CConfigFile::Load(CArchive& ar) {
   LoadScans(ar);
 }
 
+// Items are read one by one, so a count that claims more than the file holds
+// keeps what was read before the end.
 void CConfigFile::LoadEndpoints(CArchive& ar) {
-  const int32_t count = ar.ReadCount(kEndpointRecordBytes + 1);
+  const int32_t count = ar.ReadCount(0);
   for (int32_t i = 0; i < count; ++i) {
     m_frame.m_endpoints.push_back(LoadEndpoint(ar));
     CModbusConnection& endpoint = *m_frame.m_endpoints.back();
@@ -113,7 +113,7 @@ void CConfigFile::LoadEndpoints(CArchive& ar) {
 
 // A scan file that cannot be opened is reported by the template and skipped.
 void CConfigFile::LoadScans(CArchive& ar) {
-  const int32_t count = ar.ReadCount(1);
+  const int32_t count = ar.ReadCount(0);
   for (int32_t i = 0; i < count; ++i) {
     std::string path;
     ar >> path;

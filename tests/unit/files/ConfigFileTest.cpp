@@ -1,0 +1,468 @@
+#include <signal.h>
+#include <sys/resource.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "FilesFixture.h"
+#include "pointdb/Archive.h"
+#include "pointdb/ConfigFile.h"
+#include "pointdb/ScanFile.h"
+
+namespace files_test {
+namespace {
+
+std::string Hex(const std::string& bytes) {
+  std::string out;
+  char byte[4];
+  for (unsigned char c : bytes) {
+    std::snprintf(byte, sizeof byte, "%02X ", c);
+    out += byte;
+  }
+  if (!out.empty()) out.pop_back();
+  return out;
+}
+
+const char kNewEndpointRecord[] =
+    "07 4D 4F 44 42 55 53 31 "  // MODBUS1
+    "00 00 00 00 01 00 00 00 D0 07 00 00 F6 01 00 00 01 00 00 00 "
+    "7F 00 00 01 "
+    "00 4B 00 00 00 00 08 00 00 00 00 00 00 00 00 00 03 00 00 00 01 00 00 00 00 00 00 00";
+
+class ConfigFileTest : public FilesTest {
+ protected:
+  CConfigFile Config() { return CConfigFile(m_frame, m_app); }
+
+  std::string Save(const std::string& name = "test.tst") {
+    EXPECT_TRUE(Config().SaveTestConfig(PathOf(name)));
+    return ReadFile(PathOf(name));
+  }
+
+  // A configuration whose endpoints and scans cover every protocol, point
+  // type and data type.
+  void BuildFullConfiguration() {
+    CModbusConnection* serial = AddEndpoint("SERIAL3");
+    serial->m_bTcp = 0;
+    serial->m_nPort = 3;
+    serial->m_nProtocol = 3;
+    serial->m_nTimeout = 750;
+    serial->m_serial.baudRate = 9600;
+    serial->m_serial.parity = 2;
+    serial->m_serial.stopBits = 2;
+    serial->m_serial.wordLength = 7;
+    serial->m_serial.reserved1 = 0xA1B2C3D4;
+    serial->m_serial.reserved3 = 0x5A;
+    serial->m_serial.pad1[1] = 0x77;
+    CModbusConnection* tcp = AddEndpoint("REMOTE");
+    tcp->m_nPort = 1502;
+    tcp->m_nProtocol = 0;
+    tcp->m_nTimeout = 3000;
+    tcp->m_ipAddress = {10, 1, 2, 3};
+
+    for (uint8_t pointType = 1; pointType <= 4; ++pointType) {
+      for (int dataType : {0, 5}) {
+        CPelmoranDoc* doc = NewScan(pointType % 2 ? "SERIAL3" : "REMOTE", pointType, 12, dataType,
+                                    pointType == 2 ? "_" : ".");
+        doc->m_scan.m_nSlaveNode = static_cast<uint8_t>(pointType * 10);
+        doc->m_scan.m_nPointAddress = static_cast<uint16_t>(pointType * 1000);
+        doc->m_scan.m_nPollFrequency = 100 * pointType;
+      }
+    }
+    // Every data type on one scan: 16-bit types first, 32-bit ones after.
+    CPelmoranDoc* mixed = NewScan("REMOTE", 3, 16, 0);
+    mixed->m_tags.resize(8);
+    mixed->m_scan.m_nTagCount = 8;
+    for (int i = 0; i < 8; ++i) mixed->GetTag(i)->m_nDataType = i;
+    mixed->GetTag(2)->m_fLowLimit = -40.0f;
+    mixed->GetTag(2)->m_fHighLimit = 125.5f;
+  }
+};
+
+TEST_F(ConfigFileTest, AnEmptySystemIsTenBytes) {
+  EXPECT_EQ(Hex(Save()), "03 00 00 00 00 00 00 00 00 00");
+  EXPECT_TRUE(m_recorder.messages.empty());
+}
+
+TEST_F(ConfigFileTest, ANewEndpointIsStoredByteForByte) {
+  AddEndpoint("MODBUS1");
+  EXPECT_EQ(Hex(Save()), "03 00 01 00 00 00 " + std::string(kNewEndpointRecord) + " 00 00 00 00");
+}
+
+TEST_F(ConfigFileTest, TheConnectedFlagSaysWhetherTheEndpointWasConnected) {
+  AddEndpoint("MODBUS1")->m_hConnection = 9;
+  AddEndpoint("MODBUS2");
+  const std::string bytes = Save();
+  const size_t record = 1 + 7 + 52;
+  EXPECT_EQ(Hex(bytes.substr(6 + 8, 4)), "01 00 00 00");
+  EXPECT_EQ(Hex(bytes.substr(6 + record + 8, 4)), "00 00 00 00");
+}
+
+TEST_F(ConfigFileTest, ALongNameTakesTheWordPrefix) {
+  AddEndpoint(std::string(300, 'N'));
+  const std::string bytes = Save();
+  EXPECT_EQ(Hex(bytes.substr(6, 3)), "FF 2C 01");
+  EXPECT_EQ(bytes.size(), 6u + 3 + 300 + 52 + 4);
+}
+
+TEST_F(ConfigFileTest, AFullConfigurationComesBackAsItWasSaved) {
+  BuildFullConfiguration();
+  struct ScanShape {
+    std::string endpoint, delimiter, firstName, lastName;
+    int pointType, address, slave, length, frequency, tags;
+    std::vector<int> dataTypes;
+    std::vector<float> limits;
+  };
+  std::vector<ScanShape> before;
+  for (int d = 0; d < m_template.GetDocumentCount(); ++d) {
+    const CPelmoranDoc* doc = m_template.GetDocument(d);
+    ScanShape s{doc->m_strEndpoint,
+                doc->m_scan.m_strDelimiter,
+                doc->GetTagName(0),
+                doc->GetTagName(doc->GetTagCount() - 1),
+                doc->m_scan.m_nPointType,
+                doc->m_scan.m_nPointAddress,
+                doc->m_scan.m_nSlaveNode,
+                doc->m_scan.m_nScanLength,
+                doc->m_scan.m_nPollFrequency,
+                doc->GetTagCount(),
+                {},
+                {}};
+    for (int i = 0; i < doc->GetTagCount(); ++i) {
+      s.dataTypes.push_back(doc->GetTag(i)->m_nDataType);
+      s.limits.push_back(doc->GetTag(i)->m_fLowLimit);
+      s.limits.push_back(doc->GetTag(i)->m_fHighLimit);
+    }
+    before.push_back(s);
+  }
+  const SerialSettings serial = m_frame.m_endpoints[0]->m_serial;
+  Save("full.tst");
+  EXPECT_TRUE(m_recorder.messages.empty());
+  const int lastDataType = before.back().dataTypes.back();
+
+  m_recorder.calls.clear();
+  m_recorder.connects.clear();
+  m_recorder.created.clear();
+  m_app.m_nDefaultDataType = 0;
+  Config().RestoreConfig(PathOf("full.tst"));
+  EXPECT_TRUE(m_recorder.messages.empty());
+
+  ASSERT_EQ(m_frame.m_endpoints.size(), 2u);
+  const CModbusConnection& s = *m_frame.m_endpoints[0];
+  EXPECT_EQ(s.m_strName, "SERIAL3");
+  EXPECT_EQ(s.m_bTcp, 0);
+  EXPECT_EQ(s.m_nPort, 3);
+  EXPECT_EQ(s.m_nProtocol, 3);
+  EXPECT_EQ(s.m_nTimeout, 750);
+  EXPECT_EQ(std::memcmp(&s.m_serial, &serial, sizeof serial), 0);
+  const CModbusConnection& t = *m_frame.m_endpoints[1];
+  EXPECT_EQ(t.m_strName, "REMOTE");
+  EXPECT_EQ(t.m_bTcp, 1);
+  EXPECT_EQ(t.m_nPort, 1502);
+  EXPECT_EQ(t.m_nProtocol, 0);
+  EXPECT_EQ(t.m_nTimeout, 3000);
+  EXPECT_EQ(t.m_ipAddress, (std::array<uint8_t, 4>{10, 1, 2, 3}));
+
+  // Endpoints are connected as they are read, before any scan opens.
+  ASSERT_EQ(m_recorder.connects.size(), 2u);
+  EXPECT_EQ(m_recorder.connects[0].kind, "DanielsRTU");
+  EXPECT_EQ(m_recorder.connects[0].port, 3u);
+  EXPECT_EQ(m_recorder.connects[0].timeout, 750);
+  EXPECT_EQ(std::memcmp(&m_recorder.connects[0].serial, &serial, sizeof serial), 0);
+  EXPECT_EQ(m_recorder.connects[1].kind, "TCP");
+  EXPECT_EQ(m_recorder.connects[1].port, 1502u);
+  const uint8_t* address = reinterpret_cast<const uint8_t*>(&m_recorder.connects[1].address);
+  EXPECT_EQ(address[0], 10);
+  EXPECT_EQ(address[3], 3);
+  std::vector<std::string> libraryCalls;
+  for (const auto& call : m_recorder.calls) {
+    if (call.rfind("Connect", 0) == 0 || call.rfind("CreateOPCTag", 0) == 0) {
+      libraryCalls.push_back(call.substr(0, call.find(' ')));
+    }
+  }
+  ASSERT_GT(libraryCalls.size(), 2u);
+  EXPECT_EQ(libraryCalls[0], "ConnectDanielsRTU");
+  EXPECT_EQ(libraryCalls[1], "ConnectTCP2");
+  EXPECT_EQ(libraryCalls[2], "CreateOPCTag");
+
+  ASSERT_EQ(m_template.GetDocumentCount(), static_cast<int>(before.size()));
+  for (size_t d = 0; d < before.size(); ++d) {
+    const CPelmoranDoc* doc = m_template.GetDocument(static_cast<int>(d));
+    const ScanShape& s0 = before[d];
+    EXPECT_EQ(doc->m_strEndpoint, s0.endpoint) << d;
+    EXPECT_EQ(doc->m_scan.m_strDelimiter, s0.delimiter) << d;
+    EXPECT_EQ(doc->m_scan.m_nPointType, s0.pointType) << d;
+    EXPECT_EQ(doc->m_scan.m_nPointAddress, s0.address) << d;
+    EXPECT_EQ(doc->m_scan.m_nSlaveNode, s0.slave) << d;
+    EXPECT_EQ(doc->m_scan.m_nScanLength, s0.length) << d;
+    EXPECT_EQ(doc->m_scan.m_nPollFrequency, s0.frequency) << d;
+    EXPECT_EQ(m_factory.ViewOf(doc)->m_frequencies, std::vector<int>{s0.frequency}) << d;
+    ASSERT_EQ(doc->GetTagCount(), s0.tags) << d;
+    EXPECT_EQ(doc->GetTagName(0), s0.firstName) << d;
+    EXPECT_EQ(doc->GetTagName(doc->GetTagCount() - 1), s0.lastName) << d;
+    for (int i = 0; i < doc->GetTagCount(); ++i) {
+      EXPECT_EQ(doc->GetTag(i)->m_nDataType, s0.dataTypes[i]) << d << "/" << i;
+      EXPECT_EQ(doc->GetTag(i)->m_fLowLimit, s0.limits[2 * i]) << d << "/" << i;
+      EXPECT_EQ(doc->GetTag(i)->m_fHighLimit, s0.limits[2 * i + 1]) << d << "/" << i;
+    }
+  }
+  EXPECT_EQ(m_app.m_nDefaultDataType, lastDataType);
+  // Every loaded tag is published good; coils and holding registers writable.
+  int tags = 0;
+  int writable = 0;
+  for (int d = 0; d < m_template.GetDocumentCount(); ++d) {
+    const CPelmoranDoc* doc = m_template.GetDocument(d);
+    tags += doc->GetTagCount();
+    if (doc->m_scan.m_nPointType % 2 == 1) writable += doc->GetTagCount();
+  }
+  int good = 0;
+  int goodWritable = 0;
+  for (const auto& tag : m_recorder.created) {
+    good += tag.quality == 192;
+    goodWritable += tag.quality == 192 && tag.writable == 1;
+  }
+  EXPECT_EQ(good, tags);
+  EXPECT_EQ(goodWritable, writable);
+}
+
+TEST_F(ConfigFileTest, NewScansAreSavedBesideTheConfigurationOnceAndForAll) {
+  NewScan("A", 3, 4, 0);
+  NewScan("B", 1, 4, 0);
+  int prompts = 0;
+  SetSaveAsHandler([&prompts](const std::string& proposed) {
+    ++prompts;
+    return proposed;
+  });
+  const std::string first = Save();
+  EXPECT_EQ(prompts, 2);
+  const std::string scanA = m_template.GetDocument(0)->m_strPathName;
+  EXPECT_EQ(scanA, PathOf(m_template.GetDocument(0)->m_strTitle));
+  EXPECT_EQ(scanA.substr(scanA.size() - 4), ".scn");
+  EXPECT_NE(scanA, m_template.GetDocument(1)->m_strPathName);
+
+  // The names are in the configuration file, after the scan count.
+  CArchive ar(first);
+  uint16_t marker;
+  int32_t endpoints, scans;
+  std::string name0, name1;
+  ar >> marker >> endpoints >> scans >> name0 >> name1;
+  EXPECT_EQ(scans, 2);
+  EXPECT_EQ(name0, scanA);
+  EXPECT_EQ(name1, m_template.GetDocument(1)->m_strPathName);
+  EXPECT_EQ(ar.GetRemaining(), 0u);
+
+  m_template.GetDocument(0)->GetTag(0)->m_nDataType = 2;
+  const std::string second = Save();
+  EXPECT_EQ(prompts, 2);
+  EXPECT_EQ(second, first);
+  CPelmoranDoc* reread = m_template.OpenDocumentFile(scanA);
+  ASSERT_NE(reread, nullptr);
+  EXPECT_EQ(reread->GetTag(0)->m_nDataType, 2);
+}
+
+TEST_F(ConfigFileTest, WithoutADialogANewScanNeverTakesAnExistingFile) {
+  CPelmoranDoc* doc = NewScan("A", 3, 4, 0);
+  const std::string taken = PathOf(doc->m_strTitle + ".scn");
+  WriteFile(taken, "belongs to another configuration");
+  Save();
+  EXPECT_EQ(ReadFile(taken), "belongs to another configuration");
+  EXPECT_EQ(doc->m_strPathName, PathOf(doc->m_strTitle));
+  EXPECT_NE(doc->m_strPathName, taken);
+}
+
+TEST_F(ConfigFileTest, ACancelledSaveAsStoresAnEmptyNameThatOpensNothing) {
+  NewScan("A", 3, 4, 0);
+  NewScan("B", 3, 4, 0);
+  SetSaveAsHandler([this](const std::string& proposed) {
+    return m_template.GetDocumentCount() > 0 &&
+                   proposed.find(m_template.GetDocument(0)->m_strTitle) != std::string::npos
+               ? std::string()
+               : proposed;
+  });
+  const std::string bytes = Save();
+  EXPECT_TRUE(m_template.GetDocument(0)->m_strPathName.empty());
+  EXPECT_EQ(bytes.substr(10, 1), std::string(1, '\0'));
+
+  Config().RestoreConfig(PathOf("test.tst"));
+  ASSERT_EQ(m_template.GetDocumentCount(), 1);
+  EXPECT_EQ(m_template.GetDocument(0)->m_strEndpoint, "B");
+  EXPECT_TRUE(m_recorder.messages.empty());
+}
+
+TEST_F(ConfigFileTest, AMarkerOtherThanThreeLeavesAnEmptySystemSilently) {
+  AddEndpoint("RUNNING")->m_hConnection = 4;
+  NewScan("RUNNING", 3, 4, 0);
+  WriteFile(PathOf("old.tst"), std::string("\x02\x00\x00\x00\x00\x00\x00\x00\x00\x00", 10));
+  m_recorder.calls.clear();
+  Config().RestoreConfig(PathOf("old.tst"));
+  EXPECT_TRUE(m_frame.m_endpoints.empty());
+  EXPECT_EQ(m_template.GetDocumentCount(), 0);
+  EXPECT_TRUE(m_recorder.messages.empty());
+  EXPECT_EQ(m_recorder.calls.front(), "CloseConnection 4");
+  EXPECT_EQ(m_recorder.removed.size(), 4u);
+}
+
+TEST_F(ConfigFileTest, AMissingFileLeavesTheRunningConfigurationAlone) {
+  AddEndpoint("RUNNING");
+  NewScan("RUNNING", 3, 4, 0);
+
+  Config().RestoreConfig(PathOf("pelmoran.tst"));
+  EXPECT_TRUE(m_recorder.messages.empty());
+
+  Config().RestoreConfig(PathOf("other.tst"));
+  ASSERT_EQ(m_recorder.messages.size(), 1u);
+  EXPECT_EQ(m_recorder.messages[0], "File Open Error - " + PathOf("other.tst"));
+
+  // The name is compared exactly, case and all.
+  m_recorder.messages.clear();
+  Config().RestoreConfig(PathOf("Pelmoran.tst"));
+  Config().RestoreConfig("tst");
+  EXPECT_EQ(m_recorder.messages,
+            (std::vector<std::string>{"File Open Error - " + PathOf("Pelmoran.tst"),
+                                      "File Open Error - tst"}));
+
+  EXPECT_EQ(m_frame.m_endpoints.size(), 1u);
+  EXPECT_EQ(m_template.GetDocumentCount(), 1);
+}
+
+TEST_F(ConfigFileTest, AFileCutShortKeepsWhatWasReadBeforeTheCut) {
+  AddEndpoint("FIRST");
+  AddEndpoint("SECOND")->m_nPort = 1503;
+  NewScan("FIRST", 3, 4, 0);
+  NewScan("SECOND", 3, 4, 0);
+  const std::string whole = Save();
+  const size_t firstRecordEnd = 6 + 1 + 5 + 52;
+  const size_t scansStart = firstRecordEnd + 1 + 6 + 52;
+
+  struct Case {
+    size_t size;
+    size_t endpoints;
+    int scans;
+  };
+  // Too short for the marker: the running configuration stays. Afterwards
+  // whatever was read before the cut stays.
+  for (const Case c : {Case{1, 2, 2}, Case{4, 0, 0}, Case{firstRecordEnd + 30, 1, 0},
+                       Case{scansStart + 2, 2, 0}, Case{whole.size() - 1, 2, 1}}) {
+    WriteFile(PathOf("cut.tst"), whole.substr(0, c.size));
+    m_recorder.messages.clear();
+    Config().RestoreConfig(PathOf("cut.tst"));
+    ASSERT_EQ(m_recorder.messages.size(), 1u) << c.size;
+    EXPECT_NE(m_recorder.messages[0].find(PathOf("cut.tst")), std::string::npos) << c.size;
+    EXPECT_NE(m_recorder.messages[0].find("ends"), std::string::npos) << m_recorder.messages[0];
+    EXPECT_EQ(m_frame.m_endpoints.size(), c.endpoints) << c.size;
+    EXPECT_EQ(m_template.GetDocumentCount(), c.scans) << c.size;
+  }
+  ASSERT_EQ(m_frame.m_endpoints.size(), 2u);
+  EXPECT_EQ(m_frame.m_endpoints[1]->m_nPort, 1503);
+}
+
+TEST_F(ConfigFileTest, ImpossibleCountsAreDamageNotAllocations) {
+  for (const std::string& bytes :
+       {std::string("\x03\x00\xFF\xFF\xFF\x7F", 6), std::string("\x03\x00\xFF\xFF\xFF\xFF", 6),
+        std::string("\x03\x00\x00\x00\x00\x00\x00\x00\x00\x10", 10),
+        std::string("\x03\x00\x00\x00\x00\x00\x02\x00\x00\x00\x00", 11)}) {
+    WriteFile(PathOf("count.tst"), bytes);
+    m_recorder.messages.clear();
+    Config().RestoreConfig(PathOf("count.tst"));
+    ASSERT_EQ(m_recorder.messages.size(), 1u) << Hex(bytes);
+    EXPECT_NE(m_recorder.messages[0].find(PathOf("count.tst")), std::string::npos)
+        << m_recorder.messages[0];
+    EXPECT_TRUE(m_frame.m_endpoints.empty());
+    EXPECT_EQ(m_template.GetDocumentCount(), 0);
+  }
+}
+
+TEST_F(ConfigFileTest, OneBadScanFileDoesNotStopTheOthers) {
+  AddEndpoint("E");
+  NewScan("E", 3, 4, 0);
+  NewScan("E", 4, 6, 0);
+  NewScan("E", 1, 2, 0);
+  Save();
+  std::remove(m_template.GetDocument(0)->m_strPathName.c_str());
+  std::string damaged = ReadFile(m_template.GetDocument(1)->m_strPathName);
+  damaged[5 + 2 + 2 + 4 + 1] = 9;  // the point type, after version, endpoint, delimiter, port
+  WriteFile(m_template.GetDocument(1)->m_strPathName, damaged);
+
+  Config().RestoreConfig(PathOf("test.tst"));
+  ASSERT_EQ(m_template.GetDocumentCount(), 1);
+  EXPECT_EQ(m_template.GetDocument(0)->m_scan.m_nPointType, 1);
+  ASSERT_EQ(m_recorder.messages.size(), 2u);
+  EXPECT_NE(m_recorder.messages[1].find("point type 9"), std::string::npos)
+      << m_recorder.messages[1];
+  EXPECT_EQ(m_frame.m_endpoints.size(), 1u);
+}
+
+TEST_F(ConfigFileTest, AFileThatCannotBeCreatedSavesNothing) {
+  AddEndpoint("E");
+  NewScan("E", 3, 4, 0);
+  WriteFile(PathOf("plain"), "x");
+  EXPECT_FALSE(Config().SaveTestConfig(PathOf("plain/test.tst")));
+  EXPECT_EQ(m_recorder.messages, std::vector<std::string>{"File Creation Error"});
+  // Nothing was written: not even the scan got a file.
+  EXPECT_TRUE(m_template.GetDocument(0)->m_strPathName.empty());
+  EXPECT_EQ(DirectoryEntries(), std::vector<std::string>{"plain"});
+
+  m_recorder.messages.clear();
+  EXPECT_FALSE(Config().SaveTestConfig(m_dir));
+  EXPECT_EQ(m_recorder.messages, std::vector<std::string>{"File Creation Error"});
+}
+
+// The disk fills up while the new file is written: the file size limit makes
+// every write beyond it fail, as a full disk does, even for root.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) {
+    getrlimit(RLIMIT_FSIZE, &m_saved);
+    m_oldHandler = signal(SIGXFSZ, SIG_IGN);
+    rlimit limit = m_saved;
+    limit.rlim_cur = bytes;
+    setrlimit(RLIMIT_FSIZE, &limit);
+  }
+  ~FileSizeLimit() {
+    setrlimit(RLIMIT_FSIZE, &m_saved);
+    signal(SIGXFSZ, m_oldHandler);
+  }
+
+ private:
+  rlimit m_saved;
+  sighandler_t m_oldHandler;
+};
+
+TEST_F(ConfigFileTest, ASaveThatFailsHalfWayLeavesTheOldFilesWhole) {
+  AddEndpoint("E");
+  CPelmoranDoc* doc = NewScan("E", 3, 40, 0);
+  const std::string oldConfig = Save();
+  const std::string scanPath = doc->m_strPathName;
+  const std::string oldScan = ReadFile(scanPath);
+  ASSERT_GT(oldScan.size(), 400u);
+  const auto entries = DirectoryEntries();
+
+  for (int i = 0; i < 20; ++i) AddEndpoint("ANOTHER ENDPOINT " + std::to_string(i));
+  doc->GetTag(0)->m_nDataType = 3;
+  {
+    FileSizeLimit limit(200);
+    EXPECT_FALSE(Config().SaveTestConfig(PathOf("test.tst")));
+  }
+  ASSERT_EQ(m_recorder.messages.size(), 2u);
+  EXPECT_NE(m_recorder.messages[0].find(scanPath), std::string::npos) << m_recorder.messages[0];
+  EXPECT_EQ(m_recorder.messages[1], "File Creation Error");
+  EXPECT_EQ(ReadFile(PathOf("test.tst")), oldConfig);
+  EXPECT_EQ(ReadFile(scanPath), oldScan);
+  EXPECT_EQ(DirectoryEntries(), entries);
+}
+
+TEST_F(ConfigFileTest, ASavedFileKeepsItsPermissionsAndLinks) {
+  Save("real.tst");
+  ASSERT_EQ(chmod(PathOf("real.tst").c_str(), 0640), 0);
+  ASSERT_EQ(symlink("real.tst", PathOf("link.tst").c_str()), 0);
+  AddEndpoint("E");
+  Save("link.tst");
+  EXPECT_TRUE(std::filesystem::is_symlink(PathOf("link.tst")));
+  EXPECT_EQ(ReadFile(PathOf("real.tst")).size(), 2u + 4 + 54 + 4);
+  EXPECT_EQ(std::filesystem::status(PathOf("real.tst")).permissions(),
+            std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                std::filesystem::perms::group_read);
+}
+
+}  // namespace
+}  // namespace files_test
