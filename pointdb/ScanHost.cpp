@@ -12,8 +12,9 @@ CScanHost* g_app = nullptr;
 CScanHost& TheApp() {
   // Before the program's application object exists (and in tests that need
   // none) the defaults of a plain host stand in.
+  if (g_app) return *g_app;
   static CScanHost fallback;
-  return g_app ? *g_app : fallback;
+  return fallback;
 }
 
 void SetTheApp(CScanHost* app) { g_app = app; }
