@@ -14,6 +14,8 @@ class CExchangeDialog : public QDialog {
 
   // Runs the dialog modally: QDialog::Accepted (OK) or QDialog::Rejected.
   int DoModal();
+  // OK pressed: closes only when the checks pass.
+  void accept() override { OnOK(); }
   // Fields to controls (false) or controls to fields with the checks (true).
   bool UpdateData(bool bSaveAndValidate);
   // The control of a dialog id (control ids are the controls' object names).
@@ -28,7 +30,6 @@ class CExchangeDialog : public QDialog {
   virtual void OnInitDialog() {}
   // OK: the exchange with its checks; the dialog closes only when they pass.
   virtual void OnOK();
-  void accept() override { OnOK(); }
   void EndDialog(int result) { done(result); }
 
   QLineEdit* AddEdit(int id);

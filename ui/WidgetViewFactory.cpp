@@ -21,6 +21,7 @@ void CWidgetViewFactory::InitialUpdate(CPelmoranDoc& doc) {
     // The title is known only now for a document read from its file.
     frame->setWindowTitle(QString::fromStdString(doc.m_strTitle));
     frame->View().OnInitialUpdate();
+    if (m_onFramesChanged) m_onFramesChanged();
   }
 }
 

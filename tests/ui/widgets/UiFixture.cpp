@@ -1,0 +1,103 @@
+#include "UiFixture.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTest>
+#include <QTimer>
+#include <atomic>
+
+#include "link/EndpointRegistry.h"
+#include "platform/MessageBox.h"
+#include "pointdb/DocTemplate.h"
+#include "pointdb/ScanHost.h"
+#include "pointdb/TagServerBinding.h"
+#include "shell/MainFrame.h"
+#include "shell/MainWindow.h"
+
+namespace {
+
+int g_pendingAnswers = 0;
+std::atomic<int32_t> g_nextHandle{1};
+
+int32_t FakeCreate(const char*, VARIANT, uint16_t, int) { return g_nextHandle++; }
+int FakeUpdate(int32_t, VARIANT, uint16_t) { return 0; }
+int FakeRemove(int32_t) { return 0; }
+
+}  // namespace
+
+MessageLog::MessageLog() { Install(); }
+
+MessageLog::~MessageLog() { SetMessageBoxHandler(nullptr); }
+
+void MessageLog::Install() {
+  SetMessageBoxHandler([this](const std::string& text, unsigned) {
+    texts.push_back(text);
+    return 1;
+  });
+}
+
+void AnswerNextModal(std::function<void(QWidget*)> answer) {
+  ++g_pendingAnswers;
+  auto* timer = new QTimer;
+  timer->setInterval(10);
+  QObject::connect(timer, &QTimer::timeout, [timer, answer] {
+    QWidget* modal = QApplication::activeModalWidget();
+    if (!modal) return;
+    timer->stop();
+    timer->deleteLater();
+    --g_pendingAnswers;
+    answer(modal);
+  });
+  timer->start();
+}
+
+bool AllModalsAnswered(int timeoutMs) {
+  QElapsedTimer clock;
+  clock.start();
+  while (g_pendingAnswers > 0 && clock.elapsed() < timeoutMs) QTest::qWait(10);
+  return g_pendingAnswers == 0;
+}
+
+void InstallFakeTagServer() {
+  TagServer().CreateOPCTag = FakeCreate;
+  TagServer().UpdateOPCTag = FakeUpdate;
+  TagServer().RemoveOPCTag = FakeRemove;
+}
+
+WindowProgram::WindowProgram() : app(std::make_unique<CScanHost>()) {
+  InstallFakeTagServer();
+  SetTheApp(app.get());
+  docTemplate = std::make_unique<CDocTemplate>();
+  app->m_pDocTemplate = docTemplate.get();
+  frame = std::make_unique<CMainFrame>();
+  window = std::make_unique<CMainWindow>(*frame);
+  docTemplate->m_pViewFactory = window->ViewFactory();
+  window->show();
+}
+
+WindowProgram::~WindowProgram() {
+  app->CloseAllDocuments();
+  window.reset();
+  frame.reset();
+  app->m_pDocTemplate = nullptr;
+  docTemplate.reset();
+  SetTheApp(nullptr);
+}
+
+void AddEndpoint(CEndpointRegistry& frame, const std::string& name, int comPort) {
+  auto endpoint = std::make_unique<CModbusConnection>();
+  endpoint->m_strName = name;
+  if (comPort) {
+    endpoint->m_bTcp = 0;
+    endpoint->m_nPort = comPort;
+  }
+  frame.m_endpoints.push_back(std::move(endpoint));
+}
+
+QString ScratchDirectory(const QString& name) {
+  QDir dir(QDir::temp().filePath("pelmoran-ui-" + name));
+  dir.removeRecursively();
+  QDir().mkpath(dir.path());
+  return dir.path();
+}
