@@ -1,0 +1,47 @@
+// A slave of the test's own on a pseudo-terminal: each request frame that
+// arrives is handed to a script, whose bytes (none for silence) go back.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "modbuslib/modbuslib.h"
+
+class ScriptedSlave {
+ public:
+  using Bytes = std::vector<uint8_t>;
+  using Script = std::function<Bytes(const Bytes& request)>;
+
+  explicit ScriptedSlave(Script script);
+  ~ScriptedSlave();
+  ScriptedSlave(const ScriptedSlave&) = delete;
+  ScriptedSlave& operator=(const ScriptedSlave&) = delete;
+
+  // Maps a fresh COM number to the pseudo-terminal and returns it.
+  int comPort() const { return comPort_; }
+  std::vector<Bytes> requests() const;
+
+  // Helpers for scripts.
+  static Bytes rtu(Bytes frameWithoutCrc);
+  static Bytes ascii(const Bytes& body);       // LRC appended
+  static Bytes asciiBody(const Bytes& frame);  // ":..LRC\r\n" back to bytes without LRC
+
+ private:
+  void serve();
+
+  Script script_;
+  int master_ = -1;
+  int slave_ = -1;
+  int comPort_ = 0;
+  std::atomic<bool> stop_{false};
+  mutable std::mutex mutex_;
+  std::vector<Bytes> requests_;
+  std::thread thread_;
+};
+
+SerialSettings serialSettings8N1(uint32_t baud = 19200);

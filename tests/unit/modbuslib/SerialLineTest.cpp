@@ -1,0 +1,285 @@
+// Whole requests on a serial line against the test's own scripted slaves:
+// damaged and wrong answers, Daniels/ENRON registers, refusals at once.
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "CallbackRecorder.h"
+#include "ScriptedSlave.h"
+
+using namespace std::chrono_literals;
+using Bytes = ScriptedSlave::Bytes;
+
+namespace {
+
+constexpr int kTimeoutMs = 400;
+
+// Answers a standard RTU read of holding registers with values 100, 101, ...
+Bytes goodRegisters(const Bytes& request) {
+  const int count = request[4] << 8 | request[5];
+  Bytes reply{request[0], request[1], static_cast<uint8_t>(count * 2)};
+  for (int i = 0; i < count; ++i) {
+    reply.push_back(0);
+    reply.push_back(static_cast<uint8_t>(100 + i));
+  }
+  return ScriptedSlave::rtu(reply);
+}
+
+class RtuLine : public ::testing::Test {
+ protected:
+  void open(ScriptedSlave::Script script,
+            int (*connect)(int, int, const SerialSettings*) = &ConnectRTU) {
+    slave_ = std::make_unique<ScriptedSlave>(std::move(script));
+    const SerialSettings settings = serialSettings8N1();
+    handle_ = connect(slave_->comPort(), kTimeoutMs, &settings);
+    ASSERT_NE(handle_, -1);
+    EnableModbusCallback(handle_, &CallbackRecorder::onResponse);
+  }
+  void TearDown() override { CloseConnection(handle_); }
+  int run(RequestHeader h, std::vector<uint16_t>& words) {
+    return CallbackRecorder::exchange(handle_, h, words);
+  }
+
+  std::unique_ptr<ScriptedSlave> slave_;
+  int handle_ = -1;
+};
+
+}  // namespace
+
+TEST_F(RtuLine, DamagedOrForeignAnswersGiveTheirStatuses) {
+  int answer = 0;
+  open([&answer](const Bytes& request) -> Bytes {
+    Bytes good = goodRegisters(request);
+    switch (answer++) {
+      case 0: good[3] ^= 0x01; return good;  // data changed under the CRC
+      case 1: good[0] = 7; return ScriptedSlave::rtu(Bytes(good.begin(), good.end() - 2));
+      case 2: return ScriptedSlave::rtu({request[0], 4, 2, 0, 1});        // another function
+      case 3: return ScriptedSlave::rtu({request[0], 3, 4, 0, 1, 0, 2});  // byte count 4 for 1
+      case 4: return ScriptedSlave::rtu({request[0], 0x83, 2});
+      case 5: return Bytes(good.begin(), good.begin() + 4);  // cut short
+      default: return good;
+    }
+  });
+  std::vector<uint16_t> words;
+  const RequestHeader one{1, 3, 1, 1};
+  EXPECT_EQ(run(one, words), MBS_INVALID_CHECKSUM);
+  EXPECT_EQ(run(one, words), MBS_INVALID_RESPONSE);
+  EXPECT_EQ(run(one, words), MBS_INVALID_RESPONSE);
+  EXPECT_EQ(run(one, words), MBS_INVALID_RESPONSE);
+  EXPECT_EQ(run(one, words), 2);
+  EXPECT_EQ(run(one, words), MBS_POLL_TIMEOUT);
+  ASSERT_EQ(run(one, words), MBS_OK);
+  EXPECT_EQ(words[0], 100);
+  // Every request went out with a sound CRC and the 1-based point made 0-based.
+  for (const Bytes& r : slave_->requests()) {
+    ASSERT_EQ(r.size(), 8u);
+    EXPECT_EQ(r, ScriptedSlave::rtu({1, 3, 0, 0, 0, 1}));
+  }
+}
+
+TEST_F(RtuLine, EachRequestCallsBackExactlyOnce) {
+  open(goodRegisters);
+  std::vector<uint16_t> words;
+  for (int i = 0; i < 5; ++i) ASSERT_EQ(run(RequestHeader{1, 3, 10, 3}, words), MBS_OK);
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(CallbackRecorder::responses(handle_), 5);
+  // A refusal at once is not followed by a callback.
+  const RequestHeader bad{1, 7, 1, 1};
+  EXPECT_EQ(PollMODBUS(handle_, &bad), MBS_INVALID_COMMAND);
+  std::this_thread::sleep_for(100ms);
+  EXPECT_EQ(CallbackRecorder::responses(handle_), 5);
+}
+
+TEST_F(RtuLine, RequestsTheLibraryRefusesAtOnce) {
+  open(goodRegisters);
+  const uint16_t data[2] = {1, 2};
+  auto poll = [&](RequestHeader h) { return PollMODBUS(handle_, &h); };
+  auto write = [&](RequestHeader h) { return WriteMODBUS(handle_, &h, data); };
+  EXPECT_EQ(poll({1, 8, 1, 1}), MBS_INVALID_COMMAND);
+  EXPECT_EQ(poll({1, 6, 1, 1}), MBS_INVALID_COMMAND);  // a write through the read entry
+  EXPECT_EQ(write({1, 3, 1, 1}), MBS_INVALID_COMMAND);
+  EXPECT_EQ(PollMODBUS(handle_, nullptr), MBS_INVALID_COMMAND);
+  EXPECT_EQ(poll({1, 3, 1, 0}), MBS_INVALID_LENGTH);
+  EXPECT_EQ(poll({1, 3, 1, 2001}), MBS_INVALID_LENGTH);
+  EXPECT_EQ(poll({1, 1, 1, 2001}), MBS_INVALID_LENGTH);
+  EXPECT_EQ(write({1, 16, 1, 124}), MBS_INVALID_LENGTH);
+  EXPECT_EQ(poll({1, 3, 0, 1}), MBS_INVALID_ADDRESS);
+  EXPECT_EQ(poll({1, 3, 65535, 3}), MBS_INVALID_ADDRESS);
+  EXPECT_EQ(poll({0, 3, 1, 1}), MBS_INVALID_NODE);
+  EXPECT_EQ(poll({248, 3, 1, 1}), MBS_INVALID_NODE);
+  EXPECT_EQ(WriteMODBUS(handle_, nullptr, data), MBS_INVALID_COMMAND);
+  EXPECT_TRUE(slave_->requests().empty());
+  // Nothing finished yet.
+  RequestHeader out{};
+  uint16_t word = 0;
+  EXPECT_EQ(MODBUSResponse(handle_, &out, &word, 1), MBS_UNINITIALIZED);
+}
+
+TEST_F(RtuLine, SecondRequestWhileOneIsOutstandingIsOverrun) {
+  open([](const Bytes&) { return Bytes{}; });
+  const RequestHeader h{1, 3, 1, 1};
+  ASSERT_EQ(PollMODBUS(handle_, &h), MBS_OK);
+  EXPECT_EQ(PollMODBUS(handle_, &h), MBS_MSG_OVERRUN);
+  ASSERT_TRUE(CallbackRecorder::waitResponses(handle_, 1, 5s));
+  RequestHeader out{};
+  std::vector<uint16_t> words(2000);
+  EXPECT_EQ(MODBUSResponse(handle_, &out, words.data(), 2000), MBS_POLL_TIMEOUT);
+  EXPECT_EQ(out.function, 3);
+  EXPECT_EQ(out.length, 1);
+}
+
+TEST_F(RtuLine, WritesGoOutAsModbusFrames) {
+  open([](const Bytes& request) -> Bytes {
+    if (request[0] == 0) return {};  // broadcast: nobody answers
+    return ScriptedSlave::rtu(Bytes(request.begin(), request.begin() + 6));
+  });
+  std::vector<uint16_t> words{77};
+  ASSERT_EQ(run(RequestHeader{2, 5, 8, 1}, words), MBS_OK);
+  words = {0xBEEF};
+  ASSERT_EQ(run(RequestHeader{2, 6, 9, 1}, words), MBS_OK);
+  words = {1, 0, 0, 1, 1, 0, 0, 0, 1};
+  ASSERT_EQ(run(RequestHeader{2, 15, 10, 9}, words), MBS_OK);
+  words = {0x1234, 0x5678};
+  ASSERT_EQ(run(RequestHeader{2, 16, 11, 2}, words), MBS_OK);
+  EXPECT_EQ(words, (std::vector<uint16_t>{0x1234, 0x5678}));
+  words = {5};
+  ASSERT_EQ(run(RequestHeader{0, 6, 1, 1}, words), MBS_OK);
+  // The broadcast finished when it was sent; the slave sees it a moment later.
+  for (int i = 0; i < 100 && slave_->requests().size() < 5; ++i) std::this_thread::sleep_for(10ms);
+  const auto r = slave_->requests();
+  ASSERT_EQ(r.size(), 5u);
+  EXPECT_EQ(r[0], ScriptedSlave::rtu({2, 5, 0, 7, 0xFF, 0x00}));
+  EXPECT_EQ(r[1], ScriptedSlave::rtu({2, 6, 0, 8, 0xBE, 0xEF}));
+  EXPECT_EQ(r[2], ScriptedSlave::rtu({2, 15, 0, 9, 0, 9, 2, 0x19, 0x01}));
+  EXPECT_EQ(r[3], ScriptedSlave::rtu({2, 16, 0, 10, 0, 2, 4, 0x12, 0x34, 0x56, 0x78}));
+  EXPECT_EQ(r[4], ScriptedSlave::rtu({0, 6, 0, 0, 0, 5}));
+}
+
+TEST_F(RtuLine, AsciiLrcDamageAndGoodAnswers) {
+  int answer = 0;
+  open(
+      [&answer](const Bytes& request) -> Bytes {
+        const Bytes body = ScriptedSlave::asciiBody(request);
+        Bytes reply = ScriptedSlave::ascii({body[0], 3, 2, 0x12, 0x34});
+        if (answer++ == 0) reply[reply.size() - 3] ^= 0x01;  // LRC digit changed
+        return reply;
+      },
+      &ConnectASCII);
+  std::vector<uint16_t> words;
+  EXPECT_EQ(run(RequestHeader{5, 3, 100, 1}, words), MBS_INVALID_CHECKSUM);
+  ASSERT_EQ(run(RequestHeader{5, 3, 100, 1}, words), MBS_OK);
+  EXPECT_EQ(words[0], 0x1234);
+  const auto r = slave_->requests();
+  ASSERT_FALSE(r.empty());
+  EXPECT_EQ(r[0], ScriptedSlave::ascii({5, 3, 0, 99, 0, 1}));
+}
+
+// Daniels/ENRON: 32-bit registers in 5001-5999 and 7001-7999, addresses as they stand.
+TEST_F(RtuLine, DanielsRegistersCarryFourBytesEach) {
+  open(
+      [](const Bytes& request) -> Bytes {
+        const int address = request[2] << 8 | request[3];
+        const int count = request[4] << 8 | request[5];
+        if (request[1] == 16)
+          return ScriptedSlave::rtu(Bytes(request.begin(), request.begin() + 6));
+        const int width =
+            (address >= 5001 && address <= 5999) || (address >= 7001 && address <= 7999) ? 4 : 2;
+        Bytes reply{request[0], request[1], static_cast<uint8_t>(count * width)};
+        for (int i = 0; i < count * width; ++i) reply.push_back(static_cast<uint8_t>(i + 1));
+        return ScriptedSlave::rtu(reply);
+      },
+      &ConnectDanielsRTU);
+  std::vector<uint16_t> words;
+  ASSERT_EQ(run(RequestHeader{1, 3, 7001, 4}, words), MBS_OK);
+  EXPECT_EQ(words, (std::vector<uint16_t>{0x0102, 0x0304, 0x0506, 0x0708}));
+  ASSERT_EQ(run(RequestHeader{1, 4, 5010, 2}, words), MBS_OK);
+  EXPECT_EQ(words, (std::vector<uint16_t>{0x0102, 0x0304}));
+  ASSERT_EQ(run(RequestHeader{1, 3, 40, 2}, words), MBS_OK);
+  EXPECT_EQ(words, (std::vector<uint16_t>{0x0102, 0x0304}));
+  words = {0x4049, 0x0FDB};
+  ASSERT_EQ(run(RequestHeader{1, 16, 7002, 2}, words), MBS_OK);
+  const RequestHeader odd{1, 3, 7001, 3};
+  EXPECT_EQ(PollMODBUS(handle_, &odd), MBS_INVALID_LENGTH);
+
+  const auto r = slave_->requests();
+  ASSERT_EQ(r.size(), 4u);
+  EXPECT_EQ(r[0], ScriptedSlave::rtu({1, 3, 0x1B, 0x59, 0, 2}));
+  EXPECT_EQ(r[1], ScriptedSlave::rtu({1, 4, 0x13, 0x92, 0, 1}));
+  EXPECT_EQ(r[2], ScriptedSlave::rtu({1, 3, 0, 40, 0, 2}));
+  EXPECT_EQ(r[3], ScriptedSlave::rtu({1, 16, 0x1B, 0x5A, 0, 1, 4, 0x40, 0x49, 0x0F, 0xDB}));
+}
+
+TEST_F(RtuLine, DanielsAsciiUsesTheSameRegisterWidths) {
+  open(
+      [](const Bytes& request) -> Bytes {
+        const Bytes body = ScriptedSlave::asciiBody(request);
+        return ScriptedSlave::ascii({body[0], 3, 4, 0xDE, 0xAD, 0xBE, 0xEF});
+      },
+      &ConnectDanielsASCII);
+  std::vector<uint16_t> words;
+  ASSERT_EQ(run(RequestHeader{3, 3, 5001, 2}, words), MBS_OK);
+  EXPECT_EQ(words, (std::vector<uint16_t>{0xDEAD, 0xBEEF}));
+  EXPECT_EQ(slave_->requests().at(0), ScriptedSlave::ascii({3, 3, 0x13, 0x89, 0, 1}));
+}
+
+TEST_F(RtuLine, SettingsAPseudoTerminalCannotTakeLeaveThePortUsable) {
+  slave_ = std::make_unique<ScriptedSlave>(goodRegisters);
+  for (uint32_t baud : {14400u, 56000u, 128000u, 256000u, 9600u}) {
+    SerialSettings settings = serialSettings8N1(baud);
+    settings.parity = 2;
+    settings.stopBits = 2;
+    settings.wordLength = 7;
+    settings.rtsControl = 3;
+    settings.dtrControl = 2;
+    const int handle = ConnectRTU(slave_->comPort(), kTimeoutMs, &settings);
+    ASSERT_NE(handle, -1) << baud;
+    // The same port cannot be opened twice.
+    EXPECT_EQ(ConnectRTU(slave_->comPort(), kTimeoutMs, &settings), -1);
+    EnableModbusCallback(handle, &CallbackRecorder::onResponse);
+    std::vector<uint16_t> words;
+    EXPECT_EQ(CallbackRecorder::exchange(handle, RequestHeader{1, 3, 1, 2}, words), MBS_OK) << baud;
+    CloseConnection(handle);
+  }
+}
+
+TEST(ModbusEntryPoints, UnknownHandlesAndImpossibleConnects) {
+  const RequestHeader h{1, 3, 1, 1};
+  uint16_t word = 0;
+  RequestHeader out{};
+  EXPECT_EQ(PollMODBUS(987654, &h), MBS_INVALID_HANDLE);
+  EXPECT_EQ(WriteMODBUS(-1, &h, &word), MBS_INVALID_HANDLE);
+  EXPECT_EQ(MODBUSResponse(987654, &out, &word, 1), MBS_INVALID_HANDLE);
+  CloseConnection(987654);
+  EnableModbusCallback(987654, &CallbackRecorder::onResponse);
+  const SerialSettings settings = serialSettings8N1();
+  EXPECT_EQ(ConnectRTU(0, 1000, &settings), -1);
+  EXPECT_EQ(ConnectRTU(1, 1000, nullptr), -1);
+  setenv("PELMORAN_COM99", "/nonexistent/tty", 1);
+  EXPECT_EQ(ConnectASCII(99, 1000, &settings), -1);
+  setenv("PELMORAN_COM98", "/dev/null", 1);  // not a terminal
+  EXPECT_EQ(ConnectRTU(98, 1000, &settings), -1);
+  TcpOptions options{};
+  EXPECT_EQ(ConnectTCP2(0xFFFFFFFFu, 502, &options), -1);
+  EXPECT_EQ(ConnectTCP2(0x0100007Fu, 0, &options), -1);
+}
+
+TEST(ModbusEntryPoints, CloseFromInsideTheCallbackAndAfterwardsSilence) {
+  static int closingHandle = -1;
+  static std::atomic<int> calls{0};
+  ScriptedSlave slave(goodRegisters);
+  const SerialSettings settings = serialSettings8N1();
+  closingHandle = ConnectRTU(slave.comPort(), kTimeoutMs, &settings);
+  ASSERT_NE(closingHandle, -1);
+  EnableModbusCallback(closingHandle, [](int handle, int, int) {
+    ++calls;
+    RequestHeader out{};
+    uint16_t word = 0;
+    MODBUSResponse(handle, &out, &word, 1);
+    CloseConnection(handle);
+  });
+  const RequestHeader h{1, 3, 1, 1};
+  ASSERT_EQ(PollMODBUS(closingHandle, &h), MBS_OK);
+  for (int i = 0; i < 100 && calls == 0; ++i) std::this_thread::sleep_for(20ms);
+  EXPECT_EQ(calls, 1);
+  EXPECT_EQ(PollMODBUS(closingHandle, &h), MBS_INVALID_HANDLE);
+}
