@@ -1,0 +1,90 @@
+// Arbitrary bytes for the configuration and scan file readers. The first
+// byte chooses the reader: even the configuration file, odd a scan file.
+#include <cstddef>
+#include <cstdint>
+#include <string_view>
+
+#include "link/EndpointRegistry.h"
+#include "link/ModbusBinding.h"
+#include "platform/MessageBox.h"
+#include "pointdb/Archive.h"
+#include "pointdb/ConfigFile.h"
+#include "pointdb/DocTemplate.h"
+#include "pointdb/PelmoranDoc.h"
+#include "pointdb/ScanHost.h"
+#include "pointdb/TagServerBinding.h"
+
+namespace {
+
+int32_t g_nextHandle = 0;
+
+// Libraries that accept everything and connect nothing.
+void InstallBindings() {
+  TagServerBinding& tags = TagServer();
+  tags.CreateOPCTag = [](const char*, VARIANT, uint16_t, int) { return g_nextHandle++; };
+  tags.UpdateOPCTag = [](int32_t, VARIANT, uint16_t) { return 0; };
+  tags.RemoveOPCTag = [](int32_t) { return 0; };
+  ModbusBinding& modbus = Modbus();
+  modbus.ConnectASCII = [](int, int, const SerialSettings*) { return -1; };
+  modbus.ConnectRTU = [](int, int, const SerialSettings*) { return -1; };
+  modbus.ConnectDanielsASCII = [](int, int, const SerialSettings*) { return -1; };
+  modbus.ConnectDanielsRTU = [](int, int, const SerialSettings*) { return -1; };
+  modbus.ConnectTCP2 = [](uint32_t, uint32_t, const TcpOptions*) { return -1; };
+  modbus.EnableModbusCallback = [](int, ModbusCallback) {};
+  modbus.CloseConnection = [](int) {};
+  SetMessageBoxHandler([](const std::string&, unsigned) { return 1; });
+}
+
+void ReadConfig(std::string_view bytes) {
+  CScanHost app;
+  app.m_pDocTemplate = new CDocTemplate();
+  CEndpointRegistry frame;
+  app.m_pMainFrame = &frame;
+  CArchive ar(bytes);
+  try {
+    CConfigFile(frame, app).Load(ar);
+  } catch (const CArchiveException&) {
+  }
+  frame.RemoveAllEndpoints();
+  app.CloseAllDocuments();
+}
+
+// Whatever a scan file held, decoding must stay within the words a
+// response carries.
+void CheckTagsFit(const CPelmoranDoc& doc) {
+  const CModbusMsg& scan = doc.m_scan;
+  if (scan.m_nScanLength > CModbusMsg::kTravelWords) __builtin_trap();
+  if (scan.m_nTagCount != static_cast<int32_t>(doc.m_tags.size())) __builtin_trap();
+  for (size_t i = 0; i < doc.m_tags.size(); ++i) {
+    const int32_t type = doc.m_tags[i]->m_nDataType;
+    if (type < 0 || type > 7) __builtin_trap();
+    const size_t end = type >= 4 ? 2 * i + 2 : i + 1;
+    if (end > scan.m_nScanLength) __builtin_trap();
+  }
+}
+
+void ReadScan(std::string_view bytes) {
+  CScanHost app;
+  CPelmoranDoc doc;
+  CArchive ar(bytes);
+  try {
+    doc.Serialize(ar);
+    CheckTagsFit(doc);
+  } catch (const CArchiveException&) {
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  static const bool installed = (InstallBindings(), true);
+  (void)installed;
+  if (size == 0) return 0;
+  const std::string_view bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
+  if (data[0] % 2 == 0) {
+    ReadConfig(bytes);
+  } else {
+    ReadScan(bytes);
+  }
+  return 0;
+}
