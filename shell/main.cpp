@@ -11,7 +11,8 @@
 int main(int argc, char** argv) {
   const std::string commandLine = CCommandLine::JoinArguments(argc, argv);
   const CCommandLine switches(commandLine);
-  InstallLibraryBindings();
+  InstallModbusLibrary();
+  InstallTagServerLibrary();
 
   // The registration switches and the headless program need no display.
   std::unique_ptr<QCoreApplication> qt;

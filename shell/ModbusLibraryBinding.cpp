@@ -1,0 +1,17 @@
+#include "link/ModbusBinding.h"
+#include "shell/Bindings.h"
+
+void InstallModbusLibrary() {
+  ModbusBinding& m = Modbus();
+  m.ConnectASCII = &::ConnectASCII;
+  m.ConnectRTU = &::ConnectRTU;
+  m.ConnectDanielsASCII = &::ConnectDanielsASCII;
+  m.ConnectDanielsRTU = &::ConnectDanielsRTU;
+  m.ConnectTCP2 = &::ConnectTCP2;
+  m.EnableConnectionCallback = &::EnableConnectionCallback;
+  m.EnableModbusCallback = &::EnableModbusCallback;
+  m.PollMODBUS = &::PollMODBUS;
+  m.WriteMODBUS = &::WriteMODBUS;
+  m.MODBUSResponse = &::MODBUSResponse;
+  m.CloseConnection = &::CloseConnection;
+}

@@ -1,0 +1,16 @@
+#include "pointdb/TagServerBinding.h"
+#include "shell/Bindings.h"
+
+void InstallTagServerLibrary() {
+  TagServerBinding& t = TagServer();
+  t.RegisterOPCServer = &::RegisterOPCServer;
+  t.UnregisterOPCServer = &::UnregisterOPCServer;
+  t.RegisterOPCService = &::RegisterOPCService;
+  t.InitOPCServer = &::InitOPCServer;
+  t.EnableWriteCallback = &::EnableWriteCallback;
+  t.CreateOPCTag = &::CreateOPCTag;
+  t.UpdateOPCTag = &::UpdateOPCTag;
+  t.RemoveOPCTag = &::RemoveOPCTag;
+  t.GetOPCServerURL = &::GetOPCServerURL;
+  t.ShutdownOPCServer = &::ShutdownOPCServer;
+}

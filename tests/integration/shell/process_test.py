@@ -1,0 +1,119 @@
+"""The pelmoran program as a process, with no display at all.
+
+Usage: process_test.py <path of pelmoran>
+"""
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+PROGRAM = None
+REGISTRATION = "pelmoran/Korvane.Modbus_OPC_Server.registration"
+UNIT = "systemd/user/pelmoran.service"
+
+
+def bare_environment(config_home):
+    env = {k: v for k, v in os.environ.items()
+           if k not in ("DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM")}
+    env["XDG_CONFIG_HOME"] = config_home
+    env["HOME"] = config_home
+    # The tag server must not need a fixed port.
+    env["PELMORAN_OPCUA_PORT"] = "0"
+    return env
+
+
+class RegistrationSwitches(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory()
+        self.env = bare_environment(self.dir.name)
+
+    def tearDown(self):
+        self.dir.cleanup()
+
+    def run_program(self, *args):
+        return subprocess.run([PROGRAM, *args], env=self.env, timeout=30,
+                              capture_output=True)
+
+    def path(self, relative):
+        return os.path.join(self.dir.name, relative)
+
+    def test_regserver_writes_the_record_and_ends(self):
+        result = self.run_program("-RegServer")
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(self.path(REGISTRATION)) as f:
+            record = f.read()
+        directory = os.path.dirname(os.path.realpath(PROGRAM)) + "/"
+        self.assertIn("ServerCommand=" + directory + "pelmoran.EXE -Minimize\n", record)
+        self.assertIn("ProgID=Korvane.Modbus_OPC_Server\n", record)
+        self.assertFalse(os.path.exists(self.path(UNIT)))
+
+    def test_every_writing_of_the_switch_registers(self):
+        for switch in ("/RegServer", "-REGSERVER", "-Minimize -RegServer"):
+            os.makedirs(self.path("pelmoran"), exist_ok=True)
+            if os.path.exists(self.path(REGISTRATION)):
+                os.remove(self.path(REGISTRATION))
+            result = self.run_program(*switch.split())
+            self.assertEqual(result.returncode, 0, switch)
+            self.assertTrue(os.path.exists(self.path(REGISTRATION)), switch)
+
+    def test_service_then_unregserver(self):
+        self.assertEqual(self.run_program("-Service").returncode, 0)
+        with open(self.path(UNIT)) as f:
+            unit = f.read()
+        self.assertIn('"-Headless"', unit)
+        self.assertIn('ExecStart="' + os.path.realpath(PROGRAM) + '"', unit)
+        result = self.run_program("-UnregServer", "-Minimize")
+        self.assertEqual(result.returncode, 0)
+        self.assertFalse(os.path.exists(self.path(REGISTRATION)))
+        self.assertFalse(os.path.exists(self.path(UNIT)))
+
+
+class Headless(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.TemporaryDirectory()
+        self.env = bare_environment(self.dir.name)
+
+    def tearDown(self):
+        self.dir.cleanup()
+
+    def start(self):
+        process = subprocess.Popen([PROGRAM, "-Headless"], env=self.env,
+                                   stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+        self.addCleanup(lambda: process.poll() is None and process.kill())
+        return process
+
+    def wait_running(self, process, seconds=1.5):
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            self.assertIsNone(process.poll(), process.stderr.read() if process.stderr else "")
+            time.sleep(0.05)
+
+    def end_with(self, sig):
+        process = self.start()
+        self.wait_running(process)
+        process.send_signal(sig)
+        try:
+            _, err = process.communicate(timeout=20)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            self.fail("pelmoran -Headless did not end after signal %d" % sig)
+        self.assertEqual(process.returncode, 0, err)
+        return err
+
+    def test_sigterm_ends_cleanly(self):
+        self.end_with(signal.SIGTERM)
+
+    def test_sigint_ends_cleanly(self):
+        self.end_with(signal.SIGINT)
+
+    def test_a_normal_start_registers_again(self):
+        self.end_with(signal.SIGTERM)
+        self.assertTrue(os.path.exists(os.path.join(self.dir.name, REGISTRATION)))
+
+
+if __name__ == "__main__":
+    PROGRAM = sys.argv.pop(1)
+    unittest.main(verbosity=2)
