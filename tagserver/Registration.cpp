@@ -16,6 +16,7 @@
 #include <string>
 #include <system_error>
 
+#include "tagserver/EndpointSetting.h"
 #include "tagserver/tagserver.h"
 
 namespace {
@@ -139,6 +140,20 @@ std::string ExecStart(const std::string& command) {
   return line + " " + UnitWord("-Headless");
 }
 
+// Where clients reach the server: where it listens when it runs, else where
+// it will listen (unknown when it is to pick a free port).
+std::string ServerUrl() {
+  const char* running = GetOPCServerURL();
+  if (running != nullptr && running[0] != '\0') return running;
+  tagserver::EndpointSetting at;
+  std::string error;
+  const char* setting = std::getenv("PELMORAN_OPCUA_ENDPOINT");
+  if (setting != nullptr && setting[0] != '\0' &&
+      !tagserver::ParseEndpointSetting(setting, at, error))
+    return "";
+  return at.port == 0 ? "" : tagserver::EndpointUrl(at, at.port);
+}
+
 }  // namespace
 
 extern "C" {
@@ -148,12 +163,11 @@ int RegisterOPCServer(const GUID* clsid, const char* progId, const char* descrip
   if (clsid == nullptr || !IsSafeProgId(progId) || !IsOneLine(description) ||
       !IsOneLine(serverCommand))
     return -1;
-  const char* url = GetOPCServerURL();
   std::string record = "ProgID=" + std::string(progId) + "\n";
   record += "Description=" + std::string(description) + "\n";
   record += "ClassID=" + GuidText(*clsid) + "\n";
   record += "ServerCommand=" + std::string(serverCommand) + "\n";
-  record += "EndpointURL=" + std::string(url != nullptr ? url : "") + "\n";
+  record += "EndpointURL=" + ServerUrl() + "\n";
   return WriteFileWhole(RecordPath(progId), record) ? 0 : -1;
 }
 

@@ -21,7 +21,7 @@ def bare_environment(config_home):
     env["XDG_CONFIG_HOME"] = config_home
     env["HOME"] = config_home
     # The tag server must not need a fixed port.
-    env["PELMORAN_OPCUA_PORT"] = "0"
+    env["PELMORAN_OPCUA_ENDPOINT"] = "opc.tcp://127.0.0.1:0"
     return env
 
 

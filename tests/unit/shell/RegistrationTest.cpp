@@ -76,6 +76,23 @@ TEST_F(RegistrationTest, RecordHoldsEveryField) {
   EXPECT_FALSE(fs::exists(Unit()));
 }
 
+TEST_F(RegistrationTest, RecordNamesWhereClientsWillReachTheServer) {
+  unsetenv("PELMORAN_OPCUA_ENDPOINT");
+  RegisterOPCServer(&kId, kProgId, "d", "c");
+  EXPECT_NE(ReadAll(Record()).find("EndpointURL=opc.tcp://127.0.0.1:4840\n"), std::string::npos);
+  setenv("PELMORAN_OPCUA_ENDPOINT", "opc.tcp://127.0.0.1:4999", 1);
+  RegisterOPCServer(&kId, kProgId, "d", "c");
+  EXPECT_NE(ReadAll(Record()).find("EndpointURL=opc.tcp://127.0.0.1:4999\n"), std::string::npos);
+  // A free port is not known before the server runs.
+  setenv("PELMORAN_OPCUA_ENDPOINT", "opc.tcp://127.0.0.1:0", 1);
+  RegisterOPCServer(&kId, kProgId, "d", "c");
+  EXPECT_NE(ReadAll(Record()).find("EndpointURL=\n"), std::string::npos);
+  setenv("PELMORAN_OPCUA_ENDPOINT", "garbage", 1);
+  EXPECT_EQ(RegisterOPCServer(&kId, kProgId, "d", "c"), 0);
+  EXPECT_NE(ReadAll(Record()).find("EndpointURL=\n"), std::string::npos);
+  unsetenv("PELMORAN_OPCUA_ENDPOINT");
+}
+
 TEST_F(RegistrationTest, RegisteringAgainReplacesTheRecordWhole) {
   RegisterOPCServer(&kId, kProgId, "first", "/a/pelmoran.EXE -Minimize");
   RegisterOPCServer(&kId, kProgId, "second", "/b/pelmoran.EXE -Minimize");
