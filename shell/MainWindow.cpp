@@ -45,7 +45,9 @@ CMainWindow::CMainWindow(CMainFrame& frame, QWidget* parent)
 }
 
 CMainWindow::~CMainWindow() {
-  // Child windows still open belong to documents the application closes.
+  // The area still announces activations while the window goes, when the
+  // views it would ask about are gone already.
+  disconnect(m_pMdiArea, nullptr, this, nullptr);
   m_pViews->m_onFramesChanged = nullptr;
 }
 

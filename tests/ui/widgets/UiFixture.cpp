@@ -6,6 +6,7 @@
 #include <QTest>
 #include <QTimer>
 #include <atomic>
+#include <vector>
 
 #include "link/EndpointRegistry.h"
 #include "platform/MessageBox.h"
@@ -18,6 +19,7 @@
 namespace {
 
 int g_pendingAnswers = 0;
+std::vector<QTimer*> g_answerTimers;
 std::atomic<int32_t> g_nextHandle{1};
 
 int32_t FakeCreate(const char*, VARIANT, uint16_t, int) { return g_nextHandle++; }
@@ -40,12 +42,14 @@ void MessageLog::Install() {
 void AnswerNextModal(std::function<void(QWidget*)> answer) {
   ++g_pendingAnswers;
   auto* timer = new QTimer;
+  g_answerTimers.push_back(timer);
   timer->setInterval(10);
   QObject::connect(timer, &QTimer::timeout, [timer, answer] {
     QWidget* modal = QApplication::activeModalWidget();
     if (!modal) return;
     timer->stop();
     timer->deleteLater();
+    std::erase(g_answerTimers, timer);
     --g_pendingAnswers;
     answer(modal);
   });
@@ -57,6 +61,15 @@ bool AllModalsAnswered(int timeoutMs) {
   clock.start();
   while (g_pendingAnswers > 0 && clock.elapsed() < timeoutMs) QTest::qWait(10);
   return g_pendingAnswers == 0;
+}
+
+void CancelPendingAnswers() {
+  for (QTimer* timer : g_answerTimers) {
+    timer->stop();
+    timer->deleteLater();
+  }
+  g_answerTimers.clear();
+  g_pendingAnswers = 0;
 }
 
 void InstallFakeTagServer() {

@@ -28,6 +28,8 @@ struct MessageLog {
 void AnswerNextModal(std::function<void(QWidget*)> answer);
 // Waits until every answer given has been used.
 bool AllModalsAnswered(int timeoutMs = 5000);
+// Answers not used yet are dropped.
+void CancelPendingAnswers();
 
 // Tag server entry points that hand out handles and remember nothing else.
 void InstallFakeTagServer();

@@ -1,0 +1,595 @@
+// The main window driven as an operator drives it: menus and their enabling,
+// the endpoint and scan commands end to end, the tag list with its
+// double-click, help, the about box, and the configuration saved and restored
+// through the File menu.
+#include <QApplication>
+#include <QComboBox>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "UiFixture.h"
+#include "link/dialogs/EndPointDlg.h"
+#include "link/dialogs/RemoveEndpointDlg.h"
+#include "pointdb/DocTemplate.h"
+#include "pointdb/PelmoranDoc.h"
+#include "pointdb/ScanHost.h"
+#include "shell/ChildFrame.h"
+#include "shell/MainFrame.h"
+#include "shell/MainWindow.h"
+#include "shell/PollClock.h"
+#include "ui/AboutDlg.h"
+#include "ui/DataDefDlg.h"
+#include "ui/DataTypeDlg.h"
+#include "ui/DebugDlg.h"
+#include "ui/PelmoranView.h"
+#include "ui/TagListModel.h"
+
+namespace {
+
+using W = CMainWindow;
+
+// A menu as text: entries by their labels, separators as "-", submenus as
+// "label>" followed by their entries and "<".
+QStringList Describe(QMenu* menu) {
+  QStringList out;
+  for (QAction* action : menu->actions()) {
+    if (action->isSeparator()) {
+      out << "-";
+    } else if (action->menu()) {
+      out << action->text() + ">" << Describe(action->menu()) << "<";
+    } else {
+      out << action->text();
+    }
+  }
+  return out;
+}
+
+QStringList MenuTitles(QMainWindow& window) {
+  QStringList titles;
+  for (QAction* action : window.menuBar()->actions()) titles << action->text();
+  return titles;
+}
+
+QMenu* TopMenu(QMainWindow& window, const QString& title) {
+  for (QAction* action : window.menuBar()->actions())
+    if (action->text() == title) return action->menu();
+  return nullptr;
+}
+
+bool Enabled(CMainWindow& window, int id) {
+  window.UpdateCommandUI();
+  return window.Action(id)->isEnabled();
+}
+
+// Runs a command whose dialog the answer handles.
+void RunWithAnswer(CMainWindow& window, int id, std::function<void(QWidget*)> answer) {
+  // As when the operator opens the menu: the enabling is asked first.
+  window.UpdateCommandUI();
+  AnswerNextModal(std::move(answer));
+  window.Action(id)->trigger();
+  QVERIFY(AllModalsAnswered());
+}
+
+void Accept(QWidget* modal) { static_cast<QDialog*>(modal)->accept(); }
+
+void ChooseFile(QWidget* modal, const QString& path) {
+  auto* dialog = qobject_cast<QFileDialog*>(modal);
+  QVERIFY(dialog);
+  dialog->selectFile(path);
+  static_cast<QDialog*>(dialog)->accept();
+}
+
+CPelmoranView* ViewOf(CPelmoranDoc* doc, CMainWindow& window) {
+  for (QMdiSubWindow* sub : window.MdiArea().subWindowList()) {
+    auto* frame = qobject_cast<CChildFrame*>(sub);
+    if (frame && !frame->IsRetired() && &frame->GetDocument() == doc) return &frame->View();
+  }
+  return nullptr;
+}
+
+}  // namespace
+
+class MainWindowTest : public QObject {
+  Q_OBJECT
+
+ private slots:
+  void init();
+  void cleanup();
+  void menusAndEnablingFollowEndpointsAndDocuments();
+  void endpointNewMakesSerialEndpointsAndRefusesPortsInUse();
+  void dataNewBuildsTheScanFromTheDialog();
+  void dataNewCancelKeepsNoDefaults();
+  void acceleratorsMakeScansAndEditingKeysDoNothing();
+  void tagListShowsColumnsRowsAndRefreshes();
+  void doubleClickEditsOneRegisterTagsOnly();
+  void scanDefinitionChangesOnlyThePollFrequency();
+  void debugDataShowsTheScan();
+  void closingAChildWindowClosesItsScan();
+  void helpTopicsOpensTheManual();
+  void aboutBoxShowsTheVersionAndLogo();
+  void saveAndRestoreThroughTheFileMenu();
+  void screenshotWithTwoScans();
+
+ private:
+  std::unique_ptr<WindowProgram> m_program;
+  std::unique_ptr<MessageLog> m_log;
+  CMainWindow& Window() { return *m_program->window; }
+  CMainFrame& Frame() { return *m_program->frame; }
+  CScanHost& App() { return *m_program->app; }
+};
+
+void MainWindowTest::init() {
+  m_program = std::make_unique<WindowProgram>();
+  // The window routes message boxes to widgets; the test reads them instead.
+  m_log = std::make_unique<MessageLog>();
+}
+
+void MainWindowTest::cleanup() {
+  CancelPendingAnswers();
+  m_log.reset();
+  m_program.reset();
+}
+
+void MainWindowTest::menusAndEnablingFollowEndpointsAndDocuments() {
+  CMainWindow& window = Window();
+  QCOMPARE(window.windowTitle(), QString("pelmoran"));
+  QCOMPARE(MenuTitles(window), QStringList({"&File", "&Modbus", "&Help"}));
+  QCOMPARE(Describe(TopMenu(window, "&File")), QStringList({"&Restore Test Config", "-", "E&xit"}));
+  const QStringList modbus{"&Endpoint>", "&New", "&Remove", "<", "&Data>", "&New", "&Delete", "<"};
+  QCOMPARE(Describe(TopMenu(window, "&Modbus")), modbus);
+  QCOMPARE(Describe(TopMenu(window, "&Help")),
+           QStringList({"&Help Topics", "-", "&About Pelmoran..."}));
+  QVERIFY(!Enabled(window, W::ID_ENDPOINT_REMOVE));
+  QVERIFY(!Enabled(window, W::ID_DATA_NEW));
+  QVERIFY(!Enabled(window, W::ID_DATA_DELETE));
+  QVERIFY(Enabled(window, W::ID_ENDPOINT_NEW));
+  QVERIFY(Enabled(window, W::ID_RESTORE_TEST_CONFIG));
+
+  RunWithAnswer(window, W::ID_ENDPOINT_NEW, [](QWidget* modal) {
+    auto* dlg = qobject_cast<CEndPointDlg*>(modal);
+    QVERIFY(dlg);
+    QCOMPARE(dlg->Control<QLineEdit>(1000)->text(), QString("MODBUS1"));
+    QCOMPARE(dlg->Control<QLineEdit>(1007)->text(), QString("127.0.0.1"));
+    QCOMPARE(dlg->Control<QLineEdit>(1020)->text(), QString("502"));
+    QCOMPARE(dlg->Control<QComboBox>(1025)->currentText(), QString("ENABLED"));
+    QCOMPARE(dlg->Control<QComboBox>(1026)->currentText(), QString("TOGGLE"));
+    dlg->accept();
+  });
+  QCOMPARE(Frame().m_endpoints.size(), size_t(1));
+  QCOMPARE(Frame().m_endpoints[0]->m_strName, std::string("MODBUS1"));
+  QVERIFY(Frame().m_endpoints[0]->m_bTcp);
+  QVERIFY(Enabled(window, W::ID_ENDPOINT_REMOVE));
+  QVERIFY(Enabled(window, W::ID_DATA_NEW));
+  QVERIFY(!Enabled(window, W::ID_DATA_DELETE));
+
+  RunWithAnswer(window, W::ID_DATA_NEW, Accept);
+  QCOMPARE(App().GetDocumentCount(), 1);
+  QCOMPARE(MenuTitles(window), QStringList({"&File", "&Modbus", "&View", "&Help"}));
+  QCOMPARE(Describe(TopMenu(window, "&File")),
+           QStringList({"Save &Test Config", "&Restore Test Config", "-", "E&xit"}));
+  QCOMPARE(Describe(TopMenu(window, "&View")), QStringList({"Scan Definition", "DebugData"}));
+  QCOMPARE(Describe(TopMenu(window, "&Modbus")), modbus);
+  QCOMPARE(window.windowTitle(), QString("pelmoran - Pelmor1"));
+
+  RunWithAnswer(window, W::ID_ENDPOINT_REMOVE, [](QWidget* modal) {
+    auto* dlg = qobject_cast<CRemoveEndpointDlg*>(modal);
+    QVERIFY(dlg);
+    QCOMPARE(dlg->m_nSelection, 0);
+    dlg->accept();
+  });
+  QVERIFY(Frame().m_endpoints.empty());
+  QVERIFY(!Enabled(window, W::ID_ENDPOINT_REMOVE));
+  QVERIFY(!Enabled(window, W::ID_DATA_NEW));
+  // The scan of the removed endpoint stays open.
+  QCOMPARE(App().GetDocumentCount(), 1);
+  // A greyed command does nothing, even when asked directly.
+  window.Action(W::ID_DATA_NEW)->trigger();
+  QCOMPARE(App().GetDocumentCount(), 1);
+}
+
+void MainWindowTest::endpointNewMakesSerialEndpointsAndRefusesPortsInUse() {
+  CMainWindow& window = Window();
+  AddEndpoint(Frame(), "MODBUS1");
+  AddEndpoint(Frame(), "MODBUS2");
+  RunWithAnswer(window, W::ID_ENDPOINT_NEW, [](QWidget* modal) {
+    auto* dlg = qobject_cast<CEndPointDlg*>(modal);
+    QCOMPARE(dlg->Control<QLineEdit>(1000)->text(), QString("MODBUS3"));
+    dlg->Control<QComboBox>(1027)->setCurrentIndex(3);
+    dlg->Control<QComboBox>(1006)->setCurrentText("EVEN");
+    dlg->accept();
+  });
+  QCOMPARE(Frame().m_endpoints.size(), size_t(3));
+  const CModbusConnection& serial = *Frame().m_endpoints[2];
+  QCOMPARE(serial.m_bTcp, 0);
+  QCOMPARE(serial.m_nPort, 3);
+  QCOMPARE(int(serial.m_serial.parity), 2);
+
+  RunWithAnswer(window, W::ID_ENDPOINT_NEW, [this](QWidget* modal) {
+    auto* dlg = qobject_cast<CEndPointDlg*>(modal);
+    dlg->Control<QComboBox>(1027)->setCurrentIndex(3);
+    dlg->accept();
+    QCOMPARE(m_log->texts.back(), std::string("Selected COMM Port Already In Use!"));
+    QVERIFY(dlg->isVisible());
+    dlg->reject();
+  });
+  QCOMPARE(Frame().m_endpoints.size(), size_t(3));
+}
+
+void MainWindowTest::dataNewBuildsTheScanFromTheDialog() {
+  AddEndpoint(Frame(), "MODBUS1");
+  AddEndpoint(Frame(), "LINE4", 4);
+  RunWithAnswer(Window(), W::ID_DATA_NEW, [](QWidget* modal) {
+    auto* dlg = qobject_cast<CDataDefDlg*>(modal);
+    QVERIFY(dlg);
+    QCOMPARE(dlg->Control<QLineEdit>(1000)->text(), QString("1"));
+    QCOMPARE(dlg->Control<QLineEdit>(1001)->text(), QString("1"));
+    QCOMPARE(dlg->Control<QLineEdit>(1003)->text(), QString("100"));
+    QCOMPARE(dlg->Control<QLineEdit>(1004)->text(), QString("1000"));
+    QCOMPARE(dlg->Control<QComboBox>(1002)->currentText(), QString("HOLDING REGISTER"));
+    QCOMPARE(dlg->Control<QComboBox>(1031)->currentText(), QString("MODBUS1"));
+    dlg->Control<QComboBox>(1031)->setCurrentIndex(1);
+    dlg->Control<QLineEdit>(1000)->setText("17");
+    dlg->Control<QLineEdit>(1001)->setText("70000");
+    dlg->Control<QLineEdit>(1003)->setText("10");
+    AnswerNextModal([](QWidget* nested) {
+      auto* types = qobject_cast<CDataTypeDlg*>(nested);
+      QVERIFY(types);
+      types->Control<QComboBox>(1002)->setCurrentText("LONG INTEGER");
+      types->Control<QLineEdit>(1015)->setText("_");
+      types->accept();
+    });
+    dlg->Control<QPushButton>(1013)->click();
+    dlg->accept();
+  });
+  QCOMPARE(App().GetDocumentCount(), 1);
+  CPelmoranDoc* doc = App().m_pDocTemplate->GetDocument(0);
+  QCOMPARE(doc->m_strEndpoint, std::string("LINE4"));
+  QCOMPARE(int(doc->m_scan.m_nPointAddress), 4464);
+  QCOMPARE(doc->m_scan.m_nPort, 4);
+  QCOMPARE(int(doc->m_scan.m_nSlaveNode), 17);
+  QCOMPARE(int(doc->m_scan.m_nScanLength), 10);
+  QCOMPARE(doc->GetTagCount(), 5);
+  QCOMPARE(doc->GetTagName(1), std::string("LINE4_NODE17_44466"));
+  QCOMPARE(App().m_nDefaultDataType, 6);
+  QCOMPARE(App().m_strDefaultDelimiter, std::string("_"));
+
+  // The next Data New starts from the defaults chosen; -1 wraps to 65535.
+  RunWithAnswer(Window(), W::ID_DATA_NEW, [](QWidget* modal) {
+    auto* dlg = qobject_cast<CDataDefDlg*>(modal);
+    QCOMPARE(dlg->m_nDataType, 6);
+    dlg->Control<QLineEdit>(1001)->setText("-1");
+    dlg->accept();
+  });
+  QCOMPARE(int(App().m_pDocTemplate->GetDocument(1)->m_scan.m_nPointAddress), 65535);
+}
+
+void MainWindowTest::dataNewCancelKeepsNoDefaults() {
+  AddEndpoint(Frame(), "MODBUS1");
+  RunWithAnswer(Window(), W::ID_DATA_NEW, [](QWidget* modal) {
+    auto* dlg = qobject_cast<CDataDefDlg*>(modal);
+    AnswerNextModal([](QWidget* nested) {
+      auto* types = qobject_cast<CDataTypeDlg*>(nested);
+      types->Control<QComboBox>(1002)->setCurrentIndex(3);
+      types->Control<QLineEdit>(1012)->setText("50");
+      types->accept();
+    });
+    dlg->Control<QPushButton>(1013)->click();
+    QCOMPARE(dlg->m_nDataType, 3);
+    dlg->reject();
+  });
+  QCOMPARE(App().GetDocumentCount(), 0);
+  QCOMPARE(App().m_nDefaultDataType, 0);
+  QCOMPARE(App().m_fDefaultHighLimit, 100.0f);
+}
+
+void MainWindowTest::acceleratorsMakeScansAndEditingKeysDoNothing() {
+  CMainWindow& window = Window();
+  window.activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(&window));
+  QTest::keyClick(&window, Qt::Key_N, Qt::ControlModifier);
+  QCOMPARE(App().GetDocumentCount(), 1);
+  CPelmoranDoc* doc = App().m_pDocTemplate->GetDocument(0);
+  // The fresh pending definition: 16 holding registers from address 1.
+  QCOMPARE(doc->GetTagCount(), 16);
+  QCOMPARE(doc->m_scan.m_nPollFrequency, 1000);
+  for (auto key : {Qt::Key_Z, Qt::Key_X, Qt::Key_C, Qt::Key_V})
+    QTest::keyClick(&window, key, Qt::ControlModifier);
+  QTest::keyClick(&window, Qt::Key_F6);
+  QCOMPARE(App().GetDocumentCount(), 1);
+  QVERIFY(QApplication::activeModalWidget() == nullptr);
+  QCOMPARE(window.Action(W::ID_FILE_SAVE)->shortcut(), QKeySequence("Ctrl+S"));
+  QCOMPARE(window.Action(W::ID_FILE_OPEN)->shortcut(), QKeySequence("Ctrl+O"));
+  QCOMPARE(window.Action(W::ID_FILE_PRINT)->shortcut(), QKeySequence("Ctrl+P"));
+  QCOMPARE(window.Action(W::ID_HELP)->shortcut(), QKeySequence("F1"));
+  QCOMPARE(window.Action(W::ID_CONTEXT_HELP)->shortcut(), QKeySequence("Shift+F1"));
+  QVERIFY(window.Action(W::ID_EDIT_UNDO)->shortcuts().contains(QKeySequence("Alt+Backspace")));
+  QVERIFY(window.Action(W::ID_EDIT_PASTE)->shortcuts().contains(QKeySequence("Shift+Ins")));
+}
+
+void MainWindowTest::tagListShowsColumnsRowsAndRefreshes() {
+  CPelmoranDoc* doc = App().OnFileNew();
+  CPelmoranView* view = ViewOf(doc, Window());
+  QVERIFY(view);
+  const QStringList headers{"TagName", "Current Value", "Type", "Low Limit", "High Limit"};
+  for (int c = 0; c < 5; ++c)
+    QCOMPARE(view->model()->headerData(c, Qt::Horizontal).toString(), headers[c]);
+  QCOMPARE(view->model()->rowCount(), 16);
+  QCOMPARE(view->model()->index(15, 0).data().toString(),
+           QString::fromStdString(doc->GetTagName(15)));
+  std::string value, type, low, high;
+  doc->FormatTag(2, value, type, low, high);
+  QCOMPARE(view->model()->index(2, 1).data().toString(), QString::fromStdString(value));
+  QCOMPARE(view->model()->index(2, 4).data().toString(), QString::fromStdString(high));
+  QVERIFY(view->columnWidth(0) > 0);
+  QVERIFY(qAbs(view->columnWidth(0) - 2 * view->columnWidth(1)) <= 1);
+  QCOMPARE(view->columnWidth(4), view->columnWidth(1));
+
+  // A refresh announces a change of every row's four value columns.
+  QSignalSpy changed(view->model(), &QAbstractItemModel::dataChanged);
+  view->Clock().OnScanComplete();
+  QCOMPARE(changed.count(), 1);
+  QCOMPARE(changed[0][0].toModelIndex(), view->model()->index(0, 1));
+  QCOMPARE(changed[0][1].toModelIndex(), view->model()->index(15, 4));
+  QCOMPARE(view->Clock().m_bScanInProgress, 0);
+
+  // A scan without tags shows the headers and no rows.
+  App().m_pendingScan.m_nScanLength = 0;
+  CPelmoranDoc* empty = App().OnFileNew();
+  CPelmoranView* emptyView = ViewOf(empty, Window());
+  QCOMPARE(emptyView->model()->rowCount(), 0);
+  QCOMPARE(emptyView->model()->columnCount(), 5);
+  QSignalSpy none(emptyView->model(), &QAbstractItemModel::dataChanged);
+  emptyView->Clock().OnScanComplete();
+  QCOMPARE(none.count(), 0);
+}
+
+void MainWindowTest::doubleClickEditsOneRegisterTagsOnly() {
+  CPelmoranDoc* doc = App().OnFileNew();
+  CPelmoranView* view = ViewOf(doc, Window());
+  view->parentWidget()->showMaximized();
+  QTest::qWait(20);
+  QWidget* viewport = view->viewport();
+  view->scrollTo(view->model()->index(15, 0));
+  const QPoint lastRow = view->visualRect(view->model()->index(15, 1)).center();
+  QVERIFY(viewport->rect().contains(lastRow));
+  std::string title;
+  AnswerNextModal([&title](QWidget* modal) {
+    auto* dlg = qobject_cast<CDataTypeDlg*>(modal);
+    QVERIFY(dlg);
+    title = dlg->windowTitle().toStdString();
+    QCOMPARE(dlg->Control<QComboBox>(1002)->count(), 4);
+    QVERIFY(!dlg->Control<QLineEdit>(1015)->isEnabled());
+    dlg->Control<QComboBox>(1002)->setCurrentText("SCALED 0-9999");
+    dlg->Control<QLineEdit>(1011)->setText("10");
+    dlg->Control<QLineEdit>(1012)->setText("20");
+    dlg->accept();
+  });
+  view->OnDblclk(lastRow);
+  QVERIFY(AllModalsAnswered());
+  QCOMPARE(title, doc->GetTagName(15));
+  CModbusTag* tag = doc->GetTag(15);
+  QCOMPARE(tag->m_nDataType, 3);
+  QCOMPARE(tag->m_fLowLimit, 10.0f);
+  QCOMPARE(tag->m_fHighLimit, 20.0f);
+  std::string value, type, low, high;
+  doc->FormatTag(15, value, type, low, high);
+  QCOMPARE(view->model()->index(15, 2).data().toString(), QString::fromStdString(type));
+
+  // Cancel changes nothing.
+  AnswerNextModal([](QWidget* modal) {
+    auto* dlg = qobject_cast<CDataTypeDlg*>(modal);
+    dlg->Control<QComboBox>(1002)->setCurrentIndex(0);
+    dlg->reject();
+  });
+  QTest::mouseDClick(viewport, Qt::LeftButton, {}, lastRow);
+  QVERIFY(AllModalsAnswered());
+  QCOMPARE(tag->m_nDataType, 3);
+
+  // A two-register tag, and a place below the rows, open nothing.
+  bool opened = false;
+  AnswerNextModal([&opened](QWidget* modal) {
+    opened = true;
+    static_cast<QDialog*>(modal)->reject();
+  });
+  doc->GetTag(0)->m_nDataType = 5;
+  view->OnDblclk(view->visualRect(view->model()->index(0, 0)).center());
+  view->OnDblclk(QPoint(5, viewport->height() - 2));
+  QTest::qWait(50);
+  QVERIFY(!opened);
+  QCOMPARE(doc->GetTag(0)->m_nDataType, 5);
+}
+
+void MainWindowTest::scanDefinitionChangesOnlyThePollFrequency() {
+  App().m_strPendingEndpoint = "MODBUS1";
+  CPelmoranDoc* doc = App().OnFileNew();
+  CPelmoranView* view = ViewOf(doc, Window());
+  view->Clock().m_bScanInProgress = 1;
+  RunWithAnswer(Window(), W::ID_VIEW_SCAN_DEFINITION, [](QWidget* modal) {
+    auto* dlg = qobject_cast<CDataDefDlg*>(modal);
+    QVERIFY(dlg);
+    QCOMPARE(dlg->Control<QComboBox>(1031)->count(), 1);
+    QCOMPARE(dlg->Control<QComboBox>(1031)->currentText(), QString("MODBUS1"));
+    QVERIFY(!dlg->Control<QLineEdit>(1003)->isEnabled());
+    QVERIFY(!dlg->Control<QComboBox>(1002)->isEnabled());
+    QCOMPARE(dlg->Control<QLineEdit>(1003)->text(), QString("16"));
+    dlg->Control<QLineEdit>(1004)->setText("500");
+    dlg->Control<QLineEdit>(1000)->setText("9");  // disabled: a test may still type
+    dlg->accept();
+  });
+  QCOMPARE(doc->m_scan.m_nPollFrequency, 500);
+  QCOMPARE(int(doc->m_scan.m_nSlaveNode), 1);
+  QVERIFY(view->Clock().m_nTimer != 0);
+  // The outstanding poll stays outstanding.
+  QCOMPARE(view->Clock().m_bScanInProgress, 1);
+
+  RunWithAnswer(Window(), W::ID_VIEW_SCAN_DEFINITION, [](QWidget* modal) {
+    auto* dlg = qobject_cast<CDataDefDlg*>(modal);
+    dlg->Control<QLineEdit>(1004)->setText("700");
+    dlg->reject();
+  });
+  QCOMPARE(doc->m_scan.m_nPollFrequency, 500);
+}
+
+void MainWindowTest::debugDataShowsTheScan() {
+  App().m_pendingScan.m_nPointAddress = 40;
+  App().m_pendingScan.m_nPort = 502;
+  App().m_pendingScan.m_nSlaveNode = 9;
+  CPelmoranDoc* doc = App().OnFileNew();
+  doc->m_nNumbrPolls = 12;
+  ViewOf(doc, Window())->Clock().m_bScanInProgress = 1;
+  RunWithAnswer(Window(), W::ID_VIEW_DEBUG_DATA, [](QWidget* modal) {
+    auto* dlg = qobject_cast<CDebugDlg*>(modal);
+    QVERIFY(dlg);
+    const std::pair<int, const char*> shown[] = {{1017, "12"},  {1018, "1"}, {1004, "1000"},
+                                                 {1006, "502"}, {1021, "9"}, {1022, "3"},
+                                                 {1001, "40"},  {1003, "16"}};
+    for (const auto& [id, text] : shown)
+      QCOMPARE(dlg->Control<QLineEdit>(id)->text(), QString(text));
+    dlg->reject();
+  });
+}
+
+void MainWindowTest::closingAChildWindowClosesItsScan() {
+  CPelmoranDoc* first = App().OnFileNew();
+  App().OnFileNew();
+  QCOMPARE(Window().windowTitle(), QString("pelmoran - Pelmor2"));
+  qobject_cast<QMdiSubWindow*>(ViewOf(first, Window())->parentWidget())->close();
+  QCOMPARE(App().GetDocumentCount(), 1);
+  QCOMPARE(App().m_pDocTemplate->GetDocument(0)->m_strTitle, std::string("Pelmor2"));
+  ViewOf(App().m_pDocTemplate->GetDocument(0), Window())->parentWidget()->close();
+  QCOMPARE(App().GetDocumentCount(), 0);
+  QCOMPARE(MenuTitles(Window()), QStringList({"&File", "&Modbus", "&Help"}));
+  QCOMPARE(Window().windowTitle(), QString("pelmoran"));
+  QTest::qWait(20);  // the retired windows are deleted
+  QVERIFY(Window().MdiArea().subWindowList().isEmpty());
+}
+
+void MainWindowTest::helpTopicsOpensTheManual() {
+  QUrl opened;
+  CMainWindow::UrlOpener() = [&opened](const QUrl& url) {
+    opened = url;
+    return true;
+  };
+  QFile::remove(CMainWindow::HelpFile());
+  Window().Action(W::ID_HELP_FINDER)->trigger();
+  QCOMPARE(m_log->texts, std::vector<std::string>{"Failed to launch help."});
+  QVERIFY(opened.isEmpty());
+
+  QDir().mkpath(QFileInfo(CMainWindow::HelpFile()).path());
+  QFile manual(CMainWindow::HelpFile());
+  QVERIFY(manual.open(QIODevice::WriteOnly));
+  manual.write("<html><body>manual</body></html>");
+  manual.close();
+  Window().Action(W::ID_HELP_FINDER)->trigger();
+  QCOMPARE(opened, QUrl::fromLocalFile(CMainWindow::HelpFile()));
+  opened.clear();
+  Window().Action(W::ID_HELP)->trigger();
+  QCOMPARE(opened, QUrl::fromLocalFile(CMainWindow::HelpFile()));
+  QFile::remove(CMainWindow::HelpFile());
+}
+
+void MainWindowTest::aboutBoxShowsTheVersionAndLogo() {
+  QString text;
+  RunWithAnswer(Window(), W::ID_APP_ABOUT, [&text](QWidget* modal) {
+    auto* about = qobject_cast<CAboutDlg*>(modal);
+    QVERIFY(about);
+    text = about->findChild<QLabel*>("title")->text();
+    const QImage shot = about->grab().toImage();
+    QVERIFY(!shot.isNull());
+    about->findChild<QPushButton*>()->click();
+  });
+  QVERIFY(text.contains("3.04"));
+  QVERIFY(text.contains("pelmoran"));
+  QCOMPARE(CAboutDlg::Logo().size(), QSize(120, 50));
+}
+
+void MainWindowTest::saveAndRestoreThroughTheFileMenu() {
+  const QString dir = ScratchDirectory("save");
+  const QString config = dir + "/plant.tst";
+  const QString scan = dir + "/boiler.scn";
+  AddEndpoint(Frame(), "MODBUS1");
+  App().m_strPendingEndpoint = "MODBUS1";
+  App().m_pendingScan.m_nPollFrequency = 750;
+  App().OnFileNew();
+
+  AnswerNextModal([config, scan](QWidget* modal) {
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    QVERIFY(dialog);
+    QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptSave);
+    QCOMPARE(QDir(dialog->directory()).canonicalPath(),
+             QDir(QCoreApplication::applicationDirPath()).canonicalPath());
+    // The scan without a file is asked for a name once, after the config.
+    AnswerNextModal([scan](QWidget* saveAs) {
+      QCOMPARE(qobject_cast<QFileDialog*>(saveAs)->acceptMode(), QFileDialog::AcceptSave);
+      ChooseFile(saveAs, scan);
+    });
+    ChooseFile(modal, config);
+  });
+  Window().Action(W::ID_SAVE_TEST_CONFIG)->trigger();
+  QVERIFY(AllModalsAnswered());
+  QVERIFY(QFile::exists(config));
+  QVERIFY(QFile::exists(scan));
+  QCOMPARE(App().m_pDocTemplate->GetDocument(0)->m_strTitle, std::string("boiler.scn"));
+  QCOMPARE(Window().windowTitle(), QString("pelmoran - boiler.scn"));
+
+  // The second save asks only for the configuration file.
+  const QString config2 = dir + "/plant2.tst";
+  RunWithAnswer(Window(), W::ID_SAVE_TEST_CONFIG,
+                [config2](QWidget* modal) { ChooseFile(modal, config2); });
+  QTest::qWait(50);
+  QVERIFY(QApplication::activeModalWidget() == nullptr);
+  QVERIFY(QFile::exists(config2));
+
+  // Restore replaces what runs by what the file holds.
+  App().OnFileNew();
+  AddEndpoint(Frame(), "EXTRA");
+  RunWithAnswer(Window(), W::ID_RESTORE_TEST_CONFIG, [config](QWidget* modal) {
+    QCOMPARE(qobject_cast<QFileDialog*>(modal)->acceptMode(), QFileDialog::AcceptOpen);
+    ChooseFile(modal, config);
+  });
+  QCOMPARE(Frame().m_endpoints.size(), size_t(1));
+  QCOMPARE(Frame().m_endpoints[0]->m_strName, std::string("MODBUS1"));
+  QCOMPARE(App().GetDocumentCount(), 1);
+  CPelmoranDoc* restored = App().m_pDocTemplate->GetDocument(0);
+  QCOMPARE(restored->m_scan.m_nPollFrequency, 750);
+  QCOMPARE(restored->m_strTitle, std::string("boiler.scn"));
+  QCOMPARE(ViewOf(restored, Window())->model()->rowCount(), 16);
+  QCOMPARE(MenuTitles(Window()), QStringList({"&File", "&Modbus", "&View", "&Help"}));
+
+  // A restore that is cancelled changes nothing.
+  RunWithAnswer(Window(), W::ID_RESTORE_TEST_CONFIG,
+                [](QWidget* modal) { static_cast<QDialog*>(modal)->reject(); });
+  QCOMPARE(App().GetDocumentCount(), 1);
+  QVERIFY(m_log->texts.empty());
+}
+
+void MainWindowTest::screenshotWithTwoScans() {
+  AddEndpoint(Frame(), "MODBUS1");
+  App().m_strPendingEndpoint = "MODBUS1";
+  App().OnFileNew();
+  App().m_pendingScan.m_nPointType = 4;
+  App().OnFileNew();
+  Window().MdiArea().tileSubWindows();
+  QTest::qWait(50);
+  const QString dir = qEnvironmentVariable("UI_ARTIFACTS", QDir::tempPath());
+  QDir().mkpath(dir);
+  const QString file = dir + "/main-window-two-scans.png";
+  QVERIFY(Window().grab().save(file));
+  const QImage image(file);
+  QCOMPARE(image.size(), Window().size());
+  QCOMPARE(Window().MdiArea().subWindowList().size(), 2);
+}
+
+QTEST_MAIN(MainWindowTest)
+#include "MainWindowTest.moc"
