@@ -1,0 +1,249 @@
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+
+#include "support/CoreWorld.h"
+
+namespace {
+
+struct RegistryFixture : ::testing::Test {
+  CoreWorld w;
+
+  CModbusConnection* AddTcp(const std::string& name, const std::string& ip = "127.0.0.1",
+                            int port = 502) {
+    EndpointChoice choice = w.frame.ProposeEndpoint();
+    choice.strName = name;
+    choice.strIpAddress = ip;
+    choice.nTcpPort = port;
+    return w.frame.AddEndpoint(choice);
+  }
+};
+
+TEST_F(RegistryFixture, NewProposesTheNextNameAndTheInitialValues) {
+  EndpointChoice first = w.frame.ProposeEndpoint();
+  EXPECT_EQ(first.strName, "MODBUS1");
+  EXPECT_EQ(first.strIpAddress, "127.0.0.1");
+  EXPECT_EQ(first.nTcpPort, 502);
+  EXPECT_EQ(first.nCommPort, 0);
+  EXPECT_EQ(first.serial.baudRate, 19200u);
+  EXPECT_EQ(first.serial.wordLength, 8);
+  EXPECT_EQ(first.serial.parity, 0);
+  EXPECT_EQ(first.serial.stopBits, 0);
+  EXPECT_EQ(first.serial.rtsControl, 3u);
+  EXPECT_EQ(first.serial.dtrControl, 1u);
+  AddTcp("MODBUS1");
+  AddTcp("MODBUS2");
+  EXPECT_EQ(w.frame.ProposeEndpoint().strName, "MODBUS3");
+  AddTcp("MODBUS3");
+  w.frame.RemoveEndpoint(1);
+  EXPECT_EQ(w.frame.GetEndpointNames(), (std::vector<std::string>{"MODBUS1", "MODBUS3"}));
+  EXPECT_EQ(w.frame.ProposeEndpoint().strName, "MODBUS3")
+      << "counts, does not look for a free name";
+}
+
+TEST_F(RegistryFixture, ATcpEndpointConnectsOnlyWhenTheLibrarySaysSo) {
+  CModbusConnection* e = AddTcp("PLC", "10.1.2.3", 70000);
+  const FakeModbus::Call* connect = w.modbus.Last("ConnectTCP2");
+  ASSERT_NE(connect, nullptr);
+  EXPECT_EQ(connect->ipAddress, inet_addr("10.1.2.3"));
+  EXPECT_EQ(connect->tcpPort, 4464u) << "the low 16 bits of the port";
+  EXPECT_EQ(connect->tcp.protocol, 1);
+  EXPECT_EQ(connect->tcp.timeoutMs, 2000u);
+  EXPECT_EQ(e->m_hTcpConnection, 100);
+  EXPECT_FALSE(e->IsConnected());
+  EXPECT_FALSE(w.frame.IsEndpointConnected("PLC"));
+  w.frame.OnConnectionEvent(MBS_EVENT_CONNECTED, 100);
+  EXPECT_TRUE(w.frame.IsEndpointConnected("PLC"));
+  EXPECT_EQ(e->m_hConnection, 100);
+  const FakeModbus::Call* enable = w.modbus.Last("EnableModbusCallback");
+  ASSERT_NE(enable, nullptr);
+  EXPECT_EQ(enable->handle, 100);
+  EXPECT_TRUE(enable->callbackSet);
+}
+
+TEST_F(RegistryFixture, AnUnparsableAddressIsKeptButNeverConnected) {
+  CModbusConnection* e = AddTcp("BAD", "not an address");
+  EXPECT_EQ(w.modbus.Count("ConnectTCP2"), 0);
+  EXPECT_EQ(e->m_ipAddress, (std::array<uint8_t, 4>{255, 255, 255, 255}));
+  EXPECT_EQ(w.frame.m_endpoints.size(), 1u);
+  w.frame.ReconnectTcpEndpoints();
+  EXPECT_EQ(w.modbus.Count("ConnectTCP2"), 0);
+}
+
+TEST_F(RegistryFixture, ASerialEndpointConnectsAtOnceWithRtu) {
+  EndpointChoice choice = w.frame.ProposeEndpoint();
+  choice.nCommPort = 3;
+  choice.serial.parity = 2;
+  CModbusConnection* e = w.frame.AddEndpoint(choice);
+  const FakeModbus::Call* connect = w.modbus.Last("ConnectRTU");
+  ASSERT_NE(connect, nullptr);
+  EXPECT_EQ(connect->comPort, 3);
+  EXPECT_EQ(connect->timeoutMs, 2000);
+  EXPECT_EQ(connect->serial.parity, 2);
+  EXPECT_TRUE(e->IsConnected());
+  EXPECT_FALSE(e->m_bTcp);
+  EXPECT_EQ(w.modbus.Last("EnableModbusCallback")->handle, e->m_hConnection);
+  EXPECT_TRUE(w.frame.IsCommPortInUse(3));
+  EXPECT_FALSE(w.frame.IsCommPortInUse(4));
+  AddTcp("TCP", "127.0.0.1", 4);
+  EXPECT_FALSE(w.frame.IsCommPortInUse(4)) << "a TCP port is not a COM port";
+}
+
+TEST_F(RegistryFixture, SerialProtocolsAndAFailedConnect) {
+  const char* calls[] = {"ConnectASCII", "ConnectRTU", "ConnectDanielsASCII", "ConnectDanielsRTU"};
+  for (int protocol = 0; protocol <= 3; ++protocol) {
+    CModbusConnection e;
+    e.m_bTcp = 0;
+    e.m_nPort = protocol + 1;
+    e.m_nProtocol = protocol;
+    EXPECT_TRUE(e.ConnectSerial());
+    EXPECT_EQ(w.modbus.calls[w.modbus.calls.size() - 2].fn, calls[protocol]);
+  }
+  w.modbus.Clear();
+  CModbusConnection bad;
+  bad.m_nProtocol = 4;
+  EXPECT_FALSE(bad.ConnectSerial());
+  EXPECT_TRUE(w.modbus.calls.empty());
+  w.modbus.connectResult = -1;
+  CModbusConnection refused;
+  EXPECT_FALSE(refused.ConnectSerial());
+  EXPECT_EQ(w.modbus.Count("EnableModbusCallback"), 0);
+}
+
+TEST_F(RegistryFixture, EventsMatchTheFirstTcpEndpointOnly) {
+  EndpointChoice serialChoice = w.frame.ProposeEndpoint();
+  serialChoice.nCommPort = 1;
+  CModbusConnection* serial = w.frame.AddEndpoint(serialChoice);  // handle 100
+  CModbusConnection* tcp = AddTcp("TCP");                         // pending handle 101
+  w.frame.OnConnectionEvent(MBS_EVENT_CONNECTED, 100);
+  w.frame.OnConnectionEvent(MBS_EVENT_TERMINATED, 100);
+  EXPECT_TRUE(serial->IsConnected()) << "serial endpoints are never looked at";
+  EXPECT_FALSE(tcp->IsConnected());
+  w.frame.OnConnectionEvent(7, 101);
+  EXPECT_FALSE(tcp->IsConnected());
+  w.frame.OnConnectionEvent(MBS_EVENT_CONNECTED, 555);
+  EXPECT_FALSE(tcp->IsConnected());
+  w.frame.OnConnectionEvent(MBS_EVENT_CONNECTED, 101);
+  EXPECT_TRUE(tcp->IsConnected());
+}
+
+TEST_F(RegistryFixture, TerminationDetachesReleasesTheQueueAndClosesNothing) {
+  CModbusConnection* tcp = w.ConnectedTcpEndpoint("TCP");
+  CPelmoranDoc* a = w.Scan("TCP", 3, 1, 2);
+  CPelmoranDoc* b = w.Scan("TCP", 3, 50, 2);
+  a->Poll();
+  b->Poll();
+  w.modbus.Clear();
+  w.frame.OnConnectionEvent(MBS_EVENT_TERMINATED, tcp->m_hConnection);
+  EXPECT_FALSE(tcp->IsConnected());
+  EXPECT_EQ(tcp->m_hTcpConnection, 100) << "the pending handle is kept";
+  EXPECT_TRUE(tcp->m_queue.empty());
+  EXPECT_EQ(a->m_scan.m_nStatus, 266);
+  EXPECT_EQ(b->m_scan.m_nStatus, 266);
+  EXPECT_EQ(w.ViewOf(a)->scanCompletes, 1);
+  EXPECT_EQ(w.ViewOf(b)->scanCompletes, 1);
+  EXPECT_EQ(w.modbus.Count("CloseConnection"), 0);
+  const FakeModbus::Call* disable = w.modbus.Last("EnableModbusCallback");
+  ASSERT_NE(disable, nullptr);
+  EXPECT_EQ(disable->handle, 100);
+  EXPECT_FALSE(disable->callbackSet);
+}
+
+TEST_F(RegistryFixture, TerminationOfAPendingHandleDetaches) {
+  CModbusConnection* tcp = AddTcp("TCP");
+  w.frame.OnConnectionEvent(MBS_EVENT_TERMINATED, tcp->m_hTcpConnection);
+  EXPECT_FALSE(tcp->IsConnected());
+  EXPECT_EQ(w.modbus.Count("CloseConnection"), 0);
+}
+
+TEST_F(RegistryFixture, TheTimerReconnectsOnlyTcpEndpointsWithoutAConnection) {
+  CModbusConnection* up = w.ConnectedTcpEndpoint("UP");  // 100
+  CModbusConnection* pending = AddTcp("PENDING");        // 101
+  EndpointChoice serialChoice = w.frame.ProposeEndpoint();
+  serialChoice.nCommPort = 2;
+  w.modbus.connectResult = -1;
+  w.frame.AddEndpoint(serialChoice);
+  w.modbus.connectResult.reset();
+  w.modbus.Clear();
+  w.frame.ReconnectTcpEndpoints();
+  EXPECT_EQ(w.modbus.Names(), (std::vector<std::string>{"CloseConnection", "ConnectTCP2"}));
+  EXPECT_EQ(w.modbus.calls[0].handle, 101) << "the replaced pending handle is closed";
+  EXPECT_EQ(pending->m_hTcpConnection, 102);
+  EXPECT_EQ(up->m_hConnection, 100);
+  w.frame.OnConnectionEvent(MBS_EVENT_CONNECTED, 101);
+  EXPECT_FALSE(pending->IsConnected()) << "the replaced handle no longer counts";
+}
+
+TEST_F(RegistryFixture, RoutingReachesTheEndpointOfTheHandle) {
+  CModbusConnection* a = w.ConnectedTcpEndpoint("A");
+  CModbusConnection* b = w.ConnectedTcpEndpoint("B");
+  CPelmoranDoc* docA = w.Scan("A", 3, 1, 1);
+  CPelmoranDoc* docB = w.Scan("B", 3, 1, 1);
+  docA->Poll();
+  docB->Poll();
+  w.frame.RouteModbusCallback(b->m_hConnection, 0, 0);
+  EXPECT_EQ(docB->m_scan.m_nStatus, 0);
+  EXPECT_EQ(docA->m_scan.m_nStatus, 270);
+  w.frame.RouteModbusCallback(12345, 0, 0);
+  w.frame.RouteModbusCallback(-1, 0, 0);
+  EXPECT_EQ(a->m_queue.size(), 1u);
+  OnModbusCallback(a->m_hConnection, 0, 0);
+  EXPECT_EQ(docA->m_scan.m_nStatus, 0) << "the default dispatcher routes at once";
+}
+
+TEST_F(RegistryFixture, ADispatcherCanTakeTheCallbackElsewhere) {
+  std::vector<int> posted;
+  SetModbusCallbackDispatcher([&](int h, int, int) { posted.push_back(h); });
+  OnModbusCallback(7, 0, 0);
+  SetModbusCallbackDispatcher(nullptr);
+  EXPECT_EQ(posted, std::vector<int>{7});
+}
+
+TEST_F(RegistryFixture, SendAndCloseByName) {
+  CModbusConnection* tcp = w.ConnectedTcpEndpoint("TCP");
+  EndpointChoice serialChoice = w.frame.ProposeEndpoint();
+  serialChoice.strName = "COM";
+  serialChoice.nCommPort = 1;
+  CModbusConnection* serial = w.frame.AddEndpoint(serialChoice);
+  CModbusMsg request;
+  EXPECT_EQ(w.frame.SendToEndpoint("tcp", &request), 0) << "names compare case-sensitively";
+  EXPECT_EQ(w.frame.FindEndpoint("TCP"), tcp);
+  EXPECT_EQ(w.frame.FindEndpoint("nobody"), nullptr);
+  w.frame.CloseEndpoint("COM");
+  EXPECT_TRUE(serial->IsConnected());
+  w.frame.CloseEndpoint("TCP");
+  EXPECT_FALSE(tcp->IsConnected());
+  w.frame.CloseEndpoint("nobody");
+}
+
+TEST_F(RegistryFixture, RemovingAConnectedEndpointClosesItAndItsScansGet266) {
+  EndpointChoice choice = w.frame.ProposeEndpoint();
+  choice.nCommPort = 1;
+  CModbusConnection* serial = w.frame.AddEndpoint(choice);
+  int handle = serial->m_hConnection;
+  CPelmoranDoc* doc = w.Scan("MODBUS1", 3, 1, 2);
+  doc->Poll();
+  w.frame.RemoveEndpoint(5);
+  EXPECT_EQ(w.frame.m_endpoints.size(), 1u) << "a position outside the list removes nothing";
+  w.frame.RemoveEndpoint(0);
+  EXPECT_TRUE(w.frame.m_endpoints.empty());
+  ASSERT_NE(w.modbus.Last("CloseConnection"), nullptr);
+  EXPECT_EQ(w.modbus.Last("CloseConnection")->handle, handle);
+  EXPECT_EQ(doc->m_scan.m_nStatus, 266) << "its outstanding poll was released";
+  EXPECT_EQ(doc->Poll(), 0);
+  EXPECT_EQ(doc->m_scan.m_nStatus, 266);
+}
+
+TEST_F(RegistryFixture, RemovingAPendingEndpointClosesItsHandle) {
+  AddTcp("PENDING");
+  w.frame.RemoveAllEndpoints();
+  EXPECT_EQ(w.modbus.Names().back(), "CloseConnection");
+  EXPECT_EQ(w.modbus.Last("CloseConnection")->handle, 100);
+  EXPECT_TRUE(w.frame.m_endpoints.empty());
+}
+
+TEST_F(RegistryFixture, TheFrameIsTheApplicationsMainFrame) {
+  EXPECT_EQ(TheApp().m_pMainFrame, &w.frame);
+  EXPECT_EQ(&TheApp(), &w.app);
+}
+
+}  // namespace
