@@ -76,6 +76,25 @@ uint16_t ScaledRaw(float x, float low, float high, int fullScale) {
   return static_cast<uint16_t>(static_cast<int32_t>(q));
 }
 
+const char* const kTypeTexts[] = {"UNSIGNED",       "INTEGER",          "Scaled 0-4095",
+                                  "Scaled 0-9999",  "IEEE Floating-Pt", "IEEE Floating-Pt",
+                                  "32-Bit Integer", "32-Bit Integer"};
+
+// The list view's text of a tag of data type 0-7.
+std::string ValueText(const CModbusMsg& scan, const CModbusTag& tag, int i) {
+  uint16_t raw = Word(scan, i);
+  switch (tag.m_nDataType) {
+    case 0: return std::to_string(raw);
+    case 1: return std::to_string(static_cast<int16_t>(raw));
+    case 2: return Fixed2(Scaled4095(tag, raw));
+    case 3: return Fixed2(Scaled9999(tag, raw, kFullScale9999));
+    case 4: return Fixed2(std::bit_cast<float>(LowFirst(scan, i)));
+    case 5: return Fixed2(std::bit_cast<float>(HighFirst(scan, i)));
+    case 6: return std::to_string(static_cast<int32_t>(LowFirst(scan, i)));
+    default: return std::to_string(static_cast<int32_t>(HighFirst(scan, i)));
+  }
+}
+
 void PublishTag(CModbusTag& tag, uint16_t quality) {
   if (tag.m_hTag != -1 && TagServer().UpdateOPCTag)
     TagServer().UpdateOPCTag(tag.m_hTag, tag.m_value, quality);
@@ -150,24 +169,13 @@ void CPelmoranDoc::FormatTag(int i, std::string& value, std::string& type, std::
   }
   const CModbusTag* tag = GetTag(i);
   if (!tag) return;
-  uint16_t raw = Word(m_scan, i);
   if (tag->m_nPointType == 1 || tag->m_nPointType == 2) {
-    value = raw == 0 ? "0" : "1";
+    value = Word(m_scan, i) == 0 ? "0" : "1";
     return;
   }
-  switch (tag->m_nDataType) {
-    case 0: value = std::to_string(raw), type = "UNSIGNED"; break;
-    case 1: value = std::to_string(static_cast<int16_t>(raw)), type = "INTEGER"; break;
-    case 2: value = Fixed2(Scaled4095(*tag, raw)), type = "Scaled 0-4095"; break;
-    case 3: value = Fixed2(Scaled9999(*tag, raw, kFullScale9999)), type = "Scaled 0-9999"; break;
-    case 4: value = Fixed2(std::bit_cast<float>(LowFirst(m_scan, i))); break;
-    case 5: value = Fixed2(std::bit_cast<float>(HighFirst(m_scan, i))); break;
-    case 6: value = std::to_string(static_cast<int32_t>(LowFirst(m_scan, i))); break;
-    case 7: value = std::to_string(static_cast<int32_t>(HighFirst(m_scan, i))); break;
-    default: return;
-  }
-  if (tag->m_nDataType == 4 || tag->m_nDataType == 5) type = "IEEE Floating-Pt";
-  if (tag->m_nDataType == 6 || tag->m_nDataType == 7) type = "32-Bit Integer";
+  if (tag->m_nDataType < 0 || tag->m_nDataType > 7) return;
+  value = ValueText(m_scan, *tag, i);
+  type = kTypeTexts[tag->m_nDataType];
   if (tag->m_nDataType == 2 || tag->m_nDataType == 3) {
     low = Fixed2(tag->m_fLowLimit);
     high = Fixed2(tag->m_fHighLimit);
@@ -182,19 +190,20 @@ bool CPelmoranDoc::WriteCoil(int i, VARIANT* value) {
 
 bool CPelmoranDoc::WriteRegister(int i, VARIANT* value, CModbusTag* tag) {
   int type = tag->m_nDataType;
-  VARTYPE vt = (type == 0) ? VT_UINT : (type == 1 || type == 6 || type == 7) ? VT_INT : VT_R4;
   if (type < 0 || type > 7) return false;
+  VARTYPE vt = type == 0 ? VT_UINT : (type == 1 || type >= 6) ? VT_INT : VT_R4;
   if (VariantChangeType(value, value, 0, vt) != S_OK) return false;
+  if (type == 2 || type == 3) {
+    if (std::isnan(value->fltVal)) return false;  // no register value stands for "not a number"
+    uint16_t raw = ScaledRaw(value->fltVal, tag->m_fLowLimit, tag->m_fHighLimit,
+                             type == 2 ? kFullScale4095 : kFullScale9999);
+    return SendWrite(i, &raw, 1);
+  }
   uint32_t bits = vt == VT_R4    ? std::bit_cast<uint32_t>(value->fltVal)
                   : vt == VT_INT ? static_cast<uint32_t>(value->intVal)
                                  : value->uintVal;
   uint16_t words[2] = {static_cast<uint16_t>(bits), static_cast<uint16_t>(bits >> 16)};
-  if (type == 2 || type == 3) {
-    if (std::isnan(value->fltVal)) return false;  // no register value stands for "not a number"
-    words[0] = ScaledRaw(value->fltVal, tag->m_fLowLimit, tag->m_fHighLimit,
-                         type == 2 ? kFullScale4095 : kFullScale9999);
-  }
-  if (type <= 3) return SendWrite(i, words, 1);
+  if (type <= 1) return SendWrite(i, words, 1);
   if (type == 5 || type == 7) std::swap(words[0], words[1]);
   return SendWrite(2 * i, words, 2);
 }
