@@ -20,7 +20,7 @@ set(CPACK_DEBIAN_PACKAGE_HOMEPAGE "https://pelmoran.invalid/")
 # Qt platform plugins are loaded at run time, so they are named here.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libqt6core6 (>= 6.4), libqt6gui6 (>= 6.4), libqt6widgets6 (>= 6.4), \
-libqt6printsupport6 (>= 6.4), qt6-qpa-plugins (>= 6.4), libmodbus5")
+libqt6printsupport6 (>= 6.4), qt6-qpa-plugins (>= 6.4)")
 set(CPACK_DEBIAN_PACKAGE_SUGGESTS "xdg-utils")
 set(CPACK_STRIP_FILES ON)
 include(CPack)

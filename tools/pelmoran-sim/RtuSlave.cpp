@@ -3,18 +3,22 @@
 #include <stdexcept>
 
 CRtuSlave::CRtuSlave(CSimTables& tables, CSerialLine& line, const LineSettings& settings, int slave)
-    : m_tables(tables),
-      m_line(line),
-      m_pCtx(modbus_new_rtu(line.MasterDevice().c_str(), settings.nBaud, settings.cParity,
-                            settings.nDataBits, settings.nStopBits)) {
+    : m_tables(tables), m_line(line), m_settings(settings), m_nSlave(slave) {
+  NewContext();
+}
+
+void CRtuSlave::NewContext() {
+  if (m_pCtx != nullptr) modbus_free(m_pCtx);
+  m_pCtx = modbus_new_rtu(m_line.MasterDevice().c_str(), m_settings.nBaud, m_settings.cParity,
+                          m_settings.nDataBits, m_settings.nStopBits);
   if (m_pCtx == nullptr) throw std::runtime_error("cannot create a Modbus RTU context");
-  modbus_set_slave(m_pCtx, slave);
+  modbus_set_slave(m_pCtx, m_nSlave);
   // After a damaged frame the rest of the line is flushed, so that the next
   // request is read from its first byte.
   modbus_set_error_recovery(m_pCtx, MODBUS_ERROR_RECOVERY_PROTOCOL);
   // The line is already open and set up (it may be a pseudo-terminal that
   // libmodbus could not open itself), so libmodbus only frames on it.
-  modbus_set_socket(m_pCtx, line.Fd());
+  modbus_set_socket(m_pCtx, m_line.Fd());
 }
 
 CRtuSlave::~CRtuSlave() { modbus_free(m_pCtx); }
@@ -24,6 +28,13 @@ void CRtuSlave::CollectFds(std::vector<int>& fds) const { fds.push_back(m_line.F
 void CRtuSlave::OnReadable(int) {
   uint8_t query[MODBUS_RTU_MAX_ADU_LENGTH];
   const int length = modbus_receive(m_pCtx, query);
-  // 0: a request for another slave; negative: a damaged frame, already dropped.
-  if (length > 0) modbus_reply(m_pCtx, query, length, m_tables.Mapping());
+  if (length > 0) {
+    modbus_reply(m_pCtx, query, length, m_tables.Mapping());
+  } else if (length == 0) {
+    // A request for another slave: libmodbus then takes the next frame for
+    // that slave's answer and ignores it. On a line where no other slave
+    // answers that would swallow the master's next request to us, so the
+    // context starts afresh instead.
+    NewContext();
+  }
 }

@@ -20,7 +20,11 @@ class CRtuSlave : public CSimTransport {
   void OnReadable(int fd) override;
 
  private:
+  void NewContext();
+
   CSimTables& m_tables;
   CSerialLine& m_line;
-  modbus_t* m_pCtx;
+  LineSettings m_settings;
+  int m_nSlave;
+  modbus_t* m_pCtx = nullptr;
 };
