@@ -18,9 +18,10 @@ FrameResult error(int status) {
 
 std::vector<uint8_t> AsciiFramer::encode(uint8_t address, std::span<const uint8_t> pdu) {
   static constexpr char kHex[] = "0123456789ABCDEF";
-  std::vector<uint8_t> body{address};
-  body.insert(body.end(), pdu.begin(), pdu.end());
-  body.push_back(lrc(body));
+  std::vector<uint8_t> body(pdu.size() + 2);
+  body[0] = address;
+  std::copy(pdu.begin(), pdu.end(), body.begin() + 1);
+  body.back() = lrc(std::span(body).first(pdu.size() + 1));
   std::vector<uint8_t> frame{':'};
   for (uint8_t b : body) {
     frame.push_back(static_cast<uint8_t>(kHex[b >> 4]));

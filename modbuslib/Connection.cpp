@@ -90,7 +90,6 @@ void Connection::sendExchange() {
   const Exchange& ex = job_.plan.exchanges()[job_.step];
   const std::vector<uint8_t> pdu = PduCodec::encode(ex, job_.words.data() + ex.firstWord);
   rx_.clear();
-  ++sequence_;
   active_ = true;
   awaiting_ = !job_.plan.broadcast();
   // The time limit runs from the start, so a transmission that never ends still finishes.
@@ -99,9 +98,22 @@ void Connection::sendExchange() {
 }
 
 void Connection::armTimer() {
-  timer_.expires_after(std::chrono::milliseconds(timeoutMs_));
-  timer_.async_wait([self = shared_from_this(), sequence = sequence_](const asio::error_code& ec) {
-    if (ec || sequence != self->sequence_ || !self->active_ || self->closed_) return;
+  deadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs_);
+  // A wait already pending moves on to the new deadline when it fires, which
+  // spares re-arming the timer for every exchange.
+  if (!timerPending_) waitForDeadline();
+}
+
+void Connection::waitForDeadline() {
+  timerPending_ = true;
+  timer_.expires_at(deadline_);
+  timer_.async_wait([self = shared_from_this()](const asio::error_code& ec) {
+    self->timerPending_ = false;
+    if (ec || !self->active_ || self->closed_) return;
+    if (std::chrono::steady_clock::now() < self->deadline_) {
+      self->waitForDeadline();
+      return;
+    }
     self->awaiting_ = false;
     self->stepDone(MBS_POLL_TIMEOUT);
   });
@@ -141,8 +153,6 @@ void Connection::answer(const FrameResult& frame) {
 
 void Connection::stepDone(int status) {
   active_ = false;
-  ++sequence_;
-  timer_.cancel();
   if (status == MBS_OK && ++job_.step < job_.plan.exchanges().size()) {
     sendExchange();
     return;

@@ -68,6 +68,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void begin(Job job);
   void sendExchange();
   void armTimer();
+  void waitForDeadline();
   void answer(const FrameResult& frame);
   void stepDone(int status);
   void finish(int status);
@@ -89,7 +90,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
   Job job_;
   bool active_ = false;    // an exchange is on the wire
   bool awaiting_ = false;  // its answer is still due
-  uint64_t sequence_ = 0;
+  bool timerPending_ = false;
+  std::chrono::steady_clock::time_point deadline_{};
   std::vector<uint8_t> rx_;
   asio::steady_timer timer_;
 };

@@ -1,5 +1,7 @@
 #include "modbuslib/MbapFramer.h"
 
+#include <algorithm>
+
 #include "modbuslib/modbuslib.h"
 
 namespace mbl {
@@ -7,10 +9,13 @@ namespace mbl {
 std::vector<uint8_t> MbapFramer::encode(uint8_t address, std::span<const uint8_t> pdu) {
   ++transaction_;
   const size_t length = pdu.size() + 1;
-  std::vector<uint8_t> frame{
-      static_cast<uint8_t>(transaction_ >> 8), static_cast<uint8_t>(transaction_ & 0xFF), 0,      0,
-      static_cast<uint8_t>(length >> 8),       static_cast<uint8_t>(length & 0xFF),       address};
-  frame.insert(frame.end(), pdu.begin(), pdu.end());
+  std::vector<uint8_t> frame(6 + length);
+  frame[0] = static_cast<uint8_t>(transaction_ >> 8);
+  frame[1] = static_cast<uint8_t>(transaction_ & 0xFF);
+  frame[4] = static_cast<uint8_t>(length >> 8);
+  frame[5] = static_cast<uint8_t>(length & 0xFF);
+  frame[6] = address;
+  std::copy(pdu.begin(), pdu.end(), frame.begin() + 7);
   return frame;
 }
 

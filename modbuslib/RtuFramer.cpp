@@ -1,16 +1,19 @@
 #include "modbuslib/RtuFramer.h"
 
+#include <algorithm>
+
 #include "modbuslib/Checksum.h"
 #include "modbuslib/modbuslib.h"
 
 namespace mbl {
 
 std::vector<uint8_t> RtuFramer::encode(uint8_t address, std::span<const uint8_t> pdu) {
-  std::vector<uint8_t> frame{address};
-  frame.insert(frame.end(), pdu.begin(), pdu.end());
-  const uint16_t crc = crc16(frame);
-  frame.push_back(static_cast<uint8_t>(crc & 0xFF));
-  frame.push_back(static_cast<uint8_t>(crc >> 8));
+  std::vector<uint8_t> frame(pdu.size() + 3);
+  frame[0] = address;
+  std::copy(pdu.begin(), pdu.end(), frame.begin() + 1);
+  const uint16_t crc = crc16(std::span(frame).first(pdu.size() + 1));
+  frame[pdu.size() + 1] = static_cast<uint8_t>(crc & 0xFF);
+  frame[pdu.size() + 2] = static_cast<uint8_t>(crc >> 8);
   return frame;
 }
 
