@@ -1,0 +1,327 @@
+#include "tagserver/AddressSpace.h"
+
+#include "tagserver/UaEncoder.h"
+#include "tagserver/UaLimits.h"
+#include "tagserver/UaNodeIds.h"
+#include "tagserver/UaStatusCodes.h"
+
+namespace tagserver {
+
+namespace {
+
+constexpr uint32_t kOrganizes = 35;
+constexpr uint32_t kHasTypeDefinition = 40;
+constexpr uint32_t kHasSubtype = 45;
+constexpr uint32_t kObjectsFolder = 85;
+constexpr uint32_t kFolderType = 61;
+constexpr uint32_t kBaseDataVariableType = 63;
+constexpr uint32_t kFloatType = 10;
+constexpr uint8_t kAccessRead = 1;
+constexpr uint8_t kAccessWrite = 2;
+
+UaDataValue Bad(uint32_t status) {
+  UaDataValue dv;
+  dv.hasStatus = true;
+  dv.status = status;
+  return dv;
+}
+
+UaDataValue Good(UaVariant v) {
+  UaDataValue dv;
+  dv.hasValue = true;
+  dv.value = std::move(v);
+  return dv;
+}
+
+UaVariant Str(std::string s) { return UaVariant::Scalar(UaType::String, std::move(s)); }
+UaVariant U32(uint32_t v) { return UaVariant::Scalar(UaType::UInt32, uint64_t{v}); }
+UaVariant I32(int32_t v) { return UaVariant::Scalar(UaType::Int32, int64_t{v}); }
+UaVariant Bool(bool v) { return UaVariant::Scalar(UaType::Boolean, v); }
+UaVariant Node(UaNodeId id) { return UaVariant::Scalar(UaType::NodeId, std::move(id)); }
+UaVariant Text(std::string t) {
+  return UaVariant::Scalar(UaType::LocalizedText, UaLocalizedText{"", std::move(t)});
+}
+UaVariant Time(int64_t t) { return UaVariant::Scalar(UaType::DateTime, t); }
+
+UaVariant Strings(std::vector<std::string> list) {
+  std::vector<UaScalar> values(list.begin(), list.end());
+  return UaVariant::Array(UaType::String, std::move(values));
+}
+
+// Attributes every node class has; the rest depend on the class.
+bool IsCommonAttribute(uint32_t a) { return a >= UaId::AttrNodeId && a <= UaId::AttrUserWriteMask; }
+
+bool ClassHasAttribute(uint8_t nodeClass, uint32_t a) {
+  if (IsCommonAttribute(a)) return true;
+  switch (nodeClass) {
+    case kObject: return a == UaId::AttrEventNotifier;
+    case kVariable:
+      return (a >= UaId::AttrValue && a <= UaId::AttrHistorizing) || a == UaId::AttrAccessLevelEx;
+    case kObjectType:
+    case kDataType: return a == UaId::AttrIsAbstract;
+    case kVariableType:
+      return a == UaId::AttrIsAbstract || (a >= UaId::AttrValue && a <= UaId::AttrArrayDimensions);
+    case kReferenceType: return a >= UaId::AttrIsAbstract && a <= UaId::AttrInverseName;
+    default: return false;
+  }
+}
+
+}  // namespace
+
+CAddressSpace::CAddressSpace(CTagStore& tags, ServerInfo info)
+    : m_tags(tags), m_info(std::move(info)) {
+  for (size_t i = 0; i < kNs0NodeCount; ++i) m_ns0[kNs0Nodes[i].id] = Ns0Entry{&kNs0Nodes[i], {}};
+  for (size_t i = 0; i < kNs0ReferenceCount; ++i) {
+    const Ns0Reference& r = kNs0References[i];
+    m_ns0[r.source].refs.push_back({r.type, true, UaNodeId::Num(0, r.target)});
+    m_ns0[r.target].refs.push_back({r.type, false, UaNodeId::Num(0, r.source)});
+    if (r.type == kHasSubtype && m_ns0[r.source].def->nodeClass == kReferenceType)
+      m_supertype[r.target] = r.source;
+  }
+  m_ns0[kObjectsFolder].refs.push_back({kOrganizes, true, FolderId()});
+}
+
+bool CAddressSpace::IsSubtype(uint32_t type, uint32_t base) const {
+  for (int hops = 0; hops < 32; ++hops) {
+    if (type == base) return true;
+    auto it = m_supertype.find(type);
+    if (it == m_supertype.end()) return false;
+    type = it->second;
+  }
+  return false;
+}
+
+TagNode* CAddressSpace::Tag(const UaNodeId& id) {
+  if (id.ns != 1 || id.kind != UaNodeId::Kind::String) return nullptr;
+  TagNode* tag = m_tags.Find(id.text);
+  if (tag == nullptr || !m_tags.Sample(tag).present) return nullptr;
+  return tag;
+}
+
+bool CAddressSpace::Header(const UaNodeId& id, NodeHeader& out) {
+  out.id = id;
+  if (id.ns == 0 && id.kind == UaNodeId::Kind::Numeric) {
+    auto it = m_ns0.find(id.numeric);
+    if (it == m_ns0.end() || it->second.def == nullptr) return false;
+    const Ns0Node* d = it->second.def;
+    out.nodeClass = d->nodeClass;
+    out.browseName = {0, d->browseName};
+    out.displayName = {"", d->displayName};
+    out.typeDefinition = {};
+    for (const auto& r : it->second.refs)
+      if (r.forward && r.type == kHasTypeDefinition) out.typeDefinition = r.target;
+    return true;
+  }
+  if (id == FolderId()) {
+    out.nodeClass = kObject;
+    out.browseName = {1, m_info.folderName};
+    out.displayName = {"", m_info.folderName};
+    out.typeDefinition = UaNodeId::Num(0, kFolderType);
+    return true;
+  }
+  if (Tag(id) == nullptr) return false;
+  out.nodeClass = kVariable;
+  out.browseName = {1, id.text};
+  out.displayName = {"", id.text};
+  out.typeDefinition = UaNodeId::Num(0, kBaseDataVariableType);
+  return true;
+}
+
+void CAddressSpace::References(const UaNodeId& id, std::vector<NodeReference>& out) {
+  if (id.ns == 0 && id.kind == UaNodeId::Kind::Numeric) {
+    out = m_ns0.at(id.numeric).refs;
+    return;
+  }
+  if (id == FolderId()) {
+    out.push_back({kOrganizes, false, UaNodeId::Num(0, kObjectsFolder)});
+    out.push_back({kHasTypeDefinition, true, UaNodeId::Num(0, kFolderType)});
+    for (auto& name : m_tags.PresentNames())
+      out.push_back({kOrganizes, true, UaNodeId::Str(1, std::move(name))});
+    return;
+  }
+  out.push_back({kOrganizes, false, FolderId()});
+  out.push_back({kHasTypeDefinition, true, UaNodeId::Num(0, kBaseDataVariableType)});
+}
+
+bool CAddressSpace::RefPasses(const NodeReference& ref, const BrowseFilter& f) const {
+  if (f.direction == 0 && !ref.forward) return false;
+  if (f.direction == 1 && ref.forward) return false;
+  if (f.referenceType.IsNull()) return true;
+  if (f.referenceType.ns != 0 || f.referenceType.kind != UaNodeId::Kind::Numeric) return false;
+  if (ref.type == f.referenceType.numeric) return true;
+  return f.includeSubtypes && IsSubtype(ref.type, f.referenceType.numeric);
+}
+
+uint32_t CAddressSpace::Browse(const UaNodeId& id, const BrowseFilter& filter,
+                               std::vector<std::pair<NodeReference, NodeHeader>>& out) {
+  NodeHeader self;
+  if (!Header(id, self)) return UaStatus::BadNodeIdUnknown;
+  if (filter.direction > 2) return UaStatus::BadBrowseDirectionInvalid;
+  if (!filter.referenceType.IsNull()) {
+    NodeHeader type;
+    if (!Header(filter.referenceType, type) || type.nodeClass != kReferenceType)
+      return UaStatus::BadReferenceTypeIdInvalid;
+  }
+  std::vector<NodeReference> refs;
+  References(id, refs);
+  for (auto& ref : refs) {
+    if (!RefPasses(ref, filter)) continue;
+    NodeHeader target;
+    if (!Header(ref.target, target)) continue;
+    if (filter.nodeClassMask != 0 && (filter.nodeClassMask & target.nodeClass) == 0) continue;
+    out.emplace_back(std::move(ref), std::move(target));
+  }
+  return UaStatus::Good;
+}
+
+UaDataValue CAddressSpace::Read(const UaNodeId& id, uint32_t attribute, uint32_t timestamps) {
+  NodeHeader h;
+  if (!Header(id, h)) return Bad(UaStatus::BadNodeIdUnknown);
+  if (!ClassHasAttribute(h.nodeClass, attribute)) return Bad(UaStatus::BadAttributeIdInvalid);
+  switch (attribute) {
+    case UaId::AttrNodeId: return Good(Node(id));
+    case UaId::AttrNodeClass: return Good(I32(h.nodeClass));
+    case UaId::AttrBrowseName: return Good(UaVariant::Scalar(UaType::QualifiedName, h.browseName));
+    case UaId::AttrDisplayName:
+      return Good(UaVariant::Scalar(UaType::LocalizedText, h.displayName));
+    case UaId::AttrDescription: return Good(Text(""));
+    case UaId::AttrWriteMask:
+    case UaId::AttrUserWriteMask: return Good(U32(0));
+    default: break;
+  }
+  if (id.ns == 0) return ReadNs0(m_ns0.at(id.numeric), attribute);
+  if (id == FolderId()) return ReadFolder(attribute);
+  return ReadTag(Tag(id), attribute, timestamps);
+}
+
+UaDataValue CAddressSpace::ReadFolder(uint32_t attribute) {
+  (void)attribute;  // EventNotifier is the only attribute left for an object
+  return Good(UaVariant::Scalar(UaType::Byte, uint64_t{0}));
+}
+
+UaDataValue CAddressSpace::ReadTag(TagNode* tag, uint32_t attribute, uint32_t timestamps) {
+  bool writable = m_tags.IsWritable(tag);
+  uint8_t access = kAccessRead | (writable ? kAccessWrite : 0);
+  switch (attribute) {
+    case UaId::AttrValue: {
+      TagSample s = m_tags.Sample(tag);
+      UaDataValue dv;
+      dv.hasValue = s.hasValue;
+      if (s.hasValue) dv.value = UaVariant::Scalar(UaType::Float, s.value);
+      dv.hasStatus = true;
+      dv.status = s.status;
+      if (timestamps == 0 || timestamps == 2) dv.sourceTimestamp = s.sourceTime;
+      if (timestamps == 1 || timestamps == 2) dv.serverTimestamp = UaNow();
+      return dv;
+    }
+    case UaId::AttrDataType: return Good(Node(UaNodeId::Num(0, kFloatType)));
+    case UaId::AttrValueRank: return Good(I32(-1));
+    case UaId::AttrArrayDimensions: return Good(UaVariant::Array(UaType::UInt32, {}));
+    case UaId::AttrAccessLevel:
+    case UaId::AttrUserAccessLevel: return Good(UaVariant::Scalar(UaType::Byte, uint64_t{access}));
+    case UaId::AttrAccessLevelEx: return Good(U32(access));
+    case UaId::AttrMinimumSamplingInterval:
+      return Good(UaVariant::Scalar(UaType::Double, m_info.minSamplingMs));
+    case UaId::AttrHistorizing: return Good(Bool(false));
+    default: return Bad(UaStatus::BadAttributeIdInvalid);
+  }
+}
+
+UaDataValue CAddressSpace::ReadNs0(const Ns0Entry& e, uint32_t attribute) {
+  const Ns0Node* d = e.def;
+  switch (attribute) {
+    case UaId::AttrIsAbstract: return Good(Bool(d->flags & 1));
+    case UaId::AttrSymmetric: return Good(Bool(d->flags & 2));
+    case UaId::AttrInverseName:
+      return Good(UaVariant::Scalar(UaType::LocalizedText, UaLocalizedText{"", d->inverseName}));
+    case UaId::AttrEventNotifier:
+      return Good(UaVariant::Scalar(UaType::Byte, uint64_t{d->eventNotifier}));
+    case UaId::AttrValue: return Good(Ns0Value(d->id));
+    case UaId::AttrDataType: return Good(Node(UaNodeId::Num(0, d->dataType)));
+    case UaId::AttrValueRank: return Good(I32(d->valueRank));
+    case UaId::AttrArrayDimensions:
+      return Good(UaVariant::Array(UaType::UInt32, d->valueRank == 1
+                                                       ? std::vector<UaScalar>{uint64_t{0}}
+                                                       : std::vector<UaScalar>{}));
+    case UaId::AttrAccessLevel:
+    case UaId::AttrUserAccessLevel:
+      return Good(UaVariant::Scalar(UaType::Byte, uint64_t{kAccessRead}));
+    case UaId::AttrAccessLevelEx: return Good(U32(kAccessRead));
+    case UaId::AttrMinimumSamplingInterval:
+      return Good(UaVariant::Scalar(UaType::Double, d->minimumSamplingInterval));
+    case UaId::AttrHistorizing: return Good(Bool(false));
+    default: return Bad(UaStatus::BadAttributeIdInvalid);
+  }
+}
+
+void CAddressSpace::BuildInfo(CUaEncoder& enc) const {
+  enc.String(m_info.productUri);
+  enc.String(m_info.manufacturer);
+  enc.String(m_info.productName);
+  enc.String(m_info.softwareVersion);
+  enc.String(m_info.softwareVersion);
+  enc.DateTime(m_info.startTime);
+}
+
+UaExtensionObject CAddressSpace::ServerStatus() const {
+  CUaEncoder enc;
+  enc.DateTime(m_info.startTime);
+  enc.DateTime(UaNow());
+  enc.Int32(0);  // Running
+  BuildInfo(enc);
+  enc.UInt32(0);
+  enc.LocalizedText({});
+  return {UaNodeId::Num(0, UaId::ServerStatusDataType_Encoding_DefaultBinary), 1, enc.Buffer()};
+}
+
+UaVariant CAddressSpace::Ns0Value(uint32_t id) const {
+  using namespace limits;
+  switch (id) {
+    case 2254: return Strings({m_info.applicationUri});
+    case 2255: return Strings({"http://opcfoundation.org/UA/", m_info.namespaceUri});
+    case 2256: return UaVariant::Scalar(UaType::ExtensionObject, ServerStatus());
+    case 2257: return Time(m_info.startTime);
+    case 2258: return Time(UaNow());
+    case 2259: return I32(0);
+    case 2260: {
+      CUaEncoder enc;
+      BuildInfo(enc);
+      return UaVariant::Scalar(
+          UaType::ExtensionObject,
+          UaExtensionObject{UaNodeId::Num(0, UaId::BuildInfo_Encoding_DefaultBinary), 1,
+                            enc.Buffer()});
+    }
+    case 2261: return Str(m_info.productName);
+    case 2262: return Str(m_info.productUri);
+    case 2263: return Str(m_info.manufacturer);
+    case 2264:
+    case 2265: return Str(m_info.softwareVersion);
+    case 2266: return Time(m_info.startTime);
+    case 2992: return U32(0);
+    case 2993: return Text("");
+    case 2267: return UaVariant::Scalar(UaType::Byte, uint64_t{255});
+    case 2994: return Bool(false);
+    case 2269: return Strings({"http://opcfoundation.org/UA-Profile/Server/MicroEmbeddedDevice"});
+    case 2271: return Strings({"en"});
+    case 2272: return UaVariant::Scalar(UaType::Double, m_info.minSamplingMs);
+    case 2735: return UaVariant::Scalar(UaType::UInt16, uint64_t{kMaxContinuationPointsPerSession});
+    case 2736:
+    case 2737: return UaVariant::Scalar(UaType::UInt16, uint64_t{0});
+    case 3704: return UaVariant::Array(UaType::ExtensionObject, {});
+    case 11702: return U32(kMaxNodesPerRequest);
+    case 11703:
+    case 12910: return U32(kMaxStringLength);
+    case 11705:
+    case 11707:
+    case 11711:
+    case 11712:
+    case 11714: return U32(kMaxNodesPerRequest);
+    case 11710: return U32(kMaxNodesPerRequest);
+    case 11709:
+    case 11713: return U32(0);
+    case 3709: return I32(0);
+    default: return {};
+  }
+}
+
+}  // namespace tagserver

@@ -1,0 +1,21 @@
+// Conversions between what the program hands over (OPC DA quality words,
+// VARIANTs) and what OPC UA carries (status codes, Variants).
+#pragma once
+
+#include <cstdint>
+
+#include "platform/Variant.h"
+#include "tagserver/UaTypes.h"
+
+namespace tagserver {
+
+// Good 0xC0-0xFF, uncertain 0x40-0x7F, bad below; the sub-status bits pick
+// the matching OPC UA code where one exists.
+uint32_t StatusFromQuality(uint16_t quality);
+// A VARIANT as the tag's Float value; false when it holds no number.
+bool FloatFromVariant(const VARIANT& v, float& out);
+// A client's scalar as a VARIANT of the matching type; the status code of the
+// refusal (BadTypeMismatch for arrays, structures and the like) otherwise.
+uint32_t VariantFromUa(const UaVariant& in, VARIANT& out);
+
+}  // namespace tagserver

@@ -1,0 +1,115 @@
+#include "tagserver/Session.h"
+
+#include "tagserver/UaConnection.h"
+#include "tagserver/UaEncoder.h"
+#include "tagserver/UaLimits.h"
+#include "tagserver/UaNodeIds.h"
+#include "tagserver/UaServer.h"
+#include "tagserver/UaStatusCodes.h"
+
+namespace tagserver {
+
+CSession::CSession(CAddressSpace& space, UaNodeId id, UaNodeId token, double timeoutMs)
+    : m_space(space),
+      m_id(std::move(id)),
+      m_token(std::move(token)),
+      m_fTimeoutMs(timeoutMs),
+      m_nLastSeenMs(SteadyMs()) {}
+
+void CSession::Activate(const std::shared_ptr<CUaConnection>& conn) {
+  if (m_bActivated && !BoundTo(conn.get())) FailPublishes(UaStatus::BadSecureChannelIdInvalid);
+  m_bActivated = true;
+  m_conn = conn;
+}
+
+uint32_t CSession::PeerMaxMessageSize() const {
+  auto c = m_conn.lock();
+  return c ? c->PeerMaxMessageSize() : 0;
+}
+
+bool CSession::BoundTo(const CUaConnection* conn) const {
+  auto c = m_conn.lock();
+  return c.get() == conn;
+}
+
+void CSession::Detach(const CUaConnection* conn) {
+  if (!BoundTo(conn)) return;
+  m_conn.reset();
+  m_publishes.clear();
+}
+
+CSubscription* CSession::Subscription(uint32_t id) {
+  auto it = m_subs.find(id);
+  return it == m_subs.end() ? nullptr : it->second.get();
+}
+
+size_t CSession::MonitoredItemCount() const {
+  size_t n = 0;
+  for (const auto& [id, sub] : m_subs) n += sub->Items().size();
+  return n;
+}
+
+void CSession::DropDeadPublishes() {
+  while (!m_publishes.empty()) {
+    auto conn = m_publishes.front().connection.lock();
+    if (conn && conn->HasChannel()) return;
+    m_publishes.pop_front();
+  }
+}
+
+bool CSession::HasPublish() {
+  DropDeadPublishes();
+  return !m_publishes.empty();
+}
+
+void CSession::QueuePublish(PendingPublish&& p) {
+  if (m_publishes.size() >= limits::kMaxPublishRequestsPerSession)
+    FailOnePublish(UaStatus::BadTooManyPublishRequests);
+  m_publishes.push_back(std::move(p));
+  for (auto& [id, sub] : m_subs) sub->ResetLifetime();
+}
+
+void CSession::SendPublishResponse(CSubscription& sub, const std::vector<uint8_t>& message,
+                                   bool more) {
+  DropDeadPublishes();
+  if (m_publishes.empty()) return;
+  PendingPublish p = std::move(m_publishes.front());
+  m_publishes.pop_front();
+  CUaEncoder out;
+  out.Buffer().reserve(message.size() + 128);
+  out.NodeId(UaNodeId::Num(0, UaId::PublishResponse_Encoding_DefaultBinary));
+  CUaServer::WriteResponseHeader(out, p.requestHandle, UaStatus::Good);
+  out.UInt32(sub.Id());
+  out.UInt32Array(sub.AvailableSequenceNumbers());
+  out.Boolean(more);
+  out.Raw(message.data(), message.size());
+  out.StatusArray(p.ackResults);
+  out.EmptyArray();
+  if (auto conn = p.connection.lock()) conn->SendMessage(p.requestId, out.Buffer());
+}
+
+void CSession::FailOnePublish(uint32_t status) {
+  DropDeadPublishes();
+  if (m_publishes.empty()) return;
+  PendingPublish p = std::move(m_publishes.front());
+  m_publishes.pop_front();
+  if (auto conn = p.connection.lock())
+    conn->SendMessage(p.requestId, CUaServer::ServiceFault(p.requestHandle, status));
+}
+
+void CSession::FailPublishes(uint32_t status) {
+  while (HasPublish()) FailOnePublish(status);
+}
+
+void CSession::ExpirePublishes(int64_t nowMs) {
+  while (HasPublish() && m_publishes.front().deadlineMs != 0 &&
+         m_publishes.front().deadlineMs <= nowMs)
+    FailOnePublish(UaStatus::BadTimeout);
+}
+
+std::string CSession::NewContinuationPointId() {
+  uint64_t n = m_nNextPoint++;
+  return std::string(reinterpret_cast<const char*>(&n), sizeof n);
+}
+
+}  // namespace tagserver

@@ -1,0 +1,193 @@
+#include "tagserver/Subscription.h"
+
+#include <algorithm>
+
+#include "tagserver/Session.h"
+#include "tagserver/UaEncoder.h"
+#include "tagserver/UaLimits.h"
+#include "tagserver/UaNodeIds.h"
+#include "tagserver/UaStatusCodes.h"
+
+namespace tagserver {
+
+namespace {
+
+constexpr size_t kMaxRetainedBytes = 8 * 1024 * 1024;
+
+void BeginMessage(CUaEncoder& msg, uint32_t sequence) {
+  msg.UInt32(sequence);
+  msg.DateTime(UaNow());
+}
+
+}  // namespace
+
+CSubscription::CSubscription(CSession& session, uint32_t id, double minSamplingMs)
+    : m_session(session), m_nId(id), m_fMinSamplingMs(minSamplingMs) {}
+
+CSubscription::~CSubscription() {
+  m_ready.clear();
+  m_items.clear();
+}
+
+void CSubscription::Configure(const SubscriptionSettings& r) {
+  SubscriptionSettings s = r;
+  if (!(s.publishingInterval >= m_fMinSamplingMs)) s.publishingInterval = m_fMinSamplingMs;
+  s.publishingInterval = std::min(s.publishingInterval, limits::kMaxPublishingIntervalMs);
+  s.maxKeepAliveCount = std::clamp<uint32_t>(s.maxKeepAliveCount, 1, limits::kMaxKeepAliveCount);
+  // The lifetime must cover at least three keep-alive periods.
+  s.lifetimeCount =
+      std::clamp<uint32_t>(s.lifetimeCount, 3 * s.maxKeepAliveCount, limits::kMaxLifetimeCount);
+  m_settings = s;
+}
+
+CMonitoredItem* CSubscription::AddItem(UaNodeId node, uint32_t attribute, TagNode* tag,
+                                       uint32_t timestamps) {
+  uint32_t id = m_nNextItemId++;
+  auto item =
+      std::make_unique<CMonitoredItem>(*this, id, std::move(node), attribute, tag, timestamps);
+  CMonitoredItem* p = item.get();
+  m_items[id] = std::move(item);
+  return p;
+}
+
+bool CSubscription::DeleteItem(uint32_t id) {
+  auto it = m_items.find(id);
+  if (it == m_items.end()) return false;
+  if (it->second->IsListed())
+    m_ready.erase(std::remove(m_ready.begin(), m_ready.end(), it->second.get()), m_ready.end());
+  m_items.erase(it);
+  return true;
+}
+
+void CSubscription::MarkReady(CMonitoredItem* item) {
+  if (item->IsListed()) return;
+  item->SetListed(true);
+  m_ready.push_back(item);
+}
+
+void CSubscription::SampleGeneralItems() {
+  for (auto& [id, item] : m_items) {
+    if (item->Tag() != nullptr || item->Mode() == MonitoringMode::Disabled) continue;
+    item->PushValue(m_session.Space()->Read(item->Node(), item->Attribute(), 2));
+  }
+}
+
+size_t CSubscription::NotificationBudget() const {
+  size_t budget =
+      m_settings.maxNotificationsPerPublish == 0
+          ? limits::kMaxNotificationsPerPublish
+          : std::min(m_settings.maxNotificationsPerPublish, limits::kMaxNotificationsPerPublish);
+  uint32_t peerMax = m_session.PeerMaxMessageSize();
+  // A tag notification takes at most 31 bytes; general items are kept rare.
+  if (peerMax != 0)
+    budget = std::min<size_t>(budget, std::max<int64_t>(1, (int64_t{peerMax} - 512) / 64));
+  return budget;
+}
+
+bool CSubscription::SendNotifications() {
+  size_t budget = NotificationBudget();
+  CUaEncoder msg;
+  BeginMessage(msg, m_nNextSequence);
+  msg.Int32(1);
+  msg.NodeId(UaNodeId::Num(0, UaId::DataChangeNotification_Encoding_DefaultBinary));
+  msg.Byte(1);
+  size_t lengthAt = msg.Size();
+  msg.Int32(0);
+  size_t countAt = msg.Size();
+  msg.Int32(0);
+  size_t count = 0;
+  size_t done = 0;
+  for (; done < m_ready.size() && count < budget; ++done) {
+    CMonitoredItem* item = m_ready[done];
+    count += item->Drain(msg, budget - count);
+    if (item->HasReport()) break;
+    item->SetListed(false);
+  }
+  m_ready.erase(m_ready.begin(), m_ready.begin() + static_cast<std::ptrdiff_t>(done));
+  msg.PatchUInt32(countAt, static_cast<uint32_t>(count));
+  msg.Int32(0);  // no diagnostic infos
+  msg.PatchUInt32(lengthAt, static_cast<uint32_t>(msg.Size() - countAt));
+  if (count == 0) return false;
+
+  size_t retained = 0;
+  for (const auto& m : m_sent) retained += m.encoded.size();
+  while (!m_sent.empty() && (m_sent.size() >= limits::kMaxRetransmitQueue ||
+                             retained + msg.Size() > kMaxRetainedBytes)) {
+    retained -= m_sent.front().encoded.size();
+    m_sent.pop_front();
+  }
+  m_sent.push_back({m_nNextSequence++, msg.Buffer()});
+  m_session.SendPublishResponse(*this, m_sent.back().encoded, !m_ready.empty());
+  return true;
+}
+
+bool CSubscription::SendKeepAlive() {
+  CUaEncoder msg;
+  BeginMessage(msg, m_nNextSequence);  // a keep-alive names the next number without using it
+  msg.Int32(0);
+  m_session.SendPublishResponse(*this, msg.Buffer(), false);
+  return true;
+}
+
+void CSubscription::ServeLate() {
+  m_bLate = false;
+  m_nKeepAliveCounter = 0;
+  if (m_bEnabled && HasNotifications()) {
+    while (HasNotifications() && m_session.HasPublish()) SendNotifications();
+    m_bLate = HasNotifications();
+    return;
+  }
+  SendKeepAlive();
+}
+
+bool CSubscription::Tick() {
+  SampleGeneralItems();
+  bool publishAvailable = m_session.HasPublish();
+  m_nLifetimeCounter = publishAvailable ? 0 : m_nLifetimeCounter + 1;
+  if (m_nLifetimeCounter >= m_settings.lifetimeCount) return false;
+  bool due = (m_bEnabled && HasNotifications()) || m_bFirstCycle ||
+             ++m_nKeepAliveCounter >= m_settings.maxKeepAliveCount;
+  m_bFirstCycle = false;
+  if (!due) return true;
+  if (publishAvailable) {
+    ServeLate();
+  } else {
+    m_bLate = true;
+  }
+  return true;
+}
+
+bool CSubscription::Acknowledge(uint32_t sequence) {
+  auto it = std::find_if(m_sent.begin(), m_sent.end(),
+                         [&](const SentMessage& m) { return m.sequence == sequence; });
+  if (it == m_sent.end()) return false;
+  m_sent.erase(it);
+  return true;
+}
+
+const SentMessage* CSubscription::Find(uint32_t sequence) const {
+  for (const auto& m : m_sent)
+    if (m.sequence == sequence) return &m;
+  return nullptr;
+}
+
+std::vector<uint32_t> CSubscription::AvailableSequenceNumbers() const {
+  std::vector<uint32_t> out;
+  for (const auto& m : m_sent) out.push_back(m.sequence);
+  return out;
+}
+
+void CSubscription::SendTimeoutStatus() {
+  if (!m_session.HasPublish()) return;
+  CUaEncoder msg;
+  BeginMessage(msg, m_nNextSequence++);
+  msg.Int32(1);
+  msg.NodeId(UaNodeId::Num(0, UaId::StatusChangeNotification_Encoding_DefaultBinary));
+  msg.Byte(1);
+  msg.Int32(5);
+  msg.StatusCode(UaStatus::BadTimeout);
+  msg.EmptyDiagnosticInfo();
+  m_session.SendPublishResponse(*this, msg.Buffer(), false);
+}
+
+}  // namespace tagserver

@@ -1,0 +1,112 @@
+#include "tagserver/TagServerHost.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "tagserver/EndpointSetting.h"
+#include "tagserver/TcpListener.h"
+#include "tagserver/UaServer.h"
+#include "tagserver/UaStatusCodes.h"
+
+namespace tagserver {
+
+namespace {
+
+constexpr const char* kEndpointVariable = "PELMORAN_OPCUA_ENDPOINT";
+constexpr const char* kProgId = "Korvane.Modbus_OPC_Server";
+constexpr int kFastestRateMs = 10;
+
+ServerInfo MakeInfo(int rateMs) {
+  ServerInfo info;
+  info.applicationUri = std::string("urn:pelmoran:") + kProgId;
+  info.productUri = "urn:pelmoran";
+  info.productName = "pelmoran Modbus OPC UA server";
+  info.manufacturer = "Korvane Software";
+  info.softwareVersion = "3.04";
+  info.folderName = kProgId;
+  info.namespaceUri = "urn:pelmoran:tags";
+  info.startTime = UaNow();
+  info.minSamplingMs = rateMs < kFastestRateMs ? kFastestRateMs : rateMs;
+  return info;
+}
+
+uint32_t StatusOfResult(int32_t result) {
+  switch (result) {
+    case S_OK: return UaStatus::Good;
+    case DISP_E_TYPEMISMATCH: return UaStatus::BadTypeMismatch;
+    case DISP_E_OVERFLOW: return UaStatus::BadOutOfRange;
+    default: return UaStatus::BadInternalError;
+  }
+}
+
+}  // namespace
+
+CTagServerHost& CTagServerHost::Instance() {
+  static CTagServerHost host;
+  return host;
+}
+
+int CTagServerHost::Start(int rateMs) {
+  std::lock_guard lock(m_mutex);
+  if (m_server) return 0;
+  EndpointSetting at;
+  std::string error;
+  const char* setting = std::getenv(kEndpointVariable);
+  if (setting != nullptr && setting[0] != '\0' && !ParseEndpointSetting(setting, at, error)) {
+    std::fprintf(stderr, "%s=%s: %s\n", kEndpointVariable, setting, error.c_str());
+    return -1;
+  }
+  auto io = std::make_unique<asio::io_context>(1);
+  auto server = std::make_unique<CUaServer>(*io, m_tags, MakeInfo(rateMs));
+  auto listener = std::make_unique<CTcpListener>(*io, *server);
+  asio::error_code ec;
+  asio::ip::tcp::endpoint endpoint(asio::ip::make_address(at.host, ec), at.port);
+  if (!listener->Open(endpoint, error)) {
+    std::fprintf(stderr, "OPC UA server cannot listen on %s:%u: %s\n", at.host.c_str(), at.port,
+                 error.c_str());
+    return -1;
+  }
+  m_strUrl = EndpointUrl(at, listener->Port());
+  server->SetEndpointUrl(m_strUrl);
+  server->SetWriteHandler(
+      [this](int32_t handle, VARIANT& value) { return HandleWrite(handle, value); });
+  asio::io_context* ioPtr = io.get();
+  CUaServer* serverPtr = server.get();
+  m_tags.SetChangeNotifier(
+      [ioPtr, serverPtr] { asio::post(*ioPtr, [serverPtr] { serverPtr->OnTagChanges(); }); });
+  m_io = std::move(io);
+  m_server = std::move(server);
+  m_listener = std::move(listener);
+  m_thread = std::thread([ioPtr] { ioPtr->run(); });
+  return 0;
+}
+
+void CTagServerHost::Stop() {
+  std::lock_guard lock(m_mutex);
+  if (!m_server) return;
+  m_tags.SetChangeNotifier(nullptr);
+  asio::post(*m_io, [this] { m_listener->Stop(); });
+  // Let the listener close its links, then end the loop.
+  asio::post(*m_io, [this] { m_io->stop(); });
+  m_thread.join();
+  m_listener.reset();
+  m_server.reset();
+  m_io.reset();
+  m_strUrl.clear();
+}
+
+const char* CTagServerHost::Url() { return m_strUrl.c_str(); }
+
+void CTagServerHost::SetWriteCallback(OPCWriteCallback callback, bool enable) {
+  m_callback.store(enable ? callback : nullptr);
+}
+
+uint32_t CTagServerHost::HandleWrite(int32_t handle, VARIANT& value) {
+  OPCWriteCallback callback = m_callback.load();
+  if (callback == nullptr) return UaStatus::BadNotWritable;
+  int32_t result = 0;
+  callback(handle, &value, &result);
+  return StatusOfResult(result);
+}
+
+}  // namespace tagserver

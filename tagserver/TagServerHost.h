@@ -1,0 +1,47 @@
+// Owns the server thread and everything that runs on it, and the tag store
+// that the program's thread writes into. One per process, behind the
+// library's entry points.
+#pragma once
+
+#include <asio.hpp>
+#include <atomic>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+#include "tagserver/TagStore.h"
+#include "tagserver/tagserver.h"
+
+namespace tagserver {
+
+class CUaServer;
+class CTcpListener;
+
+class CTagServerHost {
+ public:
+  static CTagServerHost& Instance();
+
+  // 0 on success (also when already running), -1 when the endpoint setting
+  // is malformed or the address cannot be bound.
+  int Start(int rateMs);
+  void Stop();
+  const char* Url();
+  CTagStore& Tags() { return m_tags; }
+  void SetWriteCallback(OPCWriteCallback callback, bool enable);
+
+ private:
+  CTagServerHost() = default;
+  uint32_t HandleWrite(int32_t handle, VARIANT& value);
+
+  std::mutex m_mutex;
+  CTagStore m_tags;
+  std::unique_ptr<asio::io_context> m_io;
+  std::unique_ptr<CUaServer> m_server;
+  std::unique_ptr<CTcpListener> m_listener;
+  std::thread m_thread;
+  std::string m_strUrl;
+  std::atomic<OPCWriteCallback> m_callback{nullptr};
+};
+
+}  // namespace tagserver

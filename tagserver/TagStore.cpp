@@ -1,0 +1,143 @@
+#include "tagserver/TagStore.h"
+
+#include <algorithm>
+
+#include "tagserver/QualityMap.h"
+#include "tagserver/UaStatusCodes.h"
+
+namespace tagserver {
+
+namespace {
+
+void Apply(TagSample& s, const VARIANT& value, uint16_t quality) {
+  float f = 0;
+  s.hasValue = FloatFromVariant(value, f);
+  s.value = s.hasValue ? f : 0.0f;
+  s.status = StatusFromQuality(quality);
+  s.sourceTime = UaNow();
+  s.serverTime = s.sourceTime;
+}
+
+}  // namespace
+
+void CTagStore::SetChangeNotifier(std::function<void()> notify) {
+  std::lock_guard lock(m_mutex);
+  m_notify = std::move(notify);
+}
+
+void CTagStore::MarkDirty(TagNode* node, bool& notify) {
+  if (node->dirty) return;
+  node->dirty = true;
+  notify = m_dirty.empty();
+  m_dirty.push_back(node);
+}
+
+int32_t CTagStore::Create(const std::string& name, const VARIANT& value, uint16_t quality,
+                          bool writable) {
+  if (name.empty()) return -1;
+  bool notify = false;
+  std::function<void()> notifier;
+  int32_t handle;
+  {
+    std::lock_guard lock(m_mutex);
+    auto& slot = m_nodes[name];
+    if (!slot) slot = std::make_unique<TagNode>(name);
+    TagNode* node = slot.get();
+    handle = m_nNextHandle++;
+    node->handles.push_back(handle);
+    node->writable.push_back(writable);
+    m_handles[handle] = node;
+    Apply(node->sample, value, quality);
+    node->sample.present = true;
+    MarkDirty(node, notify);
+    notifier = notify ? m_notify : nullptr;
+  }
+  if (notifier) notifier();
+  return handle;
+}
+
+bool CTagStore::Update(int32_t handle, const VARIANT& value, uint16_t quality) {
+  bool notify = false;
+  std::function<void()> notifier;
+  {
+    std::lock_guard lock(m_mutex);
+    auto it = m_handles.find(handle);
+    if (it == m_handles.end()) return false;
+    Apply(it->second->sample, value, quality);
+    MarkDirty(it->second, notify);
+    if (notify) notifier = m_notify;
+  }
+  if (notifier) notifier();
+  return true;
+}
+
+bool CTagStore::Remove(int32_t handle) {
+  bool notify = false;
+  std::function<void()> notifier;
+  {
+    std::lock_guard lock(m_mutex);
+    auto it = m_handles.find(handle);
+    if (it == m_handles.end()) return false;
+    TagNode* node = it->second;
+    m_handles.erase(it);
+    auto pos = std::find(node->handles.begin(), node->handles.end(), handle);
+    node->writable.erase(node->writable.begin() + (pos - node->handles.begin()));
+    node->handles.erase(pos);
+    if (node->handles.empty()) {
+      // The node object stays so that monitored items watching the name pick
+      // it up again when the program creates the tag anew.
+      node->sample = TagSample{};
+      node->sample.status = UaStatus::BadNodeIdUnknown;
+      node->sample.serverTime = UaNow();
+      MarkDirty(node, notify);
+      if (notify) notifier = m_notify;
+    }
+  }
+  if (notifier) notifier();
+  return true;
+}
+
+TagNode* CTagStore::Find(const std::string& name) {
+  std::lock_guard lock(m_mutex);
+  auto it = m_nodes.find(name);
+  return it == m_nodes.end() ? nullptr : it->second.get();
+}
+
+TagSample CTagStore::Sample(const TagNode* node) {
+  std::lock_guard lock(m_mutex);
+  return node->sample;
+}
+
+bool CTagStore::IsWritable(const TagNode* node) {
+  std::lock_guard lock(m_mutex);
+  return std::find(node->writable.begin(), node->writable.end(), true) != node->writable.end();
+}
+
+int32_t CTagStore::WriteHandle(const TagNode* node) {
+  std::lock_guard lock(m_mutex);
+  for (size_t i = 0; i < node->handles.size(); ++i)
+    if (node->writable[i]) return node->handles[i];
+  return -1;
+}
+
+std::vector<std::string> CTagStore::PresentNames() {
+  std::lock_guard lock(m_mutex);
+  std::vector<std::string> names;
+  names.reserve(m_nodes.size());
+  for (const auto& [name, node] : m_nodes)
+    if (node->sample.present) names.push_back(name);
+  return names;
+}
+
+void CTagStore::TakeChanges(std::vector<std::pair<TagNode*, TagSample>>& out) {
+  out.clear();
+  std::lock_guard lock(m_mutex);
+  out.reserve(m_dirty.size());
+  for (TagNode* node : m_dirty) {
+    node->dirty = false;
+    out.emplace_back(node, node->sample);
+  }
+  m_dirty.clear();
+}
+
+}  // namespace tagserver

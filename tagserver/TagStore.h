@@ -1,0 +1,73 @@
+// The tags the program publishes, shared between the program's thread (which
+// creates, updates and removes them) and the server thread (which reads them).
+// Everything but the watchers list is guarded by one mutex. Tags of one name
+// share one node: the node shows the latest update from any of them.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "platform/Variant.h"
+
+namespace tagserver {
+
+class CMonitoredItem;
+
+struct TagSample {
+  bool present = false;  // false once every handle of the name was removed
+  bool hasValue = false;
+  float value = 0;
+  uint32_t status = 0;  // OPC UA status code
+  int64_t sourceTime = 0;
+  int64_t serverTime = 0;
+};
+
+struct TagNode {
+  explicit TagNode(std::string n) : name(std::move(n)) {}
+  const std::string name;
+  TagSample sample;                       // guarded
+  std::vector<int32_t> handles;           // guarded, in creation order
+  std::vector<bool> writable;             // guarded, parallel to handles
+  bool dirty = false;                     // guarded
+  std::vector<CMonitoredItem*> watchers;  // server thread only
+};
+
+class CTagStore {
+ public:
+  // Returns the new handle, or -1 for an empty name.
+  int32_t Create(const std::string& name, const VARIANT& value, uint16_t quality, bool writable);
+  // Both return false for an unknown handle.
+  bool Update(int32_t handle, const VARIANT& value, uint16_t quality);
+  bool Remove(int32_t handle);
+
+  // Server thread: look-ups and snapshots. Nodes live as long as the store.
+  TagNode* Find(const std::string& name);
+  TagSample Sample(const TagNode* node);
+  bool IsWritable(const TagNode* node);
+  // The handle that receives client writes: the first writable one.
+  int32_t WriteHandle(const TagNode* node);
+  std::vector<std::string> PresentNames();
+  // Nodes changed since the last call, each once, with their samples.
+  void TakeChanges(std::vector<std::pair<TagNode*, TagSample>>& out);
+  // Called, outside the lock, when the first change after a TakeChanges
+  // arrives: the server schedules its pass over the changes.
+  void SetChangeNotifier(std::function<void()> notify);
+
+ private:
+  void MarkDirty(TagNode* node, bool& notify);
+
+  std::mutex m_mutex;
+  std::map<std::string, std::unique_ptr<TagNode>> m_nodes;
+  std::unordered_map<int32_t, TagNode*> m_handles;
+  std::vector<TagNode*> m_dirty;
+  int32_t m_nNextHandle = 1;
+  std::function<void()> m_notify;
+};
+
+}  // namespace tagserver

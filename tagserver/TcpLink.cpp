@@ -1,0 +1,100 @@
+#include "tagserver/TcpLink.h"
+
+#include "tagserver/UaLimits.h"
+#include "tagserver/UaStatusCodes.h"
+
+namespace tagserver {
+
+namespace {
+
+// A client that stops reading must not make the server hold its answers
+// without end.
+constexpr size_t kMaxQueuedBytes = 64 * 1024 * 1024;
+constexpr size_t kReadChunk = 65536;
+
+}  // namespace
+
+CTcpLink::CTcpLink(asio::ip::tcp::socket socket, CUaServer& server, uint32_t channelId)
+    : m_socket(std::move(socket)), m_readBuffer(kReadChunk), m_nStartMs(SteadyMs()) {
+  m_conn = std::make_shared<CUaConnection>(server, *this, channelId);
+  asio::error_code ec;
+  m_socket.set_option(asio::ip::tcp::no_delay(true), ec);
+}
+
+void CTcpLink::Start() { ReadMore(); }
+
+void CTcpLink::ReadMore() {
+  auto self = shared_from_this();
+  m_socket.async_read_some(asio::buffer(m_readBuffer),
+                           [self](const asio::error_code& ec, size_t n) {
+                             if (self->m_bClosing || self->m_bClosed) return;
+                             if (ec) {
+                               self->m_conn->Shutdown();
+                               return;
+                             }
+                             self->m_conn->Receive(self->m_readBuffer.data(), n);
+                             if (!self->m_bClosing) self->ReadMore();
+                           });
+}
+
+void CTcpLink::Send(std::vector<uint8_t>&& bytes) {
+  if (m_bClosed) return;
+  m_nQueuedBytes += bytes.size();
+  m_writes.push_back(std::move(bytes));
+  if (m_nQueuedBytes > kMaxQueuedBytes) {
+    m_writes.clear();
+    m_nQueuedBytes = 0;
+    m_conn->Shutdown();
+    CloseSocket();
+    return;
+  }
+  if (!m_bWriting) WriteNext();
+}
+
+void CTcpLink::WriteNext() {
+  if (m_writes.empty()) {
+    m_bWriting = false;
+    if (m_bClosing) CloseSocket();
+    return;
+  }
+  m_bWriting = true;
+  auto self = shared_from_this();
+  asio::async_write(m_socket, asio::buffer(m_writes.front()),
+                    [self](const asio::error_code& ec, size_t) {
+                      if (self->m_bClosed) return;
+                      self->m_nQueuedBytes -= self->m_writes.front().size();
+                      self->m_writes.pop_front();
+                      if (ec) {
+                        self->m_writes.clear();
+                        self->m_nQueuedBytes = 0;
+                        self->m_conn->Shutdown();
+                        self->CloseSocket();
+                        return;
+                      }
+                      self->WriteNext();
+                    });
+}
+
+void CTcpLink::Close() {
+  m_bClosing = true;
+  if (!m_bWriting) CloseSocket();
+}
+
+void CTcpLink::CloseSocket() {
+  if (m_bClosed) return;
+  m_bClosed = true;
+  asio::error_code ec;
+  m_socket.shutdown(asio::ip::tcp::socket::shutdown_both, ec);
+  m_socket.close(ec);
+}
+
+void CTcpLink::CheckTimers(int64_t nowMs) {
+  if (m_bClosed || m_bClosing) return;
+  if (!m_conn->HasChannel() && nowMs - m_nStartMs > limits::kHelloTimeoutMs) {
+    m_conn->Fail(UaStatus::BadTimeout, "no secure channel opened in time");
+  } else if (m_conn->TokenExpired(nowMs)) {
+    m_conn->Fail(UaStatus::BadSecureChannelTokenUnknown, "security token expired without renewal");
+  }
+}
+
+}  // namespace tagserver

@@ -1,0 +1,41 @@
+// One accepted TCP socket carrying one CUaConnection.
+#pragma once
+
+#include <asio.hpp>
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <vector>
+
+#include "tagserver/UaConnection.h"
+#include "tagserver/UaTypes.h"
+
+namespace tagserver {
+
+class CTcpLink : public IConnectionSink, public std::enable_shared_from_this<CTcpLink> {
+ public:
+  CTcpLink(asio::ip::tcp::socket socket, CUaServer& server, uint32_t channelId);
+  void Start();
+  void Send(std::vector<uint8_t>&& bytes) override;
+  void Close() override;
+  bool IsClosed() const { return m_bClosed; }
+  // Closes links that never opened a channel in time or whose token expired.
+  void CheckTimers(int64_t nowMs);
+
+ private:
+  void ReadMore();
+  void WriteNext();
+  void CloseSocket();
+
+  asio::ip::tcp::socket m_socket;
+  std::shared_ptr<CUaConnection> m_conn;
+  std::vector<uint8_t> m_readBuffer;
+  std::deque<std::vector<uint8_t>> m_writes;
+  size_t m_nQueuedBytes = 0;
+  bool m_bWriting = false;
+  bool m_bClosing = false;
+  bool m_bClosed = false;
+  int64_t m_nStartMs;
+};
+
+}  // namespace tagserver

@@ -1,0 +1,276 @@
+#include "tagserver/UaConnection.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "tagserver/UaDecoder.h"
+#include "tagserver/UaEncoder.h"
+#include "tagserver/UaLimits.h"
+#include "tagserver/UaNodeIds.h"
+#include "tagserver/UaServer.h"
+#include "tagserver/UaStatusCodes.h"
+
+namespace tagserver {
+
+namespace {
+
+constexpr size_t kHeaderSize = 8;
+// Message header, channel id, token id, sequence number and request id.
+constexpr size_t kSymmetricOverhead = 24;
+constexpr const char* kPolicyNone = "http://opcfoundation.org/UA/SecurityPolicy#None";
+constexpr size_t kMaxEndpointUrl = 4096;
+
+uint32_t ReadU32(const uint8_t* p) {
+  return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
+         (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+void WriteHeader(CUaEncoder& enc, const char* type, char chunk) {
+  enc.Raw(type, 3);
+  enc.Byte(static_cast<uint8_t>(chunk));
+  enc.UInt32(0);  // size, patched when the chunk is complete
+}
+
+}  // namespace
+
+CUaConnection::CUaConnection(CUaServer& server, IConnectionSink& sink, uint32_t channelId)
+    : m_server(server), m_sink(sink), m_nChannelId(channelId) {}
+
+void CUaConnection::Receive(const uint8_t* data, size_t size) {
+  if (m_state == State::Closed) return;
+  m_inbuf.insert(m_inbuf.end(), data, data + size);
+  try {
+    while (m_state != State::Closed && m_inbuf.size() - m_nInPos >= kHeaderSize) {
+      const uint8_t* head = m_inbuf.data() + m_nInPos;
+      uint32_t length = ReadU32(head + 4);
+      uint32_t limit = m_state == State::Fresh ? limits::kMinBufferSize : m_nReceiveBuffer;
+      if (length < kHeaderSize || length > limit)
+        throw CUaDecodeError(UaStatus::BadTcpMessageTooLarge, "chunk size out of bounds");
+      if (m_inbuf.size() - m_nInPos < length) break;
+      m_nInPos += length;
+      ProcessChunk(head, length);
+    }
+  } catch (const CUaDecodeError& e) {
+    Fail(e.Status(), e.what());
+    return;
+  }
+  if (m_state == State::Closed) return;
+  m_inbuf.erase(m_inbuf.begin(), m_inbuf.begin() + static_cast<std::ptrdiff_t>(m_nInPos));
+  m_nInPos = 0;
+}
+
+void CUaConnection::ProcessChunk(const uint8_t* chunk, size_t size) {
+  std::string type(reinterpret_cast<const char*>(chunk), 3);
+  if (type == "HEL") {
+    if (m_state != State::Fresh || chunk[3] != 'F')
+      throw CUaDecodeError(UaStatus::BadTcpMessageTypeInvalid, "unexpected Hello");
+    OnHello(chunk + kHeaderSize, size - kHeaderSize);
+  } else if (m_state == State::Fresh) {
+    throw CUaDecodeError(UaStatus::BadTcpMessageTypeInvalid, "Hello expected first");
+  } else if (type == "OPN") {
+    OnOpen(chunk, size);
+  } else if (type == "MSG" || type == "CLO") {
+    if (m_state != State::Open)
+      throw CUaDecodeError(UaStatus::BadSecureChannelIdInvalid, "no channel");
+    OnSymmetric(chunk, size);
+  } else {
+    throw CUaDecodeError(UaStatus::BadTcpMessageTypeInvalid, "unknown message type");
+  }
+}
+
+void CUaConnection::OnHello(const uint8_t* body, size_t size) {
+  CUaDecoder in(body, size);
+  in.UInt32();  // protocol version: every version so far speaks version 0
+  uint32_t peerReceive = in.UInt32();
+  uint32_t peerSend = in.UInt32();
+  m_nPeerMaxMessage = in.UInt32();
+  m_nPeerMaxChunks = in.UInt32();
+  std::string url = in.String();
+  if (url.size() > kMaxEndpointUrl)
+    throw CUaDecodeError(UaStatus::BadTcpEndpointUrlInvalid, "endpoint URL too long");
+  if (peerReceive < limits::kMinBufferSize || peerSend < limits::kMinBufferSize)
+    throw CUaDecodeError(UaStatus::BadConnectionRejected, "buffer sizes below 8192");
+  m_nSendBuffer = std::min(limits::kSendBufferSize, peerReceive);
+  m_nReceiveBuffer = std::min(limits::kReceiveBufferSize, peerSend);
+  CUaEncoder out;
+  WriteHeader(out, "ACK", 'F');
+  out.UInt32(0);
+  out.UInt32(m_nReceiveBuffer);
+  out.UInt32(m_nSendBuffer);
+  out.UInt32(limits::kMaxMessageSize);
+  out.UInt32(limits::kMaxChunkCount);
+  out.PatchUInt32(4, static_cast<uint32_t>(out.Size()));
+  m_state = State::Acknowledged;
+  m_sink.Send(std::move(out.Buffer()));
+}
+
+void CUaConnection::CheckSequence(uint32_t sequence) {
+  // Numbers wrap below 1024 once they pass 4294966271; anything else must
+  // follow the previous one exactly.
+  bool follows = !m_bSequenceStarted || sequence == m_nLastReceivedSequence + 1 ||
+                 (m_nLastReceivedSequence > 4294966271u && sequence < 1024);
+  if (!follows)
+    throw CUaDecodeError(UaStatus::BadSequenceNumberInvalid, "sequence number out of order");
+  m_bSequenceStarted = true;
+  m_nLastReceivedSequence = sequence;
+}
+
+void CUaConnection::OnOpen(const uint8_t* chunk, size_t size) {
+  if (chunk[3] != 'F')
+    throw CUaDecodeError(UaStatus::BadTcpMessageTypeInvalid, "OpenSecureChannel in chunks");
+  CUaDecoder in(chunk + kHeaderSize, size - kHeaderSize);
+  uint32_t channelId = in.UInt32();
+  std::string policy = in.String();
+  in.Bytes();  // sender certificate: none with SecurityPolicy None
+  in.Bytes();  // receiver thumbprint
+  if (policy != kPolicyNone)
+    throw CUaDecodeError(UaStatus::BadSecurityPolicyRejected, "only SecurityPolicy None");
+  CheckSequence(in.UInt32());
+  uint32_t requestId = in.UInt32();
+  UaNodeId type = in.NodeId();
+  if (type != UaNodeId::Num(0, UaId::OpenSecureChannelRequest_Encoding_DefaultBinary))
+    throw CUaDecodeError(UaStatus::BadTcpMessageTypeInvalid,
+                         "OPN without OpenSecureChannelRequest");
+  in.NodeId();  // authentication token
+  in.DateTime();
+  uint32_t requestHandle = in.UInt32();
+  in.UInt32();
+  in.String();
+  in.UInt32();
+  in.ExtensionObject();
+  in.UInt32();  // client protocol version
+  uint32_t requestType = in.UInt32();
+  uint32_t mode = in.UInt32();
+  in.Bytes();  // client nonce
+  uint32_t lifetime = in.UInt32();
+  bool renew = requestType == 1;
+  if (requestType > 1 || renew != (m_state == State::Open) || (renew && channelId != m_nChannelId))
+    throw CUaDecodeError(UaStatus::BadRequestTypeInvalid,
+                         "OpenSecureChannel request type does not fit");
+  if (mode != 1)
+    throw CUaDecodeError(UaStatus::BadSecurityModeRejected, "only MessageSecurityMode None");
+
+  m_previous = m_current;
+  m_current = {m_nNextTokenId++, SteadyMs(),
+               std::clamp(lifetime, limits::kMinTokenLifetimeMs, limits::kMaxTokenLifetimeMs)};
+  m_state = State::Open;
+
+  CUaEncoder body;
+  body.NodeId(UaNodeId::Num(0, UaId::OpenSecureChannelResponse_Encoding_DefaultBinary));
+  CUaServer::WriteResponseHeader(body, requestHandle, UaStatus::Good);
+  body.UInt32(0);
+  body.UInt32(m_nChannelId);
+  body.UInt32(m_current.id);
+  body.DateTime(UaNow());
+  body.UInt32(m_current.lifetimeMs);
+  body.Bytes({});
+
+  CUaEncoder out;
+  WriteHeader(out, "OPN", 'F');
+  out.UInt32(m_nChannelId);
+  out.String(kPolicyNone);
+  out.NullString();
+  out.NullString();
+  out.UInt32(++m_nSendSequence);
+  out.UInt32(requestId);
+  out.Raw(body.Buffer().data(), body.Size());
+  out.PatchUInt32(4, static_cast<uint32_t>(out.Size()));
+  m_sink.Send(std::move(out.Buffer()));
+}
+
+bool CUaConnection::TokenKnown(uint32_t tokenId, int64_t nowMs) const {
+  for (const Token* t : {&m_current, &m_previous}) {
+    if (t->id != 0 && t->id == tokenId && nowMs < t->createdMs + t->lifetimeMs * 5 / 4) return true;
+  }
+  return false;
+}
+
+bool CUaConnection::TokenExpired(int64_t nowMs) const {
+  return m_state == State::Open && nowMs >= m_current.createdMs + m_current.lifetimeMs * 5 / 4;
+}
+
+void CUaConnection::OnSymmetric(const uint8_t* chunk, size_t size) {
+  if (size < kSymmetricOverhead)
+    throw CUaDecodeError(UaStatus::BadDecodingError, "chunk too short");
+  bool isClose = chunk[0] == 'C';
+  char kind = static_cast<char>(chunk[3]);
+  if (ReadU32(chunk + 8) != m_nChannelId)
+    throw CUaDecodeError(UaStatus::BadSecureChannelIdInvalid, "wrong channel");
+  if (!TokenKnown(ReadU32(chunk + 12), SteadyMs()))
+    throw CUaDecodeError(UaStatus::BadSecureChannelTokenUnknown, "token unknown or expired");
+  CheckSequence(ReadU32(chunk + 16));
+  uint32_t requestId = ReadU32(chunk + 20);
+  if (kind == 'A') {
+    m_assembly.clear();
+    m_nChunks = 0;
+    return;
+  }
+  if (kind != 'C' && kind != 'F')
+    throw CUaDecodeError(UaStatus::BadTcpMessageTypeInvalid, "unknown chunk type");
+  if (m_nChunks > 0 && requestId != m_nAssemblyRequestId)
+    throw CUaDecodeError(UaStatus::BadTcpMessageTypeInvalid, "chunks of two requests interleaved");
+  if (++m_nChunks > limits::kMaxChunkCount || m_assembly.size() + size > limits::kMaxMessageSize)
+    throw CUaDecodeError(UaStatus::BadTcpMessageTooLarge, "message too large");
+  m_nAssemblyRequestId = requestId;
+  m_assembly.insert(m_assembly.end(), chunk + kSymmetricOverhead, chunk + size);
+  if (kind == 'F') OnCompleteMessage(requestId, isClose);
+}
+
+void CUaConnection::OnCompleteMessage(uint32_t requestId, bool isClose) {
+  std::vector<uint8_t> message;
+  message.swap(m_assembly);
+  m_nChunks = 0;
+  if (isClose) {
+    Shutdown();
+    return;
+  }
+  m_server.OnRequest(shared_from_this(), requestId, message);
+}
+
+void CUaConnection::SendMessage(uint32_t requestId, const std::vector<uint8_t>& body) {
+  if (m_state != State::Open) return;
+  SendChunks("MSG", requestId, body);
+}
+
+void CUaConnection::SendChunks(const char* type, uint32_t requestId,
+                               const std::vector<uint8_t>& body) {
+  const size_t perChunk = m_nSendBuffer - kSymmetricOverhead;
+  const size_t chunks = std::max<size_t>(1, (body.size() + perChunk - 1) / perChunk);
+  CUaEncoder out;
+  out.Buffer().reserve(body.size() + chunks * kSymmetricOverhead);
+  for (size_t i = 0; i < chunks; ++i) {
+    size_t start = out.Size();
+    size_t from = i * perChunk;
+    size_t n = std::min(perChunk, body.size() - from);
+    WriteHeader(out, type, i + 1 == chunks ? 'F' : 'C');
+    out.UInt32(m_nChannelId);
+    out.UInt32(m_current.id);
+    out.UInt32(++m_nSendSequence);
+    out.UInt32(requestId);
+    out.Raw(body.data() + from, n);
+    out.PatchUInt32(start + 4, static_cast<uint32_t>(out.Size() - start));
+  }
+  m_sink.Send(std::move(out.Buffer()));
+}
+
+void CUaConnection::Fail(uint32_t status, const std::string& reason) {
+  if (m_state == State::Closed) return;
+  CUaEncoder out;
+  WriteHeader(out, "ERR", 'F');
+  out.UInt32(status);
+  out.String(reason);
+  out.PatchUInt32(4, static_cast<uint32_t>(out.Size()));
+  m_sink.Send(std::move(out.Buffer()));
+  Shutdown();
+}
+
+void CUaConnection::Shutdown() {
+  if (m_state == State::Closed) return;
+  m_state = State::Closed;
+  m_inbuf.clear();
+  m_assembly.clear();
+  m_server.OnConnectionClosed(this);
+  m_sink.Close();
+}
+
+}  // namespace tagserver

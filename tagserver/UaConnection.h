@@ -1,0 +1,80 @@
+// One client connection: UA TCP framing (Hello, Acknowledge, Error, chunks)
+// and its secure channel with SecurityPolicy None. It knows nothing of
+// sockets: bytes come in through Receive and go out through the sink, so
+// that tests and the fuzzer drive it directly.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tagserver {
+
+class CUaServer;
+
+class IConnectionSink {
+ public:
+  virtual ~IConnectionSink() = default;
+  virtual void Send(std::vector<uint8_t>&& bytes) = 0;
+  // No more bytes go out or come in after this.
+  virtual void Close() = 0;
+};
+
+class CUaConnection : public std::enable_shared_from_this<CUaConnection> {
+ public:
+  CUaConnection(CUaServer& server, IConnectionSink& sink, uint32_t channelId);
+
+  void Receive(const uint8_t* data, size_t size);
+  // body: the encoded response, type NodeId first.
+  void SendMessage(uint32_t requestId, const std::vector<uint8_t>& body);
+  // Sends an Error message and closes.
+  void Fail(uint32_t status, const std::string& reason);
+  void Shutdown();
+  bool IsOpen() const { return m_state != State::Closed; }
+  bool HasChannel() const { return m_state == State::Open; }
+  uint32_t ChannelId() const { return m_nChannelId; }
+  // The peer's limit on one message, 0 for none.
+  uint32_t PeerMaxMessageSize() const { return m_nPeerMaxMessage; }
+  // True when the current token's lifetime (with a quarter of grace) is over.
+  bool TokenExpired(int64_t nowMs) const;
+
+ private:
+  enum class State { Fresh, Acknowledged, Open, Closed };
+  struct Token {
+    uint32_t id = 0;
+    int64_t createdMs = 0;
+    uint32_t lifetimeMs = 0;
+  };
+
+  void ProcessChunk(const uint8_t* chunk, size_t size);
+  void OnHello(const uint8_t* body, size_t size);
+  void OnOpen(const uint8_t* chunk, size_t size);
+  void OnSymmetric(const uint8_t* chunk, size_t size);
+  void OnCompleteMessage(uint32_t requestId, bool isClose);
+  void CheckSequence(uint32_t sequence);
+  bool TokenKnown(uint32_t tokenId, int64_t nowMs) const;
+  void SendChunks(const char* type, uint32_t requestId, const std::vector<uint8_t>& body);
+
+  CUaServer& m_server;
+  IConnectionSink& m_sink;
+  State m_state = State::Fresh;
+  uint32_t m_nChannelId;
+  std::vector<uint8_t> m_inbuf;
+  size_t m_nInPos = 0;
+  std::vector<uint8_t> m_assembly;
+  uint32_t m_nChunks = 0;
+  uint32_t m_nAssemblyRequestId = 0;
+  uint32_t m_nSendBuffer = 0;
+  uint32_t m_nReceiveBuffer = 0;
+  uint32_t m_nPeerMaxMessage = 0;
+  uint32_t m_nPeerMaxChunks = 0;
+  uint32_t m_nSendSequence = 0;
+  uint32_t m_nLastReceivedSequence = 0;
+  bool m_bSequenceStarted = false;
+  Token m_current;
+  Token m_previous;
+  uint32_t m_nNextTokenId = 1;
+};
+
+}  // namespace tagserver

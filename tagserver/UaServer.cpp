@@ -1,0 +1,382 @@
+#include "tagserver/UaServer.h"
+
+#include <algorithm>
+#include <random>
+
+#include "tagserver/UaConnection.h"
+#include "tagserver/UaDecoder.h"
+#include "tagserver/UaLimits.h"
+#include "tagserver/UaNodeIds.h"
+#include "tagserver/UaServiceError.h"
+#include "tagserver/UaStatusCodes.h"
+
+namespace tagserver {
+
+namespace {
+
+constexpr const char* kPolicyNone = "http://opcfoundation.org/UA/SecurityPolicy#None";
+constexpr const char* kBinaryProfile =
+    "http://opcfoundation.org/UA-Profile/Transport/uatcp-uasc-uabinary";
+constexpr const char* kAnonymousPolicy = "anonymous";
+constexpr uint32_t kAnonymousToken = UaId::AnonymousIdentityToken_Encoding_DefaultBinary;
+
+ByteString RandomBytes(size_t n) {
+  static thread_local std::mt19937_64 rng{std::random_device{}()};
+  ByteString out(n);
+  for (auto& b : out) b = static_cast<uint8_t>(rng());
+  return out;
+}
+
+void SkipApplicationDescription(CUaDecoder& in) {
+  in.String();
+  in.String();
+  in.LocalizedText();
+  in.UInt32();
+  in.String();
+  in.String();
+  in.StringArray();
+}
+
+void SkipSignatureData(CUaDecoder& in) {
+  in.String();
+  in.Bytes();
+}
+
+}  // namespace
+
+void BeginResponse(CUaEncoder& out, const RequestContext& ctx, uint32_t responseTypeId) {
+  out.NodeId(UaNodeId::Num(0, responseTypeId));
+  CUaServer::WriteResponseHeader(out, ctx.requestHandle, UaStatus::Good);
+}
+
+CUaServer::CUaServer(asio::io_context& io, CTagStore& tags, ServerInfo info)
+    : m_io(io),
+      m_tags(tags),
+      m_space(tags, std::move(info)),
+      m_view(m_space),
+      m_attributes(*this),
+      m_subscriptions(*this),
+      m_nTokenSeed(std::random_device{}()) {
+  RegisterServices();
+}
+
+CUaServer::~CUaServer() {
+  m_timers.clear();
+  m_sessions.clear();
+}
+
+void CUaServer::WriteResponseHeader(CUaEncoder& out, uint32_t requestHandle, uint32_t status) {
+  out.DateTime(UaNow());
+  out.UInt32(requestHandle);
+  out.StatusCode(status);
+  out.EmptyDiagnosticInfo();
+  out.NullArray();
+  out.NodeId({});
+  out.Byte(0);
+}
+
+std::vector<uint8_t> CUaServer::ServiceFault(uint32_t requestHandle, uint32_t status) {
+  CUaEncoder out;
+  out.NodeId(UaNodeId::Num(0, UaId::ServiceFault_Encoding_DefaultBinary));
+  WriteResponseHeader(out, requestHandle, status);
+  return std::move(out.Buffer());
+}
+
+void CUaServer::RegisterServices() {
+  using namespace UaId;
+  auto bind = [this](auto fn) {
+    return [this, fn](RequestContext& c, CUaDecoder& i, CUaEncoder& o) { (this->*fn)(c, i, o); };
+  };
+  auto view = [this](auto fn) {
+    return [this, fn](RequestContext& c, CUaDecoder& i, CUaEncoder& o) { (m_view.*fn)(c, i, o); };
+  };
+  auto attr = [this](auto fn) {
+    return [this, fn](RequestContext& c, CUaDecoder& i, CUaEncoder& o) {
+      (m_attributes.*fn)(c, i, o);
+    };
+  };
+  auto subs = [this](auto fn) {
+    return [this, fn](RequestContext& c, CUaDecoder& i, CUaEncoder& o) {
+      (m_subscriptions.*fn)(c, i, o);
+    };
+  };
+  m_services[GetEndpointsRequest_Encoding_DefaultBinary] = {bind(&CUaServer::GetEndpoints), false};
+  m_services[FindServersRequest_Encoding_DefaultBinary] = {bind(&CUaServer::FindServers), false};
+  m_services[CreateSessionRequest_Encoding_DefaultBinary] = {bind(&CUaServer::CreateSession),
+                                                             false};
+  m_services[ActivateSessionRequest_Encoding_DefaultBinary] = {bind(&CUaServer::ActivateSession),
+                                                               false};
+  m_services[CloseSessionRequest_Encoding_DefaultBinary] = {bind(&CUaServer::CloseSessionService),
+                                                            false};
+  m_services[BrowseRequest_Encoding_DefaultBinary] = {view(&CViewService::Browse), true};
+  m_services[BrowseNextRequest_Encoding_DefaultBinary] = {view(&CViewService::BrowseNext), true};
+  m_services[TranslateBrowsePathsToNodeIdsRequest_Encoding_DefaultBinary] = {
+      view(&CViewService::Translate), true};
+  m_services[RegisterNodesRequest_Encoding_DefaultBinary] = {view(&CViewService::RegisterNodes),
+                                                             true};
+  m_services[UnregisterNodesRequest_Encoding_DefaultBinary] = {view(&CViewService::UnregisterNodes),
+                                                               true};
+  m_services[ReadRequest_Encoding_DefaultBinary] = {attr(&CAttributeService::Read), true};
+  m_services[WriteRequest_Encoding_DefaultBinary] = {attr(&CAttributeService::Write), true};
+  m_services[CreateSubscriptionRequest_Encoding_DefaultBinary] = {
+      subs(&CSubscriptionService::Create), true};
+  m_services[ModifySubscriptionRequest_Encoding_DefaultBinary] = {
+      subs(&CSubscriptionService::Modify), true};
+  m_services[DeleteSubscriptionsRequest_Encoding_DefaultBinary] = {
+      subs(&CSubscriptionService::Delete), true};
+  m_services[SetPublishingModeRequest_Encoding_DefaultBinary] = {
+      subs(&CSubscriptionService::SetPublishingMode), true};
+  m_services[PublishRequest_Encoding_DefaultBinary] = {subs(&CSubscriptionService::Publish), true};
+  m_services[RepublishRequest_Encoding_DefaultBinary] = {subs(&CSubscriptionService::Republish),
+                                                         true};
+  m_services[CreateMonitoredItemsRequest_Encoding_DefaultBinary] = {
+      subs(&CSubscriptionService::CreateItems), true};
+  m_services[ModifyMonitoredItemsRequest_Encoding_DefaultBinary] = {
+      subs(&CSubscriptionService::ModifyItems), true};
+  m_services[DeleteMonitoredItemsRequest_Encoding_DefaultBinary] = {
+      subs(&CSubscriptionService::DeleteItems), true};
+  m_services[SetMonitoringModeRequest_Encoding_DefaultBinary] = {
+      subs(&CSubscriptionService::SetMonitoringMode), true};
+}
+
+CSession* CUaServer::FindSession(const UaNodeId& token) {
+  for (auto& s : m_sessions)
+    if (s->Token() == token) return s.get();
+  return nullptr;
+}
+
+void CUaServer::OnRequest(const std::shared_ptr<CUaConnection>& conn, uint32_t requestId,
+                          const std::vector<uint8_t>& message) {
+  CUaDecoder in(message.data(), message.size());
+  RequestContext ctx{*this, conn, requestId};
+  try {
+    UaNodeId type = in.NodeId();
+    UaNodeId token = in.NodeId();
+    in.DateTime();
+    ctx.requestHandle = in.UInt32();
+    in.UInt32();  // diagnostics are not returned
+    in.String();
+    ctx.timeoutHint = in.UInt32();
+    in.ExtensionObject();
+    auto it = type.ns == 0 && type.kind == UaNodeId::Kind::Numeric ? m_services.find(type.numeric)
+                                                                   : m_services.end();
+    if (it == m_services.end()) throw CUaServiceError(UaStatus::BadServiceUnsupported);
+    ctx.session = FindSession(token);
+    CUaEncoder out;
+    Dispatch(ctx, it->second, in, out);
+    if (ctx.deferred) return;
+    if (conn->PeerMaxMessageSize() != 0 && out.Size() > conn->PeerMaxMessageSize())
+      throw CUaServiceError(UaStatus::BadResponseTooLarge);
+    conn->SendMessage(requestId, out.Buffer());
+  } catch (const CUaServiceError& e) {
+    conn->SendMessage(requestId, ServiceFault(ctx.requestHandle, e.Status()));
+  } catch (const CUaDecodeError& e) {
+    conn->Fail(e.Status(), e.what());
+  }
+}
+
+void CUaServer::Dispatch(RequestContext& ctx, const Service& service, CUaDecoder& in,
+                         CUaEncoder& out) {
+  if (service.needsSession) {
+    if (ctx.session == nullptr) throw CUaServiceError(UaStatus::BadSessionIdInvalid);
+    if (!ctx.session->Activated()) throw CUaServiceError(UaStatus::BadSessionNotActivated);
+    if (!ctx.session->BoundTo(ctx.connection.get()))
+      throw CUaServiceError(UaStatus::BadSecureChannelIdInvalid);
+    ctx.session->Touch(SteadyMs());
+  }
+  service.handler(ctx, in, out);
+}
+
+void CUaServer::OnConnectionClosed(CUaConnection* conn) {
+  for (auto& s : m_sessions) s->Detach(conn);
+}
+
+void CUaServer::OnTagChanges() {
+  m_tags.TakeChanges(m_changes);
+  for (auto& [node, sample] : m_changes)
+    for (CMonitoredItem* item : node->watchers) item->Push(sample);
+}
+
+void CUaServer::Housekeeping() {
+  int64_t now = SteadyMs();
+  std::vector<CSession*> expired;
+  for (auto& s : m_sessions) {
+    if (s->TimedOut(now)) {
+      expired.push_back(s.get());
+    } else {
+      s->ExpirePublishes(now);
+    }
+  }
+  for (CSession* s : expired) CloseSession(s, true);
+}
+
+void CUaServer::CloseSession(CSession* session, bool deleteSubscriptions) {
+  (void)deleteSubscriptions;  // subscriptions cannot outlive their session here
+  for (auto& [id, sub] : session->Subscriptions()) StopSubscriptionTimer(id);
+  session->FailPublishes(UaStatus::BadSessionClosed);
+  m_sessions.erase(std::remove_if(m_sessions.begin(), m_sessions.end(),
+                                  [&](const auto& s) { return s.get() == session; }),
+                   m_sessions.end());
+}
+
+void CUaServer::StartSubscriptionTimer(CSession& session, uint32_t id) {
+  auto timer = std::make_unique<asio::steady_timer>(m_io);
+  asio::steady_timer* t = timer.get();
+  m_timers[id] = std::move(timer);
+  CSession* s = &session;
+  auto interval = std::chrono::microseconds(
+      static_cast<int64_t>(session.Subscription(id)->Settings().publishingInterval * 1000));
+  t->expires_after(interval);
+  t->async_wait([this, s, id](const asio::error_code& ec) {
+    if (!ec) OnSubscriptionTick(s, id);
+  });
+}
+
+void CUaServer::StopSubscriptionTimer(uint32_t id) { m_timers.erase(id); }
+
+void CUaServer::OnSubscriptionTick(CSession* session, uint32_t id) {
+  auto timer = m_timers.find(id);
+  CSubscription* sub = session->Subscription(id);
+  if (timer == m_timers.end() || sub == nullptr) return;
+  if (!sub->Tick()) {
+    sub->SendTimeoutStatus();
+    StopSubscriptionTimer(id);
+    session->Subscriptions().erase(id);
+    return;
+  }
+  asio::steady_timer* t = timer->second.get();
+  // Scheduled from the previous expiry so that the cycle does not drift.
+  auto interval =
+      std::chrono::microseconds(static_cast<int64_t>(sub->Settings().publishingInterval * 1000));
+  auto next = t->expiry() + interval;
+  auto now = asio::steady_timer::clock_type::now();
+  t->expires_at(next < now ? now : next);
+  t->async_wait([this, session, id](const asio::error_code& ec) {
+    if (!ec) OnSubscriptionTick(session, id);
+  });
+}
+
+void CUaServer::WriteApplicationDescription(CUaEncoder& out) const {
+  const ServerInfo& info = m_space.Info();
+  out.String(info.applicationUri);
+  out.String(info.productUri);
+  out.LocalizedText({"en", info.productName});
+  out.UInt32(0);  // Server
+  out.NullString();
+  out.NullString();
+  out.StringArray({m_strEndpointUrl});
+}
+
+void CUaServer::WriteEndpoint(CUaEncoder& out) const {
+  out.String(m_strEndpointUrl);
+  WriteApplicationDescription(out);
+  out.NullString();  // no certificate
+  out.UInt32(1);     // MessageSecurityMode None
+  out.String(kPolicyNone);
+  out.Int32(1);
+  out.String(kAnonymousPolicy);
+  out.UInt32(0);  // Anonymous
+  out.NullString();
+  out.NullString();
+  out.NullString();
+  out.String(kBinaryProfile);
+  out.Byte(0);
+}
+
+void CUaServer::GetEndpoints(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out) {
+  in.String();
+  in.StringArray();
+  auto profiles = in.StringArray();
+  bool offered = profiles.empty() ||
+                 std::find(profiles.begin(), profiles.end(), kBinaryProfile) != profiles.end();
+  BeginResponse(out, ctx, UaId::GetEndpointsResponse_Encoding_DefaultBinary);
+  out.Int32(offered ? 1 : 0);
+  if (offered) WriteEndpoint(out);
+}
+
+void CUaServer::FindServers(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out) {
+  in.String();
+  in.StringArray();
+  auto uris = in.StringArray();
+  const std::string& ours = m_space.Info().applicationUri;
+  bool listed = uris.empty() || std::find(uris.begin(), uris.end(), ours) != uris.end();
+  BeginResponse(out, ctx, UaId::FindServersResponse_Encoding_DefaultBinary);
+  out.Int32(listed ? 1 : 0);
+  if (listed) WriteApplicationDescription(out);
+}
+
+void CUaServer::CreateSession(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out) {
+  SkipApplicationDescription(in);
+  in.String();
+  in.String();
+  in.String();
+  in.Bytes();
+  in.Bytes();
+  double timeout = in.Double();
+  in.UInt32();
+  if (m_sessions.size() >= limits::kMaxSessions)
+    throw CUaServiceError(UaStatus::BadTooManySessions);
+  if (!(timeout >= limits::kMinSessionTimeoutMs)) timeout = limits::kMinSessionTimeoutMs;
+  timeout = std::min(timeout, limits::kMaxSessionTimeoutMs);
+  ByteString tokenBytes = RandomBytes(16);
+  UaNodeId token{0, UaNodeId::Kind::Opaque, 0, std::string(tokenBytes.begin(), tokenBytes.end())};
+  UaNodeId id = UaNodeId::Num(1, 100000 + m_nNextSessionId++);
+  auto session = std::make_unique<CSession>(m_space, id, token, timeout);
+  // Bound to the channel, but no service runs on it before ActivateSession.
+  session->Bind(ctx.connection);
+  m_sessions.push_back(std::move(session));
+
+  BeginResponse(out, ctx, UaId::CreateSessionResponse_Encoding_DefaultBinary);
+  out.NodeId(id);
+  out.NodeId(token);
+  out.Double(timeout);
+  out.Bytes(RandomBytes(32));
+  out.NullString();
+  out.Int32(1);
+  WriteEndpoint(out);
+  out.EmptyArray();
+  out.NullString();
+  out.NullString();
+  out.UInt32(limits::kMaxMessageSize);
+}
+
+void CUaServer::ActivateSession(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out) {
+  SkipSignatureData(in);
+  size_t certs = in.ArrayLength(8);
+  for (size_t i = 0; i < certs; ++i) {
+    in.Bytes();
+    in.Bytes();
+  }
+  in.StringArray();
+  UaExtensionObject identity = in.ExtensionObject();
+  SkipSignatureData(in);
+  if (ctx.session == nullptr) throw CUaServiceError(UaStatus::BadSessionIdInvalid);
+  // The first activation must come over the channel that created the session.
+  if (!ctx.session->Activated() && !ctx.session->BoundTo(ctx.connection.get()))
+    throw CUaServiceError(UaStatus::BadSecureChannelIdInvalid);
+  if (!identity.typeId.IsNull()) {
+    if (identity.typeId != UaNodeId::Num(0, kAnonymousToken))
+      throw CUaServiceError(UaStatus::BadIdentityTokenRejected);
+    CUaDecoder token(identity.body.data(), identity.body.size());
+    std::string policy = token.String();
+    if (!policy.empty() && policy != kAnonymousPolicy)
+      throw CUaServiceError(UaStatus::BadIdentityTokenInvalid);
+  }
+  ctx.session->Activate(ctx.connection);
+  ctx.session->Touch(SteadyMs());
+  BeginResponse(out, ctx, UaId::ActivateSessionResponse_Encoding_DefaultBinary);
+  out.Bytes(RandomBytes(32));
+  out.EmptyArray();
+  out.EmptyArray();
+}
+
+void CUaServer::CloseSessionService(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out) {
+  bool deleteSubscriptions = in.Boolean();
+  if (ctx.session == nullptr || !ctx.session->BoundTo(ctx.connection.get()))
+    throw CUaServiceError(UaStatus::BadSessionIdInvalid);
+  CloseSession(ctx.session, deleteSubscriptions);
+  ctx.session = nullptr;
+  BeginResponse(out, ctx, UaId::CloseSessionResponse_Encoding_DefaultBinary);
+}
+
+}  // namespace tagserver

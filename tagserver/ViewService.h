@@ -1,0 +1,35 @@
+// Browse, BrowseNext, TranslateBrowsePathsToNodeIds, RegisterNodes and
+// UnregisterNodes.
+#pragma once
+
+#include "tagserver/AddressSpace.h"
+#include "tagserver/RequestContext.h"
+#include "tagserver/UaDecoder.h"
+#include "tagserver/UaEncoder.h"
+
+namespace tagserver {
+
+struct ContinuationPoint;
+
+class CViewService {
+ public:
+  explicit CViewService(CAddressSpace& space) : m_space(space) {}
+
+  void Browse(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out);
+  void BrowseNext(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out);
+  void Translate(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out);
+  void RegisterNodes(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out);
+  void UnregisterNodes(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out);
+
+ private:
+  // Writes one BrowseResult from the point's next references, keeping the
+  // point in the session while more remain.
+  void WriteResult(RequestContext& ctx, ContinuationPoint&& cp, uint32_t status, CUaEncoder& out);
+  void WriteReference(const NodeReference& ref, const NodeHeader& target, uint32_t mask,
+                      CUaEncoder& out);
+  void TranslateOne(CUaDecoder& in, CUaEncoder& out);
+
+  CAddressSpace& m_space;
+};
+
+}  // namespace tagserver

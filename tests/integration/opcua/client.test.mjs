@@ -1,0 +1,263 @@
+// The tag-server library as node-opcua's client sees it.
+import { test, before, after } from "node:test";
+import assert from "node:assert/strict";
+import {
+  OPCUAClient,
+  MessageSecurityMode,
+  SecurityPolicy,
+  AttributeIds,
+  StatusCodes,
+  DataType,
+  BrowseDirection,
+  ClientSubscription,
+  ClientMonitoredItem,
+  TimestampsToReturn,
+  makeBrowsePath,
+  NodeClass,
+} from "node-opcua-client";
+import { TestHost } from "./host.mjs";
+
+const FOLDER = "Korvane.Modbus_OPC_Server";
+let host;
+const tags = {};
+
+function newClient() {
+  return OPCUAClient.create({
+    securityMode: MessageSecurityMode.None,
+    securityPolicy: SecurityPolicy.None,
+    endpointMustExist: false,
+    connectionStrategy: { maxRetry: 0 },
+    keepSessionAlive: false,
+  });
+}
+
+async function withSession(fn) {
+  const client = newClient();
+  await client.connect(host.url);
+  try {
+    const session = await client.createSession();
+    try {
+      return await fn(session, client);
+    } finally {
+      await session.close();
+    }
+  } finally {
+    await client.disconnect();
+  }
+}
+
+function waitFor(check, timeoutMs, what) {
+  return new Promise((resolve, reject) => {
+    const start = Date.now();
+    const poll = () => {
+      const got = check();
+      if (got) return resolve(got);
+      if (Date.now() - start > timeoutMs) return reject(new Error(`timed out waiting for ${what}`));
+      setTimeout(poll, 20);
+    };
+    poll();
+  });
+}
+
+before(async () => {
+  host = await TestHost.start();
+  tags.coil = await host.create("PLC1.NODE1.1.0001", true, 192, 1);
+  tags.input = await host.create("PLC1.NODE1.4.0007", false, 192, 12.5);
+  tags.fresh = await host.create("PLC1.NODE2.3.0100", true, 0);
+});
+
+after(async () => {
+  await host?.stop();
+});
+
+test("GetEndpoints offers SecurityPolicy None with an anonymous token", async () => {
+  const client = newClient();
+  await client.connect(host.url);
+  try {
+    const endpoints = await client.getEndpoints();
+    assert.equal(endpoints.length, 1);
+    const [ep] = endpoints;
+    assert.equal(ep.endpointUrl, host.url);
+    assert.equal(ep.securityMode, MessageSecurityMode.None);
+    assert.equal(ep.securityPolicyUri, SecurityPolicy.None);
+    assert.deepEqual(ep.userIdentityTokens.map((t) => t.tokenType), [0]);
+    const servers = await client.findServers();
+    assert.equal(servers.length, 1);
+    assert.equal(servers[0].applicationUri, "urn:pelmoran:" + FOLDER);
+  } finally {
+    await client.disconnect();
+  }
+});
+
+test("browsing from Objects reaches the tags under the ProgID folder", async () => {
+  await withSession(async (session) => {
+    const objects = await session.browse("ns=0;i=85");
+    assert.equal(objects.statusCode, StatusCodes.Good);
+    const names = objects.references.map((r) => r.browseName.name);
+    assert.ok(names.includes("Server"), names.join(","));
+    const folder = objects.references.find((r) => r.browseName.name === FOLDER);
+    assert.ok(folder, "folder of the ProgID");
+    assert.equal(folder.nodeClass, NodeClass.Object);
+    assert.equal(folder.typeDefinition.toString(), "ns=0;i=61");
+    const inside = await session.browse(folder.nodeId.toString());
+    const tagNames = inside.references.map((r) => r.browseName.name).sort();
+    assert.deepEqual(tagNames, ["PLC1.NODE1.1.0001", "PLC1.NODE1.4.0007", "PLC1.NODE2.3.0100"]);
+    for (const r of inside.references) {
+      assert.equal(r.nodeId.toString(), `ns=1;s=${r.browseName.name}`);
+      assert.equal(r.nodeClass, NodeClass.Variable);
+      assert.equal(r.referenceTypeId.toString(), "ns=0;i=35");
+    }
+    const back = await session.browse({ nodeId: "ns=1;s=PLC1.NODE1.1.0001", browseDirection: BrowseDirection.Inverse, resultMask: 63 });
+    assert.deepEqual(back.references.map((r) => r.nodeId.toString()), [folder.nodeId.toString()]);
+    // "." is a reference-type token in the path syntax and must be escaped.
+    const escape = (name) => name.replaceAll(".", "&.");
+    const paths = await session.translateBrowsePath(
+      makeBrowsePath("ns=0;i=85", `/1:${escape(FOLDER)}/1:${escape("PLC1.NODE1.4.0007")}`),
+    );
+    assert.equal(paths.statusCode, StatusCodes.Good);
+    assert.equal(paths.targets[0].targetId.toString(), "ns=1;s=PLC1.NODE1.4.0007");
+  });
+});
+
+test("a tag reads as Float with its value, access level and names", async () => {
+  await withSession(async (session) => {
+    const node = "ns=1;s=PLC1.NODE1.4.0007";
+    const read = (attributeId) => session.read({ nodeId: node, attributeId });
+    const value = await read(AttributeIds.Value);
+    assert.equal(value.statusCode, StatusCodes.Good);
+    assert.equal(value.value.dataType, DataType.Float);
+    assert.equal(value.value.value, 12.5);
+    assert.ok(value.sourceTimestamp instanceof Date);
+    assert.equal((await read(AttributeIds.DataType)).value.value.toString(), "ns=0;i=10");
+    assert.equal((await read(AttributeIds.AccessLevel)).value.value, 1);
+    assert.equal((await read(AttributeIds.BrowseName)).value.value.name, "PLC1.NODE1.4.0007");
+    assert.equal((await read(AttributeIds.BrowseName)).value.value.namespaceIndex, 1);
+    assert.equal((await read(AttributeIds.DisplayName)).value.value.text, "PLC1.NODE1.4.0007");
+    assert.equal((await read(AttributeIds.IsAbstract)).statusCode, StatusCodes.BadAttributeIdInvalid);
+    const coilAccess = await session.read({ nodeId: "ns=1;s=PLC1.NODE1.1.0001", attributeId: AttributeIds.AccessLevel });
+    assert.equal(coilAccess.value.value, 3);
+    const missing = await session.read({ nodeId: "ns=1;s=NO.SUCH.TAG", attributeId: AttributeIds.Value });
+    assert.equal(missing.statusCode, StatusCodes.BadNodeIdUnknown);
+  });
+});
+
+test("a new tag reads Bad without a value until its first update", async () => {
+  await withSession(async (session) => {
+    const node = "ns=1;s=PLC1.NODE2.3.0100";
+    const before = await session.read({ nodeId: node, attributeId: AttributeIds.Value });
+    assert.ok(before.statusCode.isBad(), before.statusCode.toString());
+    assert.equal(before.value.dataType, DataType.Null);
+    await host.update(tags.fresh, 7.25, 192);
+    const after = await session.read({ nodeId: node, attributeId: AttributeIds.Value });
+    assert.equal(after.statusCode, StatusCodes.Good);
+    assert.equal(after.value.value, 7.25);
+  });
+});
+
+test("the server status and namespace array read as clients expect", async () => {
+  await withSession(async (session) => {
+    const ns = await session.read({ nodeId: "ns=0;i=2255", attributeId: AttributeIds.Value });
+    assert.equal(ns.value.value[0], "http://opcfoundation.org/UA/");
+    assert.equal(ns.value.value.length, 2);
+    const state = await session.read({ nodeId: "ns=0;i=2259", attributeId: AttributeIds.Value });
+    assert.equal(state.value.value, 0);
+    const status = await session.read({ nodeId: "ns=0;i=2256", attributeId: AttributeIds.Value });
+    assert.equal(status.statusCode, StatusCodes.Good);
+    assert.equal(status.value.value.buildInfo.manufacturerName, "Korvane Software");
+    assert.ok(status.value.value.currentTime instanceof Date);
+  });
+});
+
+test("a monitored item sees UpdateOPCTag, then Bad after quality 0", async () => {
+  await withSession(async (session) => {
+    const sub = ClientSubscription.create(session, {
+      requestedPublishingInterval: 100,
+      requestedMaxKeepAliveCount: 10,
+      requestedLifetimeCount: 100,
+      publishingEnabled: true,
+    });
+    await new Promise((resolve) => sub.on("started", resolve));
+    const seen = [];
+    const item = ClientMonitoredItem.create(
+      sub,
+      { nodeId: "ns=1;s=PLC1.NODE1.4.0007", attributeId: AttributeIds.Value },
+      { samplingInterval: 0, queueSize: 10, discardOldest: true },
+      TimestampsToReturn.Both,
+    );
+    item.on("changed", (dv) => seen.push(dv));
+    await waitFor(() => seen.length >= 1, 3000, "initial value");
+    await host.update(tags.input, 42.5, 192);
+    await waitFor(() => seen.find((dv) => dv.value.value === 42.5), 3000, "update 42.5");
+    await host.update(tags.input, 42.5, 0);
+    const bad = await waitFor(() => seen.find((dv) => dv.statusCode.isBad()), 3000, "bad status");
+    assert.equal(bad.value.value, 42.5);
+    await sub.terminate();
+  });
+});
+
+test("a client write reaches the write callback with the written value", async () => {
+  await withSession(async (session) => {
+    const status = await session.write({
+      nodeId: "ns=1;s=PLC1.NODE1.1.0001",
+      attributeId: AttributeIds.Value,
+      value: { value: { dataType: DataType.Double, value: 1.5 } },
+    });
+    assert.equal(status, StatusCodes.Good);
+    const write = await host.nextWrite();
+    assert.deepEqual(write, { handle: tags.coil, vt: 5, value: "1.5" });
+    const text = await session.write({
+      nodeId: "ns=1;s=PLC1.NODE1.1.0001",
+      attributeId: AttributeIds.Value,
+      value: { value: { dataType: DataType.String, value: "12" } },
+    });
+    assert.equal(text, StatusCodes.Good);
+    assert.deepEqual(await host.nextWrite(), { handle: tags.coil, vt: 8, value: "12" });
+  });
+});
+
+test("writes that cannot be taken get the matching Bad code and reach nobody", async () => {
+  await withSession(async (session) => {
+    const write = (nodeId, attributeId, variant) => session.write({ nodeId, attributeId, value: { value: variant } });
+    const float = { dataType: DataType.Float, value: 3 };
+    assert.equal(await write("ns=1;s=PLC1.NODE1.4.0007", AttributeIds.Value, float), StatusCodes.BadNotWritable);
+    assert.equal(await write("ns=1;s=NO.SUCH.TAG", AttributeIds.Value, float), StatusCodes.BadNodeIdUnknown);
+    assert.equal(
+      await write("ns=1;s=PLC1.NODE1.1.0001", AttributeIds.DisplayName, { dataType: DataType.LocalizedText, value: { text: "x" } }),
+      StatusCodes.BadNotWritable,
+    );
+    assert.equal(
+      await write("ns=1;s=PLC1.NODE1.1.0001", AttributeIds.Value, { dataType: DataType.Float, arrayType: 1, value: [1, 2] }),
+      StatusCodes.BadTypeMismatch,
+    );
+    assert.equal(await write("ns=0;i=2259", AttributeIds.Value, { dataType: DataType.Int32, value: 1 }), StatusCodes.BadNotWritable);
+    await new Promise((r) => setTimeout(r, 200));
+    assert.equal(host.pendingWrites(), 0);
+  });
+});
+
+test("several clients at once each browse, read and subscribe", async () => {
+  const clients = Array.from({ length: 5 }, (_, i) => i);
+  // Keeps publishing the value every client waits for until all have seen it.
+  const updater = setInterval(() => host.update(tags.coil, 99, 192), 300);
+  const names = await Promise.all(
+    clients.map(() =>
+      withSession(async (session) => {
+        const dv = await session.read({ nodeId: "ns=1;s=PLC1.NODE1.1.0001", attributeId: AttributeIds.BrowseName });
+        const sub = ClientSubscription.create(session, { requestedPublishingInterval: 100, publishingEnabled: true });
+        await new Promise((resolve) => sub.on("started", resolve));
+        const seen = [];
+        const item = ClientMonitoredItem.create(
+          sub,
+          { nodeId: "ns=1;s=PLC1.NODE1.1.0001", attributeId: AttributeIds.Value },
+          { samplingInterval: 250, queueSize: 1 },
+        );
+        item.on("changed", (v) => seen.push(v.value.value));
+        await waitFor(() => seen.length >= 1, 3000, "initial value");
+        await waitFor(() => seen.includes(99), 5000, "shared update");
+        await sub.terminate();
+        return dv.value.value.name;
+      }),
+    ),
+  ).finally(() => clearInterval(updater));
+  assert.deepEqual(names, Array(5).fill("PLC1.NODE1.1.0001"));
+}, { timeout: 60000 });

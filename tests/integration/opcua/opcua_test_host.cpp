@@ -1,0 +1,102 @@
+// A program around the tag-server library for the node-opcua tests: it
+// starts the server on a free port, prints "url <endpoint>", then obeys
+// commands read from standard input, one per line:
+//   create <name> <writable 0|1> <quality> [<float value>]  -> "handle <n>"
+//   update <handle> <float value> <quality>                 -> "ok <result>"
+//   remove <handle>                                         -> "ok <result>"
+//   result <hresult>   (what the write callback answers from now on)
+//   quit
+// Every client write is printed as "write <handle> <vt> <value>".
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <mutex>
+#include <sstream>
+#include <string>
+
+#include "tagserver/tagserver.h"
+
+namespace {
+
+std::mutex g_out;
+int32_t g_nResult = 0;
+
+void Say(const std::string& line) {
+  std::lock_guard lock(g_out);
+  std::cout << line << std::endl;
+}
+
+std::string Text(const VARIANT& v) {
+  std::ostringstream s;
+  switch (v.vt) {
+    case VT_BOOL: s << (v.boolVal == VARIANT_TRUE ? "true" : "false"); break;
+    case VT_I1: s << int{v.cVal}; break;
+    case VT_UI1: s << unsigned{v.bVal}; break;
+    case VT_I2: s << v.iVal; break;
+    case VT_UI2: s << v.uiVal; break;
+    case VT_I4: s << v.lVal; break;
+    case VT_UI4: s << v.ulVal; break;
+    case VT_I8: s << v.llVal; break;
+    case VT_UI8: s << v.ullVal; break;
+    case VT_R4: s << v.fltVal; break;
+    case VT_R8: s << v.dblVal; break;
+    case VT_BSTR: s << (v.bstrVal ? v.bstrVal : ""); break;
+    default: s << "?"; break;
+  }
+  return s.str();
+}
+
+void OnWrite(int32_t handle, VARIANT* value, int32_t* result) {
+  Say("write " + std::to_string(handle) + " " + std::to_string(value->vt) + " " + Text(*value));
+  *result = g_nResult;
+}
+
+VARIANT Float(float f) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_R4;
+  v.fltVal = f;
+  return v;
+}
+
+void Obey(const std::string& line) {
+  std::istringstream in(line);
+  std::string word;
+  in >> word;
+  if (word == "create") {
+    std::string name, value;
+    int writable = 0, quality = 0;
+    in >> name >> writable >> quality >> value;
+    VARIANT v;
+    VariantInit(&v);
+    if (!value.empty()) v = Float(std::stof(value));
+    Say("handle " +
+        std::to_string(CreateOPCTag(name.c_str(), v, static_cast<uint16_t>(quality), writable)));
+  } else if (word == "update") {
+    int32_t handle = 0;
+    float value = 0;
+    int quality = 0;
+    in >> handle >> value >> quality;
+    Say("ok " + std::to_string(UpdateOPCTag(handle, Float(value), static_cast<uint16_t>(quality))));
+  } else if (word == "remove") {
+    int32_t handle = 0;
+    in >> handle;
+    Say("ok " + std::to_string(RemoveOPCTag(handle)));
+  } else if (word == "result") {
+    in >> g_nResult;
+    Say("ok 0");
+  }
+}
+
+}  // namespace
+
+int main() {
+  GUID clsid{};
+  if (InitOPCServer(&clsid, 250) != 0) return 1;
+  EnableWriteCallback(OnWrite, 1);
+  Say(std::string("url ") + GetOPCServerURL());
+  std::string line;
+  while (std::getline(std::cin, line) && line != "quit") Obey(line);
+  ShutdownOPCServer();
+  return 0;
+}
