@@ -88,7 +88,8 @@ class Headless(unittest.TestCase):
     def wait_running(self, process, seconds=1.5):
         deadline = time.monotonic() + seconds
         while time.monotonic() < deadline:
-            self.assertIsNone(process.poll(), process.stderr.read() if process.stderr else "")
+            if process.poll() is not None:
+                self.fail("pelmoran -Headless ended by itself: %r" % process.stderr.read())
             time.sleep(0.05)
 
     def end_with(self, sig):
