@@ -1,6 +1,7 @@
 #include "modbuslib/Connection.h"
 
 #include <algorithm>
+#include <future>
 
 #include "modbuslib/Library.h"
 #include "modbuslib/PduCodec.h"
@@ -70,14 +71,27 @@ ModbusCallback Connection::callback() const {
   return callback_;
 }
 
+void Connection::markClosed() { closed_ = true; }
+
 void Connection::close() {
   closed_ = true;
-  asio::post(io_, [self = shared_from_this()] {
+  auto release = [self = shared_from_this()] {
     self->active_ = false;
     self->awaiting_ = false;
     self->timer_.cancel();
     self->shutdown();
+  };
+  if (io_.get_executor().running_in_this_thread()) {
+    release();
+    return;
+  }
+  // The device or socket is free when this returns, so it can be opened again at once.
+  std::promise<void> released;
+  asio::post(io_, [&released, release] {
+    release();
+    released.set_value();
   });
+  released.get_future().wait();
 }
 
 void Connection::begin(Job job) {

@@ -32,6 +32,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
   int fetch(RequestHeader* header, uint16_t* data, int capacity);
   void setCallback(ModbusCallback callback);
   ModbusCallback callback() const;
+  // No callback follows once the connection is marked closed.
+  void markClosed();
+  // Marks it closed and releases its device or socket before returning; waits
+  // for the I/O thread unless called on it.
   void close();
 
   // I/O thread: begins the transport's own work (connecting, reading).

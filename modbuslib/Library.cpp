@@ -38,15 +38,18 @@ std::shared_ptr<Connection> Library::find(int handle) {
 }
 
 void Library::close(int handle) {
-  std::lock_guard dispatch(dispatch_);
   std::shared_ptr<Connection> connection;
   {
+    std::lock_guard dispatch(dispatch_);
     std::lock_guard lock(mapMutex_);
     const auto it = connections_.find(handle);
     if (it == connections_.end()) return;
     connection = it->second;
     connections_.erase(it);
+    connection->markClosed();
   }
+  // Outside the dispatch lock: the I/O thread may be waiting for it to give
+  // a callback that the closed mark now stops.
   connection->close();
 }
 
