@@ -53,7 +53,8 @@ std::string ProposePath(const CPelmoranDoc& doc, const CArchive& ar) {
 // was, so a new document that could not be saved still has none.
 void SaveDocument(CPelmoranDoc& doc, const CArchive& ar) {
   std::string path = doc.m_strPathName;
-  if (path.empty()) path = FullPath(AfxPromptSaveAs(ProposePath(doc, ar)));
+  if (path.empty()) path = AfxPromptSaveAs(ProposePath(doc, ar));
+  path = FullPath(path);
   if (path.empty() || !SaveScanFile(doc, path)) return;
   doc.m_strPathName = path;
   doc.m_strTitle = FileNameOf(path);

@@ -225,6 +225,33 @@ TEST_F(ConfigFileTest, AFullConfigurationComesBackAsItWasSaved) {
   EXPECT_EQ(goodWritable, writable);
 }
 
+TEST_F(ConfigFileTest, EndpointsThatCannotConnectAreKeptNotConnected) {
+  CModbusConnection* serial = AddEndpoint("NOPORT");
+  serial->m_bTcp = 0;
+  serial->m_nPort = 31;
+  AddEndpoint("BADPROTOCOL")->m_nProtocol = 4;
+  CModbusConnection* unparsed = AddEndpoint("NOADDRESS");
+  unparsed->m_bTcp = 1;
+  unparsed->m_ipAddress = {255, 255, 255, 255};
+  m_frame.m_endpoints[1]->m_bTcp = 0;
+  NewScan("NOPORT", 3, 4, 0);
+  Save();
+
+  m_recorder.connectsSucceed = false;
+  m_recorder.connects.clear();
+  Config().RestoreConfig(PathOf("test.tst"));
+  ASSERT_EQ(m_frame.m_endpoints.size(), 3u);
+  for (const auto& endpoint : m_frame.m_endpoints) EXPECT_FALSE(endpoint->IsConnected());
+  EXPECT_EQ(m_frame.m_endpoints[1]->m_nProtocol, 4);
+  // Only the serial endpoint reaches the library: protocol 4 and the address
+  // that did not parse connect nothing.
+  ASSERT_EQ(m_recorder.connects.size(), 1u);
+  EXPECT_EQ(m_recorder.connects[0].kind, "RTU");
+  EXPECT_EQ(m_recorder.connects[0].port, 31u);
+  ASSERT_EQ(m_template.GetDocumentCount(), 1);
+  EXPECT_TRUE(m_recorder.messages.empty());
+}
+
 TEST_F(ConfigFileTest, NewScansAreSavedBesideTheConfigurationOnceAndForAll) {
   NewScan("A", 3, 4, 0);
   NewScan("B", 1, 4, 0);
@@ -258,6 +285,24 @@ TEST_F(ConfigFileTest, NewScansAreSavedBesideTheConfigurationOnceAndForAll) {
   CPelmoranDoc* reread = m_template.OpenDocumentFile(scanA);
   ASSERT_NE(reread, nullptr);
   EXPECT_EQ(reread->GetTag(0)->m_nDataType, 2);
+}
+
+TEST_F(ConfigFileTest, ScanFilesAreNamedByFullPathsFromARelativeConfigurationPath) {
+  NewScan("A", 3, 4, 0);
+  const auto previous = std::filesystem::current_path();
+  std::filesystem::current_path(m_dir);
+  const bool saved = Config().SaveTestConfig("relative.tst");
+  std::filesystem::current_path(previous);
+  ASSERT_TRUE(saved);
+
+  const std::string path = m_template.GetDocument(0)->m_strPathName;
+  ASSERT_FALSE(path.empty());
+  EXPECT_EQ(path.front(), '/');
+  EXPECT_TRUE(std::filesystem::equivalent(path, PathOf(m_template.GetDocument(0)->m_strTitle)));
+  // Restored from another current directory, the scan is still found.
+  Config().RestoreConfig(PathOf("relative.tst"));
+  EXPECT_EQ(m_template.GetDocumentCount(), 1);
+  EXPECT_TRUE(m_recorder.messages.empty());
 }
 
 TEST_F(ConfigFileTest, WithoutADialogANewScanNeverTakesAnExistingFile) {
