@@ -65,9 +65,15 @@ bool CConfigFile::SaveTestConfig(const std::string& path) {
 void CConfigFile::RestoreConfig(const std::string& path) {
   std::string bytes;
   std::string error;
-  if (!CDiskFile::ReadAll(path, bytes, error)) {
-    if (!IsDefaultFile(path)) AfxMessageBox("File Open Error - " + path);
-    return;
+  switch (CDiskFile::ReadAll(path, bytes, error)) {
+    case CDiskFile::ReadResult::ok: break;
+    case CDiskFile::ReadResult::cannotOpen:
+      if (!IsDefaultFile(path)) AfxMessageBox("File Open Error - " + path);
+      return;
+    case CDiskFile::ReadResult::cannotRead:
+      // Unlike a missing file this is damage, reported whatever the name.
+      AfxMessageBox("The configuration file " + path + " was not read: " + error + ".");
+      return;
   }
   CArchive ar(bytes);
   ar.m_strFileName = path;

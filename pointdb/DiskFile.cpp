@@ -49,6 +49,21 @@ bool WriteFully(int fd, const std::string& bytes) {
   return true;
 }
 
+// A file that shrinks while it is read is read as far as it goes.
+bool ReadOpenFile(int fd, size_t size, std::string& bytes) {
+  bytes.resize(size);
+  size_t done = 0;
+  while (done < size) {
+    const ssize_t n = read(fd, bytes.data() + done, size - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return false;
+    if (n == 0) break;
+    done += static_cast<size_t>(n);
+  }
+  bytes.resize(done);
+  return true;
+}
+
 // Makes the rename itself survive a crash; failing here loses nothing.
 void SyncDirectory(const std::string& directory) {
   const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -59,37 +74,30 @@ void SyncDirectory(const std::string& directory) {
 
 }  // namespace
 
-bool CDiskFile::ReadAll(const std::string& path, std::string& bytes, std::string& error) {
+CDiskFile::ReadResult CDiskFile::ReadAll(const std::string& path, std::string& bytes,
+                                         std::string& error) {
   // Not blocking on open, so that a named pipe cannot hang the reader.
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     error = ErrnoText();
-    return false;
+    return ReadResult::cannotOpen;
   }
   struct stat info;
-  bool ok = false;
+  ReadResult result = ReadResult::cannotRead;
   if (fstat(fd, &info) != 0) {
     error = ErrnoText();
   } else if (!S_ISREG(info.st_mode)) {
     error = "not a regular file";
+    result = ReadResult::cannotOpen;
   } else if (static_cast<uint64_t>(info.st_size) > kMaxReadBytes) {
     error = "the file is too large";
+  } else if (ReadOpenFile(fd, static_cast<size_t>(info.st_size), bytes)) {
+    result = ReadResult::ok;
   } else {
-    bytes.resize(static_cast<size_t>(info.st_size));
-    size_t done = 0;
-    ssize_t n = 0;
-    while (done < bytes.size() && (n = read(fd, bytes.data() + done, bytes.size() - done)) != 0) {
-      if (n < 0 && errno == EINTR) continue;
-      if (n < 0) break;
-      done += static_cast<size_t>(n);
-    }
-    // A file that shrank while being read is read as far as it goes.
-    bytes.resize(done);
-    ok = n >= 0;
-    if (!ok) error = ErrnoText();
+    error = ErrnoText();
   }
   close(fd);
-  return ok;
+  return result;
 }
 
 CDiskFile::~CDiskFile() { Discard(); }

@@ -13,8 +13,13 @@ class CDiskFile {
   // rather than read into memory.
   static constexpr size_t kMaxReadBytes = 64u << 20;
 
-  // Reads a regular file whole; false with the reason in error.
-  static bool ReadAll(const std::string& path, std::string& bytes, std::string& error);
+  enum class ReadResult {
+    ok,
+    cannotOpen,  // missing, not permitted, or not a regular file
+    cannotRead,  // opened, but too large or failing while read
+  };
+  // Reads a regular file whole; the reason of a failure goes to error.
+  static ReadResult ReadAll(const std::string& path, std::string& bytes, std::string& error);
 
   CDiskFile() = default;
   // Removes the new file when it was not committed.

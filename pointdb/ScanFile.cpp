@@ -8,7 +8,7 @@
 bool LoadScanFile(CPelmoranDoc& doc, const std::string& path) {
   std::string bytes;
   std::string error;
-  if (!CDiskFile::ReadAll(path, bytes, error)) {
+  if (CDiskFile::ReadAll(path, bytes, error) != CDiskFile::ReadResult::ok) {
     AfxMessageBox("Cannot open the scan file " + path + ": " + error + ".");
     return false;
   }

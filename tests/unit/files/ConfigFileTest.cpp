@@ -8,6 +8,7 @@
 #include "FilesFixture.h"
 #include "pointdb/Archive.h"
 #include "pointdb/ConfigFile.h"
+#include "pointdb/DiskFile.h"
 #include "pointdb/ScanFile.h"
 
 namespace files_test {
@@ -399,6 +400,28 @@ TEST_F(ConfigFileTest, AFileCutShortKeepsWhatWasReadBeforeTheCut) {
   }
   ASSERT_EQ(m_frame.m_endpoints.size(), 2u);
   EXPECT_EQ(m_frame.m_endpoints[1]->m_nPort, 1503);
+}
+
+TEST_F(ConfigFileTest, AFileTooLargeToBeAConfigurationIsNamedAndNotRead) {
+  AddEndpoint("RUNNING");
+  for (const std::string name : {"pelmoran.tst", "big.tst"}) {
+    const std::string path = PathOf(name);
+    WriteFile(path, std::string("\x03\x00", 2));
+    std::filesystem::resize_file(path, CDiskFile::kMaxReadBytes + 1);
+    m_recorder.messages.clear();
+    Config().RestoreConfig(path);
+    ASSERT_EQ(m_recorder.messages.size(), 1u) << name;
+    EXPECT_NE(m_recorder.messages[0].find(path), std::string::npos);
+    EXPECT_NE(m_recorder.messages[0].find("too large"), std::string::npos);
+    EXPECT_EQ(m_frame.m_endpoints.size(), 1u);
+  }
+  // A directory cannot be opened as a file: the same as a missing one.
+  std::filesystem::create_directory(PathOf("dir/"));
+  std::filesystem::create_directory(PathOf("dir/pelmoran.tst"));
+  m_recorder.messages.clear();
+  Config().RestoreConfig(PathOf("dir/pelmoran.tst"));
+  Config().RestoreConfig(PathOf("dir"));
+  EXPECT_EQ(m_recorder.messages, std::vector<std::string>{"File Open Error - " + PathOf("dir")});
 }
 
 TEST_F(ConfigFileTest, ImpossibleCountsAreDamageNotAllocations) {
