@@ -1,6 +1,6 @@
 // Reads tags from an OPC UA endpoint with the node-opcua client, which the
-// OPC UA tests' folder pins. Prints one JSON object:
-// {"TAG": {"value": v, "status": "Good"}, ...}
+// OPC UA tests' folder pins. Prints one line:
+// RESULT {"TAG": {"value": v, "status": "Good"}, ...}
 // Usage: node opcua_read.mjs <folder holding node_modules> <endpoint URL> TAG...
 import { createRequire } from "node:module";
 import path from "node:path";
@@ -27,4 +27,4 @@ tags.forEach((tag, i) => {
 });
 await session.close();
 await client.disconnect();
-console.log(JSON.stringify(result));
+console.log("RESULT " + JSON.stringify(result));
