@@ -1,5 +1,6 @@
 #include "shell/HeadlessViews.h"
 
+#include "shell/HeadlessLog.h"
 #include "shell/PollClock.h"
 
 CHeadlessViewFactory::CHeadlessViewFactory() = default;
@@ -9,12 +10,16 @@ CHeadlessViewFactory::~CHeadlessViewFactory() = default;
 IScanView* CHeadlessViewFactory::CreateView(CPelmoranDoc& doc) {
   auto& clock = m_clocks[&doc];
   clock = std::make_unique<CPollClock>(doc);
+  if (m_pLog != nullptr) m_pLog->Watch(*clock);
   return clock.get();
 }
 
 void CHeadlessViewFactory::InitialUpdate(CPelmoranDoc&) {}
 
-void CHeadlessViewFactory::DestroyView(CPelmoranDoc& doc) { m_clocks.erase(&doc); }
+void CHeadlessViewFactory::DestroyView(CPelmoranDoc& doc) {
+  if (m_pLog != nullptr) m_pLog->Forget(doc);
+  m_clocks.erase(&doc);
+}
 
 CPollClock* CHeadlessViewFactory::FindClock(const CPelmoranDoc& doc) const {
   auto it = m_clocks.find(&doc);

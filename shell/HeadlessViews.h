@@ -7,6 +7,7 @@
 
 #include "pointdb/DocTemplate.h"
 
+class CHeadlessLog;
 class CPollClock;
 
 class CHeadlessViewFactory : public IViewFactory {
@@ -19,7 +20,10 @@ class CHeadlessViewFactory : public IViewFactory {
   void DestroyView(CPelmoranDoc& doc) override;
 
   CPollClock* FindClock(const CPelmoranDoc& doc) const;
+  // Every clock made from now on reports its scan's status changes there.
+  void SetLog(CHeadlessLog* log) { m_pLog = log; }
 
  private:
   std::map<const CPelmoranDoc*, std::unique_ptr<CPollClock>> m_clocks;
+  CHeadlessLog* m_pLog = nullptr;
 };

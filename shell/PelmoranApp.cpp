@@ -7,6 +7,7 @@
 #include "pointdb/DocTemplate.h"
 #include "pointdb/TagServerBinding.h"
 #include "shell/CommandLine.h"
+#include "shell/HeadlessLog.h"
 #include "shell/HeadlessViews.h"
 #include "shell/MainFrame.h"
 #include "shell/MainThread.h"
@@ -49,6 +50,7 @@ bool CPelmoranApp::InitInstance(const std::string& commandLine) {
   if (!LoadFrame()) return false;
   ShowMainWindow();
   m_frame->m_strConfigPath = startup.ConfigPath();
+  if (m_bHeadless) StartLog(m_frame->m_strConfigPath);
   return true;
 }
 
@@ -64,6 +66,13 @@ bool CPelmoranApp::LoadFrame() {
   return m_frame->Create();
 }
 
+void CPelmoranApp::StartLog(const std::string& configPath) {
+  m_log = std::make_unique<CHeadlessLog>(*m_frame);
+  m_headlessViews->SetLog(m_log.get());
+  const char* url = TagServer().GetOPCServerURL ? TagServer().GetOPCServerURL() : nullptr;
+  m_log->Start(url != nullptr ? url : "", configPath);
+}
+
 void CPelmoranApp::ShowMainWindow() {
   if (!m_window) return;
   if (m_bMinimize)
@@ -76,6 +85,8 @@ void CPelmoranApp::ExitInstance() {
   if (!m_bStarted) return;
   m_bStarted = false;
   if (m_pDocTemplate != nullptr) CloseAllDocuments();
+  if (m_headlessViews) m_headlessViews->SetLog(nullptr);
+  m_log.reset();
   m_window.reset();
   m_frame.reset();
   delete m_pDocTemplate;

@@ -9,6 +9,7 @@
 #include "platform/Variant.h"
 #include "pointdb/ScanHost.h"
 
+class CHeadlessLog;
 class CHeadlessViewFactory;
 class CMainFrame;
 class CMainWindow;
@@ -42,12 +43,14 @@ class CPelmoranApp : public CScanHost {
 
  private:
   bool LoadFrame();
+  void StartLog(const std::string& configPath);
   void ShowMainWindow();
 
   std::string m_strDirectory;
   // The libraries were started: the end has work to do.
   bool m_bStarted = false;
   std::unique_ptr<CHeadlessViewFactory> m_headlessViews;
+  std::unique_ptr<CHeadlessLog> m_log;
   std::unique_ptr<CMainFrame> m_frame;
   std::unique_ptr<CMainWindow> m_window;
 };

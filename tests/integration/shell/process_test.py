@@ -114,6 +114,13 @@ class Headless(unittest.TestCase):
         self.end_with(signal.SIGTERM)
         self.assertTrue(os.path.exists(os.path.join(self.dir.name, REGISTRATION)))
 
+    def test_start_up_lines_name_the_endpoint_and_the_configuration(self):
+        err = self.end_with(signal.SIGTERM).decode()
+        directory = os.path.dirname(os.path.realpath(PROGRAM)) + "/"
+        self.assertRegex(err, r"\d{4}-\d\d-\d\dT[\d:.]+ pelmoran: "
+                              r"OPC UA endpoint opc\.tcp://127\.0\.0\.1:\d+\n")
+        self.assertIn(" pelmoran: configuration file " + directory + "pelmoran.tst\n", err)
+
 
 if __name__ == "__main__":
     PROGRAM = sys.argv.pop(1)

@@ -1,0 +1,74 @@
+#include "shell/HeadlessLog.h"
+
+#include <QDateTime>
+#include <QTimerEvent>
+#include <set>
+
+#include "link/EndpointRegistry.h"
+#include "pointdb/PelmoranDoc.h"
+#include "shell/PollClock.h"
+
+CHeadlessLog::CHeadlessLog(CEndpointRegistry& frame, std::FILE* out, QObject* parent)
+    : QObject(parent), m_frame(frame), m_pOut(out) {}
+
+CHeadlessLog::~CHeadlessLog() = default;
+
+void CHeadlessLog::Start(const std::string& url, const std::string& configPath) {
+  Line("OPC UA endpoint " + (url.empty() ? std::string("(not listening)") : url));
+  Line("configuration file " + configPath);
+  if (m_nTimer == 0) m_nTimer = startTimer(kEndpointCheckMs);
+}
+
+void CHeadlessLog::Watch(CPollClock& clock) {
+  const CPelmoranDoc* doc = &clock.GetDocument();
+  m_scans.erase(doc);
+  connect(&clock, &CPollClock::tagValuesRefreshed, this, [this, doc] { OnScanFinished(*doc); });
+}
+
+void CHeadlessLog::Forget(const CPelmoranDoc& doc) { m_scans.erase(&doc); }
+
+void CHeadlessLog::timerEvent(QTimerEvent* event) {
+  if (event->timerId() == m_nTimer) CheckEndpoints();
+}
+
+void CHeadlessLog::CheckEndpoints() {
+  std::set<std::string> present;
+  for (const auto& endpoint : m_frame.m_endpoints) {
+    present.insert(endpoint->m_strName);
+    bool connected = endpoint->IsConnected();
+    auto known = m_endpoints.find(endpoint->m_strName);
+    if (known != m_endpoints.end() && known->second == connected) continue;
+    m_endpoints[endpoint->m_strName] = connected;
+    Line("endpoint " + endpoint->m_strName + (connected ? " connected" : " not connected"));
+  }
+  for (auto it = m_endpoints.begin(); it != m_endpoints.end();) {
+    if (present.count(it->first) == 0) {
+      Line("endpoint " + it->first + " removed");
+      it = m_endpoints.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+void CHeadlessLog::OnScanFinished(const CPelmoranDoc& doc) {
+  int status = doc.m_scan.m_nStatus;
+  auto known = m_scans.find(&doc);
+  if (known != m_scans.end() && known->second == status) return;
+  m_scans[&doc] = status;
+  // A connection that changed is told first: it is often why the status did.
+  CheckEndpoints();
+  Line("scan " + doc.m_strTitle + " on " + doc.m_strEndpoint + ": " +
+       StatusText(status, doc.m_scan.GetStatusText()));
+}
+
+std::string CHeadlessLog::StatusText(int status, const std::string& text) {
+  if (status == 0) return "GOOD";
+  return text.empty() ? "status " + std::to_string(status) : text;
+}
+
+void CHeadlessLog::Line(const std::string& text) {
+  const std::string stamp = QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toStdString();
+  std::fprintf(m_pOut, "%s pelmoran: %s\n", stamp.c_str(), text.c_str());
+  std::fflush(m_pOut);
+}

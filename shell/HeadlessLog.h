@@ -1,0 +1,47 @@
+// What the program without windows tells whoever watches its standard error:
+// where clients reach it and which configuration it restores, and every
+// change of an endpoint's connection or a scan's status (never one line per
+// poll). Each line starts with the local time.
+#pragma once
+
+#include <QObject>
+#include <cstdio>
+#include <map>
+#include <string>
+
+class CEndpointRegistry;
+class CPelmoranDoc;
+class CPollClock;
+
+class CHeadlessLog : public QObject {
+  Q_OBJECT
+ public:
+  static constexpr int kEndpointCheckMs = 500;
+
+  explicit CHeadlessLog(CEndpointRegistry& frame, std::FILE* out = stderr,
+                        QObject* parent = nullptr);
+  ~CHeadlessLog() override;
+
+  // The two lines of start-up; from then on endpoints are watched.
+  void Start(const std::string& url, const std::string& configPath);
+  // Reports the scan's status whenever it differs from the last reported.
+  void Watch(CPollClock& clock);
+  void Forget(const CPelmoranDoc& doc);
+  // Reports every endpoint whose connection changed since the last check.
+  void CheckEndpoints();
+
+  static std::string StatusText(int status, const std::string& text);
+
+ protected:
+  void timerEvent(QTimerEvent* event) override;
+
+ private:
+  void OnScanFinished(const CPelmoranDoc& doc);
+  void Line(const std::string& text);
+
+  CEndpointRegistry& m_frame;
+  std::FILE* m_pOut;
+  int m_nTimer = 0;
+  std::map<std::string, bool> m_endpoints;
+  std::map<const CPelmoranDoc*, int> m_scans;
+};
