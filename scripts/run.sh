@@ -27,12 +27,30 @@ program=$(find "$build" -maxdepth 2 -type f -name pelmoran -perm -u+x | head -n 
 
 work=$(mktemp -d)
 pids=()
+demo_written=""
+demo_files=()
+kept=""
 cleanup() {
   trap - INT TERM EXIT
   for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
   for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  remove_demo
   rm -rf "$work"
   echo "== stopped"
+}
+# The demonstration configuration goes again unless it was saved over; a
+# configuration of the operator's own that was moved aside comes back.
+remove_demo() {
+  [ -n "$demo_written" ] || return 0
+  if (cd "$exedir" && sha256sum --status -c "$stamp" 2>/dev/null); then
+    rm -f "${demo_files[@]}" "$stamp"
+    if [ -n "$kept" ]; then
+      mv "$kept" "$config"
+      echo "   your own configuration is back in $config"
+    fi
+  elif [ -n "$kept" ]; then
+    echo "   the demonstration configuration was saved over; yours is in $kept"
+  fi
 }
 trap cleanup EXIT
 trap 'exit 130' INT
@@ -82,13 +100,15 @@ exedir=$(dirname "$program")
 config="$exedir/pelmoran.tst"
 stamp="$exedir/.pelmoran-demo.sha256"
 # A configuration of the operator's own beside the program is kept aside, never overwritten.
-if [ -f "$config" ] && ! { [ -f "$stamp" ] && sha256sum --status -c "$stamp" 2>/dev/null; }; then
-  keep="$config.$(date +%Y%m%d-%H%M%S).bak"
-  mv "$config" "$keep"
-  echo "   your own configuration was moved to $keep"
+if [ -f "$config" ] && ! (cd "$exedir" && sha256sum --status -c "$stamp" 2>/dev/null); then
+  kept="$config.$(date +%Y%m%d-%H%M%S).bak"
+  mv "$config" "$kept"
+  echo "   your own configuration was moved to $kept for the demonstration"
 fi
 echo "== writing the demonstration configuration"
-(cd "$exedir" && "$democonfig" "$exedir" "$port" >/dev/null)
+mapfile -t demo_files < <("$democonfig" "$exedir" "$port")
+[ ${#demo_files[@]} -gt 0 ] || { echo "The demonstration configuration was not written." >&2; exit 1; }
+demo_written=yes
 (cd "$exedir" && sha256sum pelmoran.tst >"$stamp")
 echo "   $config"
 
