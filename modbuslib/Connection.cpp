@@ -44,9 +44,15 @@ int Connection::submit(const RequestHeader* header, const uint16_t* data, bool w
     busy_ = true;
     hasResult_ = false;
   }
-  asio::post(io_, [self = shared_from_this(), job = std::move(job)]() mutable {
-    self->begin(std::move(job));
-  });
+  if (io_.get_executor().running_in_this_thread()) {
+    // From a callback: the previous request is wholly finished, so the next
+    // one may start straight away.
+    begin(std::move(job));
+  } else {
+    asio::post(io_, [self = shared_from_this(), job = std::move(job)]() mutable {
+      self->begin(std::move(job));
+    });
+  }
   return MBS_OK;
 }
 

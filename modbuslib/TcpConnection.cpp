@@ -39,22 +39,34 @@ void TcpConnection::connected(const asio::error_code& ec) {
   }
   asio::error_code ignored;
   socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
+  socket_.non_blocking(true, ignored);
   up_ = true;
   Library::instance().linkEvent(MBS_EVENT_CONNECTED, *this);
   readMore();
 }
 
 void TcpConnection::readMore() {
-  socket_.async_read_some(asio::buffer(buffer_),
-                          [me = self()](const asio::error_code& ec, size_t size) {
-                            if (!me->isOpen()) return;
-                            if (ec) {
-                              me->lost();
-                              return;
-                            }
-                            me->received(me->buffer_.data(), size);
-                            me->readMore();
-                          });
+  // Waiting for readiness and then reading what is there spares a read
+  // attempt that finds nothing after every answer.
+  socket_.async_wait(asio::ip::tcp::socket::wait_read, [me = self()](const asio::error_code& ec) {
+    if (!me->isOpen()) return;
+    if (ec) {
+      me->lost();
+      return;
+    }
+    asio::error_code readError;
+    const size_t size = me->socket_.read_some(asio::buffer(me->buffer_), readError);
+    if (readError == asio::error::would_block) {
+      me->readMore();
+      return;
+    }
+    if (readError) {
+      me->lost();
+      return;
+    }
+    me->received(me->buffer_.data(), size);
+    me->readMore();
+  });
 }
 
 void TcpConnection::transmit(std::vector<uint8_t> frame) {
@@ -62,13 +74,24 @@ void TcpConnection::transmit(std::vector<uint8_t> frame) {
     sent(false);
     return;
   }
+  // A request nearly always fits the socket's buffer at once.
+  asio::error_code ec;
+  const size_t written = socket_.write_some(asio::buffer(frame), ec);
+  if (!ec && written == frame.size()) {
+    sent(true);
+    return;
+  }
+  if (ec && ec != asio::error::would_block) {
+    lost();
+    return;
+  }
   writing_ = true;
-  outgoing_ = std::move(frame);
+  outgoing_.assign(frame.begin() + static_cast<long>(ec ? 0 : written), frame.end());
   asio::async_write(socket_, asio::buffer(outgoing_),
-                    [me = self()](const asio::error_code& ec, size_t) {
+                    [me = self()](const asio::error_code& error, size_t) {
                       me->writing_ = false;
                       if (!me->isOpen()) return;
-                      if (ec) {
+                      if (error) {
                         me->lost();
                         return;
                       }
@@ -77,12 +100,13 @@ void TcpConnection::transmit(std::vector<uint8_t> frame) {
 }
 
 void TcpConnection::lost() {
-  if (ended_) return;
-  ended_ = true;
   up_ = false;
   asio::error_code ignored;
   socket_.close(ignored);
+  // Also a request started just before the drop was noticed ends here.
   failOutstanding(MBS_SVR_NOT_CONNECTED);
+  if (ended_) return;
+  ended_ = true;
   Library::instance().linkEvent(MBS_EVENT_TERMINATED, *this);
 }
 

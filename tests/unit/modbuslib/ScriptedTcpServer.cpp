@@ -40,6 +40,11 @@ ScriptedTcpServer::Bytes ScriptedTcpServer::answer(const Bytes& request, uint8_t
   return out;
 }
 
+std::vector<ScriptedTcpServer::Bytes> ScriptedTcpServer::requests() const {
+  std::lock_guard lock(mutex_);
+  return requests_;
+}
+
 void ScriptedTcpServer::serve() {
   while (!stop_) {
     pollfd p{listener_, POLLIN, 0};
@@ -58,7 +63,12 @@ bool ScriptedTcpServer::serveClient(int client) {
   uint8_t buf[300];
   const ssize_t n = read(client, buf, sizeof buf);
   if (n <= 0) return false;
-  const Reply reply = script_(Bytes(buf, buf + n));
+  const Bytes request(buf, buf + n);
+  {
+    std::lock_guard lock(mutex_);
+    requests_.push_back(request);
+  }
+  const Reply reply = script_(request);
   if (reply.hangUp) return false;
   return reply.bytes.empty() || write(client, reply.bytes.data(), reply.bytes.size()) > 0;
 }

@@ -2,6 +2,7 @@
 // damaged and wrong answers, Daniels/ENRON registers, refusals at once.
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 #include "CallbackRecorder.h"
@@ -40,6 +41,9 @@ class RtuLine : public ::testing::Test {
     return CallbackRecorder::exchange(handle_, h, words);
   }
 
+  // Scripts count their answers here; declared first, so the slave's thread
+  // has stopped before it goes.
+  std::atomic<int> answer_{0};
   std::unique_ptr<ScriptedSlave> slave_;
   int handle_ = -1;
 };
@@ -47,10 +51,9 @@ class RtuLine : public ::testing::Test {
 }  // namespace
 
 TEST_F(RtuLine, DamagedOrForeignAnswersGiveTheirStatuses) {
-  int answer = 0;
-  open([&answer](const Bytes& request) -> Bytes {
+  open([this](const Bytes& request) -> Bytes {
     Bytes good = goodRegisters(request);
-    switch (answer++) {
+    switch (answer_++) {
       case 0: good[3] ^= 0x01; return good;  // data changed under the CRC
       case 1: good[0] = 7; return ScriptedSlave::rtu(Bytes(good.begin(), good.end() - 2));
       case 2: return ScriptedSlave::rtu({request[0], 4, 2, 0, 1});        // another function
@@ -156,12 +159,11 @@ TEST_F(RtuLine, WritesGoOutAsModbusFrames) {
 }
 
 TEST_F(RtuLine, AsciiLrcDamageAndGoodAnswers) {
-  int answer = 0;
   open(
-      [&answer](const Bytes& request) -> Bytes {
+      [this](const Bytes& request) -> Bytes {
         const Bytes body = ScriptedSlave::asciiBody(request);
         Bytes reply = ScriptedSlave::ascii({body[0], 3, 2, 0x12, 0x34});
-        if (answer++ == 0) reply[reply.size() - 3] ^= 0x01;  // LRC digit changed
+        if (answer_++ == 0) reply[reply.size() - 3] ^= 0x01;  // LRC digit changed
         return reply;
       },
       &ConnectASCII);

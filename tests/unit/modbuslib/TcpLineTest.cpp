@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 #include "CallbackRecorder.h"
@@ -31,6 +32,7 @@ class TcpLine : public ::testing::Test {
     return CallbackRecorder::exchange(handle_, h, words);
   }
 
+  std::atomic<int> answer_{0};  // outlives the server's thread
   std::unique_ptr<ScriptedTcpServer> server_;
   int handle_ = -1;
 };
@@ -38,12 +40,9 @@ class TcpLine : public ::testing::Test {
 }  // namespace
 
 TEST_F(TcpLine, AnswersThatDoNotBelongToTheRequest) {
-  int answer = 0;
-  std::vector<Bytes> seen;
-  open([&](const Bytes& request) -> Reply {
-    seen.push_back(request);
+  open([this](const Bytes& request) -> Reply {
     Bytes good = ScriptedTcpServer::answer(request, request[6], {3, 2, 0x43, 0x21});
-    switch (answer++) {
+    switch (answer_++) {
       case 0: good[1] ^= 0xFF; return {good};  // another transaction
       case 1: good[6] = 99; return {good};     // another unit
       case 2: good[3] = 1; return {good};      // not protocol 0
@@ -64,6 +63,7 @@ TEST_F(TcpLine, AnswersThatDoNotBelongToTheRequest) {
   ASSERT_EQ(run(h, words), MBS_OK);
   EXPECT_EQ(words[0], 0x4321);
   // Every request has its own transaction; the unit id is the slave node.
+  const std::vector<Bytes> seen = server_->requests();
   ASSERT_EQ(seen.size(), 7u);
   for (size_t i = 0; i < seen.size(); ++i) {
     EXPECT_EQ(seen[i],
