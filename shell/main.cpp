@@ -1,12 +1,29 @@
 // pelmoran: Modbus master and OPC UA tag server.
 #include <QApplication>
 #include <QCoreApplication>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 
 #include "shell/Bindings.h"
 #include "shell/CommandLine.h"
 #include "shell/PelmoranApp.h"
 #include "shell/SignalWatcher.h"
+
+namespace {
+
+bool IsSet(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr && value[0] != '\0';
+}
+
+// Without a display Qt's window system would abort the program; a named
+// platform (offscreen, for one) needs none.
+bool DisplayAvailable() {
+  return IsSet("QT_QPA_PLATFORM") || IsSet("DISPLAY") || IsSet("WAYLAND_DISPLAY");
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   const std::string commandLine = CCommandLine::JoinArguments(argc, argv);
@@ -16,10 +33,16 @@ int main(int argc, char** argv) {
 
   // The registration switches and the headless program need no display.
   std::unique_ptr<QCoreApplication> qt;
-  if (switches.m_nEnding != CCommandLine::None || switches.m_bHeadless)
+  if (switches.m_nEnding != CCommandLine::None || switches.m_bHeadless) {
     qt = std::make_unique<QCoreApplication>(argc, argv);
-  else
+  } else if (DisplayAvailable()) {
     qt = std::make_unique<QApplication>(argc, argv);
+  } else {
+    std::fprintf(stderr,
+                 "pelmoran: no display to open windows on (DISPLAY and WAYLAND_DISPLAY are "
+                 "unset); start it with -Headless to run without windows\n");
+    return 2;
+  }
 
   int status = 0;
   {

@@ -71,6 +71,32 @@ class RegistrationSwitches(unittest.TestCase):
         self.assertFalse(os.path.exists(self.path(UNIT)))
 
 
+class WindowProgram(unittest.TestCase):
+    def test_without_a_display_it_says_so_and_ends(self):
+        with tempfile.TemporaryDirectory() as home:
+            result = subprocess.run([PROGRAM, "-Minimize"], env=bare_environment(home),
+                                    timeout=30, capture_output=True)
+        self.assertEqual(result.returncode, 2)
+        self.assertIn(b"start it with -Headless", result.stderr)
+
+    def test_offscreen_window_program_ends_on_sigterm(self):
+        with tempfile.TemporaryDirectory() as home:
+            env = bare_environment(home)
+            env["QT_QPA_PLATFORM"] = "offscreen"
+            process = subprocess.Popen([PROGRAM], env=env, stdout=subprocess.DEVNULL,
+                                       stderr=subprocess.PIPE)
+            try:
+                time.sleep(1.5)
+                self.assertIsNone(process.poll())
+                process.send_signal(signal.SIGTERM)
+                _, err = process.communicate(timeout=20)
+            finally:
+                if process.poll() is None:
+                    process.kill()
+                    process.wait()
+        self.assertEqual(process.returncode, 0, err)
+
+
 class Headless(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.TemporaryDirectory()
