@@ -1,12 +1,14 @@
 """The demonstration configuration, restored by pelmoran -Headless, polls the
 simulator and serves its values with good quality to an OPC UA client; when
-the simulator stops the tags turn bad, and good again once it is back.
+the simulator stops the tags turn bad, and good again once it is back. The
+program's standard error tells each of these changes once, with a timestamp.
 
 Usage: demo_test.py <pelmoran> <pelmoran-sim> <pelmoran-democonfig> <node>
                     <folder holding node-opcua-client's node_modules>
 """
 import json
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -24,6 +26,10 @@ COUNTER, FLOAT_LOW, FLOAT_HIGH = "SIM.NODE1.40001", "SIM.NODE1.40011", "SIM.NODE
 LONG_LOW, LONG_HIGH = "SIM.NODE1.40015", "SIM.NODE1.40017"
 TAGS = [COUNTER, FLOAT_LOW, FLOAT_HIGH, LONG_LOW, LONG_HIGH, "SIM.NODE1.30001",
         "SIM.NODE1.00001", "SIM.NODE1.10001", "SIM.NODE1.40021"]
+
+
+LINE = re.compile(r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d(\.\d+)? pelmoran: (.*)$")
+HOLDING = "scan demo-holding.scn on SIM: "
 
 
 class DemoHeadlessTest(unittest.TestCase):
@@ -59,6 +65,20 @@ class DemoHeadlessTest(unittest.TestCase):
         with open(self.stderr.name) as f:
             return f.read()
 
+    def messages(self):
+        """The program's lines, each checked for its timestamp."""
+        lines = [line for line in self.log().splitlines() if line.strip()]
+        for line in lines:
+            self.assertRegex(line, LINE)
+        return [LINE.match(line).group(2) for line in lines]
+
+    def said_after(self, start, wanted):
+        """The index of the first message from start on that wanted accepts."""
+        for i, message in enumerate(self.messages()[start:], start):
+            if wanted(message):
+                return i + 1
+        return None
+
     def read(self):
         result = subprocess.run([NODE, os.path.join(HERE, "opcua_read.mjs"), MODULES, self.url,
                                  *TAGS], capture_output=True, text=True, timeout=60)
@@ -90,15 +110,30 @@ class DemoHeadlessTest(unittest.TestCase):
         later = wait_for(lambda: (lambda v: v if v and v[COUNTER]["value"] >
                                   first[COUNTER]["value"] else None)(self.all_good()), 15, 0.5)
         self.assertTrue(later, "the counter did not move")
+        start = self.messages()
+        self.assertIn("OPC UA endpoint " + self.url, start)
+        self.assertIn("configuration file " + os.path.join(self.dir, "pelmoran.tst"), start)
+        # One line when the scan turned good, not one per poll.
+        self.assertEqual([m for m in start if m.startswith(HOLDING)], [HOLDING + "GOOD"])
+        mark = len(start)
 
         # The slave goes away: the tags keep their last values with a bad quality.
         self.sim.stop()
         self.assertTrue(wait_for(self.none_good, 30, 0.5),
                         "tags stayed good without the slave; program said:\n" + self.log())
+        lost = wait_for(lambda: self.said_after(mark, lambda m: m.startswith(HOLDING) and
+                                                m != HOLDING + "GOOD"), 10)
+        self.assertTrue(lost, "no line for the failing scan:\n" + self.log())
+        self.assertTrue(self.said_after(mark, lambda m: m == "endpoint SIM not connected"),
+                        "no line for the lost connection:\n" + self.log())
         # It comes back on the same port: the endpoint reconnects and polls again.
         self.sim = Simulator(SIM, "--tcp", str(self.port), "--tick", "200")
         self.assertTrue(wait_for(self.all_good, 30, 0.5),
                         "tags did not recover; program said:\n" + self.log())
+        found = wait_for(lambda: self.said_after(lost, lambda m: m == "endpoint SIM connected"), 10)
+        self.assertTrue(found, "no line for the connection found again:\n" + self.log())
+        self.assertTrue(wait_for(lambda: self.said_after(lost, lambda m: m == HOLDING + "GOOD"), 10),
+                        "no line for the scan good again:\n" + self.log())
         self.assertIsNone(self.proc.poll(), "the program ended")
 
 
