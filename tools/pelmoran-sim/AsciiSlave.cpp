@@ -3,6 +3,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <stdexcept>
 #include <string>
 
@@ -51,7 +52,9 @@ void CAsciiSlave::CollectFds(std::vector<int>& fds) const { fds.push_back(m_line
 void CAsciiSlave::OnReadable(int) {
   uint8_t buffer[512];
   const ssize_t n = ::read(m_line.Fd(), buffer, sizeof buffer);
-  if (n <= 0) return;
+  if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
+  // Otherwise the line would stay readable and the loop spin on it.
+  if (n <= 0) throw std::runtime_error("the line " + m_line.MasterDevice() + " was lost");
   std::vector<std::vector<uint8_t>> frames;
   m_framer.Feed(buffer, static_cast<size_t>(n), frames);
   for (const auto& frame : frames) Answer(frame);

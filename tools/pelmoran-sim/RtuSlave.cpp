@@ -1,5 +1,6 @@
 #include "RtuSlave.h"
 
+#include <cerrno>
 #include <stdexcept>
 
 CRtuSlave::CRtuSlave(CSimTables& tables, CSerialLine& line, const LineSettings& settings, int slave)
@@ -30,6 +31,9 @@ void CRtuSlave::OnReadable(int) {
   const int length = modbus_receive(m_pCtx, query);
   if (length > 0) {
     modbus_reply(m_pCtx, query, length, m_tables.Mapping());
+  } else if (length < 0 && (errno == ECONNRESET || errno == EIO || errno == EBADF)) {
+    // A line that is gone stays readable: the loop would spin on it.
+    throw std::runtime_error("the line " + m_line.MasterDevice() + " was lost");
   } else if (length == 0) {
     // A request for another slave: libmodbus then takes the next frame for
     // that slave's answer and ignores it. On a line where no other slave
