@@ -56,21 +56,17 @@ trap cleanup EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
-# A free TCP port on the loopback interface; $1 is tried first.
+# The first port from $1 on where nothing listens on the loopback interface
+# (bash alone: a fresh machine need not have python).
 free_port() {
-  /usr/bin/python3 - "$1" <<'PY'
-import socket, sys
-for port in (int(sys.argv[1]), 0):
-    s = socket.socket()
-    try:
-        s.bind(("127.0.0.1", port))
-        print(s.getsockname()[1])
-        break
-    except OSError:
-        pass
-    finally:
-        s.close()
-PY
+  local port
+  for port in $(seq "$1" $(($1 + 50))); do
+    if ! (exec 3<>"/dev/tcp/127.0.0.1/$port") 2>/dev/null; then
+      echo "$port"
+      return 0
+    fi
+  done
+  echo "$1"
 }
 
 echo "== starting the simulator"
