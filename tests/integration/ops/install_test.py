@@ -12,6 +12,8 @@ import sys
 import tempfile
 import unittest
 
+from ops_support import program_environment
+
 BUILD = None
 SOURCE = None
 
@@ -107,6 +109,41 @@ class InstallTest(unittest.TestCase):
                                     capture_output=True, text=True, timeout=10)
             self.assertEqual(result.returncode, 0)
             self.assertIn("usage: pelmoran-sim", result.stdout)
+
+
+class InstalledProgramTest(unittest.TestCase):
+    """The installed program as a plant runs it: a user unit from -Service."""
+
+    @classmethod
+    def setUpClass(cls):
+        if not program_built():
+            raise unittest.SkipTest("the program is not built")
+        cls.prefix = tempfile.TemporaryDirectory()
+        subprocess.run(["cmake", "--install", BUILD, "--prefix", cls.prefix.name], check=True,
+                       capture_output=True, timeout=300)
+        cls.program = os.path.join(cls.prefix.name, "bin", "pelmoran")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.prefix.cleanup()
+
+    def setUp(self):
+        self.home = tempfile.TemporaryDirectory()
+        self.env = program_environment(self.home.name)
+
+    def tearDown(self):
+        self.home.cleanup()
+
+    def test_service_unit_runs_the_installed_program_headless(self):
+        result = subprocess.run([self.program, "-Service"], env=self.env, capture_output=True,
+                                text=True, timeout=30)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        with open(os.path.join(self.home.name, "systemd/user/pelmoran.service")) as f:
+            unit = f.read()
+        exec_start = [l for l in unit.splitlines() if l.startswith("ExecStart=")]
+        self.assertEqual(len(exec_start), 1, unit)
+        self.assertIn(os.path.realpath(self.program), exec_start[0])
+        self.assertIn("-Headless", exec_start[0])
 
 
 class PackageTest(unittest.TestCase):
