@@ -4,7 +4,7 @@
 
 PELMORAN_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config ccache qt6-base-dev libasio-dev
   libgtest-dev libgmock-dev libbenchmark-dev libmodbus-dev)
-PELMORAN_TEST_PACKAGES=(clang libclang-rt-14-dev python3-pymodbus socat poppler-utils
+PELMORAN_TEST_PACKAGES=(clang libclang-rt-14-dev python3-pymodbus python3-serial-asyncio socat poppler-utils
   libmodbus5 procps iproute2 dpkg-dev file)
 
 pelmoran_as_root() {
