@@ -16,7 +16,7 @@ using namespace std::chrono_literals;
 
 namespace {
 
-constexpr int kTimeoutMs = 1000;
+constexpr int kTimeoutMs = 1500;
 
 int connectTcp(int port, int timeoutMs = kTimeoutMs) {
   TcpOptions options{};

@@ -13,7 +13,7 @@ using Bytes = ScriptedSlave::Bytes;
 
 namespace {
 
-constexpr int kTimeoutMs = 400;
+constexpr int kTimeoutMs = 1000;
 
 // Answers a standard RTU read of holding registers with values 100, 101, ...
 Bytes goodRegisters(const Bytes& request) {

@@ -21,7 +21,7 @@ class TcpLine : public ::testing::Test {
     EnableConnectionCallback(&CallbackRecorder::onLink);
     server_ = std::make_unique<ScriptedTcpServer>(std::move(script));
     TcpOptions options{};
-    options.timeoutMs = 400;
+    options.timeoutMs = 1000;
     handle_ = ConnectTCP2(inet_addr("127.0.0.1"), static_cast<uint32_t>(server_->port()), &options);
     ASSERT_NE(handle_, -1);
     ASSERT_TRUE(CallbackRecorder::waitLink(handle_, MBS_EVENT_CONNECTED, 5s));
