@@ -24,6 +24,8 @@ class ScriptedSlave {
 
   // Maps a fresh COM number to the pseudo-terminal and returns it.
   int comPort() const { return comPort_; }
+  // The test's own descriptor of the device the library opens, to look at its settings.
+  int deviceFd() const { return slave_; }
   std::vector<Bytes> requests() const;
 
   // Helpers for scripts.

@@ -1,6 +1,8 @@
 // Whole requests on a serial line against the test's own scripted slaves:
 // damaged and wrong answers, Daniels/ENRON registers, refusals at once.
 #include <gtest/gtest.h>
+#include <sys/ioctl.h>
+#include <termios.h>
 
 #include <atomic>
 #include <thread>
@@ -242,6 +244,43 @@ TEST_F(RtuLine, SettingsAPseudoTerminalCannotTakeLeaveThePortUsable) {
     EXPECT_EQ(CallbackRecorder::exchange(handle, RequestHeader{1, 3, 1, 2}, words), MBS_OK) << baud;
     CloseConnection(handle);
   }
+}
+
+// The kernel's termios2, for reading back a rate outside the standard table.
+struct KernelTermios2 {
+  tcflag_t c_iflag, c_oflag, c_cflag, c_lflag;
+  cc_t c_line;
+  cc_t c_cc[19];
+  speed_t c_ispeed, c_ospeed;
+};
+
+TEST_F(RtuLine, SettingsTheDeviceTakesAreOnIt) {
+  slave_ = std::make_unique<ScriptedSlave>(goodRegisters);
+  SerialSettings settings = serialSettings8N1(56000);
+  settings.stopBits = 2;
+  settings.rtsControl = 2;
+  settings.parity = 1;  // a pseudo-terminal refuses this one
+  handle_ = ConnectRTU(slave_->comPort(), kTimeoutMs, &settings);
+  ASSERT_NE(handle_, -1);
+  termios t{};
+  ASSERT_EQ(tcgetattr(slave_->deviceFd(), &t), 0);
+  EXPECT_TRUE(t.c_cflag & CSTOPB);
+  EXPECT_TRUE(t.c_cflag & CRTSCTS);
+  EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(t.c_lflag & (ICANON | ECHO), 0u);
+  KernelTermios2 t2{};
+  ASSERT_EQ(ioctl(slave_->deviceFd(), _IOR('T', 0x2A, KernelTermios2), &t2), 0);
+  EXPECT_EQ(t2.c_ospeed, 56000u);
+  EXPECT_EQ(t2.c_ispeed, 56000u);
+  CloseConnection(handle_);
+
+  settings = serialSettings8N1(9600);
+  handle_ = ConnectRTU(slave_->comPort(), kTimeoutMs, &settings);
+  ASSERT_NE(handle_, -1);
+  ASSERT_EQ(tcgetattr(slave_->deviceFd(), &t), 0);
+  EXPECT_EQ(cfgetospeed(&t), static_cast<speed_t>(B9600));
+  EXPECT_FALSE(t.c_cflag & CSTOPB);
+  EXPECT_FALSE(t.c_cflag & CRTSCTS);
 }
 
 TEST(ModbusEntryPoints, UnknownHandlesAndImpossibleConnects) {
