@@ -11,9 +11,9 @@ CPollClock::CPollClock(CPelmoranDoc& doc, QObject* parent) : QObject(parent), m_
 CPollClock::~CPollClock() = default;
 
 int CPollClock::ArmTimer(int milliseconds) {
-  // A negative period would make Qt refuse the timer; the scan then ticks as
-  // fast as the event loop allows rather than never.
-  return startTimer(milliseconds < 0 ? 0 : milliseconds);
+  // As with the window system's timers, a period below 10 ms (a damaged
+  // scan file can hold 0 or less) ticks every 10 ms rather than spinning.
+  return startTimer(milliseconds < kMinimumPeriodMs ? kMinimumPeriodMs : milliseconds);
 }
 
 void CPollClock::OnScanComplete() {

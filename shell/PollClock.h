@@ -15,6 +15,8 @@ class CPelmoranDoc;
 class CPollClock : public QObject, public IScanView {
   Q_OBJECT
  public:
+  static constexpr int kMinimumPeriodMs = 10;
+
   // Arms the poll timer with the scan's current poll frequency.
   explicit CPollClock(CPelmoranDoc& doc, QObject* parent = nullptr);
   ~CPollClock() override;

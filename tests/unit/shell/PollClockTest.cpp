@@ -142,4 +142,18 @@ TEST_F(PollClockTest, TheRunningTimerPollsAgainAfterEveryResponse) {
   EXPECT_EQ(modbus.Count("PollMODBUS"), doc->m_nNumbrPolls);
 }
 
+TEST_F(PollClockTest, APeriodOfZeroOrLessTicksAtTheMinimumRate) {
+  Serial("COM");
+  CPelmoranDoc* doc = Scan("NOWHERE", 0);
+  CPollClock& clock = ClockOf(doc);
+  QSignalSpy refreshed(&clock, &CPollClock::tagValuesRefreshed);
+  // A timer of 0 ms would tick at every turn of the event loop.
+  QTest::qWait(100);
+  EXPECT_GT(refreshed.count(), 0);
+  EXPECT_LE(refreshed.count(), 12);
+  clock.SetPollFrequency(-5);
+  EXPECT_EQ(doc->m_scan.m_nPollFrequency, -5);
+  EXPECT_NE(clock.m_nTimer, 0);
+}
+
 }  // namespace
