@@ -52,7 +52,6 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void received(const uint8_t* bytes, size_t size);
   void sent(bool ok);
   void failOutstanding(int status);
-  asio::io_context& io() { return io_; }
   const Framer& framer() const { return *framer_; }
 
  private:

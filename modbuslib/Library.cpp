@@ -14,7 +14,12 @@ Library::Library() : work_(asio::make_work_guard(io_)), thread_([this] { io_.run
 Library::~Library() {
   work_.reset();
   io_.stop();
-  if (thread_.joinable()) thread_.join();
+  // A program that ends from inside a callback cannot wait for its own thread.
+  if (thread_.get_id() == std::this_thread::get_id()) {
+    thread_.detach();
+  } else if (thread_.joinable()) {
+    thread_.join();
+  }
 }
 
 int Library::reserveHandle() {

@@ -11,7 +11,6 @@ class MbapFramer : public Framer {
   // encode starts a new transaction; parse accepts only its answer.
   std::vector<uint8_t> encode(uint8_t address, std::span<const uint8_t> pdu) override;
   FrameResult parse(std::span<const uint8_t> bytes) const override;
-  uint16_t transaction() const { return transaction_; }
 
  private:
   uint16_t transaction_ = 0;

@@ -17,10 +17,10 @@ class PduCodec {
   // Checks an answer; a good read fills ex.words words (one per point for
   // coils and inputs). Returns 0, the slave's exception number, or 267.
   static int decode(const Exchange& ex, std::span<const uint8_t> pdu, uint16_t* words);
-  // Byte count a good read answer carries.
-  static int readByteCount(const Exchange& ex);
 
  private:
+  // Byte count a good read answer carries.
+  static int readByteCount(const Exchange& ex);
   static void putWord(std::vector<uint8_t>& out, uint16_t value);
   static uint16_t wordAt(std::span<const uint8_t> pdu, size_t at);
   static int decodeRead(const Exchange& ex, std::span<const uint8_t> pdu, uint16_t* words);
