@@ -31,7 +31,7 @@ CMainWindow::CMainWindow(CMainFrame& frame, QWidget* parent)
       m_pViews(std::make_unique<CWidgetViewFactory>(*m_pMdiArea)),
       m_pFiles(std::make_unique<CFileCommands>(frame, *this)) {
   setWindowTitle("pelmoran");
-  setWindowIcon(QIcon::fromTheme("network-wired"));
+  if (QFileInfo::exists(":/icon.png")) setWindowIcon(QIcon(":/icon.png"));
   setCentralWidget(m_pMdiArea);
   resize(900, 600);
   InstallWidgetMessageBox();
@@ -246,7 +246,12 @@ void CMainWindow::OnDataNew() {
 }
 
 QString CMainWindow::HelpFile() {
-  return QCoreApplication::applicationDirPath() + "/help/index.html";
+  // Beside the program in the build tree; an installed program finds the
+  // manual among its installed documents.
+  const QString dir = QCoreApplication::applicationDirPath();
+  const QString beside = dir + "/help/index.html";
+  const QFileInfo installed(dir + "/../share/doc/pelmoran/help/index.html");
+  return !QFileInfo::exists(beside) && installed.exists() ? installed.canonicalFilePath() : beside;
 }
 
 std::function<bool(const QUrl&)>& CMainWindow::UrlOpener() {

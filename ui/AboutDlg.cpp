@@ -1,8 +1,6 @@
 #include "ui/AboutDlg.h"
 
-#include <QCoreApplication>
 #include <QDialogButtonBox>
-#include <QFileInfo>
 #include <QGridLayout>
 #include <QLabel>
 #include <QLinearGradient>
@@ -38,10 +36,9 @@ QPixmap DrawnLogo() {
 }  // namespace
 
 QPixmap CAboutDlg::Logo() {
-  // A logo put beside the program by its resources wins over the drawn one.
-  const QString file = QCoreApplication::applicationDirPath() + "/resources/logo.png";
-  QPixmap logo = QFileInfo::exists(file) ? QPixmap(file) : QPixmap(":/logo.png");
-  return logo.isNull() ? DrawnLogo() : logo;
+  // The program's compiled-in logo; builds without it draw one.
+  const QPixmap logo(":/logo.png");
+  return logo.isNull() ? DrawnLogo() : logo.scaled(kLogoWidth, kLogoHeight);
 }
 
 CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), m_pLogoPlace(new QWidget(this)) {

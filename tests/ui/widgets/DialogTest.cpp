@@ -5,6 +5,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QTest>
 
@@ -12,10 +13,12 @@
 #include "link/EndpointRegistry.h"
 #include "link/dialogs/EndPointDlg.h"
 #include "link/dialogs/RemoveEndpointDlg.h"
+#include "platform/MessageBox.h"
 #include "ui/DataDefDlg.h"
 #include "ui/DataExchange.h"
 #include "ui/DataTypeDlg.h"
 #include "ui/DebugDlg.h"
+#include "ui/WidgetMessageBox.h"
 
 namespace {
 
@@ -70,6 +73,7 @@ class DialogTest : public QObject {
   void dataTypeDialogOffersAndEnables();
   void dataTypeDialogChecksLimitsAndDelimiter();
   void debugDialogShowsItsValuesInOrder();
+  void messageBoxesCarryTheApplicationTitle();
 };
 
 void DialogTest::dataExchangeRefusesWithTheFrameworkWords() {
@@ -499,6 +503,27 @@ void DialogTest::debugDialogShowsItsValuesInOrder() {
   buttons.front()->click();
   QCOMPARE(dlg.result(), int(QDialog::Rejected));
   QVERIFY(!dlg.isVisible());
+}
+
+void DialogTest::messageBoxesCarryTheApplicationTitle() {
+  InstallWidgetMessageBox();
+  QString title, text;
+  bool warning = false;
+  AnswerNextModal([&](QWidget* modal) {
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    QVERIFY(box);
+    title = box->windowTitle();
+    text = box->text();
+    warning = box->icon() == QMessageBox::Warning;
+    QCOMPARE(box->buttons().size(), 1);
+    box->button(QMessageBox::Ok)->click();
+  });
+  QCOMPARE(AfxMessageBox("Endpoint Name Already In Use!", MB_OK | MB_ICONEXCLAMATION), 1);
+  QVERIFY(AllModalsAnswered());
+  QCOMPARE(title, QString("pelmoran"));
+  QCOMPARE(text, QString("Endpoint Name Already In Use!"));
+  QVERIFY(warning);
+  SetMessageBoxHandler(nullptr);
 }
 
 QTEST_MAIN(DialogTest)

@@ -86,7 +86,10 @@ void Accept(QWidget* modal) { static_cast<QDialog*>(modal)->accept(); }
 void ChooseFile(QWidget* modal, const QString& path) {
   auto* dialog = qobject_cast<QFileDialog*>(modal);
   QVERIFY(dialog);
-  dialog->selectFile(path);
+  // Typed as the operator types it: selectFile leaves a focused name edit alone.
+  auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+  QVERIFY(name);
+  name->setText(path);
   static_cast<QDialog*>(dialog)->accept();
 }
 
@@ -119,6 +122,7 @@ class MainWindowTest : public QObject {
   void helpTopicsOpensTheManual();
   void aboutBoxShowsTheVersionAndLogo();
   void saveAndRestoreThroughTheFileMenu();
+  void oneScanSavedAndOpenedWithTheKeys();
   void screenshotWithTwoScans();
 
  private:
@@ -572,6 +576,35 @@ void MainWindowTest::saveAndRestoreThroughTheFileMenu() {
                 [](QWidget* modal) { static_cast<QDialog*>(modal)->reject(); });
   QCOMPARE(App().GetDocumentCount(), 1);
   QVERIFY(m_log->texts.empty());
+}
+
+void MainWindowTest::oneScanSavedAndOpenedWithTheKeys() {
+  const QString dir = ScratchDirectory("keys");
+  const QString file = dir + "/pump.scn";
+  App().m_strPendingEndpoint = "MODBUS1";
+  App().m_pendingScan.m_nScanLength = 4;
+  CPelmoranDoc* doc = App().OnFileNew();
+  // Ctrl+S without a file asks for one, proposing the title.
+  RunWithAnswer(Window(), W::ID_FILE_SAVE, [file](QWidget* modal) {
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    QVERIFY(dialog);
+    QCOMPARE(dialog->selectedFiles().value(0).section('/', -1), QString("Pelmor1"));
+    ChooseFile(modal, file);
+  });
+  QVERIFY(QFile::exists(file));
+  QCOMPARE(doc->m_strPathName, file.toStdString());
+  QCOMPARE(Window().windowTitle(), QString("pelmoran - pump.scn"));
+  // From then on Ctrl+S saves silently.
+  QFile::remove(file);
+  Window().Action(W::ID_FILE_SAVE)->trigger();
+  QVERIFY(QFile::exists(file));
+
+  RunWithAnswer(Window(), W::ID_FILE_OPEN, [file](QWidget* modal) { ChooseFile(modal, file); });
+  QCOMPARE(App().GetDocumentCount(), 2);
+  CPelmoranDoc* opened = App().m_pDocTemplate->GetDocument(1);
+  QCOMPARE(opened->GetTagCount(), 4);
+  QCOMPARE(opened->m_strTitle, std::string("pump.scn"));
+  QCOMPARE(ViewOf(opened, Window())->model()->rowCount(), 4);
 }
 
 void MainWindowTest::screenshotWithTwoScans() {

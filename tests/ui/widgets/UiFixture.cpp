@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QPointer>
 #include <QTest>
 #include <QTimer>
 #include <atomic>
@@ -44,9 +45,12 @@ void AnswerNextModal(std::function<void(QWidget*)> answer) {
   auto* timer = new QTimer;
   g_answerTimers.push_back(timer);
   timer->setInterval(10);
-  QObject::connect(timer, &QTimer::timeout, [timer, answer] {
+  // An answer given from inside a dialog is meant for the next one: the file
+  // dialog, for one, runs events while it closes.
+  QPointer<QWidget> current = QApplication::activeModalWidget();
+  QObject::connect(timer, &QTimer::timeout, [timer, answer, current] {
     QWidget* modal = QApplication::activeModalWidget();
-    if (!modal) return;
+    if (!modal || (current && modal == current.data())) return;
     timer->stop();
     timer->deleteLater();
     std::erase(g_answerTimers, timer);
