@@ -324,3 +324,38 @@ TEST(ModbusEntryPoints, CloseFromInsideTheCallbackAndAfterwardsSilence) {
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(PollMODBUS(closingHandle, &h), MBS_INVALID_HANDLE);
 }
+
+TEST(ModbusEntryPoints, ThreadsPollingTheirOwnLinesAtOnceEachGetTheirOwnAnswers) {
+  constexpr int kLines = 4;
+  constexpr int kPolls = 25;
+  std::vector<std::unique_ptr<ScriptedSlave>> slaves;
+  std::vector<int> handles;
+  for (int i = 0; i < kLines; ++i) {
+    slaves.push_back(std::make_unique<ScriptedSlave>(goodRegisters));
+    const SerialSettings settings = serialSettings8N1(115200);
+    handles.push_back(ConnectRTU(slaves.back()->comPort(), kTimeoutMs, &settings));
+    ASSERT_NE(handles.back(), -1);
+    EnableModbusCallback(handles.back(), &CallbackRecorder::onResponse);
+  }
+  std::atomic<int> good{0};
+  std::vector<std::thread> threads;
+  for (int i = 0; i < kLines; ++i) {
+    threads.emplace_back([&, i] {
+      for (int n = 0; n < kPolls; ++n) {
+        std::vector<uint16_t> words;
+        const uint16_t length = static_cast<uint16_t>(1 + (n + i) % 7);
+        if (CallbackRecorder::exchange(handles[i], RequestHeader{1, 3, 1, length}, words) ==
+                MBS_OK &&
+            words.size() == length && words[length - 1] == 100 + length - 1) {
+          ++good;
+        }
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(good, kLines * kPolls);
+  for (int handle : handles) {
+    EXPECT_EQ(CallbackRecorder::responses(handle), kPolls);
+    CloseConnection(handle);
+  }
+}
