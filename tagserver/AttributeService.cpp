@@ -53,7 +53,7 @@ void CAttributeService::Read(RequestContext& ctx, CUaDecoder& in, CUaEncoder& ou
   uint32_t timestamps = in.UInt32();
   if (!(maxAge >= 0)) throw CUaServiceError(UaStatus::BadMaxAgeInvalid);
   if (timestamps > 3) throw CUaServiceError(UaStatus::BadTimestampsToReturnInvalid);
-  size_t n = CheckedCount(in, 13);
+  size_t n = CheckedCount(in, 16);  // smallest ReadValueId
   BeginResponse(out, ctx, UaId::ReadResponse_Encoding_DefaultBinary);
   out.Int32(static_cast<int32_t>(n));
   for (size_t i = 0; i < n; ++i) out.DataValue(ReadOne(in, timestamps));
@@ -85,7 +85,7 @@ uint32_t CAttributeService::WriteOne(const UaNodeId& node, uint32_t attribute,
 }
 
 void CAttributeService::Write(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out) {
-  size_t n = CheckedCount(in, 12);
+  size_t n = CheckedCount(in, 11);  // smallest WriteValue
   std::vector<uint32_t> results;
   results.reserve(n);
   for (size_t i = 0; i < n; ++i) {

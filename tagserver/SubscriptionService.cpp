@@ -230,7 +230,7 @@ void CSubscriptionService::CreateItems(RequestContext& ctx, CUaDecoder& in, CUaE
   CSubscription& sub = Find(ctx, in.UInt32());
   uint32_t timestamps = in.UInt32();
   if (timestamps > 3) throw CUaServiceError(UaStatus::BadTimestampsToReturnInvalid);
-  size_t n = CheckedCount(in, 30);
+  size_t n = CheckedCount(in, 40);  // smallest MonitoredItemCreateRequest
   size_t itemCount = ctx.session->MonitoredItemCount();
   BeginResponse(out, ctx, UaId::CreateMonitoredItemsResponse_Encoding_DefaultBinary);
   out.Int32(static_cast<int32_t>(n));
@@ -242,7 +242,7 @@ void CSubscriptionService::ModifyItems(RequestContext& ctx, CUaDecoder& in, CUaE
   CSubscription& sub = Find(ctx, in.UInt32());
   uint32_t timestamps = in.UInt32();
   if (timestamps > 3) throw CUaServiceError(UaStatus::BadTimestampsToReturnInvalid);
-  size_t n = CheckedCount(in, 25);
+  size_t n = CheckedCount(in, 24);  // smallest MonitoredItemModifyRequest
   BeginResponse(out, ctx, UaId::ModifyMonitoredItemsResponse_Encoding_DefaultBinary);
   out.Int32(static_cast<int32_t>(n));
   for (size_t i = 0; i < n; ++i) {

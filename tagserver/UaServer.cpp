@@ -20,13 +20,6 @@ constexpr const char* kBinaryProfile =
 constexpr const char* kAnonymousPolicy = "anonymous";
 constexpr uint32_t kAnonymousToken = UaId::AnonymousIdentityToken_Encoding_DefaultBinary;
 
-ByteString RandomBytes(size_t n) {
-  static thread_local std::mt19937_64 rng{std::random_device{}()};
-  ByteString out(n);
-  for (auto& b : out) b = static_cast<uint8_t>(rng());
-  return out;
-}
-
 void SkipApplicationDescription(CUaDecoder& in) {
   in.String();
   in.String();
@@ -56,7 +49,7 @@ CUaServer::CUaServer(asio::io_context& io, CTagStore& tags, ServerInfo info)
       m_view(m_space),
       m_attributes(*this),
       m_subscriptions(*this),
-      m_nTokenSeed(std::random_device{}()) {
+      m_random(std::random_device{}()) {
   RegisterServices();
 }
 
@@ -137,6 +130,12 @@ void CUaServer::RegisterServices() {
       subs(&CSubscriptionService::DeleteItems), true};
   m_services[SetMonitoringModeRequest_Encoding_DefaultBinary] = {
       subs(&CSubscriptionService::SetMonitoringMode), true};
+}
+
+ByteString CUaServer::RandomBytes(size_t n) {
+  ByteString out(n);
+  for (auto& b : out) b = static_cast<uint8_t>(m_random());
+  return out;
 }
 
 CSession* CUaServer::FindSession(const UaNodeId& token) {

@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -40,6 +41,9 @@ class CUaServer {
   asio::io_context& Io() { return m_io; }
 
   uint32_t NextChannelId() { return m_nNextChannelId++; }
+  // Session tokens and nonces come from a generator seeded at random; a
+  // fixed seed makes a recorded conversation replay (the fuzzer's seeds).
+  void SeedRandom(uint64_t seed) { m_random.seed(seed); }
   void OnRequest(const std::shared_ptr<CUaConnection>& conn, uint32_t requestId,
                  const std::vector<uint8_t>& message);
   void OnConnectionClosed(CUaConnection* conn);
@@ -77,6 +81,7 @@ class CUaServer {
   void FindServers(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out);
   void WriteApplicationDescription(CUaEncoder& out) const;
   void WriteEndpoint(CUaEncoder& out) const;
+  ByteString RandomBytes(size_t n);
 
   asio::io_context& m_io;
   CTagStore& m_tags;
@@ -93,7 +98,7 @@ class CUaServer {
   uint32_t m_nNextChannelId = 1;
   uint32_t m_nNextSessionId = 1;
   uint32_t m_nNextSubscriptionId = 1;
-  uint64_t m_nTokenSeed;
+  std::mt19937_64 m_random;
 };
 
 }  // namespace tagserver

@@ -69,7 +69,7 @@ void CViewService::Browse(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out) 
   if (!view.IsNull()) throw CUaServiceError(UaStatus::BadViewIdUnknown);
   if (maxRefs == 0 || maxRefs > limits::kMaxReferencesPerBrowse)
     maxRefs = limits::kMaxReferencesPerBrowse;
-  size_t n = CheckedCount(in, 12);
+  size_t n = CheckedCount(in, 17);  // smallest BrowseDescription
   BeginResponse(out, ctx, UaId::BrowseResponse_Encoding_DefaultBinary);
   out.Int32(static_cast<int32_t>(n));
   for (size_t i = 0; i < n; ++i) {
@@ -160,7 +160,7 @@ void CViewService::TranslateOne(CUaDecoder& in, CUaEncoder& out) {
 }
 
 void CViewService::Translate(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out) {
-  size_t n = CheckedCount(in, 5);
+  size_t n = CheckedCount(in, 6);  // smallest BrowsePath
   BeginResponse(out, ctx, UaId::TranslateBrowsePathsToNodeIdsResponse_Encoding_DefaultBinary);
   out.Int32(static_cast<int32_t>(n));
   for (size_t i = 0; i < n; ++i) TranslateOne(in, out);
