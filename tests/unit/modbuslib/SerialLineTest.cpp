@@ -213,6 +213,29 @@ TEST_F(RtuLine, DanielsRegistersCarryFourBytesEach) {
   EXPECT_EQ(r[3], ScriptedSlave::rtu({1, 16, 0x1B, 0x5A, 0, 1, 4, 0x40, 0x49, 0x0F, 0xDB}));
 }
 
+TEST_F(RtuLine, LongDanielsReadsAreSplitOnWholeRegisters) {
+  open(
+      [](const Bytes& request) -> Bytes {
+        const int count = request[4] << 8 | request[5];
+        Bytes reply{request[0], request[1], static_cast<uint8_t>(count * 4)};
+        for (int i = 0; i < count; ++i) {
+          // Each register holds its own wire address in the high word.
+          const int address = (request[2] << 8 | request[3]) + i;
+          reply.insert(reply.end(), {static_cast<uint8_t>(address >> 8),
+                                     static_cast<uint8_t>(address & 0xFF), 0, 1});
+        }
+        return ScriptedSlave::rtu(reply);
+      },
+      &ConnectDanielsRTU);
+  std::vector<uint16_t> words;
+  ASSERT_EQ(run(RequestHeader{1, 4, 7001, 300}, words), MBS_OK);
+  for (int i = 0; i < 150; ++i) {
+    ASSERT_EQ(words[2 * i], 7001 + i) << i;
+    ASSERT_EQ(words[2 * i + 1], 1) << i;
+  }
+  EXPECT_EQ(slave_->requests().size(), 3u);
+}
+
 TEST_F(RtuLine, DanielsAsciiUsesTheSameRegisterWidths) {
   open(
       [](const Bytes& request) -> Bytes {
