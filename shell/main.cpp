@@ -46,9 +46,11 @@ int main(int argc, char** argv) {
 
   int status = 0;
   {
+    // Watching from the start: a signal during start-up ends the program as
+    // soon as the event loop runs, in the same order.
+    CSignalWatcher watcher;
     CPelmoranApp app;
     if (!app.InitInstance(commandLine)) return 0;
-    CSignalWatcher watcher;
     status = qt->exec();
     app.ExitInstance();
   }
