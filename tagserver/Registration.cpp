@@ -71,13 +71,14 @@ std::string GuidText(const GUID& g) {
 }
 
 // Written beside the old file and renamed over it, so that a failed write
-// never leaves a truncated record or unit behind.
+// never leaves a truncated record or unit behind; the temporary name is the
+// process's own, so that two programs registering at once never share it.
 bool WriteFileWhole(const fs::path& path, const std::string& content) {
   std::error_code ec;
   fs::create_directories(path.parent_path(), ec);
   if (ec) return false;
   fs::path temp = path;
-  temp += ".tmp";
+  temp += ".tmp" + std::to_string(getpid());
   {
     std::ofstream out(temp, std::ios::binary | std::ios::trunc);
     out << content;
