@@ -34,9 +34,10 @@ CPelmoranView::CPelmoranView(CPelmoranDoc& doc, QWidget* parent)
 CPelmoranView::~CPelmoranView() = default;
 
 void CPelmoranView::OnInitialUpdate() {
+  // Rows first: making them resets the header, and with it the widths.
+  m_pModel->InsertRows();
   const int w = frameGeometry().width();
   for (int column = 0; column < 5; ++column) setColumnWidth(column, column == 0 ? w / 3 : w / 6);
-  m_pModel->InsertRows();
 }
 
 void CPelmoranView::RefreshTagValues() { m_pModel->RefreshTagValues(); }

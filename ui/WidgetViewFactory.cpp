@@ -1,6 +1,8 @@
 #include "ui/WidgetViewFactory.h"
 
+#include <QLayout>
 #include <QMdiArea>
+#include <algorithm>
 
 #include "pointdb/PelmoranDoc.h"
 #include "shell/ChildFrame.h"
@@ -10,6 +12,9 @@
 IScanView* CWidgetViewFactory::CreateView(CPelmoranDoc& doc) {
   auto* frame = new CChildFrame(doc);
   m_area.addSubWindow(frame);
+  // A new child window takes three quarters of the area, as child windows
+  // of a multiple-document frame are made; the columns are cut from that.
+  frame->resize(std::max(400, m_area.width() * 3 / 4), std::max(250, m_area.height() * 3 / 4));
   m_frames[&doc] = frame;
   frame->show();
   if (m_onFramesChanged) m_onFramesChanged();
@@ -20,6 +25,7 @@ void CWidgetViewFactory::InitialUpdate(CPelmoranDoc& doc) {
   if (CChildFrame* frame = FrameOf(doc)) {
     // The title is known only now for a document read from its file.
     frame->setWindowTitle(QString::fromStdString(doc.m_strTitle));
+    if (frame->layout()) frame->layout()->activate();
     frame->View().OnInitialUpdate();
     if (m_onFramesChanged) m_onFramesChanged();
   }
