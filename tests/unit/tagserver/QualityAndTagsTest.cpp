@@ -1,0 +1,176 @@
+// Quality words to status codes, VARIANT conversions both ways, and the tag
+// store shared by the program's thread and the server thread.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "TestClient.h"
+#include "tagserver/QualityMap.h"
+#include "tagserver/TagStore.h"
+#include "tagserver/UaStatusCodes.h"
+
+namespace tagserver {
+namespace {
+
+using test::FloatVariant;
+
+TEST(QualityMap, DaQualitiesMapByTheirBits) {
+  EXPECT_EQ(StatusFromQuality(192), UaStatus::Good);
+  EXPECT_EQ(StatusFromQuality(0), UaStatus::Bad);
+  EXPECT_EQ(StatusFromQuality(0xD8), UaStatus::GoodLocalOverride);
+  EXPECT_EQ(StatusFromQuality(0x40), UaStatus::Uncertain);
+  EXPECT_EQ(StatusFromQuality(0x44), UaStatus::UncertainLastUsableValue);
+  EXPECT_EQ(StatusFromQuality(0x7F), UaStatus::Uncertain);
+  EXPECT_EQ(StatusFromQuality(0x08), UaStatus::BadNotConnected);
+  EXPECT_EQ(StatusFromQuality(0x18), UaStatus::BadNoCommunication);
+  EXPECT_EQ(StatusFromQuality(0x1C), UaStatus::BadOutOfService);
+  // Limit bits (the low two) do not change the answer.
+  EXPECT_EQ(StatusFromQuality(0xC3), UaStatus::Good);
+  EXPECT_EQ(StatusFromQuality(0x0B), UaStatus::BadNotConnected);
+  // 0x80-0xBF is no OPC DA quality; it must not pass as good.
+  EXPECT_EQ(StatusFromQuality(0x80), UaStatus::Bad);
+  EXPECT_EQ(StatusFromQuality(0xA8), UaStatus::Bad);
+}
+
+TEST(QualityMap, VariantsBecomeFloats) {
+  float f = 0;
+  EXPECT_TRUE(FloatFromVariant(FloatVariant(2.5f), f));
+  EXPECT_EQ(f, 2.5f);
+  VARIANT v;
+  VariantInit(&v);
+  EXPECT_FALSE(FloatFromVariant(v, f));
+  v.vt = VT_I2;
+  v.iVal = -7;
+  EXPECT_TRUE(FloatFromVariant(v, f));
+  EXPECT_EQ(f, -7.0f);
+  v.vt = VT_BOOL;
+  v.boolVal = VARIANT_TRUE;
+  EXPECT_TRUE(FloatFromVariant(v, f));
+  EXPECT_EQ(f, 1.0f);
+  v.vt = VT_BSTR;
+  v.bstrVal = SysAllocString("3.25");
+  EXPECT_TRUE(FloatFromVariant(v, f));
+  EXPECT_EQ(f, 3.25f);
+  VariantClear(&v);
+  v.vt = VT_BSTR;
+  v.bstrVal = SysAllocString("3.25x");
+  EXPECT_FALSE(FloatFromVariant(v, f));
+  VariantClear(&v);
+}
+
+TEST(QualityMap, ClientScalarsBecomeVariantsOfTheMatchingType) {
+  struct Case {
+    UaVariant in;
+    VARTYPE vt;
+  };
+  std::vector<Case> cases = {
+      {UaVariant::Scalar(UaType::Boolean, true), VT_BOOL},
+      {UaVariant::Scalar(UaType::SByte, int64_t{-3}), VT_I1},
+      {UaVariant::Scalar(UaType::Byte, uint64_t{200}), VT_UI1},
+      {UaVariant::Scalar(UaType::Int16, int64_t{-300}), VT_I2},
+      {UaVariant::Scalar(UaType::UInt16, uint64_t{60000}), VT_UI2},
+      {UaVariant::Scalar(UaType::Int32, int64_t{-70000}), VT_I4},
+      {UaVariant::Scalar(UaType::UInt32, uint64_t{4000000000u}), VT_UI4},
+      {UaVariant::Scalar(UaType::Int64, int64_t{-1} << 40), VT_I8},
+      {UaVariant::Scalar(UaType::UInt64, uint64_t{1} << 60), VT_UI8},
+      {UaVariant::Scalar(UaType::Float, 1.5f), VT_R4},
+      {UaVariant::Scalar(UaType::Double, 2.5), VT_R8},
+  };
+  for (const auto& c : cases) {
+    VARIANT v;
+    EXPECT_EQ(VariantFromUa(c.in, v), UaStatus::Good);
+    EXPECT_EQ(v.vt, c.vt);
+  }
+  VARIANT v;
+  VariantFromUa(UaVariant::Scalar(UaType::Boolean, true), v);
+  EXPECT_EQ(v.boolVal, VARIANT_TRUE);
+  VariantFromUa(UaVariant::Scalar(UaType::UInt32, uint64_t{4000000000u}), v);
+  EXPECT_EQ(v.ulVal, 4000000000u);
+  ASSERT_EQ(VariantFromUa(UaVariant::Scalar(UaType::String, std::string("12.5")), v),
+            UaStatus::Good);
+  EXPECT_EQ(v.vt, VT_BSTR);
+  EXPECT_STREQ(v.bstrVal, "12.5");
+  VariantClear(&v);
+}
+
+TEST(QualityMap, ArraysStructuresAndEmbeddedNulsAreRefused) {
+  VARIANT v;
+  EXPECT_EQ(VariantFromUa(UaVariant::Array(UaType::Float, {1.0f, 2.0f}), v),
+            UaStatus::BadTypeMismatch);
+  EXPECT_EQ(VariantFromUa(UaVariant::Scalar(UaType::DateTime, int64_t{5}), v),
+            UaStatus::BadTypeMismatch);
+  EXPECT_EQ(VariantFromUa(UaVariant::Scalar(UaType::LocalizedText, UaLocalizedText{}), v),
+            UaStatus::BadTypeMismatch);
+  EXPECT_EQ(VariantFromUa(UaVariant::Scalar(UaType::String, std::string("1\0"
+                                                                        "2",
+                                                                        3)),
+                          v),
+            UaStatus::BadTypeMismatch);
+  EXPECT_EQ(VariantFromUa(UaVariant{}, v), UaStatus::BadTypeMismatch);
+}
+
+TEST(TagStore, TagsOfOneNameShareANodeAndTheFirstWritableHandleTakesWrites) {
+  CTagStore store;
+  VARIANT empty;
+  VariantInit(&empty);
+  int32_t a = store.Create("T", empty, 0, false);
+  int32_t b = store.Create("T", FloatVariant(5), 192, true);
+  int32_t c = store.Create("T", FloatVariant(6), 192, true);
+  EXPECT_NE(a, b);
+  TagNode* node = store.Find("T");
+  ASSERT_NE(node, nullptr);
+  EXPECT_TRUE(store.IsWritable(node));
+  EXPECT_EQ(store.WriteHandle(node), b);
+  // The latest update from any handle is the node's value.
+  store.Update(a, FloatVariant(9), 192);
+  EXPECT_EQ(store.Sample(node).value, 9.0f);
+  EXPECT_TRUE(store.Remove(b));
+  EXPECT_EQ(store.WriteHandle(node), c);
+  EXPECT_TRUE(store.Remove(c));
+  EXPECT_FALSE(store.IsWritable(node));
+  EXPECT_EQ(store.WriteHandle(node), -1);
+  EXPECT_TRUE(store.Sample(node).present);
+  EXPECT_TRUE(store.Remove(a));
+  EXPECT_FALSE(store.Sample(node).present);
+  EXPECT_TRUE(store.PresentNames().empty());
+  EXPECT_FALSE(store.Remove(a));
+  EXPECT_FALSE(store.Update(a, FloatVariant(1), 192));
+}
+
+TEST(TagStore, AnEmptyNewTagHasNoValueAndBadStatus) {
+  CTagStore store;
+  VARIANT empty;
+  VariantInit(&empty);
+  int32_t h = store.Create("N", empty, 0, true);
+  TagSample s = store.Sample(store.Find("N"));
+  EXPECT_FALSE(s.hasValue);
+  EXPECT_EQ(s.status, UaStatus::Bad);
+  store.Update(h, FloatVariant(1.25f), 192);
+  s = store.Sample(store.Find("N"));
+  EXPECT_TRUE(s.hasValue);
+  EXPECT_EQ(s.status, UaStatus::Good);
+  EXPECT_NE(s.sourceTime, 0);
+  EXPECT_EQ(store.Create("", empty, 0, false), -1);
+}
+
+TEST(TagStore, ChangesAreCoalescedAndTheServerIsWokenOncePerBatch) {
+  CTagStore store;
+  int wakes = 0;
+  store.SetChangeNotifier([&] { ++wakes; });
+  int32_t a = store.Create("A", FloatVariant(1), 192, false);
+  int32_t b = store.Create("B", FloatVariant(1), 192, false);
+  store.Update(a, FloatVariant(2), 192);
+  store.Update(a, FloatVariant(3), 192);
+  store.Update(b, FloatVariant(4), 0);
+  EXPECT_EQ(wakes, 1);
+  std::vector<std::pair<TagNode*, TagSample>> changes;
+  store.TakeChanges(changes);
+  ASSERT_EQ(changes.size(), 2u);
+  EXPECT_EQ(changes[0].second.value, 3.0f);
+  EXPECT_EQ(changes[1].second.status, UaStatus::Bad);
+  store.Update(b, FloatVariant(5), 192);
+  EXPECT_EQ(wakes, 2);
+}
+
+}  // namespace
+}  // namespace tagserver

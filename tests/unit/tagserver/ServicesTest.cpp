@@ -1,0 +1,386 @@
+// Sessions, discovery, Browse, Read and Write as the server answers them.
+#include <gtest/gtest.h>
+
+#include "TestClient.h"
+#include "tagserver/UaNodeIds.h"
+#include "tagserver/UaStatusCodes.h"
+
+namespace tagserver {
+namespace {
+
+using test::FloatVariant;
+using test::Response;
+using test::TestClient;
+using test::TestServer;
+
+std::function<void(CUaEncoder&)> Read(std::vector<std::pair<UaNodeId, uint32_t>> items) {
+  return [items](CUaEncoder& e) {
+    e.Double(0);
+    e.UInt32(0);
+    e.Int32(static_cast<int32_t>(items.size()));
+    for (const auto& [id, attr] : items) {
+      e.NodeId(id);
+      e.UInt32(attr);
+      e.NullString();
+      e.QualifiedName({});
+    }
+  };
+}
+
+std::vector<UaDataValue> DataValues(const Response& r) {
+  CUaDecoder d = r.Body();
+  std::vector<UaDataValue> out(d.Int32());
+  for (auto& dv : out) dv = d.DataValue();
+  return out;
+}
+
+std::vector<uint32_t> Statuses(const Response& r) {
+  CUaDecoder d = r.Body();
+  return d.UInt32Array();
+}
+
+std::function<void(CUaEncoder&)> WriteValue(UaNodeId id, uint32_t attr, const UaDataValue& dv) {
+  return [=](CUaEncoder& e) {
+    e.Int32(1);
+    e.NodeId(id);
+    e.UInt32(attr);
+    e.NullString();
+    e.DataValue(dv);
+  };
+}
+
+UaDataValue Value(UaVariant v) {
+  UaDataValue dv;
+  dv.hasValue = true;
+  dv.value = std::move(v);
+  return dv;
+}
+
+struct Browsed {
+  uint32_t status;
+  std::string continuation;
+  std::vector<std::pair<std::string, UaNodeId>> refs;  // browse name, target
+};
+
+std::vector<Browsed> BrowseResults(CUaDecoder d) {
+  std::vector<Browsed> out(d.Int32());
+  for (auto& b : out) {
+    b.status = d.UInt32();
+    ByteString cp = d.Bytes();
+    b.continuation.assign(cp.begin(), cp.end());
+    int32_t n = d.Int32();
+    for (int32_t i = 0; i < n; ++i) {
+      d.NodeId();
+      d.Boolean();
+      UaNodeId target = d.ExpandedNodeId().id;
+      std::string name = d.QualifiedName().name;
+      d.LocalizedText();
+      d.UInt32();
+      d.ExpandedNodeId();
+      b.refs.emplace_back(name, target);
+    }
+  }
+  return out;
+}
+
+std::function<void(CUaEncoder&)> Browse(UaNodeId node, uint32_t maxRefs, uint32_t direction = 0,
+                                        UaNodeId refType = {}) {
+  return [=](CUaEncoder& e) {
+    e.NodeId({});
+    e.DateTime(0);
+    e.UInt32(0);
+    e.UInt32(maxRefs);
+    e.Int32(1);
+    e.NodeId(node);
+    e.UInt32(direction);
+    e.NodeId(refType);
+    e.Boolean(true);
+    e.UInt32(0);
+    e.UInt32(63);
+  };
+}
+
+class Services : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    VARIANT empty;
+    VariantInit(&empty);
+    coil = s.tags.Create("PLC.1.0001", FloatVariant(1), 192, true);
+    input = s.tags.Create("PLC.4.0007", FloatVariant(12.5f), 192, false);
+    fresh = s.tags.Create("PLC.3.0100", empty, 0, true);
+    c.Ready();
+  }
+  TestServer s;
+  TestClient c{*s.server};
+  int32_t coil = 0, input = 0, fresh = 0;
+};
+
+TEST_F(Services, ServicesNeedAnActivatedSessionOnTheirOwnChannel) {
+  TestClient other(*s.server);
+  other.Connect();
+  Response r =
+      other.Call(UaId::ReadRequest_Encoding_DefaultBinary, Read({{UaNodeId::Num(0, 2259), 13}}));
+  EXPECT_EQ(r.serviceResult, UaStatus::BadSessionIdInvalid);
+  other.CreateSession();
+  r = other.Call(UaId::ReadRequest_Encoding_DefaultBinary, Read({{UaNodeId::Num(0, 2259), 13}}));
+  EXPECT_EQ(r.serviceResult, UaStatus::BadSessionNotActivated);
+  // Another channel presenting this client's token is turned away.
+  other.token = c.token;
+  r = other.Call(UaId::ReadRequest_Encoding_DefaultBinary, Read({{UaNodeId::Num(0, 2259), 13}}));
+  EXPECT_EQ(r.serviceResult, UaStatus::BadSecureChannelIdInvalid);
+  EXPECT_FALSE(other.closed);
+}
+
+TEST_F(Services, OnlyAnonymousIdentitiesAreAccepted) {
+  TestClient other(*s.server);
+  other.Connect();
+  other.CreateSession();
+  Response r = other.Call(UaId::ActivateSessionRequest_Encoding_DefaultBinary, [](CUaEncoder& e) {
+    e.NullString();
+    e.NullString();
+    e.NullArray();
+    e.NullArray();
+    CUaEncoder user;
+    user.String("username");
+    user.String("admin");
+    user.String("secret");
+    user.NullString();
+    e.ExtensionObject(
+        {UaNodeId::Num(0, UaId::UserNameIdentityToken_Encoding_DefaultBinary), 1, user.Buffer()});
+    e.NullString();
+    e.NullString();
+  });
+  EXPECT_EQ(r.serviceResult, UaStatus::BadIdentityTokenRejected);
+}
+
+TEST_F(Services, UnknownServicesAreRefusedAndTheConnectionStays) {
+  Response r = c.Call(UaId::QueryFirstRequest_Encoding_DefaultBinary, [](CUaEncoder&) {});
+  EXPECT_EQ(r.typeId, UaId::ServiceFault_Encoding_DefaultBinary);
+  EXPECT_EQ(r.serviceResult, UaStatus::BadServiceUnsupported);
+  r = c.Call(UaId::ReadRequest_Encoding_DefaultBinary, Read({{UaNodeId::Num(0, 2259), 13}}));
+  EXPECT_EQ(r.serviceResult, UaStatus::Good);
+  EXPECT_FALSE(c.closed);
+}
+
+TEST_F(Services, ClosedSessionsCannotBeUsed) {
+  Response r = c.Call(UaId::CloseSessionRequest_Encoding_DefaultBinary,
+                      [](CUaEncoder& e) { e.Boolean(true); });
+  EXPECT_EQ(r.serviceResult, UaStatus::Good);
+  r = c.Call(UaId::ReadRequest_Encoding_DefaultBinary, Read({{UaNodeId::Num(0, 2259), 13}}));
+  EXPECT_EQ(r.serviceResult, UaStatus::BadSessionIdInvalid);
+}
+
+TEST_F(Services, GetEndpointsFiltersByTransportProfile) {
+  auto endpoints = [&](std::vector<std::string> profiles) {
+    Response r = c.Call(UaId::GetEndpointsRequest_Encoding_DefaultBinary, [&](CUaEncoder& e) {
+      e.NullString();
+      e.NullArray();
+      e.StringArray(profiles);
+    });
+    CUaDecoder d = r.Body();
+    return d.Int32();
+  };
+  EXPECT_EQ(endpoints({}), 1);
+  EXPECT_EQ(endpoints({"http://opcfoundation.org/UA-Profile/Transport/uatcp-uasc-uabinary"}), 1);
+  EXPECT_EQ(endpoints({"http://opcfoundation.org/UA-Profile/Transport/https-uabinary"}), 0);
+}
+
+TEST_F(Services, TagsReadWithTheirAttributesAndOthersAreInvalid) {
+  UaNodeId tag = UaNodeId::Str(1, "PLC.4.0007");
+  Response r = c.Call(
+      UaId::ReadRequest_Encoding_DefaultBinary,
+      Read({{tag, 13}, {tag, 14}, {tag, 17}, {tag, 3}, {tag, 2}, {tag, 8}, {tag, 12}, {tag, 99}}));
+  auto v = DataValues(r);
+  ASSERT_EQ(v.size(), 8u);
+  EXPECT_EQ(std::get<float>(v[0].value.values[0]), 12.5f);
+  EXPECT_EQ(std::get<UaNodeId>(v[1].value.values[0]), UaNodeId::Num(0, 10));
+  EXPECT_EQ(std::get<uint64_t>(v[2].value.values[0]), 1u);
+  EXPECT_EQ(std::get<UaQualifiedName>(v[3].value.values[0]), (UaQualifiedName{1, "PLC.4.0007"}));
+  EXPECT_EQ(std::get<int64_t>(v[4].value.values[0]), 2);
+  EXPECT_EQ(v[5].status, UaStatus::BadAttributeIdInvalid);
+  EXPECT_EQ(v[6].status, UaStatus::BadAttributeIdInvalid);
+  EXPECT_EQ(v[7].status, UaStatus::BadAttributeIdInvalid);
+  r = c.Call(UaId::ReadRequest_Encoding_DefaultBinary, Read({{UaNodeId::Str(1, "PLC.1.0001"), 17},
+                                                             {UaNodeId::Str(1, "PLC.3.0100"), 13},
+                                                             {UaNodeId::Str(1, "X"), 13}}));
+  v = DataValues(r);
+  EXPECT_EQ(std::get<uint64_t>(v[0].value.values[0]), 3u);
+  EXPECT_FALSE(v[1].hasValue);
+  EXPECT_EQ(v[1].status, UaStatus::Bad);
+  EXPECT_EQ(v[2].status, UaStatus::BadNodeIdUnknown);
+}
+
+TEST_F(Services, RemovedTagsDisappearFromReadAndBrowse) {
+  s.tags.Remove(input);
+  Response r = c.Call(UaId::ReadRequest_Encoding_DefaultBinary,
+                      Read({{UaNodeId::Str(1, "PLC.4.0007"), 13}}));
+  EXPECT_EQ(DataValues(r)[0].status, UaStatus::BadNodeIdUnknown);
+  auto b = BrowseResults(
+      c.Call(UaId::BrowseRequest_Encoding_DefaultBinary, Browse(UaNodeId::Num(1, 1), 0)).Body());
+  for (const auto& [name, id] : b[0].refs) EXPECT_NE(name, "PLC.4.0007");
+}
+
+TEST_F(Services, ReadRefusesBadRequests) {
+  Response r = c.Call(UaId::ReadRequest_Encoding_DefaultBinary, [](CUaEncoder& e) {
+    e.Double(-1);
+    e.UInt32(0);
+    e.Int32(0);
+  });
+  EXPECT_EQ(r.serviceResult, UaStatus::BadMaxAgeInvalid);
+  r = c.Call(UaId::ReadRequest_Encoding_DefaultBinary, [](CUaEncoder& e) {
+    e.Double(0);
+    e.UInt32(7);
+    e.Int32(0);
+  });
+  EXPECT_EQ(r.serviceResult, UaStatus::BadTimestampsToReturnInvalid);
+  r = c.Call(UaId::ReadRequest_Encoding_DefaultBinary, Read({}));
+  EXPECT_EQ(r.serviceResult, UaStatus::BadNothingToDo);
+}
+
+TEST_F(Services, BrowseFollowsTypesDirectionsAndContinuationPoints) {
+  auto objects = BrowseResults(c.Call(UaId::BrowseRequest_Encoding_DefaultBinary,
+                                      Browse(UaNodeId::Num(0, 85), 0, 0, UaNodeId::Num(0, 33)))
+                                   .Body());
+  std::vector<std::string> names;
+  for (const auto& [name, id] : objects[0].refs) names.push_back(name);
+  EXPECT_NE(std::find(names.begin(), names.end(), "Server"), names.end());
+  EXPECT_NE(std::find(names.begin(), names.end(), "Korvane.Modbus_OPC_Server"), names.end());
+  // HasTypeDefinition is not hierarchical, so FolderType is not listed.
+  EXPECT_EQ(std::find(names.begin(), names.end(), "FolderType"), names.end());
+
+  // Both directions: three tags, the type definition and Objects above.
+  auto first = BrowseResults(
+      c.Call(UaId::BrowseRequest_Encoding_DefaultBinary, Browse(UaNodeId::Num(1, 1), 2, 2)).Body());
+  ASSERT_EQ(first[0].refs.size(), 2u);
+  ASSERT_FALSE(first[0].continuation.empty());
+  auto next = [&](bool release) {
+    return BrowseResults(c.Call(UaId::BrowseNextRequest_Encoding_DefaultBinary, [&](CUaEncoder& e) {
+                            e.Boolean(release);
+                            e.Int32(1);
+                            e.String(first[0].continuation);
+                          }).Body());
+  };
+  auto second = next(false);
+  EXPECT_EQ(second[0].status, UaStatus::Good);
+  EXPECT_EQ(second[0].refs.size(), 2u);
+  EXPECT_FALSE(second[0].continuation.empty());
+  // A used continuation point is gone.
+  EXPECT_EQ(next(false)[0].status, UaStatus::BadContinuationPointInvalid);
+  first[0].continuation = second[0].continuation;
+  EXPECT_EQ(next(true)[0].status, UaStatus::Good);
+  EXPECT_EQ(next(false)[0].status, UaStatus::BadContinuationPointInvalid);
+
+  auto unknown = BrowseResults(
+      c.Call(UaId::BrowseRequest_Encoding_DefaultBinary, Browse(UaNodeId::Str(1, "NOPE"), 0))
+          .Body());
+  EXPECT_EQ(unknown[0].status, UaStatus::BadNodeIdUnknown);
+  auto badType = BrowseResults(c.Call(UaId::BrowseRequest_Encoding_DefaultBinary,
+                                      Browse(UaNodeId::Num(0, 85), 0, 0, UaNodeId::Num(0, 85)))
+                                   .Body());
+  EXPECT_EQ(badType[0].status, UaStatus::BadReferenceTypeIdInvalid);
+}
+
+TEST_F(Services, TranslateFindsTagsByBrowseNames) {
+  auto translate = [&](std::vector<UaQualifiedName> path) {
+    return c.Call(UaId::TranslateBrowsePathsToNodeIdsRequest_Encoding_DefaultBinary,
+                  [&](CUaEncoder& e) {
+                    e.Int32(1);
+                    e.NodeId(UaNodeId::Num(0, 84));
+                    e.Int32(static_cast<int32_t>(path.size()));
+                    for (const auto& q : path) {
+                      e.NodeId(UaNodeId::Num(0, 33));
+                      e.Boolean(false);
+                      e.Boolean(true);
+                      e.QualifiedName(q);
+                    }
+                  });
+  };
+  CUaDecoder d =
+      translate({{0, "Objects"}, {1, "Korvane.Modbus_OPC_Server"}, {1, "PLC.1.0001"}}).Body();
+  ASSERT_EQ(d.Int32(), 1);
+  EXPECT_EQ(d.UInt32(), UaStatus::Good);
+  ASSERT_EQ(d.Int32(), 1);
+  EXPECT_EQ(d.ExpandedNodeId().id, UaNodeId::Str(1, "PLC.1.0001"));
+  d = translate({{0, "Objects"}, {0, "PLC.1.0001"}}).Body();
+  d.Int32();
+  EXPECT_EQ(d.UInt32(), UaStatus::BadNoMatch);
+  d = translate({{0, "Objects"}, {0, ""}}).Body();
+  d.Int32();
+  EXPECT_EQ(d.UInt32(), UaStatus::BadBrowseNameInvalid);
+}
+
+TEST_F(Services, AWriteReachesTheCallbackAsTheClientSentIt) {
+  Response r = c.Call(UaId::WriteRequest_Encoding_DefaultBinary,
+                      WriteValue(UaNodeId::Str(1, "PLC.1.0001"), 13,
+                                 Value(UaVariant::Scalar(UaType::Int16, int64_t{-5}))));
+  EXPECT_EQ(Statuses(r), (std::vector<uint32_t>{UaStatus::Good}));
+  ASSERT_EQ(s.writes.size(), 1u);
+  EXPECT_EQ(s.writes[0].first, coil);
+  EXPECT_EQ(s.writes[0].second.vt, VT_I2);
+  EXPECT_EQ(s.writes[0].second.iVal, -5);
+  // The tag keeps its value: the device answers with the next poll.
+  auto v = DataValues(c.Call(UaId::ReadRequest_Encoding_DefaultBinary,
+                             Read({{UaNodeId::Str(1, "PLC.1.0001"), 13}})));
+  EXPECT_EQ(std::get<float>(v[0].value.values[0]), 1.0f);
+  s.writeResult = UaStatus::BadTypeMismatch;
+  r = c.Call(UaId::WriteRequest_Encoding_DefaultBinary,
+             WriteValue(UaNodeId::Str(1, "PLC.1.0001"), 13,
+                        Value(UaVariant::Scalar(UaType::String, std::string("x")))));
+  EXPECT_EQ(Statuses(r), (std::vector<uint32_t>{UaStatus::BadTypeMismatch}));
+}
+
+TEST_F(Services, WritesThatCannotBeTakenGetTheirCodeAndReachNobody) {
+  struct Case {
+    UaNodeId node;
+    uint32_t attribute;
+    UaDataValue value;
+    uint32_t expected;
+  };
+  UaDataValue f = Value(UaVariant::Scalar(UaType::Float, 2.0f));
+  UaDataValue stamped = f;
+  stamped.sourceTimestamp = UaNow();
+  std::vector<Case> cases = {
+      {UaNodeId::Str(1, "PLC.4.0007"), 13, f, UaStatus::BadNotWritable},
+      {UaNodeId::Str(1, "NOPE"), 13, f, UaStatus::BadNodeIdUnknown},
+      {UaNodeId::Str(1, "PLC.1.0001"), 4, f, UaStatus::BadNotWritable},
+      {UaNodeId::Str(1, "PLC.1.0001"), 8, f, UaStatus::BadAttributeIdInvalid},
+      {UaNodeId::Str(1, "PLC.1.0001"), 13, Value(UaVariant::Array(UaType::Float, {1.0f})),
+       UaStatus::BadTypeMismatch},
+      {UaNodeId::Str(1, "PLC.1.0001"), 13, UaDataValue{}, UaStatus::BadTypeMismatch},
+      {UaNodeId::Str(1, "PLC.1.0001"), 13, stamped, UaStatus::BadWriteNotSupported},
+      {UaNodeId::Num(0, 2259), 13, f, UaStatus::BadNotWritable},
+      {UaNodeId::Num(1, 1), 13, f, UaStatus::BadAttributeIdInvalid},
+  };
+  for (size_t i = 0; i < cases.size(); ++i) {
+    Response r = c.Call(UaId::WriteRequest_Encoding_DefaultBinary,
+                        WriteValue(cases[i].node, cases[i].attribute, cases[i].value));
+    EXPECT_EQ(Statuses(r), (std::vector<uint32_t>{cases[i].expected})) << "case " << i;
+  }
+  EXPECT_TRUE(s.writes.empty());
+}
+
+TEST_F(Services, WritesWithoutACallbackAreNotWritable) {
+  s.server->SetWriteHandler(nullptr);
+  Response r = c.Call(UaId::WriteRequest_Encoding_DefaultBinary,
+                      WriteValue(UaNodeId::Str(1, "PLC.1.0001"), 13,
+                                 Value(UaVariant::Scalar(UaType::Float, 1.0f))));
+  EXPECT_EQ(Statuses(r), (std::vector<uint32_t>{UaStatus::BadNotWritable}));
+}
+
+TEST_F(Services, RegisterNodesHandsBackUsableIds) {
+  Response r = c.Call(UaId::RegisterNodesRequest_Encoding_DefaultBinary, [](CUaEncoder& e) {
+    e.Int32(1);
+    e.NodeId(UaNodeId::Str(1, "PLC.1.0001"));
+  });
+  CUaDecoder d = r.Body();
+  ASSERT_EQ(d.Int32(), 1);
+  UaNodeId id = d.NodeId();
+  auto v = DataValues(c.Call(UaId::ReadRequest_Encoding_DefaultBinary, Read({{id, 13}})));
+  EXPECT_EQ(v[0].status, UaStatus::Good);
+  r = c.Call(UaId::UnregisterNodesRequest_Encoding_DefaultBinary,
+             [](CUaEncoder& e) { e.Int32(0); });
+  EXPECT_EQ(r.serviceResult, UaStatus::BadNothingToDo);
+}
+
+}  // namespace
+}  // namespace tagserver

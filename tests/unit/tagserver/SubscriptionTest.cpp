@@ -1,0 +1,389 @@
+// Subscriptions and monitored items: what Publish returns as tags change,
+// keep-alives, acknowledgements and Republish, lifetime expiry, filters,
+// queues and monitoring modes. The server's timers run for real, briefly.
+#include <gtest/gtest.h>
+
+#include "TestClient.h"
+#include "tagserver/UaNodeIds.h"
+#include "tagserver/UaStatusCodes.h"
+
+namespace tagserver {
+namespace {
+
+using test::FloatVariant;
+using test::Response;
+using test::TestClient;
+using test::TestServer;
+
+struct Notification {
+  uint32_t clientHandle;
+  UaDataValue value;
+};
+
+struct Published {
+  uint32_t subscription = 0;
+  uint32_t sequence = 0;
+  bool more = false;
+  std::vector<uint32_t> available;
+  std::vector<Notification> items;
+  uint32_t statusChange = 0;
+  bool keepAlive = false;
+  std::vector<uint32_t> ackResults;
+};
+
+void ReadNotificationMessage(CUaDecoder& d, Published& p) {
+  p.sequence = d.UInt32();
+  d.DateTime();
+  int32_t n = d.Int32();
+  p.keepAlive = n <= 0;
+  for (int32_t i = 0; i < n; ++i) {
+    UaExtensionObject e = d.ExtensionObject();
+    CUaDecoder body(e.body.data(), e.body.size());
+    if (e.typeId.numeric == UaId::StatusChangeNotification_Encoding_DefaultBinary) {
+      p.statusChange = body.UInt32();
+      continue;
+    }
+    int32_t count = body.Int32();
+    for (int32_t k = 0; k < count; ++k) {
+      Notification note;
+      note.clientHandle = body.UInt32();
+      note.value = body.DataValue();
+      p.items.push_back(note);
+    }
+  }
+}
+
+Published Decode(const Response& r) {
+  Published p;
+  CUaDecoder d = r.Body();
+  p.subscription = d.UInt32();
+  p.available = d.UInt32Array();
+  p.more = d.Boolean();
+  ReadNotificationMessage(d, p);
+  p.ackResults = d.UInt32Array();
+  return p;
+}
+
+class Subscriptions : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    a = s.tags.Create("A", FloatVariant(1), 192, true);
+    b = s.tags.Create("B", FloatVariant(2), 192, false);
+    c.Ready();
+  }
+
+  uint32_t CreateSubscription(double interval = 20, uint32_t lifetime = 30, uint32_t keepAlive = 3,
+                              uint32_t maxNotifications = 0) {
+    Response r = c.Call(UaId::CreateSubscriptionRequest_Encoding_DefaultBinary, [&](CUaEncoder& e) {
+      e.Double(interval);
+      e.UInt32(lifetime);
+      e.UInt32(keepAlive);
+      e.UInt32(maxNotifications);
+      e.Boolean(true);
+      e.Byte(0);
+    });
+    CUaDecoder d = r.Body();
+    return d.UInt32();
+  }
+
+  std::vector<std::pair<uint32_t, double>> CreateItems(uint32_t sub, std::vector<std::string> names,
+                                                       uint32_t queue = 1,
+                                                       UaExtensionObject filter = {},
+                                                       uint32_t mode = 2) {
+    Response r =
+        c.Call(UaId::CreateMonitoredItemsRequest_Encoding_DefaultBinary, [&](CUaEncoder& e) {
+          e.UInt32(sub);
+          e.UInt32(2);
+          e.Int32(static_cast<int32_t>(names.size()));
+          uint32_t handle = 1;
+          for (const auto& n : names) {
+            e.NodeId(UaNodeId::Str(1, n));
+            e.UInt32(13);
+            e.NullString();
+            e.QualifiedName({});
+            e.UInt32(mode);
+            e.UInt32(handle++);
+            e.Double(0);
+            e.ExtensionObject(filter);
+            e.UInt32(queue);
+            e.Boolean(true);
+          }
+        });
+    std::vector<std::pair<uint32_t, double>> out;
+    CUaDecoder d = r.Body();
+    int32_t n = d.Int32();
+    for (int32_t i = 0; i < n; ++i) {
+      uint32_t status = d.UInt32();
+      uint32_t id = d.UInt32();
+      double sampling = d.Double();
+      d.UInt32();
+      d.ExtensionObject();
+      out.emplace_back(status == UaStatus::Good ? id : status, sampling);
+    }
+    return out;
+  }
+
+  void Publish(std::vector<std::pair<uint32_t, uint32_t>> acks = {}) {
+    c.Request(UaId::PublishRequest_Encoding_DefaultBinary, [&](CUaEncoder& e) {
+      e.Int32(static_cast<int32_t>(acks.size()));
+      for (auto [sub, seq] : acks) {
+        e.UInt32(sub);
+        e.UInt32(seq);
+      }
+    });
+  }
+
+  // Runs the server until a Publish response (or fault) comes back.
+  Response Await(int maxMs = 2000) {
+    for (int waited = 0; waited < maxMs; waited += 10) {
+      auto responses = c.TakeResponses();
+      if (!responses.empty()) return responses.front();
+      s.RunFor(10);
+    }
+    throw std::runtime_error("no publish response");
+  }
+
+  TestServer s;
+  TestClient c{*s.server};
+  int32_t a = 0, b = 0;
+};
+
+TEST_F(Subscriptions, RevisedValuesRespectTheServersLimits) {
+  Response r = c.Call(UaId::CreateSubscriptionRequest_Encoding_DefaultBinary, [](CUaEncoder& e) {
+    e.Double(1);
+    e.UInt32(2);
+    e.UInt32(0);
+    e.UInt32(0);
+    e.Boolean(true);
+    e.Byte(0);
+  });
+  CUaDecoder d = r.Body();
+  d.UInt32();
+  EXPECT_EQ(d.Double(), 10.0);  // the fastest rate the server was given
+  EXPECT_EQ(d.UInt32(), 3u);    // at least three keep-alive periods
+  EXPECT_EQ(d.UInt32(), 1u);
+}
+
+TEST_F(Subscriptions, InitialValuesThenUpdatesArePublished) {
+  uint32_t sub = CreateSubscription();
+  auto items = CreateItems(sub, {"A", "B", "NOPE"});
+  EXPECT_EQ(items[2].first, UaStatus::BadNodeIdUnknown);
+  EXPECT_EQ(items[0].second, 10.0);
+  Publish();
+  Published p = Decode(Await());
+  EXPECT_EQ(p.subscription, sub);
+  ASSERT_EQ(p.items.size(), 2u);
+  EXPECT_EQ(std::get<float>(p.items[0].value.value.values[0]), 1.0f);
+  EXPECT_EQ(p.items[1].clientHandle, 2u);
+  s.tags.Update(b, FloatVariant(7), 0);
+  Publish({{sub, p.sequence}});
+  Published q = Decode(Await());
+  EXPECT_EQ(q.ackResults, (std::vector<uint32_t>{UaStatus::Good}));
+  EXPECT_EQ(q.sequence, p.sequence + 1);
+  ASSERT_EQ(q.items.size(), 1u);
+  EXPECT_EQ(q.items[0].clientHandle, 2u);
+  EXPECT_EQ(q.items[0].value.status, UaStatus::Bad);
+  EXPECT_EQ(std::get<float>(q.items[0].value.value.values[0]), 7.0f);
+  EXPECT_NE(q.items[0].value.sourceTimestamp, 0);
+}
+
+TEST_F(Subscriptions, AnUnchangedValueIsNotPublishedAgain) {
+  uint32_t sub = CreateSubscription(20, 300, 100);
+  CreateItems(sub, {"A"});
+  Publish();
+  Await();
+  s.tags.Update(a, FloatVariant(1), 192);
+  Publish();
+  s.RunFor(100);
+  EXPECT_TRUE(c.TakeResponses().empty());
+  s.tags.Update(a, FloatVariant(1), 0);
+  Published p = Decode(Await());
+  ASSERT_EQ(p.items.size(), 1u);
+  EXPECT_EQ(p.items[0].value.status, UaStatus::Bad);
+}
+
+TEST_F(Subscriptions, AQuietSubscriptionSendsKeepAlivesNamingTheNextNumber) {
+  uint32_t sub = CreateSubscription(10, 30, 3);
+  CreateItems(sub, {"A"});
+  Publish();
+  Published first = Decode(Await());
+  Publish({{sub, first.sequence}});
+  Published keepAlive = Decode(Await());
+  EXPECT_TRUE(keepAlive.keepAlive);
+  EXPECT_TRUE(keepAlive.items.empty());
+  EXPECT_EQ(keepAlive.sequence, first.sequence + 1);
+  EXPECT_TRUE(keepAlive.available.empty());
+}
+
+TEST_F(Subscriptions, RepublishReturnsUnacknowledgedMessagesOnly) {
+  uint32_t sub = CreateSubscription();
+  CreateItems(sub, {"A"});
+  Publish();
+  Published p = Decode(Await());
+  EXPECT_EQ(p.available, (std::vector<uint32_t>{p.sequence}));
+  auto republish = [&](uint32_t seq) {
+    return c.Call(UaId::RepublishRequest_Encoding_DefaultBinary, [&](CUaEncoder& e) {
+      e.UInt32(sub);
+      e.UInt32(seq);
+    });
+  };
+  Response r = republish(p.sequence);
+  EXPECT_EQ(r.serviceResult, UaStatus::Good);
+  Published again;
+  CUaDecoder d = r.Body();
+  ReadNotificationMessage(d, again);
+  EXPECT_EQ(again.sequence, p.sequence);
+  EXPECT_EQ(again.items.size(), 1u);
+  s.tags.Update(a, FloatVariant(3), 192);
+  Publish({{sub, p.sequence}, {sub, 999}, {sub + 50, 1}});
+  Published q = Decode(Await());
+  EXPECT_EQ(q.ackResults, (std::vector<uint32_t>{UaStatus::Good, UaStatus::BadSequenceNumberUnknown,
+                                                 UaStatus::BadSubscriptionIdInvalid}));
+  EXPECT_EQ(republish(p.sequence).serviceResult, UaStatus::BadMessageNotAvailable);
+}
+
+TEST_F(Subscriptions, ASubscriptionWithoutPublishRequestsExpires) {
+  uint32_t sub = CreateSubscription(10, 3, 1);
+  CreateItems(sub, {"A"});
+  s.RunFor(200);
+  Response r = c.Call(UaId::SetPublishingModeRequest_Encoding_DefaultBinary, [&](CUaEncoder& e) {
+    e.Boolean(true);
+    e.Int32(1);
+    e.UInt32(sub);
+  });
+  CUaDecoder d = r.Body();
+  EXPECT_EQ(d.UInt32Array(), (std::vector<uint32_t>{UaStatus::BadSubscriptionIdInvalid}));
+  Publish();
+  EXPECT_EQ(Await().serviceResult, UaStatus::BadNoSubscription);
+  // No monitored item is left watching the tag.
+  EXPECT_TRUE(s.tags.Find("A")->watchers.empty());
+}
+
+TEST_F(Subscriptions, QueuesKeepTheNewestValuesAndFlagTheOverflow) {
+  uint32_t sub = CreateSubscription(20, 300, 100);
+  CreateItems(sub, {"A"}, 3);
+  for (int i = 0; i < 5; ++i) {
+    s.tags.Update(a, FloatVariant(10.0f + i), 192);
+    s.io.restart();
+    s.io.poll();
+  }
+  Publish();
+  Published p = Decode(Await());
+  ASSERT_EQ(p.items.size(), 3u);
+  EXPECT_EQ(std::get<float>(p.items[0].value.value.values[0]), 12.0f);
+  EXPECT_EQ(std::get<float>(p.items[2].value.value.values[0]), 14.0f);
+  EXPECT_EQ(p.items[0].value.status & 0x0480u, 0x0480u);
+  EXPECT_EQ(p.items[2].value.status, UaStatus::Good);
+}
+
+TEST_F(Subscriptions, AnAbsoluteDeadbandHoldsBackSmallChanges) {
+  uint32_t sub = CreateSubscription(20, 300, 100);
+  CUaEncoder filter;
+  filter.UInt32(1);
+  filter.UInt32(1);
+  filter.Double(0.5);
+  UaExtensionObject ext{UaNodeId::Num(0, UaId::DataChangeFilter_Encoding_DefaultBinary), 1,
+                        filter.Buffer()};
+  CreateItems(sub, {"A"}, 10, ext);
+  Publish();
+  Await();
+  s.tags.Update(a, FloatVariant(1.25f), 192);
+  s.tags.Update(b, FloatVariant(1.25f), 192);
+  s.RunFor(30);
+  s.tags.Update(a, FloatVariant(2.0f), 192);
+  Publish();
+  Published p = Decode(Await());
+  ASSERT_EQ(p.items.size(), 1u);
+  EXPECT_EQ(std::get<float>(p.items[0].value.value.values[0]), 2.0f);
+  CUaEncoder percent;
+  percent.UInt32(1);
+  percent.UInt32(2);
+  percent.Double(5);
+  auto refused = CreateItems(sub, {"A"}, 1, {ext.typeId, 1, percent.Buffer()});
+  EXPECT_EQ(refused[0].first, UaStatus::BadMonitoredItemFilterUnsupported);
+}
+
+TEST_F(Subscriptions, SamplingItemsQueueSilentlyUntilReporting) {
+  uint32_t sub = CreateSubscription(20, 300, 100);
+  auto items = CreateItems(sub, {"A"}, 5, {}, 1);
+  s.tags.Update(a, FloatVariant(5), 192);
+  Publish();
+  EXPECT_TRUE(Decode(Await()).keepAlive);  // the first cycle always answers
+  Publish();
+  s.RunFor(60);
+  EXPECT_TRUE(c.TakeResponses().empty());
+  Response r = c.Call(UaId::SetMonitoringModeRequest_Encoding_DefaultBinary, [&](CUaEncoder& e) {
+    e.UInt32(sub);
+    e.UInt32(2);
+    e.Int32(2);
+    e.UInt32(items[0].first);
+    e.UInt32(4242);
+  });
+  CUaDecoder d = r.Body();
+  EXPECT_EQ(d.UInt32Array(),
+            (std::vector<uint32_t>{UaStatus::Good, UaStatus::BadMonitoredItemIdInvalid}));
+  Published p = Decode(Await());
+  ASSERT_EQ(p.items.size(), 2u);
+  EXPECT_EQ(std::get<float>(p.items[1].value.value.values[0]), 5.0f);
+}
+
+TEST_F(Subscriptions, ManyChangesAreSplitAcrossMessagesWithMoreNotifications) {
+  uint32_t sub = CreateSubscription(20, 300, 100, 1);
+  CreateItems(sub, {"A", "B"});
+  Publish();
+  Published first = Decode(Await());
+  EXPECT_EQ(first.items.size(), 1u);
+  EXPECT_TRUE(first.more);
+  Publish();
+  Published second = Decode(Await());
+  EXPECT_EQ(second.items.size(), 1u);
+  EXPECT_FALSE(second.more);
+  EXPECT_NE(first.items[0].clientHandle, second.items[0].clientHandle);
+}
+
+TEST_F(Subscriptions, DeletingSubscriptionsAndItemsReportsEachId) {
+  uint32_t sub = CreateSubscription();
+  auto items = CreateItems(sub, {"A"});
+  Response r = c.Call(UaId::DeleteMonitoredItemsRequest_Encoding_DefaultBinary, [&](CUaEncoder& e) {
+    e.UInt32(sub);
+    e.Int32(2);
+    e.UInt32(items[0].first);
+    e.UInt32(items[0].first);
+  });
+  CUaDecoder d = r.Body();
+  EXPECT_EQ(d.UInt32Array(),
+            (std::vector<uint32_t>{UaStatus::Good, UaStatus::BadMonitoredItemIdInvalid}));
+  EXPECT_TRUE(s.tags.Find("A")->watchers.empty());
+  Publish();
+  r = c.Call(UaId::DeleteSubscriptionsRequest_Encoding_DefaultBinary, [&](CUaEncoder& e) {
+    e.Int32(2);
+    e.UInt32(sub);
+    e.UInt32(sub + 1);
+  });
+  d = r.Body();
+  EXPECT_EQ(d.UInt32Array(),
+            (std::vector<uint32_t>{UaStatus::Good, UaStatus::BadSubscriptionIdInvalid}));
+  // The waiting Publish request is answered rather than left hanging.
+  Response orphan = Await();
+  EXPECT_EQ(orphan.serviceResult, UaStatus::BadNoSubscription);
+}
+
+TEST_F(Subscriptions, ARemovedTagIsReportedAndPickedUpWhenCreatedAgain) {
+  uint32_t sub = CreateSubscription(20, 300, 100);
+  CreateItems(sub, {"B"});
+  Publish();
+  Await();
+  s.tags.Remove(b);
+  Publish();
+  Published gone = Decode(Await());
+  ASSERT_EQ(gone.items.size(), 1u);
+  EXPECT_EQ(gone.items[0].value.status, UaStatus::BadNodeIdUnknown);
+  s.tags.Create("B", FloatVariant(8), 192, false);
+  Publish();
+  Published back = Decode(Await());
+  ASSERT_EQ(back.items.size(), 1u);
+  EXPECT_EQ(std::get<float>(back.items[0].value.value.values[0]), 8.0f);
+}
+
+}  // namespace
+}  // namespace tagserver
