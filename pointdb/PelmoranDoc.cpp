@@ -72,7 +72,10 @@ uint16_t ScaledRaw(float x, float low, float high, int fullScale) {
   float d = static_cast<float>(static_cast<long double>(x) - low);
   long double span = static_cast<long double>(high) - low;
   float q = static_cast<float>(d / span * fullScale);
-  q = std::clamp(q, 0.0f, static_cast<float>(fullScale));
+  // Damaged limits (not numbers) give no quotient at all: the bottom of the
+  // scale, never an undefined conversion.
+  if (!(q > 0.0f)) return 0;
+  if (q >= static_cast<float>(fullScale)) return static_cast<uint16_t>(fullScale);
   return static_cast<uint16_t>(static_cast<int32_t>(q));
 }
 

@@ -229,6 +229,12 @@ TEST_F(WriteFixture, ScaledWriteWithEqualLimitsWritesZero) {
   EXPECT_EQ(WriteReal(0, std::nan("")).fn, "") << "no register value stands for NaN";
 }
 
+TEST_F(WriteFixture, LimitsThatAreNotNumbersWriteTheBottomOfTheScale) {
+  Make(3, 3, 1, std::nanf(""), 100.0f);
+  EXPECT_EQ(WriteReal(0, 50.0).data, std::vector<uint16_t>{0});
+  EXPECT_EQ(WriteReal(0, 150.0).data, std::vector<uint16_t>{9999});
+}
+
 TEST_F(WriteFixture, ThirtyTwoBitWritesAreFunction16InTheTagsWordOrder) {
   Make(3, 4, 100);
   auto call = WriteReal(3, 1.5);
