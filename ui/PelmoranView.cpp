@@ -83,14 +83,23 @@ void CPelmoranView::OnDebugData() {
   dlg.DoModal();
 }
 
-void CPelmoranView::OnFilePrint() { m_printer.OnFilePrint(*m_pPrinter, this); }
+void CPelmoranView::OnFilePrint() {
+  m_printer.ChooseTagDescriptions();
+  // A cancelled print dialog ends the command before the job begins; so does
+  // a document closed while the dialog was open.
+  if (CTagPrinter::PrintDialog()(*m_pPrinter, this) && !IsDetached())
+    m_printer.PrintLoop(*m_pPrinter);
+}
 
-void CPelmoranView::OnFilePrintDirect() { m_printer.PrintLoop(*m_pPrinter); }
+void CPelmoranView::OnFilePrintDirect() {
+  if (!IsDetached()) m_printer.PrintLoop(*m_pPrinter);
+}
 
 void CPelmoranView::OnFilePrintPreview() {
   QPrintPreviewDialog preview(m_pPrinter.get(), this);
-  connect(&preview, &QPrintPreviewDialog::paintRequested, this,
-          [this](QPrinter* printer) { m_printer.PrintLoop(*printer); });
+  connect(&preview, &QPrintPreviewDialog::paintRequested, this, [this](QPrinter* printer) {
+    if (!IsDetached()) m_printer.PrintLoop(*printer);
+  });
   preview.exec();
 }
 
@@ -112,7 +121,8 @@ void CPelmoranView::OnDblclk(const QPoint& pos) {
   dlg.m_strDelimiter = m_doc.m_scan.m_strDelimiter;
   dlg.m_bLongTypes = 0;
   dlg.m_bDelimiterEnabled = 0;
-  if (dlg.DoModal() != QDialog::Accepted) return;
+  // The document may have been closed while the dialog was open.
+  if (dlg.DoModal() != QDialog::Accepted || IsDetached()) return;
   tag->m_nDataType = dlg.m_nDataType;
   tag->m_fLowLimit = dlg.m_fLowLimit;
   tag->m_fHighLimit = dlg.m_fHighLimit;

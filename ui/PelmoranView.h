@@ -29,6 +29,8 @@ class CPelmoranView : public QTreeView {
   void RefreshTagValues();
   // The document is going: the clock stops and no row reads it any more.
   void Detach();
+  // The document has gone; the window only waits to be deleted.
+  bool IsDetached() const { return m_pClock == nullptr; }
 
   // Commands on the scan.
   void OnScanDefinition();

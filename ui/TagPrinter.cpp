@@ -32,11 +32,9 @@ std::function<bool(QPrinter&, QWidget*)>& CTagPrinter::PrintDialog() {
   return dialog;
 }
 
-void CTagPrinter::OnFilePrint(QPrinter& printer, QWidget* parent) {
+void CTagPrinter::ChooseTagDescriptions() {
   m_nPrintMode = kPrintTagDescriptions;
   m_nFirstPrintTag = 0;
-  // A cancelled print dialog ends the command before the job begins.
-  if (PrintDialog()(printer, parent)) PrintLoop(printer);
 }
 
 void CTagPrinter::PrintLoop(QPrinter& printer) {

@@ -17,9 +17,8 @@ class CTagPrinter {
 
   explicit CTagPrinter(const CPelmoranDoc& doc) : m_doc(doc) {}
 
-  // The Print command: chooses the tag descriptions, asks for the printer,
-  // prints.
-  void OnFilePrint(QPrinter& printer, QWidget* parent);
+  // The Print command's choice: the tag descriptions from the first tag.
+  void ChooseTagDescriptions();
   // Runs the print loop as it is set up; without the Print command's choice
   // it prints nothing.
   void PrintLoop(QPrinter& printer);

@@ -295,6 +295,17 @@ void MainWindowTest::dataNewCancelKeepsNoDefaults() {
   QCOMPARE(App().GetDocumentCount(), 0);
   QCOMPARE(App().m_nDefaultDataType, 0);
   QCOMPARE(App().m_fDefaultHighLimit, 100.0f);
+
+  // OK with no endpoint chosen names none: nothing is made or kept.
+  RunWithAnswer(Window(), W::ID_DATA_NEW, [](QWidget* modal) {
+    auto* dlg = qobject_cast<CDataDefDlg*>(modal);
+    dlg->m_nDataType = 2;
+    dlg->Control<QComboBox>(1031)->setCurrentIndex(-1);
+    dlg->accept();
+  });
+  QCOMPARE(m_log->texts, std::vector<std::string>{"Encountered an improper argument."});
+  QCOMPARE(App().GetDocumentCount(), 0);
+  QCOMPARE(App().m_nDefaultDataType, 0);
 }
 
 void MainWindowTest::acceleratorsMakeScansAndEditingKeysDoNothing() {

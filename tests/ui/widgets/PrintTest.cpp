@@ -71,6 +71,7 @@ class PrintTest : public QObject {
   void narrowPagesEndTheJob();
   void directPrintingAndPreviewPrintNothing();
   void cancelledPrintDialogPrintsNothing();
+  void scanClosedDuringThePrintDialogPrintsNothing();
 
  private:
   // A scan of `tags` unsigned registers with values, shown in a view.
@@ -210,6 +211,18 @@ void PrintTest::cancelledPrintDialogPrintsNothing() {
   view.OnFilePrint();
   QCOMPARE(m_nDialogs, 1);
   QVERIFY(!QFile::exists(Pdf("cancelled")));
+}
+
+void PrintTest::scanClosedDuringThePrintDialogPrintsNothing() {
+  CTagPrinter::PrintDialog() = [this](QPrinter&, QWidget*) {
+    m_program->app->CloseAllDocuments();
+    return true;
+  };
+  CPelmoranView& view = Scan(10);
+  Prepare(view.Printer(), Pdf("closed"), 5);
+  view.OnFilePrint();
+  QCOMPARE(m_program->app->GetDocumentCount(), 0);
+  QVERIFY(!QFile::exists(Pdf("closed")));
 }
 
 QTEST_MAIN(PrintTest)
