@@ -192,6 +192,8 @@ void CModbusConnection::StartHead() {
     m_bBusy = 1;
     return;
   }
+  // The bell sounds on a thread of its own: this thread is never held for the
+  // two seconds.
   if (head->m_nPointType == 6) Beep(2000, 2000);
   head->m_nStatus = result;
   m_queue.erase(m_queue.begin());
