@@ -18,8 +18,7 @@ CPelmoranView::CPelmoranView(CPelmoranDoc& doc, QWidget* parent)
       m_printer(doc),
       m_doc(doc),
       m_pClock(new CPollClock(doc, this)),
-      m_pModel(new CTagListModel(doc, this)),
-      m_pPrinter(std::make_unique<QPrinter>()) {
+      m_pModel(new CTagListModel(doc, this)) {
   setRootIsDecorated(false);
   setItemsExpandable(false);
   setUniformRowHeights(true);
@@ -32,6 +31,13 @@ CPelmoranView::CPelmoranView(CPelmoranDoc& doc, QWidget* parent)
 }
 
 CPelmoranView::~CPelmoranView() = default;
+
+QPrinter& CPelmoranView::Printer() {
+  // Made at the first print: asking for the system's printers costs time that
+  // a program opening many scans should not spend.
+  if (!m_pPrinter) m_pPrinter = std::make_unique<QPrinter>();
+  return *m_pPrinter;
+}
 
 void CPelmoranView::OnInitialUpdate() {
   // Rows first: making them resets the header, and with it the widths.
@@ -87,16 +93,15 @@ void CPelmoranView::OnFilePrint() {
   m_printer.ChooseTagDescriptions();
   // A cancelled print dialog ends the command before the job begins; so does
   // a document closed while the dialog was open.
-  if (CTagPrinter::PrintDialog()(*m_pPrinter, this) && !IsDetached())
-    m_printer.PrintLoop(*m_pPrinter);
+  if (CTagPrinter::PrintDialog()(Printer(), this) && !IsDetached()) m_printer.PrintLoop(Printer());
 }
 
 void CPelmoranView::OnFilePrintDirect() {
-  if (!IsDetached()) m_printer.PrintLoop(*m_pPrinter);
+  if (!IsDetached()) m_printer.PrintLoop(Printer());
 }
 
 void CPelmoranView::OnFilePrintPreview() {
-  QPrintPreviewDialog preview(m_pPrinter.get(), this);
+  QPrintPreviewDialog preview(&Printer(), this);
   connect(&preview, &QPrintPreviewDialog::paintRequested, this, [this](QPrinter* printer) {
     if (!IsDetached()) m_printer.PrintLoop(*printer);
   });

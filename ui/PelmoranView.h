@@ -41,7 +41,8 @@ class CPelmoranView : public QTreeView {
   // Double-click at a point of the list's viewport.
   void OnDblclk(const QPoint& pos);
 
-  QPrinter& Printer() { return *m_pPrinter; }
+  // The printer of this view's jobs; its settings hold from job to job.
+  QPrinter& Printer();
   CTagPrinter m_printer;
 
  protected:
