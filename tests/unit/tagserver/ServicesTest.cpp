@@ -295,16 +295,18 @@ TEST_F(Services, TranslateFindsTagsByBrowseNames) {
                     }
                   });
   };
-  CUaDecoder d =
-      translate({{0, "Objects"}, {1, "Korvane.Modbus_OPC_Server"}, {1, "PLC.1.0001"}}).Body();
+  Response found = translate({{0, "Objects"}, {1, "Korvane.Modbus_OPC_Server"}, {1, "PLC.1.0001"}});
+  CUaDecoder d = found.Body();
   ASSERT_EQ(d.Int32(), 1);
   EXPECT_EQ(d.UInt32(), UaStatus::Good);
   ASSERT_EQ(d.Int32(), 1);
   EXPECT_EQ(d.ExpandedNodeId().id, UaNodeId::Str(1, "PLC.1.0001"));
-  d = translate({{0, "Objects"}, {0, "PLC.1.0001"}}).Body();
+  Response none = translate({{0, "Objects"}, {0, "PLC.1.0001"}});
+  d = none.Body();
   d.Int32();
   EXPECT_EQ(d.UInt32(), UaStatus::BadNoMatch);
-  d = translate({{0, "Objects"}, {0, ""}}).Body();
+  Response empty = translate({{0, "Objects"}, {0, ""}});
+  d = empty.Body();
   d.Int32();
   EXPECT_EQ(d.UInt32(), UaStatus::BadBrowseNameInvalid);
 }
