@@ -56,6 +56,7 @@ class CBenchClient {
     asio::write(m_socket, asio::buffer(open.Buffer()));
     std::vector<uint8_t> body = ReadMessage();
     CUaDecoder d(body.data(), body.size());
+    d.NodeId();
     SkipResponseHeader(d);
     d.UInt32();
     m_nChannel = d.UInt32();
