@@ -112,13 +112,18 @@ CPelmoranDoc::CPelmoranDoc() : m_nKey(++TheApp().m_nDocKeyCounter), m_nNumbrPoll
   m_scan.Copy(app.m_pendingScan);
   m_strEndpoint = app.m_strPendingEndpoint;
   m_scan.m_nKey = m_nKey;
-  bool twoWords = IsTwoWordType(app.m_nDefaultDataType);
+  // The data type is chosen for registers only (the choice is closed for bit
+  // scans). A leftover two-register default would name coil 2i but read and
+  // write coil i, so bit points always take one tag per point, unsigned.
+  bool bits = m_scan.m_nPointType == 1 || m_scan.m_nPointType == 2;
+  int dataType = bits ? 0 : app.m_nDefaultDataType;
+  bool twoWords = IsTwoWordType(dataType);
   m_scan.m_nTagCount = twoWords ? m_scan.m_nScanLength / 2 : m_scan.m_nScanLength;
   for (int i = 0; i < m_scan.m_nTagCount; ++i) {
     auto tag = std::make_unique<CModbusTag>();
     std::string name = m_scan.MakeTagName(twoWords ? 2 * i : i, m_strEndpoint);
     tag->m_nPointType = m_scan.m_nPointType;
-    tag->m_nDataType = app.m_nDefaultDataType;
+    tag->m_nDataType = dataType;
     tag->m_fLowLimit = app.m_fDefaultLowLimit;
     tag->m_fHighLimit = app.m_fDefaultHighLimit;
     if (TagServer().CreateOPCTag)

@@ -74,6 +74,24 @@ TEST(ScanDocument, ThirtyTwoBitTypesTakeTwoRegistersATag) {
   EXPECT_EQ(w.Scan("MODBUS1", 3, 1, 1, 7)->GetTagCount(), 0);
 }
 
+TEST(ScanDocument, BitScansKeepOneUnsignedTagPerPointWhateverTheDefault) {
+  CoreWorld w;
+  w.SerialEndpoint("E", 1);
+  CPelmoranDoc* coils = w.Scan("E", 1, 1, 4, 6);
+  ASSERT_EQ(coils->GetTagCount(), 4);
+  EXPECT_EQ(coils->GetTagName(3), "E.NODE1.00004");
+  EXPECT_EQ(coils->GetTag(3)->m_nDataType, 0);
+  EXPECT_EQ(w.Scan("E", 2, 1, 4, 4)->GetTagCount(), 4);
+  VARIANT on;
+  VariantInit(&on);
+  on.vt = VT_BOOL;
+  on.boolVal = VARIANT_TRUE;
+  w.modbus.Clear();
+  coils->HandleClientWrite(coils->GetTag(3)->m_hTag, &on);
+  ASSERT_EQ(w.modbus.Started().size(), 1u);
+  EXPECT_EQ(w.modbus.Started()[0].header.address, 4) << "the coil the tag is named after";
+}
+
 TEST(ScanDocument, TagsTakeTheDefaultRegisterConfiguration) {
   CoreWorld w;
   w.app.m_fDefaultLowLimit = -5.0f;
