@@ -31,7 +31,9 @@ class CModbusConnection {
   void ClearQueue();
 
   // Request queue: 1 accepted (the endpoint owns the request and will hand
-  // it back), 0 refused (the caller keeps it; its status may be set).
+  // it back; a write that took over an equal waiting write is handed back as
+  // that one), 0 refused (the caller keeps it; its status may be set: 257 an
+  // equal request is queued, 260 longer than a response can carry).
   int Enqueue(CModbusMsg* request);
   void SendNext();
   void OnResponse(int spare1, int spare2);
