@@ -73,7 +73,7 @@ void CTcpListener::ScheduleHousekeeping() {
     int64_t now = SteadyMs();
     for (auto& weak : m_links)
       if (auto link = weak.lock()) link->CheckTimers(now);
-    m_server.Housekeeping();
+    m_server.Housekeeping(now);
     ScheduleHousekeeping();
   });
 }

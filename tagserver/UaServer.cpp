@@ -196,8 +196,7 @@ void CUaServer::OnTagChanges() {
     for (CMonitoredItem* item : node->watchers) item->Push(sample);
 }
 
-void CUaServer::Housekeeping() {
-  int64_t now = SteadyMs();
+void CUaServer::Housekeeping(int64_t now) {
   std::vector<CSession*> expired;
   for (auto& s : m_sessions) {
     if (s->TimedOut(now)) {

@@ -49,8 +49,8 @@ class CUaServer {
   void OnConnectionClosed(CUaConnection* conn);
   // Hands changed tags to the monitored items watching them.
   void OnTagChanges();
-  // Once a second: session and Publish timeouts.
-  void Housekeeping();
+  // Once a second: session and Publish timeouts, against the steady clock.
+  void Housekeeping(int64_t nowMs);
 
   // Subscriptions are run by a timer each.
   void StartSubscriptionTimer(CSession& session, uint32_t id);

@@ -15,6 +15,7 @@ import {
   makeBrowsePath,
   NodeClass,
 } from "node-opcua-client";
+import { Socket } from "node:net";
 import { TestHost } from "./host.mjs";
 
 const FOLDER = "Korvane.Modbus_OPC_Server";
@@ -261,3 +262,48 @@ test("several clients at once each browse, read and subscribe", async () => {
   ).finally(() => clearInterval(updater));
   assert.deepEqual(names, Array(5).fill("PLC1.NODE1.1.0001"));
 }, { timeout: 60000 });
+
+test("two tags of one name share a node and a write goes once to the first writable", async () => {
+  const readOnly = await host.create("PLC9.SHARED", false, 192, 1);
+  const first = await host.create("PLC9.SHARED", true, 192, 2);
+  const second = await host.create("PLC9.SHARED", true, 192, 3);
+  await withSession(async (session) => {
+    const node = "ns=1;s=PLC9.SHARED";
+    assert.equal((await session.read({ nodeId: node, attributeId: AttributeIds.Value })).value.value, 3);
+    await host.update(readOnly, 4, 192);
+    assert.equal((await session.read({ nodeId: node, attributeId: AttributeIds.Value })).value.value, 4);
+    const write = () =>
+      session.write({ nodeId: node, attributeId: AttributeIds.Value, value: { value: { dataType: DataType.Float, value: 6 } } });
+    assert.equal(await write(), StatusCodes.Good);
+    assert.equal((await host.nextWrite()).handle, first);
+    await host.remove(first);
+    assert.equal(await write(), StatusCodes.Good);
+    assert.equal((await host.nextWrite()).handle, second);
+    await host.remove(second);
+    assert.equal(await write(), StatusCodes.BadNotWritable);
+    await host.remove(readOnly);
+    const gone = await session.read({ nodeId: node, attributeId: AttributeIds.Value });
+    assert.equal(gone.statusCode, StatusCodes.BadNodeIdUnknown);
+    assert.equal(host.pendingWrites(), 0);
+  });
+});
+
+test("garbage on one connection closes it with an Error and spares the others", async () => {
+  await withSession(async (session) => {
+    const [hostName, port] = host.url.replace("opc.tcp://", "").split(":");
+    const reply = await new Promise((resolve, reject) => {
+      const socket = new Socket();
+      const chunks = [];
+      socket.on("data", (d) => chunks.push(d));
+      socket.on("close", () => resolve(Buffer.concat(chunks)));
+      socket.on("error", reject);
+      socket.connect(Number(port), hostName, () => {
+        socket.write(Buffer.from("HELF\xff\xff\xff\x7fgarbage", "latin1"));
+      });
+    });
+    assert.equal(reply.subarray(0, 4).toString("latin1"), "ERRF");
+    assert.equal(reply.readUInt32LE(8), StatusCodes.BadTcpMessageTooLarge.value);
+    const dv = await session.read({ nodeId: "ns=1;s=PLC1.NODE1.4.0007", attributeId: AttributeIds.BrowseName });
+    assert.equal(dv.statusCode, StatusCodes.Good);
+  });
+});

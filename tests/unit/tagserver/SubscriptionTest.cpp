@@ -385,5 +385,42 @@ TEST_F(Subscriptions, ARemovedTagIsReportedAndPickedUpWhenCreatedAgain) {
   EXPECT_EQ(std::get<float>(back.items[0].value.value.values[0]), 8.0f);
 }
 
+TEST_F(Subscriptions, AnIdleSessionTimesOutWithItsSubscriptions) {
+  uint32_t sub = CreateSubscription(1000, 300, 100);
+  CreateItems(sub, {"A"});
+  Publish();
+  Await();
+  Publish();
+  s.server->Housekeeping(SteadyMs() + 30000);  // within the 60 s the session asked for
+  EXPECT_FALSE(s.tags.Find("A")->watchers.empty());
+  s.server->Housekeeping(SteadyMs() + 61000);
+  // The waiting Publish request is answered, and nothing of the session is left.
+  Response closed = Await();
+  EXPECT_EQ(closed.serviceResult, UaStatus::BadSessionClosed);
+  EXPECT_TRUE(s.tags.Find("A")->watchers.empty());
+  Response r = c.Call(UaId::SetPublishingModeRequest_Encoding_DefaultBinary, [&](CUaEncoder& e) {
+    e.Boolean(true);
+    e.Int32(1);
+    e.UInt32(sub);
+  });
+  EXPECT_EQ(r.serviceResult, UaStatus::BadSessionIdInvalid);
+  EXPECT_EQ(s.server->SubscriptionCount(), 0u);
+}
+
+TEST_F(Subscriptions, APublishRequestPastItsTimeoutHintIsAnsweredWithBadTimeout) {
+  uint32_t sub = CreateSubscription(1000, 300, 100);
+  CreateItems(sub, {"A"});
+  Publish();
+  Await();
+  c.timeoutHint = 5000;
+  Publish();
+  s.server->Housekeeping(SteadyMs() + 1000);
+  EXPECT_TRUE(c.TakeResponses().empty());
+  s.server->Housekeeping(SteadyMs() + 6000);
+  auto responses = c.TakeResponses();
+  ASSERT_EQ(responses.size(), 1u);
+  EXPECT_EQ(responses[0].serviceResult, UaStatus::BadTimeout);
+}
+
 }  // namespace
 }  // namespace tagserver

@@ -136,7 +136,7 @@ uint32_t TestClient::Request(uint32_t typeId, const std::function<void(CUaEncode
   msg.UInt32(requestHandle++);
   msg.UInt32(0);
   msg.NullString();
-  msg.UInt32(0);
+  msg.UInt32(timeoutHint);
   msg.ExtensionObject({});
   body(msg);
   uint32_t id = requestId++;

@@ -70,6 +70,7 @@ class TestClient : public IConnectionSink {
   uint32_t sequence = 1;
   uint32_t requestId = 1;
   uint32_t requestHandle = 100;
+  uint32_t timeoutHint = 0;
 };
 
 VARIANT FloatVariant(float f);
