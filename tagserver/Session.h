@@ -41,7 +41,6 @@ class CSession {
   uint32_t PeerMaxMessageSize() const;
   const UaNodeId& Id() const { return m_id; }
   const UaNodeId& Token() const { return m_token; }
-  double TimeoutMs() const { return m_fTimeoutMs; }
   bool Activated() const { return m_bActivated; }
   void Bind(const std::shared_ptr<CUaConnection>& conn) { m_conn = conn; }
   void Activate(const std::shared_ptr<CUaConnection>& conn);

@@ -33,7 +33,6 @@ class CSubscription {
   ~CSubscription();
 
   uint32_t Id() const { return m_nId; }
-  CSession& Session() { return m_session; }
   // Clamps the requested values to the server's limits; they read back revised.
   void Configure(const SubscriptionSettings& requested);
   const SubscriptionSettings& Settings() const { return m_settings; }

@@ -18,7 +18,6 @@ class CTcpLink : public IConnectionSink, public std::enable_shared_from_this<CTc
   void Start();
   void Send(std::vector<uint8_t>&& bytes) override;
   void Close() override;
-  bool IsClosed() const { return m_bClosed; }
   // Closes links that never opened a channel in time or whose token expired.
   void CheckTimers(int64_t nowMs);
 

@@ -33,7 +33,6 @@ class CUaConnection : public std::enable_shared_from_this<CUaConnection> {
   void Shutdown();
   bool IsOpen() const { return m_state != State::Closed; }
   bool HasChannel() const { return m_state == State::Open; }
-  uint32_t ChannelId() const { return m_nChannelId; }
   // The peer's limit on one message, 0 for none.
   uint32_t PeerMaxMessageSize() const { return m_nPeerMaxMessage; }
   // True when the current token's lifetime (with a quarter of grace) is over.

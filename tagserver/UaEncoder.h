@@ -13,9 +13,6 @@ namespace tagserver {
 
 class CUaEncoder {
  public:
-  CUaEncoder() = default;
-  explicit CUaEncoder(std::vector<uint8_t>&& reuse) : m_buf(std::move(reuse)) { m_buf.clear(); }
-
   std::vector<uint8_t>& Buffer() { return m_buf; }
   size_t Size() const { return m_buf.size(); }
 

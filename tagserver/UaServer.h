@@ -38,7 +38,6 @@ class CUaServer {
   void SetWriteHandler(WriteHandler handler) { m_writeHandler = std::move(handler); }
   const WriteHandler& Writer() const { return m_writeHandler; }
   CAddressSpace& Space() { return m_space; }
-  asio::io_context& Io() { return m_io; }
 
   uint32_t NextChannelId() { return m_nNextChannelId++; }
   // Session tokens and nonces come from a generator seeded at random; a

@@ -1,7 +1,6 @@
 #include "tagserver/UaTypes.h"
 
 #include <chrono>
-#include <tuple>
 
 namespace tagserver {
 
@@ -16,10 +15,6 @@ int64_t UaNow() {
 int64_t SteadyMs() {
   auto since = std::chrono::steady_clock::now().time_since_epoch();
   return std::chrono::duration_cast<std::chrono::milliseconds>(since).count();
-}
-
-bool UaNodeId::operator<(const UaNodeId& o) const {
-  return std::tie(ns, kind, numeric, text) < std::tie(o.ns, o.kind, o.numeric, o.text);
 }
 
 }  // namespace tagserver

@@ -27,7 +27,6 @@ struct UaNodeId {
   static UaNodeId Str(uint16_t ns, std::string s) { return {ns, Kind::String, 0, std::move(s)}; }
   bool IsNull() const { return ns == 0 && kind == Kind::Numeric && numeric == 0; }
   bool operator==(const UaNodeId&) const = default;
-  bool operator<(const UaNodeId& o) const;
 };
 
 struct UaExpandedNodeId {
