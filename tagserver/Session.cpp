@@ -22,9 +22,9 @@ void CSession::Activate(const std::shared_ptr<CUaConnection>& conn) {
   m_conn = conn;
 }
 
-uint32_t CSession::PeerMaxMessageSize() const {
+size_t CSession::MaxResponseSize() const {
   auto c = m_conn.lock();
-  return c ? c->PeerMaxMessageSize() : 0;
+  return c ? c->MaxResponseSize() : 0;
 }
 
 bool CSession::BoundTo(const CUaConnection* conn) const {

@@ -37,8 +37,8 @@ class CSession {
   CSession(CAddressSpace& space, UaNodeId id, UaNodeId token, double timeoutMs);
 
   CAddressSpace* Space() { return &m_space; }
-  // The bound connection's limit on one message, 0 for none.
-  uint32_t PeerMaxMessageSize() const;
+  // The bound connection's limit on one response, 0 for none.
+  size_t MaxResponseSize() const;
   const UaNodeId& Id() const { return m_id; }
   const UaNodeId& Token() const { return m_token; }
   bool Activated() const { return m_bActivated; }

@@ -77,10 +77,11 @@ size_t CSubscription::NotificationBudget() const {
       m_settings.maxNotificationsPerPublish == 0
           ? limits::kMaxNotificationsPerPublish
           : std::min(m_settings.maxNotificationsPerPublish, limits::kMaxNotificationsPerPublish);
-  uint32_t peerMax = m_session.PeerMaxMessageSize();
+  size_t peerMax = m_session.MaxResponseSize();
   // A tag notification takes at most 31 bytes; general items are kept rare.
   if (peerMax != 0)
-    budget = std::min<size_t>(budget, std::max<int64_t>(1, (int64_t{peerMax} - 512) / 64));
+    budget =
+        std::min<size_t>(budget, std::max<int64_t>(1, (static_cast<int64_t>(peerMax) - 512) / 64));
   return budget;
 }
 

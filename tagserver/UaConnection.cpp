@@ -178,6 +178,15 @@ void CUaConnection::OnOpen(const uint8_t* chunk, size_t size) {
   m_sink.Send(std::move(out.Buffer()));
 }
 
+size_t CUaConnection::MaxResponseSize() const {
+  size_t limit = m_nPeerMaxMessage;
+  if (m_nPeerMaxChunks != 0) {
+    size_t byChunks = size_t{m_nPeerMaxChunks} * (m_nSendBuffer - kSymmetricOverhead);
+    limit = limit == 0 ? byChunks : std::min(limit, byChunks);
+  }
+  return limit;
+}
+
 bool CUaConnection::TokenKnown(uint32_t tokenId, int64_t nowMs) const {
   for (const Token* t : {&m_current, &m_previous}) {
     if (t->id != 0 && t->id == tokenId && nowMs < t->createdMs + t->lifetimeMs * 5 / 4) return true;

@@ -33,8 +33,9 @@ class CUaConnection : public std::enable_shared_from_this<CUaConnection> {
   void Shutdown();
   bool IsOpen() const { return m_state != State::Closed; }
   bool HasChannel() const { return m_state == State::Open; }
-  // The peer's limit on one message, 0 for none.
-  uint32_t PeerMaxMessageSize() const { return m_nPeerMaxMessage; }
+  // The largest response body the peer takes, by its message size and
+  // chunk count limits; 0 for no limit.
+  size_t MaxResponseSize() const;
   // True when the current token's lifetime (with a quarter of grace) is over.
   bool TokenExpired(int64_t nowMs) const;
 

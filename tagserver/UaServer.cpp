@@ -164,7 +164,7 @@ void CUaServer::OnRequest(const std::shared_ptr<CUaConnection>& conn, uint32_t r
     CUaEncoder out;
     Dispatch(ctx, it->second, in, out);
     if (ctx.deferred) return;
-    if (conn->PeerMaxMessageSize() != 0 && out.Size() > conn->PeerMaxMessageSize())
+    if (conn->MaxResponseSize() != 0 && out.Size() > conn->MaxResponseSize())
       throw CUaServiceError(UaStatus::BadResponseTooLarge);
     conn->SendMessage(requestId, out.Buffer());
   } catch (const CUaServiceError& e) {

@@ -201,32 +201,35 @@ TEST(Connection, ALargeResponseIsCutToTheClientsBuffer) {
   EXPECT_EQ(d.Int32(), 601);  // the tags and the type definition
 }
 
-TEST(Connection, AResponseBeyondTheClientsMessageLimitBecomesAFault) {
-  TestServer s;
-  for (int i = 0; i < 600; ++i)
-    s.tags.Create("TAG." + std::to_string(1000 + i), test::FloatVariant(1), 192, false);
-  TestClient c(*s.server);
-  c.Hello(8192, 8192, 16384, 0);
-  c.TakeChunks();
-  c.Open();
-  c.CreateSession();
-  c.ActivateSession();
-  auto r = c.Call(UaId::BrowseRequest_Encoding_DefaultBinary, [](CUaEncoder& e) {
-    e.NodeId({});
-    e.DateTime(0);
-    e.UInt32(0);
-    e.UInt32(0);
-    e.Int32(1);
-    e.NodeId(UaNodeId::Num(1, 1));
-    e.UInt32(0);
-    e.NodeId({});
-    e.Boolean(true);
-    e.UInt32(0);
-    e.UInt32(63);
-  });
-  EXPECT_EQ(r.typeId, UaId::ServiceFault_Encoding_DefaultBinary);
-  EXPECT_EQ(r.serviceResult, UaStatus::BadResponseTooLarge);
-  EXPECT_FALSE(c.closed);
+TEST(Connection, AResponseBeyondTheClientsLimitsBecomesAFault) {
+  // By message size, then by chunk count.
+  for (auto [maxMessage, maxChunks] : {std::pair<uint32_t, uint32_t>{16384, 0}, {0, 2}}) {
+    TestServer s;
+    for (int i = 0; i < 600; ++i)
+      s.tags.Create("TAG." + std::to_string(1000 + i), test::FloatVariant(1), 192, false);
+    TestClient c(*s.server);
+    c.Hello(8192, 8192, maxMessage, maxChunks);
+    c.TakeChunks();
+    c.Open();
+    c.CreateSession();
+    c.ActivateSession();
+    auto r = c.Call(UaId::BrowseRequest_Encoding_DefaultBinary, [](CUaEncoder& e) {
+      e.NodeId({});
+      e.DateTime(0);
+      e.UInt32(0);
+      e.UInt32(0);
+      e.Int32(1);
+      e.NodeId(UaNodeId::Num(1, 1));
+      e.UInt32(0);
+      e.NodeId({});
+      e.Boolean(true);
+      e.UInt32(0);
+      e.UInt32(63);
+    });
+    EXPECT_EQ(r.typeId, UaId::ServiceFault_Encoding_DefaultBinary);
+    EXPECT_EQ(r.serviceResult, UaStatus::BadResponseTooLarge);
+    EXPECT_FALSE(c.closed);
+  }
 }
 
 TEST(Connection, SequenceGapsWrongChannelsAndUnknownTokensClose) {
