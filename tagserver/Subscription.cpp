@@ -100,7 +100,8 @@ bool CSubscription::SendNotifications() {
   size_t done = 0;
   for (; done < m_ready.size() && count < budget; ++done) {
     CMonitoredItem* item = m_ready[done];
-    count += item->Drain(msg, budget - count);
+    // An item switched to sampling since it was listed keeps its queue.
+    if (item->Mode() == MonitoringMode::Reporting) count += item->Drain(msg, budget - count);
     if (item->HasReport()) break;
     item->SetListed(false);
   }

@@ -327,6 +327,31 @@ TEST_F(Subscriptions, SamplingItemsQueueSilentlyUntilReporting) {
   EXPECT_EQ(std::get<float>(p.items[1].value.value.values[0]), 5.0f);
 }
 
+TEST_F(Subscriptions, AnItemSwitchedToSamplingHoldsWhatItHadQueued) {
+  uint32_t sub = CreateSubscription(20, 300, 100);
+  auto items = CreateItems(sub, {"A"}, 5);
+  Publish();
+  Await();
+  s.tags.Update(a, FloatVariant(6), 192);
+  s.RunFor(1);
+  auto setMode = [&](uint32_t mode) {
+    c.Call(UaId::SetMonitoringModeRequest_Encoding_DefaultBinary, [&](CUaEncoder& e) {
+      e.UInt32(sub);
+      e.UInt32(mode);
+      e.Int32(1);
+      e.UInt32(items[0].first);
+    });
+  };
+  setMode(1);
+  Publish();
+  s.RunFor(60);
+  EXPECT_TRUE(c.TakeResponses().empty());
+  setMode(2);
+  Published p = Decode(Await());
+  ASSERT_EQ(p.items.size(), 1u);
+  EXPECT_EQ(std::get<float>(p.items[0].value.value.values[0]), 6.0f);
+}
+
 TEST_F(Subscriptions, ManyChangesAreSplitAcrossMessagesWithMoreNotifications) {
   uint32_t sub = CreateSubscription(20, 300, 100, 1);
   CreateItems(sub, {"A", "B"});
