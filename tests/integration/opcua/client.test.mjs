@@ -186,11 +186,11 @@ test("a monitored item sees UpdateOPCTag, then Bad after quality 0", async () =>
       TimestampsToReturn.Both,
     );
     item.on("changed", (dv) => seen.push(dv));
-    await waitFor(() => seen.length >= 1, 3000, "initial value");
+    await waitFor(() => seen.length >= 1, 10000, "initial value");
     await host.update(tags.input, 42.5, 192);
-    await waitFor(() => seen.find((dv) => dv.value.value === 42.5), 3000, "update 42.5");
+    await waitFor(() => seen.find((dv) => dv.value.value === 42.5), 10000, "update 42.5");
     await host.update(tags.input, 42.5, 0);
-    const bad = await waitFor(() => seen.find((dv) => dv.statusCode.isBad()), 3000, "bad status");
+    const bad = await waitFor(() => seen.find((dv) => dv.statusCode.isBad()), 10000, "bad status");
     assert.equal(bad.value.value, 42.5);
     await sub.terminate();
   });
@@ -253,8 +253,8 @@ test("several clients at once each browse, read and subscribe", async () => {
           { samplingInterval: 250, queueSize: 1 },
         );
         item.on("changed", (v) => seen.push(v.value.value));
-        await waitFor(() => seen.length >= 1, 3000, "initial value");
-        await waitFor(() => seen.includes(99), 5000, "shared update");
+        await waitFor(() => seen.length >= 1, 10000, "initial value");
+        await waitFor(() => seen.includes(99), 10000, "shared update");
         await sub.terminate();
         return dv.value.value.name;
       }),

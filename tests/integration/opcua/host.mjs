@@ -71,7 +71,7 @@ export class TestHost {
     return this.command(`remove ${handle}`);
   }
 
-  nextWrite(timeoutMs = 5000) {
+  nextWrite(timeoutMs = 10000) {
     const ready = this.#writes.shift();
     if (ready) return Promise.resolve(ready);
     return new Promise((resolve, reject) => {
