@@ -114,5 +114,10 @@ int main(int argc, char** argv) {
               rssMonitored / 1e6, static_cast<double>(rssMonitored - rssBefore) / tags);
   std::printf(
       "reference (C stack, 50,000 items): 463 k of 500 k/s delivered, 0.65 of a core, 87 MB\n");
+  if (tags == 50000) {
+    std::printf("against the reference: %.2fx delivered, %.2fx less CPU, %.2fx less memory\n",
+                delivered / wall / 463000.0, 0.65 / (cpu / wall),
+                87e6 / static_cast<double>(rssMonitored));
+  }
   return 0;
 }
