@@ -53,6 +53,9 @@ void CUaConnection::Receive(const uint8_t* data, size_t size) {
   } catch (const CUaDecodeError& e) {
     Fail(e.Status(), e.what());
     return;
+  } catch (const std::exception& e) {
+    Fail(UaStatus::BadInternalError, e.what());
+    return;
   }
   if (m_state == State::Closed) return;
   m_inbuf.erase(m_inbuf.begin(), m_inbuf.begin() + static_cast<std::ptrdiff_t>(m_nInPos));

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <random>
+#include <stdexcept>
 
 #include "tagserver/UaConnection.h"
 #include "tagserver/UaDecoder.h"
@@ -171,6 +172,9 @@ void CUaServer::OnRequest(const std::shared_ptr<CUaConnection>& conn, uint32_t r
     conn->SendMessage(requestId, ServiceFault(ctx.requestHandle, e.Status()));
   } catch (const CUaDecodeError& e) {
     conn->Fail(e.Status(), e.what());
+  } catch (const std::exception& e) {
+    // Whatever else went wrong with this request ends its connection only.
+    conn->Fail(UaStatus::BadInternalError, e.what());
   }
 }
 
