@@ -130,44 +130,43 @@ void CUaConnection::OnOpen(const uint8_t* chunk, size_t size) {
     throw CUaDecodeError(UaStatus::BadSecurityPolicyRejected, "only SecurityPolicy None");
   CheckSequence(in.UInt32());
   uint32_t requestId = in.UInt32();
-  UaNodeId type = in.NodeId();
-  if (type != UaNodeId::Num(0, UaId::OpenSecureChannelRequest_Encoding_DefaultBinary))
+  OpenRequest request = ReadOpenRequest(in);
+  bool renew = request.requestType == 1;
+  if (request.requestType > 1 || renew != (m_state == State::Open) ||
+      (renew && channelId != m_nChannelId))
+    throw CUaDecodeError(UaStatus::BadRequestTypeInvalid,
+                         "OpenSecureChannel request type does not fit");
+  if (request.mode != 1)
+    throw CUaDecodeError(UaStatus::BadSecurityModeRejected, "only MessageSecurityMode None");
+  m_previous = m_current;
+  m_current = {
+      m_nNextTokenId++, SteadyMs(),
+      std::clamp(request.lifetime, limits::kMinTokenLifetimeMs, limits::kMaxTokenLifetimeMs)};
+  m_state = State::Open;
+  SendOpenResponse(requestId, request.requestHandle);
+}
+
+CUaConnection::OpenRequest CUaConnection::ReadOpenRequest(CUaDecoder& in) {
+  if (in.NodeId() != UaNodeId::Num(0, UaId::OpenSecureChannelRequest_Encoding_DefaultBinary))
     throw CUaDecodeError(UaStatus::BadTcpMessageTypeInvalid,
                          "OPN without OpenSecureChannelRequest");
+  OpenRequest r;
   in.NodeId();  // authentication token
   in.DateTime();
-  uint32_t requestHandle = in.UInt32();
+  r.requestHandle = in.UInt32();
   in.UInt32();
   in.String();
   in.UInt32();
   in.ExtensionObject();
   in.UInt32();  // client protocol version
-  uint32_t requestType = in.UInt32();
-  uint32_t mode = in.UInt32();
+  r.requestType = in.UInt32();
+  r.mode = in.UInt32();
   in.Bytes();  // client nonce
-  uint32_t lifetime = in.UInt32();
-  bool renew = requestType == 1;
-  if (requestType > 1 || renew != (m_state == State::Open) || (renew && channelId != m_nChannelId))
-    throw CUaDecodeError(UaStatus::BadRequestTypeInvalid,
-                         "OpenSecureChannel request type does not fit");
-  if (mode != 1)
-    throw CUaDecodeError(UaStatus::BadSecurityModeRejected, "only MessageSecurityMode None");
+  r.lifetime = in.UInt32();
+  return r;
+}
 
-  m_previous = m_current;
-  m_current = {m_nNextTokenId++, SteadyMs(),
-               std::clamp(lifetime, limits::kMinTokenLifetimeMs, limits::kMaxTokenLifetimeMs)};
-  m_state = State::Open;
-
-  CUaEncoder body;
-  body.NodeId(UaNodeId::Num(0, UaId::OpenSecureChannelResponse_Encoding_DefaultBinary));
-  CUaServer::WriteResponseHeader(body, requestHandle, UaStatus::Good);
-  body.UInt32(0);
-  body.UInt32(m_nChannelId);
-  body.UInt32(m_current.id);
-  body.DateTime(UaNow());
-  body.UInt32(m_current.lifetimeMs);
-  body.Bytes({});
-
+void CUaConnection::SendOpenResponse(uint32_t requestId, uint32_t requestHandle) {
   CUaEncoder out;
   WriteHeader(out, "OPN", 'F');
   out.UInt32(m_nChannelId);
@@ -176,7 +175,14 @@ void CUaConnection::OnOpen(const uint8_t* chunk, size_t size) {
   out.NullString();
   out.UInt32(++m_nSendSequence);
   out.UInt32(requestId);
-  out.Raw(body.Buffer().data(), body.Size());
+  out.NodeId(UaNodeId::Num(0, UaId::OpenSecureChannelResponse_Encoding_DefaultBinary));
+  CUaServer::WriteResponseHeader(out, requestHandle, UaStatus::Good);
+  out.UInt32(0);
+  out.UInt32(m_nChannelId);
+  out.UInt32(m_current.id);
+  out.DateTime(UaNow());
+  out.UInt32(m_current.lifetimeMs);
+  out.Bytes({});
   out.PatchUInt32(4, static_cast<uint32_t>(out.Size()));
   m_sink.Send(std::move(out.Buffer()));
 }

@@ -12,6 +12,7 @@
 namespace tagserver {
 
 class CUaServer;
+class CUaDecoder;
 
 class IConnectionSink {
  public:
@@ -47,7 +48,16 @@ class CUaConnection : public std::enable_shared_from_this<CUaConnection> {
     uint32_t lifetimeMs = 0;
   };
 
+  struct OpenRequest {
+    uint32_t requestHandle = 0;
+    uint32_t requestType = 0;  // 0 issue, 1 renew
+    uint32_t mode = 0;
+    uint32_t lifetime = 0;
+  };
+
   void ProcessChunk(const uint8_t* chunk, size_t size);
+  static OpenRequest ReadOpenRequest(CUaDecoder& in);
+  void SendOpenResponse(uint32_t requestId, uint32_t requestHandle);
   void OnHello(const uint8_t* body, size_t size);
   void OnOpen(const uint8_t* chunk, size_t size);
   void OnSymmetric(const uint8_t* chunk, size_t size);
