@@ -13,6 +13,14 @@ namespace tagserver {
 
 namespace {
 
+struct ItemRequest {
+  UaNodeId node;
+  uint32_t attribute = 0;
+  std::string range;
+  UaQualifiedName encoding;
+  uint32_t mode = 0;
+};
+
 size_t CheckedCount(CUaDecoder& in, size_t minElementSize) {
   size_t n = in.ArrayLength(minElementSize);
   if (n == 0) throw CUaServiceError(UaStatus::BadNothingToDo);
@@ -50,6 +58,20 @@ uint32_t ReadFilter(const UaExtensionObject& filter, uint32_t attribute, Monitor
   // A percent deadband needs an engineering-unit range, which tags have not.
   if (s.deadbandType == 2) return UaStatus::BadMonitoredItemFilterUnsupported;
   return UaStatus::Good;
+}
+
+uint32_t ItemStatus(const ItemRequest& r, const UaDataValue& probe, uint32_t filterStatus,
+                    size_t itemCount) {
+  if (probe.hasStatus && (probe.status == UaStatus::BadNodeIdUnknown ||
+                          probe.status == UaStatus::BadAttributeIdInvalid))
+    return probe.status;
+  if (r.mode > 2) return UaStatus::BadMonitoringModeInvalid;
+  if (!r.range.empty()) return UaStatus::BadIndexRangeInvalid;
+  if (!r.encoding.name.empty())
+    return r.attribute != UaId::AttrValue ? UaStatus::BadDataEncodingInvalid
+                                          : UaStatus::BadDataEncodingUnsupported;
+  if (itemCount >= limits::kMaxMonitoredItemsPerSession) return UaStatus::BadTooManyMonitoredItems;
+  return filterStatus;
 }
 
 }  // namespace
@@ -178,50 +200,31 @@ void CSubscriptionService::WriteRevised(CUaEncoder& out, uint32_t status,
 
 uint32_t CSubscriptionService::CreateOne(CSubscription& sub, CUaDecoder& in, uint32_t timestamps,
                                          size_t& itemCount, CUaEncoder& out) {
-  UaNodeId node = in.NodeId();
-  uint32_t attribute = in.UInt32();
-  std::string range = in.String();
-  UaQualifiedName encoding = in.QualifiedName();
-  uint32_t mode = in.UInt32();
+  ItemRequest r;
+  r.node = in.NodeId();
+  r.attribute = in.UInt32();
+  r.range = in.String();
+  r.encoding = in.QualifiedName();
+  r.mode = in.UInt32();
   MonitoringSettings s;
-  uint32_t status = ReadParameters(in, sub, attribute, s);
+  uint32_t status = ReadParameters(in, sub, r.attribute, s);
   CAddressSpace& space = m_server.Space();
-  UaDataValue probe = space.Read(node, attribute, 2);
-  if (probe.hasStatus && (probe.status == UaStatus::BadNodeIdUnknown ||
-                          probe.status == UaStatus::BadAttributeIdInvalid))
-    status = probe.status;
-  else if (mode > 2)
-    status = UaStatus::BadMonitoringModeInvalid;
-  else if (!range.empty())
-    status = UaStatus::BadIndexRangeInvalid;
-  else if (!encoding.name.empty())
-    status = attribute != UaId::AttrValue ? UaStatus::BadDataEncodingInvalid
-                                          : UaStatus::BadDataEncodingUnsupported;
-  else if (itemCount >= limits::kMaxMonitoredItemsPerSession)
-    status = UaStatus::BadTooManyMonitoredItems;
-  if (status != UaStatus::Good) {
-    out.StatusCode(status);
-    out.UInt32(0);
-    out.Double(0);
-    out.UInt32(0);
-    out.ExtensionObject({});
-    return status;
+  UaDataValue probe = space.Read(r.node, r.attribute, 2);
+  status = ItemStatus(r, probe, status, itemCount);
+  CMonitoredItem* item = nullptr;
+  if (status == UaStatus::Good) {
+    TagNode* tag = r.attribute == UaId::AttrValue ? space.Tag(r.node) : nullptr;
+    item = sub.AddItem(r.node, r.attribute, tag, timestamps);
+    item->Configure(s, timestamps);
+    ++itemCount;
+    TagSample current = tag != nullptr ? space.Tags().Sample(tag) : TagSample{};
+    item->SetMode(static_cast<MonitoringMode>(r.mode), tag != nullptr ? &current : nullptr);
+    if (tag == nullptr) item->PushValue(probe);
   }
-  TagNode* tag = attribute == UaId::AttrValue ? space.Tag(node) : nullptr;
-  CMonitoredItem* item = sub.AddItem(node, attribute, tag, timestamps);
-  item->Configure(s, timestamps);
-  ++itemCount;
-  if (tag != nullptr) {
-    TagSample current = space.Tags().Sample(tag);
-    item->SetMode(static_cast<MonitoringMode>(mode), &current);
-  } else {
-    item->SetMode(static_cast<MonitoringMode>(mode), nullptr);
-    item->PushValue(probe);
-  }
-  out.StatusCode(UaStatus::Good);
-  out.UInt32(item->Id());
-  out.Double(s.samplingInterval);
-  out.UInt32(s.queueSize);
+  out.StatusCode(status);
+  out.UInt32(item != nullptr ? item->Id() : 0);
+  out.Double(item != nullptr ? s.samplingInterval : 0);
+  out.UInt32(item != nullptr ? s.queueSize : 0);
   out.ExtensionObject({});
   return status;
 }
