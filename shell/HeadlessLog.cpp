@@ -2,7 +2,9 @@
 
 #include <QDateTime>
 #include <QTimerEvent>
+#include <filesystem>
 #include <set>
+#include <system_error>
 
 #include "link/EndpointRegistry.h"
 #include "pointdb/PelmoranDoc.h"
@@ -15,7 +17,9 @@ CHeadlessLog::~CHeadlessLog() = default;
 
 void CHeadlessLog::Start(const std::string& url, const std::string& configPath) {
   Line("OPC UA endpoint " + (url.empty() ? std::string("(not listening)") : url));
-  Line("configuration file " + configPath);
+  std::error_code error;
+  bool present = std::filesystem::exists(configPath, error);
+  Line((present ? "configuration file " : "no configuration file at ") + configPath);
   if (m_nTimer == 0) m_nTimer = startTimer(kEndpointCheckMs);
 }
 

@@ -3,6 +3,7 @@
 Usage: process_test.py <path of pelmoran>
 """
 import os
+import re
 import signal
 import subprocess
 import sys
@@ -145,7 +146,8 @@ class Headless(unittest.TestCase):
         directory = os.path.dirname(os.path.realpath(PROGRAM)) + "/"
         self.assertRegex(err, r"\d{4}-\d\d-\d\dT[\d:.]+ pelmoran: "
                               r"OPC UA endpoint opc\.tcp://127\.0\.0\.1:\d+\n")
-        self.assertIn(" pelmoran: configuration file " + directory + "pelmoran.tst\n", err)
+        self.assertRegex(err, r" pelmoran: (no )?configuration file (at )?" +
+                         re.escape(directory + "pelmoran.tst") + "\n")
 
 
 if __name__ == "__main__":

@@ -83,12 +83,17 @@ class HeadlessLogTest : public ::testing::Test {
 };
 
 TEST_F(HeadlessLogTest, StartUpNamesTheEndpointUrlAndTheConfiguration) {
-  log_->Start("opc.tcp://127.0.0.1:4840", "/opt/pel/pelmoran.tst");
-  log_->Start("", "/x.tst");
-  EXPECT_EQ(Lines(), (std::vector<std::string>{"OPC UA endpoint opc.tcp://127.0.0.1:4840",
-                                               "configuration file /opt/pel/pelmoran.tst",
-                                               "OPC UA endpoint (not listening)",
-                                               "configuration file /x.tst"}));
+  std::string present = ::testing::TempDir() + "pelmoran-log-test.tst";
+  std::FILE* file = std::fopen(present.c_str(), "wb");
+  ASSERT_NE(file, nullptr);
+  std::fclose(file);
+  log_->Start("opc.tcp://127.0.0.1:4840", present);
+  log_->Start("", "/nonexistent/pelmoran.tst");
+  std::remove(present.c_str());
+  EXPECT_EQ(Lines(), (std::vector<std::string>{
+                         "OPC UA endpoint opc.tcp://127.0.0.1:4840",
+                         "configuration file " + present, "OPC UA endpoint (not listening)",
+                         "no configuration file at /nonexistent/pelmoran.tst"}));
 }
 
 TEST_F(HeadlessLogTest, EachEndpointChangeIsToldOnce) {
