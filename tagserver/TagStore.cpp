@@ -14,6 +14,9 @@ void Apply(TagSample& s, const VARIANT& value, uint16_t quality) {
   s.hasValue = FloatFromVariant(value, f);
   s.value = s.hasValue ? f : 0.0f;
   s.status = StatusFromQuality(quality);
+  // A tag restored from a file is announced as good before its first poll;
+  // without a value that would show clients a good nothing.
+  if (!s.hasValue && (s.status & 0x80000000u) == 0) s.status = UaStatus::BadWaitingForInitialData;
   s.sourceTime = UaNow();
   s.serverTime = s.sourceTime;
 }

@@ -153,6 +153,18 @@ TEST(TagStore, AnEmptyNewTagHasNoValueAndBadStatus) {
   EXPECT_EQ(store.Create("", empty, 0, false), -1);
 }
 
+TEST(TagStore, AGoodTagWithoutAValueWaitsForItsFirstValue) {
+  CTagStore store;
+  VARIANT empty;
+  VariantInit(&empty);
+  int32_t h = store.Create("R", empty, 192, true);
+  TagSample s = store.Sample(store.Find("R"));
+  EXPECT_FALSE(s.hasValue);
+  EXPECT_EQ(s.status, UaStatus::BadWaitingForInitialData);
+  store.Update(h, FloatVariant(3.5f), 192);
+  EXPECT_EQ(store.Sample(store.Find("R")).status, UaStatus::Good);
+}
+
 TEST(TagStore, ChangesAreCoalescedAndTheServerIsWokenOncePerBatch) {
   CTagStore store;
   int wakes = 0;
