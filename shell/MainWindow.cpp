@@ -11,6 +11,7 @@
 
 #include "link/dialogs/EndPointDlg.h"
 #include "link/dialogs/RemoveEndpointDlg.h"
+#include "platform/ConfigLocation.h"
 #include "platform/MessageBox.h"
 #include "pointdb/DocTemplate.h"
 #include "pointdb/PelmoranDoc.h"
@@ -246,12 +247,8 @@ void CMainWindow::OnDataNew() {
 }
 
 QString CMainWindow::HelpFile() {
-  // Beside the program in the build tree; an installed program finds the
-  // manual among its installed documents.
-  const QString dir = QCoreApplication::applicationDirPath();
-  const QString beside = dir + "/help/index.html";
-  const QFileInfo installed(dir + "/../share/doc/pelmoran/help/index.html");
-  return !QFileInfo::exists(beside) && installed.exists() ? installed.canonicalFilePath() : beside;
+  return QString::fromStdString(
+      HelpIndexPath(QCoreApplication::applicationDirPath().toStdString()));
 }
 
 std::function<bool(const QUrl&)>& CMainWindow::UrlOpener() {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "link/ModbusBinding.h"
+#include "platform/ConfigLocation.h"
 #include "pointdb/TagServerBinding.h"
 #include "shell/CommandLine.h"
 
@@ -48,3 +49,5 @@ void CStartup::StartLibraries(OPCWriteCallback onClientWrite,
 void CStartup::Register() const {
   TagServer().RegisterOPCServer(&kClassId, kProgId, kDescription, ServerCommand().c_str());
 }
+
+std::string CStartup::ConfigPath() const { return ConfigFilePath(m_strDirectory); }

@@ -17,7 +17,6 @@ class CStartup {
   static constexpr const char* kProgId = "Korvane.Modbus_OPC_Server";
   static constexpr const char* kDescription = "Korvane Software OPC Server for Modbus";
   static constexpr const char* kServerFile = "pelmoran.EXE -Minimize";
-  static constexpr const char* kConfigFile = "pelmoran.tst";
   static constexpr int kServerRate = 250;
   // The server's class id, the same in every call that takes one.
   static const GUID kClassId;
@@ -28,7 +27,9 @@ class CStartup {
   static std::string ExecutableDirectory();
 
   std::string ServerCommand() const { return m_strDirectory + kServerFile; }
-  std::string ConfigPath() const { return m_strDirectory + kConfigFile; }
+  // Beside the executable; an installed program, or one whose directory
+  // cannot be written, keeps it in the user's configuration directory.
+  std::string ConfigPath() const;
 
   // Carries out an ending switch; true when the program is to end now.
   bool RunEndingSwitch(const CCommandLine& commandLine) const;

@@ -2,6 +2,7 @@
 // made, against a recording tag-server and Modbus binding.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -173,13 +174,16 @@ TEST_F(StartupTest, OneClassIdInEveryCall) {
 }
 
 TEST(StartupPaths, CommandAndConfigurationLieBesideTheExecutable) {
-  CStartup startup("/srv/a b/");
-  EXPECT_EQ(startup.ServerCommand(), "/srv/a b/pelmoran.EXE -Minimize");
-  EXPECT_EQ(startup.ConfigPath(), "/srv/a b/pelmoran.tst");
-  std::string dir = CStartup::ExecutableDirectory();
-  ASSERT_FALSE(dir.empty());
-  EXPECT_EQ(dir.front(), '/');
-  EXPECT_EQ(dir.back(), '/');
+  const std::string dir = ::testing::TempDir() + "pelmoran a b/";
+  std::filesystem::create_directories(dir);
+  CStartup startup(dir);
+  EXPECT_EQ(startup.ServerCommand(), dir + "pelmoran.EXE -Minimize");
+  EXPECT_EQ(startup.ConfigPath(), dir + "pelmoran.tst");
+  std::filesystem::remove_all(dir);
+  const std::string running = CStartup::ExecutableDirectory();
+  ASSERT_FALSE(running.empty());
+  EXPECT_EQ(running.front(), '/');
+  EXPECT_EQ(running.back(), '/');
 }
 
 }  // namespace

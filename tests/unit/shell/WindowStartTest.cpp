@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <filesystem>
 #include <memory>
 
 #include "FakeModbus.h"
@@ -27,6 +28,7 @@ class WindowStartTest : public ::testing::Test {
   void TearDown() override { app_.reset(); }
 
   CPelmoranApp& Start(const std::string& commandLine) {
+    std::filesystem::create_directories("/tmp/pelmoran-window-test/");
     app_ = std::make_unique<CPelmoranApp>("/tmp/pelmoran-window-test/");
     started_ = app_->InitInstance(commandLine);
     return *app_;
