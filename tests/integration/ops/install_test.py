@@ -10,6 +10,8 @@ import struct
 import subprocess
 import sys
 import tempfile
+import threading
+import time
 import unittest
 
 from ops_support import program_environment
@@ -112,7 +114,8 @@ class InstallTest(unittest.TestCase):
 
 
 class InstalledProgramTest(unittest.TestCase):
-    """The installed program as a plant runs it: a user unit from -Service."""
+    """The installed program as a plant runs it: a user unit from -Service, and
+    a configuration kept in the user's directory, not in bin/."""
 
     @classmethod
     def setUpClass(cls):
@@ -144,6 +147,46 @@ class InstalledProgramTest(unittest.TestCase):
         self.assertEqual(len(exec_start), 1, unit)
         self.assertIn(os.path.realpath(self.program), exec_start[0])
         self.assertIn("-Headless", exec_start[0])
+
+    def config_path_said(self):
+        proc = subprocess.Popen([self.program, "-Headless"], env=self.env,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True)
+        try:
+            return wait_for_line(proc, "configuration file ", 20)
+        finally:
+            proc.terminate()
+            proc.wait(timeout=20)
+            proc.stderr.close()
+
+    def test_installed_program_keeps_its_configuration_in_the_user_directory(self):
+        user_dir = os.path.join(self.home.name, "pelmoran")
+        self.assertEqual(self.config_path_said(), os.path.join(user_dir, "pelmoran.tst"))
+        self.assertTrue(os.path.isdir(user_dir))
+        self.assertFalse(os.path.exists(os.path.join(self.prefix.name, "bin", "pelmoran.tst")))
+        # The documented variable wins.
+        self.env["PELMORAN_CONFIG_DIR"] = os.path.join(self.home.name, "plant")
+        self.assertEqual(self.config_path_said(),
+                         os.path.join(self.home.name, "plant", "pelmoran.tst"))
+
+
+def wait_for_line(proc, prefix, timeout):
+    """The rest of the first line of standard error that holds prefix; a
+    reader thread keeps a silent program from blocking the test."""
+    lines = []
+
+    def read():
+        for line in proc.stderr:
+            lines.append(line)
+
+    reader = threading.Thread(target=read, daemon=True)
+    reader.start()
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        for line in list(lines):
+            if prefix in line:
+                return line.split(prefix, 1)[1].strip().removeprefix("at ")
+        time.sleep(0.1)
+    return None
 
 
 class PackageTest(unittest.TestCase):
