@@ -46,6 +46,15 @@ CTagServerHost& CTagServerHost::Instance() {
   return host;
 }
 
+CTagServerHost::~CTagServerHost() {
+  // The server thread itself cannot wait for its own end.
+  if (m_thread.joinable() && m_thread.get_id() == std::this_thread::get_id()) {
+    m_thread.detach();
+    return;
+  }
+  Stop();
+}
+
 int CTagServerHost::Start(int rateMs) {
   std::lock_guard lock(m_mutex);
   if (m_server) return 0;

@@ -32,6 +32,9 @@ class CTagServerHost {
 
  private:
   CTagServerHost() = default;
+  // A program may end through exit() with the server still running (the
+  // window system ends it when the display goes away).
+  ~CTagServerHost();
   uint32_t HandleWrite(int32_t handle, VARIANT& value);
 
   std::mutex m_mutex;

@@ -85,6 +85,16 @@ TEST_F(Api, StartsOnAFreePortAndStopsCleanly) {
   EXPECT_STREQ(GetOPCServerURL(), "");
 }
 
+TEST_F(Api, AProgramThatExitsWithTheServerRunningEndsNormally) {
+  setenv("PELMORAN_OPCUA_ENDPOINT", "opc.tcp://127.0.0.1:0", 1);
+  EXPECT_EXIT(
+      {
+        if (InitOPCServer(&clsid, 250) != 0) std::_Exit(2);
+        std::exit(7);
+      },
+      ::testing::ExitedWithCode(7), "");
+}
+
 TEST_F(Api, AMalformedSettingKeepsTheServerDown) {
   setenv("PELMORAN_OPCUA_ENDPOINT", "tcp://everywhere", 1);
   EXPECT_EQ(InitOPCServer(&clsid, 250), -1);
