@@ -4,7 +4,7 @@
 
 PELMORAN_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config ccache qt6-base-dev libasio-dev
   libgtest-dev libgmock-dev libbenchmark-dev libmodbus-dev)
-PELMORAN_TEST_PACKAGES=(clang libclang-rt-14-dev python3-pymodbus python3-serial-asyncio socat poppler-utils
+PELMORAN_TEST_PACKAGES=(clang libclang-rt-14-dev python3-pymodbus python3-serial-asyncio socat poppler-utils fonts-dejavu-core
   libmodbus5 procps iproute2 dpkg-dev file)
 
 pelmoran_as_root() {
@@ -21,7 +21,7 @@ pelmoran_ensure_packages() {
   [ ${#missing[@]} -eq 0 ] && return 0
   echo "Installing: ${missing[*]}"
   pelmoran_as_root apt-get update -qq
-  pelmoran_as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  pelmoran_as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
 }
 
 # npm ci for every lock file under tests/, skipped when node_modules is newer.
