@@ -68,6 +68,16 @@ enum ModbusLinkEvent { MBS_EVENT_CONNECTED = 3, MBS_EVENT_TERMINATED = 4 };
 
 constexpr int MBS_RESPONSE_CAPACITY = 2000;
 
+// What one connection has seen since it was opened.
+struct ModbusCounters {
+  uint32_t requests;          // exchanges put on the wire
+  uint32_t answers;           // answers taken for their request, exceptions included
+  uint32_t timeouts;          // exchanges that ended with 263
+  uint32_t checksumErrors;    // answers that failed their CRC or LRC (265)
+  uint32_t invalidResponses;  // answers that fit the request but not its echo or shape (267)
+  uint32_t discarded;         // late answers, frames for another request, noise on the line
+};
+
 typedef void (*ModbusCallback)(int handle, int spare1, int spare2);
 typedef void (*ConnectionCallback)(int event, int handle);
 
@@ -83,5 +93,12 @@ int PollMODBUS(int handle, const RequestHeader* header);
 int WriteMODBUS(int handle, const RequestHeader* header, const uint16_t* data);
 int MODBUSResponse(int handle, RequestHeader* header, uint16_t* data, int capacity);
 void CloseConnection(int handle);
+
+// Additions of this library: the counters of a connection (0, or 256 for an
+// unknown handle), and the timing of a serial line in microseconds: the
+// silence that must precede each request, and the extra wait after a
+// broadcast. 0 keeps the default, 3.5 characters (1750 us above 19200 baud).
+int GetModbusCounters(int handle, ModbusCounters* counters);
+int SetLineTiming(int handle, uint32_t interFrameGapUs, uint32_t turnaroundUs);
 
 }  // extern "C"
