@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "PeerProcess.h"
+#include "PtyPair.h"
 
 class PeerSlave {
  public:
@@ -22,12 +23,9 @@ class PeerSlave {
   void stop();
 
  private:
-  bool startPtyPair();
-
-  std::unique_ptr<PeerProcess> socat_;
+  std::unique_ptr<PtyPair> ptys_;
   std::unique_ptr<PeerProcess> slave_;
   std::string masterDevice_;
-  std::string slaveDevice_;
   int tcpPort_ = 0;
   bool ready_ = false;
 };
