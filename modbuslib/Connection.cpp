@@ -10,7 +10,10 @@ namespace mbl {
 
 namespace {
 constexpr int kDefaultTimeoutMs = 2000;
-}
+// Bytes kept from a Modbus/TCP stream while no answer is due: more than any
+// frame, so a late answer that arrives between requests is still skipped whole.
+constexpr size_t kMaxStrayStream = 1024;
+}  // namespace
 
 Connection::Connection(asio::io_context& io, int handle, Dialect dialect, int timeoutMs,
                        std::unique_ptr<Framer> framer)
@@ -77,6 +80,11 @@ ModbusCallback Connection::callback() const {
   return callback_;
 }
 
+ModbusCounters Connection::counters() const {
+  return ModbusCounters{counters_.requests,       counters_.answers,          counters_.timeouts,
+                        counters_.checksumErrors, counters_.invalidResponses, counters_.discarded};
+}
+
 void Connection::markClosed() { closed_ = true; }
 
 void Connection::close() {
@@ -109,9 +117,13 @@ void Connection::begin(Job job) {
 void Connection::sendExchange() {
   const Exchange& ex = job_.plan.exchanges()[job_.step];
   const std::vector<uint8_t> pdu = PduCodec::encode(ex, job_.words.data() + ex.firstWord);
-  rx_.clear();
+  // A serial line starts each exchange afresh; a Modbus/TCP stream keeps
+  // what came meanwhile, so that a late answer there is skipped whole.
+  if (serialLine()) rx_.clear();
+  expect_ = Expectation{ex.slave, ex.function, PduCodec::answerLength(ex)};
   active_ = true;
   awaiting_ = !job_.plan.broadcast();
+  ++counters_.requests;
   // The time limit runs from the start, so a transmission that never ends still finishes.
   armTimer();
   transmit(framer_->encode(ex.slave, pdu));
@@ -135,6 +147,10 @@ void Connection::waitForDeadline() {
       return;
     }
     self->awaiting_ = false;
+    // Part of an answer that never finished cannot begin the next one.
+    self->rx_.clear();
+    ++self->counters_.timeouts;
+    self->exchangeTimedOut();
     self->stepDone(MBS_POLL_TIMEOUT);
   });
 }
@@ -150,25 +166,54 @@ void Connection::sent(bool ok) {
 }
 
 void Connection::received(const uint8_t* bytes, size_t size) {
-  if (!awaiting_ || closed_) return;
+  if (closed_) return;
+  if (!awaiting_) {
+    stray(bytes, size);
+    return;
+  }
   rx_.insert(rx_.end(), bytes, bytes + size);
-  const FrameResult frame = framer_->parse(rx_);
+  const FrameResult frame = framer_->parse(rx_, expect_);
+  counters_.discarded += frame.dropped;
+  rx_.erase(rx_.begin(), rx_.begin() + static_cast<long>(frame.consumed));
   if (frame.kind == FrameResult::Kind::Incomplete) return;
   awaiting_ = false;
   if (frame.kind == FrameResult::Kind::Error) {
+    count(frame.status);
     stepDone(frame.status);
   } else {
     answer(frame);
   }
 }
 
+void Connection::stray(const uint8_t* bytes, size_t size) {
+  // Nothing is due: on a serial line this is a late answer or noise; a
+  // Modbus/TCP stream is kept for the next exchange to skip frame by frame.
+  if (serialLine() || rx_.size() + size > kMaxStrayStream) {
+    ++counters_.discarded;
+    rx_.clear();
+    if (serialLine()) return;
+  }
+  rx_.insert(rx_.end(), bytes, bytes + size);
+}
+
 void Connection::answer(const FrameResult& frame) {
   const Exchange& ex = job_.plan.exchanges()[job_.step];
-  if (frame.address != ex.slave) {
-    stepDone(MBS_INVALID_RESPONSE);
-    return;
+  int status = MBS_INVALID_RESPONSE;
+  if (frame.address == ex.slave) {
+    status = PduCodec::decode(ex, frame.pdu, job_.words.data() + ex.firstWord);
   }
-  stepDone(PduCodec::decode(ex, frame.pdu, job_.words.data() + ex.firstWord));
+  count(status);
+  stepDone(status);
+}
+
+void Connection::count(int status) {
+  if (status == MBS_INVALID_CHECKSUM) {
+    ++counters_.checksumErrors;
+  } else if (status == MBS_INVALID_RESPONSE) {
+    ++counters_.invalidResponses;
+  } else {
+    ++counters_.answers;
+  }
 }
 
 void Connection::stepDone(int status) {

@@ -32,6 +32,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   int fetch(RequestHeader* header, uint16_t* data, int capacity);
   void setCallback(ModbusCallback callback);
   ModbusCallback callback() const;
+  ModbusCounters counters() const;
   // No callback follows once the connection is marked closed.
   void markClosed();
   // Marks it closed and releases its device or socket before returning; waits
@@ -47,12 +48,21 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // I/O thread: put a frame on the wire; call sent() when it has gone.
   virtual void transmit(std::vector<uint8_t> frame) = 0;
   virtual void shutdown() = 0;
+  // I/O thread: the exchange on the wire got no answer in time.
+  virtual void exchangeTimedOut() {}
 
   // I/O thread, for the transports.
   void received(const uint8_t* bytes, size_t size);
   void sent(bool ok);
   void failOutstanding(int status);
   const Framer& framer() const { return *framer_; }
+  int timeoutMs() const { return timeoutMs_; }
+  // Whether the exchange being sent is one that the slave answers.
+  bool awaitingAnswer() const { return awaiting_; }
+  // The time limit of the exchange runs from now: for a request that had to
+  // wait for the line before it could go out.
+  void armTimer();
+  void countDiscarded() { ++counters_.discarded; }
 
  private:
   struct Job {
@@ -60,6 +70,15 @@ class Connection : public std::enable_shared_from_this<Connection> {
     RequestPlan plan;
     std::vector<uint16_t> words;
     size_t step = 0;
+  };
+  // Updated on the I/O thread, read by the caller's.
+  struct Counters {
+    std::atomic<uint32_t> requests{0};
+    std::atomic<uint32_t> answers{0};
+    std::atomic<uint32_t> timeouts{0};
+    std::atomic<uint32_t> checksumErrors{0};
+    std::atomic<uint32_t> invalidResponses{0};
+    std::atomic<uint32_t> discarded{0};
   };
   struct Result {
     int status = MBS_UNINITIALIZED;
@@ -70,9 +89,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
   int accept(const RequestHeader& header, const uint16_t* data, bool write, Job& job);
   void begin(Job job);
   void sendExchange();
-  void armTimer();
   void waitForDeadline();
   void answer(const FrameResult& frame);
+  void stray(const uint8_t* bytes, size_t size);
+  void count(int status);
   void stepDone(int status);
   void finish(int status);
 
@@ -82,6 +102,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   const int timeoutMs_;
   std::unique_ptr<Framer> framer_;
   std::atomic<bool> closed_{false};
+  Counters counters_;
 
   mutable std::mutex mutex_;  // guards the caller's side below
   bool busy_ = false;
@@ -95,6 +116,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   bool awaiting_ = false;  // its answer is still due
   bool timerPending_ = false;
   std::chrono::steady_clock::time_point deadline_{};
+  Expectation expect_;
   std::vector<uint8_t> rx_;
   asio::steady_timer timer_;
 };

@@ -8,9 +8,10 @@ namespace mbl {
 
 class MbapFramer : public Framer {
  public:
-  // encode starts a new transaction; parse accepts only its answer.
+  // encode starts a new transaction; parse hands back only its answer and
+  // skips whole frames of earlier transactions, such as a late answer.
   std::vector<uint8_t> encode(uint8_t address, std::span<const uint8_t> pdu) override;
-  FrameResult parse(std::span<const uint8_t> bytes) const override;
+  FrameResult parse(std::span<const uint8_t> bytes, const Expectation& expect) const override;
 
  private:
   uint16_t transaction_ = 0;

@@ -16,12 +16,25 @@ int PduCodec::readByteCount(const Exchange& ex) {
   return ex.count * (ex.wide ? 4 : 2);
 }
 
+size_t PduCodec::answerLength(const Exchange& ex) {
+  if (ex.function <= 4) return 2u + static_cast<size_t>(readByteCount(ex));
+  return 5;  // function, address, and the value or quantity echoed
+}
+
+uint16_t PduCodec::echoedValue(const Exchange& ex, const uint16_t* words) {
+  switch (ex.function) {
+    case 5: return words[0] != 0 ? 0xFF00 : 0x0000;
+    case 6: return words[0];
+    default: return ex.count;
+  }
+}
+
 std::vector<uint8_t> PduCodec::encode(const Exchange& ex, const uint16_t* words) {
   std::vector<uint8_t> pdu{ex.function};
   putWord(pdu, ex.wireAddress);
   switch (ex.function) {
-    case 5: putWord(pdu, words[0] != 0 ? 0xFF00 : 0x0000); break;
-    case 6: putWord(pdu, words[0]); break;
+    case 5:
+    case 6: putWord(pdu, echoedValue(ex, words)); break;
     case 15: {
       putWord(pdu, ex.count);
       const size_t bytes = (ex.count + 7u) / 8u;
@@ -50,7 +63,7 @@ int PduCodec::decode(const Exchange& ex, std::span<const uint8_t> pdu, uint16_t*
   }
   if (pdu[0] != ex.function) return MBS_INVALID_RESPONSE;
   if (ex.function <= 4) return decodeRead(ex, pdu, words);
-  return decodeWriteEcho(ex, pdu);
+  return decodeWriteEcho(ex, pdu, words);
 }
 
 int PduCodec::decodeRead(const Exchange& ex, std::span<const uint8_t> pdu, uint16_t* words) {
@@ -66,10 +79,11 @@ int PduCodec::decodeRead(const Exchange& ex, std::span<const uint8_t> pdu, uint1
   return MBS_OK;
 }
 
-int PduCodec::decodeWriteEcho(const Exchange& ex, std::span<const uint8_t> pdu) {
+int PduCodec::decodeWriteEcho(const Exchange& ex, std::span<const uint8_t> pdu,
+                              const uint16_t* words) {
   if (pdu.size() != 5 || wordAt(pdu, 1) != ex.wireAddress) return MBS_INVALID_RESPONSE;
-  const uint16_t echo = wordAt(pdu, 3);
-  if ((ex.function == 15 || ex.function == 16) && echo != ex.count) return MBS_INVALID_RESPONSE;
+  // A slave that echoes another value has not stored the one sent.
+  if (wordAt(pdu, 3) != echoedValue(ex, words)) return MBS_INVALID_RESPONSE;
   return MBS_OK;
 }
 

@@ -1,11 +1,17 @@
 #include "modbuslib/RtuFramer.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "modbuslib/Checksum.h"
 #include "modbuslib/modbuslib.h"
 
 namespace mbl {
+
+namespace {
+constexpr int kExceptionFrame = 5;  // address, function | 0x80, code, CRC
+constexpr int kFrameOverhead = 3;   // address and CRC around the PDU
+}  // namespace
 
 std::vector<uint8_t> RtuFramer::encode(uint8_t address, std::span<const uint8_t> pdu) {
   std::vector<uint8_t> frame(pdu.size() + 3);
@@ -17,43 +23,59 @@ std::vector<uint8_t> RtuFramer::encode(uint8_t address, std::span<const uint8_t>
   return frame;
 }
 
-int RtuFramer::answerPduLength(std::span<const uint8_t> pdu) {
-  if (pdu.empty()) return 0;
-  const uint8_t fn = pdu[0];
-  if (fn & 0x80) return 2;
-  switch (fn) {
-    case 1:
-    case 2:
-    case 3:
-    case 4: return pdu.size() < 2 ? 0 : 2 + pdu[1];
-    case 5:
-    case 6:
-    case 15:
-    case 16: return 5;
-    default: return -1;
+int RtuFramer::candidateLength(std::span<const uint8_t> bytes, const Expectation& expect) {
+  if (bytes.empty()) return 0;
+  if (bytes[0] != expect.address) return -1;
+  if (bytes.size() < 2) return 0;
+  if (bytes[1] == (expect.function | 0x80)) return kExceptionFrame;
+  if (bytes[1] != expect.function) return -1;
+  // A read answer names its byte count, which must be the one asked for.
+  if (expect.function <= 4) {
+    if (bytes.size() < 3) return 0;
+    if (bytes[2] + 2u != expect.pduLength) return -1;
   }
+  return static_cast<int>(expect.pduLength) + kFrameOverhead;
 }
 
-FrameResult RtuFramer::parse(std::span<const uint8_t> bytes) const {
+bool RtuFramer::checkOk(std::span<const uint8_t> frame) {
+  const uint16_t crc = crc16(frame.first(frame.size() - 2));
+  return frame[frame.size() - 2] == (crc & 0xFF) && frame[frame.size() - 1] == (crc >> 8);
+}
+
+FrameResult RtuFramer::parse(std::span<const uint8_t> bytes, const Expectation& expect) const {
   FrameResult result;
-  if (bytes.empty()) return result;
-  const int pduLength = answerPduLength(bytes.subspan(1));
-  if (pduLength < 0) {
-    result.kind = FrameResult::Kind::Error;
-    result.status = MBS_INVALID_RESPONSE;
+  std::optional<size_t> firstOpen;  // earliest start that may still become the answer
+  bool damaged = false;
+  for (size_t start = 0; start < bytes.size(); ++start) {
+    const int length = candidateLength(bytes.subspan(start), expect);
+    if (length < 0) continue;
+    if (length == 0 || bytes.size() - start < static_cast<size_t>(length)) {
+      if (!firstOpen) firstOpen = start;
+      continue;
+    }
+    const auto frame = bytes.subspan(start, static_cast<size_t>(length));
+    if (!checkOk(frame)) {
+      damaged = true;
+      continue;
+    }
+    result.kind = FrameResult::Kind::Frame;
+    result.consumed = start + frame.size();
+    result.dropped = start > 0 ? 1 : 0;
+    result.address = frame[0];
+    result.pdu.assign(frame.begin() + 1, frame.end() - 2);
     return result;
   }
-  const size_t total = 1u + static_cast<size_t>(pduLength) + 2u;
-  if (pduLength == 0 || bytes.size() < total) return result;
-  const uint16_t crc = crc16(bytes.first(total - 2));
-  if (bytes[total - 2] != (crc & 0xFF) || bytes[total - 1] != (crc >> 8)) {
+  if (firstOpen) {
+    result.consumed = *firstOpen;
+  } else if (damaged) {
+    // The answer came, but not as it was sent.
     result.kind = FrameResult::Kind::Error;
     result.status = MBS_INVALID_CHECKSUM;
-    return result;
+    result.consumed = bytes.size();
+  } else {
+    result.consumed = bytes.size();
   }
-  result.kind = FrameResult::Kind::Frame;
-  result.address = bytes[0];
-  result.pdu.assign(bytes.begin() + 1, bytes.begin() + static_cast<long>(total - 2));
+  result.dropped = result.consumed > 0 ? 1 : 0;
   return result;
 }
 

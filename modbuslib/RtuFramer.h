@@ -8,12 +8,16 @@ namespace mbl {
 class RtuFramer : public Framer {
  public:
   std::vector<uint8_t> encode(uint8_t address, std::span<const uint8_t> pdu) override;
-  FrameResult parse(std::span<const uint8_t> bytes) const override;
+  // Skips leading bytes until an answer that fits the exchange and carries
+  // a valid CRC, so that noise or a foreign frame before it costs nothing.
+  FrameResult parse(std::span<const uint8_t> bytes, const Expectation& expect) const override;
   bool needsSilentInterval() const override { return true; }
 
-  // PDU length of an answer from its first bytes: 0 while more bytes are
-  // needed, -1 for a function whose answer length is unknown.
-  static int answerPduLength(std::span<const uint8_t> pdu);
+ private:
+  // Length of an answer starting at bytes[0]: 0 while more bytes are
+  // needed to tell, -1 when no answer to the exchange starts there.
+  static int candidateLength(std::span<const uint8_t> bytes, const Expectation& expect);
+  static bool checkOk(std::span<const uint8_t> frame);
 };
 
 }  // namespace mbl

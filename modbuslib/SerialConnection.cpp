@@ -1,13 +1,22 @@
 #include "modbuslib/SerialConnection.h"
 
 #include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
 
 #include "modbuslib/SerialPort.h"
 
 namespace mbl {
 
 using std::chrono::microseconds;
-using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+namespace {
+// A line that reports an error (a closed pseudo-terminal, a device gone) is
+// tried again after this; requests meanwhile time out.
+constexpr milliseconds kRetryAfterError{100};
+}  // namespace
 
 SerialConnection::SerialConnection(asio::io_context& io, int handle, Dialect dialect, int timeoutMs,
                                    std::unique_ptr<Framer> framer, int fd,
@@ -18,7 +27,9 @@ SerialConnection::SerialConnection(asio::io_context& io, int handle, Dialect dia
       manualRts_(settings.rtsControl == 3 && !kernelRs485),
       lineTimer_(io),
       rtsTimer_(io),
-      retryTimer_(io) {}
+      retryTimer_(io),
+      gap_(silentInterval(settings)),
+      turnaround_(silentInterval(settings)) {}
 
 std::shared_ptr<SerialConnection> SerialConnection::self() {
   return std::static_pointer_cast<SerialConnection>(shared_from_this());
@@ -34,37 +45,103 @@ microseconds SerialConnection::silentInterval(const SerialSettings& settings) {
   return characterTime(settings) * 7 / 2;
 }
 
+void SerialConnection::setTiming(microseconds gap, microseconds turnaround) {
+  asio::post(port_.get_executor(), [me = self(), gap, turnaround] {
+    me->gap_ = gap.count() > 0 ? gap : silentInterval(me->settings_);
+    me->turnaround_ = turnaround.count() > 0 ? turnaround : silentInterval(me->settings_);
+  });
+}
+
+void SerialConnection::exchangeTimedOut() {
+  // An answer may still be on its way. Before the next request the line
+  // must stay quiet for half a time-out, waited for at most one time-out.
+  drainFrom_ = Clock::now();
+  drainUntil_ = drainFrom_ + milliseconds(timeoutMs());
+}
+
+SerialConnection::Clock::time_point SerialConnection::lineFreeAt() const {
+  auto due = lastActivity_;
+  if (framer().needsSilentInterval()) due += gap_;
+  if (afterBroadcast_) due += turnaround_;
+  if (Clock::now() < drainUntil_) {
+    const auto quiet = std::max(lastActivity_, drainFrom_) + milliseconds(timeoutMs() / 2);
+    due = std::max(due, std::min(quiet, drainUntil_));
+  }
+  return due;
+}
+
 void SerialConnection::transmit(std::vector<uint8_t> frame) {
-  if (writing_) {
+  if (writing_ || holding_) {
     sent(false);
     return;
   }
-  writing_ = true;
+  holding_ = true;
+  broadcast_ = !awaitingAnswer();
   outgoing_ = std::move(frame);
-  const auto due = lastActivity_ + silentInterval(settings_);
-  if (!framer().needsSilentInterval() || Clock::now() >= due) {
+  sendWhenLineAllows();
+}
+
+void SerialConnection::sendWhenLineAllows() {
+  const auto due = lineFreeAt();
+  if (Clock::now() >= due) {
     write();
     return;
   }
+  // Bytes arriving meanwhile move the moment on, so it is looked at again.
   lineTimer_.expires_at(due);
   lineTimer_.async_wait([me = self()](const asio::error_code& ec) {
     if (ec || !me->isOpen()) return;
-    me->write();
+    me->sendWhenLineAllows();
   });
 }
 
 void SerialConnection::write() {
+  holding_ = false;
+  drainUntil_ = {};
   // Whatever arrived before the request cannot be its answer.
   tcflush(port_.native_handle(), TCIFLUSH);
   if (manualRts_) SerialPort::setRts(port_.native_handle(), true);
-  asio::async_write(port_, asio::buffer(outgoing_),
-                    [me = self()](const asio::error_code& ec, size_t) {
-                      me->writing_ = false;
-                      if (!me->isOpen()) return;
-                      me->lastActivity_ = Clock::now();
-                      if (me->manualRts_) me->releaseRts(0);
-                      me->sent(!ec);
-                    });
+  armTimer();
+  writing_ = true;
+  outgoingSent_ = 0;
+  writeRest();
+}
+
+void SerialConnection::writeRest() {
+  // Written straight away where the driver takes it all, which it nearly
+  // always does, so the answer can never be read before the request is done.
+  while (outgoingSent_ < outgoing_.size()) {
+    const ssize_t n = ::write(port_.native_handle(), outgoing_.data() + outgoingSent_,
+                              outgoing_.size() - outgoingSent_);
+    if (n > 0) {
+      outgoingSent_ += static_cast<size_t>(n);
+    } else if (n < 0 && errno == EINTR) {
+      continue;
+    } else if (n < 0 && errno == EAGAIN) {
+      port_.async_wait(asio::posix::descriptor_base::wait_write,
+                       [me = self()](const asio::error_code& ec) {
+                         if (!me->isOpen()) return;
+                         if (ec) {
+                           me->written(false);
+                         } else {
+                           me->writeRest();
+                         }
+                       });
+      return;
+    } else {
+      written(false);
+      return;
+    }
+  }
+  written(true);
+}
+
+void SerialConnection::written(bool ok) {
+  writing_ = false;
+  lastActivity_ = Clock::now();
+  afterBroadcast_ = broadcast_;
+  if (manualRts_) releaseRts(0);
+  sent(ok);
 }
 
 void SerialConnection::releaseRts(int checks) {
@@ -87,23 +164,45 @@ void SerialConnection::releaseRts(int checks) {
       });
 }
 
-void SerialConnection::readMore() {
-  port_.async_read_some(asio::buffer(buffer_),
-                        [me = self()](const asio::error_code& ec, size_t size) {
-                          if (!me->isOpen()) return;
-                          if (ec) {
-                            // A line whose other end has gone (a closed pseudo-terminal) reports
-                            // errors until it comes back; requests meanwhile time out.
-                            me->retryTimer_.expires_after(std::chrono::milliseconds(100));
-                            me->retryTimer_.async_wait([me](const asio::error_code& wait) {
-                              if (!wait && me->isOpen()) me->readMore();
-                            });
-                            return;
-                          }
-                          me->lastActivity_ = Clock::now();
-                          me->received(me->buffer_.data(), size);
-                          me->readMore();
-                        });
+void SerialConnection::waitForInput() {
+  port_.async_wait(asio::posix::descriptor_base::wait_read,
+                   [me = self()](const asio::error_code& ec) {
+                     if (!me->isOpen()) return;
+                     if (ec) {
+                       me->retryLater();
+                     } else {
+                       me->readAvailable();
+                     }
+                   });
+}
+
+void SerialConnection::readAvailable() {
+  for (;;) {
+    const ssize_t n = ::read(port_.native_handle(), buffer_.data(), buffer_.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) break;
+    if (n <= 0) {
+      // The port is opened so that an empty line reads as EAGAIN; end of
+      // file or an error means the other end or the device is gone.
+      retryLater();
+      return;
+    }
+    lastActivity_ = Clock::now();
+    if (holding_) {
+      countDiscarded();  // arrived while the request waited for the line: not its answer
+    } else {
+      received(buffer_.data(), static_cast<size_t>(n));
+    }
+    if (!isOpen()) return;
+  }
+  waitForInput();
+}
+
+void SerialConnection::retryLater() {
+  retryTimer_.expires_after(kRetryAfterError);
+  retryTimer_.async_wait([me = self()](const asio::error_code& ec) {
+    if (!ec && me->isOpen()) me->waitForInput();
+  });
 }
 
 void SerialConnection::shutdown() {

@@ -1,6 +1,7 @@
-// A connection on a serial line, RTU or ASCII framing. Keeps the RTU
-// silent interval before each request and turns RTS around for RS-485 when
-// the driver cannot.
+// A connection on a serial line, RTU or ASCII framing. Reads as soon as the
+// line has data, keeps the silent interval before each request, lets the
+// line fall silent after a time-out so that a late answer is not taken for
+// the next one, and turns RTS around for RS-485 when the driver cannot.
 #pragma once
 
 #include <array>
@@ -15,7 +16,9 @@ class SerialConnection : public Connection {
   SerialConnection(asio::io_context& io, int handle, Dialect dialect, int timeoutMs,
                    std::unique_ptr<Framer> framer, int fd, const SerialSettings& settings,
                    bool kernelRs485);
-  void start() override { readMore(); }
+  void start() override { waitForInput(); }
+  // Caller's thread; 0 keeps the default of each.
+  void setTiming(std::chrono::microseconds gap, std::chrono::microseconds turnaround);
 
   // 3.5 characters, and 1.75 ms at rates above 19200 baud.
   static std::chrono::microseconds silentInterval(const SerialSettings& settings);
@@ -26,11 +29,20 @@ class SerialConnection : public Connection {
   bool serialLine() const override { return true; }
   void transmit(std::vector<uint8_t> frame) override;
   void shutdown() override;
+  void exchangeTimedOut() override;
 
  private:
+  using Clock = std::chrono::steady_clock;
+
   std::shared_ptr<SerialConnection> self();
+  Clock::time_point lineFreeAt() const;
+  void sendWhenLineAllows();
   void write();
-  void readMore();
+  void writeRest();
+  void written(bool ok);
+  void waitForInput();
+  void readAvailable();
+  void retryLater();
   void releaseRts(int checks);
 
   asio::posix::stream_descriptor port_;
@@ -39,9 +51,17 @@ class SerialConnection : public Connection {
   asio::steady_timer lineTimer_;
   asio::steady_timer rtsTimer_;
   asio::steady_timer retryTimer_;
-  std::chrono::steady_clock::time_point lastActivity_{};
+  std::chrono::microseconds gap_;
+  std::chrono::microseconds turnaround_;
+  Clock::time_point lastActivity_{};
+  Clock::time_point drainFrom_{};   // a time-out: the line must fall silent...
+  Clock::time_point drainUntil_{};  // ...but is not waited for past this
+  bool holding_ = false;            // a request waits for the line
+  bool broadcast_ = false;          // the request going out gets no answer
+  bool afterBroadcast_ = false;     // the last one on the line got none
   bool writing_ = false;
   std::vector<uint8_t> outgoing_;
+  size_t outgoingSent_ = 0;
   std::array<uint8_t, 512> buffer_{};
 };
 

@@ -68,7 +68,10 @@ void SerialPort::applyFraming(int fd, const SerialSettings& s) {
     cfmakeraw(&t);
     t.c_cflag |= CLOCAL | CREAD;
     t.c_cflag &= ~(CRTSCTS | CSTOPB | PARENB | PARODD);
-    t.c_cc[VMIN] = 0;
+    // With VMIN 0 a read of an empty line returns 0, which cannot be told
+    // from end of file; with 1 it fails with EAGAIN on this non-blocking
+    // descriptor, and readiness says when data is there.
+    t.c_cc[VMIN] = 1;
     t.c_cc[VTIME] = 0;
   });
   if (s.wordLength == 7) {

@@ -94,4 +94,21 @@ int MODBUSResponse(int handle, RequestHeader* header, uint16_t* data, int capaci
 
 void CloseConnection(int handle) { mbl::Library::instance().close(handle); }
 
+int GetModbusCounters(int handle, ModbusCounters* counters) {
+  auto connection = mbl::Library::instance().find(handle);
+  if (!connection) return MBS_INVALID_HANDLE;
+  if (counters != nullptr) *counters = connection->counters();
+  return MBS_OK;
+}
+
+int SetLineTiming(int handle, uint32_t interFrameGapUs, uint32_t turnaroundUs) {
+  auto connection = mbl::Library::instance().find(handle);
+  if (!connection) return MBS_INVALID_HANDLE;
+  auto serial = std::dynamic_pointer_cast<mbl::SerialConnection>(connection);
+  if (!serial) return MBS_INVALID_PROTOCOL;
+  serial->setTiming(std::chrono::microseconds(interFrameGapUs),
+                    std::chrono::microseconds(turnaroundUs));
+  return MBS_OK;
+}
+
 }  // extern "C"

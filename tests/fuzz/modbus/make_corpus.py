@@ -1,7 +1,9 @@
 """Writes the seed corpora: answers built by pymodbus's own framers.
 
-Each seed is two bytes choosing the request (function index, count) and then
-the frame. Run with /usr/bin/python3 from this folder.
+Each seed is three bytes choosing the request (function index, count, slave)
+and then the bytes received: the frame alone, and the frame after what a
+line also carries (noise before an RTU answer, a broken-off ASCII frame, a
+late Modbus/TCP answer of an earlier transaction). Run with /usr/bin/python3 from this folder.
 """
 import os
 
@@ -41,9 +43,22 @@ def main():
             message.unit_id = 1
             message.transaction_id = 1
             packet = framer.buildPacket(message)
-            prefix = bytes([FUNCTIONS.index(function), count - 1])
+            prefix = bytes([FUNCTIONS.index(function), count - 1, 1])
             with open(f"corpus/{kind}/seed{n:02d}", "wb") as out:
                 out.write(prefix + packet)
+            with open(f"corpus/{kind}/noisy{n:02d}", "wb") as out:
+                out.write(prefix + before(kind, framer, message) + packet)
+
+
+def before(kind, framer, message):
+    if kind == "rtu":
+        return bytes([0x00, 0xFF, 0x01])
+    if kind == "ascii":
+        return b"\x00zz:0103" + framer.buildPacket(message)[1:9]
+    late = ExceptionResponse(message.function_code, 4)
+    late.unit_id = 1
+    late.transaction_id = 0
+    return framer.buildPacket(late)
 
 
 if __name__ == "__main__":

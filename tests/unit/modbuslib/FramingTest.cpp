@@ -35,81 +35,153 @@ TEST(Checksum, KnownFramesOfTheModbusDocuments) {
   EXPECT_EQ(mbl::lrc(Bytes{0xFF, 0x01}), 0);
 }
 
+// What the framers are asked to find: slave 1, function 3, two registers.
+const mbl::Expectation kTwoRegisters{1, 3, 6};
+
+Bytes joined(std::initializer_list<Bytes> parts) {
+  Bytes all;
+  for (const Bytes& p : parts) all.insert(all.end(), p.begin(), p.end());
+  return all;
+}
+
 TEST(RtuFramer, FindsTheAnswerOnlyWhenItIsComplete) {
   mbl::RtuFramer framer;
   const Bytes frame = framer.encode(1, Bytes{3, 4, 0, 1, 0, 2});
   EXPECT_EQ(frame, (Bytes{1, 3, 4, 0, 1, 0, 2, 0x2A, 0x32}));
   for (size_t n = 0; n < frame.size(); ++n) {
-    EXPECT_EQ(framer.parse(std::span(frame).first(n)).kind, FrameResult::Kind::Incomplete) << n;
+    const FrameResult r = framer.parse(std::span(frame).first(n), kTwoRegisters);
+    EXPECT_EQ(r.kind, FrameResult::Kind::Incomplete) << n;
+    EXPECT_EQ(r.consumed, 0u) << n;
   }
-  const FrameResult r = framer.parse(frame);
+  const FrameResult r = framer.parse(frame, kTwoRegisters);
   ASSERT_EQ(r.kind, FrameResult::Kind::Frame);
   EXPECT_EQ(r.address, 1);
   EXPECT_EQ(r.pdu, (Bytes{3, 4, 0, 1, 0, 2}));
+  EXPECT_EQ(r.consumed, frame.size());
 }
 
-TEST(RtuFramer, DamageExceptionsAndUnknownFunctions) {
+// Each case: the bytes on the line, and what the framer must make of them.
+struct LineCase {
+  const char* what;
+  Bytes bytes;
+  FrameResult::Kind kind;
+  int status;
+  size_t consumed;
+  unsigned dropped;
+};
+
+void expectCases(mbl::Framer& framer, const std::vector<LineCase>& cases) {
+  for (const LineCase& c : cases) {
+    const FrameResult r = framer.parse(c.bytes, kTwoRegisters);
+    EXPECT_EQ(r.kind, c.kind) << c.what;
+    EXPECT_EQ(r.status, c.status) << c.what;
+    EXPECT_EQ(r.consumed, c.consumed) << c.what;
+    EXPECT_EQ(r.dropped, c.dropped) << c.what;
+  }
+}
+
+TEST(RtuFramer, SkipsWhatIsNotTheAnswerAndRefusesADamagedOne) {
   mbl::RtuFramer framer;
-  Bytes frame = framer.encode(1, Bytes{3, 2, 0, 9});
-  frame[3] ^= 0x40;
-  EXPECT_EQ(framer.parse(frame).status, MBS_INVALID_CHECKSUM);
-  const Bytes exception = framer.encode(9, Bytes{0x83, 2});
-  ASSERT_EQ(exception.size(), 5u);
-  EXPECT_EQ(framer.parse(exception).pdu, (Bytes{0x83, 2}));
-  const Bytes write = framer.encode(1, Bytes{16, 0, 1, 0, 2});
-  EXPECT_EQ(framer.parse(std::span(write).first(7)).kind, FrameResult::Kind::Incomplete);
-  EXPECT_EQ(framer.parse(write).kind, FrameResult::Kind::Frame);
-  const FrameResult unknown = framer.parse(Bytes{1, 43, 0, 0});
-  EXPECT_EQ(unknown.kind, FrameResult::Kind::Error);
-  EXPECT_EQ(unknown.status, MBS_INVALID_RESPONSE);
+  const Bytes good = framer.encode(1, Bytes{3, 4, 0, 1, 0, 2});
+  Bytes damaged = good;
+  damaged[4] ^= 0x40;
+  const Bytes exception = framer.encode(1, Bytes{0x83, 2});
+  const Bytes otherSlave = framer.encode(2, Bytes{3, 4, 0, 1, 0, 2});
+  const Bytes otherCount = framer.encode(1, Bytes{3, 2, 0, 9});
+  const Bytes noise{0x00, 0xFF, 0x01, 0x03};  // ends like the start of an answer
+  using K = FrameResult::Kind;
+  expectCases(
+      framer,
+      {
+          {"noise, then the answer", joined({noise, good}), K::Frame, 0, 13, 1},
+          {"noise, then half the answer", joined({noise, Bytes(good.begin(), good.begin() + 5)}),
+           K::Incomplete, 0, 4, 1},
+          {"an exception answer", exception, K::Frame, 0, 5, 0},
+          {"another slave's frame, then the answer", joined({otherSlave, good}), K::Frame, 0, 18,
+           1},
+          {"a late answer of another length, then the answer", joined({otherCount, good}), K::Frame,
+           0, 16, 1},
+          {"a damaged answer", damaged, K::Error, MBS_INVALID_CHECKSUM, 9, 1},
+          {"a damaged answer, then the good one", joined({damaged, good}), K::Frame, 0, 18, 1},
+          {"only another slave's frame", otherSlave, K::Incomplete, 0, 9, 1},
+          {"nothing yet", Bytes{}, K::Incomplete, 0, 0, 0},
+      });
 }
 
 TEST(AsciiFramer, EncodesUpperHexWithLrcAndParsesWhatItFinds) {
   mbl::AsciiFramer framer;
-  const Bytes frame = framer.encode(0x11, Bytes{0x03, 0x00, 0x6B, 0x00, 0x03});
-  EXPECT_EQ(frame, text(":1103006B00037E\r\n"));
-  EXPECT_EQ(framer.parse(std::span(frame).first(frame.size() - 1)).kind,
+  const Bytes frame = framer.encode(0x11, Bytes{0x06, 0x00, 0x6B, 0x00, 0x03});
+  EXPECT_EQ(frame, text(":1106006B00037B\r\n"));
+  const mbl::Expectation write{0x11, 6, 5};
+  EXPECT_EQ(framer.parse(std::span(frame).first(frame.size() - 1), write).kind,
             FrameResult::Kind::Incomplete);
   // Noise before the start character is skipped; lower-case hex is read.
-  const FrameResult r = framer.parse(text("\x01zz:1103006b00037e\r\n"));
+  const FrameResult r = framer.parse(text("\x01zz:1106006b00037b\r\n"), write);
   ASSERT_EQ(r.kind, FrameResult::Kind::Frame);
   EXPECT_EQ(r.address, 0x11);
-  EXPECT_EQ(r.pdu, (Bytes{0x03, 0x00, 0x6B, 0x00, 0x03}));
+  EXPECT_EQ(r.pdu, (Bytes{0x06, 0x00, 0x6B, 0x00, 0x03}));
 }
 
-TEST(AsciiFramer, MalformedFramesAreRefused) {
+TEST(AsciiFramer, RestartsOnEachColonAndDropsLinesThatAreNotTheAnswer) {
   mbl::AsciiFramer framer;
-  EXPECT_EQ(framer.parse(text(":1103006B00037F\r\n")).status, MBS_INVALID_CHECKSUM);
-  EXPECT_EQ(framer.parse(text(":1103006B00037E\n")).status, MBS_INVALID_RESPONSE);
-  EXPECT_EQ(framer.parse(text(":1103006B0003G7E\r\n")).status, MBS_INVALID_RESPONSE);
-  EXPECT_EQ(framer.parse(text(":1103006B00037\r\n")).status, MBS_INVALID_RESPONSE);
-  EXPECT_EQ(framer.parse(text(":11EE\r\n")).status, MBS_INVALID_RESPONSE);
-  EXPECT_EQ(framer.parse(text(":\r\n")).status, MBS_INVALID_RESPONSE);
-  // A start without an end is given up once it is longer than any frame.
+  const Bytes good = framer.encode(1, Bytes{3, 4, 0, 1, 0, 2});
+  Bytes damaged = good;
+  damaged[damaged.size() - 3] ^= 0x01;  // the LRC's last digit
+  const Bytes otherSlave = framer.encode(2, Bytes{3, 4, 0, 1, 0, 2});
+  const Bytes otherLength = framer.encode(1, Bytes{3, 2, 0, 9});
+  Bytes noCr = good;
+  noCr.erase(noCr.end() - 2);
+  Bytes notHex = good;
+  notHex[5] = 'G';
+  Bytes oddLength = good;
+  oddLength.erase(oddLength.begin() + 5);
   Bytes endless{':'};
-  endless.resize(mbl::AsciiFramer::kMaxFrame, '0');
-  EXPECT_EQ(framer.parse(endless).kind, FrameResult::Kind::Incomplete);
-  endless.push_back('0');
-  EXPECT_EQ(framer.parse(endless).status, MBS_INVALID_RESPONSE);
-  EXPECT_EQ(framer.parse(text("no start at all")).kind, FrameResult::Kind::Incomplete);
+  endless.resize(mbl::AsciiFramer::kMaxFrame + 1, '0');
+  using K = FrameResult::Kind;
+  expectCases(framer, {
+                          {"a frame broken off by a new start", joined({text(":010304"), good}),
+                           K::Frame, 0, 26, 0},
+                          {"garbage and a half frame", text("zz\x7f:0103"), K::Incomplete, 0, 3, 1},
+                          {"a damaged answer", damaged, K::Error, MBS_INVALID_CHECKSUM, 19, 0},
+                          {"another slave's answer, then ours", joined({otherSlave, good}),
+                           K::Frame, 0, 38, 1},
+                          {"an answer of another length", otherLength, K::Incomplete, 0, 15, 1},
+                          {"no CR before LF", noCr, K::Incomplete, 0, 18, 1},
+                          {"not hex", notHex, K::Incomplete, 0, 19, 1},
+                          {"odd length", oddLength, K::Incomplete, 0, 18, 1},
+                          {"too short", text(":\r\n"), K::Incomplete, 0, 3, 1},
+                          {"a start without an end, longer than any frame", endless, K::Incomplete,
+                           0, endless.size(), 1},
+                          {"no start at all", text("no start at all"), K::Incomplete, 0, 15, 1},
+                      });
 }
 
-TEST(MbapFramer, TransactionsAdvanceAndOnlyTheCurrentOneIsAccepted) {
+TEST(MbapFramer, TransactionsAdvanceAndEarlierOnesAreSkipped) {
   mbl::MbapFramer framer;
   const Bytes first = framer.encode(7, Bytes{3, 0, 0, 0, 1});
   EXPECT_EQ(first, (Bytes{0, 1, 0, 0, 0, 6, 7, 3, 0, 0, 0, 1}));
   const Bytes second = framer.encode(7, Bytes{3, 0, 0, 0, 1});
   EXPECT_EQ(second[1], 2);
   const Bytes answer{0, 2, 0, 0, 0, 5, 7, 3, 2, 0x12, 0x34};
-  EXPECT_EQ(framer.parse(std::span(answer).first(10)).kind, FrameResult::Kind::Incomplete);
-  const FrameResult r = framer.parse(answer);
+  const Bytes late{0, 1, 0, 0, 0, 6, 7, 6, 0, 1, 0, 9};
+  const mbl::Expectation any{};
+  const FrameResult r = framer.parse(joined({late, answer}), any);
   ASSERT_EQ(r.kind, FrameResult::Kind::Frame);
   EXPECT_EQ(r.address, 7);
   EXPECT_EQ(r.pdu, (Bytes{3, 2, 0x12, 0x34}));
-  EXPECT_EQ(framer.parse(Bytes{0, 1, 0, 0, 0, 5, 7, 3, 2, 0, 0}).status, MBS_INVALID_RESPONSE);
-  EXPECT_EQ(framer.parse(Bytes{0, 2, 0, 1, 0, 5, 7, 3, 2, 0, 0}).status, MBS_INVALID_RESPONSE);
-  EXPECT_EQ(framer.parse(Bytes{0, 2, 0, 0, 0, 1, 7}).status, MBS_INVALID_RESPONSE);
-  EXPECT_EQ(framer.parse(Bytes{0, 2, 0, 0, 1, 0, 7}).status, MBS_INVALID_RESPONSE);
+  EXPECT_EQ(r.consumed, late.size() + answer.size());
+  EXPECT_EQ(r.dropped, 1u);
+  using K = FrameResult::Kind;
+  expectCases(
+      framer,
+      {
+          {"half the answer", Bytes(answer.begin(), answer.begin() + 10), K::Incomplete, 0, 0, 0},
+          {"only a late answer", late, K::Incomplete, 0, 12, 1},
+          {"protocol not 0", Bytes{0, 2, 0, 1, 0, 5, 7, 3, 2, 0, 0}, K::Error, MBS_INVALID_RESPONSE,
+           11, 0},
+          {"length 1", Bytes{0, 2, 0, 0, 0, 1, 7}, K::Error, MBS_INVALID_RESPONSE, 7, 0},
+          {"length 256", Bytes{0, 2, 0, 0, 1, 0, 7}, K::Error, MBS_INVALID_RESPONSE, 7, 0},
+      });
 }
 
 TEST(PduCodec, RequestsOfEveryFunction) {
@@ -152,6 +224,30 @@ TEST(PduCodec, AnswersAreCheckedAgainstTheirRequest) {
   EXPECT_EQ(mbl::PduCodec::decode(exchange(3, 0, 1), Bytes{}, words), 267);
   EXPECT_EQ(mbl::PduCodec::decode(exchange(16, 5, 2), Bytes{16, 0, 5, 0, 2}, words), 0);
   EXPECT_EQ(mbl::PduCodec::decode(exchange(16, 5, 2), Bytes{16, 0, 5, 0, 3}, words), 267);
-  EXPECT_EQ(mbl::PduCodec::decode(exchange(6, 5, 1), Bytes{6, 0, 6, 0, 3}, words), 267);
-  EXPECT_EQ(mbl::PduCodec::decode(exchange(5, 5, 1), Bytes{5, 0, 5, 0xFF, 0}, words), 0);
+}
+
+TEST(PduCodec, WriteEchoesMustRepeatAddressAndValueOrQuantity) {
+  struct Case {
+    Exchange ex;
+    uint16_t sent;
+    Bytes echo;
+    int status;
+  };
+  const Case cases[] = {
+      {exchange(5, 5, 1), 1, Bytes{5, 0, 5, 0xFF, 0}, 0},
+      {exchange(5, 5, 1), 1, Bytes{5, 0, 5, 0, 0}, 267},
+      {exchange(5, 5, 1), 0, Bytes{5, 0, 5, 0, 0}, 0},
+      {exchange(6, 5, 1), 3, Bytes{6, 0, 5, 0, 3}, 0},
+      {exchange(6, 5, 1), 3, Bytes{6, 0, 5, 0, 4}, 267},
+      {exchange(6, 5, 1), 3, Bytes{6, 0, 6, 0, 3}, 267},
+      {exchange(16, 5, 2), 0, Bytes{16, 0, 5, 0, 2}, 0},
+      {exchange(16, 5, 2), 0, Bytes{16, 0, 5, 0, 3}, 267},
+      {exchange(15, 5, 10), 0, Bytes{15, 0, 4, 0, 10}, 267},
+      {exchange(16, 7001, 1, true), 0, Bytes{16, 0x1B, 0x59, 0, 1}, 0},
+  };
+  for (const Case& c : cases) {
+    uint16_t words[2] = {c.sent, 0};
+    EXPECT_EQ(mbl::PduCodec::decode(c.ex, c.echo, words), c.status)
+        << "function " << int(c.ex.function) << " echo word " << int(c.echo[4]);
+  }
 }
