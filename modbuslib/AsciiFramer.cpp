@@ -81,6 +81,7 @@ FrameResult AsciiFramer::parse(std::span<const uint8_t> bytes, const Expectation
     ++result.dropped;
     if (start == line.rend() || line.size() < 2 || line[line.size() - 2] != '\r') continue;
     const size_t first = line.size() - static_cast<size_t>(start - line.rbegin());
+    const bool brokenOff = first > 1;  // noise or an abandoned frame came before this start
     const auto body = decodeHex(line.subspan(first, line.size() - first - 2));
     if (!body) continue;
     const auto content = std::span(*body).first(body->size() - 1);
@@ -88,11 +89,11 @@ FrameResult AsciiFramer::parse(std::span<const uint8_t> bytes, const Expectation
       if (!fits(*body, expect, false)) continue;
       result.kind = FrameResult::Kind::Error;
       result.status = MBS_INVALID_CHECKSUM;
-      --result.dropped;
+      if (!brokenOff) --result.dropped;
       return result;
     }
     if (!fits(*body, expect, true)) continue;
-    --result.dropped;
+    if (!brokenOff) --result.dropped;
     result.kind = FrameResult::Kind::Frame;
     result.address = content[0];
     result.pdu.assign(content.begin() + 1, content.end());

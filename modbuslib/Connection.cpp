@@ -142,6 +142,11 @@ void Connection::waitForDeadline() {
   timer_.async_wait([self = shared_from_this()](const asio::error_code& ec) {
     self->timerPending_ = false;
     if (ec || !self->active_ || self->closed_) return;
+    // A request still waiting for the line has its whole time-out ahead.
+    if (self->requestHeld()) {
+      self->deadline_ =
+          std::chrono::steady_clock::now() + std::chrono::milliseconds(self->timeoutMs_);
+    }
     if (std::chrono::steady_clock::now() < self->deadline_) {
       self->waitForDeadline();
       return;

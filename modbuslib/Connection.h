@@ -50,6 +50,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
   virtual void shutdown() = 0;
   // I/O thread: the exchange on the wire got no answer in time.
   virtual void exchangeTimedOut() {}
+  // I/O thread: the request has not gone out yet, the line being busy.
+  virtual bool requestHeld() const { return false; }
 
   // I/O thread, for the transports.
   void received(const uint8_t* bytes, size_t size);
@@ -57,6 +59,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void failOutstanding(int status);
   const Framer& framer() const { return *framer_; }
   int timeoutMs() const { return timeoutMs_; }
+  const Expectation& expectation() const { return expect_; }
   // Whether the exchange being sent is one that the slave answers.
   bool awaitingAnswer() const { return awaiting_; }
   // The time limit of the exchange runs from now: for a request that had to

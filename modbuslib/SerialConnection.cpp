@@ -53,18 +53,27 @@ void SerialConnection::setTiming(microseconds gap, microseconds turnaround) {
 }
 
 void SerialConnection::exchangeTimedOut() {
-  // An answer may still be on its way. Before the next request the line
-  // must stay quiet for half a time-out, waited for at most one time-out.
+  // The answer may still come. Only a request to the same slave with the
+  // same function could take it for its own (any other drops it as
+  // foreign), so that one waits until the line has been quiet for a whole
+  // time-out, though never longer than two; other slaves keep their pace.
+  drained_ = expectation();
   drainFrom_ = Clock::now();
-  drainUntil_ = drainFrom_ + milliseconds(timeoutMs());
+  drainUntil_ = drainFrom_ + 2 * milliseconds(timeoutMs());
+}
+
+bool SerialConnection::mustDrain() const {
+  const Expectation& next = expectation();
+  return Clock::now() < drainUntil_ && next.address == drained_.address &&
+         next.function == drained_.function;
 }
 
 SerialConnection::Clock::time_point SerialConnection::lineFreeAt() const {
   auto due = lastActivity_;
   if (framer().needsSilentInterval()) due += gap_;
   if (afterBroadcast_) due += turnaround_;
-  if (Clock::now() < drainUntil_) {
-    const auto quiet = std::max(lastActivity_, drainFrom_) + milliseconds(timeoutMs() / 2);
+  if (mustDrain()) {
+    const auto quiet = std::max(lastActivity_, drainFrom_) + milliseconds(timeoutMs());
     due = std::max(due, std::min(quiet, drainUntil_));
   }
   return due;
@@ -97,7 +106,7 @@ void SerialConnection::sendWhenLineAllows() {
 
 void SerialConnection::write() {
   holding_ = false;
-  drainUntil_ = {};
+  if (mustDrain()) drainUntil_ = {};
   // Whatever arrived before the request cannot be its answer.
   tcflush(port_.native_handle(), TCIFLUSH);
   if (manualRts_) SerialPort::setRts(port_.native_handle(), true);

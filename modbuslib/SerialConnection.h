@@ -30,11 +30,13 @@ class SerialConnection : public Connection {
   void transmit(std::vector<uint8_t> frame) override;
   void shutdown() override;
   void exchangeTimedOut() override;
+  bool requestHeld() const override { return holding_; }
 
  private:
   using Clock = std::chrono::steady_clock;
 
   std::shared_ptr<SerialConnection> self();
+  bool mustDrain() const;
   Clock::time_point lineFreeAt() const;
   void sendWhenLineAllows();
   void write();
@@ -54,7 +56,8 @@ class SerialConnection : public Connection {
   std::chrono::microseconds gap_;
   std::chrono::microseconds turnaround_;
   Clock::time_point lastActivity_{};
-  Clock::time_point drainFrom_{};   // a time-out: the line must fall silent...
+  Expectation drained_;             // the exchange that timed out
+  Clock::time_point drainFrom_{};   // when: the line must then fall silent...
   Clock::time_point drainUntil_{};  // ...but is not waited for past this
   bool holding_ = false;            // a request waits for the line
   bool broadcast_ = false;          // the request going out gets no answer

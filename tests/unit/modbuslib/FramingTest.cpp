@@ -140,7 +140,7 @@ TEST(AsciiFramer, RestartsOnEachColonAndDropsLinesThatAreNotTheAnswer) {
   using K = FrameResult::Kind;
   expectCases(framer, {
                           {"a frame broken off by a new start", joined({text(":010304"), good}),
-                           K::Frame, 0, 26, 0},
+                           K::Frame, 0, 26, 1},
                           {"garbage and a half frame", text("zz\x7f:0103"), K::Incomplete, 0, 3, 1},
                           {"a damaged answer", damaged, K::Error, MBS_INVALID_CHECKSUM, 19, 0},
                           {"another slave's answer, then ours", joined({otherSlave, good}),
