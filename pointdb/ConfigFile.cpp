@@ -1,6 +1,7 @@
 #include "pointdb/ConfigFile.h"
 
 #include <memory>
+#include <vector>
 
 #include "link/EndpointRegistry.h"
 #include "platform/MessageBox.h"
@@ -12,7 +13,18 @@
 namespace {
 
 constexpr uint16_t kFormatMarker = 3;
+// The least an endpoint record or a file name can take: the fixed items and
+// a one-byte length prefix.
+constexpr size_t kMinEndpointBytes = 1 + 52;
+constexpr size_t kMinTextBytes = 1;
 const std::string kDefaultFileName = "pelmoran.tst";
+
+// What a configuration file holds, read to its end before any of it is used.
+// A file of another format holds no endpoints and no scans.
+struct ConfigRecord {
+  std::vector<std::unique_ptr<CModbusConnection>> endpoints;  // not connected
+  std::vector<std::string> scanPaths;
+};
 
 bool IsDefaultFile(const std::string& path) {
   return path.size() >= kDefaultFileName.size() &&
@@ -38,6 +50,41 @@ std::unique_ptr<CModbusConnection> LoadEndpoint(CArchive& ar) {
   ar.Read(endpoint->m_ipAddress.data(), endpoint->m_ipAddress.size());
   ar.Read(&endpoint->m_serial, sizeof endpoint->m_serial);
   return endpoint;
+}
+
+ConfigRecord ReadConfig(CArchive& ar) {
+  ConfigRecord config;
+  uint16_t marker;
+  ar >> marker;
+  if (marker != kFormatMarker) return config;
+  config.endpoints.resize(static_cast<size_t>(ar.ReadCount(kMinEndpointBytes)));
+  for (auto& endpoint : config.endpoints) endpoint = LoadEndpoint(ar);
+  config.scanPaths.resize(static_cast<size_t>(ar.ReadCount(kMinTextBytes)));
+  for (auto& path : config.scanPaths) ar >> path;
+  return config;
+}
+
+void ConnectEndpoint(CModbusConnection& endpoint) {
+  if (endpoint.m_bTcp != 0) {
+    endpoint.ConnectTcp();
+  } else {
+    endpoint.ConnectSerial();
+  }
+}
+
+// Endpoints are connected as they join, before any scan that polls them
+// opens. A scan file that cannot be opened is reported by the template and
+// skipped.
+void ApplyConfig(CEndpointRegistry& frame, CScanHost& app, ConfigRecord& config) {
+  frame.RemoveAllEndpoints();
+  app.CloseAllDocuments();
+  for (auto& endpoint : config.endpoints) {
+    frame.m_endpoints.push_back(std::move(endpoint));
+    ConnectEndpoint(*frame.m_endpoints.back());
+  }
+  for (const auto& path : config.scanPaths) {
+    if (!path.empty()) app.m_pDocTemplate->OpenDocumentFile(path);
+  }
 }
 
 }  // namespace
@@ -80,7 +127,8 @@ void CConfigFile::RestoreConfig(const std::string& path) {
   try {
     Load(ar);
   } catch (const CArchiveException& e) {
-    AfxMessageBox("The configuration file " + path + " was read only in part: " + e.what() + ".");
+    AfxMessageBox("The configuration file " + path + " was not restored: " + e.what() +
+                  ". The running configuration stays.");
   }
 }
 
@@ -91,38 +139,9 @@ void CConfigFile::Store(CArchive& ar) {
   m_app.SaveAllDocuments(ar);
 }
 
-// Once the marker is read the running configuration goes, whatever follows.
+// Nothing running is touched until the whole file has been read: a file
+// damaged anywhere throws while the running configuration is still whole.
 void CConfigFile::Load(CArchive& ar) {
-  uint16_t marker;
-  ar >> marker;
-  m_frame.RemoveAllEndpoints();
-  m_app.CloseAllDocuments();
-  if (marker != kFormatMarker) return;
-  LoadEndpoints(ar);
-  LoadScans(ar);
-}
-
-// Items are read one by one, so a count that claims more than the file holds
-// keeps what was read before the end.
-void CConfigFile::LoadEndpoints(CArchive& ar) {
-  const int32_t count = ar.ReadCount(0);
-  for (int32_t i = 0; i < count; ++i) {
-    m_frame.m_endpoints.push_back(LoadEndpoint(ar));
-    CModbusConnection& endpoint = *m_frame.m_endpoints.back();
-    if (endpoint.m_bTcp != 0) {
-      endpoint.ConnectTcp();
-    } else {
-      endpoint.ConnectSerial();
-    }
-  }
-}
-
-// A scan file that cannot be opened is reported by the template and skipped.
-void CConfigFile::LoadScans(CArchive& ar) {
-  const int32_t count = ar.ReadCount(0);
-  for (int32_t i = 0; i < count; ++i) {
-    std::string path;
-    ar >> path;
-    if (!path.empty()) m_app.m_pDocTemplate->OpenDocumentFile(path);
-  }
+  ConfigRecord config = ReadConfig(ar);
+  ApplyConfig(m_frame, m_app, config);
 }

@@ -1,6 +1,7 @@
 // The configuration file: the endpoints with their settings and the file
 // names of the open scans. Saving writes every scan to its own file as well;
-// restoring replaces the running endpoints and scans by what the file holds.
+// restoring replaces the running endpoints and scans by what the file holds,
+// once the whole file has been read and found sound.
 #pragma once
 
 #include <string>
@@ -17,17 +18,17 @@ class CConfigFile {
   // destroying the previous file; false after "File Creation Error".
   bool SaveTestConfig(const std::string& path);
   // Replaces the running configuration by the one in path. A missing file
-  // named "pelmoran.tst" is passed over in silence.
+  // named "pelmoran.tst" is passed over in silence; a damaged file is
+  // reported and the running configuration stays.
   void RestoreConfig(const std::string& path);
 
   // The items of a configuration file, for callers that hold them in memory.
+  // Load throws CArchiveException, before anything running is touched, when
+  // the items cannot all be read.
   void Store(CArchive& ar);
   void Load(CArchive& ar);
 
  private:
-  void LoadEndpoints(CArchive& ar);
-  void LoadScans(CArchive& ar);
-
   CEndpointRegistry& m_frame;
   CScanHost& m_app;
 };

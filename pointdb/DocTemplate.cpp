@@ -1,6 +1,7 @@
 #include "pointdb/DocTemplate.h"
 
 #include <algorithm>
+#include <filesystem>
 
 #include "pointdb/PelmoranDoc.h"
 #include "pointdb/ScanFile.h"
@@ -28,9 +29,13 @@ CPelmoranDoc* CDocTemplate::OpenDocumentFile(const std::string& path) {
     // Untitled documents are numbered as the framework does: Pelmor1,
     // Pelmor2, ... counting only the new ones.
     doc->m_strTitle = "Pelmor" + std::to_string(++m_nUntitledCount);
-  } else if (LoadScanFile(*doc, path)) {
+  } else if (const ScanFileLoad load = LoadScanFile(*doc, path); load == ScanFileLoad::loaded) {
     doc->m_strPathName = path;
     doc->m_strTitle = FileName(path);
+  } else if (load == ScanFileLoad::notUnderstood) {
+    // The scan is not the file's: without a path, saving asks for a new name,
+    // proposed from the file's name less its extension.
+    doc->m_strTitle = std::filesystem::path(path).stem().string();
   } else {
     CloseDocument(doc);
     return nullptr;

@@ -19,4 +19,8 @@ class CModbusTag {
   int32_t m_nDataType;
   float m_fLowLimit;
   float m_fHighLimit;
+  // The data type the tag's scan file gave it when it is read as another
+  // (UNSIGNED for a 32-bit type on a bit point), so that saving writes the
+  // file's own type back; -1 when it is read as stored.
+  int32_t m_nFileDataType;
 };

@@ -4,6 +4,7 @@
 
 #include "pointdb/Archive.h"
 #include "pointdb/PelmoranDoc.h"
+#include "pointdb/ScanFile.h"
 #include "pointdb/ScanHost.h"
 #include "pointdb/ScanView.h"
 #include "pointdb/TagServerBinding.h"
@@ -15,12 +16,16 @@ const std::string kVersion2 = "2.00";
 const std::string kVersion3 = "3.00";
 
 constexpr int kTagRecordBytes = 16;
+constexpr int32_t kUnsigned = 0;
+constexpr int32_t kReadAsStored = -1;
 
 struct TagRecord {
   int32_t nPointType;
   int32_t nDataType;
   float fLowLimit;
   float fHighLimit;
+  // The data type of the record when the tag is read as another one.
+  int32_t nFileDataType = kReadAsStored;
 };
 
 // What a scan file holds, read completely before any of it is used.
@@ -39,6 +44,20 @@ struct ScanRecord {
 bool IsLongType(int32_t dataType) { return dataType >= 4 && dataType <= 7; }
 
 int TagOffset(int index, int32_t dataType) { return IsLongType(dataType) ? 2 * index : index; }
+
+bool IsBitPointType(uint8_t pointType) { return pointType == 1 || pointType == 2; }
+
+// A coil or input is one point a tag: a 32-bit type would name point 2i while
+// the row and the writes use point i, and decode two bits as one number. Such
+// tags of older files are read as UNSIGNED, as a new bit scan makes them.
+void ReadBitTagsAsUnsigned(ScanRecord& scan) {
+  if (!IsBitPointType(scan.nPointType)) return;
+  for (auto& tag : scan.tags) {
+    if (!IsLongType(tag.nDataType)) continue;
+    tag.nFileDataType = tag.nDataType;
+    tag.nDataType = kUnsigned;
+  }
+}
 
 void Refuse(const std::string& reason) {
   throw CArchiveException(CArchiveException::badSchema, reason);
@@ -84,6 +103,7 @@ ScanRecord ReadScan(CArchive& ar, const std::string& version, const CPelmoranDoc
   for (auto& tag : scan.tags) {
     ar >> tag.nPointType >> tag.nDataType >> tag.fLowLimit >> tag.fHighLimit;
   }
+  ReadBitTagsAsUnsigned(scan);
   CheckScan(scan);
   return scan;
 }
@@ -125,6 +145,17 @@ void ApplyScan(CPelmoranDoc& doc, const ScanRecord& scan) {
   RemoveTags(doc);
   doc.m_scan.m_nTagCount = static_cast<int32_t>(scan.tags.size());
   PublishTags(doc, scan.tags);
+  for (size_t i = 0; i < scan.tags.size(); ++i) {
+    doc.m_tags[i]->m_nFileDataType = scan.tags[i].nFileDataType;
+  }
+}
+
+// A tag read as UNSIGNED gives its file back the type it was read from, so
+// that saving changes nothing the file said, unless the operator has chosen
+// another type since.
+int32_t FileDataType(const CModbusTag& tag) {
+  const bool readAsAnother = tag.m_nFileDataType != kReadAsStored;
+  return readAsAnother && tag.m_nDataType == kUnsigned ? tag.m_nFileDataType : tag.m_nDataType;
 }
 
 void StoreScan(CArchive& ar, const CPelmoranDoc& doc) {
@@ -133,7 +164,7 @@ void StoreScan(CArchive& ar, const CPelmoranDoc& doc) {
      << scan.m_nPointType << scan.m_nPointAddress << scan.m_nScanLength << scan.m_nPollFrequency;
   ar << static_cast<int32_t>(doc.m_tags.size());
   for (const auto& tag : doc.m_tags) {
-    ar << tag->m_nPointType << tag->m_nDataType << tag->m_fLowLimit << tag->m_fHighLimit;
+    ar << tag->m_nPointType << FileDataType(*tag) << tag->m_fLowLimit << tag->m_fHighLimit;
   }
 }
 
@@ -148,6 +179,10 @@ void CPelmoranDoc::Serialize(CArchive& ar) {
   }
   std::string version;
   ar >> version;
-  if (version != kVersion1 && version != kVersion2 && version != kVersion3) return;
+  if (!IsReadableScanVersion(version)) return;
   ApplyScan(*this, ReadScan(ar, version, *this));
+}
+
+bool IsReadableScanVersion(const std::string& version) {
+  return version == kVersion1 || version == kVersion2 || version == kVersion3;
 }

@@ -1,26 +1,60 @@
 #include "pointdb/ScanFile.h"
 
+#include <algorithm>
+
 #include "platform/MessageBox.h"
 #include "pointdb/Archive.h"
 #include "pointdb/DiskFile.h"
 #include "pointdb/PelmoranDoc.h"
 
-bool LoadScanFile(CPelmoranDoc& doc, const std::string& path) {
+namespace {
+
+// A longer "version" is more likely the start of some other kind of file
+// than a text that would tell the operator anything.
+constexpr size_t kMaxShownVersion = 16;
+
+std::string ReadVersion(const std::string& bytes) {
+  CArchive ar(bytes);
+  std::string version;
+  ar >> version;
+  return version;
+}
+
+bool IsShowable(const std::string& version) {
+  return !version.empty() && version.size() <= kMaxShownVersion &&
+         std::all_of(version.begin(), version.end(),
+                     [](unsigned char c) { return c >= 0x20 && c < 0x7F; });
+}
+
+void TellNotUnderstood(const std::string& path, const std::string& version) {
+  const std::string which = IsShowable(version) ? "the version \"" + version + "\"" : "a version";
+  AfxMessageBox("The scan file " + path + " has " + which +
+                " that is not understood: it is opened as a new scan and is not saved over.");
+}
+
+}  // namespace
+
+ScanFileLoad LoadScanFile(CPelmoranDoc& doc, const std::string& path) {
   std::string bytes;
   std::string error;
   if (CDiskFile::ReadAll(path, bytes, error) != CDiskFile::ReadResult::ok) {
     AfxMessageBox("Cannot open the scan file " + path + ": " + error + ".");
-    return false;
+    return ScanFileLoad::refused;
   }
   CArchive ar(bytes);
   ar.m_strFileName = path;
   try {
+    const std::string version = ReadVersion(bytes);
+    if (!IsReadableScanVersion(version)) {
+      TellNotUnderstood(path, version);
+      return ScanFileLoad::notUnderstood;
+    }
     doc.Serialize(ar);
   } catch (const CArchiveException& e) {
     AfxMessageBox("The scan file " + path + " was not opened: " + e.what() + ".");
-    return false;
+    return ScanFileLoad::refused;
   }
-  return true;
+  return ScanFileLoad::loaded;
 }
 
 bool SaveScanFile(CPelmoranDoc& doc, const std::string& path) {

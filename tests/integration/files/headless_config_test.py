@@ -218,14 +218,15 @@ class HeadlessConfiguration(unittest.TestCase):
         slave, port = start_slave()
         self.write("holding.scn", scan_file("PLANT", 3, 1, 2, 200, [0, 0]))
         whole = config_file([tcp_endpoint("PLANT", port)], [self.path("holding.scn")])
-        # Cut inside the scan's file name: the endpoint stays, the scan is lost.
+        # Cut inside the scan's file name: the file is refused whole, so not
+        # even the endpoint read before the cut is restored.
         self.write("pelmoran.tst", whole[:-5])
         process = self.start()
         time.sleep(3.5)
         self.assertIsNone(process.poll())
         self.assertEqual(slave.count((3, 0, 2)), 0)
         err = self.stop(process)
-        self.assertIn(self.path("pelmoran.tst"), err)
+        self.assertIn(self.path("pelmoran.tst") + " was not restored", err)
 
 
 if __name__ == "__main__":

@@ -25,6 +25,14 @@ std::string Hex(const std::string& bytes) {
   return out;
 }
 
+std::string Bytes(const std::string& hex) {
+  std::string out;
+  for (size_t i = 0; i + 1 < hex.size(); i += 3) {
+    out.push_back(static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16)));
+  }
+  return out;
+}
+
 const char kNewEndpointRecord[] =
     "07 4D 4F 44 42 55 53 31 "  // MODBUS1
     "00 00 00 00 01 00 00 00 D0 07 00 00 F6 01 00 00 01 00 00 00 "
@@ -371,35 +379,53 @@ TEST_F(ConfigFileTest, AMissingFileLeavesTheRunningConfigurationAlone) {
   EXPECT_EQ(m_template.GetDocumentCount(), 1);
 }
 
-TEST_F(ConfigFileTest, AFileCutShortKeepsWhatWasReadBeforeTheCut) {
-  AddEndpoint("FIRST");
-  AddEndpoint("SECOND")->m_nPort = 1503;
-  NewScan("FIRST", 3, 4, 0);
-  NewScan("SECOND", 3, 4, 0);
-  const std::string whole = Save();
-  const size_t firstRecordEnd = 6 + 1 + 5 + 52;
-  const size_t scansStart = firstRecordEnd + 1 + 6 + 52;
+TEST_F(ConfigFileTest, ADamagedFileIsRefusedAndTheRunningConfigurationStays) {
+  AddEndpoint("RUNNING")->m_hConnection = 4;
+  const CPelmoranDoc* running = NewScan("RUNNING", 3, 4, 0);
+  // Two new endpoints named MODBUS1 and one empty scan name, as documented.
+  const std::string record = Bytes(kNewEndpointRecord);
+  const std::string whole = Bytes("03 00 02 00 00 00") + record + record + Bytes("01 00 00 00 00");
+  const size_t scanCount = 6 + 2 * record.size();
 
-  struct Case {
-    size_t size;
-    size_t endpoints;
-    int scans;
-  };
-  // Too short for the marker: the running configuration stays. Afterwards
-  // whatever was read before the cut stays.
-  for (const Case c : {Case{1, 2, 2}, Case{4, 0, 0}, Case{firstRecordEnd + 30, 1, 0},
-                       Case{scansStart + 2, 2, 0}, Case{whole.size() - 1, 2, 1}}) {
-    WriteFile(PathOf("cut.tst"), whole.substr(0, c.size));
+  // Cut in the marker, the first and the second record, the scan count and
+  // the name; a negative count; a count beyond the file.
+  for (const std::string& bytes :
+       {whole.substr(0, 1), whole.substr(0, 40), whole.substr(0, scanCount - 1),
+        whole.substr(0, scanCount + 2), whole.substr(0, whole.size() - 1),
+        Bytes("03 00 FF FF FF FF") + whole.substr(6),
+        whole.substr(0, scanCount) + Bytes("02 00 00 00 00")}) {
+    WriteFile(PathOf("cut.tst"), bytes);
+    m_recorder.calls.clear();
     m_recorder.messages.clear();
     Config().RestoreConfig(PathOf("cut.tst"));
-    ASSERT_EQ(m_recorder.messages.size(), 1u) << c.size;
-    EXPECT_NE(m_recorder.messages[0].find(PathOf("cut.tst")), std::string::npos) << c.size;
-    EXPECT_NE(m_recorder.messages[0].find("ends"), std::string::npos) << m_recorder.messages[0];
-    EXPECT_EQ(m_frame.m_endpoints.size(), c.endpoints) << c.size;
-    EXPECT_EQ(m_template.GetDocumentCount(), c.scans) << c.size;
+    ASSERT_EQ(m_recorder.messages.size(), 1u) << Hex(bytes);
+    EXPECT_NE(m_recorder.messages[0].find(PathOf("cut.tst")), std::string::npos);
+    EXPECT_NE(m_recorder.messages[0].find("running configuration stays"), std::string::npos);
+    EXPECT_EQ(m_recorder.calls, std::vector<std::string>{}) << "nothing closed or connected";
+    ASSERT_EQ(m_frame.m_endpoints.size(), 1u) << Hex(bytes);
+    EXPECT_TRUE(m_frame.m_endpoints[0]->IsConnected());
+    ASSERT_EQ(m_template.GetDocumentCount(), 1) << Hex(bytes);
+    EXPECT_EQ(m_template.GetDocument(0), running);
   }
-  ASSERT_EQ(m_frame.m_endpoints.size(), 2u);
-  EXPECT_EQ(m_frame.m_endpoints[1]->m_nPort, 1503);
+  WriteFile(PathOf("cut.tst"), whole);
+  Config().RestoreConfig(PathOf("cut.tst"));
+  EXPECT_EQ(m_frame.m_endpoints.size(), 2u);
+  EXPECT_EQ(m_template.GetDocumentCount(), 0);
+}
+
+TEST_F(ConfigFileTest, AScanFileNotUnderstoodIsNeverSavedOver) {
+  // Node 7, address 40100, 8 registers, of a version this program does not know.
+  const std::string original = Bytes(
+      "04 33 2E 30 31 05 50 4C 41 4E 54 01 2E F6 01 00 00 07 03 A4 9C "
+      "08 00 E8 03 00 00 00 00 00 00");
+  WriteFile(PathOf("plant.scn"), original);
+  CPelmoranDoc* doc = m_template.OpenDocumentFile(PathOf("plant.scn"));
+  ASSERT_NE(doc, nullptr);
+  Save();
+  Save();
+  EXPECT_EQ(ReadFile(PathOf("plant.scn")), original);
+  EXPECT_EQ(doc->m_strPathName, PathOf("plant-2.scn"));
+  EXPECT_EQ(m_recorder.messages.size(), 1u) << "told once";
 }
 
 TEST_F(ConfigFileTest, AFileTooLargeToBeAConfigurationIsNamedAndNotRead) {

@@ -51,6 +51,7 @@ struct Recorder {
   std::vector<int32_t> removed;
   std::vector<Connect> connects;
   std::vector<std::string> messages;
+  std::vector<RequestHeader> writes;
   int32_t nextTagHandle = 100;
   int nextConnection = 7;
   bool connectsSucceed = true;
@@ -110,7 +111,10 @@ inline void InstallRecorder(Recorder& recorder) {
     TheRecorder()->calls.push_back("CloseConnection " + std::to_string(handle));
   };
   modbus.PollMODBUS = [](int, const RequestHeader*) { return 0; };
-  modbus.WriteMODBUS = [](int, const RequestHeader*, const uint16_t*) { return 0; };
+  modbus.WriteMODBUS = [](int, const RequestHeader* header, const uint16_t*) {
+    TheRecorder()->writes.push_back(*header);
+    return 0;
+  };
   SetMessageBoxHandler([](const std::string& text, unsigned) {
     TheRecorder()->messages.push_back(text);
     return 1;

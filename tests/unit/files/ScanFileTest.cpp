@@ -191,14 +191,15 @@ TEST_F(ScanFileTest, OlderVersionsTakeThePendingEndpointAndTheirDelimiter) {
   EXPECT_TRUE(m_recorder.messages.empty());
 }
 
-TEST_F(ScanFileTest, AnUnknownVersionKeepsTheScanAsConstructed) {
+TEST_F(ScanFileTest, AnUnknownVersionKeepsTheScanAsConstructedAndNotTheFile) {
   m_app.m_strPendingEndpoint = "PENDING";
   m_app.m_pendingScan.m_nScanLength = 3;
-  for (const std::string version : {"4.00", "3.0", "3.00 ", ""}) {
+  for (const std::string version : {"3.01", "3.0", "3.00 ", ""}) {
     ScanBytes file;
     file.version = version;
     file.tags = Tags(1, 0);
-    CPelmoranDoc* doc = Open(file.Build());
+    m_recorder.messages.clear();
+    CPelmoranDoc* doc = Open(file.Build(), "plant.scn");
     ASSERT_NE(doc, nullptr) << version;
     EXPECT_EQ(doc->m_strEndpoint, "PENDING");
     EXPECT_EQ(doc->GetTagCount(), 3) << version;
@@ -206,6 +207,58 @@ TEST_F(ScanFileTest, AnUnknownVersionKeepsTheScanAsConstructed) {
     EXPECT_TRUE(m_recorder.removed.empty()) << version;
     for (const auto& tag : m_recorder.created) EXPECT_EQ(tag.quality, 0) << version;
     EXPECT_TRUE(m_factory.ViewOf(doc)->m_frequencies.empty()) << version;
+    // Without a path a save asks for a new file instead of writing this one.
+    EXPECT_EQ(doc->m_strPathName, "") << version;
+    ASSERT_EQ(m_recorder.messages.size(), 1u) << version;
+    EXPECT_NE(m_recorder.messages[0].find(PathOf("plant.scn")), std::string::npos);
+  }
+  EXPECT_NE(m_recorder.messages[0].find("a version that is not understood"), std::string::npos);
+}
+
+TEST_F(ScanFileTest, BitScansReadThirtyTwoBitTagsAsUnsignedAndWriteThemBackAsRead) {
+  for (uint8_t pointType : {1, 2}) {
+    for (int32_t dataType = 4; dataType <= 7; ++dataType) {
+      SCOPED_TRACE(std::to_string(pointType) + "/" + std::to_string(dataType));
+      m_frame.RemoveAllEndpoints();  // idle again for the client write
+      CModbusConnection* endpoint = AddEndpoint("PLANT");
+      endpoint->m_bTcp = 0;
+      endpoint->m_hConnection = 3;
+      ScanBytes file;
+      file.pointType = pointType;
+      file.address = 1;
+      file.tags = Tags(4, dataType, pointType);
+      const std::string bytes = file.Build();
+      CPelmoranDoc* doc = Open(bytes);
+      ASSERT_NE(doc, nullptr);
+      const std::string digit = pointType == 1 ? "0" : "1";
+      EXPECT_EQ(CreatedNames(),
+                (std::vector<std::string>{
+                    "PLANT_NODE17_" + digit + "0001", "PLANT_NODE17_" + digit + "0002",
+                    "PLANT_NODE17_" + digit + "0003", "PLANT_NODE17_" + digit + "0004"}));
+      auto response = std::make_unique<CModbusMsg>();
+      response->Copy(doc->m_scan);
+      response->m_nStatus = 0;
+      response->m_data[1] = response->m_data[2] = response->m_data[3] = 1;
+      doc->OnScanResponse(response.release());
+      EXPECT_EQ(doc->GetTag(1)->m_value.fltVal, 1.0f) << "point 2's own bit, not 65537";
+      VARIANT on;
+      VariantInit(&on);
+      on.vt = VT_BOOL;
+      on.boolVal = VARIANT_TRUE;
+      doc->HandleClientWrite(doc->GetTag(1)->m_hTag, &on);
+      if (pointType == 1) {
+        ASSERT_EQ(m_recorder.writes.size(), 1u);
+        EXPECT_EQ(m_recorder.writes[0].address, 2) << "the coil tag 1 is named after";
+      }
+      m_recorder.writes.clear();
+
+      ASSERT_TRUE(SaveScanFile(*doc, PathOf("back.scn")));
+      EXPECT_EQ(ReadFile(PathOf("back.scn")), bytes);
+      // A type chosen since is the one saved.
+      doc->GetTag(3)->m_nDataType = 2;
+      ASSERT_TRUE(SaveScanFile(*doc, PathOf("back.scn")));
+      EXPECT_EQ(ReadFile(PathOf("back.scn"))[bytes.size() - 12], 2);
+    }
   }
   EXPECT_TRUE(m_recorder.messages.empty());
 }
