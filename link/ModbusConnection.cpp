@@ -168,7 +168,9 @@ int CModbusConnection::Enqueue(CModbusMsg* request) {
   }
   m_queue.push_back(request);
   if (m_bBusy) return 1;
-  if (m_bTcp && IsWrite(*request)) return 1;  // waits for the next request on this endpoint
+  // A write goes out at once on every kind of endpoint: held back for a
+  // later poll, it waited without end where nothing else polls, while its
+  // client had been told it succeeded.
   SendNext();
   return 1;
 }
