@@ -121,7 +121,7 @@ CPelmoranDoc::CPelmoranDoc() : m_nKey(++TheApp().m_nDocKeyCounter), m_nNumbrPoll
   m_scan.m_nTagCount = twoWords ? m_scan.m_nScanLength / 2 : m_scan.m_nScanLength;
   for (int i = 0; i < m_scan.m_nTagCount; ++i) {
     auto tag = std::make_unique<CModbusTag>();
-    std::string name = m_scan.MakeTagName(twoWords ? 2 * i : i, m_strEndpoint);
+    std::string name = m_scan.MakeTagName(TagPointOffset(i, dataType), m_strEndpoint);
     tag->m_nPointType = m_scan.m_nPointType;
     tag->m_nDataType = dataType;
     tag->m_fLowLimit = app.m_fDefaultLowLimit;
@@ -140,8 +140,22 @@ CPelmoranDoc::~CPelmoranDoc() {
 
 std::string CPelmoranDoc::GetTagName(int i) const {
   const CModbusTag* tag = GetTag(i);
-  bool twoWords = tag && IsTwoWordType(tag->m_nDataType);
-  return m_scan.MakeTagName(twoWords ? 2 * i : i, m_strEndpoint);
+  return m_scan.MakeTagName(TagPointOffset(i, tag ? tag->m_nDataType : 0), m_strEndpoint);
+}
+
+bool CPelmoranDoc::HasWideRegisters() const {
+  const CEndpointRegistry* frame = Frame();
+  const CModbusConnection* endpoint = frame ? frame->FindEndpoint(m_strEndpoint) : nullptr;
+  if (!endpoint || endpoint->m_bTcp || (endpoint->m_nProtocol != 2 && endpoint->m_nProtocol != 3))
+    return false;
+  if (m_scan.m_nPointType != 3 && m_scan.m_nPointType != 4) return false;
+  const int address = m_scan.m_nPointAddress;
+  return (address >= 5001 && address <= 5999) || (address >= 7001 && address <= 7999);
+}
+
+int CPelmoranDoc::TagPointOffset(int i, int dataType) const {
+  if (!IsTwoWordType(dataType)) return i;
+  return HasWideRegisters() ? i : 2 * i;
 }
 
 CModbusTag* CPelmoranDoc::GetTag(int i) const {
@@ -213,7 +227,7 @@ bool CPelmoranDoc::WriteRegister(int i, VARIANT* value, CModbusTag* tag) {
   uint16_t words[2] = {static_cast<uint16_t>(bits), static_cast<uint16_t>(bits >> 16)};
   if (type <= 1) return SendWrite(i, words, 1);
   if (type == 5 || type == 7) std::swap(words[0], words[1]);
-  return SendWrite(2 * i, words, 2);
+  return SendWrite(TagPointOffset(i, type), words, 2);
 }
 
 int CPelmoranDoc::Poll() {

@@ -27,6 +27,12 @@ class CPelmoranDoc {
   std::string GetTagName(int i) const;
   CModbusTag* GetTag(int i) const;
   int GetTagCount() const;
+  // Point address of tag i less the scan's. A two-word type takes two
+  // registers a tag, except in the Daniels/ENRON 32-bit ranges (5001-5999,
+  // 7001-7999 on a Daniels serial endpoint), where one register holds both
+  // words: there tag i is register i, so its name, value and writes agree.
+  int TagPointOffset(int i, int dataType) const;
+  bool HasWideRegisters() const;
 
   // Data types.
   float DecodeTag(const CModbusTag* tag, int i) const;

@@ -43,7 +43,7 @@ struct ScanRecord {
 
 bool IsLongType(int32_t dataType) { return dataType >= 4 && dataType <= 7; }
 
-int TagOffset(int index, int32_t dataType) { return IsLongType(dataType) ? 2 * index : index; }
+int TagFirstWord(int index, int32_t dataType) { return IsLongType(dataType) ? 2 * index : index; }
 
 bool IsBitPointType(uint8_t pointType) { return pointType == 1 || pointType == 2; }
 
@@ -80,7 +80,8 @@ void CheckScan(const ScanRecord& scan) {
       Refuse("tag " + std::to_string(i) + " has the data type " + std::to_string(dataType) +
              ", which is not one of 0 to 7");
     }
-    const int lastWord = TagOffset(static_cast<int>(i), dataType) + (IsLongType(dataType) ? 1 : 0);
+    const int lastWord =
+        TagFirstWord(static_cast<int>(i), dataType) + (IsLongType(dataType) ? 1 : 0);
     if (lastWord >= scan.nScanLength) {
       Refuse("its " + std::to_string(scan.tags.size()) + " tags do not fit in the scan length " +
              std::to_string(scan.nScanLength));
@@ -125,8 +126,8 @@ void PublishTags(CPelmoranDoc& doc, const std::vector<TagRecord>& records) {
     tag->m_fHighLimit = records[i].fHighLimit;
     // The next Data New starts from the data type of the last tag loaded.
     TheApp().m_nDefaultDataType = tag->m_nDataType;
-    const std::string name =
-        doc.m_scan.MakeTagName(TagOffset(static_cast<int>(i), tag->m_nDataType), doc.m_strEndpoint);
+    const std::string name = doc.m_scan.MakeTagName(
+        doc.TagPointOffset(static_cast<int>(i), tag->m_nDataType), doc.m_strEndpoint);
     tag->m_hTag = TagServer().CreateOPCTag(name.c_str(), tag->m_value, OPC_QUALITY_GOOD, writable);
     doc.m_tags.push_back(std::move(tag));
   }

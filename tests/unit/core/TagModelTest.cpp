@@ -218,3 +218,45 @@ TEST(DocumentTemplate, WithoutAViewFactoryDocumentsHaveNoView) {
 }
 
 }  // namespace
+
+// In the Daniels/ENRON 32-bit ranges one register holds a whole two-word
+// value: the tag's name, its value and its writes all name that register.
+TEST(TagNaming, DanielsWideRegistersAreOneTagEach) {
+  struct Case {
+    const char* what;
+    int protocol;  // of the serial endpoint; -1 for Modbus/TCP
+    int pointType;
+    int address;
+    std::vector<std::string> names;
+    int secondTagWrite;  // point address the second tag's write goes to
+  };
+  const Case cases[] = {
+      {"Daniels RTU, 7001", 3, 3, 7001, {"E.NODE1.47001", "E.NODE1.47002"}, 7002},
+      {"Daniels ASCII, 5001", 2, 3, 5001, {"E.NODE1.45001", "E.NODE1.45002"}, 5002},
+      {"Daniels input registers", 3, 4, 7001, {"E.NODE1.37001", "E.NODE1.37002"}, -1},
+      {"Daniels outside the ranges", 3, 3, 3001, {"E.NODE1.43001", "E.NODE1.43003"}, 3003},
+      {"standard RTU, 7001", 1, 3, 7001, {"E.NODE1.47001", "E.NODE1.47003"}, 7003},
+      {"Modbus/TCP, 7001", -1, 3, 7001, {"E.NODE1.47001", "E.NODE1.47003"}, 7003},
+  };
+  for (const Case& c : cases) {
+    CoreWorld w;
+    CModbusConnection* endpoint =
+        c.protocol < 0 ? w.ConnectedTcpEndpoint("E") : w.SerialEndpoint("E", 1);
+    if (c.protocol >= 0) endpoint->m_nProtocol = c.protocol;
+    w.modbus.Clear();
+    CPelmoranDoc* doc = w.Scan("E", c.pointType, c.address, 4, 6);
+    EXPECT_EQ(CreatedNames(w.tagServer), c.names) << c.what;
+    EXPECT_EQ(doc->GetTagName(1), c.names[1]) << c.what;
+    if (c.secondTagWrite < 0) continue;
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = VT_I4;
+    v.lVal = 0x12345678;
+    ASSERT_TRUE(doc->WriteRegister(1, &v, doc->GetTag(1))) << c.what;
+    ASSERT_EQ(w.modbus.Started().size(), 1u) << c.what;
+    const RequestHeader sent = w.modbus.Started()[0].header;
+    EXPECT_EQ(sent.function, 16) << c.what;
+    EXPECT_EQ(sent.address, c.secondTagWrite) << c.what;
+    EXPECT_EQ(sent.length, 2) << c.what;
+  }
+}
