@@ -11,11 +11,9 @@ namespace tagserver {
 
 namespace {
 
-size_t CheckedCount(CUaDecoder& in, size_t minElementSize) {
-  size_t n = in.ArrayLength(minElementSize);
+void CheckCount(size_t n) {
   if (n == 0) throw CUaServiceError(UaStatus::BadNothingToDo);
   if (n > limits::kMaxNodesPerRequest) throw CUaServiceError(UaStatus::BadTooManyOperations);
-  return n;
 }
 
 UaDataValue BadValue(uint32_t status) {
@@ -27,19 +25,17 @@ UaDataValue BadValue(uint32_t status) {
 
 }  // namespace
 
-UaDataValue CAttributeService::ReadOne(CUaDecoder& in, uint32_t timestamps) {
-  UaNodeId node = in.NodeId();
-  uint32_t attribute = in.UInt32();
-  std::string range = in.String();
-  UaQualifiedName encoding = in.QualifiedName();
-  UaDataValue dv = m_server.Space().Read(node, attribute, timestamps);
+UaDataValue CAttributeService::ReadOne(const ReadValueId& item, uint32_t timestamps) {
+  const uint32_t attribute = item.attributeId;
+  const UaQualifiedName& encoding = item.dataEncoding;
+  UaDataValue dv = m_server.Space().Read(item.nodeId, attribute, timestamps);
   if (dv.hasStatus && (dv.status & 0x80000000u) != 0) return dv;
   if (!encoding.name.empty()) {
     if (attribute != UaId::AttrValue) return BadValue(UaStatus::BadDataEncodingInvalid);
     if (encoding.ns != 0 || encoding.name != "Default Binary")
       return BadValue(UaStatus::BadDataEncodingUnsupported);
   }
-  if (!range.empty())
+  if (!item.indexRange.empty())
     return BadValue(attribute == UaId::AttrValue && !dv.value.isArray
                         ? UaStatus::BadIndexRangeNoData
                         : UaStatus::BadIndexRangeInvalid);
@@ -48,20 +44,21 @@ UaDataValue CAttributeService::ReadOne(CUaDecoder& in, uint32_t timestamps) {
   return dv;
 }
 
-void CAttributeService::Read(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out) {
-  double maxAge = in.Double();
-  uint32_t timestamps = in.UInt32();
-  if (!(maxAge >= 0)) throw CUaServiceError(UaStatus::BadMaxAgeInvalid);
+void CAttributeService::Read(RequestContext& ctx, const ReadRequest& request, CUaEncoder& out) {
+  const uint32_t timestamps = request.timestampsToReturn;
+  if (!(request.maxAge >= 0)) throw CUaServiceError(UaStatus::BadMaxAgeInvalid);
   if (timestamps > 3) throw CUaServiceError(UaStatus::BadTimestampsToReturnInvalid);
-  size_t n = CheckedCount(in, 16);  // smallest ReadValueId
+  CheckCount(request.nodesToRead.size());
   BeginResponse(out, ctx, UaId::ReadResponse_Encoding_DefaultBinary);
-  out.Int32(static_cast<int32_t>(n));
-  for (size_t i = 0; i < n; ++i) out.DataValue(ReadOne(in, timestamps));
+  out.Int32(static_cast<int32_t>(request.nodesToRead.size()));
+  for (const ReadValueId& item : request.nodesToRead) out.DataValue(ReadOne(item, timestamps));
   out.EmptyArray();
 }
 
-uint32_t CAttributeService::WriteOne(const UaNodeId& node, uint32_t attribute,
-                                     const std::string& range, const UaDataValue& dv) {
+uint32_t CAttributeService::WriteOne(const WriteValue& item) {
+  const UaNodeId& node = item.nodeId;
+  const uint32_t attribute = item.attributeId;
+  const UaDataValue& dv = item.value;
   CAddressSpace& space = m_server.Space();
   NodeHeader header;
   if (!space.Header(node, header)) return UaStatus::BadNodeIdUnknown;
@@ -70,7 +67,7 @@ uint32_t CAttributeService::WriteOne(const UaNodeId& node, uint32_t attribute,
     return UaStatus::BadAttributeIdInvalid;
   TagNode* tag = space.Tag(node);
   if (attribute != UaId::AttrValue || tag == nullptr) return UaStatus::BadNotWritable;
-  if (!range.empty()) return UaStatus::BadIndexRangeInvalid;
+  if (!item.indexRange.empty()) return UaStatus::BadIndexRangeInvalid;
   int32_t handle = space.Tags().WriteHandle(tag);
   if (handle < 0 || !m_server.Writer()) return UaStatus::BadNotWritable;
   if (!dv.hasValue || dv.value.IsEmpty()) return UaStatus::BadTypeMismatch;
@@ -84,17 +81,11 @@ uint32_t CAttributeService::WriteOne(const UaNodeId& node, uint32_t attribute,
   return status;
 }
 
-void CAttributeService::Write(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out) {
-  size_t n = CheckedCount(in, 11);  // smallest WriteValue
+void CAttributeService::Write(RequestContext& ctx, const WriteRequest& request, CUaEncoder& out) {
+  CheckCount(request.nodesToWrite.size());
   std::vector<uint32_t> results;
-  results.reserve(n);
-  for (size_t i = 0; i < n; ++i) {
-    UaNodeId node = in.NodeId();
-    uint32_t attribute = in.UInt32();
-    std::string range = in.String();
-    UaDataValue dv = in.DataValue();
-    results.push_back(WriteOne(node, attribute, range, dv));
-  }
+  results.reserve(request.nodesToWrite.size());
+  for (const WriteValue& item : request.nodesToWrite) results.push_back(WriteOne(item));
   BeginResponse(out, ctx, UaId::WriteResponse_Encoding_DefaultBinary);
   out.StatusArray(results);
   out.EmptyArray();

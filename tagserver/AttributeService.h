@@ -1,8 +1,8 @@
 // Read and Write.
 #pragma once
 
+#include "tagserver/AttributeRequests.h"
 #include "tagserver/RequestContext.h"
-#include "tagserver/UaDecoder.h"
 #include "tagserver/UaEncoder.h"
 
 namespace tagserver {
@@ -13,13 +13,12 @@ class CAttributeService {
  public:
   explicit CAttributeService(CUaServer& server) : m_server(server) {}
 
-  void Read(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out);
-  void Write(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out);
+  void Read(RequestContext& ctx, const ReadRequest& request, CUaEncoder& out);
+  void Write(RequestContext& ctx, const WriteRequest& request, CUaEncoder& out);
 
  private:
-  UaDataValue ReadOne(CUaDecoder& in, uint32_t timestamps);
-  uint32_t WriteOne(const UaNodeId& node, uint32_t attribute, const std::string& range,
-                    const UaDataValue& dv);
+  UaDataValue ReadOne(const ReadValueId& item, uint32_t timestamps);
+  uint32_t WriteOne(const WriteValue& item);
 
   CUaServer& m_server;
 };

@@ -13,27 +13,20 @@ namespace tagserver {
 
 namespace {
 
-struct ItemRequest {
-  UaNodeId node;
-  uint32_t attribute = 0;
-  std::string range;
-  UaQualifiedName encoding;
-  uint32_t mode = 0;
-};
-
-size_t CheckedCount(CUaDecoder& in, size_t minElementSize) {
-  size_t n = in.ArrayLength(minElementSize);
+void CheckCount(size_t n) {
   if (n == 0) throw CUaServiceError(UaStatus::BadNothingToDo);
   if (n > limits::kMaxNodesPerRequest) throw CUaServiceError(UaStatus::BadTooManyOperations);
-  return n;
 }
 
-SubscriptionSettings ReadSettings(CUaDecoder& in) {
+// Create and Modify ask for the same settings under the same names.
+template <typename Request>
+SubscriptionSettings RequestedSettings(const Request& r) {
   SubscriptionSettings s;
-  s.publishingInterval = in.Double();
-  s.lifetimeCount = in.UInt32();
-  s.maxKeepAliveCount = in.UInt32();
-  s.maxNotificationsPerPublish = in.UInt32();
+  s.publishingInterval = r.requestedPublishingInterval;
+  s.lifetimeCount = r.requestedLifetimeCount;
+  s.maxKeepAliveCount = r.requestedMaxKeepAliveCount;
+  s.maxNotificationsPerPublish = r.maxNotificationsPerPublish;
+  s.priority = r.priority;
   return s;
 }
 
@@ -50,9 +43,10 @@ uint32_t ReadFilter(const UaExtensionObject& filter, uint32_t attribute, Monitor
       filter.encoding != 1)
     return UaStatus::BadMonitoredItemFilterUnsupported;
   CUaDecoder body(filter.body.data(), filter.body.size());
-  s.trigger = body.UInt32();
-  s.deadbandType = body.UInt32();
-  s.deadband = body.Double();
+  DataChangeFilter f = DataChangeFilter::read(body);
+  s.trigger = f.trigger;
+  s.deadbandType = f.deadbandType;
+  s.deadband = f.deadbandValue;
   if (s.trigger > 2 || s.deadbandType > 2 || !(s.deadband >= 0))
     return UaStatus::BadMonitoredItemFilterInvalid;
   // A percent deadband needs an engineering-unit range, which tags have not.
@@ -60,16 +54,17 @@ uint32_t ReadFilter(const UaExtensionObject& filter, uint32_t attribute, Monitor
   return UaStatus::Good;
 }
 
-uint32_t ItemStatus(const ItemRequest& r, const UaDataValue& probe, uint32_t filterStatus,
-                    size_t itemCount) {
+uint32_t ItemStatus(const MonitoredItemCreateRequest& r, const UaDataValue& probe,
+                    uint32_t filterStatus, size_t itemCount) {
   if (probe.hasStatus && (probe.status == UaStatus::BadNodeIdUnknown ||
                           probe.status == UaStatus::BadAttributeIdInvalid))
     return probe.status;
-  if (r.mode > 2) return UaStatus::BadMonitoringModeInvalid;
-  if (!r.range.empty()) return UaStatus::BadIndexRangeInvalid;
-  if (!r.encoding.name.empty())
-    return r.attribute != UaId::AttrValue ? UaStatus::BadDataEncodingInvalid
-                                          : UaStatus::BadDataEncodingUnsupported;
+  const ReadValueId& item = r.itemToMonitor;
+  if (r.monitoringMode > 2) return UaStatus::BadMonitoringModeInvalid;
+  if (!item.indexRange.empty()) return UaStatus::BadIndexRangeInvalid;
+  if (!item.dataEncoding.name.empty())
+    return item.attributeId != UaId::AttrValue ? UaStatus::BadDataEncodingInvalid
+                                               : UaStatus::BadDataEncodingUnsupported;
   if (itemCount >= limits::kMaxMonitoredItemsPerSession) return UaStatus::BadTooManyMonitoredItems;
   return filterStatus;
 }
@@ -82,18 +77,16 @@ CSubscription& CSubscriptionService::Find(RequestContext& ctx, uint32_t id) {
   return *sub;
 }
 
-void CSubscriptionService::Create(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out) {
-  SubscriptionSettings requested = ReadSettings(in);
-  bool enabled = in.Boolean();
-  requested.priority = in.Byte();
+void CSubscriptionService::Create(RequestContext& ctx, const CreateSubscriptionRequest& request,
+                                  CUaEncoder& out) {
   auto& subs = ctx.session->Subscriptions();
   if (subs.size() >= limits::kMaxSubscriptionsPerSession)
     throw CUaServiceError(UaStatus::BadTooManySubscriptions);
   uint32_t id = m_server.NextSubscriptionId();
   auto sub =
       std::make_unique<CSubscription>(*ctx.session, id, m_server.Space().Info().minSamplingMs);
-  sub->Configure(requested);
-  sub->SetPublishingEnabled(enabled);
+  sub->Configure(RequestedSettings(request));
+  sub->SetPublishingEnabled(request.publishingEnabled);
   CSubscription& s = *sub;
   subs[id] = std::move(sub);
   m_server.StartSubscriptionTimer(*ctx.session, id);
@@ -102,22 +95,20 @@ void CSubscriptionService::Create(RequestContext& ctx, CUaDecoder& in, CUaEncode
   WriteRevisedSettings(out, s.Settings());
 }
 
-void CSubscriptionService::Modify(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out) {
-  uint32_t id = in.UInt32();
-  SubscriptionSettings requested = ReadSettings(in);
-  requested.priority = in.Byte();
-  CSubscription& sub = Find(ctx, id);
-  sub.Configure(requested);
+void CSubscriptionService::Modify(RequestContext& ctx, const ModifySubscriptionRequest& request,
+                                  CUaEncoder& out) {
+  CSubscription& sub = Find(ctx, request.subscriptionId);
+  sub.Configure(RequestedSettings(request));
   BeginResponse(out, ctx, UaId::ModifySubscriptionResponse_Encoding_DefaultBinary);
   WriteRevisedSettings(out, sub.Settings());
 }
 
-void CSubscriptionService::Delete(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out) {
-  size_t n = CheckedCount(in, 4);
+void CSubscriptionService::Delete(RequestContext& ctx, const DeleteSubscriptionsRequest& request,
+                                  CUaEncoder& out) {
+  CheckCount(request.subscriptionIds.size());
   std::vector<uint32_t> results;
   auto& subs = ctx.session->Subscriptions();
-  for (size_t i = 0; i < n; ++i) {
-    uint32_t id = in.UInt32();
+  for (uint32_t id : request.subscriptionIds) {
     bool found = subs.erase(id) != 0;
     if (found) m_server.StopSubscriptionTimer(id);
     results.push_back(found ? UaStatus::Good : UaStatus::BadSubscriptionIdInvalid);
@@ -130,13 +121,14 @@ void CSubscriptionService::Delete(RequestContext& ctx, CUaDecoder& in, CUaEncode
   out.EmptyArray();
 }
 
-void CSubscriptionService::SetPublishingMode(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out) {
-  bool enabled = in.Boolean();
-  size_t n = CheckedCount(in, 4);
+void CSubscriptionService::SetPublishingMode(RequestContext& ctx,
+                                             const SetPublishingModeRequest& request,
+                                             CUaEncoder& out) {
+  CheckCount(request.subscriptionIds.size());
   std::vector<uint32_t> results;
-  for (size_t i = 0; i < n; ++i) {
-    CSubscription* sub = ctx.session->Subscription(in.UInt32());
-    if (sub != nullptr) sub->SetPublishingEnabled(enabled);
+  for (uint32_t id : request.subscriptionIds) {
+    CSubscription* sub = ctx.session->Subscription(id);
+    if (sub != nullptr) sub->SetPublishingEnabled(request.publishingEnabled);
     results.push_back(sub != nullptr ? UaStatus::Good : UaStatus::BadSubscriptionIdInvalid);
   }
   BeginResponse(out, ctx, UaId::SetPublishingModeResponse_Encoding_DefaultBinary);
@@ -144,16 +136,16 @@ void CSubscriptionService::SetPublishingMode(RequestContext& ctx, CUaDecoder& in
   out.EmptyArray();
 }
 
-void CSubscriptionService::Publish(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out) {
+void CSubscriptionService::Publish(RequestContext& ctx, const PublishRequest& request,
+                                   CUaEncoder& out) {
   (void)out;
   PendingPublish p;
-  size_t n = in.ArrayLength(8);
-  for (size_t i = 0; i < n; ++i) {
-    CSubscription* sub = ctx.session->Subscription(in.UInt32());
-    uint32_t sequence = in.UInt32();
-    p.ackResults.push_back(sub == nullptr               ? UaStatus::BadSubscriptionIdInvalid
-                           : sub->Acknowledge(sequence) ? UaStatus::Good
-                                                        : UaStatus::BadSequenceNumberUnknown);
+  for (const SubscriptionAcknowledgement& ack : request.subscriptionAcknowledgements) {
+    CSubscription* sub = ctx.session->Subscription(ack.subscriptionId);
+    p.ackResults.push_back(sub == nullptr ? UaStatus::BadSubscriptionIdInvalid
+                           : sub->Acknowledge(ack.sequenceNumber)
+                               ? UaStatus::Good
+                               : UaStatus::BadSequenceNumberUnknown);
   }
   if (ctx.session->Subscriptions().empty()) throw CUaServiceError(UaStatus::BadNoSubscription);
   p.connection = ctx.connection;
@@ -166,27 +158,25 @@ void CSubscriptionService::Publish(RequestContext& ctx, CUaDecoder& in, CUaEncod
     if (sub->IsLate() && ctx.session->HasPublish()) sub->ServeLate();
 }
 
-void CSubscriptionService::Republish(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out) {
-  uint32_t id = in.UInt32();
-  uint32_t sequence = in.UInt32();
-  const SentMessage* m = Find(ctx, id).Find(sequence);
+void CSubscriptionService::Republish(RequestContext& ctx, const RepublishRequest& request,
+                                     CUaEncoder& out) {
+  const SentMessage* m = Find(ctx, request.subscriptionId).Find(request.retransmitSequenceNumber);
   if (m == nullptr) throw CUaServiceError(UaStatus::BadMessageNotAvailable);
   BeginResponse(out, ctx, UaId::RepublishResponse_Encoding_DefaultBinary);
   out.Raw(m->encoded.data(), m->encoded.size());
 }
 
-uint32_t CSubscriptionService::ReadParameters(CUaDecoder& in, const CSubscription& sub,
-                                              uint32_t attribute, MonitoringSettings& s) {
-  s.clientHandle = in.UInt32();
-  double sampling = in.Double();
-  UaExtensionObject filter = in.ExtensionObject();
-  uint32_t queue = in.UInt32();
-  s.discardOldest = in.Boolean();
+uint32_t CSubscriptionService::ReviseParameters(const MonitoringParameters& requested,
+                                                const CSubscription& sub, uint32_t attribute,
+                                                MonitoringSettings& s) {
+  s.clientHandle = requested.clientHandle;
+  double sampling = requested.samplingInterval;
+  s.discardOldest = requested.discardOldest;
   if (sampling < 0) sampling = sub.Settings().publishingInterval;
   if (!(sampling >= sub.MinSamplingMs())) sampling = sub.MinSamplingMs();
   s.samplingInterval = std::min(sampling, limits::kMaxPublishingIntervalMs);
-  s.queueSize = std::clamp<uint32_t>(queue, 1, limits::kMaxQueueSize);
-  return ReadFilter(filter, attribute, s);
+  s.queueSize = std::clamp<uint32_t>(requested.queueSize, 1, limits::kMaxQueueSize);
+  return ReadFilter(requested.filter, attribute, s);
 }
 
 void CSubscriptionService::WriteRevised(CUaEncoder& out, uint32_t status,
@@ -198,27 +188,25 @@ void CSubscriptionService::WriteRevised(CUaEncoder& out, uint32_t status,
   out.ExtensionObject({});
 }
 
-uint32_t CSubscriptionService::CreateOne(CSubscription& sub, CUaDecoder& in, uint32_t timestamps,
-                                         size_t& itemCount, CUaEncoder& out) {
-  ItemRequest r;
-  r.node = in.NodeId();
-  r.attribute = in.UInt32();
-  r.range = in.String();
-  r.encoding = in.QualifiedName();
-  r.mode = in.UInt32();
+uint32_t CSubscriptionService::CreateOne(CSubscription& sub,
+                                         const MonitoredItemCreateRequest& request,
+                                         uint32_t timestamps, size_t& itemCount, CUaEncoder& out) {
+  const UaNodeId& node = request.itemToMonitor.nodeId;
+  const uint32_t attribute = request.itemToMonitor.attributeId;
   MonitoringSettings s;
-  uint32_t status = ReadParameters(in, sub, r.attribute, s);
+  uint32_t status = ReviseParameters(request.requestedParameters, sub, attribute, s);
   CAddressSpace& space = m_server.Space();
-  UaDataValue probe = space.Read(r.node, r.attribute, 2);
-  status = ItemStatus(r, probe, status, itemCount);
+  UaDataValue probe = space.Read(node, attribute, 2);
+  status = ItemStatus(request, probe, status, itemCount);
   CMonitoredItem* item = nullptr;
   if (status == UaStatus::Good) {
-    TagNode* tag = r.attribute == UaId::AttrValue ? space.Tag(r.node) : nullptr;
-    item = sub.AddItem(r.node, r.attribute, tag, timestamps);
+    TagNode* tag = attribute == UaId::AttrValue ? space.Tag(node) : nullptr;
+    item = sub.AddItem(node, attribute, tag, timestamps);
     item->Configure(s, timestamps);
     ++itemCount;
     TagSample current = tag != nullptr ? space.Tags().Sample(tag) : TagSample{};
-    item->SetMode(static_cast<MonitoringMode>(r.mode), tag != nullptr ? &current : nullptr);
+    item->SetMode(static_cast<MonitoringMode>(request.monitoringMode),
+                  tag != nullptr ? &current : nullptr);
     if (tag == nullptr) item->PushValue(probe);
   }
   out.StatusCode(status);
@@ -229,30 +217,35 @@ uint32_t CSubscriptionService::CreateOne(CSubscription& sub, CUaDecoder& in, uin
   return status;
 }
 
-void CSubscriptionService::CreateItems(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out) {
-  CSubscription& sub = Find(ctx, in.UInt32());
-  uint32_t timestamps = in.UInt32();
+void CSubscriptionService::CreateItems(RequestContext& ctx,
+                                       const CreateMonitoredItemsRequest& request,
+                                       CUaEncoder& out) {
+  CSubscription& sub = Find(ctx, request.subscriptionId);
+  const uint32_t timestamps = request.timestampsToReturn;
   if (timestamps > 3) throw CUaServiceError(UaStatus::BadTimestampsToReturnInvalid);
-  size_t n = CheckedCount(in, 40);  // smallest MonitoredItemCreateRequest
+  CheckCount(request.itemsToCreate.size());
   size_t itemCount = ctx.session->MonitoredItemCount();
   BeginResponse(out, ctx, UaId::CreateMonitoredItemsResponse_Encoding_DefaultBinary);
-  out.Int32(static_cast<int32_t>(n));
-  for (size_t i = 0; i < n; ++i) CreateOne(sub, in, timestamps, itemCount, out);
+  out.Int32(static_cast<int32_t>(request.itemsToCreate.size()));
+  for (const MonitoredItemCreateRequest& item : request.itemsToCreate)
+    CreateOne(sub, item, timestamps, itemCount, out);
   out.EmptyArray();
 }
 
-void CSubscriptionService::ModifyItems(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out) {
-  CSubscription& sub = Find(ctx, in.UInt32());
-  uint32_t timestamps = in.UInt32();
+void CSubscriptionService::ModifyItems(RequestContext& ctx,
+                                       const ModifyMonitoredItemsRequest& request,
+                                       CUaEncoder& out) {
+  CSubscription& sub = Find(ctx, request.subscriptionId);
+  const uint32_t timestamps = request.timestampsToReturn;
   if (timestamps > 3) throw CUaServiceError(UaStatus::BadTimestampsToReturnInvalid);
-  size_t n = CheckedCount(in, 24);  // smallest MonitoredItemModifyRequest
+  CheckCount(request.itemsToModify.size());
   BeginResponse(out, ctx, UaId::ModifyMonitoredItemsResponse_Encoding_DefaultBinary);
-  out.Int32(static_cast<int32_t>(n));
-  for (size_t i = 0; i < n; ++i) {
-    auto it = sub.Items().find(in.UInt32());
+  out.Int32(static_cast<int32_t>(request.itemsToModify.size()));
+  for (const MonitoredItemModifyRequest& modify : request.itemsToModify) {
+    auto it = sub.Items().find(modify.monitoredItemId);
     uint32_t attribute = it == sub.Items().end() ? UaId::AttrValue : it->second->Attribute();
     MonitoringSettings s;
-    uint32_t status = ReadParameters(in, sub, attribute, s);
+    uint32_t status = ReviseParameters(modify.requestedParameters, sub, attribute, s);
     if (it == sub.Items().end()) status = UaStatus::BadMonitoredItemIdInvalid;
     if (status == UaStatus::Good) it->second->Configure(s, timestamps);
     WriteRevised(out, status, s);
@@ -260,26 +253,29 @@ void CSubscriptionService::ModifyItems(RequestContext& ctx, CUaDecoder& in, CUaE
   out.EmptyArray();
 }
 
-void CSubscriptionService::DeleteItems(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out) {
-  CSubscription& sub = Find(ctx, in.UInt32());
-  size_t n = CheckedCount(in, 4);
+void CSubscriptionService::DeleteItems(RequestContext& ctx,
+                                       const DeleteMonitoredItemsRequest& request,
+                                       CUaEncoder& out) {
+  CSubscription& sub = Find(ctx, request.subscriptionId);
+  CheckCount(request.monitoredItemIds.size());
   std::vector<uint32_t> results;
-  for (size_t i = 0; i < n; ++i)
-    results.push_back(sub.DeleteItem(in.UInt32()) ? UaStatus::Good
-                                                  : UaStatus::BadMonitoredItemIdInvalid);
+  for (uint32_t id : request.monitoredItemIds)
+    results.push_back(sub.DeleteItem(id) ? UaStatus::Good : UaStatus::BadMonitoredItemIdInvalid);
   BeginResponse(out, ctx, UaId::DeleteMonitoredItemsResponse_Encoding_DefaultBinary);
   out.StatusArray(results);
   out.EmptyArray();
 }
 
-void CSubscriptionService::SetMonitoringMode(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out) {
-  CSubscription& sub = Find(ctx, in.UInt32());
-  uint32_t mode = in.UInt32();
+void CSubscriptionService::SetMonitoringMode(RequestContext& ctx,
+                                             const SetMonitoringModeRequest& request,
+                                             CUaEncoder& out) {
+  CSubscription& sub = Find(ctx, request.subscriptionId);
+  const uint32_t mode = request.monitoringMode;
   if (mode > 2) throw CUaServiceError(UaStatus::BadMonitoringModeInvalid);
-  size_t n = CheckedCount(in, 4);
+  CheckCount(request.monitoredItemIds.size());
   std::vector<uint32_t> results;
-  for (size_t i = 0; i < n; ++i) {
-    auto it = sub.Items().find(in.UInt32());
+  for (uint32_t id : request.monitoredItemIds) {
+    auto it = sub.Items().find(id);
     if (it == sub.Items().end()) {
       results.push_back(UaStatus::BadMonitoredItemIdInvalid);
       continue;

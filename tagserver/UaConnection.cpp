@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "tagserver/RequestHeader.h"
+#include "tagserver/SecureChannelRequests.h"
 #include "tagserver/UaDecoder.h"
 #include "tagserver/UaEncoder.h"
 #include "tagserver/UaLimits.h"
@@ -150,20 +152,9 @@ CUaConnection::OpenRequest CUaConnection::ReadOpenRequest(CUaDecoder& in) {
   if (in.NodeId() != UaNodeId::Num(0, UaId::OpenSecureChannelRequest_Encoding_DefaultBinary))
     throw CUaDecodeError(UaStatus::BadTcpMessageTypeInvalid,
                          "OPN without OpenSecureChannelRequest");
-  OpenRequest r;
-  in.NodeId();  // authentication token
-  in.DateTime();
-  r.requestHandle = in.UInt32();
-  in.UInt32();
-  in.String();
-  in.UInt32();
-  in.ExtensionObject();
-  in.UInt32();  // client protocol version
-  r.requestType = in.UInt32();
-  r.mode = in.UInt32();
-  in.Bytes();  // client nonce
-  r.lifetime = in.UInt32();
-  return r;
+  RequestHeader header = RequestHeader::read(in);
+  OpenSecureChannelRequest r = OpenSecureChannelRequest::read(in);
+  return {header.requestHandle, r.requestType, r.securityMode, r.requestedLifetime};
 }
 
 void CUaConnection::SendOpenResponse(uint32_t requestId, uint32_t requestHandle) {

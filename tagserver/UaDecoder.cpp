@@ -187,6 +187,10 @@ std::vector<uint32_t> CUaDecoder::UInt32Array() {
   return out;
 }
 
+std::vector<UaNodeId> CUaDecoder::NodeIdArray() {
+  return ArrayOf(2, [](CUaDecoder& in) { return in.NodeId(); });
+}
+
 UaScalar CUaDecoder::ScalarOf(UaType type) {
   switch (type) {
     case UaType::Boolean: return Boolean();

@@ -49,6 +49,16 @@ class CUaDecoder {
   size_t ArrayLength(size_t minElementSize = 1);
   std::vector<std::string> StringArray();
   std::vector<uint32_t> UInt32Array();
+  std::vector<UaNodeId> NodeIdArray();
+  // An array of structures, each read by readOne; minElementSize as above.
+  template <typename ReadOne>
+  auto ArrayOf(size_t minElementSize, ReadOne readOne) {
+    std::vector<decltype(readOne(*this))> out;
+    size_t n = ArrayLength(minElementSize);
+    out.reserve(n);
+    for (size_t i = 0; i < n; ++i) out.push_back(readOne(*this));
+    return out;
+  }
   void Raw(void* out, size_t n);
 
  private:

@@ -4,6 +4,7 @@
 #include <random>
 #include <stdexcept>
 
+#include "tagserver/RequestHeader.h"
 #include "tagserver/UaConnection.h"
 #include "tagserver/UaDecoder.h"
 #include "tagserver/UaLimits.h"
@@ -21,19 +22,13 @@ constexpr const char* kBinaryProfile =
 constexpr const char* kAnonymousPolicy = "anonymous";
 constexpr uint32_t kAnonymousToken = UaId::AnonymousIdentityToken_Encoding_DefaultBinary;
 
-void SkipApplicationDescription(CUaDecoder& in) {
-  in.String();
-  in.String();
-  in.LocalizedText();
-  in.UInt32();
-  in.String();
-  in.String();
-  in.StringArray();
-}
-
-void SkipSignatureData(CUaDecoder& in) {
-  in.String();
-  in.Bytes();
+// A handler of a service's structure as one of the dispatcher: the request
+// is read whole before the handler sees any of it.
+template <typename Owner, typename Request>
+auto Reading(Owner& owner, void (Owner::*fn)(RequestContext&, const Request&, CUaEncoder&)) {
+  return [&owner, fn](RequestContext& ctx, CUaDecoder& in, CUaEncoder& out) {
+    (owner.*fn)(ctx, Request::read(in), out);
+  };
 }
 
 }  // namespace
@@ -78,22 +73,10 @@ std::vector<uint8_t> CUaServer::ServiceFault(uint32_t requestHandle, uint32_t st
 
 void CUaServer::RegisterServices() {
   using namespace UaId;
-  auto bind = [this](auto fn) {
-    return [this, fn](RequestContext& c, CUaDecoder& i, CUaEncoder& o) { (this->*fn)(c, i, o); };
-  };
-  auto view = [this](auto fn) {
-    return [this, fn](RequestContext& c, CUaDecoder& i, CUaEncoder& o) { (m_view.*fn)(c, i, o); };
-  };
-  auto attr = [this](auto fn) {
-    return [this, fn](RequestContext& c, CUaDecoder& i, CUaEncoder& o) {
-      (m_attributes.*fn)(c, i, o);
-    };
-  };
-  auto subs = [this](auto fn) {
-    return [this, fn](RequestContext& c, CUaDecoder& i, CUaEncoder& o) {
-      (m_subscriptions.*fn)(c, i, o);
-    };
-  };
+  auto bind = [this](auto fn) { return Reading(*this, fn); };
+  auto view = [this](auto fn) { return Reading(m_view, fn); };
+  auto attr = [this](auto fn) { return Reading(m_attributes, fn); };
+  auto subs = [this](auto fn) { return Reading(m_subscriptions, fn); };
   m_services[GetEndpointsRequest_Encoding_DefaultBinary] = {bind(&CUaServer::GetEndpoints), false};
   m_services[FindServersRequest_Encoding_DefaultBinary] = {bind(&CUaServer::FindServers), false};
   m_services[CreateSessionRequest_Encoding_DefaultBinary] = {bind(&CUaServer::CreateSession),
@@ -151,17 +134,13 @@ void CUaServer::OnRequest(const std::shared_ptr<CUaConnection>& conn, uint32_t r
   RequestContext ctx{*this, conn, requestId};
   try {
     UaNodeId type = in.NodeId();
-    UaNodeId token = in.NodeId();
-    in.DateTime();
-    ctx.requestHandle = in.UInt32();
-    in.UInt32();  // diagnostics are not returned
-    in.String();
-    ctx.timeoutHint = in.UInt32();
-    in.ExtensionObject();
+    RequestHeader header = RequestHeader::read(in);
+    ctx.requestHandle = header.requestHandle;
+    ctx.timeoutHint = header.timeoutHint;
     auto it = type.ns == 0 && type.kind == UaNodeId::Kind::Numeric ? m_services.find(type.numeric)
                                                                    : m_services.end();
     if (it == m_services.end()) throw CUaServiceError(UaStatus::BadServiceUnsupported);
-    ctx.session = FindSession(token);
+    ctx.session = FindSession(header.authenticationToken);
     CUaEncoder out;
     Dispatch(ctx, it->second, in, out);
     if (ctx.deferred) return;
@@ -285,10 +264,9 @@ void CUaServer::WriteEndpoint(CUaEncoder& out) const {
   out.Byte(0);
 }
 
-void CUaServer::GetEndpoints(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out) {
-  in.String();
-  in.StringArray();
-  auto profiles = in.StringArray();
+void CUaServer::GetEndpoints(RequestContext& ctx, const GetEndpointsRequest& request,
+                             CUaEncoder& out) {
+  const auto& profiles = request.profileUris;
   bool offered = profiles.empty() ||
                  std::find(profiles.begin(), profiles.end(), kBinaryProfile) != profiles.end();
   BeginResponse(out, ctx, UaId::GetEndpointsResponse_Encoding_DefaultBinary);
@@ -296,10 +274,9 @@ void CUaServer::GetEndpoints(RequestContext& ctx, CUaDecoder& in, CUaEncoder& ou
   if (offered) WriteEndpoint(out);
 }
 
-void CUaServer::FindServers(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out) {
-  in.String();
-  in.StringArray();
-  auto uris = in.StringArray();
+void CUaServer::FindServers(RequestContext& ctx, const FindServersRequest& request,
+                            CUaEncoder& out) {
+  const auto& uris = request.serverUris;
   const std::string& ours = m_space.Info().applicationUri;
   bool listed = uris.empty() || std::find(uris.begin(), uris.end(), ours) != uris.end();
   BeginResponse(out, ctx, UaId::FindServersResponse_Encoding_DefaultBinary);
@@ -307,15 +284,9 @@ void CUaServer::FindServers(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out
   if (listed) WriteApplicationDescription(out);
 }
 
-void CUaServer::CreateSession(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out) {
-  SkipApplicationDescription(in);
-  in.String();
-  in.String();
-  in.String();
-  in.Bytes();
-  in.Bytes();
-  double timeout = in.Double();
-  in.UInt32();
+void CUaServer::CreateSession(RequestContext& ctx, const CreateSessionRequest& request,
+                              CUaEncoder& out) {
+  double timeout = request.requestedSessionTimeout;
   if (m_sessions.size() >= limits::kMaxSessions)
     throw CUaServiceError(UaStatus::BadTooManySessions);
   if (!(timeout >= limits::kMinSessionTimeoutMs)) timeout = limits::kMinSessionTimeoutMs;
@@ -342,16 +313,9 @@ void CUaServer::CreateSession(RequestContext& ctx, CUaDecoder& in, CUaEncoder& o
   out.UInt32(limits::kMaxMessageSize);
 }
 
-void CUaServer::ActivateSession(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out) {
-  SkipSignatureData(in);
-  size_t certs = in.ArrayLength(8);
-  for (size_t i = 0; i < certs; ++i) {
-    in.Bytes();
-    in.Bytes();
-  }
-  in.StringArray();
-  UaExtensionObject identity = in.ExtensionObject();
-  SkipSignatureData(in);
+void CUaServer::ActivateSession(RequestContext& ctx, const ActivateSessionRequest& request,
+                                CUaEncoder& out) {
+  const UaExtensionObject& identity = request.userIdentityToken;
   if (ctx.session == nullptr) throw CUaServiceError(UaStatus::BadSessionIdInvalid);
   // The first activation must come over the channel that created the session.
   if (!ctx.session->Activated() && !ctx.session->BoundTo(ctx.connection.get()))
@@ -359,8 +323,8 @@ void CUaServer::ActivateSession(RequestContext& ctx, CUaDecoder& in, CUaEncoder&
   if (!identity.typeId.IsNull()) {
     if (identity.typeId != UaNodeId::Num(0, kAnonymousToken))
       throw CUaServiceError(UaStatus::BadIdentityTokenRejected);
-    CUaDecoder token(identity.body.data(), identity.body.size());
-    std::string policy = token.String();
+    CUaDecoder body(identity.body.data(), identity.body.size());
+    std::string policy = AnonymousIdentityToken::read(body).policyId;
     if (!policy.empty() && policy != kAnonymousPolicy)
       throw CUaServiceError(UaStatus::BadIdentityTokenInvalid);
   }
@@ -372,11 +336,11 @@ void CUaServer::ActivateSession(RequestContext& ctx, CUaDecoder& in, CUaEncoder&
   out.EmptyArray();
 }
 
-void CUaServer::CloseSessionService(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out) {
-  bool deleteSubscriptions = in.Boolean();
+void CUaServer::CloseSessionService(RequestContext& ctx, const CloseSessionRequest& request,
+                                    CUaEncoder& out) {
   if (ctx.session == nullptr || !ctx.session->BoundTo(ctx.connection.get()))
     throw CUaServiceError(UaStatus::BadSessionIdInvalid);
-  CloseSession(ctx.session, deleteSubscriptions);
+  CloseSession(ctx.session, request.deleteSubscriptions);
   ctx.session = nullptr;
   BeginResponse(out, ctx, UaId::CloseSessionResponse_Encoding_DefaultBinary);
 }

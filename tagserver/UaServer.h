@@ -15,8 +15,10 @@
 #include "platform/Variant.h"
 #include "tagserver/AddressSpace.h"
 #include "tagserver/AttributeService.h"
+#include "tagserver/DiscoveryRequests.h"
 #include "tagserver/RequestContext.h"
 #include "tagserver/Session.h"
+#include "tagserver/SessionRequests.h"
 #include "tagserver/SubscriptionService.h"
 #include "tagserver/TagStore.h"
 #include "tagserver/ViewService.h"
@@ -73,11 +75,12 @@ class CUaServer {
   void CloseSession(CSession* session, bool deleteSubscriptions);
   void OnSubscriptionTick(CSession* session, uint32_t id);
 
-  void CreateSession(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out);
-  void ActivateSession(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out);
-  void CloseSessionService(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out);
-  void GetEndpoints(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out);
-  void FindServers(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out);
+  void CreateSession(RequestContext& ctx, const CreateSessionRequest& request, CUaEncoder& out);
+  void ActivateSession(RequestContext& ctx, const ActivateSessionRequest& request, CUaEncoder& out);
+  void CloseSessionService(RequestContext& ctx, const CloseSessionRequest& request,
+                           CUaEncoder& out);
+  void GetEndpoints(RequestContext& ctx, const GetEndpointsRequest& request, CUaEncoder& out);
+  void FindServers(RequestContext& ctx, const FindServersRequest& request, CUaEncoder& out);
   void WriteApplicationDescription(CUaEncoder& out) const;
   void WriteEndpoint(CUaEncoder& out) const;
   ByteString RandomBytes(size_t n);

@@ -14,11 +14,26 @@ namespace {
 
 constexpr uint32_t kNoRemainingPath = 0xFFFFFFFFu;
 
-size_t CheckedCount(CUaDecoder& in, size_t minElementSize) {
-  size_t n = in.ArrayLength(minElementSize);
+void CheckCount(size_t n) {
   if (n == 0) throw CUaServiceError(UaStatus::BadNothingToDo);
   if (n > limits::kMaxNodesPerRequest) throw CUaServiceError(UaStatus::BadTooManyOperations);
-  return n;
+}
+
+BrowseFilter FilterOf(const BrowseDescription& d) {
+  BrowseFilter filter;
+  filter.direction = d.browseDirection;
+  filter.referenceType = d.referenceTypeId;
+  filter.includeSubtypes = d.includeSubtypes;
+  filter.nodeClassMask = d.nodeClassMask;
+  return filter;
+}
+
+BrowseFilter FilterOf(const RelativePathElement& e) {
+  BrowseFilter filter;
+  filter.referenceType = e.referenceTypeId;
+  filter.direction = e.isInverse ? 1 : 0;
+  filter.includeSubtypes = e.includeSubtypes;
+  return filter;
 }
 
 }  // namespace
@@ -61,41 +76,32 @@ void CViewService::WriteResult(RequestContext& ctx, ContinuationPoint&& cp, uint
   if (more) points[pointId] = std::move(cp);
 }
 
-void CViewService::Browse(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out) {
-  UaNodeId view = in.NodeId();
-  in.DateTime();
-  in.UInt32();
-  uint32_t maxRefs = in.UInt32();
-  if (!view.IsNull()) throw CUaServiceError(UaStatus::BadViewIdUnknown);
+void CViewService::Browse(RequestContext& ctx, const BrowseRequest& request, CUaEncoder& out) {
+  uint32_t maxRefs = request.requestedMaxReferencesPerNode;
+  if (!request.view.viewId.IsNull()) throw CUaServiceError(UaStatus::BadViewIdUnknown);
   if (maxRefs == 0 || maxRefs > limits::kMaxReferencesPerBrowse)
     maxRefs = limits::kMaxReferencesPerBrowse;
-  size_t n = CheckedCount(in, 17);  // smallest BrowseDescription
+  CheckCount(request.nodesToBrowse.size());
   BeginResponse(out, ctx, UaId::BrowseResponse_Encoding_DefaultBinary);
-  out.Int32(static_cast<int32_t>(n));
-  for (size_t i = 0; i < n; ++i) {
-    UaNodeId node = in.NodeId();
-    BrowseFilter filter;
-    filter.direction = in.UInt32();
-    filter.referenceType = in.NodeId();
-    filter.includeSubtypes = in.Boolean();
-    filter.nodeClassMask = in.UInt32();
+  out.Int32(static_cast<int32_t>(request.nodesToBrowse.size()));
+  for (const BrowseDescription& d : request.nodesToBrowse) {
     ContinuationPoint cp;
     cp.maxRefs = maxRefs;
-    cp.resultMask = in.UInt32();
-    uint32_t status = m_space.Browse(node, filter, cp.refs);
+    cp.resultMask = d.resultMask;
+    uint32_t status = m_space.Browse(d.nodeId, FilterOf(d), cp.refs);
     WriteResult(ctx, std::move(cp), status, out);
   }
   out.EmptyArray();
 }
 
-void CViewService::BrowseNext(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out) {
-  bool release = in.Boolean();
-  size_t n = CheckedCount(in, 4);
+void CViewService::BrowseNext(RequestContext& ctx, const BrowseNextRequest& request,
+                              CUaEncoder& out) {
+  const bool release = request.releaseContinuationPoints;
+  CheckCount(request.continuationPoints.size());
   BeginResponse(out, ctx, UaId::BrowseNextResponse_Encoding_DefaultBinary);
-  out.Int32(static_cast<int32_t>(n));
+  out.Int32(static_cast<int32_t>(request.continuationPoints.size()));
   auto& points = ctx.session->ContinuationPoints();
-  for (size_t i = 0; i < n; ++i) {
-    ByteString raw = in.Bytes();
+  for (const ByteString& raw : request.continuationPoints) {
     auto it = points.find(std::string(raw.begin(), raw.end()));
     if (it == points.end()) {
       out.StatusCode(UaStatus::BadContinuationPointInvalid);
@@ -116,17 +122,11 @@ void CViewService::BrowseNext(RequestContext& ctx, CUaDecoder& in, CUaEncoder& o
   out.EmptyArray();
 }
 
-void CViewService::TranslateOne(CUaDecoder& in, CUaEncoder& out) {
-  UaNodeId start = in.NodeId();
-  size_t elements = in.ArrayLength(8);
+void CViewService::TranslateOne(const BrowsePath& browsePath, CUaEncoder& out) {
+  const UaNodeId& start = browsePath.startingNode;
   std::vector<std::pair<BrowseFilter, UaQualifiedName>> path;
-  for (size_t e = 0; e < elements; ++e) {
-    BrowseFilter f;
-    f.referenceType = in.NodeId();
-    f.direction = in.Boolean() ? 1 : 0;
-    f.includeSubtypes = in.Boolean();
-    path.emplace_back(f, in.QualifiedName());
-  }
+  for (const RelativePathElement& e : browsePath.relativePath)
+    path.emplace_back(FilterOf(e), e.targetName);
   NodeHeader header;
   uint32_t status = UaStatus::Good;
   if (path.empty())
@@ -159,25 +159,27 @@ void CViewService::TranslateOne(CUaDecoder& in, CUaEncoder& out) {
   }
 }
 
-void CViewService::Translate(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out) {
-  size_t n = CheckedCount(in, 6);  // smallest BrowsePath
+void CViewService::Translate(RequestContext& ctx,
+                             const TranslateBrowsePathsToNodeIdsRequest& request, CUaEncoder& out) {
+  CheckCount(request.browsePaths.size());
   BeginResponse(out, ctx, UaId::TranslateBrowsePathsToNodeIdsResponse_Encoding_DefaultBinary);
-  out.Int32(static_cast<int32_t>(n));
-  for (size_t i = 0; i < n; ++i) TranslateOne(in, out);
+  out.Int32(static_cast<int32_t>(request.browsePaths.size()));
+  for (const BrowsePath& path : request.browsePaths) TranslateOne(path, out);
   out.EmptyArray();
 }
 
-void CViewService::RegisterNodes(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out) {
-  size_t n = CheckedCount(in, 2);
+void CViewService::RegisterNodes(RequestContext& ctx, const RegisterNodesRequest& request,
+                                 CUaEncoder& out) {
+  CheckCount(request.nodesToRegister.size());
   BeginResponse(out, ctx, UaId::RegisterNodesResponse_Encoding_DefaultBinary);
-  out.Int32(static_cast<int32_t>(n));
+  out.Int32(static_cast<int32_t>(request.nodesToRegister.size()));
   // Every node is reached directly already: a registered id is the id itself.
-  for (size_t i = 0; i < n; ++i) out.NodeId(in.NodeId());
+  for (const UaNodeId& id : request.nodesToRegister) out.NodeId(id);
 }
 
-void CViewService::UnregisterNodes(RequestContext& ctx, CUaDecoder& in, CUaEncoder& out) {
-  size_t n = CheckedCount(in, 2);
-  for (size_t i = 0; i < n; ++i) in.NodeId();
+void CViewService::UnregisterNodes(RequestContext& ctx, const UnregisterNodesRequest& request,
+                                   CUaEncoder& out) {
+  CheckCount(request.nodesToUnregister.size());
   BeginResponse(out, ctx, UaId::UnregisterNodesResponse_Encoding_DefaultBinary);
 }
 

@@ -1,0 +1,27 @@
+// GetEndpoints and FindServers, which need no session.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "tagserver/UaDecoder.h"
+
+namespace tagserver {
+
+struct GetEndpointsRequest {
+  std::string endpointUrl;
+  std::vector<std::string> localeIds;
+  std::vector<std::string> profileUris;
+
+  static GetEndpointsRequest read(CUaDecoder& in);
+};
+
+struct FindServersRequest {
+  std::string endpointUrl;
+  std::vector<std::string> localeIds;
+  std::vector<std::string> serverUris;
+
+  static FindServersRequest read(CUaDecoder& in);
+};
+
+}  // namespace tagserver

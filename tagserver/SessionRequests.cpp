@@ -1,0 +1,58 @@
+#include "tagserver/SessionRequests.h"
+
+namespace tagserver {
+
+ApplicationDescription ApplicationDescription::read(CUaDecoder& in) {
+  ApplicationDescription d;
+  d.applicationUri = in.String();
+  d.productUri = in.String();
+  d.applicationName = in.LocalizedText();
+  d.applicationType = in.UInt32();
+  d.gatewayServerUri = in.String();
+  d.discoveryProfileUri = in.String();
+  d.discoveryUrls = in.StringArray();
+  return d;
+}
+
+SignatureData SignatureData::read(CUaDecoder& in) {
+  SignatureData s;
+  s.algorithm = in.String();
+  s.signature = in.Bytes();
+  return s;
+}
+
+SignedSoftwareCertificate SignedSoftwareCertificate::read(CUaDecoder& in) {
+  SignedSoftwareCertificate c;
+  c.certificateData = in.Bytes();
+  c.signature = in.Bytes();
+  return c;
+}
+
+CreateSessionRequest CreateSessionRequest::read(CUaDecoder& in) {
+  CreateSessionRequest r;
+  r.clientDescription = ApplicationDescription::read(in);
+  r.serverUri = in.String();
+  r.endpointUrl = in.String();
+  r.sessionName = in.String();
+  r.clientNonce = in.Bytes();
+  r.clientCertificate = in.Bytes();
+  r.requestedSessionTimeout = in.Double();
+  r.maxResponseMessageSize = in.UInt32();
+  return r;
+}
+
+ActivateSessionRequest ActivateSessionRequest::read(CUaDecoder& in) {
+  ActivateSessionRequest r;
+  r.clientSignature = SignatureData::read(in);
+  r.clientSoftwareCertificates = in.ArrayOf(8, SignedSoftwareCertificate::read);
+  r.localeIds = in.StringArray();
+  r.userIdentityToken = in.ExtensionObject();
+  r.userTokenSignature = SignatureData::read(in);
+  return r;
+}
+
+AnonymousIdentityToken AnonymousIdentityToken::read(CUaDecoder& in) { return {in.String()}; }
+
+CloseSessionRequest CloseSessionRequest::read(CUaDecoder& in) { return {in.Boolean()}; }
+
+}  // namespace tagserver

@@ -1,0 +1,76 @@
+// CreateSession, ActivateSession and CloseSession, with the structures they
+// carry, as their binary encoding lays them out.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "tagserver/UaDecoder.h"
+#include "tagserver/UaTypes.h"
+
+namespace tagserver {
+
+struct ApplicationDescription {
+  std::string applicationUri;
+  std::string productUri;
+  UaLocalizedText applicationName;
+  uint32_t applicationType = 0;  // 0 server, 1 client, 2 both, 3 discovery server
+  std::string gatewayServerUri;
+  std::string discoveryProfileUri;
+  std::vector<std::string> discoveryUrls;
+
+  static ApplicationDescription read(CUaDecoder& in);
+};
+
+struct SignatureData {
+  std::string algorithm;
+  ByteString signature;
+
+  static SignatureData read(CUaDecoder& in);
+};
+
+struct SignedSoftwareCertificate {
+  ByteString certificateData;
+  ByteString signature;
+
+  static SignedSoftwareCertificate read(CUaDecoder& in);
+};
+
+struct CreateSessionRequest {
+  ApplicationDescription clientDescription;
+  std::string serverUri;
+  std::string endpointUrl;
+  std::string sessionName;
+  ByteString clientNonce;
+  ByteString clientCertificate;
+  double requestedSessionTimeout = 0;
+  uint32_t maxResponseMessageSize = 0;
+
+  static CreateSessionRequest read(CUaDecoder& in);
+};
+
+struct ActivateSessionRequest {
+  SignatureData clientSignature;
+  std::vector<SignedSoftwareCertificate> clientSoftwareCertificates;
+  std::vector<std::string> localeIds;
+  UaExtensionObject userIdentityToken;
+  SignatureData userTokenSignature;
+
+  static ActivateSessionRequest read(CUaDecoder& in);
+};
+
+// The body of the one identity token the server takes.
+struct AnonymousIdentityToken {
+  std::string policyId;
+
+  static AnonymousIdentityToken read(CUaDecoder& in);
+};
+
+struct CloseSessionRequest {
+  bool deleteSubscriptions = false;
+
+  static CloseSessionRequest read(CUaDecoder& in);
+};
+
+}  // namespace tagserver
