@@ -13,6 +13,7 @@ namespace {
 using test::Chunk;
 using test::TestClient;
 using test::TestServer;
+using test::WireWriter;
 
 uint32_t ErrorOf(const std::vector<Chunk>& chunks) {
   for (const Chunk& c : chunks) {
@@ -24,14 +25,14 @@ uint32_t ErrorOf(const std::vector<Chunk>& chunks) {
 }
 
 auto ReadValueOf(const std::string& name) {
-  return [name](CUaEncoder& e) {
-    e.Double(0);
-    e.UInt32(2);
-    e.Int32(1);
-    e.NodeId(UaNodeId::Str(1, name));
-    e.UInt32(13);
-    e.NullString();
-    e.QualifiedName({});
+  return [name](WireWriter& e) {
+    e.float64(0);
+    e.uint32(2);
+    e.int32(1);
+    e.nodeId(UaNodeId::Str(1, name));
+    e.uint32(13);
+    e.nullString();
+    e.qualifiedName({});
   };
 }
 
@@ -133,26 +134,26 @@ TEST(Connection, AnAbortChunkDropsWhatCameBefore) {
   TestServer s;
   TestClient c(*s.server);
   c.Ready();
-  CUaEncoder abort;
-  abort.Raw("MSGA", 4);
-  abort.UInt32(24);
-  abort.UInt32(c.channelId);
-  abort.UInt32(c.tokenId);
+  WireWriter abort;
+  abort.raw("MSGA");
+  abort.uint32(24);
+  abort.uint32(c.channelId);
+  abort.uint32(c.tokenId);
   c.Request(UaId::ReadRequest_Encoding_DefaultBinary, ReadValueOf("T1"), 5);
   c.TakeResponses();
   // Half a request, an abort, then a whole request: one answer, to the last.
-  CUaEncoder half;
-  half.Raw("MSGC", 4);
-  half.UInt32(30);
-  half.UInt32(c.channelId);
-  half.UInt32(c.tokenId);
-  half.UInt32(c.sequence++);
-  half.UInt32(77);
-  half.Raw("\x01\x00\xD3\x01\x00\x00", 6);
-  c.Raw(half.Buffer());
-  abort.UInt32(c.sequence++);
-  abort.UInt32(77);
-  c.Raw(abort.Buffer());
+  WireWriter half;
+  half.raw("MSGC");
+  half.uint32(30);
+  half.uint32(c.channelId);
+  half.uint32(c.tokenId);
+  half.uint32(c.sequence++);
+  half.uint32(77);
+  half.raw(std::string_view("\x01\x00\xD3\x01\x00\x00", 6));
+  c.Raw(half.bytes());
+  abort.uint32(c.sequence++);
+  abort.uint32(77);
+  c.Raw(abort.bytes());
   uint32_t id = c.Request(UaId::ReadRequest_Encoding_DefaultBinary, ReadValueOf("T1"));
   auto responses = c.TakeResponses();
   ASSERT_EQ(responses.size(), 1u);
@@ -170,18 +171,18 @@ TEST(Connection, ALargeResponseIsCutToTheClientsBuffer) {
   c.Open();
   c.CreateSession();
   c.ActivateSession();
-  c.Request(UaId::BrowseRequest_Encoding_DefaultBinary, [](CUaEncoder& e) {
-    e.NodeId({});
-    e.DateTime(0);
-    e.UInt32(0);
-    e.UInt32(0);
-    e.Int32(1);
-    e.NodeId(UaNodeId::Num(1, 1));
-    e.UInt32(0);
-    e.NodeId({});
-    e.Boolean(true);
-    e.UInt32(0);
-    e.UInt32(63);
+  c.Request(UaId::BrowseRequest_Encoding_DefaultBinary, [](WireWriter& e) {
+    e.nodeId({});
+    e.dateTime(0);
+    e.uint32(0);
+    e.uint32(0);
+    e.int32(1);
+    e.nodeId(UaNodeId::Num(1, 1));
+    e.uint32(0);
+    e.nodeId({});
+    e.boolean(true);
+    e.uint32(0);
+    e.uint32(63);
   });
   std::vector<uint8_t> raw = c.received;
   size_t chunks = 0;
@@ -213,18 +214,18 @@ TEST(Connection, AResponseBeyondTheClientsLimitsBecomesAFault) {
     c.Open();
     c.CreateSession();
     c.ActivateSession();
-    auto r = c.Call(UaId::BrowseRequest_Encoding_DefaultBinary, [](CUaEncoder& e) {
-      e.NodeId({});
-      e.DateTime(0);
-      e.UInt32(0);
-      e.UInt32(0);
-      e.Int32(1);
-      e.NodeId(UaNodeId::Num(1, 1));
-      e.UInt32(0);
-      e.NodeId({});
-      e.Boolean(true);
-      e.UInt32(0);
-      e.UInt32(63);
+    auto r = c.Call(UaId::BrowseRequest_Encoding_DefaultBinary, [](WireWriter& e) {
+      e.nodeId({});
+      e.dateTime(0);
+      e.uint32(0);
+      e.uint32(0);
+      e.int32(1);
+      e.nodeId(UaNodeId::Num(1, 1));
+      e.uint32(0);
+      e.nodeId({});
+      e.boolean(true);
+      e.uint32(0);
+      e.uint32(63);
     });
     EXPECT_EQ(r.typeId, UaId::ServiceFault_Encoding_DefaultBinary);
     EXPECT_EQ(r.serviceResult, UaStatus::BadResponseTooLarge);
@@ -246,10 +247,10 @@ TEST(Connection, SequenceGapsWrongChannelsAndUnknownTokensClose) {
     TestClient c(*s.server);
     c.Connect();
     faults[i](c);
-    c.Request(UaId::GetEndpointsRequest_Encoding_DefaultBinary, [](CUaEncoder& e) {
-      e.NullString();
-      e.NullArray();
-      e.NullArray();
+    c.Request(UaId::GetEndpointsRequest_Encoding_DefaultBinary, [](WireWriter& e) {
+      e.nullString();
+      e.nullArray();
+      e.nullArray();
     });
     EXPECT_EQ(ErrorOf(c.TakeChunks()), errors[i]) << i;
     EXPECT_TRUE(c.closed) << i;
@@ -260,19 +261,19 @@ TEST(Connection, TooManyChunksForOneMessageClose) {
   TestServer s;
   TestClient c(*s.server);
   c.Connect();
-  CUaEncoder out;
+  WireWriter out;
   for (uint32_t i = 0; i <= limits::kMaxChunkCount; ++i) {
-    size_t start = out.Size();
-    out.Raw("MSGC", 4);
-    out.UInt32(25);
-    out.UInt32(c.channelId);
-    out.UInt32(c.tokenId);
-    out.UInt32(c.sequence++);
-    out.UInt32(9);
-    out.Byte(0);
+    size_t start = out.size();
+    out.raw("MSGC");
+    out.uint32(25);
+    out.uint32(c.channelId);
+    out.uint32(c.tokenId);
+    out.uint32(c.sequence++);
+    out.uint32(9);
+    out.byte(0);
     (void)start;
   }
-  c.Raw(out.Buffer());
+  c.Raw(out.bytes());
   EXPECT_EQ(ErrorOf(c.TakeChunks()), UaStatus::BadTcpMessageTooLarge);
   EXPECT_TRUE(c.closed);
 }
@@ -281,15 +282,15 @@ TEST(Connection, CloseSecureChannelEndsTheConnectionQuietly) {
   TestServer s;
   TestClient c(*s.server);
   c.Connect();
-  CUaEncoder clo;
-  clo.Raw("CLOF", 4);
-  clo.UInt32(24 + 2);
-  clo.UInt32(c.channelId);
-  clo.UInt32(c.tokenId);
-  clo.UInt32(c.sequence++);
-  clo.UInt32(5);
-  clo.NodeId(UaNodeId::Num(0, 0));
-  c.Raw(clo.Buffer());
+  WireWriter clo;
+  clo.raw("CLOF");
+  clo.uint32(24 + 2);
+  clo.uint32(c.channelId);
+  clo.uint32(c.tokenId);
+  clo.uint32(c.sequence++);
+  clo.uint32(5);
+  clo.nodeId(UaNodeId::Num(0, 0));
+  c.Raw(clo.bytes());
   EXPECT_TRUE(c.closed);
   EXPECT_EQ(ErrorOf(c.TakeChunks()), 0u);
 }
@@ -304,10 +305,10 @@ TEST(Connection, RenewingKeepsTheChannelAndIssuesANewToken) {
   ASSERT_EQ(chunks.size(), 1u);
   EXPECT_EQ(chunks[0].type, "OPN");
   // The old token still works until it expires.
-  auto r = c.Call(UaId::GetEndpointsRequest_Encoding_DefaultBinary, [](CUaEncoder& e) {
-    e.NullString();
-    e.NullArray();
-    e.NullArray();
+  auto r = c.Call(UaId::GetEndpointsRequest_Encoding_DefaultBinary, [](WireWriter& e) {
+    e.nullString();
+    e.nullArray();
+    e.nullArray();
   });
   EXPECT_EQ(r.serviceResult, UaStatus::Good);
   EXPECT_EQ(c.tokenId, first);

@@ -12,17 +12,18 @@ using test::FloatVariant;
 using test::Response;
 using test::TestClient;
 using test::TestServer;
+using test::WireWriter;
 
-std::function<void(CUaEncoder&)> Read(std::vector<std::pair<UaNodeId, uint32_t>> items) {
-  return [items](CUaEncoder& e) {
-    e.Double(0);
-    e.UInt32(0);
-    e.Int32(static_cast<int32_t>(items.size()));
+std::function<void(WireWriter&)> Read(std::vector<std::pair<UaNodeId, uint32_t>> items) {
+  return [items](WireWriter& e) {
+    e.float64(0);
+    e.uint32(0);
+    e.int32(static_cast<int32_t>(items.size()));
     for (const auto& [id, attr] : items) {
-      e.NodeId(id);
-      e.UInt32(attr);
-      e.NullString();
-      e.QualifiedName({});
+      e.nodeId(id);
+      e.uint32(attr);
+      e.nullString();
+      e.qualifiedName({});
     }
   };
 }
@@ -39,13 +40,13 @@ std::vector<uint32_t> Statuses(const Response& r) {
   return d.UInt32Array();
 }
 
-std::function<void(CUaEncoder&)> WriteValue(UaNodeId id, uint32_t attr, const UaDataValue& dv) {
-  return [=](CUaEncoder& e) {
-    e.Int32(1);
-    e.NodeId(id);
-    e.UInt32(attr);
-    e.NullString();
-    e.DataValue(dv);
+std::function<void(WireWriter&)> WriteValue(UaNodeId id, uint32_t attr, const UaDataValue& dv) {
+  return [=](WireWriter& e) {
+    e.int32(1);
+    e.nodeId(id);
+    e.uint32(attr);
+    e.nullString();
+    e.dataValue(dv);
   };
 }
 
@@ -83,20 +84,20 @@ std::vector<Browsed> BrowseResults(CUaDecoder d) {
   return out;
 }
 
-std::function<void(CUaEncoder&)> Browse(UaNodeId node, uint32_t maxRefs, uint32_t direction = 0,
+std::function<void(WireWriter&)> Browse(UaNodeId node, uint32_t maxRefs, uint32_t direction = 0,
                                         UaNodeId refType = {}) {
-  return [=](CUaEncoder& e) {
-    e.NodeId({});
-    e.DateTime(0);
-    e.UInt32(0);
-    e.UInt32(maxRefs);
-    e.Int32(1);
-    e.NodeId(node);
-    e.UInt32(direction);
-    e.NodeId(refType);
-    e.Boolean(true);
-    e.UInt32(0);
-    e.UInt32(63);
+  return [=](WireWriter& e) {
+    e.nodeId({});
+    e.dateTime(0);
+    e.uint32(0);
+    e.uint32(maxRefs);
+    e.int32(1);
+    e.nodeId(node);
+    e.uint32(direction);
+    e.nodeId(refType);
+    e.boolean(true);
+    e.uint32(0);
+    e.uint32(63);
   };
 }
 
@@ -135,26 +136,26 @@ TEST_F(Services, OnlyAnonymousIdentitiesAreAccepted) {
   TestClient other(*s.server);
   other.Connect();
   other.CreateSession();
-  Response r = other.Call(UaId::ActivateSessionRequest_Encoding_DefaultBinary, [](CUaEncoder& e) {
-    e.NullString();
-    e.NullString();
-    e.NullArray();
-    e.NullArray();
-    CUaEncoder user;
-    user.String("username");
-    user.String("admin");
-    user.String("secret");
-    user.NullString();
-    e.ExtensionObject(
-        {UaNodeId::Num(0, UaId::UserNameIdentityToken_Encoding_DefaultBinary), 1, user.Buffer()});
-    e.NullString();
-    e.NullString();
+  Response r = other.Call(UaId::ActivateSessionRequest_Encoding_DefaultBinary, [](WireWriter& e) {
+    e.nullString();
+    e.nullString();
+    e.nullArray();
+    e.nullArray();
+    WireWriter user;
+    user.string("username");
+    user.string("admin");
+    user.string("secret");
+    user.nullString();
+    e.extensionObject(
+        {UaNodeId::Num(0, UaId::UserNameIdentityToken_Encoding_DefaultBinary), 1, user.bytes()});
+    e.nullString();
+    e.nullString();
   });
   EXPECT_EQ(r.serviceResult, UaStatus::BadIdentityTokenRejected);
 }
 
 TEST_F(Services, UnknownServicesAreRefusedAndTheConnectionStays) {
-  Response r = c.Call(UaId::QueryFirstRequest_Encoding_DefaultBinary, [](CUaEncoder&) {});
+  Response r = c.Call(UaId::QueryFirstRequest_Encoding_DefaultBinary, [](WireWriter&) {});
   EXPECT_EQ(r.typeId, UaId::ServiceFault_Encoding_DefaultBinary);
   EXPECT_EQ(r.serviceResult, UaStatus::BadServiceUnsupported);
   r = c.Call(UaId::ReadRequest_Encoding_DefaultBinary, Read({{UaNodeId::Num(0, 2259), 13}}));
@@ -164,7 +165,7 @@ TEST_F(Services, UnknownServicesAreRefusedAndTheConnectionStays) {
 
 TEST_F(Services, ClosedSessionsCannotBeUsed) {
   Response r = c.Call(UaId::CloseSessionRequest_Encoding_DefaultBinary,
-                      [](CUaEncoder& e) { e.Boolean(true); });
+                      [](WireWriter& e) { e.boolean(true); });
   EXPECT_EQ(r.serviceResult, UaStatus::Good);
   r = c.Call(UaId::ReadRequest_Encoding_DefaultBinary, Read({{UaNodeId::Num(0, 2259), 13}}));
   EXPECT_EQ(r.serviceResult, UaStatus::BadSessionIdInvalid);
@@ -172,10 +173,10 @@ TEST_F(Services, ClosedSessionsCannotBeUsed) {
 
 TEST_F(Services, GetEndpointsFiltersByTransportProfile) {
   auto endpoints = [&](std::vector<std::string> profiles) {
-    Response r = c.Call(UaId::GetEndpointsRequest_Encoding_DefaultBinary, [&](CUaEncoder& e) {
-      e.NullString();
-      e.NullArray();
-      e.StringArray(profiles);
+    Response r = c.Call(UaId::GetEndpointsRequest_Encoding_DefaultBinary, [&](WireWriter& e) {
+      e.nullString();
+      e.nullArray();
+      e.stringArray(profiles);
     });
     CUaDecoder d = r.Body();
     return d.Int32();
@@ -221,16 +222,16 @@ TEST_F(Services, RemovedTagsDisappearFromReadAndBrowse) {
 }
 
 TEST_F(Services, ReadRefusesBadRequests) {
-  Response r = c.Call(UaId::ReadRequest_Encoding_DefaultBinary, [](CUaEncoder& e) {
-    e.Double(-1);
-    e.UInt32(0);
-    e.Int32(0);
+  Response r = c.Call(UaId::ReadRequest_Encoding_DefaultBinary, [](WireWriter& e) {
+    e.float64(-1);
+    e.uint32(0);
+    e.int32(0);
   });
   EXPECT_EQ(r.serviceResult, UaStatus::BadMaxAgeInvalid);
-  r = c.Call(UaId::ReadRequest_Encoding_DefaultBinary, [](CUaEncoder& e) {
-    e.Double(0);
-    e.UInt32(7);
-    e.Int32(0);
+  r = c.Call(UaId::ReadRequest_Encoding_DefaultBinary, [](WireWriter& e) {
+    e.float64(0);
+    e.uint32(7);
+    e.int32(0);
   });
   EXPECT_EQ(r.serviceResult, UaStatus::BadTimestampsToReturnInvalid);
   r = c.Call(UaId::ReadRequest_Encoding_DefaultBinary, Read({}));
@@ -254,10 +255,10 @@ TEST_F(Services, BrowseFollowsTypesDirectionsAndContinuationPoints) {
   ASSERT_EQ(first[0].refs.size(), 2u);
   ASSERT_FALSE(first[0].continuation.empty());
   auto next = [&](bool release) {
-    return BrowseResults(c.Call(UaId::BrowseNextRequest_Encoding_DefaultBinary, [&](CUaEncoder& e) {
-                            e.Boolean(release);
-                            e.Int32(1);
-                            e.String(first[0].continuation);
+    return BrowseResults(c.Call(UaId::BrowseNextRequest_Encoding_DefaultBinary, [&](WireWriter& e) {
+                            e.boolean(release);
+                            e.int32(1);
+                            e.string(first[0].continuation);
                           }).Body());
   };
   auto second = next(false);
@@ -283,15 +284,15 @@ TEST_F(Services, BrowseFollowsTypesDirectionsAndContinuationPoints) {
 TEST_F(Services, TranslateFindsTagsByBrowseNames) {
   auto translate = [&](std::vector<UaQualifiedName> path) {
     return c.Call(UaId::TranslateBrowsePathsToNodeIdsRequest_Encoding_DefaultBinary,
-                  [&](CUaEncoder& e) {
-                    e.Int32(1);
-                    e.NodeId(UaNodeId::Num(0, 84));
-                    e.Int32(static_cast<int32_t>(path.size()));
+                  [&](WireWriter& e) {
+                    e.int32(1);
+                    e.nodeId(UaNodeId::Num(0, 84));
+                    e.int32(static_cast<int32_t>(path.size()));
                     for (const auto& q : path) {
-                      e.NodeId(UaNodeId::Num(0, 33));
-                      e.Boolean(false);
-                      e.Boolean(true);
-                      e.QualifiedName(q);
+                      e.nodeId(UaNodeId::Num(0, 33));
+                      e.boolean(false);
+                      e.boolean(true);
+                      e.qualifiedName(q);
                     }
                   });
   };
@@ -370,9 +371,9 @@ TEST_F(Services, WritesWithoutACallbackAreNotWritable) {
 }
 
 TEST_F(Services, RegisterNodesHandsBackUsableIds) {
-  Response r = c.Call(UaId::RegisterNodesRequest_Encoding_DefaultBinary, [](CUaEncoder& e) {
-    e.Int32(1);
-    e.NodeId(UaNodeId::Str(1, "PLC.1.0001"));
+  Response r = c.Call(UaId::RegisterNodesRequest_Encoding_DefaultBinary, [](WireWriter& e) {
+    e.int32(1);
+    e.nodeId(UaNodeId::Str(1, "PLC.1.0001"));
   });
   CUaDecoder d = r.Body();
   ASSERT_EQ(d.Int32(), 1);
@@ -380,7 +381,7 @@ TEST_F(Services, RegisterNodesHandsBackUsableIds) {
   auto v = DataValues(c.Call(UaId::ReadRequest_Encoding_DefaultBinary, Read({{id, 13}})));
   EXPECT_EQ(v[0].status, UaStatus::Good);
   r = c.Call(UaId::UnregisterNodesRequest_Encoding_DefaultBinary,
-             [](CUaEncoder& e) { e.Int32(0); });
+             [](WireWriter& e) { e.int32(0); });
   EXPECT_EQ(r.serviceResult, UaStatus::BadNothingToDo);
 }
 

@@ -14,6 +14,7 @@ using test::FloatVariant;
 using test::Response;
 using test::TestClient;
 using test::TestServer;
+using test::WireWriter;
 
 struct Notification {
   uint32_t clientHandle;
@@ -74,13 +75,13 @@ class Subscriptions : public ::testing::Test {
 
   uint32_t CreateSubscription(double interval = 20, uint32_t lifetime = 30, uint32_t keepAlive = 3,
                               uint32_t maxNotifications = 0) {
-    Response r = c.Call(UaId::CreateSubscriptionRequest_Encoding_DefaultBinary, [&](CUaEncoder& e) {
-      e.Double(interval);
-      e.UInt32(lifetime);
-      e.UInt32(keepAlive);
-      e.UInt32(maxNotifications);
-      e.Boolean(true);
-      e.Byte(0);
+    Response r = c.Call(UaId::CreateSubscriptionRequest_Encoding_DefaultBinary, [&](WireWriter& e) {
+      e.float64(interval);
+      e.uint32(lifetime);
+      e.uint32(keepAlive);
+      e.uint32(maxNotifications);
+      e.boolean(true);
+      e.byte(0);
     });
     CUaDecoder d = r.Body();
     return d.UInt32();
@@ -91,22 +92,22 @@ class Subscriptions : public ::testing::Test {
                                                        UaExtensionObject filter = {},
                                                        uint32_t mode = 2) {
     Response r =
-        c.Call(UaId::CreateMonitoredItemsRequest_Encoding_DefaultBinary, [&](CUaEncoder& e) {
-          e.UInt32(sub);
-          e.UInt32(2);
-          e.Int32(static_cast<int32_t>(names.size()));
+        c.Call(UaId::CreateMonitoredItemsRequest_Encoding_DefaultBinary, [&](WireWriter& e) {
+          e.uint32(sub);
+          e.uint32(2);
+          e.int32(static_cast<int32_t>(names.size()));
           uint32_t handle = 1;
           for (const auto& n : names) {
-            e.NodeId(UaNodeId::Str(1, n));
-            e.UInt32(13);
-            e.NullString();
-            e.QualifiedName({});
-            e.UInt32(mode);
-            e.UInt32(handle++);
-            e.Double(0);
-            e.ExtensionObject(filter);
-            e.UInt32(queue);
-            e.Boolean(true);
+            e.nodeId(UaNodeId::Str(1, n));
+            e.uint32(13);
+            e.nullString();
+            e.qualifiedName({});
+            e.uint32(mode);
+            e.uint32(handle++);
+            e.float64(0);
+            e.extensionObject(filter);
+            e.uint32(queue);
+            e.boolean(true);
           }
         });
     std::vector<std::pair<uint32_t, double>> out;
@@ -124,11 +125,11 @@ class Subscriptions : public ::testing::Test {
   }
 
   void Publish(std::vector<std::pair<uint32_t, uint32_t>> acks = {}) {
-    c.Request(UaId::PublishRequest_Encoding_DefaultBinary, [&](CUaEncoder& e) {
-      e.Int32(static_cast<int32_t>(acks.size()));
+    c.Request(UaId::PublishRequest_Encoding_DefaultBinary, [&](WireWriter& e) {
+      e.int32(static_cast<int32_t>(acks.size()));
       for (auto [sub, seq] : acks) {
-        e.UInt32(sub);
-        e.UInt32(seq);
+        e.uint32(sub);
+        e.uint32(seq);
       }
     });
   }
@@ -149,13 +150,13 @@ class Subscriptions : public ::testing::Test {
 };
 
 TEST_F(Subscriptions, RevisedValuesRespectTheServersLimits) {
-  Response r = c.Call(UaId::CreateSubscriptionRequest_Encoding_DefaultBinary, [](CUaEncoder& e) {
-    e.Double(1);
-    e.UInt32(2);
-    e.UInt32(0);
-    e.UInt32(0);
-    e.Boolean(true);
-    e.Byte(0);
+  Response r = c.Call(UaId::CreateSubscriptionRequest_Encoding_DefaultBinary, [](WireWriter& e) {
+    e.float64(1);
+    e.uint32(2);
+    e.uint32(0);
+    e.uint32(0);
+    e.boolean(true);
+    e.byte(0);
   });
   CUaDecoder d = r.Body();
   d.UInt32();
@@ -222,9 +223,9 @@ TEST_F(Subscriptions, RepublishReturnsUnacknowledgedMessagesOnly) {
   Published p = Decode(Await());
   EXPECT_EQ(p.available, (std::vector<uint32_t>{p.sequence}));
   auto republish = [&](uint32_t seq) {
-    return c.Call(UaId::RepublishRequest_Encoding_DefaultBinary, [&](CUaEncoder& e) {
-      e.UInt32(sub);
-      e.UInt32(seq);
+    return c.Call(UaId::RepublishRequest_Encoding_DefaultBinary, [&](WireWriter& e) {
+      e.uint32(sub);
+      e.uint32(seq);
     });
   };
   Response r = republish(p.sequence);
@@ -246,10 +247,10 @@ TEST_F(Subscriptions, ASubscriptionWithoutPublishRequestsExpires) {
   uint32_t sub = CreateSubscription(10, 3, 1);
   CreateItems(sub, {"A"});
   s.RunFor(200);
-  Response r = c.Call(UaId::SetPublishingModeRequest_Encoding_DefaultBinary, [&](CUaEncoder& e) {
-    e.Boolean(true);
-    e.Int32(1);
-    e.UInt32(sub);
+  Response r = c.Call(UaId::SetPublishingModeRequest_Encoding_DefaultBinary, [&](WireWriter& e) {
+    e.boolean(true);
+    e.int32(1);
+    e.uint32(sub);
   });
   CUaDecoder d = r.Body();
   EXPECT_EQ(d.UInt32Array(), (std::vector<uint32_t>{UaStatus::BadSubscriptionIdInvalid}));
@@ -278,12 +279,12 @@ TEST_F(Subscriptions, QueuesKeepTheNewestValuesAndFlagTheOverflow) {
 
 TEST_F(Subscriptions, AnAbsoluteDeadbandHoldsBackSmallChanges) {
   uint32_t sub = CreateSubscription(20, 300, 100);
-  CUaEncoder filter;
-  filter.UInt32(1);
-  filter.UInt32(1);
-  filter.Double(0.5);
+  WireWriter filter;
+  filter.uint32(1);
+  filter.uint32(1);
+  filter.float64(0.5);
   UaExtensionObject ext{UaNodeId::Num(0, UaId::DataChangeFilter_Encoding_DefaultBinary), 1,
-                        filter.Buffer()};
+                        filter.bytes()};
   CreateItems(sub, {"A"}, 10, ext);
   Publish();
   Await();
@@ -295,11 +296,11 @@ TEST_F(Subscriptions, AnAbsoluteDeadbandHoldsBackSmallChanges) {
   Published p = Decode(Await());
   ASSERT_EQ(p.items.size(), 1u);
   EXPECT_EQ(std::get<float>(p.items[0].value.value.values[0]), 2.0f);
-  CUaEncoder percent;
-  percent.UInt32(1);
-  percent.UInt32(2);
-  percent.Double(5);
-  auto refused = CreateItems(sub, {"A"}, 1, {ext.typeId, 1, percent.Buffer()});
+  WireWriter percent;
+  percent.uint32(1);
+  percent.uint32(2);
+  percent.float64(5);
+  auto refused = CreateItems(sub, {"A"}, 1, {ext.typeId, 1, percent.bytes()});
   EXPECT_EQ(refused[0].first, UaStatus::BadMonitoredItemFilterUnsupported);
 }
 
@@ -312,12 +313,12 @@ TEST_F(Subscriptions, SamplingItemsQueueSilentlyUntilReporting) {
   Publish();
   s.RunFor(60);
   EXPECT_TRUE(c.TakeResponses().empty());
-  Response r = c.Call(UaId::SetMonitoringModeRequest_Encoding_DefaultBinary, [&](CUaEncoder& e) {
-    e.UInt32(sub);
-    e.UInt32(2);
-    e.Int32(2);
-    e.UInt32(items[0].first);
-    e.UInt32(4242);
+  Response r = c.Call(UaId::SetMonitoringModeRequest_Encoding_DefaultBinary, [&](WireWriter& e) {
+    e.uint32(sub);
+    e.uint32(2);
+    e.int32(2);
+    e.uint32(items[0].first);
+    e.uint32(4242);
   });
   CUaDecoder d = r.Body();
   EXPECT_EQ(d.UInt32Array(),
@@ -335,11 +336,11 @@ TEST_F(Subscriptions, AnItemSwitchedToSamplingHoldsWhatItHadQueued) {
   s.tags.Update(a, FloatVariant(6), 192);
   s.RunFor(1);
   auto setMode = [&](uint32_t mode) {
-    c.Call(UaId::SetMonitoringModeRequest_Encoding_DefaultBinary, [&](CUaEncoder& e) {
-      e.UInt32(sub);
-      e.UInt32(mode);
-      e.Int32(1);
-      e.UInt32(items[0].first);
+    c.Call(UaId::SetMonitoringModeRequest_Encoding_DefaultBinary, [&](WireWriter& e) {
+      e.uint32(sub);
+      e.uint32(mode);
+      e.int32(1);
+      e.uint32(items[0].first);
     });
   };
   setMode(1);
@@ -369,21 +370,21 @@ TEST_F(Subscriptions, ManyChangesAreSplitAcrossMessagesWithMoreNotifications) {
 TEST_F(Subscriptions, DeletingSubscriptionsAndItemsReportsEachId) {
   uint32_t sub = CreateSubscription();
   auto items = CreateItems(sub, {"A"});
-  Response r = c.Call(UaId::DeleteMonitoredItemsRequest_Encoding_DefaultBinary, [&](CUaEncoder& e) {
-    e.UInt32(sub);
-    e.Int32(2);
-    e.UInt32(items[0].first);
-    e.UInt32(items[0].first);
+  Response r = c.Call(UaId::DeleteMonitoredItemsRequest_Encoding_DefaultBinary, [&](WireWriter& e) {
+    e.uint32(sub);
+    e.int32(2);
+    e.uint32(items[0].first);
+    e.uint32(items[0].first);
   });
   CUaDecoder d = r.Body();
   EXPECT_EQ(d.UInt32Array(),
             (std::vector<uint32_t>{UaStatus::Good, UaStatus::BadMonitoredItemIdInvalid}));
   EXPECT_TRUE(s.tags.Find("A")->watchers.empty());
   Publish();
-  r = c.Call(UaId::DeleteSubscriptionsRequest_Encoding_DefaultBinary, [&](CUaEncoder& e) {
-    e.Int32(2);
-    e.UInt32(sub);
-    e.UInt32(sub + 1);
+  r = c.Call(UaId::DeleteSubscriptionsRequest_Encoding_DefaultBinary, [&](WireWriter& e) {
+    e.int32(2);
+    e.uint32(sub);
+    e.uint32(sub + 1);
   });
   d = r.Body();
   EXPECT_EQ(d.UInt32Array(),
@@ -423,10 +424,10 @@ TEST_F(Subscriptions, AnIdleSessionTimesOutWithItsSubscriptions) {
   Response closed = Await();
   EXPECT_EQ(closed.serviceResult, UaStatus::BadSessionClosed);
   EXPECT_TRUE(s.tags.Find("A")->watchers.empty());
-  Response r = c.Call(UaId::SetPublishingModeRequest_Encoding_DefaultBinary, [&](CUaEncoder& e) {
-    e.Boolean(true);
-    e.Int32(1);
-    e.UInt32(sub);
+  Response r = c.Call(UaId::SetPublishingModeRequest_Encoding_DefaultBinary, [&](WireWriter& e) {
+    e.boolean(true);
+    e.int32(1);
+    e.uint32(sub);
   });
   EXPECT_EQ(r.serviceResult, UaStatus::BadSessionIdInvalid);
   EXPECT_EQ(s.server->SubscriptionCount(), 0u);

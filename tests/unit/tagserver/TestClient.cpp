@@ -9,14 +9,14 @@ namespace tagserver::test {
 
 namespace {
 
-void Header(CUaEncoder& e, const char* type, char kind) {
-  e.Raw(type, 3);
-  e.Byte(static_cast<uint8_t>(kind));
-  e.UInt32(0);
+void Header(WireWriter& w, const char* type, char kind) {
+  w.raw(std::string_view(type, 3));
+  w.byte(static_cast<uint8_t>(kind));
+  w.uint32(0);
 }
 
-void Finish(CUaEncoder& e, size_t start = 0) {
-  e.PatchUInt32(start + 4, static_cast<uint32_t>(e.Size() - start));
+void Finish(WireWriter& w, size_t start = 0) {
+  w.patchUInt32(start + 4, static_cast<uint32_t>(w.size() - start));
 }
 
 }  // namespace
@@ -66,16 +66,16 @@ void TestClient::Send(std::vector<uint8_t>&& bytes) {
 
 std::vector<uint8_t> TestClient::HelloBytes(uint32_t receiveBuffer, uint32_t sendBuffer,
                                             uint32_t maxMessage, uint32_t maxChunks) {
-  CUaEncoder e;
+  WireWriter e;
   Header(e, "HEL", 'F');
-  e.UInt32(0);
-  e.UInt32(receiveBuffer);
-  e.UInt32(sendBuffer);
-  e.UInt32(maxMessage);
-  e.UInt32(maxChunks);
-  e.String("opc.tcp://127.0.0.1:4840");
+  e.uint32(0);
+  e.uint32(receiveBuffer);
+  e.uint32(sendBuffer);
+  e.uint32(maxMessage);
+  e.uint32(maxChunks);
+  e.string("opc.tcp://127.0.0.1:4840");
   Finish(e);
-  return e.Buffer();
+  return e.bytes();
 }
 
 void TestClient::Hello(uint32_t receiveBuffer, uint32_t sendBuffer, uint32_t maxMessage,
@@ -84,29 +84,29 @@ void TestClient::Hello(uint32_t receiveBuffer, uint32_t sendBuffer, uint32_t max
 }
 
 std::vector<uint8_t> TestClient::OpenBytes(uint32_t requestType, const std::string& policy) {
-  CUaEncoder e;
+  WireWriter e;
   Header(e, "OPN", 'F');
-  e.UInt32(channelId);
-  e.String(policy);
-  e.NullString();
-  e.NullString();
-  e.UInt32(sequence++);
-  e.UInt32(requestId++);
-  e.NodeId(UaNodeId::Num(0, UaId::OpenSecureChannelRequest_Encoding_DefaultBinary));
-  e.NodeId({});
-  e.DateTime(0);
-  e.UInt32(requestHandle++);
-  e.UInt32(0);
-  e.NullString();
-  e.UInt32(0);
-  e.ExtensionObject({});
-  e.UInt32(0);
-  e.UInt32(requestType);
-  e.UInt32(1);
-  e.NullString();
-  e.UInt32(600000);
+  e.uint32(channelId);
+  e.string(policy);
+  e.nullString();
+  e.nullString();
+  e.uint32(sequence++);
+  e.uint32(requestId++);
+  e.nodeId(UaNodeId::Num(0, UaId::OpenSecureChannelRequest_Encoding_DefaultBinary));
+  e.nodeId({});
+  e.dateTime(0);
+  e.uint32(requestHandle++);
+  e.uint32(0);
+  e.nullString();
+  e.uint32(0);
+  e.extensionObject({});
+  e.uint32(0);
+  e.uint32(requestType);
+  e.uint32(1);
+  e.nullString();
+  e.uint32(600000);
   Finish(e);
-  return e.Buffer();
+  return e.bytes();
 }
 
 void TestClient::Open() {
@@ -127,34 +127,34 @@ void TestClient::Open() {
   }
 }
 
-uint32_t TestClient::Request(uint32_t typeId, const std::function<void(CUaEncoder&)>& body,
+uint32_t TestClient::Request(uint32_t typeId, const std::function<void(WireWriter&)>& body,
                              size_t chunkBody) {
-  CUaEncoder msg;
-  msg.NodeId(UaNodeId::Num(0, typeId));
-  msg.NodeId(token);
-  msg.DateTime(UaNow());
-  msg.UInt32(requestHandle++);
-  msg.UInt32(0);
-  msg.NullString();
-  msg.UInt32(timeoutHint);
-  msg.ExtensionObject({});
+  WireWriter msg;
+  msg.nodeId(UaNodeId::Num(0, typeId));
+  msg.nodeId(token);
+  msg.dateTime(UaNow());
+  msg.uint32(requestHandle++);
+  msg.uint32(0);
+  msg.nullString();
+  msg.uint32(timeoutHint);
+  msg.extensionObject({});
   body(msg);
   uint32_t id = requestId++;
-  CUaEncoder out;
-  const auto& bytes = msg.Buffer();
+  WireWriter out;
+  const auto& bytes = msg.bytes();
   for (size_t from = 0; from < bytes.size() || from == 0; from += chunkBody) {
     size_t n = std::min(chunkBody, bytes.size() - from);
-    size_t start = out.Size();
+    size_t start = out.size();
     Header(out, "MSG", from + n >= bytes.size() ? 'F' : 'C');
-    out.UInt32(channelId);
-    out.UInt32(tokenId);
-    out.UInt32(sequence++);
-    out.UInt32(id);
-    out.Raw(bytes.data() + from, n);
+    out.uint32(channelId);
+    out.uint32(tokenId);
+    out.uint32(sequence++);
+    out.uint32(id);
+    out.raw(bytes.data() + from, n);
     Finish(out, start);
     if (from + n >= bytes.size()) break;
   }
-  Raw(out.Buffer());
+  Raw(out.bytes());
   return id;
 }
 
@@ -222,7 +222,7 @@ std::vector<Response> TestClient::TakeResponses() {
   return out;
 }
 
-Response TestClient::Call(uint32_t typeId, const std::function<void(CUaEncoder&)>& body) {
+Response TestClient::Call(uint32_t typeId, const std::function<void(WireWriter&)>& body) {
   uint32_t id = Request(typeId, body);
   std::optional<Response> answer;
   for (Response& r : TakeResponses()) {
@@ -243,21 +243,21 @@ void TestClient::Connect() {
 }
 
 void TestClient::CreateSession() {
-  Response r = Call(UaId::CreateSessionRequest_Encoding_DefaultBinary, [](CUaEncoder& e) {
-    e.NullString();
-    e.NullString();
-    e.LocalizedText({});
-    e.UInt32(1);
-    e.NullString();
-    e.NullString();
-    e.NullArray();
-    e.NullString();
-    e.NullString();
-    e.String("test");
-    e.NullString();
-    e.NullString();
-    e.Double(60000);
-    e.UInt32(0);
+  Response r = Call(UaId::CreateSessionRequest_Encoding_DefaultBinary, [](WireWriter& e) {
+    e.nullString();
+    e.nullString();
+    e.localizedText({});
+    e.uint32(1);
+    e.nullString();
+    e.nullString();
+    e.nullArray();
+    e.nullString();
+    e.nullString();
+    e.string("test");
+    e.nullString();
+    e.nullString();
+    e.float64(60000);
+    e.uint32(0);
   });
   CUaDecoder d = r.Body();
   d.NodeId();
@@ -265,17 +265,17 @@ void TestClient::CreateSession() {
 }
 
 void TestClient::ActivateSession() {
-  Call(UaId::ActivateSessionRequest_Encoding_DefaultBinary, [](CUaEncoder& e) {
-    e.NullString();
-    e.NullString();
-    e.NullArray();
-    e.NullArray();
-    CUaEncoder identity;
-    identity.String("anonymous");
-    e.ExtensionObject({UaNodeId::Num(0, UaId::AnonymousIdentityToken_Encoding_DefaultBinary), 1,
-                       identity.Buffer()});
-    e.NullString();
-    e.NullString();
+  Call(UaId::ActivateSessionRequest_Encoding_DefaultBinary, [](WireWriter& e) {
+    e.nullString();
+    e.nullString();
+    e.nullArray();
+    e.nullArray();
+    WireWriter identity;
+    identity.string("anonymous");
+    e.extensionObject({UaNodeId::Num(0, UaId::AnonymousIdentityToken_Encoding_DefaultBinary), 1,
+                       identity.bytes()});
+    e.nullString();
+    e.nullString();
   });
 }
 

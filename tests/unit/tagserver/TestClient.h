@@ -1,6 +1,6 @@
 // A hand-made OPC UA client that talks to one CUaConnection in memory: it
-// writes requests with the encoder and reads the server's bytes back into
-// messages, so tests see exactly what went over the wire.
+// writes requests with its own WireWriter and reads the server's bytes back
+// into messages, so tests see exactly what went over the wire.
 #pragma once
 
 #include <asio.hpp>
@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "WireWriter.h"
 #include "tagserver/UaConnection.h"
 #include "tagserver/UaDecoder.h"
-#include "tagserver/UaEncoder.h"
 #include "tagserver/UaServer.h"
 
 namespace tagserver::test {
@@ -48,12 +48,12 @@ class TestClient : public IConnectionSink {
   std::vector<uint8_t> OpenBytes(uint32_t requestType, const std::string& policy);
   void Open();
   // Sends one request, cut into chunks of at most chunkBody bytes of body.
-  uint32_t Request(uint32_t typeId, const std::function<void(CUaEncoder&)>& body,
+  uint32_t Request(uint32_t typeId, const std::function<void(WireWriter&)>& body,
                    size_t chunkBody = 1 << 20);
   // The chunks that arrived so far, assembled into whole messages.
   std::vector<Chunk> TakeChunks();
   std::vector<Response> TakeResponses();
-  Response Call(uint32_t typeId, const std::function<void(CUaEncoder&)>& body);
+  Response Call(uint32_t typeId, const std::function<void(WireWriter&)>& body);
   void Connect();
   void CreateSession();
   void ActivateSession();
