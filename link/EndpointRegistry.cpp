@@ -4,8 +4,6 @@
 
 #include <cstring>
 
-#include "pointdb/ScanHost.h"
-
 namespace {
 
 constexpr uint32_t kNoAddress = 0xFFFFFFFFu;
@@ -17,12 +15,9 @@ std::string DottedAddress(const std::array<uint8_t, 4>& address) {
 
 }  // namespace
 
-CEndpointRegistry::CEndpointRegistry() { TheApp().m_pMainFrame = this; }
+CEndpointRegistry::CEndpointRegistry(IRequestSink* sink) : m_pSink(sink) {}
 
-CEndpointRegistry::~CEndpointRegistry() {
-  RemoveAllEndpoints();
-  if (TheApp().m_pMainFrame == this) TheApp().m_pMainFrame = nullptr;
-}
+CEndpointRegistry::~CEndpointRegistry() { RemoveAllEndpoints(); }
 
 CModbusConnection* CEndpointRegistry::FindEndpoint(const std::string& name) const {
   for (const auto& endpoint : m_endpoints)
@@ -43,6 +38,12 @@ int CEndpointRegistry::SendToEndpoint(const std::string& name, CModbusMsg* reque
 void CEndpointRegistry::CloseEndpoint(const std::string& name) {
   CModbusConnection* endpoint = FindEndpoint(name);
   if (endpoint && endpoint->m_bTcp) endpoint->Close();
+}
+
+bool CEndpointRegistry::HasDanielsRegisters(const std::string& name) const {
+  const CModbusConnection* endpoint = FindEndpoint(name);
+  return endpoint && !endpoint->m_bTcp &&
+         (endpoint->m_nProtocol == 2 || endpoint->m_nProtocol == 3);
 }
 
 bool CEndpointRegistry::IsCommPortInUse(int comPort) const {
@@ -89,6 +90,7 @@ EndpointChoice CEndpointRegistry::ProposeEndpoint() const {
 
 CModbusConnection* CEndpointRegistry::AddEndpoint(const EndpointChoice& choice) {
   auto endpoint = std::make_unique<CModbusConnection>();
+  endpoint->m_pSink = m_pSink;
   endpoint->m_strName = choice.strName;
   if (choice.nCommPort == 0) {
     endpoint->m_bTcp = 1;
@@ -102,6 +104,12 @@ CModbusConnection* CEndpointRegistry::AddEndpoint(const EndpointChoice& choice) 
     endpoint->m_serial = choice.serial;
     endpoint->ConnectSerial();
   }
+  m_endpoints.push_back(std::move(endpoint));
+  return m_endpoints.back().get();
+}
+
+CModbusConnection* CEndpointRegistry::Adopt(std::unique_ptr<CModbusConnection> endpoint) {
+  endpoint->m_pSink = m_pSink;
   m_endpoints.push_back(std::move(endpoint));
   return m_endpoints.back().get();
 }

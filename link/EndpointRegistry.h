@@ -1,6 +1,6 @@
-// The main frame's endpoint side: the endpoint list and every way the rest of
-// the system reaches an endpoint (by name from the scans, by library handle
-// from the callbacks).
+// The endpoint list and every way the rest of the system reaches an endpoint
+// (by name from the scans, by library handle from the callbacks). The
+// runtime owns it; the main frame works on it.
 #pragma once
 
 #include <memory>
@@ -8,8 +8,10 @@
 #include <vector>
 
 #include "link/ModbusConnection.h"
+#include "pointdb/ScanLink.h"
 
 class CModbusMsg;
+class IRequestSink;
 
 // What the endpoint dialog hands back (and is filled with).
 struct EndpointChoice {
@@ -20,16 +22,20 @@ struct EndpointChoice {
   int nTcpPort = 0;
 };
 
-class CEndpointRegistry {
+class CEndpointRegistry : public IScanLink {
  public:
-  CEndpointRegistry();
+  // Every endpoint hands its finished requests to sink (none: deleted).
+  explicit CEndpointRegistry(IRequestSink* sink = nullptr);
   // Deletes every endpoint (each closes its connection).
-  virtual ~CEndpointRegistry();
+  ~CEndpointRegistry() override;
+  CEndpointRegistry(const CEndpointRegistry&) = delete;
+  CEndpointRegistry& operator=(const CEndpointRegistry&) = delete;
 
   CModbusConnection* FindEndpoint(const std::string& name) const;
-  bool IsEndpointConnected(const std::string& name) const;
-  int SendToEndpoint(const std::string& name, CModbusMsg* request);
-  void CloseEndpoint(const std::string& name);
+  bool IsEndpointConnected(const std::string& name) const override;
+  int SendToEndpoint(const std::string& name, CModbusMsg* request) override;
+  void CloseEndpoint(const std::string& name) override;
+  bool HasDanielsRegisters(const std::string& name) const override;
   bool IsCommPortInUse(int comPort) const;
   void RouteModbusCallback(int handle, int spare1, int spare2);
   void OnConnectionEvent(int event, int handle);
@@ -38,6 +44,8 @@ class CEndpointRegistry {
   // the endpoint made from what it handed back (appended, connected or not).
   EndpointChoice ProposeEndpoint() const;
   CModbusConnection* AddEndpoint(const EndpointChoice& choice);
+  // Appends an endpoint made elsewhere (a configuration file), not connected.
+  CModbusConnection* Adopt(std::unique_ptr<CModbusConnection> endpoint);
   // Endpoint Remove, without the dialog: the names offered, and the removal.
   std::vector<std::string> GetEndpointNames() const;
   void RemoveEndpoint(int index);
@@ -47,4 +55,7 @@ class CEndpointRegistry {
   void ReconnectTcpEndpoints();
 
   std::vector<std::unique_ptr<CModbusConnection>> m_endpoints;
+
+ private:
+  IRequestSink* m_pSink;
 };

@@ -2,18 +2,10 @@
 
 #include <utility>
 
-#include "link/EndpointRegistry.h"
-#include "pointdb/ScanHost.h"
-
 namespace {
 
-void RouteAtOnce(int handle, int spare1, int spare2) {
-  if (CEndpointRegistry* frame = TheApp().m_pMainFrame)
-    frame->RouteModbusCallback(handle, spare1, spare2);
-}
-
 std::function<void(int, int, int)>& Dispatcher() {
-  static std::function<void(int, int, int)> dispatcher = RouteAtOnce;
+  static std::function<void(int, int, int)> dispatcher;
   return dispatcher;
 }
 
@@ -24,9 +16,10 @@ ModbusBinding& Modbus() {
   return binding;
 }
 
-void OnModbusCallback(int handle, int spare1, int spare2) { Dispatcher()(handle, spare1, spare2); }
+void OnModbusCallback(int handle, int spare1, int spare2) {
+  if (const auto& dispatcher = Dispatcher()) dispatcher(handle, spare1, spare2);
+}
 
-// An empty dispatcher brings back routing at once.
 void SetModbusCallbackDispatcher(std::function<void(int, int, int)> dispatcher) {
-  Dispatcher() = dispatcher ? std::move(dispatcher) : RouteAtOnce;
+  Dispatcher() = std::move(dispatcher);
 }

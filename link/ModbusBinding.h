@@ -24,7 +24,7 @@ struct ModbusBinding {
 ModbusBinding& Modbus();
 
 // The response callback every connection installs. It hands the call to the
-// dispatcher below; the program's dispatcher posts it onto the main thread,
-// the default one routes it at once through the application's main frame.
+// dispatcher below, which whoever owns the endpoints installs: the program's
+// posts it onto the main thread. Until one is installed calls are dropped.
 void OnModbusCallback(int handle, int spare1, int spare2);
 void SetModbusCallbackDispatcher(std::function<void(int, int, int)> dispatcher);

@@ -5,16 +5,12 @@
 #include <mutex>
 
 #include "link/ModbusBinding.h"
+#include "link/RequestSink.h"
 #include "platform/Bell.h"
 #include "pointdb/ModbusMsg.h"
-#include "pointdb/PelmoranDoc.h"
-#include "pointdb/ScanHost.h"
 
 namespace {
 
-constexpr int kStatusInvalidLength = 260;
-constexpr int kStatusNotConnected = 266;
-constexpr int kStatusInvalidResponse = 267;
 constexpr uint32_t kNoAddress = 0xFFFFFFFFu;
 
 bool IsWrite(const CModbusMsg& request) { return request.m_nPointType > 4; }
@@ -106,7 +102,7 @@ void CModbusConnection::Detach() {
   std::vector<CModbusMsg*> dropped = TakeQueue();
   EnableCallback(m_hConnection, nullptr);
   m_hConnection = -1;
-  HandBackAll(dropped, kStatusNotConnected);
+  HandBackAll(dropped, MBS_CHANNEL_NOT_CONNECTED);
 }
 
 void CModbusConnection::Close() {
@@ -115,12 +111,12 @@ void CModbusConnection::Close() {
   // A closed handle is forgotten, so that it is never closed twice.
   if (m_hTcpConnection == m_hConnection) m_hTcpConnection = -1;
   m_hConnection = -1;
-  HandBackAll(dropped, kStatusNotConnected);
+  HandBackAll(dropped, MBS_CHANNEL_NOT_CONNECTED);
 }
 
 // Dropped requests go back to their scans as not connected, each exactly
 // once, so that a scan waiting for its poll is released and polls again.
-void CModbusConnection::ClearQueue() { HandBackAll(TakeQueue(), kStatusNotConnected); }
+void CModbusConnection::ClearQueue() { HandBackAll(TakeQueue(), MBS_CHANNEL_NOT_CONNECTED); }
 
 std::vector<CModbusMsg*> CModbusConnection::TakeQueue() {
   std::vector<CModbusMsg*> taken;
@@ -151,7 +147,7 @@ int CModbusConnection::Enqueue(CModbusMsg* request) {
   std::lock_guard<std::recursive_mutex> lock(m_hMutex);
   // The response copy holds 2000 words; a longer request is never sent.
   if (request->m_nScanLength > CModbusMsg::kTravelWords) {
-    request->m_nStatus = kStatusInvalidLength;
+    request->m_nStatus = MBS_INVALID_LENGTH;
     return 0;
   }
   if (IsWrite(*request)) {
@@ -163,7 +159,7 @@ int CModbusConnection::Enqueue(CModbusMsg* request) {
     }
   } else if (std::any_of(m_queue.begin(), m_queue.end(),
                          [&](const CModbusMsg* q) { return q->IsSameRequest(*request); })) {
-    request->m_nStatus = 257;
+    request->m_nStatus = MBS_MSG_OVERRUN;
     return 0;
   }
   m_queue.push_back(request);
@@ -211,7 +207,7 @@ void CModbusConnection::OnResponse(int, int) {
                    : MBS_INVALID_HANDLE;
   CModbusMsg* head = m_queue.front();
   if (!SameHeader(header, HeaderOf(*head))) {
-    HandBackAll(TakeQueue(), kStatusInvalidResponse);
+    HandBackAll(TakeQueue(), MBS_INVALID_RESPONSE);
     return;
   }
   std::copy_n(words, std::min<int>(head->m_nScanLength, MBS_RESPONSE_CAPACITY), head->m_data);
@@ -223,11 +219,10 @@ void CModbusConnection::OnResponse(int, int) {
 }
 
 void CModbusConnection::HandBack(CModbusMsg* request) {
-  CPelmoranDoc* doc = TheApp().FindDocumentByKey(request->m_nKey);
-  if (doc)
-    doc->OnScanResponse(request);
+  if (m_pSink)
+    m_pSink->OnRequestDone(request);
   else
-    delete request;  // its scan has been closed meanwhile
+    delete request;
 }
 
 void CModbusConnection::ClosePendingTcpHandle() {

@@ -12,6 +12,7 @@
 #include "modbuslib/modbuslib.h"
 
 class CModbusMsg;
+class IRequestSink;
 
 class CModbusConnection {
  public:
@@ -32,8 +33,9 @@ class CModbusConnection {
 
   // Request queue: 1 accepted (the endpoint owns the request and will hand
   // it back; a write that took over an equal waiting write is handed back as
-  // that one), 0 refused (the caller keeps it; its status may be set: 257 an
-  // equal request is queued, 260 longer than a response can carry).
+  // that one), 0 refused (the caller keeps it; its status may be set:
+  // MBS_MSG_OVERRUN an equal request is queued, MBS_INVALID_LENGTH longer
+  // than a response can carry).
   int Enqueue(CModbusMsg* request);
   void SendNext();
   void OnResponse(int spare1, int spare2);
@@ -51,6 +53,8 @@ class CModbusConnection {
   std::array<uint8_t, 4> m_ipAddress{127, 0, 0, 1};
   std::vector<CModbusMsg*> m_queue;
   int32_t m_bBusy = 0;
+  // Where finished requests go; without one they are deleted.
+  IRequestSink* m_pSink = nullptr;
 
  private:
   // Empties the queue first, so that a hand-back that reaches this endpoint

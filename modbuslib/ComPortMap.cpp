@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <fstream>
 
+#include "platform/ConfigLocation.h"
+
 namespace mbl {
 
 namespace {
@@ -20,17 +22,7 @@ bool namesPort(std::string key, int comPort) {
 }
 }  // namespace
 
-std::string ComPortMap::mappingFilePath() {
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  std::string base;
-  if (xdg != nullptr && *xdg != '\0') {
-    base = xdg;
-  } else {
-    const char* home = std::getenv("HOME");
-    base = std::string(home != nullptr ? home : "") + "/.config";
-  }
-  return base + "/pelmoran/comports";
-}
+std::string ComPortMap::mappingFilePath() { return UserConfigDirectory() + "comports"; }
 
 std::string ComPortMap::lookup(std::istream& in, int comPort) {
   std::string line;

@@ -25,7 +25,7 @@ bool IsInstalled(const std::string& exeDir, const ConfigLocationProbe& probe) {
   return probe.exists(exeDir + kInstalledDoc);
 }
 
-std::string UserConfigDirectory(const ConfigLocationProbe& probe) {
+std::string XdgConfigDirectory(const ConfigLocationProbe& probe) {
   const std::string xdg = NonEmpty(probe, "XDG_CONFIG_HOME");
   // A relative XDG_CONFIG_HOME is invalid and to be ignored.
   if (!xdg.empty() && xdg.front() == '/') return WithSlash(xdg) + "pelmoran/";
@@ -45,11 +45,18 @@ ConfigLocationProbe SystemProbe() {
   };
 }
 
-std::string ConfigDirectory(const std::string& exeDir, const ConfigLocationProbe& probe) {
+std::string UserConfigDirectory(const ConfigLocationProbe& probe) {
   const std::string chosen = NonEmpty(probe, "PELMORAN_CONFIG_DIR");
-  if (!chosen.empty()) return WithSlash(chosen);
+  return chosen.empty() ? XdgConfigDirectory(probe) : WithSlash(chosen);
+}
+
+std::string UserConfigDirectory() { return UserConfigDirectory(SystemProbe()); }
+
+std::string ConfigDirectory(const std::string& exeDir, const ConfigLocationProbe& probe) {
   const std::string dir = WithSlash(exeDir);
-  if (!IsInstalled(dir, probe) && probe.isWritableDir(dir)) return dir;
+  if (NonEmpty(probe, "PELMORAN_CONFIG_DIR").empty() && !IsInstalled(dir, probe) &&
+      probe.isWritableDir(dir))
+    return dir;
   return UserConfigDirectory(probe);
 }
 

@@ -19,6 +19,13 @@ struct ConfigLocationProbe {
 // The real environment and file system.
 ConfigLocationProbe SystemProbe();
 
+// The user's configuration directory, with its trailing "/":
+// $PELMORAN_CONFIG_DIR, else $XDG_CONFIG_HOME/pelmoran/, else
+// ~/.config/pelmoran/. Files that never lie beside the executable (the COM
+// port map) are kept here.
+std::string UserConfigDirectory(const ConfigLocationProbe& probe);
+std::string UserConfigDirectory();
+
 // exeDir: the directory of the running executable, with or without its
 // trailing slash. The result always ends in "/".
 std::string ConfigDirectory(const std::string& exeDir, const ConfigLocationProbe& probe);

@@ -15,14 +15,15 @@ std::string FileName(const std::string& path) {
 
 }  // namespace
 
-CDocTemplate::CDocTemplate(IViewFactory* factory) : m_pViewFactory(factory) {}
+CDocTemplate::CDocTemplate(ScanContext& context, IViewFactory* factory)
+    : m_pViewFactory(factory), m_context(context) {}
 
 CDocTemplate::~CDocTemplate() {
   while (!m_documents.empty()) CloseDocument(m_documents.front().get());
 }
 
 CPelmoranDoc* CDocTemplate::OpenDocumentFile(const std::string& path) {
-  m_documents.push_back(std::make_unique<CPelmoranDoc>());
+  m_documents.push_back(std::make_unique<CPelmoranDoc>(m_context));
   CPelmoranDoc* doc = m_documents.back().get();
   if (m_pViewFactory) doc->m_pView = m_pViewFactory->CreateView(*doc);
   if (path.empty()) {

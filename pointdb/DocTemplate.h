@@ -8,6 +8,7 @@
 
 class CPelmoranDoc;
 class IScanView;
+struct ScanContext;
 
 // Supplied by the shell: a poll clock for the headless program, a child window
 // with the tag list view for the window program.
@@ -24,7 +25,8 @@ class IViewFactory {
 
 class CDocTemplate {
  public:
-  explicit CDocTemplate(IViewFactory* factory = nullptr);
+  // Documents are made in context, which outlives the template.
+  explicit CDocTemplate(ScanContext& context, IViewFactory* factory = nullptr);
   ~CDocTemplate();
 
   // File New when path is empty; otherwise open path as a stored scan. Returns
@@ -38,6 +40,7 @@ class CDocTemplate {
   IViewFactory* m_pViewFactory;
 
  private:
+  ScanContext& m_context;
   std::vector<std::unique_ptr<CPelmoranDoc>> m_documents;
   int m_nUntitledCount = 0;
 };

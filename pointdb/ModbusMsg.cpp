@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cstdio>
 
+#include "modbuslib/modbuslib.h"
+
 CModbusMsg::CModbusMsg()
     : m_nKey(0),
-      m_nStatus(270),
+      m_nStatus(MBS_UNINITIALIZED),
       m_nPort(1),
       m_nSlaveNode(1),
       m_nPointType(3),
@@ -66,22 +68,22 @@ std::string CModbusMsg::MakeTagName(int offset, const std::string& prefix) const
 std::string CModbusMsg::GetStatusText() const {
   if (m_nStatus >= 1 && m_nStatus <= 255) return "Slave Exception #" + std::to_string(m_nStatus);
   switch (m_nStatus) {
-    case 256: return "INVALID HANDLE";
-    case 257: return "MSG OVERRUN";
-    case 258: return "INVALID MODBUS ADDRESS";
-    case 259: return "INVALID NODE ADDRESS";
-    case 260: return "INVALID LENGTH";
-    case 261: return "INVALID MODBUS COMMAND";
-    case 262: return "OUT OF MEMORY";
-    case 263: return "POLL TIMEOUT";
-    case 264: return "INVALID PROTOCOL SELECTION";
-    case 265: return "INVALID CHECKSUM";
-    case 266: return "CHANNEL NOT CONNECTED";
-    case 267: return "INVALID SLAVE RESPONSE";
-    case 268: return "WRITE FAILURE";
-    case 269: return "SVR NOT CONNECTED";
-    case 270: return "UNINITIALIZED";
-    case 272: return "FUNCTION NOT SUPPORTED";
+    case MBS_INVALID_HANDLE: return "INVALID HANDLE";
+    case MBS_MSG_OVERRUN: return "MSG OVERRUN";
+    case MBS_INVALID_ADDRESS: return "INVALID MODBUS ADDRESS";
+    case MBS_INVALID_NODE: return "INVALID NODE ADDRESS";
+    case MBS_INVALID_LENGTH: return "INVALID LENGTH";
+    case MBS_INVALID_COMMAND: return "INVALID MODBUS COMMAND";
+    case MBS_OUT_OF_MEMORY: return "OUT OF MEMORY";
+    case MBS_POLL_TIMEOUT: return "POLL TIMEOUT";
+    case MBS_INVALID_PROTOCOL: return "INVALID PROTOCOL SELECTION";
+    case MBS_INVALID_CHECKSUM: return "INVALID CHECKSUM";
+    case MBS_CHANNEL_NOT_CONNECTED: return "CHANNEL NOT CONNECTED";
+    case MBS_INVALID_RESPONSE: return "INVALID SLAVE RESPONSE";
+    case MBS_WRITE_FAILURE: return "WRITE FAILURE";
+    case MBS_SVR_NOT_CONNECTED: return "SVR NOT CONNECTED";
+    case MBS_UNINITIALIZED: return "UNINITIALIZED";
+    case MBS_FUNCTION_NOT_SUPPORTED: return "FUNCTION NOT SUPPORTED";
     default: return "";
   }
 }

@@ -5,8 +5,9 @@
 #include <charconv>
 #include <cmath>
 
-#include "link/EndpointRegistry.h"
-#include "pointdb/ScanHost.h"
+#include "modbuslib/modbuslib.h"
+#include "pointdb/ScanContext.h"
+#include "pointdb/ScanLink.h"
 #include "pointdb/ScanView.h"
 #include "pointdb/TagServerBinding.h"
 
@@ -103,20 +104,18 @@ void PublishTag(CModbusTag& tag, uint16_t quality) {
     TagServer().UpdateOPCTag(tag.m_hTag, tag.m_value, quality);
 }
 
-CEndpointRegistry* Frame() { return TheApp().m_pMainFrame; }
-
 }  // namespace
 
-CPelmoranDoc::CPelmoranDoc() : m_nKey(++TheApp().m_nDocKeyCounter), m_nNumbrPolls(0) {
-  const CScanHost& app = TheApp();
-  m_scan.Copy(app.m_pendingScan);
-  m_strEndpoint = app.m_strPendingEndpoint;
+CPelmoranDoc::CPelmoranDoc(ScanContext& context)
+    : m_nKey(++context.m_nDocKeyCounter), m_nNumbrPolls(0), m_context(context) {
+  m_scan.Copy(context.m_pendingScan);
+  m_strEndpoint = context.m_strPendingEndpoint;
   m_scan.m_nKey = m_nKey;
   // The data type is chosen for registers only (the choice is closed for bit
   // scans). A leftover two-register default would name coil 2i but read and
   // write coil i, so bit points always take one tag per point, unsigned.
   bool bits = m_scan.m_nPointType == 1 || m_scan.m_nPointType == 2;
-  int dataType = bits ? 0 : app.m_nDefaultDataType;
+  int dataType = bits ? 0 : context.m_nDefaultDataType;
   bool twoWords = IsTwoWordType(dataType);
   m_scan.m_nTagCount = twoWords ? m_scan.m_nScanLength / 2 : m_scan.m_nScanLength;
   for (int i = 0; i < m_scan.m_nTagCount; ++i) {
@@ -124,8 +123,8 @@ CPelmoranDoc::CPelmoranDoc() : m_nKey(++TheApp().m_nDocKeyCounter), m_nNumbrPoll
     std::string name = m_scan.MakeTagName(TagPointOffset(i, dataType), m_strEndpoint);
     tag->m_nPointType = m_scan.m_nPointType;
     tag->m_nDataType = dataType;
-    tag->m_fLowLimit = app.m_fDefaultLowLimit;
-    tag->m_fHighLimit = app.m_fDefaultHighLimit;
+    tag->m_fLowLimit = context.m_fDefaultLowLimit;
+    tag->m_fHighLimit = context.m_fDefaultHighLimit;
     if (TagServer().CreateOPCTag)
       tag->m_hTag = TagServer().CreateOPCTag(name.c_str(), tag->m_value, OPC_QUALITY_BAD,
                                              IsWritablePointType(m_scan.m_nPointType) ? 1 : 0);
@@ -144,10 +143,8 @@ std::string CPelmoranDoc::GetTagName(int i) const {
 }
 
 bool CPelmoranDoc::HasWideRegisters() const {
-  const CEndpointRegistry* frame = Frame();
-  const CModbusConnection* endpoint = frame ? frame->FindEndpoint(m_strEndpoint) : nullptr;
-  if (!endpoint || endpoint->m_bTcp || (endpoint->m_nProtocol != 2 && endpoint->m_nProtocol != 3))
-    return false;
+  const IScanLink* link = m_context.m_pLink;
+  if (!link || !link->HasDanielsRegisters(m_strEndpoint)) return false;
   if (m_scan.m_nPointType != 3 && m_scan.m_nPointType != 4) return false;
   const int address = m_scan.m_nPointAddress;
   return (address >= 5001 && address <= 5999) || (address >= 7001 && address <= 7999);
@@ -231,9 +228,9 @@ bool CPelmoranDoc::WriteRegister(int i, VARIANT* value, CModbusTag* tag) {
 }
 
 int CPelmoranDoc::Poll() {
-  CEndpointRegistry* frame = Frame();
-  if (!frame || !frame->IsEndpointConnected(m_strEndpoint)) {
-    m_scan.m_nStatus = 266;
+  IScanLink* link = m_context.m_pLink;
+  if (!link || !link->IsEndpointConnected(m_strEndpoint)) {
+    m_scan.m_nStatus = MBS_CHANNEL_NOT_CONNECTED;
     // Values that are no longer being read must not stay good at the clients.
     for (auto& tag : m_tags) PublishTag(*tag, OPC_QUALITY_BAD);
     if (m_pView) m_pView->OnScanComplete();
@@ -242,7 +239,7 @@ int CPelmoranDoc::Poll() {
   auto request = std::make_unique<CModbusMsg>();
   request->Copy(m_scan);
   request->m_nKey = m_nKey;
-  if (frame->SendToEndpoint(m_strEndpoint, request.get())) {
+  if (link->SendToEndpoint(m_strEndpoint, request.get())) {
     request.release();  // the endpoint owns it now and hands it back
     ++m_nNumbrPolls;
     return 1;
@@ -250,7 +247,7 @@ int CPelmoranDoc::Poll() {
   m_scan.m_nStatus = request->m_nStatus;
   // An equal poll is still queued and will bring fresh values; any other
   // refusal (a scan too long to be read) leaves the values stale.
-  if (m_scan.m_nStatus != 257)
+  if (m_scan.m_nStatus != MBS_MSG_OVERRUN)
     for (auto& tag : m_tags) PublishTag(*tag, OPC_QUALITY_BAD);
   if (m_pView) m_pView->OnScanComplete();
   return 0;
@@ -279,7 +276,8 @@ void CPelmoranDoc::OnScanResponse(CModbusMsg* request) {
     }
   }
   if (m_pView) m_pView->OnScanComplete();
-  if (m_scan.m_nStatus == 263 && Frame()) Frame()->CloseEndpoint(m_strEndpoint);
+  if (m_scan.m_nStatus == MBS_POLL_TIMEOUT && m_context.m_pLink)
+    m_context.m_pLink->CloseEndpoint(m_strEndpoint);
 }
 
 bool CPelmoranDoc::HandleClientWrite(int32_t hTag, VARIANT* value) {
@@ -294,8 +292,8 @@ bool CPelmoranDoc::HandleClientWrite(int32_t hTag, VARIANT* value) {
 }
 
 bool CPelmoranDoc::SendWrite(int offset, const uint16_t* words, int count) {
-  CEndpointRegistry* frame = Frame();
-  if (!frame || !frame->IsEndpointConnected(m_strEndpoint)) return false;
+  IScanLink* link = m_context.m_pLink;
+  if (!link || !link->IsEndpointConnected(m_strEndpoint)) return false;
   if (count < 1 || count > 2) return false;
   // The register number is 16 bits on the wire: a target past 65535 would
   // wrap round to an unrelated low register, so it is never sent.
@@ -308,7 +306,7 @@ bool CPelmoranDoc::SendWrite(int offset, const uint16_t* words, int count) {
   request->m_nPointAddress = static_cast<uint16_t>(m_scan.m_nPointAddress + offset);
   request->m_nScanLength = static_cast<uint16_t>(count);
   std::copy_n(words, count, request->m_data);
-  if (!frame->SendToEndpoint(m_strEndpoint, request.get())) return false;
+  if (!link->SendToEndpoint(m_strEndpoint, request.get())) return false;
   request.release();  // the endpoint owns it now and hands it back
   return true;
 }

@@ -12,12 +12,14 @@
 
 class CArchive;
 class IScanView;
+struct ScanContext;
 
 class CPelmoranDoc {
  public:
-  // Builds the scan from the application's pending definition and default
-  // register configuration, and publishes its tags with quality 0.
-  CPelmoranDoc();
+  // Builds the scan from the context's pending definition and default
+  // register configuration, and publishes its tags with quality 0. The
+  // context outlives the document.
+  explicit CPelmoranDoc(ScanContext& context);
   // Removes every published tag from the tag server.
   virtual ~CPelmoranDoc();
   CPelmoranDoc(const CPelmoranDoc&) = delete;
@@ -56,6 +58,7 @@ class CPelmoranDoc {
   int32_t m_nNumbrPolls;
   std::vector<std::unique_ptr<CModbusTag>> m_tags;
 
+  ScanContext& m_context;
   // What the framework keeps of a document: its file and its title.
   std::string m_strPathName;
   std::string m_strTitle;

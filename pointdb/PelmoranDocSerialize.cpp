@@ -4,8 +4,8 @@
 
 #include "pointdb/Archive.h"
 #include "pointdb/PelmoranDoc.h"
+#include "pointdb/ScanContext.h"
 #include "pointdb/ScanFile.h"
-#include "pointdb/ScanHost.h"
 #include "pointdb/ScanView.h"
 #include "pointdb/TagServerBinding.h"
 
@@ -125,7 +125,7 @@ void PublishTags(CPelmoranDoc& doc, const std::vector<TagRecord>& records) {
     tag->m_fLowLimit = records[i].fLowLimit;
     tag->m_fHighLimit = records[i].fHighLimit;
     // The next Data New starts from the data type of the last tag loaded.
-    TheApp().m_nDefaultDataType = tag->m_nDataType;
+    doc.m_context.m_nDefaultDataType = tag->m_nDataType;
     const std::string name = doc.m_scan.MakeTagName(
         doc.TagPointOffset(static_cast<int>(i), tag->m_nDataType), doc.m_strEndpoint);
     tag->m_hTag = TagServer().CreateOPCTag(name.c_str(), tag->m_value, OPC_QUALITY_GOOD, writable);

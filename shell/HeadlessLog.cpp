@@ -8,7 +8,7 @@
 
 #include "link/EndpointRegistry.h"
 #include "pointdb/PelmoranDoc.h"
-#include "shell/PollClock.h"
+#include "ui/PollClock.h"
 
 CHeadlessLog::CHeadlessLog(CEndpointRegistry& frame, std::FILE* out, QObject* parent)
     : QObject(parent), m_frame(frame), m_pOut(out) {}

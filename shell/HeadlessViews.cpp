@@ -1,7 +1,7 @@
 #include "shell/HeadlessViews.h"
 
 #include "shell/HeadlessLog.h"
-#include "shell/PollClock.h"
+#include "ui/PollClock.h"
 
 CHeadlessViewFactory::CHeadlessViewFactory() = default;
 

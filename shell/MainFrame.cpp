@@ -3,16 +3,14 @@
 #include <QTimerEvent>
 #include <cstdlib>
 
-#include "pointdb/ConfigFile.h"
-#include "pointdb/ScanHost.h"
+#include "runtime/ConfigFile.h"
+#include "runtime/Runtime.h"
 
-CMainFrame::CMainFrame() { TheApp().m_pMainFrame = this; }
+CMainFrame::CMainFrame(Runtime& runtime) : m_runtime(runtime) {}
 
-CMainFrame::~CMainFrame() {
-  RemoveAllEndpoints();
-  // Callbacks still queued for the main thread must find no frame.
-  if (TheApp().m_pMainFrame == this) TheApp().m_pMainFrame = nullptr;
-}
+CMainFrame::~CMainFrame() = default;
+
+CEndpointRegistry& CMainFrame::Endpoints() const { return m_runtime.m_endpoints; }
 
 bool CMainFrame::Create() {
   m_nRestoreTimerId = startTimer(RestoreDelayMs());
@@ -32,16 +30,16 @@ void CMainFrame::OnTimer(int nIDEvent) {
     RestoreConfig(std::string(m_strConfigPath));
     emit configRestored();
   } else if (nIDEvent == kReconnectTimer) {
-    ReconnectTcpEndpoints();
+    Endpoints().ReconnectTcpEndpoints();
   }
 }
 
 void CMainFrame::RestoreConfig(const std::string& path) {
-  CConfigFile(*this, TheApp()).RestoreConfig(path);
+  CConfigFile(m_runtime).RestoreConfig(path);
 }
 
 bool CMainFrame::OnSaveTestConfig(const std::string& path) {
-  return CConfigFile(*this, TheApp()).SaveTestConfig(path);
+  return CConfigFile(m_runtime).SaveTestConfig(path);
 }
 
 int CMainFrame::RestoreDelayMs() {

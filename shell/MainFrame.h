@@ -1,16 +1,17 @@
-// The main frame without its window: the endpoint registry, the path of the
-// configuration file, and the two frame timers (the configuration restored
-// once after start-up, Modbus/TCP endpoints reconnected every minute). The
-// window program's main window is built around it; the headless program has
-// the frame alone.
+// The main frame without its window: the path of the configuration file and
+// the two frame timers (the configuration restored once after start-up,
+// Modbus/TCP endpoints reconnected every minute), working on the runtime's
+// endpoint registry. The window program's main window is built around it;
+// the headless program has the frame alone.
 #pragma once
 
 #include <QObject>
 #include <string>
 
-#include "link/EndpointRegistry.h"
+class CEndpointRegistry;
+class Runtime;
 
-class CMainFrame : public QObject, public CEndpointRegistry {
+class CMainFrame : public QObject {
   Q_OBJECT
  public:
   static constexpr int kRestoreTimer = 1;
@@ -18,10 +19,11 @@ class CMainFrame : public QObject, public CEndpointRegistry {
   static constexpr int kRestoreDelayMs = 2000;
   static constexpr int kReconnectPeriodMs = 60000;
 
-  // Makes itself the application's main frame.
-  CMainFrame();
-  // Deletes every endpoint (each closes its connection).
+  explicit CMainFrame(Runtime& runtime);
   ~CMainFrame() override;
+
+  CEndpointRegistry& Endpoints() const;
+  Runtime& GetRuntime() const { return m_runtime; }
 
   // The frame's creation: arms timer 1 (once) and timer 3.
   bool Create();
@@ -49,6 +51,7 @@ class CMainFrame : public QObject, public CEndpointRegistry {
  private:
   static int PeriodFromEnvironment(const char* name, int defaultMs);
 
+  Runtime& m_runtime;
   int m_nRestoreTimerId = 0;
   int m_nReconnectTimerId = 0;
 };

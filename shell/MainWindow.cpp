@@ -9,19 +9,18 @@
 #include <QMenuBar>
 #include <QWhatsThis>
 
-#include "link/dialogs/EndPointDlg.h"
-#include "link/dialogs/RemoveEndpointDlg.h"
 #include "platform/ConfigLocation.h"
 #include "platform/MessageBox.h"
-#include "pointdb/DocTemplate.h"
 #include "pointdb/PelmoranDoc.h"
-#include "pointdb/ScanHost.h"
-#include "shell/ChildFrame.h"
+#include "runtime/Runtime.h"
 #include "shell/MainFrame.h"
 #include "ui/AboutDlg.h"
+#include "ui/ChildFrame.h"
 #include "ui/DataDefDlg.h"
+#include "ui/EndPointDlg.h"
 #include "ui/FileCommands.h"
 #include "ui/PelmoranView.h"
+#include "ui/RemoveEndpointDlg.h"
 #include "ui/WidgetMessageBox.h"
 #include "ui/WidgetViewFactory.h"
 
@@ -29,8 +28,8 @@ CMainWindow::CMainWindow(CMainFrame& frame, QWidget* parent)
     : QMainWindow(parent),
       m_frame(frame),
       m_pMdiArea(new QMdiArea(this)),
-      m_pViews(std::make_unique<CWidgetViewFactory>(*m_pMdiArea)),
-      m_pFiles(std::make_unique<CFileCommands>(frame, *this)) {
+      m_pViews(std::make_unique<CWidgetViewFactory>(*m_pMdiArea, frame.GetRuntime().m_docTemplate)),
+      m_pFiles(std::make_unique<CFileCommands>(frame.GetRuntime(), *this)) {
   setWindowTitle("pelmoran");
   if (QFileInfo::exists(":/icon.png")) setWindowIcon(QIcon(":/icon.png"));
   setCentralWidget(m_pMdiArea);
@@ -106,7 +105,7 @@ void CMainWindow::CreateAccelerators() {
       {ID_HELP, QKeySequence("F1")},          {ID_CONTEXT_HELP, QKeySequence("Shift+F1")},
       {ID_NEXT_PANE, QKeySequence("F6")},     {ID_PREV_PANE, QKeySequence("Shift+F6")}};
   std::map<int, std::function<void()>> handlers{
-      {ID_FILE_NEW, [] { TheApp().OnFileNew(); }},
+      {ID_FILE_NEW, [this] { m_frame.GetRuntime().OnFileNew(); }},
       {ID_FILE_OPEN, [this] { m_pFiles->OnFileOpen(); }},
       {ID_FILE_SAVE,
        [this] {
@@ -157,7 +156,7 @@ void CMainWindow::CreateMenus() {
 }
 
 void CMainWindow::UpdateCommandUI() {
-  const bool endpoints = !m_frame.m_endpoints.empty();
+  const bool endpoints = !m_frame.Endpoints().m_endpoints.empty();
   Action(ID_ENDPOINT_REMOVE)->setEnabled(endpoints);
   Action(ID_DATA_NEW)->setEnabled(endpoints);
   Action(ID_DATA_DELETE)->setEnabled(false);
@@ -180,38 +179,41 @@ void CMainWindow::UpdateFrame() {
 }
 
 void CMainWindow::OnEndpointNew() {
-  EndpointChoice choice = m_frame.ProposeEndpoint();
+  CEndpointRegistry& registry = m_frame.Endpoints();
+  EndpointChoice choice = registry.ProposeEndpoint();
   CEndPointDlg dlg(this);
   dlg.m_strName = choice.strName;
   dlg.m_strIpAddress = choice.strIpAddress;
   dlg.m_nTcpPort = choice.nTcpPort;
   dlg.m_nCommPort = choice.nCommPort;
   dlg.m_serial = choice.serial;
-  dlg.m_pFrame = &m_frame;
+  dlg.m_pFrame = &registry;
   if (dlg.DoModal() != QDialog::Accepted) return;
   choice.strName = dlg.m_strName;
   choice.nCommPort = dlg.m_nCommPort;
   choice.serial = dlg.m_serial;
   choice.strIpAddress = dlg.m_strIpAddress;
   choice.nTcpPort = dlg.m_nTcpPort;
-  m_frame.AddEndpoint(choice);
+  registry.AddEndpoint(choice);
   UpdateCommandUI();
 }
 
 void CMainWindow::OnEndpointRemove() {
+  CEndpointRegistry& registry = m_frame.Endpoints();
   CRemoveEndpointDlg dlg(this);
-  dlg.m_names = m_frame.GetEndpointNames();
+  dlg.m_names = registry.GetEndpointNames();
   dlg.m_nSelection = static_cast<int>(dlg.m_names.size()) - 1;
   if (dlg.DoModal() != QDialog::Accepted) return;
-  if (dlg.m_nSelection >= 0 && dlg.m_nSelection < static_cast<int>(m_frame.m_endpoints.size()))
-    m_frame.RemoveEndpoint(dlg.m_nSelection);
+  if (dlg.m_nSelection >= 0 && dlg.m_nSelection < static_cast<int>(registry.m_endpoints.size()))
+    registry.RemoveEndpoint(dlg.m_nSelection);
   UpdateCommandUI();
 }
 
 void CMainWindow::OnDataNew() {
-  CScanHost& app = TheApp();
+  Runtime& app = m_frame.GetRuntime();
+  const CEndpointRegistry& registry = app.m_endpoints;
   CDataDefDlg dlg(this);
-  dlg.m_strEndpoints = m_frame.GetEndpointNames();
+  dlg.m_strEndpoints = registry.GetEndpointNames();
   dlg.m_nEndpoint = 0;
   dlg.m_nSlaveNode = 1;
   dlg.m_nPointType = 3;
@@ -226,11 +228,11 @@ void CMainWindow::OnDataNew() {
   dlg.m_fHighLimit = app.m_fDefaultHighLimit;
   // Cancel keeps nothing, not even a default configuration chosen meanwhile.
   if (dlg.DoModal() != QDialog::Accepted) return;
-  if (dlg.m_nEndpoint < 0 || dlg.m_nEndpoint >= static_cast<int>(m_frame.m_endpoints.size())) {
+  if (dlg.m_nEndpoint < 0 || dlg.m_nEndpoint >= static_cast<int>(registry.m_endpoints.size())) {
     AfxMessageBox("Encountered an improper argument.");
     return;
   }
-  const CModbusConnection& endpoint = *m_frame.m_endpoints[static_cast<size_t>(dlg.m_nEndpoint)];
+  const CModbusConnection& endpoint = *registry.m_endpoints[static_cast<size_t>(dlg.m_nEndpoint)];
   auto scan = std::make_unique<CModbusMsg>();
   scan->m_nPort = endpoint.m_nPort;
   scan->m_nSlaveNode = dlg.m_nSlaveNode;

@@ -4,8 +4,8 @@
 #include <utility>
 
 #include "link/ModbusBinding.h"
-#include "pointdb/DocTemplate.h"
 #include "pointdb/TagServerBinding.h"
+#include "runtime/Runtime.h"
 #include "shell/CommandLine.h"
 #include "shell/HeadlessLog.h"
 #include "shell/HeadlessViews.h"
@@ -14,15 +14,30 @@
 #include "shell/MainWindow.h"
 #include "shell/Startup.h"
 
-CPelmoranApp::CPelmoranApp(std::string directory)
-    : m_strDirectory(directory.empty() ? CStartup::ExecutableDirectory() : std::move(directory)) {
-  SetTheApp(this);
+namespace {
+
+// The libraries call back through plain functions without a context; this is
+// the runtime they reach while the application is started. It is read and
+// written on the main thread only.
+std::weak_ptr<Runtime>& CallbackTarget() {
+  static std::weak_ptr<Runtime> target;
+  return target;
 }
 
-CPelmoranApp::~CPelmoranApp() {
-  ExitInstance();
-  SetTheApp(nullptr);
+// Runs fn with the runtime on the main thread, if there is one by then.
+void PostToRuntime(std::function<void(Runtime&)> fn) {
+  PostToMainThread([fn = std::move(fn)] {
+    if (std::shared_ptr<Runtime> runtime = CallbackTarget().lock()) fn(*runtime);
+  });
 }
+
+}  // namespace
+
+CPelmoranApp::CPelmoranApp(std::string directory)
+    : m_strDirectory(directory.empty() ? CStartup::ExecutableDirectory() : std::move(directory)),
+      m_runtime(std::make_shared<Runtime>()) {}
+
+CPelmoranApp::~CPelmoranApp() { ExitInstance(); }
 
 bool CPelmoranApp::InitInstance(const std::string& commandLine) {
   CStartup startup(m_strDirectory);
@@ -31,12 +46,7 @@ bool CPelmoranApp::InitInstance(const std::string& commandLine) {
   m_bMinimize = switches.m_bMinimize;
   m_bHeadless = switches.m_bHeadless;
 
-  SetModbusCallbackDispatcher([](int handle, int spare1, int spare2) {
-    PostToMainThread([=] {
-      if (CEndpointRegistry* frame = TheApp().m_pMainFrame)
-        frame->RouteModbusCallback(handle, spare1, spare2);
-    });
-  });
+  WireCallbacks();
   startup.StartLibraries(&CPelmoranApp::OnClientWrite, &CPelmoranApp::OnConnectionCallback);
   m_bStarted = true;
 
@@ -44,9 +54,7 @@ bool CPelmoranApp::InitInstance(const std::string& commandLine) {
     QCoreApplication::setOrganizationName("Local AppWizard-Generated Applications");
     QCoreApplication::setApplicationName("pelmoran");
   }
-  m_pDocTemplate = new CDocTemplate();
-
-  m_frame = std::make_unique<CMainFrame>();
+  m_frame = std::make_unique<CMainFrame>(*m_runtime);
   if (!LoadFrame()) return false;
   ShowMainWindow();
   m_frame->m_strConfigPath = startup.ConfigPath();
@@ -54,20 +62,29 @@ bool CPelmoranApp::InitInstance(const std::string& commandLine) {
   return true;
 }
 
+void CPelmoranApp::WireCallbacks() {
+  CallbackTarget() = m_runtime;
+  SetModbusCallbackDispatcher([](int handle, int spare1, int spare2) {
+    PostToRuntime(
+        [=](Runtime& runtime) { runtime.m_endpoints.RouteModbusCallback(handle, spare1, spare2); });
+  });
+}
+
 bool CPelmoranApp::LoadFrame() {
   // Without a window (or until the window offers its own views) every scan
   // still gets a poll clock.
   m_headlessViews = std::make_unique<CHeadlessViewFactory>();
-  m_pDocTemplate->m_pViewFactory = m_headlessViews.get();
+  CDocTemplate& docTemplate = m_runtime->m_docTemplate;
+  docTemplate.m_pViewFactory = m_headlessViews.get();
   if (!m_bHeadless) {
     m_window = std::make_unique<CMainWindow>(*m_frame);
-    if (IViewFactory* views = m_window->ViewFactory()) m_pDocTemplate->m_pViewFactory = views;
+    if (IViewFactory* views = m_window->ViewFactory()) docTemplate.m_pViewFactory = views;
   }
   return m_frame->Create();
 }
 
 void CPelmoranApp::StartLog(const std::string& configPath) {
-  m_log = std::make_unique<CHeadlessLog>(*m_frame);
+  m_log = std::make_unique<CHeadlessLog>(m_runtime->m_endpoints);
   m_headlessViews->SetLog(m_log.get());
   const char* url = TagServer().GetOPCServerURL ? TagServer().GetOPCServerURL() : nullptr;
   m_log->Start(url != nullptr ? url : "", configPath);
@@ -84,13 +101,16 @@ void CPelmoranApp::ShowMainWindow() {
 void CPelmoranApp::ExitInstance() {
   if (!m_bStarted) return;
   m_bStarted = false;
-  if (m_pDocTemplate != nullptr) CloseAllDocuments();
+  // Callbacks still queued for the main thread find nothing from now on.
+  CallbackTarget().reset();
+  SetModbusCallbackDispatcher(nullptr);
+  m_runtime->CloseAllDocuments();
   if (m_headlessViews) m_headlessViews->SetLog(nullptr);
   m_log.reset();
   m_window.reset();
   m_frame.reset();
-  delete m_pDocTemplate;
-  m_pDocTemplate = nullptr;
+  m_runtime->m_endpoints.RemoveAllEndpoints();
+  m_runtime->m_docTemplate.m_pViewFactory = nullptr;
   m_headlessViews.reset();
   if (TagServer().ShutdownOPCServer != nullptr) TagServer().ShutdownOPCServer();
 }
@@ -104,11 +124,10 @@ void CPelmoranApp::OnClientWrite(int32_t hTag, VARIANT* value, int32_t* result) 
   VariantInit(copy.get());
   if (value != nullptr) VariantCopy(copy.get(), value);
   if (result != nullptr) *result = 0;
-  PostToMainThread([hTag, copy] { TheApp().OfferClientWrite(hTag, copy.get()); });
+  PostToRuntime([hTag, copy](Runtime& runtime) { runtime.OfferClientWrite(hTag, copy.get()); });
 }
 
 void CPelmoranApp::OnConnectionCallback(int event, int handle) {
-  PostToMainThread([event, handle] {
-    if (CEndpointRegistry* frame = TheApp().m_pMainFrame) frame->OnConnectionEvent(event, handle);
-  });
+  PostToRuntime(
+      [event, handle](Runtime& runtime) { runtime.m_endpoints.OnConnectionEvent(event, handle); });
 }

@@ -1,5 +1,6 @@
 // The application object: start-up from the command line, the three library
-// callbacks, and the orderly end of the program.
+// callbacks, and the orderly end of the program. It holds the runtime and
+// wires the frame, the views and the libraries' callbacks to it.
 #pragma once
 
 #include <cstdint>
@@ -7,19 +8,19 @@
 #include <string>
 
 #include "platform/Variant.h"
-#include "pointdb/ScanHost.h"
 
 class CHeadlessLog;
 class CHeadlessViewFactory;
 class CMainFrame;
 class CMainWindow;
+class Runtime;
 
-class CPelmoranApp : public CScanHost {
+class CPelmoranApp {
  public:
   // directory: where the executable (and the default configuration) lies,
   // with its trailing "/"; empty for the running executable's directory.
   explicit CPelmoranApp(std::string directory = std::string());
-  ~CPelmoranApp() override;
+  ~CPelmoranApp();
   CPelmoranApp(const CPelmoranApp&) = delete;
   CPelmoranApp& operator=(const CPelmoranApp&) = delete;
 
@@ -30,10 +31,12 @@ class CPelmoranApp : public CScanHost {
   // endpoints, then the tag server stopped.
   void ExitInstance();
 
-  // Library callbacks; they run on the libraries' threads and only post.
+  // Library callbacks; they run on the libraries' threads and only post the
+  // call to the runtime of the started application, if it still runs then.
   static void OnClientWrite(int32_t hTag, VARIANT* value, int32_t* result);
   static void OnConnectionCallback(int event, int handle);
 
+  Runtime& GetRuntime() const { return *m_runtime; }
   CMainFrame* MainFrame() const { return m_frame.get(); }
   CMainWindow* MainWindow() const { return m_window.get(); }
   CHeadlessViewFactory* HeadlessViews() const { return m_headlessViews.get(); }
@@ -45,10 +48,14 @@ class CPelmoranApp : public CScanHost {
   bool LoadFrame();
   void StartLog(const std::string& configPath);
   void ShowMainWindow();
+  void WireCallbacks();
 
   std::string m_strDirectory;
   // The libraries were started: the end has work to do.
   bool m_bStarted = false;
+  // Shared with nothing: callbacks posted to the main thread hold it weakly,
+  // so that one still queued at the end finds it gone.
+  std::shared_ptr<Runtime> m_runtime;
   std::unique_ptr<CHeadlessViewFactory> m_headlessViews;
   std::unique_ptr<CHeadlessLog> m_log;
   std::unique_ptr<CMainFrame> m_frame;

@@ -6,11 +6,10 @@
 #include <QFileInfo>
 
 #include "platform/FileDialog.h"
-#include "pointdb/DocTemplate.h"
 #include "pointdb/PelmoranDoc.h"
 #include "pointdb/ScanFile.h"
-#include "pointdb/ScanHost.h"
-#include "shell/MainFrame.h"
+#include "runtime/ConfigFile.h"
+#include "runtime/Runtime.h"
 
 namespace {
 
@@ -43,19 +42,18 @@ QString CFileCommands::Choose(QWidget* parent, bool save, const QString& propose
 void CFileCommands::OnSaveTestConfig() {
   EnterExecutableDirectory();
   const QString path = Choose(&m_window, true, QString(), kConfigFilters);
-  if (!path.isEmpty()) m_frame.OnSaveTestConfig(path.toStdString());
+  if (!path.isEmpty()) CConfigFile(m_runtime).SaveTestConfig(path.toStdString());
 }
 
 void CFileCommands::OnRestoreTestConfig() {
   EnterExecutableDirectory();
   const QString path = Choose(&m_window, false, QString(), kConfigFilters);
-  if (!path.isEmpty()) m_frame.RestoreConfig(path.toStdString());
+  if (!path.isEmpty()) CConfigFile(m_runtime).RestoreConfig(path.toStdString());
 }
 
 void CFileCommands::OnFileOpen() {
   const QString path = Choose(&m_window, false, QString(), kAllFiles);
-  if (!path.isEmpty() && TheApp().m_pDocTemplate)
-    TheApp().m_pDocTemplate->OpenDocumentFile(path.toStdString());
+  if (!path.isEmpty()) m_runtime.m_docTemplate.OpenDocumentFile(path.toStdString());
 }
 
 void CFileCommands::OnFileSave(CPelmoranDoc& doc) {

@@ -6,13 +6,13 @@
 #include <QString>
 #include <string>
 
-class CMainFrame;
 class CPelmoranDoc;
+class Runtime;
 class QWidget;
 
 class CFileCommands {
  public:
-  CFileCommands(CMainFrame& frame, QWidget& window) : m_frame(frame), m_window(window) {}
+  CFileCommands(Runtime& runtime, QWidget& window) : m_runtime(runtime), m_window(window) {}
 
   void OnSaveTestConfig();
   void OnRestoreTestConfig();
@@ -33,6 +33,6 @@ class CFileCommands {
   static QString Choose(QWidget* parent, bool save, const QString& proposed,
                         const QStringList& filters);
 
-  CMainFrame& m_frame;
+  Runtime& m_runtime;
   QWidget& m_window;
 };

@@ -6,11 +6,11 @@
 #include <QPrinter>
 
 #include "pointdb/PelmoranDoc.h"
-#include "pointdb/ScanHost.h"
-#include "shell/PollClock.h"
+#include "pointdb/ScanContext.h"
 #include "ui/DataDefDlg.h"
 #include "ui/DataTypeDlg.h"
 #include "ui/DebugDlg.h"
+#include "ui/PollClock.h"
 #include "ui/TagListModel.h"
 
 CPelmoranView::CPelmoranView(CPelmoranDoc& doc, QWidget* parent)
@@ -55,7 +55,7 @@ void CPelmoranView::Detach() {
 }
 
 void CPelmoranView::OnScanDefinition() {
-  const CScanHost& app = TheApp();
+  const ScanContext& app = m_doc.m_context;
   const CModbusMsg& scan = m_doc.m_scan;
   CDataDefDlg dlg(this);
   dlg.m_strEndpoints = {m_doc.m_strEndpoint};

@@ -5,12 +5,12 @@
 #include <algorithm>
 
 #include "pointdb/PelmoranDoc.h"
-#include "shell/ChildFrame.h"
-#include "shell/PollClock.h"
+#include "ui/ChildFrame.h"
 #include "ui/PelmoranView.h"
+#include "ui/PollClock.h"
 
 IScanView* CWidgetViewFactory::CreateView(CPelmoranDoc& doc) {
-  auto* frame = new CChildFrame(doc);
+  auto* frame = new CChildFrame(doc, m_docTemplate);
   m_area.addSubWindow(frame);
   // A new child window takes three quarters of the area, as child windows
   // of a multiple-document frame are made; the columns are cut from that.

@@ -13,7 +13,8 @@ class QMdiArea;
 
 class CWidgetViewFactory : public IViewFactory {
  public:
-  explicit CWidgetViewFactory(QMdiArea& area) : m_area(area) {}
+  CWidgetViewFactory(QMdiArea& area, CDocTemplate& docTemplate)
+      : m_area(area), m_docTemplate(docTemplate) {}
 
   IScanView* CreateView(CPelmoranDoc& doc) override;
   void InitialUpdate(CPelmoranDoc& doc) override;
@@ -29,5 +30,6 @@ class CWidgetViewFactory : public IViewFactory {
 
  private:
   QMdiArea& m_area;
+  CDocTemplate& m_docTemplate;
   std::map<const CPelmoranDoc*, CChildFrame*> m_frames;
 };

@@ -1,10 +1,10 @@
 #include "DemoConfig.h"
 
 #include "link/EndpointRegistry.h"
-#include "pointdb/ConfigFile.h"
 #include "pointdb/DocTemplate.h"
 #include "pointdb/PelmoranDoc.h"
-#include "pointdb/ScanHost.h"
+#include "runtime/ConfigFile.h"
+#include "runtime/Runtime.h"
 
 namespace {
 
@@ -20,7 +20,7 @@ std::vector<DemoTag> GeneratedWords() {
           {kInteger}};
 }
 
-void AddScan(CScanHost& app, const std::string& dir, const std::string& endpoint,
+void AddScan(Runtime& app, const std::string& dir, const std::string& endpoint,
              const DemoScan& scan) {
   CModbusMsg definition;
   definition.m_nPointType = static_cast<uint8_t>(scan.nPointType);
@@ -30,7 +30,7 @@ void AddScan(CScanHost& app, const std::string& dir, const std::string& endpoint
   // The first tag's type decides how many tags the scan gets.
   app.m_nDefaultDataType = scan.tags.front().nDataType;
   app.CreateScan(definition, endpoint);
-  CPelmoranDoc* doc = app.m_pDocTemplate->GetDocument(app.GetDocumentCount() - 1);
+  CPelmoranDoc* doc = app.m_docTemplate.GetDocument(app.GetDocumentCount() - 1);
   for (int i = 0; i < doc->GetTagCount(); ++i) {
     const DemoTag& wanted = scan.tags[static_cast<size_t>(i) % scan.tags.size()];
     CModbusTag* tag = doc->GetTag(i);
@@ -57,9 +57,8 @@ std::vector<DemoScan> CDemoConfig::Scans() {
 
 bool CDemoConfig::Write(const std::string& dir, const std::string& endpoint,
                         const std::string& host, int port) {
-  CScanHost app;
-  app.m_pDocTemplate = new CDocTemplate(nullptr);
-  CEndpointRegistry frame;
+  Runtime app;
+  CEndpointRegistry& frame = app.m_endpoints;
   EndpointChoice choice = frame.ProposeEndpoint();
   choice.strName = endpoint;
   choice.nCommPort = 0;
@@ -67,5 +66,5 @@ bool CDemoConfig::Write(const std::string& dir, const std::string& endpoint,
   choice.nTcpPort = port;
   frame.AddEndpoint(choice);
   for (const DemoScan& scan : Scans()) AddScan(app, dir, endpoint, scan);
-  return CConfigFile(frame, app).SaveTestConfig(dir + "/pelmoran.tst");
+  return CConfigFile(app).SaveTestConfig(dir + "/pelmoran.tst");
 }

@@ -8,11 +8,11 @@
 #include "link/ModbusBinding.h"
 #include "platform/MessageBox.h"
 #include "pointdb/Archive.h"
-#include "pointdb/ConfigFile.h"
 #include "pointdb/DocTemplate.h"
 #include "pointdb/PelmoranDoc.h"
-#include "pointdb/ScanHost.h"
 #include "pointdb/TagServerBinding.h"
+#include "runtime/ConfigFile.h"
+#include "runtime/Runtime.h"
 
 namespace {
 
@@ -36,17 +36,12 @@ void InstallBindings() {
 }
 
 void ReadConfig(std::string_view bytes) {
-  CScanHost app;
-  app.m_pDocTemplate = new CDocTemplate();
-  CEndpointRegistry frame;
-  app.m_pMainFrame = &frame;
+  Runtime app;
   CArchive ar(bytes);
   try {
-    CConfigFile(frame, app).Load(ar);
+    CConfigFile(app).Load(ar);
   } catch (const CArchiveException&) {
   }
-  frame.RemoveAllEndpoints();
-  app.CloseAllDocuments();
 }
 
 // Whatever a scan file held, decoding must stay within the words a
@@ -64,8 +59,8 @@ void CheckTagsFit(const CPelmoranDoc& doc) {
 }
 
 void ReadScan(std::string_view bytes) {
-  CScanHost app;
-  CPelmoranDoc doc;
+  Runtime app;
+  CPelmoranDoc doc(app);
   CArchive ar(bytes);
   try {
     doc.Serialize(ar);

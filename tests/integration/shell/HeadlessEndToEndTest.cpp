@@ -23,6 +23,7 @@
 #include "FakeTagServer.h"
 #include "link/ModbusBinding.h"
 #include "pointdb/PelmoranDoc.h"
+#include "runtime/Runtime.h"
 #include "shell/Bindings.h"
 #include "shell/MainFrame.h"
 #include "shell/PelmoranApp.h"
@@ -157,11 +158,12 @@ class HeadlessEndToEnd : public ::testing::Test {
     choice.nCommPort = 0;
     choice.strIpAddress = "127.0.0.1";
     choice.nTcpPort = port;
-    return app_->MainFrame()->AddEndpoint(choice);
+    return app_->MainFrame()->Endpoints().AddEndpoint(choice);
   }
 
   bool WaitConnected(const std::string& name) {
-    return QTest::qWaitFor([&] { return app_->MainFrame()->IsEndpointConnected(name); }, 10000);
+    return QTest::qWaitFor([&] { return app_->MainFrame()->Endpoints().IsEndpointConnected(name); },
+                           10000);
   }
 
   CPelmoranDoc* Scan(const std::string& endpoint, int pointType, int address, int length) {
@@ -171,8 +173,8 @@ class HeadlessEndToEnd : public ::testing::Test {
     definition.m_nPointAddress = static_cast<uint16_t>(address);
     definition.m_nScanLength = static_cast<uint16_t>(length);
     definition.m_nPollFrequency = 100;
-    app_->CreateScan(definition, endpoint);
-    return app_->FindDocumentByKey(app_->m_nDocKeyCounter);
+    app_->GetRuntime().CreateScan(definition, endpoint);
+    return app_->GetRuntime().FindDocumentByKey(app_->GetRuntime().m_nDocKeyCounter);
   }
 
   const FakeTagServer::Tag& TagOf(const CPelmoranDoc& doc, int i) const {
@@ -283,7 +285,7 @@ TEST_F(HeadlessEndToEnd, ATimedOutEndpointIsClosedAndReconnectedByTheTimer) {
   // Closed on the time-out, connected again by timer 3.
   ASSERT_TRUE(QTest::qWaitFor([&] { return g_tcpConnects > connectsBefore; }, 10000));
   EXPECT_TRUE(WaitConnected("SILENT"));
-  EXPECT_EQ(app_->MainFrame()->FindEndpoint("SILENT"), endpoint);
+  EXPECT_EQ(app_->MainFrame()->Endpoints().FindEndpoint("SILENT"), endpoint);
 }
 
 TEST_F(HeadlessEndToEnd, TheEndClosesDocumentsThenEndpointsThenTheServer) {
@@ -301,7 +303,8 @@ TEST_F(HeadlessEndToEnd, TheEndClosesDocumentsThenEndpointsThenTheServer) {
                                                            "RemoveOPCTag", "ShutdownOPCServer"}));
   EXPECT_EQ(g_closes, std::vector<std::string>{"close after 3 removed"});
   for (const auto& entry : tagServer_->tags) EXPECT_TRUE(entry.second.removed);
-  EXPECT_EQ(app_->m_pMainFrame, nullptr);
+  EXPECT_EQ(app_->MainFrame(), nullptr);
+  EXPECT_TRUE(app_->GetRuntime().m_endpoints.m_endpoints.empty());
 }
 
 }  // namespace

@@ -11,13 +11,13 @@
 
 #include "UiFixture.h"
 #include "link/EndpointRegistry.h"
-#include "link/dialogs/EndPointDlg.h"
-#include "link/dialogs/RemoveEndpointDlg.h"
 #include "platform/MessageBox.h"
 #include "ui/DataDefDlg.h"
 #include "ui/DataExchange.h"
 #include "ui/DataTypeDlg.h"
 #include "ui/DebugDlg.h"
+#include "ui/EndPointDlg.h"
+#include "ui/RemoveEndpointDlg.h"
 #include "ui/WidgetMessageBox.h"
 
 namespace {

@@ -19,20 +19,20 @@
 #include <QTest>
 
 #include "UiFixture.h"
-#include "link/dialogs/EndPointDlg.h"
-#include "link/dialogs/RemoveEndpointDlg.h"
 #include "pointdb/DocTemplate.h"
 #include "pointdb/PelmoranDoc.h"
-#include "pointdb/ScanHost.h"
-#include "shell/ChildFrame.h"
+#include "runtime/Runtime.h"
 #include "shell/MainFrame.h"
 #include "shell/MainWindow.h"
-#include "shell/PollClock.h"
 #include "ui/AboutDlg.h"
+#include "ui/ChildFrame.h"
 #include "ui/DataDefDlg.h"
 #include "ui/DataTypeDlg.h"
 #include "ui/DebugDlg.h"
+#include "ui/EndPointDlg.h"
 #include "ui/PelmoranView.h"
+#include "ui/PollClock.h"
+#include "ui/RemoveEndpointDlg.h"
 #include "ui/TagListModel.h"
 
 namespace {
@@ -129,8 +129,8 @@ class MainWindowTest : public QObject {
   std::unique_ptr<WindowProgram> m_program;
   std::unique_ptr<MessageLog> m_log;
   CMainWindow& Window() { return *m_program->window; }
-  CMainFrame& Frame() { return *m_program->frame; }
-  CScanHost& App() { return *m_program->app; }
+  CEndpointRegistry& Frame() { return m_program->app->m_endpoints; }
+  Runtime& App() { return *m_program->app; }
 };
 
 void MainWindowTest::init() {
@@ -257,7 +257,7 @@ void MainWindowTest::dataNewBuildsTheScanFromTheDialog() {
     dlg->accept();
   });
   QCOMPARE(App().GetDocumentCount(), 1);
-  CPelmoranDoc* doc = App().m_pDocTemplate->GetDocument(0);
+  CPelmoranDoc* doc = App().m_docTemplate.GetDocument(0);
   QCOMPARE(doc->m_strEndpoint, std::string("LINE4"));
   QCOMPARE(int(doc->m_scan.m_nPointAddress), 4464);
   QCOMPARE(doc->m_scan.m_nPort, 4);
@@ -275,7 +275,7 @@ void MainWindowTest::dataNewBuildsTheScanFromTheDialog() {
     dlg->Control<QLineEdit>(1001)->setText("-1");
     dlg->accept();
   });
-  QCOMPARE(int(App().m_pDocTemplate->GetDocument(1)->m_scan.m_nPointAddress), 65535);
+  QCOMPARE(int(App().m_docTemplate.GetDocument(1)->m_scan.m_nPointAddress), 65535);
 }
 
 void MainWindowTest::dataNewCancelKeepsNoDefaults() {
@@ -314,7 +314,7 @@ void MainWindowTest::acceleratorsMakeScansAndEditingKeysDoNothing() {
   QVERIFY(QTest::qWaitForWindowActive(&window));
   QTest::keyClick(&window, Qt::Key_N, Qt::ControlModifier);
   QCOMPARE(App().GetDocumentCount(), 1);
-  CPelmoranDoc* doc = App().m_pDocTemplate->GetDocument(0);
+  CPelmoranDoc* doc = App().m_docTemplate.GetDocument(0);
   // The fresh pending definition: 16 holding registers from address 1.
   QCOMPARE(doc->GetTagCount(), 16);
   QCOMPARE(doc->m_scan.m_nPollFrequency, 1000);
@@ -486,8 +486,8 @@ void MainWindowTest::closingAChildWindowClosesItsScan() {
   QCOMPARE(Window().windowTitle(), QString("pelmoran - Pelmor2"));
   qobject_cast<QMdiSubWindow*>(ViewOf(first, Window())->parentWidget())->close();
   QCOMPARE(App().GetDocumentCount(), 1);
-  QCOMPARE(App().m_pDocTemplate->GetDocument(0)->m_strTitle, std::string("Pelmor2"));
-  ViewOf(App().m_pDocTemplate->GetDocument(0), Window())->parentWidget()->close();
+  QCOMPARE(App().m_docTemplate.GetDocument(0)->m_strTitle, std::string("Pelmor2"));
+  ViewOf(App().m_docTemplate.GetDocument(0), Window())->parentWidget()->close();
   QCOMPARE(App().GetDocumentCount(), 0);
   QCOMPARE(MenuTitles(Window()), QStringList({"&File", "&Modbus", "&Help"}));
   QCOMPARE(Window().windowTitle(), QString("pelmoran"));
@@ -560,7 +560,7 @@ void MainWindowTest::saveAndRestoreThroughTheFileMenu() {
   QVERIFY(AllModalsAnswered());
   QVERIFY(QFile::exists(config));
   QVERIFY(QFile::exists(scan));
-  QCOMPARE(App().m_pDocTemplate->GetDocument(0)->m_strTitle, std::string("boiler.scn"));
+  QCOMPARE(App().m_docTemplate.GetDocument(0)->m_strTitle, std::string("boiler.scn"));
   QCOMPARE(Window().windowTitle(), QString("pelmoran - boiler.scn"));
 
   // The second save asks only for the configuration file.
@@ -581,7 +581,7 @@ void MainWindowTest::saveAndRestoreThroughTheFileMenu() {
   QCOMPARE(Frame().m_endpoints.size(), size_t(1));
   QCOMPARE(Frame().m_endpoints[0]->m_strName, std::string("MODBUS1"));
   QCOMPARE(App().GetDocumentCount(), 1);
-  CPelmoranDoc* restored = App().m_pDocTemplate->GetDocument(0);
+  CPelmoranDoc* restored = App().m_docTemplate.GetDocument(0);
   QCOMPARE(restored->m_scan.m_nPollFrequency, 750);
   QCOMPARE(restored->m_strTitle, std::string("boiler.scn"));
   QCOMPARE(ViewOf(restored, Window())->model()->rowCount(), 16);
@@ -617,7 +617,7 @@ void MainWindowTest::oneScanSavedAndOpenedWithTheKeys() {
 
   RunWithAnswer(Window(), W::ID_FILE_OPEN, [file](QWidget* modal) { ChooseFile(modal, file); });
   QCOMPARE(App().GetDocumentCount(), 2);
-  CPelmoranDoc* opened = App().m_pDocTemplate->GetDocument(1);
+  CPelmoranDoc* opened = App().m_docTemplate.GetDocument(1);
   QCOMPARE(opened->GetTagCount(), 4);
   QCOMPARE(opened->m_strTitle, std::string("pump.scn"));
   QCOMPARE(ViewOf(opened, Window())->model()->rowCount(), 4);

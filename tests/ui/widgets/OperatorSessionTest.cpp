@@ -10,14 +10,14 @@
 
 #include "UiFixture.h"
 #include "link/ModbusBinding.h"
-#include "link/dialogs/EndPointDlg.h"
 #include "pointdb/DocTemplate.h"
 #include "pointdb/PelmoranDoc.h"
-#include "pointdb/ScanHost.h"
+#include "runtime/Runtime.h"
 #include "shell/MainFrame.h"
 #include "shell/MainWindow.h"
 #include "ui/DataDefDlg.h"
 #include "ui/DebugDlg.h"
+#include "ui/EndPointDlg.h"
 #include "ui/PelmoranView.h"
 #include "ui/WidgetViewFactory.h"
 
@@ -95,7 +95,7 @@ void OperatorSessionTest::defineWatchSaveAndRestore() {
     dlg->Control<QComboBox>(1027)->setCurrentIndex(3);
     dlg->accept();
   });
-  QVERIFY(program->frame->IsEndpointConnected("MODBUS1"));
+  QVERIFY(program->frame->Endpoints().IsEndpointConnected("MODBUS1"));
   Run(window, CMainWindow::ID_DATA_NEW, [](QWidget* modal) {
     auto* dlg = qobject_cast<CDataDefDlg*>(modal);
     dlg->Control<QLineEdit>(1004)->setText("100");
@@ -131,10 +131,10 @@ void OperatorSessionTest::defineWatchSaveAndRestore() {
   const int pollsBefore = g_nPolls;
   program->frame->RestoreConfig(config.toStdString());
   CMainWindow& again = *program->window;
-  QCOMPARE(program->frame->m_endpoints.size(), size_t(1));
-  QCOMPARE(program->frame->m_endpoints[0]->m_nPort, 3);
+  QCOMPARE(program->frame->Endpoints().m_endpoints.size(), size_t(1));
+  QCOMPARE(program->frame->Endpoints().m_endpoints[0]->m_nPort, 3);
   QCOMPARE(program->app->GetDocumentCount(), 1);
-  CPelmoranDoc* doc = program->app->m_pDocTemplate->GetDocument(0);
+  CPelmoranDoc* doc = program->app->m_docTemplate.GetDocument(0);
   QCOMPARE(doc->m_scan.m_nPollFrequency, 100);
   QCOMPARE(again.windowTitle(), QString("pelmoran - holding.scn"));
   QTRY_VERIFY_WITH_TIMEOUT(g_nPolls > pollsBefore + 1, 5000);

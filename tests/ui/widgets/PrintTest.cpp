@@ -11,9 +11,9 @@
 #include "UiFixture.h"
 #include "pointdb/DocTemplate.h"
 #include "pointdb/PelmoranDoc.h"
-#include "pointdb/ScanHost.h"
-#include "shell/ChildFrame.h"
+#include "runtime/Runtime.h"
 #include "shell/MainWindow.h"
+#include "ui/ChildFrame.h"
 #include "ui/PelmoranView.h"
 #include "ui/TagPrinter.h"
 #include "ui/WidgetViewFactory.h"
@@ -96,7 +96,7 @@ void PrintTest::init() {
 void PrintTest::cleanup() { m_program.reset(); }
 
 CPelmoranView& PrintTest::Scan(int tags, int firstAddress) {
-  CScanHost& app = *m_program->app;
+  Runtime& app = *m_program->app;
   app.m_strPendingEndpoint = "PLC";
   app.m_pendingScan.m_nScanLength = static_cast<uint16_t>(tags);
   app.m_pendingScan.m_nPointAddress = static_cast<uint16_t>(firstAddress);

@@ -10,10 +10,11 @@
 #include <vector>
 
 #include "link/EndpointRegistry.h"
+#include "link/ModbusBinding.h"
 #include "platform/MessageBox.h"
 #include "pointdb/DocTemplate.h"
-#include "pointdb/ScanHost.h"
 #include "pointdb/TagServerBinding.h"
+#include "runtime/Runtime.h"
 #include "shell/MainFrame.h"
 #include "shell/MainWindow.h"
 
@@ -82,24 +83,24 @@ void InstallFakeTagServer() {
   TagServer().RemoveOPCTag = FakeRemove;
 }
 
-WindowProgram::WindowProgram() : app(std::make_unique<CScanHost>()) {
+WindowProgram::WindowProgram() : app(std::make_unique<Runtime>()) {
   InstallFakeTagServer();
-  SetTheApp(app.get());
-  docTemplate = std::make_unique<CDocTemplate>();
-  app->m_pDocTemplate = docTemplate.get();
-  frame = std::make_unique<CMainFrame>();
+  SetModbusCallbackDispatcher([this](int handle, int spare1, int spare2) {
+    app->m_endpoints.RouteModbusCallback(handle, spare1, spare2);
+  });
+  frame = std::make_unique<CMainFrame>(*app);
   window = std::make_unique<CMainWindow>(*frame);
-  docTemplate->m_pViewFactory = window->ViewFactory();
+  app->m_docTemplate.m_pViewFactory = window->ViewFactory();
   window->show();
 }
 
 WindowProgram::~WindowProgram() {
+  SetModbusCallbackDispatcher(nullptr);
   app->CloseAllDocuments();
   window.reset();
   frame.reset();
-  app->m_pDocTemplate = nullptr;
-  docTemplate.reset();
-  SetTheApp(nullptr);
+  app->m_endpoints.RemoveAllEndpoints();
+  app->m_docTemplate.m_pViewFactory = nullptr;
 }
 
 void AddEndpoint(CEndpointRegistry& frame, const std::string& name, int comPort) {

@@ -9,11 +9,10 @@
 #include <string>
 #include <vector>
 
-class CDocTemplate;
 class CEndpointRegistry;
 class CMainFrame;
 class CMainWindow;
-class CScanHost;
+class Runtime;
 class QWidget;
 
 // Every AfxMessageBox text since the last Clear.
@@ -34,15 +33,15 @@ void CancelPendingAnswers();
 // Tag server entry points that hand out handles and remember nothing else.
 void InstallFakeTagServer();
 
-// The application, its template, the main frame and the main window, wired
-// as the window program wires them.
+// The runtime, the main frame and the main window, wired as the window
+// program wires them (Modbus callbacks routed at once, as no library thread
+// runs).
 class WindowProgram {
  public:
   WindowProgram();
   ~WindowProgram();
 
-  std::unique_ptr<CScanHost> app;
-  std::unique_ptr<CDocTemplate> docTemplate;
+  std::unique_ptr<Runtime> app;
   std::unique_ptr<CMainFrame> frame;
   std::unique_ptr<CMainWindow> window;
 };

@@ -241,9 +241,10 @@ TEST_F(RegistryFixture, RemovingAPendingEndpointClosesItsHandle) {
   EXPECT_TRUE(w.frame.m_endpoints.empty());
 }
 
-TEST_F(RegistryFixture, TheFrameIsTheApplicationsMainFrame) {
-  EXPECT_EQ(TheApp().m_pMainFrame, &w.frame);
-  EXPECT_EQ(&TheApp(), &w.app);
+TEST_F(RegistryFixture, TheRuntimesDocumentsReachTheRuntimesRegistry) {
+  EXPECT_EQ(w.app.m_pLink, &w.frame);
+  CPelmoranDoc* doc = w.Scan("NOWHERE", 3, 1, 2);
+  EXPECT_EQ(&doc->m_context, &w.app);
 }
 
 }  // namespace

@@ -189,8 +189,8 @@ TEST(DocumentTemplate, TitlesOrderViewsAndLookups) {
   EXPECT_EQ(a->m_pView, w.ViewOf(a));
   EXPECT_EQ(w.views.events, (std::vector<std::string>{"create 2", "update 2", "create 3",
                                                       "update 3", "create 4", "update 4"}));
-  w.app.m_pDocTemplate->CloseDocument(b);
-  EXPECT_EQ(w.app.m_pDocTemplate->GetDocument(1), c) << "creation order kept";
+  w.app.m_docTemplate.CloseDocument(b);
+  EXPECT_EQ(w.app.m_docTemplate.GetDocument(1), c) << "creation order kept";
   EXPECT_EQ(w.views.events.back(), "destroy 3");
   w.app.CloseAllDocuments();
   EXPECT_EQ(w.app.GetDocumentCount(), 0);
@@ -199,7 +199,7 @@ TEST(DocumentTemplate, TitlesOrderViewsAndLookups) {
 
 TEST(DocumentTemplate, AFileThatCannotBeReadOpensNothing) {
   CoreWorld w;
-  CPelmoranDoc* doc = w.app.m_pDocTemplate->OpenDocumentFile("/nonexistent/dir/scan.scn");
+  CPelmoranDoc* doc = w.app.m_docTemplate.OpenDocumentFile("/nonexistent/dir/scan.scn");
   EXPECT_EQ(doc, nullptr);
   EXPECT_EQ(w.app.GetDocumentCount(), 0);
   EXPECT_EQ(w.views.events, (std::vector<std::string>{"create 2", "destroy 2"}));
@@ -208,8 +208,7 @@ TEST(DocumentTemplate, AFileThatCannotBeReadOpensNothing) {
 
 TEST(DocumentTemplate, WithoutAViewFactoryDocumentsHaveNoView) {
   FakeTagServer server;
-  CScanHost app;
-  app.m_pDocTemplate = new CDocTemplate();
+  Runtime app;
   CPelmoranDoc* doc = app.OnFileNew();
   ASSERT_NE(doc, nullptr);
   EXPECT_EQ(doc->m_pView, nullptr);

@@ -7,9 +7,9 @@
 
 #include "FilesFixture.h"
 #include "pointdb/Archive.h"
-#include "pointdb/ConfigFile.h"
 #include "pointdb/DiskFile.h"
 #include "pointdb/ScanFile.h"
+#include "runtime/ConfigFile.h"
 
 namespace files_test {
 namespace {
@@ -41,7 +41,7 @@ const char kNewEndpointRecord[] =
 
 class ConfigFileTest : public FilesTest {
  protected:
-  CConfigFile Config() { return CConfigFile(m_frame, m_app); }
+  CConfigFile Config() { return CConfigFile(m_app); }
 
   std::string Save(const std::string& name = "test.tst") {
     EXPECT_TRUE(Config().SaveTestConfig(PathOf(name)));

@@ -22,9 +22,9 @@
 #include "platform/MessageBox.h"
 #include "pointdb/DocTemplate.h"
 #include "pointdb/PelmoranDoc.h"
-#include "pointdb/ScanHost.h"
 #include "pointdb/ScanView.h"
 #include "pointdb/TagServerBinding.h"
+#include "runtime/Runtime.h"
 
 namespace files_test {
 
@@ -159,8 +159,6 @@ class FilesTest : public ::testing::Test {
   void SetUp() override {
     InstallRecorder(m_recorder);
     SetSaveAsHandler(nullptr);
-    m_app.m_pMainFrame = &m_frame;
-    SetTheApp(&m_app);
     char pattern[] = "/tmp/pelmoran-files-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     m_dir = pattern;
@@ -169,7 +167,6 @@ class FilesTest : public ::testing::Test {
   void TearDown() override {
     m_app.CloseAllDocuments();
     m_frame.RemoveAllEndpoints();
-    SetTheApp(nullptr);
     SetSaveAsHandler(nullptr);
     SetMessageBoxHandler(nullptr);
     std::filesystem::remove_all(m_dir);
@@ -191,9 +188,9 @@ class FilesTest : public ::testing::Test {
   }
 
   CModbusConnection* AddEndpoint(const std::string& name) {
-    m_frame.m_endpoints.push_back(std::make_unique<CModbusConnection>());
-    m_frame.m_endpoints.back()->m_strName = name;
-    return m_frame.m_endpoints.back().get();
+    CModbusConnection* endpoint = m_frame.Adopt(std::make_unique<CModbusConnection>());
+    endpoint->m_strName = name;
+    return endpoint;
   }
 
   static std::string ReadFile(const std::string& path) {
@@ -219,9 +216,9 @@ class FilesTest : public ::testing::Test {
   // the application owns, then their views.
   Recorder m_recorder;
   FakeViewFactory m_factory;
-  CScanHost m_app;
-  CDocTemplate& m_template = *(m_app.m_pDocTemplate = new CDocTemplate(&m_factory));
-  CEndpointRegistry m_frame;
+  Runtime m_app{&m_factory};
+  CDocTemplate& m_template = m_app.m_docTemplate;
+  CEndpointRegistry& m_frame = m_app.m_endpoints;
   std::string m_dir;
 };
 

@@ -117,6 +117,7 @@ class ComPortMapTest : public ::testing::Test {
   void TearDown() override {
     unsetenv("XDG_CONFIG_HOME");
     unsetenv("PELMORAN_COM7");
+    unsetenv("PELMORAN_CONFIG_DIR");
     std::filesystem::remove_all(dir_);
   }
   std::filesystem::path dir_;
@@ -135,6 +136,15 @@ TEST_F(ComPortMapTest, VariableThenFileThenTheSerialDeviceOfTheNumber) {
   EXPECT_EQ(mbl::ComPortMap::devicePath(8), "/dev/ttyS7");
   setenv("PELMORAN_COM7", "/dev/pts/9", 1);
   EXPECT_EQ(mbl::ComPortMap::devicePath(7), "/dev/pts/9");
+}
+
+TEST_F(ComPortMapTest, TheProgramsConfigurationDirectoryComesFirst) {
+  std::filesystem::create_directories(dir_ / "own");
+  std::ofstream(dir_ / "own" / "comports") << "COM7=/dev/ttyUSB3\n";
+  std::ofstream(dir_ / "pelmoran" / "comports") << "COM7=/dev/ttyUSB0\n";
+  setenv("PELMORAN_CONFIG_DIR", (dir_ / "own").c_str(), 1);
+  EXPECT_EQ(mbl::ComPortMap::mappingFilePath(), (dir_ / "own" / "comports").string());
+  EXPECT_EQ(mbl::ComPortMap::devicePath(7), "/dev/ttyUSB3");
 }
 
 TEST(ComPortMap, HomeConfigurationWhenNoXdgDirectory) {

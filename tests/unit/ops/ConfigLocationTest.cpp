@@ -63,6 +63,26 @@ TEST(ConfigLocation, EnvironmentVariableWinsEverywhereAndEmptyIsUnset) {
   EXPECT_EQ(ConfigDirectory("/work/build/shell/", sys.Probe()), "/work/build/shell/");
 }
 
+// The lookup of files that never lie beside the executable.
+TEST(ConfigLocation, UserDirectoryHonoursTheVariableThenXdgThenHome) {
+  const struct {
+    std::map<std::string, std::string> env;
+    std::string directory;
+  } cases[] = {
+      {{{"HOME", "/home/op"}}, "/home/op/.config/pelmoran/"},
+      {{{"HOME", "/home/op"}, {"XDG_CONFIG_HOME", "/srv/cfg"}}, "/srv/cfg/pelmoran/"},
+      {{{"HOME", "/home/op"}, {"XDG_CONFIG_HOME", "cfg"}}, "/home/op/.config/pelmoran/"},
+      {{{"HOME", "/home/op"}, {"XDG_CONFIG_HOME", "/srv/cfg"}, {"PELMORAN_CONFIG_DIR", "/etc/p"}},
+       "/etc/p/"},
+      {{{"HOME", "/home/op"}, {"PELMORAN_CONFIG_DIR", ""}}, "/home/op/.config/pelmoran/"},
+  };
+  for (const auto& c : cases) {
+    FakeSystem sys;
+    sys.env = c.env;
+    EXPECT_EQ(UserConfigDirectory(sys.Probe()), c.directory);
+  }
+}
+
 TEST(ConfigLocation, HelpBesideTheExecutableElseTheInstalledManual) {
   FakeSystem sys;
   sys.existing.insert("/work/build/shell/help/index.html");

@@ -8,10 +8,10 @@
 #include "FakeTagServer.h"
 #include "SimTables.h"
 #include "link/EndpointRegistry.h"
-#include "pointdb/ConfigFile.h"
 #include "pointdb/DocTemplate.h"
 #include "pointdb/PelmoranDoc.h"
-#include "pointdb/ScanHost.h"
+#include "runtime/ConfigFile.h"
+#include "runtime/Runtime.h"
 
 namespace {
 
@@ -22,8 +22,7 @@ class DemoConfigTest : public ::testing::Test {
         std::filesystem::temp_directory_path() / ("pelmoran-demo-" + std::to_string(::getpid()));
     std::filesystem::create_directories(m_dir);
     ASSERT_TRUE(CDemoConfig::Write(m_dir.string(), "SIM", "127.0.0.1", 15020));
-    m_app.m_pDocTemplate = new CDocTemplate(nullptr);
-    CConfigFile(m_frame, m_app).RestoreConfig((m_dir / "pelmoran.tst").string());
+    CConfigFile(m_app).RestoreConfig((m_dir / "pelmoran.tst").string());
   }
   void TearDown() override { std::filesystem::remove_all(m_dir); }
 
@@ -42,12 +41,12 @@ class DemoConfigTest : public ::testing::Test {
     doc.m_scan.m_nStatus = 0;
   }
 
-  CPelmoranDoc* Doc(int i) { return m_app.m_pDocTemplate->GetDocument(i); }
+  CPelmoranDoc* Doc(int i) { return m_app.m_docTemplate.GetDocument(i); }
 
   std::filesystem::path m_dir;
   FakeTagServer m_tagServer;
-  CScanHost m_app;
-  CEndpointRegistry m_frame;
+  Runtime m_app;
+  CEndpointRegistry& m_frame = m_app.m_endpoints;
 };
 
 TEST_F(DemoConfigTest, RestoresOneTcpEndpointAndEveryScanWithItsDataTypes) {

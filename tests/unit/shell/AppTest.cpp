@@ -19,12 +19,13 @@
 #include "FakeTagServer.h"
 #include "platform/MessageBox.h"
 #include "pointdb/PelmoranDoc.h"
+#include "runtime/Runtime.h"
 #include "shell/HeadlessViews.h"
 #include "shell/MainFrame.h"
 #include "shell/PelmoranApp.h"
-#include "shell/PollClock.h"
 #include "shell/SignalWatcher.h"
 #include "shell/Startup.h"
+#include "ui/PollClock.h"
 
 namespace {
 
@@ -57,15 +58,15 @@ class AppTest : public ::testing::Test {
     return *app_;
   }
   CModbusConnection* Tcp(const std::string& name) {
-    EndpointChoice choice = app_->MainFrame()->ProposeEndpoint();
+    EndpointChoice choice = app_->MainFrame()->Endpoints().ProposeEndpoint();
     choice.strName = name;
-    return app_->MainFrame()->AddEndpoint(choice);
+    return app_->MainFrame()->Endpoints().AddEndpoint(choice);
   }
   CModbusConnection* Serial(const std::string& name, int comPort) {
-    EndpointChoice choice = app_->MainFrame()->ProposeEndpoint();
+    EndpointChoice choice = app_->MainFrame()->Endpoints().ProposeEndpoint();
     choice.strName = name;
     choice.nCommPort = comPort;
-    return app_->MainFrame()->AddEndpoint(choice);
+    return app_->MainFrame()->Endpoints().AddEndpoint(choice);
   }
   CPelmoranDoc* Scan(const std::string& endpoint, int pointType, int length, int pollMs = 60000) {
     CModbusMsg definition;
@@ -73,8 +74,8 @@ class AppTest : public ::testing::Test {
     definition.m_nPointAddress = 1;
     definition.m_nScanLength = static_cast<uint16_t>(length);
     definition.m_nPollFrequency = pollMs;
-    app_->CreateScan(definition, endpoint);
-    return app_->FindDocumentByKey(app_->m_nDocKeyCounter);
+    app_->GetRuntime().CreateScan(definition, endpoint);
+    return app_->GetRuntime().FindDocumentByKey(app_->GetRuntime().m_nDocKeyCounter);
   }
   CPollClock& ClockOf(CPelmoranDoc* doc) { return *app_->HeadlessViews()->FindClock(*doc); }
 
@@ -106,14 +107,15 @@ TEST_F(AppTest, HeadlessStartInTheFixedOrderWithTheFixedValues) {
 
   EXPECT_EQ(app.MainWindow(), nullptr);
   ASSERT_NE(app.MainFrame(), nullptr);
-  EXPECT_EQ(TheApp().m_pMainFrame, app.MainFrame());
+  EXPECT_EQ(&app.MainFrame()->Endpoints(), &app.GetRuntime().m_endpoints);
+  EXPECT_EQ(app.GetRuntime().m_pLink, &app.GetRuntime().m_endpoints);
   EXPECT_EQ(app.MainFrame()->m_strConfigPath, dir_ + "pelmoran.tst");
-  EXPECT_EQ(app.GetDocumentCount(), 0);
-  EXPECT_EQ(app.m_nDocKeyCounter, 1);
-  EXPECT_EQ(app.m_nDefaultDataType, 0);
-  EXPECT_EQ(app.m_fDefaultLowLimit, 0.0f);
-  EXPECT_EQ(app.m_fDefaultHighLimit, 100.0f);
-  EXPECT_EQ(app.m_strDefaultDelimiter, ".");
+  EXPECT_EQ(app.GetRuntime().GetDocumentCount(), 0);
+  EXPECT_EQ(app.GetRuntime().m_nDocKeyCounter, 1);
+  EXPECT_EQ(app.GetRuntime().m_nDefaultDataType, 0);
+  EXPECT_EQ(app.GetRuntime().m_fDefaultLowLimit, 0.0f);
+  EXPECT_EQ(app.GetRuntime().m_fDefaultHighLimit, 100.0f);
+  EXPECT_EQ(app.GetRuntime().m_strDefaultDelimiter, ".");
 }
 
 TEST_F(AppTest, EndingSwitchesCreateNothing) {
@@ -127,7 +129,7 @@ TEST_F(AppTest, EndingSwitchesCreateNothing) {
   EXPECT_EQ(tagServer.Names(),
             (std::vector<std::string>{"RegisterOPCServer", "RegisterOPCService"}));
   EXPECT_EQ(app.MainFrame(), nullptr);
-  EXPECT_EQ(app.m_pDocTemplate, nullptr);
+  EXPECT_EQ(app.GetRuntime().m_docTemplate.m_pViewFactory, nullptr);
   EXPECT_EQ(modbus.Count("EnableConnectionCallback"), 0);
   app_.reset();
   // Nothing was started, so the end stops nothing.
@@ -232,12 +234,12 @@ TEST_F(AppTest, TimerOneRestoresTheConfigurationOnceAfterStartUp) {
   setenv("PELMORAN_RESTORE_DELAY_MS", "30", 1);
   Start();
   QSignalSpy restored(app_->MainFrame(), &CMainFrame::configRestored);
-  EXPECT_EQ(app_->MainFrame()->FindEndpoint("SAVED"), nullptr);
+  EXPECT_EQ(app_->MainFrame()->Endpoints().FindEndpoint("SAVED"), nullptr);
   ASSERT_TRUE(restored.wait(5000));
-  EXPECT_NE(app_->MainFrame()->FindEndpoint("SAVED"), nullptr);
+  EXPECT_NE(app_->MainFrame()->Endpoints().FindEndpoint("SAVED"), nullptr);
   QTest::qWait(200);
   EXPECT_EQ(restored.count(), 1);
-  EXPECT_EQ(app_->MainFrame()->m_endpoints.size(), 1u);
+  EXPECT_EQ(app_->MainFrame()->Endpoints().m_endpoints.size(), 1u);
 }
 
 TEST_F(AppTest, AMissingDefaultConfigurationIsRestoredSilently) {
@@ -262,7 +264,7 @@ TEST_F(AppTest, TimerThreeRetriesOnlyModbusTcpEndpointsWithoutConnection) {
   Serial("COMDOWN", 2);
   modbus.connectResult.reset();
   CModbusConnection* up = Tcp("UP");
-  app_->MainFrame()->OnConnectionEvent(MBS_EVENT_CONNECTED, up->m_hTcpConnection);
+  app_->MainFrame()->Endpoints().OnConnectionEvent(MBS_EVENT_CONNECTED, up->m_hTcpConnection);
   ASSERT_TRUE(up->IsConnected());
   int tcpBefore = modbus.Count("ConnectTCP2");
   EXPECT_TRUE(QTest::qWaitFor([&] { return modbus.Count("ConnectTCP2") >= tcpBefore + 2; }, 5000));
@@ -300,8 +302,9 @@ TEST_F(AppTest, TheEndRemovesTagsThenClosesEndpointsThenStopsTheServer) {
                                                          "RemoveOPCTag", "ShutdownOPCServer"}));
   EXPECT_EQ(modbus.Names(), std::vector<std::string>{"CloseConnection"});
   EXPECT_EQ(modbus.calls[0].handle, handle);
-  EXPECT_EQ(TheApp().m_pMainFrame, nullptr);
-  // A callback that arrives late finds no frame and does nothing.
+  EXPECT_EQ(app_->MainFrame(), nullptr);
+  EXPECT_TRUE(app_->GetRuntime().m_endpoints.m_endpoints.empty());
+  // A callback that arrives late finds no runtime and does nothing.
   CPelmoranApp::OnConnectionCallback(MBS_EVENT_TERMINATED, handle);
   FakeModbus::Respond(handle);
   QCoreApplication::processEvents();

@@ -13,10 +13,10 @@
 #include "link/EndpointRegistry.h"
 #include "pointdb/DocTemplate.h"
 #include "pointdb/PelmoranDoc.h"
-#include "pointdb/ScanHost.h"
+#include "runtime/Runtime.h"
 #include "shell/HeadlessLog.h"
 #include "shell/HeadlessViews.h"
-#include "shell/PollClock.h"
+#include "ui/PollClock.h"
 
 namespace {
 
@@ -30,15 +30,17 @@ class HeadlessLogTest : public ::testing::Test {
   }
   void SetUp() override {
     // Responses are routed at once here, as no event loop runs.
-    SetModbusCallbackDispatcher(nullptr);
+    SetModbusCallbackDispatcher([this](int handle, int spare1, int spare2) {
+      frame_.RouteModbusCallback(handle, spare1, spare2);
+    });
     out_ = std::tmpfile();
     ASSERT_NE(out_, nullptr);
     log_ = std::make_unique<CHeadlessLog>(frame_, out_);
     views_.SetLog(log_.get());
-    app_.m_pDocTemplate = new CDocTemplate(&views_);
-    app_.m_pMainFrame = &frame_;
+    app_.m_docTemplate.m_pViewFactory = &views_;
   }
   void TearDown() override {
+    SetModbusCallbackDispatcher(nullptr);
     app_.CloseAllDocuments();
     std::fclose(out_);
   }
@@ -70,14 +72,14 @@ class HeadlessLogTest : public ::testing::Test {
     CModbusMsg definition;
     definition.m_nPollFrequency = 60000;
     app_.CreateScan(definition, endpoint);
-    return app_.m_pDocTemplate->GetDocument(app_.GetDocumentCount() - 1);
+    return app_.m_docTemplate.GetDocument(app_.GetDocumentCount() - 1);
   }
 
   FakeModbus modbus_;
   FakeTagServer tagServer_;
-  CEndpointRegistry frame_;
   CHeadlessViewFactory views_;
-  CScanHost app_;
+  Runtime app_;
+  CEndpointRegistry& frame_ = app_.m_endpoints;
   std::FILE* out_ = nullptr;
   std::unique_ptr<CHeadlessLog> log_;
 };

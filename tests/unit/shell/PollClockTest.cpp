@@ -13,8 +13,8 @@
 #include "link/EndpointRegistry.h"
 #include "pointdb/DocTemplate.h"
 #include "pointdb/PelmoranDoc.h"
-#include "pointdb/ScanHost.h"
-#include "shell/PollClock.h"
+#include "runtime/Runtime.h"
+#include "ui/PollClock.h"
 
 namespace {
 
@@ -39,10 +39,14 @@ class PollClockTest : public ::testing::Test {
     if (QCoreApplication::instance() == nullptr) new QCoreApplication(argc, argv);
   }
   void SetUp() override {
-    app.m_pDocTemplate = new CDocTemplate(&views);
-    app.m_pMainFrame = &frame;
+    SetModbusCallbackDispatcher([this](int handle, int spare1, int spare2) {
+      frame.RouteModbusCallback(handle, spare1, spare2);
+    });
   }
-  void TearDown() override { app.CloseAllDocuments(); }
+  void TearDown() override {
+    SetModbusCallbackDispatcher(nullptr);
+    app.CloseAllDocuments();
+  }
 
   // A serial endpoint is connected at once and sends each request at once.
   CPelmoranDoc* Scan(const std::string& endpoint, int pollMs) {
@@ -52,7 +56,7 @@ class PollClockTest : public ::testing::Test {
     definition.m_nScanLength = 2;
     definition.m_nPollFrequency = pollMs;
     app.CreateScan(definition, endpoint);
-    return app.m_pDocTemplate->GetDocument(app.GetDocumentCount() - 1);
+    return app.m_docTemplate.GetDocument(app.GetDocumentCount() - 1);
   }
   CModbusConnection* Serial(const std::string& name) {
     EndpointChoice choice = frame.ProposeEndpoint();
@@ -65,8 +69,8 @@ class PollClockTest : public ::testing::Test {
   FakeModbus modbus;
   FakeTagServer tagServer;
   ClockFactory views;
-  CEndpointRegistry frame;
-  CScanHost app;
+  Runtime app{&views};
+  CEndpointRegistry& frame = app.m_endpoints;
 };
 
 TEST_F(PollClockTest, ArmedWithTheScanFrequencyAndIgnoringOtherTimers) {

@@ -10,6 +10,7 @@
 #include "FakeTagServer.h"
 #include "pointdb/DocTemplate.h"
 #include "pointdb/PelmoranDoc.h"
+#include "runtime/Runtime.h"
 #include "shell/MainFrame.h"
 #include "shell/MainWindow.h"
 #include "shell/PelmoranApp.h"
@@ -60,11 +61,11 @@ TEST_F(WindowStartTest, ScansGetTheWindowsViewsAndCloseBeforeTheWindow) {
   ASSERT_TRUE(started_);
   IViewFactory* views = app.MainWindow()->ViewFactory();
   ASSERT_NE(views, nullptr);
-  EXPECT_EQ(app.m_pDocTemplate->m_pViewFactory, views);
+  EXPECT_EQ(app.GetRuntime().m_docTemplate.m_pViewFactory, views);
   CModbusMsg definition;
-  app.CreateScan(definition, "NOWHERE");
-  ASSERT_EQ(app.GetDocumentCount(), 1);
-  EXPECT_NE(app.FindDocumentByKey(2)->m_pView, nullptr);
+  app.GetRuntime().CreateScan(definition, "NOWHERE");
+  ASSERT_EQ(app.GetRuntime().GetDocumentCount(), 1);
+  EXPECT_NE(app.GetRuntime().FindDocumentByKey(2)->m_pView, nullptr);
   app.ExitInstance();
   EXPECT_EQ(tagServer_.Count("RemoveOPCTag"), 16);
   EXPECT_EQ(app.MainWindow(), nullptr);

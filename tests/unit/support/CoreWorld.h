@@ -1,8 +1,8 @@
-// The whole core in one object for tests: fake libraries, an application
-// host with its document template and fake views, and an endpoint registry
-// standing for the main frame. Members go in the order the program tears
-// them down: the frame (endpoints closed) first, then the documents, then the
-// libraries.
+// The whole core in one object for tests: fake libraries, fake views, and the
+// runtime with its endpoint registry and document template, the Modbus
+// callbacks routed to it at once. Members go in the order the program tears
+// them down: the runtime (endpoints closed, then the documents) first, then
+// the views, then the libraries.
 #pragma once
 
 #include <string>
@@ -11,18 +11,26 @@
 #include "FakeTagServer.h"
 #include "FakeView.h"
 #include "link/EndpointRegistry.h"
+#include "link/ModbusBinding.h"
 #include "pointdb/DocTemplate.h"
 #include "pointdb/PelmoranDoc.h"
-#include "pointdb/ScanHost.h"
+#include "runtime/Runtime.h"
 
 struct CoreWorld {
   FakeModbus modbus;
   FakeTagServer tagServer;
   FakeViewFactory views;
-  CScanHost app;
-  CEndpointRegistry frame;
+  Runtime app{&views};
+  CEndpointRegistry& frame = app.m_endpoints;
 
-  CoreWorld() { app.m_pDocTemplate = new CDocTemplate(&views); }
+  CoreWorld() {
+    SetModbusCallbackDispatcher([this](int handle, int spare1, int spare2) {
+      frame.RouteModbusCallback(handle, spare1, spare2);
+    });
+  }
+  ~CoreWorld() { SetModbusCallbackDispatcher(nullptr); }
+  CoreWorld(const CoreWorld&) = delete;
+  CoreWorld& operator=(const CoreWorld&) = delete;
 
   // A Modbus/TCP endpoint made as Endpoint New does, then brought up by the
   // library's connected event.
@@ -51,7 +59,7 @@ struct CoreWorld {
     definition.m_nSlaveNode = static_cast<uint8_t>(slave);
     app.m_nDefaultDataType = dataType;
     app.CreateScan(definition, endpoint);
-    return app.m_pDocTemplate->GetDocument(app.GetDocumentCount() - 1);
+    return app.m_docTemplate.GetDocument(app.GetDocumentCount() - 1);
   }
   FakeView* ViewOf(const CPelmoranDoc* doc) const { return views.ViewOf(doc); }
 };

@@ -1,4 +1,4 @@
-#include "link/dialogs/RemoveEndpointDlg.h"
+#include "ui/RemoveEndpointDlg.h"
 
 #include <QDialogButtonBox>
 #include <QLabel>

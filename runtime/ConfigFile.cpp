@@ -1,14 +1,12 @@
-#include "pointdb/ConfigFile.h"
+#include "runtime/ConfigFile.h"
 
 #include <memory>
 #include <vector>
 
-#include "link/EndpointRegistry.h"
 #include "platform/MessageBox.h"
 #include "pointdb/Archive.h"
 #include "pointdb/DiskFile.h"
-#include "pointdb/DocTemplate.h"
-#include "pointdb/ScanHost.h"
+#include "runtime/Runtime.h"
 
 namespace {
 
@@ -75,21 +73,19 @@ void ConnectEndpoint(CModbusConnection& endpoint) {
 // Endpoints are connected as they join, before any scan that polls them
 // opens. A scan file that cannot be opened is reported by the template and
 // skipped.
-void ApplyConfig(CEndpointRegistry& frame, CScanHost& app, ConfigRecord& config) {
-  frame.RemoveAllEndpoints();
-  app.CloseAllDocuments();
-  for (auto& endpoint : config.endpoints) {
-    frame.m_endpoints.push_back(std::move(endpoint));
-    ConnectEndpoint(*frame.m_endpoints.back());
-  }
+void ApplyConfig(Runtime& runtime, ConfigRecord& config) {
+  runtime.m_endpoints.RemoveAllEndpoints();
+  runtime.CloseAllDocuments();
+  for (auto& endpoint : config.endpoints)
+    ConnectEndpoint(*runtime.m_endpoints.Adopt(std::move(endpoint)));
   for (const auto& path : config.scanPaths) {
-    if (!path.empty()) app.m_pDocTemplate->OpenDocumentFile(path);
+    if (!path.empty()) runtime.m_docTemplate.OpenDocumentFile(path);
   }
 }
 
 }  // namespace
 
-CConfigFile::CConfigFile(CEndpointRegistry& frame, CScanHost& app) : m_frame(frame), m_app(app) {}
+CConfigFile::CConfigFile(Runtime& runtime) : m_runtime(runtime) {}
 
 // The new content is complete in memory before it replaces the old file, so
 // a failure at any point leaves the previous configuration whole.
@@ -133,15 +129,16 @@ void CConfigFile::RestoreConfig(const std::string& path) {
 }
 
 void CConfigFile::Store(CArchive& ar) {
-  ar << kFormatMarker << static_cast<int32_t>(m_frame.m_endpoints.size());
-  for (const auto& endpoint : m_frame.m_endpoints) StoreEndpoint(ar, *endpoint);
-  ar << static_cast<int32_t>(m_app.GetDocumentCount());
-  m_app.SaveAllDocuments(ar);
+  const auto& endpoints = m_runtime.m_endpoints.m_endpoints;
+  ar << kFormatMarker << static_cast<int32_t>(endpoints.size());
+  for (const auto& endpoint : endpoints) StoreEndpoint(ar, *endpoint);
+  ar << static_cast<int32_t>(m_runtime.GetDocumentCount());
+  m_runtime.SaveAllDocuments(ar);
 }
 
 // Nothing running is touched until the whole file has been read: a file
 // damaged anywhere throws while the running configuration is still whole.
 void CConfigFile::Load(CArchive& ar) {
   ConfigRecord config = ReadConfig(ar);
-  ApplyConfig(m_frame, m_app, config);
+  ApplyConfig(m_runtime, config);
 }

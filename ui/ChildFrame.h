@@ -4,13 +4,15 @@
 
 #include <QMdiSubWindow>
 
+class CDocTemplate;
 class CPelmoranDoc;
 class CPelmoranView;
 
 class CChildFrame : public QMdiSubWindow {
   Q_OBJECT
  public:
-  explicit CChildFrame(CPelmoranDoc& doc, QWidget* parent = nullptr);
+  // Closing the window closes the document through docTemplate.
+  CChildFrame(CPelmoranDoc& doc, CDocTemplate& docTemplate, QWidget* parent = nullptr);
 
   CPelmoranView& View() const { return *m_pView; }
   CPelmoranDoc& GetDocument() const { return m_doc; }
@@ -24,6 +26,7 @@ class CChildFrame : public QMdiSubWindow {
 
  private:
   CPelmoranDoc& m_doc;
+  CDocTemplate& m_docTemplate;
   CPelmoranView* m_pView;
   bool m_bRetired = false;
 };

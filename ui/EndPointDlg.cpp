@@ -1,4 +1,4 @@
-#include "link/dialogs/EndPointDlg.h"
+#include "ui/EndPointDlg.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>

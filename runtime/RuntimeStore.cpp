@@ -6,10 +6,9 @@
 
 #include "platform/FileDialog.h"
 #include "pointdb/Archive.h"
-#include "pointdb/DocTemplate.h"
 #include "pointdb/PelmoranDoc.h"
 #include "pointdb/ScanFile.h"
-#include "pointdb/ScanHost.h"
+#include "runtime/Runtime.h"
 
 namespace {
 
@@ -62,9 +61,9 @@ void SaveDocument(CPelmoranDoc& doc, const CArchive& ar) {
 
 }  // namespace
 
-void CScanHost::SaveAllDocuments(CArchive& ar) {
+void Runtime::SaveAllDocuments(CArchive& ar) {
   for (int i = 0; i < GetDocumentCount(); ++i) {
-    CPelmoranDoc* doc = m_pDocTemplate->GetDocument(i);
+    CPelmoranDoc* doc = m_docTemplate.GetDocument(i);
     SaveDocument(*doc, ar);
     ar << doc->m_strPathName;
   }

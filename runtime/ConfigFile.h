@@ -7,12 +7,11 @@
 #include <string>
 
 class CArchive;
-class CEndpointRegistry;
-class CScanHost;
+class Runtime;
 
 class CConfigFile {
  public:
-  CConfigFile(CEndpointRegistry& frame, CScanHost& app);
+  explicit CConfigFile(Runtime& runtime);
 
   // Saves the whole configuration to path (the operator's choice) without
   // destroying the previous file; false after "File Creation Error".
@@ -29,6 +28,5 @@ class CConfigFile {
   void Load(CArchive& ar);
 
  private:
-  CEndpointRegistry& m_frame;
-  CScanHost& m_app;
+  Runtime& m_runtime;
 };

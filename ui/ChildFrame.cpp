@@ -1,14 +1,16 @@
-#include "shell/ChildFrame.h"
+#include "ui/ChildFrame.h"
 
 #include <QCloseEvent>
 
 #include "pointdb/DocTemplate.h"
 #include "pointdb/PelmoranDoc.h"
-#include "pointdb/ScanHost.h"
 #include "ui/PelmoranView.h"
 
-CChildFrame::CChildFrame(CPelmoranDoc& doc, QWidget* parent)
-    : QMdiSubWindow(parent), m_doc(doc), m_pView(new CPelmoranView(doc, this)) {
+CChildFrame::CChildFrame(CPelmoranDoc& doc, CDocTemplate& docTemplate, QWidget* parent)
+    : QMdiSubWindow(parent),
+      m_doc(doc),
+      m_docTemplate(docTemplate),
+      m_pView(new CPelmoranView(doc, this)) {
   setWidget(m_pView);
   setAttribute(Qt::WA_DeleteOnClose, false);
   setWindowTitle(QString::fromStdString(doc.m_strTitle));
@@ -27,6 +29,5 @@ void CChildFrame::closeEvent(QCloseEvent* event) {
   // which retires this window through the view factory.
   event->ignore();
   if (m_bRetired) return;
-  CDocTemplate* docTemplate = TheApp().m_pDocTemplate;
-  if (docTemplate) docTemplate->CloseDocument(&m_doc);
+  m_docTemplate.CloseDocument(&m_doc);
 }

@@ -1,4 +1,4 @@
-#include "shell/PollClock.h"
+#include "ui/PollClock.h"
 
 #include <QTimerEvent>
 

@@ -1,0 +1,24 @@
+// What every scan document is given by the runtime that owns it: the link to
+// its endpoints, the document keys, the definition that the next new scan
+// copies, and the default register configuration (which a scan file that is
+// opened sets in turn).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "pointdb/ModbusMsg.h"
+
+class IScanLink;
+
+struct ScanContext {
+  // Null: no endpoint is reachable and every poll is refused.
+  IScanLink* m_pLink = nullptr;
+  int32_t m_nDocKeyCounter = 1;
+  CModbusMsg m_pendingScan;
+  std::string m_strPendingEndpoint;
+  int m_nDefaultDataType = 0;
+  float m_fDefaultLowLimit = 0.0f;
+  float m_fDefaultHighLimit = 100.0f;
+  std::string m_strDefaultDelimiter = ".";
+};

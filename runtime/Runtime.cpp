@@ -1,0 +1,48 @@
+#include "runtime/Runtime.h"
+
+#include "pointdb/PelmoranDoc.h"
+
+Runtime::Runtime(IViewFactory* views) : m_endpoints(this), m_docTemplate(*this, views) {
+  m_pLink = &m_endpoints;
+}
+
+Runtime::~Runtime() {
+  m_endpoints.RemoveAllEndpoints();
+  CloseAllDocuments();
+}
+
+void Runtime::CreateScan(const CModbusMsg& definition, const std::string& endpoint) {
+  m_pendingScan.Copy(definition);
+  m_strPendingEndpoint = endpoint;
+  OnFileNew();
+}
+
+CPelmoranDoc* Runtime::OnFileNew() { return m_docTemplate.OpenDocumentFile(""); }
+
+CPelmoranDoc* Runtime::FindDocumentByKey(int key) const {
+  for (int i = 0; i < GetDocumentCount(); ++i) {
+    CPelmoranDoc* doc = m_docTemplate.GetDocument(i);
+    if (doc->m_nKey == key) return doc;
+  }
+  return nullptr;
+}
+
+int Runtime::GetDocumentCount() const { return m_docTemplate.GetDocumentCount(); }
+
+// Scan documents are never marked modified, so every close goes ahead
+// without asking.
+void Runtime::CloseAllDocuments() {
+  while (GetDocumentCount() > 0) m_docTemplate.CloseDocument(m_docTemplate.GetDocument(0));
+}
+
+void Runtime::OfferClientWrite(int32_t hTag, VARIANT* value) {
+  for (int i = 0; i < GetDocumentCount(); ++i)
+    if (m_docTemplate.GetDocument(i)->HandleClientWrite(hTag, value)) return;
+}
+
+void Runtime::OnRequestDone(CModbusMsg* request) {
+  if (CPelmoranDoc* doc = FindDocumentByKey(request->m_nKey))
+    doc->OnScanResponse(request);
+  else
+    delete request;
+}

@@ -1,0 +1,47 @@
+// The one owner of the program's state, plain C++: the endpoint registry,
+// the document template with the open scans, the document keys and the
+// defaults. It wires the parts together: documents reach their endpoints
+// through the registry, endpoints hand finished requests back here, and from
+// here to the scan that sent them. The window program and the headless
+// program hold one each; so do tests and tools.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "link/EndpointRegistry.h"
+#include "link/RequestSink.h"
+#include "platform/Variant.h"
+#include "pointdb/DocTemplate.h"
+#include "pointdb/ScanContext.h"
+
+class CArchive;
+class CPelmoranDoc;
+
+class Runtime : public ScanContext, public IRequestSink {
+ public:
+  explicit Runtime(IViewFactory* views = nullptr);
+  // Endpoints first (what they hand back finds its scans), then the scans.
+  ~Runtime() override;
+  Runtime(const Runtime&) = delete;
+  Runtime& operator=(const Runtime&) = delete;
+
+  // Stores the definition as pending and runs File New.
+  void CreateScan(const CModbusMsg& definition, const std::string& endpoint);
+  CPelmoranDoc* OnFileNew();
+  CPelmoranDoc* FindDocumentByKey(int key) const;
+  int GetDocumentCount() const;
+  void CloseAllDocuments();
+  // Offers a client write to every document in order until one owns the tag.
+  void OfferClientWrite(int32_t hTag, VARIANT* value);
+  // Saves every open document to its file (asking for a name where it has
+  // none) and writes the file names to the configuration archive.
+  void SaveAllDocuments(CArchive& ar);
+
+  // A finished request goes to its scan; one whose scan has been closed
+  // meanwhile is deleted.
+  void OnRequestDone(CModbusMsg* request) override;
+
+  CEndpointRegistry m_endpoints;
+  CDocTemplate m_docTemplate;
+};
