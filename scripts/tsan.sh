@@ -2,7 +2,7 @@
 # The Modbus and OPC UA libraries, the core and their unit tests under
 # ThreadSanitizer. Qt is left out: Debian's Qt is not built with it, so every
 # queued signal would be reported. Kept apart from test.sh, whose length it
-# would nearly double; run it after changing anything that threads touch.
+# would grow by a fourth build; run it after changing anything threads share.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 source scripts/deps.sh

@@ -115,6 +115,9 @@ class Build(unittest.TestCase):
     def test_every_unit_configures_asio_alike(self):
         with open(COMMANDS) as f:
             entries = json.load(f)
+        # Generated units (moc, resources) only repeat headers the sources include.
+        build = os.path.dirname(os.path.abspath(COMMANDS)) + os.sep
+        entries = [e for e in entries if not e["file"].startswith(build)]
         with open(CONFIG_HEADER) as f:
             names = configuration_macros(f.read())
         units = asio_units(entries)
