@@ -6,8 +6,9 @@
 // ASCII slave. libmodbus sends each request as soon as the last answer is in,
 // while the library keeps the RTU silence of 3.5 characters first, so each is
 // also run the other way: libmodbus waiting out the same silence, and the
-// library with its gap cut to 1 us through SetLineTiming. The masters take turns in short rounds so
-// that a change in the machine's load touches all alike. A pseudo-terminal has no baud delay, so
+// library with its gap cut to 1 us through SetLineTiming. The masters take
+// turns in rounds of a tenth of a second, so that the load other programs put
+// on the machine touches all alike. A pseudo-terminal has no baud delay, so
 // the time the same polls would take on a real line is printed as well.
 #include <modbus.h>
 
@@ -29,8 +30,8 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr int kRounds = 10;
-constexpr auto kRound = std::chrono::milliseconds(500);
+constexpr int kRounds = 50;
+constexpr auto kRound = std::chrono::milliseconds(100);
 constexpr int kRegisters = 100;
 constexpr RequestHeader kPoll{1, 3, 1, kRegisters};
 constexpr int kLastValue = kRegisters - 1;  // register n holds n
