@@ -65,6 +65,24 @@ void Library::setModbusCallback(int handle, ModbusCallback callback) {
   if (auto connection = find(handle)) connection->setCallback(callback);
 }
 
+void Library::setLogCallback(LogCallback callback) {
+  std::lock_guard dispatch(dispatch_);
+  logCallback_ = callback;
+}
+
+void Library::log(ModbusLogLevel level, std::string text) {
+  auto deliver = [this, level, text = std::move(text)] {
+    std::lock_guard dispatch(dispatch_);
+    if (logCallback_ != nullptr) logCallback_(level, text.c_str());
+  };
+  // On the I/O thread at once, so that a line comes before the link event of the same drop.
+  if (io_.get_executor().running_in_this_thread()) {
+    deliver();
+  } else {
+    asio::post(io_, std::move(deliver));
+  }
+}
+
 void Library::requestDone(const Connection& connection) {
   std::lock_guard dispatch(dispatch_);
   if (!connection.isOpen()) return;

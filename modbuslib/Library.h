@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 #include "modbuslib/modbuslib.h"
@@ -27,6 +28,10 @@ class Library {
   void close(int handle);
   void setLinkCallback(ConnectionCallback callback);
   void setModbusCallback(int handle, ModbusCallback callback);
+  void setLogCallback(LogCallback callback);
+  // Any thread: the line reaches the log hook on the I/O thread, so that a
+  // program sees every call of the library's on that one thread.
+  void log(ModbusLogLevel level, std::string text);
 
   // I/O thread. Neither calls back once the connection is closed, nor after
   // its response callback was taken away.
@@ -43,6 +48,7 @@ class Library {
   std::map<int, std::shared_ptr<Connection>> connections_;
   int lastHandle_ = 0;
   std::atomic<ConnectionCallback> linkCallback_{nullptr};
+  LogCallback logCallback_ = nullptr;  // guarded by dispatch_
   // Held while a callback runs, and by whoever closes a connection or takes
   // its callback away, so that none arrives after those return. Recursive,
   // because a callback may close its own connection.

@@ -4,7 +4,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstring>
 
+#include "modbuslib/Library.h"
 #include "modbuslib/SerialPort.h"
 
 namespace mbl {
@@ -20,9 +22,11 @@ constexpr milliseconds kRetryAfterError{100};
 
 SerialConnection::SerialConnection(asio::io_context& io, int handle, Dialect dialect, int timeoutMs,
                                    std::unique_ptr<Framer> framer, int fd,
-                                   const SerialSettings& settings, bool kernelRs485)
+                                   const SerialSettings& settings, bool kernelRs485,
+                                   std::string device)
     : Connection(io, handle, dialect, timeoutMs, std::move(framer)),
       port_(io, fd),
+      device_(std::move(device)),
       settings_(settings),
       manualRts_(settings.rtsControl == 3 && !kernelRs485),
       lineTimer_(io),
@@ -178,7 +182,7 @@ void SerialConnection::waitForInput() {
                    [me = self()](const asio::error_code& ec) {
                      if (!me->isOpen()) return;
                      if (ec) {
-                       me->retryLater();
+                       me->lineFailed(ec.message());
                      } else {
                        me->readAvailable();
                      }
@@ -189,13 +193,18 @@ void SerialConnection::readAvailable() {
   for (;;) {
     const ssize_t n = ::read(port_.native_handle(), buffer_.data(), buffer_.size());
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno == EAGAIN) break;
-    if (n <= 0) {
+    const bool empty = n < 0 && errno == EAGAIN;
+    if (n <= 0 && !empty) {
       // The port is opened so that an empty line reads as EAGAIN; end of
       // file or an error means the other end or the device is gone.
-      retryLater();
+      lineFailed(n == 0 ? "the other end is gone" : std::strerror(errno));
       return;
     }
+    if (lineDown_) {
+      lineDown_ = false;
+      Library::instance().log(MBS_LOG_INFO, device_ + ": the line reads again");
+    }
+    if (empty) break;
     lastActivity_ = Clock::now();
     if (holding_) {
       countDiscarded();  // arrived while the request waited for the line: not its answer
@@ -205,6 +214,16 @@ void SerialConnection::readAvailable() {
     if (!isOpen()) return;
   }
   waitForInput();
+}
+
+void SerialConnection::lineFailed(const std::string& why) {
+  // The line is tried again every retry interval: one line in the log for
+  // the whole outage, not one per try.
+  if (!lineDown_) {
+    lineDown_ = true;
+    Library::instance().log(MBS_LOG_WARNING, device_ + ": line error: " + why);
+  }
+  retryLater();
 }
 
 void SerialConnection::retryLater() {

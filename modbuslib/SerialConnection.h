@@ -6,6 +6,7 @@
 
 #include <array>
 #include <chrono>
+#include <string>
 
 #include "modbuslib/Connection.h"
 
@@ -15,7 +16,7 @@ class SerialConnection : public Connection {
  public:
   SerialConnection(asio::io_context& io, int handle, Dialect dialect, int timeoutMs,
                    std::unique_ptr<Framer> framer, int fd, const SerialSettings& settings,
-                   bool kernelRs485);
+                   bool kernelRs485, std::string device);
   void start() override { waitForInput(); }
   // Caller's thread; 0 keeps the default of each.
   void setTiming(std::chrono::microseconds gap, std::chrono::microseconds turnaround);
@@ -44,10 +45,12 @@ class SerialConnection : public Connection {
   void written(bool ok);
   void waitForInput();
   void readAvailable();
+  void lineFailed(const std::string& why);
   void retryLater();
   void releaseRts(int checks);
 
   asio::posix::stream_descriptor port_;
+  const std::string device_;  // as the log names it
   const SerialSettings settings_;
   const bool manualRts_;
   asio::steady_timer lineTimer_;
@@ -63,6 +66,7 @@ class SerialConnection : public Connection {
   bool broadcast_ = false;          // the request going out gets no answer
   bool afterBroadcast_ = false;     // the last one on the line got none
   bool writing_ = false;
+  bool lineDown_ = false;  // the error was logged; the next read that succeeds says so again
   std::vector<uint8_t> outgoing_;
   size_t outgoingSent_ = 0;
   std::array<uint8_t, 512> buffer_{};

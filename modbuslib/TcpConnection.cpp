@@ -34,7 +34,7 @@ void TcpConnection::connected(const asio::error_code& ec) {
   connectTimer_.cancel();
   if (!isOpen()) return;
   if (ec || !socket_.is_open()) {
-    lost();
+    lost(ec ? ec : asio::error::operation_aborted);
     return;
   }
   asio::error_code ignored;
@@ -51,7 +51,7 @@ void TcpConnection::readMore() {
   socket_.async_wait(asio::ip::tcp::socket::wait_read, [me = self()](const asio::error_code& ec) {
     if (!me->isOpen()) return;
     if (ec) {
-      me->lost();
+      me->lost(ec);
       return;
     }
     asio::error_code readError;
@@ -61,7 +61,7 @@ void TcpConnection::readMore() {
       return;
     }
     if (readError) {
-      me->lost();
+      me->lost(readError);
       return;
     }
     me->received(me->buffer_.data(), size);
@@ -82,7 +82,7 @@ void TcpConnection::transmit(std::vector<uint8_t> frame) {
     return;
   }
   if (ec && ec != asio::error::would_block) {
-    lost();
+    lost(ec);
     return;
   }
   writing_ = true;
@@ -92,22 +92,35 @@ void TcpConnection::transmit(std::vector<uint8_t> frame) {
                       me->writing_ = false;
                       if (!me->isOpen()) return;
                       if (error) {
-                        me->lost();
+                        me->lost(error);
                         return;
                       }
                       me->sent(true);
                     });
 }
 
-void TcpConnection::lost() {
-  up_ = false;
+void TcpConnection::lost(const asio::error_code& ec) {
+  const bool wasUp = up_.exchange(false);
   asio::error_code ignored;
   socket_.close(ignored);
   // Also a request started just before the drop was noticed ends here.
   failOutstanding(MBS_SVR_NOT_CONNECTED);
   if (ended_) return;
   ended_ = true;
+  Library::instance().log(MBS_LOG_WARNING,
+                          "Modbus/TCP " + server_.address().to_string() + ":" +
+                              std::to_string(server_.port()) +
+                              (wasUp ? ": connection lost: " : ": cannot connect: ") + reason(ec));
   Library::instance().linkEvent(MBS_EVENT_TERMINATED, *this);
+}
+
+std::string TcpConnection::reason(const asio::error_code& ec) const {
+  // The connect timer closes the socket, which aborts the connect.
+  if (ec == asio::error::operation_aborted) {
+    return "no answer within " + std::to_string(connectTimeoutMs_) + " ms";
+  }
+  if (ec == asio::error::eof) return "closed by the peer";
+  return ec.message();
 }
 
 void TcpConnection::shutdown() {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <string>
 
 #include "modbuslib/Connection.h"
 
@@ -24,7 +25,8 @@ class TcpConnection : public Connection {
   std::shared_ptr<TcpConnection> self();
   void connected(const asio::error_code& ec);
   void readMore();
-  void lost();
+  void lost(const asio::error_code& ec);
+  std::string reason(const asio::error_code& ec) const;
 
   asio::ip::tcp::socket socket_;
   asio::ip::tcp::endpoint server_;

@@ -3,6 +3,9 @@
 
 #include <arpa/inet.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include "modbuslib/AsciiFramer.h"
 #include "modbuslib/ComPortMap.h"
 #include "modbuslib/Library.h"
@@ -15,24 +18,39 @@ namespace {
 
 enum class Framing { Rtu, Ascii };
 
+std::string portName(int comPort) { return "COM" + std::to_string(comPort); }
+
+std::string openError(int error) {
+  // What the lock says of a port that another program holds tells a user nothing.
+  return error == EWOULDBLOCK ? "in use by another program" : std::strerror(error);
+}
+
 int connectSerial(int comPort, int timeoutMs, const SerialSettings* settings, mbl::Dialect dialect,
                   Framing framing) {
   if (settings == nullptr) return -1;
+  auto& library = mbl::Library::instance();
   const std::string path = mbl::ComPortMap::devicePath(comPort);
-  if (path.empty()) return -1;
+  if (path.empty()) {
+    library.log(MBS_LOG_ERROR, portName(comPort) + ": no such port");
+    return -1;
+  }
+  const std::string device = portName(comPort) + " (" + path + ")";
   bool kernelRs485 = false;
   const int fd = mbl::SerialPort::open(path, *settings, kernelRs485);
-  if (fd < 0) return -1;
+  if (fd < 0) {
+    const int error = errno;
+    library.log(MBS_LOG_ERROR, device + ": cannot open: " + openError(error));
+    return -1;
+  }
   std::unique_ptr<mbl::Framer> framer;
   if (framing == Framing::Ascii) {
     framer = std::make_unique<mbl::AsciiFramer>();
   } else {
     framer = std::make_unique<mbl::RtuFramer>();
   }
-  auto& library = mbl::Library::instance();
   return library.add(std::make_shared<mbl::SerialConnection>(library.io(), library.reserveHandle(),
                                                              dialect, timeoutMs, std::move(framer),
-                                                             fd, *settings, kernelRs485));
+                                                             fd, *settings, kernelRs485, device));
 }
 
 }  // namespace
@@ -69,6 +87,8 @@ int ConnectTCP2(uint32_t ipAddress, uint32_t port, const TcpOptions* options) {
 void EnableConnectionCallback(ConnectionCallback callback) {
   mbl::Library::instance().setLinkCallback(callback);
 }
+
+void EnableLogCallback(LogCallback callback) { mbl::Library::instance().setLogCallback(callback); }
 
 void EnableModbusCallback(int handle, ModbusCallback callback) {
   mbl::Library::instance().setModbusCallback(handle, callback);

@@ -78,8 +78,12 @@ struct ModbusCounters {
   uint32_t discarded;         // late answers, frames for another request, noise on the line
 };
 
+// Levels of the log hook, numbered as syslog numbers them.
+enum ModbusLogLevel { MBS_LOG_ERROR = 3, MBS_LOG_WARNING = 4, MBS_LOG_INFO = 6 };
+
 typedef void (*ModbusCallback)(int handle, int spare1, int spare2);
 typedef void (*ConnectionCallback)(int event, int handle);
+typedef void (*LogCallback)(int level, const char* text);
 
 int ConnectASCII(int comPort, int timeoutMs, const SerialSettings* settings);
 int ConnectRTU(int comPort, int timeoutMs, const SerialSettings* settings);
@@ -100,5 +104,9 @@ void CloseConnection(int handle);
 // broadcast. 0 keeps the default, 3.5 characters (1750 us above 19200 baud).
 int GetModbusCounters(int handle, ModbusCounters* counters);
 int SetLineTiming(int handle, uint32_t interFrameGapUs, uint32_t turnaroundUs);
+// Why a connection could not be made or was lost, as a line of text naming
+// the device or address: called on the library's thread, once per event;
+// null stops it, and none arrives after that call returns.
+void EnableLogCallback(LogCallback callback);
 
 }  // extern "C"

@@ -77,7 +77,12 @@ TEST_F(TcpLine, HangUpDuringARequestFinishesItThenGivesEvent4Once) {
   std::vector<uint16_t> words;
   EXPECT_EQ(run(RequestHeader{1, 4, 1, 2}, words), MBS_SVR_NOT_CONNECTED);
   ASSERT_TRUE(CallbackRecorder::waitLink(handle_, MBS_EVENT_TERMINATED, 5s));
-  std::this_thread::sleep_for(200ms);
+  // A second event 4 would follow at once: a connection made after it has
+  // given its own event, the count shows none came.
+  TcpOptions options{};
+  const int next = ConnectTCP2(inet_addr("127.0.0.1"), server_->port(), &options);
+  ASSERT_TRUE(CallbackRecorder::waitLink(next, MBS_EVENT_CONNECTED, 5s));
+  CloseConnection(next);
   EXPECT_EQ(CallbackRecorder::linkEvents(handle_, MBS_EVENT_TERMINATED), 1);
   EXPECT_EQ(CallbackRecorder::responses(handle_), 1);
   const RequestHeader h{1, 4, 1, 2};
@@ -101,12 +106,18 @@ TEST_F(TcpLine, TakingTheCallbackAwayStopsIt) {
   }
   EXPECT_EQ(status, MBS_OK);
   EXPECT_EQ(word, 5);
-  EXPECT_EQ(CallbackRecorder::responses(handle_), 0);
+  // The next request, with the callback back, calls back once: the first never did.
+  EnableModbusCallback(handle_, &CallbackRecorder::onResponse);
+  std::vector<uint16_t> words(1);
+  ASSERT_EQ(run(h, words), MBS_OK);
+  EXPECT_EQ(CallbackRecorder::responses(handle_), 1);
 }
 
 TEST(TcpConnect, ClosingGivesNoEvent4AndANewConnectionGetsItsOwnHandle) {
   EnableConnectionCallback(&CallbackRecorder::onLink);
-  ScriptedTcpServer server([](const Bytes&) { return Reply{}; });
+  ScriptedTcpServer server([](const Bytes& request) -> Reply {
+    return {ScriptedTcpServer::answer(request, request[6], {3, 2, 0, 5})};
+  });
   TcpOptions options{};
   const int first =
       ConnectTCP2(inet_addr("127.0.0.1"), static_cast<uint32_t>(server.port()), &options);
@@ -116,8 +127,11 @@ TEST(TcpConnect, ClosingGivesNoEvent4AndANewConnectionGetsItsOwnHandle) {
       ConnectTCP2(inet_addr("127.0.0.1"), static_cast<uint32_t>(server.port()), &options);
   EXPECT_NE(second, first);
   ASSERT_TRUE(CallbackRecorder::waitLink(second, MBS_EVENT_CONNECTED, 5s));
-  // Closing gives no event 4: only a drop does.
-  std::this_thread::sleep_for(100ms);
+  // Closing gives no event 4, only a drop does: none has come by the time an
+  // exchange on the second connection is over.
+  EnableModbusCallback(second, &CallbackRecorder::onResponse);
+  std::vector<uint16_t> words(1);
+  ASSERT_EQ(CallbackRecorder::exchange(second, RequestHeader{1, 3, 1, 1}, words), MBS_OK);
   EXPECT_EQ(CallbackRecorder::linkEvents(first, MBS_EVENT_TERMINATED), 0);
   CloseConnection(second);
 }
