@@ -27,7 +27,7 @@ CModbusConnection* CEndpointRegistry::FindEndpoint(const std::string& name) cons
 
 bool CEndpointRegistry::IsEndpointConnected(const std::string& name) const {
   const CModbusConnection* endpoint = FindEndpoint(name);
-  return endpoint && endpoint->IsConnected();
+  return endpoint && endpoint->IsLinkUp();
 }
 
 int CEndpointRegistry::SendToEndpoint(const std::string& name, CModbusMsg* request) {
@@ -37,7 +37,11 @@ int CEndpointRegistry::SendToEndpoint(const std::string& name, CModbusMsg* reque
 
 void CEndpointRegistry::CloseEndpoint(const std::string& name) {
   CModbusConnection* endpoint = FindEndpoint(name);
-  if (endpoint && endpoint->m_bTcp) endpoint->Close();
+  // One silent unit behind a Modbus/TCP gateway is demoted, not a reason to
+  // drop the others; when none answers, the connection itself is suspect.
+  if (!endpoint || !endpoint->m_bTcp || !endpoint->m_demotion.AllSilent()) return;
+  endpoint->Close();
+  endpoint->m_reconnect.Lost(m_now());
 }
 
 bool CEndpointRegistry::HasDanielsRegisters(const std::string& name) const {
@@ -64,17 +68,34 @@ void CEndpointRegistry::RouteModbusCallback(int handle, int spare1, int spare2) 
 void CEndpointRegistry::OnConnectionEvent(int event, int handle) {
   if (handle == -1 || (event != MBS_EVENT_CONNECTED && event != MBS_EVENT_TERMINATED)) return;
   for (const auto& endpoint : m_endpoints) {
-    if (!endpoint->m_bTcp) continue;
+    if (!endpoint->m_bTcp) {
+      if (endpoint->m_hConnection != handle) continue;
+      OnSerialDeviceEvent(*endpoint, event);
+      return;
+    }
     if (event == MBS_EVENT_CONNECTED && endpoint->m_hTcpConnection == handle) {
       endpoint->Attach();
+      endpoint->m_reconnect.Connected();
       return;
     }
     if (event == MBS_EVENT_TERMINATED &&
         (endpoint->m_hConnection == handle || endpoint->m_hTcpConnection == handle)) {
+      bool wasUp = endpoint->m_hConnection == handle;
       endpoint->Detach();
+      if (wasUp)
+        endpoint->m_reconnect.Lost(m_now());
+      else
+        endpoint->m_reconnect.Failed(m_now());
       return;
     }
   }
+}
+
+// The library keeps a serial connection while its device is away and opens
+// the device again when it returns; meanwhile the scans are told at once.
+void CEndpointRegistry::OnSerialDeviceEvent(CModbusConnection& endpoint, int event) {
+  endpoint.m_bDeviceLost = event == MBS_EVENT_TERMINATED;
+  if (endpoint.m_bDeviceLost) endpoint.ClearQueue();
 }
 
 EndpointChoice CEndpointRegistry::ProposeEndpoint() const {
@@ -90,7 +111,7 @@ EndpointChoice CEndpointRegistry::ProposeEndpoint() const {
 
 CModbusConnection* CEndpointRegistry::AddEndpoint(const EndpointChoice& choice) {
   auto endpoint = std::make_unique<CModbusConnection>();
-  endpoint->m_pSink = m_pSink;
+  Equip(*endpoint);
   endpoint->m_strName = choice.strName;
   if (choice.nCommPort == 0) {
     endpoint->m_bTcp = 1;
@@ -109,7 +130,7 @@ CModbusConnection* CEndpointRegistry::AddEndpoint(const EndpointChoice& choice) 
 }
 
 CModbusConnection* CEndpointRegistry::Adopt(std::unique_ptr<CModbusConnection> endpoint) {
-  endpoint->m_pSink = m_pSink;
+  Equip(*endpoint);
   m_endpoints.push_back(std::move(endpoint));
   return m_endpoints.back().get();
 }
@@ -138,5 +159,33 @@ void CEndpointRegistry::RemoveAllEndpoints() {
 
 void CEndpointRegistry::ReconnectTcpEndpoints() {
   for (const auto& endpoint : m_endpoints)
-    if (endpoint->m_bTcp && endpoint->m_hConnection == -1) endpoint->ConnectTcp();
+    if (endpoint->m_bTcp && endpoint->m_hConnection == -1) Reconnect(*endpoint);
+}
+
+void CEndpointRegistry::ReconnectDueEndpoints() {
+  const LinkClock::time_point now = m_now();
+  for (const auto& endpoint : m_endpoints)
+    if (endpoint->m_bTcp && endpoint->m_hConnection == -1 && endpoint->m_reconnect.IsDue(now))
+      Reconnect(*endpoint);
+}
+
+void CEndpointRegistry::Reconnect(CModbusConnection& endpoint) {
+  endpoint.m_reconnect.Attempting();
+  endpoint.ConnectTcp();
+}
+
+void CEndpointRegistry::SetDemotionPolicy(const DemotionPolicy& policy) {
+  m_demotionPolicy = policy;
+  for (const auto& endpoint : m_endpoints) endpoint->m_demotion.SetPolicy(policy);
+}
+
+void CEndpointRegistry::SetClock(LinkNow now) {
+  m_now = std::move(now);
+  for (const auto& endpoint : m_endpoints) endpoint->m_demotion.SetClock(m_now);
+}
+
+void CEndpointRegistry::Equip(CModbusConnection& endpoint) const {
+  endpoint.m_pSink = m_pSink;
+  endpoint.m_demotion.SetPolicy(m_demotionPolicy);
+  endpoint.m_demotion.SetClock(m_now);
 }

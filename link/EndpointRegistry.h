@@ -53,9 +53,22 @@ class CEndpointRegistry : public IScanLink {
   void RemoveAllEndpoints();
   // Timer 3: every Modbus/TCP endpoint without a handle connects anew.
   void ReconnectTcpEndpoints();
+  // Every Modbus/TCP endpoint whose connection was lost connects anew when
+  // its back-off allows; called often, it costs nothing when none is due.
+  void ReconnectDueEndpoints();
+  // For every endpoint, present and to come.
+  void SetDemotionPolicy(const DemotionPolicy& policy);
+  const DemotionPolicy& GetDemotionPolicy() const { return m_demotionPolicy; }
+  void SetClock(LinkNow now);
 
   std::vector<std::unique_ptr<CModbusConnection>> m_endpoints;
 
  private:
+  void OnSerialDeviceEvent(CModbusConnection& endpoint, int event);
+  void Reconnect(CModbusConnection& endpoint);
+  void Equip(CModbusConnection& endpoint) const;
+
   IRequestSink* m_pSink;
+  DemotionPolicy m_demotionPolicy;
+  LinkNow m_now = LinkClock::now;
 };

@@ -150,6 +150,7 @@ int CModbusConnection::Enqueue(CModbusMsg* request) {
     request->m_nStatus = MBS_INVALID_LENGTH;
     return 0;
   }
+  if (RefuseDemoted(*request)) return 0;
   if (IsWrite(*request)) {
     // A client's newer value replaces the one still waiting, so the device
     // ends with the last value written; the waiting request answers for both.
@@ -162,6 +163,11 @@ int CModbusConnection::Enqueue(CModbusMsg* request) {
     request->m_nStatus = MBS_MSG_OVERRUN;
     return 0;
   }
+  // Asked last: letting a probe through is a promise to send it.
+  if (!IsWrite(*request) && !m_demotion.MayPoll(request->m_nSlaveNode)) {
+    request->m_nStatus = CModbusMsg::kDeviceDemoted;
+    return 0;
+  }
   m_queue.push_back(request);
   if (m_bBusy) return 1;
   // A write goes out at once on every kind of endpoint: held back for a
@@ -169,6 +175,13 @@ int CModbusConnection::Enqueue(CModbusMsg* request) {
   // client had been told it succeeded.
   SendNext();
   return 1;
+}
+
+bool CModbusConnection::RefuseDemoted(CModbusMsg& request) {
+  // Writes never probe: a client is told at once that the device is away.
+  if (!IsWrite(request) || !m_demotion.IsDemoted(request.m_nSlaveNode)) return false;
+  request.m_nStatus = CModbusMsg::kDeviceDemoted;
+  return true;
 }
 
 void CModbusConnection::SendNext() {
@@ -182,7 +195,9 @@ void CModbusConnection::StartHead() {
   CModbusMsg* head = m_queue.front();
   RequestHeader header = HeaderOf(*head);
   int result = MBS_INVALID_HANDLE;
-  if (IsWrite(*head) && Modbus().WriteMODBUS)
+  if (m_demotion.IsHeldBack(head->m_nSlaveNode))
+    result = CModbusMsg::kDeviceDemoted;  // queued before its device was demoted
+  else if (IsWrite(*head) && Modbus().WriteMODBUS)
     result = Modbus().WriteMODBUS(m_hConnection, &header, head->m_data);
   else if (!IsWrite(*head) && Modbus().PollMODBUS)
     result = Modbus().PollMODBUS(m_hConnection, &header);
@@ -191,8 +206,8 @@ void CModbusConnection::StartHead() {
     return;
   }
   // The bell sounds on a thread of its own: this thread is never held for the
-  // two seconds.
-  if (head->m_nPointType == 6) Beep(2000, 2000);
+  // two seconds. It tells of a write the library refused, not of a device held back.
+  if (head->m_nPointType == 6 && result != CModbusMsg::kDeviceDemoted) Beep(2000, 2000);
   head->m_nStatus = result;
   m_queue.erase(m_queue.begin());
   HandBack(head);
@@ -219,6 +234,9 @@ void CModbusConnection::OnResponse(int, int) {
 }
 
 void CModbusConnection::HandBack(CModbusMsg* request) {
+  // Before the scan sees it: a time-out there may close the endpoint, which
+  // asks whether the devices are all silent.
+  m_demotion.OnResult(request->m_nSlaveNode, request->m_nStatus);
   if (m_pSink)
     m_pSink->OnRequestDone(request);
   else

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "link/DeviceDemotion.h"
+#include "link/ReconnectBackoff.h"
 #include "modbuslib/modbuslib.h"
 
 class CModbusMsg;
@@ -26,6 +28,8 @@ class CModbusConnection {
   bool ConnectSerial();
   bool ConnectTcp();
   bool IsConnected() const;
+  // Connected, and (serial) the device is present: requests can reach it.
+  bool IsLinkUp() const { return IsConnected() && !m_bDeviceLost; }
   void Attach();
   void Detach();
   void Close();
@@ -55,6 +59,10 @@ class CModbusConnection {
   int32_t m_bBusy = 0;
   // Where finished requests go; without one they are deleted.
   IRequestSink* m_pSink = nullptr;
+  // Serial: the library reports the device gone until it can open it again.
+  bool m_bDeviceLost = false;
+  DeviceDemotion m_demotion;
+  ReconnectBackoff m_reconnect;
 
  private:
   // Empties the queue first, so that a hand-back that reaches this endpoint
@@ -63,6 +71,8 @@ class CModbusConnection {
   void HandBackAll(const std::vector<CModbusMsg*>& requests, int32_t status);
   // A write equal to one still waiting unsent takes its place.
   bool ReplaceWaitingWrite(const CModbusMsg& request);
+  // A request to a demoted device is refused with its status.
+  bool RefuseDemoted(CModbusMsg& request);
   void StartHead();
   void ClosePendingTcpHandle();
 };

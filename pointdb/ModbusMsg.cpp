@@ -84,6 +84,7 @@ std::string CModbusMsg::GetStatusText() const {
     case MBS_SVR_NOT_CONNECTED: return "SVR NOT CONNECTED";
     case MBS_UNINITIALIZED: return "UNINITIALIZED";
     case MBS_FUNCTION_NOT_SUPPORTED: return "FUNCTION NOT SUPPORTED";
+    case kDeviceDemoted: return "DEVICE DEMOTED";
     default: return "";
   }
 }

@@ -9,6 +9,9 @@ class CModbusMsg {
   static constexpr int kDataWords = 4000;
   // Only this many words travel in a copy or a response.
   static constexpr int kTravelWords = 2000;
+  // A status of the program's own, beyond the library's: the request's
+  // device has stopped answering and is held back for a while.
+  static constexpr int32_t kDeviceDemoted = 280;
 
   CModbusMsg();
   virtual ~CModbusMsg() = default;

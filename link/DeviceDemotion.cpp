@@ -1,0 +1,70 @@
+#include "link/DeviceDemotion.h"
+
+#include <algorithm>
+
+#include "modbuslib/modbuslib.h"
+
+namespace {
+
+// What says that the device itself is there: an answer, an exception, or
+// an answer it garbled. Other failures (the link down, a request refused,
+// a mismatch handed to every queued request) say nothing of the device.
+bool DeviceAnswered(int32_t status) {
+  return (status >= MBS_OK && status <= 255) || status == MBS_INVALID_CHECKSUM;
+}
+
+}  // namespace
+
+DeviceDemotion::DeviceDemotion(LinkNow now) : m_now(std::move(now)) {}
+
+bool DeviceDemotion::MayPoll(uint8_t slave) {
+  auto it = m_devices.find(slave);
+  if (it == m_devices.end() || !it->second.demoted) return true;
+  Device& device = it->second;
+  if (device.probing || m_now() < device.heldUntil) return false;
+  device.probing = true;
+  return true;
+}
+
+bool DeviceDemotion::IsHeldBack(uint8_t slave) const {
+  auto it = m_devices.find(slave);
+  return it != m_devices.end() && it->second.demoted && !it->second.probing;
+}
+
+bool DeviceDemotion::IsDemoted(uint8_t slave) const {
+  auto it = m_devices.find(slave);
+  return it != m_devices.end() && it->second.demoted;
+}
+
+void DeviceDemotion::OnResult(uint8_t slave, int32_t status) {
+  if (DeviceAnswered(status)) {
+    m_devices[slave] = Device{};
+  } else if (status == MBS_POLL_TIMEOUT) {
+    Device& device = m_devices[slave];
+    ++device.timeouts;
+    // A failed probe holds the device back again at once.
+    if (device.demoted || (m_policy.timeouts > 0 && device.timeouts >= m_policy.timeouts))
+      Demote(device);
+  } else if (auto it = m_devices.find(slave); it != m_devices.end()) {
+    // The probe never reached the device; the next poll probes instead.
+    it->second.probing = false;
+  }
+}
+
+void DeviceDemotion::Demote(Device& device) {
+  device.demoted = true;
+  device.probing = false;
+  device.heldUntil = m_now() + std::chrono::seconds(m_policy.holdSeconds);
+}
+
+bool DeviceDemotion::AllSilent() const {
+  return std::all_of(m_devices.begin(), m_devices.end(),
+                     [](const auto& entry) { return entry.second.timeouts > 0; });
+}
+
+std::vector<uint8_t> DeviceDemotion::DemotedDevices() const {
+  std::vector<uint8_t> demoted;
+  for (const auto& [slave, device] : m_devices)
+    if (device.demoted) demoted.push_back(slave);
+  return demoted;
+}
