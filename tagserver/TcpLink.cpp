@@ -1,5 +1,6 @@
 #include "tagserver/TcpLink.h"
 
+#include "tagserver/ServerLog.h"
 #include "tagserver/UaLimits.h"
 #include "tagserver/UaStatusCodes.h"
 
@@ -15,7 +16,10 @@ constexpr size_t kReadChunk = 65536;
 }  // namespace
 
 CTcpLink::CTcpLink(asio::ip::tcp::socket socket, CUaServer& server, uint32_t channelId)
-    : m_socket(std::move(socket)), m_readBuffer(kReadChunk), m_nStartMs(SteadyMs()) {
+    : m_socket(std::move(socket)),
+      m_strPeer(Describe(m_socket)),
+      m_readBuffer(kReadChunk),
+      m_nStartMs(SteadyMs()) {
   m_conn = std::make_shared<CUaConnection>(server, *this, channelId);
   asio::error_code ec;
   m_socket.set_option(asio::ip::tcp::no_delay(true), ec);
@@ -25,16 +29,16 @@ void CTcpLink::Start() { ReadMore(); }
 
 void CTcpLink::ReadMore() {
   auto self = shared_from_this();
-  m_socket.async_read_some(asio::buffer(m_readBuffer),
-                           [self](const asio::error_code& ec, size_t n) {
-                             if (self->m_bClosing || self->m_bClosed) return;
-                             if (ec) {
-                               self->m_conn->Shutdown();
-                               return;
-                             }
-                             self->m_conn->Receive(self->m_readBuffer.data(), n);
-                             if (!self->m_bClosing) self->ReadMore();
-                           });
+  m_socket.async_read_some(
+      asio::buffer(m_readBuffer), [self](const asio::error_code& ec, size_t n) {
+        if (self->m_bClosing || self->m_bClosed) return;
+        if (ec) {
+          self->Dropped(ec == asio::error::eof ? "closed by the client" : ec.message());
+          return;
+        }
+        self->m_conn->Receive(self->m_readBuffer.data(), n);
+        if (!self->m_bClosing) self->ReadMore();
+      });
 }
 
 void CTcpLink::Send(std::vector<uint8_t>&& bytes) {
@@ -44,6 +48,8 @@ void CTcpLink::Send(std::vector<uint8_t>&& bytes) {
   if (m_nQueuedBytes > kMaxQueuedBytes) {
     m_writes.clear();
     m_nQueuedBytes = 0;
+    ServerLog::write(OPC_LOG_WARNING, "OPC UA client " + m_strPeer +
+                                          ": connection closed: it does not read its answers");
     m_conn->Shutdown();
     CloseSocket();
     return;
@@ -67,12 +73,26 @@ void CTcpLink::WriteNext() {
                       if (ec) {
                         self->m_writes.clear();
                         self->m_nQueuedBytes = 0;
-                        self->m_conn->Shutdown();
+                        self->Dropped(ec.message());
                         self->CloseSocket();
                         return;
                       }
                       self->WriteNext();
                     });
+}
+
+void CTcpLink::Dropped(const std::string& why) {
+  // A client that ends its channel first is not dropped: the link is closing by then.
+  if (m_conn->IsOpen()) {
+    ServerLog::write(OPC_LOG_WARNING, "OPC UA client " + m_strPeer + ": connection lost: " + why);
+  }
+  m_conn->Shutdown();
+}
+
+std::string CTcpLink::Describe(const asio::ip::tcp::socket& socket) {
+  asio::error_code ec;
+  const auto peer = socket.remote_endpoint(ec);
+  return ec ? std::string() : peer.address().to_string() + ":" + std::to_string(peer.port());
 }
 
 void CTcpLink::Close() {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <deque>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "tagserver/UaConnection.h"
@@ -18,6 +19,9 @@ class CTcpLink : public IConnectionSink, public std::enable_shared_from_this<CTc
   void Start();
   void Send(std::vector<uint8_t>&& bytes) override;
   void Close() override;
+  std::string PeerName() const override { return m_strPeer; }
+  // "address:port" of a connected socket, empty when it has none.
+  static std::string Describe(const asio::ip::tcp::socket& socket);
   // Closes links that never opened a channel in time or whose token expired.
   void CheckTimers(int64_t nowMs);
 
@@ -25,8 +29,10 @@ class CTcpLink : public IConnectionSink, public std::enable_shared_from_this<CTc
   void ReadMore();
   void WriteNext();
   void CloseSocket();
+  void Dropped(const std::string& why);
 
   asio::ip::tcp::socket m_socket;
+  std::string m_strPeer;
   std::shared_ptr<CUaConnection> m_conn;
   std::vector<uint8_t> m_readBuffer;
   std::deque<std::vector<uint8_t>> m_writes;

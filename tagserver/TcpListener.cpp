@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "tagserver/ServerLog.h"
 #include "tagserver/TcpLink.h"
 #include "tagserver/UaLimits.h"
 #include "tagserver/UaServer.h"
@@ -53,6 +54,10 @@ void CTcpListener::Accept() {
           std::remove_if(m_links.begin(), m_links.end(), [](const auto& w) { return w.expired(); }),
           m_links.end());
       if (m_links.size() >= limits::kMaxConnections) {
+        ServerLog::write(OPC_LOG_WARNING,
+                         "OPC UA client " + CTcpLink::Describe(socket) +
+                             ": connection refused: " + std::to_string(limits::kMaxConnections) +
+                             " connections are open already");
         asio::error_code ignored;
         socket.close(ignored);
       } else {

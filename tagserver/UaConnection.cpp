@@ -1,10 +1,12 @@
 #include "tagserver/UaConnection.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "tagserver/RequestHeader.h"
 #include "tagserver/SecureChannelRequests.h"
+#include "tagserver/ServerLog.h"
 #include "tagserver/UaDecoder.h"
 #include "tagserver/UaEncoder.h"
 #include "tagserver/UaLimits.h"
@@ -25,6 +27,12 @@ constexpr size_t kMaxEndpointUrl = 4096;
 uint32_t ReadU32(const uint8_t* p) {
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
+}
+
+std::string StatusText(uint32_t status) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", status);
+  return text;
 }
 
 void WriteHeader(CUaEncoder& enc, const char* type, char chunk) {
@@ -264,6 +272,10 @@ void CUaConnection::SendChunks(const char* type, uint32_t requestId,
 
 void CUaConnection::Fail(uint32_t status, const std::string& reason) {
   if (m_state == State::Closed) return;
+  ServerLog::write(OPC_LOG_WARNING,
+                   ClientName() +
+                       (HasChannel() ? ": connection closed: " : ": connection refused: ") +
+                       reason + " (" + StatusText(status) + ")");
   CUaEncoder out;
   WriteHeader(out, "ERR", 'F');
   out.UInt32(status);
@@ -280,6 +292,11 @@ void CUaConnection::Shutdown() {
   m_assembly.clear();
   m_server.OnConnectionClosed(this);
   m_sink.Close();
+}
+
+std::string CUaConnection::ClientName() const {
+  const std::string peer = m_sink.PeerName();
+  return "OPC UA client " + (peer.empty() ? "on channel " + std::to_string(m_nChannelId) : peer);
 }
 
 }  // namespace tagserver

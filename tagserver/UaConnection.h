@@ -20,6 +20,8 @@ class IConnectionSink {
   virtual void Send(std::vector<uint8_t>&& bytes) = 0;
   // No more bytes go out or come in after this.
   virtual void Close() = 0;
+  // Who is at the other end, as the log names it; empty when nobody can say.
+  virtual std::string PeerName() const { return {}; }
 };
 
 class CUaConnection : public std::enable_shared_from_this<CUaConnection> {
@@ -65,6 +67,7 @@ class CUaConnection : public std::enable_shared_from_this<CUaConnection> {
   void CheckSequence(uint32_t sequence);
   bool TokenKnown(uint32_t tokenId, int64_t nowMs) const;
   void SendChunks(const char* type, uint32_t requestId, const std::vector<uint8_t>& body);
+  std::string ClientName() const;
 
   CUaServer& m_server;
   IConnectionSink& m_sink;

@@ -35,4 +35,14 @@ int RemoveOPCTag(int32_t hTag);
 const char* GetOPCServerURL();
 void ShutdownOPCServer();
 
+// Why the server refused or closed a client's connection, or why it
+// dropped, as a line of text naming the client: called on the server's
+// thread; null stops it, and none arrives after that call returns.
+// Levels as syslog numbers them.
+constexpr int OPC_LOG_ERROR = 3;
+constexpr int OPC_LOG_WARNING = 4;
+constexpr int OPC_LOG_INFO = 6;
+typedef void (*OPCLogCallback)(int level, const char* text);
+void EnableOPCLogCallback(OPCLogCallback callback);
+
 }  // extern "C"
