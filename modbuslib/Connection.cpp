@@ -126,7 +126,9 @@ void Connection::sendExchange() {
   ++counters_.requests;
   // The time limit runs from the start, so a transmission that never ends still finishes.
   armTimer();
-  transmit(framer_->encode(ex.slave, pdu));
+  std::vector<uint8_t> frame = framer_->encode(ex.slave, pdu);
+  Library::instance().trace(handle_, MBS_TRACE_SENT, frame.data(), frame.size());
+  transmit(std::move(frame));
 }
 
 void Connection::armTimer() {
@@ -172,6 +174,7 @@ void Connection::sent(bool ok) {
 
 void Connection::received(const uint8_t* bytes, size_t size) {
   if (closed_) return;
+  Library::instance().trace(handle_, MBS_TRACE_RECEIVED, bytes, size);
   if (!awaiting_) {
     stray(bytes, size);
     return;

@@ -83,6 +83,18 @@ void Library::log(ModbusLogLevel level, std::string text) {
   }
 }
 
+void Library::setTraceCallback(TraceCallback callback) {
+  std::lock_guard dispatch(dispatch_);
+  traceCallback_ = callback;
+}
+
+void Library::trace(int handle, ModbusTraceDirection direction, const uint8_t* bytes, size_t size) {
+  if (traceCallback_ == nullptr) return;
+  std::lock_guard dispatch(dispatch_);
+  if (TraceCallback callback = traceCallback_)
+    callback(handle, direction, bytes, static_cast<int>(size));
+}
+
 void Library::requestDone(const Connection& connection) {
   std::lock_guard dispatch(dispatch_);
   if (!connection.isOpen()) return;

@@ -29,6 +29,9 @@ class Library {
   void setLinkCallback(ConnectionCallback callback);
   void setModbusCallback(int handle, ModbusCallback callback);
   void setLogCallback(LogCallback callback);
+  void setTraceCallback(TraceCallback callback);
+  // I/O thread: bytes sent or received on a connection.
+  void trace(int handle, ModbusTraceDirection direction, const uint8_t* bytes, size_t size);
   // Any thread: the line reaches the log hook on the I/O thread, so that a
   // program sees every call of the library's on that one thread.
   void log(ModbusLogLevel level, std::string text);
@@ -49,6 +52,8 @@ class Library {
   int lastHandle_ = 0;
   std::atomic<ConnectionCallback> linkCallback_{nullptr};
   LogCallback logCallback_ = nullptr;  // guarded by dispatch_
+  // Read unlocked first, so that bytes cost nothing more while nobody traces.
+  std::atomic<TraceCallback> traceCallback_{nullptr};
   // Held while a callback runs, and by whoever closes a connection or takes
   // its callback away, so that none arrives after those return. Recursive,
   // because a callback may close its own connection.

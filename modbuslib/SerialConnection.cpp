@@ -16,17 +16,18 @@ using std::chrono::milliseconds;
 
 namespace {
 // A line that reports an error (a closed pseudo-terminal, a device gone) is
-// tried again after this; requests meanwhile time out.
+// opened again this often until it is back; requests meanwhile are refused.
 constexpr milliseconds kRetryAfterError{100};
 }  // namespace
 
 SerialConnection::SerialConnection(asio::io_context& io, int handle, Dialect dialect, int timeoutMs,
                                    std::unique_ptr<Framer> framer, int fd,
                                    const SerialSettings& settings, bool kernelRs485,
-                                   std::string device)
+                                   std::string device, std::string path)
     : Connection(io, handle, dialect, timeoutMs, std::move(framer)),
       port_(io, fd),
       device_(std::move(device)),
+      path_(std::move(path)),
       settings_(settings),
       manualRts_(settings.rtsControl == 3 && !kernelRs485),
       lineTimer_(io),
@@ -84,6 +85,10 @@ SerialConnection::Clock::time_point SerialConnection::lineFreeAt() const {
 }
 
 void SerialConnection::transmit(std::vector<uint8_t> frame) {
+  if (!port_.is_open()) {
+    failOutstanding(MBS_SVR_NOT_CONNECTED);  // started just before the device went
+    return;
+  }
   if (writing_ || holding_) {
     sent(false);
     return;
@@ -200,10 +205,6 @@ void SerialConnection::readAvailable() {
       lineFailed(n == 0 ? "the other end is gone" : std::strerror(errno));
       return;
     }
-    if (lineDown_) {
-      lineDown_ = false;
-      Library::instance().log(MBS_LOG_INFO, device_ + ": the line reads again");
-    }
     if (empty) break;
     lastActivity_ = Clock::now();
     if (holding_) {
@@ -223,13 +224,43 @@ void SerialConnection::lineFailed(const std::string& why) {
     lineDown_ = true;
     Library::instance().log(MBS_LOG_WARNING, device_ + ": line error: " + why);
   }
+  lose();
   retryLater();
+}
+
+void SerialConnection::lose() {
+  present_ = false;
+  lineTimer_.cancel();
+  rtsTimer_.cancel();
+  holding_ = false;
+  writing_ = false;
+  asio::error_code ignored;
+  port_.close(ignored);
+  failOutstanding(MBS_SVR_NOT_CONNECTED);
+  Library::instance().linkEvent(MBS_EVENT_TERMINATED, *this);
+}
+
+void SerialConnection::reopen() {
+  bool kernelRs485 = false;
+  const int fd = SerialPort::open(path_, settings_, kernelRs485);
+  if (fd < 0) {
+    retryLater();
+    return;
+  }
+  asio::error_code ignored;
+  port_.assign(fd, ignored);
+  lastActivity_ = Clock::now();
+  lineDown_ = false;
+  present_ = true;
+  Library::instance().log(MBS_LOG_INFO, device_ + ": the line reads again");
+  Library::instance().linkEvent(MBS_EVENT_CONNECTED, *this);
+  waitForInput();
 }
 
 void SerialConnection::retryLater() {
   retryTimer_.expires_after(kRetryAfterError);
   retryTimer_.async_wait([me = self()](const asio::error_code& ec) {
-    if (!ec && me->isOpen()) me->waitForInput();
+    if (!ec && me->isOpen()) me->reopen();
   });
 }
 

@@ -16,7 +16,7 @@ class SerialConnection : public Connection {
  public:
   SerialConnection(asio::io_context& io, int handle, Dialect dialect, int timeoutMs,
                    std::unique_ptr<Framer> framer, int fd, const SerialSettings& settings,
-                   bool kernelRs485, std::string device);
+                   bool kernelRs485, std::string device, std::string path);
   void start() override { waitForInput(); }
   // Caller's thread; 0 keeps the default of each.
   void setTiming(std::chrono::microseconds gap, std::chrono::microseconds turnaround);
@@ -26,7 +26,8 @@ class SerialConnection : public Connection {
   static std::chrono::microseconds characterTime(const SerialSettings& settings);
 
  protected:
-  bool linkUp() const override { return true; }
+  // False while the device is away: requests are refused at once.
+  bool linkUp() const override { return present_; }
   bool serialLine() const override { return true; }
   void transmit(std::vector<uint8_t> frame) override;
   void shutdown() override;
@@ -47,10 +48,16 @@ class SerialConnection : public Connection {
   void readAvailable();
   void lineFailed(const std::string& why);
   void retryLater();
+  // The device is gone (a USB adapter unplugged, a pseudo-terminal closed):
+  // it is closed, and opened again with the same settings when it is back.
+  void lose();
+  void reopen();
   void releaseRts(int checks);
 
   asio::posix::stream_descriptor port_;
   const std::string device_;  // as the log names it
+  const std::string path_;
+  std::atomic<bool> present_{true};
   const SerialSettings settings_;
   const bool manualRts_;
   asio::steady_timer lineTimer_;

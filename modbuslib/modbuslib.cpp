@@ -48,9 +48,9 @@ int connectSerial(int comPort, int timeoutMs, const SerialSettings* settings, mb
   } else {
     framer = std::make_unique<mbl::RtuFramer>();
   }
-  return library.add(std::make_shared<mbl::SerialConnection>(library.io(), library.reserveHandle(),
-                                                             dialect, timeoutMs, std::move(framer),
-                                                             fd, *settings, kernelRs485, device));
+  return library.add(std::make_shared<mbl::SerialConnection>(
+      library.io(), library.reserveHandle(), dialect, timeoutMs, std::move(framer), fd, *settings,
+      kernelRs485, device, path));
 }
 
 }  // namespace
@@ -89,6 +89,10 @@ void EnableConnectionCallback(ConnectionCallback callback) {
 }
 
 void EnableLogCallback(LogCallback callback) { mbl::Library::instance().setLogCallback(callback); }
+
+void EnableTraceCallback(TraceCallback callback) {
+  mbl::Library::instance().setTraceCallback(callback);
+}
 
 void EnableModbusCallback(int handle, ModbusCallback callback) {
   mbl::Library::instance().setModbusCallback(handle, callback);

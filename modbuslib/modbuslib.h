@@ -85,6 +85,10 @@ typedef void (*ModbusCallback)(int handle, int spare1, int spare2);
 typedef void (*ConnectionCallback)(int event, int handle);
 typedef void (*LogCallback)(int level, const char* text);
 
+// Directions of a traced frame.
+enum ModbusTraceDirection { MBS_TRACE_SENT = 0, MBS_TRACE_RECEIVED = 1 };
+typedef void (*TraceCallback)(int handle, int direction, const uint8_t* bytes, int length);
+
 int ConnectASCII(int comPort, int timeoutMs, const SerialSettings* settings);
 int ConnectRTU(int comPort, int timeoutMs, const SerialSettings* settings);
 int ConnectDanielsASCII(int comPort, int timeoutMs, const SerialSettings* settings);
@@ -108,5 +112,9 @@ int SetLineTiming(int handle, uint32_t interFrameGapUs, uint32_t turnaroundUs);
 // the device or address: called on the library's thread, once per event;
 // null stops it, and none arrives after that call returns.
 void EnableLogCallback(LogCallback callback);
+// Every frame put on the wire, and the bytes of every read from it, with the
+// connection's handle: called on the library's thread while the bytes move,
+// so it must be quick; null stops it, and none arrives after that call returns.
+void EnableTraceCallback(TraceCallback callback);
 
 }  // extern "C"

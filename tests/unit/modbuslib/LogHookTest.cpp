@@ -152,7 +152,7 @@ TEST_F(LogHook, ASerialLineThatFailsIsToldOnceWhileItStaysDown) {
   EXPECT_EQ(line.level, MBS_LOG_WARNING);
   std::vector<uint16_t> words;
   EXPECT_EQ(CallbackRecorder::exchange(handle, RequestHeader{1, 3, 1, 1}, words),
-            MBS_WRITE_FAILURE);
+            MBS_SVR_NOT_CONNECTED);
   // The line is tried again every 100 ms meanwhile; after a whole time-out
   // on a silent line beside it, it has still been told only once.
   ScriptedSlave silent([](const ScriptedSlave::Bytes&) { return ScriptedSlave::Bytes{}; });
