@@ -284,7 +284,7 @@ TEST_F(QueueFixture, AHandBackForAClosedScanIsDropped) {
   CPelmoranDoc* b = Scan("TCP", 100);
   a->Poll();
   b->Poll();
-  w.app.m_pDocTemplate->CloseDocument(a);
+  w.app.m_docTemplate.CloseDocument(a);
   FakeModbus::Respond(tcp->m_hConnection);
   FakeModbus::Respond(tcp->m_hConnection);
   EXPECT_EQ(log, std::vector<std::string>{"3:0"});
