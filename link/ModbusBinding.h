@@ -18,6 +18,7 @@ struct ModbusBinding {
   decltype(&::WriteMODBUS) WriteMODBUS = nullptr;
   decltype(&::MODBUSResponse) MODBUSResponse = nullptr;
   decltype(&::CloseConnection) CloseConnection = nullptr;
+  decltype(&::EnableLogCallback) EnableLogCallback = nullptr;
 };
 
 // The binding in use.

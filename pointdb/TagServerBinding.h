@@ -15,6 +15,7 @@ struct TagServerBinding {
   decltype(&::RemoveOPCTag) RemoveOPCTag = nullptr;
   decltype(&::GetOPCServerURL) GetOPCServerURL = nullptr;
   decltype(&::ShutdownOPCServer) ShutdownOPCServer = nullptr;
+  decltype(&::EnableOPCLogCallback) EnableOPCLogCallback = nullptr;
 };
 
 // The binding in use.

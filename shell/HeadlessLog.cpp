@@ -8,6 +8,7 @@
 
 #include "link/EndpointRegistry.h"
 #include "pointdb/PelmoranDoc.h"
+#include "shell/LibraryLog.h"
 #include "ui/PollClock.h"
 
 CHeadlessLog::CHeadlessLog(CEndpointRegistry& frame, std::FILE* out, QObject* parent)
@@ -53,6 +54,10 @@ void CHeadlessLog::CheckEndpoints() {
       ++it;
     }
   }
+}
+
+void CHeadlessLog::LibraryLine(int level, const std::string& text) {
+  Line(LibraryLog::levelPrefix(level) + text);
 }
 
 void CHeadlessLog::OnScanFinished(const CPelmoranDoc& doc) {

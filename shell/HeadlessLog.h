@@ -1,7 +1,8 @@
 // What the program without windows tells whoever watches its standard error:
 // where clients reach it and which configuration it restores, and every
 // change of an endpoint's connection or a scan's status (never one line per
-// poll). Each line starts with the local time.
+// poll), and why a library refused or lost a connection. Each line starts
+// with the local time.
 #pragma once
 
 #include <QObject>
@@ -29,6 +30,8 @@ class CHeadlessLog : public QObject {
   void Forget(const CPelmoranDoc& doc);
   // Reports every endpoint whose connection changed since the last check.
   void CheckEndpoints();
+  // A line of a library's log hook, with its level said where it matters.
+  void LibraryLine(int level, const std::string& text);
 
   static std::string StatusText(int status, const std::string& text);
 

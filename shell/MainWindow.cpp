@@ -7,12 +7,14 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QStatusBar>
 #include <QWhatsThis>
 
 #include "platform/ConfigLocation.h"
 #include "platform/MessageBox.h"
 #include "pointdb/PelmoranDoc.h"
 #include "runtime/Runtime.h"
+#include "shell/LibraryLog.h"
 #include "shell/MainFrame.h"
 #include "ui/AboutDlg.h"
 #include "ui/ChildFrame.h"
@@ -176,6 +178,12 @@ void CMainWindow::UpdateFrame() {
   CPelmoranView* view = ActiveView();
   setWindowTitle(view ? "pelmoran - " + QString::fromStdString(view->GetDocument().m_strTitle)
                       : QString("pelmoran"));
+}
+
+void CMainWindow::ShowLibraryLine(int level, const std::string& text) {
+  // Long enough to be read, short enough not to outlive a connection made again.
+  constexpr int kShownMs = 30000;
+  statusBar()->showMessage(QString::fromStdString(LibraryLog::levelPrefix(level) + text), kShownMs);
 }
 
 void CMainWindow::OnEndpointNew() {

@@ -7,6 +7,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <string>
 #include <vector>
 
 class CFileCommands;
@@ -63,6 +64,9 @@ class CMainWindow : public QMainWindow {
   // The menus of no document (MENU 128) or of open documents (MENU 129),
   // and the title with the current document's.
   void UpdateFrame();
+
+  // A line of a library's log hook, in the status bar for a while.
+  void ShowLibraryLine(int level, const std::string& text);
 
   // Opens the program's manual; the desktop's browser by default.
   static std::function<bool(const QUrl&)>& UrlOpener();

@@ -14,4 +14,5 @@ void InstallModbusLibrary() {
   m.WriteMODBUS = &::WriteMODBUS;
   m.MODBUSResponse = &::MODBUSResponse;
   m.CloseConnection = &::CloseConnection;
+  m.EnableLogCallback = &::EnableLogCallback;
 }

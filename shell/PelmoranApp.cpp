@@ -9,6 +9,7 @@
 #include "shell/CommandLine.h"
 #include "shell/HeadlessLog.h"
 #include "shell/HeadlessViews.h"
+#include "shell/LibraryLog.h"
 #include "shell/MainFrame.h"
 #include "shell/MainThread.h"
 #include "shell/MainWindow.h"
@@ -64,6 +65,10 @@ bool CPelmoranApp::InitInstance(const std::string& commandLine) {
 
 void CPelmoranApp::WireCallbacks() {
   CallbackTarget() = m_runtime;
+  LibraryLog::install([this](int level, const std::string& text) {
+    if (m_log) m_log->LibraryLine(level, text);
+    if (m_window) m_window->ShowLibraryLine(level, text);
+  });
   SetModbusCallbackDispatcher([](int handle, int spare1, int spare2) {
     PostToRuntime(
         [=](Runtime& runtime) { runtime.m_endpoints.RouteModbusCallback(handle, spare1, spare2); });
@@ -104,6 +109,7 @@ void CPelmoranApp::ExitInstance() {
   // Callbacks still queued for the main thread find nothing from now on.
   CallbackTarget().reset();
   SetModbusCallbackDispatcher(nullptr);
+  LibraryLog::install(nullptr);
   m_runtime->CloseAllDocuments();
   if (m_headlessViews) m_headlessViews->SetLog(nullptr);
   m_log.reset();

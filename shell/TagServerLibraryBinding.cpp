@@ -13,4 +13,5 @@ void InstallTagServerLibrary() {
   t.RemoveOPCTag = &::RemoveOPCTag;
   t.GetOPCServerURL = &::GetOPCServerURL;
   t.ShutdownOPCServer = &::ShutdownOPCServer;
+  t.EnableOPCLogCallback = &::EnableOPCLogCallback;
 }

@@ -21,6 +21,7 @@
 #include "pointdb/PelmoranDoc.h"
 #include "runtime/Runtime.h"
 #include "shell/HeadlessViews.h"
+#include "shell/LibraryLog.h"
 #include "shell/MainFrame.h"
 #include "shell/PelmoranApp.h"
 #include "shell/SignalWatcher.h"
@@ -104,6 +105,8 @@ TEST_F(AppTest, HeadlessStartInTheFixedOrderWithTheFixedValues) {
   EXPECT_EQ(tagServer.writeCallback, &CPelmoranApp::OnClientWrite);
   EXPECT_EQ(modbus.Names(), std::vector<std::string>{"EnableConnectionCallback"});
   EXPECT_EQ(modbus.connectionCallback, &CPelmoranApp::OnConnectionCallback);
+  EXPECT_EQ(modbus.logCallback, &LibraryLog::onModbusLine);
+  EXPECT_EQ(tagServer.logCallback, &LibraryLog::onServerLine);
 
   EXPECT_EQ(app.MainWindow(), nullptr);
   ASSERT_NE(app.MainFrame(), nullptr);
@@ -304,6 +307,9 @@ TEST_F(AppTest, TheEndRemovesTagsThenClosesEndpointsThenStopsTheServer) {
   EXPECT_EQ(modbus.calls[0].handle, handle);
   EXPECT_EQ(app_->MainFrame(), nullptr);
   EXPECT_TRUE(app_->GetRuntime().m_endpoints.m_endpoints.empty());
+  // Both log hooks are taken away before the libraries could tell of the closing.
+  EXPECT_EQ(modbus.logCallback, nullptr);
+  EXPECT_EQ(tagServer.logCallback, nullptr);
   // A callback that arrives late finds no runtime and does nothing.
   CPelmoranApp::OnConnectionCallback(MBS_EVENT_TERMINATED, handle);
   FakeModbus::Respond(handle);

@@ -1,11 +1,12 @@
 // The lines of the program without windows: start-up, endpoint changes and
-// scan status changes, each once.
+// scan status changes, each once; the libraries' log lines.
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
 #include <QRegularExpression>
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "FakeModbus.h"
@@ -16,6 +17,7 @@
 #include "runtime/Runtime.h"
 #include "shell/HeadlessLog.h"
 #include "shell/HeadlessViews.h"
+#include "shell/LibraryLog.h"
 #include "ui/PollClock.h"
 
 namespace {
@@ -135,6 +137,34 @@ TEST_F(HeadlessLogTest, AScanStatusIsToldWhenItChangesNotAtEveryPoll) {
   EXPECT_EQ(Lines(), (std::vector<std::string>{
                          scan + "CHANNEL NOT CONNECTED", "endpoint MODBUS1 connected",
                          scan + "GOOD", scan + "POLL TIMEOUT", "endpoint MODBUS1 not connected"}));
+}
+
+TEST_F(HeadlessLogTest, LibraryLinesArePostedThenWrittenWithTheirLevel) {
+  LibraryLog::install(
+      [this](int level, const std::string& text) { log_->LibraryLine(level, text); });
+  ASSERT_NE(modbus_.logCallback, nullptr);
+  ASSERT_NE(tagServer_.logCallback, nullptr);
+  std::thread library([this] {
+    modbus_.logCallback(MBS_LOG_ERROR, "COM3 (/dev/ttyS2): cannot open: Permission denied");
+    tagServer_.logCallback(OPC_LOG_WARNING, "OPC UA client 10.0.0.9:50312: connection lost");
+    std::string text = "COM3 (/dev/ttyS2): the line reads again";
+    modbus_.logCallback(MBS_LOG_INFO, text.c_str());
+    text.assign(text.size(), 'x');  // the hook's text lives only as long as the call
+  });
+  library.join();
+  EXPECT_TRUE(Lines().empty());
+  QCoreApplication::processEvents();
+  EXPECT_EQ(Lines(),
+            (std::vector<std::string>{"error: COM3 (/dev/ttyS2): cannot open: Permission denied",
+                                      "warning: OPC UA client 10.0.0.9:50312: connection lost",
+                                      "COM3 (/dev/ttyS2): the line reads again"}));
+  // Taken away, the hooks are off, and a line still queued is dropped.
+  tagServer_.logCallback(OPC_LOG_WARNING, "queued when the program ended");
+  LibraryLog::install(nullptr);
+  EXPECT_EQ(modbus_.logCallback, nullptr);
+  EXPECT_EQ(tagServer_.logCallback, nullptr);
+  QCoreApplication::processEvents();
+  EXPECT_EQ(Lines().size(), 3u);
 }
 
 TEST(HeadlessLogStatus, EveryStatusHasAText) {

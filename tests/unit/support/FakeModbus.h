@@ -73,6 +73,8 @@ class FakeModbus {
       return Me().Answer(h, hd, d, cap);
     };
     b.CloseConnection = [](int h) { Me().Record(Call{.fn = "CloseConnection", .handle = h}); };
+    // Kept apart from the calls, whose order start-up tests check.
+    b.EnableLogCallback = [](LogCallback cb) { Me().logCallback = cb; };
   }
   ~FakeModbus() {
     Modbus() = m_previous;
@@ -89,6 +91,7 @@ class FakeModbus {
   int responseStatus = 0;          // status of the simulated slave's answers
   std::vector<uint16_t> memory = std::vector<uint16_t>(65536 + 2000, 0);
   ConnectionCallback connectionCallback = nullptr;
+  LogCallback logCallback = nullptr;
 
   // What was called.
   std::vector<Call> calls;

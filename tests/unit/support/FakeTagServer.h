@@ -81,6 +81,8 @@ class FakeTagServer {
     b.RemoveOPCTag = [](int32_t h) { return Me().Remove(h); };
     b.GetOPCServerURL = []() { return Me().url.c_str(); };
     b.ShutdownOPCServer = []() { Me().Record(Call{.fn = "ShutdownOPCServer"}); };
+    // Kept apart from the calls, whose order start-up tests check.
+    b.EnableOPCLogCallback = [](OPCLogCallback cb) { Me().logCallback = cb; };
   }
   ~FakeTagServer() {
     TagServer() = m_previous;
@@ -94,6 +96,7 @@ class FakeTagServer {
   int32_t nextHandle = 1;
   std::string url = "opc.tcp://localhost:4840";
   OPCWriteCallback writeCallback = nullptr;
+  OPCLogCallback logCallback = nullptr;
 
   // What was called, and the tags as they stand.
   std::vector<Call> calls;
