@@ -129,14 +129,26 @@ class HeadlessConfiguration(unittest.TestCase):
         with open(self.path(name), "wb") as f:
             f.write(data)
 
-    def start(self):
-        process = subprocess.Popen([self.program, "-Headless"], env=self.env,
+    def start(self, env=None):
+        process = subprocess.Popen([self.program, "-Headless"], env=dict(self.env, **(env or {})),
                                    stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        # Standard error is read as it comes, so that a test can wait for a line.
+        process.lines = []
+        process.changed = threading.Condition()
+
+        def read():
+            for line in process.stderr:
+                with process.changed:
+                    process.lines.append(line.decode("utf-8", "replace"))
+                    process.changed.notify_all()
+        process.reader = threading.Thread(target=read, daemon=True)
+        process.reader.start()
 
         def stop():
             if process.poll() is None:
                 process.kill()
                 process.wait()
+            process.reader.join(timeout=20)
             process.stderr.close()
         self.addCleanup(stop)
         return process
@@ -144,12 +156,19 @@ class HeadlessConfiguration(unittest.TestCase):
     def stop(self, process):
         process.send_signal(signal.SIGTERM)
         try:
-            _, err = process.communicate(timeout=20)
+            process.wait(timeout=20)
         except subprocess.TimeoutExpired:
             process.kill()
             self.fail("pelmoran did not end after SIGTERM")
+        process.reader.join(timeout=20)
+        err = "".join(process.lines)
         self.assertEqual(process.returncode, 0, err)
-        return err.decode("utf-8", "replace")
+        return err
+
+    def wait_for_line(self, process, text, seconds=20):
+        with process.changed:
+            return process.changed.wait_for(
+                lambda: any(text in line for line in process.lines), timeout=seconds)
 
     def wait_for(self, condition, process, seconds=20):
         deadline = time.monotonic() + seconds
@@ -205,8 +224,10 @@ class HeadlessConfiguration(unittest.TestCase):
         self.assertEqual(err.count("scan file"), 1, err)
 
     def test_no_configuration_beside_the_program_is_silent(self):
-        process = self.start()
-        time.sleep(3.5)
+        # The restore then runs at the first turn of the event loop, which
+        # comes before the end asked for once the start-up lines are out.
+        process = self.start({"PELMORAN_RESTORE_DELAY_MS": "1"})
+        self.assertTrue(self.wait_for_line(process, "no configuration file at"))
         self.assertIsNone(process.poll())
         err = self.stop(process)
         self.assertNotIn("File Open Error", err)
@@ -222,11 +243,12 @@ class HeadlessConfiguration(unittest.TestCase):
         # even the endpoint read before the cut is restored.
         self.write("pelmoran.tst", whole[:-5])
         process = self.start()
-        time.sleep(3.5)
+        message = self.path("pelmoran.tst") + " was not restored"
+        self.assertTrue(self.wait_for_line(process, message))
         self.assertIsNone(process.poll())
         self.assertEqual(slave.count((3, 0, 2)), 0)
         err = self.stop(process)
-        self.assertIn(self.path("pelmoran.tst") + " was not restored", err)
+        self.assertIn(message, err)
 
 
 if __name__ == "__main__":

@@ -4,6 +4,7 @@ Usage: process_test.py <path of pelmoran>
 """
 import os
 import re
+import select
 import signal
 import subprocess
 import sys
@@ -87,8 +88,14 @@ class WindowProgram(unittest.TestCase):
             process = subprocess.Popen([PROGRAM], env=env, stdout=subprocess.DEVNULL,
                                        stderr=subprocess.PIPE)
             try:
-                time.sleep(1.5)
-                self.assertIsNone(process.poll())
+                # Written at start-up, after the signals are watched: the end
+                # comes in order from here on.
+                registration = os.path.join(home, REGISTRATION)
+                deadline = time.monotonic() + 20
+                while not os.path.exists(registration) and time.monotonic() < deadline:
+                    self.assertIsNone(process.poll())
+                    time.sleep(0.05)
+                self.assertTrue(os.path.exists(registration))
                 process.send_signal(signal.SIGTERM)
                 _, err = process.communicate(timeout=20)
             finally:
@@ -112,22 +119,30 @@ class Headless(unittest.TestCase):
         self.addCleanup(lambda: process.poll() is None and process.kill())
         return process
 
-    def wait_running(self, process, seconds=1.5):
+    def wait_running(self, process, seconds=20):
+        # The start-up lines end with the configuration's: the program is up.
+        seen = b""
         deadline = time.monotonic() + seconds
-        while time.monotonic() < deadline:
-            if process.poll() is not None:
-                self.fail("pelmoran -Headless ended by itself: %r" % process.stderr.read())
-            time.sleep(0.05)
+        while b"configuration file" not in seen:
+            remaining = deadline - time.monotonic()
+            self.assertGreater(remaining, 0, "no start-up lines: %r" % seen)
+            ready, _, _ = select.select([process.stderr], [], [], remaining)
+            chunk = os.read(process.stderr.fileno(), 4096) if ready else b""
+            if ready and not chunk:
+                self.fail("pelmoran -Headless ended by itself: %r" % seen)
+            seen += chunk
+        return seen
 
     def end_with(self, sig):
         process = self.start()
-        self.wait_running(process)
+        early = self.wait_running(process)
         process.send_signal(sig)
         try:
             _, err = process.communicate(timeout=20)
         except subprocess.TimeoutExpired:
             process.kill()
             self.fail("pelmoran -Headless did not end after signal %d" % sig)
+        err = early + err
         self.assertEqual(process.returncode, 0, err)
         return err
 

@@ -235,12 +235,16 @@ TEST_F(AppTest, TimerOneRestoresTheConfigurationOnceAfterStartUp) {
     app_.reset();
   }
   setenv("PELMORAN_RESTORE_DELAY_MS", "30", 1);
+  setenv("PELMORAN_RECONNECT_PERIOD_MS", "60", 1);
   Start();
   QSignalSpy restored(app_->MainFrame(), &CMainFrame::configRestored);
   EXPECT_EQ(app_->MainFrame()->Endpoints().FindEndpoint("SAVED"), nullptr);
   ASSERT_TRUE(restored.wait(5000));
   EXPECT_NE(app_->MainFrame()->Endpoints().FindEndpoint("SAVED"), nullptr);
-  QTest::qWait(200);
+  // Two rounds of the reconnect timer retry the restored endpoint, each later
+  // than a second restore would have come.
+  const int connects = modbus.Count("ConnectTCP2");
+  EXPECT_TRUE(QTest::qWaitFor([&] { return modbus.Count("ConnectTCP2") >= connects + 2; }, 5000));
   EXPECT_EQ(restored.count(), 1);
   EXPECT_EQ(app_->MainFrame()->Endpoints().m_endpoints.size(), 1u);
 }

@@ -2,9 +2,11 @@
 // the scan-in-progress flag, re-arming, and the refresh notification.
 #include <gtest/gtest.h>
 
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimerEvent>
 #include <map>
 #include <memory>
 
@@ -17,6 +19,30 @@
 #include "ui/PollClock.h"
 
 namespace {
+
+// Counts the ticks of a clock's poll timer as they arrive, polling or not.
+class TickCounter : public QObject {
+ public:
+  explicit TickCounter(CPollClock& clock) : clock_(clock) { clock.installEventFilter(this); }
+  ~TickCounter() override { clock_.removeEventFilter(this); }
+  bool eventFilter(QObject*, QEvent* event) override {
+    if (event->type() == QEvent::Timer &&
+        static_cast<QTimerEvent*>(event)->timerId() == clock_.m_nTimer)
+      ++count;
+    return false;
+  }
+  int count = 0;
+
+ private:
+  CPollClock& clock_;
+};
+
+// The period the clock's poll timer runs at, as the event loop has it.
+int ArmedPeriod(CPollClock& clock) {
+  for (const auto& timer : QAbstractEventDispatcher::instance()->registeredTimers(&clock))
+    if (timer.timerId == clock.m_nTimer) return timer.interval;
+  return -1;
+}
 
 class ClockFactory : public IViewFactory {
  public:
@@ -126,7 +152,8 @@ TEST_F(PollClockTest, ANewFrequencyRearmsWithoutCancellingTheOutstandingPoll) {
   EXPECT_EQ(doc->m_scan.m_nPollFrequency, 20);
   EXPECT_EQ(clock.m_bScanInProgress, 1);
   // Ticks of the new period pass while the poll is still out...
-  QTest::qWait(100);
+  TickCounter ticks(clock);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return ticks.count >= 3; }, 5000));
   EXPECT_EQ(modbus.Count("PollMODBUS"), 1);
   // ...and once it is answered the re-armed timer (not the minute-long one)
   // starts the next poll.
@@ -152,12 +179,12 @@ TEST_F(PollClockTest, APeriodOfZeroOrLessTicksAtTheMinimumRate) {
   CPollClock& clock = ClockOf(doc);
   QSignalSpy refreshed(&clock, &CPollClock::tagValuesRefreshed);
   // A timer of 0 ms would tick at every turn of the event loop.
-  QTest::qWait(100);
-  EXPECT_GT(refreshed.count(), 0);
-  EXPECT_LE(refreshed.count(), 12);
+  EXPECT_EQ(ArmedPeriod(clock), CPollClock::kMinimumPeriodMs);
+  EXPECT_TRUE(QTest::qWaitFor([&] { return refreshed.count() > 0; }, 5000));
   clock.SetPollFrequency(-5);
   EXPECT_EQ(doc->m_scan.m_nPollFrequency, -5);
   EXPECT_NE(clock.m_nTimer, 0);
+  EXPECT_EQ(ArmedPeriod(clock), CPollClock::kMinimumPeriodMs);
 }
 
 }  // namespace
