@@ -1,9 +1,11 @@
 #include "platform/ConfigLocation.h"
 
+#include <pwd.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
+#include <string_view>
 #include <system_error>
 
 namespace {
@@ -25,18 +27,28 @@ bool IsInstalled(const std::string& exeDir, const ConfigLocationProbe& probe) {
   return probe.exists(exeDir + kInstalledDoc);
 }
 
-std::string XdgConfigDirectory(const ConfigLocationProbe& probe) {
+}  // namespace
+
+std::string XdgConfigHome(const ConfigLocationProbe& probe) {
   const std::string xdg = NonEmpty(probe, "XDG_CONFIG_HOME");
   // A relative XDG_CONFIG_HOME is invalid and to be ignored.
-  if (!xdg.empty() && xdg.front() == '/') return WithSlash(xdg) + "pelmoran/";
-  return WithSlash(NonEmpty(probe, "HOME")) + ".config/pelmoran/";
+  if (!xdg.empty() && xdg.front() == '/') return WithSlash(xdg);
+  return WithSlash(NonEmpty(probe, "HOME")) + ".config/";
 }
 
-}  // namespace
+std::string XdgConfigHome() { return XdgConfigHome(SystemProbe()); }
 
 ConfigLocationProbe SystemProbe() {
   return {
-      [](const char* name) { return static_cast<const char*>(std::getenv(name)); },
+      [](const char* name) -> const char* {
+        const char* value = std::getenv(name);
+        // A program started without HOME still has the home its account names.
+        if ((value == nullptr || value[0] == '\0') && std::string_view(name) == "HOME") {
+          const passwd* account = getpwuid(getuid());
+          return account != nullptr ? account->pw_dir : nullptr;
+        }
+        return value;
+      },
       [](const std::string& dir) { return ::access(dir.c_str(), W_OK | X_OK) == 0; },
       [](const std::string& path) {
         std::error_code ec;
@@ -47,7 +59,7 @@ ConfigLocationProbe SystemProbe() {
 
 std::string UserConfigDirectory(const ConfigLocationProbe& probe) {
   const std::string chosen = NonEmpty(probe, "PELMORAN_CONFIG_DIR");
-  return chosen.empty() ? XdgConfigDirectory(probe) : WithSlash(chosen);
+  return chosen.empty() ? XdgConfigHome(probe) + "pelmoran/" : WithSlash(chosen);
 }
 
 std::string UserConfigDirectory() { return UserConfigDirectory(SystemProbe()); }

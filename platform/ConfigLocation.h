@@ -19,10 +19,16 @@ struct ConfigLocationProbe {
 // The real environment and file system.
 ConfigLocationProbe SystemProbe();
 
+// The base of every user's configuration, with its trailing "/":
+// $XDG_CONFIG_HOME when it is an absolute path, else ~/.config/. Systemd
+// looks for user units under it.
+std::string XdgConfigHome(const ConfigLocationProbe& probe);
+std::string XdgConfigHome();
+
 // The user's configuration directory, with its trailing "/":
 // $PELMORAN_CONFIG_DIR, else $XDG_CONFIG_HOME/pelmoran/, else
 // ~/.config/pelmoran/. Files that never lie beside the executable (the COM
-// port map) are kept here.
+// port map, the server's registration record) are kept here.
 std::string UserConfigDirectory(const ConfigLocationProbe& probe);
 std::string UserConfigDirectory();
 

@@ -2,7 +2,6 @@
 // configuration directory that says which program serves the ProgID and where
 // clients reach it, and for the service a systemd user unit that runs that
 // program without windows.
-#include <pwd.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -16,6 +15,7 @@
 #include <string>
 #include <system_error>
 
+#include "platform/ConfigLocation.h"
 #include "tagserver/EndpointSetting.h"
 #include "tagserver/tagserver.h"
 
@@ -26,23 +26,13 @@ namespace fs = std::filesystem;
 constexpr const char* kRecordSuffix = ".registration";
 constexpr const char* kUnitName = "pelmoran.service";
 
-fs::path ConfigHome() {
-  // A relative XDG_CONFIG_HOME is invalid and must be ignored.
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  if (xdg != nullptr && xdg[0] == '/') return fs::path(xdg);
-  const char* home = std::getenv("HOME");
-  if (home == nullptr || home[0] == '\0') {
-    const passwd* pw = getpwuid(getuid());
-    home = pw != nullptr ? pw->pw_dir : "/tmp";
-  }
-  return fs::path(home) / ".config";
-}
-
+// The record lies where the program keeps its other files; the unit where
+// systemd looks for a user's units.
 fs::path RecordPath(const std::string& progId) {
-  return ConfigHome() / "pelmoran" / (progId + kRecordSuffix);
+  return fs::path(UserConfigDirectory()) / (progId + kRecordSuffix);
 }
 
-fs::path UnitPath() { return ConfigHome() / "systemd" / "user" / kUnitName; }
+fs::path UnitPath() { return fs::path(XdgConfigHome()) / "systemd" / "user" / kUnitName; }
 
 // The ProgID becomes a file name: nothing that could leave the directory.
 bool IsSafeProgId(const char* progId) {

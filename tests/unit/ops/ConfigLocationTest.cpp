@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <pwd.h>
+#include <unistd.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -65,22 +68,42 @@ TEST(ConfigLocation, EnvironmentVariableWinsEverywhereAndEmptyIsUnset) {
 
 // The lookup of files that never lie beside the executable.
 TEST(ConfigLocation, UserDirectoryHonoursTheVariableThenXdgThenHome) {
+  // base: where systemd reads a user's units; the variable never moves it.
   const struct {
     std::map<std::string, std::string> env;
     std::string directory;
+    std::string base;
   } cases[] = {
-      {{{"HOME", "/home/op"}}, "/home/op/.config/pelmoran/"},
-      {{{"HOME", "/home/op"}, {"XDG_CONFIG_HOME", "/srv/cfg"}}, "/srv/cfg/pelmoran/"},
-      {{{"HOME", "/home/op"}, {"XDG_CONFIG_HOME", "cfg"}}, "/home/op/.config/pelmoran/"},
+      {{{"HOME", "/home/op"}}, "/home/op/.config/pelmoran/", "/home/op/.config/"},
+      {{{"HOME", "/home/op"}, {"XDG_CONFIG_HOME", "/srv/cfg"}}, "/srv/cfg/pelmoran/", "/srv/cfg/"},
+      {{{"HOME", "/home/op"}, {"XDG_CONFIG_HOME", "cfg"}},
+       "/home/op/.config/pelmoran/",
+       "/home/op/.config/"},
       {{{"HOME", "/home/op"}, {"XDG_CONFIG_HOME", "/srv/cfg"}, {"PELMORAN_CONFIG_DIR", "/etc/p"}},
-       "/etc/p/"},
-      {{{"HOME", "/home/op"}, {"PELMORAN_CONFIG_DIR", ""}}, "/home/op/.config/pelmoran/"},
+       "/etc/p/",
+       "/srv/cfg/"},
+      {{{"HOME", "/home/op"}, {"PELMORAN_CONFIG_DIR", ""}},
+       "/home/op/.config/pelmoran/",
+       "/home/op/.config/"},
   };
   for (const auto& c : cases) {
     FakeSystem sys;
     sys.env = c.env;
     EXPECT_EQ(UserConfigDirectory(sys.Probe()), c.directory);
+    EXPECT_EQ(XdgConfigHome(sys.Probe()), c.base);
   }
+}
+
+TEST(ConfigLocation, WithoutHomeTheAccountsHomeIsUsed) {
+  const char* saved = std::getenv("HOME");
+  const std::string home = saved != nullptr ? saved : "";
+  ::unsetenv("HOME");
+  const passwd* account = getpwuid(getuid());
+  ASSERT_NE(account, nullptr);
+  const char* found = SystemProbe().getEnv("HOME");
+  if (saved != nullptr) ::setenv("HOME", home.c_str(), 1);
+  ASSERT_NE(found, nullptr);
+  EXPECT_STREQ(found, account->pw_dir);
 }
 
 TEST(ConfigLocation, HelpBesideTheExecutableElseTheInstalledManual) {

@@ -32,12 +32,15 @@ class RegistrationTest : public ::testing::Test {
     root_ = pattern;
     SaveEnv("XDG_CONFIG_HOME", savedXdg_, hadXdg_);
     SaveEnv("HOME", savedHome_, hadHome_);
+    SaveEnv("PELMORAN_CONFIG_DIR", savedDir_, hadDir_);
+    unsetenv("PELMORAN_CONFIG_DIR");
     setenv("XDG_CONFIG_HOME", (root_ / "xdg").c_str(), 1);
     setenv("HOME", (root_ / "home").c_str(), 1);
   }
   void TearDown() override {
     RestoreEnv("XDG_CONFIG_HOME", savedXdg_, hadXdg_);
     RestoreEnv("HOME", savedHome_, hadHome_);
+    RestoreEnv("PELMORAN_CONFIG_DIR", savedDir_, hadDir_);
     fs::remove_all(root_);
   }
   fs::path Record() const {
@@ -59,8 +62,8 @@ class RegistrationTest : public ::testing::Test {
     else
       unsetenv(name);
   }
-  std::string savedXdg_, savedHome_;
-  bool hadXdg_ = false, hadHome_ = false;
+  std::string savedXdg_, savedHome_, savedDir_;
+  bool hadXdg_ = false, hadHome_ = false, hadDir_ = false;
 };
 
 TEST_F(RegistrationTest, RecordHoldsEveryField) {
@@ -151,6 +154,19 @@ TEST_F(RegistrationTest, WithoutUsableXdgTheHomeConfigurationIsUsed) {
   UnregisterOPCServer(&kId, kProgId);
   EXPECT_FALSE(
       fs::exists(root_ / "home/.config/pelmoran" / (std::string(kProgId) + ".registration")));
+}
+
+TEST_F(RegistrationTest, TheRecordFollowsTheProgramsDirectoryTheUnitStaysWhereSystemdLooks) {
+  setenv("PELMORAN_CONFIG_DIR", (root_ / "plant").c_str(), 1);
+  const fs::path record = root_ / "plant" / (std::string(kProgId) + ".registration");
+  ASSERT_EQ(RegisterOPCServer(&kId, kProgId, "d", "/x/pelmoran.EXE -Minimize"), 0);
+  ASSERT_EQ(RegisterOPCService(kProgId), 0);
+  EXPECT_TRUE(fs::exists(record));
+  EXPECT_FALSE(fs::exists(Record()));
+  EXPECT_TRUE(fs::exists(Unit()));
+  UnregisterOPCServer(&kId, kProgId);
+  EXPECT_FALSE(fs::exists(record));
+  EXPECT_FALSE(fs::exists(Unit()));
 }
 
 TEST_F(RegistrationTest, UnsafeInputIsRefusedAndWritesNothing) {
