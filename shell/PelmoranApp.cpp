@@ -7,7 +7,6 @@
 #include "pointdb/TagServerBinding.h"
 #include "runtime/Runtime.h"
 #include "shell/CommandLine.h"
-#include "shell/FrameTrace.h"
 #include "shell/HeadlessLog.h"
 #include "shell/HeadlessViews.h"
 #include "shell/LibraryLog.h"
@@ -60,8 +59,6 @@ bool CPelmoranApp::InitInstance(const std::string& commandLine) {
   if (!LoadFrame()) return false;
   ShowMainWindow();
   m_frame->m_strConfigPath = startup.ConfigPath();
-  m_frame->LoadSettings();
-  if (switches.m_bTrace) FrameTrace::Start(m_runtime->m_endpoints);
   if (m_bHeadless) StartLog(m_frame->m_strConfigPath);
   return true;
 }
@@ -111,7 +108,6 @@ void CPelmoranApp::ExitInstance() {
   m_bStarted = false;
   // Callbacks still queued for the main thread find nothing from now on.
   CallbackTarget().reset();
-  FrameTrace::Stop();
   SetModbusCallbackDispatcher(nullptr);
   LibraryLog::install(nullptr);
   m_runtime->CloseAllDocuments();
