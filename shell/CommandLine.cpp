@@ -10,6 +10,7 @@ CCommandLine::CCommandLine(const std::string& text) {
     if (m_nEnding != None) return;
     if (Matches(token, "Minimize")) m_bMinimize = true;
     if (Matches(token, "Headless")) m_bHeadless = true;
+    if (Matches(token, "Trace")) m_bTrace = true;
   }
 }
 

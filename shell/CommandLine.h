@@ -1,5 +1,5 @@
 // The program's command line: the three switches that register or unregister
-// the server and end the program, and the two that change how it starts.
+// the server and end the program, and the three that change how it starts.
 #pragma once
 
 #include <string>
@@ -21,6 +21,8 @@ class CCommandLine {
   Ending m_nEnding = None;
   bool m_bMinimize = false;
   bool m_bHeadless = false;
+  // Every Modbus frame sent and received goes to standard error.
+  bool m_bTrace = false;
 
  private:
   static bool Matches(const std::string& token, const char* name);

@@ -2,6 +2,7 @@
 
 #include <QDateTime>
 #include <QTimerEvent>
+#include <algorithm>
 #include <filesystem>
 #include <set>
 #include <system_error>
@@ -40,7 +41,8 @@ void CHeadlessLog::CheckEndpoints() {
   std::set<std::string> present;
   for (const auto& endpoint : m_frame.m_endpoints) {
     present.insert(endpoint->m_strName);
-    bool connected = endpoint->IsConnected();
+    CheckDemotions(endpoint->m_strName, endpoint->m_demotion.DemotedDevices());
+    bool connected = endpoint->IsLinkUp();
     auto known = m_endpoints.find(endpoint->m_strName);
     if (known != m_endpoints.end() && known->second == connected) continue;
     m_endpoints[endpoint->m_strName] = connected;
@@ -58,6 +60,21 @@ void CHeadlessLog::CheckEndpoints() {
 
 void CHeadlessLog::LibraryLine(int level, const std::string& text) {
   Line(LibraryLog::levelPrefix(level) + text);
+}
+
+void CHeadlessLog::CheckDemotions(const std::string& endpoint,
+                                  const std::vector<uint8_t>& demoted) {
+  std::vector<uint8_t>& known = m_demoted[endpoint];
+  auto has = [](const std::vector<uint8_t>& slaves, uint8_t slave) {
+    return std::find(slaves.begin(), slaves.end(), slave) != slaves.end();
+  };
+  for (uint8_t slave : demoted)
+    if (!has(known, slave))
+      Line("device " + std::to_string(slave) + " on " + endpoint + " demoted");
+  for (uint8_t slave : known)
+    if (!has(demoted, slave))
+      Line("device " + std::to_string(slave) + " on " + endpoint + " answers again");
+  known = demoted;
 }
 
 void CHeadlessLog::OnScanFinished(const CPelmoranDoc& doc) {

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <map>
 #include <string>
+#include <vector>
 
 class CEndpointRegistry;
 class CPelmoranDoc;
@@ -39,6 +40,8 @@ class CHeadlessLog : public QObject {
   void timerEvent(QTimerEvent* event) override;
 
  private:
+  // Each device of the endpoint that was demoted or answers again since the last check.
+  void CheckDemotions(const std::string& endpoint, const std::vector<uint8_t>& demoted);
   void OnScanFinished(const CPelmoranDoc& doc);
   void Line(const std::string& text);
 
@@ -46,5 +49,6 @@ class CHeadlessLog : public QObject {
   std::FILE* m_pOut;
   int m_nTimer = 0;
   std::map<std::string, bool> m_endpoints;
+  std::map<std::string, std::vector<uint8_t>> m_demoted;
   std::map<const CPelmoranDoc*, int> m_scans;
 };

@@ -5,6 +5,7 @@
 
 #include "runtime/ConfigFile.h"
 #include "runtime/Runtime.h"
+#include "runtime/SettingsFile.h"
 
 CMainFrame::CMainFrame(Runtime& runtime) : m_runtime(runtime) {}
 
@@ -15,12 +16,14 @@ CEndpointRegistry& CMainFrame::Endpoints() const { return m_runtime.m_endpoints;
 bool CMainFrame::Create() {
   m_nRestoreTimerId = startTimer(RestoreDelayMs());
   m_nReconnectTimerId = startTimer(ReconnectPeriodMs());
+  m_nBackoffTimerId = startTimer(kBackoffTickMs);
   return m_nRestoreTimerId != 0 && m_nReconnectTimerId != 0;
 }
 
 void CMainFrame::timerEvent(QTimerEvent* event) {
   if (event->timerId() == m_nRestoreTimerId) OnTimer(kRestoreTimer);
   if (event->timerId() == m_nReconnectTimerId) OnTimer(kReconnectTimer);
+  if (event->timerId() == m_nBackoffTimerId) Endpoints().ReconnectDueEndpoints();
 }
 
 void CMainFrame::OnTimer(int nIDEvent) {
@@ -36,6 +39,14 @@ void CMainFrame::OnTimer(int nIDEvent) {
 
 void CMainFrame::RestoreConfig(const std::string& path) {
   CConfigFile(m_runtime).RestoreConfig(path);
+}
+
+std::string CMainFrame::SettingsPath() const {
+  return m_strConfigPath.substr(0, m_strConfigPath.rfind('/') + 1) + SettingsFile::kFileName;
+}
+
+void CMainFrame::LoadSettings() {
+  Endpoints().SetDemotionPolicy(SettingsFile::Load(SettingsPath()).GetDemotionPolicy());
 }
 
 bool CMainFrame::OnSaveTestConfig(const std::string& path) {

@@ -18,6 +18,9 @@ class CMainFrame : public QObject {
   static constexpr int kReconnectTimer = 3;
   static constexpr int kRestoreDelayMs = 2000;
   static constexpr int kReconnectPeriodMs = 60000;
+  // How often lost Modbus/TCP connections are looked at for their next
+  // attempt: "at once" is within this.
+  static constexpr int kBackoffTickMs = 250;
 
   explicit CMainFrame(Runtime& runtime);
   ~CMainFrame() override;
@@ -31,6 +34,10 @@ class CMainFrame : public QObject {
   void OnTimer(int nIDEvent);
 
   void RestoreConfig(const std::string& path);
+  // The settings file beside the configuration file (its directory taken
+  // from m_strConfigPath): how devices are demoted.
+  std::string SettingsPath() const;
+  void LoadSettings();
   // False when the file could not be written (the operator has been told).
   bool OnSaveTestConfig(const std::string& path);
 
@@ -54,4 +61,5 @@ class CMainFrame : public QObject {
   Runtime& m_runtime;
   int m_nRestoreTimerId = 0;
   int m_nReconnectTimerId = 0;
+  int m_nBackoffTimerId = 0;
 };

@@ -1,0 +1,67 @@
+#include "shell/FrameTrace.h"
+
+#include <QDateTime>
+#include <vector>
+
+#include "link/EndpointRegistry.h"
+#include "modbuslib/modbuslib.h"
+#include "shell/MainThread.h"
+
+namespace {
+
+struct Target {
+  CEndpointRegistry* endpoints = nullptr;
+  std::FILE* out = nullptr;
+};
+
+// Main thread only.
+Target& CurrentTarget() {
+  static Target target;
+  return target;
+}
+
+}  // namespace
+
+void FrameTrace::Start(CEndpointRegistry& endpoints, std::FILE* out) {
+  CurrentTarget() = Target{&endpoints, out};
+  EnableTraceCallback(&FrameTrace::OnTrace);
+}
+
+void FrameTrace::Stop() {
+  EnableTraceCallback(nullptr);
+  CurrentTarget() = Target{};
+}
+
+void FrameTrace::OnTrace(int handle, int direction, const uint8_t* bytes, int length) {
+  // Timed when the bytes moved, not when the main thread gets round to them.
+  std::string time = QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toStdString();
+  std::vector<uint8_t> copy(bytes, bytes + length);
+  PostToMainThread([handle, direction, time, copy] {
+    const Target& target = CurrentTarget();
+    if (target.endpoints == nullptr) return;
+    std::string line = FormatLine(time, EndpointName(*target.endpoints, handle), direction,
+                                  copy.data(), static_cast<int>(copy.size()));
+    std::fprintf(target.out, "%s\n", line.c_str());
+    std::fflush(target.out);
+  });
+}
+
+std::string FrameTrace::FormatLine(const std::string& time, const std::string& endpoint,
+                                   int direction, const uint8_t* bytes, int length) {
+  static const char* kDigits = "0123456789ABCDEF";
+  std::string line =
+      time + " pelmoran: trace " + endpoint + (direction == MBS_TRACE_SENT ? " sent" : " received");
+  for (int i = 0; i < length; ++i) {
+    line += ' ';
+    line += kDigits[bytes[i] >> 4];
+    line += kDigits[bytes[i] & 0x0F];
+  }
+  return line;
+}
+
+std::string FrameTrace::EndpointName(const CEndpointRegistry& endpoints, int handle) {
+  for (const auto& endpoint : endpoints.m_endpoints)
+    if (endpoint->m_hConnection == handle || endpoint->m_hTcpConnection == handle)
+      return endpoint->m_strName;
+  return "handle " + std::to_string(handle);
+}

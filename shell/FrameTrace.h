@@ -1,0 +1,27 @@
+// The -Trace switch: every Modbus frame sent and every read received, in hex
+// with the time and the endpoint's name, one line each on standard error.
+// The library hands the bytes over on its own thread; the line is written on
+// the main thread, where the endpoints can be named.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+
+class CEndpointRegistry;
+
+class FrameTrace {
+ public:
+  // Main thread. Until Stop, frames are written to out.
+  static void Start(CEndpointRegistry& endpoints, std::FILE* out = stderr);
+  static void Stop();
+
+  // "<time> pelmoran: trace <endpoint> sent|received 01 03 00 00 00 01 84 0A"
+  static std::string FormatLine(const std::string& time, const std::string& endpoint, int direction,
+                                const uint8_t* bytes, int length);
+  // The endpoint that holds the library handle, or "handle <n>" when none does.
+  static std::string EndpointName(const CEndpointRegistry& endpoints, int handle);
+
+ private:
+  static void OnTrace(int handle, int direction, const uint8_t* bytes, int length);
+};
