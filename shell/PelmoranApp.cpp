@@ -7,6 +7,7 @@
 #include "pointdb/TagServerBinding.h"
 #include "runtime/Runtime.h"
 #include "shell/CommandLine.h"
+#include "shell/FrameTrace.h"
 #include "shell/HeadlessLog.h"
 #include "shell/HeadlessViews.h"
 #include "shell/LibraryLog.h"
@@ -32,6 +33,17 @@ void PostToRuntime(std::function<void(Runtime&)> fn) {
   });
 }
 
+// The value belongs to the library's thread: the main thread gets a copy.
+std::shared_ptr<VARIANT> CopyForMainThread(const VARIANT* value) {
+  std::shared_ptr<VARIANT> copy(new VARIANT, [](VARIANT* v) {
+    VariantClear(v);
+    delete v;
+  });
+  VariantInit(copy.get());
+  if (value != nullptr) VariantCopy(copy.get(), value);
+  return copy;
+}
+
 }  // namespace
 
 CPelmoranApp::CPelmoranApp(std::string directory)
@@ -49,6 +61,9 @@ bool CPelmoranApp::InitInstance(const std::string& commandLine) {
 
   WireCallbacks();
   startup.StartLibraries(&CPelmoranApp::OnClientWrite, &CPelmoranApp::OnConnectionCallback);
+  // Where the library offers it, clients learn how their writes ended.
+  if (TagServer().EnableAsyncWriteCallback != nullptr)
+    TagServer().EnableAsyncWriteCallback(&CPelmoranApp::OnClientWriteAsync, 1);
   m_bStarted = true;
 
   if (QCoreApplication::instance() != nullptr) {
@@ -59,6 +74,8 @@ bool CPelmoranApp::InitInstance(const std::string& commandLine) {
   if (!LoadFrame()) return false;
   ShowMainWindow();
   m_frame->m_strConfigPath = startup.ConfigPath();
+  m_frame->LoadSettings();
+  if (switches.m_bTrace) FrameTrace::Start(m_runtime->m_endpoints);
   if (m_bHeadless) StartLog(m_frame->m_strConfigPath);
   return true;
 }
@@ -108,6 +125,7 @@ void CPelmoranApp::ExitInstance() {
   m_bStarted = false;
   // Callbacks still queued for the main thread find nothing from now on.
   CallbackTarget().reset();
+  FrameTrace::Stop();
   SetModbusCallbackDispatcher(nullptr);
   LibraryLog::install(nullptr);
   m_runtime->CloseAllDocuments();
@@ -122,15 +140,15 @@ void CPelmoranApp::ExitInstance() {
 }
 
 void CPelmoranApp::OnClientWrite(int32_t hTag, VARIANT* value, int32_t* result) {
-  // The value belongs to the library's thread: the main thread gets a copy.
-  std::shared_ptr<VARIANT> copy(new VARIANT, [](VARIANT* v) {
-    VariantClear(v);
-    delete v;
-  });
-  VariantInit(copy.get());
-  if (value != nullptr) VariantCopy(copy.get(), value);
+  std::shared_ptr<VARIANT> copy = CopyForMainThread(value);
   if (result != nullptr) *result = 0;
   PostToRuntime([hTag, copy](Runtime& runtime) { runtime.OfferClientWrite(hTag, copy.get()); });
+}
+
+void CPelmoranApp::OnClientWriteAsync(int32_t hTag, VARIANT* value, OPCWriteToken token) {
+  std::shared_ptr<VARIANT> copy = CopyForMainThread(value);
+  PostToRuntime(
+      [hTag, copy, token](Runtime& runtime) { runtime.OfferClientWrite(hTag, copy.get(), token); });
 }
 
 void CPelmoranApp::OnConnectionCallback(int event, int handle) {
