@@ -132,11 +132,14 @@ void CModbusConnection::HandBackAll(const std::vector<CModbusMsg*>& requests, in
   }
 }
 
-bool CModbusConnection::ReplaceWaitingWrite(const CModbusMsg& request) {
+bool CModbusConnection::ReplaceWaitingWrite(CModbusMsg& request) {
   for (size_t i = 0; i < m_queue.size(); ++i) {
     bool outstanding = m_bBusy && i == 0;
     if (outstanding || !m_queue[i]->IsSameRequest(request)) continue;
     std::copy_n(request.m_data, CModbusMsg::kTravelWords, m_queue[i]->m_data);
+    // Its clients are answered by the write that now carries their value.
+    std::vector<uint64_t>& answers = m_queue[i]->m_clientWrites;
+    answers.insert(answers.end(), request.m_clientWrites.begin(), request.m_clientWrites.end());
     return true;
   }
   return false;

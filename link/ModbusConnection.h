@@ -70,7 +70,7 @@ class CModbusConnection {
   std::vector<CModbusMsg*> TakeQueue();
   void HandBackAll(const std::vector<CModbusMsg*>& requests, int32_t status);
   // A write equal to one still waiting unsent takes its place.
-  bool ReplaceWaitingWrite(const CModbusMsg& request);
+  bool ReplaceWaitingWrite(CModbusMsg& request);
   // A request to a demoted device is refused with its status.
   bool RefuseDemoted(CModbusMsg& request);
   void StartHead();

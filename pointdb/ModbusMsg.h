@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 class CModbusMsg {
  public:
@@ -34,4 +35,8 @@ class CModbusMsg {
   int32_t m_nTagCount;
   int32_t m_nPollFrequency;
   std::string m_strDelimiter;
+  // A write request: the tokens of the client writes it answers (more than
+  // one when newer writes took the place of a waiting one). Not copied:
+  // each request answers only its own.
+  std::vector<uint64_t> m_clientWrites;
 };

@@ -6,6 +6,7 @@
 #include <cmath>
 
 #include "modbuslib/modbuslib.h"
+#include "pointdb/ClientWrites.h"
 #include "pointdb/ScanContext.h"
 #include "pointdb/ScanLink.h"
 #include "pointdb/ScanView.h"
@@ -19,6 +20,10 @@ constexpr int kFullScale9999 = 9999;
 bool IsTwoWordType(int dataType) { return dataType >= 4 && dataType <= 7; }
 
 bool IsWritablePointType(int pointType) { return pointType == 1 || pointType == 3; }
+
+uint32_t StatusOfConversion(HRESULT result) {
+  return result == DISP_E_OVERFLOW ? OPC_STATUS_BAD_OUT_OF_RANGE : OPC_STATUS_BAD_TYPE_MISMATCH;
+}
 
 // Words beyond the record read as 0: a damaged or oversized scan never reads
 // past its buffer.
@@ -202,18 +207,21 @@ void CPelmoranDoc::FormatTag(int i, std::string& value, std::string& type, std::
 }
 
 bool CPelmoranDoc::WriteCoil(int i, VARIANT* value) {
-  if (VariantChangeType(value, value, 0, VT_BOOL) != S_OK) return false;
+  HRESULT converted = VariantChangeType(value, value, 0, VT_BOOL);
+  if (converted != S_OK) return RefuseWrite(StatusOfConversion(converted));
   uint16_t word = static_cast<uint16_t>(value->boolVal);
   return SendWrite(i, &word, 1);
 }
 
 bool CPelmoranDoc::WriteRegister(int i, VARIANT* value, CModbusTag* tag) {
   int type = tag->m_nDataType;
-  if (type < 0 || type > 7) return false;
+  if (type < 0 || type > 7) return RefuseWrite(OPC_STATUS_BAD_TYPE_MISMATCH);
   VARTYPE vt = type == 0 ? VT_UINT : (type == 1 || type >= 6) ? VT_INT : VT_R4;
-  if (VariantChangeType(value, value, 0, vt) != S_OK) return false;
+  HRESULT converted = VariantChangeType(value, value, 0, vt);
+  if (converted != S_OK) return RefuseWrite(StatusOfConversion(converted));
   if (type == 2 || type == 3) {
-    if (std::isnan(value->fltVal)) return false;  // no register value stands for "not a number"
+    // No register value stands for "not a number".
+    if (std::isnan(value->fltVal)) return RefuseWrite(OPC_STATUS_BAD_OUT_OF_RANGE);
     uint16_t raw = ScaledRaw(value->fltVal, tag->m_fLowLimit, tag->m_fHighLimit,
                              type == 2 ? kFullScale4095 : kFullScale9999);
     return SendWrite(i, &raw, 1);
@@ -255,6 +263,7 @@ int CPelmoranDoc::Poll() {
 
 void CPelmoranDoc::OnScanResponse(CModbusMsg* request) {
   std::unique_ptr<CModbusMsg> owned(request);
+  clientwrites::CompleteAll(*owned);
   if (owned->IsSameRequest(m_scan)) {
     // The poll frequency may have been changed while the poll was out; the
     // response must not bring back the old one.
@@ -281,23 +290,38 @@ void CPelmoranDoc::OnScanResponse(CModbusMsg* request) {
 }
 
 bool CPelmoranDoc::HandleClientWrite(int32_t hTag, VARIANT* value) {
+  return HandleClientWrite(hTag, value, clientwrites::kNoToken);
+}
+
+bool CPelmoranDoc::HandleClientWrite(int32_t hTag, VARIANT* value, uint64_t token) {
   if (hTag == -1) return false;  // unpublished tags carry -1 and own no client handle
   for (int i = 0; i < GetTagCount(); ++i) {
     if (m_tags[i]->m_hTag != hTag) continue;
+    m_clientWrite = {.token = token, .sent = false, .refusal = OPC_STATUS_BAD_NOT_WRITABLE};
     if (m_scan.m_nPointType == 1) WriteCoil(i, value);
     if (m_scan.m_nPointType == 3) WriteRegister(i, value, m_tags[i].get());
+    // A write that went out is completed by its response.
+    if (!m_clientWrite.sent) clientwrites::Complete(token, m_clientWrite.refusal);
+    m_clientWrite = ClientWrite{};
     return true;
   }
   return false;
 }
 
+bool CPelmoranDoc::RefuseWrite(uint32_t status) {
+  m_clientWrite.refusal = status;
+  return false;
+}
+
 bool CPelmoranDoc::SendWrite(int offset, const uint16_t* words, int count) {
   IScanLink* link = m_context.m_pLink;
-  if (!link || !link->IsEndpointConnected(m_strEndpoint)) return false;
-  if (count < 1 || count > 2) return false;
+  if (!link || !link->IsEndpointConnected(m_strEndpoint))
+    return RefuseWrite(OPC_STATUS_BAD_NOT_CONNECTED);
+  if (count < 1 || count > 2) return RefuseWrite(OPC_STATUS_BAD_OUT_OF_RANGE);
   // The register number is 16 bits on the wire: a target past 65535 would
   // wrap round to an unrelated low register, so it is never sent.
-  if (m_scan.m_nPointAddress + offset + count - 1 > 0xFFFF || offset < 0) return false;
+  if (m_scan.m_nPointAddress + offset + count - 1 > 0xFFFF || offset < 0)
+    return RefuseWrite(OPC_STATUS_BAD_OUT_OF_RANGE);
   auto request = std::make_unique<CModbusMsg>();
   request->Copy(m_scan);
   request->m_nKey = m_nKey;
@@ -306,7 +330,14 @@ bool CPelmoranDoc::SendWrite(int offset, const uint16_t* words, int count) {
   request->m_nPointAddress = static_cast<uint16_t>(m_scan.m_nPointAddress + offset);
   request->m_nScanLength = static_cast<uint16_t>(count);
   std::copy_n(words, count, request->m_data);
-  if (!link->SendToEndpoint(m_strEndpoint, request.get())) return false;
+  // Until an endpoint says otherwise: one that refuses for a reason of its
+  // own sets its status, and every hand-back sets the outcome's.
+  request->m_nStatus = MBS_CHANNEL_NOT_CONNECTED;
+  if (m_clientWrite.token != clientwrites::kNoToken)
+    request->m_clientWrites.push_back(m_clientWrite.token);
+  if (!link->SendToEndpoint(m_strEndpoint, request.get()))
+    return RefuseWrite(clientwrites::StatusOf(request->m_nStatus));
   request.release();  // the endpoint owns it now and hands it back
+  m_clientWrite.sent = true;
   return true;
 }

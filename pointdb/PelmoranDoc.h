@@ -47,6 +47,9 @@ class CPelmoranDoc {
   int Poll();
   void OnScanResponse(CModbusMsg* request);  // takes ownership
   bool HandleClientWrite(int32_t hTag, VARIANT* value);
+  // The same, answering its client: the token is completed with how the write
+  // ended, at once when it is refused here, else when its response comes back.
+  bool HandleClientWrite(int32_t hTag, VARIANT* value, uint64_t token);
   bool SendWrite(int offset, const uint16_t* words, int count);
 
   // Scan file storing and loading.
@@ -64,4 +67,17 @@ class CPelmoranDoc {
   std::string m_strTitle;
   // The document's (first) view; null until the template gives it one.
   IScanView* m_pView = nullptr;
+
+ private:
+  // The client write in hand while HandleClientWrite converts and sends it.
+  struct ClientWrite {
+    uint64_t token = 0;
+    bool sent = false;
+    uint32_t refusal = 0;  // the status its client gets when it is not sent
+  };
+
+  // Records why the write in hand goes nowhere; false, for the caller to return.
+  bool RefuseWrite(uint32_t status);
+
+  ClientWrite m_clientWrite;
 };

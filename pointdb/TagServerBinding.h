@@ -10,6 +10,8 @@ struct TagServerBinding {
   decltype(&::RegisterOPCService) RegisterOPCService = nullptr;
   decltype(&::InitOPCServer) InitOPCServer = nullptr;
   decltype(&::EnableWriteCallback) EnableWriteCallback = nullptr;
+  decltype(&::EnableAsyncWriteCallback) EnableAsyncWriteCallback = nullptr;
+  decltype(&::CompleteOPCWrite) CompleteOPCWrite = nullptr;
   decltype(&::CreateOPCTag) CreateOPCTag = nullptr;
   decltype(&::UpdateOPCTag) UpdateOPCTag = nullptr;
   decltype(&::RemoveOPCTag) RemoveOPCTag = nullptr;

@@ -1,6 +1,8 @@
 #include "runtime/Runtime.h"
 
+#include "pointdb/ClientWrites.h"
 #include "pointdb/PelmoranDoc.h"
+#include "tagserver/tagserver.h"
 
 Runtime::Runtime(IViewFactory* views) : m_endpoints(this), m_docTemplate(*this, views) {
   m_pLink = &m_endpoints;
@@ -36,13 +38,21 @@ void Runtime::CloseAllDocuments() {
 }
 
 void Runtime::OfferClientWrite(int32_t hTag, VARIANT* value) {
+  OfferClientWrite(hTag, value, clientwrites::kNoToken);
+}
+
+void Runtime::OfferClientWrite(int32_t hTag, VARIANT* value, uint64_t token) {
   for (int i = 0; i < GetDocumentCount(); ++i)
-    if (m_docTemplate.GetDocument(i)->HandleClientWrite(hTag, value)) return;
+    if (m_docTemplate.GetDocument(i)->HandleClientWrite(hTag, value, token)) return;
+  clientwrites::Complete(token, OPC_STATUS_BAD_NODE_ID_UNKNOWN);
 }
 
 void Runtime::OnRequestDone(CModbusMsg* request) {
-  if (CPelmoranDoc* doc = FindDocumentByKey(request->m_nKey))
+  if (CPelmoranDoc* doc = FindDocumentByKey(request->m_nKey)) {
     doc->OnScanResponse(request);
-  else
-    delete request;
+    return;
+  }
+  // The scan was closed while its write was out: the device still answered.
+  clientwrites::CompleteAll(*request);
+  delete request;
 }

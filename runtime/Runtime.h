@@ -34,6 +34,9 @@ class Runtime : public ScanContext, public IRequestSink {
   void CloseAllDocuments();
   // Offers a client write to every document in order until one owns the tag.
   void OfferClientWrite(int32_t hTag, VARIANT* value);
+  // The same, answering its client through the token; a tag that no scan
+  // owns any more is answered at once.
+  void OfferClientWrite(int32_t hTag, VARIANT* value, uint64_t token);
   // Saves every open document to its file (asking for a name where it has
   // none) and writes the file names to the configuration archive.
   void SaveAllDocuments(CArchive& ar);

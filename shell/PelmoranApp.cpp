@@ -33,6 +33,17 @@ void PostToRuntime(std::function<void(Runtime&)> fn) {
   });
 }
 
+// The value belongs to the library's thread: the main thread gets a copy.
+std::shared_ptr<VARIANT> CopyForMainThread(const VARIANT* value) {
+  std::shared_ptr<VARIANT> copy(new VARIANT, [](VARIANT* v) {
+    VariantClear(v);
+    delete v;
+  });
+  VariantInit(copy.get());
+  if (value != nullptr) VariantCopy(copy.get(), value);
+  return copy;
+}
+
 }  // namespace
 
 CPelmoranApp::CPelmoranApp(std::string directory)
@@ -50,6 +61,9 @@ bool CPelmoranApp::InitInstance(const std::string& commandLine) {
 
   WireCallbacks();
   startup.StartLibraries(&CPelmoranApp::OnClientWrite, &CPelmoranApp::OnConnectionCallback);
+  // Where the library offers it, clients learn how their writes ended.
+  if (TagServer().EnableAsyncWriteCallback != nullptr)
+    TagServer().EnableAsyncWriteCallback(&CPelmoranApp::OnClientWriteAsync, 1);
   m_bStarted = true;
 
   if (QCoreApplication::instance() != nullptr) {
@@ -126,15 +140,15 @@ void CPelmoranApp::ExitInstance() {
 }
 
 void CPelmoranApp::OnClientWrite(int32_t hTag, VARIANT* value, int32_t* result) {
-  // The value belongs to the library's thread: the main thread gets a copy.
-  std::shared_ptr<VARIANT> copy(new VARIANT, [](VARIANT* v) {
-    VariantClear(v);
-    delete v;
-  });
-  VariantInit(copy.get());
-  if (value != nullptr) VariantCopy(copy.get(), value);
+  std::shared_ptr<VARIANT> copy = CopyForMainThread(value);
   if (result != nullptr) *result = 0;
   PostToRuntime([hTag, copy](Runtime& runtime) { runtime.OfferClientWrite(hTag, copy.get()); });
+}
+
+void CPelmoranApp::OnClientWriteAsync(int32_t hTag, VARIANT* value, OPCWriteToken token) {
+  std::shared_ptr<VARIANT> copy = CopyForMainThread(value);
+  PostToRuntime(
+      [hTag, copy, token](Runtime& runtime) { runtime.OfferClientWrite(hTag, copy.get(), token); });
 }
 
 void CPelmoranApp::OnConnectionCallback(int event, int handle) {

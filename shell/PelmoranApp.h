@@ -8,6 +8,7 @@
 #include <string>
 
 #include "platform/Variant.h"
+#include "tagserver/tagserver.h"
 
 class CHeadlessLog;
 class CHeadlessViewFactory;
@@ -34,6 +35,9 @@ class CPelmoranApp {
   // Library callbacks; they run on the libraries' threads and only post the
   // call to the runtime of the started application, if it still runs then.
   static void OnClientWrite(int32_t hTag, VARIANT* value, int32_t* result);
+  // The write that its client learns the end of: the runtime completes the
+  // token once the device answered or the write was refused.
+  static void OnClientWriteAsync(int32_t hTag, VARIANT* value, OPCWriteToken token);
   static void OnConnectionCallback(int event, int handle);
 
   Runtime& GetRuntime() const { return *m_runtime; }

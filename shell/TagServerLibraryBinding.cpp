@@ -8,6 +8,8 @@ void InstallTagServerLibrary() {
   t.RegisterOPCService = &::RegisterOPCService;
   t.InitOPCServer = &::InitOPCServer;
   t.EnableWriteCallback = &::EnableWriteCallback;
+  t.EnableAsyncWriteCallback = &::EnableAsyncWriteCallback;
+  t.CompleteOPCWrite = &::CompleteOPCWrite;
   t.CreateOPCTag = &::CreateOPCTag;
   t.UpdateOPCTag = &::UpdateOPCTag;
   t.RemoveOPCTag = &::RemoveOPCTag;

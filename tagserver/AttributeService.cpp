@@ -55,7 +55,7 @@ void CAttributeService::Read(RequestContext& ctx, const ReadRequest& request, CU
   out.EmptyArray();
 }
 
-uint32_t CAttributeService::WriteOne(const WriteValue& item) {
+uint32_t CAttributeService::WriteOne(const WriteValue& item, uint64_t token) {
   const UaNodeId& node = item.nodeId;
   const uint32_t attribute = item.attributeId;
   const UaDataValue& dv = item.value;
@@ -76,16 +76,31 @@ uint32_t CAttributeService::WriteOne(const WriteValue& item) {
   VARIANT value;
   uint32_t status = VariantFromUa(dv.value, value);
   if (status != UaStatus::Good) return status;
-  status = m_server.Writer()(handle, value);
+  status = m_server.Writer()(handle, value, token);
   VariantClear(&value);
   return status;
 }
 
 void CAttributeService::Write(RequestContext& ctx, const WriteRequest& request, CUaEncoder& out) {
   CheckCount(request.nodesToWrite.size());
+  CHeldWrites& held = m_server.HeldWrites();
   std::vector<uint32_t> results;
-  results.reserve(request.nodesToWrite.size());
-  for (const WriteValue& item : request.nodesToWrite) results.push_back(WriteOne(item));
+  std::vector<uint64_t> tokens;
+  bool pending = false;
+  for (const WriteValue& item : request.nodesToWrite) {
+    uint64_t token = held.NextToken();
+    results.push_back(WriteOne(item, token));
+    bool later = results.back() == UaStatus::GoodCompletesAsynchronously;
+    tokens.push_back(later ? token : 0);
+    pending = pending || later;
+  }
+  if (pending) {
+    // Answered when the program has finished with every value; the server
+    // meanwhile serves this client's other requests and everyone else's.
+    held.Hold(ctx, std::move(results), tokens);
+    ctx.deferred = true;
+    return;
+  }
   BeginResponse(out, ctx, UaId::WriteResponse_Encoding_DefaultBinary);
   out.StatusArray(results);
   out.EmptyArray();

@@ -18,7 +18,7 @@ class CAttributeService {
 
  private:
   UaDataValue ReadOne(const ReadValueId& item, uint32_t timestamps);
-  uint32_t WriteOne(const WriteValue& item);
+  uint32_t WriteOne(const WriteValue& item, uint64_t token);
 
   CUaServer& m_server;
 };

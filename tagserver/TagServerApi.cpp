@@ -1,8 +1,22 @@
 // The library's entry points, as the program calls them.
 #include "tagserver/TagServerHost.h"
+#include "tagserver/UaStatusCodes.h"
 #include "tagserver/tagserver.h"
 
 using tagserver::CTagServerHost;
+namespace UaStatus = tagserver::UaStatus;
+
+// The public codes are the published ones.
+static_assert(OPC_STATUS_GOOD == UaStatus::Good);
+static_assert(OPC_STATUS_BAD_TIMEOUT == UaStatus::BadTimeout);
+static_assert(OPC_STATUS_BAD_COMMUNICATION_ERROR == UaStatus::BadCommunicationError);
+static_assert(OPC_STATUS_BAD_NODE_ID_UNKNOWN == UaStatus::BadNodeIdUnknown);
+static_assert(OPC_STATUS_BAD_NOT_WRITABLE == UaStatus::BadNotWritable);
+static_assert(OPC_STATUS_BAD_OUT_OF_RANGE == UaStatus::BadOutOfRange);
+static_assert(OPC_STATUS_BAD_TYPE_MISMATCH == UaStatus::BadTypeMismatch);
+static_assert(OPC_STATUS_BAD_NOT_CONNECTED == UaStatus::BadNotConnected);
+static_assert(OPC_STATUS_BAD_DEVICE_FAILURE == UaStatus::BadDeviceFailure);
+static_assert(OPC_STATUS_BAD_OUT_OF_SERVICE == UaStatus::BadOutOfService);
 
 extern "C" {
 
@@ -14,6 +28,15 @@ int InitOPCServer(const GUID* clsid, int rateMs) {
 int EnableWriteCallback(OPCWriteCallback callback, int enable) {
   CTagServerHost::Instance().SetWriteCallback(callback, enable != 0);
   return 0;
+}
+
+int EnableAsyncWriteCallback(OPCAsyncWriteCallback callback, int enable) {
+  CTagServerHost::Instance().SetAsyncWriteCallback(callback, enable != 0);
+  return 0;
+}
+
+int CompleteOPCWrite(OPCWriteToken token, uint32_t status) {
+  return CTagServerHost::Instance().CompleteWrite(token, status);
 }
 
 int32_t CreateOPCTag(const char* name, VARIANT value, uint16_t quality, int writable) {

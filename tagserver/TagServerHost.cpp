@@ -13,6 +13,7 @@ namespace tagserver {
 namespace {
 
 constexpr const char* kEndpointVariable = "PELMORAN_OPCUA_ENDPOINT";
+constexpr const char* kWriteBoundVariable = "PELMORAN_OPCUA_WRITE_TIMEOUT_MS";
 constexpr const char* kProgId = "Korvane.Modbus_OPC_Server";
 constexpr int kFastestRateMs = 10;
 
@@ -37,6 +38,14 @@ uint32_t StatusOfResult(int32_t result) {
     case DISP_E_OVERFLOW: return UaStatus::BadOutOfRange;
     default: return UaStatus::BadInternalError;
   }
+}
+
+// How long a write waits for the program: a positive number of
+// milliseconds from the environment, else the default.
+std::chrono::milliseconds WriteBound() {
+  const char* setting = std::getenv(kWriteBoundVariable);
+  long ms = setting != nullptr ? std::strtol(setting, nullptr, 10) : 0;
+  return ms > 0 ? std::chrono::milliseconds(ms) : CHeldWrites::kDefaultBound;
 }
 
 }  // namespace
@@ -77,8 +86,10 @@ int CTagServerHost::Start(int rateMs) {
   }
   m_strUrl = EndpointUrl(at, listener->Port());
   server->SetEndpointUrl(m_strUrl);
-  server->SetWriteHandler(
-      [this](int32_t handle, VARIANT& value) { return HandleWrite(handle, value); });
+  server->SetWriteHandler([this](int32_t handle, VARIANT& value, OPCWriteToken token) {
+    return HandleWrite(handle, value, token);
+  });
+  server->HeldWrites().SetBound(WriteBound());
   asio::io_context* ioPtr = io.get();
   CUaServer* serverPtr = server.get();
   m_tags.SetChangeNotifier(
@@ -110,7 +121,23 @@ void CTagServerHost::SetWriteCallback(OPCWriteCallback callback, bool enable) {
   m_callback.store(enable ? callback : nullptr);
 }
 
-uint32_t CTagServerHost::HandleWrite(int32_t handle, VARIANT& value) {
+void CTagServerHost::SetAsyncWriteCallback(OPCAsyncWriteCallback callback, bool enable) {
+  m_asyncCallback.store(enable ? callback : nullptr);
+}
+
+int CTagServerHost::CompleteWrite(OPCWriteToken token, uint32_t status) {
+  std::lock_guard lock(m_mutex);
+  if (!m_server) return -1;
+  CUaServer* server = m_server.get();
+  asio::post(*m_io, [server, token, status] { server->HeldWrites().Complete(token, status); });
+  return 0;
+}
+
+uint32_t CTagServerHost::HandleWrite(int32_t handle, VARIANT& value, OPCWriteToken token) {
+  if (OPCAsyncWriteCallback later = m_asyncCallback.load()) {
+    later(handle, &value, token);
+    return UaStatus::GoodCompletesAsynchronously;
+  }
   OPCWriteCallback callback = m_callback.load();
   if (callback == nullptr) return UaStatus::BadNotWritable;
   int32_t result = 0;

@@ -29,13 +29,16 @@ class CTagServerHost {
   const char* Url();
   CTagStore& Tags() { return m_tags; }
   void SetWriteCallback(OPCWriteCallback callback, bool enable);
+  void SetAsyncWriteCallback(OPCAsyncWriteCallback callback, bool enable);
+  // Any thread: the result reaches the held request on the server thread.
+  int CompleteWrite(OPCWriteToken token, uint32_t status);
 
  private:
   CTagServerHost() = default;
   // A program may end through exit() with the server still running (the
   // window system ends it when the display goes away).
   ~CTagServerHost();
-  uint32_t HandleWrite(int32_t handle, VARIANT& value);
+  uint32_t HandleWrite(int32_t handle, VARIANT& value, OPCWriteToken token);
 
   std::mutex m_mutex;
   CTagStore m_tags;
@@ -45,6 +48,7 @@ class CTagServerHost {
   std::thread m_thread;
   std::string m_strUrl;
   std::atomic<OPCWriteCallback> m_callback{nullptr};
+  std::atomic<OPCAsyncWriteCallback> m_asyncCallback{nullptr};
 };
 
 }  // namespace tagserver

@@ -45,7 +45,8 @@ CUaServer::CUaServer(asio::io_context& io, CTagStore& tags, ServerInfo info)
       m_view(m_space),
       m_attributes(*this),
       m_subscriptions(*this),
-      m_random(std::random_device{}()) {
+      m_random(std::random_device{}()),
+      m_heldWrites(io) {
   RegisterServices();
 }
 

@@ -16,6 +16,7 @@
 #include "tagserver/AddressSpace.h"
 #include "tagserver/AttributeService.h"
 #include "tagserver/DiscoveryRequests.h"
+#include "tagserver/HeldWrites.h"
 #include "tagserver/RequestContext.h"
 #include "tagserver/Session.h"
 #include "tagserver/SessionRequests.h"
@@ -28,8 +29,9 @@ namespace tagserver {
 class CUaConnection;
 class CUaDecoder;
 
-// Hands a client's write to the program; returns an OPC UA status code.
-using WriteHandler = std::function<uint32_t(int32_t handle, VARIANT& value)>;
+// Hands a client's write to the program; returns an OPC UA status code, or
+// GoodCompletesAsynchronously when the program completes the token later.
+using WriteHandler = std::function<uint32_t(int32_t handle, VARIANT& value, uint64_t token)>;
 
 class CUaServer {
  public:
@@ -40,6 +42,7 @@ class CUaServer {
   void SetWriteHandler(WriteHandler handler) { m_writeHandler = std::move(handler); }
   const WriteHandler& Writer() const { return m_writeHandler; }
   CAddressSpace& Space() { return m_space; }
+  CHeldWrites& HeldWrites() { return m_heldWrites; }
 
   uint32_t NextChannelId() { return m_nNextChannelId++; }
   // Session tokens and nonces come from a generator seeded at random; a
@@ -101,6 +104,7 @@ class CUaServer {
   uint32_t m_nNextSessionId = 1;
   uint32_t m_nNextSubscriptionId = 1;
   std::mt19937_64 m_random;
+  CHeldWrites m_heldWrites;
 };
 
 }  // namespace tagserver

@@ -16,6 +16,24 @@ constexpr uint16_t OPC_QUALITY_BAD = 0;
 
 typedef void (*OPCWriteCallback)(int32_t hTag, VARIANT* value, int32_t* result);
 
+// A client write that is answered once the program knows how it ended: the
+// callback gets a token with the value and returns at once; the program
+// hands the token back with CompleteOPCWrite, from any thread, exactly once.
+typedef uint64_t OPCWriteToken;
+typedef void (*OPCAsyncWriteCallback)(int32_t hTag, VARIANT* value, OPCWriteToken token);
+
+// OPC UA status codes a completed write carries to its client.
+constexpr uint32_t OPC_STATUS_GOOD = 0x00000000u;
+constexpr uint32_t OPC_STATUS_BAD_TIMEOUT = 0x800A0000u;
+constexpr uint32_t OPC_STATUS_BAD_COMMUNICATION_ERROR = 0x80050000u;
+constexpr uint32_t OPC_STATUS_BAD_NODE_ID_UNKNOWN = 0x80340000u;
+constexpr uint32_t OPC_STATUS_BAD_NOT_WRITABLE = 0x803B0000u;
+constexpr uint32_t OPC_STATUS_BAD_OUT_OF_RANGE = 0x803C0000u;
+constexpr uint32_t OPC_STATUS_BAD_TYPE_MISMATCH = 0x80740000u;
+constexpr uint32_t OPC_STATUS_BAD_NOT_CONNECTED = 0x808A0000u;
+constexpr uint32_t OPC_STATUS_BAD_DEVICE_FAILURE = 0x808B0000u;
+constexpr uint32_t OPC_STATUS_BAD_OUT_OF_SERVICE = 0x808D0000u;
+
 // Registration record (and, for the service, a systemd user unit) under the
 // user's configuration directory.
 int RegisterOPCServer(const GUID* clsid, const char* progId, const char* description,
@@ -26,6 +44,13 @@ int RegisterOPCService(const char* progId);
 // Starts the server; rateMs is the fastest sampling interval it grants.
 int InitOPCServer(const GUID* clsid, int rateMs);
 int EnableWriteCallback(OPCWriteCallback callback, int enable);
+// Takes precedence over the classic callback while enabled. A write not
+// completed within the server's bound (10 s unless the environment's
+// PELMORAN_OPCUA_WRITE_TIMEOUT_MS says otherwise) is answered BadTimeout,
+// and its late completion is ignored.
+int EnableAsyncWriteCallback(OPCAsyncWriteCallback callback, int enable);
+// -1 when the server is not running.
+int CompleteOPCWrite(OPCWriteToken token, uint32_t status);
 int32_t CreateOPCTag(const char* name, VARIANT value, uint16_t quality, int writable);
 int UpdateOPCTag(int32_t hTag, VARIANT value, uint16_t quality);
 int RemoveOPCTag(int32_t hTag);

@@ -41,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   info.folderName = "Korvane.Modbus_OPC_Server";
   tagserver::CUaServer server(io, tags, info);
   server.SeedRandom(0);
-  server.SetWriteHandler([](int32_t, VARIANT&) { return 0u; });
+  server.SetWriteHandler([](int32_t, VARIANT&, uint64_t) { return 0u; });
   CountingSink sink;
   auto conn = std::make_shared<tagserver::CUaConnection>(server, sink, server.NextChannelId());
   // Split the input once, so that messages cut across reads are covered too.

@@ -92,8 +92,9 @@ TEST_F(AppTest, HeadlessStartInTheFixedOrderWithTheFixedValues) {
   ASSERT_TRUE(started_);
   EXPECT_TRUE(app.m_bHeadless);
   EXPECT_FALSE(app.m_bMinimize);
-  EXPECT_EQ(tagServer.Names(), (std::vector<std::string>{"RegisterOPCServer", "InitOPCServer",
-                                                         "EnableWriteCallback"}));
+  EXPECT_EQ(tagServer.Names(),
+            (std::vector<std::string>{"RegisterOPCServer", "InitOPCServer", "EnableWriteCallback",
+                                      "EnableAsyncWriteCallback"}));
   const auto& reg = tagServer.calls[0];
   EXPECT_EQ(reg.name, "Korvane.Modbus_OPC_Server");
   EXPECT_EQ(reg.description, "Korvane Software OPC Server for Modbus");
@@ -103,6 +104,8 @@ TEST_F(AppTest, HeadlessStartInTheFixedOrderWithTheFixedValues) {
   EXPECT_EQ(tagServer.calls[1].flag, 250);
   EXPECT_EQ(tagServer.calls[2].flag, 1);
   EXPECT_EQ(tagServer.writeCallback, &CPelmoranApp::OnClientWrite);
+  EXPECT_EQ(tagServer.calls[3].flag, 1);
+  EXPECT_EQ(tagServer.asyncWriteCallback, &CPelmoranApp::OnClientWriteAsync);
   EXPECT_EQ(modbus.Names(), std::vector<std::string>{"EnableConnectionCallback"});
   EXPECT_EQ(modbus.connectionCallback, &CPelmoranApp::OnConnectionCallback);
   EXPECT_EQ(modbus.logCallback, &LibraryLog::onModbusLine);

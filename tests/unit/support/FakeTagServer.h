@@ -74,6 +74,16 @@ class FakeTagServer {
       Me().Record(Call{.fn = "EnableWriteCallback", .flag = enable});
       return 0;
     };
+    b.EnableAsyncWriteCallback = [](OPCAsyncWriteCallback cb, int enable) {
+      Me().asyncWriteCallback = cb;
+      Me().Record(Call{.fn = "EnableAsyncWriteCallback", .flag = enable});
+      return 0;
+    };
+    // Kept apart from the calls: completions follow the traffic, not start-up.
+    b.CompleteOPCWrite = [](OPCWriteToken token, uint32_t status) {
+      Me().completions.emplace_back(token, status);
+      return 0;
+    };
     b.CreateOPCTag = [](const char* name, VARIANT v, uint16_t q, int w) {
       return Me().Create(name, v, q, w);
     };
@@ -97,6 +107,9 @@ class FakeTagServer {
   std::string url = "opc.tcp://localhost:4840";
   OPCWriteCallback writeCallback = nullptr;
   OPCLogCallback logCallback = nullptr;
+  OPCAsyncWriteCallback asyncWriteCallback = nullptr;
+  // Every CompleteOPCWrite: token and status, in order.
+  std::vector<std::pair<OPCWriteToken, uint32_t>> completions;
 
   // What was called, and the tags as they stand.
   std::vector<Call> calls;

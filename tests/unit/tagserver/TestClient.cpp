@@ -36,11 +36,12 @@ TestServer::TestServer() {
   info.minSamplingMs = 10;
   server = std::make_unique<CUaServer>(io, tags, info);
   server->SetEndpointUrl("opc.tcp://127.0.0.1:4840");
-  server->SetWriteHandler([this](int32_t handle, VARIANT& value) {
+  server->SetWriteHandler([this](int32_t handle, VARIANT& value, uint64_t token) {
     VARIANT copy;
     VariantInit(&copy);
     VariantCopy(&copy, &value);
     writes.emplace_back(handle, copy);
+    tokens.push_back(token);
     return writeResult;
   });
   tags.SetChangeNotifier([this] { asio::post(io, [this] { server->OnTagChanges(); }); });

@@ -86,6 +86,7 @@ struct TestServer {
   CTagStore tags;
   std::unique_ptr<CUaServer> server;
   std::vector<std::pair<int32_t, VARIANT>> writes;
+  std::vector<uint64_t> tokens;  // parallel to writes
   uint32_t writeResult = 0;
 };
 

@@ -22,7 +22,7 @@ int main() {
   info.folderName = "Korvane.Modbus_OPC_Server";
   tagserver::CUaServer server(io, tags, info);
   server.SeedRandom(0);
-  server.SetWriteHandler([](int32_t, VARIANT&) { return 0u; });
+  server.SetWriteHandler([](int32_t, VARIANT&, uint64_t) { return 0u; });
   tagserver::CTcpListener listener(io, server);
   std::string error;
   if (!listener.Open({asio::ip::make_address("127.0.0.1"), 0}, error)) return 1;
