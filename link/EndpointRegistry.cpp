@@ -114,13 +114,13 @@ CModbusConnection* CEndpointRegistry::AddEndpoint(const EndpointChoice& choice) 
   Equip(*endpoint);
   endpoint->m_strName = choice.strName;
   if (choice.nCommPort == 0) {
-    endpoint->m_bTcp = 1;
+    endpoint->m_bTcp = true;
     endpoint->m_nPort = choice.nTcpPort;
     uint32_t address = inet_addr(choice.strIpAddress.c_str());
     std::memcpy(endpoint->m_ipAddress.data(), &address, sizeof address);
     if (address != kNoAddress) endpoint->ConnectTcp();
   } else {
-    endpoint->m_bTcp = 0;
+    endpoint->m_bTcp = false;
     endpoint->m_nPort = choice.nCommPort;
     endpoint->m_serial = choice.serial;
     endpoint->ConnectSerial();

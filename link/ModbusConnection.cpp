@@ -121,7 +121,7 @@ void CModbusConnection::ClearQueue() { HandBackAll(TakeQueue(), MBS_CHANNEL_NOT_
 std::vector<CModbusMsg*> CModbusConnection::TakeQueue() {
   std::vector<CModbusMsg*> taken;
   taken.swap(m_queue);
-  m_bBusy = 0;
+  m_bBusy = false;
   return taken;
 }
 
@@ -191,7 +191,7 @@ void CModbusConnection::SendNext() {
   // A hand-back below may queue and start a request of its own; whoever
   // started one owns the busy state.
   while (!m_bBusy && !m_queue.empty()) StartHead();
-  if (m_queue.empty()) m_bBusy = 0;
+  if (m_queue.empty()) m_bBusy = false;
 }
 
 void CModbusConnection::StartHead() {
@@ -205,7 +205,7 @@ void CModbusConnection::StartHead() {
   else if (!IsWrite(*head) && Modbus().PollMODBUS)
     result = Modbus().PollMODBUS(m_hConnection, &header);
   if (result == 0) {
-    m_bBusy = 1;
+    m_bBusy = true;
     return;
   }
   // The bell sounds on a thread of its own: this thread is never held for the
@@ -231,7 +231,7 @@ void CModbusConnection::OnResponse(int, int) {
   std::copy_n(words, std::min<int>(head->m_nScanLength, MBS_RESPONSE_CAPACITY), head->m_data);
   head->m_nStatus = result;
   m_queue.erase(m_queue.begin());
-  m_bBusy = 0;
+  m_bBusy = false;
   HandBack(head);
   SendNext();
 }

@@ -53,10 +53,10 @@ class CModbusConnection {
   int m_nProtocol = 1;
   SerialSettings m_serial;
   int m_nTimeout = 2000;
-  int32_t m_bTcp = 1;
+  bool m_bTcp = true;
   std::array<uint8_t, 4> m_ipAddress{127, 0, 0, 1};
   std::vector<CModbusMsg*> m_queue;
-  int32_t m_bBusy = 0;
+  bool m_bBusy = false;
   // Where finished requests go; without one they are deleted.
   IRequestSink* m_pSink = nullptr;
   // Serial: the library reports the device gone until it can open it again.

@@ -32,8 +32,9 @@ bool IsDefaultFile(const std::string& path) {
 
 void StoreEndpoint(CArchive& ar, const CModbusConnection& endpoint) {
   const int32_t connected = endpoint.IsConnected() ? 1 : 0;
+  const int32_t tcp = endpoint.m_bTcp ? 1 : 0;
   ar << endpoint.m_strName << connected << endpoint.m_nProtocol << endpoint.m_nTimeout
-     << endpoint.m_nPort << endpoint.m_bTcp;
+     << endpoint.m_nPort << tcp;
   ar.Write(endpoint.m_ipAddress.data(), endpoint.m_ipAddress.size());
   ar.Write(&endpoint.m_serial, sizeof endpoint.m_serial);
 }
@@ -43,8 +44,10 @@ void StoreEndpoint(CArchive& ar, const CModbusConnection& endpoint) {
 std::unique_ptr<CModbusConnection> LoadEndpoint(CArchive& ar) {
   auto endpoint = std::make_unique<CModbusConnection>();
   int32_t connected;
+  int32_t tcp;
   ar >> endpoint->m_strName >> connected >> endpoint->m_nProtocol >> endpoint->m_nTimeout >>
-      endpoint->m_nPort >> endpoint->m_bTcp;
+      endpoint->m_nPort >> tcp;
+  endpoint->m_bTcp = tcp != 0;
   ar.Read(endpoint->m_ipAddress.data(), endpoint->m_ipAddress.size());
   ar.Read(&endpoint->m_serial, sizeof endpoint->m_serial);
   return endpoint;
@@ -63,7 +66,7 @@ ConfigRecord ReadConfig(CArchive& ar) {
 }
 
 void ConnectEndpoint(CModbusConnection& endpoint) {
-  if (endpoint.m_bTcp != 0) {
+  if (endpoint.m_bTcp) {
     endpoint.ConnectTcp();
   } else {
     endpoint.ConnectSerial();

@@ -228,8 +228,8 @@ void CMainWindow::OnDataNew() {
   dlg.m_nPointAddress = 1;
   dlg.m_nScanLength = 100;
   dlg.m_nPollFrequency = 1000;
-  dlg.m_bEditable = 1;
-  dlg.m_bLongTypes = 1;
+  dlg.m_bEditable = true;
+  dlg.m_bLongTypes = true;
   dlg.m_strDelimiter = app.m_strDefaultDelimiter;
   dlg.m_nDataType = app.m_nDefaultDataType;
   dlg.m_fLowLimit = app.m_fDefaultLowLimit;

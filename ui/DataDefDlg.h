@@ -18,11 +18,11 @@ class CDataDefDlg : public CExchangeDialog {
   explicit CDataDefDlg(QWidget* parent = nullptr);
 
   int m_nPointType = 0;
-  int m_bEditable = 0;
+  bool m_bEditable = false;
   int m_nDataType = 0;
   float m_fLowLimit = 0.0f;
   float m_fHighLimit = 0.0f;
-  int m_bLongTypes = 0;
+  bool m_bLongTypes = false;
   std::string m_strDelimiter;
   std::vector<std::string> m_strEndpoints;
   int m_nEndpoint = 0;

@@ -16,8 +16,8 @@ class CDataTypeDlg : public CExchangeDialog {
 
   int m_nDataType = 0;
   std::string m_strTitle;
-  int m_bLongTypes = 0;         // the two-register types 4-7 are offered
-  int m_bDelimiterEnabled = 0;  // 0: the delimiter is shown, not editable
+  bool m_bLongTypes = false;         // the two-register types 4-7 are offered
+  bool m_bDelimiterEnabled = false;  // false: the delimiter is shown, not editable
   float m_fHighLimit = 0.0f;
   float m_fLowLimit = 0.0f;
   std::string m_strDelimiter;

@@ -69,7 +69,7 @@ void CPelmoranView::OnScanDefinition() {
   dlg.m_fLowLimit = app.m_fDefaultLowLimit;
   dlg.m_fHighLimit = app.m_fDefaultHighLimit;
   dlg.m_strDelimiter = scan.m_strDelimiter;
-  dlg.m_bEditable = 0;
+  dlg.m_bEditable = false;
   // Whatever the default data type dialog returns here is not kept.
   if (dlg.DoModal() == QDialog::Accepted && m_pClock)
     m_pClock->SetPollFrequency(dlg.m_nPollFrequency);
@@ -84,7 +84,7 @@ void CPelmoranView::OnDebugData() {
   dlg.m_nNumbrPolls = m_doc.m_nNumbrPolls;
   dlg.m_nPollFrequency = scan.m_nPollFrequency;
   dlg.m_nPortNumber = scan.m_nPort;
-  dlg.m_nScanInProgress = m_pClock ? m_pClock->m_bScanInProgress : 0;
+  dlg.m_nScanInProgress = m_pClock != nullptr && m_pClock->m_bScanInProgress ? 1 : 0;
   dlg.m_nSlaveId = scan.m_nSlaveNode;
   dlg.DoModal();
 }
@@ -124,8 +124,8 @@ void CPelmoranView::OnDblclk(const QPoint& pos) {
   dlg.m_fLowLimit = tag->m_fLowLimit;
   dlg.m_fHighLimit = tag->m_fHighLimit;
   dlg.m_strDelimiter = m_doc.m_scan.m_strDelimiter;
-  dlg.m_bLongTypes = 0;
-  dlg.m_bDelimiterEnabled = 0;
+  dlg.m_bLongTypes = false;
+  dlg.m_bDelimiterEnabled = false;
   // The document may have been closed while the dialog was open.
   if (dlg.DoModal() != QDialog::Accepted || IsDetached()) return;
   tag->m_nDataType = dlg.m_nDataType;

@@ -17,7 +17,7 @@ int CPollClock::ArmTimer(int milliseconds) {
 }
 
 void CPollClock::OnScanComplete() {
-  m_bScanInProgress = 0;
+  m_bScanInProgress = false;
   RefreshTagValues();
 }
 
@@ -32,10 +32,10 @@ void CPollClock::RefreshTagValues() { emit tagValuesRefreshed(); }
 
 void CPollClock::OnTimer(int timerId) {
   if (timerId != m_nTimer || m_nTimer == 0) return;
-  if (m_bScanInProgress == 1) return;
+  if (m_bScanInProgress) return;
   // Set before the call: a poll refused at once completes inside Poll().
-  m_bScanInProgress = 1;
-  if (m_doc.Poll() == 0) m_bScanInProgress = 0;
+  m_bScanInProgress = true;
+  if (m_doc.Poll() == 0) m_bScanInProgress = false;
 }
 
 void CPollClock::timerEvent(QTimerEvent* event) { OnTimer(event->timerId()); }

@@ -30,8 +30,8 @@ class CPollClock : public QObject, public IScanView {
 
   CPelmoranDoc& GetDocument() const { return m_doc; }
 
-  // 1 from a tick that hands a poll to the document until that poll ends.
-  int32_t m_bScanInProgress = 0;
+  // From a tick that hands a poll to the document until that poll ends.
+  bool m_bScanInProgress = false;
   // Id of the poll timer as it was last armed (0: not armed).
   int m_nTimer = 0;
 

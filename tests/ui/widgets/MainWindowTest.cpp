@@ -491,7 +491,8 @@ void MainWindowTest::closingAChildWindowClosesItsScan() {
   QCOMPARE(App().GetDocumentCount(), 0);
   QCOMPARE(MenuTitles(Window()), QStringList({"&File", "&Modbus", "&Help"}));
   QCOMPARE(Window().windowTitle(), QString("pelmoran"));
-  QTest::qWait(20);  // the retired windows are deleted
+  // The retired windows go with the deletions they posted.
+  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
   QVERIFY(Window().MdiArea().subWindowList().isEmpty());
 }
 
@@ -567,8 +568,7 @@ void MainWindowTest::saveAndRestoreThroughTheFileMenu() {
   const QString config2 = dir + "/plant2.tst";
   RunWithAnswer(Window(), W::ID_SAVE_TEST_CONFIG,
                 [config2](QWidget* modal) { ChooseFile(modal, config2); });
-  QTest::qWait(50);
-  QVERIFY(QApplication::activeModalWidget() == nullptr);
+  QTRY_VERIFY(QApplication::activeModalWidget() == nullptr);
   QVERIFY(QFile::exists(config2));
 
   // Restore replaces what runs by what the file holds.
