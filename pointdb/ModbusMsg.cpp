@@ -4,13 +4,14 @@
 #include <cstdio>
 
 #include "modbuslib/modbuslib.h"
+#include "pointdb/PointType.h"
 
 CModbusMsg::CModbusMsg()
     : m_nKey(0),
       m_nStatus(MBS_UNINITIALIZED),
       m_nPort(1),
       m_nSlaveNode(1),
-      m_nPointType(3),
+      m_nPointType(static_cast<uint8_t>(PointType::HoldingRegister)),
       m_nPointAddress(1),
       m_nScanLength(16),
       m_data{},
@@ -41,14 +42,15 @@ bool CModbusMsg::IsSameRequest(const CModbusMsg& other) const {
 
 namespace {
 
-const char* PointTypeDigit(int pointType) {
-  switch (pointType) {
-    case 1: return "0";
-    case 2: return "1";
-    case 3: return "4";
-    case 4: return "3";
-    default: return "";
+// The digit that leads a register's number in Modbus's own numbering.
+const char* PointTypeDigit(uint8_t pointType) {
+  switch (static_cast<PointType>(pointType)) {
+    case PointType::Coil: return "0";
+    case PointType::InputStatus: return "1";
+    case PointType::HoldingRegister: return "4";
+    case PointType::InputRegister: return "3";
   }
+  return "";
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
 #include "pointdb/ModbusTag.h"
 
+#include "pointdb/DataType.h"
+#include "pointdb/PointType.h"
+
 CModbusTag::CModbusTag()
-    : m_nPointType(3),
+    : m_nPointType(static_cast<int32_t>(PointType::HoldingRegister)),
       m_hTag(-1),
-      m_nDataType(0),
+      m_nDataType(static_cast<int32_t>(DataType::Unsigned)),
       m_fLowLimit(0.0f),
       m_fHighLimit(100.0f),
       m_nFileDataType(-1) {

@@ -3,7 +3,9 @@
 #include <vector>
 
 #include "pointdb/Archive.h"
+#include "pointdb/DataType.h"
 #include "pointdb/PelmoranDoc.h"
+#include "pointdb/PointType.h"
 #include "pointdb/ScanContext.h"
 #include "pointdb/ScanFile.h"
 #include "pointdb/ScanView.h"
@@ -16,7 +18,7 @@ const std::string kVersion2 = "2.00";
 const std::string kVersion3 = "3.00";
 
 constexpr int kTagRecordBytes = 16;
-constexpr int32_t kUnsigned = 0;
+constexpr int32_t kUnsigned = static_cast<int32_t>(DataType::Unsigned);
 constexpr int32_t kReadAsStored = -1;
 
 struct TagRecord {
@@ -41,19 +43,17 @@ struct ScanRecord {
   std::vector<TagRecord> tags;
 };
 
-bool IsLongType(int32_t dataType) { return dataType >= 4 && dataType <= 7; }
-
-int TagFirstWord(int index, int32_t dataType) { return IsLongType(dataType) ? 2 * index : index; }
-
-bool IsBitPointType(uint8_t pointType) { return pointType == 1 || pointType == 2; }
+int TagFirstWord(int index, int32_t dataType) {
+  return IsLongDataType(dataType) ? 2 * index : index;
+}
 
 // A coil or input is one point a tag: a 32-bit type would name point 2i while
 // the row and the writes use point i, and decode two bits as one number. Such
 // tags of older files are read as UNSIGNED, as a new bit scan makes them.
 void ReadBitTagsAsUnsigned(ScanRecord& scan) {
-  if (!IsBitPointType(scan.nPointType)) return;
+  if (!IsBitPointType(static_cast<PointType>(scan.nPointType))) return;
   for (auto& tag : scan.tags) {
-    if (!IsLongType(tag.nDataType)) continue;
+    if (!IsLongDataType(tag.nDataType)) continue;
     tag.nFileDataType = tag.nDataType;
     tag.nDataType = kUnsigned;
   }
@@ -67,7 +67,7 @@ void Refuse(const std::string& reason) {
 // scan length, or beyond the words a response carries, would read words the
 // device never sent.
 void CheckScan(const ScanRecord& scan) {
-  if (scan.nPointType < 1 || scan.nPointType > 4) {
+  if (!IsKnownPointType(scan.nPointType)) {
     Refuse("its point type " + std::to_string(scan.nPointType) + " is not one of 1 to 4");
   }
   if (scan.nScanLength > CModbusMsg::kTravelWords) {
@@ -76,12 +76,12 @@ void CheckScan(const ScanRecord& scan) {
   }
   for (size_t i = 0; i < scan.tags.size(); ++i) {
     const int32_t dataType = scan.tags[i].nDataType;
-    if (dataType < 0 || dataType > 7) {
+    if (!IsKnownDataType(dataType)) {
       Refuse("tag " + std::to_string(i) + " has the data type " + std::to_string(dataType) +
              ", which is not one of 0 to 7");
     }
     const int lastWord =
-        TagFirstWord(static_cast<int>(i), dataType) + (IsLongType(dataType) ? 1 : 0);
+        TagFirstWord(static_cast<int>(i), dataType) + (IsLongDataType(dataType) ? 1 : 0);
     if (lastWord >= scan.nScanLength) {
       Refuse("its " + std::to_string(scan.tags.size()) + " tags do not fit in the scan length " +
              std::to_string(scan.nScanLength));
@@ -117,7 +117,7 @@ void RemoveTags(CPelmoranDoc& doc) {
 }
 
 void PublishTags(CPelmoranDoc& doc, const std::vector<TagRecord>& records) {
-  const int writable = doc.m_scan.m_nPointType == 1 || doc.m_scan.m_nPointType == 3 ? 1 : 0;
+  const int writable = IsWritablePointType(static_cast<PointType>(doc.m_scan.m_nPointType)) ? 1 : 0;
   for (size_t i = 0; i < records.size(); ++i) {
     auto tag = std::make_unique<CModbusTag>();
     tag->m_nPointType = records[i].nPointType;
