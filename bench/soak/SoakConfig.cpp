@@ -55,7 +55,7 @@ bool SoakConfig::write(const std::string& dir, const SoakEndpoint& steady,
   Runtime app;
   addEndpoint(app.m_endpoints, steady);
   addEndpoint(app.m_endpoints, cycled);
-  for (const DemoScan& scan : CDemoConfig::Scans()) {
+  for (const DemoScan& scan : DemoConfig::Scans()) {
     addScan(app, dir + "/steady-" + scan.strFile, steady.name, scan);
     if (isCycledScan(scan.strFile))
       addScan(app, dir + "/cycled-" + scan.strFile, cycled.name, scan);

@@ -43,7 +43,7 @@ void AddScan(Runtime& app, const std::string& dir, const std::string& endpoint,
 
 }  // namespace
 
-std::vector<DemoScan> CDemoConfig::Scans() {
+std::vector<DemoScan> DemoConfig::Scans() {
   return {
       {"demo-holding.scn", kHolding, 1, 5, 500, GeneratedWords()},
       {"demo-floats.scn", kHolding, 11, 4, 500, {{kFloat}, {kFloatSwapped}}},
@@ -55,8 +55,8 @@ std::vector<DemoScan> CDemoConfig::Scans() {
   };
 }
 
-bool CDemoConfig::Write(const std::string& dir, const std::string& endpoint,
-                        const std::string& host, int port) {
+bool DemoConfig::Write(const std::string& dir, const std::string& endpoint, const std::string& host,
+                       int port) {
   Runtime app;
   CEndpointRegistry& frame = app.m_endpoints;
   EndpointChoice choice = frame.ProposeEndpoint();

@@ -21,7 +21,7 @@ struct DemoScan {
   std::vector<DemoTag> tags;
 };
 
-class CDemoConfig {
+class DemoConfig {
  public:
   // The scans, matched to the simulator's register map.
   static std::vector<DemoScan> Scans();

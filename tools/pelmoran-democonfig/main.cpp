@@ -27,10 +27,10 @@ int main(int argc, char** argv) {
   std::error_code ec;
   std::string dir = std::filesystem::absolute(argv[1], ec).lexically_normal().string();
   if (dir.size() > 1 && dir.back() == '/') dir.pop_back();
-  if (!CDemoConfig::Write(dir, endpoint, host, static_cast<int>(port))) return 1;
+  if (!DemoConfig::Write(dir, endpoint, host, static_cast<int>(port))) return 1;
   // Every file written, so that a caller can take the demonstration away again.
   std::printf("%s/pelmoran.tst\n", dir.c_str());
-  for (const DemoScan& scan : CDemoConfig::Scans()) {
+  for (const DemoScan& scan : DemoConfig::Scans()) {
     std::printf("%s/%s\n", dir.c_str(), scan.strFile.c_str());
   }
   return 0;

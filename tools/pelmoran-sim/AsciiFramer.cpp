@@ -26,14 +26,14 @@ std::optional<std::vector<uint8_t>> DecodeHex(const std::string& text) {
 
 }  // namespace
 
-uint8_t CAsciiFramer::Lrc(const uint8_t* data, size_t size) {
+uint8_t AsciiFramer::Lrc(const uint8_t* data, size_t size) {
   uint8_t sum = 0;
   for (size_t i = 0; i < size; ++i) sum = static_cast<uint8_t>(sum + data[i]);
   return static_cast<uint8_t>(-sum);
 }
 
-void CAsciiFramer::Feed(const uint8_t* data, size_t size,
-                        std::vector<std::vector<uint8_t>>& frames) {
+void AsciiFramer::Feed(const uint8_t* data, size_t size,
+                       std::vector<std::vector<uint8_t>>& frames) {
   for (size_t i = 0; i < size; ++i) {
     const char c = static_cast<char>(data[i]);
     if (c == ':') {
@@ -62,7 +62,7 @@ void CAsciiFramer::Feed(const uint8_t* data, size_t size,
   }
 }
 
-void CAsciiFramer::Finish(std::vector<std::vector<uint8_t>>& frames) {
+void AsciiFramer::Finish(std::vector<std::vector<uint8_t>>& frames) {
   m_bInFrame = false;
   auto bytes = DecodeHex(m_text);
   // Address, function code and LRC at the least.
@@ -74,7 +74,7 @@ void CAsciiFramer::Finish(std::vector<std::vector<uint8_t>>& frames) {
   frames.push_back(std::move(*bytes));
 }
 
-std::string CAsciiFramer::Encode(const std::vector<uint8_t>& frame) {
+std::string AsciiFramer::Encode(const std::vector<uint8_t>& frame) {
   static constexpr char kHex[] = "0123456789ABCDEF";
   std::string text = ":";
   auto put = [&text](uint8_t b) {

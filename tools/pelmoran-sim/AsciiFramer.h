@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-class CAsciiFramer {
+class AsciiFramer {
  public:
   // A frame longer than this many characters between ':' and CR LF cannot be
   // a Modbus ASCII frame (address, 253-byte PDU, LRC as hexadecimal pairs).

@@ -27,7 +27,7 @@ uint16_t Crc16(const std::vector<uint8_t>& data) {
 
 }  // namespace
 
-CAsciiSlave::CAsciiSlave(CSimTables& tables, CSerialLine& line, int slave)
+AsciiSlave::AsciiSlave(SimTables& tables, SerialLine& line, int slave)
     : m_tables(tables),
       m_line(line),
       m_nSlave(slave),
@@ -41,15 +41,15 @@ CAsciiSlave::CAsciiSlave(CSimTables& tables, CSerialLine& line, int slave)
   modbus_set_socket(m_pCtx, m_pair[0]);
 }
 
-CAsciiSlave::~CAsciiSlave() {
+AsciiSlave::~AsciiSlave() {
   ::close(m_pair[0]);
   ::close(m_pair[1]);
   modbus_free(m_pCtx);
 }
 
-void CAsciiSlave::CollectFds(std::vector<int>& fds) const { fds.push_back(m_line.Fd()); }
+void AsciiSlave::CollectFds(std::vector<int>& fds) const { fds.push_back(m_line.Fd()); }
 
-void CAsciiSlave::OnReadable(int) {
+void AsciiSlave::OnReadable(int) {
   uint8_t buffer[512];
   const ssize_t n = ::read(m_line.Fd(), buffer, sizeof buffer);
   if (n < 0 && (errno == EINTR || errno == EAGAIN)) return;
@@ -60,7 +60,7 @@ void CAsciiSlave::OnReadable(int) {
   for (const auto& frame : frames) Answer(frame);
 }
 
-CAsciiSlave::Verdict CAsciiSlave::Judge(const std::vector<uint8_t>& frame) {
+AsciiSlave::Verdict AsciiSlave::Judge(const std::vector<uint8_t>& frame) {
   if (frame.size() < 2) return Verdict::kDrop;
   switch (frame[1]) {
     case 1:
@@ -76,7 +76,7 @@ CAsciiSlave::Verdict CAsciiSlave::Judge(const std::vector<uint8_t>& frame) {
   }
 }
 
-void CAsciiSlave::Answer(const std::vector<uint8_t>& frame) {
+void AsciiSlave::Answer(const std::vector<uint8_t>& frame) {
   if (frame[0] != m_nSlave && frame[0] != 0) return;
   const Verdict verdict = Judge(frame);
   if (verdict == Verdict::kDrop) return;
@@ -98,15 +98,15 @@ void CAsciiSlave::Answer(const std::vector<uint8_t>& frame) {
   }
 }
 
-std::vector<uint8_t> CAsciiSlave::TakeRtuReply() {
+std::vector<uint8_t> AsciiSlave::TakeRtuReply() {
   uint8_t buffer[MODBUS_RTU_MAX_ADU_LENGTH];
   const ssize_t n = ::recv(m_pair[1], buffer, sizeof buffer, MSG_DONTWAIT);
   if (n <= 0) return {};
   return std::vector<uint8_t>(buffer, buffer + n);
 }
 
-void CAsciiSlave::Send(const std::vector<uint8_t>& frame) {
-  const std::string text = CAsciiFramer::Encode(frame);
+void AsciiSlave::Send(const std::vector<uint8_t>& frame) {
+  const std::string text = AsciiFramer::Encode(frame);
   size_t done = 0;
   while (done < text.size()) {
     const ssize_t n = ::write(m_line.Fd(), text.data() + done, text.size() - done);

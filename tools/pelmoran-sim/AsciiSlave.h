@@ -12,12 +12,12 @@
 #include "SimTables.h"
 #include "SimTransport.h"
 
-class CAsciiSlave : public CSimTransport {
+class AsciiSlave : public SimTransport {
  public:
-  CAsciiSlave(CSimTables& tables, CSerialLine& line, int slave);
-  ~CAsciiSlave() override;
-  CAsciiSlave(const CAsciiSlave&) = delete;
-  CAsciiSlave& operator=(const CAsciiSlave&) = delete;
+  AsciiSlave(SimTables& tables, SerialLine& line, int slave);
+  ~AsciiSlave() override;
+  AsciiSlave(const AsciiSlave&) = delete;
+  AsciiSlave& operator=(const AsciiSlave&) = delete;
 
   void CollectFds(std::vector<int>& fds) const override;
   void OnReadable(int fd) override;
@@ -33,10 +33,10 @@ class CAsciiSlave : public CSimTransport {
   std::vector<uint8_t> TakeRtuReply();
   void Send(const std::vector<uint8_t>& frame);
 
-  CSimTables& m_tables;
-  CSerialLine& m_line;
+  SimTables& m_tables;
+  SerialLine& m_line;
   int m_nSlave;
   modbus_t* m_pCtx;
   int m_pair[2] = {-1, -1};
-  CAsciiFramer m_framer;
+  AsciiFramer m_framer;
 };

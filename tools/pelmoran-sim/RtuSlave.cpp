@@ -3,12 +3,12 @@
 #include <cerrno>
 #include <stdexcept>
 
-CRtuSlave::CRtuSlave(CSimTables& tables, CSerialLine& line, const LineSettings& settings, int slave)
+RtuSlave::RtuSlave(SimTables& tables, SerialLine& line, const LineSettings& settings, int slave)
     : m_tables(tables), m_line(line), m_settings(settings), m_nSlave(slave) {
   NewContext();
 }
 
-void CRtuSlave::NewContext() {
+void RtuSlave::NewContext() {
   if (m_pCtx != nullptr) modbus_free(m_pCtx);
   m_pCtx = modbus_new_rtu(m_line.MasterDevice().c_str(), m_settings.nBaud, m_settings.cParity,
                           m_settings.nDataBits, m_settings.nStopBits);
@@ -22,11 +22,11 @@ void CRtuSlave::NewContext() {
   modbus_set_socket(m_pCtx, m_line.Fd());
 }
 
-CRtuSlave::~CRtuSlave() { modbus_free(m_pCtx); }
+RtuSlave::~RtuSlave() { modbus_free(m_pCtx); }
 
-void CRtuSlave::CollectFds(std::vector<int>& fds) const { fds.push_back(m_line.Fd()); }
+void RtuSlave::CollectFds(std::vector<int>& fds) const { fds.push_back(m_line.Fd()); }
 
-void CRtuSlave::OnReadable(int) {
+void RtuSlave::OnReadable(int) {
   uint8_t query[MODBUS_RTU_MAX_ADU_LENGTH];
   const int length = modbus_receive(m_pCtx, query);
   if (length > 0) {

@@ -9,12 +9,12 @@
 #include "SimTables.h"
 #include "SimTransport.h"
 
-class CRtuSlave : public CSimTransport {
+class RtuSlave : public SimTransport {
  public:
-  CRtuSlave(CSimTables& tables, CSerialLine& line, const LineSettings& settings, int slave);
-  ~CRtuSlave() override;
-  CRtuSlave(const CRtuSlave&) = delete;
-  CRtuSlave& operator=(const CRtuSlave&) = delete;
+  RtuSlave(SimTables& tables, SerialLine& line, const LineSettings& settings, int slave);
+  ~RtuSlave() override;
+  RtuSlave(const RtuSlave&) = delete;
+  RtuSlave& operator=(const RtuSlave&) = delete;
 
   void CollectFds(std::vector<int>& fds) const override;
   void OnReadable(int fd) override;
@@ -22,8 +22,8 @@ class CRtuSlave : public CSimTransport {
  private:
   void NewContext();
 
-  CSimTables& m_tables;
-  CSerialLine& m_line;
+  SimTables& m_tables;
+  SerialLine& m_line;
   LineSettings m_settings;
   int m_nSlave;
   modbus_t* m_pCtx = nullptr;

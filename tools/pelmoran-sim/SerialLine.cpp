@@ -47,8 +47,8 @@ void ApplySettings(int fd, const LineSettings& settings) {
 
 }  // namespace
 
-CSerialLine::CSerialLine(const std::string& device, const LineSettings& settings,
-                         const std::string& link)
+SerialLine::SerialLine(const std::string& device, const LineSettings& settings,
+                       const std::string& link)
     : m_strLink(link) {
   if (device == "pty") {
     CreatePty();
@@ -63,13 +63,13 @@ CSerialLine::CSerialLine(const std::string& device, const LineSettings& settings
   }
 }
 
-CSerialLine::~CSerialLine() {
+SerialLine::~SerialLine() {
   if (!m_strLink.empty()) ::unlink(m_strLink.c_str());
   if (m_nPtyPeer >= 0) ::close(m_nPtyPeer);
   if (m_fd >= 0) ::close(m_fd);
 }
 
-void CSerialLine::CreatePty() {
+void SerialLine::CreatePty() {
   m_fd = ::posix_openpt(O_RDWR | O_NOCTTY);
   if (m_fd < 0) throw SystemError("posix_openpt");
   if (::grantpt(m_fd) != 0 || ::unlockpt(m_fd) != 0) throw SystemError("pseudo-terminal");
@@ -86,7 +86,7 @@ void CSerialLine::CreatePty() {
   }
 }
 
-void CSerialLine::OpenDevice(const std::string& device, const LineSettings& settings) {
+void SerialLine::OpenDevice(const std::string& device, const LineSettings& settings) {
   m_fd = ::open(device.c_str(), O_RDWR | O_NOCTTY);
   if (m_fd < 0) throw SystemError("cannot open " + device);
   m_strMasterDevice = device;

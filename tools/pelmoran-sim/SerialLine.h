@@ -11,15 +11,15 @@ struct LineSettings {
   int nStopBits = 1;
 };
 
-class CSerialLine {
+class SerialLine {
  public:
   // device "pty" creates a pseudo-terminal; link, when not empty, becomes a
   // symbolic link to the device the master must open. Throws
   // std::runtime_error with the reason when the line cannot be opened.
-  CSerialLine(const std::string& device, const LineSettings& settings, const std::string& link);
-  ~CSerialLine();
-  CSerialLine(const CSerialLine&) = delete;
-  CSerialLine& operator=(const CSerialLine&) = delete;
+  SerialLine(const std::string& device, const LineSettings& settings, const std::string& link);
+  ~SerialLine();
+  SerialLine(const SerialLine&) = delete;
+  SerialLine& operator=(const SerialLine&) = delete;
 
   int Fd() const { return m_fd; }
   // The device a master opens: the given device, or the pseudo-terminal's.

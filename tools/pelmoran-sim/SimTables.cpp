@@ -40,7 +40,7 @@ uint32_t GetHighFirst(const uint16_t* regs) { return (uint32_t{regs[0]} << 16) |
 
 }  // namespace
 
-CSimTables::CSimTables() : m_pMap(modbus_mapping_new(kPoints, kPoints, kPoints, kPoints)) {
+SimTables::SimTables() : m_pMap(modbus_mapping_new(kPoints, kPoints, kPoints, kPoints)) {
   if (m_pMap == nullptr) throw std::bad_alloc();
   PutLowFirst(m_pMap->tab_registers + kLongLowFirst, m_holding.nCounter32);
   PutHighFirst(m_pMap->tab_registers + kLongHighFirst, m_holding.nCounter32);
@@ -48,9 +48,9 @@ CSimTables::CSimTables() : m_pMap(modbus_mapping_new(kPoints, kPoints, kPoints, 
   PutHighFirst(m_pMap->tab_input_registers + kLongHighFirst, m_input.nCounter32);
 }
 
-CSimTables::~CSimTables() { modbus_mapping_free(m_pMap); }
+SimTables::~SimTables() { modbus_mapping_free(m_pMap); }
 
-void CSimTables::Tick() {
+void SimTables::Tick() {
   ++m_nTicks;
   Drive(m_pMap->tab_registers, m_holding);
   Drive(m_pMap->tab_input_registers, m_input);
@@ -60,7 +60,7 @@ void CSimTables::Tick() {
 // Counters and ramps step from whatever the register holds, so a value that a
 // client wrote is where they continue; the triangle and the sine are
 // functions of time and overwrite a write at the next step.
-void CSimTables::Drive(uint16_t* regs, Block& block) const {
+void SimTables::Drive(uint16_t* regs, Block& block) const {
   regs[kCounter] = static_cast<uint16_t>(regs[kCounter] + 1);
   regs[kRamp1000] = Step(regs[kRamp1000], 10, 1000);
   regs[kRamp4095] = Step(regs[kRamp4095], 45, 4095);
@@ -84,7 +84,7 @@ void CSimTables::Drive(uint16_t* regs, Block& block) const {
   PutHighFirst(regs + kLongHighFirst, block.nCounter32);
 }
 
-void CSimTables::DriveBits() {
+void SimTables::DriveBits() {
   const auto lit = static_cast<int>(m_nTicks % kWalkingBits);
   for (int i = 0; i < kWalkingBits; ++i) {
     m_pMap->tab_bits[i] = i == lit ? 1 : 0;

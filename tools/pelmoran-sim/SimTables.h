@@ -5,16 +5,16 @@
 
 #include <cstdint>
 
-class CSimTables {
+class SimTables {
  public:
   // Every table holds this many points, so that a scan of the program's
   // largest length (2000) can be served from address 1.
   static constexpr int kPoints = 2000;
 
-  CSimTables();
-  ~CSimTables();
-  CSimTables(const CSimTables&) = delete;
-  CSimTables& operator=(const CSimTables&) = delete;
+  SimTables();
+  ~SimTables();
+  SimTables(const SimTables&) = delete;
+  SimTables& operator=(const SimTables&) = delete;
 
   modbus_mapping_t* Mapping() const { return m_pMap; }
   // Advances every generator by one step.

@@ -4,9 +4,9 @@
 
 #include <vector>
 
-class CSimTransport {
+class SimTransport {
  public:
-  virtual ~CSimTransport() = default;
+  virtual ~SimTransport() = default;
   virtual void CollectFds(std::vector<int>& fds) const = 0;
   virtual void OnReadable(int fd) = 0;
 };

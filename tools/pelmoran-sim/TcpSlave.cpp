@@ -13,7 +13,7 @@ namespace {
 constexpr int kUnitIdOffset = 6;  // MBAP header: transaction, protocol, length, unit
 }
 
-CTcpSlave::CTcpSlave(CSimTables& tables, const std::string& bindAddress, int port, int unit)
+TcpSlave::TcpSlave(SimTables& tables, const std::string& bindAddress, int port, int unit)
     : m_tables(tables), m_pCtx(modbus_new_tcp(bindAddress.c_str(), port)), m_nUnit(unit) {
   if (m_pCtx == nullptr) throw std::runtime_error("cannot create a Modbus/TCP context");
   m_nListen = modbus_tcp_listen(m_pCtx, 16);
@@ -29,18 +29,18 @@ CTcpSlave::CTcpSlave(CSimTables& tables, const std::string& bindAddress, int por
   m_nPort = ntohs(address.sin_port);
 }
 
-CTcpSlave::~CTcpSlave() {
+TcpSlave::~TcpSlave() {
   for (int fd : m_clients) ::close(fd);
   ::close(m_nListen);
   modbus_free(m_pCtx);
 }
 
-void CTcpSlave::CollectFds(std::vector<int>& fds) const {
+void TcpSlave::CollectFds(std::vector<int>& fds) const {
   fds.push_back(m_nListen);
   fds.insert(fds.end(), m_clients.begin(), m_clients.end());
 }
 
-void CTcpSlave::OnReadable(int fd) {
+void TcpSlave::OnReadable(int fd) {
   if (fd == m_nListen) {
     Accept();
   } else {
@@ -48,12 +48,12 @@ void CTcpSlave::OnReadable(int fd) {
   }
 }
 
-void CTcpSlave::Accept() {
+void TcpSlave::Accept() {
   const int fd = ::accept(m_nListen, nullptr, nullptr);
   if (fd >= 0) m_clients.push_back(fd);
 }
 
-void CTcpSlave::Serve(int fd) {
+void TcpSlave::Serve(int fd) {
   uint8_t query[MODBUS_TCP_MAX_ADU_LENGTH];
   modbus_set_socket(m_pCtx, fd);
   const int length = modbus_receive(m_pCtx, query);
@@ -66,7 +66,7 @@ void CTcpSlave::Serve(int fd) {
   if (modbus_reply(m_pCtx, query, length, m_tables.Mapping()) < 0) Drop(fd);
 }
 
-void CTcpSlave::Drop(int fd) {
+void TcpSlave::Drop(int fd) {
   ::close(fd);
   m_clients.erase(std::remove(m_clients.begin(), m_clients.end(), fd), m_clients.end());
 }

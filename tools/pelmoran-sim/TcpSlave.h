@@ -10,15 +10,15 @@
 #include "SimTables.h"
 #include "SimTransport.h"
 
-class CTcpSlave : public CSimTransport {
+class TcpSlave : public SimTransport {
  public:
   // port 0 picks a free port. unit -1 answers every unit id; otherwise
   // requests for other unit ids go unanswered, as from an absent device.
   // Throws std::runtime_error with the reason when it cannot listen.
-  CTcpSlave(CSimTables& tables, const std::string& bindAddress, int port, int unit);
-  ~CTcpSlave() override;
-  CTcpSlave(const CTcpSlave&) = delete;
-  CTcpSlave& operator=(const CTcpSlave&) = delete;
+  TcpSlave(SimTables& tables, const std::string& bindAddress, int port, int unit);
+  ~TcpSlave() override;
+  TcpSlave(const TcpSlave&) = delete;
+  TcpSlave& operator=(const TcpSlave&) = delete;
 
   int Port() const { return m_nPort; }
   void CollectFds(std::vector<int>& fds) const override;
@@ -29,7 +29,7 @@ class CTcpSlave : public CSimTransport {
   void Serve(int fd);
   void Drop(int fd);
 
-  CSimTables& m_tables;
+  SimTables& m_tables;
   modbus_t* m_pCtx;
   int m_nListen = -1;
   int m_nPort = 0;

@@ -35,34 +35,34 @@ std::string Describe(const LineSettings& s, int slave) {
 }
 
 struct Simulator {
-  CSimTables tables;
-  std::vector<std::unique_ptr<CSerialLine>> lines;
-  std::vector<std::unique_ptr<CSimTransport>> transports;
+  SimTables tables;
+  std::vector<std::unique_ptr<SerialLine>> lines;
+  std::vector<std::unique_ptr<SimTransport>> transports;
 };
 
 void Open(Simulator& sim, const SimOptions& o) {
   if (o.bTcp) {
-    auto tcp = std::make_unique<CTcpSlave>(sim.tables, o.strBind, o.nTcpPort, o.nUnit);
+    auto tcp = std::make_unique<TcpSlave>(sim.tables, o.strBind, o.nTcpPort, o.nUnit);
     Announce("Modbus/TCP listening on " + o.strBind + " port " + std::to_string(tcp->Port()));
     sim.transports.push_back(std::move(tcp));
   }
   if (!o.strRtuDevice.empty()) {
     auto& line =
-        sim.lines.emplace_back(std::make_unique<CSerialLine>(o.strRtuDevice, o.line, o.strRtuLink));
-    sim.transports.push_back(std::make_unique<CRtuSlave>(sim.tables, *line, o.line, o.nSlave));
+        sim.lines.emplace_back(std::make_unique<SerialLine>(o.strRtuDevice, o.line, o.strRtuLink));
+    sim.transports.push_back(std::make_unique<RtuSlave>(sim.tables, *line, o.line, o.nSlave));
     Announce("Modbus RTU on " + line->MasterDevice() + " " + Describe(o.line, o.nSlave));
   }
   if (!o.strAsciiDevice.empty()) {
     auto& line = sim.lines.emplace_back(
-        std::make_unique<CSerialLine>(o.strAsciiDevice, o.line, o.strAsciiLink));
-    sim.transports.push_back(std::make_unique<CAsciiSlave>(sim.tables, *line, o.nSlave));
+        std::make_unique<SerialLine>(o.strAsciiDevice, o.line, o.strAsciiLink));
+    sim.transports.push_back(std::make_unique<AsciiSlave>(sim.tables, *line, o.nSlave));
     Announce("Modbus ASCII on " + line->MasterDevice() + " " + Describe(o.line, o.nSlave));
   }
 }
 
 void WaitAndServe(Simulator& sim, int timeoutMs) {
   std::vector<int> fds;
-  std::vector<CSimTransport*> owners;
+  std::vector<SimTransport*> owners;
   for (auto& transport : sim.transports) {
     const size_t before = fds.size();
     transport->CollectFds(fds);

@@ -21,13 +21,13 @@ class DemoConfigTest : public ::testing::Test {
     m_dir =
         std::filesystem::temp_directory_path() / ("pelmoran-demo-" + std::to_string(::getpid()));
     std::filesystem::create_directories(m_dir);
-    ASSERT_TRUE(CDemoConfig::Write(m_dir.string(), "SIM", "127.0.0.1", 15020));
+    ASSERT_TRUE(DemoConfig::Write(m_dir.string(), "SIM", "127.0.0.1", 15020));
     CConfigFile(m_app).RestoreConfig((m_dir / "pelmoran.tst").string());
   }
   void TearDown() override { std::filesystem::remove_all(m_dir); }
 
   // The words the simulator would answer to the scan, as a response brings them.
-  void Answer(CPelmoranDoc& doc, const CSimTables& sim) {
+  void Answer(CPelmoranDoc& doc, const SimTables& sim) {
     const modbus_mapping_t* map = sim.Mapping();
     for (int i = 0; i < doc.m_scan.m_nScanLength; ++i) {
       const int wire = doc.m_scan.m_nPointAddress - 1 + i;
@@ -57,7 +57,7 @@ TEST_F(DemoConfigTest, RestoresOneTcpEndpointAndEveryScanWithItsDataTypes) {
   EXPECT_EQ(sim.m_nPort, 15020);
   EXPECT_EQ(sim.m_ipAddress, (std::array<uint8_t, 4>{127, 0, 0, 1}));
 
-  const auto scans = CDemoConfig::Scans();
+  const auto scans = DemoConfig::Scans();
   ASSERT_EQ(m_app.GetDocumentCount(), static_cast<int>(scans.size()));
   bool pointTypes[5] = {};
   bool dataTypes[8] = {};
@@ -92,7 +92,7 @@ TEST_F(DemoConfigTest, RestoresOneTcpEndpointAndEveryScanWithItsDataTypes) {
 }
 
 TEST_F(DemoConfigTest, ScansDecodeTheSimulatorsValuesInBothWordOrders) {
-  CSimTables sim;
+  SimTables sim;
   for (int i = 0; i < 13; ++i) sim.Tick();
   CPelmoranDoc& holding = *Doc(0);
   Answer(holding, sim);
@@ -113,7 +113,7 @@ TEST_F(DemoConfigTest, ScansDecodeTheSimulatorsValuesInBothWordOrders) {
 }
 
 TEST_F(DemoConfigTest, UnwritableDirectoryIsReportedNotHidden) {
-  EXPECT_FALSE(CDemoConfig::Write((m_dir / "no" / "such" / "dir").string(), "SIM", "127.0.0.1", 1));
+  EXPECT_FALSE(DemoConfig::Write((m_dir / "no" / "such" / "dir").string(), "SIM", "127.0.0.1", 1));
 }
 
 }  // namespace

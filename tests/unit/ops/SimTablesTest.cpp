@@ -13,7 +13,7 @@ uint32_t LowFirst(const uint16_t* r) { return r[0] | (uint32_t{r[1]} << 16); }
 uint32_t HighFirst(const uint16_t* r) { return (uint32_t{r[0]} << 16) | r[1]; }
 
 TEST(SimTables, ValuesMoveEveryTick) {
-  CSimTables tables;
+  SimTables tables;
   const uint16_t* hr = tables.Mapping()->tab_registers;
   const uint16_t* ir = tables.Mapping()->tab_input_registers;
   tables.Tick();
@@ -30,7 +30,7 @@ TEST(SimTables, ValuesMoveEveryTick) {
 }
 
 TEST(SimTables, BothWordOrdersCarryTheSameValue) {
-  CSimTables tables;
+  SimTables tables;
   const uint16_t* hr = tables.Mapping()->tab_registers;
   for (int i = 0; i < 7; ++i) tables.Tick();
   EXPECT_EQ(LowFirst(hr + 14), HighFirst(hr + 16));
@@ -42,7 +42,7 @@ TEST(SimTables, BothWordOrdersCarryTheSameValue) {
 }
 
 TEST(SimTables, RampsStayInTheirScaledRangesAndTriangleIsSigned) {
-  CSimTables tables;
+  SimTables tables;
   const uint16_t* hr = tables.Mapping()->tab_registers;
   bool sawNegative = false;
   for (int i = 0; i < 400; ++i) {
@@ -59,7 +59,7 @@ TEST(SimTables, RampsStayInTheirScaledRangesAndTriangleIsSigned) {
 }
 
 TEST(SimTables, WrittenCountersContinueFromTheWrittenValue) {
-  CSimTables tables;
+  SimTables tables;
   uint16_t* hr = tables.Mapping()->tab_registers;
   tables.Tick();
   hr[0] = 500;
@@ -85,7 +85,7 @@ TEST(SimTables, WrittenCountersContinueFromTheWrittenValue) {
 }
 
 TEST(SimTables, CoilsWalkAndInputsFollow) {
-  CSimTables tables;
+  SimTables tables;
   auto* map = tables.Mapping();
   map->tab_bits[9] = 1;  // a client's write to a memory coil
   tables.Tick();
