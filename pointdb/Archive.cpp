@@ -51,42 +51,42 @@ std::string Utf16ToUtf8(const std::u16string& units) {
 
 }  // namespace
 
-CArchiveException::CArchiveException(Cause cause, const std::string& reason)
+ArchiveException::ArchiveException(Cause cause, const std::string& reason)
     : std::runtime_error(reason), m_cause(cause) {}
 
-CArchive::CArchive() : m_bStoring(true) {}
+Archive::Archive() : m_bStoring(true) {}
 
-CArchive::CArchive(std::string_view bytes) : m_bStoring(false), m_loaded(bytes) {}
+Archive::Archive(std::string_view bytes) : m_bStoring(false), m_loaded(bytes) {}
 
-bool CArchive::IsStoring() const { return m_bStoring; }
+bool Archive::IsStoring() const { return m_bStoring; }
 
-bool CArchive::IsLoading() const { return !m_bStoring; }
+bool Archive::IsLoading() const { return !m_bStoring; }
 
-void CArchive::RequireStoring() const {
+void Archive::RequireStoring() const {
   if (!m_bStoring) throw std::logic_error("storing into a loading archive");
 }
 
-void CArchive::RequireLoading() const {
+void Archive::RequireLoading() const {
   if (m_bStoring) throw std::logic_error("loading from a storing archive");
 }
 
-void CArchive::Write(const void* data, size_t size) {
+void Archive::Write(const void* data, size_t size) {
   RequireStoring();
   m_stored.append(static_cast<const char*>(data), size);
 }
 
-CArchive& CArchive::operator<<(uint8_t value) {
+Archive& Archive::operator<<(uint8_t value) {
   Write(&value, 1);
   return *this;
 }
 
-CArchive& CArchive::operator<<(uint16_t value) {
+Archive& Archive::operator<<(uint16_t value) {
   const uint8_t bytes[2] = {static_cast<uint8_t>(value), static_cast<uint8_t>(value >> 8)};
   Write(bytes, sizeof bytes);
   return *this;
 }
 
-CArchive& CArchive::operator<<(int32_t value) {
+Archive& Archive::operator<<(int32_t value) {
   const auto bits = static_cast<uint32_t>(value);
   const uint8_t bytes[4] = {static_cast<uint8_t>(bits), static_cast<uint8_t>(bits >> 8),
                             static_cast<uint8_t>(bits >> 16), static_cast<uint8_t>(bits >> 24)};
@@ -94,9 +94,9 @@ CArchive& CArchive::operator<<(int32_t value) {
   return *this;
 }
 
-CArchive& CArchive::operator<<(float value) { return *this << std::bit_cast<int32_t>(value); }
+Archive& Archive::operator<<(float value) { return *this << std::bit_cast<int32_t>(value); }
 
-CArchive& CArchive::operator<<(const std::string& value) {
+Archive& Archive::operator<<(const std::string& value) {
   const size_t length = value.size();
   if (length < kByteEscape) {
     *this << static_cast<uint8_t>(length);
@@ -105,35 +105,35 @@ CArchive& CArchive::operator<<(const std::string& value) {
   } else if (length <= UINT32_MAX) {
     *this << kByteEscape << kWordEscape << static_cast<int32_t>(static_cast<uint32_t>(length));
   } else {
-    throw CArchiveException(CArchiveException::badCount, "a text is too long to be stored");
+    throw ArchiveException(ArchiveException::badCount, "a text is too long to be stored");
   }
   Write(value.data(), length);
   return *this;
 }
 
-void CArchive::Read(void* data, size_t size) {
+void Archive::Read(void* data, size_t size) {
   RequireLoading();
   if (size > GetRemaining()) {
     m_nPosition = m_loaded.size();
-    throw CArchiveException(CArchiveException::endOfFile, "the file ends early");
+    throw ArchiveException(ArchiveException::endOfFile, "the file ends early");
   }
   std::memcpy(data, m_loaded.data() + m_nPosition, size);
   m_nPosition += size;
 }
 
-CArchive& CArchive::operator>>(uint8_t& value) {
+Archive& Archive::operator>>(uint8_t& value) {
   Read(&value, 1);
   return *this;
 }
 
-CArchive& CArchive::operator>>(uint16_t& value) {
+Archive& Archive::operator>>(uint16_t& value) {
   uint8_t bytes[2];
   Read(bytes, sizeof bytes);
   value = static_cast<uint16_t>(bytes[0] | (bytes[1] << 8));
   return *this;
 }
 
-CArchive& CArchive::operator>>(int32_t& value) {
+Archive& Archive::operator>>(int32_t& value) {
   uint8_t bytes[4];
   Read(bytes, sizeof bytes);
   value = static_cast<int32_t>(
@@ -142,7 +142,7 @@ CArchive& CArchive::operator>>(int32_t& value) {
   return *this;
 }
 
-CArchive& CArchive::operator>>(float& value) {
+Archive& Archive::operator>>(float& value) {
   int32_t bits;
   *this >> bits;
   value = std::bit_cast<float>(bits);
@@ -151,7 +151,7 @@ CArchive& CArchive::operator>>(float& value) {
 
 // After the wide marker the length prefix starts over, so a second 0xFFFE
 // there is a length, not another marker.
-uint32_t CArchive::ReadStringLength(bool& wide) {
+uint32_t Archive::ReadStringLength(bool& wide) {
   wide = false;
   uint8_t byteLength;
   *this >> byteLength;
@@ -170,14 +170,14 @@ uint32_t CArchive::ReadStringLength(bool& wide) {
   return static_cast<uint32_t>(longLength);
 }
 
-CArchive& CArchive::operator>>(std::string& value) {
+Archive& Archive::operator>>(std::string& value) {
   bool wide;
   const uint64_t length = ReadStringLength(wide);
   const uint64_t bytes = wide ? length * 2 : length;
   if (bytes > GetRemaining()) {
-    throw CArchiveException(CArchiveException::badCount, "the file ends inside a text of " +
-                                                             std::to_string(length) +
-                                                             (wide ? " wide" : "") + " characters");
+    throw ArchiveException(ArchiveException::badCount, "the file ends inside a text of " +
+                                                           std::to_string(length) +
+                                                           (wide ? " wide" : "") + " characters");
   }
   if (!wide) {
     value.assign(m_loaded.data() + m_nPosition, bytes);
@@ -194,21 +194,21 @@ CArchive& CArchive::operator>>(std::string& value) {
   return *this;
 }
 
-int32_t CArchive::ReadCount(size_t minItemBytes) {
+int32_t Archive::ReadCount(size_t minItemBytes) {
   int32_t count;
   *this >> count;
   if (count < 0) {
-    throw CArchiveException(CArchiveException::badCount,
-                            "a count is negative (" + std::to_string(count) + ")");
+    throw ArchiveException(ArchiveException::badCount,
+                           "a count is negative (" + std::to_string(count) + ")");
   }
   if (static_cast<uint64_t>(count) * minItemBytes > GetRemaining()) {
-    throw CArchiveException(
-        CArchiveException::badCount,
+    throw ArchiveException(
+        ArchiveException::badCount,
         "a count (" + std::to_string(count) + ") is larger than the rest of the file can hold");
   }
   return count;
 }
 
-size_t CArchive::GetRemaining() const { return m_loaded.size() - m_nPosition; }
+size_t Archive::GetRemaining() const { return m_loaded.size() - m_nPosition; }
 
-const std::string& CArchive::GetBuffer() const { return m_stored; }
+const std::string& Archive::GetBuffer() const { return m_stored; }

@@ -12,41 +12,41 @@
 #include <string_view>
 
 // Thrown when what is read cannot be what was written.
-class CArchiveException : public std::runtime_error {
+class ArchiveException : public std::runtime_error {
  public:
   enum Cause {
     endOfFile,  // the data ends inside an item
     badCount,   // a count or length claims more than the rest of the data
     badSchema,  // the items were read but their values cannot be used
   };
-  CArchiveException(Cause cause, const std::string& reason);
+  ArchiveException(Cause cause, const std::string& reason);
 
   Cause m_cause;
 };
 
-class CArchive {
+class Archive {
  public:
   // Storing into an empty buffer.
-  CArchive();
+  Archive();
   // Loading from bytes that must outlive the archive.
-  explicit CArchive(std::string_view bytes);
+  explicit Archive(std::string_view bytes);
 
   bool IsStoring() const;
   bool IsLoading() const;
 
-  CArchive& operator<<(uint8_t value);
-  CArchive& operator<<(uint16_t value);
-  CArchive& operator<<(int32_t value);
-  CArchive& operator<<(float value);
-  CArchive& operator<<(const std::string& value);
+  Archive& operator<<(uint8_t value);
+  Archive& operator<<(uint16_t value);
+  Archive& operator<<(int32_t value);
+  Archive& operator<<(float value);
+  Archive& operator<<(const std::string& value);
   void Write(const void* data, size_t size);
 
-  CArchive& operator>>(uint8_t& value);
-  CArchive& operator>>(uint16_t& value);
-  CArchive& operator>>(int32_t& value);
-  CArchive& operator>>(float& value);
+  Archive& operator>>(uint8_t& value);
+  Archive& operator>>(uint16_t& value);
+  Archive& operator>>(int32_t& value);
+  Archive& operator>>(float& value);
   // Wide strings are converted to UTF-8.
-  CArchive& operator>>(std::string& value);
+  Archive& operator>>(std::string& value);
   void Read(void* data, size_t size);
   // Reads an int32 count of items that take at least minItemBytes each; a
   // negative count, or one that cannot fit in what remains, is damage.

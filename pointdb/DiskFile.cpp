@@ -74,8 +74,8 @@ void SyncDirectory(const std::string& directory) {
 
 }  // namespace
 
-CDiskFile::ReadResult CDiskFile::ReadAll(const std::string& path, std::string& bytes,
-                                         std::string& error) {
+DiskFile::ReadResult DiskFile::ReadAll(const std::string& path, std::string& bytes,
+                                       std::string& error) {
   // Not blocking on open, so that a named pipe cannot hang the reader.
   const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
@@ -100,9 +100,9 @@ CDiskFile::ReadResult CDiskFile::ReadAll(const std::string& path, std::string& b
   return result;
 }
 
-CDiskFile::~CDiskFile() { Discard(); }
+DiskFile::~DiskFile() { Discard(); }
 
-bool CDiskFile::Create(const std::string& path) {
+bool DiskFile::Create(const std::string& path) {
   Discard();
   m_strTarget = ResolveTarget(path);
   struct stat old;
@@ -125,7 +125,7 @@ bool CDiskFile::Create(const std::string& path) {
   return true;
 }
 
-bool CDiskFile::Commit(const std::string& bytes) {
+bool DiskFile::Commit(const std::string& bytes) {
   if (m_fd < 0) {
     errno = EBADF;
     return Fail("no file to write");
@@ -143,15 +143,15 @@ bool CDiskFile::Commit(const std::string& bytes) {
   return true;
 }
 
-const std::string& CDiskFile::GetError() const { return m_strError; }
+const std::string& DiskFile::GetError() const { return m_strError; }
 
-bool CDiskFile::Fail(const std::string& what) {
+bool DiskFile::Fail(const std::string& what) {
   m_strError = what + ": " + ErrnoText();
   Discard();
   return false;
 }
 
-void CDiskFile::Discard() {
+void DiskFile::Discard() {
   if (m_fd >= 0) {
     close(m_fd);
     m_fd = -1;

@@ -7,7 +7,7 @@
 #include <cstddef>
 #include <string>
 
-class CDiskFile {
+class DiskFile {
  public:
   // No configuration or scan file comes near this; a larger one is refused
   // rather than read into memory.
@@ -21,11 +21,11 @@ class CDiskFile {
   // Reads a regular file whole; the reason of a failure goes to error.
   static ReadResult ReadAll(const std::string& path, std::string& bytes, std::string& error);
 
-  CDiskFile() = default;
+  DiskFile() = default;
   // Removes the new file when it was not committed.
-  ~CDiskFile();
-  CDiskFile(const CDiskFile&) = delete;
-  CDiskFile& operator=(const CDiskFile&) = delete;
+  ~DiskFile();
+  DiskFile(const DiskFile&) = delete;
+  DiskFile& operator=(const DiskFile&) = delete;
 
   // Creates the new file beside path; false when it cannot be created.
   bool Create(const std::string& path);

@@ -10,7 +10,7 @@
 #include "pointdb/ModbusMsg.h"
 #include "pointdb/ModbusTag.h"
 
-class CArchive;
+class Archive;
 class IScanView;
 struct ScanContext;
 
@@ -53,7 +53,7 @@ class CPelmoranDoc {
   bool SendWrite(int offset, const uint16_t* words, int count);
 
   // Scan file storing and loading.
-  void Serialize(CArchive& ar);
+  void Serialize(Archive& ar);
 
   CModbusMsg m_scan;
   std::string m_strEndpoint;

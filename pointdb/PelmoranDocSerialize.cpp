@@ -60,7 +60,7 @@ void ReadBitTagsAsUnsigned(ScanRecord& scan) {
 }
 
 void Refuse(const std::string& reason) {
-  throw CArchiveException(CArchiveException::badSchema, reason);
+  throw ArchiveException(ArchiveException::badSchema, reason);
 }
 
 // Decoding reads the words of every tag from the response; a tag beyond the
@@ -89,7 +89,7 @@ void CheckScan(const ScanRecord& scan) {
   }
 }
 
-ScanRecord ReadScan(CArchive& ar, const std::string& version, const CPelmoranDoc& doc) {
+ScanRecord ReadScan(Archive& ar, const std::string& version, const CPelmoranDoc& doc) {
   ScanRecord scan;
   scan.strEndpoint = doc.m_strEndpoint;
   if (version == kVersion3) ar >> scan.strEndpoint;
@@ -159,7 +159,7 @@ int32_t FileDataType(const CModbusTag& tag) {
   return readAsAnother && tag.m_nDataType == kUnsigned ? tag.m_nFileDataType : tag.m_nDataType;
 }
 
-void StoreScan(CArchive& ar, const CPelmoranDoc& doc) {
+void StoreScan(Archive& ar, const CPelmoranDoc& doc) {
   const CModbusMsg& scan = doc.m_scan;
   ar << kVersion3 << doc.m_strEndpoint << scan.m_strDelimiter << scan.m_nPort << scan.m_nSlaveNode
      << scan.m_nPointType << scan.m_nPointAddress << scan.m_nScanLength << scan.m_nPollFrequency;
@@ -173,7 +173,7 @@ void StoreScan(CArchive& ar, const CPelmoranDoc& doc) {
 
 // A file of another version is passed over: the document keeps the scan its
 // constructor built. Any other fault throws before the document is touched.
-void CPelmoranDoc::Serialize(CArchive& ar) {
+void CPelmoranDoc::Serialize(Archive& ar) {
   if (ar.IsStoring()) {
     StoreScan(ar, *this);
     return;

@@ -14,7 +14,7 @@ namespace {
 constexpr size_t kMaxShownVersion = 16;
 
 std::string ReadVersion(const std::string& bytes) {
-  CArchive ar(bytes);
+  Archive ar(bytes);
   std::string version;
   ar >> version;
   return version;
@@ -37,11 +37,11 @@ void TellNotUnderstood(const std::string& path, const std::string& version) {
 ScanFileLoad LoadScanFile(CPelmoranDoc& doc, const std::string& path) {
   std::string bytes;
   std::string error;
-  if (CDiskFile::ReadAll(path, bytes, error) != CDiskFile::ReadResult::ok) {
+  if (DiskFile::ReadAll(path, bytes, error) != DiskFile::ReadResult::ok) {
     AfxMessageBox("Cannot open the scan file " + path + ": " + error + ".");
     return ScanFileLoad::refused;
   }
-  CArchive ar(bytes);
+  Archive ar(bytes);
   ar.m_strFileName = path;
   try {
     const std::string version = ReadVersion(bytes);
@@ -50,7 +50,7 @@ ScanFileLoad LoadScanFile(CPelmoranDoc& doc, const std::string& path) {
       return ScanFileLoad::notUnderstood;
     }
     doc.Serialize(ar);
-  } catch (const CArchiveException& e) {
+  } catch (const ArchiveException& e) {
     AfxMessageBox("The scan file " + path + " was not opened: " + e.what() + ".");
     return ScanFileLoad::refused;
   }
@@ -58,8 +58,8 @@ ScanFileLoad LoadScanFile(CPelmoranDoc& doc, const std::string& path) {
 }
 
 bool SaveScanFile(CPelmoranDoc& doc, const std::string& path) {
-  CDiskFile file;
-  CArchive ar;
+  DiskFile file;
+  Archive ar;
   ar.m_strFileName = path;
   doc.Serialize(ar);
   if (!file.Create(path) || !file.Commit(ar.GetBuffer())) {

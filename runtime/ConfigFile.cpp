@@ -30,7 +30,7 @@ bool IsDefaultFile(const std::string& path) {
                       kDefaultFileName) == 0;
 }
 
-void StoreEndpoint(CArchive& ar, const CModbusConnection& endpoint) {
+void StoreEndpoint(Archive& ar, const CModbusConnection& endpoint) {
   const int32_t connected = endpoint.IsConnected() ? 1 : 0;
   const int32_t tcp = endpoint.m_bTcp ? 1 : 0;
   ar << endpoint.m_strName << connected << endpoint.m_nProtocol << endpoint.m_nTimeout
@@ -41,7 +41,7 @@ void StoreEndpoint(CArchive& ar, const CModbusConnection& endpoint) {
 
 // Whether the endpoint was connected when the file was written says nothing
 // about now: every endpoint read is connected anew.
-std::unique_ptr<CModbusConnection> LoadEndpoint(CArchive& ar) {
+std::unique_ptr<CModbusConnection> LoadEndpoint(Archive& ar) {
   auto endpoint = std::make_unique<CModbusConnection>();
   int32_t connected;
   int32_t tcp;
@@ -53,7 +53,7 @@ std::unique_ptr<CModbusConnection> LoadEndpoint(CArchive& ar) {
   return endpoint;
 }
 
-ConfigRecord ReadConfig(CArchive& ar) {
+ConfigRecord ReadConfig(Archive& ar) {
   ConfigRecord config;
   uint16_t marker;
   ar >> marker;
@@ -93,12 +93,12 @@ CConfigFile::CConfigFile(Runtime& runtime) : m_runtime(runtime) {}
 // The new content is complete in memory before it replaces the old file, so
 // a failure at any point leaves the previous configuration whole.
 bool CConfigFile::SaveTestConfig(const std::string& path) {
-  CDiskFile file;
+  DiskFile file;
   if (!file.Create(path)) {
     AfxMessageBox("File Creation Error");
     return false;
   }
-  CArchive ar;
+  Archive ar;
   ar.m_strFileName = path;
   Store(ar);
   if (!file.Commit(ar.GetBuffer())) {
@@ -111,27 +111,27 @@ bool CConfigFile::SaveTestConfig(const std::string& path) {
 void CConfigFile::RestoreConfig(const std::string& path) {
   std::string bytes;
   std::string error;
-  switch (CDiskFile::ReadAll(path, bytes, error)) {
-    case CDiskFile::ReadResult::ok: break;
-    case CDiskFile::ReadResult::cannotOpen:
+  switch (DiskFile::ReadAll(path, bytes, error)) {
+    case DiskFile::ReadResult::ok: break;
+    case DiskFile::ReadResult::cannotOpen:
       if (!IsDefaultFile(path)) AfxMessageBox("File Open Error - " + path);
       return;
-    case CDiskFile::ReadResult::cannotRead:
+    case DiskFile::ReadResult::cannotRead:
       // Unlike a missing file this is damage, reported whatever the name.
       AfxMessageBox("The configuration file " + path + " was not read: " + error + ".");
       return;
   }
-  CArchive ar(bytes);
+  Archive ar(bytes);
   ar.m_strFileName = path;
   try {
     Load(ar);
-  } catch (const CArchiveException& e) {
+  } catch (const ArchiveException& e) {
     AfxMessageBox("The configuration file " + path + " was not restored: " + e.what() +
                   ". The running configuration stays.");
   }
 }
 
-void CConfigFile::Store(CArchive& ar) {
+void CConfigFile::Store(Archive& ar) {
   const auto& endpoints = m_runtime.m_endpoints.m_endpoints;
   ar << kFormatMarker << static_cast<int32_t>(endpoints.size());
   for (const auto& endpoint : endpoints) StoreEndpoint(ar, *endpoint);
@@ -141,7 +141,7 @@ void CConfigFile::Store(CArchive& ar) {
 
 // Nothing running is touched until the whole file has been read: a file
 // damaged anywhere throws while the running configuration is still whole.
-void CConfigFile::Load(CArchive& ar) {
+void CConfigFile::Load(Archive& ar) {
   ConfigRecord config = ReadConfig(ar);
   ApplyConfig(m_runtime, config);
 }

@@ -6,7 +6,7 @@
 
 #include <string>
 
-class CArchive;
+class Archive;
 class Runtime;
 
 class CConfigFile {
@@ -22,10 +22,10 @@ class CConfigFile {
   void RestoreConfig(const std::string& path);
 
   // The items of a configuration file, for callers that hold them in memory.
-  // Load throws CArchiveException, before anything running is touched, when
+  // Load throws ArchiveException, before anything running is touched, when
   // the items cannot all be read.
-  void Store(CArchive& ar);
-  void Load(CArchive& ar);
+  void Store(Archive& ar);
+  void Load(Archive& ar);
 
  private:
   Runtime& m_runtime;

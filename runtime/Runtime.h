@@ -15,7 +15,7 @@
 #include "pointdb/DocTemplate.h"
 #include "pointdb/ScanContext.h"
 
-class CArchive;
+class Archive;
 class CPelmoranDoc;
 
 class Runtime : public ScanContext, public IRequestSink {
@@ -39,7 +39,7 @@ class Runtime : public ScanContext, public IRequestSink {
   void OfferClientWrite(int32_t hTag, VARIANT* value, uint64_t token);
   // Saves every open document to its file (asking for a name where it has
   // none) and writes the file names to the configuration archive.
-  void SaveAllDocuments(CArchive& ar);
+  void SaveAllDocuments(Archive& ar);
 
   // A finished request goes to its scan; one whose scan has been closed
   // meanwhile is deleted.

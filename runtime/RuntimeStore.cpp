@@ -41,7 +41,7 @@ std::string FileNameOf(const std::string& path) {
 // A document without a file is proposed a name beside the configuration
 // file, after its title; a number is added rather than take the name of a
 // file that exists already, which may belong to another configuration.
-std::string ProposePath(const CPelmoranDoc& doc, const CArchive& ar) {
+std::string ProposePath(const CPelmoranDoc& doc, const Archive& ar) {
   const std::string stem = DirectoryOf(ar.m_strFileName) + doc.m_strTitle;
   std::string path = stem + kScanExtension;
   for (int n = 2; Exists(path); ++n) path = stem + "-" + std::to_string(n) + kScanExtension;
@@ -50,7 +50,7 @@ std::string ProposePath(const CPelmoranDoc& doc, const CArchive& ar) {
 
 // The framework's document save: a failed save leaves the path name as it
 // was, so a new document that could not be saved still has none.
-void SaveDocument(CPelmoranDoc& doc, const CArchive& ar) {
+void SaveDocument(CPelmoranDoc& doc, const Archive& ar) {
   std::string path = doc.m_strPathName;
   if (path.empty()) path = AfxPromptSaveAs(ProposePath(doc, ar));
   path = FullPath(path);
@@ -61,7 +61,7 @@ void SaveDocument(CPelmoranDoc& doc, const CArchive& ar) {
 
 }  // namespace
 
-void Runtime::SaveAllDocuments(CArchive& ar) {
+void Runtime::SaveAllDocuments(Archive& ar) {
   for (int i = 0; i < GetDocumentCount(); ++i) {
     CPelmoranDoc* doc = m_docTemplate.GetDocument(i);
     SaveDocument(*doc, ar);

@@ -13,7 +13,7 @@ namespace {
 int g_fds[2] = {-1, -1};
 }
 
-CSignalWatcher::CSignalWatcher(QObject* parent) : QObject(parent) {
+SignalWatcher::SignalWatcher(QObject* parent) : QObject(parent) {
   if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, g_fds) != 0) {
     std::perror("pelmoran: socketpair");
     return;
@@ -21,16 +21,16 @@ CSignalWatcher::CSignalWatcher(QObject* parent) : QObject(parent) {
   fcntl(g_fds[0], F_SETFL, O_NONBLOCK);
   fcntl(g_fds[1], F_SETFL, O_NONBLOCK);
   m_pNotifier = new QSocketNotifier(g_fds[1], QSocketNotifier::Read, this);
-  connect(m_pNotifier, &QSocketNotifier::activated, this, &CSignalWatcher::OnSignal);
+  connect(m_pNotifier, &QSocketNotifier::activated, this, &SignalWatcher::OnSignal);
   struct sigaction action = {};
-  action.sa_handler = &CSignalWatcher::Handler;
+  action.sa_handler = &SignalWatcher::Handler;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   sigaction(SIGTERM, &action, nullptr);
   sigaction(SIGINT, &action, nullptr);
 }
 
-CSignalWatcher::~CSignalWatcher() {
+SignalWatcher::~SignalWatcher() {
   std::signal(SIGTERM, SIG_DFL);
   std::signal(SIGINT, SIG_DFL);
   for (int& fd : g_fds) {
@@ -39,7 +39,7 @@ CSignalWatcher::~CSignalWatcher() {
   }
 }
 
-void CSignalWatcher::Handler(int signal) {
+void SignalWatcher::Handler(int signal) {
   unsigned char byte = static_cast<unsigned char>(signal);
   if (g_fds[0] >= 0) {
     ssize_t written = write(g_fds[0], &byte, 1);
@@ -47,7 +47,7 @@ void CSignalWatcher::Handler(int signal) {
   }
 }
 
-void CSignalWatcher::OnSignal() {
+void SignalWatcher::OnSignal() {
   unsigned char byte = 0;
   while (read(g_fds[1], &byte, 1) == 1) m_nSignal = byte;
   QCoreApplication::quit();

@@ -6,11 +6,11 @@
 
 class QSocketNotifier;
 
-class CSignalWatcher : public QObject {
+class SignalWatcher : public QObject {
   Q_OBJECT
  public:
-  explicit CSignalWatcher(QObject* parent = nullptr);
-  ~CSignalWatcher() override;
+  explicit SignalWatcher(QObject* parent = nullptr);
+  ~SignalWatcher() override;
 
   // The signal that ended the loop (0: none).
   int LastSignal() const { return m_nSignal; }

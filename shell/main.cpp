@@ -48,7 +48,7 @@ int main(int argc, char** argv) {
   {
     // Watching from the start: a signal during start-up ends the program as
     // soon as the event loop runs, in the same order.
-    CSignalWatcher watcher;
+    SignalWatcher watcher;
     CPelmoranApp app;
     if (!app.InitInstance(commandLine)) return 0;
     status = qt->exec();

@@ -37,10 +37,10 @@ void InstallBindings() {
 
 void ReadConfig(std::string_view bytes) {
   Runtime app;
-  CArchive ar(bytes);
+  Archive ar(bytes);
   try {
     CConfigFile(app).Load(ar);
-  } catch (const CArchiveException&) {
+  } catch (const ArchiveException&) {
   }
 }
 
@@ -61,11 +61,11 @@ void CheckTagsFit(const CPelmoranDoc& doc) {
 void ReadScan(std::string_view bytes) {
   Runtime app;
   CPelmoranDoc doc(app);
-  CArchive ar(bytes);
+  Archive ar(bytes);
   try {
     doc.Serialize(ar);
     CheckTagsFit(doc);
-  } catch (const CArchiveException&) {
+  } catch (const ArchiveException&) {
   }
 }
 

@@ -10,31 +10,31 @@ namespace {
 std::vector<uint8_t> Bytes(const std::string& s) { return {s.begin(), s.end()}; }
 
 std::string Stored(const std::string& text) {
-  CArchive ar;
+  Archive ar;
   ar << text;
   return ar.GetBuffer();
 }
 
 std::string Loaded(const std::vector<uint8_t>& bytes) {
   const std::string data(bytes.begin(), bytes.end());
-  CArchive ar(data);
+  Archive ar(data);
   std::string text;
   ar >> text;
   EXPECT_EQ(ar.GetRemaining(), 0u);
   return text;
 }
 
-CArchiveException::Cause LoadFailure(const std::vector<uint8_t>& bytes) {
+ArchiveException::Cause LoadFailure(const std::vector<uint8_t>& bytes) {
   const std::string data(bytes.begin(), bytes.end());
-  CArchive ar(data);
+  Archive ar(data);
   std::string text;
   try {
     ar >> text;
-  } catch (const CArchiveException& e) {
+  } catch (const ArchiveException& e) {
     return e.m_cause;
   }
   ADD_FAILURE() << "no failure for a string of " << bytes.size() << " bytes";
-  return CArchiveException::badSchema;
+  return ArchiveException::badSchema;
 }
 
 std::vector<uint8_t> Utf16(const std::u16string& text) {
@@ -54,14 +54,14 @@ std::vector<uint8_t> Concat(std::vector<uint8_t> a, const std::vector<uint8_t>& 
 }  // namespace
 
 TEST(Archive, NumbersAreLittleEndianWithoutPadding) {
-  CArchive ar;
+  Archive ar;
   ar << static_cast<uint8_t>(0xAB) << static_cast<uint16_t>(0x1234) << int32_t{-2}
      << static_cast<int32_t>(0x01020304) << 1.5f;
   EXPECT_EQ(Bytes(ar.GetBuffer()),
             (std::vector<uint8_t>{0xAB, 0x34, 0x12, 0xFE, 0xFF, 0xFF, 0xFF, 0x04, 0x03, 0x02, 0x01,
                                   0x00, 0x00, 0xC0, 0x3F}));
 
-  CArchive in(ar.GetBuffer());
+  Archive in(ar.GetBuffer());
   uint8_t b;
   uint16_t w;
   int32_t negative, positive;
@@ -97,7 +97,7 @@ TEST(Archive, StringPrefixTakesTheShortestOfThreeForms) {
     const std::string stored = Stored(text);
     ASSERT_EQ(stored.size(), c.prefix.size() + c.length) << c.length;
     EXPECT_EQ(Bytes(stored.substr(0, c.prefix.size())), c.prefix) << c.length;
-    CArchive in(stored);
+    Archive in(stored);
     std::string back;
     in >> back;
     EXPECT_EQ(back, text) << c.length;
@@ -141,53 +141,53 @@ TEST(Archive, WideStringsTakeTheLongerPrefixesToo) {
 
 TEST(Archive, DamagedStringsAreRefusedWithoutReadingPastTheEnd) {
   // Prefix cut short in each of its forms.
-  EXPECT_EQ(LoadFailure({}), CArchiveException::endOfFile);
-  EXPECT_EQ(LoadFailure({0xFF}), CArchiveException::endOfFile);
-  EXPECT_EQ(LoadFailure({0xFF, 0xFF}), CArchiveException::endOfFile);
-  EXPECT_EQ(LoadFailure({0xFF, 0xFF, 0xFF, 0x01, 0x00}), CArchiveException::endOfFile);
-  EXPECT_EQ(LoadFailure({0xFF, 0xFE, 0xFF}), CArchiveException::endOfFile);
+  EXPECT_EQ(LoadFailure({}), ArchiveException::endOfFile);
+  EXPECT_EQ(LoadFailure({0xFF}), ArchiveException::endOfFile);
+  EXPECT_EQ(LoadFailure({0xFF, 0xFF}), ArchiveException::endOfFile);
+  EXPECT_EQ(LoadFailure({0xFF, 0xFF, 0xFF, 0x01, 0x00}), ArchiveException::endOfFile);
+  EXPECT_EQ(LoadFailure({0xFF, 0xFE, 0xFF}), ArchiveException::endOfFile);
   // Lengths claiming more than is there, up to the largest one.
-  EXPECT_EQ(LoadFailure({0x03, 'a', 'b'}), CArchiveException::badCount);
-  EXPECT_EQ(LoadFailure({0xFF, 0x2C, 0x01, 'a'}), CArchiveException::badCount);
-  EXPECT_EQ(LoadFailure({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}), CArchiveException::badCount);
+  EXPECT_EQ(LoadFailure({0x03, 'a', 'b'}), ArchiveException::badCount);
+  EXPECT_EQ(LoadFailure({0xFF, 0x2C, 0x01, 'a'}), ArchiveException::badCount);
+  EXPECT_EQ(LoadFailure({0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}), ArchiveException::badCount);
   EXPECT_EQ(LoadFailure({0xFF, 0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}),
-            CArchiveException::badCount);
+            ArchiveException::badCount);
   // An odd byte count for a wide text is one character short.
-  EXPECT_EQ(LoadFailure({0xFF, 0xFE, 0xFF, 0x02, 'a', 0x00, 'b'}), CArchiveException::badCount);
+  EXPECT_EQ(LoadFailure({0xFF, 0xFE, 0xFF, 0x02, 'a', 0x00, 'b'}), ArchiveException::badCount);
 }
 
 TEST(Archive, ReadingStopsAtTheEndOfTheData) {
   const std::string data("\x01\x02\x03", 3);
-  CArchive ar(data);
+  Archive ar(data);
   uint16_t w;
   ar >> w;
   int32_t n;
-  EXPECT_THROW(ar >> n, CArchiveException);
+  EXPECT_THROW(ar >> n, ArchiveException);
   uint8_t b;
-  EXPECT_THROW(ar >> b, CArchiveException);
+  EXPECT_THROW(ar >> b, ArchiveException);
 }
 
 TEST(Archive, CountsMustFitInWhatRemains) {
   auto count = [](std::vector<uint8_t> bytes, size_t itemBytes) {
     const std::string data(bytes.begin(), bytes.end());
-    CArchive ar(data);
+    Archive ar(data);
     return ar.ReadCount(itemBytes);
   };
   EXPECT_EQ(count({0x02, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8}, 4), 2);
   EXPECT_EQ(count({0x00, 0, 0, 0}, 16), 0);
-  EXPECT_THROW(count({0x03, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8}, 4), CArchiveException);
-  EXPECT_THROW(count({0x02, 0, 0}, 1), CArchiveException);
-  EXPECT_THROW(count({0xFF, 0xFF, 0xFF, 0xFF}, 1), CArchiveException);
-  EXPECT_THROW(count({0xFF, 0xFF, 0xFF, 0x7F}, 53), CArchiveException);
+  EXPECT_THROW(count({0x03, 0, 0, 0, 1, 2, 3, 4, 5, 6, 7, 8}, 4), ArchiveException);
+  EXPECT_THROW(count({0x02, 0, 0}, 1), ArchiveException);
+  EXPECT_THROW(count({0xFF, 0xFF, 0xFF, 0xFF}, 1), ArchiveException);
+  EXPECT_THROW(count({0xFF, 0xFF, 0xFF, 0x7F}, 53), ArchiveException);
 }
 
 TEST(Archive, StoringAndLoadingAreKeptApart) {
-  CArchive store;
+  Archive store;
   EXPECT_TRUE(store.IsStoring());
   EXPECT_FALSE(store.IsLoading());
   uint8_t b;
   EXPECT_THROW(store >> b, std::logic_error);
-  CArchive load{std::string_view()};
+  Archive load{std::string_view()};
   EXPECT_TRUE(load.IsLoading());
   EXPECT_THROW(load << b, std::logic_error);
 }

@@ -277,7 +277,7 @@ TEST_F(ConfigFileTest, NewScansAreSavedBesideTheConfigurationOnceAndForAll) {
   EXPECT_NE(scanA, m_template.GetDocument(1)->m_strPathName);
 
   // The names are in the configuration file, after the scan count.
-  CArchive ar(first);
+  Archive ar(first);
   uint16_t marker;
   int32_t endpoints, scans;
   std::string name0, name1;
@@ -433,7 +433,7 @@ TEST_F(ConfigFileTest, AFileTooLargeToBeAConfigurationIsNamedAndNotRead) {
   for (const std::string name : {"pelmoran.tst", "big.tst"}) {
     const std::string path = PathOf(name);
     WriteFile(path, std::string("\x03\x00", 2));
-    std::filesystem::resize_file(path, CDiskFile::kMaxReadBytes + 1);
+    std::filesystem::resize_file(path, DiskFile::kMaxReadBytes + 1);
     m_recorder.messages.clear();
     Config().RestoreConfig(path);
     ASSERT_EQ(m_recorder.messages.size(), 1u) << name;

@@ -30,7 +30,7 @@ struct ScanBytes {
   std::vector<TagBytes> tags;
 
   std::string Build() const {
-    CArchive ar;
+    Archive ar;
     ar << version;
     if (version == "3.00") ar << endpoint;
     if (version != "1.00") ar << delimiter;
@@ -85,7 +85,7 @@ TEST_F(ScanFileTest, StoresVersionThreeItemByItem) {
   doc->GetTag(1)->m_fLowLimit = -1.0f;
   doc->GetTag(1)->m_fHighLimit = 1.0f;
 
-  CArchive ar;
+  Archive ar;
   doc->Serialize(ar);
   const std::string expected = std::string(
                                    "\x04"
@@ -354,7 +354,7 @@ TEST_F(ScanFileTest, AHugeTagCountIsDamageNotAnAllocation) {
     file.tags = Tags(8, 0);
     std::string bytes = file.Build();
     const size_t countAt = bytes.size() - 8 * 16 - 4;
-    CArchive ar;
+    Archive ar;
     ar << count;
     bytes.replace(countAt, 4, ar.GetBuffer());
     m_recorder.messages.clear();

@@ -326,7 +326,7 @@ TEST_F(AppTest, TheEndRemovesTagsThenClosesEndpointsThenStopsTheServer) {
 }
 
 TEST_F(AppTest, SigtermEndsTheEventLoop) {
-  CSignalWatcher watcher;
+  SignalWatcher watcher;
   QTimer::singleShot(0, [] { std::raise(SIGTERM); });
   QTimer::singleShot(10000, [] { QCoreApplication::exit(1); });
   EXPECT_EQ(QCoreApplication::exec(), 0);
