@@ -10,6 +10,7 @@
 #include "pointdb/ScanContext.h"
 #include "pointdb/ScanLink.h"
 #include "pointdb/ScanView.h"
+#include "pointdb/TagPublisher.h"
 #include "pointdb/TagServerBinding.h"
 
 namespace {
@@ -104,9 +105,11 @@ std::string ValueText(const CModbusMsg& scan, const CModbusTag& tag, int i) {
   }
 }
 
-void PublishTag(CModbusTag& tag, uint16_t quality) {
-  if (tag.m_hTag != -1 && TagServer().UpdateOPCTag)
-    TagServer().UpdateOPCTag(tag.m_hTag, tag.m_value, quality);
+// A scan and a client write fail for the same reasons, and a client reads the
+// same code for both.
+void PublishAll(std::vector<std::unique_ptr<CModbusTag>>& tags, int32_t modbusStatus) {
+  int64_t now = tagpublisher::Now();
+  for (auto& tag : tags) tagpublisher::Publish(*tag, clientwrites::StatusOf(modbusStatus), now);
 }
 
 }  // namespace
@@ -133,6 +136,8 @@ CPelmoranDoc::CPelmoranDoc(ScanContext& context)
     if (TagServer().CreateOPCTag)
       tag->m_hTag = TagServer().CreateOPCTag(name.c_str(), tag->m_value, OPC_QUALITY_BAD,
                                              IsWritablePointType(m_scan.m_nPointType) ? 1 : 0);
+    // Quality 0 alone would not tell a client that a value is on its way.
+    tagpublisher::Publish(*tag, OPC_STATUS_BAD_WAITING_FOR_INITIAL_DATA, tagpublisher::Now());
     m_tags.push_back(std::move(tag));
   }
 }
@@ -240,7 +245,7 @@ int CPelmoranDoc::Poll() {
   if (!link || !link->IsEndpointConnected(m_strEndpoint)) {
     m_scan.m_nStatus = MBS_CHANNEL_NOT_CONNECTED;
     // Values that are no longer being read must not stay good at the clients.
-    for (auto& tag : m_tags) PublishTag(*tag, OPC_QUALITY_BAD);
+    PublishAll(m_tags, m_scan.m_nStatus);
     if (m_pView) m_pView->OnScanComplete();
     return 0;
   }
@@ -255,8 +260,7 @@ int CPelmoranDoc::Poll() {
   m_scan.m_nStatus = request->m_nStatus;
   // An equal poll is still queued and will bring fresh values; any other
   // refusal (a scan too long to be read) leaves the values stale.
-  if (m_scan.m_nStatus != MBS_MSG_OVERRUN)
-    for (auto& tag : m_tags) PublishTag(*tag, OPC_QUALITY_BAD);
+  if (m_scan.m_nStatus != MBS_MSG_OVERRUN) PublishAll(m_tags, m_scan.m_nStatus);
   if (m_pView) m_pView->OnScanComplete();
   return 0;
 }
@@ -272,6 +276,11 @@ void CPelmoranDoc::OnScanResponse(CModbusMsg* request) {
     m_scan.m_nPollFrequency = frequency;
   }
   owned.reset();
+  // Taken as the answer is handled: the main thread handles it as soon as
+  // the library posts it, well within the resolution clients compare at.
+  int64_t arrived = tagpublisher::Now();
+  if (m_scan.m_nStatus == 0) m_lastGoodTime = arrived;
+  uint32_t status = clientwrites::StatusOf(m_scan.m_nStatus);
   int count = std::min<int>(m_scan.m_nTagCount, GetTagCount());
   for (int i = 0; i < count; ++i) {
     CModbusTag& tag = *m_tags[i];
@@ -279,10 +288,8 @@ void CPelmoranDoc::OnScanResponse(CModbusMsg* request) {
       VariantClear(&tag.m_value);
       tag.m_value.vt = VT_R4;
       tag.m_value.fltVal = DecodeTag(&tag, i);
-      PublishTag(tag, OPC_QUALITY_GOOD);
-    } else {
-      PublishTag(tag, OPC_QUALITY_BAD);
     }
+    tagpublisher::Publish(tag, status, arrived);
   }
   if (m_pView) m_pView->OnScanComplete();
   if (m_scan.m_nStatus == MBS_POLL_TIMEOUT && m_context.m_pLink)

@@ -59,6 +59,8 @@ class CPelmoranDoc {
   std::string m_strEndpoint;
   int32_t m_nKey;
   int32_t m_nNumbrPolls;
+  // When the last good answer arrived, as OPC UA stamps time; 0 before one.
+  int64_t m_lastGoodTime = 0;
   std::vector<std::unique_ptr<CModbusTag>> m_tags;
 
   ScanContext& m_context;

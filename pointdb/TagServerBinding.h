@@ -14,6 +14,7 @@ struct TagServerBinding {
   decltype(&::CompleteOPCWrite) CompleteOPCWrite = nullptr;
   decltype(&::CreateOPCTag) CreateOPCTag = nullptr;
   decltype(&::UpdateOPCTag) UpdateOPCTag = nullptr;
+  decltype(&::UpdateOPCTagStatus) UpdateOPCTagStatus = nullptr;
   decltype(&::RemoveOPCTag) RemoveOPCTag = nullptr;
   decltype(&::GetOPCServerURL) GetOPCServerURL = nullptr;
   decltype(&::ShutdownOPCServer) ShutdownOPCServer = nullptr;

@@ -12,6 +12,7 @@ void InstallTagServerLibrary() {
   t.CompleteOPCWrite = &::CompleteOPCWrite;
   t.CreateOPCTag = &::CreateOPCTag;
   t.UpdateOPCTag = &::UpdateOPCTag;
+  t.UpdateOPCTagStatus = &::UpdateOPCTagStatus;
   t.RemoveOPCTag = &::RemoveOPCTag;
   t.GetOPCServerURL = &::GetOPCServerURL;
   t.ShutdownOPCServer = &::ShutdownOPCServer;

@@ -15,7 +15,6 @@ constexpr uint32_t kHasSubtype = 45;
 constexpr uint32_t kObjectsFolder = 85;
 constexpr uint32_t kFolderType = 61;
 constexpr uint32_t kBaseDataVariableType = 63;
-constexpr uint32_t kFloatType = 10;
 constexpr uint8_t kAccessRead = 1;
 constexpr uint8_t kAccessWrite = 2;
 
@@ -207,14 +206,16 @@ UaDataValue CAddressSpace::ReadTag(TagNode* tag, uint32_t attribute, uint32_t ti
       TagSample s = m_tags.Sample(tag);
       UaDataValue dv;
       dv.hasValue = s.hasValue;
-      if (s.hasValue) dv.value = UaVariant::Scalar(UaType::Float, s.value);
+      if (s.hasValue) dv.value = ValueOf(s);
       dv.hasStatus = true;
       dv.status = s.status;
       if (timestamps == 0 || timestamps == 2) dv.sourceTimestamp = s.sourceTime;
       if (timestamps == 1 || timestamps == 2) dv.serverTimestamp = UaNow();
       return dv;
     }
-    case UaId::AttrDataType: return Good(Node(UaNodeId::Num(0, kFloatType)));
+    // A built-in type's DataType node has the type's own number.
+    case UaId::AttrDataType:
+      return Good(Node(UaNodeId::Num(0, static_cast<uint32_t>(m_tags.Sample(tag).type))));
     case UaId::AttrValueRank: return Good(I32(-1));
     case UaId::AttrArrayDimensions: return Good(UaVariant::Array(UaType::UInt32, {}));
     case UaId::AttrAccessLevel:

@@ -14,6 +14,17 @@ namespace {
 // InfoType DataValue with the Overflow bit: a queue dropped a value.
 constexpr uint32_t kOverflowBits = 0x0480;
 
+UaDataValue TypedDataValue(const TagSample& s, bool source, bool server) {
+  UaDataValue dv;
+  dv.hasValue = s.hasValue;
+  if (s.hasValue) dv.value = ValueOf(s);
+  dv.hasStatus = s.status != 0;
+  dv.status = s.status;
+  dv.sourceTimestamp = source ? s.sourceTime : 0;
+  dv.serverTimestamp = server ? s.serverTime : 0;
+  return dv;
+}
+
 }  // namespace
 
 CMonitoredItem::CMonitoredItem(CSubscription& owner, uint32_t id, UaNodeId node, uint32_t attribute,
@@ -59,7 +70,10 @@ bool CMonitoredItem::Passes(const TagSample& s) const {
   if (!m_bHasLast) return true;
   if (s.status != m_last.status || s.hasValue != m_last.hasValue) return true;
   if (m_settings.trigger == 0) return false;
-  if (s.hasValue) {
+  // A deadband is for numbers of the program's own Float tags; other types
+  // report every change.
+  if (s.hasValue && s.type != UaType::Float && s.typed != m_last.typed) return true;
+  if (s.hasValue && s.type == UaType::Float) {
     double delta = std::fabs(static_cast<double>(s.value) - static_cast<double>(m_last.value));
     bool changed = m_settings.deadbandType == 1
                        ? delta > m_settings.deadband
@@ -126,8 +140,12 @@ size_t CMonitoredItem::Drain(CUaEncoder& enc, size_t budget) {
       enc.DataValue(dv);
     } else {
       const TagSample& s = e.sample;
-      enc.FloatDataValue(s.hasValue, s.value, s.status, source ? s.sourceTime : 0,
-                         server ? s.serverTime : 0);
+      if (s.type == UaType::Float) {
+        enc.FloatDataValue(s.hasValue, s.value, s.status, source ? s.sourceTime : 0,
+                           server ? s.serverTime : 0);
+      } else {
+        enc.DataValue(TypedDataValue(s, source, server));
+      }
     }
   }
   m_queue.erase(m_queue.begin(), m_queue.begin() + static_cast<std::ptrdiff_t>(n));

@@ -72,6 +72,43 @@ bool FloatFromVariant(const VARIANT& v, float& out) {
   }
 }
 
+UaType TagTypeOf(const VARIANT& v) {
+  switch (v.vt) {
+    case VT_BOOL: return UaType::Boolean;
+    case VT_UI4: return UaType::UInt32;
+    case VT_R8: return UaType::Double;
+    case VT_BSTR: return UaType::String;
+    default: return UaType::Float;
+  }
+}
+
+bool TypedFromVariant(const VARIANT& v, UaType type, TagScalar& out) {
+  VARIANT converted;
+  VariantInit(&converted);
+  bool ok = true;
+  switch (type) {
+    case UaType::Boolean:
+      ok = VariantChangeType(&converted, &v, 0, VT_BOOL) == S_OK;
+      if (ok) out = converted.boolVal != VARIANT_FALSE;
+      break;
+    case UaType::UInt32:
+      ok = VariantChangeType(&converted, &v, 0, VT_UI4) == S_OK;
+      if (ok) out = uint64_t{converted.ulVal};
+      break;
+    case UaType::Double:
+      ok = VariantChangeType(&converted, &v, 0, VT_R8) == S_OK;
+      if (ok) out = converted.dblVal;
+      break;
+    case UaType::String:
+      ok = VariantChangeType(&converted, &v, 0, VT_BSTR) == S_OK;
+      if (ok) out = std::string(converted.bstrVal != nullptr ? converted.bstrVal : "");
+      break;
+    default: ok = false;
+  }
+  VariantClear(&converted);
+  return ok;
+}
+
 uint32_t VariantFromUa(const UaVariant& in, VARIANT& out) {
   if (in.isArray) return UaStatus::BadTypeMismatch;
   VariantInit(&out);

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "platform/Variant.h"
+#include "tagserver/TagStore.h"
 #include "tagserver/UaTypes.h"
 
 namespace tagserver {
@@ -14,6 +15,12 @@ namespace tagserver {
 uint32_t StatusFromQuality(uint16_t quality);
 // A VARIANT as the tag's Float value; false when it holds no number.
 bool FloatFromVariant(const VARIANT& v, float& out);
+// The type a tag created with this value publishes: Boolean, UInt32, Double
+// or String for those VARIANT types, Float for any other (or none), as the
+// program's tags always were.
+UaType TagTypeOf(const VARIANT& v);
+// A VARIANT as a value of one of those types; false when it does not convert.
+bool TypedFromVariant(const VARIANT& v, UaType type, TagScalar& out);
 // A client's scalar as a VARIANT of the matching type; the status code of the
 // refusal (BadTypeMismatch for arrays, structures and the like) otherwise.
 uint32_t VariantFromUa(const UaVariant& in, VARIANT& out);

@@ -17,6 +17,7 @@ static_assert(OPC_STATUS_BAD_TYPE_MISMATCH == UaStatus::BadTypeMismatch);
 static_assert(OPC_STATUS_BAD_NOT_CONNECTED == UaStatus::BadNotConnected);
 static_assert(OPC_STATUS_BAD_DEVICE_FAILURE == UaStatus::BadDeviceFailure);
 static_assert(OPC_STATUS_BAD_OUT_OF_SERVICE == UaStatus::BadOutOfService);
+static_assert(OPC_STATUS_BAD_WAITING_FOR_INITIAL_DATA == UaStatus::BadWaitingForInitialData);
 
 extern "C" {
 
@@ -46,6 +47,10 @@ int32_t CreateOPCTag(const char* name, VARIANT value, uint16_t quality, int writ
 
 int UpdateOPCTag(int32_t hTag, VARIANT value, uint16_t quality) {
   return CTagServerHost::Instance().Tags().Update(hTag, value, quality) ? 0 : -1;
+}
+
+int UpdateOPCTagStatus(int32_t hTag, VARIANT value, uint32_t status, int64_t sourceTime) {
+  return CTagServerHost::Instance().Tags().UpdateStatus(hTag, value, status, sourceTime) ? 0 : -1;
 }
 
 int RemoveOPCTag(int32_t hTag) { return CTagServerHost::Instance().Tags().Remove(hTag) ? 0 : -1; }

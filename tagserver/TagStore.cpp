@@ -9,19 +9,32 @@ namespace tagserver {
 
 namespace {
 
-void Apply(TagSample& s, const VARIANT& value, uint16_t quality) {
-  float f = 0;
-  s.hasValue = FloatFromVariant(value, f);
-  s.value = s.hasValue ? f : 0.0f;
-  s.status = StatusFromQuality(quality);
+void Apply(TagSample& s, const VARIANT& value, uint32_t status, int64_t sourceTime) {
+  if (s.type == UaType::Float) {
+    float f = 0;
+    s.hasValue = FloatFromVariant(value, f);
+    s.value = s.hasValue ? f : 0.0f;
+  } else {
+    s.hasValue = TypedFromVariant(value, s.type, s.typed);
+  }
+  s.status = status;
   // A tag restored from a file is announced as good before its first poll;
   // without a value that would show clients a good nothing.
   if (!s.hasValue && (s.status & 0x80000000u) == 0) s.status = UaStatus::BadWaitingForInitialData;
-  s.sourceTime = UaNow();
-  s.serverTime = s.sourceTime;
+  s.serverTime = UaNow();
+  s.sourceTime = sourceTime != 0 ? sourceTime : s.serverTime;
+}
+
+void Apply(TagSample& s, const VARIANT& value, uint16_t quality) {
+  Apply(s, value, StatusFromQuality(quality), 0);
 }
 
 }  // namespace
+
+UaVariant ValueOf(const TagSample& s) {
+  if (s.type == UaType::Float) return UaVariant::Scalar(s.type, s.value);
+  return UaVariant::Scalar(s.type, std::visit([](const auto& v) { return UaScalar{v}; }, s.typed));
+}
 
 void CTagStore::SetChangeNotifier(std::function<void()> notify) {
   std::lock_guard lock(m_mutex);
@@ -50,6 +63,7 @@ int32_t CTagStore::Create(const std::string& name, const VARIANT& value, uint16_
     node->handles.push_back(handle);
     node->writable.push_back(writable);
     m_handles[handle] = node;
+    if (node->handles.size() == 1) node->sample.type = TagTypeOf(value);
     Apply(node->sample, value, quality);
     node->sample.present = true;
     MarkDirty(node, notify);
@@ -59,19 +73,29 @@ int32_t CTagStore::Create(const std::string& name, const VARIANT& value, uint16_
   return handle;
 }
 
-bool CTagStore::Update(int32_t handle, const VARIANT& value, uint16_t quality) {
+template <typename Fn>
+bool CTagStore::ChangeSample(int32_t handle, Fn&& change) {
   bool notify = false;
   std::function<void()> notifier;
   {
     std::lock_guard lock(m_mutex);
     auto it = m_handles.find(handle);
     if (it == m_handles.end()) return false;
-    Apply(it->second->sample, value, quality);
+    change(it->second->sample);
     MarkDirty(it->second, notify);
     if (notify) notifier = m_notify;
   }
   if (notifier) notifier();
   return true;
+}
+
+bool CTagStore::Update(int32_t handle, const VARIANT& value, uint16_t quality) {
+  return ChangeSample(handle, [&](TagSample& s) { Apply(s, value, quality); });
+}
+
+bool CTagStore::UpdateStatus(int32_t handle, const VARIANT& value, uint32_t status,
+                             int64_t sourceTime) {
+  return ChangeSample(handle, [&](TagSample& s) { Apply(s, value, status, sourceTime); });
 }
 
 bool CTagStore::Remove(int32_t handle) {

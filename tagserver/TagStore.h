@@ -11,18 +11,27 @@
 #include <mutex>
 #include <string>
 #include <unordered_map>
+#include <variant>
 #include <vector>
 
 #include "platform/Variant.h"
+#include "tagserver/UaTypes.h"
 
 namespace tagserver {
 
 class CMonitoredItem;
 
+// The values a tag can hold besides the program's Floats.
+using TagScalar = std::variant<std::monostate, bool, uint64_t, float, double, std::string>;
+
 struct TagSample {
   bool present = false;  // false once every handle of the name was removed
   bool hasValue = false;
   float value = 0;
+  // A tag's first value fixes its type: Float unless it was a Boolean,
+  // UInt32, Double or String, whose values are held in typed instead.
+  UaType type = UaType::Float;
+  TagScalar typed;
   uint32_t status = 0;  // OPC UA status code
   int64_t sourceTime = 0;
   int64_t serverTime = 0;
@@ -38,12 +47,17 @@ struct TagNode {
   std::vector<CMonitoredItem*> watchers;  // server thread only
 };
 
+// The sample's value as clients read it.
+UaVariant ValueOf(const TagSample& s);
+
 class CTagStore {
  public:
   // Returns the new handle, or -1 for an empty name.
   int32_t Create(const std::string& name, const VARIANT& value, uint16_t quality, bool writable);
   // Both return false for an unknown handle.
   bool Update(int32_t handle, const VARIANT& value, uint16_t quality);
+  // sourceTime 0 is the moment of the call.
+  bool UpdateStatus(int32_t handle, const VARIANT& value, uint32_t status, int64_t sourceTime);
   bool Remove(int32_t handle);
 
   // Server thread: look-ups and snapshots. Nodes live as long as the store.
@@ -61,6 +75,8 @@ class CTagStore {
 
  private:
   void MarkDirty(TagNode* node, bool& notify);
+  template <typename Fn>
+  bool ChangeSample(int32_t handle, Fn&& change);
 
   std::mutex m_mutex;
   std::map<std::string, std::unique_ptr<TagNode>> m_nodes;

@@ -33,6 +33,7 @@ constexpr uint32_t OPC_STATUS_BAD_TYPE_MISMATCH = 0x80740000u;
 constexpr uint32_t OPC_STATUS_BAD_NOT_CONNECTED = 0x808A0000u;
 constexpr uint32_t OPC_STATUS_BAD_DEVICE_FAILURE = 0x808B0000u;
 constexpr uint32_t OPC_STATUS_BAD_OUT_OF_SERVICE = 0x808D0000u;
+constexpr uint32_t OPC_STATUS_BAD_WAITING_FOR_INITIAL_DATA = 0x80320000u;
 
 // Registration record (and, for the service, a systemd user unit) under the
 // user's configuration directory.
@@ -53,6 +54,11 @@ int EnableAsyncWriteCallback(OPCAsyncWriteCallback callback, int enable);
 int CompleteOPCWrite(OPCWriteToken token, uint32_t status);
 int32_t CreateOPCTag(const char* name, VARIANT value, uint16_t quality, int writable);
 int UpdateOPCTag(int32_t hTag, VARIANT value, uint16_t quality);
+// The same with the reason beside the value: an OPC UA status code (a bad one
+// keeps the value it is given, so clients see the last value and why it is no
+// longer fresh) and the source timestamp, as an OPC UA DateTime (100 ns ticks
+// since 1601-01-01 UTC); 0 stamps the moment of the call.
+int UpdateOPCTagStatus(int32_t hTag, VARIANT value, uint32_t status, int64_t sourceTime);
 int RemoveOPCTag(int32_t hTag);
 
 // Beyond the classic entry points: the endpoint URL clients connect to

@@ -55,7 +55,8 @@ TEST_F(PollFixture, AFailedPollRepublishesTheLastValuesWithBadQuality) {
   EXPECT_EQ(doc->m_scan.m_nStatus, 2);
   EXPECT_EQ(Published(doc, 0).quality, 0);
   EXPECT_EQ(Published(doc, 0).value.number, 42) << "the last good value";
-  EXPECT_EQ(Published(doc, 0).updates, 2);
+  // Waiting for its first value, then the good and the failed poll.
+  EXPECT_EQ(Published(doc, 0).updates, 3);
   std::string value, type, low, high;
   doc->FormatTag(0, value, type, low, high);
   EXPECT_EQ(value, "Slave Exception #2");
@@ -144,7 +145,7 @@ TEST_F(PollFixture, AnOversizedScanIsRefusedAndItsValuesAreBad) {
   EXPECT_EQ(doc->Poll(), 0);
   EXPECT_EQ(doc->m_scan.m_nStatus, 260);
   EXPECT_EQ(Published(doc, 2099).quality, 0);
-  EXPECT_EQ(Published(doc, 2099).updates, 1);
+  EXPECT_EQ(Published(doc, 2099).updates, 2);
 }
 
 TEST_F(PollFixture, AWriteResponseRepublishesButKeepsTheRecord) {
@@ -161,7 +162,7 @@ TEST_F(PollFixture, AWriteResponseRepublishesButKeepsTheRecord) {
   EXPECT_EQ(w.modbus.memory[1], 77);
   EXPECT_EQ(doc->m_scan.m_data[0], 10) << "the write's response is not taken into the record";
   EXPECT_EQ(Published(doc, 0).value.number, 10);
-  EXPECT_EQ(Published(doc, 0).updates, 2);
+  EXPECT_EQ(Published(doc, 0).updates, 3);
   EXPECT_EQ(w.ViewOf(doc)->scanCompletes, 2);
   FakeModbus::Respond(tcp->m_hConnection);
   EXPECT_EQ(Published(doc, 0).value.number, 77) << "the next poll reads the written value";

@@ -162,6 +162,7 @@ TEST(ScanDocument, ATagTheServerRefusedIsNeverUpdatedOrRemoved) {
   doc->Poll();
   w.app.CloseAllDocuments();
   EXPECT_EQ(w.tagServer.Count("UpdateOPCTag"), 0);
+  EXPECT_EQ(w.tagServer.Count("UpdateOPCTagStatus"), 0);
   EXPECT_EQ(w.tagServer.Count("RemoveOPCTag"), 0);
 }
 

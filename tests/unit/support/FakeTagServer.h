@@ -31,6 +31,8 @@ class FakeTagServer {
     std::string name;  // tag name, or ProgID for the registration calls
     Value value;
     uint16_t quality = 0;
+    uint32_t status = 0;  // OPC UA status code of UpdateOPCTagStatus
+    int64_t sourceTime = 0;
     int flag = 0;  // writable, rate or enable
     std::string description;
     std::string command;
@@ -40,6 +42,10 @@ class FakeTagServer {
     std::string name;
     Value value;
     uint16_t quality = 0;
+    // As the status entry point left them; a classic update sets the status
+    // its quality stands for and clears the time.
+    uint32_t status = OPC_STATUS_GOOD;
+    int64_t sourceTime = 0;
     int writable = 0;
     bool removed = false;
     int updates = 0;
@@ -88,6 +94,9 @@ class FakeTagServer {
       return Me().Create(name, v, q, w);
     };
     b.UpdateOPCTag = [](int32_t h, VARIANT v, uint16_t q) { return Me().Update(h, v, q); };
+    b.UpdateOPCTagStatus = [](int32_t h, VARIANT v, uint32_t status, int64_t time) {
+      return Me().UpdateStatus(h, v, status, time);
+    };
     b.RemoveOPCTag = [](int32_t h) { return Me().Remove(h); };
     b.GetOPCServerURL = []() { return Me().url.c_str(); };
     b.ShutdownOPCServer = []() { Me().Record(Call{.fn = "ShutdownOPCServer"}); };
@@ -182,18 +191,44 @@ class FakeTagServer {
                 .quality = quality,
                 .flag = writable});
     if (handle != -1)
-      tags[handle] =
-          Tag{.name = name, .value = ValueOf(v), .quality = quality, .writable = writable};
+      tags[handle] = Tag{.name = name,
+                         .value = ValueOf(v),
+                         .quality = quality,
+                         .status = StatusOfQuality(quality),
+                         .writable = writable};
     return handle;
   }
   int Update(int32_t handle, const VARIANT& v, uint16_t quality) {
     Record(Call{.fn = "UpdateOPCTag", .handle = handle, .value = ValueOf(v), .quality = quality});
+    return Store(handle, v, quality, StatusOfQuality(quality), 0);
+  }
+  // Its quality is the classic word the status stands for, so that tests of
+  // the quality hold whichever entry point the program takes.
+  int UpdateStatus(int32_t handle, const VARIANT& v, uint32_t status, int64_t time) {
+    Record(Call{.fn = "UpdateOPCTagStatus",
+                .handle = handle,
+                .value = ValueOf(v),
+                .quality = QualityOfStatus(status),
+                .status = status,
+                .sourceTime = time});
+    return Store(handle, v, QualityOfStatus(status), status, time);
+  }
+  int Store(int32_t handle, const VARIANT& v, uint16_t quality, uint32_t status, int64_t time) {
     auto it = tags.find(handle);
     if (it == tags.end()) return -1;
     it->second.value = ValueOf(v);
     it->second.quality = quality;
+    it->second.status = status;
+    it->second.sourceTime = time;
     ++it->second.updates;
     return 0;
+  }
+  static uint32_t StatusOfQuality(uint16_t quality) {
+    constexpr uint32_t kBad = 0x80000000u;
+    return quality >= OPC_QUALITY_GOOD ? OPC_STATUS_GOOD : kBad;
+  }
+  static uint16_t QualityOfStatus(uint32_t status) {
+    return status == OPC_STATUS_GOOD ? OPC_QUALITY_GOOD : OPC_QUALITY_BAD;
   }
   int Remove(int32_t handle) {
     Record(Call{.fn = "RemoveOPCTag", .handle = handle});

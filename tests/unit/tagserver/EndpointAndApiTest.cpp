@@ -106,9 +106,11 @@ TEST_F(Api, TagsLiveBeforeAndWithoutTheServer) {
   int32_t h = CreateOPCTag("API.T", v, 192, 1);
   EXPECT_GT(h, 0);
   EXPECT_EQ(UpdateOPCTag(h, v, 0), 0);
+  EXPECT_EQ(UpdateOPCTagStatus(h, v, OPC_STATUS_BAD_TIMEOUT, 0), 0);
   EXPECT_EQ(RemoveOPCTag(h), 0);
   EXPECT_EQ(RemoveOPCTag(h), -1);
   EXPECT_EQ(UpdateOPCTag(h, v, 192), -1);
+  EXPECT_EQ(UpdateOPCTagStatus(h, v, OPC_STATUS_GOOD, 0), -1);
   EXPECT_EQ(CreateOPCTag(nullptr, v, 192, 1), -1);
 }
 

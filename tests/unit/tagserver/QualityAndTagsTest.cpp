@@ -165,6 +165,29 @@ TEST(TagStore, AGoodTagWithoutAValueWaitsForItsFirstValue) {
   EXPECT_EQ(store.Sample(store.Find("R")).status, UaStatus::Good);
 }
 
+TEST(TagStore, AStatusUpdateKeepsItsCodeAndSourceTime) {
+  CTagStore store;
+  VARIANT empty;
+  VariantInit(&empty);
+  int32_t h = store.Create("S", empty, 0, false);
+  TagNode* node = store.Find("S");
+  ASSERT_TRUE(store.UpdateStatus(h, empty, UaStatus::BadWaitingForInitialData, 0));
+  TagSample s = store.Sample(node);
+  EXPECT_EQ(s.status, UaStatus::BadWaitingForInitialData);
+  EXPECT_NE(s.sourceTime, 0) << "0 stamps the moment of the call";
+  ASSERT_TRUE(store.UpdateStatus(h, FloatVariant(4), UaStatus::BadTimeout, 1234567));
+  s = store.Sample(node);
+  EXPECT_EQ(s.status, UaStatus::BadTimeout);
+  EXPECT_EQ(s.value, 4.0f);
+  EXPECT_EQ(s.sourceTime, 1234567);
+  EXPECT_GT(s.serverTime, s.sourceTime);
+  // Good without a value would show a good nothing.
+  ASSERT_TRUE(store.UpdateStatus(h, empty, UaStatus::Good, 0));
+  EXPECT_EQ(store.Sample(node).status, UaStatus::BadWaitingForInitialData);
+  EXPECT_TRUE(store.Remove(h));
+  EXPECT_FALSE(store.UpdateStatus(h, empty, UaStatus::Good, 0));
+}
+
 TEST(TagStore, ChangesAreCoalescedAndTheServerIsWokenOncePerBatch) {
   CTagStore store;
   int wakes = 0;

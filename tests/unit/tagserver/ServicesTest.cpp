@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "TestClient.h"
+#include "tagserver/TagStore.h"
 #include "tagserver/UaNodeIds.h"
 #include "tagserver/UaStatusCodes.h"
 
@@ -209,6 +210,63 @@ TEST_F(Services, TagsReadWithTheirAttributesAndOthersAreInvalid) {
   EXPECT_FALSE(v[1].hasValue);
   EXPECT_EQ(v[1].status, UaStatus::Bad);
   EXPECT_EQ(v[2].status, UaStatus::BadNodeIdUnknown);
+}
+
+TEST_F(Services, ATagKeepsTheTypeOfItsFirstValue) {
+  struct Case {
+    const char* name;
+    VARIANT first;
+    VARIANT next;
+    UaType type;
+    TagScalar read;
+  };
+  auto held = [](const UaScalar& read) {
+    return std::visit(
+        [](const auto& x) -> TagScalar {
+          using T = std::decay_t<decltype(x)>;
+          if constexpr (std::is_constructible_v<TagScalar, T>) {
+            return x;
+          } else {
+            return std::monostate{};
+          }
+        },
+        read);
+  };
+  auto make = [](VARTYPE vt, auto fill) {
+    VARIANT v;
+    VariantInit(&v);
+    v.vt = vt;
+    fill(v);
+    return v;
+  };
+  VARIANT on = make(VT_BOOL, [](VARIANT& v) { v.boolVal = VARIANT_TRUE; });
+  VARIANT count = make(VT_UI4, [](VARIANT& v) { v.ulVal = 7; });
+  VARIANT ms = make(VT_R8, [](VARIANT& v) { v.dblVal = 12.25; });
+  VARIANT text = make(VT_BSTR, [](VARIANT& v) { v.bstrVal = SysAllocString("POLL TIMEOUT"); });
+  VARIANT small = make(VT_I2, [](VARIANT& v) { v.iVal = 3; });
+  // A later value of another VARIANT type is converted to the tag's type.
+  Case cases[] = {
+      {"D.Connected", on, FloatVariant(0), UaType::Boolean, false},
+      {"D.Requests", count, FloatVariant(9), UaType::UInt32, uint64_t{9}},
+      {"D.LastRoundTripMs", ms, count, UaType::Double, 7.0},
+      {"D.LastError", text, count, UaType::String, std::string("7")},
+      {"D.Plain", small, count, UaType::Float, 7.0f},
+  };
+  for (Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    int32_t h = s.tags.Create(k.name, k.first, 192, false);
+    ASSERT_TRUE(s.tags.Update(h, k.next, 192));
+    UaNodeId id = UaNodeId::Str(1, k.name);
+    auto v =
+        DataValues(c.Call(UaId::ReadRequest_Encoding_DefaultBinary, Read({{id, 13}, {id, 14}})));
+    ASSERT_EQ(v.size(), 2u);
+    EXPECT_EQ(v[0].value.type, k.type);
+    EXPECT_TRUE(held(v[0].value.values[0]) == k.read);
+    EXPECT_EQ(v[0].status, UaStatus::Good);
+    EXPECT_EQ(std::get<UaNodeId>(v[1].value.values[0]),
+              UaNodeId::Num(0, static_cast<uint32_t>(k.type)));
+  }
+  VariantClear(&text);
 }
 
 TEST_F(Services, RemovedTagsDisappearFromReadAndBrowse) {

@@ -203,6 +203,58 @@ TEST_F(Subscriptions, AnUnchangedValueIsNotPublishedAgain) {
   EXPECT_EQ(p.items[0].value.status, UaStatus::Bad);
 }
 
+TEST_F(Subscriptions, EachCauseReachesTheClientWithTheLastValueAndTheAnswersTime) {
+  uint32_t sub = CreateSubscription(20, 300, 100);
+  CreateItems(sub, {"A"});
+  Publish();
+  Published p = Decode(Await());
+  // From one bad cause to another with the value unchanged: the status alone
+  // is the change a client must see.
+  const uint32_t causes[] = {
+      UaStatus::BadTimeout,       UaStatus::BadNotConnected, UaStatus::BadCommunicationError,
+      UaStatus::BadDeviceFailure, UaStatus::BadOutOfService, UaStatus::Good};
+  int64_t answered = 133000000000000000;
+  for (uint32_t cause : causes) {
+    SCOPED_TRACE(cause);
+    answered += 10000000;
+    ASSERT_TRUE(s.tags.UpdateStatus(a, FloatVariant(1), cause, answered));
+    Publish({{sub, p.sequence}});
+    p = Decode(Await());
+    ASSERT_EQ(p.items.size(), 1u);
+    EXPECT_EQ(p.items[0].value.status, cause);
+    ASSERT_TRUE(p.items[0].value.hasValue);
+    EXPECT_EQ(std::get<float>(p.items[0].value.value.values[0]), 1.0f);
+    EXPECT_EQ(p.items[0].value.sourceTimestamp, answered);
+  }
+}
+
+TEST_F(Subscriptions, ATypedTagReportsEachChangeOfItsValue) {
+  VARIANT count;
+  VariantInit(&count);
+  count.vt = VT_UI4;
+  count.ulVal = 1;
+  int32_t h = s.tags.Create("D.Polls", count, 192, false);
+  uint32_t sub = CreateSubscription(20, 300, 100);
+  CreateItems(sub, {"D.Polls"});
+  Publish();
+  Published p = Decode(Await());
+  for (uint32_t polls : {2u, 3u}) {
+    count.ulVal = polls;
+    s.tags.Update(h, count, 192);
+    Publish({{sub, p.sequence}});
+    p = Decode(Await());
+    ASSERT_EQ(p.items.size(), 1u);
+    EXPECT_EQ(p.items[0].value.value.type, UaType::UInt32);
+    EXPECT_EQ(std::get<uint64_t>(p.items[0].value.value.values[0]), polls);
+  }
+  // The same count again is no change.
+  s.tags.Update(h, count, 192);
+  s.tags.Update(a, FloatVariant(5), 192);
+  Publish({{sub, p.sequence}});
+  p = Decode(Await());
+  EXPECT_TRUE(p.keepAlive || p.items.empty());
+}
+
 TEST_F(Subscriptions, AQuietSubscriptionSendsKeepAlivesNamingTheNextNumber) {
   uint32_t sub = CreateSubscription(10, 30, 3);
   CreateItems(sub, {"A"});

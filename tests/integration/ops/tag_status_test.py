@@ -1,0 +1,106 @@
+"""Why a tag is bad, and since when: pelmoran -Headless polling a pymodbus slave,
+read by node-opcua. While the slave answers, each answer restamps the tag's
+source time; once it is stopped the tag keeps its last value and says why.
+
+Usage: tag_status_test.py <pelmoran> <node> <folder holding node-opcua-client's
+       node_modules> <modbus_slave.py>
+"""
+import json
+import os
+import shutil
+import signal
+import struct
+import subprocess
+import sys
+import tempfile
+import unittest
+
+from ops_support import program_environment, wait_for
+
+PROGRAM = NODE = MODULES = SLAVE = None
+HERE = os.path.dirname(os.path.abspath(__file__))
+TAG = "LIVE.NODE1.40002"
+# modbus_slave.py holds 100 + 7 * p in holding register p.
+TAG_VALUE = 100 + 7 * 1
+LOST = ("BadNotConnected", "BadTimeout")
+
+
+def text(s):
+    data = s.encode()
+    return bytes([len(data)]) + data
+
+
+def endpoint(name, port, timeout_ms):
+    serial = struct.pack("<IBBBBIIIIBB2x", 19200, 0, 0, 8, 0, 0, 0, 0, 1, 0, 0)
+    return (text(name) + struct.pack("<iiiii", 0, 1, timeout_ms, port, 1) + bytes([127, 0, 0, 1])
+            + serial)
+
+
+def scan(name, address, length, poll_ms):
+    tags = b"".join(struct.pack("<iiff", 3, 0, 0.0, 100.0) for _ in range(length))
+    return (text("3.00") + text(name) + text(".") + struct.pack("<iBBHHii", 502, 1, 3, address,
+                                                                length, poll_ms, length) + tags)
+
+
+class TagStatusTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="pelmoran-status-")
+        self.slave = subprocess.Popen(["/usr/bin/python3", SLAVE], stdin=subprocess.PIPE,
+                                      stdout=subprocess.PIPE, text=True)
+        line = self.slave.stdout.readline()
+        self.assertTrue(line.startswith("PORT "), line)
+        path = os.path.join(self.dir, "live.scn")
+        with open(path, "wb") as f:
+            f.write(scan("LIVE", 1, 2, 200))
+        with open(os.path.join(self.dir, "pelmoran.tst"), "wb") as f:
+            f.write(struct.pack("<Hi", 3, 1) + endpoint("LIVE", int(line.split()[1]), 1000)
+                    + struct.pack("<i", 1) + text(path))
+        self.env = program_environment(self.dir)
+        self.env["PELMORAN_CONFIG_DIR"] = self.dir
+        self.stderr = open(os.path.join(self.dir, "stderr.log"), "w+")
+        self.program = subprocess.Popen([PROGRAM, "-Headless"], env=self.env,
+                                        stdout=subprocess.DEVNULL, stderr=self.stderr)
+
+    def tearDown(self):
+        for process in (self.program, self.slave):
+            if process.poll() is None:
+                process.send_signal(signal.SIGTERM)
+                try:
+                    process.wait(timeout=10)
+                except subprocess.TimeoutExpired:
+                    process.kill()
+                    process.wait()
+        self.slave.stdin.close()
+        self.slave.stdout.close()
+        self.stderr.close()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def read(self, *tags):
+        result = subprocess.run([NODE, os.path.join(HERE, "opcua_read.mjs"), MODULES,
+                                 self.env["PELMORAN_OPCUA_ENDPOINT"], *tags],
+                                capture_output=True, text=True, timeout=60)
+        for line in result.stdout.splitlines():
+            if line.startswith("RESULT "):
+                return json.loads(line[len("RESULT "):])
+        self.fail("opcua_read.mjs gave no result: %s" % result.stderr[-2000:])
+
+    def test_a_stopped_slave_leaves_its_last_value_and_the_reason(self):
+        good = wait_for(lambda: self.read(TAG)[TAG]["status"] == "Good", 30, 0.3)
+        self.assertTrue(good, "the tag never turned good")
+        first = self.read(TAG)[TAG]
+        self.assertEqual(first["value"], TAG_VALUE)
+        restamped = wait_for(lambda: self.read(TAG)[TAG]["source"] > first["source"], 10, 0.3)
+        self.assertTrue(restamped, "an unchanged value's source time stayed where it was")
+
+        self.slave.send_signal(signal.SIGTERM)
+        self.slave.wait(timeout=10)
+        lost = wait_for(lambda: self.read(TAG)[TAG]["status"] in LOST, 20, 0.3)
+        self.assertTrue(lost, "the tag never said its slave was gone: %r" % self.read(TAG))
+        seen = self.read(TAG)[TAG]
+        self.assertEqual(seen["value"], TAG_VALUE, "the last value is kept")
+        self.assertGreaterEqual(seen["source"], first["source"])
+
+
+if __name__ == "__main__":
+    PROGRAM, NODE, MODULES, SLAVE = sys.argv[1:5]
+    unittest.main(argv=sys.argv[:1])
