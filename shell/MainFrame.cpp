@@ -1,9 +1,11 @@
 #include "shell/MainFrame.h"
 
 #include <QTimerEvent>
+#include <chrono>
 #include <cstdlib>
 
 #include "runtime/ConfigFile.h"
+#include "runtime/DiagnosticsNodes.h"
 #include "runtime/Runtime.h"
 #include "runtime/SettingsFile.h"
 
@@ -17,6 +19,8 @@ bool CMainFrame::Create() {
   m_nRestoreTimerId = startTimer(RestoreDelayMs());
   m_nReconnectTimerId = startTimer(ReconnectPeriodMs());
   m_nBackoffTimerId = startTimer(kBackoffTickMs);
+  m_diagnostics = std::make_unique<DiagnosticsNodes>(m_runtime);
+  m_nDiagnosticsTimerId = startTimer(kDiagnosticsPeriodMs);
   return m_nRestoreTimerId != 0 && m_nReconnectTimerId != 0;
 }
 
@@ -24,6 +28,12 @@ void CMainFrame::timerEvent(QTimerEvent* event) {
   if (event->timerId() == m_nRestoreTimerId) OnTimer(kRestoreTimer);
   if (event->timerId() == m_nReconnectTimerId) OnTimer(kReconnectTimer);
   if (event->timerId() == m_nBackoffTimerId) Endpoints().ReconnectDueEndpoints();
+  if (event->timerId() == m_nDiagnosticsTimerId) RefreshDiagnostics();
+}
+
+void CMainFrame::RefreshDiagnostics() {
+  auto since = std::chrono::steady_clock::now().time_since_epoch();
+  m_diagnostics->Refresh(std::chrono::duration_cast<std::chrono::milliseconds>(since).count());
 }
 
 void CMainFrame::OnTimer(int nIDEvent) {

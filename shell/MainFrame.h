@@ -6,9 +6,11 @@
 #pragma once
 
 #include <QObject>
+#include <memory>
 #include <string>
 
 class CEndpointRegistry;
+class DiagnosticsNodes;
 class Runtime;
 
 class CMainFrame : public QObject {
@@ -21,6 +23,8 @@ class CMainFrame : public QObject {
   // How often lost Modbus/TCP connections are looked at for their next
   // attempt: "at once" is within this.
   static constexpr int kBackoffTickMs = 250;
+  // Diagnostics variables change at most this often for their clients.
+  static constexpr int kDiagnosticsPeriodMs = 1000;
 
   explicit CMainFrame(Runtime& runtime);
   ~CMainFrame() override;
@@ -57,9 +61,12 @@ class CMainFrame : public QObject {
 
  private:
   static int PeriodFromEnvironment(const char* name, int defaultMs);
+  void RefreshDiagnostics();
 
   Runtime& m_runtime;
   int m_nRestoreTimerId = 0;
   int m_nReconnectTimerId = 0;
   int m_nBackoffTimerId = 0;
+  int m_nDiagnosticsTimerId = 0;
+  std::unique_ptr<DiagnosticsNodes> m_diagnostics;
 };

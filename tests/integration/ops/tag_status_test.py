@@ -1,6 +1,7 @@
 """Why a tag is bad, and since when: pelmoran -Headless polling a pymodbus slave,
 read by node-opcua. While the slave answers, each answer restamps the tag's
-source time; once it is stopped the tag keeps its last value and says why.
+source time; once it is stopped the tag keeps its last value and says why, and
+the endpoint's diagnostics variable says it is no longer connected.
 
 Usage: tag_status_test.py <pelmoran> <node> <folder holding node-opcua-client's
        node_modules> <modbus_slave.py>
@@ -20,6 +21,7 @@ from ops_support import program_environment, wait_for
 PROGRAM = NODE = MODULES = SLAVE = None
 HERE = os.path.dirname(os.path.abspath(__file__))
 TAG = "LIVE.NODE1.40002"
+CONNECTED = "Diagnostics.LIVE.Connected"
 # modbus_slave.py holds 100 + 7 * p in holding register p.
 TAG_VALUE = 100 + 7 * 1
 LOST = ("BadNotConnected", "BadTimeout")
@@ -91,6 +93,8 @@ class TagStatusTest(unittest.TestCase):
         self.assertEqual(first["value"], TAG_VALUE)
         restamped = wait_for(lambda: self.read(TAG)[TAG]["source"] > first["source"], 10, 0.3)
         self.assertTrue(restamped, "an unchanged value's source time stayed where it was")
+        up = wait_for(lambda: self.read(CONNECTED)[CONNECTED]["value"] is True, 10, 0.3)
+        self.assertTrue(up, "the endpoint's diagnostics never said it was connected")
 
         self.slave.send_signal(signal.SIGTERM)
         self.slave.wait(timeout=10)
@@ -99,6 +103,8 @@ class TagStatusTest(unittest.TestCase):
         seen = self.read(TAG)[TAG]
         self.assertEqual(seen["value"], TAG_VALUE, "the last value is kept")
         self.assertGreaterEqual(seen["source"], first["source"])
+        down = wait_for(lambda: self.read(CONNECTED)[CONNECTED]["value"] is False, 10, 0.3)
+        self.assertTrue(down, "the endpoint's diagnostics still say it is connected")
 
 
 if __name__ == "__main__":

@@ -1,0 +1,163 @@
+#include "runtime/DiagnosticsNodes.h"
+
+#include <cstdio>
+#include <ctime>
+#include <vector>
+
+#include "pointdb/PelmoranDoc.h"
+#include "pointdb/TagServerBinding.h"
+#include "runtime/Runtime.h"
+
+namespace {
+
+VARIANT Bool(bool b) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_BOOL;
+  v.boolVal = b ? VARIANT_TRUE : VARIANT_FALSE;
+  return v;
+}
+
+VARIANT UInt(uint32_t n) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_UI4;
+  v.ulVal = n;
+  return v;
+}
+
+VARIANT Real(double d) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_R8;
+  v.dblVal = d;
+  return v;
+}
+
+// Owned by the caller, who clears it.
+VARIANT Text(const std::string& s) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_BSTR;
+  v.bstrVal = SysAllocString(s.c_str());
+  return v;
+}
+
+std::string TextOf(const VARIANT& value) {
+  VARIANT text;
+  VariantInit(&text);
+  std::string out = std::to_string(value.vt) + ":";
+  if (VariantChangeType(&text, &value, 0, VT_BSTR) == S_OK && text.bstrVal) out += text.bstrVal;
+  VariantClear(&text);
+  return out;
+}
+
+// OPC UA ticks as ISO 8601 UTC text with milliseconds; "" for none.
+std::string IsoTime(int64_t ticks) {
+  if (ticks == 0) return "";
+  constexpr int64_t kUnixEpochTicks = 116444736000000000LL;
+  constexpr int64_t kTicksPerMs = 10000;
+  int64_t ms = (ticks - kUnixEpochTicks) / kTicksPerMs;
+  std::time_t seconds = static_cast<std::time_t>(ms / 1000);
+  std::tm utc{};
+  gmtime_r(&seconds, &utc);
+  char text[80];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
+                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                static_cast<int>(ms % 1000));
+  return text;
+}
+
+std::string DemotedList(const std::vector<uint8_t>& slaves) {
+  std::string list;
+  for (uint8_t slave : slaves) list += (list.empty() ? "" : ", ") + std::to_string(slave);
+  return list;
+}
+
+}  // namespace
+
+DiagnosticsNodes::~DiagnosticsNodes() {
+  m_seen.clear();
+  RemoveUnseen();
+}
+
+void DiagnosticsNodes::Refresh(int64_t steadyMs) {
+  m_seen.clear();
+  RefreshEndpoints();
+  RefreshScans(steadyMs);
+  RemoveUnseen();
+}
+
+void DiagnosticsNodes::RefreshEndpoints() {
+  for (const std::string& name : m_runtime.m_endpoints.GetEndpointNames()) {
+    const CModbusConnection* endpoint = m_runtime.m_endpoints.FindEndpoint(name);
+    if (!endpoint) continue;
+    std::string base = kPrefix + name + ".";
+    Set(base + "Connected", Bool(endpoint->IsLinkUp()));
+    VARIANT demoted = Text(DemotedList(endpoint->m_demotion.DemotedDevices()));
+    Set(base + "DemotedSlaves", demoted);
+    VariantClear(&demoted);
+  }
+}
+
+void DiagnosticsNodes::RefreshScans(int64_t steadyMs) {
+  std::set<int32_t> keys;
+  for (int i = 0; i < m_runtime.GetDocumentCount(); ++i) {
+    const CPelmoranDoc* doc = m_runtime.m_docTemplate.GetDocument(i);
+    keys.insert(doc->m_nKey);
+    std::string base = kPrefix + doc->m_strEndpoint + ".Scan" + std::to_string(doc->m_nKey) + ".";
+    ScanRate& rate = m_rates[doc->m_nKey];
+    // The period over the last refresh: polls are counted as they go out.
+    if (rate.atMs != 0 && doc->m_nNumbrPolls > rate.polls)
+      rate.periodMs = static_cast<double>(steadyMs - rate.atMs) / (doc->m_nNumbrPolls - rate.polls);
+    rate.polls = doc->m_nNumbrPolls;
+    rate.atMs = steadyMs;
+    Set(base + "Status", UInt(static_cast<uint32_t>(doc->m_scan.m_nStatus)));
+    VARIANT text = Text(doc->m_scan.m_nStatus == 0 ? "OK" : doc->m_scan.GetStatusText());
+    Set(base + "StatusText", text);
+    VariantClear(&text);
+    Set(base + "Polls", UInt(static_cast<uint32_t>(doc->m_nNumbrPolls)));
+    VARIANT lastGood = Text(IsoTime(doc->m_lastGoodTime));
+    Set(base + "LastGoodTime", lastGood);
+    VariantClear(&lastGood);
+    Set(base + "ActualPollPeriodMs", Real(rate.periodMs));
+    SetSlaveDemoted(*doc);
+  }
+  std::erase_if(m_rates, [&](const auto& entry) { return !keys.count(entry.first); });
+}
+
+void DiagnosticsNodes::SetSlaveDemoted(const CPelmoranDoc& doc) {
+  const CModbusConnection* endpoint = m_runtime.m_endpoints.FindEndpoint(doc.m_strEndpoint);
+  if (!endpoint) return;
+  uint8_t slave = doc.m_scan.m_nSlaveNode;
+  Set(kPrefix + doc.m_strEndpoint + ".NODE" + std::to_string(slave) + ".Demoted",
+      Bool(endpoint->m_demotion.IsDemoted(slave)));
+}
+
+void DiagnosticsNodes::Set(const std::string& name, VARIANT value) {
+  m_seen.insert(name);
+  const TagServerBinding& server = TagServer();
+  std::string text = TextOf(value);
+  auto it = m_published.find(name);
+  if (it == m_published.end()) {
+    int32_t handle =
+        server.CreateOPCTag ? server.CreateOPCTag(name.c_str(), value, OPC_QUALITY_GOOD, 0) : -1;
+    m_published[name] = Published{handle, text};
+    return;
+  }
+  if (it->second.text == text || it->second.handle == -1) return;
+  it->second.text = text;
+  if (server.UpdateOPCTag) server.UpdateOPCTag(it->second.handle, value, OPC_QUALITY_GOOD);
+}
+
+void DiagnosticsNodes::RemoveUnseen() {
+  const TagServerBinding& server = TagServer();
+  for (auto it = m_published.begin(); it != m_published.end();) {
+    if (m_seen.count(it->first)) {
+      ++it;
+      continue;
+    }
+    if (it->second.handle != -1 && server.RemoveOPCTag) server.RemoveOPCTag(it->second.handle);
+    it = m_published.erase(it);
+  }
+}

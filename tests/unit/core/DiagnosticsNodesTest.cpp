@@ -1,0 +1,78 @@
+// The diagnostics variables as the tag server gets them: their names, types
+// and values after polls, updates only on change, removal with their scan.
+#include <gtest/gtest.h>
+
+#include "runtime/DiagnosticsNodes.h"
+#include "support/CoreWorld.h"
+
+namespace {
+
+struct DiagnosticsFixture : ::testing::Test {
+  CoreWorld w;
+  CModbusConnection* tcp = w.ConnectedTcpEndpoint("MODBUS1");
+  DiagnosticsNodes nodes{w.app};
+
+  const FakeTagServer::Tag& Node(const std::string& name) {
+    const FakeTagServer::Tag* tag = w.tagServer.TagNamed("Diagnostics." + name);
+    if (!tag) throw std::runtime_error("no variable " + name);
+    return *tag;
+  }
+  void Cycle(CPelmoranDoc* doc) {
+    doc->Poll();
+    FakeModbus::Respond(tcp->m_hConnection);
+  }
+};
+
+TEST_F(DiagnosticsFixture, EachVariableHasItsTypeAndFollowsThePolls) {
+  CPelmoranDoc* doc = w.Scan("MODBUS1", 3, 1, 2, 0, 4);
+  std::string scan = "MODBUS1.Scan" + std::to_string(doc->m_nKey) + ".";
+  nodes.Refresh(1000);
+  for (int i = 0; i < 4; ++i) Cycle(doc);
+  nodes.Refresh(3000);
+  struct Expect {
+    std::string name;
+    VARTYPE vt;
+    double number;
+  };
+  const Expect expected[] = {
+      {"MODBUS1.Connected", VT_BOOL, -1},
+      {"MODBUS1.NODE4.Demoted", VT_BOOL, 0},
+      {scan + "Status", VT_UI4, 0},
+      {scan + "Polls", VT_UI4, 4},
+      {scan + "ActualPollPeriodMs", VT_R8, 500},
+  };
+  for (const Expect& e : expected) {
+    SCOPED_TRACE(e.name);
+    EXPECT_EQ(Node(e.name).value.vt, e.vt);
+    EXPECT_EQ(Node(e.name).value.number, e.number);
+    EXPECT_EQ(Node(e.name).writable, 0);
+  }
+  EXPECT_EQ(Node(scan + "StatusText").value.text, "OK");
+  EXPECT_EQ(Node("MODBUS1.DemotedSlaves").value.text, "");
+  std::string lastGood = Node(scan + "LastGoodTime").value.text;
+  ASSERT_EQ(lastGood.size(), 24u) << lastGood;
+  EXPECT_EQ(lastGood[10], 'T');
+  EXPECT_EQ(lastGood.back(), 'Z');
+}
+
+TEST_F(DiagnosticsFixture, OnlyChangesAreUpdatedAndAClosedScanTakesItsVariables) {
+  CPelmoranDoc* doc = w.Scan("MODBUS1", 3, 1, 1);
+  std::string polls = "MODBUS1.Scan" + std::to_string(doc->m_nKey) + ".Polls";
+  nodes.Refresh(1000);
+  w.tagServer.Clear();
+  nodes.Refresh(2000);
+  EXPECT_EQ(w.tagServer.Count("UpdateOPCTag"), 0);
+  w.modbus.responseStatus = 2;
+  Cycle(doc);
+  nodes.Refresh(3000);
+  EXPECT_EQ(Node(polls).value.number, 1);
+  EXPECT_EQ(Node("MODBUS1.Scan" + std::to_string(doc->m_nKey) + ".StatusText").value.text,
+            "Slave Exception #2");
+  EXPECT_EQ(w.tagServer.Count("UpdateOPCTag"), 4) << "polls, status, its text, the period";
+  w.app.CloseAllDocuments();
+  nodes.Refresh(4000);
+  EXPECT_EQ(w.tagServer.TagNamed("Diagnostics." + polls), nullptr);
+  EXPECT_NE(w.tagServer.TagNamed("Diagnostics.MODBUS1.Connected"), nullptr);
+}
+
+}  // namespace
