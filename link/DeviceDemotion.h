@@ -14,6 +14,9 @@
 struct DemotionPolicy {
   static constexpr int kDefaultTimeouts = 3;
   static constexpr int kDefaultHoldSeconds = 10;
+  // What the settings file and the Options dialog accept.
+  static constexpr int kMostTimeouts = 1000;
+  static constexpr int kLongestHoldSeconds = 86400;
   // Consecutive time-outs that demote a device; 0 never demotes.
   int timeouts = kDefaultTimeouts;
   // How long a demoted device's requests are held back before a probe.

@@ -19,6 +19,7 @@ struct ModbusBinding {
   decltype(&::MODBUSResponse) MODBUSResponse = nullptr;
   decltype(&::CloseConnection) CloseConnection = nullptr;
   decltype(&::EnableLogCallback) EnableLogCallback = nullptr;
+  decltype(&::GetModbusCounters) GetModbusCounters = nullptr;
 };
 
 // The binding in use.

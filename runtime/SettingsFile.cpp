@@ -7,8 +7,6 @@
 namespace {
 
 constexpr const char* kDemotion = "Demotion";
-constexpr int kMostTimeouts = 1000;
-constexpr int kLongestHoldSeconds = 86400;
 
 std::string Trim(const std::string& text) {
   const char* blanks = " \t\r";
@@ -100,8 +98,10 @@ void SettingsFile::SetInt(const std::string& section, const std::string& key, in
 
 DemotionPolicy SettingsFile::GetDemotionPolicy() const {
   DemotionPolicy policy;
-  policy.timeouts = GetInt(kDemotion, "Timeouts", policy.timeouts, 0, kMostTimeouts);
-  policy.holdSeconds = GetInt(kDemotion, "HoldSeconds", policy.holdSeconds, 1, kLongestHoldSeconds);
+  policy.timeouts =
+      GetInt(kDemotion, "Timeouts", policy.timeouts, 0, DemotionPolicy::kMostTimeouts);
+  policy.holdSeconds =
+      GetInt(kDemotion, "HoldSeconds", policy.holdSeconds, 1, DemotionPolicy::kLongestHoldSeconds);
   return policy;
 }
 

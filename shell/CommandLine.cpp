@@ -11,6 +11,7 @@ CCommandLine::CCommandLine(const std::string& text) {
     if (Matches(token, "Minimize")) m_bMinimize = true;
     if (Matches(token, "Headless")) m_bHeadless = true;
     if (Matches(token, "Trace")) m_bTrace = true;
+    if (Matches(token, "TraceFile")) m_bTraceFile = true;
   }
 }
 

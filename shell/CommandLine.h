@@ -23,6 +23,8 @@ class CCommandLine {
   bool m_bHeadless = false;
   // Every Modbus frame sent and received goes to standard error.
   bool m_bTrace = false;
+  // ... or to the rolling trace file in the configuration directory.
+  bool m_bTraceFile = false;
 
  private:
   static bool Matches(const std::string& token, const char* name);

@@ -11,7 +11,7 @@ namespace {
 
 struct Target {
   CEndpointRegistry* endpoints = nullptr;
-  std::FILE* out = nullptr;
+  FrameTrace::LineWriter write;
 };
 
 // Main thread only.
@@ -23,7 +23,14 @@ Target& CurrentTarget() {
 }  // namespace
 
 void FrameTrace::Start(CEndpointRegistry& endpoints, std::FILE* out) {
-  CurrentTarget() = Target{&endpoints, out};
+  Start(endpoints, [out](const std::string& line) {
+    std::fprintf(out, "%s\n", line.c_str());
+    std::fflush(out);
+  });
+}
+
+void FrameTrace::Start(CEndpointRegistry& endpoints, LineWriter write) {
+  CurrentTarget() = Target{&endpoints, std::move(write)};
   EnableTraceCallback(&FrameTrace::OnTrace);
 }
 
@@ -32,6 +39,8 @@ void FrameTrace::Stop() {
   CurrentTarget() = Target{};
 }
 
+bool FrameTrace::IsRunning() { return CurrentTarget().endpoints != nullptr; }
+
 void FrameTrace::OnTrace(int handle, int direction, const uint8_t* bytes, int length) {
   // Timed when the bytes moved, not when the main thread gets round to them.
   std::string time = QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toStdString();
@@ -39,10 +48,8 @@ void FrameTrace::OnTrace(int handle, int direction, const uint8_t* bytes, int le
   PostToMainThread([handle, direction, time, copy] {
     const Target& target = CurrentTarget();
     if (target.endpoints == nullptr) return;
-    std::string line = FormatLine(time, EndpointName(*target.endpoints, handle), direction,
-                                  copy.data(), static_cast<int>(copy.size()));
-    std::fprintf(target.out, "%s\n", line.c_str());
-    std::fflush(target.out);
+    target.write(FormatLine(time, EndpointName(*target.endpoints, handle), direction, copy.data(),
+                            static_cast<int>(copy.size())));
   });
 }
 

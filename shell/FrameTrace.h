@@ -1,20 +1,27 @@
-// The -Trace switch: every Modbus frame sent and every read received, in hex
-// with the time and the endpoint's name, one line each on standard error.
+// The -Trace switch and the window's Frame Trace command: every Modbus frame
+// sent and every read received, in hex with the time and the endpoint's
+// name, one line each on standard error or to another writer.
 // The library hands the bytes over on its own thread; the line is written on
 // the main thread, where the endpoints can be named.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 class CEndpointRegistry;
 
 class FrameTrace {
  public:
-  // Main thread. Until Stop, frames are written to out.
+  using LineWriter = std::function<void(const std::string& line)>;
+
+  // Main thread. Until Stop, frames are written to out, or handed to write
+  // (which replaces any writer before it).
   static void Start(CEndpointRegistry& endpoints, std::FILE* out = stderr);
+  static void Start(CEndpointRegistry& endpoints, LineWriter write);
   static void Stop();
+  static bool IsRunning();
 
   // "<time> pelmoran: trace <endpoint> sent|received 01 03 00 00 00 01 84 0A"
   static std::string FormatLine(const std::string& time, const std::string& endpoint, int direction,

@@ -3,15 +3,22 @@
 #include <QTimerEvent>
 #include <chrono>
 #include <cstdlib>
+#include <memory>
 
+#include "link/EndpointRegistry.h"
 #include "runtime/ConfigFile.h"
 #include "runtime/DiagnosticsNodes.h"
 #include "runtime/Runtime.h"
 #include "runtime/SettingsFile.h"
+#include "shell/FrameTrace.h"
+#include "shell/RollingTraceFile.h"
 
 CMainFrame::CMainFrame(Runtime& runtime) : m_runtime(runtime) {}
 
-CMainFrame::~CMainFrame() = default;
+CMainFrame::~CMainFrame() {
+  // The trace file's writer must not outlive the frame that named it.
+  if (m_bTraceFileStarted) FrameTrace::Stop();
+}
 
 CEndpointRegistry& CMainFrame::Endpoints() const { return m_runtime.m_endpoints; }
 
@@ -52,11 +59,32 @@ void CMainFrame::RestoreConfig(const std::string& path) {
 }
 
 std::string CMainFrame::SettingsPath() const {
-  return m_strConfigPath.substr(0, m_strConfigPath.rfind('/') + 1) + SettingsFile::kFileName;
+  return ConfigDirectoryFile(SettingsFile::kFileName);
+}
+
+std::string CMainFrame::TracePath() const {
+  return ConfigDirectoryFile(RollingTraceFile::kFileName);
+}
+
+void CMainFrame::StartTraceFile() {
+  auto file = std::make_shared<RollingTraceFile>(TracePath());
+  FrameTrace::Start(Endpoints(), [file](const std::string& line) { file->Write(line); });
+  m_bTraceFileStarted = true;
+}
+
+std::string CMainFrame::ConfigDirectoryFile(const char* name) const {
+  return m_strConfigPath.substr(0, m_strConfigPath.rfind('/') + 1) + name;
 }
 
 void CMainFrame::LoadSettings() {
   Endpoints().SetDemotionPolicy(SettingsFile::Load(SettingsPath()).GetDemotionPolicy());
+}
+
+bool CMainFrame::SaveDemotionPolicy(const DemotionPolicy& policy) {
+  Endpoints().SetDemotionPolicy(policy);
+  SettingsFile file = SettingsFile::Load(SettingsPath());
+  file.SetDemotionPolicy(policy);
+  return file.Save(SettingsPath());
 }
 
 bool CMainFrame::OnSaveTestConfig(const std::string& path) {

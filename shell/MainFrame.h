@@ -11,6 +11,7 @@
 
 class CEndpointRegistry;
 class DiagnosticsNodes;
+struct DemotionPolicy;
 class Runtime;
 
 class CMainFrame : public QObject {
@@ -42,6 +43,13 @@ class CMainFrame : public QObject {
   // from m_strConfigPath): how devices are demoted.
   std::string SettingsPath() const;
   void LoadSettings();
+  // Applied to every endpoint at once, then written to the settings file,
+  // whose other lines stay; false when it could not be written.
+  bool SaveDemotionPolicy(const DemotionPolicy& policy);
+  // The rolling frame trace file beside the settings file, and the trace
+  // into it (-TraceFile, the window's Frame Trace) until FrameTrace::Stop.
+  std::string TracePath() const;
+  void StartTraceFile();
   // False when the file could not be written (the operator has been told).
   bool OnSaveTestConfig(const std::string& path);
 
@@ -60,6 +68,7 @@ class CMainFrame : public QObject {
   void timerEvent(QTimerEvent* event) override;
 
  private:
+  std::string ConfigDirectoryFile(const char* name) const;
   static int PeriodFromEnvironment(const char* name, int defaultMs);
   void RefreshDiagnostics();
 
@@ -69,4 +78,5 @@ class CMainFrame : public QObject {
   int m_nBackoffTimerId = 0;
   int m_nDiagnosticsTimerId = 0;
   std::unique_ptr<DiagnosticsNodes> m_diagnostics;
+  bool m_bTraceFileStarted = false;
 };

@@ -14,6 +14,7 @@
 #include "platform/MessageBox.h"
 #include "pointdb/PelmoranDoc.h"
 #include "runtime/Runtime.h"
+#include "shell/FrameTrace.h"
 #include "shell/LibraryLog.h"
 #include "shell/MainFrame.h"
 #include "ui/AboutDlg.h"
@@ -21,6 +22,8 @@
 #include "ui/DataDefDlg.h"
 #include "ui/EndPointDlg.h"
 #include "ui/FileCommands.h"
+#include "ui/HealthDlg.h"
+#include "ui/OptionsDlg.h"
 #include "ui/PelmoranView.h"
 #include "ui/RemoveEndpointDlg.h"
 #include "ui/WidgetMessageBox.h"
@@ -98,6 +101,11 @@ void CMainWindow::CreateCommands() {
              [this] { WithActiveView(&CPelmoranView::OnDebugData); });
   AddCommand(ID_HELP_FINDER, "&Help Topics", [this] { OnHelpTopics(); });
   AddCommand(ID_APP_ABOUT, "&About Pelmoran...", [this] { OnAppAbout(); });
+  AddCommand(ID_MODBUS_HEALTH, "&Health...", [this] { OnModbusHealth(); });
+  AddCommand(ID_MODBUS_TRACE, "Frame &Trace", [this] {
+    OnModbusTrace(Action(ID_MODBUS_TRACE)->isChecked());
+  })->setCheckable(true);
+  AddCommand(ID_MODBUS_OPTIONS, "&Options...", [this] { OnModbusOptions(); });
 }
 
 void CMainWindow::CreateAccelerators() {
@@ -150,6 +158,9 @@ void CMainWindow::CreateMenus() {
   QMenu* modbus = NewMenu("&Modbus", {});
   modbus->addMenu(NewMenu("&Endpoint", {ID_ENDPOINT_NEW, ID_ENDPOINT_REMOVE}));
   modbus->addMenu(NewMenu("&Data", {ID_DATA_NEW, ID_DATA_DELETE}));
+  modbus->addSeparator();
+  for (int id : {ID_MODBUS_HEALTH, ID_MODBUS_TRACE, ID_MODBUS_OPTIONS})
+    modbus->addAction(Action(id));
   QMenu* help = NewMenu("&Help", {ID_HELP_FINDER, 0, ID_APP_ABOUT});
   m_noDocumentMenus = {NewMenu("&File", {ID_RESTORE_TEST_CONFIG, 0, ID_APP_EXIT}), modbus, help};
   m_documentMenus = {
@@ -162,6 +173,8 @@ void CMainWindow::UpdateCommandUI() {
   Action(ID_ENDPOINT_REMOVE)->setEnabled(endpoints);
   Action(ID_DATA_NEW)->setEnabled(endpoints);
   Action(ID_DATA_DELETE)->setEnabled(false);
+  // -Trace may have started it on standard error.
+  Action(ID_MODBUS_TRACE)->setChecked(FrameTrace::IsRunning());
 }
 
 void CMainWindow::UpdateFrame() {
@@ -277,4 +290,35 @@ void CMainWindow::OnHelpTopics() {
 void CMainWindow::OnAppAbout() {
   CAboutDlg dlg(this);
   dlg.exec();
+}
+
+CHealthDlg* CMainWindow::HealthDialog() const { return m_pHealth; }
+
+void CMainWindow::OnModbusHealth() {
+  if (!m_pHealth) {
+    m_pHealth = new CHealthDlg(m_frame.Endpoints(), this);
+    m_pHealth->setAttribute(Qt::WA_DeleteOnClose);
+  }
+  m_pHealth->show();
+  m_pHealth->raise();
+  m_pHealth->activateWindow();
+}
+
+void CMainWindow::OnModbusTrace(bool on) {
+  if (!on) {
+    FrameTrace::Stop();
+    return;
+  }
+  m_frame.StartTraceFile();
+  statusBar()->showMessage("Frame trace in " + QString::fromStdString(m_frame.TracePath()));
+}
+
+void CMainWindow::OnModbusOptions() {
+  const DemotionPolicy& policy = m_frame.Endpoints().GetDemotionPolicy();
+  COptionsDlg dlg(this);
+  dlg.m_nTimeouts = policy.timeouts;
+  dlg.m_nHoldSeconds = policy.holdSeconds;
+  if (dlg.DoModal() != QDialog::Accepted) return;
+  if (!m_frame.SaveDemotionPolicy(DemotionPolicy{dlg.m_nTimeouts, dlg.m_nHoldSeconds}))
+    AfxMessageBox("The settings could not be written to " + m_frame.SettingsPath() + ".");
 }

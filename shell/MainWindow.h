@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QUrl>
 #include <functional>
 #include <map>
@@ -11,6 +12,7 @@
 #include <vector>
 
 class CFileCommands;
+class CHealthDlg;
 class CMainFrame;
 class CPelmoranView;
 class CWidgetViewFactory;
@@ -31,6 +33,9 @@ class CMainWindow : public QMainWindow {
     ID_ENDPOINT_REMOVE = 32802,
     ID_DATA_NEW = 32804,
     ID_DATA_DELETE = 32805,
+    ID_MODBUS_HEALTH = 32806,
+    ID_MODBUS_TRACE = 32807,
+    ID_MODBUS_OPTIONS = 32808,
     ID_FILE_NEW = 57600,
     ID_FILE_OPEN = 57601,
     ID_FILE_SAVE = 57603,
@@ -79,6 +84,13 @@ class CMainWindow : public QMainWindow {
   void OnDataNew();
   void OnHelpTopics();
   void OnAppAbout();
+  // The endpoint health dialog, modeless: opened once, raised after.
+  void OnModbusHealth();
+  // Frame Trace checked: every frame into the rolling trace file beside the
+  // configuration; unchecked: no trace at all.
+  void OnModbusTrace(bool on);
+  void OnModbusOptions();
+  CHealthDlg* HealthDialog() const;
 
  private:
   QAction* AddCommand(int id, const QString& text, std::function<void()> handler);
@@ -96,4 +108,5 @@ class CMainWindow : public QMainWindow {
   std::vector<QMenu*> m_noDocumentMenus;
   std::vector<QMenu*> m_documentMenus;
   bool m_bDocumentMenus = true;
+  QPointer<CHealthDlg> m_pHealth;
 };

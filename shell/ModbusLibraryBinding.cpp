@@ -15,4 +15,5 @@ void InstallModbusLibrary() {
   m.MODBUSResponse = &::MODBUSResponse;
   m.CloseConnection = &::CloseConnection;
   m.EnableLogCallback = &::EnableLogCallback;
+  m.GetModbusCounters = &::GetModbusCounters;
 }

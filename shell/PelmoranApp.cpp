@@ -76,6 +76,7 @@ bool CPelmoranApp::InitInstance(const std::string& commandLine) {
   m_frame->m_strConfigPath = startup.ConfigPath();
   m_frame->LoadSettings();
   if (switches.m_bTrace) FrameTrace::Start(m_runtime->m_endpoints);
+  if (switches.m_bTraceFile) m_frame->StartTraceFile();
   if (m_bHeadless) StartLog(m_frame->m_strConfigPath);
   return true;
 }

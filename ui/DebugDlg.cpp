@@ -4,6 +4,7 @@
 #include <QFormLayout>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QTimer>
 
 #include "ui/DataExchange.h"
 
@@ -37,4 +38,18 @@ void CDebugDlg::DoDataExchange(CDataExchange& dx) {
   dx.Int(Control<QLineEdit>(1006), m_nPortNumber);
   dx.Int(Control<QLineEdit>(1018), m_nScanInProgress);
   dx.Int(Control<QLineEdit>(1021), m_nSlaveId);
+}
+
+void CDebugDlg::OnInitDialog() {
+  if (!m_refresh) return;
+  auto* timer = new QTimer(this);
+  timer->setObjectName("refresh");
+  connect(timer, &QTimer::timeout, this, &CDebugDlg::Refresh);
+  timer->start(kRefreshMs);
+}
+
+void CDebugDlg::Refresh() {
+  if (!m_refresh) return;
+  m_refresh(*this);
+  UpdateData(false);
 }

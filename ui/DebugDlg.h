@@ -1,13 +1,17 @@
-// "Debug Dialog": a read-only snapshot of one scan's poll state and request.
+// "Debug Dialog": a read-only view of one scan's poll state and request,
+// read again once a second while it is open when the caller says how.
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "ui/ExchangeDialog.h"
 
 class CDebugDlg : public CExchangeDialog {
   Q_OBJECT
  public:
+  static constexpr int kRefreshMs = 1000;
+
   explicit CDebugDlg(QWidget* parent = nullptr);
 
   int32_t m_nAddress = 0;
@@ -18,7 +22,12 @@ class CDebugDlg : public CExchangeDialog {
   int32_t m_nPortNumber = 0;
   int32_t m_nScanInProgress = 0;
   int32_t m_nSlaveId = 0;
+  // Sets the fields anew; without it the dialog shows what it was opened with.
+  std::function<void(CDebugDlg&)> m_refresh;
+
+  void Refresh();
 
  protected:
   void DoDataExchange(CDataExchange& dx) override;
+  void OnInitDialog() override;
 };

@@ -86,6 +86,13 @@ void CPelmoranView::OnDebugData() {
   dlg.m_nPortNumber = scan.m_nPort;
   dlg.m_nScanInProgress = m_pClock != nullptr && m_pClock->m_bScanInProgress ? 1 : 0;
   dlg.m_nSlaveId = scan.m_nSlaveNode;
+  // Only the poll count and the poll in flight change while a scan runs; a
+  // scan closed meanwhile leaves the last values shown.
+  dlg.m_refresh = [this](CDebugDlg& shown) {
+    if (IsDetached()) return;
+    shown.m_nNumbrPolls = m_doc.m_nNumbrPolls;
+    shown.m_nScanInProgress = m_pClock->m_bScanInProgress ? 1 : 0;
+  };
   dlg.DoModal();
 }
 

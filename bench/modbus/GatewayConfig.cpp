@@ -61,22 +61,29 @@ bool save(const std::string& path, const std::string& bytes) {
 }  // namespace
 
 bool GatewayConfig::write(const std::string& dir, int comPort, const ScanLoad& load) {
-  std::vector<std::string> scanFiles;
-  for (int i = 0; i < load.scans; ++i) {
-    scanFiles.push_back(dir + "/scan" + std::to_string(i) + ".scn");
-    if (!save(scanFiles.back(), scan(i, comPort, load))) return false;
-  }
-  return save(dir + "/pelmoran.tst", configuration(comPort, scanFiles));
+  return write(dir, comPort, load, SilentNeighbour{0, kTimeoutMs});
 }
 
-std::string GatewayConfig::configuration(int comPort, const std::vector<std::string>& scanFiles) {
+bool GatewayConfig::write(const std::string& dir, int comPort, const ScanLoad& load,
+                          const SilentNeighbour& silent) {
+  std::vector<std::string> scanFiles;
+  for (int i = 0; i < load.scans + silent.scans; ++i) {
+    const int node = i < load.scans ? kNode : SilentNeighbour::kNode;
+    scanFiles.push_back(dir + "/scan" + std::to_string(i) + ".scn");
+    if (!save(scanFiles.back(), scan(i, comPort, load, node))) return false;
+  }
+  return save(dir + "/pelmoran.tst", configuration(comPort, silent.timeoutMs, scanFiles));
+}
+
+std::string GatewayConfig::configuration(int comPort, int timeoutMs,
+                                         const std::vector<std::string>& scanFiles) {
   std::string out;
   put(out, kConfigurationFormat);
   put<int32_t>(out, 1);  // endpoints
   putText(out, kEndpoint);
   put<int32_t>(out, 0);  // connected when written: not read
   put(out, kRtu);
-  put(out, kTimeoutMs);
+  put<int32_t>(out, timeoutMs);
   put<int32_t>(out, comPort);
   put(out, kSerialPort);
   put<uint32_t>(out, 0);  // IPv4 address, unused on a serial line
@@ -86,13 +93,13 @@ std::string GatewayConfig::configuration(int comPort, const std::vector<std::str
   return out;
 }
 
-std::string GatewayConfig::scan(int index, int comPort, const ScanLoad& load) {
+std::string GatewayConfig::scan(int index, int comPort, const ScanLoad& load, int node) {
   std::string out;
   putText(out, kScanVersion);
   putText(out, kEndpoint);
   putText(out, ".");
   put<int32_t>(out, comPort);
-  put(out, kNode);
+  put<uint8_t>(out, static_cast<uint8_t>(node));
   put(out, kHoldingRegisters);
   put<uint16_t>(out, static_cast<uint16_t>(firstPoint(index, load)));
   put<uint16_t>(out, static_cast<uint16_t>(load.registers));

@@ -16,6 +16,14 @@ struct ScanLoad {
   int periodMs;
 };
 
+// Scans of a node nobody answers on the same line, after the load's own,
+// and the endpoint's time-out that each of their polls costs.
+struct SilentNeighbour {
+  static constexpr int kNode = 2;
+  int scans;
+  int timeoutMs;
+};
+
 class GatewayConfig {
  public:
   static constexpr const char* kEndpoint = "LINE";
@@ -24,12 +32,15 @@ class GatewayConfig {
   // Writes <dir>/pelmoran.tst and a scan file per scan beside it; false when
   // a file could not be written.
   static bool write(const std::string& dir, int comPort, const ScanLoad& load);
+  static bool write(const std::string& dir, int comPort, const ScanLoad& load,
+                    const SilentNeighbour& silent);
   // The point address (1-based) where scan i starts.
   static int firstPoint(int scan, const ScanLoad& load) { return 1 + scan * load.registers; }
 
  private:
-  static std::string configuration(int comPort, const std::vector<std::string>& scanFiles);
-  static std::string scan(int index, int comPort, const ScanLoad& load);
+  static std::string configuration(int comPort, int timeoutMs,
+                                   const std::vector<std::string>& scanFiles);
+  static std::string scan(int index, int comPort, const ScanLoad& load, int node);
 };
 
 }  // namespace bench

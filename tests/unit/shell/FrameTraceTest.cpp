@@ -49,14 +49,15 @@ TEST(FrameTrace, TheSwitchIsReadInAnyWritingBesideTheOthers) {
   struct Case {
     const char* text;
     bool trace;
+    bool traceFile;
     bool headless;
-  } cases[] = {{"-Trace", true, false},
-               {"/trace -Headless", true, true},
-               {"-Headless", false, true},
-               {"-RegServer -Trace", false, false}};
+  } cases[] = {{"-Trace", true, false, false},       {"/trace -Headless", true, false, true},
+               {"-Headless", false, false, true},    {"-Headless -TraceFile", false, true, true},
+               {"-Trace=File", false, false, false}, {"-RegServer -Trace", false, false, false}};
   for (const Case& c : cases) {
     CCommandLine line(c.text);
     EXPECT_EQ(line.m_bTrace, c.trace) << c.text;
+    EXPECT_EQ(line.m_bTraceFile, c.traceFile) << c.text;
     EXPECT_EQ(line.m_bHeadless, c.headless) << c.text;
   }
 }

@@ -1,0 +1,41 @@
+// "Endpoint Health": a table of every endpoint's state, its demoted devices
+// and its library counters, read again once a second while the dialog is
+// open, and "Reconnect now" for Modbus/TCP endpoints without a connection.
+// Modeless: the operator watches it while working in the scans.
+#pragma once
+
+#include <QDialog>
+
+class CEndpointRegistry;
+struct EndpointHealth;
+class QTableWidget;
+
+class CHealthDlg : public QDialog {
+  Q_OBJECT
+ public:
+  static constexpr int kRefreshMs = 1000;
+  enum Column {
+    kEndpoint,
+    kState,
+    kDemoted,
+    kRequests,
+    kAnswers,
+    kTimeouts,
+    kChecksumErrors,
+    kInvalidResponses,
+    kDiscarded,
+    kColumns
+  };
+
+  CHealthDlg(CEndpointRegistry& endpoints, QWidget* parent = nullptr);
+
+  QTableWidget& Table() const { return *m_pTable; }
+  void Refresh();
+  void OnReconnectNow();
+
+ private:
+  void ShowRow(int row, const EndpointHealth& health);
+
+  CEndpointRegistry& m_endpoints;
+  QTableWidget* m_pTable;
+};
