@@ -29,6 +29,7 @@ cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   -DPELMORAN_SANITIZE=ON -DPELMORAN_BENCH=OFF -DPELMORAN_WERROR=ON >/dev/null
 cmake --build build-asan -j "$jobs"
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+  LSAN_OPTIONS="suppressions=$PWD/tests/lsan.supp" \
   ctest --test-dir build-asan -j "$jobs" -L 'unit|integration' --timeout 600
 
 echo "== fuzz targets (short runs)"
