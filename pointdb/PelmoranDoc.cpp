@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <charconv>
+#include <chrono>
 #include <cmath>
 
 #include "modbuslib/modbuslib.h"
@@ -21,6 +22,11 @@ constexpr int kFullScale9999 = 9999;
 bool IsTwoWordType(int dataType) { return dataType >= 4 && dataType <= 7; }
 
 bool IsWritablePointType(int pointType) { return pointType == 1 || pointType == 3; }
+
+int64_t SteadyMs() {
+  auto since = std::chrono::steady_clock::now().time_since_epoch();
+  return std::chrono::duration_cast<std::chrono::milliseconds>(since).count();
+}
 
 uint32_t StatusOfConversion(HRESULT result) {
   return result == DISP_E_OVERFLOW ? OPC_STATUS_BAD_OUT_OF_RANGE : OPC_STATUS_BAD_TYPE_MISMATCH;
@@ -255,6 +261,7 @@ int CPelmoranDoc::Poll() {
   if (link->SendToEndpoint(m_strEndpoint, request.get())) {
     request.release();  // the endpoint owns it now and hands it back
     ++m_nNumbrPolls;
+    m_pollSentMs = SteadyMs();
     return 1;
   }
   m_scan.m_nStatus = request->m_nStatus;
@@ -268,7 +275,11 @@ int CPelmoranDoc::Poll() {
 void CPelmoranDoc::OnScanResponse(CModbusMsg* request) {
   std::unique_ptr<CModbusMsg> owned(request);
   clientwrites::CompleteAll(*owned);
-  if (owned->IsSameRequest(m_scan)) {
+  bool poll = owned->IsSameRequest(m_scan);
+  int64_t roundTrip = poll && m_pollSentMs >= 0 ? SteadyMs() - m_pollSentMs : -1;
+  m_counters.Count(owned->m_nStatus, roundTrip);
+  if (poll) {
+    m_pollSentMs = -1;
     // The poll frequency may have been changed while the poll was out; the
     // response must not bring back the old one.
     int32_t frequency = m_scan.m_nPollFrequency;

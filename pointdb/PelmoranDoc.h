@@ -9,6 +9,7 @@
 #include "platform/Variant.h"
 #include "pointdb/ModbusMsg.h"
 #include "pointdb/ModbusTag.h"
+#include "pointdb/ScanCounters.h"
 
 class Archive;
 class IScanView;
@@ -61,6 +62,9 @@ class CPelmoranDoc {
   int32_t m_nNumbrPolls;
   // When the last good answer arrived, as OPC UA stamps time; 0 before one.
   int64_t m_lastGoodTime = 0;
+  ScanCounters m_counters;
+  // When the poll in progress went out (steady clock, ms); -1 when none is.
+  int64_t m_pollSentMs = -1;
   std::vector<std::unique_ptr<CModbusTag>> m_tags;
 
   ScanContext& m_context;

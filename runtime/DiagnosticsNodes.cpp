@@ -1,5 +1,6 @@
 #include "runtime/DiagnosticsNodes.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <vector>
@@ -85,6 +86,7 @@ void DiagnosticsNodes::Refresh(int64_t steadyMs) {
   m_seen.clear();
   RefreshEndpoints();
   RefreshScans(steadyMs);
+  RefreshDevices();
   RemoveUnseen();
 }
 
@@ -121,17 +123,50 @@ void DiagnosticsNodes::RefreshScans(int64_t steadyMs) {
     Set(base + "LastGoodTime", lastGood);
     VariantClear(&lastGood);
     Set(base + "ActualPollPeriodMs", Real(rate.periodMs));
-    SetSlaveDemoted(*doc);
   }
   std::erase_if(m_rates, [&](const auto& entry) { return !keys.count(entry.first); });
 }
 
-void DiagnosticsNodes::SetSlaveDemoted(const CPelmoranDoc& doc) {
+void DiagnosticsNodes::RefreshDevices() {
+  struct Sum {
+    uint32_t requests = 0;
+    ScanCounters counters;
+  };
+  std::map<std::string, Sum> sums;  // by variable name prefix
+  for (int i = 0; i < m_runtime.GetDocumentCount(); ++i) {
+    const CPelmoranDoc* doc = m_runtime.m_docTemplate.GetDocument(i);
+    std::string endpoint = kPrefix + doc->m_strEndpoint + ".";
+    std::string slave = endpoint + "NODE" + std::to_string(doc->m_scan.m_nSlaveNode) + ".";
+    for (const std::string& prefix : {endpoint, slave}) {
+      sums[prefix].requests += static_cast<uint32_t>(doc->m_nNumbrPolls);
+      sums[prefix].counters.Add(doc->m_counters);
+    }
+    SetSlaveDemoted(*doc, slave);
+  }
+  for (const auto& [prefix, sum] : sums) SetCounters(prefix, sum.requests, sum.counters);
+}
+
+void DiagnosticsNodes::SetSlaveDemoted(const CPelmoranDoc& doc, const std::string& prefix) {
   const CModbusConnection* endpoint = m_runtime.m_endpoints.FindEndpoint(doc.m_strEndpoint);
-  if (!endpoint) return;
-  uint8_t slave = doc.m_scan.m_nSlaveNode;
-  Set(kPrefix + doc.m_strEndpoint + ".NODE" + std::to_string(slave) + ".Demoted",
-      Bool(endpoint->m_demotion.IsDemoted(slave)));
+  if (endpoint)
+    Set(prefix + "Demoted", Bool(endpoint->m_demotion.IsDemoted(doc.m_scan.m_nSlaveNode)));
+}
+
+void DiagnosticsNodes::SetCounters(const std::string& prefix, uint32_t requests,
+                                   const ScanCounters& c) {
+  Set(prefix + "Requests", UInt(requests));
+  Set(prefix + "Responses", UInt(c.responses));
+  Set(prefix + "Timeouts", UInt(c.timeouts));
+  Set(prefix + "ChecksumErrors", UInt(c.checksumErrors));
+  Set(prefix + "Mismatches", UInt(c.mismatches));
+  Set(prefix + "Exceptions", UInt(c.exceptions));
+  Set(prefix + "LastRoundTripMs",
+      Real(static_cast<double>(std::max<int64_t>(c.lastRoundTripMs, 0))));
+  CModbusMsg error;
+  error.m_nStatus = c.lastError;
+  VARIANT text = Text(c.lastError == 0 ? "" : error.GetStatusText());
+  Set(prefix + "LastError", text);
+  VariantClear(&text);
 }
 
 void DiagnosticsNodes::Set(const std::string& name, VARIANT value) {

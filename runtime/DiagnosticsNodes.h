@@ -1,8 +1,9 @@
 // The gateway's health as read-only OPC UA variables published beside the
 // tags, under the name prefix "Diagnostics.": per endpoint whether requests
-// reach it and which of its devices are demoted, per slave node with a scan
-// whether it is demoted, per scan its status, polls, last good answer and
-// the poll period it actually gets. Refreshed by the
+// reach it and which of its devices are demoted; per endpoint and per slave
+// node its scans poll, what the program counted of their exchanges and
+// whether the slave is demoted; per scan its status, polls, last good
+// answer and the poll period it actually gets. Refreshed by the
 // program once a second on the main thread; a variable is updated only when
 // its value changed, so subscribers hear changes, not ticks.
 #pragma once
@@ -16,6 +17,7 @@
 
 class CPelmoranDoc;
 class Runtime;
+class ScanCounters;
 
 class DiagnosticsNodes {
  public:
@@ -44,7 +46,9 @@ class DiagnosticsNodes {
 
   void RefreshEndpoints();
   void RefreshScans(int64_t steadyMs);
-  void SetSlaveDemoted(const CPelmoranDoc& doc);
+  void RefreshDevices();
+  void SetSlaveDemoted(const CPelmoranDoc& doc, const std::string& prefix);
+  void SetCounters(const std::string& prefix, uint32_t requests, const ScanCounters& c);
   void Set(const std::string& name, VARIANT value);
   void RemoveUnseen();
 

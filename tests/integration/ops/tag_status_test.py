@@ -22,6 +22,7 @@ PROGRAM = NODE = MODULES = SLAVE = None
 HERE = os.path.dirname(os.path.abspath(__file__))
 TAG = "LIVE.NODE1.40002"
 CONNECTED = "Diagnostics.LIVE.Connected"
+REQUESTS = "Diagnostics.LIVE.NODE1.Requests"
 # modbus_slave.py holds 100 + 7 * p in holding register p.
 TAG_VALUE = 100 + 7 * 1
 LOST = ("BadNotConnected", "BadTimeout")
@@ -95,6 +96,9 @@ class TagStatusTest(unittest.TestCase):
         self.assertTrue(restamped, "an unchanged value's source time stayed where it was")
         up = wait_for(lambda: self.read(CONNECTED)[CONNECTED]["value"] is True, 10, 0.3)
         self.assertTrue(up, "the endpoint's diagnostics never said it was connected")
+        sent = self.read(REQUESTS)[REQUESTS]["value"]
+        counting = wait_for(lambda: self.read(REQUESTS)[REQUESTS]["value"] > sent, 10, 0.3)
+        self.assertTrue(counting, "the slave's request count stood still at %r" % sent)
 
         self.slave.send_signal(signal.SIGTERM)
         self.slave.wait(timeout=10)

@@ -2,6 +2,8 @@
 // and values after polls, updates only on change, removal with their scan.
 #include <gtest/gtest.h>
 
+#include <set>
+
 #include "runtime/DiagnosticsNodes.h"
 #include "support/CoreWorld.h"
 
@@ -68,11 +70,53 @@ TEST_F(DiagnosticsFixture, OnlyChangesAreUpdatedAndAClosedScanTakesItsVariables)
   EXPECT_EQ(Node(polls).value.number, 1);
   EXPECT_EQ(Node("MODBUS1.Scan" + std::to_string(doc->m_nKey) + ".StatusText").value.text,
             "Slave Exception #2");
-  EXPECT_EQ(w.tagServer.Count("UpdateOPCTag"), 4) << "polls, status, its text, the period";
+  // Only what changed: the counts and texts, never the endpoint's state.
+  std::set<std::string> updated;
+  for (const auto& call : w.tagServer.CallsOf("UpdateOPCTag"))
+    updated.insert(w.tagServer.tags.at(call.handle).name);
+  EXPECT_TRUE(updated.count("Diagnostics." + polls));
+  EXPECT_TRUE(updated.count("Diagnostics.MODBUS1.NODE1.Exceptions"));
+  EXPECT_FALSE(updated.count("Diagnostics.MODBUS1.Connected"));
+  EXPECT_FALSE(updated.count("Diagnostics.MODBUS1.NODE1.Timeouts"));
   w.app.CloseAllDocuments();
   nodes.Refresh(4000);
   EXPECT_EQ(w.tagServer.TagNamed("Diagnostics." + polls), nullptr);
   EXPECT_NE(w.tagServer.TagNamed("Diagnostics.MODBUS1.Connected"), nullptr);
+}
+
+TEST_F(DiagnosticsFixture, ExchangesAreCountedPerSlaveAndPerEndpoint) {
+  CPelmoranDoc* one = w.Scan("MODBUS1", 3, 1, 1, 0, 1);
+  CPelmoranDoc* two = w.Scan("MODBUS1", 3, 1, 1, 0, 2);
+  // Each scan polled once per status, in this order.
+  const int32_t statuses[] = {0, 2, MBS_INVALID_CHECKSUM, MBS_INVALID_RESPONSE, 0};
+  for (int32_t status : statuses) {
+    w.modbus.responseStatus = status;
+    Cycle(one);
+  }
+  w.modbus.responseStatus = MBS_POLL_TIMEOUT;
+  Cycle(two);
+  nodes.Refresh(1000);
+  struct Expect {
+    std::string name;
+    double number;
+  };
+  const Expect expected[] = {
+      {"MODBUS1.NODE1.Requests", 5},   {"MODBUS1.NODE1.Responses", 3},
+      {"MODBUS1.NODE1.Exceptions", 1}, {"MODBUS1.NODE1.ChecksumErrors", 1},
+      {"MODBUS1.NODE1.Mismatches", 1}, {"MODBUS1.NODE1.Timeouts", 0},
+      {"MODBUS1.NODE2.Requests", 1},   {"MODBUS1.NODE2.Timeouts", 1},
+      {"MODBUS1.NODE2.Responses", 0},  {"MODBUS1.Requests", 6},
+      {"MODBUS1.Responses", 3},        {"MODBUS1.Timeouts", 1},
+  };
+  for (const Expect& e : expected) {
+    SCOPED_TRACE(e.name);
+    EXPECT_EQ(Node(e.name).value.vt, VT_UI4);
+    EXPECT_EQ(Node(e.name).value.number, e.number);
+  }
+  EXPECT_EQ(Node("MODBUS1.NODE1.LastError").value.text, "INVALID SLAVE RESPONSE");
+  EXPECT_EQ(Node("MODBUS1.NODE2.LastError").value.text, "POLL TIMEOUT");
+  EXPECT_EQ(Node("MODBUS1.NODE1.LastRoundTripMs").value.vt, VT_R8);
+  EXPECT_GE(Node("MODBUS1.NODE1.LastRoundTripMs").value.number, 0);
 }
 
 }  // namespace
