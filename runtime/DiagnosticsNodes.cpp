@@ -5,6 +5,7 @@
 #include <ctime>
 #include <vector>
 
+#include "link/EndpointHealth.h"
 #include "pointdb/PelmoranDoc.h"
 #include "pointdb/TagServerBinding.h"
 #include "runtime/Runtime.h"
@@ -69,12 +70,6 @@ std::string IsoTime(int64_t ticks) {
   return text;
 }
 
-std::string DemotedList(const std::vector<uint8_t>& slaves) {
-  std::string list;
-  for (uint8_t slave : slaves) list += (list.empty() ? "" : ", ") + std::to_string(slave);
-  return list;
-}
-
 }  // namespace
 
 DiagnosticsNodes::~DiagnosticsNodes() {
@@ -95,10 +90,32 @@ void DiagnosticsNodes::RefreshEndpoints() {
     const CModbusConnection* endpoint = m_runtime.m_endpoints.FindEndpoint(name);
     if (!endpoint) continue;
     std::string base = kPrefix + name + ".";
-    Set(base + "Connected", Bool(endpoint->IsLinkUp()));
-    VARIANT demoted = Text(DemotedList(endpoint->m_demotion.DemotedDevices()));
+    EndpointHealth health = EndpointHealth::Of(*endpoint);
+    Set(base + "Connected", Bool(health.connected && !health.deviceLost));
+    VARIANT demoted = Text(health.DemotedText());
     Set(base + "DemotedSlaves", demoted);
     VariantClear(&demoted);
+    SetLibraryCounters(base, health);
+  }
+}
+
+// Counted on the wire by the library, since its connection was opened; while
+// there is none the variables keep what they last said.
+void DiagnosticsNodes::SetLibraryCounters(const std::string& base, const EndpointHealth& health) {
+  const std::pair<const char*, uint32_t> counts[] = {
+      {"Requests", health.counters.requests},
+      {"Responses", health.counters.answers},
+      {"Timeouts", health.counters.timeouts},
+      {"ChecksumErrors", health.counters.checksumErrors},
+      {"Mismatches", health.counters.invalidResponses},
+      {"LateAnswersDiscarded", health.counters.discarded},
+  };
+  for (const auto& [name, count] : counts) {
+    if (health.counted) {
+      Set(base + name, UInt(count));
+    } else if (m_published.count(base + name)) {
+      m_seen.insert(base + name);
+    }
   }
 }
 
@@ -133,6 +150,7 @@ void DiagnosticsNodes::RefreshDevices() {
     ScanCounters counters;
   };
   std::map<std::string, Sum> sums;  // by variable name prefix
+  std::set<std::string> slaves;
   for (int i = 0; i < m_runtime.GetDocumentCount(); ++i) {
     const CPelmoranDoc* doc = m_runtime.m_docTemplate.GetDocument(i);
     std::string endpoint = kPrefix + doc->m_strEndpoint + ".";
@@ -141,9 +159,13 @@ void DiagnosticsNodes::RefreshDevices() {
       sums[prefix].requests += static_cast<uint32_t>(doc->m_nNumbrPolls);
       sums[prefix].counters.Add(doc->m_counters);
     }
+    slaves.insert(slave);
     SetSlaveDemoted(*doc, slave);
   }
-  for (const auto& [prefix, sum] : sums) SetCounters(prefix, sum.requests, sum.counters);
+  for (const auto& [prefix, sum] : sums) {
+    bool slave = slaves.count(prefix) != 0;
+    SetCounters(prefix, slave, sum.requests, sum.counters);
+  }
 }
 
 void DiagnosticsNodes::SetSlaveDemoted(const CPelmoranDoc& doc, const std::string& prefix) {
@@ -152,13 +174,17 @@ void DiagnosticsNodes::SetSlaveDemoted(const CPelmoranDoc& doc, const std::strin
     Set(prefix + "Demoted", Bool(endpoint->m_demotion.IsDemoted(doc.m_scan.m_nSlaveNode)));
 }
 
-void DiagnosticsNodes::SetCounters(const std::string& prefix, uint32_t requests,
+// An endpoint's exchanges are the library's to count (SetLibraryCounters);
+// a slave's only the program can tell apart.
+void DiagnosticsNodes::SetCounters(const std::string& prefix, bool slave, uint32_t requests,
                                    const ScanCounters& c) {
-  Set(prefix + "Requests", UInt(requests));
-  Set(prefix + "Responses", UInt(c.responses));
-  Set(prefix + "Timeouts", UInt(c.timeouts));
-  Set(prefix + "ChecksumErrors", UInt(c.checksumErrors));
-  Set(prefix + "Mismatches", UInt(c.mismatches));
+  if (slave) {
+    Set(prefix + "Requests", UInt(requests));
+    Set(prefix + "Responses", UInt(c.responses));
+    Set(prefix + "Timeouts", UInt(c.timeouts));
+    Set(prefix + "ChecksumErrors", UInt(c.checksumErrors));
+    Set(prefix + "Mismatches", UInt(c.mismatches));
+  }
   Set(prefix + "Exceptions", UInt(c.exceptions));
   Set(prefix + "LastRoundTripMs",
       Real(static_cast<double>(std::max<int64_t>(c.lastRoundTripMs, 0))));

@@ -16,6 +16,7 @@
 #include "platform/Variant.h"
 
 class CPelmoranDoc;
+struct EndpointHealth;
 class Runtime;
 class ScanCounters;
 
@@ -48,7 +49,8 @@ class DiagnosticsNodes {
   void RefreshScans(int64_t steadyMs);
   void RefreshDevices();
   void SetSlaveDemoted(const CPelmoranDoc& doc, const std::string& prefix);
-  void SetCounters(const std::string& prefix, uint32_t requests, const ScanCounters& c);
+  void SetCounters(const std::string& prefix, bool slave, uint32_t requests, const ScanCounters& c);
+  void SetLibraryCounters(const std::string& base, const EndpointHealth& health);
   void Set(const std::string& name, VARIANT value);
   void RemoveUnseen();
 

@@ -23,6 +23,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 TAG = "LIVE.NODE1.40002"
 CONNECTED = "Diagnostics.LIVE.Connected"
 REQUESTS = "Diagnostics.LIVE.NODE1.Requests"
+WIRE_REQUESTS = "Diagnostics.LIVE.Requests"
 # modbus_slave.py holds 100 + 7 * p in holding register p.
 TAG_VALUE = 100 + 7 * 1
 LOST = ("BadNotConnected", "BadTimeout")
@@ -99,6 +100,8 @@ class TagStatusTest(unittest.TestCase):
         sent = self.read(REQUESTS)[REQUESTS]["value"]
         counting = wait_for(lambda: self.read(REQUESTS)[REQUESTS]["value"] > sent, 10, 0.3)
         self.assertTrue(counting, "the slave's request count stood still at %r" % sent)
+        on_wire = self.read(WIRE_REQUESTS)[WIRE_REQUESTS]["value"]
+        self.assertGreater(on_wire, 0, "the library counted no request on the wire")
 
         self.slave.send_signal(signal.SIGTERM)
         self.slave.wait(timeout=10)

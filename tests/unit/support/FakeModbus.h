@@ -75,6 +75,10 @@ class FakeModbus {
     b.CloseConnection = [](int h) { Me().Record(Call{.fn = "CloseConnection", .handle = h}); };
     // Kept apart from the calls, whose order start-up tests check.
     b.EnableLogCallback = [](LogCallback cb) { Me().logCallback = cb; };
+    b.GetModbusCounters = [](int, ModbusCounters* out) {
+      *out = Me().counters;
+      return static_cast<int>(MBS_OK);
+    };
   }
   ~FakeModbus() {
     Modbus() = m_previous;
@@ -89,6 +93,7 @@ class FakeModbus {
   std::deque<int> startResults;    // results of PollMODBUS / WriteMODBUS; 0 when empty
   std::deque<Response> responses;  // answers of MODBUSResponse; the simulated slave when empty
   int responseStatus = 0;          // status of the simulated slave's answers
+  ModbusCounters counters{};       // what GetModbusCounters tells of any connection
   std::vector<uint16_t> memory = std::vector<uint16_t>(65536 + 2000, 0);
   ConnectionCallback connectionCallback = nullptr;
   LogCallback logCallback = nullptr;
