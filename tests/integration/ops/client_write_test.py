@@ -10,36 +10,19 @@ import os
 import shutil
 import signal
 import socket
-import struct
 import subprocess
 import sys
 import tempfile
 import threading
 import unittest
 
+from file_layout import configuration, endpoint, scan
 from ops_support import free_port, program_environment, wait_for
 
 PROGRAM = NODE = MODULES = SLAVE = None
 HERE = os.path.dirname(os.path.abspath(__file__))
 # The slave holds registers 0-255; a write past them is answered with exception 02.
 REFUSED = 301
-
-
-def text(s):
-    data = s.encode()
-    return bytes([len(data)]) + data
-
-
-def endpoint(name, port, timeout_ms):
-    serial = struct.pack("<IBBBBIIIIBB2x", 19200, 0, 0, 8, 0, 0, 0, 0, 1, 0, 0)
-    return (text(name) + struct.pack("<iiiii", 0, 1, timeout_ms, port, 1) + bytes([127, 0, 0, 1])
-            + serial)
-
-
-def scan(name, address, length, poll_ms):
-    tags = b"".join(struct.pack("<iiff", 3, 0, 0.0, 100.0) for _ in range(length))
-    return (text("3.00") + text(name) + text(".") + struct.pack("<iBBHHii", 502, 1, 3, address,
-                                                                length, poll_ms, length) + tags)
 
 
 class SilentDevice:
@@ -89,8 +72,7 @@ class ClientWriteTest(unittest.TestCase):
             with open(paths[-1], "wb") as f:
                 f.write(data)
         with open(os.path.join(self.dir, "pelmoran.tst"), "wb") as f:
-            f.write(struct.pack("<Hi", 3, len(endpoints)) + b"".join(endpoints)
-                    + struct.pack("<i", len(paths)) + b"".join(text(p) for p in paths))
+            f.write(configuration(endpoints, paths))
         self.env = program_environment(self.dir)
         self.env["PELMORAN_CONFIG_DIR"] = self.dir
         self.stderr = open(os.path.join(self.dir, "stderr.log"), "w+")

@@ -18,32 +18,12 @@ import sys
 import tempfile
 import unittest
 
+from file_layout import configuration, endpoint, scan
 from ops_support import program_environment, wait_for
 
 PROGRAM = NODE = MODULES = SLAVE = None
 HERE = os.path.dirname(os.path.abspath(__file__))
 COM = 7
-
-
-def text(s):
-    data = s.encode()
-    return bytes([len(data)]) + data
-
-
-def configuration(scan_path):
-    """A configuration file with one Daniels RTU endpoint "E" on COM 7 and one
-    scan, written item by item from the documented layout."""
-    serial = struct.pack("<IBBBBIIIIBB2x", 19200, 0, 0, 8, 0, 0, 0, 0, 1, 0, 0)
-    endpoint = (text("E") + struct.pack("<iiiii", 0, 3, 1000, COM, 0) + bytes([127, 0, 0, 1])
-                + serial)
-    return (struct.pack("<Hi", 3, 1) + endpoint + struct.pack("<i", 1) + text(scan_path))
-
-
-def scan(address, length, data_type):
-    """A "3.00" scan of holding registers on "E", one tag record a register pair."""
-    tags = b"".join(struct.pack("<iiff", 3, data_type, 0.0, 100.0) for _ in range(length // 2))
-    return (text("3.00") + text("E") + text(".") + struct.pack("<iBBHHii", COM, 1, 3, address,
-                                                               length, 200, length // 2) + tags)
 
 
 class Process:
@@ -82,9 +62,11 @@ class EnronThroughTheGatewayTest(unittest.TestCase):
         self.command("set 7003 33")
         scan_path = os.path.join(self.dir, "enron.scn")
         with open(scan_path, "wb") as f:
-            f.write(scan(7001, 4, 7))  # WORD Swapped LONG: the register's high word first
+            # WORD Swapped LONG: the register's high word first.
+            f.write(scan("E", 7001, 4, 200, port=COM, data_type=7))
         with open(os.path.join(self.dir, "pelmoran.tst"), "wb") as f:
-            f.write(configuration(scan_path))
+            # A Daniels/ENRON RTU endpoint "E" on COM 7.
+            f.write(configuration([endpoint("E", COM, 1000, protocol=3, tcp=False)], [scan_path]))
         self.env = program_environment(self.dir)
         self.env["PELMORAN_CONFIG_DIR"] = self.dir
         self.env["PELMORAN_COM%d" % COM] = devices[0]

@@ -10,12 +10,12 @@ import json
 import os
 import shutil
 import signal
-import struct
 import subprocess
 import sys
 import tempfile
 import unittest
 
+from file_layout import configuration, endpoint, scan
 from ops_support import program_environment, wait_for
 
 PROGRAM = NODE = MODULES = SLAVE = None
@@ -29,23 +29,6 @@ TAG_VALUE = 100 + 7 * 1
 LOST = ("BadNotConnected", "BadTimeout")
 
 
-def text(s):
-    data = s.encode()
-    return bytes([len(data)]) + data
-
-
-def endpoint(name, port, timeout_ms):
-    serial = struct.pack("<IBBBBIIIIBB2x", 19200, 0, 0, 8, 0, 0, 0, 0, 1, 0, 0)
-    return (text(name) + struct.pack("<iiiii", 0, 1, timeout_ms, port, 1) + bytes([127, 0, 0, 1])
-            + serial)
-
-
-def scan(name, address, length, poll_ms):
-    tags = b"".join(struct.pack("<iiff", 3, 0, 0.0, 100.0) for _ in range(length))
-    return (text("3.00") + text(name) + text(".") + struct.pack("<iBBHHii", 502, 1, 3, address,
-                                                                length, poll_ms, length) + tags)
-
-
 class TagStatusTest(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="pelmoran-status-")
@@ -57,8 +40,7 @@ class TagStatusTest(unittest.TestCase):
         with open(path, "wb") as f:
             f.write(scan("LIVE", 1, 2, 200))
         with open(os.path.join(self.dir, "pelmoran.tst"), "wb") as f:
-            f.write(struct.pack("<Hi", 3, 1) + endpoint("LIVE", int(line.split()[1]), 1000)
-                    + struct.pack("<i", 1) + text(path))
+            f.write(configuration([endpoint("LIVE", int(line.split()[1]), 1000)], [path]))
         self.env = program_environment(self.dir)
         self.env["PELMORAN_CONFIG_DIR"] = self.dir
         self.stderr = open(os.path.join(self.dir, "stderr.log"), "w+")
