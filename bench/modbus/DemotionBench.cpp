@@ -8,18 +8,16 @@
 // the silent node has been demoted the first time.
 //
 // Usage: demotion_bench [PATH-OF-PELMORAN]
-#include <stdlib.h>
 
 #include <chrono>
 #include <cstdio>
-#include <exception>
-#include <filesystem>
 #include <fstream>
 #include <stdexcept>
 #include <string>
 #include <thread>
 
 #include "ChildProcess.h"
+#include "GatewayBenchMain.h"
 #include "GatewayConfig.h"
 #include "PtyPair.h"
 #include "RtuSlave.h"
@@ -115,19 +113,5 @@ int run(const std::string& program, const std::string& dir) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string program = argc > 1 ? argv[1] : PELMORAN_PROGRAM;
-  char pattern[] = "/tmp/demotion-bench-XXXXXX";
-  if (mkdtemp(pattern) == nullptr) {
-    std::perror("demotion_bench: mkdtemp");
-    return 1;
-  }
-  int status = 1;
-  try {
-    status = run(program, pattern);
-  } catch (const std::exception& e) {
-    std::fprintf(stderr, "demotion_bench: %s\n", e.what());
-    return 1;  // the directory stays for the program's log
-  }
-  std::filesystem::remove_all(pattern);
-  return status;
+  return bench::gatewayBenchMain("demotion_bench", argc, argv, PELMORAN_PROGRAM, &run);
 }
