@@ -196,10 +196,13 @@ void Connection::received(const uint8_t* bytes, size_t size) {
 void Connection::stray(const uint8_t* bytes, size_t size) {
   // Nothing is due: on a serial line this is a late answer or noise; a
   // Modbus/TCP stream is kept for the next exchange to skip frame by frame.
-  if (serialLine() || rx_.size() + size > kMaxStrayStream) {
+  if (serialLine()) {
+    ++counters_.discarded;
+    return;
+  }
+  if (rx_.size() + size > kMaxStrayStream) {
     ++counters_.discarded;
     rx_.clear();
-    if (serialLine()) return;
   }
   rx_.insert(rx_.end(), bytes, bytes + size);
 }
