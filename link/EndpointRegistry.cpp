@@ -15,27 +15,27 @@ std::string DottedAddress(const std::array<uint8_t, 4>& address) {
 
 }  // namespace
 
-CEndpointRegistry::CEndpointRegistry(IRequestSink* sink) : m_pSink(sink) {}
+EndpointRegistry::EndpointRegistry(IRequestSink* sink) : m_pSink(sink) {}
 
-CEndpointRegistry::~CEndpointRegistry() { RemoveAllEndpoints(); }
+EndpointRegistry::~EndpointRegistry() { RemoveAllEndpoints(); }
 
-CModbusConnection* CEndpointRegistry::FindEndpoint(const std::string& name) const {
+CModbusConnection* EndpointRegistry::FindEndpoint(const std::string& name) const {
   for (const auto& endpoint : m_endpoints)
     if (endpoint->m_strName == name) return endpoint.get();
   return nullptr;
 }
 
-bool CEndpointRegistry::IsEndpointConnected(const std::string& name) const {
+bool EndpointRegistry::IsEndpointConnected(const std::string& name) const {
   const CModbusConnection* endpoint = FindEndpoint(name);
   return endpoint && endpoint->IsLinkUp();
 }
 
-int CEndpointRegistry::SendToEndpoint(const std::string& name, CModbusMsg* request) {
+int EndpointRegistry::SendToEndpoint(const std::string& name, CModbusMsg* request) {
   CModbusConnection* endpoint = FindEndpoint(name);
   return endpoint ? endpoint->Enqueue(request) : 0;
 }
 
-void CEndpointRegistry::CloseEndpoint(const std::string& name) {
+void EndpointRegistry::CloseEndpoint(const std::string& name) {
   CModbusConnection* endpoint = FindEndpoint(name);
   // One silent unit behind a Modbus/TCP gateway is demoted, not a reason to
   // drop the others; when none answers, the connection itself is suspect.
@@ -44,19 +44,19 @@ void CEndpointRegistry::CloseEndpoint(const std::string& name) {
   endpoint->m_reconnect.Lost(m_now());
 }
 
-bool CEndpointRegistry::HasDanielsRegisters(const std::string& name) const {
+bool EndpointRegistry::HasDanielsRegisters(const std::string& name) const {
   const CModbusConnection* endpoint = FindEndpoint(name);
   return endpoint && !endpoint->m_bTcp &&
          (endpoint->m_nProtocol == 2 || endpoint->m_nProtocol == 3);
 }
 
-bool CEndpointRegistry::IsCommPortInUse(int comPort) const {
+bool EndpointRegistry::IsCommPortInUse(int comPort) const {
   for (const auto& endpoint : m_endpoints)
     if (!endpoint->m_bTcp && endpoint->m_nPort == comPort) return true;
   return false;
 }
 
-void CEndpointRegistry::RouteModbusCallback(int handle, int spare1, int spare2) {
+void EndpointRegistry::RouteModbusCallback(int handle, int spare1, int spare2) {
   if (handle == -1) return;  // -1 is "no connection" and names no endpoint
   for (const auto& endpoint : m_endpoints) {
     if (endpoint->m_hConnection != handle) continue;
@@ -65,7 +65,7 @@ void CEndpointRegistry::RouteModbusCallback(int handle, int spare1, int spare2) 
   }
 }
 
-void CEndpointRegistry::OnConnectionEvent(int event, int handle) {
+void EndpointRegistry::OnConnectionEvent(int event, int handle) {
   if (handle == -1 || (event != MBS_EVENT_CONNECTED && event != MBS_EVENT_TERMINATED)) return;
   for (const auto& endpoint : m_endpoints) {
     if (!endpoint->m_bTcp) {
@@ -93,12 +93,12 @@ void CEndpointRegistry::OnConnectionEvent(int event, int handle) {
 
 // The library keeps a serial connection while its device is away and opens
 // the device again when it returns; meanwhile the scans are told at once.
-void CEndpointRegistry::OnSerialDeviceEvent(CModbusConnection& endpoint, int event) {
+void EndpointRegistry::OnSerialDeviceEvent(CModbusConnection& endpoint, int event) {
   endpoint.m_bDeviceLost = event == MBS_EVENT_TERMINATED;
   if (endpoint.m_bDeviceLost) endpoint.ClearQueue();
 }
 
-EndpointChoice CEndpointRegistry::ProposeEndpoint() const {
+EndpointChoice EndpointRegistry::ProposeEndpoint() const {
   CModbusConnection fresh;
   EndpointChoice choice;
   choice.strName = "MODBUS" + std::to_string(m_endpoints.size() + 1);
@@ -109,7 +109,7 @@ EndpointChoice CEndpointRegistry::ProposeEndpoint() const {
   return choice;
 }
 
-CModbusConnection* CEndpointRegistry::AddEndpoint(const EndpointChoice& choice) {
+CModbusConnection* EndpointRegistry::AddEndpoint(const EndpointChoice& choice) {
   auto endpoint = std::make_unique<CModbusConnection>();
   Equip(*endpoint);
   endpoint->m_strName = choice.strName;
@@ -129,19 +129,19 @@ CModbusConnection* CEndpointRegistry::AddEndpoint(const EndpointChoice& choice) 
   return m_endpoints.back().get();
 }
 
-CModbusConnection* CEndpointRegistry::Adopt(std::unique_ptr<CModbusConnection> endpoint) {
+CModbusConnection* EndpointRegistry::Adopt(std::unique_ptr<CModbusConnection> endpoint) {
   Equip(*endpoint);
   m_endpoints.push_back(std::move(endpoint));
   return m_endpoints.back().get();
 }
 
-std::vector<std::string> CEndpointRegistry::GetEndpointNames() const {
+std::vector<std::string> EndpointRegistry::GetEndpointNames() const {
   std::vector<std::string> names;
   for (const auto& endpoint : m_endpoints) names.push_back(endpoint->m_strName);
   return names;
 }
 
-void CEndpointRegistry::RemoveEndpoint(int index) {
+void EndpointRegistry::RemoveEndpoint(int index) {
   if (index < 0 || static_cast<size_t>(index) >= m_endpoints.size()) return;
   // Out of the list before it closes, so that the scans it hands its queue
   // back to already find it gone.
@@ -150,41 +150,41 @@ void CEndpointRegistry::RemoveEndpoint(int index) {
   if (endpoint->IsConnected()) endpoint->Close();
 }
 
-void CEndpointRegistry::RemoveAllEndpoints() {
+void EndpointRegistry::RemoveAllEndpoints() {
   std::vector<std::unique_ptr<CModbusConnection>> endpoints;
   endpoints.swap(m_endpoints);
   for (auto& endpoint : endpoints)
     if (endpoint->IsConnected()) endpoint->Close();
 }
 
-void CEndpointRegistry::ReconnectTcpEndpoints() {
+void EndpointRegistry::ReconnectTcpEndpoints() {
   for (const auto& endpoint : m_endpoints)
     if (endpoint->m_bTcp && endpoint->m_hConnection == -1) Reconnect(*endpoint);
 }
 
-void CEndpointRegistry::ReconnectDueEndpoints() {
+void EndpointRegistry::ReconnectDueEndpoints() {
   const LinkClock::time_point now = m_now();
   for (const auto& endpoint : m_endpoints)
     if (endpoint->m_bTcp && endpoint->m_hConnection == -1 && endpoint->m_reconnect.IsDue(now))
       Reconnect(*endpoint);
 }
 
-void CEndpointRegistry::Reconnect(CModbusConnection& endpoint) {
+void EndpointRegistry::Reconnect(CModbusConnection& endpoint) {
   endpoint.m_reconnect.Attempting();
   endpoint.ConnectTcp();
 }
 
-void CEndpointRegistry::SetDemotionPolicy(const DemotionPolicy& policy) {
+void EndpointRegistry::SetDemotionPolicy(const DemotionPolicy& policy) {
   m_demotionPolicy = policy;
   for (const auto& endpoint : m_endpoints) endpoint->m_demotion.SetPolicy(policy);
 }
 
-void CEndpointRegistry::SetClock(LinkNow now) {
+void EndpointRegistry::SetClock(LinkNow now) {
   m_now = std::move(now);
   for (const auto& endpoint : m_endpoints) endpoint->m_demotion.SetClock(m_now);
 }
 
-void CEndpointRegistry::Equip(CModbusConnection& endpoint) const {
+void EndpointRegistry::Equip(CModbusConnection& endpoint) const {
   endpoint.m_pSink = m_pSink;
   endpoint.m_demotion.SetPolicy(m_demotionPolicy);
   endpoint.m_demotion.SetClock(m_now);

@@ -22,14 +22,14 @@ struct EndpointChoice {
   int nTcpPort = 0;
 };
 
-class CEndpointRegistry : public IScanLink {
+class EndpointRegistry : public IScanLink {
  public:
   // Every endpoint hands its finished requests to sink (none: deleted).
-  explicit CEndpointRegistry(IRequestSink* sink = nullptr);
+  explicit EndpointRegistry(IRequestSink* sink = nullptr);
   // Deletes every endpoint (each closes its connection).
-  ~CEndpointRegistry() override;
-  CEndpointRegistry(const CEndpointRegistry&) = delete;
-  CEndpointRegistry& operator=(const CEndpointRegistry&) = delete;
+  ~EndpointRegistry() override;
+  EndpointRegistry(const EndpointRegistry&) = delete;
+  EndpointRegistry& operator=(const EndpointRegistry&) = delete;
 
   CModbusConnection* FindEndpoint(const std::string& name) const;
   bool IsEndpointConnected(const std::string& name) const override;

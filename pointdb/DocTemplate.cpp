@@ -15,14 +15,14 @@ std::string FileName(const std::string& path) {
 
 }  // namespace
 
-CDocTemplate::CDocTemplate(ScanContext& context, IViewFactory* factory)
+DocTemplate::DocTemplate(ScanContext& context, IViewFactory* factory)
     : m_pViewFactory(factory), m_context(context) {}
 
-CDocTemplate::~CDocTemplate() {
+DocTemplate::~DocTemplate() {
   while (!m_documents.empty()) CloseDocument(m_documents.front().get());
 }
 
-CPelmoranDoc* CDocTemplate::OpenDocumentFile(const std::string& path) {
+CPelmoranDoc* DocTemplate::OpenDocumentFile(const std::string& path) {
   m_documents.push_back(std::make_unique<CPelmoranDoc>(m_context));
   CPelmoranDoc* doc = m_documents.back().get();
   if (m_pViewFactory) doc->m_pView = m_pViewFactory->CreateView(*doc);
@@ -45,7 +45,7 @@ CPelmoranDoc* CDocTemplate::OpenDocumentFile(const std::string& path) {
   return doc;
 }
 
-void CDocTemplate::CloseDocument(CPelmoranDoc* doc) {
+void DocTemplate::CloseDocument(CPelmoranDoc* doc) {
   auto it = std::find_if(m_documents.begin(), m_documents.end(),
                          [doc](const auto& owned) { return owned.get() == doc; });
   if (it == m_documents.end()) return;
@@ -56,9 +56,9 @@ void CDocTemplate::CloseDocument(CPelmoranDoc* doc) {
   owned->m_pView = nullptr;
 }
 
-int CDocTemplate::GetDocumentCount() const { return static_cast<int>(m_documents.size()); }
+int DocTemplate::GetDocumentCount() const { return static_cast<int>(m_documents.size()); }
 
-CPelmoranDoc* CDocTemplate::GetDocument(int index) const {
+CPelmoranDoc* DocTemplate::GetDocument(int index) const {
   if (index < 0 || index >= GetDocumentCount()) return nullptr;
   return m_documents[index].get();
 }

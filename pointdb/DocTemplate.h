@@ -23,11 +23,11 @@ class IViewFactory {
   virtual void DestroyView(CPelmoranDoc& doc) = 0;
 };
 
-class CDocTemplate {
+class DocTemplate {
  public:
   // Documents are made in context, which outlives the template.
-  explicit CDocTemplate(ScanContext& context, IViewFactory* factory = nullptr);
-  ~CDocTemplate();
+  explicit DocTemplate(ScanContext& context, IViewFactory* factory = nullptr);
+  ~DocTemplate();
 
   // File New when path is empty; otherwise open path as a stored scan. Returns
   // null when the file could not be read (the reason has been reported).

@@ -88,11 +88,11 @@ void ApplyConfig(Runtime& runtime, ConfigRecord& config) {
 
 }  // namespace
 
-CConfigFile::CConfigFile(Runtime& runtime) : m_runtime(runtime) {}
+ConfigFile::ConfigFile(Runtime& runtime) : m_runtime(runtime) {}
 
 // The new content is complete in memory before it replaces the old file, so
 // a failure at any point leaves the previous configuration whole.
-bool CConfigFile::SaveTestConfig(const std::string& path) {
+bool ConfigFile::SaveTestConfig(const std::string& path) {
   DiskFile file;
   if (!file.Create(path)) {
     AfxMessageBox("File Creation Error");
@@ -108,7 +108,7 @@ bool CConfigFile::SaveTestConfig(const std::string& path) {
   return true;
 }
 
-void CConfigFile::RestoreConfig(const std::string& path) {
+void ConfigFile::RestoreConfig(const std::string& path) {
   std::string bytes;
   std::string error;
   switch (DiskFile::ReadAll(path, bytes, error)) {
@@ -131,7 +131,7 @@ void CConfigFile::RestoreConfig(const std::string& path) {
   }
 }
 
-void CConfigFile::Store(Archive& ar) {
+void ConfigFile::Store(Archive& ar) {
   const auto& endpoints = m_runtime.m_endpoints.m_endpoints;
   ar << kFormatMarker << static_cast<int32_t>(endpoints.size());
   for (const auto& endpoint : endpoints) StoreEndpoint(ar, *endpoint);
@@ -141,7 +141,7 @@ void CConfigFile::Store(Archive& ar) {
 
 // Nothing running is touched until the whole file has been read: a file
 // damaged anywhere throws while the running configuration is still whole.
-void CConfigFile::Load(Archive& ar) {
+void ConfigFile::Load(Archive& ar) {
   ConfigRecord config = ReadConfig(ar);
   ApplyConfig(m_runtime, config);
 }

@@ -9,9 +9,9 @@
 class Archive;
 class Runtime;
 
-class CConfigFile {
+class ConfigFile {
  public:
-  explicit CConfigFile(Runtime& runtime);
+  explicit ConfigFile(Runtime& runtime);
 
   // Saves the whole configuration to path (the operator's choice) without
   // destroying the previous file; false after "File Creation Error".

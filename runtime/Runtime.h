@@ -45,6 +45,6 @@ class Runtime : public ScanContext, public IRequestSink {
   // meanwhile is deleted.
   void OnRequestDone(CModbusMsg* request) override;
 
-  CEndpointRegistry m_endpoints;
-  CDocTemplate m_docTemplate;
+  EndpointRegistry m_endpoints;
+  DocTemplate m_docTemplate;
 };

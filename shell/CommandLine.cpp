@@ -2,7 +2,7 @@
 
 #include <strings.h>
 
-CCommandLine::CCommandLine(const std::string& text) {
+CommandLine::CommandLine(const std::string& text) {
   for (const std::string& token : Split(text)) {
     if (Matches(token, "UnregServer")) m_nEnding = UnregServer;
     if (Matches(token, "RegServer")) m_nEnding = RegServer;
@@ -15,7 +15,7 @@ CCommandLine::CCommandLine(const std::string& text) {
   }
 }
 
-std::string CCommandLine::JoinArguments(int argc, const char* const* argv) {
+std::string CommandLine::JoinArguments(int argc, const char* const* argv) {
   std::string text;
   for (int i = 1; i < argc; ++i) {
     if (i > 1) text += ' ';
@@ -24,7 +24,7 @@ std::string CCommandLine::JoinArguments(int argc, const char* const* argv) {
   return text;
 }
 
-std::vector<std::string> CCommandLine::Split(const std::string& text) {
+std::vector<std::string> CommandLine::Split(const std::string& text) {
   std::vector<std::string> tokens;
   std::string token;
   for (char c : text) {
@@ -39,6 +39,6 @@ std::vector<std::string> CCommandLine::Split(const std::string& text) {
   return tokens;
 }
 
-bool CCommandLine::Matches(const std::string& token, const char* name) {
+bool CommandLine::Matches(const std::string& token, const char* name) {
   return strcasecmp(token.c_str(), name) == 0;
 }

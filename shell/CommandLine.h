@@ -5,13 +5,13 @@
 #include <string>
 #include <vector>
 
-class CCommandLine {
+class CommandLine {
  public:
   enum Ending { None, UnregServer, RegServer, Service };
 
-  CCommandLine() = default;
+  CommandLine() = default;
   // Reads the text after the program's own name.
-  explicit CCommandLine(const std::string& text);
+  explicit CommandLine(const std::string& text);
   // Builds that text from main's arguments (everything after argv[0]).
   static std::string JoinArguments(int argc, const char* const* argv);
   // Tokens of the text, split at every "-", "/" and blank; never empty.

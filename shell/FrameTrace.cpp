@@ -10,7 +10,7 @@
 namespace {
 
 struct Target {
-  CEndpointRegistry* endpoints = nullptr;
+  EndpointRegistry* endpoints = nullptr;
   FrameTrace::LineWriter write;
 };
 
@@ -22,14 +22,14 @@ Target& CurrentTarget() {
 
 }  // namespace
 
-void FrameTrace::Start(CEndpointRegistry& endpoints, std::FILE* out) {
+void FrameTrace::Start(EndpointRegistry& endpoints, std::FILE* out) {
   Start(endpoints, [out](const std::string& line) {
     std::fprintf(out, "%s\n", line.c_str());
     std::fflush(out);
   });
 }
 
-void FrameTrace::Start(CEndpointRegistry& endpoints, LineWriter write) {
+void FrameTrace::Start(EndpointRegistry& endpoints, LineWriter write) {
   CurrentTarget() = Target{&endpoints, std::move(write)};
   EnableTraceCallback(&FrameTrace::OnTrace);
 }
@@ -66,7 +66,7 @@ std::string FrameTrace::FormatLine(const std::string& time, const std::string& e
   return line;
 }
 
-std::string FrameTrace::EndpointName(const CEndpointRegistry& endpoints, int handle) {
+std::string FrameTrace::EndpointName(const EndpointRegistry& endpoints, int handle) {
   for (const auto& endpoint : endpoints.m_endpoints)
     if (endpoint->m_hConnection == handle || endpoint->m_hTcpConnection == handle)
       return endpoint->m_strName;

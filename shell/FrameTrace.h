@@ -10,7 +10,7 @@
 #include <functional>
 #include <string>
 
-class CEndpointRegistry;
+class EndpointRegistry;
 
 class FrameTrace {
  public:
@@ -18,8 +18,8 @@ class FrameTrace {
 
   // Main thread. Until Stop, frames are written to out, or handed to write
   // (which replaces any writer before it).
-  static void Start(CEndpointRegistry& endpoints, std::FILE* out = stderr);
-  static void Start(CEndpointRegistry& endpoints, LineWriter write);
+  static void Start(EndpointRegistry& endpoints, std::FILE* out = stderr);
+  static void Start(EndpointRegistry& endpoints, LineWriter write);
   static void Stop();
   static bool IsRunning();
 
@@ -27,7 +27,7 @@ class FrameTrace {
   static std::string FormatLine(const std::string& time, const std::string& endpoint, int direction,
                                 const uint8_t* bytes, int length);
   // The endpoint that holds the library handle, or "handle <n>" when none does.
-  static std::string EndpointName(const CEndpointRegistry& endpoints, int handle);
+  static std::string EndpointName(const EndpointRegistry& endpoints, int handle);
 
  private:
   static void OnTrace(int handle, int direction, const uint8_t* bytes, int length);

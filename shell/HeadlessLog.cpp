@@ -12,12 +12,12 @@
 #include "shell/LibraryLog.h"
 #include "ui/PollClock.h"
 
-CHeadlessLog::CHeadlessLog(CEndpointRegistry& frame, std::FILE* out, QObject* parent)
+HeadlessLog::HeadlessLog(EndpointRegistry& frame, std::FILE* out, QObject* parent)
     : QObject(parent), m_frame(frame), m_pOut(out) {}
 
-CHeadlessLog::~CHeadlessLog() = default;
+HeadlessLog::~HeadlessLog() = default;
 
-void CHeadlessLog::Start(const std::string& url, const std::string& configPath) {
+void HeadlessLog::Start(const std::string& url, const std::string& configPath) {
   Line("OPC UA endpoint " + (url.empty() ? std::string("(not listening)") : url));
   std::error_code error;
   bool present = std::filesystem::exists(configPath, error);
@@ -25,19 +25,19 @@ void CHeadlessLog::Start(const std::string& url, const std::string& configPath) 
   if (m_nTimer == 0) m_nTimer = startTimer(kEndpointCheckMs);
 }
 
-void CHeadlessLog::Watch(CPollClock& clock) {
+void HeadlessLog::Watch(PollClock& clock) {
   const CPelmoranDoc* doc = &clock.GetDocument();
   m_scans.erase(doc);
-  connect(&clock, &CPollClock::tagValuesRefreshed, this, [this, doc] { OnScanFinished(*doc); });
+  connect(&clock, &PollClock::tagValuesRefreshed, this, [this, doc] { OnScanFinished(*doc); });
 }
 
-void CHeadlessLog::Forget(const CPelmoranDoc& doc) { m_scans.erase(&doc); }
+void HeadlessLog::Forget(const CPelmoranDoc& doc) { m_scans.erase(&doc); }
 
-void CHeadlessLog::timerEvent(QTimerEvent* event) {
+void HeadlessLog::timerEvent(QTimerEvent* event) {
   if (event->timerId() == m_nTimer) CheckEndpoints();
 }
 
-void CHeadlessLog::CheckEndpoints() {
+void HeadlessLog::CheckEndpoints() {
   std::set<std::string> present;
   for (const auto& endpoint : m_frame.m_endpoints) {
     present.insert(endpoint->m_strName);
@@ -58,12 +58,11 @@ void CHeadlessLog::CheckEndpoints() {
   }
 }
 
-void CHeadlessLog::LibraryLine(int level, const std::string& text) {
+void HeadlessLog::LibraryLine(int level, const std::string& text) {
   Line(LibraryLog::levelPrefix(level) + text);
 }
 
-void CHeadlessLog::CheckDemotions(const std::string& endpoint,
-                                  const std::vector<uint8_t>& demoted) {
+void HeadlessLog::CheckDemotions(const std::string& endpoint, const std::vector<uint8_t>& demoted) {
   std::vector<uint8_t>& known = m_demoted[endpoint];
   auto has = [](const std::vector<uint8_t>& slaves, uint8_t slave) {
     return std::find(slaves.begin(), slaves.end(), slave) != slaves.end();
@@ -77,7 +76,7 @@ void CHeadlessLog::CheckDemotions(const std::string& endpoint,
   known = demoted;
 }
 
-void CHeadlessLog::OnScanFinished(const CPelmoranDoc& doc) {
+void HeadlessLog::OnScanFinished(const CPelmoranDoc& doc) {
   int status = doc.m_scan.m_nStatus;
   auto known = m_scans.find(&doc);
   if (known != m_scans.end() && known->second == status) return;
@@ -88,12 +87,12 @@ void CHeadlessLog::OnScanFinished(const CPelmoranDoc& doc) {
        StatusText(status, doc.m_scan.GetStatusText()));
 }
 
-std::string CHeadlessLog::StatusText(int status, const std::string& text) {
+std::string HeadlessLog::StatusText(int status, const std::string& text) {
   if (status == 0) return "GOOD";
   return text.empty() ? "status " + std::to_string(status) : text;
 }
 
-void CHeadlessLog::Line(const std::string& text) {
+void HeadlessLog::Line(const std::string& text) {
   const std::string stamp = QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toStdString();
   std::fprintf(m_pOut, "%s pelmoran: %s\n", stamp.c_str(), text.c_str());
   std::fflush(m_pOut);

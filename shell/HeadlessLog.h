@@ -11,23 +11,22 @@
 #include <string>
 #include <vector>
 
-class CEndpointRegistry;
+class EndpointRegistry;
 class CPelmoranDoc;
-class CPollClock;
+class PollClock;
 
-class CHeadlessLog : public QObject {
+class HeadlessLog : public QObject {
   Q_OBJECT
  public:
   static constexpr int kEndpointCheckMs = 500;
 
-  explicit CHeadlessLog(CEndpointRegistry& frame, std::FILE* out = stderr,
-                        QObject* parent = nullptr);
-  ~CHeadlessLog() override;
+  explicit HeadlessLog(EndpointRegistry& frame, std::FILE* out = stderr, QObject* parent = nullptr);
+  ~HeadlessLog() override;
 
   // The two lines of start-up; from then on endpoints are watched.
   void Start(const std::string& url, const std::string& configPath);
   // Reports the scan's status whenever it differs from the last reported.
-  void Watch(CPollClock& clock);
+  void Watch(PollClock& clock);
   void Forget(const CPelmoranDoc& doc);
   // Reports every endpoint whose connection changed since the last check.
   void CheckEndpoints();
@@ -45,7 +44,7 @@ class CHeadlessLog : public QObject {
   void OnScanFinished(const CPelmoranDoc& doc);
   void Line(const std::string& text);
 
-  CEndpointRegistry& m_frame;
+  EndpointRegistry& m_frame;
   std::FILE* m_pOut;
   int m_nTimer = 0;
   std::map<std::string, bool> m_endpoints;

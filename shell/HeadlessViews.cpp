@@ -3,25 +3,25 @@
 #include "shell/HeadlessLog.h"
 #include "ui/PollClock.h"
 
-CHeadlessViewFactory::CHeadlessViewFactory() = default;
+HeadlessViewFactory::HeadlessViewFactory() = default;
 
-CHeadlessViewFactory::~CHeadlessViewFactory() = default;
+HeadlessViewFactory::~HeadlessViewFactory() = default;
 
-IScanView* CHeadlessViewFactory::CreateView(CPelmoranDoc& doc) {
+IScanView* HeadlessViewFactory::CreateView(CPelmoranDoc& doc) {
   auto& clock = m_clocks[&doc];
-  clock = std::make_unique<CPollClock>(doc);
+  clock = std::make_unique<PollClock>(doc);
   if (m_pLog != nullptr) m_pLog->Watch(*clock);
   return clock.get();
 }
 
-void CHeadlessViewFactory::InitialUpdate(CPelmoranDoc&) {}
+void HeadlessViewFactory::InitialUpdate(CPelmoranDoc&) {}
 
-void CHeadlessViewFactory::DestroyView(CPelmoranDoc& doc) {
+void HeadlessViewFactory::DestroyView(CPelmoranDoc& doc) {
   if (m_pLog != nullptr) m_pLog->Forget(doc);
   m_clocks.erase(&doc);
 }
 
-CPollClock* CHeadlessViewFactory::FindClock(const CPelmoranDoc& doc) const {
+PollClock* HeadlessViewFactory::FindClock(const CPelmoranDoc& doc) const {
   auto it = m_clocks.find(&doc);
   return it == m_clocks.end() ? nullptr : it->second.get();
 }

@@ -7,23 +7,23 @@
 
 #include "pointdb/DocTemplate.h"
 
-class CHeadlessLog;
-class CPollClock;
+class HeadlessLog;
+class PollClock;
 
-class CHeadlessViewFactory : public IViewFactory {
+class HeadlessViewFactory : public IViewFactory {
  public:
-  CHeadlessViewFactory();
-  ~CHeadlessViewFactory() override;
+  HeadlessViewFactory();
+  ~HeadlessViewFactory() override;
 
   IScanView* CreateView(CPelmoranDoc& doc) override;
   void InitialUpdate(CPelmoranDoc& doc) override;
   void DestroyView(CPelmoranDoc& doc) override;
 
-  CPollClock* FindClock(const CPelmoranDoc& doc) const;
+  PollClock* FindClock(const CPelmoranDoc& doc) const;
   // Every clock made from now on reports its scan's status changes there.
-  void SetLog(CHeadlessLog* log) { m_pLog = log; }
+  void SetLog(HeadlessLog* log) { m_pLog = log; }
 
  private:
-  std::map<const CPelmoranDoc*, std::unique_ptr<CPollClock>> m_clocks;
-  CHeadlessLog* m_pLog = nullptr;
+  std::map<const CPelmoranDoc*, std::unique_ptr<PollClock>> m_clocks;
+  HeadlessLog* m_pLog = nullptr;
 };

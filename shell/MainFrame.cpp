@@ -20,7 +20,7 @@ CMainFrame::~CMainFrame() {
   if (m_bTraceFileStarted) FrameTrace::Stop();
 }
 
-CEndpointRegistry& CMainFrame::Endpoints() const { return m_runtime.m_endpoints; }
+EndpointRegistry& CMainFrame::Endpoints() const { return m_runtime.m_endpoints; }
 
 bool CMainFrame::Create() {
   m_nRestoreTimerId = startTimer(RestoreDelayMs());
@@ -55,7 +55,7 @@ void CMainFrame::OnTimer(int nIDEvent) {
 }
 
 void CMainFrame::RestoreConfig(const std::string& path) {
-  CConfigFile(m_runtime).RestoreConfig(path);
+  ConfigFile(m_runtime).RestoreConfig(path);
 }
 
 std::string CMainFrame::SettingsPath() const {
@@ -88,7 +88,7 @@ bool CMainFrame::SaveDemotionPolicy(const DemotionPolicy& policy) {
 }
 
 bool CMainFrame::OnSaveTestConfig(const std::string& path) {
-  return CConfigFile(m_runtime).SaveTestConfig(path);
+  return ConfigFile(m_runtime).SaveTestConfig(path);
 }
 
 int CMainFrame::RestoreDelayMs() {

@@ -9,7 +9,7 @@
 #include <memory>
 #include <string>
 
-class CEndpointRegistry;
+class EndpointRegistry;
 class DiagnosticsNodes;
 struct DemotionPolicy;
 class Runtime;
@@ -30,7 +30,7 @@ class CMainFrame : public QObject {
   explicit CMainFrame(Runtime& runtime);
   ~CMainFrame() override;
 
-  CEndpointRegistry& Endpoints() const;
+  EndpointRegistry& Endpoints() const;
   Runtime& GetRuntime() const { return m_runtime; }
 
   // The frame's creation: arms timer 1 (once) and timer 3.

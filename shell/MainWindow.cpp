@@ -29,18 +29,18 @@
 #include "ui/WidgetMessageBox.h"
 #include "ui/WidgetViewFactory.h"
 
-CMainWindow::CMainWindow(CMainFrame& frame, QWidget* parent)
+MainWindow::MainWindow(CMainFrame& frame, QWidget* parent)
     : QMainWindow(parent),
       m_frame(frame),
       m_pMdiArea(new QMdiArea(this)),
-      m_pViews(std::make_unique<CWidgetViewFactory>(*m_pMdiArea, frame.GetRuntime().m_docTemplate)),
-      m_pFiles(std::make_unique<CFileCommands>(frame.GetRuntime(), *this)) {
+      m_pViews(std::make_unique<WidgetViewFactory>(*m_pMdiArea, frame.GetRuntime().m_docTemplate)),
+      m_pFiles(std::make_unique<FileCommands>(frame.GetRuntime(), *this)) {
   setWindowTitle("pelmoran");
   if (QFileInfo::exists(":/icon.png")) setWindowIcon(QIcon(":/icon.png"));
   setCentralWidget(m_pMdiArea);
   resize(900, 600);
   InstallWidgetMessageBox();
-  CFileCommands::InstallSaveAsPrompt(this);
+  FileCommands::InstallSaveAsPrompt(this);
   CreateCommands();
   CreateAccelerators();
   CreateMenus();
@@ -49,26 +49,26 @@ CMainWindow::CMainWindow(CMainFrame& frame, QWidget* parent)
   UpdateFrame();
 }
 
-CMainWindow::~CMainWindow() {
+MainWindow::~MainWindow() {
   // The area still announces activations while the window goes, when the
   // views it would ask about are gone already.
   disconnect(m_pMdiArea, nullptr, this, nullptr);
   m_pViews->m_onFramesChanged = nullptr;
 }
 
-IViewFactory* CMainWindow::ViewFactory() { return m_pViews.get(); }
+IViewFactory* MainWindow::ViewFactory() { return m_pViews.get(); }
 
-QAction* CMainWindow::Action(int id) const {
+QAction* MainWindow::Action(int id) const {
   const auto it = m_commands.find(id);
   return it == m_commands.end() ? nullptr : it->second;
 }
 
-CPelmoranView* CMainWindow::ActiveView() const {
+CPelmoranView* MainWindow::ActiveView() const {
   auto* frame = qobject_cast<CChildFrame*>(m_pMdiArea->currentSubWindow());
   return frame && !frame->IsRetired() ? &frame->View() : nullptr;
 }
 
-QAction* CMainWindow::AddCommand(int id, const QString& text, std::function<void()> handler) {
+QAction* MainWindow::AddCommand(int id, const QString& text, std::function<void()> handler) {
   auto* action = new QAction(text, this);
   action->setObjectName(QString::number(id));
   if (handler) connect(action, &QAction::triggered, this, [handler] { handler(); });
@@ -76,11 +76,11 @@ QAction* CMainWindow::AddCommand(int id, const QString& text, std::function<void
   return action;
 }
 
-void CMainWindow::WithActiveView(void (CPelmoranView::*command)()) {
+void MainWindow::WithActiveView(void (CPelmoranView::*command)()) {
   if (CPelmoranView* view = ActiveView()) (view->*command)();
 }
 
-void CMainWindow::CreateCommands() {
+void MainWindow::CreateCommands() {
   AddCommand(ID_SAVE_TEST_CONFIG, "Save &Test Config", [this] {
     m_pFiles->OnSaveTestConfig();
     UpdateFrame();
@@ -108,7 +108,7 @@ void CMainWindow::CreateCommands() {
   AddCommand(ID_MODBUS_OPTIONS, "&Options...", [this] { OnModbusOptions(); });
 }
 
-void CMainWindow::CreateAccelerators() {
+void MainWindow::CreateAccelerators() {
   const std::pair<int, QKeySequence> keys[] = {
       {ID_FILE_NEW, QKeySequence("Ctrl+N")},  {ID_FILE_OPEN, QKeySequence("Ctrl+O")},
       {ID_FILE_SAVE, QKeySequence("Ctrl+S")}, {ID_FILE_PRINT, QKeySequence("Ctrl+P")},
@@ -142,7 +142,7 @@ void CMainWindow::CreateAccelerators() {
   }
 }
 
-QMenu* CMainWindow::NewMenu(const QString& title, std::initializer_list<int> ids) {
+QMenu* MainWindow::NewMenu(const QString& title, std::initializer_list<int> ids) {
   auto* menu = new QMenu(title, this);
   for (int id : ids) {
     if (id == 0)
@@ -150,11 +150,11 @@ QMenu* CMainWindow::NewMenu(const QString& title, std::initializer_list<int> ids
     else
       menu->addAction(Action(id));
   }
-  connect(menu, &QMenu::aboutToShow, this, &CMainWindow::UpdateCommandUI);
+  connect(menu, &QMenu::aboutToShow, this, &MainWindow::UpdateCommandUI);
   return menu;
 }
 
-void CMainWindow::CreateMenus() {
+void MainWindow::CreateMenus() {
   QMenu* modbus = NewMenu("&Modbus", {});
   modbus->addMenu(NewMenu("&Endpoint", {ID_ENDPOINT_NEW, ID_ENDPOINT_REMOVE}));
   modbus->addMenu(NewMenu("&Data", {ID_DATA_NEW, ID_DATA_DELETE}));
@@ -168,7 +168,7 @@ void CMainWindow::CreateMenus() {
       NewMenu("&View", {ID_VIEW_SCAN_DEFINITION, ID_VIEW_DEBUG_DATA}), help};
 }
 
-void CMainWindow::UpdateCommandUI() {
+void MainWindow::UpdateCommandUI() {
   const bool endpoints = !m_frame.Endpoints().m_endpoints.empty();
   Action(ID_ENDPOINT_REMOVE)->setEnabled(endpoints);
   Action(ID_DATA_NEW)->setEnabled(endpoints);
@@ -177,7 +177,7 @@ void CMainWindow::UpdateCommandUI() {
   Action(ID_MODBUS_TRACE)->setChecked(FrameTrace::IsRunning());
 }
 
-void CMainWindow::UpdateFrame() {
+void MainWindow::UpdateFrame() {
   const bool documents = m_pViews->FrameCount() > 0;
   if (documents != m_bDocumentMenus) {
     m_bDocumentMenus = documents;
@@ -193,14 +193,14 @@ void CMainWindow::UpdateFrame() {
                       : QString("pelmoran"));
 }
 
-void CMainWindow::ShowLibraryLine(int level, const std::string& text) {
+void MainWindow::ShowLibraryLine(int level, const std::string& text) {
   // Long enough to be read, short enough not to outlive a connection made again.
   constexpr int kShownMs = 30000;
   statusBar()->showMessage(QString::fromStdString(LibraryLog::levelPrefix(level) + text), kShownMs);
 }
 
-void CMainWindow::OnEndpointNew() {
-  CEndpointRegistry& registry = m_frame.Endpoints();
+void MainWindow::OnEndpointNew() {
+  EndpointRegistry& registry = m_frame.Endpoints();
   EndpointChoice choice = registry.ProposeEndpoint();
   CEndPointDlg dlg(this);
   dlg.m_strName = choice.strName;
@@ -219,8 +219,8 @@ void CMainWindow::OnEndpointNew() {
   UpdateCommandUI();
 }
 
-void CMainWindow::OnEndpointRemove() {
-  CEndpointRegistry& registry = m_frame.Endpoints();
+void MainWindow::OnEndpointRemove() {
+  EndpointRegistry& registry = m_frame.Endpoints();
   CRemoveEndpointDlg dlg(this);
   dlg.m_names = registry.GetEndpointNames();
   dlg.m_nSelection = static_cast<int>(dlg.m_names.size()) - 1;
@@ -230,9 +230,9 @@ void CMainWindow::OnEndpointRemove() {
   UpdateCommandUI();
 }
 
-void CMainWindow::OnDataNew() {
+void MainWindow::OnDataNew() {
   Runtime& app = m_frame.GetRuntime();
-  const CEndpointRegistry& registry = app.m_endpoints;
+  const EndpointRegistry& registry = app.m_endpoints;
   CDataDefDlg dlg(this);
   dlg.m_strEndpoints = registry.GetEndpointNames();
   dlg.m_nEndpoint = 0;
@@ -269,34 +269,34 @@ void CMainWindow::OnDataNew() {
   app.CreateScan(*scan, endpoint.m_strName);
 }
 
-QString CMainWindow::HelpFile() {
+QString MainWindow::HelpFile() {
   return QString::fromStdString(
       HelpIndexPath(QCoreApplication::applicationDirPath().toStdString()));
 }
 
-std::function<bool(const QUrl&)>& CMainWindow::UrlOpener() {
+std::function<bool(const QUrl&)>& MainWindow::UrlOpener() {
   static std::function<bool(const QUrl&)> opener = [](const QUrl& url) {
     return QDesktopServices::openUrl(url);
   };
   return opener;
 }
 
-void CMainWindow::OnHelpTopics() {
+void MainWindow::OnHelpTopics() {
   const QString file = HelpFile();
   if (!QFileInfo::exists(file) || !UrlOpener()(QUrl::fromLocalFile(file)))
     AfxMessageBox("Failed to launch help.");
 }
 
-void CMainWindow::OnAppAbout() {
-  CAboutDlg dlg(this);
+void MainWindow::OnAppAbout() {
+  AboutDlg dlg(this);
   dlg.exec();
 }
 
-CHealthDlg* CMainWindow::HealthDialog() const { return m_pHealth; }
+HealthDlg* MainWindow::HealthDialog() const { return m_pHealth; }
 
-void CMainWindow::OnModbusHealth() {
+void MainWindow::OnModbusHealth() {
   if (!m_pHealth) {
-    m_pHealth = new CHealthDlg(m_frame.Endpoints(), this);
+    m_pHealth = new HealthDlg(m_frame.Endpoints(), this);
     m_pHealth->setAttribute(Qt::WA_DeleteOnClose);
   }
   m_pHealth->show();
@@ -304,7 +304,7 @@ void CMainWindow::OnModbusHealth() {
   m_pHealth->activateWindow();
 }
 
-void CMainWindow::OnModbusTrace(bool on) {
+void MainWindow::OnModbusTrace(bool on) {
   if (!on) {
     FrameTrace::Stop();
     return;
@@ -313,9 +313,9 @@ void CMainWindow::OnModbusTrace(bool on) {
   statusBar()->showMessage("Frame trace in " + QString::fromStdString(m_frame.TracePath()));
 }
 
-void CMainWindow::OnModbusOptions() {
+void MainWindow::OnModbusOptions() {
   const DemotionPolicy& policy = m_frame.Endpoints().GetDemotionPolicy();
-  COptionsDlg dlg(this);
+  OptionsDlg dlg(this);
   dlg.m_nTimeouts = policy.timeouts;
   dlg.m_nHoldSeconds = policy.holdSeconds;
   if (dlg.DoModal() != QDialog::Accepted) return;

@@ -11,16 +11,16 @@
 #include <string>
 #include <vector>
 
-class CFileCommands;
-class CHealthDlg;
+class FileCommands;
+class HealthDlg;
 class CMainFrame;
 class CPelmoranView;
-class CWidgetViewFactory;
+class WidgetViewFactory;
 class IViewFactory;
 class QMdiArea;
 class QMenu;
 
-class CMainWindow : public QMainWindow {
+class MainWindow : public QMainWindow {
   Q_OBJECT
  public:
   // Command ids of the menus and accelerators.
@@ -53,8 +53,8 @@ class CMainWindow : public QMainWindow {
     ID_PREV_PANE = 57681,
   };
 
-  explicit CMainWindow(CMainFrame& frame, QWidget* parent = nullptr);
-  ~CMainWindow() override;
+  explicit MainWindow(CMainFrame& frame, QWidget* parent = nullptr);
+  ~MainWindow() override;
 
   // The views of scan documents are child windows of this window.
   IViewFactory* ViewFactory();
@@ -90,7 +90,7 @@ class CMainWindow : public QMainWindow {
   // configuration; unchecked: no trace at all.
   void OnModbusTrace(bool on);
   void OnModbusOptions();
-  CHealthDlg* HealthDialog() const;
+  HealthDlg* HealthDialog() const;
 
  private:
   QAction* AddCommand(int id, const QString& text, std::function<void()> handler);
@@ -102,11 +102,11 @@ class CMainWindow : public QMainWindow {
 
   CMainFrame& m_frame;
   QMdiArea* m_pMdiArea;
-  std::unique_ptr<CWidgetViewFactory> m_pViews;
-  std::unique_ptr<CFileCommands> m_pFiles;
+  std::unique_ptr<WidgetViewFactory> m_pViews;
+  std::unique_ptr<FileCommands> m_pFiles;
   std::map<int, QAction*> m_commands;
   std::vector<QMenu*> m_noDocumentMenus;
   std::vector<QMenu*> m_documentMenus;
   bool m_bDocumentMenus = true;
-  QPointer<CHealthDlg> m_pHealth;
+  QPointer<HealthDlg> m_pHealth;
 };

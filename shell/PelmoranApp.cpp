@@ -47,14 +47,14 @@ std::shared_ptr<VARIANT> CopyForMainThread(const VARIANT* value) {
 }  // namespace
 
 CPelmoranApp::CPelmoranApp(std::string directory)
-    : m_strDirectory(directory.empty() ? CStartup::ExecutableDirectory() : std::move(directory)),
+    : m_strDirectory(directory.empty() ? Startup::ExecutableDirectory() : std::move(directory)),
       m_runtime(std::make_shared<Runtime>()) {}
 
 CPelmoranApp::~CPelmoranApp() { ExitInstance(); }
 
 bool CPelmoranApp::InitInstance(const std::string& commandLine) {
-  CStartup startup(m_strDirectory);
-  CCommandLine switches(commandLine);
+  Startup startup(m_strDirectory);
+  CommandLine switches(commandLine);
   if (startup.RunEndingSwitch(switches)) return false;
   m_bMinimize = switches.m_bMinimize;
   m_bHeadless = switches.m_bHeadless;
@@ -96,18 +96,18 @@ void CPelmoranApp::WireCallbacks() {
 bool CPelmoranApp::LoadFrame() {
   // Without a window (or until the window offers its own views) every scan
   // still gets a poll clock.
-  m_headlessViews = std::make_unique<CHeadlessViewFactory>();
-  CDocTemplate& docTemplate = m_runtime->m_docTemplate;
+  m_headlessViews = std::make_unique<HeadlessViewFactory>();
+  DocTemplate& docTemplate = m_runtime->m_docTemplate;
   docTemplate.m_pViewFactory = m_headlessViews.get();
   if (!m_bHeadless) {
-    m_window = std::make_unique<CMainWindow>(*m_frame);
+    m_window = std::make_unique<MainWindow>(*m_frame);
     if (IViewFactory* views = m_window->ViewFactory()) docTemplate.m_pViewFactory = views;
   }
   return m_frame->Create();
 }
 
 void CPelmoranApp::StartLog(const std::string& configPath) {
-  m_log = std::make_unique<CHeadlessLog>(m_runtime->m_endpoints);
+  m_log = std::make_unique<HeadlessLog>(m_runtime->m_endpoints);
   m_headlessViews->SetLog(m_log.get());
   const char* url = TagServer().GetOPCServerURL ? TagServer().GetOPCServerURL() : nullptr;
   m_log->Start(url != nullptr ? url : "", configPath);

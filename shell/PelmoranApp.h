@@ -10,10 +10,10 @@
 #include "platform/Variant.h"
 #include "tagserver/tagserver.h"
 
-class CHeadlessLog;
-class CHeadlessViewFactory;
+class HeadlessLog;
+class HeadlessViewFactory;
 class CMainFrame;
-class CMainWindow;
+class MainWindow;
 class Runtime;
 
 class CPelmoranApp {
@@ -42,8 +42,8 @@ class CPelmoranApp {
 
   Runtime& GetRuntime() const { return *m_runtime; }
   CMainFrame* MainFrame() const { return m_frame.get(); }
-  CMainWindow* MainWindow() const { return m_window.get(); }
-  CHeadlessViewFactory* HeadlessViews() const { return m_headlessViews.get(); }
+  MainWindow* Window() const { return m_window.get(); }
+  HeadlessViewFactory* HeadlessViews() const { return m_headlessViews.get(); }
 
   bool m_bHeadless = false;
   bool m_bMinimize = false;
@@ -60,8 +60,8 @@ class CPelmoranApp {
   // Shared with nothing: callbacks posted to the main thread hold it weakly,
   // so that one still queued at the end finds it gone.
   std::shared_ptr<Runtime> m_runtime;
-  std::unique_ptr<CHeadlessViewFactory> m_headlessViews;
-  std::unique_ptr<CHeadlessLog> m_log;
+  std::unique_ptr<HeadlessViewFactory> m_headlessViews;
+  std::unique_ptr<HeadlessLog> m_log;
   std::unique_ptr<CMainFrame> m_frame;
-  std::unique_ptr<CMainWindow> m_window;
+  std::unique_ptr<MainWindow> m_window;
 };

@@ -10,12 +10,12 @@
 #include "pointdb/TagServerBinding.h"
 #include "shell/CommandLine.h"
 
-const GUID CStartup::kClassId = {
+const GUID Startup::kClassId = {
     0x6F0B5C2E, 0x93A4, 0x4D71, {0xB8, 0xE2, 0x5A, 0x1C, 0x7D, 0x3E, 0x9F, 0x40}};
 
-CStartup::CStartup(std::string directory) : m_strDirectory(std::move(directory)) {}
+Startup::Startup(std::string directory) : m_strDirectory(std::move(directory)) {}
 
-std::string CStartup::ExecutableDirectory() {
+std::string Startup::ExecutableDirectory() {
   std::vector<char> buffer(4096);
   ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
   if (n <= 0) return "./";
@@ -23,31 +23,29 @@ std::string CStartup::ExecutableDirectory() {
   return path.substr(0, path.rfind('/') + 1);
 }
 
-bool CStartup::RunEndingSwitch(const CCommandLine& commandLine) const {
+bool Startup::RunEndingSwitch(const CommandLine& commandLine) const {
   switch (commandLine.m_nEnding) {
-    case CCommandLine::UnregServer:
-      TagServer().UnregisterOPCServer(&kClassId, kProgId);
-      return true;
-    case CCommandLine::RegServer: Register(); return true;
-    case CCommandLine::Service:
+    case CommandLine::UnregServer: TagServer().UnregisterOPCServer(&kClassId, kProgId); return true;
+    case CommandLine::RegServer: Register(); return true;
+    case CommandLine::Service:
       Register();
       TagServer().RegisterOPCService(kProgId);
       return true;
-    case CCommandLine::None: break;
+    case CommandLine::None: break;
   }
   return false;
 }
 
-void CStartup::StartLibraries(OPCWriteCallback onClientWrite,
-                              ConnectionCallback onConnection) const {
+void Startup::StartLibraries(OPCWriteCallback onClientWrite,
+                             ConnectionCallback onConnection) const {
   Register();
   TagServer().InitOPCServer(&kClassId, kServerRate);
   TagServer().EnableWriteCallback(onClientWrite, 1);
   Modbus().EnableConnectionCallback(onConnection);
 }
 
-void CStartup::Register() const {
+void Startup::Register() const {
   TagServer().RegisterOPCServer(&kClassId, kProgId, kDescription, ServerCommand().c_str());
 }
 
-std::string CStartup::ConfigPath() const { return ConfigFilePath(m_strDirectory); }
+std::string Startup::ConfigPath() const { return ConfigFilePath(m_strDirectory); }

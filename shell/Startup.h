@@ -10,9 +10,9 @@
 #include "platform/Guid.h"
 #include "tagserver/tagserver.h"
 
-class CCommandLine;
+class CommandLine;
 
-class CStartup {
+class Startup {
  public:
   static constexpr const char* kProgId = "Korvane.Modbus_OPC_Server";
   static constexpr const char* kDescription = "Korvane Software OPC Server for Modbus";
@@ -22,7 +22,7 @@ class CStartup {
   static const GUID kClassId;
 
   // directory: the executable's directory with its trailing "/".
-  explicit CStartup(std::string directory);
+  explicit Startup(std::string directory);
   // The running executable's directory, with its trailing "/".
   static std::string ExecutableDirectory();
 
@@ -32,7 +32,7 @@ class CStartup {
   std::string ConfigPath() const;
 
   // Carries out an ending switch; true when the program is to end now.
-  bool RunEndingSwitch(const CCommandLine& commandLine) const;
+  bool RunEndingSwitch(const CommandLine& commandLine) const;
   // A normal start: registers and starts the server, installs the callbacks.
   void StartLibraries(OPCWriteCallback onClientWrite, ConnectionCallback onConnection) const;
 

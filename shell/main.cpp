@@ -26,14 +26,14 @@ bool DisplayAvailable() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const std::string commandLine = CCommandLine::JoinArguments(argc, argv);
-  const CCommandLine switches(commandLine);
+  const std::string commandLine = CommandLine::JoinArguments(argc, argv);
+  const CommandLine switches(commandLine);
   InstallModbusLibrary();
   InstallTagServerLibrary();
 
   // The registration switches and the headless program need no display.
   std::unique_ptr<QCoreApplication> qt;
-  if (switches.m_nEnding != CCommandLine::None || switches.m_bHeadless) {
+  if (switches.m_nEnding != CommandLine::None || switches.m_bHeadless) {
     qt = std::make_unique<QCoreApplication>(argc, argv);
   } else if (DisplayAvailable()) {
     qt = std::make_unique<QApplication>(argc, argv);

@@ -67,7 +67,7 @@ bool ClassHasAttribute(uint8_t nodeClass, uint32_t a) {
 
 }  // namespace
 
-CAddressSpace::CAddressSpace(CTagStore& tags, ServerInfo info)
+AddressSpace::AddressSpace(TagStore& tags, ServerInfo info)
     : m_tags(tags), m_info(std::move(info)) {
   for (size_t i = 0; i < kNs0NodeCount; ++i) m_ns0[kNs0Nodes[i].id] = Ns0Entry{&kNs0Nodes[i], {}};
   for (size_t i = 0; i < kNs0ReferenceCount; ++i) {
@@ -80,7 +80,7 @@ CAddressSpace::CAddressSpace(CTagStore& tags, ServerInfo info)
   m_ns0[kObjectsFolder].refs.push_back({kOrganizes, true, FolderId()});
 }
 
-bool CAddressSpace::IsSubtype(uint32_t type, uint32_t base) const {
+bool AddressSpace::IsSubtype(uint32_t type, uint32_t base) const {
   for (int hops = 0; hops < 32; ++hops) {
     if (type == base) return true;
     auto it = m_supertype.find(type);
@@ -90,14 +90,14 @@ bool CAddressSpace::IsSubtype(uint32_t type, uint32_t base) const {
   return false;
 }
 
-TagNode* CAddressSpace::Tag(const UaNodeId& id) {
+TagNode* AddressSpace::Tag(const UaNodeId& id) {
   if (id.ns != 1 || id.kind != UaNodeId::Kind::String) return nullptr;
   TagNode* tag = m_tags.Find(id.text);
   if (tag == nullptr || !m_tags.Sample(tag).present) return nullptr;
   return tag;
 }
 
-bool CAddressSpace::Header(const UaNodeId& id, NodeHeader& out) {
+bool AddressSpace::Header(const UaNodeId& id, NodeHeader& out) {
   out.id = id;
   if (id.ns == 0 && id.kind == UaNodeId::Kind::Numeric) {
     auto it = m_ns0.find(id.numeric);
@@ -126,7 +126,7 @@ bool CAddressSpace::Header(const UaNodeId& id, NodeHeader& out) {
   return true;
 }
 
-void CAddressSpace::References(const UaNodeId& id, std::vector<NodeReference>& out) {
+void AddressSpace::References(const UaNodeId& id, std::vector<NodeReference>& out) {
   if (id.ns == 0 && id.kind == UaNodeId::Kind::Numeric) {
     out = m_ns0.at(id.numeric).refs;
     return;
@@ -142,7 +142,7 @@ void CAddressSpace::References(const UaNodeId& id, std::vector<NodeReference>& o
   out.push_back({kHasTypeDefinition, true, UaNodeId::Num(0, kBaseDataVariableType)});
 }
 
-bool CAddressSpace::RefPasses(const NodeReference& ref, const BrowseFilter& f) const {
+bool AddressSpace::RefPasses(const NodeReference& ref, const BrowseFilter& f) const {
   if (f.direction == 0 && !ref.forward) return false;
   if (f.direction == 1 && ref.forward) return false;
   if (f.referenceType.IsNull()) return true;
@@ -151,8 +151,8 @@ bool CAddressSpace::RefPasses(const NodeReference& ref, const BrowseFilter& f) c
   return f.includeSubtypes && IsSubtype(ref.type, f.referenceType.numeric);
 }
 
-uint32_t CAddressSpace::Browse(const UaNodeId& id, const BrowseFilter& filter,
-                               std::vector<std::pair<NodeReference, NodeHeader>>& out) {
+uint32_t AddressSpace::Browse(const UaNodeId& id, const BrowseFilter& filter,
+                              std::vector<std::pair<NodeReference, NodeHeader>>& out) {
   NodeHeader self;
   if (!Header(id, self)) return UaStatus::BadNodeIdUnknown;
   if (filter.direction > 2) return UaStatus::BadBrowseDirectionInvalid;
@@ -173,7 +173,7 @@ uint32_t CAddressSpace::Browse(const UaNodeId& id, const BrowseFilter& filter,
   return UaStatus::Good;
 }
 
-UaDataValue CAddressSpace::Read(const UaNodeId& id, uint32_t attribute, uint32_t timestamps) {
+UaDataValue AddressSpace::Read(const UaNodeId& id, uint32_t attribute, uint32_t timestamps) {
   NodeHeader h;
   if (!Header(id, h)) return Bad(UaStatus::BadNodeIdUnknown);
   if (!ClassHasAttribute(h.nodeClass, attribute)) return Bad(UaStatus::BadAttributeIdInvalid);
@@ -193,12 +193,12 @@ UaDataValue CAddressSpace::Read(const UaNodeId& id, uint32_t attribute, uint32_t
   return ReadTag(Tag(id), attribute, timestamps);
 }
 
-UaDataValue CAddressSpace::ReadFolder(uint32_t attribute) {
+UaDataValue AddressSpace::ReadFolder(uint32_t attribute) {
   (void)attribute;  // EventNotifier is the only attribute left for an object
   return Good(UaVariant::Scalar(UaType::Byte, uint64_t{0}));
 }
 
-UaDataValue CAddressSpace::ReadTag(TagNode* tag, uint32_t attribute, uint32_t timestamps) {
+UaDataValue AddressSpace::ReadTag(TagNode* tag, uint32_t attribute, uint32_t timestamps) {
   bool writable = m_tags.IsWritable(tag);
   uint8_t access = kAccessRead | (writable ? kAccessWrite : 0);
   switch (attribute) {
@@ -228,7 +228,7 @@ UaDataValue CAddressSpace::ReadTag(TagNode* tag, uint32_t attribute, uint32_t ti
   }
 }
 
-UaDataValue CAddressSpace::ReadNs0(const Ns0Entry& e, uint32_t attribute) {
+UaDataValue AddressSpace::ReadNs0(const Ns0Entry& e, uint32_t attribute) {
   const Ns0Node* d = e.def;
   switch (attribute) {
     case UaId::AttrIsAbstract: return Good(Bool(d->flags & 1));
@@ -255,7 +255,7 @@ UaDataValue CAddressSpace::ReadNs0(const Ns0Entry& e, uint32_t attribute) {
   }
 }
 
-void CAddressSpace::BuildInfo(CUaEncoder& enc) const {
+void AddressSpace::BuildInfo(UaEncoder& enc) const {
   enc.String(m_info.productUri);
   enc.String(m_info.manufacturer);
   enc.String(m_info.productName);
@@ -264,8 +264,8 @@ void CAddressSpace::BuildInfo(CUaEncoder& enc) const {
   enc.DateTime(m_info.startTime);
 }
 
-UaExtensionObject CAddressSpace::ServerStatus() const {
-  CUaEncoder enc;
+UaExtensionObject AddressSpace::ServerStatus() const {
+  UaEncoder enc;
   enc.DateTime(m_info.startTime);
   enc.DateTime(UaNow());
   enc.Int32(0);  // Running
@@ -275,7 +275,7 @@ UaExtensionObject CAddressSpace::ServerStatus() const {
   return {UaNodeId::Num(0, UaId::ServerStatusDataType_Encoding_DefaultBinary), 1, enc.Buffer()};
 }
 
-UaVariant CAddressSpace::Ns0Value(uint32_t id) const {
+UaVariant AddressSpace::Ns0Value(uint32_t id) const {
   using namespace limits;
   switch (id) {
     case 2254: return Strings({m_info.applicationUri});
@@ -285,7 +285,7 @@ UaVariant CAddressSpace::Ns0Value(uint32_t id) const {
     case 2258: return Time(UaNow());
     case 2259: return I32(0);
     case 2260: {
-      CUaEncoder enc;
+      UaEncoder enc;
       BuildInfo(enc);
       return UaVariant::Scalar(
           UaType::ExtensionObject,

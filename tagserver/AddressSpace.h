@@ -56,9 +56,9 @@ enum NodeClassBits : uint8_t {
   kDataType = 64,
 };
 
-class CAddressSpace {
+class AddressSpace {
  public:
-  CAddressSpace(CTagStore& tags, ServerInfo info);
+  AddressSpace(TagStore& tags, ServerInfo info);
 
   const ServerInfo& Info() const { return m_info; }
   static UaNodeId FolderId() { return UaNodeId::Num(1, 1); }
@@ -71,7 +71,7 @@ class CAddressSpace {
   UaDataValue Read(const UaNodeId& id, uint32_t attribute, uint32_t timestamps);
   // The present tag behind a node id, or null.
   TagNode* Tag(const UaNodeId& id);
-  CTagStore& Tags() { return m_tags; }
+  TagStore& Tags() { return m_tags; }
 
  private:
   struct Ns0Entry {
@@ -86,9 +86,9 @@ class CAddressSpace {
   UaDataValue ReadTag(TagNode* tag, uint32_t attribute, uint32_t timestamps);
   UaVariant Ns0Value(uint32_t id) const;
   UaExtensionObject ServerStatus() const;
-  void BuildInfo(class CUaEncoder& enc) const;
+  void BuildInfo(class UaEncoder& enc) const;
 
-  CTagStore& m_tags;
+  TagStore& m_tags;
   ServerInfo m_info;
   std::unordered_map<uint32_t, Ns0Entry> m_ns0;
   std::unordered_map<uint32_t, uint32_t> m_supertype;  // reference type -> its supertype

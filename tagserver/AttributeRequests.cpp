@@ -2,7 +2,7 @@
 
 namespace tagserver {
 
-ReadValueId ReadValueId::read(CUaDecoder& in) {
+ReadValueId ReadValueId::read(UaDecoder& in) {
   ReadValueId r;
   r.nodeId = in.NodeId();
   r.attributeId = in.UInt32();
@@ -11,7 +11,7 @@ ReadValueId ReadValueId::read(CUaDecoder& in) {
   return r;
 }
 
-ReadRequest ReadRequest::read(CUaDecoder& in) {
+ReadRequest ReadRequest::read(UaDecoder& in) {
   ReadRequest r;
   r.maxAge = in.Double();
   r.timestampsToReturn = in.UInt32();
@@ -19,7 +19,7 @@ ReadRequest ReadRequest::read(CUaDecoder& in) {
   return r;
 }
 
-WriteValue WriteValue::read(CUaDecoder& in) {
+WriteValue WriteValue::read(UaDecoder& in) {
   WriteValue w;
   w.nodeId = in.NodeId();
   w.attributeId = in.UInt32();
@@ -28,7 +28,7 @@ WriteValue WriteValue::read(CUaDecoder& in) {
   return w;
 }
 
-WriteRequest WriteRequest::read(CUaDecoder& in) {
+WriteRequest WriteRequest::read(UaDecoder& in) {
   return {in.ArrayOf(WriteValue::kMinSize, WriteValue::read)};
 }
 

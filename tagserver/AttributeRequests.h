@@ -18,7 +18,7 @@ struct ReadValueId {
 
   // The fewest bytes one can take, which bounds what an array of them reserves.
   static constexpr size_t kMinSize = 16;
-  static ReadValueId read(CUaDecoder& in);
+  static ReadValueId read(UaDecoder& in);
 };
 
 struct ReadRequest {
@@ -26,7 +26,7 @@ struct ReadRequest {
   uint32_t timestampsToReturn = 0;  // 0 source, 1 server, 2 both, 3 neither
   std::vector<ReadValueId> nodesToRead;
 
-  static ReadRequest read(CUaDecoder& in);
+  static ReadRequest read(UaDecoder& in);
 };
 
 struct WriteValue {
@@ -36,13 +36,13 @@ struct WriteValue {
   UaDataValue value;
 
   static constexpr size_t kMinSize = 11;
-  static WriteValue read(CUaDecoder& in);
+  static WriteValue read(UaDecoder& in);
 };
 
 struct WriteRequest {
   std::vector<WriteValue> nodesToWrite;
 
-  static WriteRequest read(CUaDecoder& in);
+  static WriteRequest read(UaDecoder& in);
 };
 
 }  // namespace tagserver

@@ -12,8 +12,8 @@ namespace tagserver {
 namespace {
 
 void CheckCount(size_t n) {
-  if (n == 0) throw CUaServiceError(UaStatus::BadNothingToDo);
-  if (n > limits::kMaxNodesPerRequest) throw CUaServiceError(UaStatus::BadTooManyOperations);
+  if (n == 0) throw UaServiceError(UaStatus::BadNothingToDo);
+  if (n > limits::kMaxNodesPerRequest) throw UaServiceError(UaStatus::BadTooManyOperations);
 }
 
 UaDataValue BadValue(uint32_t status) {
@@ -25,7 +25,7 @@ UaDataValue BadValue(uint32_t status) {
 
 }  // namespace
 
-UaDataValue CAttributeService::ReadOne(const ReadValueId& item, uint32_t timestamps) {
+UaDataValue AttributeService::ReadOne(const ReadValueId& item, uint32_t timestamps) {
   const uint32_t attribute = item.attributeId;
   const UaQualifiedName& encoding = item.dataEncoding;
   UaDataValue dv = m_server.Space().Read(item.nodeId, attribute, timestamps);
@@ -44,10 +44,10 @@ UaDataValue CAttributeService::ReadOne(const ReadValueId& item, uint32_t timesta
   return dv;
 }
 
-void CAttributeService::Read(RequestContext& ctx, const ReadRequest& request, CUaEncoder& out) {
+void AttributeService::Read(RequestContext& ctx, const ReadRequest& request, UaEncoder& out) {
   const uint32_t timestamps = request.timestampsToReturn;
-  if (!(request.maxAge >= 0)) throw CUaServiceError(UaStatus::BadMaxAgeInvalid);
-  if (timestamps > 3) throw CUaServiceError(UaStatus::BadTimestampsToReturnInvalid);
+  if (!(request.maxAge >= 0)) throw UaServiceError(UaStatus::BadMaxAgeInvalid);
+  if (timestamps > 3) throw UaServiceError(UaStatus::BadTimestampsToReturnInvalid);
   CheckCount(request.nodesToRead.size());
   BeginResponse(out, ctx, UaId::ReadResponse_Encoding_DefaultBinary);
   out.Int32(static_cast<int32_t>(request.nodesToRead.size()));
@@ -55,11 +55,11 @@ void CAttributeService::Read(RequestContext& ctx, const ReadRequest& request, CU
   out.EmptyArray();
 }
 
-uint32_t CAttributeService::WriteOne(const WriteValue& item, uint64_t token) {
+uint32_t AttributeService::WriteOne(const WriteValue& item, uint64_t token) {
   const UaNodeId& node = item.nodeId;
   const uint32_t attribute = item.attributeId;
   const UaDataValue& dv = item.value;
-  CAddressSpace& space = m_server.Space();
+  AddressSpace& space = m_server.Space();
   NodeHeader header;
   if (!space.Header(node, header)) return UaStatus::BadNodeIdUnknown;
   UaDataValue probe = space.Read(node, attribute, 3);
@@ -81,9 +81,9 @@ uint32_t CAttributeService::WriteOne(const WriteValue& item, uint64_t token) {
   return status;
 }
 
-void CAttributeService::Write(RequestContext& ctx, const WriteRequest& request, CUaEncoder& out) {
+void AttributeService::Write(RequestContext& ctx, const WriteRequest& request, UaEncoder& out) {
   CheckCount(request.nodesToWrite.size());
-  CHeldWrites& held = m_server.HeldWrites();
+  HeldWrites& held = m_server.PendingWrites();
   std::vector<uint32_t> results;
   std::vector<uint64_t> tokens;
   bool pending = false;

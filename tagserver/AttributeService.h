@@ -7,20 +7,20 @@
 
 namespace tagserver {
 
-class CUaServer;
+class UaServer;
 
-class CAttributeService {
+class AttributeService {
  public:
-  explicit CAttributeService(CUaServer& server) : m_server(server) {}
+  explicit AttributeService(UaServer& server) : m_server(server) {}
 
-  void Read(RequestContext& ctx, const ReadRequest& request, CUaEncoder& out);
-  void Write(RequestContext& ctx, const WriteRequest& request, CUaEncoder& out);
+  void Read(RequestContext& ctx, const ReadRequest& request, UaEncoder& out);
+  void Write(RequestContext& ctx, const WriteRequest& request, UaEncoder& out);
 
  private:
   UaDataValue ReadOne(const ReadValueId& item, uint32_t timestamps);
   uint32_t WriteOne(const WriteValue& item, uint64_t token);
 
-  CUaServer& m_server;
+  UaServer& m_server;
 };
 
 }  // namespace tagserver

@@ -2,7 +2,7 @@
 
 namespace tagserver {
 
-GetEndpointsRequest GetEndpointsRequest::read(CUaDecoder& in) {
+GetEndpointsRequest GetEndpointsRequest::read(UaDecoder& in) {
   GetEndpointsRequest r;
   r.endpointUrl = in.String();
   r.localeIds = in.StringArray();
@@ -10,7 +10,7 @@ GetEndpointsRequest GetEndpointsRequest::read(CUaDecoder& in) {
   return r;
 }
 
-FindServersRequest FindServersRequest::read(CUaDecoder& in) {
+FindServersRequest FindServersRequest::read(UaDecoder& in) {
   FindServersRequest r;
   r.endpointUrl = in.String();
   r.localeIds = in.StringArray();

@@ -13,7 +13,7 @@ struct GetEndpointsRequest {
   std::vector<std::string> localeIds;
   std::vector<std::string> profileUris;
 
-  static GetEndpointsRequest read(CUaDecoder& in);
+  static GetEndpointsRequest read(UaDecoder& in);
 };
 
 struct FindServersRequest {
@@ -21,7 +21,7 @@ struct FindServersRequest {
   std::vector<std::string> localeIds;
   std::vector<std::string> serverUris;
 
-  static FindServersRequest read(CUaDecoder& in);
+  static FindServersRequest read(UaDecoder& in);
 };
 
 }  // namespace tagserver

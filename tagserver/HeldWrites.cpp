@@ -10,13 +10,13 @@
 
 namespace tagserver {
 
-CHeldWrites::~CHeldWrites() {
+HeldWrites::~HeldWrites() {
   // The timers go with their requests; none of them is answered any more.
   m_tokens.clear();
 }
 
-void CHeldWrites::Hold(const RequestContext& ctx, std::vector<uint32_t> results,
-                       const std::vector<uint64_t>& tokens) {
+void HeldWrites::Hold(const RequestContext& ctx, std::vector<uint32_t> results,
+                      const std::vector<uint64_t>& tokens) {
   auto held = std::make_shared<Held>(m_io);
   held->connection = ctx.connection;
   held->requestId = ctx.requestId;
@@ -34,7 +34,7 @@ void CHeldWrites::Hold(const RequestContext& ctx, std::vector<uint32_t> results,
   });
 }
 
-void CHeldWrites::Complete(uint64_t token, uint32_t status) {
+void HeldWrites::Complete(uint64_t token, uint32_t status) {
   auto it = m_tokens.find(token);
   if (it == m_tokens.end()) return;
   auto [held, index] = it->second;
@@ -44,7 +44,7 @@ void CHeldWrites::Complete(uint64_t token, uint32_t status) {
   if (held->outstanding.empty()) Answer(held);
 }
 
-void CHeldWrites::Expire(const std::shared_ptr<Held>& held) {
+void HeldWrites::Expire(const std::shared_ptr<Held>& held) {
   for (uint64_t token : held->outstanding) {
     held->results[m_tokens.at(token).second] = UaStatus::BadTimeout;
     m_tokens.erase(token);
@@ -53,18 +53,18 @@ void CHeldWrites::Expire(const std::shared_ptr<Held>& held) {
   Answer(held);
 }
 
-void CHeldWrites::Answer(const std::shared_ptr<Held>& held) {
+void HeldWrites::Answer(const std::shared_ptr<Held>& held) {
   held->timer.cancel();
-  std::shared_ptr<CUaConnection> conn = held->connection.lock();
+  std::shared_ptr<UaConnection> conn = held->connection.lock();
   if (!conn || !conn->IsOpen()) return;
-  CUaEncoder out;
+  UaEncoder out;
   out.NodeId(UaNodeId::Num(0, UaId::WriteResponse_Encoding_DefaultBinary));
-  CUaServer::WriteResponseHeader(out, held->requestHandle, UaStatus::Good);
+  UaServer::WriteResponseHeader(out, held->requestHandle, UaStatus::Good);
   out.StatusArray(held->results);
   out.EmptyArray();
   if (conn->MaxResponseSize() != 0 && out.Size() > conn->MaxResponseSize()) {
     conn->SendMessage(held->requestId,
-                      CUaServer::ServiceFault(held->requestHandle, UaStatus::BadResponseTooLarge));
+                      UaServer::ServiceFault(held->requestHandle, UaStatus::BadResponseTooLarge));
     return;
   }
   conn->SendMessage(held->requestId, out.Buffer());

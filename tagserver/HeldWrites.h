@@ -13,17 +13,17 @@
 
 namespace tagserver {
 
-class CUaConnection;
+class UaConnection;
 struct RequestContext;
 
-class CHeldWrites {
+class HeldWrites {
  public:
   static constexpr std::chrono::milliseconds kDefaultBound{10000};
 
-  explicit CHeldWrites(asio::io_context& io) : m_io(io) {}
-  ~CHeldWrites();
-  CHeldWrites(const CHeldWrites&) = delete;
-  CHeldWrites& operator=(const CHeldWrites&) = delete;
+  explicit HeldWrites(asio::io_context& io) : m_io(io) {}
+  ~HeldWrites();
+  HeldWrites(const HeldWrites&) = delete;
+  HeldWrites& operator=(const HeldWrites&) = delete;
 
   // Never 0: 0 marks a value that was answered at once.
   uint64_t NextToken() { return m_nNextToken++; }
@@ -39,7 +39,7 @@ class CHeldWrites {
  private:
   struct Held {
     explicit Held(asio::io_context& io) : timer(io) {}
-    std::weak_ptr<CUaConnection> connection;
+    std::weak_ptr<UaConnection> connection;
     uint32_t requestId = 0;
     uint32_t requestHandle = 0;
     std::vector<uint32_t> results;

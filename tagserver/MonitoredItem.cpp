@@ -27,8 +27,8 @@ UaDataValue TypedDataValue(const TagSample& s, bool source, bool server) {
 
 }  // namespace
 
-CMonitoredItem::CMonitoredItem(CSubscription& owner, uint32_t id, UaNodeId node, uint32_t attribute,
-                               TagNode* tag, uint32_t timestamps)
+MonitoredItem::MonitoredItem(Subscription& owner, uint32_t id, UaNodeId node, uint32_t attribute,
+                             TagNode* tag, uint32_t timestamps)
     : m_owner(owner),
       m_nId(id),
       m_node(std::move(node)),
@@ -38,13 +38,13 @@ CMonitoredItem::CMonitoredItem(CSubscription& owner, uint32_t id, UaNodeId node,
   if (m_pTag != nullptr) m_pTag->watchers.push_back(this);
 }
 
-CMonitoredItem::~CMonitoredItem() {
+MonitoredItem::~MonitoredItem() {
   if (m_pTag == nullptr) return;
   auto& w = m_pTag->watchers;
   w.erase(std::remove(w.begin(), w.end(), this), w.end());
 }
 
-void CMonitoredItem::Configure(const MonitoringSettings& s, uint32_t timestamps) {
+void MonitoredItem::Configure(const MonitoringSettings& s, uint32_t timestamps) {
   m_settings = s;
   m_nTimestamps = timestamps;
   if (m_queue.size() > m_settings.queueSize) {
@@ -53,7 +53,7 @@ void CMonitoredItem::Configure(const MonitoringSettings& s, uint32_t timestamps)
   }
 }
 
-void CMonitoredItem::SetMode(MonitoringMode mode, const TagSample* current) {
+void MonitoredItem::SetMode(MonitoringMode mode, const TagSample* current) {
   MonitoringMode old = m_mode;
   m_mode = mode;
   if (mode == MonitoringMode::Disabled) {
@@ -66,7 +66,7 @@ void CMonitoredItem::SetMode(MonitoringMode mode, const TagSample* current) {
   if (HasReport()) m_owner.MarkReady(this);
 }
 
-bool CMonitoredItem::Passes(const TagSample& s) const {
+bool MonitoredItem::Passes(const TagSample& s) const {
   if (!m_bHasLast) return true;
   if (s.status != m_last.status || s.hasValue != m_last.hasValue) return true;
   if (m_settings.trigger == 0) return false;
@@ -83,7 +83,7 @@ bool CMonitoredItem::Passes(const TagSample& s) const {
   return m_settings.trigger == 2 && s.sourceTime != m_last.sourceTime;
 }
 
-void CMonitoredItem::Push(const TagSample& s) {
+void MonitoredItem::Push(const TagSample& s) {
   if (m_mode == MonitoringMode::Disabled || !Passes(s)) return;
   m_last = s;
   m_bHasLast = true;
@@ -92,10 +92,10 @@ void CMonitoredItem::Push(const TagSample& s) {
   Enqueue(std::move(e));
 }
 
-void CMonitoredItem::PushValue(const UaDataValue& dv) {
+void MonitoredItem::PushValue(const UaDataValue& dv) {
   if (m_mode == MonitoringMode::Disabled) return;
   // Compare the encoded reading without its server timestamp.
-  CUaEncoder enc;
+  UaEncoder enc;
   UaDataValue plain = dv;
   plain.serverTimestamp = 0;
   enc.DataValue(plain);
@@ -108,7 +108,7 @@ void CMonitoredItem::PushValue(const UaDataValue& dv) {
   Enqueue(std::move(e));
 }
 
-void CMonitoredItem::Enqueue(Entry&& e) {
+void MonitoredItem::Enqueue(Entry&& e) {
   if (m_queue.size() >= m_settings.queueSize) {
     if (m_settings.discardOldest) {
       m_queue.erase(m_queue.begin());
@@ -126,7 +126,7 @@ void CMonitoredItem::Enqueue(Entry&& e) {
   if (m_mode == MonitoringMode::Reporting) m_owner.MarkReady(this);
 }
 
-size_t CMonitoredItem::Drain(CUaEncoder& enc, size_t budget) {
+size_t MonitoredItem::Drain(UaEncoder& enc, size_t budget) {
   size_t n = std::min(budget, m_queue.size());
   bool source = m_nTimestamps == 0 || m_nTimestamps == 2;
   bool server = m_nTimestamps == 1 || m_nTimestamps == 2;

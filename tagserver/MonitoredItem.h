@@ -11,8 +11,8 @@
 
 namespace tagserver {
 
-class CSubscription;
-class CUaEncoder;
+class Subscription;
+class UaEncoder;
 
 enum class MonitoringMode : uint32_t { Disabled = 0, Sampling = 1, Reporting = 2 };
 
@@ -26,13 +26,13 @@ struct MonitoringSettings {
   double deadband = 0;
 };
 
-class CMonitoredItem {
+class MonitoredItem {
  public:
-  CMonitoredItem(CSubscription& owner, uint32_t id, UaNodeId node, uint32_t attribute, TagNode* tag,
-                 uint32_t timestamps);
-  ~CMonitoredItem();
-  CMonitoredItem(const CMonitoredItem&) = delete;
-  CMonitoredItem& operator=(const CMonitoredItem&) = delete;
+  MonitoredItem(Subscription& owner, uint32_t id, UaNodeId node, uint32_t attribute, TagNode* tag,
+                uint32_t timestamps);
+  ~MonitoredItem();
+  MonitoredItem(const MonitoredItem&) = delete;
+  MonitoredItem& operator=(const MonitoredItem&) = delete;
 
   uint32_t Id() const { return m_nId; }
   TagNode* Tag() const { return m_pTag; }
@@ -53,7 +53,7 @@ class CMonitoredItem {
   void PushValue(const UaDataValue& dv);
   // Writes queued notifications (ClientHandle, DataValue) and empties the
   // queue; returns how many.
-  size_t Drain(CUaEncoder& enc, size_t budget);
+  size_t Drain(UaEncoder& enc, size_t budget);
 
  private:
   struct Entry {
@@ -64,7 +64,7 @@ class CMonitoredItem {
   bool Passes(const TagSample& s) const;
   void Enqueue(Entry&& e);
 
-  CSubscription& m_owner;
+  Subscription& m_owner;
   uint32_t m_nId;
   UaNodeId m_node;
   uint32_t m_nAttribute;

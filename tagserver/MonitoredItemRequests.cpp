@@ -2,7 +2,7 @@
 
 namespace tagserver {
 
-MonitoringParameters MonitoringParameters::read(CUaDecoder& in) {
+MonitoringParameters MonitoringParameters::read(UaDecoder& in) {
   MonitoringParameters p;
   p.clientHandle = in.UInt32();
   p.samplingInterval = in.Double();
@@ -12,7 +12,7 @@ MonitoringParameters MonitoringParameters::read(CUaDecoder& in) {
   return p;
 }
 
-DataChangeFilter DataChangeFilter::read(CUaDecoder& in) {
+DataChangeFilter DataChangeFilter::read(UaDecoder& in) {
   DataChangeFilter f;
   f.trigger = in.UInt32();
   f.deadbandType = in.UInt32();
@@ -20,7 +20,7 @@ DataChangeFilter DataChangeFilter::read(CUaDecoder& in) {
   return f;
 }
 
-MonitoredItemCreateRequest MonitoredItemCreateRequest::read(CUaDecoder& in) {
+MonitoredItemCreateRequest MonitoredItemCreateRequest::read(UaDecoder& in) {
   MonitoredItemCreateRequest r;
   r.itemToMonitor = ReadValueId::read(in);
   r.monitoringMode = in.UInt32();
@@ -28,7 +28,7 @@ MonitoredItemCreateRequest MonitoredItemCreateRequest::read(CUaDecoder& in) {
   return r;
 }
 
-CreateMonitoredItemsRequest CreateMonitoredItemsRequest::read(CUaDecoder& in) {
+CreateMonitoredItemsRequest CreateMonitoredItemsRequest::read(UaDecoder& in) {
   CreateMonitoredItemsRequest r;
   r.subscriptionId = in.UInt32();
   r.timestampsToReturn = in.UInt32();
@@ -37,14 +37,14 @@ CreateMonitoredItemsRequest CreateMonitoredItemsRequest::read(CUaDecoder& in) {
   return r;
 }
 
-MonitoredItemModifyRequest MonitoredItemModifyRequest::read(CUaDecoder& in) {
+MonitoredItemModifyRequest MonitoredItemModifyRequest::read(UaDecoder& in) {
   MonitoredItemModifyRequest r;
   r.monitoredItemId = in.UInt32();
   r.requestedParameters = MonitoringParameters::read(in);
   return r;
 }
 
-ModifyMonitoredItemsRequest ModifyMonitoredItemsRequest::read(CUaDecoder& in) {
+ModifyMonitoredItemsRequest ModifyMonitoredItemsRequest::read(UaDecoder& in) {
   ModifyMonitoredItemsRequest r;
   r.subscriptionId = in.UInt32();
   r.timestampsToReturn = in.UInt32();
@@ -53,7 +53,7 @@ ModifyMonitoredItemsRequest ModifyMonitoredItemsRequest::read(CUaDecoder& in) {
   return r;
 }
 
-SetMonitoringModeRequest SetMonitoringModeRequest::read(CUaDecoder& in) {
+SetMonitoringModeRequest SetMonitoringModeRequest::read(UaDecoder& in) {
   SetMonitoringModeRequest r;
   r.subscriptionId = in.UInt32();
   r.monitoringMode = in.UInt32();
@@ -61,7 +61,7 @@ SetMonitoringModeRequest SetMonitoringModeRequest::read(CUaDecoder& in) {
   return r;
 }
 
-DeleteMonitoredItemsRequest DeleteMonitoredItemsRequest::read(CUaDecoder& in) {
+DeleteMonitoredItemsRequest DeleteMonitoredItemsRequest::read(UaDecoder& in) {
   DeleteMonitoredItemsRequest r;
   r.subscriptionId = in.UInt32();
   r.monitoredItemIds = in.UInt32Array();

@@ -17,7 +17,7 @@ struct MonitoringParameters {
   uint32_t queueSize = 0;
   bool discardOldest = false;
 
-  static MonitoringParameters read(CUaDecoder& in);
+  static MonitoringParameters read(UaDecoder& in);
 };
 
 // The body of the one filter the server takes, from a filter's ExtensionObject.
@@ -26,7 +26,7 @@ struct DataChangeFilter {
   uint32_t deadbandType = 0;  // 0 none, 1 absolute, 2 percent
   double deadbandValue = 0;
 
-  static DataChangeFilter read(CUaDecoder& in);
+  static DataChangeFilter read(UaDecoder& in);
 };
 
 struct MonitoredItemCreateRequest {
@@ -35,7 +35,7 @@ struct MonitoredItemCreateRequest {
   MonitoringParameters requestedParameters;
 
   static constexpr size_t kMinSize = 40;
-  static MonitoredItemCreateRequest read(CUaDecoder& in);
+  static MonitoredItemCreateRequest read(UaDecoder& in);
 };
 
 struct CreateMonitoredItemsRequest {
@@ -43,7 +43,7 @@ struct CreateMonitoredItemsRequest {
   uint32_t timestampsToReturn = 0;
   std::vector<MonitoredItemCreateRequest> itemsToCreate;
 
-  static CreateMonitoredItemsRequest read(CUaDecoder& in);
+  static CreateMonitoredItemsRequest read(UaDecoder& in);
 };
 
 struct MonitoredItemModifyRequest {
@@ -51,7 +51,7 @@ struct MonitoredItemModifyRequest {
   MonitoringParameters requestedParameters;
 
   static constexpr size_t kMinSize = 24;
-  static MonitoredItemModifyRequest read(CUaDecoder& in);
+  static MonitoredItemModifyRequest read(UaDecoder& in);
 };
 
 struct ModifyMonitoredItemsRequest {
@@ -59,7 +59,7 @@ struct ModifyMonitoredItemsRequest {
   uint32_t timestampsToReturn = 0;
   std::vector<MonitoredItemModifyRequest> itemsToModify;
 
-  static ModifyMonitoredItemsRequest read(CUaDecoder& in);
+  static ModifyMonitoredItemsRequest read(UaDecoder& in);
 };
 
 struct SetMonitoringModeRequest {
@@ -67,14 +67,14 @@ struct SetMonitoringModeRequest {
   uint32_t monitoringMode = 0;
   std::vector<uint32_t> monitoredItemIds;
 
-  static SetMonitoringModeRequest read(CUaDecoder& in);
+  static SetMonitoringModeRequest read(UaDecoder& in);
 };
 
 struct DeleteMonitoredItemsRequest {
   uint32_t subscriptionId = 0;
   std::vector<uint32_t> monitoredItemIds;
 
-  static DeleteMonitoredItemsRequest read(CUaDecoder& in);
+  static DeleteMonitoredItemsRequest read(UaDecoder& in);
 };
 
 }  // namespace tagserver

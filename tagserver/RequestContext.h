@@ -8,22 +8,22 @@
 
 namespace tagserver {
 
-class CUaServer;
-class CUaConnection;
-class CSession;
+class UaServer;
+class UaConnection;
+class Session;
 
 struct RequestContext {
-  CUaServer& server;
-  std::shared_ptr<CUaConnection> connection;
+  UaServer& server;
+  std::shared_ptr<UaConnection> connection;
   uint32_t requestId = 0;
   uint32_t requestHandle = 0;
   uint32_t timeoutHint = 0;
-  CSession* session = nullptr;  // null for the services that need none
+  Session* session = nullptr;  // null for the services that need none
   // Set by Publish: the answer goes out later.
   bool deferred = false;
 };
 
 // Starts a response: its type id and a ResponseHeader with Good.
-void BeginResponse(CUaEncoder& out, const RequestContext& ctx, uint32_t responseTypeId);
+void BeginResponse(UaEncoder& out, const RequestContext& ctx, uint32_t responseTypeId);
 
 }  // namespace tagserver

@@ -2,7 +2,7 @@
 
 namespace tagserver {
 
-RequestHeader RequestHeader::read(CUaDecoder& in) {
+RequestHeader RequestHeader::read(UaDecoder& in) {
   RequestHeader h;
   h.authenticationToken = in.NodeId();
   h.timestamp = in.DateTime();

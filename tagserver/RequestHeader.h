@@ -19,7 +19,7 @@ struct RequestHeader {
   uint32_t timeoutHint = 0;
   UaExtensionObject additionalHeader;
 
-  static RequestHeader read(CUaDecoder& in);
+  static RequestHeader read(UaDecoder& in);
 };
 
 }  // namespace tagserver

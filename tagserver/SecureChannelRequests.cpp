@@ -2,7 +2,7 @@
 
 namespace tagserver {
 
-OpenSecureChannelRequest OpenSecureChannelRequest::read(CUaDecoder& in) {
+OpenSecureChannelRequest OpenSecureChannelRequest::read(UaDecoder& in) {
   OpenSecureChannelRequest r;
   r.clientProtocolVersion = in.UInt32();
   r.requestType = in.UInt32();

@@ -16,7 +16,7 @@ struct OpenSecureChannelRequest {
   ByteString clientNonce;
   uint32_t requestedLifetime = 0;
 
-  static OpenSecureChannelRequest read(CUaDecoder& in);
+  static OpenSecureChannelRequest read(UaDecoder& in);
 };
 
 }  // namespace tagserver

@@ -15,10 +15,10 @@
 
 namespace tagserver {
 
-class CUaConnection;
+class UaConnection;
 
 struct PendingPublish {
-  std::weak_ptr<CUaConnection> connection;
+  std::weak_ptr<UaConnection> connection;
   uint32_t requestId = 0;
   uint32_t requestHandle = 0;
   int64_t deadlineMs = 0;  // 0: none
@@ -32,25 +32,25 @@ struct ContinuationPoint {
   uint32_t resultMask = 0;
 };
 
-class CSession {
+class Session {
  public:
-  CSession(CAddressSpace& space, UaNodeId id, UaNodeId token, double timeoutMs);
+  Session(AddressSpace& space, UaNodeId id, UaNodeId token, double timeoutMs);
 
-  CAddressSpace* Space() { return &m_space; }
+  AddressSpace* Space() { return &m_space; }
   // The bound connection's limit on one response, 0 for none.
   size_t MaxResponseSize() const;
   const UaNodeId& Id() const { return m_id; }
   const UaNodeId& Token() const { return m_token; }
   bool Activated() const { return m_bActivated; }
-  void Bind(const std::shared_ptr<CUaConnection>& conn) { m_conn = conn; }
-  void Activate(const std::shared_ptr<CUaConnection>& conn);
+  void Bind(const std::shared_ptr<UaConnection>& conn) { m_conn = conn; }
+  void Activate(const std::shared_ptr<UaConnection>& conn);
   void Touch(int64_t nowMs) { m_nLastSeenMs = nowMs; }
   bool TimedOut(int64_t nowMs) const { return nowMs - m_nLastSeenMs > m_fTimeoutMs; }
-  bool BoundTo(const CUaConnection* conn) const;
-  void Detach(const CUaConnection* conn);
+  bool BoundTo(const UaConnection* conn) const;
+  void Detach(const UaConnection* conn);
 
-  std::map<uint32_t, std::unique_ptr<CSubscription>>& Subscriptions() { return m_subs; }
-  CSubscription* Subscription(uint32_t id);
+  std::map<uint32_t, std::unique_ptr<Subscription>>& Subscriptions() { return m_subs; }
+  Subscription* FindSubscription(uint32_t id);
   size_t MonitoredItemCount() const;
 
   // Queues a Publish request; the oldest is answered with
@@ -58,7 +58,7 @@ class CSession {
   void QueuePublish(PendingPublish&& p);
   bool HasPublish();
   // Answers the oldest queued Publish request with a NotificationMessage.
-  void SendPublishResponse(CSubscription& sub, const std::vector<uint8_t>& message, bool more);
+  void SendPublishResponse(Subscription& sub, const std::vector<uint8_t>& message, bool more);
   // Answers queued Publish requests whose time is up, with BadTimeout.
   void ExpirePublishes(int64_t nowMs);
   // Answers every queued Publish request with the given status.
@@ -72,14 +72,14 @@ class CSession {
  private:
   void DropDeadPublishes();
 
-  CAddressSpace& m_space;
+  AddressSpace& m_space;
   UaNodeId m_id;
   UaNodeId m_token;
   double m_fTimeoutMs;
   bool m_bActivated = false;
   int64_t m_nLastSeenMs = 0;
-  std::weak_ptr<CUaConnection> m_conn;
-  std::map<uint32_t, std::unique_ptr<CSubscription>> m_subs;
+  std::weak_ptr<UaConnection> m_conn;
+  std::map<uint32_t, std::unique_ptr<Subscription>> m_subs;
   std::deque<PendingPublish> m_publishes;
   std::map<std::string, ContinuationPoint> m_points;
   uint64_t m_nNextPoint = 1;

@@ -2,7 +2,7 @@
 
 namespace tagserver {
 
-ApplicationDescription ApplicationDescription::read(CUaDecoder& in) {
+ApplicationDescription ApplicationDescription::read(UaDecoder& in) {
   ApplicationDescription d;
   d.applicationUri = in.String();
   d.productUri = in.String();
@@ -14,21 +14,21 @@ ApplicationDescription ApplicationDescription::read(CUaDecoder& in) {
   return d;
 }
 
-SignatureData SignatureData::read(CUaDecoder& in) {
+SignatureData SignatureData::read(UaDecoder& in) {
   SignatureData s;
   s.algorithm = in.String();
   s.signature = in.Bytes();
   return s;
 }
 
-SignedSoftwareCertificate SignedSoftwareCertificate::read(CUaDecoder& in) {
+SignedSoftwareCertificate SignedSoftwareCertificate::read(UaDecoder& in) {
   SignedSoftwareCertificate c;
   c.certificateData = in.Bytes();
   c.signature = in.Bytes();
   return c;
 }
 
-CreateSessionRequest CreateSessionRequest::read(CUaDecoder& in) {
+CreateSessionRequest CreateSessionRequest::read(UaDecoder& in) {
   CreateSessionRequest r;
   r.clientDescription = ApplicationDescription::read(in);
   r.serverUri = in.String();
@@ -41,7 +41,7 @@ CreateSessionRequest CreateSessionRequest::read(CUaDecoder& in) {
   return r;
 }
 
-ActivateSessionRequest ActivateSessionRequest::read(CUaDecoder& in) {
+ActivateSessionRequest ActivateSessionRequest::read(UaDecoder& in) {
   ActivateSessionRequest r;
   r.clientSignature = SignatureData::read(in);
   r.clientSoftwareCertificates = in.ArrayOf(8, SignedSoftwareCertificate::read);
@@ -51,8 +51,8 @@ ActivateSessionRequest ActivateSessionRequest::read(CUaDecoder& in) {
   return r;
 }
 
-AnonymousIdentityToken AnonymousIdentityToken::read(CUaDecoder& in) { return {in.String()}; }
+AnonymousIdentityToken AnonymousIdentityToken::read(UaDecoder& in) { return {in.String()}; }
 
-CloseSessionRequest CloseSessionRequest::read(CUaDecoder& in) { return {in.Boolean()}; }
+CloseSessionRequest CloseSessionRequest::read(UaDecoder& in) { return {in.Boolean()}; }
 
 }  // namespace tagserver

@@ -20,21 +20,21 @@ struct ApplicationDescription {
   std::string discoveryProfileUri;
   std::vector<std::string> discoveryUrls;
 
-  static ApplicationDescription read(CUaDecoder& in);
+  static ApplicationDescription read(UaDecoder& in);
 };
 
 struct SignatureData {
   std::string algorithm;
   ByteString signature;
 
-  static SignatureData read(CUaDecoder& in);
+  static SignatureData read(UaDecoder& in);
 };
 
 struct SignedSoftwareCertificate {
   ByteString certificateData;
   ByteString signature;
 
-  static SignedSoftwareCertificate read(CUaDecoder& in);
+  static SignedSoftwareCertificate read(UaDecoder& in);
 };
 
 struct CreateSessionRequest {
@@ -47,7 +47,7 @@ struct CreateSessionRequest {
   double requestedSessionTimeout = 0;
   uint32_t maxResponseMessageSize = 0;
 
-  static CreateSessionRequest read(CUaDecoder& in);
+  static CreateSessionRequest read(UaDecoder& in);
 };
 
 struct ActivateSessionRequest {
@@ -57,20 +57,20 @@ struct ActivateSessionRequest {
   UaExtensionObject userIdentityToken;
   SignatureData userTokenSignature;
 
-  static ActivateSessionRequest read(CUaDecoder& in);
+  static ActivateSessionRequest read(UaDecoder& in);
 };
 
 // The body of the one identity token the server takes.
 struct AnonymousIdentityToken {
   std::string policyId;
 
-  static AnonymousIdentityToken read(CUaDecoder& in);
+  static AnonymousIdentityToken read(UaDecoder& in);
 };
 
 struct CloseSessionRequest {
   bool deleteSubscriptions = false;
 
-  static CloseSessionRequest read(CUaDecoder& in);
+  static CloseSessionRequest read(UaDecoder& in);
 };
 
 }  // namespace tagserver

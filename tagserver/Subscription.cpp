@@ -14,22 +14,22 @@ namespace {
 
 constexpr size_t kMaxRetainedBytes = 8 * 1024 * 1024;
 
-void BeginMessage(CUaEncoder& msg, uint32_t sequence) {
+void BeginMessage(UaEncoder& msg, uint32_t sequence) {
   msg.UInt32(sequence);
   msg.DateTime(UaNow());
 }
 
 }  // namespace
 
-CSubscription::CSubscription(CSession& session, uint32_t id, double minSamplingMs)
+Subscription::Subscription(Session& session, uint32_t id, double minSamplingMs)
     : m_session(session), m_nId(id), m_fMinSamplingMs(minSamplingMs) {}
 
-CSubscription::~CSubscription() {
+Subscription::~Subscription() {
   m_ready.clear();
   m_items.clear();
 }
 
-void CSubscription::Configure(const SubscriptionSettings& r) {
+void Subscription::Configure(const SubscriptionSettings& r) {
   SubscriptionSettings s = r;
   if (!(s.publishingInterval >= m_fMinSamplingMs)) s.publishingInterval = m_fMinSamplingMs;
   s.publishingInterval = std::min(s.publishingInterval, limits::kMaxPublishingIntervalMs);
@@ -40,17 +40,17 @@ void CSubscription::Configure(const SubscriptionSettings& r) {
   m_settings = s;
 }
 
-CMonitoredItem* CSubscription::AddItem(UaNodeId node, uint32_t attribute, TagNode* tag,
-                                       uint32_t timestamps) {
+MonitoredItem* Subscription::AddItem(UaNodeId node, uint32_t attribute, TagNode* tag,
+                                     uint32_t timestamps) {
   uint32_t id = m_nNextItemId++;
   auto item =
-      std::make_unique<CMonitoredItem>(*this, id, std::move(node), attribute, tag, timestamps);
-  CMonitoredItem* p = item.get();
+      std::make_unique<MonitoredItem>(*this, id, std::move(node), attribute, tag, timestamps);
+  MonitoredItem* p = item.get();
   m_items[id] = std::move(item);
   return p;
 }
 
-bool CSubscription::DeleteItem(uint32_t id) {
+bool Subscription::DeleteItem(uint32_t id) {
   auto it = m_items.find(id);
   if (it == m_items.end()) return false;
   if (it->second->IsListed())
@@ -59,20 +59,20 @@ bool CSubscription::DeleteItem(uint32_t id) {
   return true;
 }
 
-void CSubscription::MarkReady(CMonitoredItem* item) {
+void Subscription::MarkReady(MonitoredItem* item) {
   if (item->IsListed()) return;
   item->SetListed(true);
   m_ready.push_back(item);
 }
 
-void CSubscription::SampleGeneralItems() {
+void Subscription::SampleGeneralItems() {
   for (auto& [id, item] : m_items) {
     if (item->Tag() != nullptr || item->Mode() == MonitoringMode::Disabled) continue;
     item->PushValue(m_session.Space()->Read(item->Node(), item->Attribute(), 2));
   }
 }
 
-size_t CSubscription::NotificationBudget() const {
+size_t Subscription::NotificationBudget() const {
   size_t budget =
       m_settings.maxNotificationsPerPublish == 0
           ? limits::kMaxNotificationsPerPublish
@@ -85,9 +85,9 @@ size_t CSubscription::NotificationBudget() const {
   return budget;
 }
 
-bool CSubscription::SendNotifications() {
+bool Subscription::SendNotifications() {
   size_t budget = NotificationBudget();
-  CUaEncoder msg;
+  UaEncoder msg;
   BeginMessage(msg, m_nNextSequence);
   msg.Int32(1);
   msg.NodeId(UaNodeId::Num(0, UaId::DataChangeNotification_Encoding_DefaultBinary));
@@ -99,7 +99,7 @@ bool CSubscription::SendNotifications() {
   size_t count = 0;
   size_t done = 0;
   for (; done < m_ready.size() && count < budget; ++done) {
-    CMonitoredItem* item = m_ready[done];
+    MonitoredItem* item = m_ready[done];
     // An item switched to sampling since it was listed keeps its queue.
     if (item->Mode() == MonitoringMode::Reporting) count += item->Drain(msg, budget - count);
     if (item->HasReport()) break;
@@ -123,15 +123,15 @@ bool CSubscription::SendNotifications() {
   return true;
 }
 
-bool CSubscription::SendKeepAlive() {
-  CUaEncoder msg;
+bool Subscription::SendKeepAlive() {
+  UaEncoder msg;
   BeginMessage(msg, m_nNextSequence);  // a keep-alive names the next number without using it
   msg.Int32(0);
   m_session.SendPublishResponse(*this, msg.Buffer(), false);
   return true;
 }
 
-void CSubscription::ServeLate() {
+void Subscription::ServeLate() {
   m_bLate = false;
   m_nKeepAliveCounter = 0;
   if (m_bEnabled && HasNotifications()) {
@@ -142,7 +142,7 @@ void CSubscription::ServeLate() {
   SendKeepAlive();
 }
 
-bool CSubscription::Tick() {
+bool Subscription::Tick() {
   SampleGeneralItems();
   bool publishAvailable = m_session.HasPublish();
   m_nLifetimeCounter = publishAvailable ? 0 : m_nLifetimeCounter + 1;
@@ -159,7 +159,7 @@ bool CSubscription::Tick() {
   return true;
 }
 
-bool CSubscription::Acknowledge(uint32_t sequence) {
+bool Subscription::Acknowledge(uint32_t sequence) {
   auto it = std::find_if(m_sent.begin(), m_sent.end(),
                          [&](const SentMessage& m) { return m.sequence == sequence; });
   if (it == m_sent.end()) return false;
@@ -167,21 +167,21 @@ bool CSubscription::Acknowledge(uint32_t sequence) {
   return true;
 }
 
-const SentMessage* CSubscription::Find(uint32_t sequence) const {
+const SentMessage* Subscription::Find(uint32_t sequence) const {
   for (const auto& m : m_sent)
     if (m.sequence == sequence) return &m;
   return nullptr;
 }
 
-std::vector<uint32_t> CSubscription::AvailableSequenceNumbers() const {
+std::vector<uint32_t> Subscription::AvailableSequenceNumbers() const {
   std::vector<uint32_t> out;
   for (const auto& m : m_sent) out.push_back(m.sequence);
   return out;
 }
 
-void CSubscription::SendTimeoutStatus() {
+void Subscription::SendTimeoutStatus() {
   if (!m_session.HasPublish()) return;
-  CUaEncoder msg;
+  UaEncoder msg;
   BeginMessage(msg, m_nNextSequence++);
   msg.Int32(1);
   msg.NodeId(UaNodeId::Num(0, UaId::StatusChangeNotification_Encoding_DefaultBinary));

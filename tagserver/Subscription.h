@@ -12,7 +12,7 @@
 
 namespace tagserver {
 
-class CSession;
+class Session;
 
 struct SubscriptionSettings {
   double publishingInterval = 1000;
@@ -27,10 +27,10 @@ struct SentMessage {
   std::vector<uint8_t> encoded;  // the NotificationMessage as it went out
 };
 
-class CSubscription {
+class Subscription {
  public:
-  CSubscription(CSession& session, uint32_t id, double minSamplingMs);
-  ~CSubscription();
+  Subscription(Session& session, uint32_t id, double minSamplingMs);
+  ~Subscription();
 
   uint32_t Id() const { return m_nId; }
   // Clamps the requested values to the server's limits; they read back revised.
@@ -39,10 +39,10 @@ class CSubscription {
   void SetPublishingEnabled(bool enabled) { m_bEnabled = enabled; }
   double MinSamplingMs() const { return m_fMinSamplingMs; }
 
-  std::map<uint32_t, std::unique_ptr<CMonitoredItem>>& Items() { return m_items; }
-  CMonitoredItem* AddItem(UaNodeId node, uint32_t attribute, TagNode* tag, uint32_t timestamps);
+  std::map<uint32_t, std::unique_ptr<MonitoredItem>>& Items() { return m_items; }
+  MonitoredItem* AddItem(UaNodeId node, uint32_t attribute, TagNode* tag, uint32_t timestamps);
   bool DeleteItem(uint32_t id);
-  void MarkReady(CMonitoredItem* item);
+  void MarkReady(MonitoredItem* item);
 
   // One publishing interval has passed. Returns false when the subscription
   // has expired and must be deleted.
@@ -66,7 +66,7 @@ class CSubscription {
   bool SendKeepAlive();
   size_t NotificationBudget() const;
 
-  CSession& m_session;
+  Session& m_session;
   uint32_t m_nId;
   double m_fMinSamplingMs;
   SubscriptionSettings m_settings;
@@ -77,8 +77,8 @@ class CSubscription {
   uint32_t m_nLifetimeCounter = 0;
   uint32_t m_nNextSequence = 1;
   uint32_t m_nNextItemId = 1;
-  std::map<uint32_t, std::unique_ptr<CMonitoredItem>> m_items;
-  std::vector<CMonitoredItem*> m_ready;
+  std::map<uint32_t, std::unique_ptr<MonitoredItem>> m_items;
+  std::vector<MonitoredItem*> m_ready;
   std::deque<SentMessage> m_sent;
 };
 

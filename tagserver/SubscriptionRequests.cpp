@@ -2,7 +2,7 @@
 
 namespace tagserver {
 
-CreateSubscriptionRequest CreateSubscriptionRequest::read(CUaDecoder& in) {
+CreateSubscriptionRequest CreateSubscriptionRequest::read(UaDecoder& in) {
   CreateSubscriptionRequest r;
   r.requestedPublishingInterval = in.Double();
   r.requestedLifetimeCount = in.UInt32();
@@ -13,7 +13,7 @@ CreateSubscriptionRequest CreateSubscriptionRequest::read(CUaDecoder& in) {
   return r;
 }
 
-ModifySubscriptionRequest ModifySubscriptionRequest::read(CUaDecoder& in) {
+ModifySubscriptionRequest ModifySubscriptionRequest::read(UaDecoder& in) {
   ModifySubscriptionRequest r;
   r.subscriptionId = in.UInt32();
   r.requestedPublishingInterval = in.Double();
@@ -24,32 +24,32 @@ ModifySubscriptionRequest ModifySubscriptionRequest::read(CUaDecoder& in) {
   return r;
 }
 
-SetPublishingModeRequest SetPublishingModeRequest::read(CUaDecoder& in) {
+SetPublishingModeRequest SetPublishingModeRequest::read(UaDecoder& in) {
   SetPublishingModeRequest r;
   r.publishingEnabled = in.Boolean();
   r.subscriptionIds = in.UInt32Array();
   return r;
 }
 
-SubscriptionAcknowledgement SubscriptionAcknowledgement::read(CUaDecoder& in) {
+SubscriptionAcknowledgement SubscriptionAcknowledgement::read(UaDecoder& in) {
   SubscriptionAcknowledgement a;
   a.subscriptionId = in.UInt32();
   a.sequenceNumber = in.UInt32();
   return a;
 }
 
-PublishRequest PublishRequest::read(CUaDecoder& in) {
+PublishRequest PublishRequest::read(UaDecoder& in) {
   return {in.ArrayOf(SubscriptionAcknowledgement::kMinSize, SubscriptionAcknowledgement::read)};
 }
 
-RepublishRequest RepublishRequest::read(CUaDecoder& in) {
+RepublishRequest RepublishRequest::read(UaDecoder& in) {
   RepublishRequest r;
   r.subscriptionId = in.UInt32();
   r.retransmitSequenceNumber = in.UInt32();
   return r;
 }
 
-DeleteSubscriptionsRequest DeleteSubscriptionsRequest::read(CUaDecoder& in) {
+DeleteSubscriptionsRequest DeleteSubscriptionsRequest::read(UaDecoder& in) {
   return {in.UInt32Array()};
 }
 

@@ -16,7 +16,7 @@ struct CreateSubscriptionRequest {
   bool publishingEnabled = false;
   uint8_t priority = 0;
 
-  static CreateSubscriptionRequest read(CUaDecoder& in);
+  static CreateSubscriptionRequest read(UaDecoder& in);
 };
 
 struct ModifySubscriptionRequest {
@@ -27,14 +27,14 @@ struct ModifySubscriptionRequest {
   uint32_t maxNotificationsPerPublish = 0;
   uint8_t priority = 0;
 
-  static ModifySubscriptionRequest read(CUaDecoder& in);
+  static ModifySubscriptionRequest read(UaDecoder& in);
 };
 
 struct SetPublishingModeRequest {
   bool publishingEnabled = false;
   std::vector<uint32_t> subscriptionIds;
 
-  static SetPublishingModeRequest read(CUaDecoder& in);
+  static SetPublishingModeRequest read(UaDecoder& in);
 };
 
 struct SubscriptionAcknowledgement {
@@ -42,26 +42,26 @@ struct SubscriptionAcknowledgement {
   uint32_t sequenceNumber = 0;
 
   static constexpr size_t kMinSize = 8;
-  static SubscriptionAcknowledgement read(CUaDecoder& in);
+  static SubscriptionAcknowledgement read(UaDecoder& in);
 };
 
 struct PublishRequest {
   std::vector<SubscriptionAcknowledgement> subscriptionAcknowledgements;
 
-  static PublishRequest read(CUaDecoder& in);
+  static PublishRequest read(UaDecoder& in);
 };
 
 struct RepublishRequest {
   uint32_t subscriptionId = 0;
   uint32_t retransmitSequenceNumber = 0;
 
-  static RepublishRequest read(CUaDecoder& in);
+  static RepublishRequest read(UaDecoder& in);
 };
 
 struct DeleteSubscriptionsRequest {
   std::vector<uint32_t> subscriptionIds;
 
-  static DeleteSubscriptionsRequest read(CUaDecoder& in);
+  static DeleteSubscriptionsRequest read(UaDecoder& in);
 };
 
 }  // namespace tagserver

@@ -14,8 +14,8 @@ namespace tagserver {
 namespace {
 
 void CheckCount(size_t n) {
-  if (n == 0) throw CUaServiceError(UaStatus::BadNothingToDo);
-  if (n > limits::kMaxNodesPerRequest) throw CUaServiceError(UaStatus::BadTooManyOperations);
+  if (n == 0) throw UaServiceError(UaStatus::BadNothingToDo);
+  if (n > limits::kMaxNodesPerRequest) throw UaServiceError(UaStatus::BadTooManyOperations);
 }
 
 // Create and Modify ask for the same settings under the same names.
@@ -30,7 +30,7 @@ SubscriptionSettings RequestedSettings(const Request& r) {
   return s;
 }
 
-void WriteRevisedSettings(CUaEncoder& out, const SubscriptionSettings& s) {
+void WriteRevisedSettings(UaEncoder& out, const SubscriptionSettings& s) {
   out.Double(s.publishingInterval);
   out.UInt32(s.lifetimeCount);
   out.UInt32(s.maxKeepAliveCount);
@@ -42,7 +42,7 @@ uint32_t ReadFilter(const UaExtensionObject& filter, uint32_t attribute, Monitor
   if (filter.typeId != UaNodeId::Num(0, UaId::DataChangeFilter_Encoding_DefaultBinary) ||
       filter.encoding != 1)
     return UaStatus::BadMonitoredItemFilterUnsupported;
-  CUaDecoder body(filter.body.data(), filter.body.size());
+  UaDecoder body(filter.body.data(), filter.body.size());
   DataChangeFilter f = DataChangeFilter::read(body);
   s.trigger = f.trigger;
   s.deadbandType = f.deadbandType;
@@ -71,23 +71,23 @@ uint32_t ItemStatus(const MonitoredItemCreateRequest& r, const UaDataValue& prob
 
 }  // namespace
 
-CSubscription& CSubscriptionService::Find(RequestContext& ctx, uint32_t id) {
-  CSubscription* sub = ctx.session->Subscription(id);
-  if (sub == nullptr) throw CUaServiceError(UaStatus::BadSubscriptionIdInvalid);
+Subscription& SubscriptionService::Find(RequestContext& ctx, uint32_t id) {
+  Subscription* sub = ctx.session->FindSubscription(id);
+  if (sub == nullptr) throw UaServiceError(UaStatus::BadSubscriptionIdInvalid);
   return *sub;
 }
 
-void CSubscriptionService::Create(RequestContext& ctx, const CreateSubscriptionRequest& request,
-                                  CUaEncoder& out) {
+void SubscriptionService::Create(RequestContext& ctx, const CreateSubscriptionRequest& request,
+                                 UaEncoder& out) {
   auto& subs = ctx.session->Subscriptions();
   if (subs.size() >= limits::kMaxSubscriptionsPerSession)
-    throw CUaServiceError(UaStatus::BadTooManySubscriptions);
+    throw UaServiceError(UaStatus::BadTooManySubscriptions);
   uint32_t id = m_server.NextSubscriptionId();
   auto sub =
-      std::make_unique<CSubscription>(*ctx.session, id, m_server.Space().Info().minSamplingMs);
+      std::make_unique<Subscription>(*ctx.session, id, m_server.Space().Info().minSamplingMs);
   sub->Configure(RequestedSettings(request));
   sub->SetPublishingEnabled(request.publishingEnabled);
-  CSubscription& s = *sub;
+  Subscription& s = *sub;
   subs[id] = std::move(sub);
   m_server.StartSubscriptionTimer(*ctx.session, id);
   BeginResponse(out, ctx, UaId::CreateSubscriptionResponse_Encoding_DefaultBinary);
@@ -95,16 +95,16 @@ void CSubscriptionService::Create(RequestContext& ctx, const CreateSubscriptionR
   WriteRevisedSettings(out, s.Settings());
 }
 
-void CSubscriptionService::Modify(RequestContext& ctx, const ModifySubscriptionRequest& request,
-                                  CUaEncoder& out) {
-  CSubscription& sub = Find(ctx, request.subscriptionId);
+void SubscriptionService::Modify(RequestContext& ctx, const ModifySubscriptionRequest& request,
+                                 UaEncoder& out) {
+  Subscription& sub = Find(ctx, request.subscriptionId);
   sub.Configure(RequestedSettings(request));
   BeginResponse(out, ctx, UaId::ModifySubscriptionResponse_Encoding_DefaultBinary);
   WriteRevisedSettings(out, sub.Settings());
 }
 
-void CSubscriptionService::Delete(RequestContext& ctx, const DeleteSubscriptionsRequest& request,
-                                  CUaEncoder& out) {
+void SubscriptionService::Delete(RequestContext& ctx, const DeleteSubscriptionsRequest& request,
+                                 UaEncoder& out) {
   CheckCount(request.subscriptionIds.size());
   std::vector<uint32_t> results;
   auto& subs = ctx.session->Subscriptions();
@@ -121,13 +121,13 @@ void CSubscriptionService::Delete(RequestContext& ctx, const DeleteSubscriptions
   out.EmptyArray();
 }
 
-void CSubscriptionService::SetPublishingMode(RequestContext& ctx,
-                                             const SetPublishingModeRequest& request,
-                                             CUaEncoder& out) {
+void SubscriptionService::SetPublishingMode(RequestContext& ctx,
+                                            const SetPublishingModeRequest& request,
+                                            UaEncoder& out) {
   CheckCount(request.subscriptionIds.size());
   std::vector<uint32_t> results;
   for (uint32_t id : request.subscriptionIds) {
-    CSubscription* sub = ctx.session->Subscription(id);
+    Subscription* sub = ctx.session->FindSubscription(id);
     if (sub != nullptr) sub->SetPublishingEnabled(request.publishingEnabled);
     results.push_back(sub != nullptr ? UaStatus::Good : UaStatus::BadSubscriptionIdInvalid);
   }
@@ -136,18 +136,18 @@ void CSubscriptionService::SetPublishingMode(RequestContext& ctx,
   out.EmptyArray();
 }
 
-void CSubscriptionService::Publish(RequestContext& ctx, const PublishRequest& request,
-                                   CUaEncoder& out) {
+void SubscriptionService::Publish(RequestContext& ctx, const PublishRequest& request,
+                                  UaEncoder& out) {
   (void)out;
   PendingPublish p;
   for (const SubscriptionAcknowledgement& ack : request.subscriptionAcknowledgements) {
-    CSubscription* sub = ctx.session->Subscription(ack.subscriptionId);
+    Subscription* sub = ctx.session->FindSubscription(ack.subscriptionId);
     p.ackResults.push_back(sub == nullptr ? UaStatus::BadSubscriptionIdInvalid
                            : sub->Acknowledge(ack.sequenceNumber)
                                ? UaStatus::Good
                                : UaStatus::BadSequenceNumberUnknown);
   }
-  if (ctx.session->Subscriptions().empty()) throw CUaServiceError(UaStatus::BadNoSubscription);
+  if (ctx.session->Subscriptions().empty()) throw UaServiceError(UaStatus::BadNoSubscription);
   p.connection = ctx.connection;
   p.requestId = ctx.requestId;
   p.requestHandle = ctx.requestHandle;
@@ -158,17 +158,17 @@ void CSubscriptionService::Publish(RequestContext& ctx, const PublishRequest& re
     if (sub->IsLate() && ctx.session->HasPublish()) sub->ServeLate();
 }
 
-void CSubscriptionService::Republish(RequestContext& ctx, const RepublishRequest& request,
-                                     CUaEncoder& out) {
+void SubscriptionService::Republish(RequestContext& ctx, const RepublishRequest& request,
+                                    UaEncoder& out) {
   const SentMessage* m = Find(ctx, request.subscriptionId).Find(request.retransmitSequenceNumber);
-  if (m == nullptr) throw CUaServiceError(UaStatus::BadMessageNotAvailable);
+  if (m == nullptr) throw UaServiceError(UaStatus::BadMessageNotAvailable);
   BeginResponse(out, ctx, UaId::RepublishResponse_Encoding_DefaultBinary);
   out.Raw(m->encoded.data(), m->encoded.size());
 }
 
-uint32_t CSubscriptionService::ReviseParameters(const MonitoringParameters& requested,
-                                                const CSubscription& sub, uint32_t attribute,
-                                                MonitoringSettings& s) {
+uint32_t SubscriptionService::ReviseParameters(const MonitoringParameters& requested,
+                                               const Subscription& sub, uint32_t attribute,
+                                               MonitoringSettings& s) {
   s.clientHandle = requested.clientHandle;
   double sampling = requested.samplingInterval;
   s.discardOldest = requested.discardOldest;
@@ -179,8 +179,8 @@ uint32_t CSubscriptionService::ReviseParameters(const MonitoringParameters& requ
   return ReadFilter(requested.filter, attribute, s);
 }
 
-void CSubscriptionService::WriteRevised(CUaEncoder& out, uint32_t status,
-                                        const MonitoringSettings& s) {
+void SubscriptionService::WriteRevised(UaEncoder& out, uint32_t status,
+                                       const MonitoringSettings& s) {
   bool good = status == UaStatus::Good;
   out.StatusCode(status);
   out.Double(good ? s.samplingInterval : 0);
@@ -188,17 +188,17 @@ void CSubscriptionService::WriteRevised(CUaEncoder& out, uint32_t status,
   out.ExtensionObject({});
 }
 
-uint32_t CSubscriptionService::CreateOne(CSubscription& sub,
-                                         const MonitoredItemCreateRequest& request,
-                                         uint32_t timestamps, size_t& itemCount, CUaEncoder& out) {
+uint32_t SubscriptionService::CreateOne(Subscription& sub,
+                                        const MonitoredItemCreateRequest& request,
+                                        uint32_t timestamps, size_t& itemCount, UaEncoder& out) {
   const UaNodeId& node = request.itemToMonitor.nodeId;
   const uint32_t attribute = request.itemToMonitor.attributeId;
   MonitoringSettings s;
   uint32_t status = ReviseParameters(request.requestedParameters, sub, attribute, s);
-  CAddressSpace& space = m_server.Space();
+  AddressSpace& space = m_server.Space();
   UaDataValue probe = space.Read(node, attribute, 2);
   status = ItemStatus(request, probe, status, itemCount);
-  CMonitoredItem* item = nullptr;
+  MonitoredItem* item = nullptr;
   if (status == UaStatus::Good) {
     TagNode* tag = attribute == UaId::AttrValue ? space.Tag(node) : nullptr;
     item = sub.AddItem(node, attribute, tag, timestamps);
@@ -217,12 +217,11 @@ uint32_t CSubscriptionService::CreateOne(CSubscription& sub,
   return status;
 }
 
-void CSubscriptionService::CreateItems(RequestContext& ctx,
-                                       const CreateMonitoredItemsRequest& request,
-                                       CUaEncoder& out) {
-  CSubscription& sub = Find(ctx, request.subscriptionId);
+void SubscriptionService::CreateItems(RequestContext& ctx,
+                                      const CreateMonitoredItemsRequest& request, UaEncoder& out) {
+  Subscription& sub = Find(ctx, request.subscriptionId);
   const uint32_t timestamps = request.timestampsToReturn;
-  if (timestamps > 3) throw CUaServiceError(UaStatus::BadTimestampsToReturnInvalid);
+  if (timestamps > 3) throw UaServiceError(UaStatus::BadTimestampsToReturnInvalid);
   CheckCount(request.itemsToCreate.size());
   size_t itemCount = ctx.session->MonitoredItemCount();
   BeginResponse(out, ctx, UaId::CreateMonitoredItemsResponse_Encoding_DefaultBinary);
@@ -232,12 +231,11 @@ void CSubscriptionService::CreateItems(RequestContext& ctx,
   out.EmptyArray();
 }
 
-void CSubscriptionService::ModifyItems(RequestContext& ctx,
-                                       const ModifyMonitoredItemsRequest& request,
-                                       CUaEncoder& out) {
-  CSubscription& sub = Find(ctx, request.subscriptionId);
+void SubscriptionService::ModifyItems(RequestContext& ctx,
+                                      const ModifyMonitoredItemsRequest& request, UaEncoder& out) {
+  Subscription& sub = Find(ctx, request.subscriptionId);
   const uint32_t timestamps = request.timestampsToReturn;
-  if (timestamps > 3) throw CUaServiceError(UaStatus::BadTimestampsToReturnInvalid);
+  if (timestamps > 3) throw UaServiceError(UaStatus::BadTimestampsToReturnInvalid);
   CheckCount(request.itemsToModify.size());
   BeginResponse(out, ctx, UaId::ModifyMonitoredItemsResponse_Encoding_DefaultBinary);
   out.Int32(static_cast<int32_t>(request.itemsToModify.size()));
@@ -253,10 +251,9 @@ void CSubscriptionService::ModifyItems(RequestContext& ctx,
   out.EmptyArray();
 }
 
-void CSubscriptionService::DeleteItems(RequestContext& ctx,
-                                       const DeleteMonitoredItemsRequest& request,
-                                       CUaEncoder& out) {
-  CSubscription& sub = Find(ctx, request.subscriptionId);
+void SubscriptionService::DeleteItems(RequestContext& ctx,
+                                      const DeleteMonitoredItemsRequest& request, UaEncoder& out) {
+  Subscription& sub = Find(ctx, request.subscriptionId);
   CheckCount(request.monitoredItemIds.size());
   std::vector<uint32_t> results;
   for (uint32_t id : request.monitoredItemIds)
@@ -266,12 +263,12 @@ void CSubscriptionService::DeleteItems(RequestContext& ctx,
   out.EmptyArray();
 }
 
-void CSubscriptionService::SetMonitoringMode(RequestContext& ctx,
-                                             const SetMonitoringModeRequest& request,
-                                             CUaEncoder& out) {
-  CSubscription& sub = Find(ctx, request.subscriptionId);
+void SubscriptionService::SetMonitoringMode(RequestContext& ctx,
+                                            const SetMonitoringModeRequest& request,
+                                            UaEncoder& out) {
+  Subscription& sub = Find(ctx, request.subscriptionId);
   const uint32_t mode = request.monitoringMode;
-  if (mode > 2) throw CUaServiceError(UaStatus::BadMonitoringModeInvalid);
+  if (mode > 2) throw UaServiceError(UaStatus::BadMonitoringModeInvalid);
   CheckCount(request.monitoredItemIds.size());
   std::vector<uint32_t> results;
   for (uint32_t id : request.monitoredItemIds) {
@@ -280,7 +277,7 @@ void CSubscriptionService::SetMonitoringMode(RequestContext& ctx,
       results.push_back(UaStatus::BadMonitoredItemIdInvalid);
       continue;
     }
-    CMonitoredItem& item = *it->second;
+    MonitoredItem& item = *it->second;
     TagSample current;
     if (item.Tag() != nullptr) current = m_server.Space().Tags().Sample(item.Tag());
     item.SetMode(static_cast<MonitoringMode>(mode), item.Tag() != nullptr ? &current : nullptr);

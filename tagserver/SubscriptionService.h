@@ -9,40 +9,37 @@
 
 namespace tagserver {
 
-class CUaServer;
-class CSubscription;
+class UaServer;
+class Subscription;
 
-class CSubscriptionService {
+class SubscriptionService {
  public:
-  explicit CSubscriptionService(CUaServer& server) : m_server(server) {}
+  explicit SubscriptionService(UaServer& server) : m_server(server) {}
 
-  void Create(RequestContext& ctx, const CreateSubscriptionRequest& request, CUaEncoder& out);
-  void Modify(RequestContext& ctx, const ModifySubscriptionRequest& request, CUaEncoder& out);
-  void Delete(RequestContext& ctx, const DeleteSubscriptionsRequest& request, CUaEncoder& out);
+  void Create(RequestContext& ctx, const CreateSubscriptionRequest& request, UaEncoder& out);
+  void Modify(RequestContext& ctx, const ModifySubscriptionRequest& request, UaEncoder& out);
+  void Delete(RequestContext& ctx, const DeleteSubscriptionsRequest& request, UaEncoder& out);
   void SetPublishingMode(RequestContext& ctx, const SetPublishingModeRequest& request,
-                         CUaEncoder& out);
-  void Publish(RequestContext& ctx, const PublishRequest& request, CUaEncoder& out);
-  void Republish(RequestContext& ctx, const RepublishRequest& request, CUaEncoder& out);
-  void CreateItems(RequestContext& ctx, const CreateMonitoredItemsRequest& request,
-                   CUaEncoder& out);
-  void ModifyItems(RequestContext& ctx, const ModifyMonitoredItemsRequest& request,
-                   CUaEncoder& out);
-  void DeleteItems(RequestContext& ctx, const DeleteMonitoredItemsRequest& request,
-                   CUaEncoder& out);
+                         UaEncoder& out);
+  void Publish(RequestContext& ctx, const PublishRequest& request, UaEncoder& out);
+  void Republish(RequestContext& ctx, const RepublishRequest& request, UaEncoder& out);
+  void CreateItems(RequestContext& ctx, const CreateMonitoredItemsRequest& request, UaEncoder& out);
+  void ModifyItems(RequestContext& ctx, const ModifyMonitoredItemsRequest& request, UaEncoder& out);
+  void DeleteItems(RequestContext& ctx, const DeleteMonitoredItemsRequest& request, UaEncoder& out);
   void SetMonitoringMode(RequestContext& ctx, const SetMonitoringModeRequest& request,
-                         CUaEncoder& out);
+                         UaEncoder& out);
 
  private:
-  CSubscription& Find(RequestContext& ctx, uint32_t id);
+  Subscription& Find(RequestContext& ctx, uint32_t id);
   // Revises the requested parameters; a Bad status when the filter cannot
   // be had.
-  uint32_t ReviseParameters(const MonitoringParameters& requested, const CSubscription& sub,
+  uint32_t ReviseParameters(const MonitoringParameters& requested, const Subscription& sub,
                             uint32_t attribute, MonitoringSettings& s);
-  uint32_t CreateOne(CSubscription& sub, const MonitoredItemCreateRequest& request,
-                     uint32_t timestamps, size_t& itemCount, CUaEncoder& out);
-  void WriteRevised(CUaEncoder& out, uint32_t status, const MonitoringSettings& s);
+  uint32_t CreateOne(Subscription& sub, const MonitoredItemCreateRequest& request,
+                     uint32_t timestamps, size_t& itemCount, UaEncoder& out);
+  void WriteRevised(UaEncoder& out, uint32_t status, const MonitoringSettings& s);
 
-  CUaServer& m_server;
+  UaServer& m_server;
 };
 
 }  // namespace tagserver

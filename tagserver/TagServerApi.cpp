@@ -3,7 +3,7 @@
 #include "tagserver/UaStatusCodes.h"
 #include "tagserver/tagserver.h"
 
-using tagserver::CTagServerHost;
+using tagserver::TagServerHost;
 namespace UaStatus = tagserver::UaStatus;
 
 // The public codes are the published ones.
@@ -23,40 +23,40 @@ extern "C" {
 
 int InitOPCServer(const GUID* clsid, int rateMs) {
   (void)clsid;  // one server per process: the class id chooses nothing here
-  return CTagServerHost::Instance().Start(rateMs);
+  return TagServerHost::Instance().Start(rateMs);
 }
 
 int EnableWriteCallback(OPCWriteCallback callback, int enable) {
-  CTagServerHost::Instance().SetWriteCallback(callback, enable != 0);
+  TagServerHost::Instance().SetWriteCallback(callback, enable != 0);
   return 0;
 }
 
 int EnableAsyncWriteCallback(OPCAsyncWriteCallback callback, int enable) {
-  CTagServerHost::Instance().SetAsyncWriteCallback(callback, enable != 0);
+  TagServerHost::Instance().SetAsyncWriteCallback(callback, enable != 0);
   return 0;
 }
 
 int CompleteOPCWrite(OPCWriteToken token, uint32_t status) {
-  return CTagServerHost::Instance().CompleteWrite(token, status);
+  return TagServerHost::Instance().CompleteWrite(token, status);
 }
 
 int32_t CreateOPCTag(const char* name, VARIANT value, uint16_t quality, int writable) {
   if (name == nullptr) return -1;
-  return CTagServerHost::Instance().Tags().Create(name, value, quality, writable != 0);
+  return TagServerHost::Instance().Tags().Create(name, value, quality, writable != 0);
 }
 
 int UpdateOPCTag(int32_t hTag, VARIANT value, uint16_t quality) {
-  return CTagServerHost::Instance().Tags().Update(hTag, value, quality) ? 0 : -1;
+  return TagServerHost::Instance().Tags().Update(hTag, value, quality) ? 0 : -1;
 }
 
 int UpdateOPCTagStatus(int32_t hTag, VARIANT value, uint32_t status, int64_t sourceTime) {
-  return CTagServerHost::Instance().Tags().UpdateStatus(hTag, value, status, sourceTime) ? 0 : -1;
+  return TagServerHost::Instance().Tags().UpdateStatus(hTag, value, status, sourceTime) ? 0 : -1;
 }
 
-int RemoveOPCTag(int32_t hTag) { return CTagServerHost::Instance().Tags().Remove(hTag) ? 0 : -1; }
+int RemoveOPCTag(int32_t hTag) { return TagServerHost::Instance().Tags().Remove(hTag) ? 0 : -1; }
 
-const char* GetOPCServerURL() { return CTagServerHost::Instance().Url(); }
+const char* GetOPCServerURL() { return TagServerHost::Instance().Url(); }
 
-void ShutdownOPCServer() { CTagServerHost::Instance().Stop(); }
+void ShutdownOPCServer() { TagServerHost::Instance().Stop(); }
 
 }  // extern "C"

@@ -45,17 +45,17 @@ uint32_t StatusOfResult(int32_t result) {
 std::chrono::milliseconds WriteBound() {
   const char* setting = std::getenv(kWriteBoundVariable);
   long ms = setting != nullptr ? std::strtol(setting, nullptr, 10) : 0;
-  return ms > 0 ? std::chrono::milliseconds(ms) : CHeldWrites::kDefaultBound;
+  return ms > 0 ? std::chrono::milliseconds(ms) : HeldWrites::kDefaultBound;
 }
 
 }  // namespace
 
-CTagServerHost& CTagServerHost::Instance() {
-  static CTagServerHost host;
+TagServerHost& TagServerHost::Instance() {
+  static TagServerHost host;
   return host;
 }
 
-CTagServerHost::~CTagServerHost() {
+TagServerHost::~TagServerHost() {
   // The server thread itself cannot wait for its own end.
   if (m_thread.joinable() && m_thread.get_id() == std::this_thread::get_id()) {
     m_thread.detach();
@@ -64,7 +64,7 @@ CTagServerHost::~CTagServerHost() {
   Stop();
 }
 
-int CTagServerHost::Start(int rateMs) {
+int TagServerHost::Start(int rateMs) {
   std::lock_guard lock(m_mutex);
   if (m_server) return 0;
   EndpointSetting at;
@@ -75,8 +75,8 @@ int CTagServerHost::Start(int rateMs) {
     return -1;
   }
   auto io = std::make_unique<asio::io_context>(1);
-  auto server = std::make_unique<CUaServer>(*io, m_tags, MakeInfo(rateMs));
-  auto listener = std::make_unique<CTcpListener>(*io, *server);
+  auto server = std::make_unique<UaServer>(*io, m_tags, MakeInfo(rateMs));
+  auto listener = std::make_unique<TcpListener>(*io, *server);
   asio::error_code ec;
   asio::ip::tcp::endpoint endpoint(asio::ip::make_address(at.host, ec), at.port);
   if (!listener->Open(endpoint, error)) {
@@ -89,9 +89,9 @@ int CTagServerHost::Start(int rateMs) {
   server->SetWriteHandler([this](int32_t handle, VARIANT& value, OPCWriteToken token) {
     return HandleWrite(handle, value, token);
   });
-  server->HeldWrites().SetBound(WriteBound());
+  server->PendingWrites().SetBound(WriteBound());
   asio::io_context* ioPtr = io.get();
-  CUaServer* serverPtr = server.get();
+  UaServer* serverPtr = server.get();
   m_tags.SetChangeNotifier(
       [ioPtr, serverPtr] { asio::post(*ioPtr, [serverPtr] { serverPtr->OnTagChanges(); }); });
   m_io = std::move(io);
@@ -101,7 +101,7 @@ int CTagServerHost::Start(int rateMs) {
   return 0;
 }
 
-void CTagServerHost::Stop() {
+void TagServerHost::Stop() {
   std::lock_guard lock(m_mutex);
   if (!m_server) return;
   m_tags.SetChangeNotifier(nullptr);
@@ -115,25 +115,25 @@ void CTagServerHost::Stop() {
   m_strUrl.clear();
 }
 
-const char* CTagServerHost::Url() { return m_strUrl.c_str(); }
+const char* TagServerHost::Url() { return m_strUrl.c_str(); }
 
-void CTagServerHost::SetWriteCallback(OPCWriteCallback callback, bool enable) {
+void TagServerHost::SetWriteCallback(OPCWriteCallback callback, bool enable) {
   m_callback.store(enable ? callback : nullptr);
 }
 
-void CTagServerHost::SetAsyncWriteCallback(OPCAsyncWriteCallback callback, bool enable) {
+void TagServerHost::SetAsyncWriteCallback(OPCAsyncWriteCallback callback, bool enable) {
   m_asyncCallback.store(enable ? callback : nullptr);
 }
 
-int CTagServerHost::CompleteWrite(OPCWriteToken token, uint32_t status) {
+int TagServerHost::CompleteWrite(OPCWriteToken token, uint32_t status) {
   std::lock_guard lock(m_mutex);
   if (!m_server) return -1;
-  CUaServer* server = m_server.get();
-  asio::post(*m_io, [server, token, status] { server->HeldWrites().Complete(token, status); });
+  UaServer* server = m_server.get();
+  asio::post(*m_io, [server, token, status] { server->PendingWrites().Complete(token, status); });
   return 0;
 }
 
-uint32_t CTagServerHost::HandleWrite(int32_t handle, VARIANT& value, OPCWriteToken token) {
+uint32_t TagServerHost::HandleWrite(int32_t handle, VARIANT& value, OPCWriteToken token) {
   if (OPCAsyncWriteCallback later = m_asyncCallback.load()) {
     later(handle, &value, token);
     return UaStatus::GoodCompletesAsynchronously;

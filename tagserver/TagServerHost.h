@@ -15,36 +15,36 @@
 
 namespace tagserver {
 
-class CUaServer;
-class CTcpListener;
+class UaServer;
+class TcpListener;
 
-class CTagServerHost {
+class TagServerHost {
  public:
-  static CTagServerHost& Instance();
+  static TagServerHost& Instance();
 
   // 0 on success (also when already running), -1 when the endpoint setting
   // is malformed or the address cannot be bound.
   int Start(int rateMs);
   void Stop();
   const char* Url();
-  CTagStore& Tags() { return m_tags; }
+  TagStore& Tags() { return m_tags; }
   void SetWriteCallback(OPCWriteCallback callback, bool enable);
   void SetAsyncWriteCallback(OPCAsyncWriteCallback callback, bool enable);
   // Any thread: the result reaches the held request on the server thread.
   int CompleteWrite(OPCWriteToken token, uint32_t status);
 
  private:
-  CTagServerHost() = default;
+  TagServerHost() = default;
   // A program may end through exit() with the server still running (the
   // window system ends it when the display goes away).
-  ~CTagServerHost();
+  ~TagServerHost();
   uint32_t HandleWrite(int32_t handle, VARIANT& value, OPCWriteToken token);
 
   std::mutex m_mutex;
-  CTagStore m_tags;
+  TagStore m_tags;
   std::unique_ptr<asio::io_context> m_io;
-  std::unique_ptr<CUaServer> m_server;
-  std::unique_ptr<CTcpListener> m_listener;
+  std::unique_ptr<UaServer> m_server;
+  std::unique_ptr<TcpListener> m_listener;
   std::thread m_thread;
   std::string m_strUrl;
   std::atomic<OPCWriteCallback> m_callback{nullptr};

@@ -36,20 +36,20 @@ UaVariant ValueOf(const TagSample& s) {
   return UaVariant::Scalar(s.type, std::visit([](const auto& v) { return UaScalar{v}; }, s.typed));
 }
 
-void CTagStore::SetChangeNotifier(std::function<void()> notify) {
+void TagStore::SetChangeNotifier(std::function<void()> notify) {
   std::lock_guard lock(m_mutex);
   m_notify = std::move(notify);
 }
 
-void CTagStore::MarkDirty(TagNode* node, bool& notify) {
+void TagStore::MarkDirty(TagNode* node, bool& notify) {
   if (node->dirty) return;
   node->dirty = true;
   notify = m_dirty.empty();
   m_dirty.push_back(node);
 }
 
-int32_t CTagStore::Create(const std::string& name, const VARIANT& value, uint16_t quality,
-                          bool writable) {
+int32_t TagStore::Create(const std::string& name, const VARIANT& value, uint16_t quality,
+                         bool writable) {
   if (name.empty()) return -1;
   bool notify = false;
   std::function<void()> notifier;
@@ -74,7 +74,7 @@ int32_t CTagStore::Create(const std::string& name, const VARIANT& value, uint16_
 }
 
 template <typename Fn>
-bool CTagStore::ChangeSample(int32_t handle, Fn&& change) {
+bool TagStore::ChangeSample(int32_t handle, Fn&& change) {
   bool notify = false;
   std::function<void()> notifier;
   {
@@ -89,16 +89,16 @@ bool CTagStore::ChangeSample(int32_t handle, Fn&& change) {
   return true;
 }
 
-bool CTagStore::Update(int32_t handle, const VARIANT& value, uint16_t quality) {
+bool TagStore::Update(int32_t handle, const VARIANT& value, uint16_t quality) {
   return ChangeSample(handle, [&](TagSample& s) { Apply(s, value, quality); });
 }
 
-bool CTagStore::UpdateStatus(int32_t handle, const VARIANT& value, uint32_t status,
-                             int64_t sourceTime) {
+bool TagStore::UpdateStatus(int32_t handle, const VARIANT& value, uint32_t status,
+                            int64_t sourceTime) {
   return ChangeSample(handle, [&](TagSample& s) { Apply(s, value, status, sourceTime); });
 }
 
-bool CTagStore::Remove(int32_t handle) {
+bool TagStore::Remove(int32_t handle) {
   bool notify = false;
   std::function<void()> notifier;
   {
@@ -124,30 +124,30 @@ bool CTagStore::Remove(int32_t handle) {
   return true;
 }
 
-TagNode* CTagStore::Find(const std::string& name) {
+TagNode* TagStore::Find(const std::string& name) {
   std::lock_guard lock(m_mutex);
   auto it = m_nodes.find(name);
   return it == m_nodes.end() ? nullptr : it->second.get();
 }
 
-TagSample CTagStore::Sample(const TagNode* node) {
+TagSample TagStore::Sample(const TagNode* node) {
   std::lock_guard lock(m_mutex);
   return node->sample;
 }
 
-bool CTagStore::IsWritable(const TagNode* node) {
+bool TagStore::IsWritable(const TagNode* node) {
   std::lock_guard lock(m_mutex);
   return std::find(node->writable.begin(), node->writable.end(), true) != node->writable.end();
 }
 
-int32_t CTagStore::WriteHandle(const TagNode* node) {
+int32_t TagStore::WriteHandle(const TagNode* node) {
   std::lock_guard lock(m_mutex);
   for (size_t i = 0; i < node->handles.size(); ++i)
     if (node->writable[i]) return node->handles[i];
   return -1;
 }
 
-std::vector<std::string> CTagStore::PresentNames() {
+std::vector<std::string> TagStore::PresentNames() {
   std::lock_guard lock(m_mutex);
   std::vector<std::string> names;
   names.reserve(m_nodes.size());
@@ -156,7 +156,7 @@ std::vector<std::string> CTagStore::PresentNames() {
   return names;
 }
 
-void CTagStore::TakeChanges(std::vector<std::pair<TagNode*, TagSample>>& out) {
+void TagStore::TakeChanges(std::vector<std::pair<TagNode*, TagSample>>& out) {
   out.clear();
   std::lock_guard lock(m_mutex);
   out.reserve(m_dirty.size());

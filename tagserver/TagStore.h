@@ -19,7 +19,7 @@
 
 namespace tagserver {
 
-class CMonitoredItem;
+class MonitoredItem;
 
 // The values a tag can hold besides the program's Floats.
 using TagScalar = std::variant<std::monostate, bool, uint64_t, float, double, std::string>;
@@ -40,17 +40,17 @@ struct TagSample {
 struct TagNode {
   explicit TagNode(std::string n) : name(std::move(n)) {}
   const std::string name;
-  TagSample sample;                       // guarded
-  std::vector<int32_t> handles;           // guarded, in creation order
-  std::vector<bool> writable;             // guarded, parallel to handles
-  bool dirty = false;                     // guarded
-  std::vector<CMonitoredItem*> watchers;  // server thread only
+  TagSample sample;                      // guarded
+  std::vector<int32_t> handles;          // guarded, in creation order
+  std::vector<bool> writable;            // guarded, parallel to handles
+  bool dirty = false;                    // guarded
+  std::vector<MonitoredItem*> watchers;  // server thread only
 };
 
 // The sample's value as clients read it.
 UaVariant ValueOf(const TagSample& s);
 
-class CTagStore {
+class TagStore {
  public:
   // Returns the new handle, or -1 for an empty name.
   int32_t Create(const std::string& name, const VARIANT& value, uint16_t quality, bool writable);

@@ -15,19 +15,19 @@ constexpr size_t kReadChunk = 65536;
 
 }  // namespace
 
-CTcpLink::CTcpLink(asio::ip::tcp::socket socket, CUaServer& server, uint32_t channelId)
+TcpLink::TcpLink(asio::ip::tcp::socket socket, UaServer& server, uint32_t channelId)
     : m_socket(std::move(socket)),
       m_strPeer(Describe(m_socket)),
       m_readBuffer(kReadChunk),
       m_nStartMs(SteadyMs()) {
-  m_conn = std::make_shared<CUaConnection>(server, *this, channelId);
+  m_conn = std::make_shared<UaConnection>(server, *this, channelId);
   asio::error_code ec;
   m_socket.set_option(asio::ip::tcp::no_delay(true), ec);
 }
 
-void CTcpLink::Start() { ReadMore(); }
+void TcpLink::Start() { ReadMore(); }
 
-void CTcpLink::ReadMore() {
+void TcpLink::ReadMore() {
   auto self = shared_from_this();
   m_socket.async_read_some(
       asio::buffer(m_readBuffer), [self](const asio::error_code& ec, size_t n) {
@@ -41,7 +41,7 @@ void CTcpLink::ReadMore() {
       });
 }
 
-void CTcpLink::Send(std::vector<uint8_t>&& bytes) {
+void TcpLink::Send(std::vector<uint8_t>&& bytes) {
   if (m_bClosed) return;
   m_nQueuedBytes += bytes.size();
   m_writes.push_back(std::move(bytes));
@@ -57,7 +57,7 @@ void CTcpLink::Send(std::vector<uint8_t>&& bytes) {
   if (!m_bWriting) WriteNext();
 }
 
-void CTcpLink::WriteNext() {
+void TcpLink::WriteNext() {
   if (m_writes.empty()) {
     m_bWriting = false;
     if (m_bClosing) CloseSocket();
@@ -81,7 +81,7 @@ void CTcpLink::WriteNext() {
                     });
 }
 
-void CTcpLink::Dropped(const std::string& why) {
+void TcpLink::Dropped(const std::string& why) {
   // A client that ends its channel first is not dropped: the link is closing by then.
   if (m_conn->IsOpen()) {
     ServerLog::write(OPC_LOG_WARNING, "OPC UA client " + m_strPeer + ": connection lost: " + why);
@@ -89,18 +89,18 @@ void CTcpLink::Dropped(const std::string& why) {
   m_conn->Shutdown();
 }
 
-std::string CTcpLink::Describe(const asio::ip::tcp::socket& socket) {
+std::string TcpLink::Describe(const asio::ip::tcp::socket& socket) {
   asio::error_code ec;
   const auto peer = socket.remote_endpoint(ec);
   return ec ? std::string() : peer.address().to_string() + ":" + std::to_string(peer.port());
 }
 
-void CTcpLink::Close() {
+void TcpLink::Close() {
   m_bClosing = true;
   if (!m_bWriting) CloseSocket();
 }
 
-void CTcpLink::CloseSocket() {
+void TcpLink::CloseSocket() {
   if (m_bClosed) return;
   m_bClosed = true;
   asio::error_code ec;
@@ -108,7 +108,7 @@ void CTcpLink::CloseSocket() {
   m_socket.close(ec);
 }
 
-void CTcpLink::CheckTimers(int64_t nowMs) {
+void TcpLink::CheckTimers(int64_t nowMs) {
   if (m_bClosed || m_bClosing) return;
   if (!m_conn->HasChannel() && nowMs - m_nStartMs > limits::kHelloTimeoutMs) {
     m_conn->Fail(UaStatus::BadTimeout, "no secure channel opened in time");

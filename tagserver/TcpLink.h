@@ -1,4 +1,4 @@
-// One accepted TCP socket carrying one CUaConnection.
+// One accepted TCP socket carrying one UaConnection.
 #pragma once
 
 #include <asio.hpp>
@@ -13,9 +13,9 @@
 
 namespace tagserver {
 
-class CTcpLink : public IConnectionSink, public std::enable_shared_from_this<CTcpLink> {
+class TcpLink : public IConnectionSink, public std::enable_shared_from_this<TcpLink> {
  public:
-  CTcpLink(asio::ip::tcp::socket socket, CUaServer& server, uint32_t channelId);
+  TcpLink(asio::ip::tcp::socket socket, UaServer& server, uint32_t channelId);
   void Start();
   void Send(std::vector<uint8_t>&& bytes) override;
   void Close() override;
@@ -33,7 +33,7 @@ class CTcpLink : public IConnectionSink, public std::enable_shared_from_this<CTc
 
   asio::ip::tcp::socket m_socket;
   std::string m_strPeer;
-  std::shared_ptr<CUaConnection> m_conn;
+  std::shared_ptr<UaConnection> m_conn;
   std::vector<uint8_t> m_readBuffer;
   std::deque<std::vector<uint8_t>> m_writes;
   size_t m_nQueuedBytes = 0;

@@ -11,10 +11,10 @@
 
 namespace tagserver {
 
-CTcpListener::CTcpListener(asio::io_context& io, CUaServer& server)
+TcpListener::TcpListener(asio::io_context& io, UaServer& server)
     : m_io(io), m_server(server), m_acceptor(io), m_timer(io) {}
 
-bool CTcpListener::Open(const asio::ip::tcp::endpoint& at, std::string& error) {
+bool TcpListener::Open(const asio::ip::tcp::endpoint& at, std::string& error) {
   asio::error_code ec;
   m_acceptor.open(at.protocol(), ec);
   if (!ec) m_acceptor.set_option(asio::ip::tcp::acceptor::reuse_address(true), ec);
@@ -31,13 +31,13 @@ bool CTcpListener::Open(const asio::ip::tcp::endpoint& at, std::string& error) {
   return true;
 }
 
-uint16_t CTcpListener::Port() const {
+uint16_t TcpListener::Port() const {
   asio::error_code ec;
   auto ep = m_acceptor.local_endpoint(ec);
   return ec ? 0 : ep.port();
 }
 
-void CTcpListener::Stop() {
+void TcpListener::Stop() {
   asio::error_code ec;
   m_acceptor.close(ec);
   m_timer.cancel();
@@ -46,7 +46,7 @@ void CTcpListener::Stop() {
   m_links.clear();
 }
 
-void CTcpListener::Accept() {
+void TcpListener::Accept() {
   m_acceptor.async_accept([this](const asio::error_code& ec, asio::ip::tcp::socket socket) {
     if (ec == asio::error::operation_aborted || !m_acceptor.is_open()) return;
     if (!ec) {
@@ -55,14 +55,14 @@ void CTcpListener::Accept() {
           m_links.end());
       if (m_links.size() >= limits::kMaxConnections) {
         ServerLog::write(OPC_LOG_WARNING,
-                         "OPC UA client " + CTcpLink::Describe(socket) +
+                         "OPC UA client " + TcpLink::Describe(socket) +
                              ": connection refused: " + std::to_string(limits::kMaxConnections) +
                              " connections are open already");
         asio::error_code ignored;
         socket.close(ignored);
       } else {
         auto link =
-            std::make_shared<CTcpLink>(std::move(socket), m_server, m_server.NextChannelId());
+            std::make_shared<TcpLink>(std::move(socket), m_server, m_server.NextChannelId());
         m_links.push_back(link);
         link->Start();
       }
@@ -71,7 +71,7 @@ void CTcpListener::Accept() {
   });
 }
 
-void CTcpListener::ScheduleHousekeeping() {
+void TcpListener::ScheduleHousekeeping() {
   m_timer.expires_after(std::chrono::seconds(1));
   m_timer.async_wait([this](const asio::error_code& ec) {
     if (ec) return;

@@ -9,12 +9,12 @@
 
 namespace tagserver {
 
-class CUaServer;
-class CTcpLink;
+class UaServer;
+class TcpLink;
 
-class CTcpListener {
+class TcpListener {
  public:
-  CTcpListener(asio::io_context& io, CUaServer& server);
+  TcpListener(asio::io_context& io, UaServer& server);
   // Binds and listens; false with the reason in error when that fails.
   bool Open(const asio::ip::tcp::endpoint& at, std::string& error);
   uint16_t Port() const;
@@ -25,10 +25,10 @@ class CTcpListener {
   void ScheduleHousekeeping();
 
   asio::io_context& m_io;
-  CUaServer& m_server;
+  UaServer& m_server;
   asio::ip::tcp::acceptor m_acceptor;
   asio::steady_timer m_timer;
-  std::vector<std::weak_ptr<CTcpLink>> m_links;
+  std::vector<std::weak_ptr<TcpLink>> m_links;
 };
 
 }  // namespace tagserver

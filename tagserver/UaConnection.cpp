@@ -35,7 +35,7 @@ std::string StatusText(uint32_t status) {
   return text;
 }
 
-void WriteHeader(CUaEncoder& enc, const char* type, char chunk) {
+void WriteHeader(UaEncoder& enc, const char* type, char chunk) {
   enc.Raw(type, 3);
   enc.Byte(static_cast<uint8_t>(chunk));
   enc.UInt32(0);  // size, patched when the chunk is complete
@@ -43,10 +43,10 @@ void WriteHeader(CUaEncoder& enc, const char* type, char chunk) {
 
 }  // namespace
 
-CUaConnection::CUaConnection(CUaServer& server, IConnectionSink& sink, uint32_t channelId)
+UaConnection::UaConnection(UaServer& server, IConnectionSink& sink, uint32_t channelId)
     : m_server(server), m_sink(sink), m_nChannelId(channelId) {}
 
-void CUaConnection::Receive(const uint8_t* data, size_t size) {
+void UaConnection::Receive(const uint8_t* data, size_t size) {
   if (m_state == State::Closed) return;
   m_inbuf.insert(m_inbuf.end(), data, data + size);
   try {
@@ -55,12 +55,12 @@ void CUaConnection::Receive(const uint8_t* data, size_t size) {
       uint32_t length = ReadU32(head + 4);
       uint32_t limit = m_state == State::Fresh ? limits::kMinBufferSize : m_nReceiveBuffer;
       if (length < kHeaderSize || length > limit)
-        throw CUaDecodeError(UaStatus::BadTcpMessageTooLarge, "chunk size out of bounds");
+        throw UaDecodeError(UaStatus::BadTcpMessageTooLarge, "chunk size out of bounds");
       if (m_inbuf.size() - m_nInPos < length) break;
       m_nInPos += length;
       ProcessChunk(head, length);
     }
-  } catch (const CUaDecodeError& e) {
+  } catch (const UaDecodeError& e) {
     Fail(e.Status(), e.what());
     return;
   } catch (const std::exception& e) {
@@ -72,27 +72,27 @@ void CUaConnection::Receive(const uint8_t* data, size_t size) {
   m_nInPos = 0;
 }
 
-void CUaConnection::ProcessChunk(const uint8_t* chunk, size_t size) {
+void UaConnection::ProcessChunk(const uint8_t* chunk, size_t size) {
   std::string type(reinterpret_cast<const char*>(chunk), 3);
   if (type == "HEL") {
     if (m_state != State::Fresh || chunk[3] != 'F')
-      throw CUaDecodeError(UaStatus::BadTcpMessageTypeInvalid, "unexpected Hello");
+      throw UaDecodeError(UaStatus::BadTcpMessageTypeInvalid, "unexpected Hello");
     OnHello(chunk + kHeaderSize, size - kHeaderSize);
   } else if (m_state == State::Fresh) {
-    throw CUaDecodeError(UaStatus::BadTcpMessageTypeInvalid, "Hello expected first");
+    throw UaDecodeError(UaStatus::BadTcpMessageTypeInvalid, "Hello expected first");
   } else if (type == "OPN") {
     OnOpen(chunk, size);
   } else if (type == "MSG" || type == "CLO") {
     if (m_state != State::Open)
-      throw CUaDecodeError(UaStatus::BadSecureChannelIdInvalid, "no channel");
+      throw UaDecodeError(UaStatus::BadSecureChannelIdInvalid, "no channel");
     OnSymmetric(chunk, size);
   } else {
-    throw CUaDecodeError(UaStatus::BadTcpMessageTypeInvalid, "unknown message type");
+    throw UaDecodeError(UaStatus::BadTcpMessageTypeInvalid, "unknown message type");
   }
 }
 
-void CUaConnection::OnHello(const uint8_t* body, size_t size) {
-  CUaDecoder in(body, size);
+void UaConnection::OnHello(const uint8_t* body, size_t size) {
+  UaDecoder in(body, size);
   in.UInt32();  // protocol version: every version so far speaks version 0
   uint32_t peerReceive = in.UInt32();
   uint32_t peerSend = in.UInt32();
@@ -100,12 +100,12 @@ void CUaConnection::OnHello(const uint8_t* body, size_t size) {
   m_nPeerMaxChunks = in.UInt32();
   std::string url = in.String();
   if (url.size() > kMaxEndpointUrl)
-    throw CUaDecodeError(UaStatus::BadTcpEndpointUrlInvalid, "endpoint URL too long");
+    throw UaDecodeError(UaStatus::BadTcpEndpointUrlInvalid, "endpoint URL too long");
   if (peerReceive < limits::kMinBufferSize || peerSend < limits::kMinBufferSize)
-    throw CUaDecodeError(UaStatus::BadConnectionRejected, "buffer sizes below 8192");
+    throw UaDecodeError(UaStatus::BadConnectionRejected, "buffer sizes below 8192");
   m_nSendBuffer = std::min(limits::kSendBufferSize, peerReceive);
   m_nReceiveBuffer = std::min(limits::kReceiveBufferSize, peerSend);
-  CUaEncoder out;
+  UaEncoder out;
   WriteHeader(out, "ACK", 'F');
   out.UInt32(0);
   out.UInt32(m_nReceiveBuffer);
@@ -117,37 +117,37 @@ void CUaConnection::OnHello(const uint8_t* body, size_t size) {
   m_sink.Send(std::move(out.Buffer()));
 }
 
-void CUaConnection::CheckSequence(uint32_t sequence) {
+void UaConnection::CheckSequence(uint32_t sequence) {
   // Numbers wrap below 1024 once they pass 4294966271; anything else must
   // follow the previous one exactly.
   bool follows = !m_bSequenceStarted || sequence == m_nLastReceivedSequence + 1 ||
                  (m_nLastReceivedSequence > 4294966271u && sequence < 1024);
   if (!follows)
-    throw CUaDecodeError(UaStatus::BadSequenceNumberInvalid, "sequence number out of order");
+    throw UaDecodeError(UaStatus::BadSequenceNumberInvalid, "sequence number out of order");
   m_bSequenceStarted = true;
   m_nLastReceivedSequence = sequence;
 }
 
-void CUaConnection::OnOpen(const uint8_t* chunk, size_t size) {
+void UaConnection::OnOpen(const uint8_t* chunk, size_t size) {
   if (chunk[3] != 'F')
-    throw CUaDecodeError(UaStatus::BadTcpMessageTypeInvalid, "OpenSecureChannel in chunks");
-  CUaDecoder in(chunk + kHeaderSize, size - kHeaderSize);
+    throw UaDecodeError(UaStatus::BadTcpMessageTypeInvalid, "OpenSecureChannel in chunks");
+  UaDecoder in(chunk + kHeaderSize, size - kHeaderSize);
   uint32_t channelId = in.UInt32();
   std::string policy = in.String();
   in.Bytes();  // sender certificate: none with SecurityPolicy None
   in.Bytes();  // receiver thumbprint
   if (policy != kPolicyNone)
-    throw CUaDecodeError(UaStatus::BadSecurityPolicyRejected, "only SecurityPolicy None");
+    throw UaDecodeError(UaStatus::BadSecurityPolicyRejected, "only SecurityPolicy None");
   CheckSequence(in.UInt32());
   uint32_t requestId = in.UInt32();
   OpenRequest request = ReadOpenRequest(in);
   bool renew = request.requestType == 1;
   if (request.requestType > 1 || renew != (m_state == State::Open) ||
       (renew && channelId != m_nChannelId))
-    throw CUaDecodeError(UaStatus::BadRequestTypeInvalid,
-                         "OpenSecureChannel request type does not fit");
+    throw UaDecodeError(UaStatus::BadRequestTypeInvalid,
+                        "OpenSecureChannel request type does not fit");
   if (request.mode != 1)
-    throw CUaDecodeError(UaStatus::BadSecurityModeRejected, "only MessageSecurityMode None");
+    throw UaDecodeError(UaStatus::BadSecurityModeRejected, "only MessageSecurityMode None");
   m_previous = m_current;
   m_current = {
       m_nNextTokenId++, SteadyMs(),
@@ -156,17 +156,16 @@ void CUaConnection::OnOpen(const uint8_t* chunk, size_t size) {
   SendOpenResponse(requestId, request.requestHandle);
 }
 
-CUaConnection::OpenRequest CUaConnection::ReadOpenRequest(CUaDecoder& in) {
+UaConnection::OpenRequest UaConnection::ReadOpenRequest(UaDecoder& in) {
   if (in.NodeId() != UaNodeId::Num(0, UaId::OpenSecureChannelRequest_Encoding_DefaultBinary))
-    throw CUaDecodeError(UaStatus::BadTcpMessageTypeInvalid,
-                         "OPN without OpenSecureChannelRequest");
+    throw UaDecodeError(UaStatus::BadTcpMessageTypeInvalid, "OPN without OpenSecureChannelRequest");
   RequestHeader header = RequestHeader::read(in);
   OpenSecureChannelRequest r = OpenSecureChannelRequest::read(in);
   return {header.requestHandle, r.requestType, r.securityMode, r.requestedLifetime};
 }
 
-void CUaConnection::SendOpenResponse(uint32_t requestId, uint32_t requestHandle) {
-  CUaEncoder out;
+void UaConnection::SendOpenResponse(uint32_t requestId, uint32_t requestHandle) {
+  UaEncoder out;
   WriteHeader(out, "OPN", 'F');
   out.UInt32(m_nChannelId);
   out.String(kPolicyNone);
@@ -175,7 +174,7 @@ void CUaConnection::SendOpenResponse(uint32_t requestId, uint32_t requestHandle)
   out.UInt32(++m_nSendSequence);
   out.UInt32(requestId);
   out.NodeId(UaNodeId::Num(0, UaId::OpenSecureChannelResponse_Encoding_DefaultBinary));
-  CUaServer::WriteResponseHeader(out, requestHandle, UaStatus::Good);
+  UaServer::WriteResponseHeader(out, requestHandle, UaStatus::Good);
   out.UInt32(0);
   out.UInt32(m_nChannelId);
   out.UInt32(m_current.id);
@@ -186,7 +185,7 @@ void CUaConnection::SendOpenResponse(uint32_t requestId, uint32_t requestHandle)
   m_sink.Send(std::move(out.Buffer()));
 }
 
-size_t CUaConnection::MaxResponseSize() const {
+size_t UaConnection::MaxResponseSize() const {
   size_t limit = m_nPeerMaxMessage;
   if (m_nPeerMaxChunks != 0) {
     size_t byChunks = size_t{m_nPeerMaxChunks} * (m_nSendBuffer - kSymmetricOverhead);
@@ -195,26 +194,25 @@ size_t CUaConnection::MaxResponseSize() const {
   return limit;
 }
 
-bool CUaConnection::TokenKnown(uint32_t tokenId, int64_t nowMs) const {
+bool UaConnection::TokenKnown(uint32_t tokenId, int64_t nowMs) const {
   for (const Token* t : {&m_current, &m_previous}) {
     if (t->id != 0 && t->id == tokenId && nowMs < t->createdMs + t->lifetimeMs * 5 / 4) return true;
   }
   return false;
 }
 
-bool CUaConnection::TokenExpired(int64_t nowMs) const {
+bool UaConnection::TokenExpired(int64_t nowMs) const {
   return m_state == State::Open && nowMs >= m_current.createdMs + m_current.lifetimeMs * 5 / 4;
 }
 
-void CUaConnection::OnSymmetric(const uint8_t* chunk, size_t size) {
-  if (size < kSymmetricOverhead)
-    throw CUaDecodeError(UaStatus::BadDecodingError, "chunk too short");
+void UaConnection::OnSymmetric(const uint8_t* chunk, size_t size) {
+  if (size < kSymmetricOverhead) throw UaDecodeError(UaStatus::BadDecodingError, "chunk too short");
   bool isClose = chunk[0] == 'C';
   char kind = static_cast<char>(chunk[3]);
   if (ReadU32(chunk + 8) != m_nChannelId)
-    throw CUaDecodeError(UaStatus::BadSecureChannelIdInvalid, "wrong channel");
+    throw UaDecodeError(UaStatus::BadSecureChannelIdInvalid, "wrong channel");
   if (!TokenKnown(ReadU32(chunk + 12), SteadyMs()))
-    throw CUaDecodeError(UaStatus::BadSecureChannelTokenUnknown, "token unknown or expired");
+    throw UaDecodeError(UaStatus::BadSecureChannelTokenUnknown, "token unknown or expired");
   CheckSequence(ReadU32(chunk + 16));
   uint32_t requestId = ReadU32(chunk + 20);
   if (kind == 'A') {
@@ -223,17 +221,17 @@ void CUaConnection::OnSymmetric(const uint8_t* chunk, size_t size) {
     return;
   }
   if (kind != 'C' && kind != 'F')
-    throw CUaDecodeError(UaStatus::BadTcpMessageTypeInvalid, "unknown chunk type");
+    throw UaDecodeError(UaStatus::BadTcpMessageTypeInvalid, "unknown chunk type");
   if (m_nChunks > 0 && requestId != m_nAssemblyRequestId)
-    throw CUaDecodeError(UaStatus::BadTcpMessageTypeInvalid, "chunks of two requests interleaved");
+    throw UaDecodeError(UaStatus::BadTcpMessageTypeInvalid, "chunks of two requests interleaved");
   if (++m_nChunks > limits::kMaxChunkCount || m_assembly.size() + size > limits::kMaxMessageSize)
-    throw CUaDecodeError(UaStatus::BadTcpMessageTooLarge, "message too large");
+    throw UaDecodeError(UaStatus::BadTcpMessageTooLarge, "message too large");
   m_nAssemblyRequestId = requestId;
   m_assembly.insert(m_assembly.end(), chunk + kSymmetricOverhead, chunk + size);
   if (kind == 'F') OnCompleteMessage(requestId, isClose);
 }
 
-void CUaConnection::OnCompleteMessage(uint32_t requestId, bool isClose) {
+void UaConnection::OnCompleteMessage(uint32_t requestId, bool isClose) {
   std::vector<uint8_t> message;
   message.swap(m_assembly);
   m_nChunks = 0;
@@ -244,16 +242,16 @@ void CUaConnection::OnCompleteMessage(uint32_t requestId, bool isClose) {
   m_server.OnRequest(shared_from_this(), requestId, message);
 }
 
-void CUaConnection::SendMessage(uint32_t requestId, const std::vector<uint8_t>& body) {
+void UaConnection::SendMessage(uint32_t requestId, const std::vector<uint8_t>& body) {
   if (m_state != State::Open) return;
   SendChunks("MSG", requestId, body);
 }
 
-void CUaConnection::SendChunks(const char* type, uint32_t requestId,
-                               const std::vector<uint8_t>& body) {
+void UaConnection::SendChunks(const char* type, uint32_t requestId,
+                              const std::vector<uint8_t>& body) {
   const size_t perChunk = m_nSendBuffer - kSymmetricOverhead;
   const size_t chunks = std::max<size_t>(1, (body.size() + perChunk - 1) / perChunk);
-  CUaEncoder out;
+  UaEncoder out;
   out.Buffer().reserve(body.size() + chunks * kSymmetricOverhead);
   for (size_t i = 0; i < chunks; ++i) {
     size_t start = out.Size();
@@ -270,13 +268,13 @@ void CUaConnection::SendChunks(const char* type, uint32_t requestId,
   m_sink.Send(std::move(out.Buffer()));
 }
 
-void CUaConnection::Fail(uint32_t status, const std::string& reason) {
+void UaConnection::Fail(uint32_t status, const std::string& reason) {
   if (m_state == State::Closed) return;
   ServerLog::write(OPC_LOG_WARNING,
                    ClientName() +
                        (HasChannel() ? ": connection closed: " : ": connection refused: ") +
                        reason + " (" + StatusText(status) + ")");
-  CUaEncoder out;
+  UaEncoder out;
   WriteHeader(out, "ERR", 'F');
   out.UInt32(status);
   out.String(reason);
@@ -285,7 +283,7 @@ void CUaConnection::Fail(uint32_t status, const std::string& reason) {
   Shutdown();
 }
 
-void CUaConnection::Shutdown() {
+void UaConnection::Shutdown() {
   if (m_state == State::Closed) return;
   m_state = State::Closed;
   m_inbuf.clear();
@@ -294,7 +292,7 @@ void CUaConnection::Shutdown() {
   m_sink.Close();
 }
 
-std::string CUaConnection::ClientName() const {
+std::string UaConnection::ClientName() const {
   const std::string peer = m_sink.PeerName();
   return "OPC UA client " + (peer.empty() ? "on channel " + std::to_string(m_nChannelId) : peer);
 }

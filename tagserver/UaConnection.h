@@ -11,8 +11,8 @@
 
 namespace tagserver {
 
-class CUaServer;
-class CUaDecoder;
+class UaServer;
+class UaDecoder;
 
 class IConnectionSink {
  public:
@@ -24,9 +24,9 @@ class IConnectionSink {
   virtual std::string PeerName() const { return {}; }
 };
 
-class CUaConnection : public std::enable_shared_from_this<CUaConnection> {
+class UaConnection : public std::enable_shared_from_this<UaConnection> {
  public:
-  CUaConnection(CUaServer& server, IConnectionSink& sink, uint32_t channelId);
+  UaConnection(UaServer& server, IConnectionSink& sink, uint32_t channelId);
 
   void Receive(const uint8_t* data, size_t size);
   // body: the encoded response, type NodeId first.
@@ -58,7 +58,7 @@ class CUaConnection : public std::enable_shared_from_this<CUaConnection> {
   };
 
   void ProcessChunk(const uint8_t* chunk, size_t size);
-  static OpenRequest ReadOpenRequest(CUaDecoder& in);
+  static OpenRequest ReadOpenRequest(UaDecoder& in);
   void SendOpenResponse(uint32_t requestId, uint32_t requestHandle);
   void OnHello(const uint8_t* body, size_t size);
   void OnOpen(const uint8_t* chunk, size_t size);
@@ -69,7 +69,7 @@ class CUaConnection : public std::enable_shared_from_this<CUaConnection> {
   void SendChunks(const char* type, uint32_t requestId, const std::vector<uint8_t>& body);
   std::string ClientName() const;
 
-  CUaServer& m_server;
+  UaServer& m_server;
   IConnectionSink& m_sink;
   State m_state = State::Fresh;
   uint32_t m_nChannelId;

@@ -8,9 +8,9 @@
 
 namespace tagserver {
 
-class CUaDecodeError : public std::runtime_error {
+class UaDecodeError : public std::runtime_error {
  public:
-  CUaDecodeError(uint32_t status, const std::string& what)
+  UaDecodeError(uint32_t status, const std::string& what)
       : std::runtime_error(what), m_nStatus(status) {}
   uint32_t Status() const { return m_nStatus; }
 

@@ -17,7 +17,7 @@ class DepthGuard {
   explicit DepthGuard(int& depth) : m_depth(depth) {
     if (++m_depth > kMaxDepth) {
       --m_depth;
-      throw CUaDecodeError(UaStatus::BadDecodingError, "nesting too deep");
+      throw UaDecodeError(UaStatus::BadDecodingError, "nesting too deep");
     }
   }
   ~DepthGuard() { --m_depth; }
@@ -30,78 +30,78 @@ class DepthGuard {
 
 }  // namespace
 
-const uint8_t* CUaDecoder::Take(size_t n) {
-  if (n > Remaining()) throw CUaDecodeError(UaStatus::BadDecodingError, "message ends early");
+const uint8_t* UaDecoder::Take(size_t n) {
+  if (n > Remaining()) throw UaDecodeError(UaStatus::BadDecodingError, "message ends early");
   const uint8_t* p = m_pData + m_nPos;
   m_nPos += n;
   return p;
 }
 
-void CUaDecoder::Raw(void* out, size_t n) {
+void UaDecoder::Raw(void* out, size_t n) {
   const uint8_t* p = Take(n);
   if (n != 0) std::memcpy(out, p, n);
 }
 
-uint8_t CUaDecoder::Byte() { return *Take(1); }
+uint8_t UaDecoder::Byte() { return *Take(1); }
 
-uint16_t CUaDecoder::UInt16() {
+uint16_t UaDecoder::UInt16() {
   const uint8_t* p = Take(2);
   return static_cast<uint16_t>(p[0] | (p[1] << 8));
 }
 
-uint32_t CUaDecoder::UInt32() {
+uint32_t UaDecoder::UInt32() {
   const uint8_t* p = Take(4);
   return static_cast<uint32_t>(p[0]) | (static_cast<uint32_t>(p[1]) << 8) |
          (static_cast<uint32_t>(p[2]) << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
 
-uint64_t CUaDecoder::UInt64() {
+uint64_t UaDecoder::UInt64() {
   uint64_t low = UInt32();
   uint64_t high = UInt32();
   return low | (high << 32);
 }
 
-float CUaDecoder::Float() {
+float UaDecoder::Float() {
   uint32_t bits = UInt32();
   float f;
   std::memcpy(&f, &bits, sizeof f);
   return f;
 }
 
-double CUaDecoder::Double() {
+double UaDecoder::Double() {
   uint64_t bits = UInt64();
   double d;
   std::memcpy(&d, &bits, sizeof d);
   return d;
 }
 
-std::string CUaDecoder::LengthPrefixed() {
+std::string UaDecoder::LengthPrefixed() {
   int32_t length = Int32();
   if (length < 0) return {};
   const uint8_t* p = Take(static_cast<size_t>(length));
   return std::string(reinterpret_cast<const char*>(p), static_cast<size_t>(length));
 }
 
-std::string CUaDecoder::String() { return LengthPrefixed(); }
+std::string UaDecoder::String() { return LengthPrefixed(); }
 
-ByteString CUaDecoder::Bytes() {
+ByteString UaDecoder::Bytes() {
   std::string s = LengthPrefixed();
   return ByteString(s.begin(), s.end());
 }
 
-std::string CUaDecoder::Guid() {
+std::string UaDecoder::Guid() {
   const uint8_t* p = Take(16);
   return std::string(reinterpret_cast<const char*>(p), 16);
 }
 
-UaNodeId CUaDecoder::NodeId() {
+UaNodeId UaDecoder::NodeId() {
   uint8_t encoding = Byte();
   if ((encoding & 0xC0) != 0)
-    throw CUaDecodeError(UaStatus::BadDecodingError, "NodeId with ExpandedNodeId flags");
+    throw UaDecodeError(UaStatus::BadDecodingError, "NodeId with ExpandedNodeId flags");
   return NodeIdBody(encoding);
 }
 
-UaNodeId CUaDecoder::NodeIdBody(uint8_t encoding) {
+UaNodeId UaDecoder::NodeIdBody(uint8_t encoding) {
   UaNodeId id;
   switch (encoding & 0x3F) {
     case 0: id.numeric = Byte(); break;
@@ -128,12 +128,12 @@ UaNodeId CUaDecoder::NodeIdBody(uint8_t encoding) {
       id.kind = UaNodeId::Kind::Opaque;
       id.text = LengthPrefixed();
       break;
-    default: throw CUaDecodeError(UaStatus::BadDecodingError, "unknown NodeId encoding");
+    default: throw UaDecodeError(UaStatus::BadDecodingError, "unknown NodeId encoding");
   }
   return id;
 }
 
-UaExpandedNodeId CUaDecoder::ExpandedNodeId() {
+UaExpandedNodeId UaDecoder::ExpandedNodeId() {
   UaExpandedNodeId e;
   uint8_t flags = Byte();
   e.id = NodeIdBody(flags);
@@ -142,14 +142,14 @@ UaExpandedNodeId CUaDecoder::ExpandedNodeId() {
   return e;
 }
 
-UaQualifiedName CUaDecoder::QualifiedName() {
+UaQualifiedName UaDecoder::QualifiedName() {
   UaQualifiedName q;
   q.ns = UInt16();
   q.name = String();
   return q;
 }
 
-UaLocalizedText CUaDecoder::LocalizedText() {
+UaLocalizedText UaDecoder::LocalizedText() {
   uint8_t mask = Byte();
   UaLocalizedText t;
   if (mask & 0x01) t.locale = String();
@@ -157,41 +157,41 @@ UaLocalizedText CUaDecoder::LocalizedText() {
   return t;
 }
 
-UaExtensionObject CUaDecoder::ExtensionObject() {
+UaExtensionObject UaDecoder::ExtensionObject() {
   UaExtensionObject e;
   e.typeId = NodeId();
   e.encoding = Byte();
   if (e.encoding > 2)
-    throw CUaDecodeError(UaStatus::BadDecodingError, "bad ExtensionObject encoding");
+    throw UaDecodeError(UaStatus::BadDecodingError, "bad ExtensionObject encoding");
   if (e.encoding != 0) e.body = Bytes();
   return e;
 }
 
-size_t CUaDecoder::ArrayLength(size_t minElementSize) {
+size_t UaDecoder::ArrayLength(size_t minElementSize) {
   int32_t length = Int32();
   if (length <= 0) return 0;
   if (static_cast<size_t>(length) > Remaining() / (minElementSize == 0 ? 1 : minElementSize))
-    throw CUaDecodeError(UaStatus::BadEncodingLimitsExceeded, "array longer than its message");
+    throw UaDecodeError(UaStatus::BadEncodingLimitsExceeded, "array longer than its message");
   return static_cast<size_t>(length);
 }
 
-std::vector<std::string> CUaDecoder::StringArray() {
+std::vector<std::string> UaDecoder::StringArray() {
   std::vector<std::string> out(ArrayLength(4));
   for (auto& s : out) s = String();
   return out;
 }
 
-std::vector<uint32_t> CUaDecoder::UInt32Array() {
+std::vector<uint32_t> UaDecoder::UInt32Array() {
   std::vector<uint32_t> out(ArrayLength(4));
   for (auto& v : out) v = UInt32();
   return out;
 }
 
-std::vector<UaNodeId> CUaDecoder::NodeIdArray() {
-  return ArrayOf(2, [](CUaDecoder& in) { return in.NodeId(); });
+std::vector<UaNodeId> UaDecoder::NodeIdArray() {
+  return ArrayOf(2, [](UaDecoder& in) { return in.NodeId(); });
 }
 
-UaScalar CUaDecoder::ScalarOf(UaType type) {
+UaScalar UaDecoder::ScalarOf(UaType type) {
   switch (type) {
     case UaType::Boolean: return Boolean();
     case UaType::SByte: return static_cast<int64_t>(SByte());
@@ -220,15 +220,15 @@ UaScalar CUaDecoder::ScalarOf(UaType type) {
     case UaType::DiagnosticInfo: SkipDiagnosticInfo(); return std::monostate{};
     case UaType::Null: return std::monostate{};
   }
-  throw CUaDecodeError(UaStatus::BadDecodingError, "unknown Variant type");
+  throw UaDecodeError(UaStatus::BadDecodingError, "unknown Variant type");
 }
 
-UaVariant CUaDecoder::Variant() {
+UaVariant UaDecoder::Variant() {
   DepthGuard guard(m_nDepth);
   uint8_t mask = Byte();
   uint8_t typeId = mask & 0x3F;
   if (typeId > static_cast<uint8_t>(UaType::DiagnosticInfo))
-    throw CUaDecodeError(UaStatus::BadDecodingError, "unknown Variant type");
+    throw UaDecodeError(UaStatus::BadDecodingError, "unknown Variant type");
   UaVariant v;
   v.type = static_cast<UaType>(typeId);
   v.isArray = (mask & 0x80) != 0;
@@ -246,7 +246,7 @@ UaVariant CUaDecoder::Variant() {
   return v;
 }
 
-UaDataValue CUaDecoder::DataValue() {
+UaDataValue UaDecoder::DataValue() {
   DepthGuard guard(m_nDepth);
   uint8_t mask = Byte();
   UaDataValue dv;
@@ -265,7 +265,7 @@ UaDataValue CUaDecoder::DataValue() {
   return dv;
 }
 
-void CUaDecoder::SkipDiagnosticInfo() {
+void UaDecoder::SkipDiagnosticInfo() {
   DepthGuard guard(m_nDepth);
   uint8_t mask = Byte();
   if (mask & 0x01) Int32();

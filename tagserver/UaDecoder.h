@@ -1,5 +1,5 @@
 // Reads the OPC UA binary encoding from a byte range that it never leaves.
-// Every failure raises CUaDecodeError; lengths are checked against the bytes
+// Every failure raises UaDecodeError; lengths are checked against the bytes
 // that remain, so hostile lengths cannot make it allocate beyond the message.
 #pragma once
 
@@ -13,9 +13,9 @@
 
 namespace tagserver {
 
-class CUaDecoder {
+class UaDecoder {
  public:
-  CUaDecoder(const uint8_t* data, size_t size) : m_pData(data), m_nSize(size) {}
+  UaDecoder(const uint8_t* data, size_t size) : m_pData(data), m_nSize(size) {}
 
   size_t Remaining() const { return m_nSize - m_nPos; }
   size_t Position() const { return m_nPos; }

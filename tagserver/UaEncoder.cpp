@@ -4,54 +4,54 @@
 
 namespace tagserver {
 
-void CUaEncoder::UInt16(uint16_t v) {
+void UaEncoder::UInt16(uint16_t v) {
   m_buf.push_back(static_cast<uint8_t>(v));
   m_buf.push_back(static_cast<uint8_t>(v >> 8));
 }
 
-void CUaEncoder::UInt32(uint32_t v) {
+void UaEncoder::UInt32(uint32_t v) {
   uint8_t b[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
                   static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
   m_buf.insert(m_buf.end(), b, b + 4);
 }
 
-void CUaEncoder::UInt64(uint64_t v) {
+void UaEncoder::UInt64(uint64_t v) {
   UInt32(static_cast<uint32_t>(v));
   UInt32(static_cast<uint32_t>(v >> 32));
 }
 
-void CUaEncoder::Float(float v) {
+void UaEncoder::Float(float v) {
   uint32_t bits;
   std::memcpy(&bits, &v, sizeof bits);
   UInt32(bits);
 }
 
-void CUaEncoder::Double(double v) {
+void UaEncoder::Double(double v) {
   uint64_t bits;
   std::memcpy(&bits, &v, sizeof bits);
   UInt64(bits);
 }
 
-void CUaEncoder::Raw(const void* p, size_t n) {
+void UaEncoder::Raw(const void* p, size_t n) {
   const auto* b = static_cast<const uint8_t*>(p);
   m_buf.insert(m_buf.end(), b, b + n);
 }
 
-void CUaEncoder::PatchUInt32(size_t offset, uint32_t v) {
+void UaEncoder::PatchUInt32(size_t offset, uint32_t v) {
   for (int i = 0; i < 4; ++i) m_buf[offset + i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-void CUaEncoder::String(std::string_view s) {
+void UaEncoder::String(std::string_view s) {
   Int32(static_cast<int32_t>(s.size()));
   Raw(s.data(), s.size());
 }
 
-void CUaEncoder::Bytes(const ByteString& b) {
+void UaEncoder::Bytes(const ByteString& b) {
   Int32(static_cast<int32_t>(b.size()));
   Raw(b.data(), b.size());
 }
 
-void CUaEncoder::NodeIdWithFlags(const UaNodeId& id, uint8_t flags) {
+void UaEncoder::NodeIdWithFlags(const UaNodeId& id, uint8_t flags) {
   switch (id.kind) {
     case UaNodeId::Kind::Numeric:
       if (id.ns == 0 && id.numeric <= 0xFF) {
@@ -85,34 +85,34 @@ void CUaEncoder::NodeIdWithFlags(const UaNodeId& id, uint8_t flags) {
   }
 }
 
-void CUaEncoder::NodeId(const UaNodeId& id) { NodeIdWithFlags(id, 0); }
+void UaEncoder::NodeId(const UaNodeId& id) { NodeIdWithFlags(id, 0); }
 
-void CUaEncoder::ExpandedNodeId(const UaExpandedNodeId& id) {
+void UaEncoder::ExpandedNodeId(const UaExpandedNodeId& id) {
   uint8_t flags = (id.namespaceUri.empty() ? 0 : 0x80) | (id.serverIndex == 0 ? 0 : 0x40);
   NodeIdWithFlags(id.id, flags);
   if (flags & 0x80) String(id.namespaceUri);
   if (flags & 0x40) UInt32(id.serverIndex);
 }
 
-void CUaEncoder::QualifiedName(const UaQualifiedName& q) {
+void UaEncoder::QualifiedName(const UaQualifiedName& q) {
   UInt16(q.ns);
   String(q.name);
 }
 
-void CUaEncoder::LocalizedText(const UaLocalizedText& t) {
+void UaEncoder::LocalizedText(const UaLocalizedText& t) {
   uint8_t mask = (t.locale.empty() ? 0 : 0x01) | (t.text.empty() ? 0 : 0x02);
   Byte(mask);
   if (mask & 0x01) String(t.locale);
   if (mask & 0x02) String(t.text);
 }
 
-void CUaEncoder::ExtensionObject(const UaExtensionObject& e) {
+void UaEncoder::ExtensionObject(const UaExtensionObject& e) {
   NodeId(e.typeId);
   Byte(e.encoding);
   if (e.encoding != 0) Bytes(e.body);
 }
 
-void CUaEncoder::Scalar(UaType type, const UaScalar& v) {
+void UaEncoder::Scalar(UaType type, const UaScalar& v) {
   switch (type) {
     case UaType::Boolean: Boolean(std::get<bool>(v)); return;
     case UaType::SByte: Byte(static_cast<uint8_t>(std::get<int64_t>(v))); return;
@@ -143,7 +143,7 @@ void CUaEncoder::Scalar(UaType type, const UaScalar& v) {
   }
 }
 
-void CUaEncoder::Variant(const UaVariant& v) {
+void UaEncoder::Variant(const UaVariant& v) {
   uint8_t mask = static_cast<uint8_t>(v.type);
   if (v.isArray) mask |= 0x80;
   if (v.isArray && !v.dimensions.empty()) mask |= 0x40;
@@ -161,7 +161,7 @@ void CUaEncoder::Variant(const UaVariant& v) {
   }
 }
 
-void CUaEncoder::DataValue(const UaDataValue& dv) {
+void UaEncoder::DataValue(const UaDataValue& dv) {
   uint8_t mask = (dv.hasValue ? 0x01 : 0) | (dv.hasStatus && dv.status != 0 ? 0x02 : 0) |
                  (dv.sourceTimestamp != 0 ? 0x04 : 0) | (dv.serverTimestamp != 0 ? 0x08 : 0);
   Byte(mask);
@@ -171,8 +171,8 @@ void CUaEncoder::DataValue(const UaDataValue& dv) {
   if (mask & 0x08) DateTime(dv.serverTimestamp);
 }
 
-void CUaEncoder::FloatDataValue(bool hasValue, float value, uint32_t status, int64_t source,
-                                int64_t server) {
+void UaEncoder::FloatDataValue(bool hasValue, float value, uint32_t status, int64_t source,
+                               int64_t server) {
   uint8_t mask = (hasValue ? 0x01 : 0) | (status != 0 ? 0x02 : 0) | (source != 0 ? 0x04 : 0) |
                  (server != 0 ? 0x08 : 0);
   Byte(mask);
@@ -185,12 +185,12 @@ void CUaEncoder::FloatDataValue(bool hasValue, float value, uint32_t status, int
   if (server != 0) DateTime(server);
 }
 
-void CUaEncoder::StringArray(const std::vector<std::string>& a) {
+void UaEncoder::StringArray(const std::vector<std::string>& a) {
   Int32(static_cast<int32_t>(a.size()));
   for (const auto& s : a) String(s);
 }
 
-void CUaEncoder::UInt32Array(const std::vector<uint32_t>& a) {
+void UaEncoder::UInt32Array(const std::vector<uint32_t>& a) {
   Int32(static_cast<int32_t>(a.size()));
   for (uint32_t v : a) UInt32(v);
 }

@@ -11,7 +11,7 @@
 
 namespace tagserver {
 
-class CUaEncoder {
+class UaEncoder {
  public:
   std::vector<uint8_t>& Buffer() { return m_buf; }
   size_t Size() const { return m_buf.size(); }

@@ -25,20 +25,20 @@ constexpr uint32_t kAnonymousToken = UaId::AnonymousIdentityToken_Encoding_Defau
 // A handler of a service's structure as one of the dispatcher: the request
 // is read whole before the handler sees any of it.
 template <typename Owner, typename Request>
-auto Reading(Owner& owner, void (Owner::*fn)(RequestContext&, const Request&, CUaEncoder&)) {
-  return [&owner, fn](RequestContext& ctx, CUaDecoder& in, CUaEncoder& out) {
+auto Reading(Owner& owner, void (Owner::*fn)(RequestContext&, const Request&, UaEncoder&)) {
+  return [&owner, fn](RequestContext& ctx, UaDecoder& in, UaEncoder& out) {
     (owner.*fn)(ctx, Request::read(in), out);
   };
 }
 
 }  // namespace
 
-void BeginResponse(CUaEncoder& out, const RequestContext& ctx, uint32_t responseTypeId) {
+void BeginResponse(UaEncoder& out, const RequestContext& ctx, uint32_t responseTypeId) {
   out.NodeId(UaNodeId::Num(0, responseTypeId));
-  CUaServer::WriteResponseHeader(out, ctx.requestHandle, UaStatus::Good);
+  UaServer::WriteResponseHeader(out, ctx.requestHandle, UaStatus::Good);
 }
 
-CUaServer::CUaServer(asio::io_context& io, CTagStore& tags, ServerInfo info)
+UaServer::UaServer(asio::io_context& io, TagStore& tags, ServerInfo info)
     : m_io(io),
       m_tags(tags),
       m_space(tags, std::move(info)),
@@ -50,12 +50,12 @@ CUaServer::CUaServer(asio::io_context& io, CTagStore& tags, ServerInfo info)
   RegisterServices();
 }
 
-CUaServer::~CUaServer() {
+UaServer::~UaServer() {
   m_timers.clear();
   m_sessions.clear();
 }
 
-void CUaServer::WriteResponseHeader(CUaEncoder& out, uint32_t requestHandle, uint32_t status) {
+void UaServer::WriteResponseHeader(UaEncoder& out, uint32_t requestHandle, uint32_t status) {
   out.DateTime(UaNow());
   out.UInt32(requestHandle);
   out.StatusCode(status);
@@ -65,73 +65,72 @@ void CUaServer::WriteResponseHeader(CUaEncoder& out, uint32_t requestHandle, uin
   out.Byte(0);
 }
 
-std::vector<uint8_t> CUaServer::ServiceFault(uint32_t requestHandle, uint32_t status) {
-  CUaEncoder out;
+std::vector<uint8_t> UaServer::ServiceFault(uint32_t requestHandle, uint32_t status) {
+  UaEncoder out;
   out.NodeId(UaNodeId::Num(0, UaId::ServiceFault_Encoding_DefaultBinary));
   WriteResponseHeader(out, requestHandle, status);
   return std::move(out.Buffer());
 }
 
-void CUaServer::RegisterServices() {
+void UaServer::RegisterServices() {
   using namespace UaId;
   auto bind = [this](auto fn) { return Reading(*this, fn); };
   auto view = [this](auto fn) { return Reading(m_view, fn); };
   auto attr = [this](auto fn) { return Reading(m_attributes, fn); };
   auto subs = [this](auto fn) { return Reading(m_subscriptions, fn); };
-  m_services[GetEndpointsRequest_Encoding_DefaultBinary] = {bind(&CUaServer::GetEndpoints), false};
-  m_services[FindServersRequest_Encoding_DefaultBinary] = {bind(&CUaServer::FindServers), false};
-  m_services[CreateSessionRequest_Encoding_DefaultBinary] = {bind(&CUaServer::CreateSession),
-                                                             false};
-  m_services[ActivateSessionRequest_Encoding_DefaultBinary] = {bind(&CUaServer::ActivateSession),
+  m_services[GetEndpointsRequest_Encoding_DefaultBinary] = {bind(&UaServer::GetEndpoints), false};
+  m_services[FindServersRequest_Encoding_DefaultBinary] = {bind(&UaServer::FindServers), false};
+  m_services[CreateSessionRequest_Encoding_DefaultBinary] = {bind(&UaServer::CreateSession), false};
+  m_services[ActivateSessionRequest_Encoding_DefaultBinary] = {bind(&UaServer::ActivateSession),
                                                                false};
-  m_services[CloseSessionRequest_Encoding_DefaultBinary] = {bind(&CUaServer::CloseSessionService),
+  m_services[CloseSessionRequest_Encoding_DefaultBinary] = {bind(&UaServer::CloseSessionService),
                                                             false};
-  m_services[BrowseRequest_Encoding_DefaultBinary] = {view(&CViewService::Browse), true};
-  m_services[BrowseNextRequest_Encoding_DefaultBinary] = {view(&CViewService::BrowseNext), true};
+  m_services[BrowseRequest_Encoding_DefaultBinary] = {view(&ViewService::Browse), true};
+  m_services[BrowseNextRequest_Encoding_DefaultBinary] = {view(&ViewService::BrowseNext), true};
   m_services[TranslateBrowsePathsToNodeIdsRequest_Encoding_DefaultBinary] = {
-      view(&CViewService::Translate), true};
-  m_services[RegisterNodesRequest_Encoding_DefaultBinary] = {view(&CViewService::RegisterNodes),
+      view(&ViewService::Translate), true};
+  m_services[RegisterNodesRequest_Encoding_DefaultBinary] = {view(&ViewService::RegisterNodes),
                                                              true};
-  m_services[UnregisterNodesRequest_Encoding_DefaultBinary] = {view(&CViewService::UnregisterNodes),
+  m_services[UnregisterNodesRequest_Encoding_DefaultBinary] = {view(&ViewService::UnregisterNodes),
                                                                true};
-  m_services[ReadRequest_Encoding_DefaultBinary] = {attr(&CAttributeService::Read), true};
-  m_services[WriteRequest_Encoding_DefaultBinary] = {attr(&CAttributeService::Write), true};
+  m_services[ReadRequest_Encoding_DefaultBinary] = {attr(&AttributeService::Read), true};
+  m_services[WriteRequest_Encoding_DefaultBinary] = {attr(&AttributeService::Write), true};
   m_services[CreateSubscriptionRequest_Encoding_DefaultBinary] = {
-      subs(&CSubscriptionService::Create), true};
+      subs(&SubscriptionService::Create), true};
   m_services[ModifySubscriptionRequest_Encoding_DefaultBinary] = {
-      subs(&CSubscriptionService::Modify), true};
+      subs(&SubscriptionService::Modify), true};
   m_services[DeleteSubscriptionsRequest_Encoding_DefaultBinary] = {
-      subs(&CSubscriptionService::Delete), true};
+      subs(&SubscriptionService::Delete), true};
   m_services[SetPublishingModeRequest_Encoding_DefaultBinary] = {
-      subs(&CSubscriptionService::SetPublishingMode), true};
-  m_services[PublishRequest_Encoding_DefaultBinary] = {subs(&CSubscriptionService::Publish), true};
-  m_services[RepublishRequest_Encoding_DefaultBinary] = {subs(&CSubscriptionService::Republish),
+      subs(&SubscriptionService::SetPublishingMode), true};
+  m_services[PublishRequest_Encoding_DefaultBinary] = {subs(&SubscriptionService::Publish), true};
+  m_services[RepublishRequest_Encoding_DefaultBinary] = {subs(&SubscriptionService::Republish),
                                                          true};
   m_services[CreateMonitoredItemsRequest_Encoding_DefaultBinary] = {
-      subs(&CSubscriptionService::CreateItems), true};
+      subs(&SubscriptionService::CreateItems), true};
   m_services[ModifyMonitoredItemsRequest_Encoding_DefaultBinary] = {
-      subs(&CSubscriptionService::ModifyItems), true};
+      subs(&SubscriptionService::ModifyItems), true};
   m_services[DeleteMonitoredItemsRequest_Encoding_DefaultBinary] = {
-      subs(&CSubscriptionService::DeleteItems), true};
+      subs(&SubscriptionService::DeleteItems), true};
   m_services[SetMonitoringModeRequest_Encoding_DefaultBinary] = {
-      subs(&CSubscriptionService::SetMonitoringMode), true};
+      subs(&SubscriptionService::SetMonitoringMode), true};
 }
 
-ByteString CUaServer::RandomBytes(size_t n) {
+ByteString UaServer::RandomBytes(size_t n) {
   ByteString out(n);
   for (auto& b : out) b = static_cast<uint8_t>(m_random());
   return out;
 }
 
-CSession* CUaServer::FindSession(const UaNodeId& token) {
+Session* UaServer::FindSession(const UaNodeId& token) {
   for (auto& s : m_sessions)
     if (s->Token() == token) return s.get();
   return nullptr;
 }
 
-void CUaServer::OnRequest(const std::shared_ptr<CUaConnection>& conn, uint32_t requestId,
-                          const std::vector<uint8_t>& message) {
-  CUaDecoder in(message.data(), message.size());
+void UaServer::OnRequest(const std::shared_ptr<UaConnection>& conn, uint32_t requestId,
+                         const std::vector<uint8_t>& message) {
+  UaDecoder in(message.data(), message.size());
   RequestContext ctx{*this, conn, requestId};
   try {
     UaNodeId type = in.NodeId();
@@ -140,17 +139,17 @@ void CUaServer::OnRequest(const std::shared_ptr<CUaConnection>& conn, uint32_t r
     ctx.timeoutHint = header.timeoutHint;
     auto it = type.ns == 0 && type.kind == UaNodeId::Kind::Numeric ? m_services.find(type.numeric)
                                                                    : m_services.end();
-    if (it == m_services.end()) throw CUaServiceError(UaStatus::BadServiceUnsupported);
+    if (it == m_services.end()) throw UaServiceError(UaStatus::BadServiceUnsupported);
     ctx.session = FindSession(header.authenticationToken);
-    CUaEncoder out;
+    UaEncoder out;
     Dispatch(ctx, it->second, in, out);
     if (ctx.deferred) return;
     if (conn->MaxResponseSize() != 0 && out.Size() > conn->MaxResponseSize())
-      throw CUaServiceError(UaStatus::BadResponseTooLarge);
+      throw UaServiceError(UaStatus::BadResponseTooLarge);
     conn->SendMessage(requestId, out.Buffer());
-  } catch (const CUaServiceError& e) {
+  } catch (const UaServiceError& e) {
     conn->SendMessage(requestId, ServiceFault(ctx.requestHandle, e.Status()));
-  } catch (const CUaDecodeError& e) {
+  } catch (const UaDecodeError& e) {
     conn->Fail(e.Status(), e.what());
   } catch (const std::exception& e) {
     // Whatever else went wrong with this request ends its connection only.
@@ -158,30 +157,30 @@ void CUaServer::OnRequest(const std::shared_ptr<CUaConnection>& conn, uint32_t r
   }
 }
 
-void CUaServer::Dispatch(RequestContext& ctx, const Service& service, CUaDecoder& in,
-                         CUaEncoder& out) {
+void UaServer::Dispatch(RequestContext& ctx, const Service& service, UaDecoder& in,
+                        UaEncoder& out) {
   if (service.needsSession) {
-    if (ctx.session == nullptr) throw CUaServiceError(UaStatus::BadSessionIdInvalid);
-    if (!ctx.session->Activated()) throw CUaServiceError(UaStatus::BadSessionNotActivated);
+    if (ctx.session == nullptr) throw UaServiceError(UaStatus::BadSessionIdInvalid);
+    if (!ctx.session->Activated()) throw UaServiceError(UaStatus::BadSessionNotActivated);
     if (!ctx.session->BoundTo(ctx.connection.get()))
-      throw CUaServiceError(UaStatus::BadSecureChannelIdInvalid);
+      throw UaServiceError(UaStatus::BadSecureChannelIdInvalid);
     ctx.session->Touch(SteadyMs());
   }
   service.handler(ctx, in, out);
 }
 
-void CUaServer::OnConnectionClosed(CUaConnection* conn) {
+void UaServer::OnConnectionClosed(UaConnection* conn) {
   for (auto& s : m_sessions) s->Detach(conn);
 }
 
-void CUaServer::OnTagChanges() {
+void UaServer::OnTagChanges() {
   m_tags.TakeChanges(m_changes);
   for (auto& [node, sample] : m_changes)
-    for (CMonitoredItem* item : node->watchers) item->Push(sample);
+    for (MonitoredItem* item : node->watchers) item->Push(sample);
 }
 
-void CUaServer::Housekeeping(int64_t now) {
-  std::vector<CSession*> expired;
+void UaServer::Housekeeping(int64_t now) {
+  std::vector<Session*> expired;
   for (auto& s : m_sessions) {
     if (s->TimedOut(now)) {
       expired.push_back(s.get());
@@ -189,10 +188,10 @@ void CUaServer::Housekeeping(int64_t now) {
       s->ExpirePublishes(now);
     }
   }
-  for (CSession* s : expired) CloseSession(s, true);
+  for (Session* s : expired) CloseSession(s, true);
 }
 
-void CUaServer::CloseSession(CSession* session, bool deleteSubscriptions) {
+void UaServer::CloseSession(Session* session, bool deleteSubscriptions) {
   (void)deleteSubscriptions;  // subscriptions cannot outlive their session here
   for (auto& [id, sub] : session->Subscriptions()) StopSubscriptionTimer(id);
   session->FailPublishes(UaStatus::BadSessionClosed);
@@ -201,24 +200,24 @@ void CUaServer::CloseSession(CSession* session, bool deleteSubscriptions) {
                    m_sessions.end());
 }
 
-void CUaServer::StartSubscriptionTimer(CSession& session, uint32_t id) {
+void UaServer::StartSubscriptionTimer(Session& session, uint32_t id) {
   auto timer = std::make_unique<asio::steady_timer>(m_io);
   asio::steady_timer* t = timer.get();
   m_timers[id] = std::move(timer);
-  CSession* s = &session;
+  Session* s = &session;
   auto interval = std::chrono::microseconds(
-      static_cast<int64_t>(session.Subscription(id)->Settings().publishingInterval * 1000));
+      static_cast<int64_t>(session.FindSubscription(id)->Settings().publishingInterval * 1000));
   t->expires_after(interval);
   t->async_wait([this, s, id](const asio::error_code& ec) {
     if (!ec) OnSubscriptionTick(s, id);
   });
 }
 
-void CUaServer::StopSubscriptionTimer(uint32_t id) { m_timers.erase(id); }
+void UaServer::StopSubscriptionTimer(uint32_t id) { m_timers.erase(id); }
 
-void CUaServer::OnSubscriptionTick(CSession* session, uint32_t id) {
+void UaServer::OnSubscriptionTick(Session* session, uint32_t id) {
   auto timer = m_timers.find(id);
-  CSubscription* sub = session->Subscription(id);
+  Subscription* sub = session->FindSubscription(id);
   if (timer == m_timers.end() || sub == nullptr) return;
   if (!sub->Tick()) {
     sub->SendTimeoutStatus();
@@ -238,7 +237,7 @@ void CUaServer::OnSubscriptionTick(CSession* session, uint32_t id) {
   });
 }
 
-void CUaServer::WriteApplicationDescription(CUaEncoder& out) const {
+void UaServer::WriteApplicationDescription(UaEncoder& out) const {
   const ServerInfo& info = m_space.Info();
   out.String(info.applicationUri);
   out.String(info.productUri);
@@ -249,7 +248,7 @@ void CUaServer::WriteApplicationDescription(CUaEncoder& out) const {
   out.StringArray({m_strEndpointUrl});
 }
 
-void CUaServer::WriteEndpoint(CUaEncoder& out) const {
+void UaServer::WriteEndpoint(UaEncoder& out) const {
   out.String(m_strEndpointUrl);
   WriteApplicationDescription(out);
   out.NullString();  // no certificate
@@ -265,8 +264,8 @@ void CUaServer::WriteEndpoint(CUaEncoder& out) const {
   out.Byte(0);
 }
 
-void CUaServer::GetEndpoints(RequestContext& ctx, const GetEndpointsRequest& request,
-                             CUaEncoder& out) {
+void UaServer::GetEndpoints(RequestContext& ctx, const GetEndpointsRequest& request,
+                            UaEncoder& out) {
   const auto& profiles = request.profileUris;
   bool offered = profiles.empty() ||
                  std::find(profiles.begin(), profiles.end(), kBinaryProfile) != profiles.end();
@@ -275,8 +274,7 @@ void CUaServer::GetEndpoints(RequestContext& ctx, const GetEndpointsRequest& req
   if (offered) WriteEndpoint(out);
 }
 
-void CUaServer::FindServers(RequestContext& ctx, const FindServersRequest& request,
-                            CUaEncoder& out) {
+void UaServer::FindServers(RequestContext& ctx, const FindServersRequest& request, UaEncoder& out) {
   const auto& uris = request.serverUris;
   const std::string& ours = m_space.Info().applicationUri;
   bool listed = uris.empty() || std::find(uris.begin(), uris.end(), ours) != uris.end();
@@ -285,17 +283,16 @@ void CUaServer::FindServers(RequestContext& ctx, const FindServersRequest& reque
   if (listed) WriteApplicationDescription(out);
 }
 
-void CUaServer::CreateSession(RequestContext& ctx, const CreateSessionRequest& request,
-                              CUaEncoder& out) {
+void UaServer::CreateSession(RequestContext& ctx, const CreateSessionRequest& request,
+                             UaEncoder& out) {
   double timeout = request.requestedSessionTimeout;
-  if (m_sessions.size() >= limits::kMaxSessions)
-    throw CUaServiceError(UaStatus::BadTooManySessions);
+  if (m_sessions.size() >= limits::kMaxSessions) throw UaServiceError(UaStatus::BadTooManySessions);
   if (!(timeout >= limits::kMinSessionTimeoutMs)) timeout = limits::kMinSessionTimeoutMs;
   timeout = std::min(timeout, limits::kMaxSessionTimeoutMs);
   ByteString tokenBytes = RandomBytes(16);
   UaNodeId token{0, UaNodeId::Kind::Opaque, 0, std::string(tokenBytes.begin(), tokenBytes.end())};
   UaNodeId id = UaNodeId::Num(1, 100000 + m_nNextSessionId++);
-  auto session = std::make_unique<CSession>(m_space, id, token, timeout);
+  auto session = std::make_unique<Session>(m_space, id, token, timeout);
   // Bound to the channel, but no service runs on it before ActivateSession.
   session->Bind(ctx.connection);
   m_sessions.push_back(std::move(session));
@@ -314,20 +311,20 @@ void CUaServer::CreateSession(RequestContext& ctx, const CreateSessionRequest& r
   out.UInt32(limits::kMaxMessageSize);
 }
 
-void CUaServer::ActivateSession(RequestContext& ctx, const ActivateSessionRequest& request,
-                                CUaEncoder& out) {
+void UaServer::ActivateSession(RequestContext& ctx, const ActivateSessionRequest& request,
+                               UaEncoder& out) {
   const UaExtensionObject& identity = request.userIdentityToken;
-  if (ctx.session == nullptr) throw CUaServiceError(UaStatus::BadSessionIdInvalid);
+  if (ctx.session == nullptr) throw UaServiceError(UaStatus::BadSessionIdInvalid);
   // The first activation must come over the channel that created the session.
   if (!ctx.session->Activated() && !ctx.session->BoundTo(ctx.connection.get()))
-    throw CUaServiceError(UaStatus::BadSecureChannelIdInvalid);
+    throw UaServiceError(UaStatus::BadSecureChannelIdInvalid);
   if (!identity.typeId.IsNull()) {
     if (identity.typeId != UaNodeId::Num(0, kAnonymousToken))
-      throw CUaServiceError(UaStatus::BadIdentityTokenRejected);
-    CUaDecoder body(identity.body.data(), identity.body.size());
+      throw UaServiceError(UaStatus::BadIdentityTokenRejected);
+    UaDecoder body(identity.body.data(), identity.body.size());
     std::string policy = AnonymousIdentityToken::read(body).policyId;
     if (!policy.empty() && policy != kAnonymousPolicy)
-      throw CUaServiceError(UaStatus::BadIdentityTokenInvalid);
+      throw UaServiceError(UaStatus::BadIdentityTokenInvalid);
   }
   ctx.session->Activate(ctx.connection);
   ctx.session->Touch(SteadyMs());
@@ -337,10 +334,10 @@ void CUaServer::ActivateSession(RequestContext& ctx, const ActivateSessionReques
   out.EmptyArray();
 }
 
-void CUaServer::CloseSessionService(RequestContext& ctx, const CloseSessionRequest& request,
-                                    CUaEncoder& out) {
+void UaServer::CloseSessionService(RequestContext& ctx, const CloseSessionRequest& request,
+                                   UaEncoder& out) {
   if (ctx.session == nullptr || !ctx.session->BoundTo(ctx.connection.get()))
-    throw CUaServiceError(UaStatus::BadSessionIdInvalid);
+    throw UaServiceError(UaStatus::BadSessionIdInvalid);
   CloseSession(ctx.session, request.deleteSubscriptions);
   ctx.session = nullptr;
   BeginResponse(out, ctx, UaId::CloseSessionResponse_Encoding_DefaultBinary);

@@ -7,9 +7,9 @@
 
 namespace tagserver {
 
-class CUaServiceError : public std::runtime_error {
+class UaServiceError : public std::runtime_error {
  public:
-  explicit CUaServiceError(uint32_t status)
+  explicit UaServiceError(uint32_t status)
       : std::runtime_error("service fault"), m_nStatus(status) {}
   uint32_t Status() const { return m_nStatus; }
 

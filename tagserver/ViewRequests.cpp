@@ -11,7 +11,7 @@ constexpr size_t kMinPathElementSize = 8;
 
 }  // namespace
 
-ViewDescription ViewDescription::read(CUaDecoder& in) {
+ViewDescription ViewDescription::read(UaDecoder& in) {
   ViewDescription v;
   v.viewId = in.NodeId();
   v.timestamp = in.DateTime();
@@ -19,7 +19,7 @@ ViewDescription ViewDescription::read(CUaDecoder& in) {
   return v;
 }
 
-BrowseDescription BrowseDescription::read(CUaDecoder& in) {
+BrowseDescription BrowseDescription::read(UaDecoder& in) {
   BrowseDescription d;
   d.nodeId = in.NodeId();
   d.browseDirection = in.UInt32();
@@ -30,7 +30,7 @@ BrowseDescription BrowseDescription::read(CUaDecoder& in) {
   return d;
 }
 
-BrowseRequest BrowseRequest::read(CUaDecoder& in) {
+BrowseRequest BrowseRequest::read(UaDecoder& in) {
   BrowseRequest r;
   r.view = ViewDescription::read(in);
   r.requestedMaxReferencesPerNode = in.UInt32();
@@ -38,14 +38,14 @@ BrowseRequest BrowseRequest::read(CUaDecoder& in) {
   return r;
 }
 
-BrowseNextRequest BrowseNextRequest::read(CUaDecoder& in) {
+BrowseNextRequest BrowseNextRequest::read(UaDecoder& in) {
   BrowseNextRequest r;
   r.releaseContinuationPoints = in.Boolean();
-  r.continuationPoints = in.ArrayOf(kMinByteStringSize, [](CUaDecoder& d) { return d.Bytes(); });
+  r.continuationPoints = in.ArrayOf(kMinByteStringSize, [](UaDecoder& d) { return d.Bytes(); });
   return r;
 }
 
-RelativePathElement RelativePathElement::read(CUaDecoder& in) {
+RelativePathElement RelativePathElement::read(UaDecoder& in) {
   RelativePathElement e;
   e.referenceTypeId = in.NodeId();
   e.isInverse = in.Boolean();
@@ -54,19 +54,19 @@ RelativePathElement RelativePathElement::read(CUaDecoder& in) {
   return e;
 }
 
-BrowsePath BrowsePath::read(CUaDecoder& in) {
+BrowsePath BrowsePath::read(UaDecoder& in) {
   BrowsePath p;
   p.startingNode = in.NodeId();
   p.relativePath = in.ArrayOf(kMinPathElementSize, RelativePathElement::read);
   return p;
 }
 
-TranslateBrowsePathsToNodeIdsRequest TranslateBrowsePathsToNodeIdsRequest::read(CUaDecoder& in) {
+TranslateBrowsePathsToNodeIdsRequest TranslateBrowsePathsToNodeIdsRequest::read(UaDecoder& in) {
   return {in.ArrayOf(BrowsePath::kMinSize, BrowsePath::read)};
 }
 
-RegisterNodesRequest RegisterNodesRequest::read(CUaDecoder& in) { return {in.NodeIdArray()}; }
+RegisterNodesRequest RegisterNodesRequest::read(UaDecoder& in) { return {in.NodeIdArray()}; }
 
-UnregisterNodesRequest UnregisterNodesRequest::read(CUaDecoder& in) { return {in.NodeIdArray()}; }
+UnregisterNodesRequest UnregisterNodesRequest::read(UaDecoder& in) { return {in.NodeIdArray()}; }
 
 }  // namespace tagserver

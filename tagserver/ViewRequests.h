@@ -15,7 +15,7 @@ struct ViewDescription {
   int64_t timestamp = 0;
   uint32_t viewVersion = 0;
 
-  static ViewDescription read(CUaDecoder& in);
+  static ViewDescription read(UaDecoder& in);
 };
 
 struct BrowseDescription {
@@ -27,7 +27,7 @@ struct BrowseDescription {
   uint32_t resultMask = 0;
 
   static constexpr size_t kMinSize = 17;
-  static BrowseDescription read(CUaDecoder& in);
+  static BrowseDescription read(UaDecoder& in);
 };
 
 struct BrowseRequest {
@@ -35,14 +35,14 @@ struct BrowseRequest {
   uint32_t requestedMaxReferencesPerNode = 0;
   std::vector<BrowseDescription> nodesToBrowse;
 
-  static BrowseRequest read(CUaDecoder& in);
+  static BrowseRequest read(UaDecoder& in);
 };
 
 struct BrowseNextRequest {
   bool releaseContinuationPoints = false;
   std::vector<ByteString> continuationPoints;
 
-  static BrowseNextRequest read(CUaDecoder& in);
+  static BrowseNextRequest read(UaDecoder& in);
 };
 
 struct RelativePathElement {
@@ -51,7 +51,7 @@ struct RelativePathElement {
   bool includeSubtypes = false;
   UaQualifiedName targetName;
 
-  static RelativePathElement read(CUaDecoder& in);
+  static RelativePathElement read(UaDecoder& in);
 };
 
 struct BrowsePath {
@@ -59,25 +59,25 @@ struct BrowsePath {
   std::vector<RelativePathElement> relativePath;  // RelativePath holds nothing but these
 
   static constexpr size_t kMinSize = 6;
-  static BrowsePath read(CUaDecoder& in);
+  static BrowsePath read(UaDecoder& in);
 };
 
 struct TranslateBrowsePathsToNodeIdsRequest {
   std::vector<BrowsePath> browsePaths;
 
-  static TranslateBrowsePathsToNodeIdsRequest read(CUaDecoder& in);
+  static TranslateBrowsePathsToNodeIdsRequest read(UaDecoder& in);
 };
 
 struct RegisterNodesRequest {
   std::vector<UaNodeId> nodesToRegister;
 
-  static RegisterNodesRequest read(CUaDecoder& in);
+  static RegisterNodesRequest read(UaDecoder& in);
 };
 
 struct UnregisterNodesRequest {
   std::vector<UaNodeId> nodesToUnregister;
 
-  static UnregisterNodesRequest read(CUaDecoder& in);
+  static UnregisterNodesRequest read(UaDecoder& in);
 };
 
 }  // namespace tagserver

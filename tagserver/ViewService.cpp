@@ -15,8 +15,8 @@ namespace {
 constexpr uint32_t kNoRemainingPath = 0xFFFFFFFFu;
 
 void CheckCount(size_t n) {
-  if (n == 0) throw CUaServiceError(UaStatus::BadNothingToDo);
-  if (n > limits::kMaxNodesPerRequest) throw CUaServiceError(UaStatus::BadTooManyOperations);
+  if (n == 0) throw UaServiceError(UaStatus::BadNothingToDo);
+  if (n > limits::kMaxNodesPerRequest) throw UaServiceError(UaStatus::BadTooManyOperations);
 }
 
 BrowseFilter FilterOf(const BrowseDescription& d) {
@@ -38,8 +38,8 @@ BrowseFilter FilterOf(const RelativePathElement& e) {
 
 }  // namespace
 
-void CViewService::WriteReference(const NodeReference& ref, const NodeHeader& target, uint32_t mask,
-                                  CUaEncoder& out) {
+void ViewService::WriteReference(const NodeReference& ref, const NodeHeader& target, uint32_t mask,
+                                 UaEncoder& out) {
   out.NodeId(mask & 1 ? UaNodeId::Num(0, ref.type) : UaNodeId{});
   out.Boolean((mask & 2) && ref.forward);
   out.ExpandedNodeId({target.id, {}, 0});
@@ -50,8 +50,8 @@ void CViewService::WriteReference(const NodeReference& ref, const NodeHeader& ta
   out.ExpandedNodeId({typed ? target.typeDefinition : UaNodeId{}, {}, 0});
 }
 
-void CViewService::WriteResult(RequestContext& ctx, ContinuationPoint&& cp, uint32_t status,
-                               CUaEncoder& out) {
+void ViewService::WriteResult(RequestContext& ctx, ContinuationPoint&& cp, uint32_t status,
+                              UaEncoder& out) {
   size_t count = std::min<size_t>(cp.refs.size() - cp.next, cp.maxRefs);
   bool more = cp.next + count < cp.refs.size();
   auto& points = ctx.session->ContinuationPoints();
@@ -76,9 +76,9 @@ void CViewService::WriteResult(RequestContext& ctx, ContinuationPoint&& cp, uint
   if (more) points[pointId] = std::move(cp);
 }
 
-void CViewService::Browse(RequestContext& ctx, const BrowseRequest& request, CUaEncoder& out) {
+void ViewService::Browse(RequestContext& ctx, const BrowseRequest& request, UaEncoder& out) {
   uint32_t maxRefs = request.requestedMaxReferencesPerNode;
-  if (!request.view.viewId.IsNull()) throw CUaServiceError(UaStatus::BadViewIdUnknown);
+  if (!request.view.viewId.IsNull()) throw UaServiceError(UaStatus::BadViewIdUnknown);
   if (maxRefs == 0 || maxRefs > limits::kMaxReferencesPerBrowse)
     maxRefs = limits::kMaxReferencesPerBrowse;
   CheckCount(request.nodesToBrowse.size());
@@ -94,8 +94,8 @@ void CViewService::Browse(RequestContext& ctx, const BrowseRequest& request, CUa
   out.EmptyArray();
 }
 
-void CViewService::BrowseNext(RequestContext& ctx, const BrowseNextRequest& request,
-                              CUaEncoder& out) {
+void ViewService::BrowseNext(RequestContext& ctx, const BrowseNextRequest& request,
+                             UaEncoder& out) {
   const bool release = request.releaseContinuationPoints;
   CheckCount(request.continuationPoints.size());
   BeginResponse(out, ctx, UaId::BrowseNextResponse_Encoding_DefaultBinary);
@@ -122,7 +122,7 @@ void CViewService::BrowseNext(RequestContext& ctx, const BrowseNextRequest& requ
   out.EmptyArray();
 }
 
-void CViewService::TranslateOne(const BrowsePath& browsePath, CUaEncoder& out) {
+void ViewService::TranslateOne(const BrowsePath& browsePath, UaEncoder& out) {
   const UaNodeId& start = browsePath.startingNode;
   std::vector<std::pair<BrowseFilter, UaQualifiedName>> path;
   for (const RelativePathElement& e : browsePath.relativePath)
@@ -159,8 +159,8 @@ void CViewService::TranslateOne(const BrowsePath& browsePath, CUaEncoder& out) {
   }
 }
 
-void CViewService::Translate(RequestContext& ctx,
-                             const TranslateBrowsePathsToNodeIdsRequest& request, CUaEncoder& out) {
+void ViewService::Translate(RequestContext& ctx,
+                            const TranslateBrowsePathsToNodeIdsRequest& request, UaEncoder& out) {
   CheckCount(request.browsePaths.size());
   BeginResponse(out, ctx, UaId::TranslateBrowsePathsToNodeIdsResponse_Encoding_DefaultBinary);
   out.Int32(static_cast<int32_t>(request.browsePaths.size()));
@@ -168,8 +168,8 @@ void CViewService::Translate(RequestContext& ctx,
   out.EmptyArray();
 }
 
-void CViewService::RegisterNodes(RequestContext& ctx, const RegisterNodesRequest& request,
-                                 CUaEncoder& out) {
+void ViewService::RegisterNodes(RequestContext& ctx, const RegisterNodesRequest& request,
+                                UaEncoder& out) {
   CheckCount(request.nodesToRegister.size());
   BeginResponse(out, ctx, UaId::RegisterNodesResponse_Encoding_DefaultBinary);
   out.Int32(static_cast<int32_t>(request.nodesToRegister.size()));
@@ -177,8 +177,8 @@ void CViewService::RegisterNodes(RequestContext& ctx, const RegisterNodesRequest
   for (const UaNodeId& id : request.nodesToRegister) out.NodeId(id);
 }
 
-void CViewService::UnregisterNodes(RequestContext& ctx, const UnregisterNodesRequest& request,
-                                   CUaEncoder& out) {
+void ViewService::UnregisterNodes(RequestContext& ctx, const UnregisterNodesRequest& request,
+                                  UaEncoder& out) {
   CheckCount(request.nodesToUnregister.size());
   BeginResponse(out, ctx, UaId::UnregisterNodesResponse_Encoding_DefaultBinary);
 }

@@ -11,26 +11,26 @@ namespace tagserver {
 
 struct ContinuationPoint;
 
-class CViewService {
+class ViewService {
  public:
-  explicit CViewService(CAddressSpace& space) : m_space(space) {}
+  explicit ViewService(AddressSpace& space) : m_space(space) {}
 
-  void Browse(RequestContext& ctx, const BrowseRequest& request, CUaEncoder& out);
-  void BrowseNext(RequestContext& ctx, const BrowseNextRequest& request, CUaEncoder& out);
+  void Browse(RequestContext& ctx, const BrowseRequest& request, UaEncoder& out);
+  void BrowseNext(RequestContext& ctx, const BrowseNextRequest& request, UaEncoder& out);
   void Translate(RequestContext& ctx, const TranslateBrowsePathsToNodeIdsRequest& request,
-                 CUaEncoder& out);
-  void RegisterNodes(RequestContext& ctx, const RegisterNodesRequest& request, CUaEncoder& out);
-  void UnregisterNodes(RequestContext& ctx, const UnregisterNodesRequest& request, CUaEncoder& out);
+                 UaEncoder& out);
+  void RegisterNodes(RequestContext& ctx, const RegisterNodesRequest& request, UaEncoder& out);
+  void UnregisterNodes(RequestContext& ctx, const UnregisterNodesRequest& request, UaEncoder& out);
 
  private:
   // Writes one BrowseResult from the point's next references, keeping the
   // point in the session while more remain.
-  void WriteResult(RequestContext& ctx, ContinuationPoint&& cp, uint32_t status, CUaEncoder& out);
+  void WriteResult(RequestContext& ctx, ContinuationPoint&& cp, uint32_t status, UaEncoder& out);
   void WriteReference(const NodeReference& ref, const NodeHeader& target, uint32_t mask,
-                      CUaEncoder& out);
-  void TranslateOne(const BrowsePath& browsePath, CUaEncoder& out);
+                      UaEncoder& out);
+  void TranslateOne(const BrowsePath& browsePath, UaEncoder& out);
 
-  CAddressSpace& m_space;
+  AddressSpace& m_space;
 };
 
 }  // namespace tagserver

@@ -35,13 +35,13 @@ QPixmap DrawnLogo() {
 
 }  // namespace
 
-QPixmap CAboutDlg::Logo() {
+QPixmap AboutDlg::Logo() {
   // The program's compiled-in logo; builds without it draw one.
   const QPixmap logo(":/logo.png");
   return logo.isNull() ? DrawnLogo() : logo.scaled(kLogoWidth, kLogoHeight);
 }
 
-CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), m_pLogoPlace(new QWidget(this)) {
+AboutDlg::AboutDlg(QWidget* parent) : QDialog(parent), m_pLogoPlace(new QWidget(this)) {
   setWindowTitle("About pelmoran");
   setModal(true);
   m_pLogoPlace->setObjectName("1018");
@@ -49,7 +49,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), m_pLogoPlace(new QWidge
   auto* title = new QLabel("pelmoran Version 3.04", this);
   title->setObjectName("title");
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok, this);
-  connect(buttons, &QDialogButtonBox::accepted, this, &CAboutDlg::accept);
+  connect(buttons, &QDialogButtonBox::accepted, this, &AboutDlg::accept);
   auto* layout = new QGridLayout(this);
   layout->addWidget(m_pLogoPlace, 0, 0, 2, 1);
   layout->addWidget(title, 0, 1);
@@ -57,7 +57,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent), m_pLogoPlace(new QWidge
   layout->addWidget(buttons, 2, 0, 1, 2);
 }
 
-void CAboutDlg::paintEvent(QPaintEvent* event) {
+void AboutDlg::paintEvent(QPaintEvent* event) {
   QDialog::paintEvent(event);
   QPainter p(this);
   // Copied unchanged at the marked place, drawn 120 by 50.

@@ -3,10 +3,10 @@
 
 #include <QDialog>
 
-class CAboutDlg : public QDialog {
+class AboutDlg : public QDialog {
   Q_OBJECT
  public:
-  explicit CAboutDlg(QWidget* parent = nullptr);
+  explicit AboutDlg(QWidget* parent = nullptr);
 
   // The logo as painted, 120 by 50 pixels.
   static QPixmap Logo();

@@ -6,7 +6,7 @@
 #include "pointdb/PelmoranDoc.h"
 #include "ui/PelmoranView.h"
 
-CChildFrame::CChildFrame(CPelmoranDoc& doc, CDocTemplate& docTemplate, QWidget* parent)
+CChildFrame::CChildFrame(CPelmoranDoc& doc, DocTemplate& docTemplate, QWidget* parent)
     : QMdiSubWindow(parent),
       m_doc(doc),
       m_docTemplate(docTemplate),

@@ -4,7 +4,7 @@
 
 #include <QMdiSubWindow>
 
-class CDocTemplate;
+class DocTemplate;
 class CPelmoranDoc;
 class CPelmoranView;
 
@@ -12,7 +12,7 @@ class CChildFrame : public QMdiSubWindow {
   Q_OBJECT
  public:
   // Closing the window closes the document through docTemplate.
-  CChildFrame(CPelmoranDoc& doc, CDocTemplate& docTemplate, QWidget* parent = nullptr);
+  CChildFrame(CPelmoranDoc& doc, DocTemplate& docTemplate, QWidget* parent = nullptr);
 
   CPelmoranView& View() const { return *m_pView; }
   CPelmoranDoc& GetDocument() const { return m_doc; }
@@ -26,7 +26,7 @@ class CChildFrame : public QMdiSubWindow {
 
  private:
   CPelmoranDoc& m_doc;
-  CDocTemplate& m_docTemplate;
+  DocTemplate& m_docTemplate;
   CPelmoranView* m_pView;
   bool m_bRetired = false;
 };

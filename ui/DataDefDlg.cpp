@@ -26,7 +26,7 @@ QComboBox* EditableList(int id, QWidget* parent) {
 }  // namespace
 
 CDataDefDlg::CDataDefDlg(QWidget* parent)
-    : CExchangeDialog(parent),
+    : ExchangeDialog(parent),
       m_pEndpoint(EditableList(1031, this)),
       m_pPollFrequency(AddEdit(1004)),
       m_pSlaveNode(AddEdit(1000)),
@@ -60,7 +60,7 @@ CDataDefDlg::CDataDefDlg(QWidget* parent)
   layout->addWidget(buttons);
 }
 
-void CDataDefDlg::DoDataExchange(CDataExchange& dx) {
+void CDataDefDlg::DoDataExchange(DataExchange& dx) {
   dx.Int(m_pPointAddress, m_nPointAddress);
   dx.Byte(m_pSlaveNode, m_nSlaveNode);
   dx.Int(m_pPollFrequency, m_nPollFrequency);
@@ -92,7 +92,7 @@ void CDataDefDlg::OnPointTypeChange(int index) {
 void CDataDefDlg::OnOK() {
   m_nEndpoint = m_pEndpoint->currentIndex();
   m_nPointType = m_pPointType->currentIndex() + 1;
-  CExchangeDialog::OnOK();
+  ExchangeDialog::OnOK();
 }
 
 void CDataDefDlg::OnSetDefaultDataType() {

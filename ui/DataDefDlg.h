@@ -12,7 +12,7 @@ class QComboBox;
 class QLineEdit;
 class QPushButton;
 
-class CDataDefDlg : public CExchangeDialog {
+class CDataDefDlg : public ExchangeDialog {
   Q_OBJECT
  public:
   explicit CDataDefDlg(QWidget* parent = nullptr);
@@ -32,7 +32,7 @@ class CDataDefDlg : public CExchangeDialog {
   int m_nScanLength = 0;
 
  protected:
-  void DoDataExchange(CDataExchange& dx) override;
+  void DoDataExchange(DataExchange& dx) override;
   void OnInitDialog() override;
   void OnOK() override;
 

@@ -29,7 +29,7 @@ bool ParseInt(const QString& text, int32_t& out) {
 
 }  // namespace
 
-void CDataExchange::Fail(QWidget* control, const std::string& message) {
+void DataExchange::Fail(QWidget* control, const std::string& message) {
   AfxMessageBox(message, MB_ICONEXCLAMATION);
   if (control) {
     control->setFocus(Qt::OtherFocusReason);
@@ -38,7 +38,7 @@ void CDataExchange::Fail(QWidget* control, const std::string& message) {
   m_bFailed = true;
 }
 
-void CDataExchange::Int(QLineEdit* edit, int32_t& value) {
+void DataExchange::Int(QLineEdit* edit, int32_t& value) {
   if (Skip()) return;
   if (!m_bSaveAndValidate) {
     edit->setText(QString::number(value));
@@ -49,7 +49,7 @@ void CDataExchange::Int(QLineEdit* edit, int32_t& value) {
   value = v;
 }
 
-void CDataExchange::Byte(QLineEdit* edit, uint8_t& value) {
+void DataExchange::Byte(QLineEdit* edit, uint8_t& value) {
   if (Skip()) return;
   if (!m_bSaveAndValidate) {
     edit->setText(QString::number(value));
@@ -60,12 +60,12 @@ void CDataExchange::Byte(QLineEdit* edit, uint8_t& value) {
   value = static_cast<uint8_t>(v);
 }
 
-void CDataExchange::MinMax(QLineEdit* edit, int32_t value, int32_t min, int32_t max) {
+void DataExchange::MinMax(QLineEdit* edit, int32_t value, int32_t min, int32_t max) {
   if (!m_bSaveAndValidate || m_bFailed) return;
   if (value < min || value > max) Fail(edit, Between(min, max));
 }
 
-void CDataExchange::Float(QLineEdit* edit, float& value) {
+void DataExchange::Float(QLineEdit* edit, float& value) {
   if (Skip()) return;
   if (!m_bSaveAndValidate) {
     edit->setText(QString::number(value, 'g', 6));
@@ -78,7 +78,7 @@ void CDataExchange::Float(QLineEdit* edit, float& value) {
   value = v;
 }
 
-void CDataExchange::Text(QLineEdit* edit, std::string& value) {
+void DataExchange::Text(QLineEdit* edit, std::string& value) {
   if (Skip()) return;
   if (m_bSaveAndValidate)
     value = edit->text().toStdString();
@@ -86,7 +86,7 @@ void CDataExchange::Text(QLineEdit* edit, std::string& value) {
     edit->setText(QString::fromStdString(value));
 }
 
-void CDataExchange::MaxChars(QLineEdit* edit, const std::string& value, int maxChars) {
+void DataExchange::MaxChars(QLineEdit* edit, const std::string& value, int maxChars) {
   if (!m_bSaveAndValidate) {
     edit->setMaxLength(maxChars);
     return;

@@ -10,9 +10,9 @@
 class QLineEdit;
 class QWidget;
 
-class CDataExchange {
+class DataExchange {
  public:
-  explicit CDataExchange(bool bSaveAndValidate) : m_bSaveAndValidate(bSaveAndValidate) {}
+  explicit DataExchange(bool bSaveAndValidate) : m_bSaveAndValidate(bSaveAndValidate) {}
 
   void Int(QLineEdit* edit, int32_t& value);
   // An unsigned 8-bit value: anything that is not an integer 0-255 is refused.

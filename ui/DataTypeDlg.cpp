@@ -18,7 +18,7 @@ const char* const kDataTypes[] = {"UNSIGNED",      "INTEGER",          "SCALED 0
 }  // namespace
 
 CDataTypeDlg::CDataTypeDlg(QWidget* parent)
-    : CExchangeDialog(parent), m_pDataType(new QComboBox(this)) {
+    : ExchangeDialog(parent), m_pDataType(new QComboBox(this)) {
   setWindowTitle("Modbus Register Configuration");
   m_pDataType->setObjectName("1002");
   m_pLow = AddEdit(1011);
@@ -41,7 +41,7 @@ CDataTypeDlg::CDataTypeDlg(QWidget* parent)
   layout->addWidget(buttons);
 }
 
-void CDataTypeDlg::DoDataExchange(CDataExchange& dx) {
+void CDataTypeDlg::DoDataExchange(DataExchange& dx) {
   dx.Float(m_pHigh, m_fHighLimit);
   dx.Float(m_pLow, m_fLowLimit);
   std::string delimiter = m_strDelimiter;

@@ -9,7 +9,7 @@
 class QComboBox;
 class QLineEdit;
 
-class CDataTypeDlg : public CExchangeDialog {
+class CDataTypeDlg : public ExchangeDialog {
   Q_OBJECT
  public:
   explicit CDataTypeDlg(QWidget* parent = nullptr);
@@ -23,7 +23,7 @@ class CDataTypeDlg : public CExchangeDialog {
   std::string m_strDelimiter;
 
  protected:
-  void DoDataExchange(CDataExchange& dx) override;
+  void DoDataExchange(DataExchange& dx) override;
   void OnInitDialog() override;
 
  private:

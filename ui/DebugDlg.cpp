@@ -8,7 +8,7 @@
 
 #include "ui/DataExchange.h"
 
-CDebugDlg::CDebugDlg(QWidget* parent) : CExchangeDialog(parent) {
+CDebugDlg::CDebugDlg(QWidget* parent) : ExchangeDialog(parent) {
   setWindowTitle("Debug Dialog");
   auto* form = new QFormLayout(this);
   const std::pair<const char*, int> rows[] = {{"NumbrPolls:", 1017},    {"ScanInProgress:", 1018},
@@ -29,7 +29,7 @@ CDebugDlg::CDebugDlg(QWidget* parent) : CExchangeDialog(parent) {
   form->addRow(buttons);
 }
 
-void CDebugDlg::DoDataExchange(CDataExchange& dx) {
+void CDebugDlg::DoDataExchange(DataExchange& dx) {
   dx.Int(Control<QLineEdit>(1001), m_nAddress);
   dx.Int(Control<QLineEdit>(1003), m_nLength);
   dx.Int(Control<QLineEdit>(1022), m_nMsgType);

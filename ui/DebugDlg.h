@@ -7,7 +7,7 @@
 
 #include "ui/ExchangeDialog.h"
 
-class CDebugDlg : public CExchangeDialog {
+class CDebugDlg : public ExchangeDialog {
   Q_OBJECT
  public:
   static constexpr int kRefreshMs = 1000;
@@ -28,6 +28,6 @@ class CDebugDlg : public CExchangeDialog {
   void Refresh();
 
  protected:
-  void DoDataExchange(CDataExchange& dx) override;
+  void DoDataExchange(DataExchange& dx) override;
   void OnInitDialog() override;
 };

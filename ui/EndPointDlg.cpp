@@ -50,7 +50,7 @@ QLabel* Label(const char* text, int id, QWidget* parent) {
 
 }  // namespace
 
-CEndPointDlg::CEndPointDlg(QWidget* parent) : CExchangeDialog(parent) {
+CEndPointDlg::CEndPointDlg(QWidget* parent) : ExchangeDialog(parent) {
   setWindowTitle("Modbus Connection");
   BuildControls();
 }
@@ -172,10 +172,10 @@ void CEndPointDlg::OnOK() {
     AfxMessageBox("Selected COMM Port Already In Use!", MB_OK | MB_ICONEXCLAMATION);
     return;
   }
-  CExchangeDialog::OnOK();
+  ExchangeDialog::OnOK();
 }
 
-void CEndPointDlg::DoDataExchange(CDataExchange& dx) {
+void CEndPointDlg::DoDataExchange(DataExchange& dx) {
   dx.Text(m_pName, m_strName);
   dx.Text(m_pIp, m_strIpAddress);
   dx.Int(m_pPort, m_nTcpPort);

@@ -7,12 +7,12 @@
 #include "modbuslib/modbuslib.h"
 #include "ui/ExchangeDialog.h"
 
-class CEndpointRegistry;
+class EndpointRegistry;
 class QComboBox;
 class QLabel;
 class QLineEdit;
 
-class CEndPointDlg : public CExchangeDialog {
+class CEndPointDlg : public ExchangeDialog {
   Q_OBJECT
  public:
   explicit CEndPointDlg(QWidget* parent = nullptr);
@@ -21,12 +21,12 @@ class CEndPointDlg : public CExchangeDialog {
   std::string m_strName;
   int m_nCommPort = 0;  // position in Connect Using: 0 Modbus/TCP, n COM port n
   SerialSettings m_serial{};
-  CEndpointRegistry* m_pFrame = nullptr;
+  EndpointRegistry* m_pFrame = nullptr;
   std::string m_strIpAddress;
   int m_nTcpPort = 0;
 
  protected:
-  void DoDataExchange(CDataExchange& dx) override;
+  void DoDataExchange(DataExchange& dx) override;
   void OnInitDialog() override;
   void OnOK() override;
 

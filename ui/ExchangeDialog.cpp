@@ -4,27 +4,27 @@
 
 #include "ui/DataExchange.h"
 
-CExchangeDialog::CExchangeDialog(QWidget* parent) : QDialog(parent) { setModal(true); }
+ExchangeDialog::ExchangeDialog(QWidget* parent) : QDialog(parent) { setModal(true); }
 
-int CExchangeDialog::DoModal() { return exec(); }
+int ExchangeDialog::DoModal() { return exec(); }
 
-bool CExchangeDialog::UpdateData(bool bSaveAndValidate) {
-  CDataExchange dx(bSaveAndValidate);
+bool ExchangeDialog::UpdateData(bool bSaveAndValidate) {
+  DataExchange dx(bSaveAndValidate);
   DoDataExchange(dx);
   return !dx.m_bFailed;
 }
 
-void CExchangeDialog::OnOK() {
+void ExchangeDialog::OnOK() {
   if (UpdateData(true)) EndDialog(QDialog::Accepted);
 }
 
-QLineEdit* CExchangeDialog::AddEdit(int id) {
+QLineEdit* ExchangeDialog::AddEdit(int id) {
   auto* edit = new QLineEdit(this);
   edit->setObjectName(QString::number(id));
   return edit;
 }
 
-void CExchangeDialog::showEvent(QShowEvent* event) {
+void ExchangeDialog::showEvent(QShowEvent* event) {
   // The fields are set by the caller after construction, so the controls are
   // filled when the dialog first appears, once.
   if (!m_bInitialised) {

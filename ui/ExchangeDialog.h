@@ -4,13 +4,13 @@
 
 #include <QDialog>
 
-class CDataExchange;
+class DataExchange;
 class QLineEdit;
 
-class CExchangeDialog : public QDialog {
+class ExchangeDialog : public QDialog {
   Q_OBJECT
  public:
-  explicit CExchangeDialog(QWidget* parent = nullptr);
+  explicit ExchangeDialog(QWidget* parent = nullptr);
 
   // Runs the dialog modally: QDialog::Accepted (OK) or QDialog::Rejected.
   int DoModal();
@@ -25,7 +25,7 @@ class CExchangeDialog : public QDialog {
   }
 
  protected:
-  virtual void DoDataExchange(CDataExchange& dx) = 0;
+  virtual void DoDataExchange(DataExchange& dx) = 0;
   // Runs after the fields are shown; the controls' states are set here.
   virtual void OnInitDialog() {}
   // OK: the exchange with its checks; the dialog closes only when they pass.

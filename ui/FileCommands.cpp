@@ -18,14 +18,14 @@ const QStringList kAllFiles{"All Files (*)"};
 
 }  // namespace
 
-QString CFileCommands::EnterExecutableDirectory() {
+QString FileCommands::EnterExecutableDirectory() {
   const QString dir = QCoreApplication::applicationDirPath();
   QDir::setCurrent(dir);
   return dir;
 }
 
-QString CFileCommands::Choose(QWidget* parent, bool save, const QString& proposed,
-                              const QStringList& filters) {
+QString FileCommands::Choose(QWidget* parent, bool save, const QString& proposed,
+                             const QStringList& filters) {
   QFileDialog dlg(parent);
   dlg.setOption(QFileDialog::DontUseNativeDialog);
   dlg.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
@@ -39,24 +39,24 @@ QString CFileCommands::Choose(QWidget* parent, bool save, const QString& propose
   return dlg.selectedFiles().first();
 }
 
-void CFileCommands::OnSaveTestConfig() {
+void FileCommands::OnSaveTestConfig() {
   EnterExecutableDirectory();
   const QString path = Choose(&m_window, true, QString(), kConfigFilters);
-  if (!path.isEmpty()) CConfigFile(m_runtime).SaveTestConfig(path.toStdString());
+  if (!path.isEmpty()) ConfigFile(m_runtime).SaveTestConfig(path.toStdString());
 }
 
-void CFileCommands::OnRestoreTestConfig() {
+void FileCommands::OnRestoreTestConfig() {
   EnterExecutableDirectory();
   const QString path = Choose(&m_window, false, QString(), kConfigFilters);
-  if (!path.isEmpty()) CConfigFile(m_runtime).RestoreConfig(path.toStdString());
+  if (!path.isEmpty()) ConfigFile(m_runtime).RestoreConfig(path.toStdString());
 }
 
-void CFileCommands::OnFileOpen() {
+void FileCommands::OnFileOpen() {
   const QString path = Choose(&m_window, false, QString(), kAllFiles);
   if (!path.isEmpty()) m_runtime.m_docTemplate.OpenDocumentFile(path.toStdString());
 }
 
-void CFileCommands::OnFileSave(CPelmoranDoc& doc) {
+void FileCommands::OnFileSave(CPelmoranDoc& doc) {
   std::string path = doc.m_strPathName;
   if (path.empty()) path = AfxPromptSaveAs(doc.m_strTitle);
   // A failed save keeps the document as it was, still without a file.
@@ -65,7 +65,7 @@ void CFileCommands::OnFileSave(CPelmoranDoc& doc) {
   doc.m_strTitle = QFileInfo(QString::fromStdString(path)).fileName().toStdString();
 }
 
-void CFileCommands::InstallSaveAsPrompt(QWidget* parent) {
+void FileCommands::InstallSaveAsPrompt(QWidget* parent) {
   SetSaveAsHandler([parent](const std::string& proposed) {
     const QString chosen = Choose(parent, true, QString::fromStdString(proposed), kAllFiles);
     return chosen.isEmpty() ? std::string() : QFileInfo(chosen).absoluteFilePath().toStdString();

@@ -10,9 +10,9 @@ class CPelmoranDoc;
 class Runtime;
 class QWidget;
 
-class CFileCommands {
+class FileCommands {
  public:
-  CFileCommands(Runtime& runtime, QWidget& window) : m_runtime(runtime), m_window(window) {}
+  FileCommands(Runtime& runtime, QWidget& window) : m_runtime(runtime), m_window(window) {}
 
   void OnSaveTestConfig();
   void OnRestoreTestConfig();

@@ -18,7 +18,7 @@ QString Count(const EndpointHealth& health, uint32_t value) {
 
 }  // namespace
 
-CHealthDlg::CHealthDlg(CEndpointRegistry& endpoints, QWidget* parent)
+HealthDlg::HealthDlg(EndpointRegistry& endpoints, QWidget* parent)
     : QDialog(parent), m_endpoints(endpoints), m_pTable(new QTableWidget(0, kColumns, this)) {
   setWindowTitle("Endpoint Health");
   m_pTable->setHorizontalHeaderLabels({"Endpoint", "State", "Demoted devices", "Requests",
@@ -30,20 +30,20 @@ CHealthDlg::CHealthDlg(CEndpointRegistry& endpoints, QWidget* parent)
   QPushButton* reconnect = buttons->addButton("Reconnect now", QDialogButtonBox::ActionRole);
   reconnect->setObjectName("reconnect");
   buttons->addButton(QDialogButtonBox::Close);
-  connect(reconnect, &QPushButton::clicked, this, &CHealthDlg::OnReconnectNow);
-  connect(buttons, &QDialogButtonBox::rejected, this, &CHealthDlg::reject);
+  connect(reconnect, &QPushButton::clicked, this, &HealthDlg::OnReconnectNow);
+  connect(buttons, &QDialogButtonBox::rejected, this, &HealthDlg::reject);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(m_pTable);
   layout->addWidget(buttons);
   resize(760, 260);
   auto* timer = new QTimer(this);
   timer->setObjectName("refresh");
-  connect(timer, &QTimer::timeout, this, &CHealthDlg::Refresh);
+  connect(timer, &QTimer::timeout, this, &HealthDlg::Refresh);
   timer->start(kRefreshMs);
   Refresh();
 }
 
-void CHealthDlg::Refresh() {
+void HealthDlg::Refresh() {
   // Endpoints come and go while the dialog is open: the rows follow them.
   m_pTable->setRowCount(static_cast<int>(m_endpoints.m_endpoints.size()));
   int row = 0;
@@ -51,7 +51,7 @@ void CHealthDlg::Refresh() {
     ShowRow(row++, EndpointHealth::Of(*endpoint));
 }
 
-void CHealthDlg::ShowRow(int row, const EndpointHealth& health) {
+void HealthDlg::ShowRow(int row, const EndpointHealth& health) {
   const ModbusCounters& c = health.counters;
   const QString texts[kColumns] = {QString::fromStdString(health.name),
                                    QString::fromStdString(health.StateText()),
@@ -69,7 +69,7 @@ void CHealthDlg::ShowRow(int row, const EndpointHealth& health) {
   }
 }
 
-void CHealthDlg::OnReconnectNow() {
+void HealthDlg::OnReconnectNow() {
   // Serial devices are reopened by the library as soon as they are back;
   // only Modbus/TCP endpoints wait for a timer.
   m_endpoints.ReconnectTcpEndpoints();

@@ -6,11 +6,11 @@
 
 #include <QDialog>
 
-class CEndpointRegistry;
+class EndpointRegistry;
 struct EndpointHealth;
 class QTableWidget;
 
-class CHealthDlg : public QDialog {
+class HealthDlg : public QDialog {
   Q_OBJECT
  public:
   static constexpr int kRefreshMs = 1000;
@@ -27,7 +27,7 @@ class CHealthDlg : public QDialog {
     kColumns
   };
 
-  CHealthDlg(CEndpointRegistry& endpoints, QWidget* parent = nullptr);
+  HealthDlg(EndpointRegistry& endpoints, QWidget* parent = nullptr);
 
   QTableWidget& Table() const { return *m_pTable; }
   void Refresh();
@@ -36,6 +36,6 @@ class CHealthDlg : public QDialog {
  private:
   void ShowRow(int row, const EndpointHealth& health);
 
-  CEndpointRegistry& m_endpoints;
+  EndpointRegistry& m_endpoints;
   QTableWidget* m_pTable;
 };

@@ -9,7 +9,7 @@
 #include "link/DeviceDemotion.h"
 #include "ui/DataExchange.h"
 
-COptionsDlg::COptionsDlg(QWidget* parent) : CExchangeDialog(parent) {
+OptionsDlg::OptionsDlg(QWidget* parent) : ExchangeDialog(parent) {
   setWindowTitle("Options");
   auto* layout = new QVBoxLayout(this);
   auto* demotion = new QGroupBox("Demotion of a device that does not answer", this);
@@ -18,12 +18,12 @@ COptionsDlg::COptionsDlg(QWidget* parent) : CExchangeDialog(parent) {
   form->addRow("Held back for (seconds):", AddEdit(kHoldSecondsId));
   layout->addWidget(demotion);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-  connect(buttons, &QDialogButtonBox::accepted, this, &COptionsDlg::accept);
-  connect(buttons, &QDialogButtonBox::rejected, this, &COptionsDlg::reject);
+  connect(buttons, &QDialogButtonBox::accepted, this, &OptionsDlg::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &OptionsDlg::reject);
   layout->addWidget(buttons);
 }
 
-void COptionsDlg::DoDataExchange(CDataExchange& dx) {
+void OptionsDlg::DoDataExchange(DataExchange& dx) {
   QLineEdit* timeouts = Control<QLineEdit>(kTimeoutsId);
   dx.Int(timeouts, m_nTimeouts);
   dx.MinMax(timeouts, m_nTimeouts, 0, DemotionPolicy::kMostTimeouts);

@@ -6,17 +6,17 @@
 
 #include "ui/ExchangeDialog.h"
 
-class COptionsDlg : public CExchangeDialog {
+class OptionsDlg : public ExchangeDialog {
   Q_OBJECT
  public:
   static constexpr int kTimeoutsId = 1000;
   static constexpr int kHoldSecondsId = 1001;
 
-  explicit COptionsDlg(QWidget* parent = nullptr);
+  explicit OptionsDlg(QWidget* parent = nullptr);
 
   int32_t m_nTimeouts = 0;
   int32_t m_nHoldSeconds = 0;
 
  protected:
-  void DoDataExchange(CDataExchange& dx) override;
+  void DoDataExchange(DataExchange& dx) override;
 };

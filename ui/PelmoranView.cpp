@@ -17,8 +17,8 @@ CPelmoranView::CPelmoranView(CPelmoranDoc& doc, QWidget* parent)
     : QTreeView(parent),
       m_printer(doc),
       m_doc(doc),
-      m_pClock(new CPollClock(doc, this)),
-      m_pModel(new CTagListModel(doc, this)) {
+      m_pClock(new PollClock(doc, this)),
+      m_pModel(new TagListModel(doc, this)) {
   setRootIsDecorated(false);
   setItemsExpandable(false);
   setUniformRowHeights(true);
@@ -27,7 +27,7 @@ CPelmoranView::CPelmoranView(CPelmoranDoc& doc, QWidget* parent)
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   header()->setStretchLastSection(false);
   setModel(m_pModel);
-  connect(m_pClock, &CPollClock::tagValuesRefreshed, this, &CPelmoranView::RefreshTagValues);
+  connect(m_pClock, &PollClock::tagValuesRefreshed, this, &CPelmoranView::RefreshTagValues);
 }
 
 CPelmoranView::~CPelmoranView() = default;
@@ -100,7 +100,7 @@ void CPelmoranView::OnFilePrint() {
   m_printer.ChooseTagDescriptions();
   // A cancelled print dialog ends the command before the job begins; so does
   // a document closed while the dialog was open.
-  if (CTagPrinter::PrintDialog()(Printer(), this) && !IsDetached()) m_printer.PrintLoop(Printer());
+  if (TagPrinter::PrintDialog()(Printer(), this) && !IsDetached()) m_printer.PrintLoop(Printer());
 }
 
 void CPelmoranView::OnFilePrintDirect() {

@@ -9,8 +9,8 @@
 #include "ui/TagPrinter.h"
 
 class CPelmoranDoc;
-class CPollClock;
-class CTagListModel;
+class PollClock;
+class TagListModel;
 class QPrinter;
 
 class CPelmoranView : public QTreeView {
@@ -21,8 +21,8 @@ class CPelmoranView : public QTreeView {
 
   CPelmoranDoc& GetDocument() const { return m_doc; }
   // What the document knows of its view: the poll clock.
-  CPollClock& Clock() const { return *m_pClock; }
-  CTagListModel& Model() const { return *m_pModel; }
+  PollClock& Clock() const { return *m_pClock; }
+  TagListModel& Model() const { return *m_pModel; }
 
   // Columns sized from the view's width and one row per tag.
   void OnInitialUpdate();
@@ -43,14 +43,14 @@ class CPelmoranView : public QTreeView {
 
   // The printer of this view's jobs; its settings hold from job to job.
   QPrinter& Printer();
-  CTagPrinter m_printer;
+  TagPrinter m_printer;
 
  protected:
   void mouseDoubleClickEvent(QMouseEvent* event) override;
 
  private:
   CPelmoranDoc& m_doc;
-  CPollClock* m_pClock;
-  CTagListModel* m_pModel;
+  PollClock* m_pClock;
+  TagListModel* m_pModel;
   std::unique_ptr<QPrinter> m_pPrinter;
 };

@@ -12,14 +12,14 @@
 
 class CPelmoranDoc;
 
-class CPollClock : public QObject, public IScanView {
+class PollClock : public QObject, public IScanView {
   Q_OBJECT
  public:
   static constexpr int kMinimumPeriodMs = 10;
 
   // Arms the poll timer with the scan's current poll frequency.
-  explicit CPollClock(CPelmoranDoc& doc, QObject* parent = nullptr);
-  ~CPollClock() override;
+  explicit PollClock(CPelmoranDoc& doc, QObject* parent = nullptr);
+  ~PollClock() override;
 
   void OnScanComplete() override;
   void SetPollFrequency(int milliseconds) override;

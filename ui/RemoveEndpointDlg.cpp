@@ -6,7 +6,7 @@
 #include <QVBoxLayout>
 
 CRemoveEndpointDlg::CRemoveEndpointDlg(QWidget* parent)
-    : CExchangeDialog(parent), m_pList(new QListWidget(this)) {
+    : ExchangeDialog(parent), m_pList(new QListWidget(this)) {
   setWindowTitle("Remove Modbus EndPoint");
   m_pList->setObjectName("1002");
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);

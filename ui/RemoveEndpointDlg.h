@@ -8,7 +8,7 @@
 
 class QListWidget;
 
-class CRemoveEndpointDlg : public CExchangeDialog {
+class CRemoveEndpointDlg : public ExchangeDialog {
   Q_OBJECT
  public:
   explicit CRemoveEndpointDlg(QWidget* parent = nullptr);
@@ -17,7 +17,7 @@ class CRemoveEndpointDlg : public CExchangeDialog {
   int m_nSelection = -1;  // -1: none
 
  protected:
-  void DoDataExchange(CDataExchange&) override {}
+  void DoDataExchange(DataExchange&) override {}
   void OnInitDialog() override;
   void OnOK() override;
 

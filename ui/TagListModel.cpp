@@ -11,10 +11,10 @@ const char* const kHeaders[] = {"TagName", "Current Value", "Type", "Low Limit",
 
 }  // namespace
 
-CTagListModel::CTagListModel(CPelmoranDoc& doc, QObject* parent)
+TagListModel::TagListModel(CPelmoranDoc& doc, QObject* parent)
     : QAbstractTableModel(parent), m_pDoc(&doc) {}
 
-void CTagListModel::InsertRows() {
+void TagListModel::InsertRows() {
   // The tag count of the record may claim more tags than the document has;
   // only tags that exist get a row.
   const int count = std::min<int>(m_pDoc->m_scan.m_nTagCount, m_pDoc->GetTagCount());
@@ -24,25 +24,25 @@ void CTagListModel::InsertRows() {
   endResetModel();
 }
 
-void CTagListModel::RefreshTagValues() {
+void TagListModel::RefreshTagValues() {
   if (m_names.isEmpty()) return;
   emit dataChanged(index(0, 1), index(static_cast<int>(m_names.size()) - 1, 4));
 }
 
-void CTagListModel::Detach() {
+void TagListModel::Detach() {
   beginResetModel();
   m_pDoc = nullptr;
   m_names.clear();
   endResetModel();
 }
 
-int CTagListModel::rowCount(const QModelIndex& parent) const {
+int TagListModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(m_names.size());
 }
 
-int CTagListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 5; }
+int TagListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 5; }
 
-QVariant CTagListModel::data(const QModelIndex& index, int role) const {
+QVariant TagListModel::data(const QModelIndex& index, int role) const {
   if (role == Qt::TextAlignmentRole) return int(Qt::AlignLeft | Qt::AlignVCenter);
   if (role != Qt::DisplayRole || !m_pDoc || index.row() >= m_names.size()) return {};
   if (index.column() == 0) return m_names[index.row()];
@@ -51,7 +51,7 @@ QVariant CTagListModel::data(const QModelIndex& index, int role) const {
   return QString::fromStdString(texts[index.column() - 1]);
 }
 
-QVariant CTagListModel::headerData(int section, Qt::Orientation orientation, int role) const {
+QVariant TagListModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || section < 0 || section > 4) return {};
   if (role == Qt::DisplayRole) return QString(kHeaders[section]);
   if (role == Qt::TextAlignmentRole) return int(Qt::AlignLeft | Qt::AlignVCenter);

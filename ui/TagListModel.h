@@ -8,10 +8,10 @@
 
 class CPelmoranDoc;
 
-class CTagListModel : public QAbstractTableModel {
+class TagListModel : public QAbstractTableModel {
   Q_OBJECT
  public:
-  explicit CTagListModel(CPelmoranDoc& doc, QObject* parent = nullptr);
+  explicit TagListModel(CPelmoranDoc& doc, QObject* parent = nullptr);
 
   // Inserts the rows, one per tag, each named once.
   void InsertRows();

@@ -24,7 +24,7 @@ TagTexts TextsOf(const CPelmoranDoc& doc, int t) {
 
 }  // namespace
 
-std::function<bool(QPrinter&, QWidget*)>& CTagPrinter::PrintDialog() {
+std::function<bool(QPrinter&, QWidget*)>& TagPrinter::PrintDialog() {
   static std::function<bool(QPrinter&, QWidget*)> dialog = [](QPrinter& printer, QWidget* parent) {
     QPrintDialog dlg(&printer, parent);
     return dlg.exec() == QDialog::Accepted;
@@ -32,12 +32,12 @@ std::function<bool(QPrinter&, QWidget*)>& CTagPrinter::PrintDialog() {
   return dialog;
 }
 
-void CTagPrinter::ChooseTagDescriptions() {
+void TagPrinter::ChooseTagDescriptions() {
   m_nPrintMode = kPrintTagDescriptions;
   m_nFirstPrintTag = 0;
 }
 
-void CTagPrinter::PrintLoop(QPrinter& printer) {
+void TagPrinter::PrintLoop(QPrinter& printer) {
   QPainter painter;
   if (!painter.begin(&printer)) return;
   OnBeginPrinting(painter, printer);
@@ -50,7 +50,7 @@ void CTagPrinter::PrintLoop(QPrinter& printer) {
   OnEndPrinting();
 }
 
-void CTagPrinter::OnBeginPrinting(QPainter& painter, QPrinter& printer) {
+void TagPrinter::OnBeginPrinting(QPainter& painter, QPrinter& printer) {
   const QFontMetrics metrics(painter.font(), &printer);
   m_nCharWidth = metrics.averageCharWidth();
   m_nLineHeight = std::max(1, metrics.height());
@@ -59,14 +59,14 @@ void CTagPrinter::OnBeginPrinting(QPainter& painter, QPrinter& printer) {
   m_nLinesPerPage = m_nPageHeight / m_nLineHeight - 4;
 }
 
-void CTagPrinter::OnPrint(QPainter& painter) {
+void TagPrinter::OnPrint(QPainter& painter) {
   if (m_nPrintMode == kPrintTagDescriptions)
     PrintTagPage(painter);
   else
     m_bContinuePrinting = false;
 }
 
-void CTagPrinter::PrintTagPage(QPainter& painter) {
+void TagPrinter::PrintTagPage(QPainter& painter) {
   const int h = m_nLineHeight, lines = m_nLinesPerPage, first = m_nFirstPrintTag;
   const int count = m_doc.GetTagCount();
   painter.drawLine(0, 2 * h, m_nPageWidth, 2 * h);

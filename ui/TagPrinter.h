@@ -11,11 +11,11 @@ class QPainter;
 class QPrinter;
 class QWidget;
 
-class CTagPrinter {
+class TagPrinter {
  public:
   enum PrintMode { kPrintNone = 0, kPrintTagDescriptions = 1 };
 
-  explicit CTagPrinter(const CPelmoranDoc& doc) : m_doc(doc) {}
+  explicit TagPrinter(const CPelmoranDoc& doc) : m_doc(doc) {}
 
   // The Print command's choice: the tag descriptions from the first tag.
   void ChooseTagDescriptions();

@@ -9,7 +9,7 @@
 #include "ui/PelmoranView.h"
 #include "ui/PollClock.h"
 
-IScanView* CWidgetViewFactory::CreateView(CPelmoranDoc& doc) {
+IScanView* WidgetViewFactory::CreateView(CPelmoranDoc& doc) {
   auto* frame = new CChildFrame(doc, m_docTemplate);
   m_area.addSubWindow(frame);
   // A new child window takes three quarters of the area, as child windows
@@ -21,7 +21,7 @@ IScanView* CWidgetViewFactory::CreateView(CPelmoranDoc& doc) {
   return &frame->View().Clock();
 }
 
-void CWidgetViewFactory::InitialUpdate(CPelmoranDoc& doc) {
+void WidgetViewFactory::InitialUpdate(CPelmoranDoc& doc) {
   if (CChildFrame* frame = FrameOf(doc)) {
     // The title is known only now for a document read from its file.
     frame->setWindowTitle(QString::fromStdString(doc.m_strTitle));
@@ -31,7 +31,7 @@ void CWidgetViewFactory::InitialUpdate(CPelmoranDoc& doc) {
   }
 }
 
-void CWidgetViewFactory::DestroyView(CPelmoranDoc& doc) {
+void WidgetViewFactory::DestroyView(CPelmoranDoc& doc) {
   CChildFrame* frame = FrameOf(doc);
   if (!frame) return;
   m_frames.erase(&doc);
@@ -39,12 +39,12 @@ void CWidgetViewFactory::DestroyView(CPelmoranDoc& doc) {
   if (m_onFramesChanged) m_onFramesChanged();
 }
 
-CChildFrame* CWidgetViewFactory::FrameOf(const CPelmoranDoc& doc) const {
+CChildFrame* WidgetViewFactory::FrameOf(const CPelmoranDoc& doc) const {
   const auto it = m_frames.find(&doc);
   return it == m_frames.end() ? nullptr : it->second;
 }
 
-CPelmoranView* CWidgetViewFactory::ViewOf(const CPelmoranDoc& doc) const {
+CPelmoranView* WidgetViewFactory::ViewOf(const CPelmoranDoc& doc) const {
   CChildFrame* frame = FrameOf(doc);
   return frame ? &frame->View() : nullptr;
 }

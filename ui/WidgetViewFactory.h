@@ -11,9 +11,9 @@ class CChildFrame;
 class CPelmoranView;
 class QMdiArea;
 
-class CWidgetViewFactory : public IViewFactory {
+class WidgetViewFactory : public IViewFactory {
  public:
-  CWidgetViewFactory(QMdiArea& area, CDocTemplate& docTemplate)
+  WidgetViewFactory(QMdiArea& area, DocTemplate& docTemplate)
       : m_area(area), m_docTemplate(docTemplate) {}
 
   IScanView* CreateView(CPelmoranDoc& doc) override;
@@ -30,6 +30,6 @@ class CWidgetViewFactory : public IViewFactory {
 
  private:
   QMdiArea& m_area;
-  CDocTemplate& m_docTemplate;
+  DocTemplate& m_docTemplate;
   std::map<const CPelmoranDoc*, CChildFrame*> m_frames;
 };

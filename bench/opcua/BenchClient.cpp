@@ -22,15 +22,15 @@ using asio::ip::tcp;
 
 namespace {
 
-class CBenchClient {
+class BenchClient {
  public:
-  CBenchClient(asio::io_context& io, uint16_t port) : m_socket(io) {
+  BenchClient(asio::io_context& io, uint16_t port) : m_socket(io) {
     m_socket.connect({asio::ip::make_address("127.0.0.1"), port});
     m_socket.set_option(tcp::no_delay(true));
   }
 
   void Open() {
-    CUaEncoder hello;
+    UaEncoder hello;
     hello.Raw("HELF", 4);
     hello.UInt32(0);
     for (uint32_t v : {0u, 65536u, 65536u, 0u, 0u}) hello.UInt32(v);
@@ -38,7 +38,7 @@ class CBenchClient {
     hello.PatchUInt32(4, static_cast<uint32_t>(hello.Size()));
     asio::write(m_socket, asio::buffer(hello.Buffer()));
     ReadMessage();
-    CUaEncoder open;
+    UaEncoder open;
     open.Raw("OPNF", 4);
     open.UInt32(0);
     open.UInt32(0);
@@ -55,7 +55,7 @@ class CBenchClient {
     open.PatchUInt32(4, static_cast<uint32_t>(open.Size()));
     asio::write(m_socket, asio::buffer(open.Buffer()));
     std::vector<uint8_t> body = ReadMessage();
-    CUaDecoder d(body.data(), body.size());
+    UaDecoder d(body.data(), body.size());
     d.NodeId();
     SkipResponseHeader(d);
     d.UInt32();
@@ -64,7 +64,7 @@ class CBenchClient {
   }
 
   void Session() {
-    auto created = Call(UaId::CreateSessionRequest_Encoding_DefaultBinary, [](CUaEncoder& e) {
+    auto created = Call(UaId::CreateSessionRequest_Encoding_DefaultBinary, [](UaEncoder& e) {
       e.NullString();
       e.NullString();
       e.LocalizedText({});
@@ -76,11 +76,11 @@ class CBenchClient {
       e.Double(600000);
       e.UInt32(0);
     });
-    CUaDecoder d(created.data(), created.size());
+    UaDecoder d(created.data(), created.size());
     SkipResponseHeader(d);
     d.NodeId();
     m_auth = d.NodeId();
-    Call(UaId::ActivateSessionRequest_Encoding_DefaultBinary, [](CUaEncoder& e) {
+    Call(UaId::ActivateSessionRequest_Encoding_DefaultBinary, [](UaEncoder& e) {
       e.NullString();
       e.NullString();
       e.NullArray();
@@ -92,7 +92,7 @@ class CBenchClient {
   }
 
   void Monitor(int tags) {
-    auto sub = Call(UaId::CreateSubscriptionRequest_Encoding_DefaultBinary, [](CUaEncoder& e) {
+    auto sub = Call(UaId::CreateSubscriptionRequest_Encoding_DefaultBinary, [](UaEncoder& e) {
       e.Double(100);
       e.UInt32(1000);
       e.UInt32(10);
@@ -100,12 +100,12 @@ class CBenchClient {
       e.Boolean(true);
       e.Byte(0);
     });
-    CUaDecoder d(sub.data(), sub.size());
+    UaDecoder d(sub.data(), sub.size());
     SkipResponseHeader(d);
     uint32_t id = d.UInt32();
     for (int from = 0; from < tags; from += 5000) {
       int n = std::min(5000, tags - from);
-      Call(UaId::CreateMonitoredItemsRequest_Encoding_DefaultBinary, [&](CUaEncoder& e) {
+      Call(UaId::CreateMonitoredItemsRequest_Encoding_DefaultBinary, [&](UaEncoder& e) {
         e.UInt32(id);
         e.UInt32(2);
         e.Int32(n);
@@ -129,11 +129,11 @@ class CBenchClient {
   // the deadline; returns the count.
   uint64_t Count(std::chrono::steady_clock::time_point until) {
     for (int i = 0; i < 5; ++i)
-      Send(UaId::PublishRequest_Encoding_DefaultBinary, [](CUaEncoder& e) { e.Int32(0); });
+      Send(UaId::PublishRequest_Encoding_DefaultBinary, [](UaEncoder& e) { e.Int32(0); });
     uint64_t count = 0;
     while (std::chrono::steady_clock::now() < until) {
       std::vector<uint8_t> body = ReadMessage();
-      CUaDecoder d(body.data(), body.size());
+      UaDecoder d(body.data(), body.size());
       if (d.NodeId().numeric != UaId::PublishResponse_Encoding_DefaultBinary) continue;
       SkipResponseHeader(d);
       uint32_t sub = d.UInt32();
@@ -145,10 +145,10 @@ class CBenchClient {
       for (int32_t i = 0; i < datas; ++i) {
         UaExtensionObject e = d.ExtensionObject();
         if (e.typeId.numeric != UaId::DataChangeNotification_Encoding_DefaultBinary) continue;
-        CUaDecoder n(e.body.data(), e.body.size());
+        UaDecoder n(e.body.data(), e.body.size());
         count += static_cast<uint32_t>(n.Int32());
       }
-      Send(UaId::PublishRequest_Encoding_DefaultBinary, [&](CUaEncoder& e) {
+      Send(UaId::PublishRequest_Encoding_DefaultBinary, [&](UaEncoder& e) {
         e.Int32(datas > 0 ? 1 : 0);
         if (datas > 0) {
           e.UInt32(sub);
@@ -160,7 +160,7 @@ class CBenchClient {
   }
 
  private:
-  void RequestHeader(CUaEncoder& e) {
+  void RequestHeader(UaEncoder& e) {
     e.NodeId(m_auth);
     e.DateTime(0);
     e.UInt32(m_nRequestId);
@@ -170,7 +170,7 @@ class CBenchClient {
     e.ExtensionObject({});
   }
 
-  static void SkipResponseHeader(CUaDecoder& d) {
+  static void SkipResponseHeader(UaDecoder& d) {
     d.DateTime();
     d.UInt32();
     d.UInt32();
@@ -179,14 +179,14 @@ class CBenchClient {
     d.ExtensionObject();
   }
 
-  void Send(uint32_t type, const std::function<void(CUaEncoder&)>& body) {
-    CUaEncoder msg;
+  void Send(uint32_t type, const std::function<void(UaEncoder&)>& body) {
+    UaEncoder msg;
     msg.NodeId(UaNodeId::Num(0, type));
     RequestHeader(msg);
     body(msg);
     const auto& bytes = msg.Buffer();
     const size_t per = 65536 - 24;
-    CUaEncoder out;
+    UaEncoder out;
     for (size_t from = 0; from < bytes.size(); from += per) {
       size_t n = std::min(per, bytes.size() - from);
       size_t start = out.Size();
@@ -203,10 +203,10 @@ class CBenchClient {
     asio::write(m_socket, asio::buffer(out.Buffer()));
   }
 
-  std::vector<uint8_t> Call(uint32_t type, const std::function<void(CUaEncoder&)>& body) {
+  std::vector<uint8_t> Call(uint32_t type, const std::function<void(UaEncoder&)>& body) {
     Send(type, body);
     std::vector<uint8_t> answer = ReadMessage();
-    CUaDecoder d(answer.data(), answer.size());
+    UaDecoder d(answer.data(), answer.size());
     d.NodeId();
     return std::vector<uint8_t>(answer.begin() + static_cast<std::ptrdiff_t>(d.Position()),
                                 answer.end());
@@ -226,7 +226,7 @@ class CBenchClient {
       if (type == "ACK") return {};
       size_t skip = 16;
       if (type == "OPN") {
-        CUaDecoder d(rest.data(), rest.size());
+        UaDecoder d(rest.data(), rest.size());
         d.UInt32();
         d.String();
         d.Bytes();
@@ -251,7 +251,7 @@ class CBenchClient {
 int main(int argc, char** argv) {
   if (argc != 4) return 2;
   asio::io_context io;
-  CBenchClient client(io, static_cast<uint16_t>(std::atoi(argv[1])));
+  BenchClient client(io, static_cast<uint16_t>(std::atoi(argv[1])));
   client.Open();
   client.Session();
   client.Monitor(std::atoi(argv[2]));

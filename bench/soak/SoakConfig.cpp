@@ -13,7 +13,7 @@ namespace {
 // The cycled slave's scans: generated words, and memory the client writes.
 constexpr const char* kCycledScans[] = {"demo-holding.scn", "demo-memory.scn", "demo-coils.scn"};
 
-void addEndpoint(CEndpointRegistry& registry, const SoakEndpoint& endpoint) {
+void addEndpoint(EndpointRegistry& registry, const SoakEndpoint& endpoint) {
   EndpointChoice choice = registry.ProposeEndpoint();
   choice.strName = endpoint.name;
   choice.nCommPort = 0;
@@ -60,7 +60,7 @@ bool SoakConfig::write(const std::string& dir, const SoakEndpoint& steady,
     if (isCycledScan(scan.strFile))
       addScan(app, dir + "/cycled-" + scan.strFile, cycled.name, scan);
   }
-  return CConfigFile(app).SaveTestConfig(dir + "/pelmoran.tst");
+  return ConfigFile(app).SaveTestConfig(dir + "/pelmoran.tst");
 }
 
 }  // namespace soak

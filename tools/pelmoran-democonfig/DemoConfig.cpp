@@ -58,7 +58,7 @@ std::vector<DemoScan> DemoConfig::Scans() {
 bool DemoConfig::Write(const std::string& dir, const std::string& endpoint, const std::string& host,
                        int port) {
   Runtime app;
-  CEndpointRegistry& frame = app.m_endpoints;
+  EndpointRegistry& frame = app.m_endpoints;
   EndpointChoice choice = frame.ProposeEndpoint();
   choice.strName = endpoint;
   choice.nCommPort = 0;
@@ -66,5 +66,5 @@ bool DemoConfig::Write(const std::string& dir, const std::string& endpoint, cons
   choice.nTcpPort = port;
   frame.AddEndpoint(choice);
   for (const DemoScan& scan : Scans()) AddScan(app, dir, endpoint, scan);
-  return CConfigFile(app).SaveTestConfig(dir + "/pelmoran.tst");
+  return ConfigFile(app).SaveTestConfig(dir + "/pelmoran.tst");
 }

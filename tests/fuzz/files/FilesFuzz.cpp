@@ -39,7 +39,7 @@ void ReadConfig(std::string_view bytes) {
   Runtime app;
   Archive ar(bytes);
   try {
-    CConfigFile(app).Load(ar);
+    ConfigFile(app).Load(ar);
   } catch (const ArchiveException&) {
   }
 }

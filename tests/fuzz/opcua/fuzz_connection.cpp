@@ -34,16 +34,16 @@ VARIANT Float(float f) {
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   asio::io_context io;
-  tagserver::CTagStore tags;
+  tagserver::TagStore tags;
   tags.Create("PLC1.NODE1.1.0001", Float(1), 192, 1);
   tags.Create("PLC1.NODE1.4.0007", Float(12.5f), 192, 0);
   tagserver::ServerInfo info;
   info.folderName = "Korvane.Modbus_OPC_Server";
-  tagserver::CUaServer server(io, tags, info);
+  tagserver::UaServer server(io, tags, info);
   server.SeedRandom(0);
   server.SetWriteHandler([](int32_t, VARIANT&, uint64_t) { return 0u; });
   CountingSink sink;
-  auto conn = std::make_shared<tagserver::CUaConnection>(server, sink, server.NextChannelId());
+  auto conn = std::make_shared<tagserver::UaConnection>(server, sink, server.NextChannelId());
   // Split the input once, so that messages cut across reads are covered too.
   size_t cut = size == 0 ? 0 : data[0] % (size + 1);
   conn->Receive(data, cut);

@@ -103,7 +103,7 @@ class SelfHealing : public ::testing::Test {
     unsetenv(("PELMORAN_COM" + std::to_string(kComPort)).c_str());
   }
 
-  CEndpointRegistry& Endpoints() { return app_->MainFrame()->Endpoints(); }
+  EndpointRegistry& Endpoints() { return app_->MainFrame()->Endpoints(); }
 
   void AddTcpEndpoint(const std::string& name, int port) {
     EndpointChoice choice;

@@ -86,13 +86,13 @@ void DialogTest::dataExchangeRefusesWithTheFrameworkWords() {
 
   int32_t value = 7;
   edit->setText(" -42 ");
-  CDataExchange ok(true);
+  DataExchange ok(true);
   ok.Int(edit, value);
   QCOMPARE(value, -42);
   QVERIFY(!ok.m_bFailed);
 
   edit->setText("12abc");
-  CDataExchange bad(true);
+  DataExchange bad(true);
   bad.Int(edit, value);
   float f = 1.5f;
   other->setText("not a number");
@@ -103,16 +103,16 @@ void DialogTest::dataExchangeRefusesWithTheFrameworkWords() {
   QCOMPARE(log.texts, std::vector<std::string>{"Enter an integer."});
   QCOMPARE(host.focusWidget(), edit);
 
-  CDataExchange range(true);
+  DataExchange range(true);
   range.MinMax(edit, 5, 1, 4);
-  CDataExchange number(true);
+  DataExchange number(true);
   number.Float(other, f);
-  CDataExchange nan(true);
+  DataExchange nan(true);
   other->setText("nan");
   nan.Float(other, f);
-  CDataExchange chars(true);
+  DataExchange chars(true);
   chars.MaxChars(edit, "ab", 1);
-  CDataExchange big(true);
+  DataExchange big(true);
   edit->setText("99999999999");
   big.Int(edit, value);
   QCOMPARE(log.texts,
@@ -120,7 +120,7 @@ void DialogTest::dataExchangeRefusesWithTheFrameworkWords() {
                                      "Enter a number.", "Enter a number.",
                                      "Enter no more than 1 characters.", "Enter an integer."}));
 
-  CDataExchange show(false);
+  DataExchange show(false);
   f = 3.14159274f;
   show.Float(other, f);
   QCOMPARE(other->text(), QString("3.14159"));
@@ -179,7 +179,7 @@ void DialogTest::endpointDialogShowsTheInitialEndpoint() {
 
 void DialogTest::endpointDialogSerialPartFollowsConnectUsing() {
   MessageLog log;
-  CEndpointRegistry registry;
+  EndpointRegistry registry;
   CEndPointDlg dlg;
   dlg.m_strName = "LINE3";
   dlg.m_nTcpPort = 502;
@@ -224,7 +224,7 @@ void DialogTest::endpointDialogSerialPartFollowsConnectUsing() {
 
 void DialogTest::endpointDialogRefusesNamesAndPortsInUse() {
   MessageLog log;
-  CEndpointRegistry registry;
+  EndpointRegistry registry;
   AddEndpoint(registry, "MODBUS1");
   AddEndpoint(registry, "LINE", 3);
   registry.m_endpoints.front()->m_nPort = 3;  // a TCP port 3 is no COM port
@@ -254,7 +254,7 @@ void DialogTest::endpointDialogRefusesNamesAndPortsInUse() {
 
 void DialogTest::endpointDialogRefusesAPortThatIsNoInteger() {
   MessageLog log;
-  CEndpointRegistry registry;
+  EndpointRegistry registry;
   CEndPointDlg dlg;
   dlg.m_pFrame = &registry;
   dlg.m_serial = InitialSerial();

@@ -28,7 +28,7 @@
 
 namespace {
 
-using W = CMainWindow;
+using W = MainWindow;
 
 std::map<int, ModbusCounters>& FakeCounters() {
   static std::map<int, ModbusCounters> counters;
@@ -98,9 +98,9 @@ class HealthTest : public QObject {
   void debugDialogIsReadAgainWhileOpen();
 
  private:
-  CMainWindow& Window() { return *m_program->window; }
+  MainWindow& Window() { return *m_program->window; }
   CMainFrame& Frame() { return *m_program->frame; }
-  CEndpointRegistry& Endpoints() { return m_program->app->m_endpoints; }
+  EndpointRegistry& Endpoints() { return m_program->app->m_endpoints; }
   // The configuration file's directory, emptied, as the frame's.
   QString UseConfigDirectory(const QString& name);
 
@@ -164,14 +164,14 @@ void HealthTest::optionsDialogChecksItsEntries() {
   QFETCH(QString, message);
   QFETCH(int, timeoutsHandedBack);
   QFETCH(int, holdHandedBack);
-  COptionsDlg dlg;
+  OptionsDlg dlg;
   dlg.m_nTimeouts = 3;
   dlg.m_nHoldSeconds = 10;
   dlg.show();
-  QCOMPARE(dlg.Control<QLineEdit>(COptionsDlg::kTimeoutsId)->text(), QString("3"));
-  QCOMPARE(dlg.Control<QLineEdit>(COptionsDlg::kHoldSecondsId)->text(), QString("10"));
-  dlg.Control<QLineEdit>(COptionsDlg::kTimeoutsId)->setText(timeouts);
-  dlg.Control<QLineEdit>(COptionsDlg::kHoldSecondsId)->setText(hold);
+  QCOMPARE(dlg.Control<QLineEdit>(OptionsDlg::kTimeoutsId)->text(), QString("3"));
+  QCOMPARE(dlg.Control<QLineEdit>(OptionsDlg::kHoldSecondsId)->text(), QString("10"));
+  dlg.Control<QLineEdit>(OptionsDlg::kTimeoutsId)->setText(timeouts);
+  dlg.Control<QLineEdit>(OptionsDlg::kHoldSecondsId)->setText(hold);
   dlg.accept();
   if (message.isEmpty()) {
     QVERIFY(m_log->texts.empty());
@@ -195,10 +195,10 @@ void HealthTest::optionsAreSavedBesideTheConfigurationAndApplied() {
   AddEndpoint(Endpoints(), "PLC");
   auto answer = [](const QString& timeouts, const QString& hold, bool ok) {
     return [=](QWidget* modal) {
-      auto* dlg = qobject_cast<COptionsDlg*>(modal);
+      auto* dlg = qobject_cast<OptionsDlg*>(modal);
       QVERIFY(dlg);
-      dlg->Control<QLineEdit>(COptionsDlg::kTimeoutsId)->setText(timeouts);
-      dlg->Control<QLineEdit>(COptionsDlg::kHoldSecondsId)->setText(hold);
+      dlg->Control<QLineEdit>(OptionsDlg::kTimeoutsId)->setText(timeouts);
+      dlg->Control<QLineEdit>(OptionsDlg::kHoldSecondsId)->setText(hold);
       ok ? dlg->accept() : dlg->reject();
     };
   };
@@ -219,8 +219,8 @@ void HealthTest::optionsAreSavedBesideTheConfigurationAndApplied() {
   QCOMPARE(running.holdSeconds, 30);
   // The dialog opens on what runs, and an endpoint made later gets it too.
   AnswerNextModal([](QWidget* modal) {
-    auto* dlg = qobject_cast<COptionsDlg*>(modal);
-    QCOMPARE(dlg->Control<QLineEdit>(COptionsDlg::kTimeoutsId)->text(), QString("5"));
+    auto* dlg = qobject_cast<OptionsDlg*>(modal);
+    QCOMPARE(dlg->Control<QLineEdit>(OptionsDlg::kTimeoutsId)->text(), QString("5"));
     dlg->reject();
   });
   Window().Action(W::ID_MODBUS_OPTIONS)->trigger();
@@ -287,7 +287,7 @@ void HealthTest::healthShowsStateAndCountersAndReconnects() {
   FakeCounters()[7] = ModbusCounters{120, 100, 15, 2, 3, 4};
 
   Window().Action(W::ID_MODBUS_HEALTH)->trigger();
-  CHealthDlg* dlg = Window().HealthDialog();
+  HealthDlg* dlg = Window().HealthDialog();
   QVERIFY(dlg && dlg->isVisible());
   const QTableWidget& table = dlg->Table();
   QCOMPARE(table.rowCount(), 3);
@@ -299,7 +299,7 @@ void HealthTest::healthShowsStateAndCountersAndReconnects() {
 
   // Read again while open, endpoints gone included.
   FakeCounters()[7].timeouts = 16;
-  QTRY_COMPARE(table.item(0, CHealthDlg::kTimeouts)->text(), QString("16"));
+  QTRY_COMPARE(table.item(0, HealthDlg::kTimeouts)->text(), QString("16"));
   line.m_hConnection = -1;
   Endpoints().m_endpoints.pop_back();
   QTRY_COMPARE(table.rowCount(), 2);
@@ -307,7 +307,7 @@ void HealthTest::healthShowsStateAndCountersAndReconnects() {
   // The menu command raises the one dialog rather than opening another.
   Window().Action(W::ID_MODBUS_HEALTH)->trigger();
   QCOMPARE(Window().HealthDialog(), dlg);
-  QCOMPARE(Window().findChildren<CHealthDlg*>().size(), qsizetype(1));
+  QCOMPARE(Window().findChildren<HealthDlg*>().size(), qsizetype(1));
 
   dlg->findChild<QPushButton*>("reconnect")->click();
   QCOMPARE(g_connects, 1);

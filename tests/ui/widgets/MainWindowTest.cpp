@@ -37,7 +37,7 @@
 
 namespace {
 
-using W = CMainWindow;
+using W = MainWindow;
 
 // A menu as text: entries by their labels, separators as "-", submenus as
 // "label>" followed by their entries and "<".
@@ -67,13 +67,13 @@ QMenu* TopMenu(QMainWindow& window, const QString& title) {
   return nullptr;
 }
 
-bool Enabled(CMainWindow& window, int id) {
+bool Enabled(MainWindow& window, int id) {
   window.UpdateCommandUI();
   return window.Action(id)->isEnabled();
 }
 
 // Runs a command whose dialog the answer handles.
-void RunWithAnswer(CMainWindow& window, int id, std::function<void(QWidget*)> answer) {
+void RunWithAnswer(MainWindow& window, int id, std::function<void(QWidget*)> answer) {
   // As when the operator opens the menu: the enabling is asked first.
   window.UpdateCommandUI();
   AnswerNextModal(std::move(answer));
@@ -93,7 +93,7 @@ void ChooseFile(QWidget* modal, const QString& path) {
   static_cast<QDialog*>(dialog)->accept();
 }
 
-CPelmoranView* ViewOf(CPelmoranDoc* doc, CMainWindow& window) {
+CPelmoranView* ViewOf(CPelmoranDoc* doc, MainWindow& window) {
   for (QMdiSubWindow* sub : window.MdiArea().subWindowList()) {
     auto* frame = qobject_cast<CChildFrame*>(sub);
     if (frame && !frame->IsRetired() && &frame->GetDocument() == doc) return &frame->View();
@@ -128,8 +128,8 @@ class MainWindowTest : public QObject {
  private:
   std::unique_ptr<WindowProgram> m_program;
   std::unique_ptr<MessageLog> m_log;
-  CMainWindow& Window() { return *m_program->window; }
-  CEndpointRegistry& Frame() { return m_program->app->m_endpoints; }
+  MainWindow& Window() { return *m_program->window; }
+  EndpointRegistry& Frame() { return m_program->app->m_endpoints; }
   Runtime& App() { return *m_program->app; }
 };
 
@@ -146,7 +146,7 @@ void MainWindowTest::cleanup() {
 }
 
 void MainWindowTest::menusAndEnablingFollowEndpointsAndDocuments() {
-  CMainWindow& window = Window();
+  MainWindow& window = Window();
   QCOMPARE(window.windowTitle(), QString("pelmoran"));
   QCOMPARE(MenuTitles(window), QStringList({"&File", "&Modbus", "&Help"}));
   QCOMPARE(Describe(TopMenu(window, "&File")), QStringList({"&Restore Test Config", "-", "E&xit"}));
@@ -205,7 +205,7 @@ void MainWindowTest::menusAndEnablingFollowEndpointsAndDocuments() {
 }
 
 void MainWindowTest::endpointNewMakesSerialEndpointsAndRefusesPortsInUse() {
-  CMainWindow& window = Window();
+  MainWindow& window = Window();
   AddEndpoint(Frame(), "MODBUS1");
   AddEndpoint(Frame(), "MODBUS2");
   RunWithAnswer(window, W::ID_ENDPOINT_NEW, [](QWidget* modal) {
@@ -311,7 +311,7 @@ void MainWindowTest::dataNewCancelKeepsNoDefaults() {
 }
 
 void MainWindowTest::acceleratorsMakeScansAndEditingKeysDoNothing() {
-  CMainWindow& window = Window();
+  MainWindow& window = Window();
   window.activateWindow();
   QVERIFY(QTest::qWaitForWindowActive(&window));
   QTest::keyClick(&window, Qt::Key_N, Qt::ControlModifier);
@@ -500,32 +500,32 @@ void MainWindowTest::closingAChildWindowClosesItsScan() {
 
 void MainWindowTest::helpTopicsOpensTheManual() {
   QUrl opened;
-  CMainWindow::UrlOpener() = [&opened](const QUrl& url) {
+  MainWindow::UrlOpener() = [&opened](const QUrl& url) {
     opened = url;
     return true;
   };
-  QFile::remove(CMainWindow::HelpFile());
+  QFile::remove(MainWindow::HelpFile());
   Window().Action(W::ID_HELP_FINDER)->trigger();
   QCOMPARE(m_log->texts, std::vector<std::string>{"Failed to launch help."});
   QVERIFY(opened.isEmpty());
 
-  QDir().mkpath(QFileInfo(CMainWindow::HelpFile()).path());
-  QFile manual(CMainWindow::HelpFile());
+  QDir().mkpath(QFileInfo(MainWindow::HelpFile()).path());
+  QFile manual(MainWindow::HelpFile());
   QVERIFY(manual.open(QIODevice::WriteOnly));
   manual.write("<html><body>manual</body></html>");
   manual.close();
   Window().Action(W::ID_HELP_FINDER)->trigger();
-  QCOMPARE(opened, QUrl::fromLocalFile(CMainWindow::HelpFile()));
+  QCOMPARE(opened, QUrl::fromLocalFile(MainWindow::HelpFile()));
   opened.clear();
   Window().Action(W::ID_HELP)->trigger();
-  QCOMPARE(opened, QUrl::fromLocalFile(CMainWindow::HelpFile()));
-  QFile::remove(CMainWindow::HelpFile());
+  QCOMPARE(opened, QUrl::fromLocalFile(MainWindow::HelpFile()));
+  QFile::remove(MainWindow::HelpFile());
 }
 
 void MainWindowTest::aboutBoxShowsTheVersionAndLogo() {
   QString text;
   RunWithAnswer(Window(), W::ID_APP_ABOUT, [&text](QWidget* modal) {
-    auto* about = qobject_cast<CAboutDlg*>(modal);
+    auto* about = qobject_cast<AboutDlg*>(modal);
     QVERIFY(about);
     text = about->findChild<QLabel*>("title")->text();
     const QImage shot = about->grab().toImage();
@@ -534,7 +534,7 @@ void MainWindowTest::aboutBoxShowsTheVersionAndLogo() {
   });
   QVERIFY(text.contains("3.04"));
   QVERIFY(text.contains("pelmoran"));
-  QCOMPARE(CAboutDlg::Logo().size(), QSize(120, 50));
+  QCOMPARE(AboutDlg::Logo().size(), QSize(120, 50));
 }
 
 void MainWindowTest::saveAndRestoreThroughTheFileMenu() {

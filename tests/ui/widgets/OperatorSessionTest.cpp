@@ -61,14 +61,14 @@ void ChooseFile(QWidget* modal, const QString& path) {
   static_cast<QDialog*>(dialog)->accept();
 }
 
-void Run(CMainWindow& window, int id, std::function<void(QWidget*)> answer) {
+void Run(MainWindow& window, int id, std::function<void(QWidget*)> answer) {
   window.UpdateCommandUI();
   AnswerNextModal(std::move(answer));
   window.Action(id)->trigger();
   QVERIFY(AllModalsAnswered());
 }
 
-QString ValueOfRow(CMainWindow& window, int row) {
+QString ValueOfRow(MainWindow& window, int row) {
   CPelmoranView* view = window.ActiveView();
   return view ? view->model()->index(row, 1).data().toString() : QString();
 }
@@ -88,15 +88,15 @@ void OperatorSessionTest::defineWatchSaveAndRestore() {
   const QString config = dir + "/session.tst";
   auto program = std::make_unique<WindowProgram>();
   MessageLog log;
-  CMainWindow& window = *program->window;
+  MainWindow& window = *program->window;
 
-  Run(window, CMainWindow::ID_ENDPOINT_NEW, [](QWidget* modal) {
+  Run(window, MainWindow::ID_ENDPOINT_NEW, [](QWidget* modal) {
     auto* dlg = qobject_cast<CEndPointDlg*>(modal);
     dlg->Control<QComboBox>(1027)->setCurrentIndex(3);
     dlg->accept();
   });
   QVERIFY(program->frame->Endpoints().IsEndpointConnected("MODBUS1"));
-  Run(window, CMainWindow::ID_DATA_NEW, [](QWidget* modal) {
+  Run(window, MainWindow::ID_DATA_NEW, [](QWidget* modal) {
     auto* dlg = qobject_cast<CDataDefDlg*>(modal);
     dlg->Control<QLineEdit>(1004)->setText("100");
     dlg->Control<QLineEdit>(1003)->setText("4");
@@ -110,7 +110,7 @@ void OperatorSessionTest::defineWatchSaveAndRestore() {
   QCOMPARE(int(g_lastPoll.function), 3);
   QCOMPARE(int(g_lastPoll.length), 4);
 
-  Run(window, CMainWindow::ID_VIEW_DEBUG_DATA, [](QWidget* modal) {
+  Run(window, MainWindow::ID_VIEW_DEBUG_DATA, [](QWidget* modal) {
     auto* dlg = qobject_cast<CDebugDlg*>(modal);
     QVERIFY(dlg->Control<QLineEdit>(1017)->text().toInt() >= 2);
     QCOMPARE(dlg->Control<QLineEdit>(1006)->text(), QString("3"));
@@ -121,7 +121,7 @@ void OperatorSessionTest::defineWatchSaveAndRestore() {
     AnswerNextModal([dir](QWidget* saveAs) { ChooseFile(saveAs, dir + "/holding.scn"); });
     ChooseFile(modal, config);
   });
-  window.Action(CMainWindow::ID_SAVE_TEST_CONFIG)->trigger();
+  window.Action(MainWindow::ID_SAVE_TEST_CONFIG)->trigger();
   QVERIFY(AllModalsAnswered());
   QVERIFY(log.texts.empty());
 
@@ -130,7 +130,7 @@ void OperatorSessionTest::defineWatchSaveAndRestore() {
   program = std::make_unique<WindowProgram>();
   const int pollsBefore = g_nPolls;
   program->frame->RestoreConfig(config.toStdString());
-  CMainWindow& again = *program->window;
+  MainWindow& again = *program->window;
   QCOMPARE(program->frame->Endpoints().m_endpoints.size(), size_t(1));
   QCOMPARE(program->frame->Endpoints().m_endpoints[0]->m_nPort, 3);
   QCOMPARE(program->app->GetDocumentCount(), 1);

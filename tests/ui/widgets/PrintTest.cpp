@@ -87,7 +87,7 @@ void PrintTest::init() {
   m_program = std::make_unique<WindowProgram>();
   m_dir = ScratchDirectory("print");
   m_nDialogs = 0;
-  CTagPrinter::PrintDialog() = [this](QPrinter&, QWidget*) {
+  TagPrinter::PrintDialog() = [this](QPrinter&, QWidget*) {
     ++m_nDialogs;
     return true;
   };
@@ -103,17 +103,17 @@ CPelmoranView& PrintTest::Scan(int tags, int firstAddress) {
   CPelmoranDoc* doc = app.OnFileNew();
   doc->m_scan.m_nStatus = 0;
   for (int i = 0; i < tags; ++i) doc->m_scan.m_data[i] = static_cast<uint16_t>(100 + i);
-  auto* factory = static_cast<CWidgetViewFactory*>(m_program->window->ViewFactory());
+  auto* factory = static_cast<WidgetViewFactory*>(m_program->window->ViewFactory());
   return *factory->ViewOf(*doc);
 }
 
 void PrintTest::tenTagsFiveLinesGiveThreeOverlappingPages() {
   CPelmoranView& view = Scan(10);
   Prepare(view.Printer(), Pdf("ten"), 5);
-  m_program->window->Action(CMainWindow::ID_FILE_PRINT)->trigger();  // Ctrl+P
+  m_program->window->Action(MainWindow::ID_FILE_PRINT)->trigger();  // Ctrl+P
   QCOMPARE(m_nDialogs, 1);
   QCOMPARE(view.m_printer.m_nLinesPerPage, 5);
-  QCOMPARE(view.m_printer.m_nPrintMode, int(CTagPrinter::kPrintNone));
+  QCOMPARE(view.m_printer.m_nPrintMode, int(TagPrinter::kPrintNone));
   const QStringList pages = PdfPages(Pdf("ten"));
   QCOMPARE(pages.size(), 3);
   QCOMPARE(TagsOn(pages[0]), QList<int>({1, 2, 3, 4, 5}));
@@ -202,7 +202,7 @@ void PrintTest::directPrintingAndPreviewPrintNothing() {
 }
 
 void PrintTest::cancelledPrintDialogPrintsNothing() {
-  CTagPrinter::PrintDialog() = [this](QPrinter&, QWidget*) {
+  TagPrinter::PrintDialog() = [this](QPrinter&, QWidget*) {
     ++m_nDialogs;
     return false;
   };
@@ -214,7 +214,7 @@ void PrintTest::cancelledPrintDialogPrintsNothing() {
 }
 
 void PrintTest::scanClosedDuringThePrintDialogPrintsNothing() {
-  CTagPrinter::PrintDialog() = [this](QPrinter&, QWidget*) {
+  TagPrinter::PrintDialog() = [this](QPrinter&, QWidget*) {
     m_program->app->CloseAllDocuments();
     return true;
   };

@@ -89,7 +89,7 @@ WindowProgram::WindowProgram() : app(std::make_unique<Runtime>()) {
     app->m_endpoints.RouteModbusCallback(handle, spare1, spare2);
   });
   frame = std::make_unique<CMainFrame>(*app);
-  window = std::make_unique<CMainWindow>(*frame);
+  window = std::make_unique<MainWindow>(*frame);
   app->m_docTemplate.m_pViewFactory = window->ViewFactory();
   window->show();
 }
@@ -103,7 +103,7 @@ WindowProgram::~WindowProgram() {
   app->m_docTemplate.m_pViewFactory = nullptr;
 }
 
-void AddEndpoint(CEndpointRegistry& frame, const std::string& name, int comPort) {
+void AddEndpoint(EndpointRegistry& frame, const std::string& name, int comPort) {
   auto endpoint = std::make_unique<CModbusConnection>();
   endpoint->m_strName = name;
   if (comPort) {

@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-class CEndpointRegistry;
+class EndpointRegistry;
 class CMainFrame;
-class CMainWindow;
+class MainWindow;
 class Runtime;
 class QWidget;
 
@@ -43,10 +43,10 @@ class WindowProgram {
 
   std::unique_ptr<Runtime> app;
   std::unique_ptr<CMainFrame> frame;
-  std::unique_ptr<CMainWindow> window;
+  std::unique_ptr<MainWindow> window;
 };
 
 // Adds a Modbus/TCP endpoint that never connects, or a serial one on a COM port.
-void AddEndpoint(CEndpointRegistry& frame, const std::string& name, int comPort = 0);
+void AddEndpoint(EndpointRegistry& frame, const std::string& name, int comPort = 0);
 // A directory for a test's files, emptied first.
 QString ScratchDirectory(const QString& name);

@@ -41,7 +41,7 @@ const char kNewEndpointRecord[] =
 
 class ConfigFileTest : public FilesTest {
  protected:
-  CConfigFile Config() { return CConfigFile(m_app); }
+  ConfigFile Config() { return ConfigFile(m_app); }
 
   std::string Save(const std::string& name = "test.tst") {
     EXPECT_TRUE(Config().SaveTestConfig(PathOf(name)));

@@ -217,8 +217,8 @@ class FilesTest : public ::testing::Test {
   Recorder m_recorder;
   FakeViewFactory m_factory;
   Runtime m_app{&m_factory};
-  CDocTemplate& m_template = m_app.m_docTemplate;
-  CEndpointRegistry& m_frame = m_app.m_endpoints;
+  DocTemplate& m_template = m_app.m_docTemplate;
+  EndpointRegistry& m_frame = m_app.m_endpoints;
   std::string m_dir;
 };
 

@@ -22,7 +22,7 @@ class DemoConfigTest : public ::testing::Test {
         std::filesystem::temp_directory_path() / ("pelmoran-demo-" + std::to_string(::getpid()));
     std::filesystem::create_directories(m_dir);
     ASSERT_TRUE(DemoConfig::Write(m_dir.string(), "SIM", "127.0.0.1", 15020));
-    CConfigFile(m_app).RestoreConfig((m_dir / "pelmoran.tst").string());
+    ConfigFile(m_app).RestoreConfig((m_dir / "pelmoran.tst").string());
   }
   void TearDown() override { std::filesystem::remove_all(m_dir); }
 
@@ -46,7 +46,7 @@ class DemoConfigTest : public ::testing::Test {
   std::filesystem::path m_dir;
   FakeTagServer m_tagServer;
   Runtime m_app;
-  CEndpointRegistry& m_frame = m_app.m_endpoints;
+  EndpointRegistry& m_frame = m_app.m_endpoints;
 };
 
 TEST_F(DemoConfigTest, RestoresOneTcpEndpointAndEveryScanWithItsDataTypes) {

@@ -78,7 +78,7 @@ class AppTest : public ::testing::Test {
     app_->GetRuntime().CreateScan(definition, endpoint);
     return app_->GetRuntime().FindDocumentByKey(app_->GetRuntime().m_nDocKeyCounter);
   }
-  CPollClock& ClockOf(CPelmoranDoc* doc) { return *app_->HeadlessViews()->FindClock(*doc); }
+  PollClock& ClockOf(CPelmoranDoc* doc) { return *app_->HeadlessViews()->FindClock(*doc); }
 
   FakeModbus modbus;
   FakeTagServer tagServer;
@@ -99,8 +99,8 @@ TEST_F(AppTest, HeadlessStartInTheFixedOrderWithTheFixedValues) {
   EXPECT_EQ(reg.name, "Korvane.Modbus_OPC_Server");
   EXPECT_EQ(reg.description, "Korvane Software OPC Server for Modbus");
   EXPECT_EQ(reg.command, dir_ + "pelmoran.EXE -Minimize");
-  EXPECT_TRUE(reg.clsid == CStartup::kClassId);
-  EXPECT_TRUE(tagServer.calls[1].clsid == CStartup::kClassId);
+  EXPECT_TRUE(reg.clsid == Startup::kClassId);
+  EXPECT_TRUE(tagServer.calls[1].clsid == Startup::kClassId);
   EXPECT_EQ(tagServer.calls[1].flag, 250);
   EXPECT_EQ(tagServer.calls[2].flag, 1);
   EXPECT_EQ(tagServer.writeCallback, &CPelmoranApp::OnClientWrite);
@@ -111,7 +111,7 @@ TEST_F(AppTest, HeadlessStartInTheFixedOrderWithTheFixedValues) {
   EXPECT_EQ(modbus.logCallback, &LibraryLog::onModbusLine);
   EXPECT_EQ(tagServer.logCallback, &LibraryLog::onServerLine);
 
-  EXPECT_EQ(app.MainWindow(), nullptr);
+  EXPECT_EQ(app.Window(), nullptr);
   ASSERT_NE(app.MainFrame(), nullptr);
   EXPECT_EQ(&app.MainFrame()->Endpoints(), &app.GetRuntime().m_endpoints);
   EXPECT_EQ(app.GetRuntime().m_pLink, &app.GetRuntime().m_endpoints);
@@ -172,7 +172,7 @@ TEST_F(AppTest, ResponsesArePostedThenRouted) {
   CModbusConnection* endpoint = Serial("COM1", 1);
   modbus.memory[1] = 42;
   CPelmoranDoc* doc = Scan("COM1", 3, 2);
-  CPollClock& clock = ClockOf(doc);
+  PollClock& clock = ClockOf(doc);
   clock.OnTimer(clock.m_nTimer);
   ASSERT_EQ(clock.m_bScanInProgress, 1);
   std::thread library([&] { FakeModbus::Respond(endpoint->m_hConnection); });

@@ -26,7 +26,7 @@ TEST(FrameTrace, LinesCarryTimeEndpointDirectionAndUpperCaseHex) {
 }
 
 TEST(FrameTrace, AHandleIsNamedByTheEndpointThatHoldsItInUseOrWaiting) {
-  CEndpointRegistry endpoints;
+  EndpointRegistry endpoints;
   auto up = std::make_unique<CModbusConnection>();
   up->m_strName = "UP";
   up->m_hConnection = 7;
@@ -55,7 +55,7 @@ TEST(FrameTrace, TheSwitchIsReadInAnyWritingBesideTheOthers) {
                {"-Headless", false, false, true},    {"-Headless -TraceFile", false, true, true},
                {"-Trace=File", false, false, false}, {"-RegServer -Trace", false, false, false}};
   for (const Case& c : cases) {
-    CCommandLine line(c.text);
+    CommandLine line(c.text);
     EXPECT_EQ(line.m_bTrace, c.trace) << c.text;
     EXPECT_EQ(line.m_bTraceFile, c.traceFile) << c.text;
     EXPECT_EQ(line.m_bHeadless, c.headless) << c.text;

@@ -37,7 +37,7 @@ class HeadlessLogTest : public ::testing::Test {
     });
     out_ = std::tmpfile();
     ASSERT_NE(out_, nullptr);
-    log_ = std::make_unique<CHeadlessLog>(frame_, out_);
+    log_ = std::make_unique<HeadlessLog>(frame_, out_);
     views_.SetLog(log_.get());
     app_.m_docTemplate.m_pViewFactory = &views_;
   }
@@ -79,11 +79,11 @@ class HeadlessLogTest : public ::testing::Test {
 
   FakeModbus modbus_;
   FakeTagServer tagServer_;
-  CHeadlessViewFactory views_;
+  HeadlessViewFactory views_;
   Runtime app_;
-  CEndpointRegistry& frame_ = app_.m_endpoints;
+  EndpointRegistry& frame_ = app_.m_endpoints;
   std::FILE* out_ = nullptr;
-  std::unique_ptr<CHeadlessLog> log_;
+  std::unique_ptr<HeadlessLog> log_;
 };
 
 TEST_F(HeadlessLogTest, StartUpNamesTheEndpointUrlAndTheConfiguration) {
@@ -119,7 +119,7 @@ TEST_F(HeadlessLogTest, EachEndpointChangeIsToldOnce) {
 
 TEST_F(HeadlessLogTest, AScanStatusIsToldWhenItChangesNotAtEveryPoll) {
   CPelmoranDoc* doc = Scan("MODBUS1");
-  CPollClock& clock = *views_.FindClock(*doc);
+  PollClock& clock = *views_.FindClock(*doc);
   for (int i = 0; i < 3; ++i) clock.OnTimer(clock.m_nTimer);  // no such endpoint yet
   CModbusConnection* endpoint = Tcp("MODBUS1");
   frame_.OnConnectionEvent(MBS_EVENT_CONNECTED, endpoint->m_hTcpConnection);
@@ -168,9 +168,9 @@ TEST_F(HeadlessLogTest, LibraryLinesArePostedThenWrittenWithTheirLevel) {
 }
 
 TEST(HeadlessLogStatus, EveryStatusHasAText) {
-  EXPECT_EQ(CHeadlessLog::StatusText(0, ""), "GOOD");
-  EXPECT_EQ(CHeadlessLog::StatusText(263, "POLL TIMEOUT"), "POLL TIMEOUT");
-  EXPECT_EQ(CHeadlessLog::StatusText(271, ""), "status 271");
+  EXPECT_EQ(HeadlessLog::StatusText(0, ""), "GOOD");
+  EXPECT_EQ(HeadlessLog::StatusText(263, "POLL TIMEOUT"), "POLL TIMEOUT");
+  EXPECT_EQ(HeadlessLog::StatusText(271, ""), "status 271");
 }
 
 }  // namespace

@@ -23,7 +23,7 @@ namespace {
 // Counts the ticks of a clock's poll timer as they arrive, polling or not.
 class TickCounter : public QObject {
  public:
-  explicit TickCounter(CPollClock& clock) : clock_(clock) { clock.installEventFilter(this); }
+  explicit TickCounter(PollClock& clock) : clock_(clock) { clock.installEventFilter(this); }
   ~TickCounter() override { clock_.removeEventFilter(this); }
   bool eventFilter(QObject*, QEvent* event) override {
     if (event->type() == QEvent::Timer &&
@@ -34,11 +34,11 @@ class TickCounter : public QObject {
   int count = 0;
 
  private:
-  CPollClock& clock_;
+  PollClock& clock_;
 };
 
 // The period the clock's poll timer runs at, as the event loop has it.
-int ArmedPeriod(CPollClock& clock) {
+int ArmedPeriod(PollClock& clock) {
   for (const auto& timer : QAbstractEventDispatcher::instance()->registeredTimers(&clock))
     if (timer.timerId == clock.m_nTimer) return timer.interval;
   return -1;
@@ -48,12 +48,12 @@ class ClockFactory : public IViewFactory {
  public:
   IScanView* CreateView(CPelmoranDoc& doc) override {
     auto& clock = clocks[&doc];
-    clock = std::make_unique<CPollClock>(doc);
+    clock = std::make_unique<PollClock>(doc);
     return clock.get();
   }
   void InitialUpdate(CPelmoranDoc&) override {}
   void DestroyView(CPelmoranDoc& doc) override { clocks.erase(&doc); }
-  std::map<const CPelmoranDoc*, std::unique_ptr<CPollClock>> clocks;
+  std::map<const CPelmoranDoc*, std::unique_ptr<PollClock>> clocks;
 };
 
 class PollClockTest : public ::testing::Test {
@@ -90,19 +90,19 @@ class PollClockTest : public ::testing::Test {
     choice.nCommPort = 1;
     return frame.AddEndpoint(choice);
   }
-  CPollClock& ClockOf(CPelmoranDoc* doc) { return *views.clocks.at(doc); }
+  PollClock& ClockOf(CPelmoranDoc* doc) { return *views.clocks.at(doc); }
 
   FakeModbus modbus;
   FakeTagServer tagServer;
   ClockFactory views;
   Runtime app{&views};
-  CEndpointRegistry& frame = app.m_endpoints;
+  EndpointRegistry& frame = app.m_endpoints;
 };
 
 TEST_F(PollClockTest, ArmedWithTheScanFrequencyAndIgnoringOtherTimers) {
   CModbusConnection* endpoint = Serial("COM");
   CPelmoranDoc* doc = Scan("COM", 60000);
-  CPollClock& clock = ClockOf(doc);
+  PollClock& clock = ClockOf(doc);
   EXPECT_NE(clock.m_nTimer, 0);
   EXPECT_EQ(clock.m_bScanInProgress, 0);
   clock.OnTimer(clock.m_nTimer + 1);
@@ -116,14 +116,14 @@ TEST_F(PollClockTest, ArmedWithTheScanFrequencyAndIgnoringOtherTimers) {
 TEST_F(PollClockTest, ATickWhileAPollIsOutstandingDoesNotReachTheDocument) {
   CModbusConnection* endpoint = Serial("COM");
   CPelmoranDoc* doc = Scan("COM", 60000);
-  CPollClock& clock = ClockOf(doc);
+  PollClock& clock = ClockOf(doc);
   clock.OnTimer(clock.m_nTimer);
   clock.OnTimer(clock.m_nTimer);
   clock.OnTimer(clock.m_nTimer);
   EXPECT_EQ(modbus.Count("PollMODBUS"), 1);
   EXPECT_EQ(doc->m_nNumbrPolls, 1);
   // The response ends the poll; the next tick polls again.
-  QSignalSpy refreshed(&clock, &CPollClock::tagValuesRefreshed);
+  QSignalSpy refreshed(&clock, &PollClock::tagValuesRefreshed);
   FakeModbus::Respond(endpoint->m_hConnection);
   EXPECT_EQ(clock.m_bScanInProgress, 0);
   EXPECT_EQ(refreshed.count(), 1);
@@ -133,8 +133,8 @@ TEST_F(PollClockTest, ATickWhileAPollIsOutstandingDoesNotReachTheDocument) {
 
 TEST_F(PollClockTest, APollRefusedAtOnceEndsTheTickIdle) {
   CPelmoranDoc* doc = Scan("NOWHERE", 60000);
-  CPollClock& clock = ClockOf(doc);
-  QSignalSpy refreshed(&clock, &CPollClock::tagValuesRefreshed);
+  PollClock& clock = ClockOf(doc);
+  QSignalSpy refreshed(&clock, &PollClock::tagValuesRefreshed);
   clock.OnTimer(clock.m_nTimer);
   EXPECT_EQ(clock.m_bScanInProgress, 0);
   EXPECT_EQ(refreshed.count(), 1);  // completed inside the poll call
@@ -146,7 +146,7 @@ TEST_F(PollClockTest, APollRefusedAtOnceEndsTheTickIdle) {
 TEST_F(PollClockTest, ANewFrequencyRearmsWithoutCancellingTheOutstandingPoll) {
   CModbusConnection* endpoint = Serial("COM");
   CPelmoranDoc* doc = Scan("COM", 60000);
-  CPollClock& clock = ClockOf(doc);
+  PollClock& clock = ClockOf(doc);
   clock.OnTimer(clock.m_nTimer);
   clock.SetPollFrequency(20);
   EXPECT_EQ(doc->m_scan.m_nPollFrequency, 20);
@@ -176,15 +176,15 @@ TEST_F(PollClockTest, TheRunningTimerPollsAgainAfterEveryResponse) {
 TEST_F(PollClockTest, APeriodOfZeroOrLessTicksAtTheMinimumRate) {
   Serial("COM");
   CPelmoranDoc* doc = Scan("NOWHERE", 0);
-  CPollClock& clock = ClockOf(doc);
-  QSignalSpy refreshed(&clock, &CPollClock::tagValuesRefreshed);
+  PollClock& clock = ClockOf(doc);
+  QSignalSpy refreshed(&clock, &PollClock::tagValuesRefreshed);
   // A timer of 0 ms would tick at every turn of the event loop.
-  EXPECT_EQ(ArmedPeriod(clock), CPollClock::kMinimumPeriodMs);
+  EXPECT_EQ(ArmedPeriod(clock), PollClock::kMinimumPeriodMs);
   EXPECT_TRUE(QTest::qWaitFor([&] { return refreshed.count() > 0; }, 5000));
   clock.SetPollFrequency(-5);
   EXPECT_EQ(doc->m_scan.m_nPollFrequency, -5);
   EXPECT_NE(clock.m_nTimer, 0);
-  EXPECT_EQ(ArmedPeriod(clock), CPollClock::kMinimumPeriodMs);
+  EXPECT_EQ(ArmedPeriod(clock), PollClock::kMinimumPeriodMs);
 }
 
 }  // namespace

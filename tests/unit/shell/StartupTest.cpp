@@ -77,8 +77,8 @@ class StartupTest : public ::testing::Test {
   // Runs start-up as the program does: the ending switches, then (when the
   // program goes on) the normal start.
   bool Start(const std::string& commandLine) {
-    CStartup startup("/opt/pel/");
-    if (startup.RunEndingSwitch(CCommandLine(commandLine))) return false;
+    Startup startup("/opt/pel/");
+    if (startup.RunEndingSwitch(CommandLine(commandLine))) return false;
     startup.StartLibraries(&WriteCallback, &LinkCallback);
     return true;
   }
@@ -93,42 +93,42 @@ class StartupTest : public ::testing::Test {
 };
 
 TEST(CommandLineSplit, DelimitersNeverGiveEmptyTokens) {
-  EXPECT_TRUE(CCommandLine::Split("").empty());
-  EXPECT_TRUE(CCommandLine::Split(" -/ //--  ").empty());
-  EXPECT_EQ(CCommandLine::Split("--a//b  c-"), (std::vector<std::string>{"a", "b", "c"}));
-  EXPECT_EQ(CCommandLine::Split("Reg-Server"), (std::vector<std::string>{"Reg", "Server"}));
-  EXPECT_EQ(CCommandLine::Split("x\ty"), (std::vector<std::string>{"x\ty"}));
+  EXPECT_TRUE(CommandLine::Split("").empty());
+  EXPECT_TRUE(CommandLine::Split(" -/ //--  ").empty());
+  EXPECT_EQ(CommandLine::Split("--a//b  c-"), (std::vector<std::string>{"a", "b", "c"}));
+  EXPECT_EQ(CommandLine::Split("Reg-Server"), (std::vector<std::string>{"Reg", "Server"}));
+  EXPECT_EQ(CommandLine::Split("x\ty"), (std::vector<std::string>{"x\ty"}));
 }
 
 TEST(CommandLineSplit, JoinsArgumentsAfterTheProgramName) {
   const char* argv[] = {"/usr/bin/pelmoran", "-Minimize", "/Headless"};
-  EXPECT_EQ(CCommandLine::JoinArguments(3, argv), "-Minimize /Headless");
-  EXPECT_EQ(CCommandLine::JoinArguments(1, argv), "");
+  EXPECT_EQ(CommandLine::JoinArguments(3, argv), "-Minimize /Headless");
+  EXPECT_EQ(CommandLine::JoinArguments(1, argv), "");
 }
 
 TEST(CommandLineParse, MatchesWholeTokensIgnoringCase) {
-  EXPECT_EQ(CCommandLine("/RegServer").m_nEnding, CCommandLine::RegServer);
-  EXPECT_EQ(CCommandLine("-REGSERVER").m_nEnding, CCommandLine::RegServer);
-  EXPECT_EQ(CCommandLine("regserver").m_nEnding, CCommandLine::RegServer);
-  EXPECT_EQ(CCommandLine("RegServerX").m_nEnding, CCommandLine::None);
-  EXPECT_EQ(CCommandLine("Reg-Server").m_nEnding, CCommandLine::None);
-  EXPECT_EQ(CCommandLine("-unregserver").m_nEnding, CCommandLine::UnregServer);
-  EXPECT_EQ(CCommandLine("/sErViCe").m_nEnding, CCommandLine::Service);
-  EXPECT_TRUE(CCommandLine("-MINIMIZE").m_bMinimize);
-  EXPECT_TRUE(CCommandLine("-headless").m_bHeadless);
-  EXPECT_FALSE(CCommandLine("-Head-less").m_bHeadless);
-  EXPECT_FALSE(CCommandLine("-Minimized").m_bMinimize);
+  EXPECT_EQ(CommandLine("/RegServer").m_nEnding, CommandLine::RegServer);
+  EXPECT_EQ(CommandLine("-REGSERVER").m_nEnding, CommandLine::RegServer);
+  EXPECT_EQ(CommandLine("regserver").m_nEnding, CommandLine::RegServer);
+  EXPECT_EQ(CommandLine("RegServerX").m_nEnding, CommandLine::None);
+  EXPECT_EQ(CommandLine("Reg-Server").m_nEnding, CommandLine::None);
+  EXPECT_EQ(CommandLine("-unregserver").m_nEnding, CommandLine::UnregServer);
+  EXPECT_EQ(CommandLine("/sErViCe").m_nEnding, CommandLine::Service);
+  EXPECT_TRUE(CommandLine("-MINIMIZE").m_bMinimize);
+  EXPECT_TRUE(CommandLine("-headless").m_bHeadless);
+  EXPECT_FALSE(CommandLine("-Head-less").m_bHeadless);
+  EXPECT_FALSE(CommandLine("-Minimized").m_bMinimize);
 }
 
 TEST(CommandLineParse, FirstEndingSwitchEndsTheLook) {
-  CCommandLine unreg("-UnregServer -Minimize -Headless");
-  EXPECT_EQ(unreg.m_nEnding, CCommandLine::UnregServer);
+  CommandLine unreg("-UnregServer -Minimize -Headless");
+  EXPECT_EQ(unreg.m_nEnding, CommandLine::UnregServer);
   EXPECT_FALSE(unreg.m_bMinimize);
   EXPECT_FALSE(unreg.m_bHeadless);
-  EXPECT_EQ(CCommandLine("-RegServer -UnregServer").m_nEnding, CCommandLine::RegServer);
-  EXPECT_EQ(CCommandLine("-Service /RegServer").m_nEnding, CCommandLine::Service);
-  CCommandLine minimizeFirst("-Minimize -Headless -RegServer");
-  EXPECT_EQ(minimizeFirst.m_nEnding, CCommandLine::RegServer);
+  EXPECT_EQ(CommandLine("-RegServer -UnregServer").m_nEnding, CommandLine::RegServer);
+  EXPECT_EQ(CommandLine("-Service /RegServer").m_nEnding, CommandLine::Service);
+  CommandLine minimizeFirst("-Minimize -Headless -RegServer");
+  EXPECT_EQ(minimizeFirst.m_nEnding, CommandLine::RegServer);
   EXPECT_TRUE(minimizeFirst.m_bMinimize);
   EXPECT_TRUE(minimizeFirst.m_bHeadless);
 }
@@ -170,17 +170,17 @@ TEST_F(StartupTest, OneClassIdInEveryCall) {
   Start("-Service");
   Start("");
   ASSERT_EQ(g_classIds.size(), 4u);
-  for (const GUID& id : g_classIds) EXPECT_TRUE(id == CStartup::kClassId);
+  for (const GUID& id : g_classIds) EXPECT_TRUE(id == Startup::kClassId);
 }
 
 TEST(StartupPaths, CommandAndConfigurationLieBesideTheExecutable) {
   const std::string dir = ::testing::TempDir() + "pelmoran a b/";
   std::filesystem::create_directories(dir);
-  CStartup startup(dir);
+  Startup startup(dir);
   EXPECT_EQ(startup.ServerCommand(), dir + "pelmoran.EXE -Minimize");
   EXPECT_EQ(startup.ConfigPath(), dir + "pelmoran.tst");
   std::filesystem::remove_all(dir);
-  const std::string running = CStartup::ExecutableDirectory();
+  const std::string running = Startup::ExecutableDirectory();
   ASSERT_FALSE(running.empty());
   EXPECT_EQ(running.front(), '/');
   EXPECT_EQ(running.back(), '/');

@@ -44,22 +44,22 @@ class WindowStartTest : public ::testing::Test {
 TEST_F(WindowStartTest, AnEmptyLineShowsTheWindowNormally) {
   CPelmoranApp& app = Start("");
   ASSERT_TRUE(started_);
-  ASSERT_NE(app.MainWindow(), nullptr);
-  EXPECT_TRUE(app.MainWindow()->isVisible());
-  EXPECT_FALSE(app.MainWindow()->isMinimized());
+  ASSERT_NE(app.Window(), nullptr);
+  EXPECT_TRUE(app.Window()->isVisible());
+  EXPECT_FALSE(app.Window()->isMinimized());
   EXPECT_EQ(app.MainFrame()->m_strConfigPath, "/tmp/pelmoran-window-test/pelmoran.tst");
 }
 
 TEST_F(WindowStartTest, MinimizeShowsTheWindowMinimized) {
   CPelmoranApp& app = Start("/minimize");
   ASSERT_TRUE(started_);
-  EXPECT_TRUE(app.MainWindow()->windowState() & Qt::WindowMinimized);
+  EXPECT_TRUE(app.Window()->windowState() & Qt::WindowMinimized);
 }
 
 TEST_F(WindowStartTest, ScansGetTheWindowsViewsAndCloseBeforeTheWindow) {
   CPelmoranApp& app = Start("");
   ASSERT_TRUE(started_);
-  IViewFactory* views = app.MainWindow()->ViewFactory();
+  IViewFactory* views = app.Window()->ViewFactory();
   ASSERT_NE(views, nullptr);
   EXPECT_EQ(app.GetRuntime().m_docTemplate.m_pViewFactory, views);
   CModbusMsg definition;
@@ -68,7 +68,7 @@ TEST_F(WindowStartTest, ScansGetTheWindowsViewsAndCloseBeforeTheWindow) {
   EXPECT_NE(app.GetRuntime().FindDocumentByKey(2)->m_pView, nullptr);
   app.ExitInstance();
   EXPECT_EQ(tagServer_.Count("RemoveOPCTag"), 16);
-  EXPECT_EQ(app.MainWindow(), nullptr);
+  EXPECT_EQ(app.Window(), nullptr);
 }
 
 }  // namespace

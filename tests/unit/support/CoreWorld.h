@@ -21,7 +21,7 @@ struct CoreWorld {
   FakeTagServer tagServer;
   FakeViewFactory views;
   Runtime app{&views};
-  CEndpointRegistry& frame = app.m_endpoints;
+  EndpointRegistry& frame = app.m_endpoints;
 
   CoreWorld() {
     SetModbusCallbackDispatcher([this](int handle, int spare1, int spare2) {

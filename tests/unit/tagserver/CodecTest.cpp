@@ -14,16 +14,16 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 Bytes EncodeNodeId(const UaNodeId& id) {
-  CUaEncoder e;
+  UaEncoder e;
   e.NodeId(id);
   return e.Buffer();
 }
 
-uint32_t DecodeFailure(const Bytes& b, const std::function<void(CUaDecoder&)>& read) {
-  CUaDecoder d(b.data(), b.size());
+uint32_t DecodeFailure(const Bytes& b, const std::function<void(UaDecoder&)>& read) {
+  UaDecoder d(b.data(), b.size());
   try {
     read(d);
-  } catch (const CUaDecodeError& e) {
+  } catch (const UaDecodeError& e) {
     return e.Status();
   }
   return 0;
@@ -50,17 +50,17 @@ TEST(Codec, NodeIdsRoundTripInEveryForm) {
       UaNodeId{4, UaNodeId::Kind::Opaque, 0, std::string("\x00\x01\x02", 3)}};
   for (const auto& id : ids) {
     Bytes b = EncodeNodeId(id);
-    CUaDecoder d(b.data(), b.size());
+    UaDecoder d(b.data(), b.size());
     EXPECT_EQ(d.NodeId(), id);
     EXPECT_EQ(d.Remaining(), 0u);
   }
 }
 
 TEST(Codec, ExpandedNodeIdCarriesUriAndServerIndex) {
-  CUaEncoder e;
+  UaEncoder e;
   e.ExpandedNodeId({UaNodeId::Num(0, 85), "urn:x", 3});
   EXPECT_EQ(e.Buffer()[0], 0xC0);
-  CUaDecoder d(e.Buffer().data(), e.Size());
+  UaDecoder d(e.Buffer().data(), e.Size());
   UaExpandedNodeId x = d.ExpandedNodeId();
   EXPECT_EQ(x.id, UaNodeId::Num(0, 85));
   EXPECT_EQ(x.namespaceUri, "urn:x");
@@ -75,13 +75,13 @@ TEST(Codec, FloatDataValueMatchesTheGeneralEncoding) {
   dv.status = UaStatus::BadNoCommunication;
   dv.sourceTimestamp = 132000000000000000;
   dv.serverTimestamp = 132000000000000001;
-  CUaEncoder general, fast;
+  UaEncoder general, fast;
   general.DataValue(dv);
   fast.FloatDataValue(true, 42.5f, UaStatus::BadNoCommunication, dv.sourceTimestamp,
                       dv.serverTimestamp);
   EXPECT_EQ(general.Buffer(), fast.Buffer());
   EXPECT_EQ(general.Buffer()[0], 0x0F);
-  CUaDecoder d(general.Buffer().data(), general.Size());
+  UaDecoder d(general.Buffer().data(), general.Size());
   UaDataValue back = d.DataValue();
   EXPECT_EQ(std::get<float>(back.value.values[0]), 42.5f);
   EXPECT_EQ(back.status, UaStatus::BadNoCommunication);
@@ -90,7 +90,7 @@ TEST(Codec, FloatDataValueMatchesTheGeneralEncoding) {
 }
 
 TEST(Codec, GoodStatusAndAbsentPartsLeaveTheirMaskBitsClear) {
-  CUaEncoder e;
+  UaEncoder e;
   e.FloatDataValue(false, 0, UaStatus::Good, 0, 0);
   EXPECT_EQ(e.Buffer(), Bytes{0x00});
 }
@@ -99,12 +99,12 @@ TEST(Codec, VariantArraysAndNestedValuesRoundTrip) {
   UaVariant strings = UaVariant::Array(UaType::String, {std::string("a"), std::string("bc")});
   UaVariant inner = UaVariant::Scalar(UaType::Double, 2.5);
   UaVariant nested = UaVariant::Scalar(UaType::Variant, std::make_shared<UaVariant>(inner));
-  CUaEncoder e;
+  UaEncoder e;
   e.Variant(strings);
   e.Variant(nested);
   e.Variant(UaVariant::Scalar(UaType::Int16, int64_t{-2}));
   e.Variant(UaVariant::Scalar(UaType::UInt64, uint64_t{1} << 40));
-  CUaDecoder d(e.Buffer().data(), e.Size());
+  UaDecoder d(e.Buffer().data(), e.Size());
   UaVariant a = d.Variant();
   ASSERT_TRUE(a.isArray);
   EXPECT_EQ(std::get<std::string>(a.values[1]), "bc");
@@ -116,12 +116,12 @@ TEST(Codec, VariantArraysAndNestedValuesRoundTrip) {
 }
 
 TEST(Codec, LocalizedTextAndQualifiedNameRoundTrip) {
-  CUaEncoder e;
+  UaEncoder e;
   e.LocalizedText({"en", "Hello"});
   e.LocalizedText({"", ""});
   e.QualifiedName({1, "Name"});
   EXPECT_EQ(e.Buffer()[0], 0x03);
-  CUaDecoder d(e.Buffer().data(), e.Size());
+  UaDecoder d(e.Buffer().data(), e.Size());
   UaLocalizedText t = d.LocalizedText();
   EXPECT_EQ(t.locale, "en");
   EXPECT_EQ(t.text, "Hello");
@@ -131,54 +131,53 @@ TEST(Codec, LocalizedTextAndQualifiedNameRoundTrip) {
 
 TEST(Codec, NullStringsAndArraysReadAsEmpty) {
   Bytes b = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-  CUaDecoder d(b.data(), b.size());
+  UaDecoder d(b.data(), b.size());
   EXPECT_EQ(d.String(), "");
   EXPECT_TRUE(d.StringArray().empty());
 }
 
 TEST(Codec, TruncatedInputIsRefused) {
-  EXPECT_EQ(DecodeFailure({0x01, 0x00}, [](CUaDecoder& d) { d.UInt32(); }),
+  EXPECT_EQ(DecodeFailure({0x01, 0x00}, [](UaDecoder& d) { d.UInt32(); }),
             UaStatus::BadDecodingError);
-  EXPECT_EQ(DecodeFailure({0x05, 0x00, 0x00, 0x00, 'a'}, [](CUaDecoder& d) { d.String(); }),
+  EXPECT_EQ(DecodeFailure({0x05, 0x00, 0x00, 0x00, 'a'}, [](UaDecoder& d) { d.String(); }),
             UaStatus::BadDecodingError);
-  EXPECT_EQ(DecodeFailure({0x03, 0x01}, [](CUaDecoder& d) { d.NodeId(); }),
+  EXPECT_EQ(DecodeFailure({0x03, 0x01}, [](UaDecoder& d) { d.NodeId(); }),
             UaStatus::BadDecodingError);
 }
 
 TEST(Codec, ArrayLengthsBeyondTheMessageAreRefusedBeforeAllocating) {
   Bytes huge = {0xFF, 0xFF, 0xFF, 0x7F, 0x00, 0x00, 0x00, 0x00};
-  EXPECT_EQ(DecodeFailure(huge, [](CUaDecoder& d) { d.StringArray(); }),
+  EXPECT_EQ(DecodeFailure(huge, [](UaDecoder& d) { d.StringArray(); }),
             UaStatus::BadEncodingLimitsExceeded);
   Bytes variant = {0x86, 0xFF, 0xFF, 0xFF, 0x7F};
-  EXPECT_EQ(DecodeFailure(variant, [](CUaDecoder& d) { d.Variant(); }),
+  EXPECT_EQ(DecodeFailure(variant, [](UaDecoder& d) { d.Variant(); }),
             UaStatus::BadEncodingLimitsExceeded);
   // Exactly as many elements as bytes allow is fine.
   Bytes fits = {0x02, 0x00, 0x00, 0x00, 0x07, 0x00, 0x00, 0x00, 0x09, 0x00, 0x00, 0x00};
-  CUaDecoder d(fits.data(), fits.size());
+  UaDecoder d(fits.data(), fits.size());
   EXPECT_EQ(d.UInt32Array(), (std::vector<uint32_t>{7, 9}));
 }
 
 TEST(Codec, DeepNestingIsRefusedInsteadOfExhaustingTheStack) {
   Bytes variants(100000, 0x18);  // Variant in Variant in ...
-  EXPECT_EQ(DecodeFailure(variants, [](CUaDecoder& d) { d.Variant(); }),
-            UaStatus::BadDecodingError);
+  EXPECT_EQ(DecodeFailure(variants, [](UaDecoder& d) { d.Variant(); }), UaStatus::BadDecodingError);
   Bytes diagnostics(100000, 0x40);  // inner DiagnosticInfo in inner ...
-  EXPECT_EQ(DecodeFailure(diagnostics, [](CUaDecoder& d) { d.SkipDiagnosticInfo(); }),
+  EXPECT_EQ(DecodeFailure(diagnostics, [](UaDecoder& d) { d.SkipDiagnosticInfo(); }),
             UaStatus::BadDecodingError);
 }
 
 TEST(Codec, MalformedTagsAreRefused) {
-  EXPECT_EQ(DecodeFailure({0x06, 0x00}, [](CUaDecoder& d) { d.NodeId(); }),
+  EXPECT_EQ(DecodeFailure({0x06, 0x00}, [](UaDecoder& d) { d.NodeId(); }),
             UaStatus::BadDecodingError);
-  EXPECT_EQ(DecodeFailure({0x80, 0x00}, [](CUaDecoder& d) { d.NodeId(); }),
+  EXPECT_EQ(DecodeFailure({0x80, 0x00}, [](UaDecoder& d) { d.NodeId(); }),
             UaStatus::BadDecodingError);
-  EXPECT_EQ(DecodeFailure({0x1A}, [](CUaDecoder& d) { d.Variant(); }), UaStatus::BadDecodingError);
-  EXPECT_EQ(DecodeFailure({0x00, 0x00, 0x03}, [](CUaDecoder& d) { d.ExtensionObject(); }),
+  EXPECT_EQ(DecodeFailure({0x1A}, [](UaDecoder& d) { d.Variant(); }), UaStatus::BadDecodingError);
+  EXPECT_EQ(DecodeFailure({0x00, 0x00, 0x03}, [](UaDecoder& d) { d.ExtensionObject(); }),
             UaStatus::BadDecodingError);
 }
 
 TEST(Codec, DiagnosticInfoIsSkippedWholly) {
-  CUaEncoder e;
+  UaEncoder e;
   e.Byte(0x7F);
   e.Int32(1);
   e.Int32(2);
@@ -189,19 +188,19 @@ TEST(Codec, DiagnosticInfoIsSkippedWholly) {
   e.Byte(0x01);
   e.Int32(5);
   e.UInt32(0xABCD);
-  CUaDecoder d(e.Buffer().data(), e.Size());
+  UaDecoder d(e.Buffer().data(), e.Size());
   d.SkipDiagnosticInfo();
   EXPECT_EQ(d.UInt32(), 0xABCDu);
 }
 
 TEST(Codec, FloatsAndDoublesKeepTheirBits) {
-  CUaEncoder e;
+  UaEncoder e;
   e.Float(-0.0f);
   e.Double(std::nan(""));
   e.Float(1.0f);
   EXPECT_EQ((Bytes{e.Buffer()[12], e.Buffer()[13], e.Buffer()[14], e.Buffer()[15]}),
             (Bytes{0x00, 0x00, 0x80, 0x3F}));
-  CUaDecoder d(e.Buffer().data(), e.Size());
+  UaDecoder d(e.Buffer().data(), e.Size());
   EXPECT_TRUE(std::signbit(d.Float()));
   EXPECT_TRUE(std::isnan(d.Double()));
 }

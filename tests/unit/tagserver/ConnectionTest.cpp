@@ -18,7 +18,7 @@ using test::WireWriter;
 uint32_t ErrorOf(const std::vector<Chunk>& chunks) {
   for (const Chunk& c : chunks) {
     if (c.type != "ERR") continue;
-    CUaDecoder d(c.body.data(), c.body.size());
+    UaDecoder d(c.body.data(), c.body.size());
     return d.UInt32();
   }
   return 0;
@@ -43,7 +43,7 @@ TEST(Connection, HelloIsAcknowledgedWithTheSmallerBufferSizes) {
   auto chunks = c.TakeChunks();
   ASSERT_EQ(chunks.size(), 1u);
   EXPECT_EQ(chunks[0].type, "ACK");
-  CUaDecoder d(chunks[0].body.data(), chunks[0].body.size());
+  UaDecoder d(chunks[0].body.data(), chunks[0].body.size());
   EXPECT_EQ(d.UInt32(), 0u);
   EXPECT_EQ(d.UInt32(), limits::kReceiveBufferSize);  // ours: client sends up to 100000
   EXPECT_EQ(d.UInt32(), 8192u);                       // client's receive buffer
@@ -125,7 +125,7 @@ TEST(Connection, ARequestSplitIntoChunksIsAnsweredOnce) {
   ASSERT_EQ(responses.size(), 1u);
   EXPECT_EQ(responses[0].requestId, id);
   EXPECT_EQ(responses[0].typeId, UaId::ReadResponse_Encoding_DefaultBinary);
-  CUaDecoder d = responses[0].Body();
+  UaDecoder d = responses[0].Body();
   ASSERT_EQ(d.Int32(), 1);
   EXPECT_EQ(std::get<float>(d.DataValue().value.values[0]), 4.5f);
 }
@@ -195,7 +195,7 @@ TEST(Connection, ALargeResponseIsCutToTheClientsBuffer) {
   EXPECT_GT(chunks, 2u);
   auto responses = c.TakeResponses();
   ASSERT_EQ(responses.size(), 1u);
-  CUaDecoder d = responses[0].Body();
+  UaDecoder d = responses[0].Body();
   ASSERT_EQ(d.Int32(), 1);
   EXPECT_EQ(d.UInt32(), UaStatus::Good);
   d.Bytes();

@@ -30,7 +30,7 @@ std::function<void(WireWriter&)> WriteFloats(const std::vector<std::string>& nam
   };
 }
 
-class HeldWrites : public ::testing::Test {
+class HeldWriteTest : public ::testing::Test {
  protected:
   void SetUp() override {
     s.tags.Create("PLC.1.0001", FloatVariant(1), 192, true);
@@ -47,18 +47,18 @@ class HeldWrites : public ::testing::Test {
     std::map<uint32_t, std::vector<uint32_t>> out;
     for (const Response& r : c.TakeResponses()) {
       if (r.typeId != UaId::WriteResponse_Encoding_DefaultBinary) continue;
-      CUaDecoder d = r.Body();
+      UaDecoder d = r.Body();
       out[r.requestId] = d.UInt32Array();
     }
     return out;
   }
-  CHeldWrites& Held() { return s.server->HeldWrites(); }
+  HeldWrites& Held() { return s.server->PendingWrites(); }
 
   TestServer s;
   TestClient c{*s.server};
 };
 
-TEST_F(HeldWrites, TheAnswerWaitsForEveryValueAndCarriesEachOnesStatus) {
+TEST_F(HeldWriteTest, TheAnswerWaitsForEveryValueAndCarriesEachOnesStatus) {
   uint32_t id = Write({"PLC.1.0001", "PLC.4.0007", "PLC.1.0002"});
   ASSERT_EQ(s.tokens.size(), 2u) << "the read-only tag is refused without the program";
   EXPECT_TRUE(Answers().empty());
@@ -83,7 +83,7 @@ TEST_F(HeldWrites, TheAnswerWaitsForEveryValueAndCarriesEachOnesStatus) {
   EXPECT_EQ(Held().OutstandingCount(), 0u);
 }
 
-TEST_F(HeldWrites, RequestsOfOneClientAreAnsweredAsEachFinishes) {
+TEST_F(HeldWriteTest, RequestsOfOneClientAreAnsweredAsEachFinishes) {
   uint32_t first = Write({"PLC.1.0001"});
   uint32_t second = Write({"PLC.1.0002"});
   ASSERT_EQ(s.tokens.size(), 2u);
@@ -95,7 +95,7 @@ TEST_F(HeldWrites, RequestsOfOneClientAreAnsweredAsEachFinishes) {
   EXPECT_EQ(Answers()[first], (std::vector<uint32_t>{UaStatus::Good}));
 }
 
-TEST_F(HeldWrites, TheBoundAnswersWhatIsStillOutAndLateCompletionsAreIgnored) {
+TEST_F(HeldWriteTest, TheBoundAnswersWhatIsStillOutAndLateCompletionsAreIgnored) {
   Held().SetBound(std::chrono::milliseconds(20));
   uint32_t id = Write({"PLC.1.0001", "PLC.1.0002"});
   ASSERT_EQ(s.tokens.size(), 2u);
@@ -108,7 +108,7 @@ TEST_F(HeldWrites, TheBoundAnswersWhatIsStillOutAndLateCompletionsAreIgnored) {
   EXPECT_EQ(Held().OutstandingCount(), 0u);
 }
 
-TEST_F(HeldWrites, AClientThatLeftGetsNothingAndLeavesNothingBehind) {
+TEST_F(HeldWriteTest, AClientThatLeftGetsNothingAndLeavesNothingBehind) {
   Write({"PLC.1.0001"});
   ASSERT_EQ(s.tokens.size(), 1u);
   c.conn->Shutdown();

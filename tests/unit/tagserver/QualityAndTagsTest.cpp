@@ -110,7 +110,7 @@ TEST(QualityMap, ArraysStructuresAndEmbeddedNulsAreRefused) {
 }
 
 TEST(TagStore, TagsOfOneNameShareANodeAndTheFirstWritableHandleTakesWrites) {
-  CTagStore store;
+  TagStore store;
   VARIANT empty;
   VariantInit(&empty);
   int32_t a = store.Create("T", empty, 0, false);
@@ -138,7 +138,7 @@ TEST(TagStore, TagsOfOneNameShareANodeAndTheFirstWritableHandleTakesWrites) {
 }
 
 TEST(TagStore, AnEmptyNewTagHasNoValueAndBadStatus) {
-  CTagStore store;
+  TagStore store;
   VARIANT empty;
   VariantInit(&empty);
   int32_t h = store.Create("N", empty, 0, true);
@@ -154,7 +154,7 @@ TEST(TagStore, AnEmptyNewTagHasNoValueAndBadStatus) {
 }
 
 TEST(TagStore, AGoodTagWithoutAValueWaitsForItsFirstValue) {
-  CTagStore store;
+  TagStore store;
   VARIANT empty;
   VariantInit(&empty);
   int32_t h = store.Create("R", empty, 192, true);
@@ -166,7 +166,7 @@ TEST(TagStore, AGoodTagWithoutAValueWaitsForItsFirstValue) {
 }
 
 TEST(TagStore, AStatusUpdateKeepsItsCodeAndSourceTime) {
-  CTagStore store;
+  TagStore store;
   VARIANT empty;
   VariantInit(&empty);
   int32_t h = store.Create("S", empty, 0, false);
@@ -189,7 +189,7 @@ TEST(TagStore, AStatusUpdateKeepsItsCodeAndSourceTime) {
 }
 
 TEST(TagStore, ChangesAreCoalescedAndTheServerIsWokenOncePerBatch) {
-  CTagStore store;
+  TagStore store;
   int wakes = 0;
   store.SetChangeNotifier([&] { ++wakes; });
   int32_t a = store.Create("A", FloatVariant(1), 192, false);

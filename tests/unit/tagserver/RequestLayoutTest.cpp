@@ -29,22 +29,22 @@ namespace {
 using test::WireWriter;
 
 // Reads one request of the given structure and hands it to a check.
-using Decode = std::function<void(CUaDecoder&)>;
+using Decode = std::function<void(UaDecoder&)>;
 
 template <typename Request>
 Decode Expect(std::function<void(const Request&)> check) {
-  return [check](CUaDecoder& in) { check(Request::read(in)); };
+  return [check](UaDecoder& in) { check(Request::read(in)); };
 }
 
 // The read function of every request type, by the type id it comes with.
 template <typename Request>
-void ReadOnly(CUaDecoder& in) {
+void ReadOnly(UaDecoder& in) {
   Request::read(in);
 }
 
-const std::map<uint32_t, void (*)(CUaDecoder&)>& Readers() {
+const std::map<uint32_t, void (*)(UaDecoder&)>& Readers() {
   using namespace UaId;
-  static const std::map<uint32_t, void (*)(CUaDecoder&)> readers = {
+  static const std::map<uint32_t, void (*)(UaDecoder&)> readers = {
       {GetEndpointsRequest_Encoding_DefaultBinary, ReadOnly<GetEndpointsRequest>},
       {FindServersRequest_Encoding_DefaultBinary, ReadOnly<FindServersRequest>},
       {CreateSessionRequest_Encoding_DefaultBinary, ReadOnly<CreateSessionRequest>},
@@ -110,7 +110,7 @@ std::vector<Recorded> RecordedRequests(const std::string& file) {
     std::string type(chunk.begin(), chunk.begin() + 3);
     if (type != "MSG" && type != "OPN") continue;
     std::vector<uint8_t> message = MessageBody(chunk);
-    CUaDecoder d(message.data(), message.size());
+    UaDecoder d(message.data(), message.size());
     Recorded r;
     r.typeId = d.NodeId().numeric;
     r.header = RequestHeader::read(d);
@@ -128,7 +128,7 @@ TEST(RequestLayout, EveryRecordedRequestReadsToItsLastByte) {
   for (const char* file : kConversations) {
     for (const Recorded& r : RecordedRequests(file)) {
       SCOPED_TRACE(std::string(file) + " type " + std::to_string(r.typeId));
-      CUaDecoder in(r.body.data(), r.body.size());
+      UaDecoder in(r.body.data(), r.body.size());
       if (r.typeId == UaId::OpenSecureChannelRequest_Encoding_DefaultBinary) {
         OpenSecureChannelRequest::read(in);
       } else {
@@ -195,7 +195,7 @@ std::vector<RecordedCase> RecordedCases() {
        Expect<ActivateSessionRequest>([](const ActivateSessionRequest& r) {
          EXPECT_EQ(r.userIdentityToken.typeId,
                    UaNodeId::Num(0, AnonymousIdentityToken_Encoding_DefaultBinary));
-         CUaDecoder token(r.userIdentityToken.body.data(), r.userIdentityToken.body.size());
+         UaDecoder token(r.userIdentityToken.body.data(), r.userIdentityToken.body.size());
          EXPECT_EQ(AnonymousIdentityToken::read(token).policyId, "anonymous");
          EXPECT_TRUE(r.clientSoftwareCertificates.empty());
        })},
@@ -324,7 +324,7 @@ TEST(RequestLayout, RecordedRequestsCarryWhatTheClientWasAskedFor) {
       if (r.typeId == c.typeId) matching.push_back(std::move(r));
     ASSERT_GT(matching.size(), c.occurrence);
     const Recorded& r = matching[c.occurrence];
-    CUaDecoder in(r.body.data(), r.body.size());
+    UaDecoder in(r.body.data(), r.body.size());
     c.check(in);
   }
 }
@@ -333,25 +333,25 @@ TEST(RequestLayout, TheSubscriptionIdsAClientSendsBackAreTheOnesItWasGiven) {
   // The server hands out ids from 1 and the recording ran one subscription:
   // every later request names it where the layout puts the subscription id.
   using namespace UaId;
-  std::map<uint32_t, std::function<uint32_t(CUaDecoder&)>> idOf = {
+  std::map<uint32_t, std::function<uint32_t(UaDecoder&)>> idOf = {
       {CreateMonitoredItemsRequest_Encoding_DefaultBinary,
-       [](CUaDecoder& in) { return CreateMonitoredItemsRequest::read(in).subscriptionId; }},
+       [](UaDecoder& in) { return CreateMonitoredItemsRequest::read(in).subscriptionId; }},
       {ModifyMonitoredItemsRequest_Encoding_DefaultBinary,
-       [](CUaDecoder& in) { return ModifyMonitoredItemsRequest::read(in).subscriptionId; }},
+       [](UaDecoder& in) { return ModifyMonitoredItemsRequest::read(in).subscriptionId; }},
       {SetMonitoringModeRequest_Encoding_DefaultBinary,
-       [](CUaDecoder& in) { return SetMonitoringModeRequest::read(in).subscriptionId; }},
+       [](UaDecoder& in) { return SetMonitoringModeRequest::read(in).subscriptionId; }},
       {ModifySubscriptionRequest_Encoding_DefaultBinary,
-       [](CUaDecoder& in) { return ModifySubscriptionRequest::read(in).subscriptionId; }},
+       [](UaDecoder& in) { return ModifySubscriptionRequest::read(in).subscriptionId; }},
       {DeleteMonitoredItemsRequest_Encoding_DefaultBinary,
-       [](CUaDecoder& in) { return DeleteMonitoredItemsRequest::read(in).subscriptionId; }},
+       [](UaDecoder& in) { return DeleteMonitoredItemsRequest::read(in).subscriptionId; }},
       {DeleteSubscriptionsRequest_Encoding_DefaultBinary,
-       [](CUaDecoder& in) { return DeleteSubscriptionsRequest::read(in).subscriptionIds.at(0); }},
+       [](UaDecoder& in) { return DeleteSubscriptionsRequest::read(in).subscriptionIds.at(0); }},
   };
   size_t seen = 0;
   for (const Recorded& r : RecordedRequests(kConversations[2])) {
     auto reader = idOf.find(r.typeId);
     if (reader == idOf.end()) continue;
-    CUaDecoder in(r.body.data(), r.body.size());
+    UaDecoder in(r.body.data(), r.body.size());
     EXPECT_EQ(reader->second(in), 1u) << "type " << r.typeId;
     ++seen;
   }
@@ -754,7 +754,7 @@ TEST(RequestLayout, EveryFieldOfAWrittenRequestReadsBackUnderItsName) {
     SCOPED_TRACE(c.name);
     WireWriter w;
     c.write(w);
-    CUaDecoder in(w.bytes().data(), w.bytes().size());
+    UaDecoder in(w.bytes().data(), w.bytes().size());
     c.check(in);
     EXPECT_EQ(in.Remaining(), 0u);
   }
@@ -769,7 +769,7 @@ TEST(RequestLayout, TheHeaderIsReadFieldByField) {
   w.string("audit");
   w.uint32(7000);
   w.extensionObject({});
-  CUaDecoder in(w.bytes().data(), w.bytes().size());
+  UaDecoder in(w.bytes().data(), w.bytes().size());
   RequestHeader h = RequestHeader::read(in);
   EXPECT_EQ(h.authenticationToken, (UaNodeId{0, UaNodeId::Kind::Opaque, 0, "tok"}));
   EXPECT_EQ(h.timestamp, 123);

@@ -30,14 +30,14 @@ std::function<void(WireWriter&)> Read(std::vector<std::pair<UaNodeId, uint32_t>>
 }
 
 std::vector<UaDataValue> DataValues(const Response& r) {
-  CUaDecoder d = r.Body();
+  UaDecoder d = r.Body();
   std::vector<UaDataValue> out(d.Int32());
   for (auto& dv : out) dv = d.DataValue();
   return out;
 }
 
 std::vector<uint32_t> Statuses(const Response& r) {
-  CUaDecoder d = r.Body();
+  UaDecoder d = r.Body();
   return d.UInt32Array();
 }
 
@@ -64,7 +64,7 @@ struct Browsed {
   std::vector<std::pair<std::string, UaNodeId>> refs;  // browse name, target
 };
 
-std::vector<Browsed> BrowseResults(CUaDecoder d) {
+std::vector<Browsed> BrowseResults(UaDecoder d) {
   std::vector<Browsed> out(d.Int32());
   for (auto& b : out) {
     b.status = d.UInt32();
@@ -179,7 +179,7 @@ TEST_F(Services, GetEndpointsFiltersByTransportProfile) {
       e.nullArray();
       e.stringArray(profiles);
     });
-    CUaDecoder d = r.Body();
+    UaDecoder d = r.Body();
     return d.Int32();
   };
   EXPECT_EQ(endpoints({}), 1);
@@ -355,7 +355,7 @@ TEST_F(Services, TranslateFindsTagsByBrowseNames) {
                   });
   };
   Response found = translate({{0, "Objects"}, {1, "Korvane.Modbus_OPC_Server"}, {1, "PLC.1.0001"}});
-  CUaDecoder d = found.Body();
+  UaDecoder d = found.Body();
   ASSERT_EQ(d.Int32(), 1);
   EXPECT_EQ(d.UInt32(), UaStatus::Good);
   ASSERT_EQ(d.Int32(), 1);
@@ -433,7 +433,7 @@ TEST_F(Services, RegisterNodesHandsBackUsableIds) {
     e.int32(1);
     e.nodeId(UaNodeId::Str(1, "PLC.1.0001"));
   });
-  CUaDecoder d = r.Body();
+  UaDecoder d = r.Body();
   ASSERT_EQ(d.Int32(), 1);
   UaNodeId id = d.NodeId();
   auto v = DataValues(c.Call(UaId::ReadRequest_Encoding_DefaultBinary, Read({{id, 13}})));

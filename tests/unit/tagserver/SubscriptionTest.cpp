@@ -32,14 +32,14 @@ struct Published {
   std::vector<uint32_t> ackResults;
 };
 
-void ReadNotificationMessage(CUaDecoder& d, Published& p) {
+void ReadNotificationMessage(UaDecoder& d, Published& p) {
   p.sequence = d.UInt32();
   d.DateTime();
   int32_t n = d.Int32();
   p.keepAlive = n <= 0;
   for (int32_t i = 0; i < n; ++i) {
     UaExtensionObject e = d.ExtensionObject();
-    CUaDecoder body(e.body.data(), e.body.size());
+    UaDecoder body(e.body.data(), e.body.size());
     if (e.typeId.numeric == UaId::StatusChangeNotification_Encoding_DefaultBinary) {
       p.statusChange = body.UInt32();
       continue;
@@ -56,7 +56,7 @@ void ReadNotificationMessage(CUaDecoder& d, Published& p) {
 
 Published Decode(const Response& r) {
   Published p;
-  CUaDecoder d = r.Body();
+  UaDecoder d = r.Body();
   p.subscription = d.UInt32();
   p.available = d.UInt32Array();
   p.more = d.Boolean();
@@ -83,7 +83,7 @@ class Subscriptions : public ::testing::Test {
       e.boolean(true);
       e.byte(0);
     });
-    CUaDecoder d = r.Body();
+    UaDecoder d = r.Body();
     return d.UInt32();
   }
 
@@ -111,7 +111,7 @@ class Subscriptions : public ::testing::Test {
           }
         });
     std::vector<std::pair<uint32_t, double>> out;
-    CUaDecoder d = r.Body();
+    UaDecoder d = r.Body();
     int32_t n = d.Int32();
     for (int32_t i = 0; i < n; ++i) {
       uint32_t status = d.UInt32();
@@ -158,7 +158,7 @@ TEST_F(Subscriptions, RevisedValuesRespectTheServersLimits) {
     e.boolean(true);
     e.byte(0);
   });
-  CUaDecoder d = r.Body();
+  UaDecoder d = r.Body();
   d.UInt32();
   EXPECT_EQ(d.Double(), 10.0);  // the fastest rate the server was given
   EXPECT_EQ(d.UInt32(), 3u);    // at least three keep-alive periods
@@ -283,7 +283,7 @@ TEST_F(Subscriptions, RepublishReturnsUnacknowledgedMessagesOnly) {
   Response r = republish(p.sequence);
   EXPECT_EQ(r.serviceResult, UaStatus::Good);
   Published again;
-  CUaDecoder d = r.Body();
+  UaDecoder d = r.Body();
   ReadNotificationMessage(d, again);
   EXPECT_EQ(again.sequence, p.sequence);
   EXPECT_EQ(again.items.size(), 1u);
@@ -304,7 +304,7 @@ TEST_F(Subscriptions, ASubscriptionWithoutPublishRequestsExpires) {
     e.int32(1);
     e.uint32(sub);
   });
-  CUaDecoder d = r.Body();
+  UaDecoder d = r.Body();
   EXPECT_EQ(d.UInt32Array(), (std::vector<uint32_t>{UaStatus::BadSubscriptionIdInvalid}));
   Publish();
   EXPECT_EQ(Await().serviceResult, UaStatus::BadNoSubscription);
@@ -372,7 +372,7 @@ TEST_F(Subscriptions, SamplingItemsQueueSilentlyUntilReporting) {
     e.uint32(items[0].first);
     e.uint32(4242);
   });
-  CUaDecoder d = r.Body();
+  UaDecoder d = r.Body();
   EXPECT_EQ(d.UInt32Array(),
             (std::vector<uint32_t>{UaStatus::Good, UaStatus::BadMonitoredItemIdInvalid}));
   Published p = Decode(Await());
@@ -428,7 +428,7 @@ TEST_F(Subscriptions, DeletingSubscriptionsAndItemsReportsEachId) {
     e.uint32(items[0].first);
     e.uint32(items[0].first);
   });
-  CUaDecoder d = r.Body();
+  UaDecoder d = r.Body();
   EXPECT_EQ(d.UInt32Array(),
             (std::vector<uint32_t>{UaStatus::Good, UaStatus::BadMonitoredItemIdInvalid}));
   EXPECT_TRUE(s.tags.Find("A")->watchers.empty());

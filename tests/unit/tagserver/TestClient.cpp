@@ -34,7 +34,7 @@ TestServer::TestServer() {
   info.folderName = "Korvane.Modbus_OPC_Server";
   info.applicationUri = "urn:test";
   info.minSamplingMs = 10;
-  server = std::make_unique<CUaServer>(io, tags, info);
+  server = std::make_unique<UaServer>(io, tags, info);
   server->SetEndpointUrl("opc.tcp://127.0.0.1:4840");
   server->SetWriteHandler([this](int32_t handle, VARIANT& value, uint64_t token) {
     VARIANT copy;
@@ -57,8 +57,8 @@ void TestServer::RunFor(int ms) {
   io.run_for(std::chrono::milliseconds(ms));
 }
 
-TestClient::TestClient(CUaServer& server) {
-  conn = std::make_shared<CUaConnection>(server, *this, server.NextChannelId());
+TestClient::TestClient(UaServer& server) {
+  conn = std::make_shared<UaConnection>(server, *this, server.NextChannelId());
 }
 
 void TestClient::Send(std::vector<uint8_t>&& bytes) {
@@ -114,7 +114,7 @@ void TestClient::Open() {
   Raw(OpenBytes(0, "http://opcfoundation.org/UA/SecurityPolicy#None"));
   for (const Chunk& c : TakeChunks()) {
     if (c.type != "OPN") continue;
-    CUaDecoder d(c.body.data(), c.body.size());
+    UaDecoder d(c.body.data(), c.body.size());
     d.NodeId();
     d.DateTime();
     d.UInt32();
@@ -161,7 +161,7 @@ uint32_t TestClient::Request(uint32_t typeId, const std::function<void(WireWrite
 
 std::vector<Chunk> TestClient::TakeChunks() {
   std::vector<Chunk> out;
-  CUaDecoder d(received.data(), received.size());
+  UaDecoder d(received.data(), received.size());
   Chunk pending;
   while (d.Remaining() >= 8) {
     Chunk c;
@@ -209,7 +209,7 @@ std::vector<Response> TestClient::TakeResponses() {
     Response r;
     r.requestId = c.requestId;
     r.bytes = std::move(c.body);
-    CUaDecoder d(r.bytes.data(), r.bytes.size());
+    UaDecoder d(r.bytes.data(), r.bytes.size());
     r.typeId = d.NodeId().numeric;
     d.DateTime();
     r.requestHandle = d.UInt32();
@@ -260,7 +260,7 @@ void TestClient::CreateSession() {
     e.float64(60000);
     e.uint32(0);
   });
-  CUaDecoder d = r.Body();
+  UaDecoder d = r.Body();
   d.NodeId();
   token = d.NodeId();
 }

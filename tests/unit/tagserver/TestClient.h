@@ -1,4 +1,4 @@
-// A hand-made OPC UA client that talks to one CUaConnection in memory: it
+// A hand-made OPC UA client that talks to one UaConnection in memory: it
 // writes requests with its own WireWriter and reads the server's bytes back
 // into messages, so tests see exactly what went over the wire.
 #pragma once
@@ -30,12 +30,12 @@ struct Response {
   uint32_t requestId = 0;
   std::vector<uint8_t> bytes;
   size_t bodyAt = 0;
-  CUaDecoder Body() const { return CUaDecoder(bytes.data() + bodyAt, bytes.size() - bodyAt); }
+  UaDecoder Body() const { return UaDecoder(bytes.data() + bodyAt, bytes.size() - bodyAt); }
 };
 
 class TestClient : public IConnectionSink {
  public:
-  explicit TestClient(CUaServer& server);
+  explicit TestClient(UaServer& server);
 
   void Send(std::vector<uint8_t>&& bytes) override;
   void Close() override { closed = true; }
@@ -60,7 +60,7 @@ class TestClient : public IConnectionSink {
   // Hello, channel, session, activation.
   void Ready();
 
-  std::shared_ptr<CUaConnection> conn;
+  std::shared_ptr<UaConnection> conn;
   std::vector<uint8_t> received;
   std::vector<Response> backlog;
   bool closed = false;
@@ -83,8 +83,8 @@ struct TestServer {
   void RunFor(int ms);
 
   asio::io_context io;
-  CTagStore tags;
-  std::unique_ptr<CUaServer> server;
+  TagStore tags;
+  std::unique_ptr<UaServer> server;
   std::vector<std::pair<int32_t, VARIANT>> writes;
   std::vector<uint64_t> tokens;  // parallel to writes
   uint32_t writeResult = 0;

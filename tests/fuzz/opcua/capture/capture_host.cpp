@@ -10,7 +10,7 @@
 
 int main() {
   asio::io_context io;
-  tagserver::CTagStore tags;
+  tagserver::TagStore tags;
   VARIANT v;
   VariantInit(&v);
   v.vt = VT_R4;
@@ -20,10 +20,10 @@ int main() {
   tags.Create("PLC1.NODE1.4.0007", v, 192, 0);
   tagserver::ServerInfo info;
   info.folderName = "Korvane.Modbus_OPC_Server";
-  tagserver::CUaServer server(io, tags, info);
+  tagserver::UaServer server(io, tags, info);
   server.SeedRandom(0);
   server.SetWriteHandler([](int32_t, VARIANT&, uint64_t) { return 0u; });
-  tagserver::CTcpListener listener(io, server);
+  tagserver::TcpListener listener(io, server);
   std::string error;
   if (!listener.Open({asio::ip::make_address("127.0.0.1"), 0}, error)) return 1;
   server.SetEndpointUrl("opc.tcp://127.0.0.1:" + std::to_string(listener.Port()));
