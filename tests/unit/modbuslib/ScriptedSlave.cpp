@@ -46,6 +46,13 @@ std::vector<ScriptedSlave::Bytes> ScriptedSlave::requests() const {
   return requests_;
 }
 
+std::vector<ScriptedSlave::Bytes> ScriptedSlave::waitForRequests(
+    size_t count, std::chrono::milliseconds limit) const {
+  std::unique_lock lock(mutex_);
+  arrived_.wait_for(lock, limit, [&] { return requests_.size() >= count; });
+  return requests_;
+}
+
 void ScriptedSlave::serve() {
   Bytes frame;
   while (!stop_) {
@@ -63,6 +70,7 @@ void ScriptedSlave::serve() {
       std::lock_guard lock(mutex_);
       requests_.push_back(frame);
     }
+    arrived_.notify_all();
     const Bytes reply = script_(frame);
     if (!reply.empty() && write(master_, reply.data(), reply.size()) < 0) return;
     frame.clear();

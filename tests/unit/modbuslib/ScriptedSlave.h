@@ -3,6 +3,8 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -27,6 +29,9 @@ class ScriptedSlave {
   // The test's own descriptor of the device the library opens, to look at its settings.
   int deviceFd() const { return slave_; }
   std::vector<Bytes> requests() const;
+  // Waits until this many requests have arrived (a broadcast is finished for
+  // the master before the slave sees it); the requests so far either way.
+  std::vector<Bytes> waitForRequests(size_t count, std::chrono::milliseconds limit) const;
 
   // Helpers for scripts.
   static Bytes rtu(Bytes frameWithoutCrc);
@@ -42,6 +47,7 @@ class ScriptedSlave {
   int comPort_ = 0;
   std::atomic<bool> stop_{false};
   mutable std::mutex mutex_;
+  mutable std::condition_variable arrived_;
   std::vector<Bytes> requests_;
   std::thread thread_;
 };

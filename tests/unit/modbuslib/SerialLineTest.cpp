@@ -5,6 +5,7 @@
 #include <termios.h>
 
 #include <atomic>
+#include <future>
 #include <thread>
 
 #include "CallbackRecorder.h"
@@ -159,8 +160,7 @@ TEST_F(RtuLine, WritesGoOutAsModbusFrames) {
   words = {5};
   ASSERT_EQ(run(RequestHeader{0, 6, 1, 1}, words), MBS_OK);
   // The broadcast finished when it was sent; the slave sees it a moment later.
-  for (int i = 0; i < 100 && slave_->requests().size() < 5; ++i) std::this_thread::sleep_for(10ms);
-  const auto r = slave_->requests();
+  const auto r = slave_->waitForRequests(5, 5s);
   ASSERT_EQ(r.size(), 5u);
   EXPECT_EQ(r[0], ScriptedSlave::rtu({2, 5, 0, 7, 0xFF, 0x00}));
   EXPECT_EQ(r[1], ScriptedSlave::rtu({2, 6, 0, 8, 0xBE, 0xEF}));
@@ -339,6 +339,7 @@ TEST(ModbusEntryPoints, UnknownHandlesAndImpossibleConnects) {
 TEST(ModbusEntryPoints, CloseFromInsideTheCallbackAndAfterwardsSilence) {
   static int closingHandle = -1;
   static std::atomic<int> calls{0};
+  static std::promise<void> closed;
   ScriptedSlave slave(goodRegisters);
   const SerialSettings settings = serialSettings8N1();
   closingHandle = ConnectRTU(slave.comPort(), kTimeoutMs, &settings);
@@ -349,10 +350,11 @@ TEST(ModbusEntryPoints, CloseFromInsideTheCallbackAndAfterwardsSilence) {
     uint16_t word = 0;
     MODBUSResponse(handle, &out, &word, 1);
     CloseConnection(handle);
+    closed.set_value();
   });
   const RequestHeader h{1, 3, 1, 1};
   ASSERT_EQ(PollMODBUS(closingHandle, &h), MBS_OK);
-  for (int i = 0; i < 100 && calls == 0; ++i) std::this_thread::sleep_for(20ms);
+  ASSERT_EQ(closed.get_future().wait_for(5s), std::future_status::ready);
   EXPECT_EQ(calls, 1);
   EXPECT_EQ(PollMODBUS(closingHandle, &h), MBS_INVALID_HANDLE);
 }
