@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "modbuslib/modbuslib.h"
+#include "pointdb/ScanStatus.h"
 
 namespace {
 
@@ -10,7 +10,8 @@ namespace {
 // an answer it garbled. Other failures (the link down, a request refused,
 // a mismatch handed to every queued request) say nothing of the device.
 bool DeviceAnswered(int32_t status) {
-  return (status >= MBS_OK && status <= 255) || status == MBS_INVALID_CHECKSUM;
+  return status == ToNumber(ScanStatus::Ok) || IsSlaveException(status) ||
+         status == ToNumber(ScanStatus::InvalidChecksum);
 }
 
 }  // namespace
@@ -39,7 +40,7 @@ bool DeviceDemotion::IsDemoted(uint8_t slave) const {
 void DeviceDemotion::OnResult(uint8_t slave, int32_t status) {
   if (DeviceAnswered(status)) {
     m_devices[slave] = Device{};
-  } else if (status == MBS_POLL_TIMEOUT) {
+  } else if (status == ToNumber(ScanStatus::PollTimeout)) {
     Device& device = m_devices[slave];
     ++device.timeouts;
     // A failed probe holds the device back again at once.

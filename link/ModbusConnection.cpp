@@ -7,13 +7,14 @@
 #include "link/ModbusBinding.h"
 #include "link/RequestSink.h"
 #include "platform/Bell.h"
+#include "pointdb/ModbusFunction.h"
 #include "pointdb/ModbusMsg.h"
 
 namespace {
 
 constexpr uint32_t kNoAddress = 0xFFFFFFFFu;
 
-bool IsWrite(const CModbusMsg& request) { return request.m_nPointType > 4; }
+bool IsWrite(const CModbusMsg& request) { return IsWriteFunction(request.m_nPointType); }
 
 RequestHeader HeaderOf(const CModbusMsg& request) {
   RequestHeader header{};
@@ -102,7 +103,7 @@ void CModbusConnection::Detach() {
   std::vector<CModbusMsg*> dropped = TakeQueue();
   EnableCallback(m_hConnection, nullptr);
   m_hConnection = -1;
-  HandBackAll(dropped, MBS_CHANNEL_NOT_CONNECTED);
+  HandBackAll(dropped, ScanStatus::ChannelNotConnected);
 }
 
 void CModbusConnection::Close() {
@@ -111,12 +112,12 @@ void CModbusConnection::Close() {
   // A closed handle is forgotten, so that it is never closed twice.
   if (m_hTcpConnection == m_hConnection) m_hTcpConnection = -1;
   m_hConnection = -1;
-  HandBackAll(dropped, MBS_CHANNEL_NOT_CONNECTED);
+  HandBackAll(dropped, ScanStatus::ChannelNotConnected);
 }
 
 // Dropped requests go back to their scans as not connected, each exactly
 // once, so that a scan waiting for its poll is released and polls again.
-void CModbusConnection::ClearQueue() { HandBackAll(TakeQueue(), MBS_CHANNEL_NOT_CONNECTED); }
+void CModbusConnection::ClearQueue() { HandBackAll(TakeQueue(), ScanStatus::ChannelNotConnected); }
 
 std::vector<CModbusMsg*> CModbusConnection::TakeQueue() {
   std::vector<CModbusMsg*> taken;
@@ -125,9 +126,9 @@ std::vector<CModbusMsg*> CModbusConnection::TakeQueue() {
   return taken;
 }
 
-void CModbusConnection::HandBackAll(const std::vector<CModbusMsg*>& requests, int32_t status) {
+void CModbusConnection::HandBackAll(const std::vector<CModbusMsg*>& requests, ScanStatus status) {
   for (CModbusMsg* request : requests) {
-    request->m_nStatus = status;
+    request->SetStatus(status);
     HandBack(request);
   }
 }
@@ -150,7 +151,7 @@ int CModbusConnection::Enqueue(CModbusMsg* request) {
   std::lock_guard<std::recursive_mutex> lock(m_hMutex);
   // The response copy holds 2000 words; a longer request is never sent.
   if (request->m_nScanLength > CModbusMsg::kTravelWords) {
-    request->m_nStatus = MBS_INVALID_LENGTH;
+    request->SetStatus(ScanStatus::InvalidLength);
     return 0;
   }
   if (RefuseDemoted(*request)) return 0;
@@ -163,12 +164,12 @@ int CModbusConnection::Enqueue(CModbusMsg* request) {
     }
   } else if (std::any_of(m_queue.begin(), m_queue.end(),
                          [&](const CModbusMsg* q) { return q->IsSameRequest(*request); })) {
-    request->m_nStatus = MBS_MSG_OVERRUN;
+    request->SetStatus(ScanStatus::MsgOverrun);
     return 0;
   }
   // Asked last: letting a probe through is a promise to send it.
   if (!IsWrite(*request) && !m_demotion.MayPoll(request->m_nSlaveNode)) {
-    request->m_nStatus = CModbusMsg::kDeviceDemoted;
+    request->SetStatus(ScanStatus::DeviceDemoted);
     return 0;
   }
   m_queue.push_back(request);
@@ -183,7 +184,7 @@ int CModbusConnection::Enqueue(CModbusMsg* request) {
 bool CModbusConnection::RefuseDemoted(CModbusMsg& request) {
   // Writes never probe: a client is told at once that the device is away.
   if (!IsWrite(request) || !m_demotion.IsDemoted(request.m_nSlaveNode)) return false;
-  request.m_nStatus = CModbusMsg::kDeviceDemoted;
+  request.SetStatus(ScanStatus::DeviceDemoted);
   return true;
 }
 
@@ -197,9 +198,9 @@ void CModbusConnection::SendNext() {
 void CModbusConnection::StartHead() {
   CModbusMsg* head = m_queue.front();
   RequestHeader header = HeaderOf(*head);
-  int result = MBS_INVALID_HANDLE;
+  int result = ToNumber(ScanStatus::InvalidHandle);
   if (m_demotion.IsHeldBack(head->m_nSlaveNode))
-    result = CModbusMsg::kDeviceDemoted;  // queued before its device was demoted
+    result = ToNumber(ScanStatus::DeviceDemoted);  // queued before its device was demoted
   else if (IsWrite(*head) && Modbus().WriteMODBUS)
     result = Modbus().WriteMODBUS(m_hConnection, &header, head->m_data);
   else if (!IsWrite(*head) && Modbus().PollMODBUS)
@@ -210,7 +211,9 @@ void CModbusConnection::StartHead() {
   }
   // The bell sounds on a thread of its own: this thread is never held for the
   // two seconds. It tells of a write the library refused, not of a device held back.
-  if (head->m_nPointType == 6 && result != CModbusMsg::kDeviceDemoted) Beep(2000, 2000);
+  if (head->m_nPointType == static_cast<uint8_t>(ModbusFunction::WriteSingleRegister) &&
+      result != ToNumber(ScanStatus::DeviceDemoted))
+    Beep(2000, 2000);
   head->m_nStatus = result;
   m_queue.erase(m_queue.begin());
   HandBack(head);
@@ -225,7 +228,7 @@ void CModbusConnection::OnResponse(int, int) {
                    : MBS_INVALID_HANDLE;
   CModbusMsg* head = m_queue.front();
   if (!SameHeader(header, HeaderOf(*head))) {
-    HandBackAll(TakeQueue(), MBS_INVALID_RESPONSE);
+    HandBackAll(TakeQueue(), ScanStatus::InvalidResponse);
     return;
   }
   std::copy_n(words, std::min<int>(head->m_nScanLength, MBS_RESPONSE_CAPACITY), head->m_data);

@@ -12,6 +12,7 @@
 #include "link/DeviceDemotion.h"
 #include "link/ReconnectBackoff.h"
 #include "modbuslib/modbuslib.h"
+#include "pointdb/ScanStatus.h"
 
 class CModbusMsg;
 class IRequestSink;
@@ -68,7 +69,7 @@ class CModbusConnection {
   // Empties the queue first, so that a hand-back that reaches this endpoint
   // again (a close by name) finds it already settled.
   std::vector<CModbusMsg*> TakeQueue();
-  void HandBackAll(const std::vector<CModbusMsg*>& requests, int32_t status);
+  void HandBackAll(const std::vector<CModbusMsg*>& requests, ScanStatus status);
   // A write equal to one still waiting unsent takes its place.
   bool ReplaceWaitingWrite(CModbusMsg& request);
   // A request to a demoted device is refused with its status.

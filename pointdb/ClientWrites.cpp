@@ -1,28 +1,21 @@
 #include "pointdb/ClientWrites.h"
 
-#include "modbuslib/modbuslib.h"
 #include "pointdb/ModbusMsg.h"
 #include "pointdb/TagServerBinding.h"
 
 namespace clientwrites {
 
-namespace {
-
-constexpr int32_t kLastException = 255;
-
-}  // namespace
-
 uint32_t StatusOf(int32_t modbusStatus) {
-  if (modbusStatus > MBS_OK && modbusStatus <= kLastException) return OPC_STATUS_BAD_DEVICE_FAILURE;
-  switch (modbusStatus) {
-    case MBS_OK: return OPC_STATUS_GOOD;
-    case MBS_POLL_TIMEOUT: return OPC_STATUS_BAD_TIMEOUT;
-    case MBS_INVALID_HANDLE:
-    case MBS_CHANNEL_NOT_CONNECTED:
-    case MBS_SVR_NOT_CONNECTED: return OPC_STATUS_BAD_NOT_CONNECTED;
-    case MBS_INVALID_ADDRESS:
-    case MBS_INVALID_LENGTH: return OPC_STATUS_BAD_OUT_OF_RANGE;
-    case CModbusMsg::kDeviceDemoted: return OPC_STATUS_BAD_OUT_OF_SERVICE;
+  if (IsSlaveException(modbusStatus)) return OPC_STATUS_BAD_DEVICE_FAILURE;
+  switch (static_cast<ScanStatus>(modbusStatus)) {
+    case ScanStatus::Ok: return OPC_STATUS_GOOD;
+    case ScanStatus::PollTimeout: return OPC_STATUS_BAD_TIMEOUT;
+    case ScanStatus::InvalidHandle:
+    case ScanStatus::ChannelNotConnected:
+    case ScanStatus::SvrNotConnected: return OPC_STATUS_BAD_NOT_CONNECTED;
+    case ScanStatus::InvalidAddress:
+    case ScanStatus::InvalidLength: return OPC_STATUS_BAD_OUT_OF_RANGE;
+    case ScanStatus::DeviceDemoted: return OPC_STATUS_BAD_OUT_OF_SERVICE;
     default: return OPC_STATUS_BAD_COMMUNICATION_ERROR;
   }
 }

@@ -22,3 +22,12 @@ constexpr bool IsLongDataType(int32_t number) {
   return number >= static_cast<int32_t>(DataType::FloatLowWordFirst) &&
          number <= static_cast<int32_t>(DataType::LongHighWordFirst);
 }
+
+// The two types that map a raw count onto the tag's low and high limits.
+constexpr bool IsScaledDataType(DataType type) {
+  return type == DataType::Scaled4095 || type == DataType::Scaled9999;
+}
+
+constexpr bool IsHighWordFirst(DataType type) {
+  return type == DataType::FloatHighWordFirst || type == DataType::LongHighWordFirst;
+}

@@ -3,12 +3,11 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "modbuslib/modbuslib.h"
 #include "pointdb/PointType.h"
 
 CModbusMsg::CModbusMsg()
     : m_nKey(0),
-      m_nStatus(MBS_UNINITIALIZED),
+      m_nStatus(ToNumber(ScanStatus::Uninitialized)),
       m_nPort(1),
       m_nSlaveNode(1),
       m_nPointType(static_cast<uint8_t>(PointType::HoldingRegister)),
@@ -68,25 +67,25 @@ std::string CModbusMsg::MakeTagName(int offset, const std::string& prefix) const
 }
 
 std::string CModbusMsg::GetStatusText() const {
-  if (m_nStatus >= 1 && m_nStatus <= 255) return "Slave Exception #" + std::to_string(m_nStatus);
-  switch (m_nStatus) {
-    case MBS_INVALID_HANDLE: return "INVALID HANDLE";
-    case MBS_MSG_OVERRUN: return "MSG OVERRUN";
-    case MBS_INVALID_ADDRESS: return "INVALID MODBUS ADDRESS";
-    case MBS_INVALID_NODE: return "INVALID NODE ADDRESS";
-    case MBS_INVALID_LENGTH: return "INVALID LENGTH";
-    case MBS_INVALID_COMMAND: return "INVALID MODBUS COMMAND";
-    case MBS_OUT_OF_MEMORY: return "OUT OF MEMORY";
-    case MBS_POLL_TIMEOUT: return "POLL TIMEOUT";
-    case MBS_INVALID_PROTOCOL: return "INVALID PROTOCOL SELECTION";
-    case MBS_INVALID_CHECKSUM: return "INVALID CHECKSUM";
-    case MBS_CHANNEL_NOT_CONNECTED: return "CHANNEL NOT CONNECTED";
-    case MBS_INVALID_RESPONSE: return "INVALID SLAVE RESPONSE";
-    case MBS_WRITE_FAILURE: return "WRITE FAILURE";
-    case MBS_SVR_NOT_CONNECTED: return "SVR NOT CONNECTED";
-    case MBS_UNINITIALIZED: return "UNINITIALIZED";
-    case MBS_FUNCTION_NOT_SUPPORTED: return "FUNCTION NOT SUPPORTED";
-    case kDeviceDemoted: return "DEVICE DEMOTED";
+  if (IsSlaveException(m_nStatus)) return "Slave Exception #" + std::to_string(m_nStatus);
+  switch (Status()) {
+    case ScanStatus::InvalidHandle: return "INVALID HANDLE";
+    case ScanStatus::MsgOverrun: return "MSG OVERRUN";
+    case ScanStatus::InvalidAddress: return "INVALID MODBUS ADDRESS";
+    case ScanStatus::InvalidNode: return "INVALID NODE ADDRESS";
+    case ScanStatus::InvalidLength: return "INVALID LENGTH";
+    case ScanStatus::InvalidCommand: return "INVALID MODBUS COMMAND";
+    case ScanStatus::OutOfMemory: return "OUT OF MEMORY";
+    case ScanStatus::PollTimeout: return "POLL TIMEOUT";
+    case ScanStatus::InvalidProtocol: return "INVALID PROTOCOL SELECTION";
+    case ScanStatus::InvalidChecksum: return "INVALID CHECKSUM";
+    case ScanStatus::ChannelNotConnected: return "CHANNEL NOT CONNECTED";
+    case ScanStatus::InvalidResponse: return "INVALID SLAVE RESPONSE";
+    case ScanStatus::WriteFailure: return "WRITE FAILURE";
+    case ScanStatus::SvrNotConnected: return "SVR NOT CONNECTED";
+    case ScanStatus::Uninitialized: return "UNINITIALIZED";
+    case ScanStatus::FunctionNotSupported: return "FUNCTION NOT SUPPORTED";
+    case ScanStatus::DeviceDemoted: return "DEVICE DEMOTED";
     default: return "";
   }
 }

@@ -5,15 +5,13 @@
 #include <string>
 #include <vector>
 
+#include "pointdb/ScanStatus.h"
+
 class CModbusMsg {
  public:
   static constexpr int kDataWords = 4000;
   // Only this many words travel in a copy or a response.
   static constexpr int kTravelWords = 2000;
-  // A status of the program's own, beyond the library's: the request's
-  // device has stopped answering and is held back for a while.
-  static constexpr int32_t kDeviceDemoted = 280;
-
   CModbusMsg();
   virtual ~CModbusMsg() = default;
 
@@ -23,6 +21,8 @@ class CModbusMsg {
   bool IsSameRequest(const CModbusMsg& other) const;
   std::string MakeTagName(int offset, const std::string& prefix) const;
   std::string GetStatusText() const;
+  ScanStatus Status() const { return static_cast<ScanStatus>(m_nStatus); }
+  void SetStatus(ScanStatus status) { m_nStatus = ToNumber(status); }
 
   int32_t m_nKey;
   int32_t m_nStatus;

@@ -4,6 +4,8 @@
 #include <cstdint>
 
 #include "platform/Variant.h"
+#include "pointdb/DataType.h"
+#include "pointdb/PointType.h"
 
 class CModbusTag {
  public:
@@ -12,6 +14,10 @@ class CModbusTag {
   virtual ~CModbusTag();
   CModbusTag(const CModbusTag&) = delete;
   CModbusTag& operator=(const CModbusTag&) = delete;
+
+  // The fields keep the numbers the files carry; these read them as names.
+  PointType GetPointType() const { return static_cast<PointType>(m_nPointType); }
+  DataType GetDataType() const { return static_cast<DataType>(m_nDataType); }
 
   int32_t m_nPointType;
   int32_t m_hTag;

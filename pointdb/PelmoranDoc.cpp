@@ -6,8 +6,8 @@
 #include <chrono>
 #include <cmath>
 
-#include "modbuslib/modbuslib.h"
 #include "pointdb/ClientWrites.h"
+#include "pointdb/ModbusFunction.h"
 #include "pointdb/ScanContext.h"
 #include "pointdb/ScanLink.h"
 #include "pointdb/ScanView.h"
@@ -19,10 +19,6 @@ namespace {
 constexpr int kFullScale4095 = 4095;
 constexpr int kFullScale9999 = 9999;
 
-bool IsTwoWordType(int dataType) { return dataType >= 4 && dataType <= 7; }
-
-bool IsWritablePointType(int pointType) { return pointType == 1 || pointType == 3; }
-
 int64_t SteadyMs() {
   auto since = std::chrono::steady_clock::now().time_since_epoch();
   return std::chrono::duration_cast<std::chrono::milliseconds>(since).count();
@@ -30,6 +26,24 @@ int64_t SteadyMs() {
 
 uint32_t StatusOfConversion(HRESULT result) {
   return result == DISP_E_OVERFLOW ? OPC_STATUS_BAD_OUT_OF_RANGE : OPC_STATUS_BAD_TYPE_MISMATCH;
+}
+
+// The type a client's value is converted to before it is encoded.
+VARTYPE WriteVariantType(DataType type) {
+  switch (type) {
+    case DataType::Unsigned: return VT_UINT;
+    case DataType::Integer:
+    case DataType::LongLowWordFirst:
+    case DataType::LongHighWordFirst: return VT_INT;
+    default: return VT_R4;
+  }
+}
+
+// A write request carries its Modbus function where a poll carries its point
+// type: one register by 06, a pair by 16, a coil by 05.
+ModbusFunction WriteFunction(PointType type, int count) {
+  if (type != PointType::HoldingRegister) return ModbusFunction::WriteSingleCoil;
+  return count == 1 ? ModbusFunction::WriteSingleRegister : ModbusFunction::WriteMultipleRegisters;
 }
 
 // Words beyond the record read as 0: a damaged or oversized scan never reads
@@ -99,16 +113,18 @@ const char* const kTypeTexts[] = {"UNSIGNED",       "INTEGER",          "Scaled 
 // The list view's text of a tag of data type 0-7.
 std::string ValueText(const CModbusMsg& scan, const CModbusTag& tag, int i) {
   uint16_t raw = Word(scan, i);
-  switch (tag.m_nDataType) {
-    case 0: return std::to_string(raw);
-    case 1: return std::to_string(static_cast<int16_t>(raw));
-    case 2: return Fixed2(Scaled4095(tag, raw));
-    case 3: return Fixed2(Scaled9999(tag, raw, kFullScale9999));
-    case 4: return Fixed2(std::bit_cast<float>(LowFirst(scan, i)));
-    case 5: return Fixed2(std::bit_cast<float>(HighFirst(scan, i)));
-    case 6: return std::to_string(static_cast<int32_t>(LowFirst(scan, i)));
-    default: return std::to_string(static_cast<int32_t>(HighFirst(scan, i)));
+  switch (tag.GetDataType()) {
+    case DataType::Unsigned: return std::to_string(raw);
+    case DataType::Integer: return std::to_string(static_cast<int16_t>(raw));
+    case DataType::Scaled4095: return Fixed2(Scaled4095(tag, raw));
+    case DataType::Scaled9999: return Fixed2(Scaled9999(tag, raw, kFullScale9999));
+    case DataType::FloatLowWordFirst: return Fixed2(std::bit_cast<float>(LowFirst(scan, i)));
+    case DataType::FloatHighWordFirst: return Fixed2(std::bit_cast<float>(HighFirst(scan, i)));
+    case DataType::LongLowWordFirst: return std::to_string(static_cast<int32_t>(LowFirst(scan, i)));
+    case DataType::LongHighWordFirst:
+      return std::to_string(static_cast<int32_t>(HighFirst(scan, i)));
   }
+  return "";
 }
 
 // A scan and a client write fail for the same reasons, and a client reads the
@@ -128,9 +144,9 @@ CPelmoranDoc::CPelmoranDoc(ScanContext& context)
   // The data type is chosen for registers only (the choice is closed for bit
   // scans). A leftover two-register default would name coil 2i but read and
   // write coil i, so bit points always take one tag per point, unsigned.
-  bool bits = m_scan.m_nPointType == 1 || m_scan.m_nPointType == 2;
-  int dataType = bits ? 0 : context.m_nDefaultDataType;
-  bool twoWords = IsTwoWordType(dataType);
+  bool bits = IsBitPointType(ScanPointType());
+  int dataType = bits ? static_cast<int>(DataType::Unsigned) : context.m_nDefaultDataType;
+  bool twoWords = IsLongDataType(dataType);
   m_scan.m_nTagCount = twoWords ? m_scan.m_nScanLength / 2 : m_scan.m_nScanLength;
   for (int i = 0; i < m_scan.m_nTagCount; ++i) {
     auto tag = std::make_unique<CModbusTag>();
@@ -141,7 +157,7 @@ CPelmoranDoc::CPelmoranDoc(ScanContext& context)
     tag->m_fHighLimit = context.m_fDefaultHighLimit;
     if (TagServer().CreateOPCTag)
       tag->m_hTag = TagServer().CreateOPCTag(name.c_str(), tag->m_value, OPC_QUALITY_BAD,
-                                             IsWritablePointType(m_scan.m_nPointType) ? 1 : 0);
+                                             IsWritablePointType(ScanPointType()) ? 1 : 0);
     // Quality 0 alone would not tell a client that a value is on its way.
     tagpublisher::Publish(*tag, OPC_STATUS_BAD_WAITING_FOR_INITIAL_DATA, tagpublisher::Now());
     m_tags.push_back(std::move(tag));
@@ -161,13 +177,13 @@ std::string CPelmoranDoc::GetTagName(int i) const {
 bool CPelmoranDoc::HasWideRegisters() const {
   const IScanLink* link = m_context.m_pLink;
   if (!link || !link->HasDanielsRegisters(m_strEndpoint)) return false;
-  if (m_scan.m_nPointType != 3 && m_scan.m_nPointType != 4) return false;
+  if (IsBitPointType(ScanPointType())) return false;
   const int address = m_scan.m_nPointAddress;
   return (address >= 5001 && address <= 5999) || (address >= 7001 && address <= 7999);
 }
 
 int CPelmoranDoc::TagPointOffset(int i, int dataType) const {
-  if (!IsTwoWordType(dataType)) return i;
+  if (!IsLongDataType(dataType)) return i;
   return HasWideRegisters() ? i : 2 * i;
 }
 
@@ -180,17 +196,19 @@ int CPelmoranDoc::GetTagCount() const { return static_cast<int>(m_tags.size()); 
 
 float CPelmoranDoc::DecodeTag(const CModbusTag* tag, int i) const {
   uint16_t raw = Word(m_scan, i);
-  switch (tag->m_nDataType) {
-    case 0: return raw;
-    case 1: return static_cast<int16_t>(raw);
-    case 2: return Scaled4095(*tag, raw);
-    case 3: return Scaled9999(*tag, raw, kFullScale9999 + 1);
-    case 4: return std::bit_cast<float>(LowFirst(m_scan, i));
-    case 5: return std::bit_cast<float>(HighFirst(m_scan, i));
-    case 6: return static_cast<float>(static_cast<int32_t>(LowFirst(m_scan, i)));
-    case 7: return static_cast<float>(static_cast<int32_t>(HighFirst(m_scan, i)));
-    default: return 0.0f;
+  switch (tag->GetDataType()) {
+    case DataType::Unsigned: return raw;
+    case DataType::Integer: return static_cast<int16_t>(raw);
+    case DataType::Scaled4095: return Scaled4095(*tag, raw);
+    case DataType::Scaled9999: return Scaled9999(*tag, raw, kFullScale9999 + 1);
+    case DataType::FloatLowWordFirst: return std::bit_cast<float>(LowFirst(m_scan, i));
+    case DataType::FloatHighWordFirst: return std::bit_cast<float>(HighFirst(m_scan, i));
+    case DataType::LongLowWordFirst:
+      return static_cast<float>(static_cast<int32_t>(LowFirst(m_scan, i)));
+    case DataType::LongHighWordFirst:
+      return static_cast<float>(static_cast<int32_t>(HighFirst(m_scan, i)));
   }
+  return 0.0f;
 }
 
 void CPelmoranDoc::FormatTag(int i, std::string& value, std::string& type, std::string& low,
@@ -198,20 +216,20 @@ void CPelmoranDoc::FormatTag(int i, std::string& value, std::string& type, std::
   type.clear();
   low.clear();
   high.clear();
-  if (m_scan.m_nStatus != 0) {
+  if (m_scan.Status() != ScanStatus::Ok) {
     value = m_scan.GetStatusText();
     return;
   }
   const CModbusTag* tag = GetTag(i);
   if (!tag) return;
-  if (tag->m_nPointType == 1 || tag->m_nPointType == 2) {
+  if (IsBitPointType(tag->GetPointType())) {
     value = Word(m_scan, i) == 0 ? "0" : "1";
     return;
   }
-  if (tag->m_nDataType < 0 || tag->m_nDataType > 7) return;
+  if (!IsKnownDataType(tag->m_nDataType)) return;
   value = ValueText(m_scan, *tag, i);
   type = kTypeTexts[tag->m_nDataType];
-  if (tag->m_nDataType == 2 || tag->m_nDataType == 3) {
+  if (IsScaledDataType(tag->GetDataType())) {
     low = Fixed2(tag->m_fLowLimit);
     high = Fixed2(tag->m_fHighLimit);
   }
@@ -225,31 +243,31 @@ bool CPelmoranDoc::WriteCoil(int i, VARIANT* value) {
 }
 
 bool CPelmoranDoc::WriteRegister(int i, VARIANT* value, CModbusTag* tag) {
-  int type = tag->m_nDataType;
-  if (type < 0 || type > 7) return RefuseWrite(OPC_STATUS_BAD_TYPE_MISMATCH);
-  VARTYPE vt = type == 0 ? VT_UINT : (type == 1 || type >= 6) ? VT_INT : VT_R4;
+  if (!IsKnownDataType(tag->m_nDataType)) return RefuseWrite(OPC_STATUS_BAD_TYPE_MISMATCH);
+  const DataType type = tag->GetDataType();
+  VARTYPE vt = WriteVariantType(type);
   HRESULT converted = VariantChangeType(value, value, 0, vt);
   if (converted != S_OK) return RefuseWrite(StatusOfConversion(converted));
-  if (type == 2 || type == 3) {
+  if (IsScaledDataType(type)) {
     // No register value stands for "not a number".
     if (std::isnan(value->fltVal)) return RefuseWrite(OPC_STATUS_BAD_OUT_OF_RANGE);
     uint16_t raw = ScaledRaw(value->fltVal, tag->m_fLowLimit, tag->m_fHighLimit,
-                             type == 2 ? kFullScale4095 : kFullScale9999);
+                             type == DataType::Scaled4095 ? kFullScale4095 : kFullScale9999);
     return SendWrite(i, &raw, 1);
   }
   uint32_t bits = vt == VT_R4    ? std::bit_cast<uint32_t>(value->fltVal)
                   : vt == VT_INT ? static_cast<uint32_t>(value->intVal)
                                  : value->uintVal;
   uint16_t words[2] = {static_cast<uint16_t>(bits), static_cast<uint16_t>(bits >> 16)};
-  if (type <= 1) return SendWrite(i, words, 1);
-  if (type == 5 || type == 7) std::swap(words[0], words[1]);
-  return SendWrite(TagPointOffset(i, type), words, 2);
+  if (!IsLongDataType(tag->m_nDataType)) return SendWrite(i, words, 1);
+  if (IsHighWordFirst(type)) std::swap(words[0], words[1]);
+  return SendWrite(TagPointOffset(i, tag->m_nDataType), words, 2);
 }
 
 int CPelmoranDoc::Poll() {
   IScanLink* link = m_context.m_pLink;
   if (!link || !link->IsEndpointConnected(m_strEndpoint)) {
-    m_scan.m_nStatus = MBS_CHANNEL_NOT_CONNECTED;
+    m_scan.SetStatus(ScanStatus::ChannelNotConnected);
     // Values that are no longer being read must not stay good at the clients.
     PublishAll(m_tags, m_scan.m_nStatus);
     if (m_pView) m_pView->OnScanComplete();
@@ -267,7 +285,7 @@ int CPelmoranDoc::Poll() {
   m_scan.m_nStatus = request->m_nStatus;
   // An equal poll is still queued and will bring fresh values; any other
   // refusal (a scan too long to be read) leaves the values stale.
-  if (m_scan.m_nStatus != MBS_MSG_OVERRUN) PublishAll(m_tags, m_scan.m_nStatus);
+  if (m_scan.Status() != ScanStatus::MsgOverrun) PublishAll(m_tags, m_scan.m_nStatus);
   if (m_pView) m_pView->OnScanComplete();
   return 0;
 }
@@ -290,12 +308,12 @@ void CPelmoranDoc::OnScanResponse(CModbusMsg* request) {
   // Taken as the answer is handled: the main thread handles it as soon as
   // the library posts it, well within the resolution clients compare at.
   int64_t arrived = tagpublisher::Now();
-  if (m_scan.m_nStatus == 0) m_lastGoodTime = arrived;
+  if (m_scan.Status() == ScanStatus::Ok) m_lastGoodTime = arrived;
   uint32_t status = clientwrites::StatusOf(m_scan.m_nStatus);
   int count = std::min<int>(m_scan.m_nTagCount, GetTagCount());
   for (int i = 0; i < count; ++i) {
     CModbusTag& tag = *m_tags[i];
-    if (m_scan.m_nStatus == 0) {
+    if (m_scan.Status() == ScanStatus::Ok) {
       VariantClear(&tag.m_value);
       tag.m_value.vt = VT_R4;
       tag.m_value.fltVal = DecodeTag(&tag, i);
@@ -303,7 +321,7 @@ void CPelmoranDoc::OnScanResponse(CModbusMsg* request) {
     tagpublisher::Publish(tag, status, arrived);
   }
   if (m_pView) m_pView->OnScanComplete();
-  if (m_scan.m_nStatus == MBS_POLL_TIMEOUT && m_context.m_pLink)
+  if (m_scan.Status() == ScanStatus::PollTimeout && m_context.m_pLink)
     m_context.m_pLink->CloseEndpoint(m_strEndpoint);
 }
 
@@ -316,8 +334,8 @@ bool CPelmoranDoc::HandleClientWrite(int32_t hTag, VARIANT* value, uint64_t toke
   for (int i = 0; i < GetTagCount(); ++i) {
     if (m_tags[i]->m_hTag != hTag) continue;
     m_clientWrite = {.token = token, .sent = false, .refusal = OPC_STATUS_BAD_NOT_WRITABLE};
-    if (m_scan.m_nPointType == 1) WriteCoil(i, value);
-    if (m_scan.m_nPointType == 3) WriteRegister(i, value, m_tags[i].get());
+    if (ScanPointType() == PointType::Coil) WriteCoil(i, value);
+    if (ScanPointType() == PointType::HoldingRegister) WriteRegister(i, value, m_tags[i].get());
     // A write that went out is completed by its response.
     if (!m_clientWrite.sent) clientwrites::Complete(token, m_clientWrite.refusal);
     m_clientWrite = ClientWrite{};
@@ -344,13 +362,13 @@ bool CPelmoranDoc::SendWrite(int offset, const uint16_t* words, int count) {
   request->Copy(m_scan);
   request->m_nKey = m_nKey;
   request->m_nSlaveNode = m_scan.m_nSlaveNode;
-  request->m_nPointType = m_scan.m_nPointType == 3 ? (count == 1 ? 6 : 16) : 5;
+  request->m_nPointType = static_cast<uint8_t>(WriteFunction(ScanPointType(), count));
   request->m_nPointAddress = static_cast<uint16_t>(m_scan.m_nPointAddress + offset);
   request->m_nScanLength = static_cast<uint16_t>(count);
   std::copy_n(words, count, request->m_data);
   // Until an endpoint says otherwise: one that refuses for a reason of its
   // own sets its status, and every hand-back sets the outcome's.
-  request->m_nStatus = MBS_CHANNEL_NOT_CONNECTED;
+  request->SetStatus(ScanStatus::ChannelNotConnected);
   if (m_clientWrite.token != clientwrites::kNoToken)
     request->m_clientWrites.push_back(m_clientWrite.token);
   if (!link->SendToEndpoint(m_strEndpoint, request.get()))

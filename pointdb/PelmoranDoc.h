@@ -84,6 +84,7 @@ class CPelmoranDoc {
 
   // Records why the write in hand goes nowhere; false, for the caller to return.
   bool RefuseWrite(uint32_t status);
+  PointType ScanPointType() const { return static_cast<PointType>(m_scan.m_nPointType); }
 
   ClientWrite m_clientWrite;
 };

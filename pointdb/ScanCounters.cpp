@@ -1,22 +1,17 @@
 #include "pointdb/ScanCounters.h"
 
-#include "modbuslib/modbuslib.h"
+#include "pointdb/ScanStatus.h"
 
-namespace {
-
-constexpr int32_t kLastException = 255;
-
-}  // namespace
-
-void ScanCounters::Count(int32_t status, int64_t roundTripMs) {
-  bool exception = status > MBS_OK && status <= kLastException;
-  responses += status == MBS_OK || exception;
+void ScanCounters::Count(int32_t number, int64_t roundTripMs) {
+  const auto status = static_cast<ScanStatus>(number);
+  bool exception = IsSlaveException(number);
+  responses += status == ScanStatus::Ok || exception;
   exceptions += exception;
-  timeouts += status == MBS_POLL_TIMEOUT;
-  checksumErrors += status == MBS_INVALID_CHECKSUM;
-  mismatches += status == MBS_INVALID_RESPONSE;
+  timeouts += status == ScanStatus::PollTimeout;
+  checksumErrors += status == ScanStatus::InvalidChecksum;
+  mismatches += status == ScanStatus::InvalidResponse;
   if (roundTripMs >= 0) lastRoundTripMs = roundTripMs;
-  if (status != MBS_OK) lastError = status;
+  if (status != ScanStatus::Ok) lastError = number;
 }
 
 void ScanCounters::Add(const ScanCounters& other) {

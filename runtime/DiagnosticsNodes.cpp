@@ -132,7 +132,8 @@ void DiagnosticsNodes::RefreshScans(int64_t steadyMs) {
     rate.polls = doc->m_nNumbrPolls;
     rate.atMs = steadyMs;
     Set(base + "Status", UInt(static_cast<uint32_t>(doc->m_scan.m_nStatus)));
-    VARIANT text = Text(doc->m_scan.m_nStatus == 0 ? "OK" : doc->m_scan.GetStatusText());
+    VARIANT text =
+        Text(doc->m_scan.Status() == ScanStatus::Ok ? "OK" : doc->m_scan.GetStatusText());
     Set(base + "StatusText", text);
     VariantClear(&text);
     Set(base + "Polls", UInt(static_cast<uint32_t>(doc->m_nNumbrPolls)));

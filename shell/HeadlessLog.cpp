@@ -88,7 +88,7 @@ void HeadlessLog::OnScanFinished(const CPelmoranDoc& doc) {
 }
 
 std::string HeadlessLog::StatusText(int status, const std::string& text) {
-  if (status == 0) return "GOOD";
+  if (status == ToNumber(ScanStatus::Ok)) return "GOOD";
   return text.empty() ? "status " + std::to_string(status) : text;
 }
 

@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "pointdb/PointType.h"
 #include "ui/DataExchange.h"
 #include "ui/DataTypeDlg.h"
 
@@ -74,7 +75,7 @@ void CDataDefDlg::OnInitDialog() {
   m_pEndpoint->setCurrentIndex(m_nEndpoint);
   m_pPointType->addItems({"COIL STATUS", "INPUT STATUS", "HOLDING REGISTER", "INPUT REGISTER"});
   m_pPointType->setCurrentIndex(m_nPointType - 1);
-  m_pSetDefault->setEnabled(m_nPointType == 3 || m_nPointType == 4);
+  m_pSetDefault->setEnabled(!IsBitPointType(static_cast<PointType>(m_nPointType)));
   if (!m_bEditable) {
     for (QWidget* w :
          {static_cast<QWidget*>(m_pPointType), static_cast<QWidget*>(m_pSlaveNode),

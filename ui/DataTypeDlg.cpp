@@ -7,6 +7,7 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
+#include "pointdb/DataType.h"
 #include "ui/DataExchange.h"
 
 namespace {
@@ -66,7 +67,7 @@ void CDataTypeDlg::OnDataTypeChange(int index) {
 }
 
 void CDataTypeDlg::UpdateLimitControls() {
-  const bool scaled = m_nDataType == 2 || m_nDataType == 3;
+  const bool scaled = IsScaledDataType(static_cast<DataType>(m_nDataType));
   m_pLow->setEnabled(scaled);
   m_pHigh->setEnabled(scaled);
 }

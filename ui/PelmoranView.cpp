@@ -124,7 +124,7 @@ void CPelmoranView::OnDblclk(const QPoint& pos) {
   if (!index.isValid()) return;
   CModbusTag* tag = m_doc.GetTag(index.row());
   // Two-register tags are not edited here.
-  if (!tag || (tag->m_nDataType >= 4 && tag->m_nDataType <= 7)) return;
+  if (!tag || IsLongDataType(tag->m_nDataType)) return;
   CDataTypeDlg dlg(this);
   dlg.m_strTitle = m_doc.GetTagName(index.row());
   dlg.m_nDataType = tag->m_nDataType;

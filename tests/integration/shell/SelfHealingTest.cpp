@@ -167,7 +167,7 @@ TEST_F(SelfHealing, ASilentUnitIsDemotedWhileItsNeighbourOnTheLineKeepsPolling) 
   ASSERT_TRUE(endpoint->IsConnected());
   CPelmoranDoc* good = Scan("LINE", 1);
   CPelmoranDoc* silent = Scan("LINE", 2);
-  ASSERT_TRUE(WaitStatus(silent, CModbusMsg::kDeviceDemoted, 30000))
+  ASSERT_TRUE(WaitStatus(silent, ToNumber(ScanStatus::DeviceDemoted), 30000))
       << silent->m_scan.GetStatusText();
   EXPECT_EQ(silent->m_scan.GetStatusText(), "DEVICE DEMOTED");
   for (int i = 0; i < silent->GetTagCount(); ++i)

@@ -50,7 +50,7 @@ TEST(ClientWriteStatus, EachModbusOutcomeHasItsOpcUaStatus) {
       {MBS_SVR_NOT_CONNECTED, OPC_STATUS_BAD_NOT_CONNECTED},
       {MBS_INVALID_HANDLE, OPC_STATUS_BAD_NOT_CONNECTED},
       {MBS_INVALID_ADDRESS, OPC_STATUS_BAD_OUT_OF_RANGE},
-      {CModbusMsg::kDeviceDemoted, OPC_STATUS_BAD_OUT_OF_SERVICE},
+      {ToNumber(ScanStatus::DeviceDemoted), OPC_STATUS_BAD_OUT_OF_SERVICE},
   };
   for (const auto& [modbus, opc] : table)
     EXPECT_EQ(clientwrites::StatusOf(modbus), opc) << "Modbus status " << modbus;

@@ -38,7 +38,7 @@ TEST_F(TagStatusFixture, EachFailureIsPublishedWithItsCauseAndTheLastValue) {
       {MBS_SVR_NOT_CONNECTED, OPC_STATUS_BAD_NOT_CONNECTED},
       {1, OPC_STATUS_BAD_DEVICE_FAILURE},
       {255, OPC_STATUS_BAD_DEVICE_FAILURE},
-      {CModbusMsg::kDeviceDemoted, OPC_STATUS_BAD_OUT_OF_SERVICE},
+      {ToNumber(ScanStatus::DeviceDemoted), OPC_STATUS_BAD_OUT_OF_SERVICE},
       // Last: a time-out closes the endpoint.
       {MBS_POLL_TIMEOUT, OPC_STATUS_BAD_TIMEOUT},
   };

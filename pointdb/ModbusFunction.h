@@ -1,0 +1,14 @@
+// The Modbus function codes a write request carries in the field where a poll
+// carries its point type; the codes of the four reads equal the point types.
+#pragma once
+
+#include <cstdint>
+
+enum class ModbusFunction : uint8_t {
+  WriteSingleCoil = 5,
+  WriteSingleRegister = 6,
+  WriteMultipleRegisters = 16,
+};
+
+// Point types end at 4, so a larger number is always a write's function.
+constexpr bool IsWriteFunction(uint8_t number) { return number > 4; }
