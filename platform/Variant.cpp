@@ -3,8 +3,10 @@
 #include <cfloat>
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
 #include <string_view>
 
@@ -179,6 +181,7 @@ HRESULT SourceNumber(const VARIANT& src, Number& n) {
     case VT_UI8: n = Unsigned(src.ullVal); return S_OK;
     case VT_R4: n = Real(src.fltVal); return S_OK;
     case VT_R8: n = Real(src.dblVal); return S_OK;
+    case VT_DATE: n = Real(src.date); return S_OK;
     case VT_BSTR: return ParseNumber(src.bstrVal, n);
     case VT_NULL: return DISP_E_TYPEMISMATCH;
     default: return DISP_E_BADVARTYPE;
@@ -202,6 +205,7 @@ bool IsKnownType(VARTYPE vt) {
     case VT_UI8:
     case VT_R4:
     case VT_R8:
+    case VT_DATE:
     case VT_BSTR: return true;
     default: return false;
   }
@@ -285,8 +289,8 @@ HRESULT ToReal(const VARIANT& src, VARTYPE vt, VARIANT& out) {
   if (hr != S_OK) return hr;
   double d = AsDouble(n);
   out.vt = vt;
-  if (vt == VT_R8) {
-    out.dblVal = d;
+  if (vt == VT_R8 || vt == VT_DATE) {
+    (vt == VT_R8 ? out.dblVal : out.date) = d;
     return S_OK;
   }
   if (d < -FLT_MAX || d > FLT_MAX) return DISP_E_OVERFLOW;
@@ -322,6 +326,28 @@ std::string FormatReal(double d, int precision) {
   return text;
 }
 
+constexpr int64_t kTicksPerMs = 10000;
+constexpr int64_t kTicksPerDay = 86400000LL * kTicksPerMs;
+constexpr int64_t kDaysFrom1601To1899 = 109205;  // 1601-01-01 to 1899-12-30
+constexpr int64_t kUnixEpochTicks = 116444736000000000LL;
+
+// ISO 8601 to the nearest millisecond (a DATE's double is a few ticks off);
+// no zone, as a DATE has none.
+std::string FormatDate(DATE date) {
+  const int64_t ticks = FileTimeFromVariantTime(date) - kUnixEpochTicks + kTicksPerMs / 2;
+  int64_t ms = ticks / kTicksPerMs - (ticks % kTicksPerMs < 0);
+  int64_t seconds = ms / 1000 - (ms % 1000 < 0);
+  int64_t millis = ms - seconds * 1000;
+  std::time_t t = static_cast<std::time_t>(seconds);
+  std::tm utc{};
+  gmtime_r(&t, &utc);
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03d", utc.tm_year + 1900,
+                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                static_cast<int>(millis));
+  return text;
+}
+
 // Numbers become their shortest decimal text (seven significant digits for
 // single precision, fifteen for double); true becomes "-1" as with the OLE
 // default flags.
@@ -333,6 +359,8 @@ HRESULT ToText(const VARIANT& src, VARIANT& out) {
     text = FormatReal(src.fltVal, 7);
   } else if (src.vt == VT_R8) {
     text = FormatReal(src.dblVal, 15);
+  } else if (src.vt == VT_DATE) {
+    text = FormatDate(src.date);
   } else if (src.vt != VT_EMPTY) {
     Number n;
     HRESULT hr = SourceNumber(src, n);
@@ -357,7 +385,8 @@ HRESULT Convert(const VARIANT& src, VARTYPE vt, VARIANT& out) {
       out.vt = VT_NULL;
       return S_OK;
     case VT_R4:
-    case VT_R8: return ToReal(src, vt, out);
+    case VT_R8:
+    case VT_DATE: return ToReal(src, vt, out);
     case VT_BOOL: return ToBool(src, out);
     default: return ToText(src, out);
   }
@@ -416,4 +445,13 @@ HRESULT VariantChangeType(VARIANT* dest, const VARIANT* src, uint16_t /*flags*/,
   VariantClear(dest);
   *dest = result;
   return S_OK;
+}
+
+DATE VariantTimeFromFileTime(int64_t ticks) {
+  return static_cast<double>(ticks) / kTicksPerDay - kDaysFrom1601To1899;
+}
+
+int64_t FileTimeFromVariantTime(DATE date) {
+  double ticks = std::round((date + kDaysFrom1601To1899) * kTicksPerDay);
+  return ticks <= 0 ? 0 : static_cast<int64_t>(ticks);
 }

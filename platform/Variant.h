@@ -11,6 +11,8 @@ using VARIANT_BOOL = int16_t;
 // Text values are UTF-8, allocated by SysAllocString and owned by the VARIANT
 // that holds them; VariantClear frees them.
 using BSTR = char*;
+// Days since 1899-12-30 00:00, the fraction the time of day.
+using DATE = double;
 
 enum VARENUM : VARTYPE {
   VT_EMPTY = 0,
@@ -19,6 +21,7 @@ enum VARENUM : VARTYPE {
   VT_I4 = 3,
   VT_R4 = 4,
   VT_R8 = 5,
+  VT_DATE = 7,
   VT_BSTR = 8,
   VT_BOOL = 11,
   VT_I1 = 16,
@@ -56,6 +59,7 @@ struct VARIANT {
     uint32_t uintVal;
     float fltVal;
     double dblVal;
+    DATE date;
     VARIANT_BOOL boolVal;
     BSTR bstrVal;
   };
@@ -74,3 +78,9 @@ HRESULT VariantCopy(VARIANT* dest, const VARIANT* src);
 // DISP_E_OVERFLOW, text that is not a number DISP_E_TYPEMISMATCH; dest is
 // left unchanged on failure.
 HRESULT VariantChangeType(VARIANT* dest, const VARIANT* src, uint16_t flags, VARTYPE vt);
+
+// A DATE against FILETIME ticks (100 ns since 1601-01-01 UTC, which is also
+// how OPC UA counts its DateTime). Ticks 0, "no time" to both, is the DATE
+// of 1601-01-01 and back; earlier dates give 0.
+DATE VariantTimeFromFileTime(int64_t ticks);
+int64_t FileTimeFromVariantTime(DATE date);

@@ -16,6 +16,9 @@ struct TagServerBinding {
   decltype(&::UpdateOPCTag) UpdateOPCTag = nullptr;
   decltype(&::UpdateOPCTagStatus) UpdateOPCTagStatus = nullptr;
   decltype(&::RemoveOPCTag) RemoveOPCTag = nullptr;
+  decltype(&::CreateOPCFolder) CreateOPCFolder = nullptr;
+  decltype(&::CreateOPCFolderTag) CreateOPCFolderTag = nullptr;
+  decltype(&::RemoveOPCFolder) RemoveOPCFolder = nullptr;
   decltype(&::GetOPCServerURL) GetOPCServerURL = nullptr;
   decltype(&::ShutdownOPCServer) ShutdownOPCServer = nullptr;
   decltype(&::EnableOPCLogCallback) EnableOPCLogCallback = nullptr;

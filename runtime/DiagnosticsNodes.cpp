@@ -1,14 +1,13 @@
 #include "runtime/DiagnosticsNodes.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <ctime>
 #include <vector>
 
 #include "link/EndpointHealth.h"
 #include "pointdb/PelmoranDoc.h"
 #include "pointdb/TagServerBinding.h"
 #include "runtime/Runtime.h"
+#include "runtime/SlaveHealth.h"
 
 namespace {
 
@@ -54,20 +53,19 @@ std::string TextOf(const VARIANT& value) {
   return out;
 }
 
-// OPC UA ticks as ISO 8601 UTC text with milliseconds; "" for none.
-std::string IsoTime(int64_t ticks) {
-  if (ticks == 0) return "";
-  constexpr int64_t kUnixEpochTicks = 116444736000000000LL;
-  constexpr int64_t kTicksPerMs = 10000;
-  int64_t ms = (ticks - kUnixEpochTicks) / kTicksPerMs;
-  std::time_t seconds = static_cast<std::time_t>(ms / 1000);
-  std::tm utc{};
-  gmtime_r(&seconds, &utc);
-  char text[80];
-  std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", utc.tm_year + 1900,
-                utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec,
-                static_cast<int>(ms % 1000));
-  return text;
+VARIANT Date(int64_t ticks) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_DATE;
+  v.date = VariantTimeFromFileTime(ticks);
+  return v;
+}
+
+// The node id of a folder, or of a variable in it.
+std::string IdOf(const std::vector<std::string>& path, const std::string& name = "") {
+  std::string id;
+  for (const std::string& part : path) id += (id.empty() ? "" : ".") + part;
+  return name.empty() ? id : id + "." + name;
 }
 
 }  // namespace
@@ -89,19 +87,18 @@ void DiagnosticsNodes::RefreshEndpoints() {
   for (const std::string& name : m_runtime.m_endpoints.GetEndpointNames()) {
     const CModbusConnection* endpoint = m_runtime.m_endpoints.FindEndpoint(name);
     if (!endpoint) continue;
-    std::string base = kPrefix + name + ".";
+    FolderPath folder{kFolder, name};
     EndpointHealth health = EndpointHealth::Of(*endpoint);
-    Set(base + "Connected", Bool(health.connected && !health.deviceLost));
-    VARIANT demoted = Text(health.DemotedText());
-    Set(base + "DemotedSlaves", demoted);
-    VariantClear(&demoted);
-    SetLibraryCounters(base, health);
+    Set(folder, "Connected", Bool(health.connected && !health.deviceLost));
+    SetText(folder, "DemotedSlaves", health.DemotedText());
+    SetLibraryCounters(folder, health);
   }
 }
 
 // Counted on the wire by the library, since its connection was opened; while
 // there is none the variables keep what they last said.
-void DiagnosticsNodes::SetLibraryCounters(const std::string& base, const EndpointHealth& health) {
+void DiagnosticsNodes::SetLibraryCounters(const FolderPath& endpoint,
+                                          const EndpointHealth& health) {
   const std::pair<const char*, uint32_t> counts[] = {
       {"Requests", health.counters.requests},
       {"Responses", health.counters.answers},
@@ -111,10 +108,11 @@ void DiagnosticsNodes::SetLibraryCounters(const std::string& base, const Endpoin
       {"LateAnswersDiscarded", health.counters.discarded},
   };
   for (const auto& [name, count] : counts) {
+    std::string id = IdOf(endpoint, name);
     if (health.counted) {
-      Set(base + name, UInt(count));
-    } else if (m_published.count(base + name)) {
-      m_seen.insert(base + name);
+      Set(endpoint, name, UInt(count));
+    } else if (m_published.count(id)) {
+      m_seen.insert(id);
     }
   }
 }
@@ -124,87 +122,73 @@ void DiagnosticsNodes::RefreshScans(int64_t steadyMs) {
   for (int i = 0; i < m_runtime.GetDocumentCount(); ++i) {
     const CPelmoranDoc* doc = m_runtime.m_docTemplate.GetDocument(i);
     keys.insert(doc->m_nKey);
-    std::string base = kPrefix + doc->m_strEndpoint + ".Scan" + std::to_string(doc->m_nKey) + ".";
+    FolderPath folder{kFolder, doc->m_strEndpoint, "Scan" + std::to_string(doc->m_nKey)};
     ScanRate& rate = m_rates[doc->m_nKey];
     // The period over the last refresh: polls are counted as they go out.
     if (rate.atMs != 0 && doc->m_nNumbrPolls > rate.polls)
       rate.periodMs = static_cast<double>(steadyMs - rate.atMs) / (doc->m_nNumbrPolls - rate.polls);
     rate.polls = doc->m_nNumbrPolls;
     rate.atMs = steadyMs;
-    Set(base + "Status", UInt(static_cast<uint32_t>(doc->m_scan.m_nStatus)));
-    VARIANT text =
-        Text(doc->m_scan.Status() == ScanStatus::Ok ? "OK" : doc->m_scan.GetStatusText());
-    Set(base + "StatusText", text);
-    VariantClear(&text);
-    Set(base + "Polls", UInt(static_cast<uint32_t>(doc->m_nNumbrPolls)));
-    VARIANT lastGood = Text(IsoTime(doc->m_lastGoodTime));
-    Set(base + "LastGoodTime", lastGood);
-    VariantClear(&lastGood);
-    Set(base + "ActualPollPeriodMs", Real(rate.periodMs));
+    Set(folder, "Status", UInt(static_cast<uint32_t>(doc->m_scan.m_nStatus)));
+    SetText(folder, "StatusText",
+            doc->m_scan.Status() == ScanStatus::Ok ? "OK" : doc->m_scan.GetStatusText());
+    Set(folder, "Polls", UInt(static_cast<uint32_t>(doc->m_nNumbrPolls)));
+    Set(folder, "LastGoodTime", Date(doc->m_lastGoodTime));
+    Set(folder, "ActualPollPeriodMs", Real(rate.periodMs));
   }
   std::erase_if(m_rates, [&](const auto& entry) { return !keys.count(entry.first); });
 }
 
 void DiagnosticsNodes::RefreshDevices() {
-  struct Sum {
-    uint32_t requests = 0;
-    ScanCounters counters;
-  };
-  std::map<std::string, Sum> sums;  // by variable name prefix
-  std::set<std::string> slaves;
+  for (const SlaveHealth& slave : SlaveHealth::Of(m_runtime)) {
+    FolderPath folder{kFolder, slave.endpoint, "NODE" + std::to_string(slave.slave)};
+    const ScanCounters& c = slave.counters;
+    Set(folder, "Demoted", Bool(slave.demoted));
+    Set(folder, "Requests", UInt(slave.requests));
+    Set(folder, "Responses", UInt(c.responses));
+    Set(folder, "Timeouts", UInt(c.timeouts));
+    Set(folder, "ChecksumErrors", UInt(c.checksumErrors));
+    Set(folder, "Mismatches", UInt(c.mismatches));
+    SetOutcome(folder, c);
+  }
+  // An endpoint's exchanges are the library's to count (SetLibraryCounters);
+  // what only the program sees is summed over its scans in opening order.
+  std::map<std::string, ScanCounters> endpoints;
   for (int i = 0; i < m_runtime.GetDocumentCount(); ++i) {
     const CPelmoranDoc* doc = m_runtime.m_docTemplate.GetDocument(i);
-    std::string endpoint = kPrefix + doc->m_strEndpoint + ".";
-    std::string slave = endpoint + "NODE" + std::to_string(doc->m_scan.m_nSlaveNode) + ".";
-    for (const std::string& prefix : {endpoint, slave}) {
-      sums[prefix].requests += static_cast<uint32_t>(doc->m_nNumbrPolls);
-      sums[prefix].counters.Add(doc->m_counters);
-    }
-    slaves.insert(slave);
-    SetSlaveDemoted(*doc, slave);
+    endpoints[doc->m_strEndpoint].Add(doc->m_counters);
   }
-  for (const auto& [prefix, sum] : sums) {
-    bool slave = slaves.count(prefix) != 0;
-    SetCounters(prefix, slave, sum.requests, sum.counters);
-  }
+  for (const auto& [name, counters] : endpoints) SetOutcome({kFolder, name}, counters);
 }
 
-void DiagnosticsNodes::SetSlaveDemoted(const CPelmoranDoc& doc, const std::string& prefix) {
-  const CModbusConnection* endpoint = m_runtime.m_endpoints.FindEndpoint(doc.m_strEndpoint);
-  if (endpoint)
-    Set(prefix + "Demoted", Bool(endpoint->m_demotion.IsDemoted(doc.m_scan.m_nSlaveNode)));
-}
-
-// An endpoint's exchanges are the library's to count (SetLibraryCounters);
-// a slave's only the program can tell apart.
-void DiagnosticsNodes::SetCounters(const std::string& prefix, bool slave, uint32_t requests,
-                                   const ScanCounters& c) {
-  if (slave) {
-    Set(prefix + "Requests", UInt(requests));
-    Set(prefix + "Responses", UInt(c.responses));
-    Set(prefix + "Timeouts", UInt(c.timeouts));
-    Set(prefix + "ChecksumErrors", UInt(c.checksumErrors));
-    Set(prefix + "Mismatches", UInt(c.mismatches));
-  }
-  Set(prefix + "Exceptions", UInt(c.exceptions));
-  Set(prefix + "LastRoundTripMs",
+void DiagnosticsNodes::SetOutcome(const FolderPath& folder, const ScanCounters& c) {
+  Set(folder, "Exceptions", UInt(c.exceptions));
+  Set(folder, "LastRoundTripMs",
       Real(static_cast<double>(std::max<int64_t>(c.lastRoundTripMs, 0))));
   CModbusMsg error;
   error.m_nStatus = c.lastError;
-  VARIANT text = Text(c.lastError == 0 ? "" : error.GetStatusText());
-  Set(prefix + "LastError", text);
-  VariantClear(&text);
+  SetText(folder, "LastError", c.lastError == 0 ? "" : error.GetStatusText());
 }
 
-void DiagnosticsNodes::Set(const std::string& name, VARIANT value) {
-  m_seen.insert(name);
+void DiagnosticsNodes::SetText(const FolderPath& folder, const std::string& name,
+                               const std::string& text) {
+  VARIANT value = Text(text);
+  Set(folder, name, value);
+  VariantClear(&value);
+}
+
+void DiagnosticsNodes::Set(const FolderPath& folder, const std::string& name, VARIANT value) {
+  int32_t parent = Folder(folder);
+  std::string id = IdOf(folder, name);
+  m_seen.insert(id);
   const TagServerBinding& server = TagServer();
   std::string text = TextOf(value);
-  auto it = m_published.find(name);
+  auto it = m_published.find(id);
   if (it == m_published.end()) {
+    bool create = parent != -1 && server.CreateOPCFolderTag;
     int32_t handle =
-        server.CreateOPCTag ? server.CreateOPCTag(name.c_str(), value, OPC_QUALITY_GOOD, 0) : -1;
-    m_published[name] = Published{handle, text};
+        create ? server.CreateOPCFolderTag(parent, name.c_str(), value, OPC_QUALITY_GOOD, 0) : -1;
+    m_published[id] = Published{handle, text};
     return;
   }
   if (it->second.text == text || it->second.handle == -1) return;
@@ -212,6 +196,28 @@ void DiagnosticsNodes::Set(const std::string& name, VARIANT value) {
   if (server.UpdateOPCTag) server.UpdateOPCTag(it->second.handle, value, OPC_QUALITY_GOOD);
 }
 
+// The folder's handle, made with its parents as needed; -1 when the library
+// has none to give.
+int32_t DiagnosticsNodes::Folder(const FolderPath& path) {
+  const TagServerBinding& server = TagServer();
+  int32_t parent = OPC_TAG_FOLDER;
+  FolderPath upTo;
+  for (const std::string& name : path) {
+    upTo.push_back(name);
+    std::string id = IdOf(upTo);
+    m_seen.insert(id);
+    auto it = m_folders.find(id);
+    if (it == m_folders.end()) {
+      bool create = parent != -1 && server.CreateOPCFolder;
+      it = m_folders.emplace(id, create ? server.CreateOPCFolder(parent, name.c_str()) : -1).first;
+    }
+    parent = it->second;
+  }
+  return parent;
+}
+
+// Variables first, then folders from the deepest up, so that no removal
+// takes anything still published with it.
 void DiagnosticsNodes::RemoveUnseen() {
   const TagServerBinding& server = TagServer();
   for (auto it = m_published.begin(); it != m_published.end();) {
@@ -221,5 +227,13 @@ void DiagnosticsNodes::RemoveUnseen() {
     }
     if (it->second.handle != -1 && server.RemoveOPCTag) server.RemoveOPCTag(it->second.handle);
     it = m_published.erase(it);
+  }
+  for (auto it = m_folders.rbegin(); it != m_folders.rend();) {
+    if (m_seen.count(it->first)) {
+      ++it;
+      continue;
+    }
+    if (it->second != -1 && server.RemoveOPCFolder) server.RemoveOPCFolder(it->second);
+    it = std::make_reverse_iterator(m_folders.erase(std::next(it).base()));
   }
 }

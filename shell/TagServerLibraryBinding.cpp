@@ -14,6 +14,9 @@ void InstallTagServerLibrary() {
   t.UpdateOPCTag = &::UpdateOPCTag;
   t.UpdateOPCTagStatus = &::UpdateOPCTagStatus;
   t.RemoveOPCTag = &::RemoveOPCTag;
+  t.CreateOPCFolder = &::CreateOPCFolder;
+  t.CreateOPCFolderTag = &::CreateOPCFolderTag;
+  t.RemoveOPCFolder = &::RemoveOPCFolder;
   t.GetOPCServerURL = &::GetOPCServerURL;
   t.ShutdownOPCServer = &::ShutdownOPCServer;
   t.EnableOPCLogCallback = &::EnableOPCLogCallback;

@@ -12,6 +12,7 @@ namespace {
 constexpr uint32_t kOrganizes = 35;
 constexpr uint32_t kHasTypeDefinition = 40;
 constexpr uint32_t kHasSubtype = 45;
+constexpr uint32_t kHasComponent = 47;
 constexpr uint32_t kObjectsFolder = 85;
 constexpr uint32_t kFolderType = 61;
 constexpr uint32_t kBaseDataVariableType = 63;
@@ -118,11 +119,25 @@ bool AddressSpace::Header(const UaNodeId& id, NodeHeader& out) {
     out.typeDefinition = UaNodeId::Num(0, kFolderType);
     return true;
   }
+  if (id.ns == 1 && id.kind == UaNodeId::Kind::String && ProgramFolderHeader(id.text, out))
+    return true;
   if (Tag(id) == nullptr) return false;
+  std::string folder, name = id.text;
+  m_tags.Folders().FolderOf(id.text, folder, name);
   out.nodeClass = kVariable;
-  out.browseName = {1, id.text};
-  out.displayName = {"", id.text};
+  out.browseName = {1, name};
+  out.displayName = {"", name};
   out.typeDefinition = UaNodeId::Num(0, kBaseDataVariableType);
+  return true;
+}
+
+bool AddressSpace::ProgramFolderHeader(const std::string& id, NodeHeader& out) {
+  FolderTree::Folder folder;
+  if (!m_tags.Folders().Find(id, folder)) return false;
+  out.nodeClass = kObject;
+  out.browseName = {1, folder.name};
+  out.displayName = {"", folder.name};
+  out.typeDefinition = UaNodeId::Num(0, kFolderType);
   return true;
 }
 
@@ -134,12 +149,37 @@ void AddressSpace::References(const UaNodeId& id, std::vector<NodeReference>& ou
   if (id == FolderId()) {
     out.push_back({kOrganizes, false, UaNodeId::Num(0, kObjectsFolder)});
     out.push_back({kHasTypeDefinition, true, UaNodeId::Num(0, kFolderType)});
-    for (auto& name : m_tags.PresentNames())
-      out.push_back({kOrganizes, true, UaNodeId::Str(1, std::move(name))});
+    for (auto& top : m_tags.Folders().TopFolders())
+      out.push_back({kOrganizes, true, UaNodeId::Str(1, std::move(top))});
+    std::string folder, name;
+    for (auto& tag : m_tags.PresentNames())
+      if (!m_tags.Folders().FolderOf(tag, folder, name))
+        out.push_back({kOrganizes, true, UaNodeId::Str(1, std::move(tag))});
     return;
   }
-  out.push_back({kOrganizes, false, FolderId()});
+  FolderTree::Folder folder;
+  if (m_tags.Folders().Find(id.text, folder)) {
+    ProgramFolderReferences(folder, out);
+    return;
+  }
+  std::string name;
+  if (m_tags.Folders().FolderOf(id.text, folder.parent, name))
+    out.push_back({kHasComponent, false, UaNodeId::Str(1, folder.parent)});
+  else
+    out.push_back({kOrganizes, false, FolderId()});
   out.push_back({kHasTypeDefinition, true, UaNodeId::Num(0, kBaseDataVariableType)});
+}
+
+// Sub-folders are organized, variables are the folder's components.
+void AddressSpace::ProgramFolderReferences(const FolderTree::Folder& folder,
+                                           std::vector<NodeReference>& out) {
+  out.push_back(
+      {kOrganizes, false, folder.parent.empty() ? FolderId() : UaNodeId::Str(1, folder.parent)});
+  out.push_back({kHasTypeDefinition, true, UaNodeId::Num(0, kFolderType)});
+  for (const std::string& child : folder.folders)
+    out.push_back({kOrganizes, true, UaNodeId::Str(1, child)});
+  for (const auto& [variable, name] : folder.variables)
+    out.push_back({kHasComponent, true, UaNodeId::Str(1, variable)});
 }
 
 bool AddressSpace::RefPasses(const NodeReference& ref, const BrowseFilter& f) const {
@@ -189,7 +229,7 @@ UaDataValue AddressSpace::Read(const UaNodeId& id, uint32_t attribute, uint32_t 
     default: break;
   }
   if (id.ns == 0) return ReadNs0(m_ns0.at(id.numeric), attribute);
-  if (id == FolderId()) return ReadFolder(attribute);
+  if (h.nodeClass == kObject) return ReadFolder(attribute);
   return ReadTag(Tag(id), attribute, timestamps);
 }
 

@@ -1,6 +1,7 @@
 // What clients browse and read: the reduced namespace 0 and, in namespace 1,
 // the tag folder (ns=1;i=1, named after the ProgID, organized by Objects) and
-// one Float variable ns=1;s=<tag name> per published tag name.
+// one Float variable ns=1;s=<tag name> per published tag name; beside the
+// tags, the folders the program makes (FolderTree) with their variables.
 #pragma once
 
 #include <cstdint>
@@ -80,6 +81,8 @@ class AddressSpace {
   };
 
   void References(const UaNodeId& id, std::vector<NodeReference>& out);
+  bool ProgramFolderHeader(const std::string& id, NodeHeader& out);
+  void ProgramFolderReferences(const FolderTree::Folder& folder, std::vector<NodeReference>& out);
   bool RefPasses(const NodeReference& ref, const BrowseFilter& filter) const;
   UaDataValue ReadNs0(const Ns0Entry& e, uint32_t attribute);
   UaDataValue ReadFolder(uint32_t attribute);

@@ -78,6 +78,7 @@ UaType TagTypeOf(const VARIANT& v) {
     case VT_UI4: return UaType::UInt32;
     case VT_R8: return UaType::Double;
     case VT_BSTR: return UaType::String;
+    case VT_DATE: return UaType::DateTime;
     default: return UaType::Float;
   }
 }
@@ -102,6 +103,10 @@ bool TypedFromVariant(const VARIANT& v, UaType type, TagScalar& out) {
     case UaType::String:
       ok = VariantChangeType(&converted, &v, 0, VT_BSTR) == S_OK;
       if (ok) out = std::string(converted.bstrVal != nullptr ? converted.bstrVal : "");
+      break;
+    case UaType::DateTime:
+      ok = VariantChangeType(&converted, &v, 0, VT_DATE) == S_OK;
+      if (ok) out = FileTimeFromVariantTime(converted.date);
       break;
     default: ok = false;
   }

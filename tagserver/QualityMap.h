@@ -15,9 +15,9 @@ namespace tagserver {
 uint32_t StatusFromQuality(uint16_t quality);
 // A VARIANT as the tag's Float value; false when it holds no number.
 bool FloatFromVariant(const VARIANT& v, float& out);
-// The type a tag created with this value publishes: Boolean, UInt32, Double
-// or String for those VARIANT types, Float for any other (or none), as the
-// program's tags always were.
+// The type a tag created with this value publishes: Boolean, UInt32, Double,
+// String or DateTime for those VARIANT types, Float for any other (or none),
+// as the program's tags always were.
 UaType TagTypeOf(const VARIANT& v);
 // A VARIANT as a value of one of those types; false when it does not convert.
 bool TypedFromVariant(const VARIANT& v, UaType type, TagScalar& out);

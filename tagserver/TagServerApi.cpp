@@ -18,6 +18,7 @@ static_assert(OPC_STATUS_BAD_NOT_CONNECTED == UaStatus::BadNotConnected);
 static_assert(OPC_STATUS_BAD_DEVICE_FAILURE == UaStatus::BadDeviceFailure);
 static_assert(OPC_STATUS_BAD_OUT_OF_SERVICE == UaStatus::BadOutOfService);
 static_assert(OPC_STATUS_BAD_WAITING_FOR_INITIAL_DATA == UaStatus::BadWaitingForInitialData);
+static_assert(OPC_TAG_FOLDER == tagserver::FolderTree::kTagFolder);
 
 extern "C" {
 
@@ -54,6 +55,22 @@ int UpdateOPCTagStatus(int32_t hTag, VARIANT value, uint32_t status, int64_t sou
 }
 
 int RemoveOPCTag(int32_t hTag) { return TagServerHost::Instance().Tags().Remove(hTag) ? 0 : -1; }
+
+int32_t CreateOPCFolder(int32_t hParent, const char* name) {
+  if (name == nullptr) return -1;
+  return TagServerHost::Instance().Tags().Folders().Create(hParent, name);
+}
+
+int32_t CreateOPCFolderTag(int32_t hFolder, const char* name, VARIANT value, uint16_t quality,
+                           int writable) {
+  if (name == nullptr) return -1;
+  return TagServerHost::Instance().Tags().CreateInFolder(hFolder, name, value, quality,
+                                                         writable != 0);
+}
+
+int RemoveOPCFolder(int32_t hFolder) {
+  return TagServerHost::Instance().Tags().RemoveFolder(hFolder) ? 0 : -1;
+}
 
 const char* GetOPCServerURL() { return TagServerHost::Instance().Url(); }
 

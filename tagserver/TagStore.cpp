@@ -98,7 +98,24 @@ bool TagStore::UpdateStatus(int32_t handle, const VARIANT& value, uint32_t statu
   return ChangeSample(handle, [&](TagSample& s) { Apply(s, value, status, sourceTime); });
 }
 
+int32_t TagStore::CreateInFolder(int32_t folder, const std::string& name, const VARIANT& value,
+                                 uint16_t quality, bool writable) {
+  std::string id = m_folders.VariableId(folder, name);
+  if (id.empty()) return -1;
+  int32_t handle = Create(id, value, quality, writable);
+  m_folders.AddVariable(folder, handle, name);
+  return handle;
+}
+
+bool TagStore::RemoveFolder(int32_t folder) {
+  std::vector<int32_t> handles;
+  if (!m_folders.Remove(folder, handles)) return false;
+  for (int32_t handle : handles) Remove(handle);
+  return true;
+}
+
 bool TagStore::Remove(int32_t handle) {
+  m_folders.RemoveVariable(handle);
   bool notify = false;
   std::function<void()> notifier;
   {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/Variant.h"
+#include "tagserver/FolderTree.h"
 #include "tagserver/UaTypes.h"
 
 namespace tagserver {
@@ -22,14 +23,15 @@ namespace tagserver {
 class MonitoredItem;
 
 // The values a tag can hold besides the program's Floats.
-using TagScalar = std::variant<std::monostate, bool, uint64_t, float, double, std::string>;
+using TagScalar = std::variant<std::monostate, bool, int64_t, uint64_t, float, double, std::string>;
 
 struct TagSample {
   bool present = false;  // false once every handle of the name was removed
   bool hasValue = false;
   float value = 0;
   // A tag's first value fixes its type: Float unless it was a Boolean,
-  // UInt32, Double or String, whose values are held in typed instead.
+  // UInt32, Double, String or DateTime, whose values are held in typed
+  // instead.
   UaType type = UaType::Float;
   TagScalar typed;
   uint32_t status = 0;  // OPC UA status code
@@ -59,6 +61,12 @@ class TagStore {
   // sourceTime 0 is the moment of the call.
   bool UpdateStatus(int32_t handle, const VARIANT& value, uint32_t status, int64_t sourceTime);
   bool Remove(int32_t handle);
+  // A tag that is a component of a folder of Folders(): -1 for an unknown
+  // folder or an empty name.
+  int32_t CreateInFolder(int32_t folder, const std::string& name, const VARIANT& value,
+                         uint16_t quality, bool writable);
+  // The folder goes with everything under it.
+  bool RemoveFolder(int32_t folder);
 
   // Server thread: look-ups and snapshots. Nodes live as long as the store.
   TagNode* Find(const std::string& name);
@@ -72,6 +80,9 @@ class TagStore {
   // Called, outside the lock, when the first change after a TakeChanges
   // arrives: the server schedules its pass over the changes.
   void SetChangeNotifier(std::function<void()> notify);
+  // The folders the program makes beside the tags; their variables are
+  // tags of this store.
+  FolderTree& Folders() { return m_folders; }
 
  private:
   void MarkDirty(TagNode* node, bool& notify);
@@ -84,6 +95,7 @@ class TagStore {
   std::vector<TagNode*> m_dirty;
   int32_t m_nNextHandle = 1;
   std::function<void()> m_notify;
+  FolderTree m_folders;
 };
 
 }  // namespace tagserver

@@ -61,6 +61,20 @@ int UpdateOPCTag(int32_t hTag, VARIANT value, uint16_t quality);
 int UpdateOPCTagStatus(int32_t hTag, VARIANT value, uint32_t status, int64_t sourceTime);
 int RemoveOPCTag(int32_t hTag);
 
+// Folders beside the tags: Objects of FolderType that organize their
+// sub-folders and have their tags as components. A folder's NodeId is
+// ns=1;s=<parent's id>.<name> (ns=1;s=<name> in the tag folder), a tag's in
+// it ns=1;s=<folder's id>.<name>, browsed as <name>.
+constexpr int32_t OPC_TAG_FOLDER = 0;
+// -1 for an unknown parent, an empty name or a folder that exists already.
+int32_t CreateOPCFolder(int32_t hParent, const char* name);
+// As CreateOPCTag, in a folder: -1 for an unknown folder or an empty name.
+// UpdateOPCTag, UpdateOPCTagStatus and RemoveOPCTag take its handle.
+int32_t CreateOPCFolderTag(int32_t hFolder, const char* name, VARIANT value, uint16_t quality,
+                           int writable);
+// Removes the folder with its sub-folders and tags.
+int RemoveOPCFolder(int32_t hFolder);
+
 // Beyond the classic entry points: the endpoint URL clients connect to
 // (empty before InitOPCServer), and an orderly stop of the server thread.
 const char* GetOPCServerURL();

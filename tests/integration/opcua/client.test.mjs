@@ -307,3 +307,87 @@ test("garbage on one connection closes it with an Error and spares the others", 
     assert.equal(dv.statusCode, StatusCodes.Good);
   });
 });
+
+test("program folders beside the tags are browsed, read and watched as a tree", async () => {
+  const handle = (line) => Number(line.split(" ")[1]);
+  const top = handle(await host.command("folder 0 Diagnostics"));
+  // A name with a dot still makes one folder; only the id joins with dots.
+  const endpoint = handle(await host.command(`folder ${top} PLC.1`));
+  const slave = handle(await host.command(`folder ${endpoint} NODE4`));
+  const scan = handle(await host.command(`folder ${endpoint} Scan2`));
+  const timeouts = handle(await host.command(`ftag ${slave} Timeouts u 3`));
+  await host.command(`ftag ${scan} LastGoodTime d 1700000000123`);
+  await host.command(`ftag ${scan} StatusText s OK`);
+  assert.equal(handle(await host.command(`folder ${endpoint} NODE4`)), -1, "one folder per id");
+  const slaveId = "ns=1;s=Diagnostics.PLC.1.NODE4";
+  const timeoutsId = `${slaveId}.Timeouts`;
+  await withSession(async (session) => {
+    const all = { referenceTypeId: "HierarchicalReferences", includeSubtypes: true, resultMask: 63 };
+    const inTags = await session.browse({ nodeId: "ns=1;i=1", ...all });
+    const folder = inTags.references.find((r) => r.browseName.name === "Diagnostics");
+    assert.ok(folder, "Diagnostics beside the tags");
+    assert.equal(folder.nodeId.toString(), "ns=1;s=Diagnostics");
+    assert.equal(folder.nodeClass, NodeClass.Object);
+    assert.equal(folder.typeDefinition.toString(), "ns=0;i=61");
+    assert.equal(folder.referenceTypeId.toString(), "ns=0;i=35");
+    assert.ok(!inTags.references.some((r) => r.browseName.name.includes("Timeouts")));
+    const level = async (nodeId) => (await session.browse({ nodeId, ...all })).references;
+    const endpoints = await level("ns=1;s=Diagnostics");
+    assert.deepEqual(endpoints.map((r) => [r.browseName.name, r.nodeId.toString()]),
+      [["PLC.1", "ns=1;s=Diagnostics.PLC.1"]]);
+    const children = await level("ns=1;s=Diagnostics.PLC.1");
+    assert.deepEqual(children.map((r) => r.browseName.name), ["NODE4", "Scan2"]);
+    assert.ok(children.every((r) => r.referenceTypeId.toString() === "ns=0;i=35"));
+    const variables = await level("ns=1;s=Diagnostics.PLC.1.Scan2");
+    assert.deepEqual(variables.map((r) => r.browseName.name).sort(), ["LastGoodTime", "StatusText"]);
+    for (const r of variables) {
+      assert.equal(r.referenceTypeId.toString(), "ns=0;i=47", "a component of its folder");
+      assert.equal(r.nodeClass, NodeClass.Variable);
+    }
+    const up = await session.browse({ nodeId: timeoutsId, browseDirection: BrowseDirection.Inverse, resultMask: 63 });
+    assert.deepEqual(up.references.map((r) => [r.nodeId.toString(), r.referenceTypeId.toString()]),
+      [[slaveId, "ns=0;i=47"]]);
+    const escape = (name) => name.replaceAll(".", "&.");
+    const path = await session.translateBrowsePath(
+      makeBrowsePath("ns=0;i=85", `/1:${escape(FOLDER)}/1:Diagnostics/1:${escape("PLC.1")}/1:NODE4/1:Timeouts`),
+    );
+    assert.equal(path.targets[0].targetId.toString(), timeoutsId);
+
+    const read = (nodeId, attributeId = AttributeIds.Value) => session.read({ nodeId, attributeId });
+    const count = await read(timeoutsId);
+    assert.equal(count.value.dataType, DataType.UInt32);
+    assert.equal(count.value.value, 3);
+    assert.equal((await read(timeoutsId, AttributeIds.AccessLevel)).value.value, 1);
+    assert.equal((await read(timeoutsId, AttributeIds.BrowseName)).value.value.name, "Timeouts");
+    const when = await read("ns=1;s=Diagnostics.PLC.1.Scan2.LastGoodTime");
+    assert.equal(when.value.dataType, DataType.DateTime);
+    assert.equal(when.value.value.getTime(), 1700000000123);
+    assert.equal((await read(slaveId, AttributeIds.EventNotifier)).statusCode, StatusCodes.Good);
+    const written = await session.write({ nodeId: timeoutsId, attributeId: AttributeIds.Value,
+      value: { value: { dataType: DataType.UInt32, value: 0 } } });
+    assert.equal(written, StatusCodes.BadNotWritable);
+
+    const sub = ClientSubscription.create(session, {
+      requestedPublishingInterval: 100, requestedMaxKeepAliveCount: 10, requestedLifetimeCount: 100,
+      publishingEnabled: true,
+    });
+    await new Promise((resolve) => sub.on("started", resolve));
+    const seen = [];
+    const item = ClientMonitoredItem.create(sub, { nodeId: timeoutsId, attributeId: AttributeIds.Value },
+      { samplingInterval: 0, queueSize: 10, discardOldest: true }, TimestampsToReturn.Both);
+    item.on("changed", (dv) => seen.push(dv));
+    await waitFor(() => seen.length >= 1, 10000, "the first value");
+    await host.command(`set ${timeouts} u 4`);
+    await waitFor(() => seen.find((dv) => dv.value.value === 4), 10000, "the count of 4");
+
+    assert.equal(await host.command(`rmfolder ${top}`), "ok 0");
+    const gone = await waitFor(() => seen.find((dv) => dv.statusCode.isBad()), 10000, "the removal");
+    assert.equal(gone.statusCode, StatusCodes.BadNodeIdUnknown);
+    await sub.terminate();
+    const after = await session.browse({ nodeId: "ns=1;i=1", ...all });
+    assert.ok(!after.references.some((r) => r.browseName.name === "Diagnostics"));
+    assert.equal((await read(slaveId, AttributeIds.NodeClass)).statusCode, StatusCodes.BadNodeIdUnknown);
+    assert.equal((await read(timeoutsId)).statusCode, StatusCodes.BadNodeIdUnknown);
+  });
+  assert.equal(await host.command(`set ${timeouts} u 5`), "ok -1", "its handle went with its folder");
+});

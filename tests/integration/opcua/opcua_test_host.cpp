@@ -4,6 +4,11 @@
 //   create <name> <writable 0|1> <quality> [<float value>]  -> "handle <n>"
 //   update <handle> <float value> <quality>                 -> "ok <result>"
 //   remove <handle>                                         -> "ok <result>"
+//   folder <parent handle, 0 the tag folder> <name>          -> "handle <n>"
+//   ftag <folder> <name> <u|d|s> <value>  (read-only, good)  -> "handle <n>"
+//   set <handle> <u|d|s> <value>                             -> "ok <result>"
+//   rmfolder <handle>                                       -> "ok <result>"
+//     u: UInt32; d: DateTime as Unix milliseconds; s: String
 //   result <hresult>   (what the write callback answers from now on)
 //   quit
 // Every client write is printed as "write <handle> <vt> <value>".
@@ -59,6 +64,47 @@ VARIANT Float(float f) {
   return v;
 }
 
+// Owned by the caller, who clears it.
+VARIANT Typed(const std::string& type, const std::string& value) {
+  constexpr int64_t kUnixEpochTicks = 116444736000000000LL;
+  constexpr int64_t kTicksPerMs = 10000;
+  VARIANT v;
+  VariantInit(&v);
+  if (type == "u") {
+    v.vt = VT_UI4;
+    v.ulVal = static_cast<uint32_t>(std::stoul(value));
+  } else if (type == "d") {
+    v.vt = VT_DATE;
+    v.date = VariantTimeFromFileTime(std::stoll(value) * kTicksPerMs + kUnixEpochTicks);
+  } else {
+    v.vt = VT_BSTR;
+    v.bstrVal = SysAllocString(value.c_str());
+  }
+  return v;
+}
+
+void ObeyFolders(const std::string& word, std::istringstream& in) {
+  int32_t handle = 0;
+  std::string name, type, value;
+  if (word == "folder") {
+    in >> handle >> name;
+    Say("handle " + std::to_string(CreateOPCFolder(handle, name.c_str())));
+  } else if (word == "ftag") {
+    in >> handle >> name >> type >> value;
+    VARIANT v = Typed(type, value);
+    Say("handle " + std::to_string(CreateOPCFolderTag(handle, name.c_str(), v, 192, 0)));
+    VariantClear(&v);
+  } else if (word == "set") {
+    in >> handle >> type >> value;
+    VARIANT v = Typed(type, value);
+    Say("ok " + std::to_string(UpdateOPCTag(handle, v, 192)));
+    VariantClear(&v);
+  } else if (word == "rmfolder") {
+    in >> handle;
+    Say("ok " + std::to_string(RemoveOPCFolder(handle)));
+  }
+}
+
 void Obey(const std::string& line) {
   std::istringstream in(line);
   std::string word;
@@ -85,6 +131,8 @@ void Obey(const std::string& line) {
   } else if (word == "result") {
     in >> g_nResult;
     Say("ok 0");
+  } else {
+    ObeyFolders(word, in);
   }
 }
 

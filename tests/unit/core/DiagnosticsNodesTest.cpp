@@ -2,6 +2,7 @@
 // and values after polls, updates only on change, removal with their scan.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 
 #include "runtime/DiagnosticsNodes.h"
@@ -51,10 +52,53 @@ TEST_F(DiagnosticsFixture, EachVariableHasItsTypeAndFollowsThePolls) {
   }
   EXPECT_EQ(Node(scan + "StatusText").value.text, "OK");
   EXPECT_EQ(Node("MODBUS1.DemotedSlaves").value.text, "");
-  std::string lastGood = Node(scan + "LastGoodTime").value.text;
-  ASSERT_EQ(lastGood.size(), 24u) << lastGood;
-  EXPECT_EQ(lastGood[10], 'T');
-  EXPECT_EQ(lastGood.back(), 'Z');
+  const FakeTagServer::Value& lastGood = Node(scan + "LastGoodTime").value;
+  EXPECT_EQ(lastGood.vt, VT_DATE);
+  // A DATE's double keeps the time to a few microseconds.
+  EXPECT_NEAR(static_cast<double>(FileTimeFromVariantTime(lastGood.number)),
+              static_cast<double>(doc->m_lastGoodTime), 100.0);
+}
+
+// Each variable sits in the folder of what it describes: the endpoint, a
+// slave node on it, a scan; the folders hang from one "Diagnostics" folder
+// and go when what they describe goes.
+TEST_F(DiagnosticsFixture, VariablesSitInAFolderPerEndpointSlaveAndScan) {
+  CPelmoranDoc* doc = w.Scan("MODBUS1", 3, 1, 1, 0, 4);
+  std::string scan = "Diagnostics.MODBUS1.Scan" + std::to_string(doc->m_nKey);
+  nodes.Refresh(1000);
+  struct Expect {
+    std::string variable;
+    std::string folder;
+    std::string parent;
+  };
+  const Expect expected[] = {
+      {"MODBUS1.Connected", "Diagnostics.MODBUS1", "Diagnostics"},
+      {"MODBUS1.NODE4.Timeouts", "Diagnostics.MODBUS1.NODE4", "Diagnostics.MODBUS1"},
+      {"MODBUS1.Scan" + std::to_string(doc->m_nKey) + ".Polls", scan, "Diagnostics.MODBUS1"},
+  };
+  for (const Expect& e : expected) {
+    SCOPED_TRACE(e.variable);
+    const FakeTagServer::Folder* folder = w.tagServer.FolderNamed(e.folder);
+    ASSERT_NE(folder, nullptr);
+    EXPECT_EQ(w.tagServer.folders.at(Node(e.variable).folder).id, e.folder);
+    EXPECT_EQ(w.tagServer.folders.at(folder->parent).id, e.parent);
+  }
+  EXPECT_EQ(w.tagServer.FolderNamed("Diagnostics")->parent, OPC_TAG_FOLDER);
+  EXPECT_EQ(w.tagServer.Count("CreateOPCTag"), 1) << "only the scan's own tag";
+  // Before a good answer the last good time is the null DateTime.
+  EXPECT_EQ(FileTimeFromVariantTime(Node(scan.substr(12) + ".LastGoodTime").value.number), 0);
+
+  w.app.CloseAllDocuments();
+  nodes.Refresh(2000);
+  EXPECT_EQ(w.tagServer.FolderNamed(scan), nullptr);
+  EXPECT_EQ(w.tagServer.FolderNamed("Diagnostics.MODBUS1.NODE4"), nullptr);
+  EXPECT_NE(w.tagServer.FolderNamed("Diagnostics.MODBUS1"), nullptr);
+  // The variables went first, each by itself, then the emptied folders.
+  std::vector<std::string> order = w.tagServer.Names();
+  auto firstFolder = std::find(order.begin(), order.end(), "RemoveOPCFolder");
+  EXPECT_EQ(std::count(firstFolder, order.end(), "RemoveOPCFolder"), 2);
+  EXPECT_EQ(std::count(firstFolder, order.end(), "RemoveOPCTag"), 0);
+  EXPECT_GT(std::count(order.begin(), firstFolder, "RemoveOPCTag"), 10);
 }
 
 TEST_F(DiagnosticsFixture, OnlyChangesAreUpdatedAndAClosedScanTakesItsVariables) {

@@ -255,4 +255,40 @@ TEST(VariantReal, SinglePrecisionRangeIsChecked) {
   EXPECT_EQ(out.v.fltVal, 1.0f / 3.0f);
 }
 
+// A DATE counts days from 1899-12-30; FILETIME ticks count 100 ns from
+// 1601-01-01 UTC. Dates convert as their number of days.
+TEST(VariantDate, DaysAgainstTicksAndText) {
+  struct Case {
+    int64_t ticks;
+    DATE date;
+    const char* text;
+  };
+  const Case cases[] = {
+      {0, -109205.0, "1601-01-01T00:00:00.000"},
+      {94353120000000000LL, 0.0, "1899-12-30T00:00:00.000"},
+      {94353120000000000LL + 36000000000LL, 1.0 / 24, "1899-12-30T01:00:00.000"},
+      // 2023-11-14T22:13:20.123Z
+      {133444736001230000LL, 45244.92592734954, "2023-11-14T22:13:20.123"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_NEAR(VariantTimeFromFileTime(c.ticks), c.date, 1e-9);
+    EXPECT_NEAR(static_cast<double>(FileTimeFromVariantTime(c.date)), static_cast<double>(c.ticks),
+                100.0);
+    Var date;
+    date.v.vt = VT_DATE;
+    date.v.date = c.date;
+    Var text;
+    ASSERT_EQ(VariantChangeType(&text.v, &date.v, 0, VT_BSTR), S_OK);
+    EXPECT_STREQ(text.v.bstrVal, c.text);
+    Var days;
+    ASSERT_EQ(VariantChangeType(&days.v, &date.v, 0, VT_R8), S_OK);
+    EXPECT_EQ(days.v.dblVal, c.date);
+    Var back;
+    ASSERT_EQ(FromReal(c.date, VT_DATE, back), S_OK);
+    EXPECT_EQ(back.v.date, c.date);
+  }
+  EXPECT_EQ(FileTimeFromVariantTime(-200000.0), 0) << "before 1601 is no time";
+}
+
 }  // namespace

@@ -49,6 +49,12 @@ class FakeTagServer {
     int writable = 0;
     bool removed = false;
     int updates = 0;
+    int32_t folder = OPC_TAG_FOLDER;
+  };
+  struct Folder {
+    std::string id;  // the node id's text, as the library builds it
+    int32_t parent = OPC_TAG_FOLDER;
+    bool removed = false;
   };
 
   FakeTagServer() : m_previous(TagServer()) {
@@ -98,6 +104,13 @@ class FakeTagServer {
       return Me().UpdateStatus(h, v, status, time);
     };
     b.RemoveOPCTag = [](int32_t h) { return Me().Remove(h); };
+    b.CreateOPCFolder = [](int32_t parent, const char* name) {
+      return Me().CreateFolder(parent, name);
+    };
+    b.CreateOPCFolderTag = [](int32_t folder, const char* name, VARIANT v, uint16_t q, int w) {
+      return Me().CreateInFolder(folder, name, v, q, w);
+    };
+    b.RemoveOPCFolder = [](int32_t h) { return Me().RemoveFolder(h); };
     b.GetOPCServerURL = []() { return Me().url.c_str(); };
     b.ShutdownOPCServer = []() { Me().Record(Call{.fn = "ShutdownOPCServer"}); };
     // Kept apart from the calls, whose order start-up tests check.
@@ -123,6 +136,7 @@ class FakeTagServer {
   // What was called, and the tags as they stand.
   std::vector<Call> calls;
   std::map<int32_t, Tag> tags;
+  std::map<int32_t, Folder> folders;
 
   std::vector<std::string> Names() const {
     std::vector<std::string> names;
@@ -144,6 +158,11 @@ class FakeTagServer {
   const Tag* TagNamed(const std::string& name) const {
     for (const auto& [handle, tag] : tags)
       if (tag.name == name && !tag.removed) return &tag;
+    return nullptr;
+  }
+  const Folder* FolderNamed(const std::string& id) const {
+    for (const auto& [handle, folder] : folders)
+      if (folder.id == id && !folder.removed) return &folder;
     return nullptr;
   }
   int LiveTagCount() const {
@@ -182,9 +201,10 @@ class FakeTagServer {
   static FakeTagServer& Me() { return *Instance(); }
   void Record(Call call) { calls.push_back(std::move(call)); }
 
-  int32_t Create(const char* name, const VARIANT& v, uint16_t quality, int writable) {
+  int32_t Create(const char* name, const VARIANT& v, uint16_t quality, int writable,
+                 const char* fn = "CreateOPCTag") {
     int32_t handle = failCreate ? -1 : nextHandle++;
-    Record(Call{.fn = "CreateOPCTag",
+    Record(Call{.fn = fn,
                 .handle = handle,
                 .name = name,
                 .value = ValueOf(v),
@@ -238,6 +258,39 @@ class FakeTagServer {
     return 0;
   }
 
+  int32_t CreateFolder(int32_t parent, const std::string& name) {
+    std::string id = parent == OPC_TAG_FOLDER ? name : FolderId(parent) + "." + name;
+    bool refused = name.empty() || (parent != OPC_TAG_FOLDER && FolderId(parent).empty()) ||
+                   FolderNamed(id) != nullptr;
+    int32_t handle = refused ? -1 : m_nNextFolder++;
+    Record(Call{.fn = "CreateOPCFolder", .handle = handle, .name = id, .flag = parent});
+    if (handle != -1) folders[handle] = Folder{id, parent};
+    return handle;
+  }
+  std::string FolderId(int32_t handle) const {
+    auto it = folders.find(handle);
+    return it == folders.end() || it->second.removed ? "" : it->second.id;
+  }
+  int32_t CreateInFolder(int32_t folder, const std::string& name, const VARIANT& v,
+                         uint16_t quality, int writable) {
+    if (FolderId(folder).empty() || name.empty()) return -1;
+    std::string id = FolderId(folder) + "." + name;
+    int32_t handle = Create(id.c_str(), v, quality, writable, "CreateOPCFolderTag");
+    if (handle != -1) tags[handle].folder = folder;
+    return handle;
+  }
+  int RemoveFolder(int32_t handle) {
+    Record(Call{.fn = "RemoveOPCFolder", .handle = handle});
+    if (FolderId(handle).empty()) return -1;
+    folders[handle].removed = true;
+    for (auto& [tag, entry] : tags)
+      if (entry.folder == handle) entry.removed = true;
+    for (const auto& [child, entry] : folders)
+      if (entry.parent == handle && !entry.removed) RemoveFolder(child);
+    return 0;
+  }
+
+  int32_t m_nNextFolder = 1;
   TagServerBinding m_previous;
 };
 
