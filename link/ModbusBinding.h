@@ -17,6 +17,7 @@ struct ModbusBinding {
   decltype(&::PollMODBUS) PollMODBUS = nullptr;
   decltype(&::WriteMODBUS) WriteMODBUS = nullptr;
   decltype(&::MODBUSResponse) MODBUSResponse = nullptr;
+  decltype(&::MODBUSResponseTime) MODBUSResponseTime = nullptr;
   decltype(&::CloseConnection) CloseConnection = nullptr;
   decltype(&::EnableLogCallback) EnableLogCallback = nullptr;
   decltype(&::GetModbusCounters) GetModbusCounters = nullptr;

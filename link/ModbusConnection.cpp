@@ -233,6 +233,7 @@ void CModbusConnection::OnResponse(int, int) {
   }
   std::copy_n(words, std::min<int>(head->m_nScanLength, MBS_RESPONSE_CAPACITY), head->m_data);
   head->m_nStatus = result;
+  if (Modbus().MODBUSResponseTime) Modbus().MODBUSResponseTime(m_hConnection, &head->m_answeredAt);
   m_queue.erase(m_queue.begin());
   m_bBusy = false;
   HandBack(head);

@@ -1,6 +1,7 @@
 #include "modbuslib/Connection.h"
 
 #include <algorithm>
+#include <chrono>
 #include <future>
 
 #include "modbuslib/Library.h"
@@ -13,6 +14,14 @@ constexpr int kDefaultTimeoutMs = 2000;
 // Bytes kept from a Modbus/TCP stream while no answer is due: more than any
 // frame, so a late answer that arrives between requests is still skipped whole.
 constexpr size_t kMaxStrayStream = 1024;
+constexpr int64_t kUnixEpochTicks = 116444736000000000LL;  // 1601-01-01 to 1970-01-01
+constexpr int64_t kNanosecondsPerTick = 100;
+
+int64_t FileTimeNow() {
+  auto since = std::chrono::system_clock::now().time_since_epoch();
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(since).count() / kNanosecondsPerTick +
+         kUnixEpochTicks;
+}
 }  // namespace
 
 Connection::Connection(asio::io_context& io, int handle, Dialect dialect, int timeoutMs,
@@ -68,6 +77,13 @@ int Connection::fetch(RequestHeader* header, uint16_t* data, int capacity) {
     std::copy_n(result_.words.begin(), n, data);
   }
   return result_.status;
+}
+
+int Connection::fetchTime(int64_t* settledAt) {
+  std::lock_guard lock(mutex_);
+  if (!hasResult_) return MBS_UNINITIALIZED;
+  if (settledAt != nullptr) *settledAt = result_.settledAt;
+  return MBS_OK;
 }
 
 void Connection::setCallback(ModbusCallback callback) {
@@ -243,8 +259,12 @@ void Connection::failOutstanding(int status) {
 }
 
 void Connection::finish(int status) {
+  // Taken here, as the answer's last bytes are parsed, not when the caller
+  // gets round to fetching it.
+  const int64_t settledAt = FileTimeNow();
   {
     std::lock_guard lock(mutex_);
+    result_.settledAt = settledAt;
     result_.status = status;
     result_.header = job_.header;
     result_.words = std::move(job_.words);

@@ -30,6 +30,8 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // Caller's thread.
   int submit(const RequestHeader* header, const uint16_t* data, bool write);
   int fetch(RequestHeader* header, uint16_t* data, int capacity);
+  // When the result fetch gives was settled, as FILETIME ticks.
+  int fetchTime(int64_t* settledAt);
   void setCallback(ModbusCallback callback);
   ModbusCallback callback() const;
   ModbusCounters counters() const;
@@ -87,6 +89,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     int status = MBS_UNINITIALIZED;
     RequestHeader header{};
     std::vector<uint16_t> words;
+    int64_t settledAt = 0;
   };
 
   int accept(const RequestHeader& header, const uint16_t* data, bool write, Job& job);

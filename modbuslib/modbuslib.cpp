@@ -116,6 +116,12 @@ int MODBUSResponse(int handle, RequestHeader* header, uint16_t* data, int capaci
   return connection->fetch(header, data, capacity);
 }
 
+int MODBUSResponseTime(int handle, int64_t* settledAt) {
+  auto connection = mbl::Library::instance().find(handle);
+  if (!connection) return MBS_INVALID_HANDLE;
+  return connection->fetchTime(settledAt);
+}
+
 void CloseConnection(int handle) { mbl::Library::instance().close(handle); }
 
 int GetModbusCounters(int handle, ModbusCounters* counters) {

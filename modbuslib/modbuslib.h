@@ -107,6 +107,11 @@ void CloseConnection(int handle);
 // silence that must precede each request, and the extra wait after a
 // broadcast. 0 keeps the default, 3.5 characters (1750 us above 19200 baud).
 int GetModbusCounters(int handle, ModbusCounters* counters);
+// When the result MODBUSResponse gives was settled on the library's thread,
+// as FILETIME ticks (100 ns since 1601-01-01 UTC): the moment the answer's
+// last frame arrived, or the request timed out or failed. 0, 256 for an
+// unknown handle, 270 while there is no result.
+int MODBUSResponseTime(int handle, int64_t* settledAt);
 int SetLineTiming(int handle, uint32_t interFrameGapUs, uint32_t turnaroundUs);
 // Why a connection could not be made or was lost, as a line of text naming
 // the device or address: called on the library's thread, once per event;

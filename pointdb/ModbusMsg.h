@@ -39,4 +39,8 @@ class CModbusMsg {
   // one when newer writes took the place of a waiting one). Not copied:
   // each request answers only its own.
   std::vector<uint64_t> m_clientWrites;
+  // When the library settled the request (its answer arrived, or it timed
+  // out), as FILETIME ticks; 0 when the program settled it itself. Not
+  // copied: it belongs to one exchange.
+  int64_t m_answeredAt = 0;
 };

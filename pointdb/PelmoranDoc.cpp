@@ -304,10 +304,10 @@ void CPelmoranDoc::OnScanResponse(CModbusMsg* request) {
     m_scan.Copy(*owned);
     m_scan.m_nPollFrequency = frequency;
   }
+  // A request the program settled itself (refused, demoted, its endpoint
+  // gone) was settled just now.
+  int64_t arrived = owned->m_answeredAt != 0 ? owned->m_answeredAt : tagpublisher::Now();
   owned.reset();
-  // Taken as the answer is handled: the main thread handles it as soon as
-  // the library posts it, well within the resolution clients compare at.
-  int64_t arrived = tagpublisher::Now();
   if (m_scan.Status() == ScanStatus::Ok) m_lastGoodTime = arrived;
   uint32_t status = clientwrites::StatusOf(m_scan.m_nStatus);
   int count = std::min<int>(m_scan.m_nTagCount, GetTagCount());

@@ -13,6 +13,7 @@ void InstallModbusLibrary() {
   m.PollMODBUS = &::PollMODBUS;
   m.WriteMODBUS = &::WriteMODBUS;
   m.MODBUSResponse = &::MODBUSResponse;
+  m.MODBUSResponseTime = &::MODBUSResponseTime;
   m.CloseConnection = &::CloseConnection;
   m.EnableLogCallback = &::EnableLogCallback;
   m.GetModbusCounters = &::GetModbusCounters;

@@ -62,6 +62,31 @@ TEST_F(TagStatusFixture, EachFailureIsPublishedWithItsCauseAndTheLastValue) {
   }
 }
 
+// The library says when the answer arrived; a request the program settles
+// itself is stamped as it does.
+TEST_F(TagStatusFixture, TheSourceTimeIsWhenTheLibrarySettledTheRequest) {
+  CPelmoranDoc* doc = w.Scan("MODBUS1", 3, 1, 1);
+  const int64_t arrived = tagpublisher::Now() - 5'000'000;  // half a second ago
+  struct Case {
+    int32_t modbusStatus;
+    int64_t expected;
+  };
+  const Case cases[] = {{0, arrived}, {MBS_POLL_TIMEOUT, arrived + 1}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.modbusStatus);
+    w.modbus.answeredAt = c.expected;
+    w.modbus.responseStatus = c.modbusStatus;
+    Cycle(doc);
+    EXPECT_EQ(Published(doc).sourceTime, c.expected);
+  }
+  EXPECT_EQ(doc->m_lastGoodTime, arrived);
+  // The time-out of the endpoint's only device closed it.
+  int64_t before = tagpublisher::Now();
+  doc->Poll();
+  ASSERT_EQ(Published(doc).status, OPC_STATUS_BAD_NOT_CONNECTED);
+  EXPECT_GE(Published(doc).sourceTime, before);
+}
+
 TEST_F(TagStatusFixture, AScanOnAnEndpointThatIsDownIsNotConnected) {
   CPelmoranDoc* doc = w.Scan("MODBUS1", 3, 1, 1);
   w.modbus.memory[1] = 7;

@@ -18,6 +18,14 @@ namespace {
 
 constexpr int kTimeoutMs = 1000;
 
+// As the library counts time: 100 ns ticks since 1601-01-01 UTC.
+int64_t fileTimeNow() {
+  constexpr int64_t kUnixEpochTicks = 116444736000000000LL;
+  auto since = std::chrono::system_clock::now().time_since_epoch();
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(since).count() / 100 +
+         kUnixEpochTicks;
+}
+
 // Answers a standard RTU read of holding registers with values 100, 101, ...
 Bytes goodRegisters(const Bytes& request) {
   const int count = request[4] << 8 | request[5];
@@ -90,6 +98,36 @@ TEST_F(RtuLine, DamagedOrForeignAnswersGiveTheirStatuses) {
     ASSERT_EQ(r.size(), 8u);
     EXPECT_EQ(r, ScriptedSlave::rtu({1, 3, 0, 0, 0, 1}));
   }
+}
+
+// The time of a result is when the library settled it, between the slave's
+// writing its answer (or the time-out running out) and the callback.
+TEST_F(RtuLine, EachResultTellsWhenItWasSettled) {
+  std::atomic<int64_t> answering{0};
+  open([&](const Bytes& request) -> Bytes {
+    answering = fileTimeNow();
+    return answer_++ == 0 ? goodRegisters(request) : Bytes{};
+  });
+  int64_t at = -1;
+  EXPECT_EQ(MODBUSResponseTime(handle_, &at), MBS_UNINITIALIZED);
+  EXPECT_EQ(MODBUSResponseTime(handle_ + 1000, &at), MBS_INVALID_HANDLE);
+  std::vector<uint16_t> words;
+  ASSERT_EQ(run(RequestHeader{1, 3, 1, 1}, words), MBS_OK);
+  int64_t handled = fileTimeNow();
+  ASSERT_EQ(MODBUSResponseTime(handle_, &at), MBS_OK);
+  EXPECT_GE(at, answering.load());
+  EXPECT_LE(at, handled);
+  // Fetching later does not move it.
+  int64_t again = -1;
+  ASSERT_EQ(MODBUSResponseTime(handle_, &again), MBS_OK);
+  EXPECT_EQ(again, at);
+
+  int64_t sent = fileTimeNow();
+  ASSERT_EQ(run(RequestHeader{1, 3, 1, 1}, words), MBS_POLL_TIMEOUT);
+  handled = fileTimeNow();
+  ASSERT_EQ(MODBUSResponseTime(handle_, &at), MBS_OK);
+  EXPECT_GE(at, sent + kTimeoutMs * 10000LL);
+  EXPECT_LE(at, handled);
 }
 
 TEST_F(RtuLine, EachRequestCallsBackExactlyOnce) {

@@ -72,6 +72,11 @@ class FakeModbus {
     b.MODBUSResponse = [](int h, RequestHeader* hd, uint16_t* d, int cap) {
       return Me().Answer(h, hd, d, cap);
     };
+    b.MODBUSResponseTime = [](int, int64_t* at) {
+      if (Me().answeredAt == 0) return static_cast<int>(MBS_UNINITIALIZED);
+      *at = Me().answeredAt;
+      return static_cast<int>(MBS_OK);
+    };
     b.CloseConnection = [](int h) { Me().Record(Call{.fn = "CloseConnection", .handle = h}); };
     // Kept apart from the calls, whose order start-up tests check.
     b.EnableLogCallback = [](LogCallback cb) { Me().logCallback = cb; };
@@ -94,6 +99,7 @@ class FakeModbus {
   std::deque<Response> responses;  // answers of MODBUSResponse; the simulated slave when empty
   int responseStatus = 0;          // status of the simulated slave's answers
   ModbusCounters counters{};       // what GetModbusCounters tells of any connection
+  int64_t answeredAt = 0;          // what MODBUSResponseTime tells; 0: it has no result
   std::vector<uint16_t> memory = std::vector<uint16_t>(65536 + 2000, 0);
   ConnectionCallback connectionCallback = nullptr;
   LogCallback logCallback = nullptr;
