@@ -296,7 +296,7 @@ HealthDlg* MainWindow::HealthDialog() const { return m_pHealth; }
 
 void MainWindow::OnModbusHealth() {
   if (!m_pHealth) {
-    m_pHealth = new HealthDlg(m_frame.Endpoints(), this);
+    m_pHealth = new HealthDlg(m_frame.GetRuntime(), this);
     m_pHealth->setAttribute(Qt::WA_DeleteOnClose);
   }
   m_pHealth->show();

@@ -2,13 +2,16 @@
 
 #include <QDialogButtonBox>
 #include <QHeaderView>
+#include <QLabel>
 #include <QPushButton>
 #include <QTableWidget>
 #include <QTimer>
 #include <QVBoxLayout>
 
 #include "link/EndpointHealth.h"
-#include "link/EndpointRegistry.h"
+#include "pointdb/ModbusMsg.h"
+#include "runtime/Runtime.h"
+#include "runtime/SlaveHealth.h"
 
 namespace {
 
@@ -16,16 +19,50 @@ QString Count(const EndpointHealth& health, uint32_t value) {
   return health.counted ? QString::number(value) : QString();
 }
 
+QString StatusText(int32_t status) {
+  CModbusMsg message;
+  message.m_nStatus = status;
+  return status == 0 ? QString() : QString::fromStdString(message.GetStatusText());
+}
+
+QStringList SlaveTexts(const SlaveHealth& slave) {
+  const ScanCounters& c = slave.counters;
+  return {QString::fromStdString(slave.endpoint),
+          QString::number(slave.slave),
+          QString::number(slave.requests),
+          QString::number(c.responses),
+          QString::number(c.timeouts),
+          QString::number(c.checksumErrors),
+          QString::number(c.mismatches),
+          QString::number(c.exceptions),
+          c.lastRoundTripMs < 0 ? QString() : QString::number(c.lastRoundTripMs),
+          slave.demoted ? "Yes" : "No",
+          StatusText(c.lastError)};
+}
+
+QTableWidget* NewTable(int columns, const QStringList& headers, QWidget* parent) {
+  auto* table = new QTableWidget(0, columns, parent);
+  table->setHorizontalHeaderLabels(headers);
+  table->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  table->verticalHeader()->hide();
+  return table;
+}
+
 }  // namespace
 
-HealthDlg::HealthDlg(EndpointRegistry& endpoints, QWidget* parent)
-    : QDialog(parent), m_endpoints(endpoints), m_pTable(new QTableWidget(0, kColumns, this)) {
+HealthDlg::HealthDlg(Runtime& runtime, QWidget* parent)
+    : QDialog(parent),
+      m_runtime(runtime),
+      m_pTable(NewTable(kColumns,
+                        {"Endpoint", "State", "Demoted devices", "Requests", "Answers", "Time-outs",
+                         "Checksum errors", "Invalid answers", "Discarded"},
+                        this)),
+      m_pSlaves(NewTable(
+          kSlaveColumns,
+          {"Endpoint", "Slave node", "Requests", "Responses", "Time-outs", "Checksum errors",
+           "Mismatches", "Exceptions", "Last round trip (ms)", "Demoted", "Last error"},
+          this)) {
   setWindowTitle("Endpoint Health");
-  m_pTable->setHorizontalHeaderLabels({"Endpoint", "State", "Demoted devices", "Requests",
-                                       "Answers", "Time-outs", "Checksum errors", "Invalid answers",
-                                       "Discarded"});
-  m_pTable->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  m_pTable->verticalHeader()->hide();
   auto* buttons = new QDialogButtonBox(this);
   QPushButton* reconnect = buttons->addButton("Reconnect now", QDialogButtonBox::ActionRole);
   reconnect->setObjectName("reconnect");
@@ -34,8 +71,10 @@ HealthDlg::HealthDlg(EndpointRegistry& endpoints, QWidget* parent)
   connect(buttons, &QDialogButtonBox::rejected, this, &HealthDlg::reject);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(m_pTable);
+  layout->addWidget(new QLabel("Slave nodes, as the scans polling them counted:", this));
+  layout->addWidget(m_pSlaves);
   layout->addWidget(buttons);
-  resize(760, 260);
+  resize(900, 460);
   auto* timer = new QTimer(this);
   timer->setObjectName("refresh");
   connect(timer, &QTimer::timeout, this, &HealthDlg::Refresh);
@@ -44,27 +83,34 @@ HealthDlg::HealthDlg(EndpointRegistry& endpoints, QWidget* parent)
 }
 
 void HealthDlg::Refresh() {
-  // Endpoints come and go while the dialog is open: the rows follow them.
-  m_pTable->setRowCount(static_cast<int>(m_endpoints.m_endpoints.size()));
+  // Endpoints and scans come and go while the dialog is open: the rows follow them.
+  const EndpointRegistry& endpoints = m_runtime.m_endpoints;
+  m_pTable->setRowCount(static_cast<int>(endpoints.m_endpoints.size()));
   int row = 0;
-  for (const auto& endpoint : m_endpoints.m_endpoints)
-    ShowRow(row++, EndpointHealth::Of(*endpoint));
+  for (const auto& endpoint : endpoints.m_endpoints) ShowRow(row++, EndpointHealth::Of(*endpoint));
+  RefreshSlaves();
 }
 
 void HealthDlg::ShowRow(int row, const EndpointHealth& health) {
   const ModbusCounters& c = health.counters;
-  const QString texts[kColumns] = {QString::fromStdString(health.name),
-                                   QString::fromStdString(health.StateText()),
-                                   QString::fromStdString(health.DemotedText()),
-                                   Count(health, c.requests),
-                                   Count(health, c.answers),
-                                   Count(health, c.timeouts),
-                                   Count(health, c.checksumErrors),
-                                   Count(health, c.invalidResponses),
-                                   Count(health, c.discarded)};
-  for (int column = 0; column < kColumns; ++column) {
-    QTableWidgetItem* item = m_pTable->item(row, column);
-    if (item == nullptr) m_pTable->setItem(row, column, item = new QTableWidgetItem);
+  SetRow(*m_pTable, row,
+         {QString::fromStdString(health.name), QString::fromStdString(health.StateText()),
+          QString::fromStdString(health.DemotedText()), Count(health, c.requests),
+          Count(health, c.answers), Count(health, c.timeouts), Count(health, c.checksumErrors),
+          Count(health, c.invalidResponses), Count(health, c.discarded)});
+}
+
+void HealthDlg::RefreshSlaves() {
+  std::vector<SlaveHealth> slaves = SlaveHealth::Of(m_runtime);
+  m_pSlaves->setRowCount(static_cast<int>(slaves.size()));
+  int row = 0;
+  for (const SlaveHealth& slave : slaves) SetRow(*m_pSlaves, row++, SlaveTexts(slave));
+}
+
+void HealthDlg::SetRow(QTableWidget& table, int row, const QStringList& texts) {
+  for (int column = 0; column < texts.size(); ++column) {
+    QTableWidgetItem* item = table.item(row, column);
+    if (item == nullptr) table.setItem(row, column, item = new QTableWidgetItem);
     item->setText(texts[column]);
   }
 }
@@ -72,6 +118,6 @@ void HealthDlg::ShowRow(int row, const EndpointHealth& health) {
 void HealthDlg::OnReconnectNow() {
   // Serial devices are reopened by the library as soon as they are back;
   // only Modbus/TCP endpoints wait for a timer.
-  m_endpoints.ReconnectTcpEndpoints();
+  m_runtime.m_endpoints.ReconnectTcpEndpoints();
   Refresh();
 }

@@ -1,12 +1,15 @@
 // "Endpoint Health": a table of every endpoint's state, its demoted devices
-// and its library counters, read again once a second while the dialog is
-// open, and "Reconnect now" for Modbus/TCP endpoints without a connection.
+// and its library counters, below it a table of every slave node the scans
+// poll, endpoint by endpoint, with what the program counted of its
+// exchanges; both read again once a second while the dialog is open, and
+// "Reconnect now" for Modbus/TCP endpoints without a connection.
 // Modeless: the operator watches it while working in the scans.
 #pragma once
 
 #include <QDialog>
+#include <QStringList>
 
-class EndpointRegistry;
+class Runtime;
 struct EndpointHealth;
 class QTableWidget;
 
@@ -26,16 +29,34 @@ class HealthDlg : public QDialog {
     kDiscarded,
     kColumns
   };
+  enum SlaveColumn {
+    kSlaveEndpoint,
+    kSlaveNode,
+    kSlaveRequests,
+    kSlaveResponses,
+    kSlaveTimeouts,
+    kSlaveChecksumErrors,
+    kSlaveMismatches,
+    kSlaveExceptions,
+    kSlaveRoundTrip,
+    kSlaveDemoted,
+    kSlaveLastError,
+    kSlaveColumns
+  };
 
-  HealthDlg(EndpointRegistry& endpoints, QWidget* parent = nullptr);
+  HealthDlg(Runtime& runtime, QWidget* parent = nullptr);
 
   QTableWidget& Table() const { return *m_pTable; }
+  QTableWidget& SlaveTable() const { return *m_pSlaves; }
   void Refresh();
   void OnReconnectNow();
 
  private:
   void ShowRow(int row, const EndpointHealth& health);
+  void RefreshSlaves();
+  static void SetRow(QTableWidget& table, int row, const QStringList& texts);
 
-  EndpointRegistry& m_endpoints;
+  Runtime& m_runtime;
   QTableWidget* m_pTable;
+  QTableWidget* m_pSlaves;
 };

@@ -17,6 +17,7 @@
 #include "UiFixture.h"
 #include "link/EndpointRegistry.h"
 #include "link/ModbusBinding.h"
+#include "pointdb/PelmoranDoc.h"
 #include "runtime/Runtime.h"
 #include "runtime/SettingsFile.h"
 #include "shell/FrameTrace.h"
@@ -95,6 +96,7 @@ class HealthTest : public QObject {
   void optionsAreSavedBesideTheConfigurationAndApplied();
   void frameTraceCommandWritesTheTraceFile();
   void healthShowsStateAndCountersAndReconnects();
+  void healthShowsEachSlaveNodeOfEachEndpoint();
   void debugDialogIsReadAgainWhileOpen();
 
  private:
@@ -313,6 +315,53 @@ void HealthTest::healthShowsStateAndCountersAndReconnects() {
   QCOMPARE(g_connects, 1);
   QCOMPARE(Endpoints().m_endpoints[1]->m_hTcpConnection, 101);
   plc.m_hConnection = plc.m_hTcpConnection = -1;
+}
+
+void HealthTest::healthShowsEachSlaveNodeOfEachEndpoint() {
+  AddEndpoint(Endpoints(), "PLC");
+  AddEndpoint(Endpoints(), "LINE", 2);
+  CModbusConnection& plc = *Endpoints().m_endpoints[0];
+  for (int i = 0; i < DemotionPolicy::kDefaultTimeouts; ++i)
+    plc.m_demotion.OnResult(2, MBS_POLL_TIMEOUT);
+  // Scans as their answers left them: endpoint, slave node, the statuses
+  // handled in order with their round trips, and the polls sent.
+  struct Scan {
+    std::string endpoint;
+    uint8_t slave;
+    std::vector<std::pair<int32_t, int64_t>> answers;
+  };
+  const Scan scans[] = {
+      {"PLC", 2, {{MBS_POLL_TIMEOUT, -1}, {MBS_POLL_TIMEOUT, -1}, {MBS_POLL_TIMEOUT, -1}}},
+      {"PLC", 1, {{MBS_OK, 30}, {2, 12}}},
+      {"LINE", 1, {{MBS_INVALID_CHECKSUM, 40}, {MBS_INVALID_RESPONSE, 41}, {MBS_OK, 9}}},
+      {"PLC", 1, {{MBS_INVALID_CHECKSUM, 7}}},
+  };
+  for (const Scan& scan : scans) {
+    CPelmoranDoc* doc = m_program->app->m_docTemplate.OpenDocumentFile("");
+    QVERIFY(doc);
+    doc->m_strEndpoint = scan.endpoint;
+    doc->m_scan.m_nSlaveNode = scan.slave;
+    doc->m_nNumbrPolls = static_cast<int32_t>(scan.answers.size());
+    for (const auto& [status, roundTrip] : scan.answers) doc->m_counters.Count(status, roundTrip);
+  }
+
+  Window().Action(W::ID_MODBUS_HEALTH)->trigger();
+  const QTableWidget& table = Window().HealthDialog()->SlaveTable();
+  QCOMPARE(table.rowCount(), 3);
+  // By endpoint, then slave node; a slave sums its scans, the last round
+  // trip and error being those of its first scan that has one.
+  QCOMPARE(RowTexts(table, 0), QStringList({"LINE", "1", "3", "1", "0", "1", "1", "0", "9", "No",
+                                            "INVALID SLAVE RESPONSE"}));
+  QCOMPARE(RowTexts(table, 1), QStringList({"PLC", "1", "3", "2", "0", "1", "0", "1", "12", "No",
+                                            "Slave Exception #2"}));
+  QCOMPARE(RowTexts(table, 2),
+           QStringList({"PLC", "2", "3", "0", "3", "0", "0", "0", "", "Yes", "POLL TIMEOUT"}));
+
+  // Read again while open: a new answer, a closed scan.
+  m_program->app->m_docTemplate.GetDocument(0)->m_counters.Count(MBS_POLL_TIMEOUT, -1);
+  QTRY_COMPARE(table.item(2, HealthDlg::kSlaveTimeouts)->text(), QString("4"));
+  m_program->app->m_docTemplate.CloseDocument(m_program->app->m_docTemplate.GetDocument(2));
+  QTRY_COMPARE(table.rowCount(), 2);
 }
 
 void HealthTest::debugDialogIsReadAgainWhileOpen() {
