@@ -1,7 +1,9 @@
 #include "RtuSlave.h"
 
 #include <poll.h>
+#include <unistd.h>
 
+#include <cstddef>
 #include <stdexcept>
 
 namespace bench {
@@ -9,6 +11,40 @@ namespace bench {
 namespace {
 // How often the serving thread looks whether it should end.
 constexpr int kStopCheckMs = 100;
+constexpr size_t kNeedMore = 0;
+constexpr size_t kNotARequest = SIZE_MAX;
+
+uint16_t crc16(const uint8_t* bytes, size_t size) {
+  uint16_t crc = 0xFFFF;
+  for (size_t i = 0; i < size; ++i) {
+    crc ^= bytes[i];
+    for (int bit = 0; bit < 8; ++bit) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
+  }
+  return crc;
+}
+
+// The length of the request at the front, by its function code.
+size_t requestLength(const std::vector<uint8_t>& bytes) {
+  constexpr size_t kFixed = 8;         // node, function, address, count or value, CRC
+  constexpr size_t kMultipleHead = 7;  // node, function, address, count, byte count
+  if (bytes.size() < 2) return kNeedMore;
+  switch (bytes[1]) {
+    case 1:
+    case 2:
+    case 3:
+    case 4:
+    case 5:
+    case 6: return kFixed;
+    case 15:
+    case 16: return bytes.size() < kMultipleHead ? kNeedMore : kMultipleHead + bytes[6] + 2;
+    default: return kNotARequest;
+  }
+}
+
+bool soundCrc(const uint8_t* frame, size_t size) {
+  const uint16_t crc = crc16(frame, size - 2);
+  return frame[size - 2] == (crc & 0xFF) && frame[size - 1] == (crc >> 8);
+}
 }  // namespace
 
 RtuSlave::RtuSlave(const std::string& device, int baudRate)
@@ -33,18 +69,35 @@ RtuSlave::~RtuSlave() {
 }
 
 void RtuSlave::serve() {
-  uint8_t query[MODBUS_RTU_MAX_ADU_LENGTH];
+  const int fd = modbus_get_socket(context_);
+  uint8_t chunk[MODBUS_RTU_MAX_ADU_LENGTH];
   while (!stop_) {
-    // modbus_receive waits for a request without end; poll first so that
-    // the thread notices when it is asked to stop.
-    pollfd p{modbus_get_socket(context_), POLLIN, 0};
+    // Poll first so that the thread notices when it is asked to stop.
+    pollfd p{fd, POLLIN, 0};
     if (poll(&p, 1, kStopCheckMs) <= 0) continue;
-    // modbus_receive gives 0 for a request to another node. The count goes up
-    // before the answer leaves, so a master that holds its answer finds it counted.
-    const int length = modbus_receive(context_, query);
-    if (length <= 0) continue;
-    ++answered_;
-    modbus_reply(context_, query, length, mapping_);
+    const ssize_t got = read(fd, chunk, sizeof chunk);
+    if (got <= 0) continue;
+    pending_.insert(pending_.end(), chunk, chunk + got);
+    takeRequests();
+  }
+}
+
+void RtuSlave::takeRequests() {
+  for (;;) {
+    const size_t length = requestLength(pending_);
+    if (length == kNeedMore || (length != kNotARequest && pending_.size() < length)) return;
+    // Noise or a frame cut short: step one byte on until a sound request starts.
+    if (length == kNotARequest || !soundCrc(pending_.data(), length)) {
+      pending_.erase(pending_.begin());
+      continue;
+    }
+    if (pending_[0] == kNode) {
+      // The count goes up before the answer leaves, so a master that holds
+      // its answer finds it counted.
+      ++answered_;
+      modbus_reply(context_, pending_.data(), static_cast<int>(length), mapping_);
+    }
+    pending_.erase(pending_.begin(), pending_.begin() + static_cast<std::ptrdiff_t>(length));
   }
 }
 
