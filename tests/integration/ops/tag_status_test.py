@@ -1,7 +1,8 @@
 """Why a tag is bad, and since when: pelmoran -Headless polling a pymodbus slave,
 read by node-opcua. While the slave answers, each answer restamps the tag's
 source time; once it is stopped the tag keeps its last value and says why, and
-the endpoint's diagnostics variable says it is no longer connected.
+the endpoint's diagnostics variable says it is no longer connected. The
+diagnostics are browsed as a folder tree beside the tags.
 
 Usage: tag_status_test.py <pelmoran> <node> <folder holding node-opcua-client's
        node_modules> <modbus_slave.py>
@@ -24,6 +25,7 @@ TAG = "LIVE.NODE1.40002"
 CONNECTED = "Diagnostics.LIVE.Connected"
 REQUESTS = "Diagnostics.LIVE.NODE1.Requests"
 WIRE_REQUESTS = "Diagnostics.LIVE.Requests"
+LAST_GOOD = "Diagnostics.LIVE.Scan2.LastGoodTime"
 # modbus_slave.py holds 100 + 7 * p in holding register p.
 TAG_VALUE = 100 + 7 * 1
 LOST = ("BadNotConnected", "BadTimeout")
@@ -69,6 +71,47 @@ class TagStatusTest(unittest.TestCase):
             if line.startswith("RESULT "):
                 return json.loads(line[len("RESULT "):])
         self.fail("opcua_read.mjs gave no result: %s" % result.stderr[-2000:])
+
+    def browse(self, *nodes):
+        result = subprocess.run([NODE, os.path.join(HERE, "opcua_browse.mjs"), MODULES,
+                                 self.env["PELMORAN_OPCUA_ENDPOINT"], *nodes],
+                                capture_output=True, text=True, timeout=60)
+        for line in result.stdout.splitlines():
+            if line.startswith("RESULT "):
+                return json.loads(line[len("RESULT "):])
+        self.fail("opcua_browse.mjs gave no result: %s" % result.stderr[-2000:])
+
+    def test_the_diagnostics_are_a_folder_tree_beside_the_tags(self):
+        folder, endpoint = "ns=1;i=1", "ns=1;s=Diagnostics.LIVE"
+        good = wait_for(lambda: self.read(TAG)[TAG]["status"] == "Good", 30, 0.3)
+        self.assertTrue(good, "the tag never turned good")
+        # The refresh after the first good answer; before it, the null DateTime.
+        dated = wait_for(lambda: (self.read(LAST_GOOD)[LAST_GOOD]["value"] or "") > "2000", 10, 0.3)
+        self.assertTrue(dated, "no last good time: %r" % self.read(LAST_GOOD))
+        tree = self.browse(folder, endpoint, endpoint + ".NODE1")
+        top = {r["name"]: r for r in tree[folder]}
+        self.assertEqual(top["Diagnostics"]["class"], "Object")
+        self.assertEqual(top["Diagnostics"]["reference"], "Organizes")
+        self.assertIn(TAG, top)
+        self.assertFalse(any(name.startswith("Diagnostics.") for name in top), sorted(top))
+        children = {r["name"]: r for r in tree[endpoint]}
+        scans = [name for name in children if name.startswith("Scan")]
+        self.assertEqual(len(scans), 1, sorted(children))
+        for name in ("NODE1", scans[0]):
+            self.assertEqual((children[name]["class"], children[name]["reference"]),
+                             ("Object", "Organizes"))
+        self.assertEqual(children["Connected"]["reference"], "HasComponent")
+        slave = {r["name"]: r["id"] for r in tree[endpoint + ".NODE1"]}
+        self.assertEqual(slave["Timeouts"], "ns=1;s=Diagnostics.LIVE.NODE1.Timeouts")
+        self.assertLessEqual({"Requests", "Responses", "Timeouts", "ChecksumErrors", "Mismatches",
+                              "Exceptions", "LastRoundTripMs", "Demoted", "LastError"}, set(slave))
+        scan = self.browse(endpoint + "." + scans[0])[endpoint + "." + scans[0]]
+        self.assertIn("LastGoodTime", {r["name"] for r in scan})
+        # A DateTime reads as a time; the tag's source time is the same
+        # clock's, stamped by the library as the answer came.
+        read = self.read(LAST_GOOD, TAG)
+        self.assertRegex(read[LAST_GOOD]["value"], r"^\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z$")
+        self.assertLessEqual(read[LAST_GOOD]["value"], read[TAG]["source"])
 
     def test_a_stopped_slave_leaves_its_last_value_and_the_reason(self):
         good = wait_for(lambda: self.read(TAG)[TAG]["status"] == "Good", 30, 0.3)
