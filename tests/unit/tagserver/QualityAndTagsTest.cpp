@@ -137,6 +137,57 @@ TEST(TagStore, TagsOfOneNameShareANodeAndTheFirstWritableHandleTakesWrites) {
   EXPECT_FALSE(store.Update(a, FloatVariant(1), 192));
 }
 
+// What a folder refuses, how its variables share a node, and that removing
+// a folder takes everything under it and nothing beside it.
+TEST(TagStore, FoldersHoldTheirVariablesAndGoWithEverythingUnderThem) {
+  TagStore store;
+  FolderTree& folders = store.Folders();
+  const int32_t top = folders.Create(FolderTree::kTagFolder, "Diagnostics");
+  const int32_t endpoint = folders.Create(top, "PLC.1");
+  const int32_t slave = folders.Create(endpoint, "NODE4");
+  const int32_t other = folders.Create(top, "LINE");
+  struct Refused {
+    int32_t parent;
+    const char* name;
+  };
+  const Refused refused[] = {{top, "PLC.1"}, {top, ""}, {999, "X"}, {FolderTree::kTagFolder, ""}};
+  for (const Refused& r : refused) EXPECT_EQ(folders.Create(r.parent, r.name), -1) << r.name;
+  EXPECT_EQ(store.CreateInFolder(999, "Timeouts", FloatVariant(1), 192, false), -1);
+  EXPECT_EQ(store.CreateInFolder(slave, "", FloatVariant(1), 192, false), -1);
+
+  const int32_t a = store.CreateInFolder(slave, "Timeouts", FloatVariant(1), 192, false);
+  const int32_t b = store.CreateInFolder(slave, "Timeouts", FloatVariant(2), 192, false);
+  const int32_t beside = store.CreateInFolder(other, "Connected", FloatVariant(1), 192, false);
+  const int32_t tag = store.Create("PLC.1.NODE4.40001", FloatVariant(3), 192, true);
+  FolderTree::Folder found;
+  ASSERT_TRUE(folders.Find("Diagnostics.PLC.1.NODE4", found));
+  EXPECT_EQ(found.name, "NODE4");
+  EXPECT_EQ(found.parent, "Diagnostics.PLC.1");
+  ASSERT_EQ(found.variables.size(), 1u) << "one node for one name";
+  EXPECT_EQ(found.variables.begin()->first, "Diagnostics.PLC.1.NODE4.Timeouts");
+  std::string folder, name;
+  ASSERT_TRUE(folders.FolderOf("Diagnostics.PLC.1.NODE4.Timeouts", folder, name));
+  EXPECT_EQ(name, "Timeouts");
+  EXPECT_FALSE(folders.FolderOf("PLC.1.NODE4.40001", folder, name));
+  // The node stays in its folder until its last handle goes.
+  EXPECT_TRUE(store.Remove(a));
+  ASSERT_TRUE(folders.Find("Diagnostics.PLC.1.NODE4", found));
+  EXPECT_EQ(found.variables.size(), 1u);
+
+  EXPECT_TRUE(store.RemoveFolder(endpoint));
+  EXPECT_FALSE(store.RemoveFolder(endpoint));
+  EXPECT_FALSE(folders.Find("Diagnostics.PLC.1.NODE4", found));
+  EXPECT_FALSE(folders.Find("Diagnostics.PLC.1", found));
+  EXPECT_FALSE(store.Sample(store.Find("Diagnostics.PLC.1.NODE4.Timeouts")).present);
+  EXPECT_FALSE(store.Update(b, FloatVariant(4), 192)) << "its handle went with the folder";
+  EXPECT_NE(folders.Create(top, "PLC.1"), -1) << "the id is free again";
+  EXPECT_TRUE(store.Update(beside, FloatVariant(0), 192));
+  EXPECT_TRUE(store.Update(tag, FloatVariant(0), 192));
+  ASSERT_TRUE(folders.Find("Diagnostics", found));
+  EXPECT_EQ(found.folders, (std::vector<std::string>{"Diagnostics.LINE", "Diagnostics.PLC.1"}));
+  EXPECT_EQ(folders.TopFolders(), std::vector<std::string>{"Diagnostics"});
+}
+
 TEST(TagStore, AnEmptyNewTagHasNoValueAndBadStatus) {
   TagStore store;
   VARIANT empty;
