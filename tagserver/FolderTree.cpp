@@ -22,23 +22,21 @@ int32_t FolderTree::Create(int32_t parent, const std::string& name) {
   return handle;
 }
 
-std::string FolderTree::VariableId(int32_t folder, const std::string& name) {
+std::string FolderTree::AddVariable(int32_t folder, const std::string& name) {
   std::lock_guard lock(m_mutex);
   auto it = m_handles.find(folder);
   if (it == m_handles.end() || name.empty()) return "";
-  return it->second + "." + name;
-}
-
-void FolderTree::AddVariable(int32_t folder, int32_t tagHandle, const std::string& name) {
-  std::lock_guard lock(m_mutex);
-  auto it = m_handles.find(folder);
-  if (it == m_handles.end()) return;
   std::string id = it->second + "." + name;
   m_folders[it->second].variables[id] = name;
   Variable& variable = m_variables[id];
   variable.folder = it->second;
   variable.name = name;
   ++variable.handles;
+  return id;
+}
+
+void FolderTree::BindVariable(int32_t tagHandle, const std::string& id) {
+  std::lock_guard lock(m_mutex);
   m_members[tagHandle] = id;
 }
 

@@ -31,10 +31,12 @@ class FolderTree {
   // The new folder's handle; -1 for an unknown parent, an empty name or an
   // id some folder already has.
   int32_t Create(int32_t parent, const std::string& name);
-  // The node id a variable of that name gets in the folder; "" when the
-  // folder is unknown or the name empty.
-  std::string VariableId(int32_t folder, const std::string& name);
-  void AddVariable(int32_t folder, int32_t tagHandle, const std::string& name);
+  // Enters a variable of that name in the folder before its tag exists, so
+  // that browsing never finds the tag outside it; its node id, or "" when
+  // the folder is unknown or the name empty. BindVariable names the tag
+  // handle that stands for it.
+  std::string AddVariable(int32_t folder, const std::string& name);
+  void BindVariable(int32_t tagHandle, const std::string& id);
   void RemoveVariable(int32_t tagHandle);
   // Removes the folder and everything under it; tagHandles gets the handles
   // of the variables that were in it. False for an unknown handle.

@@ -100,10 +100,10 @@ bool TagStore::UpdateStatus(int32_t handle, const VARIANT& value, uint32_t statu
 
 int32_t TagStore::CreateInFolder(int32_t folder, const std::string& name, const VARIANT& value,
                                  uint16_t quality, bool writable) {
-  std::string id = m_folders.VariableId(folder, name);
+  std::string id = m_folders.AddVariable(folder, name);
   if (id.empty()) return -1;
   int32_t handle = Create(id, value, quality, writable);
-  m_folders.AddVariable(folder, handle, name);
+  m_folders.BindVariable(handle, id);
   return handle;
 }
 
