@@ -1,5 +1,6 @@
 #include "shell/MainWindow.h"
 
+#include <QCloseEvent>
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFileInfo>
@@ -28,6 +29,7 @@
 #include "ui/RemoveEndpointDlg.h"
 #include "ui/WidgetMessageBox.h"
 #include "ui/WidgetViewFactory.h"
+#include "ui/WindowLayout.h"
 
 MainWindow::MainWindow(CMainFrame& frame, QWidget* parent)
     : QMainWindow(parent),
@@ -45,6 +47,9 @@ MainWindow::MainWindow(CMainFrame& frame, QWidget* parent)
   CreateAccelerators();
   CreateMenus();
   m_pViews->m_onFramesChanged = [this] { UpdateFrame(); };
+  m_pViews->m_restorePlace = [this](CChildFrame& child) {
+    return WindowLayout(LayoutPath()).RestoreChild(child, *m_pMdiArea);
+  };
   connect(m_pMdiArea, &QMdiArea::subWindowActivated, this, [this] { UpdateFrame(); });
   UpdateFrame();
 }
@@ -54,6 +59,22 @@ MainWindow::~MainWindow() {
   // views it would ask about are gone already.
   disconnect(m_pMdiArea, nullptr, this, nullptr);
   m_pViews->m_onFramesChanged = nullptr;
+  m_pViews->m_restorePlace = nullptr;
+}
+
+std::string MainWindow::LayoutPath() const {
+  return m_frame.m_strConfigPath.empty() ? std::string() : m_frame.SettingsPath();
+}
+
+void MainWindow::RestoreLayout() { WindowLayout(LayoutPath()).RestoreFrame(*this); }
+
+bool MainWindow::SaveLayout() const {
+  return WindowLayout(LayoutPath()).Save(*this, m_pViews->Frames());
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+  SaveLayout();
+  QMainWindow::closeEvent(event);
 }
 
 IViewFactory* MainWindow::ViewFactory() { return m_pViews.get(); }
@@ -106,6 +127,10 @@ void MainWindow::CreateCommands() {
     OnModbusTrace(Action(ID_MODBUS_TRACE)->isChecked());
   })->setCheckable(true);
   AddCommand(ID_MODBUS_OPTIONS, "&Options...", [this] { OnModbusOptions(); });
+  // The toolkit's own cascade would cut the columns; ours keeps each window
+  // wide enough for them.
+  AddCommand(ID_WINDOW_CASCADE, "&Cascade", [this] { m_pViews->CascadeAll(); });
+  AddCommand(ID_WINDOW_TILE, "&Tile", [this] { m_pMdiArea->tileSubWindows(); });
 }
 
 void MainWindow::CreateAccelerators() {
@@ -130,6 +155,15 @@ void MainWindow::CreateAccelerators() {
     action->setShortcut(key);
     addAction(action);
   }
+  QAction* close = AddCommand(ID_FILE_CLOSE, QString(), [this] {
+    m_pMdiArea->closeActiveSubWindow();
+    UpdateFrame();
+  });
+  close->setShortcuts({QKeySequence("Ctrl+F4"), QKeySequence("Ctrl+W")});
+  QAction* next =
+      AddCommand(ID_WINDOW_NEXT, QString(), [this] { m_pMdiArea->activateNextSubWindow(); });
+  next->setShortcut(QKeySequence("Ctrl+Tab"));
+  addActions({close, next});
   // The editing keys have no handler: they are taken and do nothing.
   const std::pair<int, const char*> editing[] = {
       {ID_EDIT_UNDO, "Ctrl+Z"},   {ID_EDIT_UNDO, "Alt+Backspace"}, {ID_EDIT_CUT, "Ctrl+X"},
@@ -163,9 +197,30 @@ void MainWindow::CreateMenus() {
     modbus->addAction(Action(id));
   QMenu* help = NewMenu("&Help", {ID_HELP_FINDER, 0, ID_APP_ABOUT});
   m_noDocumentMenus = {NewMenu("&File", {ID_RESTORE_TEST_CONFIG, 0, ID_APP_EXIT}), modbus, help};
+  m_pWindowMenu = NewMenu("&Window", {});
+  connect(m_pWindowMenu, &QMenu::aboutToShow, this, &MainWindow::FillWindowMenu);
+  FillWindowMenu();
   m_documentMenus = {
       NewMenu("&File", {ID_SAVE_TEST_CONFIG, ID_RESTORE_TEST_CONFIG, 0, ID_APP_EXIT}), modbus,
-      NewMenu("&View", {ID_VIEW_SCAN_DEFINITION, ID_VIEW_DEBUG_DATA}), help};
+      NewMenu("&View", {ID_VIEW_SCAN_DEFINITION, ID_VIEW_DEBUG_DATA}), m_pWindowMenu, help};
+}
+
+void MainWindow::FillWindowMenu() {
+  m_pWindowMenu->clear();
+  m_pWindowMenu->addActions({Action(ID_WINDOW_CASCADE), Action(ID_WINDOW_TILE)});
+  m_pWindowMenu->addSeparator();
+  int number = 0;
+  for (CChildFrame* child : m_pViews->Frames()) {
+    ++number;
+    // The first nine are reached by their digit, the rest by the mouse.
+    const QString prefix = number < 10 ? QString("&%1 ").arg(number) : QString("%1 ").arg(number);
+    QAction* entry = m_pWindowMenu->addAction(prefix + child->windowTitle());
+    entry->setCheckable(true);
+    entry->setChecked(child == m_pMdiArea->currentSubWindow());
+    connect(entry, &QAction::triggered, this, [this, child = QPointer<CChildFrame>(child)] {
+      if (child && !child->IsRetired()) m_pMdiArea->setActiveSubWindow(child);
+    });
+  }
 }
 
 void MainWindow::UpdateCommandUI() {

@@ -51,6 +51,11 @@ class MainWindow : public QMainWindow {
     ID_HELP = 57670,
     ID_NEXT_PANE = 57680,
     ID_PREV_PANE = 57681,
+    // The program's own: closing, cycling and arranging the scans' windows.
+    ID_FILE_CLOSE = 57602,
+    ID_WINDOW_CASCADE = 57650,
+    ID_WINDOW_TILE = 57651,
+    ID_WINDOW_NEXT = 32820,
   };
 
   explicit MainWindow(CMainFrame& frame, QWidget* parent = nullptr);
@@ -69,6 +74,12 @@ class MainWindow : public QMainWindow {
   // The menus of no document (MENU 128) or of open documents (MENU 129),
   // and the title with the current document's.
   void UpdateFrame();
+
+  // The window and its scans' windows where they were when it last closed;
+  // read once the configuration directory is known.
+  void RestoreLayout();
+  // False when the settings file could not be written.
+  bool SaveLayout() const;
 
   // A line of a library's log hook, in the status bar for a while.
   void ShowLibraryLine(int level, const std::string& text);
@@ -92,7 +103,13 @@ class MainWindow : public QMainWindow {
   void OnModbusOptions();
   HealthDlg* HealthDialog() const;
 
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+
  private:
+  // Where the layout is kept; empty while no configuration directory is known.
+  std::string LayoutPath() const;
+  void FillWindowMenu();
   QAction* AddCommand(int id, const QString& text, std::function<void()> handler);
   void CreateCommands();
   void CreateAccelerators();
@@ -107,6 +124,7 @@ class MainWindow : public QMainWindow {
   std::map<int, QAction*> m_commands;
   std::vector<QMenu*> m_noDocumentMenus;
   std::vector<QMenu*> m_documentMenus;
+  QMenu* m_pWindowMenu = nullptr;
   bool m_bDocumentMenus = true;
   QPointer<HealthDlg> m_pHealth;
 };

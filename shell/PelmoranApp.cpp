@@ -75,6 +75,7 @@ bool CPelmoranApp::InitInstance(const std::string& commandLine) {
   ShowMainWindow();
   m_frame->m_strConfigPath = startup.ConfigPath();
   m_frame->LoadSettings();
+  if (m_window) m_window->RestoreLayout();
   if (switches.m_bTrace) FrameTrace::Start(m_runtime->m_endpoints);
   if (switches.m_bTraceFile) m_frame->StartTraceFile();
   if (m_bHeadless) StartLog(m_frame->m_strConfigPath);

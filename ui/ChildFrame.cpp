@@ -1,6 +1,7 @@
 #include "ui/ChildFrame.h"
 
 #include <QCloseEvent>
+#include <QMenu>
 
 #include "pointdb/DocTemplate.h"
 #include "pointdb/PelmoranDoc.h"
@@ -15,6 +16,9 @@ CChildFrame::CChildFrame(CPelmoranDoc& doc, DocTemplate& docTemplate, QWidget* p
   setAttribute(Qt::WA_DeleteOnClose, false);
   setWindowTitle(QString::fromStdString(doc.m_strTitle));
   setWindowIcon(QIcon::fromTheme("text-x-generic"));
+  // Every child's menu would claim the main window's closing and cycling
+  // keys: claimed twice, they would do nothing.
+  for (QAction* action : systemMenu()->actions()) action->setShortcuts({});
 }
 
 void CChildFrame::Retire() {

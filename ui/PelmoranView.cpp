@@ -1,9 +1,12 @@
 #include "ui/PelmoranView.h"
 
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
+#include <QScrollBar>
+#include <algorithm>
 
 #include "pointdb/PelmoranDoc.h"
 #include "pointdb/ScanContext.h"
@@ -42,8 +45,31 @@ QPrinter& CPelmoranView::Printer() {
 void CPelmoranView::OnInitialUpdate() {
   // Rows first: making them resets the header, and with it the widths.
   m_pModel->InsertRows();
-  const int w = frameGeometry().width();
-  for (int column = 0; column < 5; ++column) setColumnWidth(column, column == 0 ? w / 3 : w / 6);
+  SizeColumnsToContent();
+}
+
+void CPelmoranView::SizeColumnsToContent() {
+  // Measured on every text a column can show, not only the rows on screen:
+  // a value that grows later must not be cut.
+  constexpr int kPadding = 16;
+  const QFontMetrics metrics(font());
+  const QFontMetrics headerMetrics(header()->font());
+  for (int column = 0; column < m_pModel->columnCount(); ++column) {
+    int width = headerMetrics.horizontalAdvance(
+        m_pModel->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString());
+    for (const QString& text : m_pModel->ColumnSamples(column))
+      width = std::max(width, metrics.horizontalAdvance(text));
+    setColumnWidth(column, width + kPadding);
+  }
+}
+
+QSize CPelmoranView::PreferredSize() const {
+  constexpr int kRowsShown = 12;
+  const int rows = std::clamp(m_pModel->rowCount(), 1, kRowsShown);
+  const int rowHeight = std::max(sizeHintForRow(0), fontMetrics().height() + 4);
+  int width = 2 * frameWidth() + verticalScrollBar()->sizeHint().width();
+  for (int column = 0; column < header()->count(); ++column) width += columnWidth(column);
+  return QSize(width, 2 * frameWidth() + header()->sizeHint().height() + rows * rowHeight);
 }
 
 void CPelmoranView::RefreshTagValues() { m_pModel->RefreshTagValues(); }
@@ -119,14 +145,27 @@ void CPelmoranView::mouseDoubleClickEvent(QMouseEvent* event) {
   OnDblclk(event->position().toPoint());
 }
 
+void CPelmoranView::keyPressEvent(QKeyEvent* event) {
+  const int key = event->key();
+  if ((key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_F2) &&
+      currentIndex().isValid()) {
+    EditTag(currentIndex().row());
+    return;
+  }
+  QTreeView::keyPressEvent(event);
+}
+
 void CPelmoranView::OnDblclk(const QPoint& pos) {
   const QModelIndex index = indexAt(pos);
-  if (!index.isValid()) return;
-  CModbusTag* tag = m_doc.GetTag(index.row());
+  if (index.isValid()) EditTag(index.row());
+}
+
+void CPelmoranView::EditTag(int row) {
+  CModbusTag* tag = m_doc.GetTag(row);
   // Two-register tags are not edited here.
   if (!tag || IsLongDataType(tag->m_nDataType)) return;
   CDataTypeDlg dlg(this);
-  dlg.m_strTitle = m_doc.GetTagName(index.row());
+  dlg.m_strTitle = m_doc.GetTagName(row);
   dlg.m_nDataType = tag->m_nDataType;
   dlg.m_fLowLimit = tag->m_fLowLimit;
   dlg.m_fHighLimit = tag->m_fHighLimit;

@@ -24,8 +24,10 @@ class CPelmoranView : public QTreeView {
   PollClock& Clock() const { return *m_pClock; }
   TagListModel& Model() const { return *m_pModel; }
 
-  // Columns sized from the view's width and one row per tag.
+  // One row per tag, each column as wide as the widest text it can show.
   void OnInitialUpdate();
+  // The size that shows every column and a screenful of rows.
+  QSize PreferredSize() const;
   void RefreshTagValues();
   // The document is going: the clock stops and no row reads it any more.
   void Detach();
@@ -40,6 +42,8 @@ class CPelmoranView : public QTreeView {
   void OnFilePrintPreview();
   // Double-click at a point of the list's viewport.
   void OnDblclk(const QPoint& pos);
+  // The data type and limits of one tag, in the data type dialog.
+  void EditTag(int row);
 
   // The printer of this view's jobs; its settings hold from job to job.
   QPrinter& Printer();
@@ -47,10 +51,12 @@ class CPelmoranView : public QTreeView {
 
  protected:
   void mouseDoubleClickEvent(QMouseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
 
  private:
   CPelmoranDoc& m_doc;
   PollClock* m_pClock;
   TagListModel* m_pModel;
   std::unique_ptr<QPrinter> m_pPrinter;
+  void SizeColumnsToContent();
 };

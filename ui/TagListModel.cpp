@@ -36,6 +36,15 @@ void TagListModel::Detach() {
   endResetModel();
 }
 
+QStringList TagListModel::ColumnSamples(int column) const {
+  switch (column) {
+    case 0: return m_names;
+    case 1: return {"-2147483648", "-32768.00"};
+    case 2: return {"IEEE Floating-Pt", "32-Bit Integer", "Scaled 0-9999"};
+    default: return {"-32768.00"};
+  }
+}
+
 int TagListModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(m_names.size());
 }

@@ -19,6 +19,8 @@ class TagListModel : public QAbstractTableModel {
   void RefreshTagValues();
   // The document is going: no row reads it from now on.
   void Detach();
+  // Texts a column may show, the widest among them; its width is measured on them.
+  QStringList ColumnSamples(int column) const;
 
   int rowCount(const QModelIndex& parent = QModelIndex()) const override;
   int columnCount(const QModelIndex& parent = QModelIndex()) const override;

@@ -2,19 +2,19 @@
 
 #include <QLayout>
 #include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QStyle>
 #include <algorithm>
 
 #include "pointdb/PelmoranDoc.h"
 #include "ui/ChildFrame.h"
 #include "ui/PelmoranView.h"
 #include "ui/PollClock.h"
+#include "ui/WindowLayout.h"
 
 IScanView* WidgetViewFactory::CreateView(CPelmoranDoc& doc) {
   auto* frame = new CChildFrame(doc, m_docTemplate);
   m_area.addSubWindow(frame);
-  // A new child window takes three quarters of the area, as child windows
-  // of a multiple-document frame are made; the columns are cut from that.
-  frame->resize(std::max(400, m_area.width() * 3 / 4), std::max(250, m_area.height() * 3 / 4));
   m_frames[&doc] = frame;
   frame->show();
   if (m_onFramesChanged) m_onFramesChanged();
@@ -27,6 +27,7 @@ void WidgetViewFactory::InitialUpdate(CPelmoranDoc& doc) {
     frame->setWindowTitle(QString::fromStdString(doc.m_strTitle));
     if (frame->layout()) frame->layout()->activate();
     frame->View().OnInitialUpdate();
+    if (!m_restorePlace || !m_restorePlace(*frame)) Cascade(*frame);
     if (m_onFramesChanged) m_onFramesChanged();
   }
 }
@@ -35,7 +36,10 @@ void WidgetViewFactory::DestroyView(CPelmoranDoc& doc) {
   CChildFrame* frame = FrameOf(doc);
   if (!frame) return;
   m_frames.erase(&doc);
+  const bool active = m_area.currentSubWindow() == frame;
   frame->Retire();
+  // The operator goes on with the next scan, as after any closed window.
+  if (active) m_area.activateNextSubWindow();
   if (m_onFramesChanged) m_onFramesChanged();
 }
 
@@ -47,4 +51,31 @@ CChildFrame* WidgetViewFactory::FrameOf(const CPelmoranDoc& doc) const {
 CPelmoranView* WidgetViewFactory::ViewOf(const CPelmoranDoc& doc) const {
   CChildFrame* frame = FrameOf(doc);
   return frame ? &frame->View() : nullptr;
+}
+
+std::vector<CChildFrame*> WidgetViewFactory::Frames() const {
+  std::vector<CChildFrame*> frames;
+  for (QMdiSubWindow* window : m_area.subWindowList(QMdiArea::CreationOrder))
+    if (auto* frame = qobject_cast<CChildFrame*>(window); frame && !frame->IsRetired())
+      frames.push_back(frame);
+  return frames;
+}
+
+void WidgetViewFactory::Cascade(CChildFrame& frame) {
+  const QRect area = m_area.viewport()->rect();
+  const QSize chrome = frame.size() - frame.widget()->size();
+  const QSize size = (frame.View().PreferredSize() + chrome).boundedTo(area.size());
+  const int step = frame.style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, &frame) + 4;
+  const int fitting = std::max(1, (area.height() - size.height()) / step + 1);
+  const int place = m_nCascaded++ % fitting;
+  frame.setGeometry(WindowLayout::PlaceInView(QRect(QPoint(place, place) * step, size), area));
+}
+
+void WidgetViewFactory::CascadeAll() {
+  m_nCascaded = 0;
+  for (CChildFrame* frame : Frames()) {
+    frame->showNormal();
+    Cascade(*frame);
+    frame->raise();
+  }
 }

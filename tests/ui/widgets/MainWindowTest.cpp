@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -181,7 +182,7 @@ void MainWindowTest::menusAndEnablingFollowEndpointsAndDocuments() {
 
   RunWithAnswer(window, W::ID_DATA_NEW, Accept);
   QCOMPARE(App().GetDocumentCount(), 1);
-  QCOMPARE(MenuTitles(window), QStringList({"&File", "&Modbus", "&View", "&Help"}));
+  QCOMPARE(MenuTitles(window), QStringList({"&File", "&Modbus", "&View", "&Window", "&Help"}));
   QCOMPARE(Describe(TopMenu(window, "&File")),
            QStringList({"Save &Test Config", "&Restore Test Config", "-", "E&xit"}));
   QCOMPARE(Describe(TopMenu(window, "&View")), QStringList({"Scan Definition", "DebugData"}));
@@ -348,14 +349,18 @@ void MainWindowTest::tagListShowsColumnsRowsAndRefreshes() {
   doc->FormatTag(2, value, type, low, high);
   QCOMPARE(view->model()->index(2, 1).data().toString(), QString::fromStdString(value));
   QCOMPARE(view->model()->index(2, 4).data().toString(), QString::fromStdString(high));
-  const int w = view->frameGeometry().width();
-  QVERIFY(w > 300);
-  QCOMPARE(view->columnWidth(0), w / 3);
-  for (int c = 1; c < 5; ++c) QCOMPARE(view->columnWidth(c), w / 6);
+  // Every column is as wide as its widest text and the window shows them all.
+  const QFontMetrics metrics(view->font());
+  for (int row = 0; row < 16; ++row)
+    QVERIFY(view->columnWidth(0) >
+            metrics.horizontalAdvance(view->model()->index(row, 0).data().toString()));
+  QVERIFY(view->columnWidth(2) > metrics.horizontalAdvance("IEEE Floating-Pt"));
+  QVERIFY(!view->horizontalScrollBar()->isVisible());
+  const int first = view->columnWidth(0);
   // The widths are those of the first size, kept when the window changes.
-  view->parentWidget()->resize(w / 2, 300);
+  view->parentWidget()->resize(first, 300);
   QApplication::sendPostedEvents();
-  QCOMPARE(view->columnWidth(0), w / 3);
+  QCOMPARE(view->columnWidth(0), first);
 
   // A refresh announces a change of every row's four value columns.
   QSignalSpy changed(view->model(), &QAbstractItemModel::dataChanged);
@@ -587,7 +592,7 @@ void MainWindowTest::saveAndRestoreThroughTheFileMenu() {
   QCOMPARE(restored->m_scan.m_nPollFrequency, 750);
   QCOMPARE(restored->m_strTitle, std::string("boiler.scn"));
   QCOMPARE(ViewOf(restored, Window())->model()->rowCount(), 16);
-  QCOMPARE(MenuTitles(Window()), QStringList({"&File", "&Modbus", "&View", "&Help"}));
+  QCOMPARE(MenuTitles(Window()), QStringList({"&File", "&Modbus", "&View", "&Window", "&Help"}));
 
   // A restore that is cancelled changes nothing.
   RunWithAnswer(Window(), W::ID_RESTORE_TEST_CONFIG,
