@@ -103,11 +103,11 @@ void MainWindow::WithActiveView(void (CPelmoranView::*command)()) {
 
 void MainWindow::CreateCommands() {
   AddCommand(ID_SAVE_TEST_CONFIG, "Save &Test Config", [this] {
-    m_pFiles->OnSaveTestConfig();
+    ReportSaved(m_pFiles->OnSaveTestConfig(m_frame.m_strConfigPath));
     UpdateFrame();
   });
   AddCommand(ID_RESTORE_TEST_CONFIG, "&Restore Test Config", [this] {
-    m_pFiles->OnRestoreTestConfig();
+    m_pFiles->OnRestoreTestConfig(m_frame.m_strConfigPath);
     UpdateFrame();
   });
   AddCommand(ID_APP_EXIT, "E&xit", [this] { close(); });
@@ -246,6 +246,16 @@ void MainWindow::UpdateFrame() {
   CPelmoranView* view = ActiveView();
   setWindowTitle(view ? "pelmoran - " + QString::fromStdString(view->GetDocument().m_strTitle)
                       : QString("pelmoran"));
+}
+
+void MainWindow::ReportSaved(const QString& path) {
+  if (path.isEmpty()) return;
+  QString text = "Configuration saved to " + path;
+  const QString startup = QString::fromStdString(m_frame.m_strConfigPath);
+  // Saved elsewhere, it is not what the next start shows.
+  if (!startup.isEmpty() && QFileInfo(startup).absoluteFilePath() != path)
+    text += "; start-up restores " + startup;
+  statusBar()->showMessage(text);
 }
 
 void MainWindow::ShowLibraryLine(int level, const std::string& text) {

@@ -110,6 +110,8 @@ class MainWindow : public QMainWindow {
   // Where the layout is kept; empty while no configuration directory is known.
   std::string LayoutPath() const;
   void FillWindowMenu();
+  // Where Save Test Config wrote, in the status bar until the next message.
+  void ReportSaved(const QString& path);
   QAction* AddCommand(int id, const QString& text, std::function<void()> handler);
   void CreateCommands();
   void CreateAccelerators();

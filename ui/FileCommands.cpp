@@ -39,15 +39,17 @@ QString FileCommands::Choose(QWidget* parent, bool save, const QString& proposed
   return dlg.selectedFiles().first();
 }
 
-void FileCommands::OnSaveTestConfig() {
+QString FileCommands::OnSaveTestConfig(const std::string& startupPath) {
   EnterExecutableDirectory();
-  const QString path = Choose(&m_window, true, QString(), kConfigFilters);
-  if (!path.isEmpty()) ConfigFile(m_runtime).SaveTestConfig(path.toStdString());
+  QString path = Choose(&m_window, true, QString::fromStdString(startupPath), kConfigFilters);
+  if (path.isEmpty() || !ConfigFile(m_runtime).SaveTestConfig(path.toStdString())) return {};
+  return QFileInfo(path).absoluteFilePath();
 }
 
-void FileCommands::OnRestoreTestConfig() {
+void FileCommands::OnRestoreTestConfig(const std::string& startupPath) {
   EnterExecutableDirectory();
-  const QString path = Choose(&m_window, false, QString(), kConfigFilters);
+  const QString path =
+      Choose(&m_window, false, QString::fromStdString(startupPath), kConfigFilters);
   if (!path.isEmpty()) ConfigFile(m_runtime).RestoreConfig(path.toStdString());
 }
 

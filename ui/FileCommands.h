@@ -1,6 +1,6 @@
 // The file side of the menus and accelerators: the configuration saved and
-// restored through file dialogs that start beside the executable, and one
-// scan opened or saved on its own.
+// restored through file dialogs that offer the file start-up restores, and
+// one scan opened or saved on its own.
 #pragma once
 
 #include <QString>
@@ -14,8 +14,11 @@ class FileCommands {
  public:
   FileCommands(Runtime& runtime, QWidget& window) : m_runtime(runtime), m_window(window) {}
 
-  void OnSaveTestConfig();
-  void OnRestoreTestConfig();
+  // startupPath is the file start-up restores, offered first; empty offers
+  // the executable's directory. The path written is returned; empty when
+  // cancelled or not written.
+  QString OnSaveTestConfig(const std::string& startupPath);
+  void OnRestoreTestConfig(const std::string& startupPath);
   // A scan file read as a new document.
   void OnFileOpen();
   // The document saved to its file; a document without one asks for a name

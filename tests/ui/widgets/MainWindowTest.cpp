@@ -7,6 +7,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +18,7 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTest>
 
 #include "UiFixture.h"
@@ -550,13 +552,17 @@ void MainWindowTest::saveAndRestoreThroughTheFileMenu() {
   App().m_strPendingEndpoint = "MODBUS1";
   App().m_pendingScan.m_nPollFrequency = 750;
   App().OnFileNew();
+  const QString startup = dir + "/pelmoran.tst";
+  m_program->frame->m_strConfigPath = startup.toStdString();
 
-  AnswerNextModal([config, scan](QWidget* modal) {
+  // The dialog offers the file start-up restores.
+  AnswerNextModal([config, scan, startup](QWidget* modal) {
     auto* dialog = qobject_cast<QFileDialog*>(modal);
     QVERIFY(dialog);
     QCOMPARE(dialog->acceptMode(), QFileDialog::AcceptSave);
     QCOMPARE(QDir(dialog->directory()).canonicalPath(),
-             QDir(QCoreApplication::applicationDirPath()).canonicalPath());
+             QDir(QFileInfo(startup).path()).canonicalPath());
+    QCOMPARE(dialog->findChild<QLineEdit*>("fileNameEdit")->text(), QString("pelmoran.tst"));
     // The scan without a file is asked for a name once, after the config.
     AnswerNextModal([scan](QWidget* saveAs) {
       QCOMPARE(qobject_cast<QFileDialog*>(saveAs)->acceptMode(), QFileDialog::AcceptSave);
@@ -570,6 +576,9 @@ void MainWindowTest::saveAndRestoreThroughTheFileMenu() {
   QVERIFY(QFile::exists(scan));
   QCOMPARE(App().m_docTemplate.GetDocument(0)->m_strTitle, std::string("boiler.scn"));
   QCOMPARE(Window().windowTitle(), QString("pelmoran - boiler.scn"));
+  // Saved elsewhere than start-up reads, the operator is told both places.
+  QCOMPARE(Window().statusBar()->currentMessage(),
+           "Configuration saved to " + config + "; start-up restores " + startup);
 
   // The second save asks only for the configuration file.
   const QString config2 = dir + "/plant2.tst";
@@ -583,6 +592,7 @@ void MainWindowTest::saveAndRestoreThroughTheFileMenu() {
   AddEndpoint(Frame(), "EXTRA");
   RunWithAnswer(Window(), W::ID_RESTORE_TEST_CONFIG, [config](QWidget* modal) {
     QCOMPARE(qobject_cast<QFileDialog*>(modal)->acceptMode(), QFileDialog::AcceptOpen);
+    QCOMPARE(modal->findChild<QLineEdit*>("fileNameEdit")->text(), QString("pelmoran.tst"));
     ChooseFile(modal, config);
   });
   QCOMPARE(Frame().m_endpoints.size(), size_t(1));
