@@ -235,6 +235,34 @@ void CPelmoranDoc::FormatTag(int i, std::string& value, std::string& type, std::
   }
 }
 
+void CPelmoranDoc::FormatLastGood(int i, std::string& value, std::string& type, std::string& low,
+                                  std::string& high) const {
+  value.clear();
+  type.clear();
+  low.clear();
+  high.clear();
+  const CModbusTag* tag = GetTag(i);
+  if (!tag) return;
+  const bool published = tag->m_value.vt == VT_R4;
+  const float last = published ? tag->m_value.fltVal : 0.0f;
+  if (IsBitPointType(tag->GetPointType())) {
+    if (published) value = last == 0.0f ? "0" : "1";
+    return;
+  }
+  if (!IsKnownDataType(tag->m_nDataType)) return;
+  type = kTypeTexts[tag->m_nDataType];
+  const DataType dataType = tag->GetDataType();
+  if (IsScaledDataType(dataType)) {
+    low = Fixed2(tag->m_fLowLimit);
+    high = Fixed2(tag->m_fHighLimit);
+  }
+  if (!published) return;
+  const bool whole = dataType == DataType::Unsigned || dataType == DataType::Integer ||
+                     dataType == DataType::LongLowWordFirst ||
+                     dataType == DataType::LongHighWordFirst;
+  value = whole ? std::to_string(std::llround(last)) : Fixed2(last);
+}
+
 bool CPelmoranDoc::WriteCoil(int i, VARIANT* value) {
   HRESULT converted = VariantChangeType(value, value, 0, VT_BOOL);
   if (converted != S_OK) return RefuseWrite(StatusOfConversion(converted));

@@ -41,6 +41,11 @@ class CPelmoranDoc {
   float DecodeTag(const CModbusTag* tag, int i) const;
   void FormatTag(int i, std::string& value, std::string& type, std::string& low,
                  std::string& high) const;
+  // The texts of tag i as the last good answer left them, whatever the
+  // scan's status now: its value as last published (empty before any), its
+  // type and limits as they are.
+  void FormatLastGood(int i, std::string& value, std::string& type, std::string& low,
+                      std::string& high) const;
   bool WriteCoil(int i, VARIANT* value);
   bool WriteRegister(int i, VARIANT* value, CModbusTag* tag);
 

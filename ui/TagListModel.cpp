@@ -1,5 +1,8 @@
 #include "ui/TagListModel.h"
 
+#include <QBrush>
+#include <QColor>
+#include <QDateTime>
 #include <algorithm>
 #include <string>
 
@@ -7,7 +10,22 @@
 
 namespace {
 
-const char* const kHeaders[] = {"TagName", "Current Value", "Type", "Low Limit", "High Limit"};
+const char* const kHeaders[] = {"TagName",    "Current Value", "Type",   "Low Limit",
+                                "High Limit", "Quality",       "Status", "Last Good"};
+constexpr int kColumns = static_cast<int>(std::size(kHeaders));
+enum Column { kName = 0, kValue = 1, kType = 2, kLow = 3, kHigh = 4, kQuality, kStatus, kTime };
+
+// OPC UA stamps time in 100 ns ticks since 1601; the epoch is 11644473600 s later.
+constexpr int64_t kTicksPerMs = 10000;
+constexpr int64_t kEpochMs = 11644473600000;
+
+QString LocalTime(int64_t ticks) {
+  if (ticks <= 0) return {};
+  return QDateTime::fromMSecsSinceEpoch(ticks / kTicksPerMs - kEpochMs)
+      .toString("yyyy-MM-dd hh:mm:ss");
+}
+
+bool IsNumberColumn(int column) { return column == kValue || column == kLow || column == kHigh; }
 
 }  // namespace
 
@@ -26,7 +44,7 @@ void TagListModel::InsertRows() {
 
 void TagListModel::RefreshTagValues() {
   if (m_names.isEmpty()) return;
-  emit dataChanged(index(0, 1), index(static_cast<int>(m_names.size()) - 1, 4));
+  emit dataChanged(index(0, kValue), index(static_cast<int>(m_names.size()) - 1, kColumns - 1));
 }
 
 void TagListModel::Detach() {
@@ -38,9 +56,12 @@ void TagListModel::Detach() {
 
 QStringList TagListModel::ColumnSamples(int column) const {
   switch (column) {
-    case 0: return m_names;
-    case 1: return {"-2147483648", "-32768.00"};
-    case 2: return {"IEEE Floating-Pt", "32-Bit Integer", "Scaled 0-9999"};
+    case kName: return m_names;
+    case kValue: return {"-2147483648", "-32768.00"};
+    case kType: return {"IEEE Floating-Pt", "32-Bit Integer", "Scaled 0-9999"};
+    case kQuality: return {"Good", "Bad"};
+    case kStatus: return {"CHANNEL NOT CONNECTED", "INVALID SLAVE RESPONSE"};
+    case kTime: return {"2000-12-30 20:00:00"};
     default: return {"-32768.00"};
   }
 }
@@ -49,20 +70,48 @@ int TagListModel::rowCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : static_cast<int>(m_names.size());
 }
 
-int TagListModel::columnCount(const QModelIndex& parent) const { return parent.isValid() ? 0 : 5; }
+int TagListModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : kColumns;
+}
+
+bool TagListModel::IsGood() const { return m_pDoc->m_scan.Status() == ScanStatus::Ok; }
 
 QVariant TagListModel::data(const QModelIndex& index, int role) const {
-  if (role == Qt::TextAlignmentRole) return int(Qt::AlignLeft | Qt::AlignVCenter);
-  if (role != Qt::DisplayRole || !m_pDoc || index.row() >= m_names.size()) return {};
-  if (index.column() == 0) return m_names[index.row()];
+  if (role == Qt::TextAlignmentRole)
+    return int((IsNumberColumn(index.column()) ? Qt::AlignRight : Qt::AlignLeft) |
+               Qt::AlignVCenter);
+  if (!m_pDoc || index.row() >= m_names.size()) return {};
+  switch (role) {
+    case Qt::DisplayRole: return Text(index.row(), index.column());
+    // A failing scan's rows keep their last values, greyed: they are stale.
+    case Qt::ForegroundRole:
+      if (!IsGood() && index.column() >= kValue && index.column() <= kHigh)
+        return QBrush(QColor(0x5f, 0x5f, 0x5f));
+      return {};
+    case Qt::BackgroundRole:
+      return QBrush(IsGood() ? QColor(0xe8, 0xf5, 0xe9) : QColor(0xfd, 0xe8, 0xe6));
+    default: return {};
+  }
+}
+
+QString TagListModel::Text(int row, int column) const {
+  if (column == kName) return m_names[row];
+  if (column == kQuality) return IsGood() ? "Good" : "Bad";
+  if (column == kStatus)
+    return IsGood() ? QString("OK") : QString::fromStdString(m_pDoc->m_scan.GetStatusText());
+  if (column == kTime) return LocalTime(m_pDoc->m_lastGoodTime);
   std::string texts[4];
-  m_pDoc->FormatTag(index.row(), texts[0], texts[1], texts[2], texts[3]);
-  return QString::fromStdString(texts[index.column() - 1]);
+  if (IsGood())
+    m_pDoc->FormatTag(row, texts[0], texts[1], texts[2], texts[3]);
+  else
+    m_pDoc->FormatLastGood(row, texts[0], texts[1], texts[2], texts[3]);
+  return QString::fromStdString(texts[column - kValue]);
 }
 
 QVariant TagListModel::headerData(int section, Qt::Orientation orientation, int role) const {
-  if (orientation != Qt::Horizontal || section < 0 || section > 4) return {};
+  if (orientation != Qt::Horizontal || section < 0 || section >= kColumns) return {};
   if (role == Qt::DisplayRole) return QString(kHeaders[section]);
-  if (role == Qt::TextAlignmentRole) return int(Qt::AlignLeft | Qt::AlignVCenter);
+  if (role == Qt::TextAlignmentRole)
+    return int((IsNumberColumn(section) ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
   return {};
 }

@@ -1,4 +1,6 @@
-// The rows of a scan's tag list, read from the document when they are shown:
+// The rows of a scan's tag list, read from the document when they are shown
+// (name, value, type, limits, then quality, status and when the last good
+// answer came; a failing scan's rows keep their last values, greyed):
 // a refresh only tells the view that every row's values changed, so a scan of
 // thousands of tags costs no text work per poll beyond the rows on screen.
 #pragma once
@@ -28,6 +30,9 @@ class TagListModel : public QAbstractTableModel {
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
  private:
+  bool IsGood() const;
+  QString Text(int row, int column) const;
+
   CPelmoranDoc* m_pDoc;
   QStringList m_names;
 };

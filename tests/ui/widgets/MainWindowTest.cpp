@@ -3,7 +3,9 @@
 // double-click, help, the about box, and the configuration saved and restored
 // through the File menu.
 #include <QApplication>
+#include <QBrush>
 #include <QComboBox>
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -118,6 +120,8 @@ class MainWindowTest : public QObject {
   void dataNewCancelKeepsNoDefaults();
   void acceleratorsMakeScansAndEditingKeysDoNothing();
   void tagListShowsColumnsRowsAndRefreshes();
+  void failingScanKeepsLastValuesGreyed_data();
+  void failingScanKeepsLastValuesGreyed();
   void doubleClickEditsOneRegisterTagsOnly();
   void scanDefinitionChangesOnlyThePollFrequency();
   void debugDataShowsTheScan();
@@ -341,12 +345,15 @@ void MainWindowTest::tagListShowsColumnsRowsAndRefreshes() {
   CPelmoranDoc* doc = App().OnFileNew();
   CPelmoranView* view = ViewOf(doc, Window());
   QVERIFY(view);
-  const QStringList headers{"TagName", "Current Value", "Type", "Low Limit", "High Limit"};
-  for (int c = 0; c < 5; ++c)
+  const QStringList headers{"TagName",    "Current Value", "Type",   "Low Limit",
+                            "High Limit", "Quality",       "Status", "Last Good"};
+  for (int c = 0; c < 8; ++c)
     QCOMPARE(view->model()->headerData(c, Qt::Horizontal).toString(), headers[c]);
   QCOMPARE(view->model()->rowCount(), 16);
   QCOMPARE(view->model()->index(15, 0).data().toString(),
            QString::fromStdString(doc->GetTagName(15)));
+  // A scan that answered shows the texts its tags format to.
+  doc->m_scan.SetStatus(ScanStatus::Ok);
   std::string value, type, low, high;
   doc->FormatTag(2, value, type, low, high);
   QCOMPARE(view->model()->index(2, 1).data().toString(), QString::fromStdString(value));
@@ -369,7 +376,7 @@ void MainWindowTest::tagListShowsColumnsRowsAndRefreshes() {
   view->Clock().OnScanComplete();
   QCOMPARE(changed.count(), 1);
   QCOMPARE(changed[0][0].toModelIndex(), view->model()->index(0, 1));
-  QCOMPARE(changed[0][1].toModelIndex(), view->model()->index(15, 4));
+  QCOMPARE(changed[0][1].toModelIndex(), view->model()->index(15, 7));
   QCOMPARE(view->Clock().m_bScanInProgress, 0);
 
   // A scan without tags shows the headers and no rows.
@@ -377,10 +384,63 @@ void MainWindowTest::tagListShowsColumnsRowsAndRefreshes() {
   CPelmoranDoc* empty = App().OnFileNew();
   CPelmoranView* emptyView = ViewOf(empty, Window());
   QCOMPARE(emptyView->model()->rowCount(), 0);
-  QCOMPARE(emptyView->model()->columnCount(), 5);
+  QCOMPARE(emptyView->model()->columnCount(), 8);
   QSignalSpy none(emptyView->model(), &QAbstractItemModel::dataChanged);
   emptyView->Clock().OnScanComplete();
   QCOMPARE(none.count(), 0);
+}
+
+void MainWindowTest::failingScanKeepsLastValuesGreyed_data() {
+  QTest::addColumn<int>("dataType");
+  QTest::addColumn<bool>("published");
+  QTest::addColumn<QStringList>("texts");  // value, type, low, high
+  QTest::newRow("unsigned") << 0 << true << QStringList{"42", "UNSIGNED", "", ""};
+  QTest::newRow("scaled") << 2 << true << QStringList{"41.50", "Scaled 0-4095", "0.00", "100.00"};
+  QTest::newRow("long") << 6 << true << QStringList{"42", "32-Bit Integer", "", ""};
+  QTest::newRow("float") << 4 << true << QStringList{"41.50", "IEEE Floating-Pt", "", ""};
+  QTest::newRow("never good") << 3 << false << QStringList{"", "Scaled 0-9999", "0.00", "100.00"};
+}
+
+void MainWindowTest::failingScanKeepsLastValuesGreyed() {
+  QFETCH(int, dataType);
+  QFETCH(bool, published);
+  QFETCH(QStringList, texts);
+  CPelmoranDoc* doc = App().OnFileNew();
+  CPelmoranView* view = ViewOf(doc, Window());
+  CModbusTag* tag = doc->GetTag(0);
+  tag->m_nDataType = dataType;
+  if (published) {
+    tag->m_value.vt = VT_R4;
+    tag->m_value.fltVal = dataType == 0 || dataType == 6 ? 42.0f : 41.5f;
+  }
+  // 2026-01-02 03:04:05 UTC, as OPC UA stamps it.
+  doc->m_lastGoodTime = (1767323045000LL + 11644473600000LL) * 10000;
+  doc->m_scan.SetStatus(ScanStatus::PollTimeout);
+  view->RefreshTagValues();
+  QAbstractItemModel& model = *view->model();
+  for (int column = 1; column <= 4; ++column) {
+    QCOMPARE(model.index(0, column).data().toString(), texts[column - 1]);
+    QCOMPARE(model.index(0, column).data(Qt::ForegroundRole).value<QBrush>().color(),
+             QColor(0x5f, 0x5f, 0x5f));
+  }
+  QCOMPARE(model.index(0, 5).data().toString(), QString("Bad"));
+  QCOMPARE(model.index(0, 6).data().toString(), QString("POLL TIMEOUT"));
+  QCOMPARE(model.index(0, 7).data().toString(),
+           QDateTime::fromMSecsSinceEpoch(1767323045000LL).toString("yyyy-MM-dd hh:mm:ss"));
+  const QColor failing = model.index(0, 0).data(Qt::BackgroundRole).value<QBrush>().color();
+  QCOMPARE(int(model.index(0, 1).data(Qt::TextAlignmentRole).toInt() & Qt::AlignRight),
+           int(Qt::AlignRight));
+  QCOMPARE(int(model.index(0, 2).data(Qt::TextAlignmentRole).toInt() & Qt::AlignLeft),
+           int(Qt::AlignLeft));
+
+  // Good again: the row's own texts, not greyed, tinted otherwise.
+  doc->m_scan.SetStatus(ScanStatus::Ok);
+  std::string value, type, low, high;
+  doc->FormatTag(0, value, type, low, high);
+  QCOMPARE(model.index(0, 1).data().toString(), QString::fromStdString(value));
+  QVERIFY(!model.index(0, 1).data(Qt::ForegroundRole).isValid());
+  QCOMPARE(model.index(0, 5).data().toString(), QString("Good"));
+  QVERIFY(model.index(0, 0).data(Qt::BackgroundRole).value<QBrush>().color() != failing);
 }
 
 void MainWindowTest::doubleClickEditsOneRegisterTagsOnly() {
@@ -411,9 +471,7 @@ void MainWindowTest::doubleClickEditsOneRegisterTagsOnly() {
   QCOMPARE(tag->m_nDataType, 3);
   QCOMPARE(tag->m_fLowLimit, 10.0f);
   QCOMPARE(tag->m_fHighLimit, 20.0f);
-  std::string value, type, low, high;
-  doc->FormatTag(15, value, type, low, high);
-  QCOMPARE(view->model()->index(15, 2).data().toString(), QString::fromStdString(type));
+  QCOMPARE(view->model()->index(15, 2).data().toString(), QString("Scaled 0-9999"));
 
   // Cancel changes nothing.
   AnswerNextModal([](QWidget* modal) {
