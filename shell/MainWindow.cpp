@@ -140,7 +140,7 @@ void MainWindow::CreateAccelerators() {
       {ID_HELP, QKeySequence("F1")},          {ID_CONTEXT_HELP, QKeySequence("Shift+F1")},
       {ID_NEXT_PANE, QKeySequence("F6")},     {ID_PREV_PANE, QKeySequence("Shift+F6")}};
   std::map<int, std::function<void()>> handlers{
-      {ID_FILE_NEW, [this] { m_frame.GetRuntime().OnFileNew(); }},
+      {ID_FILE_NEW, [this] { OnFileNew(); }},
       {ID_FILE_OPEN, [this] { m_pFiles->OnFileOpen(); }},
       {ID_FILE_SAVE,
        [this] {
@@ -284,6 +284,19 @@ void MainWindow::OnEndpointNew() {
   UpdateCommandUI();
 }
 
+void MainWindow::OnFileNew() {
+  Runtime& app = m_frame.GetRuntime();
+  // Until a scan has been defined in this run, the pending definition names
+  // no endpoint: a scan made from it would poll nothing, unnoticed.
+  if (!app.m_strPendingEndpoint.empty()) {
+    app.OnFileNew();
+  } else if (m_frame.Endpoints().m_endpoints.empty()) {
+    AfxMessageBox("Define an endpoint first: Modbus, Endpoint, New.", MB_OK | MB_ICONEXCLAMATION);
+  } else {
+    OnDataNew();
+  }
+}
+
 void MainWindow::OnEndpointRemove() {
   EndpointRegistry& registry = m_frame.Endpoints();
   CRemoveEndpointDlg dlg(this);
@@ -314,7 +327,9 @@ void MainWindow::OnDataNew() {
   dlg.m_fHighLimit = app.m_fDefaultHighLimit;
   // Cancel keeps nothing, not even a default configuration chosen meanwhile.
   if (dlg.DoModal() != QDialog::Accepted) return;
-  if (dlg.m_nEndpoint < 0 || dlg.m_nEndpoint >= static_cast<int>(registry.m_endpoints.size())) {
+  // A point type typed that names none of the four would poll with no read function.
+  if (dlg.m_nEndpoint < 0 || dlg.m_nEndpoint >= static_cast<int>(registry.m_endpoints.size()) ||
+      dlg.m_nPointType < 1) {
     AfxMessageBox("Encountered an improper argument.");
     return;
   }

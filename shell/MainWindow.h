@@ -90,6 +90,9 @@ class MainWindow : public QMainWindow {
   static QString HelpFile();
 
   // Commands.
+  // Ctrl+N: another scan like the last one defined; the scan definition
+  // dialog while none has been.
+  void OnFileNew();
   void OnEndpointNew();
   void OnEndpointRemove();
   void OnDataNew();

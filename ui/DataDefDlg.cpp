@@ -24,6 +24,10 @@ QComboBox* EditableList(int id, QWidget* parent) {
   return list;
 }
 
+int NamedEntry(const QComboBox& list) {
+  return list.findText(list.currentText().trimmed(), Qt::MatchFixedString);
+}
+
 }  // namespace
 
 CDataDefDlg::CDataDefDlg(QWidget* parent)
@@ -91,8 +95,10 @@ void CDataDefDlg::OnPointTypeChange(int index) {
 }
 
 void CDataDefDlg::OnOK() {
-  m_nEndpoint = m_pEndpoint->currentIndex();
-  m_nPointType = m_pPointType->currentIndex() + 1;
+  // Text typed into a list that names none of its entries chooses nothing,
+  // not the entry that happened to be selected before.
+  m_nEndpoint = NamedEntry(*m_pEndpoint);
+  m_nPointType = NamedEntry(*m_pPointType) + 1;
   ExchangeDialog::OnOK();
 }
 

@@ -1,5 +1,7 @@
 #include "ui/DataExchange.h"
 
+#include <arpa/inet.h>
+
 #include <QLineEdit>
 #include <QString>
 #include <cmath>
@@ -94,4 +96,11 @@ void DataExchange::MaxChars(QLineEdit* edit, const std::string& value, int maxCh
   if (m_bFailed) return;
   if (QString::fromStdString(value).size() > maxChars)
     Fail(edit, "Enter no more than " + std::to_string(maxChars) + " characters.");
+}
+
+void DataExchange::Ipv4(QLineEdit* edit, const std::string& value) {
+  if (!m_bSaveAndValidate || m_bFailed) return;
+  in_addr address{};
+  if (inet_pton(AF_INET, value.c_str(), &address) != 1)
+    Fail(edit, "Enter an IPv4 address: four numbers from 0 to 255 separated by dots.");
 }

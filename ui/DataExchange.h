@@ -22,6 +22,8 @@ class DataExchange {
   void Float(QLineEdit* edit, float& value);
   void Text(QLineEdit* edit, std::string& value);
   void MaxChars(QLineEdit* edit, const std::string& value, int maxChars);
+  // Four numbers 0-255 separated by dots, as the endpoint connects to.
+  void Ipv4(QLineEdit* edit, const std::string& value);
 
   // Shows the message, focuses the control and stops the exchange.
   void Fail(QWidget* control, const std::string& message);

@@ -179,4 +179,9 @@ void CEndPointDlg::DoDataExchange(DataExchange& dx) {
   dx.Text(m_pName, m_strName);
   dx.Text(m_pIp, m_strIpAddress);
   dx.Int(m_pPort, m_nTcpPort);
+  // A serial endpoint keeps whatever the network fields hold: it never uses them.
+  if (m_nCommPort != 0) return;
+  dx.Ipv4(m_pIp, m_strIpAddress);
+  // A port beyond 16 bits would otherwise be cut to another port silently.
+  dx.MinMax(m_pPort, m_nTcpPort, 1, 65535);
 }

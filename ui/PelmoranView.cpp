@@ -8,6 +8,7 @@
 #include <QScrollBar>
 #include <algorithm>
 
+#include "platform/MessageBox.h"
 #include "pointdb/PelmoranDoc.h"
 #include "pointdb/ScanContext.h"
 #include "ui/DataDefDlg.h"
@@ -162,8 +163,15 @@ void CPelmoranView::OnDblclk(const QPoint& pos) {
 
 void CPelmoranView::EditTag(int row) {
   CModbusTag* tag = m_doc.GetTag(row);
-  // Two-register tags are not edited here.
-  if (!tag || IsLongDataType(tag->m_nDataType)) return;
+  if (!tag) return;
+  // Changing one tag of a pair would shift every tag after it by a register.
+  if (IsLongDataType(tag->m_nDataType)) {
+    AfxMessageBox(
+        m_doc.GetTagName(row) +
+        " is a 32-bit value read from two registers. Its data type and limits are "
+        "chosen for the whole scan, with Set Default Data Type when the scan is defined.");
+    return;
+  }
   CDataTypeDlg dlg(this);
   dlg.m_strTitle = m_doc.GetTagName(row);
   dlg.m_nDataType = tag->m_nDataType;

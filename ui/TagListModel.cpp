@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <string>
 
+#include "pointdb/DataType.h"
 #include "pointdb/PelmoranDoc.h"
 
 namespace {
@@ -88,10 +89,20 @@ QVariant TagListModel::data(const QModelIndex& index, int role) const {
       if (!IsGood() && index.column() >= kValue && index.column() <= kHigh)
         return QBrush(QColor(0x5f, 0x5f, 0x5f));
       return {};
+    // Both word orders of a type share its text; the tip tells them apart.
+    case Qt::ToolTipRole: return index.column() == kType ? WordOrder(index.row()) : QVariant();
     case Qt::BackgroundRole:
       return QBrush(IsGood() ? QColor(0xe8, 0xf5, 0xe9) : QColor(0xfd, 0xe8, 0xe6));
     default: return {};
   }
+}
+
+QString TagListModel::WordOrder(int row) const {
+  const CModbusTag* tag = m_pDoc->GetTag(row);
+  if (!tag || !IsLongDataType(tag->m_nDataType)) return {};
+  const DataType type = tag->GetDataType();
+  const bool lowFirst = type == DataType::FloatLowWordFirst || type == DataType::LongLowWordFirst;
+  return lowFirst ? "Low word first" : "High word first (word swapped)";
 }
 
 QString TagListModel::Text(int row, int column) const {

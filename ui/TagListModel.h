@@ -32,6 +32,7 @@ class TagListModel : public QAbstractTableModel {
  private:
   bool IsGood() const;
   QString Text(int row, int column) const;
+  QString WordOrder(int row) const;
 
   CPelmoranDoc* m_pDoc;
   QStringList m_names;

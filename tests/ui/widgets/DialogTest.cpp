@@ -65,6 +65,10 @@ class DialogTest : public QObject {
   void endpointDialogSerialPartFollowsConnectUsing();
   void endpointDialogRefusesNamesAndPortsInUse();
   void endpointDialogRefusesAPortThatIsNoInteger();
+  void endpointDialogChecksTheNetworkFields_data();
+  void endpointDialogChecksTheNetworkFields();
+  void scanDefinitionTextNamingNoEntryChoosesNone_data();
+  void scanDefinitionTextNamingNoEntryChoosesNone();
   void removeDialogPreselectsAndHandsBackTheChoice();
   void scanDefinitionRangeChecks_data();
   void scanDefinitionRangeChecks();
@@ -245,6 +249,8 @@ void DialogTest::endpointDialogRefusesNamesAndPortsInUse() {
   QCOMPARE(dlg.Control<QLineEdit>(1000)->text(), QString("modbus1"));
 
   dlg.Control<QComboBox>(1027)->setCurrentIndex(0);
+  dlg.Control<QLineEdit>(1007)->setText("127.0.0.1");
+  dlg.Control<QLineEdit>(1020)->setText("502");
   dlg.accept();
   QCOMPARE(dlg.result(), int(QDialog::Accepted));
   QCOMPARE(dlg.m_strName, std::string("modbus1"));
@@ -272,6 +278,94 @@ void DialogTest::endpointDialogRefusesAPortThatIsNoInteger() {
   QCOMPARE(dlg.m_nTcpPort, 1502);
   QCOMPARE(dlg.m_strIpAddress, std::string("10.0.0.9"));
   QCOMPARE(dlg.m_strName, std::string());  // an empty name is accepted
+}
+
+void DialogTest::endpointDialogChecksTheNetworkFields_data() {
+  QTest::addColumn<int>("connectUsing");
+  QTest::addColumn<QString>("ip");
+  QTest::addColumn<QString>("port");
+  QTest::addColumn<QString>("refusal");  // empty: accepted
+  const QString ports = "Enter an integer between 1 and 65535.";
+  const QString addresses = "Enter an IPv4 address: four numbers from 0 to 255 separated by dots.";
+  QTest::newRow("port beyond 16 bits") << 0 << "10.0.0.9"
+                                       << "102037" << ports;
+  QTest::newRow("port 0") << 0 << "10.0.0.9"
+                          << "0" << ports;
+  QTest::newRow("port -1") << 0 << "10.0.0.9"
+                           << "-1" << ports;
+  QTest::newRow("ports 1 and 65535") << 0 << "10.0.0.9"
+                                     << "65535"
+                                     << "";
+  QTest::newRow("lowest port") << 0 << "0.0.0.0"
+                               << "1"
+                               << "";
+  QTest::newRow("octet above 255") << 0 << "10.0.0.256"
+                                   << "502" << addresses;
+  QTest::newRow("three octets") << 0 << "10.0.9"
+                                << "502" << addresses;
+  QTest::newRow("host name") << 0 << "plc.local"
+                             << "502" << addresses;
+  QTest::newRow("empty address") << 0 << ""
+                                 << "502" << addresses;
+  // A serial endpoint never uses them: whatever they hold stays unchecked.
+  QTest::newRow("serial") << 3 << "plc.local"
+                          << "102037"
+                          << "";
+}
+
+void DialogTest::endpointDialogChecksTheNetworkFields() {
+  QFETCH(int, connectUsing);
+  QFETCH(QString, ip);
+  QFETCH(QString, port);
+  QFETCH(QString, refusal);
+  MessageLog log;
+  EndpointRegistry registry;
+  CEndPointDlg dlg;
+  dlg.m_pFrame = &registry;
+  dlg.m_serial = InitialSerial();
+  dlg.show();
+  dlg.Control<QComboBox>(1027)->setCurrentIndex(connectUsing);
+  dlg.Control<QLineEdit>(1007)->setText(ip);
+  dlg.Control<QLineEdit>(1020)->setText(port);
+  dlg.accept();
+  if (refusal.isEmpty()) {
+    QVERIFY(log.texts.empty());
+    QCOMPARE(dlg.result(), int(QDialog::Accepted));
+    if (connectUsing == 0) QCOMPARE(dlg.m_nTcpPort, port.toInt());
+    return;
+  }
+  QCOMPARE(log.texts, std::vector<std::string>{refusal.toStdString()});
+  QVERIFY(dlg.isVisible());
+}
+
+void DialogTest::scanDefinitionTextNamingNoEntryChoosesNone_data() {
+  QTest::addColumn<QString>("endpoint");
+  QTest::addColumn<QString>("pointType");
+  QTest::addColumn<int>("endpointChosen");
+  QTest::addColumn<int>("pointTypeChosen");
+  QTest::newRow("both named") << "MODBUS2"
+                              << "INPUT REGISTER" << 1 << 4;
+  QTest::newRow("letter case aside") << "modbus2"
+                                     << "coil status" << 1 << 1;
+  QTest::newRow("endpoint names nothing") << "FOO"
+                                          << "HOLDING REGISTER" << -1 << 3;
+  QTest::newRow("point type names nothing") << "MODBUS1"
+                                            << "REGISTERS" << 0 << 0;
+}
+
+void DialogTest::scanDefinitionTextNamingNoEntryChoosesNone() {
+  QFETCH(QString, endpoint);
+  QFETCH(QString, pointType);
+  QFETCH(int, endpointChosen);
+  QFETCH(int, pointTypeChosen);
+  CDataDefDlg dlg;
+  FillNewScan(dlg);
+  dlg.show();
+  dlg.Control<QComboBox>(1031)->setEditText(endpoint);
+  dlg.Control<QComboBox>(1002)->setEditText(pointType);
+  dlg.accept();
+  QCOMPARE(dlg.m_nEndpoint, endpointChosen);
+  QCOMPARE(dlg.m_nPointType, pointTypeChosen);
 }
 
 void DialogTest::removeDialogPreselectsAndHandsBackTheChoice() {

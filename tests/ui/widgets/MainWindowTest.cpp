@@ -321,6 +321,24 @@ void MainWindowTest::acceleratorsMakeScansAndEditingKeysDoNothing() {
   MainWindow& window = Window();
   window.activateWindow();
   QVERIFY(QTest::qWaitForWindowActive(&window));
+  // Before any endpoint, Ctrl+N says what is missing and makes nothing.
+  QTest::keyClick(&window, Qt::Key_N, Qt::ControlModifier);
+  QCOMPARE(App().GetDocumentCount(), 0);
+  QCOMPARE(m_log->texts,
+           std::vector<std::string>{"Define an endpoint first: Modbus, Endpoint, New."});
+  // With an endpoint but no scan defined yet, it opens the scan definition.
+  AddEndpoint(Frame(), "MODBUS1");
+  AnswerNextModal([](QWidget* modal) {
+    QVERIFY(qobject_cast<CDataDefDlg*>(modal));
+    static_cast<QDialog*>(modal)->reject();
+  });
+  QTest::keyClick(&window, Qt::Key_N, Qt::ControlModifier);
+  QVERIFY(AllModalsAnswered());
+  QCOMPARE(App().GetDocumentCount(), 0);
+  // Once a scan has an endpoint, Ctrl+N repeats the pending definition at once.
+  window.activateWindow();
+  QVERIFY(QTest::qWaitForWindowActive(&window));
+  App().m_strPendingEndpoint = "MODBUS1";
   QTest::keyClick(&window, Qt::Key_N, Qt::ControlModifier);
   QCOMPARE(App().GetDocumentCount(), 1);
   CPelmoranDoc* doc = App().m_docTemplate.GetDocument(0);
@@ -424,6 +442,8 @@ void MainWindowTest::failingScanKeepsLastValuesGreyed() {
              QColor(0x5f, 0x5f, 0x5f));
   }
   QCOMPARE(model.index(0, 5).data().toString(), QString("Bad"));
+  const QString order = dataType == 4 || dataType == 6 ? "Low word first" : "";
+  QCOMPARE(model.index(0, 2).data(Qt::ToolTipRole).toString(), order);
   QCOMPARE(model.index(0, 6).data().toString(), QString("POLL TIMEOUT"));
   QCOMPARE(model.index(0, 7).data().toString(),
            QDateTime::fromMSecsSinceEpoch(1767323045000LL).toString("yyyy-MM-dd hh:mm:ss"));
@@ -483,7 +503,9 @@ void MainWindowTest::doubleClickEditsOneRegisterTagsOnly() {
   QVERIFY(AllModalsAnswered());
   QCOMPARE(tag->m_nDataType, 3);
 
-  // A two-register tag, and a place below the rows, open nothing.
+  // A two-register tag says why it is not edited here; a place below the
+  // rows opens nothing.
+  m_log->texts.clear();
   bool opened = false;
   AnswerNextModal([&opened](QWidget* modal) {
     opened = true;
@@ -495,6 +517,8 @@ void MainWindowTest::doubleClickEditsOneRegisterTagsOnly() {
   // A dialog runs modally inside the double-click: none opened if none ran.
   QVERIFY(!opened);
   QCOMPARE(doc->GetTag(0)->m_nDataType, 5);
+  QCOMPARE(m_log->texts.size(), size_t(1));
+  QVERIFY(m_log->texts[0].starts_with(doc->GetTagName(0) + " is a 32-bit value read from two"));
 }
 
 void MainWindowTest::scanDefinitionChangesOnlyThePollFrequency() {
