@@ -21,6 +21,7 @@ struct TagServerBinding {
   decltype(&::RemoveOPCFolder) RemoveOPCFolder = nullptr;
   decltype(&::GetOPCServerURL) GetOPCServerURL = nullptr;
   decltype(&::ShutdownOPCServer) ShutdownOPCServer = nullptr;
+  decltype(&::GetOPCClientCount) GetOPCClientCount = nullptr;
   decltype(&::EnableOPCLogCallback) EnableOPCLogCallback = nullptr;
 };
 

@@ -4,16 +4,21 @@
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QLabel>
+#include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
+#include <QTimer>
 #include <QWhatsThis>
 
+#include "modbuslib/ComPortMap.h"
 #include "platform/ConfigLocation.h"
 #include "platform/MessageBox.h"
 #include "pointdb/PelmoranDoc.h"
+#include "pointdb/TagServerBinding.h"
 #include "runtime/Runtime.h"
 #include "shell/FrameTrace.h"
 #include "shell/LibraryLog.h"
@@ -22,6 +27,7 @@
 #include "ui/ChildFrame.h"
 #include "ui/DataDefDlg.h"
 #include "ui/EndPointDlg.h"
+#include "ui/EndpointsPane.h"
 #include "ui/FileCommands.h"
 #include "ui/HealthDlg.h"
 #include "ui/OptionsDlg.h"
@@ -36,11 +42,16 @@ MainWindow::MainWindow(CMainFrame& frame, QWidget* parent)
       m_frame(frame),
       m_pMdiArea(new QMdiArea(this)),
       m_pViews(std::make_unique<WidgetViewFactory>(*m_pMdiArea, frame.GetRuntime().m_docTemplate)),
-      m_pFiles(std::make_unique<FileCommands>(frame.GetRuntime(), *this)) {
+      m_pFiles(std::make_unique<FileCommands>(frame.GetRuntime(), *this)),
+      m_pEndpointsPane(new EndpointsPane(frame.Endpoints(), &mbl::ComPortMap::devicePath, this)),
+      m_pServerUrl(new QLineEdit(this)),
+      m_pClients(new QLabel(this)) {
   setWindowTitle("pelmoran");
   if (QFileInfo::exists(":/icon.png")) setWindowIcon(QIcon(":/icon.png"));
   setCentralWidget(m_pMdiArea);
   resize(900, 600);
+  addDockWidget(Qt::BottomDockWidgetArea, m_pEndpointsPane);
+  CreateStatusBar();
   InstallWidgetMessageBox();
   FileCommands::InstallSaveAsPrompt(this);
   CreateCommands();
@@ -195,6 +206,9 @@ void MainWindow::CreateMenus() {
   modbus->addSeparator();
   for (int id : {ID_MODBUS_HEALTH, ID_MODBUS_TRACE, ID_MODBUS_OPTIONS})
     modbus->addAction(Action(id));
+  QAction* pane = m_pEndpointsPane->toggleViewAction();
+  pane->setText("Endpoints &Pane");
+  modbus->addAction(pane);
   QMenu* help = NewMenu("&Help", {ID_HELP_FINDER, 0, ID_APP_ABOUT});
   m_noDocumentMenus = {NewMenu("&File", {ID_RESTORE_TEST_CONFIG, 0, ID_APP_EXIT}), modbus, help};
   m_pWindowMenu = NewMenu("&Window", {});
@@ -246,6 +260,34 @@ void MainWindow::UpdateFrame() {
   CPelmoranView* view = ActiveView();
   setWindowTitle(view ? "pelmoran - " + QString::fromStdString(view->GetDocument().m_strTitle)
                       : QString("pelmoran"));
+}
+
+void MainWindow::CreateStatusBar() {
+  // An edit, not a label: the operator selects and copies the address.
+  m_pServerUrl->setObjectName("opcUaUrl");
+  m_pServerUrl->setReadOnly(true);
+  m_pServerUrl->setFrame(false);
+  m_pServerUrl->setToolTip("The OPC UA endpoint clients connect to");
+  m_pClients->setObjectName("opcUaClients");
+  statusBar()->addPermanentWidget(m_pServerUrl);
+  statusBar()->addPermanentWidget(m_pClients);
+  auto* timer = new QTimer(this);
+  timer->setInterval(EndpointsPane::kRefreshMs);
+  connect(timer, &QTimer::timeout, this, &MainWindow::RefreshServerStatus);
+  timer->start();
+  RefreshServerStatus();
+}
+
+void MainWindow::RefreshServerStatus() {
+  const TagServerBinding& server = TagServer();
+  const char* url = server.GetOPCServerURL ? server.GetOPCServerURL() : nullptr;
+  const QString text = url && *url ? QString(url) : QString("OPC UA server not running");
+  if (m_pServerUrl->text() != text) {
+    m_pServerUrl->setText(text);
+    m_pServerUrl->setMinimumWidth(m_pServerUrl->fontMetrics().horizontalAdvance(text) + 12);
+  }
+  const int clients = server.GetOPCClientCount ? server.GetOPCClientCount() : 0;
+  m_pClients->setText(clients == 1 ? QString("1 client") : QString("%1 clients").arg(clients));
 }
 
 void MainWindow::ReportSaved(const QString& path) {

@@ -12,12 +12,15 @@
 #include <vector>
 
 class FileCommands;
+class EndpointsPane;
 class HealthDlg;
 class CMainFrame;
 class CPelmoranView;
 class WidgetViewFactory;
 class IViewFactory;
 class QMdiArea;
+class QLabel;
+class QLineEdit;
 class QMenu;
 
 class MainWindow : public QMainWindow {
@@ -105,6 +108,10 @@ class MainWindow : public QMainWindow {
   void OnModbusTrace(bool on);
   void OnModbusOptions();
   HealthDlg* HealthDialog() const;
+  EndpointsPane& Endpoints() const { return *m_pEndpointsPane; }
+  // The OPC UA address clients connect to and how many are connected, in
+  // the status bar; read again once a second.
+  void RefreshServerStatus();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
@@ -113,6 +120,7 @@ class MainWindow : public QMainWindow {
   // Where the layout is kept; empty while no configuration directory is known.
   std::string LayoutPath() const;
   void FillWindowMenu();
+  void CreateStatusBar();
   // Where Save Test Config wrote, in the status bar until the next message.
   void ReportSaved(const QString& path);
   QAction* AddCommand(int id, const QString& text, std::function<void()> handler);
@@ -132,4 +140,7 @@ class MainWindow : public QMainWindow {
   QMenu* m_pWindowMenu = nullptr;
   bool m_bDocumentMenus = true;
   QPointer<HealthDlg> m_pHealth;
+  EndpointsPane* m_pEndpointsPane;
+  QLineEdit* m_pServerUrl;
+  QLabel* m_pClients;
 };

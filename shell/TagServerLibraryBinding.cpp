@@ -18,6 +18,7 @@ void InstallTagServerLibrary() {
   t.CreateOPCFolderTag = &::CreateOPCFolderTag;
   t.RemoveOPCFolder = &::RemoveOPCFolder;
   t.GetOPCServerURL = &::GetOPCServerURL;
+  t.GetOPCClientCount = &::GetOPCClientCount;
   t.ShutdownOPCServer = &::ShutdownOPCServer;
   t.EnableOPCLogCallback = &::EnableOPCLogCallback;
 }

@@ -76,4 +76,6 @@ const char* GetOPCServerURL() { return TagServerHost::Instance().Url(); }
 
 void ShutdownOPCServer() { TagServerHost::Instance().Stop(); }
 
+int GetOPCClientCount() { return TagServerHost::Instance().ClientCount(); }
+
 }  // extern "C"

@@ -117,6 +117,11 @@ void TagServerHost::Stop() {
 
 const char* TagServerHost::Url() { return m_strUrl.c_str(); }
 
+int TagServerHost::ClientCount() {
+  std::lock_guard lock(m_mutex);
+  return m_listener ? m_listener->OpenLinks() : 0;
+}
+
 void TagServerHost::SetWriteCallback(OPCWriteCallback callback, bool enable) {
   m_callback.store(enable ? callback : nullptr);
 }

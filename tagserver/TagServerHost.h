@@ -27,6 +27,8 @@ class TagServerHost {
   int Start(int rateMs);
   void Stop();
   const char* Url();
+  // Any thread.
+  int ClientCount();
   TagStore& Tags() { return m_tags; }
   void SetWriteCallback(OPCWriteCallback callback, bool enable);
   void SetAsyncWriteCallback(OPCAsyncWriteCallback callback, bool enable);

@@ -44,15 +44,14 @@ void TcpListener::Stop() {
   for (auto& weak : m_links)
     if (auto link = weak.lock()) link->Close();
   m_links.clear();
+  m_nOpenLinks = 0;
 }
 
 void TcpListener::Accept() {
   m_acceptor.async_accept([this](const asio::error_code& ec, asio::ip::tcp::socket socket) {
     if (ec == asio::error::operation_aborted || !m_acceptor.is_open()) return;
     if (!ec) {
-      m_links.erase(
-          std::remove_if(m_links.begin(), m_links.end(), [](const auto& w) { return w.expired(); }),
-          m_links.end());
+      ForgetClosedLinks();
       if (m_links.size() >= limits::kMaxConnections) {
         ServerLog::write(OPC_LOG_WARNING,
                          "OPC UA client " + TcpLink::Describe(socket) +
@@ -64,6 +63,7 @@ void TcpListener::Accept() {
         auto link =
             std::make_shared<TcpLink>(std::move(socket), m_server, m_server.NextChannelId());
         m_links.push_back(link);
+        m_nOpenLinks = static_cast<int>(m_links.size());
         link->Start();
       }
     }
@@ -79,8 +79,16 @@ void TcpListener::ScheduleHousekeeping() {
     for (auto& weak : m_links)
       if (auto link = weak.lock()) link->CheckTimers(now);
     m_server.Housekeeping(now);
+    ForgetClosedLinks();
     ScheduleHousekeeping();
   });
+}
+
+void TcpListener::ForgetClosedLinks() {
+  m_links.erase(
+      std::remove_if(m_links.begin(), m_links.end(), [](const auto& w) { return w.expired(); }),
+      m_links.end());
+  m_nOpenLinks = static_cast<int>(m_links.size());
 }
 
 }  // namespace tagserver

@@ -79,6 +79,9 @@ int RemoveOPCFolder(int32_t hFolder);
 // (empty before InitOPCServer), and an orderly stop of the server thread.
 const char* GetOPCServerURL();
 void ShutdownOPCServer();
+// The OPC UA clients connected now (0 while the server is not running); a
+// connection that ended is no longer counted within about a second.
+int GetOPCClientCount();
 
 // Why the server refused or closed a client's connection, or why it
 // dropped, as a line of text naming the client: called on the server's

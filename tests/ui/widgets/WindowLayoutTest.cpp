@@ -174,7 +174,7 @@ void WindowLayoutTest::layoutIsKeptInTheSettingsFile() {
   m_program->frame->m_strConfigPath = (dir + "/pelmoran.tst").toStdString();
   OpenScans(2);
   CChildFrame* second = Children(Window())[1];
-  second->setGeometry(40, 50, 500, 300);
+  second->setGeometry(40, 30, 400, 120);
   second->View().setColumnWidth(1, 123);
   Window().setGeometry(30, 40, 700, 500);
   QVERIFY(Window().close());
@@ -189,7 +189,7 @@ void WindowLayoutTest::layoutIsKeptInTheSettingsFile() {
   QCOMPARE(Window().size(), QSize(700, 500));
   OpenScans(2);
   CChildFrame* again = Children(Window())[1];
-  QCOMPARE(again->geometry(), QRect(40, 50, 500, 300));
+  QCOMPARE(again->geometry(), QRect(40, 30, 400, 120));
   QCOMPARE(again->View().columnWidth(1), 123);
   Window().resize(400, 300);
   QApplication::sendPostedEvents();

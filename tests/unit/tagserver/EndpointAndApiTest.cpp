@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <asio.hpp>
+#include <chrono>
 #include <cstdlib>
 #include <string>
+#include <thread>
 
 #include "TestClient.h"
 #include "tagserver/EndpointSetting.h"
@@ -79,10 +81,18 @@ TEST_F(Api, StartsOnAFreePortAndStopsCleanly) {
   char head[4];
   asio::read(socket, asio::buffer(head));
   EXPECT_EQ(std::string(head, 4), "ACKF");
+  EXPECT_EQ(GetOPCClientCount(), 1);
+  // A client gone is forgotten at the next housekeeping tick.
+  socket.close();
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (GetOPCClientCount() != 0 && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(GetOPCClientCount(), 0);
   EXPECT_EQ(InitOPCServer(&clsid, 250), 0);  // a second start changes nothing
   EXPECT_EQ(GetOPCServerURL(), url);
   ShutdownOPCServer();
   EXPECT_STREQ(GetOPCServerURL(), "");
+  EXPECT_EQ(GetOPCClientCount(), 0);
 }
 
 TEST_F(Api, AProgramThatExitsWithTheServerRunningEndsNormally) {
