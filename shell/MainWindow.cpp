@@ -10,6 +10,7 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QStatusBar>
 #include <QTimer>
 #include <QWhatsThis>
@@ -58,6 +59,7 @@ MainWindow::MainWindow(CMainFrame& frame, QWidget* parent)
   CreateAccelerators();
   CreateMenus();
   m_pViews->m_onFramesChanged = [this] { UpdateFrame(); };
+  m_pViews->m_onChangedByOperator = [this] { m_bModified = true; };
   m_pViews->m_restorePlace = [this](CChildFrame& child) {
     return WindowLayout(LayoutPath()).RestoreChild(child, *m_pMdiArea);
   };
@@ -70,6 +72,7 @@ MainWindow::~MainWindow() {
   // views it would ask about are gone already.
   disconnect(m_pMdiArea, nullptr, this, nullptr);
   m_pViews->m_onFramesChanged = nullptr;
+  m_pViews->m_onChangedByOperator = nullptr;
   m_pViews->m_restorePlace = nullptr;
 }
 
@@ -84,8 +87,26 @@ bool MainWindow::SaveLayout() const {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
+  if (!AskToSaveBeforeClosing()) {
+    event->ignore();
+    return;
+  }
   SaveLayout();
   QMainWindow::closeEvent(event);
+}
+
+bool MainWindow::AskToSaveBeforeClosing() {
+  if (!m_bModified) return true;
+  QMessageBox box(QMessageBox::Question, "pelmoran",
+                  "The configuration has changed since it was last saved. Save it?",
+                  QMessageBox::Save | QMessageBox::Discard | QMessageBox::Cancel, this);
+  box.setDefaultButton(QMessageBox::Save);
+  const int answer = box.exec();
+  if (answer == QMessageBox::Discard) return true;
+  if (answer != QMessageBox::Save) return false;
+  // A cancelled or failed save keeps the window open with its changes.
+  ReportSaved(m_pFiles->OnSaveTestConfig(m_frame.m_strConfigPath));
+  return !m_bModified;
 }
 
 IViewFactory* MainWindow::ViewFactory() { return m_pViews.get(); }
@@ -117,8 +138,9 @@ void MainWindow::CreateCommands() {
     ReportSaved(m_pFiles->OnSaveTestConfig(m_frame.m_strConfigPath));
     UpdateFrame();
   });
+  // Restoring never asks: what runs is replaced by what the file holds.
   AddCommand(ID_RESTORE_TEST_CONFIG, "&Restore Test Config", [this] {
-    m_pFiles->OnRestoreTestConfig(m_frame.m_strConfigPath);
+    if (m_pFiles->OnRestoreTestConfig(m_frame.m_strConfigPath)) m_bModified = false;
     UpdateFrame();
   });
   AddCommand(ID_APP_EXIT, "E&xit", [this] { close(); });
@@ -152,7 +174,10 @@ void MainWindow::CreateAccelerators() {
       {ID_NEXT_PANE, QKeySequence("F6")},     {ID_PREV_PANE, QKeySequence("Shift+F6")}};
   std::map<int, std::function<void()>> handlers{
       {ID_FILE_NEW, [this] { OnFileNew(); }},
-      {ID_FILE_OPEN, [this] { m_pFiles->OnFileOpen(); }},
+      {ID_FILE_OPEN,
+       [this] {
+         if (m_pFiles->OnFileOpen()) m_bModified = true;
+       }},
       {ID_FILE_SAVE,
        [this] {
          if (CPelmoranView* view = ActiveView()) m_pFiles->OnFileSave(view->GetDocument());
@@ -292,6 +317,7 @@ void MainWindow::RefreshServerStatus() {
 
 void MainWindow::ReportSaved(const QString& path) {
   if (path.isEmpty()) return;
+  m_bModified = false;
   QString text = "Configuration saved to " + path;
   const QString startup = QString::fromStdString(m_frame.m_strConfigPath);
   // Saved elsewhere, it is not what the next start shows.
@@ -323,6 +349,7 @@ void MainWindow::OnEndpointNew() {
   choice.strIpAddress = dlg.m_strIpAddress;
   choice.nTcpPort = dlg.m_nTcpPort;
   registry.AddEndpoint(choice);
+  m_bModified = true;
   UpdateCommandUI();
 }
 
@@ -332,6 +359,7 @@ void MainWindow::OnFileNew() {
   // no endpoint: a scan made from it would poll nothing, unnoticed.
   if (!app.m_strPendingEndpoint.empty()) {
     app.OnFileNew();
+    m_bModified = true;
   } else if (m_frame.Endpoints().m_endpoints.empty()) {
     AfxMessageBox("Define an endpoint first: Modbus, Endpoint, New.", MB_OK | MB_ICONEXCLAMATION);
   } else {
@@ -347,6 +375,7 @@ void MainWindow::OnEndpointRemove() {
   if (dlg.DoModal() != QDialog::Accepted) return;
   if (dlg.m_nSelection >= 0 && dlg.m_nSelection < static_cast<int>(registry.m_endpoints.size()))
     registry.RemoveEndpoint(dlg.m_nSelection);
+  m_bModified = true;
   UpdateCommandUI();
 }
 
@@ -389,6 +418,7 @@ void MainWindow::OnDataNew() {
   app.m_fDefaultLowLimit = dlg.m_fLowLimit;
   app.m_fDefaultHighLimit = dlg.m_fHighLimit;
   app.CreateScan(*scan, endpoint.m_strName);
+  m_bModified = true;
 }
 
 QString MainWindow::HelpFile() {

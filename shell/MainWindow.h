@@ -83,6 +83,10 @@ class MainWindow : public QMainWindow {
   void RestoreLayout();
   // False when the settings file could not be written.
   bool SaveLayout() const;
+  // The operator changed endpoints or scans since the configuration was
+  // last saved or restored; closing the window then asks to save.
+  bool IsModified() const { return m_bModified; }
+  void SetModified(bool modified) { m_bModified = modified; }
 
   // A line of a library's log hook, in the status bar for a while.
   void ShowLibraryLine(int level, const std::string& text);
@@ -121,6 +125,8 @@ class MainWindow : public QMainWindow {
   std::string LayoutPath() const;
   void FillWindowMenu();
   void CreateStatusBar();
+  // Save, discard or go on: false when the window is to stay open.
+  bool AskToSaveBeforeClosing();
   // Where Save Test Config wrote, in the status bar until the next message.
   void ReportSaved(const QString& path);
   QAction* AddCommand(int id, const QString& text, std::function<void()> handler);
@@ -139,6 +145,7 @@ class MainWindow : public QMainWindow {
   std::vector<QMenu*> m_documentMenus;
   QMenu* m_pWindowMenu = nullptr;
   bool m_bDocumentMenus = true;
+  bool m_bModified = false;
   QPointer<HealthDlg> m_pHealth;
   EndpointsPane* m_pEndpointsPane;
   QLineEdit* m_pServerUrl;

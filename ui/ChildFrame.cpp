@@ -15,7 +15,7 @@ CChildFrame::CChildFrame(CPelmoranDoc& doc, DocTemplate& docTemplate, QWidget* p
   setWidget(m_pView);
   setAttribute(Qt::WA_DeleteOnClose, false);
   setWindowTitle(QString::fromStdString(doc.m_strTitle));
-  setWindowIcon(QIcon::fromTheme("text-x-generic"));
+  connect(m_pView, &CPelmoranView::definitionChanged, this, &CChildFrame::changedByOperator);
   // Every child's menu would claim the main window's closing and cycling
   // keys: claimed twice, they would do nothing.
   for (QAction* action : systemMenu()->actions()) action->setShortcuts({});
@@ -33,5 +33,6 @@ void CChildFrame::closeEvent(QCloseEvent* event) {
   // which retires this window through the view factory.
   event->ignore();
   if (m_bRetired) return;
+  emit changedByOperator();
   m_docTemplate.CloseDocument(&m_doc);
 }

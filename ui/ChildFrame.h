@@ -21,6 +21,11 @@ class CChildFrame : public QMdiSubWindow {
   // Its document is gone; the window only waits to be deleted.
   bool IsRetired() const { return m_bRetired; }
 
+ signals:
+  // The operator changed the scan's definition or tags, or closed it: the
+  // configuration differs from its file.
+  void changedByOperator();
+
  protected:
   void closeEvent(QCloseEvent* event) override;
 

@@ -3,6 +3,7 @@
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QLineEdit>
+#include <QPalette>
 #include <QPushButton>
 #include <QTimer>
 
@@ -15,9 +16,16 @@ CDebugDlg::CDebugDlg(QWidget* parent) : ExchangeDialog(parent) {
                                               {"PollFrequency:", 1004}, {"Port:", 1006},
                                               {"SlaveId:", 1021},       {"Msg Type:", 1022},
                                               {"Address:", 1001},       {"Length:", 1003}};
+  // Disabled, as nothing here can be changed, yet drawn in the colours of an
+  // enabled edit: the style's grey on grey is too faint to read.
+  QPalette readable = palette();
+  for (auto role : {QPalette::Text, QPalette::Base, QPalette::WindowText})
+    readable.setColor(QPalette::Disabled, role, readable.color(QPalette::Active, role));
   for (const auto& [label, id] : rows) {
     QLineEdit* edit = AddEdit(id);
     edit->setEnabled(false);
+    edit->setPalette(readable);
+    edit->setAlignment(Qt::AlignRight);
     form->addRow(label, edit);
   }
   // The one button carries the cancel command: it, Escape and the close box

@@ -64,6 +64,8 @@ void CEndPointDlg::BuildControls() {
   m_pName->setMaxLength(99);
   auto* connectUsing = new QComboBox(this);
   connectUsing->setObjectName("1027");
+  // Wide enough for its longest entry, "Remote modbusTCP Server".
+  connectUsing->setSizeAdjustPolicy(QComboBox::AdjustToContents);
   m_pIp = AddEdit(1007);
   m_pPort = AddEdit(1020);
   QLabel* ipLabel = Label("IP Address:", 1010, this);
@@ -136,6 +138,10 @@ void CEndPointDlg::OnInitDialog() {
   UpdateControls();
   connect(List(1027), &QComboBox::currentIndexChanged, this, &CEndPointDlg::OnConnectUsingChange);
   ConnectSerialLists();
+  // The lists were filled after the first layout: sized again for their entries.
+  layout()->invalidate();
+  layout()->activate();
+  adjustSize();
 }
 
 void CEndPointDlg::UpdateControls() {

@@ -46,16 +46,20 @@ QString FileCommands::OnSaveTestConfig(const std::string& startupPath) {
   return QFileInfo(path).absoluteFilePath();
 }
 
-void FileCommands::OnRestoreTestConfig(const std::string& startupPath) {
+bool FileCommands::OnRestoreTestConfig(const std::string& startupPath) {
   EnterExecutableDirectory();
   const QString path =
       Choose(&m_window, false, QString::fromStdString(startupPath), kConfigFilters);
-  if (!path.isEmpty()) ConfigFile(m_runtime).RestoreConfig(path.toStdString());
+  if (path.isEmpty()) return false;
+  ConfigFile(m_runtime).RestoreConfig(path.toStdString());
+  return true;
 }
 
-void FileCommands::OnFileOpen() {
+bool FileCommands::OnFileOpen() {
   const QString path = Choose(&m_window, false, QString(), kAllFiles);
-  if (!path.isEmpty()) m_runtime.m_docTemplate.OpenDocumentFile(path.toStdString());
+  if (path.isEmpty()) return false;
+  m_runtime.m_docTemplate.OpenDocumentFile(path.toStdString());
+  return true;
 }
 
 void FileCommands::OnFileSave(CPelmoranDoc& doc) {

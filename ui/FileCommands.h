@@ -18,9 +18,10 @@ class FileCommands {
   // the executable's directory. The path written is returned; empty when
   // cancelled or not written.
   QString OnSaveTestConfig(const std::string& startupPath);
-  void OnRestoreTestConfig(const std::string& startupPath);
-  // A scan file read as a new document.
-  void OnFileOpen();
+  // False when cancelled.
+  bool OnRestoreTestConfig(const std::string& startupPath);
+  // A scan file read as a new document; false when cancelled.
+  bool OnFileOpen();
   // The document saved to its file; a document without one asks for a name
   // once, and is saved silently from then on.
   void OnFileSave(CPelmoranDoc& doc);

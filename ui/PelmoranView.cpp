@@ -98,8 +98,9 @@ void CPelmoranView::OnScanDefinition() {
   dlg.m_strDelimiter = scan.m_strDelimiter;
   dlg.m_bEditable = false;
   // Whatever the default data type dialog returns here is not kept.
-  if (dlg.DoModal() == QDialog::Accepted && m_pClock)
-    m_pClock->SetPollFrequency(dlg.m_nPollFrequency);
+  if (dlg.DoModal() != QDialog::Accepted || !m_pClock) return;
+  m_pClock->SetPollFrequency(dlg.m_nPollFrequency);
+  emit definitionChanged();
 }
 
 void CPelmoranView::OnDebugData() {
@@ -186,4 +187,5 @@ void CPelmoranView::EditTag(int row) {
   tag->m_fLowLimit = dlg.m_fLowLimit;
   tag->m_fHighLimit = dlg.m_fHighLimit;
   RefreshTagValues();
+  emit definitionChanged();
 }

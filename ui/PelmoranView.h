@@ -49,6 +49,10 @@ class CPelmoranView : public QTreeView {
   QPrinter& Printer();
   TagPrinter m_printer;
 
+ signals:
+  // A tag's data type or limits, or the poll frequency, changed by the operator.
+  void definitionChanged();
+
  protected:
   void mouseDoubleClickEvent(QMouseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;

@@ -15,6 +15,11 @@
 IScanView* WidgetViewFactory::CreateView(CPelmoranDoc& doc) {
   auto* frame = new CChildFrame(doc, m_docTemplate);
   m_area.addSubWindow(frame);
+  // The program's own icon, not the toolkit's.
+  frame->setWindowIcon(m_area.window()->windowIcon());
+  QObject::connect(frame, &CChildFrame::changedByOperator, [this] {
+    if (m_onChangedByOperator) m_onChangedByOperator();
+  });
   m_frames[&doc] = frame;
   frame->show();
   if (m_onFramesChanged) m_onFramesChanged();

@@ -30,6 +30,8 @@ class WidgetViewFactory : public IViewFactory {
 
   // Told after a child window came or went.
   std::function<void()> m_onFramesChanged;
+  // Told when the operator changed or closed a scan.
+  std::function<void()> m_onChangedByOperator;
   // Gives a new child window its remembered place; false when it has none.
   std::function<bool(CChildFrame&)> m_restorePlace;
 

@@ -6,8 +6,10 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QPalette>
 #include <QPushButton>
 #include <QTest>
+#include <cmath>
 
 #include "UiFixture.h"
 #include "link/EndpointRegistry.h"
@@ -69,6 +71,7 @@ class DialogTest : public QObject {
   void endpointDialogChecksTheNetworkFields();
   void scanDefinitionTextNamingNoEntryChoosesNone_data();
   void scanDefinitionTextNamingNoEntryChoosesNone();
+  void dialogTextsAreReadableAndWhole();
   void removeDialogPreselectsAndHandsBackTheChoice();
   void scanDefinitionRangeChecks_data();
   void scanDefinitionRangeChecks();
@@ -366,6 +369,47 @@ void DialogTest::scanDefinitionTextNamingNoEntryChoosesNone() {
   dlg.accept();
   QCOMPARE(dlg.m_nEndpoint, endpointChosen);
   QCOMPARE(dlg.m_nPointType, pointTypeChosen);
+}
+
+namespace {
+
+double Luminance(const QColor& color) {
+  auto channel = [](double c) {
+    return c <= 0.03928 ? c / 12.92 : std::pow((c + 0.055) / 1.055, 2.4);
+  };
+  return 0.2126 * channel(color.redF()) + 0.7152 * channel(color.greenF()) +
+         0.0722 * channel(color.blueF());
+}
+
+double Contrast(const QColor& a, const QColor& b) {
+  const double la = Luminance(a), lb = Luminance(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+}  // namespace
+
+void DialogTest::dialogTextsAreReadableAndWhole() {
+  // The debug dialog's values stay disabled, yet as readable as any text.
+  CDebugDlg debug;
+  debug.show();
+  for (int id : {1017, 1018, 1004, 1006, 1021, 1022, 1001, 1003}) {
+    auto* edit = debug.Control<QLineEdit>(id);
+    QVERIFY(!edit->isEnabled());
+    const QPalette& palette = edit->palette();
+    QVERIFY2(Contrast(palette.color(QPalette::Disabled, QPalette::Text),
+                      palette.color(QPalette::Disabled, QPalette::Base)) >= 4.5,
+             qPrintable(QString::number(id)));
+  }
+  // Connect Using shows its longest entry whole.
+  EndpointRegistry registry;
+  CEndPointDlg endpoint;
+  endpoint.m_pFrame = &registry;
+  endpoint.m_serial = InitialSerial();
+  endpoint.show();
+  auto* connectUsing = endpoint.Control<QComboBox>(1027);
+  QCOMPARE(connectUsing->currentText(), QString("Remote modbusTCP Server"));
+  QVERIFY(connectUsing->width() >
+          connectUsing->fontMetrics().horizontalAdvance("Remote modbusTCP Server"));
 }
 
 void DialogTest::removeDialogPreselectsAndHandsBackTheChoice() {

@@ -17,6 +17,8 @@
 #include <QMdiSubWindow>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
+#include <QPixmap>
 #include <QPushButton>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -131,6 +133,9 @@ class MainWindowTest : public QObject {
   void saveAndRestoreThroughTheFileMenu();
   void oneScanSavedAndOpenedWithTheKeys();
   void screenshotWithTwoScans();
+  void closingAsksToSaveOnlyAfterChanges_data();
+  void closingAsksToSaveOnlyAfterChanges();
+  void scanWindowsCarryTheProgramsIcon();
 
  private:
   std::unique_ptr<WindowProgram> m_program;
@@ -738,6 +743,72 @@ void MainWindowTest::screenshotWithTwoScans() {
   const QImage image(file);
   QCOMPARE(image.size(), Window().size());
   QCOMPARE(Window().MdiArea().subWindowList().size(), 2);
+}
+
+void MainWindowTest::closingAsksToSaveOnlyAfterChanges_data() {
+  QTest::addColumn<QString>("change");
+  QTest::addColumn<int>("answer");  // the button pressed if asked
+  QTest::addColumn<bool>("asked");
+  QTest::addColumn<bool>("closed");
+  const int save = QMessageBox::Save, discard = QMessageBox::Discard;
+  const int cancel = QMessageBox::Cancel;
+  QTest::newRow("unchanged") << "none" << discard << false << true;
+  QTest::newRow("endpoint added, cancelled") << "endpoint" << cancel << true << false;
+  QTest::newRow("endpoint added, saved") << "endpoint" << save << true << true;
+  QTest::newRow("scan closed, discarded") << "close scan" << discard << true << true;
+  QTest::newRow("tag edited, discarded") << "edit tag" << discard << true << true;
+  QTest::newRow("restored after a change") << "restore" << discard << false << true;
+}
+
+void MainWindowTest::closingAsksToSaveOnlyAfterChanges() {
+  QFETCH(QString, change);
+  QFETCH(int, answer);
+  QFETCH(bool, asked);
+  QFETCH(bool, closed);
+  const QString dir = ScratchDirectory("closing");
+  MainWindow& window = Window();
+  if (change == "endpoint") RunWithAnswer(window, W::ID_ENDPOINT_NEW, Accept);
+  if (change == "close scan") {
+    App().OnFileNew();
+    window.MdiArea().currentSubWindow()->close();
+  }
+  if (change == "edit tag") {
+    CPelmoranView* view = ViewOf(App().OnFileNew(), window);
+    AnswerNextModal(Accept);
+    view->EditTag(0);
+    QVERIFY(AllModalsAnswered());
+  }
+  if (change == "restore") {
+    RunWithAnswer(window, W::ID_ENDPOINT_NEW, Accept);
+    // Restoring asks nothing, and what runs is then what the file holds.
+    RunWithAnswer(window, W::ID_RESTORE_TEST_CONFIG,
+                  [dir](QWidget* modal) { ChooseFile(modal, dir + "/none.tst"); });
+  }
+
+  bool wasAsked = false;
+  AnswerNextModal([&wasAsked, answer, dir](QWidget* modal) {
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    QVERIFY(box);
+    wasAsked = true;
+    if (answer == QMessageBox::Save)
+      AnswerNextModal([dir](QWidget* dialog) { ChooseFile(dialog, dir + "/closing.tst"); });
+    box->button(QMessageBox::StandardButton(answer))->click();
+  });
+  QCOMPARE(window.close(), closed);
+  CancelPendingAnswers();
+  QCOMPARE(wasAsked, asked);
+  QCOMPARE(window.isVisible(), !closed);
+  QCOMPARE(QFile::exists(dir + "/closing.tst"), answer == QMessageBox::Save);
+}
+
+void MainWindowTest::scanWindowsCarryTheProgramsIcon() {
+  QPixmap pixmap(16, 16);
+  pixmap.fill(Qt::darkCyan);
+  Window().setWindowIcon(QIcon(pixmap));
+  App().OnFileNew();
+  QMdiSubWindow* child = Window().MdiArea().currentSubWindow();
+  QVERIFY(child);
+  QCOMPARE(child->windowIcon().cacheKey(), Window().windowIcon().cacheKey());
 }
 
 QTEST_MAIN(MainWindowTest)
