@@ -1,5 +1,6 @@
 #include "ui/TagPrinter.h"
 
+#include <QDateTime>
 #include <QFontMetrics>
 #include <QPainter>
 #include <QPrintDialog>
@@ -22,7 +23,22 @@ TagTexts TextsOf(const CPelmoranDoc& doc, int t) {
           QString::fromStdString(type), QString::fromStdString(low), QString::fromStdString(high)};
 }
 
+const TagTexts kHeadings{"TagName", "Current Value", "Type", "Low Limit", "High Limit"};
+
 }  // namespace
+
+QString TagPrinter::Title() const {
+  return QString("Modbus Tag Descriptions: %1, endpoint %2, printed %3")
+      .arg(QString::fromStdString(m_doc.m_strTitle), QString::fromStdString(m_doc.m_strEndpoint),
+           QDateTime::currentDateTime().toString("yyyy-MM-dd hh:mm"));
+}
+
+int TagPrinter::PageCount() const {
+  const int count = m_doc.GetTagCount(), lines = m_nLinesPerPage;
+  if (count <= lines || lines < 2) return 1;
+  // Each page after the first repeats the last tag of the one before.
+  return 1 + (count - lines + lines - 2) / (lines - 1);
+}
 
 std::function<bool(QPrinter&, QWidget*)>& TagPrinter::PrintDialog() {
   static std::function<bool(QPrinter&, QWidget*)> dialog = [](QPrinter& printer, QWidget* parent) {
@@ -57,6 +73,7 @@ void TagPrinter::OnBeginPrinting(QPainter& painter, QPrinter& printer) {
   m_nPageWidth = printer.width();
   m_nPageHeight = printer.height();
   m_nLinesPerPage = m_nPageHeight / m_nLineHeight - 4;
+  m_nPage = 1;
 }
 
 void TagPrinter::OnPrint(QPainter& painter) {
@@ -78,8 +95,10 @@ void TagPrinter::PrintTagPage(QPainter& painter) {
   auto textAt = [&](int x, int y, const QString& text) {
     painter.drawText(x, y + metrics.ascent(), text);
   };
-  textAt(0, h, "Modbus Tag Descriptions");
-  std::vector<TagTexts> page;
+  // Which scan, from where and when, on the top line; the column headings
+  // in the line above the rule.
+  textAt(0, 0, Title());
+  std::vector<TagTexts> page{kHeadings};
   for (int i = 0; i < lines && first + i < count; ++i) page.push_back(TextsOf(m_doc, first + i));
   // Columns are as wide as this page's widest texts, and no wider.
   std::array<int, 4> width{};
@@ -91,10 +110,16 @@ void TagPrinter::PrintTagPage(QPainter& painter) {
   for (size_t i = 0; i < page.size(); ++i) {
     int x = 0;
     for (size_t c = 0; c < page[i].size(); ++c) {
-      textAt(x, (static_cast<int>(i) + 2) * h, page[i][c]);
+      textAt(x, (static_cast<int>(i) + 1) * h, page[i][c]);
       if (c < width.size()) x += width[c];
     }
   }
+  // Below the last tag line, in the two lines the page keeps free.
+  if (lines >= 1) {
+    const QString number = QString("Page %1 of %2").arg(m_nPage).arg(PageCount());
+    textAt(m_nPageWidth - metrics.horizontalAdvance(number), (lines + 2) * h, number);
+  }
+  ++m_nPage;
   // The last tag of a page opens the next one. A page with room for fewer
   // than two tag lines could never advance, so such a job ends after it.
   m_bContinuePrinting = lines >= 2 && first + lines < count;

@@ -1,9 +1,10 @@
 // The printout of a scan's tag descriptions and the print loop that runs it:
 // begin (measure the printer), then page after page while the page just
-// printed says another follows, then end. The number of pages is not known
-// in advance.
+// printed says another follows, then end. Each page names the scan, its
+// endpoint and the date, heads its columns and says "Page x of y".
 #pragma once
 
+#include <QString>
 #include <functional>
 
 class CPelmoranDoc;
@@ -35,12 +36,17 @@ class TagPrinter {
   int m_nLinesPerPage = 0;
   int m_nFirstPrintTag = 0;
   bool m_bContinuePrinting = true;
+  // The page being printed, from 1.
+  int m_nPage = 1;
 
  private:
   void OnBeginPrinting(QPainter& painter, QPrinter& printer);
   void OnPrint(QPainter& painter);
   void PrintTagPage(QPainter& painter);
   void OnEndPrinting() { m_nPrintMode = kPrintNone; }
+  QString Title() const;
+  // Known from the tag count and the lines a page holds.
+  int PageCount() const;
 
   const CPelmoranDoc& m_doc;
 };

@@ -1,5 +1,6 @@
 // The printout of tag descriptions into a PDF printer whose page has room for
 // a chosen number of tag lines, read back with pdftotext.
+#include <QDate>
 #include <QFile>
 #include <QFontMetrics>
 #include <QPageLayout>
@@ -119,7 +120,17 @@ void PrintTest::tenTagsFiveLinesGiveThreeOverlappingPages() {
   QCOMPARE(TagsOn(pages[0]), QList<int>({1, 2, 3, 4, 5}));
   QCOMPARE(TagsOn(pages[1]), QList<int>({5, 6, 7, 8, 9}));
   QCOMPARE(TagsOn(pages[2]), QList<int>({9, 10}));
-  for (const QString& page : pages) QVERIFY(page.contains("Modbus Tag Descriptions"));
+  // Every page names the scan, its endpoint and the day, heads its columns
+  // and counts itself among the pages.
+  const QString title =
+      "Modbus Tag Descriptions: " + QString::fromStdString(view.GetDocument().m_strTitle) +
+      ", endpoint PLC, printed " + QDate::currentDate().toString("yyyy-MM-dd");
+  const QRegularExpression headings("TagName\\s+Current Value\\s+Type\\s+Low Limit\\s+High Limit");
+  for (int i = 0; i < pages.size(); ++i) {
+    QVERIFY2(pages[i].contains(title), qPrintable(pages[i]));
+    QVERIFY(pages[i].contains(headings));
+    QVERIFY(pages[i].contains(QString("Page %1 of 3").arg(i + 1)));
+  }
   // Every line carries the tag's four texts as the list shows them.
   QVERIFY(pages[0].contains(QRegularExpression("PLC\\.NODE1\\.40002\\s+101\\s+UNSIGNED")));
   QVERIFY(pages[2].contains(QRegularExpression("PLC\\.NODE1\\.40010\\s+109\\s+UNSIGNED")));
@@ -188,6 +199,7 @@ void PrintTest::narrowPagesEndTheJob() {
   view.OnFilePrint();
   pages = PdfPages(Pdf("two-lines"));
   QCOMPARE(pages.size(), 3);
+  QVERIFY(pages[2].contains("Page 3 of 3"));
   QCOMPARE(TagsOn(pages[1]), QList<int>({2, 3}));
 }
 
