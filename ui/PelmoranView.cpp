@@ -1,5 +1,6 @@
 #include "ui/PelmoranView.h"
 
+#include <QAction>
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -17,6 +18,14 @@
 #include "ui/PollClock.h"
 #include "ui/TagListModel.h"
 
+namespace {
+
+const char* const kPairReason =
+    " is a 32-bit value read from two registers. Its data type and limits are chosen for the "
+    "whole scan, with Set Default Data Type when the scan is defined.";
+
+}  // namespace
+
 CPelmoranView::CPelmoranView(CPelmoranDoc& doc, QWidget* parent)
     : QTreeView(parent),
       m_printer(doc),
@@ -26,8 +35,14 @@ CPelmoranView::CPelmoranView(CPelmoranDoc& doc, QWidget* parent)
   setRootIsDecorated(false);
   setItemsExpandable(false);
   setUniformRowHeights(true);
-  setAllColumnsShowFocus(false);
-  setSelectionBehavior(QAbstractItemView::SelectItems);
+  // Whole rows, several at once: their tags are edited together.
+  setAllColumnsShowFocus(true);
+  setSelectionBehavior(QAbstractItemView::SelectRows);
+  setSelectionMode(QAbstractItemView::ExtendedSelection);
+  auto* edit = new QAction("Set Data Type and Limits...", this);
+  connect(edit, &QAction::triggered, this, [this] { EditTags(SelectedRows()); });
+  addAction(edit);
+  setContextMenuPolicy(Qt::ActionsContextMenu);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   header()->setStretchLastSection(false);
   setModel(m_pModel);
@@ -150,8 +165,8 @@ void CPelmoranView::mouseDoubleClickEvent(QMouseEvent* event) {
 void CPelmoranView::keyPressEvent(QKeyEvent* event) {
   const int key = event->key();
   if ((key == Qt::Key_Return || key == Qt::Key_Enter || key == Qt::Key_F2) &&
-      currentIndex().isValid()) {
-    EditTag(currentIndex().row());
+      !SelectedRows().empty()) {
+    EditTags(SelectedRows());
     return;
   }
   QTreeView::keyPressEvent(event);
@@ -162,30 +177,54 @@ void CPelmoranView::OnDblclk(const QPoint& pos) {
   if (index.isValid()) EditTag(index.row());
 }
 
-void CPelmoranView::EditTag(int row) {
-  CModbusTag* tag = m_doc.GetTag(row);
-  if (!tag) return;
-  // Changing one tag of a pair would shift every tag after it by a register.
-  if (IsLongDataType(tag->m_nDataType)) {
-    AfxMessageBox(
-        m_doc.GetTagName(row) +
-        " is a 32-bit value read from two registers. Its data type and limits are "
-        "chosen for the whole scan, with Set Default Data Type when the scan is defined.");
+void CPelmoranView::EditTag(int row) { EditTags({row}); }
+
+std::vector<int> CPelmoranView::SelectedRows() const {
+  std::vector<int> rows;
+  for (const QModelIndex& index : selectionModel()->selectedRows()) rows.push_back(index.row());
+  std::sort(rows.begin(), rows.end());
+  if (rows.empty() && currentIndex().isValid()) rows.push_back(currentIndex().row());
+  return rows;
+}
+
+void CPelmoranView::EditTags(const std::vector<int>& rows) {
+  std::vector<std::pair<int, CModbusTag*>> tags;
+  int pairs = 0;
+  for (int row : rows) {
+    CModbusTag* tag = m_doc.GetTag(row);
+    // Changing one tag of a pair would shift every tag after it by a register.
+    if (tag && IsLongDataType(tag->m_nDataType))
+      ++pairs;
+    else if (tag)
+      tags.emplace_back(row, tag);
+  }
+  if (tags.empty()) {
+    if (pairs > 0) AfxMessageBox(m_doc.GetTagName(rows.front()) + kPairReason);
     return;
   }
+  const CModbusTag& first = *tags.front().second;
   CDataTypeDlg dlg(this);
-  dlg.m_strTitle = m_doc.GetTagName(row);
-  dlg.m_nDataType = tag->m_nDataType;
-  dlg.m_fLowLimit = tag->m_fLowLimit;
-  dlg.m_fHighLimit = tag->m_fHighLimit;
+  dlg.m_strTitle = tags.size() == 1 ? m_doc.GetTagName(tags.front().first)
+                                    : std::to_string(tags.size()) + " tags, " +
+                                          m_doc.GetTagName(tags.front().first) + " to " +
+                                          m_doc.GetTagName(tags.back().first);
+  dlg.m_nDataType = first.m_nDataType;
+  dlg.m_fLowLimit = first.m_fLowLimit;
+  dlg.m_fHighLimit = first.m_fHighLimit;
   dlg.m_strDelimiter = m_doc.m_scan.m_strDelimiter;
   dlg.m_bLongTypes = false;
   dlg.m_bDelimiterEnabled = false;
   // The document may have been closed while the dialog was open.
   if (dlg.DoModal() != QDialog::Accepted || IsDetached()) return;
-  tag->m_nDataType = dlg.m_nDataType;
-  tag->m_fLowLimit = dlg.m_fLowLimit;
-  tag->m_fHighLimit = dlg.m_fHighLimit;
+  for (auto& [row, tag] : tags) {
+    tag->m_nDataType = dlg.m_nDataType;
+    tag->m_fLowLimit = dlg.m_fLowLimit;
+    tag->m_fHighLimit = dlg.m_fHighLimit;
+  }
   RefreshTagValues();
   emit definitionChanged();
+  if (pairs > 0)
+    AfxMessageBox(std::to_string(pairs) +
+                  " of the selected tags hold 32-bit values in two registers and were left as "
+                  "they are.");
 }

@@ -5,6 +5,7 @@
 
 #include <QTreeView>
 #include <memory>
+#include <vector>
 
 #include "ui/TagPrinter.h"
 
@@ -44,6 +45,11 @@ class CPelmoranView : public QTreeView {
   void OnDblclk(const QPoint& pos);
   // The data type and limits of one tag, in the data type dialog.
   void EditTag(int row);
+  // Of several at once: the dialog starts from the first one's, and what it
+  // returns is given to each. 32-bit tags are left out, and the operator told.
+  void EditTags(const std::vector<int>& rows);
+  // Sorted; the current row when none is selected.
+  std::vector<int> SelectedRows() const;
 
   // The printer of this view's jobs; its settings hold from job to job.
   QPrinter& Printer();

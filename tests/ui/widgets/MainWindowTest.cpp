@@ -125,6 +125,8 @@ class MainWindowTest : public QObject {
   void failingScanKeepsLastValuesGreyed_data();
   void failingScanKeepsLastValuesGreyed();
   void doubleClickEditsOneRegisterTagsOnly();
+  void bulkEditSetsTheSelectedRegisterRowsOnce_data();
+  void bulkEditSetsTheSelectedRegisterRowsOnce();
   void scanDefinitionChangesOnlyThePollFrequency();
   void debugDataShowsTheScan();
   void closingAChildWindowClosesItsScan();
@@ -525,6 +527,69 @@ void MainWindowTest::doubleClickEditsOneRegisterTagsOnly() {
   QCOMPARE(doc->GetTag(0)->m_nDataType, 5);
   QCOMPARE(m_log->texts.size(), size_t(1));
   QVERIFY(m_log->texts[0].starts_with(doc->GetTagName(0) + " is a 32-bit value read from two"));
+}
+
+void MainWindowTest::bulkEditSetsTheSelectedRegisterRowsOnce_data() {
+  QTest::addColumn<QList<int>>("selected");
+  QTest::addColumn<QList<int>>("pairs");  // rows made 32-bit first
+  QTest::addColumn<bool>("accepted");
+  QTest::addColumn<QList<int>>("changed");
+  QTest::addColumn<QString>("told");
+  QTest::newRow("three rows") << QList<int>{1, 2, 3} << QList<int>{} << true << QList<int>{1, 2, 3}
+                              << "";
+  QTest::newRow("a 32-bit row among them")
+      << QList<int>{4, 5, 6} << QList<int>{5} << true << QList<int>{4, 6}
+      << "1 of the selected tags hold 32-bit values in two registers and were left as they are.";
+  QTest::newRow("cancelled") << QList<int>{1, 2} << QList<int>{} << false << QList<int>{} << "";
+}
+
+void MainWindowTest::bulkEditSetsTheSelectedRegisterRowsOnce() {
+  QFETCH(QList<int>, selected);
+  QFETCH(QList<int>, pairs);
+  QFETCH(bool, accepted);
+  QFETCH(QList<int>, changed);
+  QFETCH(QString, told);
+  CPelmoranDoc* doc = App().OnFileNew();
+  CPelmoranView* view = ViewOf(doc, Window());
+  for (int row : pairs) doc->GetTag(row)->m_nDataType = 6;
+  doc->GetTag(selected.front())->m_fHighLimit = 55.0f;
+  for (int row : selected)
+    view->selectionModel()->select(view->model()->index(row, 0),
+                                   QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  int dialogs = 0;
+  AnswerNextModal([&](QWidget* modal) {
+    auto* dlg = qobject_cast<CDataTypeDlg*>(modal);
+    QVERIFY(dlg);
+    ++dialogs;
+    // Starts from the first tag's configuration; names the range it changes.
+    QCOMPARE(dlg->Control<QLineEdit>(1012)->text(), QString("55"));
+    const int first = changed.isEmpty() ? selected.front() : changed.front();
+    const int last = changed.isEmpty() ? selected.back() : changed.back();
+    const int count = changed.isEmpty() ? int(selected.size()) : int(changed.size());
+    QCOMPARE(dlg->windowTitle().toStdString(), std::to_string(count) + " tags, " +
+                                                   doc->GetTagName(first) + " to " +
+                                                   doc->GetTagName(last));
+    dlg->Control<QComboBox>(1002)->setCurrentText("SCALED 0-9999");
+    dlg->Control<QLineEdit>(1011)->setText("10");
+    dlg->Control<QLineEdit>(1012)->setText("20");
+    accepted ? dlg->accept() : dlg->reject();
+  });
+  m_log->texts.clear();
+  QAction* edit = view->actions().value(0);
+  QVERIFY(edit);
+  edit->trigger();
+  QVERIFY(AllModalsAnswered());
+  QCOMPARE(dialogs, 1);
+  for (int row = 0; row < doc->GetTagCount(); ++row) {
+    const CModbusTag& tag = *doc->GetTag(row);
+    if (changed.contains(row)) {
+      QCOMPARE(tag.m_nDataType, 3);
+      QCOMPARE(tag.m_fHighLimit, 20.0f);
+    } else {
+      QVERIFY2(tag.m_nDataType != 3, qPrintable(QString::number(row)));
+    }
+  }
+  QCOMPARE(m_log->texts.empty() ? QString() : QString::fromStdString(m_log->texts.back()), told);
 }
 
 void MainWindowTest::scanDefinitionChangesOnlyThePollFrequency() {
