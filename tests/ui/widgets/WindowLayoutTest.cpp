@@ -204,6 +204,7 @@ void WindowLayoutTest::demoConfigurationFitsA1600By1000Window() {
   QVERIFY(DemoConfig::Write(dir.toStdString(), "SIM", "127.0.0.1", 1502));
   Window().resize(1600, 1000);
   QApplication::sendPostedEvents();
+  QCOMPARE(Window().size(), QSize(1600, 1000));
   ConfigFile(App()).RestoreConfig((dir + "/pelmoran.tst").toStdString());
   QApplication::sendPostedEvents();
   QCOMPARE(static_cast<size_t>(App().GetDocumentCount()), DemoConfig::Scans().size());
