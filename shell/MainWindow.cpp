@@ -342,6 +342,7 @@ void MainWindow::OnEndpointNew() {
   dlg.m_nCommPort = choice.nCommPort;
   dlg.m_serial = choice.serial;
   dlg.m_pFrame = &registry;
+  dlg.m_devicePath = &mbl::ComPortMap::devicePath;
   if (dlg.DoModal() != QDialog::Accepted) return;
   choice.strName = dlg.m_strName;
   choice.nCommPort = dlg.m_nCommPort;

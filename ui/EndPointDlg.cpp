@@ -72,6 +72,9 @@ void CEndPointDlg::BuildControls() {
   QLabel* portLabel = Label("Service Port:", 1011, this);
   top->addRow("Endpoint Name:", m_pName);
   top->addRow("Connect Using:", connectUsing);
+  m_pDevice = new QLabel(this);
+  m_pDevice->setObjectName("device");
+  top->addRow(QString(), m_pDevice);
   top->addRow(ipLabel, m_pIp);
   top->addRow(portLabel, m_pPort);
   layout->addLayout(top);
@@ -118,8 +121,11 @@ void CEndPointDlg::FillSerialLists() {
     for (const char* entry : list->entries) List(list->id)->addItem(entry);
   QComboBox* connectUsing = List(1027);
   connectUsing->addItem("Remote modbusTCP Server");
-  for (int port = 1; port <= 32; ++port)
+  for (int port = 1; port <= 32; ++port) {
     connectUsing->addItem(QString("Direct Connection to COM%1").arg(port));
+    if (m_devicePath)
+      connectUsing->setItemData(port, QString::fromStdString(m_devicePath(port)), Qt::ToolTipRole);
+  }
 }
 
 void CEndPointDlg::SelectSerialEntries() {
@@ -146,6 +152,9 @@ void CEndPointDlg::OnInitDialog() {
 
 void CEndPointDlg::UpdateControls() {
   const bool tcp = List(1027)->currentIndex() == 0;
+  const int port = List(1027)->currentIndex();
+  m_pDevice->setText(
+      tcp || !m_devicePath ? QString() : "Device: " + QString::fromStdString(m_devicePath(port)));
   for (QWidget* w : m_pTcpPart) w->setEnabled(tcp);
   for (QWidget* w : m_pSerialPart) w->setEnabled(!tcp);
 }

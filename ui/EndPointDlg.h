@@ -2,6 +2,7 @@
 // a direct connection to one of 32 COM ports with its serial settings.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "modbuslib/modbuslib.h"
@@ -24,6 +25,9 @@ class CEndPointDlg : public ExchangeDialog {
   EndpointRegistry* m_pFrame = nullptr;
   std::string m_strIpAddress;
   int m_nTcpPort = 0;
+  // The device a COM port number maps to on this machine, shown under
+  // Connect Using and as each entry's tip; none when not set.
+  std::function<std::string(int)> m_devicePath;
 
  protected:
   void DoDataExchange(DataExchange& dx) override;
@@ -46,4 +50,5 @@ class CEndPointDlg : public ExchangeDialog {
   QLineEdit* m_pPort;
   QWidget* m_pTcpPart[4];
   QWidget* m_pSerialPart[14];
+  QLabel* m_pDevice;
 };

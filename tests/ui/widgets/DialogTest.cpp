@@ -410,6 +410,19 @@ void DialogTest::dialogTextsAreReadableAndWhole() {
   QCOMPARE(connectUsing->currentText(), QString("Remote modbusTCP Server"));
   QVERIFY(connectUsing->width() >
           connectUsing->fontMetrics().horizontalAdvance("Remote modbusTCP Server"));
+
+  // Each COM port says which device it opens, under the list and as its tip.
+  CEndPointDlg serial;
+  serial.m_pFrame = &registry;
+  serial.m_serial = InitialSerial();
+  serial.m_devicePath = [](int port) { return "/dev/ttyUSB" + std::to_string(port); };
+  serial.show();
+  auto* device = serial.findChild<QLabel*>("device");
+  QCOMPARE(device->text(), QString());
+  serial.Control<QComboBox>(1027)->setCurrentIndex(3);
+  QCOMPARE(device->text(), QString("Device: /dev/ttyUSB3"));
+  QCOMPARE(serial.Control<QComboBox>(1027)->itemData(32, Qt::ToolTipRole).toString(),
+           QString("/dev/ttyUSB32"));
 }
 
 void DialogTest::removeDialogPreselectsAndHandsBackTheChoice() {
