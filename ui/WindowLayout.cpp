@@ -54,7 +54,9 @@ bool WindowLayout::RestoreFrame(QMainWindow& window) const {
   if (kept.isEmpty()) return false;
   const QScreen* screen = window.screen();
   window.setGeometry(screen ? PlaceInView(kept, screen->availableGeometry()) : kept);
-  if (file.GetInt(kFrameSection, "Maximized", 0, 0, 1) == 1) window.showMaximized();
+  // A window started minimized (-Minimize) stays so until the operator opens it.
+  if (file.GetInt(kFrameSection, "Maximized", 0, 0, 1) == 1 && !window.isMinimized())
+    window.showMaximized();
   return true;
 }
 
