@@ -52,6 +52,8 @@ MainWindow::MainWindow(CMainFrame& frame, QWidget* parent)
   setCentralWidget(m_pMdiArea);
   resize(900, 600);
   addDockWidget(Qt::BottomDockWidgetArea, m_pEndpointsPane);
+  // A few endpoints' rows: the scans keep the room.
+  resizeDocks({m_pEndpointsPane}, {m_pEndpointsPane->PreferredHeight()}, Qt::Vertical);
   CreateStatusBar();
   InstallWidgetMessageBox();
   FileCommands::InstallSaveAsPrompt(this);
@@ -293,6 +295,7 @@ void MainWindow::CreateStatusBar() {
   m_pServerUrl->setReadOnly(true);
   m_pServerUrl->setFrame(false);
   m_pServerUrl->setToolTip("The OPC UA endpoint clients connect to");
+  m_pServerUrl->setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Preferred);
   m_pClients->setObjectName("opcUaClients");
   statusBar()->addPermanentWidget(m_pServerUrl);
   statusBar()->addPermanentWidget(m_pClients);
@@ -309,7 +312,7 @@ void MainWindow::RefreshServerStatus() {
   const QString text = url && *url ? QString(url) : QString("OPC UA server not running");
   if (m_pServerUrl->text() != text) {
     m_pServerUrl->setText(text);
-    m_pServerUrl->setMinimumWidth(m_pServerUrl->fontMetrics().horizontalAdvance(text) + 12);
+    m_pServerUrl->setFixedWidth(m_pServerUrl->fontMetrics().horizontalAdvance(text) + 12);
   }
   const int clients = server.GetOPCClientCount ? server.GetOPCClientCount() : 0;
   m_pClients->setText(clients == 1 ? QString("1 client") : QString("%1 clients").arg(clients));

@@ -1,10 +1,10 @@
 #include "ui/EndpointsPane.h"
 
+#include <QHBoxLayout>
 #include <QHeaderView>
 #include <QPushButton>
 #include <QTimer>
 #include <QTreeWidget>
-#include <QVBoxLayout>
 
 #include "link/EndpointHealth.h"
 #include "link/EndpointRegistry.h"
@@ -34,16 +34,23 @@ EndpointsPane::EndpointsPane(EndpointRegistry& endpoints,
   reconnect->setObjectName("reconnect");
   connect(reconnect, &QPushButton::clicked, this, &EndpointsPane::OnReconnectNow);
   auto* body = new QWidget;
-  auto* layout = new QVBoxLayout(body);
+  auto* layout = new QHBoxLayout(body);
   layout->setContentsMargins(2, 2, 2, 2);
   layout->addWidget(m_pList);
-  layout->addWidget(reconnect, 0, Qt::AlignLeft);
+  layout->addWidget(reconnect, 0, Qt::AlignTop);
   setWidget(body);
   auto* timer = new QTimer(this);
   timer->setInterval(kRefreshMs);
   connect(timer, &QTimer::timeout, this, &EndpointsPane::Refresh);
   timer->start();
   Refresh();
+}
+
+int EndpointsPane::PreferredHeight() const {
+  constexpr int kRowsShown = 4;
+  const int row = m_pList->fontMetrics().height() + 6;
+  return m_pList->header()->sizeHint().height() + kRowsShown * row + 2 * m_pList->frameWidth() +
+         (height() - widget()->height()) + 8;
 }
 
 QString EndpointsPane::Where(const CModbusConnection& endpoint) const {

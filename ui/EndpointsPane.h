@@ -23,6 +23,8 @@ class EndpointsPane : public QDockWidget {
                 QWidget* parent = nullptr);
 
   QTreeWidget& List() const { return *m_pList; }
+  // Room for the heading and a few endpoints.
+  int PreferredHeight() const;
   void Refresh();
   void OnReconnectNow();
 

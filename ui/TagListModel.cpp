@@ -26,7 +26,14 @@ QString LocalTime(int64_t ticks) {
       .toString("yyyy-MM-dd hh:mm:ss");
 }
 
-bool IsNumberColumn(int column) { return column == kValue || column == kLow || column == kHigh; }
+// Numbers line up on their last digit; the short quality word keeps apart
+// from the limit beside it.
+int Alignment(int column) {
+  const bool number = column == kValue || column == kLow || column == kHigh;
+  const Qt::Alignment across =
+      number ? Qt::AlignRight : (column == kQuality ? Qt::AlignHCenter : Qt::AlignLeft);
+  return int(across | Qt::AlignVCenter);
+}
 
 }  // namespace
 
@@ -78,9 +85,7 @@ int TagListModel::columnCount(const QModelIndex& parent) const {
 bool TagListModel::IsGood() const { return m_pDoc->m_scan.Status() == ScanStatus::Ok; }
 
 QVariant TagListModel::data(const QModelIndex& index, int role) const {
-  if (role == Qt::TextAlignmentRole)
-    return int((IsNumberColumn(index.column()) ? Qt::AlignRight : Qt::AlignLeft) |
-               Qt::AlignVCenter);
+  if (role == Qt::TextAlignmentRole) return Alignment(index.column());
   if (!m_pDoc || index.row() >= m_names.size()) return {};
   switch (role) {
     case Qt::DisplayRole: return Text(index.row(), index.column());
@@ -122,7 +127,6 @@ QString TagListModel::Text(int row, int column) const {
 QVariant TagListModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || section < 0 || section >= kColumns) return {};
   if (role == Qt::DisplayRole) return QString(kHeaders[section]);
-  if (role == Qt::TextAlignmentRole)
-    return int((IsNumberColumn(section) ? Qt::AlignRight : Qt::AlignLeft) | Qt::AlignVCenter);
+  if (role == Qt::TextAlignmentRole) return Alignment(section);
   return {};
 }

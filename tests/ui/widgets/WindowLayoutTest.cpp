@@ -2,6 +2,7 @@
 // and restored windows appear, the keys that close, cycle and edit, and the
 // layout kept in the settings file across a restart.
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QHeaderView>
 #include <QMdiArea>
@@ -210,6 +211,10 @@ void WindowLayoutTest::demoConfigurationFitsA1600By1000Window() {
   QCOMPARE(static_cast<size_t>(App().GetDocumentCount()), DemoConfig::Scans().size());
   QCOMPARE(Children(Window()).size(), DemoConfig::Scans().size());
   VerifyAllInView(Window());
+  // For a person to look at: how the demo comes up.
+  const QString artifacts = qEnvironmentVariable("UI_ARTIFACTS", QDir::tempPath());
+  QDir().mkpath(artifacts);
+  QVERIFY(Window().grab().save(artifacts + "/demo-1600x1000.png"));
 }
 
 QTEST_MAIN(WindowLayoutTest)
