@@ -281,6 +281,8 @@ void MainWindow::UpdateFrame() {
     for (QMenu* menu : documents ? m_documentMenus : m_noDocumentMenus) menuBar()->addMenu(menu);
   }
   UpdateCommandUI();
+  // Endpoints come and go with the configuration: shown at once, not at the next second.
+  m_pEndpointsPane->Refresh();
   for (QMdiSubWindow* window : m_pMdiArea->subWindowList())
     if (auto* frame = qobject_cast<CChildFrame*>(window); frame && !frame->IsRetired())
       frame->setWindowTitle(QString::fromStdString(frame->GetDocument().m_strTitle));
@@ -355,6 +357,7 @@ void MainWindow::OnEndpointNew() {
   registry.AddEndpoint(choice);
   m_bModified = true;
   UpdateCommandUI();
+  m_pEndpointsPane->Refresh();
 }
 
 void MainWindow::OnFileNew() {
@@ -381,6 +384,7 @@ void MainWindow::OnEndpointRemove() {
     registry.RemoveEndpoint(dlg.m_nSelection);
   m_bModified = true;
   UpdateCommandUI();
+  m_pEndpointsPane->Refresh();
 }
 
 void MainWindow::OnDataNew() {
