@@ -89,7 +89,11 @@ bool MainWindow::SaveLayout() const {
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-  if (!AskToSaveBeforeClosing()) {
+  // Only the operator's own closing (File Exit, the window's close box) asks:
+  // the program ending on SIGTERM must not wait for an answer nobody gives.
+  const bool byOperator = m_bExitCommand || event->spontaneous();
+  m_bExitCommand = false;
+  if (byOperator && !AskToSaveBeforeClosing()) {
     event->ignore();
     return;
   }
@@ -145,7 +149,10 @@ void MainWindow::CreateCommands() {
     if (m_pFiles->OnRestoreTestConfig(m_frame.m_strConfigPath)) m_bModified = false;
     UpdateFrame();
   });
-  AddCommand(ID_APP_EXIT, "E&xit", [this] { close(); });
+  AddCommand(ID_APP_EXIT, "E&xit", [this] {
+    m_bExitCommand = true;
+    close();
+  });
   AddCommand(ID_ENDPOINT_NEW, "&New", [this] { OnEndpointNew(); });
   AddCommand(ID_ENDPOINT_REMOVE, "&Remove", [this] { OnEndpointRemove(); });
   AddCommand(ID_DATA_NEW, "&New", [this] { OnDataNew(); });

@@ -84,7 +84,8 @@ class MainWindow : public QMainWindow {
   // False when the settings file could not be written.
   bool SaveLayout() const;
   // The operator changed endpoints or scans since the configuration was
-  // last saved or restored; closing the window then asks to save.
+  // last saved or restored; the operator's closing of the window (File Exit,
+  // the close box) then asks to save.
   bool IsModified() const { return m_bModified; }
   void SetModified(bool modified) { m_bModified = modified; }
 
@@ -146,6 +147,8 @@ class MainWindow : public QMainWindow {
   QMenu* m_pWindowMenu = nullptr;
   bool m_bDocumentMenus = true;
   bool m_bModified = false;
+  // The close under way comes from File Exit.
+  bool m_bExitCommand = false;
   QPointer<HealthDlg> m_pHealth;
   EndpointsPane* m_pEndpointsPane;
   QLineEdit* m_pServerUrl;

@@ -49,8 +49,10 @@ EndpointsPane::EndpointsPane(EndpointRegistry& endpoints,
 int EndpointsPane::PreferredHeight() const {
   constexpr int kRowsShown = 4;
   const int row = m_pList->fontMetrics().height() + 6;
+  // The pane's own title line and margins come on top of the list.
+  const int chrome = fontMetrics().height() + 16;
   return m_pList->header()->sizeHint().height() + kRowsShown * row + 2 * m_pList->frameWidth() +
-         (height() - widget()->height()) + 8;
+         chrome;
 }
 
 QString EndpointsPane::Where(const CModbusConnection& endpoint) const {

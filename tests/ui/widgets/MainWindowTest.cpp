@@ -812,21 +812,25 @@ void MainWindowTest::screenshotWithTwoScans() {
 
 void MainWindowTest::closingAsksToSaveOnlyAfterChanges_data() {
   QTest::addColumn<QString>("change");
-  QTest::addColumn<int>("answer");  // the button pressed if asked
+  QTest::addColumn<bool>("byExit");  // File Exit, or the program closing its window itself
+  QTest::addColumn<int>("answer");   // the button pressed if asked
   QTest::addColumn<bool>("asked");
   QTest::addColumn<bool>("closed");
   const int save = QMessageBox::Save, discard = QMessageBox::Discard;
   const int cancel = QMessageBox::Cancel;
-  QTest::newRow("unchanged") << "none" << discard << false << true;
-  QTest::newRow("endpoint added, cancelled") << "endpoint" << cancel << true << false;
-  QTest::newRow("endpoint added, saved") << "endpoint" << save << true << true;
-  QTest::newRow("scan closed, discarded") << "close scan" << discard << true << true;
-  QTest::newRow("tag edited, discarded") << "edit tag" << discard << true << true;
-  QTest::newRow("restored after a change") << "restore" << discard << false << true;
+  QTest::newRow("unchanged") << "none" << true << discard << false << true;
+  QTest::newRow("endpoint added, cancelled") << "endpoint" << true << cancel << true << false;
+  QTest::newRow("endpoint added, saved") << "endpoint" << true << save << true << true;
+  QTest::newRow("scan closed, discarded") << "close scan" << true << discard << true << true;
+  QTest::newRow("tag edited, discarded") << "edit tag" << true << discard << true << true;
+  QTest::newRow("restored after a change") << "restore" << true << discard << false << true;
+  // As on SIGTERM: an ending nobody is there to answer for.
+  QTest::newRow("endpoint added, program ends") << "endpoint" << false << cancel << false << true;
 }
 
 void MainWindowTest::closingAsksToSaveOnlyAfterChanges() {
   QFETCH(QString, change);
+  QFETCH(bool, byExit);
   QFETCH(int, answer);
   QFETCH(bool, asked);
   QFETCH(bool, closed);
@@ -859,7 +863,10 @@ void MainWindowTest::closingAsksToSaveOnlyAfterChanges() {
       AnswerNextModal([dir](QWidget* dialog) { ChooseFile(dialog, dir + "/closing.tst"); });
     box->button(QMessageBox::StandardButton(answer))->click();
   });
-  QCOMPARE(window.close(), closed);
+  if (byExit)
+    window.Action(W::ID_APP_EXIT)->trigger();
+  else
+    window.close();
   CancelPendingAnswers();
   QCOMPARE(wasAsked, asked);
   QCOMPARE(window.isVisible(), !closed);
