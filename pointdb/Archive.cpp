@@ -96,6 +96,12 @@ Archive& Archive::operator<<(int32_t value) {
 
 Archive& Archive::operator<<(float value) { return *this << std::bit_cast<int32_t>(value); }
 
+Archive& Archive::operator<<(double value) {
+  const auto bits = std::bit_cast<uint64_t>(value);
+  return *this << static_cast<int32_t>(static_cast<uint32_t>(bits))
+               << static_cast<int32_t>(static_cast<uint32_t>(bits >> 32));
+}
+
 Archive& Archive::operator<<(const std::string& value) {
   const size_t length = value.size();
   if (length < kByteEscape) {
@@ -146,6 +152,15 @@ Archive& Archive::operator>>(float& value) {
   int32_t bits;
   *this >> bits;
   value = std::bit_cast<float>(bits);
+  return *this;
+}
+
+Archive& Archive::operator>>(double& value) {
+  int32_t low;
+  int32_t high;
+  *this >> low >> high;
+  value = std::bit_cast<double>(static_cast<uint64_t>(static_cast<uint32_t>(low)) |
+                                (static_cast<uint64_t>(static_cast<uint32_t>(high)) << 32));
   return *this;
 }
 

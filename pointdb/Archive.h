@@ -38,6 +38,7 @@ class Archive {
   Archive& operator<<(uint16_t value);
   Archive& operator<<(int32_t value);
   Archive& operator<<(float value);
+  Archive& operator<<(double value);  // IEEE 754, little-endian, 8 bytes
   Archive& operator<<(const std::string& value);
   void Write(const void* data, size_t size);
 
@@ -45,6 +46,7 @@ class Archive {
   Archive& operator>>(uint16_t& value);
   Archive& operator>>(int32_t& value);
   Archive& operator>>(float& value);
+  Archive& operator>>(double& value);
   // Wide strings are converted to UTF-8.
   Archive& operator>>(std::string& value);
   void Read(void* data, size_t size);

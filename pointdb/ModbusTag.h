@@ -6,6 +6,7 @@
 #include "platform/Variant.h"
 #include "pointdb/DataType.h"
 #include "pointdb/PointType.h"
+#include "pointdb/TagFormat.h"
 
 class CModbusTag {
  public:
@@ -29,4 +30,6 @@ class CModbusTag {
   // (UNSIGNED for a 32-bit type on a bit point), so that saving writes the
   // file's own type back; -1 when it is read as stored.
   int32_t m_nFileDataType;
+  // Bit number, string length and linear scale; classic types use the scale only.
+  TagFormat m_format;
 };

@@ -7,7 +7,9 @@
 #include <cmath>
 
 #include "pointdb/ClientWrites.h"
+#include "pointdb/DataTypeInfo.h"
 #include "pointdb/ModbusFunction.h"
+#include "pointdb/RegisterCodec.h"
 #include "pointdb/ScanContext.h"
 #include "pointdb/ScanLink.h"
 #include "pointdb/ScanView.h"
@@ -18,6 +20,8 @@ namespace {
 
 constexpr int kFullScale4095 = 4095;
 constexpr int kFullScale9999 = 9999;
+// The most registers one function 16 request writes.
+constexpr int kMaxWriteWords = 123;
 
 int64_t SteadyMs() {
   auto since = std::chrono::steady_clock::now().time_since_epoch();
@@ -123,6 +127,7 @@ std::string ValueText(const CModbusMsg& scan, const CModbusTag& tag, int i) {
     case DataType::LongLowWordFirst: return std::to_string(static_cast<int32_t>(LowFirst(scan, i)));
     case DataType::LongHighWordFirst:
       return std::to_string(static_cast<int32_t>(HighFirst(scan, i)));
+    default: break;  // the register codec's types
   }
   return "";
 }
@@ -146,18 +151,18 @@ CPelmoranDoc::CPelmoranDoc(ScanContext& context)
   // write coil i, so bit points always take one tag per point, unsigned.
   bool bits = IsBitPointType(ScanPointType());
   int dataType = bits ? static_cast<int>(DataType::Unsigned) : context.m_nDefaultDataType;
-  bool twoWords = IsLongDataType(dataType);
-  m_scan.m_nTagCount = twoWords ? m_scan.m_nScanLength / 2 : m_scan.m_nScanLength;
+  TagFormat format = bits ? TagFormat{} : context.m_defaultFormat;
+  int registers = RegistersOf(dataType, format);
+  m_scan.m_nTagCount = m_scan.m_nScanLength / registers;
   for (int i = 0; i < m_scan.m_nTagCount; ++i) {
     auto tag = std::make_unique<CModbusTag>();
-    std::string name = m_scan.MakeTagName(TagPointOffset(i, dataType), m_strEndpoint);
+    std::string name = m_scan.MakeTagName(TagPointOffset(i, registers), m_strEndpoint);
     tag->m_nPointType = m_scan.m_nPointType;
     tag->m_nDataType = dataType;
     tag->m_fLowLimit = context.m_fDefaultLowLimit;
     tag->m_fHighLimit = context.m_fDefaultHighLimit;
-    if (TagServer().CreateOPCTag)
-      tag->m_hTag = TagServer().CreateOPCTag(name.c_str(), tag->m_value, OPC_QUALITY_BAD,
-                                             IsWritablePointType(ScanPointType()) ? 1 : 0);
+    tag->m_format = format;
+    tagpublisher::Create(*tag, name, OPC_QUALITY_BAD, IsWritablePointType(ScanPointType()));
     // Quality 0 alone would not tell a client that a value is on its way.
     tagpublisher::Publish(*tag, OPC_STATUS_BAD_WAITING_FOR_INITIAL_DATA, tagpublisher::Now());
     m_tags.push_back(std::move(tag));
@@ -171,7 +176,7 @@ CPelmoranDoc::~CPelmoranDoc() {
 
 std::string CPelmoranDoc::GetTagName(int i) const {
   const CModbusTag* tag = GetTag(i);
-  return m_scan.MakeTagName(TagPointOffset(i, tag ? tag->m_nDataType : 0), m_strEndpoint);
+  return m_scan.MakeTagName(TagPointOffset(i, tag ? TagRegisters(*tag) : 1), m_strEndpoint);
 }
 
 bool CPelmoranDoc::HasWideRegisters() const {
@@ -182,9 +187,51 @@ bool CPelmoranDoc::HasWideRegisters() const {
   return (address >= 5001 && address <= 5999) || (address >= 7001 && address <= 7999);
 }
 
-int CPelmoranDoc::TagPointOffset(int i, int dataType) const {
-  if (!IsLongDataType(dataType)) return i;
-  return HasWideRegisters() ? i : 2 * i;
+int CPelmoranDoc::TagPointOffset(int i, int registers) const {
+  if (registers < 2) return i;
+  return HasWideRegisters() ? i * (registers / 2) : i * registers;
+}
+
+int CPelmoranDoc::TagRegisters(const CModbusTag& tag) const {
+  if (IsBitPointType(tag.GetPointType())) return 1;
+  return RegistersOf(tag.m_nDataType, tag.m_format);
+}
+
+bool CPelmoranDoc::DecodeValue(const CModbusTag& tag, int i, VARIANT& value) const {
+  if (IsBitPointType(tag.GetPointType()) ||
+      !RegisterCodec::Handles(tag.m_nDataType, tag.m_format)) {
+    VariantInit(&value);
+    value.vt = VT_R4;
+    value.fltVal = DecodeTag(&tag, i);
+    return true;
+  }
+  RegisterCodec codec(*FindDataTypeInfo(tag.m_nDataType), tag.m_format);
+  return codec.Decode(TagWords(i, codec.Registers()), value);
+}
+
+std::vector<uint16_t> CPelmoranDoc::TagWords(int i, int registers) const {
+  std::vector<uint16_t> words(static_cast<size_t>(registers));
+  for (int k = 0; k < registers; ++k) words[k] = Word(m_scan, i * registers + k);
+  return words;
+}
+
+void CPelmoranDoc::SetTagFormat(int i, int32_t dataType, float low, float high,
+                                const TagFormat& format) {
+  CModbusTag* tag = GetTag(i);
+  if (tag == nullptr) return;
+  const VARTYPE before = PublishedVarType(tag->m_nDataType, tag->m_format);
+  tag->m_nDataType = dataType;
+  tag->m_fLowLimit = low;
+  tag->m_fHighLimit = high;
+  tag->m_format = format;
+  if (PublishedVarType(dataType, format) == before || tag->m_hTag == -1) return;
+  // A node's type is fixed when it is published: a tag whose values change
+  // type is published anew, and has no value until the next answer.
+  if (TagServer().RemoveOPCTag) TagServer().RemoveOPCTag(tag->m_hTag);
+  tag->m_hTag = -1;
+  VariantClear(&tag->m_value);
+  tagpublisher::Create(*tag, GetTagName(i), OPC_QUALITY_BAD, IsWritablePointType(ScanPointType()));
+  tagpublisher::Publish(*tag, OPC_STATUS_BAD_WAITING_FOR_INITIAL_DATA, tagpublisher::Now());
 }
 
 CModbusTag* CPelmoranDoc::GetTag(int i) const {
@@ -207,6 +254,7 @@ float CPelmoranDoc::DecodeTag(const CModbusTag* tag, int i) const {
       return static_cast<float>(static_cast<int32_t>(LowFirst(m_scan, i)));
     case DataType::LongHighWordFirst:
       return static_cast<float>(static_cast<int32_t>(HighFirst(m_scan, i)));
+    default: break;  // the register codec's types
   }
   return 0.0f;
 }
@@ -226,7 +274,14 @@ void CPelmoranDoc::FormatTag(int i, std::string& value, std::string& type, std::
     value = Word(m_scan, i) == 0 ? "0" : "1";
     return;
   }
-  if (!IsKnownDataType(tag->m_nDataType)) return;
+  if (RegisterCodec::Handles(tag->m_nDataType, tag->m_format)) {
+    const DataTypeInfo& info = *FindDataTypeInfo(tag->m_nDataType);
+    RegisterCodec codec(info, tag->m_format);
+    value = codec.Text(TagWords(i, codec.Registers()));
+    type = info.typeText;
+    return;
+  }
+  if (!IsClassicDataType(tag->m_nDataType)) return;
   value = ValueText(m_scan, *tag, i);
   type = kTypeTexts[tag->m_nDataType];
   if (IsScaledDataType(tag->GetDataType())) {
@@ -272,6 +327,9 @@ bool CPelmoranDoc::WriteCoil(int i, VARIANT* value) {
 
 bool CPelmoranDoc::WriteRegister(int i, VARIANT* value, CModbusTag* tag) {
   if (!IsKnownDataType(tag->m_nDataType)) return RefuseWrite(OPC_STATUS_BAD_TYPE_MISMATCH);
+  if (!IsClassicDataType(tag->m_nDataType) ||
+      (tag->m_format.scaled && IsScalableDataType(tag->m_nDataType)))
+    return WriteEncoded(i, *value, *tag);
   const DataType type = tag->GetDataType();
   VARTYPE vt = WriteVariantType(type);
   HRESULT converted = VariantChangeType(value, value, 0, vt);
@@ -289,7 +347,20 @@ bool CPelmoranDoc::WriteRegister(int i, VARIANT* value, CModbusTag* tag) {
   uint16_t words[2] = {static_cast<uint16_t>(bits), static_cast<uint16_t>(bits >> 16)};
   if (!IsLongDataType(tag->m_nDataType)) return SendWrite(i, words, 1);
   if (IsHighWordFirst(type)) std::swap(words[0], words[1]);
-  return SendWrite(TagPointOffset(i, tag->m_nDataType), words, 2);
+  return SendWrite(TagPointOffset(i, 2), words, 2);
+}
+
+bool CPelmoranDoc::WriteEncoded(int i, const VARIANT& value, const CModbusTag& tag) {
+  RegisterCodec codec(*FindDataTypeInfo(tag.m_nDataType), tag.m_format);
+  const int registers = codec.Registers();
+  // A bit is written into the register as last read: a device change to its
+  // other bits since that read is written back over.
+  if (tag.GetDataType() == DataType::Bit && m_scan.Status() != ScanStatus::Ok)
+    return RefuseWrite(OPC_STATUS_BAD_WAITING_FOR_INITIAL_DATA);
+  std::vector<uint16_t> words;
+  const uint32_t status = codec.Encode(value, Word(m_scan, i), words);
+  if (status != OPC_STATUS_GOOD) return RefuseWrite(status);
+  return SendWrite(TagPointOffset(i, registers), words.data(), registers);
 }
 
 int CPelmoranDoc::Poll() {
@@ -341,12 +412,12 @@ void CPelmoranDoc::OnScanResponse(CModbusMsg* request) {
   int count = std::min<int>(m_scan.m_nTagCount, GetTagCount());
   for (int i = 0; i < count; ++i) {
     CModbusTag& tag = *m_tags[i];
+    bool decoded = true;
     if (m_scan.Status() == ScanStatus::Ok) {
       VariantClear(&tag.m_value);
-      tag.m_value.vt = VT_R4;
-      tag.m_value.fltVal = DecodeTag(&tag, i);
+      decoded = DecodeValue(tag, i, tag.m_value);
     }
-    tagpublisher::Publish(tag, status, arrived);
+    tagpublisher::Publish(tag, decoded ? status : OPC_STATUS_BAD_DATA_ENCODING_INVALID, arrived);
   }
   if (m_pView) m_pView->OnScanComplete();
   if (m_scan.Status() == ScanStatus::PollTimeout && m_context.m_pLink)
@@ -381,7 +452,7 @@ bool CPelmoranDoc::SendWrite(int offset, const uint16_t* words, int count) {
   IScanLink* link = m_context.m_pLink;
   if (!link || !link->IsEndpointConnected(m_strEndpoint))
     return RefuseWrite(OPC_STATUS_BAD_NOT_CONNECTED);
-  if (count < 1 || count > 2) return RefuseWrite(OPC_STATUS_BAD_OUT_OF_RANGE);
+  if (count < 1 || count > kMaxWriteWords) return RefuseWrite(OPC_STATUS_BAD_OUT_OF_RANGE);
   // The register number is 16 bits on the wire: a target past 65535 would
   // wrap round to an unrelated low register, so it is never sent.
   if (m_scan.m_nPointAddress + offset + count - 1 > 0xFFFF || offset < 0)

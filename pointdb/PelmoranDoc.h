@@ -34,11 +34,19 @@ class CPelmoranDoc {
   // registers a tag, except in the Daniels/ENRON 32-bit ranges (5001-5999,
   // 7001-7999 on a Daniels serial endpoint), where one register holds both
   // words: there tag i is register i, so its name, value and writes agree.
-  int TagPointOffset(int i, int dataType) const;
+  int TagPointOffset(int i, int registers) const;
+  // Registers tag i takes: its data type's, one on a bit point.
+  int TagRegisters(const CModbusTag& tag) const;
   bool HasWideRegisters() const;
 
   // Data types.
   float DecodeTag(const CModbusTag* tag, int i) const;
+  // The value tag i publishes, of the type its data type publishes; false
+  // when its registers hold no value of the type.
+  bool DecodeValue(const CModbusTag& tag, int i, VARIANT& value) const;
+  // Gives tag i another data type, limits and format; a tag whose values
+  // change type is published anew.
+  void SetTagFormat(int i, int32_t dataType, float low, float high, const TagFormat& format);
   void FormatTag(int i, std::string& value, std::string& type, std::string& low,
                  std::string& high) const;
   // The texts of tag i as the last good answer left them, whatever the
@@ -87,6 +95,8 @@ class CPelmoranDoc {
     uint32_t refusal = 0;  // the status its client gets when it is not sent
   };
 
+  std::vector<uint16_t> TagWords(int i, int registers) const;
+  bool WriteEncoded(int i, const VARIANT& value, const CModbusTag& tag);
   // Records why the write in hand goes nowhere; false, for the caller to return.
   bool RefuseWrite(uint32_t status);
   PointType ScanPointType() const { return static_cast<PointType>(m_scan.m_nPointType); }

@@ -1,14 +1,17 @@
 // Storing and loading a scan document's file.
+#include <cmath>
 #include <string>
 #include <vector>
 
 #include "pointdb/Archive.h"
 #include "pointdb/DataType.h"
+#include "pointdb/DataTypeInfo.h"
 #include "pointdb/PelmoranDoc.h"
 #include "pointdb/PointType.h"
 #include "pointdb/ScanContext.h"
 #include "pointdb/ScanFile.h"
 #include "pointdb/ScanView.h"
+#include "pointdb/TagPublisher.h"
 #include "pointdb/TagServerBinding.h"
 
 namespace {
@@ -16,8 +19,13 @@ namespace {
 const std::string kVersion1 = "1.00";
 const std::string kVersion2 = "2.00";
 const std::string kVersion3 = "3.00";
+// Written only for a scan that one of its tags needs it for, so that scans
+// of the classic types stay readable by older programs.
+const std::string kVersion4 = "4.00";
 
 constexpr int kTagRecordBytes = 16;
+// Bit, string registers, scaled flag, and the four scale numbers.
+constexpr int kTagFormatBytes = 3 * 4 + 4 * 8;
 constexpr int32_t kUnsigned = static_cast<int32_t>(DataType::Unsigned);
 constexpr int32_t kReadAsStored = -1;
 
@@ -26,6 +34,7 @@ struct TagRecord {
   int32_t nDataType;
   float fLowLimit;
   float fHighLimit;
+  TagFormat format;
   // The data type of the record when the tag is read as another one.
   int32_t nFileDataType = kReadAsStored;
 };
@@ -43,17 +52,14 @@ struct ScanRecord {
   std::vector<TagRecord> tags;
 };
 
-int TagFirstWord(int index, int32_t dataType) {
-  return IsLongDataType(dataType) ? 2 * index : index;
-}
-
 // A coil or input is one point a tag: a 32-bit type would name point 2i while
 // the row and the writes use point i, and decode two bits as one number. Such
 // tags of older files are read as UNSIGNED, as a new bit scan makes them.
 void ReadBitTagsAsUnsigned(ScanRecord& scan) {
   if (!IsBitPointType(static_cast<PointType>(scan.nPointType))) return;
   for (auto& tag : scan.tags) {
-    if (!IsLongDataType(tag.nDataType)) continue;
+    if (tag.nDataType == kUnsigned || !IsKnownDataType(tag.nDataType)) continue;
+    if (RegistersOf(tag.nDataType, tag.format) == 1 && IsClassicDataType(tag.nDataType)) continue;
     tag.nFileDataType = tag.nDataType;
     tag.nDataType = kUnsigned;
   }
@@ -61,6 +67,34 @@ void ReadBitTagsAsUnsigned(ScanRecord& scan) {
 
 void Refuse(const std::string& reason) {
   throw ArchiveException(ArchiveException::badSchema, reason);
+}
+
+void CheckFormat(const TagFormat& format, size_t i) {
+  const std::string tag = "tag " + std::to_string(i);
+  if (format.bit < 0 || format.bit > 15) {
+    Refuse(tag + " has the bit number " + std::to_string(format.bit) + ", which is not 0 to 15");
+  }
+  if (format.stringRegisters < 1 || format.stringRegisters > TagFormat::kMaxStringRegisters) {
+    Refuse(tag + " has a string of " + std::to_string(format.stringRegisters) +
+           " registers, not 1 to " + std::to_string(TagFormat::kMaxStringRegisters));
+  }
+  for (double limit : {format.rawLow, format.rawHigh, format.engLow, format.engHigh}) {
+    if (!std::isfinite(limit)) Refuse(tag + " has a scale limit that is not a finite number");
+  }
+}
+
+void ReadFormat(Archive& ar, TagFormat& format) {
+  int32_t scaled = 0;
+  ar >> format.bit >> format.stringRegisters >> scaled >> format.rawLow >> format.rawHigh >>
+      format.engLow >> format.engHigh;
+  if (scaled != 0 && scaled != 1)
+    Refuse("its scale flag " + std::to_string(scaled) + " is not 0 or 1");
+  format.scaled = scaled == 1;
+}
+
+void StoreFormat(Archive& ar, const TagFormat& format) {
+  ar << format.bit << format.stringRegisters << static_cast<int32_t>(format.scaled ? 1 : 0)
+     << format.rawLow << format.rawHigh << format.engLow << format.engHigh;
 }
 
 // Decoding reads the words of every tag from the response; a tag beyond the
@@ -78,10 +112,11 @@ void CheckScan(const ScanRecord& scan) {
     const int32_t dataType = scan.tags[i].nDataType;
     if (!IsKnownDataType(dataType)) {
       Refuse("tag " + std::to_string(i) + " has the data type " + std::to_string(dataType) +
-             ", which is not one of 0 to 7");
+             ", which is not one of 0 to " + std::to_string(kLastDataType));
     }
-    const int lastWord =
-        TagFirstWord(static_cast<int>(i), dataType) + (IsLongDataType(dataType) ? 1 : 0);
+    CheckFormat(scan.tags[i].format, i);
+    const int registers = RegistersOf(dataType, scan.tags[i].format);
+    const int64_t lastWord = static_cast<int64_t>(i) * registers + registers - 1;
     if (lastWord >= scan.nScanLength) {
       Refuse("its " + std::to_string(scan.tags.size()) + " tags do not fit in the scan length " +
              std::to_string(scan.nScanLength));
@@ -89,10 +124,23 @@ void CheckScan(const ScanRecord& scan) {
   }
 }
 
+// A "3.00" file carries the first eight types only; a higher number is
+// damage, not one of the types "4.00" added.
+void CheckClassic(const ScanRecord& scan) {
+  for (size_t i = 0; i < scan.tags.size(); ++i) {
+    const int32_t dataType = scan.tags[i].nDataType;
+    if (!IsClassicDataType(dataType)) {
+      Refuse("tag " + std::to_string(i) + " has the data type " + std::to_string(dataType) +
+             ", which is not one of 0 to 7");
+    }
+  }
+}
+
 ScanRecord ReadScan(Archive& ar, const std::string& version, const CPelmoranDoc& doc) {
   ScanRecord scan;
   scan.strEndpoint = doc.m_strEndpoint;
-  if (version == kVersion3) ar >> scan.strEndpoint;
+  const bool extended = version == kVersion4;
+  if (version == kVersion3 || extended) ar >> scan.strEndpoint;
   if (version == kVersion1) {
     scan.strDelimiter = ".";
   } else {
@@ -100,10 +148,13 @@ ScanRecord ReadScan(Archive& ar, const std::string& version, const CPelmoranDoc&
   }
   ar >> scan.nPort >> scan.nSlaveNode >> scan.nPointType >> scan.nPointAddress >>
       scan.nScanLength >> scan.nPollFrequency;
-  scan.tags.resize(static_cast<size_t>(ar.ReadCount(kTagRecordBytes)));
+  scan.tags.resize(
+      static_cast<size_t>(ar.ReadCount(kTagRecordBytes + (extended ? kTagFormatBytes : 0))));
   for (auto& tag : scan.tags) {
     ar >> tag.nPointType >> tag.nDataType >> tag.fLowLimit >> tag.fHighLimit;
+    if (extended) ReadFormat(ar, tag.format);
   }
+  if (!extended) CheckClassic(scan);
   ReadBitTagsAsUnsigned(scan);
   CheckScan(scan);
   return scan;
@@ -117,18 +168,19 @@ void RemoveTags(CPelmoranDoc& doc) {
 }
 
 void PublishTags(CPelmoranDoc& doc, const std::vector<TagRecord>& records) {
-  const int writable = IsWritablePointType(static_cast<PointType>(doc.m_scan.m_nPointType)) ? 1 : 0;
+  const bool writable = IsWritablePointType(static_cast<PointType>(doc.m_scan.m_nPointType));
   for (size_t i = 0; i < records.size(); ++i) {
     auto tag = std::make_unique<CModbusTag>();
     tag->m_nPointType = records[i].nPointType;
     tag->m_nDataType = records[i].nDataType;
     tag->m_fLowLimit = records[i].fLowLimit;
     tag->m_fHighLimit = records[i].fHighLimit;
+    tag->m_format = records[i].format;
     // The next Data New starts from the data type of the last tag loaded.
     doc.m_context.m_nDefaultDataType = tag->m_nDataType;
     const std::string name = doc.m_scan.MakeTagName(
-        doc.TagPointOffset(static_cast<int>(i), tag->m_nDataType), doc.m_strEndpoint);
-    tag->m_hTag = TagServer().CreateOPCTag(name.c_str(), tag->m_value, OPC_QUALITY_GOOD, writable);
+        doc.TagPointOffset(static_cast<int>(i), doc.TagRegisters(*tag)), doc.m_strEndpoint);
+    tagpublisher::Create(*tag, name, OPC_QUALITY_GOOD, writable);
     doc.m_tags.push_back(std::move(tag));
   }
 }
@@ -159,13 +211,23 @@ int32_t FileDataType(const CModbusTag& tag) {
   return readAsAnother && tag.m_nDataType == kUnsigned ? tag.m_nFileDataType : tag.m_nDataType;
 }
 
+bool NeedsExtendedFile(const CPelmoranDoc& doc) {
+  for (const auto& tag : doc.m_tags) {
+    if (NeedsExtendedFile(FileDataType(*tag), tag->m_format)) return true;
+  }
+  return false;
+}
+
 void StoreScan(Archive& ar, const CPelmoranDoc& doc) {
   const CModbusMsg& scan = doc.m_scan;
-  ar << kVersion3 << doc.m_strEndpoint << scan.m_strDelimiter << scan.m_nPort << scan.m_nSlaveNode
-     << scan.m_nPointType << scan.m_nPointAddress << scan.m_nScanLength << scan.m_nPollFrequency;
+  const bool extended = NeedsExtendedFile(doc);
+  ar << (extended ? kVersion4 : kVersion3) << doc.m_strEndpoint << scan.m_strDelimiter
+     << scan.m_nPort << scan.m_nSlaveNode << scan.m_nPointType << scan.m_nPointAddress
+     << scan.m_nScanLength << scan.m_nPollFrequency;
   ar << static_cast<int32_t>(doc.m_tags.size());
   for (const auto& tag : doc.m_tags) {
     ar << tag->m_nPointType << FileDataType(*tag) << tag->m_fLowLimit << tag->m_fHighLimit;
+    if (extended) StoreFormat(ar, tag->m_format);
   }
 }
 
@@ -185,5 +247,6 @@ void CPelmoranDoc::Serialize(Archive& ar) {
 }
 
 bool IsReadableScanVersion(const std::string& version) {
-  return version == kVersion1 || version == kVersion2 || version == kVersion3;
+  return version == kVersion1 || version == kVersion2 || version == kVersion3 ||
+         version == kVersion4;
 }

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "pointdb/ModbusMsg.h"
+#include "pointdb/TagFormat.h"
 
 class IScanLink;
 
@@ -20,5 +21,6 @@ struct ScanContext {
   int m_nDefaultDataType = 0;
   float m_fDefaultLowLimit = 0.0f;
   float m_fDefaultHighLimit = 100.0f;
+  TagFormat m_defaultFormat;
   std::string m_strDefaultDelimiter = ".";
 };

@@ -2,7 +2,9 @@
 
 #include <chrono>
 
+#include "pointdb/DataTypeInfo.h"
 #include "pointdb/ModbusTag.h"
+#include "pointdb/PointType.h"
 #include "pointdb/TagServerBinding.h"
 
 namespace tagpublisher {
@@ -19,6 +21,17 @@ int64_t Now() {
   auto since = std::chrono::system_clock::now().time_since_epoch();
   return std::chrono::duration_cast<std::chrono::nanoseconds>(since).count() / kNanosecondsPerTick +
          kUnixEpochTicks;
+}
+
+void Create(CModbusTag& tag, const std::string& name, uint16_t quality, bool writable) {
+  const TagServerBinding& server = TagServer();
+  const bool bits = IsBitPointType(static_cast<PointType>(tag.m_nPointType));
+  const VARTYPE type = bits ? VARTYPE{VT_R4} : PublishedVarType(tag.m_nDataType, tag.m_format);
+  if (type != VT_R4 && server.CreateOPCTagOfType) {
+    tag.m_hTag = server.CreateOPCTagOfType(name.c_str(), type, tag.m_value, quality, writable);
+  } else if (server.CreateOPCTag) {
+    tag.m_hTag = server.CreateOPCTag(name.c_str(), tag.m_value, quality, writable ? 1 : 0);
+  }
 }
 
 void Publish(const CModbusTag& tag, uint32_t status, int64_t sourceTime) {

@@ -13,6 +13,7 @@ struct TagServerBinding {
   decltype(&::EnableAsyncWriteCallback) EnableAsyncWriteCallback = nullptr;
   decltype(&::CompleteOPCWrite) CompleteOPCWrite = nullptr;
   decltype(&::CreateOPCTag) CreateOPCTag = nullptr;
+  decltype(&::CreateOPCTagOfType) CreateOPCTagOfType = nullptr;
   decltype(&::UpdateOPCTag) UpdateOPCTag = nullptr;
   decltype(&::UpdateOPCTagStatus) UpdateOPCTagStatus = nullptr;
   decltype(&::RemoveOPCTag) RemoveOPCTag = nullptr;

@@ -11,6 +11,7 @@ void InstallTagServerLibrary() {
   t.EnableAsyncWriteCallback = &::EnableAsyncWriteCallback;
   t.CompleteOPCWrite = &::CompleteOPCWrite;
   t.CreateOPCTag = &::CreateOPCTag;
+  t.CreateOPCTagOfType = &::CreateOPCTagOfType;
   t.UpdateOPCTag = &::UpdateOPCTag;
   t.UpdateOPCTagStatus = &::UpdateOPCTagStatus;
   t.RemoveOPCTag = &::RemoveOPCTag;

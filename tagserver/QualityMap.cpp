@@ -83,6 +83,19 @@ UaType TagTypeOf(const VARIANT& v) {
   }
 }
 
+UaType TagTypeOfVarType(VARTYPE vt) {
+  switch (vt) {
+    case VT_BOOL: return UaType::Boolean;
+    case VT_I4: return UaType::Int32;
+    case VT_UI4: return UaType::UInt32;
+    case VT_I8: return UaType::Int64;
+    case VT_UI8: return UaType::UInt64;
+    case VT_R8: return UaType::Double;
+    case VT_BSTR: return UaType::String;
+    default: return UaType::Float;
+  }
+}
+
 bool TypedFromVariant(const VARIANT& v, UaType type, TagScalar& out) {
   VARIANT converted;
   VariantInit(&converted);
@@ -92,9 +105,21 @@ bool TypedFromVariant(const VARIANT& v, UaType type, TagScalar& out) {
       ok = VariantChangeType(&converted, &v, 0, VT_BOOL) == S_OK;
       if (ok) out = converted.boolVal != VARIANT_FALSE;
       break;
+    case UaType::Int32:
+      ok = VariantChangeType(&converted, &v, 0, VT_I4) == S_OK;
+      if (ok) out = int64_t{converted.lVal};
+      break;
     case UaType::UInt32:
       ok = VariantChangeType(&converted, &v, 0, VT_UI4) == S_OK;
       if (ok) out = uint64_t{converted.ulVal};
+      break;
+    case UaType::Int64:
+      ok = VariantChangeType(&converted, &v, 0, VT_I8) == S_OK;
+      if (ok) out = converted.llVal;
+      break;
+    case UaType::UInt64:
+      ok = VariantChangeType(&converted, &v, 0, VT_UI8) == S_OK;
+      if (ok) out = converted.ullVal;
       break;
     case UaType::Double:
       ok = VariantChangeType(&converted, &v, 0, VT_R8) == S_OK;

@@ -19,6 +19,9 @@ bool FloatFromVariant(const VARIANT& v, float& out);
 // String or DateTime for those VARIANT types, Float for any other (or none),
 // as the program's tags always were.
 UaType TagTypeOf(const VARIANT& v);
+// The type a tag created as this VARIANT type publishes, exactly: Boolean,
+// Int32, UInt32, Int64, UInt64, Float, Double or String; Float for any other.
+UaType TagTypeOfVarType(VARTYPE vt);
 // A VARIANT as a value of one of those types; false when it does not convert.
 bool TypedFromVariant(const VARIANT& v, UaType type, TagScalar& out);
 // A client's scalar as a VARIANT of the matching type; the status code of the

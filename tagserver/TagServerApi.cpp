@@ -1,4 +1,5 @@
 // The library's entry points, as the program calls them.
+#include "tagserver/QualityMap.h"
 #include "tagserver/TagServerHost.h"
 #include "tagserver/UaStatusCodes.h"
 #include "tagserver/tagserver.h"
@@ -19,6 +20,7 @@ static_assert(OPC_STATUS_BAD_DEVICE_FAILURE == UaStatus::BadDeviceFailure);
 static_assert(OPC_STATUS_BAD_OUT_OF_SERVICE == UaStatus::BadOutOfService);
 static_assert(OPC_STATUS_BAD_WAITING_FOR_INITIAL_DATA == UaStatus::BadWaitingForInitialData);
 static_assert(OPC_TAG_FOLDER == tagserver::FolderTree::kTagFolder);
+static_assert(OPC_STATUS_BAD_DATA_ENCODING_INVALID == UaStatus::BadDataEncodingInvalid);
 
 extern "C" {
 
@@ -44,6 +46,13 @@ int CompleteOPCWrite(OPCWriteToken token, uint32_t status) {
 int32_t CreateOPCTag(const char* name, VARIANT value, uint16_t quality, int writable) {
   if (name == nullptr) return -1;
   return TagServerHost::Instance().Tags().Create(name, value, quality, writable != 0);
+}
+
+int32_t CreateOPCTagOfType(const char* name, VARTYPE vt, VARIANT value, uint16_t quality,
+                           int writable) {
+  if (name == nullptr) return -1;
+  return TagServerHost::Instance().Tags().Create(name, tagserver::TagTypeOfVarType(vt), value,
+                                                 quality, writable != 0);
 }
 
 int UpdateOPCTag(int32_t hTag, VARIANT value, uint16_t quality) {

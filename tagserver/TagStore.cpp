@@ -50,6 +50,11 @@ void TagStore::MarkDirty(TagNode* node, bool& notify) {
 
 int32_t TagStore::Create(const std::string& name, const VARIANT& value, uint16_t quality,
                          bool writable) {
+  return Create(name, TagTypeOf(value), value, quality, writable);
+}
+
+int32_t TagStore::Create(const std::string& name, UaType type, const VARIANT& value,
+                         uint16_t quality, bool writable) {
   if (name.empty()) return -1;
   bool notify = false;
   std::function<void()> notifier;
@@ -63,7 +68,7 @@ int32_t TagStore::Create(const std::string& name, const VARIANT& value, uint16_t
     node->handles.push_back(handle);
     node->writable.push_back(writable);
     m_handles[handle] = node;
-    if (node->handles.size() == 1) node->sample.type = TagTypeOf(value);
+    if (node->handles.size() == 1) node->sample.type = type;
     Apply(node->sample, value, quality);
     node->sample.present = true;
     MarkDirty(node, notify);

@@ -29,9 +29,9 @@ struct TagSample {
   bool present = false;  // false once every handle of the name was removed
   bool hasValue = false;
   float value = 0;
-  // A tag's first value fixes its type: Float unless it was a Boolean,
-  // UInt32, Double, String or DateTime, whose values are held in typed
-  // instead.
+  // A tag's first value (or the type it was created with) fixes its type:
+  // Float, or Boolean, an integer type, Double, String or DateTime, whose
+  // values are held in typed instead.
   UaType type = UaType::Float;
   TagScalar typed;
   uint32_t status = 0;  // OPC UA status code
@@ -56,6 +56,10 @@ class TagStore {
  public:
   // Returns the new handle, or -1 for an empty name.
   int32_t Create(const std::string& name, const VARIANT& value, uint16_t quality, bool writable);
+  // The same, publishing the given type whatever the value (which may be
+  // empty) holds; the first handle of a name fixes its node's type.
+  int32_t Create(const std::string& name, UaType type, const VARIANT& value, uint16_t quality,
+                 bool writable);
   // Both return false for an unknown handle.
   bool Update(int32_t handle, const VARIANT& value, uint16_t quality);
   // sourceTime 0 is the moment of the call.

@@ -34,6 +34,7 @@ constexpr uint32_t OPC_STATUS_BAD_NOT_CONNECTED = 0x808A0000u;
 constexpr uint32_t OPC_STATUS_BAD_DEVICE_FAILURE = 0x808B0000u;
 constexpr uint32_t OPC_STATUS_BAD_OUT_OF_SERVICE = 0x808D0000u;
 constexpr uint32_t OPC_STATUS_BAD_WAITING_FOR_INITIAL_DATA = 0x80320000u;
+constexpr uint32_t OPC_STATUS_BAD_DATA_ENCODING_INVALID = 0x80380000u;
 
 // Registration record (and, for the service, a systemd user unit) under the
 // user's configuration directory.
@@ -53,6 +54,12 @@ int EnableAsyncWriteCallback(OPCAsyncWriteCallback callback, int enable);
 // -1 when the server is not running.
 int CompleteOPCWrite(OPCWriteToken token, uint32_t status);
 int32_t CreateOPCTag(const char* name, VARIANT value, uint16_t quality, int writable);
+// The same, published with the OPC UA type of the VARIANT type vt (VT_BOOL
+// Boolean, VT_I4 Int32, VT_UI4 UInt32, VT_I8 Int64, VT_UI8 UInt64, VT_R8
+// Double, VT_BSTR String, any other Float) whatever the value holds: an empty
+// value is a tag that has none yet. The first tag of a name fixes its type.
+int32_t CreateOPCTagOfType(const char* name, VARTYPE vt, VARIANT value, uint16_t quality,
+                           int writable);
 int UpdateOPCTag(int32_t hTag, VARIANT value, uint16_t quality);
 // The same with the reason beside the value: an OPC UA status code (a bad one
 // keeps the value it is given, so clients see the last value and why it is no

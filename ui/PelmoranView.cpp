@@ -192,8 +192,9 @@ void CPelmoranView::EditTags(const std::vector<int>& rows) {
   int pairs = 0;
   for (int row : rows) {
     CModbusTag* tag = m_doc.GetTag(row);
-    // Changing one tag of a pair would shift every tag after it by a register.
-    if (tag && IsLongDataType(tag->m_nDataType))
+    // Another width for a tag of more than one register would move every
+    // tag after it.
+    if (tag && m_doc.TagRegisters(*tag) != 1)
       ++pairs;
     else if (tag)
       tags.emplace_back(row, tag);
@@ -216,11 +217,8 @@ void CPelmoranView::EditTags(const std::vector<int>& rows) {
   dlg.m_bDelimiterEnabled = false;
   // The document may have been closed while the dialog was open.
   if (dlg.DoModal() != QDialog::Accepted || IsDetached()) return;
-  for (auto& [row, tag] : tags) {
-    tag->m_nDataType = dlg.m_nDataType;
-    tag->m_fLowLimit = dlg.m_fLowLimit;
-    tag->m_fHighLimit = dlg.m_fHighLimit;
-  }
+  for (auto& [row, tag] : tags)
+    m_doc.SetTagFormat(row, dlg.m_nDataType, dlg.m_fLowLimit, dlg.m_fHighLimit, tag->m_format);
   RefreshTagValues();
   emit definitionChanged();
   if (pairs > 0)

@@ -8,6 +8,7 @@
 #include "link/ModbusBinding.h"
 #include "platform/MessageBox.h"
 #include "pointdb/Archive.h"
+#include "pointdb/DataType.h"
 #include "pointdb/DocTemplate.h"
 #include "pointdb/PelmoranDoc.h"
 #include "pointdb/TagServerBinding.h"
@@ -51,10 +52,15 @@ void CheckTagsFit(const CPelmoranDoc& doc) {
   if (scan.m_nScanLength > CModbusMsg::kTravelWords) __builtin_trap();
   if (scan.m_nTagCount != static_cast<int32_t>(doc.m_tags.size())) __builtin_trap();
   for (size_t i = 0; i < doc.m_tags.size(); ++i) {
-    const int32_t type = doc.m_tags[i]->m_nDataType;
-    if (type < 0 || type > 7) __builtin_trap();
-    const size_t end = type >= 4 ? 2 * i + 2 : i + 1;
-    if (end > scan.m_nScanLength) __builtin_trap();
+    const CModbusTag& tag = *doc.m_tags[i];
+    if (!IsKnownDataType(tag.m_nDataType)) __builtin_trap();
+    const size_t registers = static_cast<size_t>(doc.TagRegisters(tag));
+    if ((i + 1) * registers > scan.m_nScanLength) __builtin_trap();
+    // Every tag a file yields decodes and formats without reading astray.
+    VARIANT value;
+    if (doc.DecodeValue(tag, static_cast<int>(i), value)) VariantClear(&value);
+    std::string text, type, low, high;
+    doc.FormatTag(static_cast<int>(i), text, type, low, high);
   }
 }
 

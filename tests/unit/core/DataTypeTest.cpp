@@ -110,7 +110,7 @@ TEST_F(DecodeFixture, LongIntegerShownExactlyPublishedRounded) {
 
 TEST_F(DecodeFixture, UnknownDataTypeDecodesToZeroAndLeavesTheValueText) {
   Make(0, {1234, 0});
-  doc->GetTag(0)->m_nDataType = 9;
+  doc->GetTag(0)->m_nDataType = 99;
   EXPECT_EQ(Decode(), 0.0f);
   EXPECT_EQ(Row(), (std::vector<std::string>{"untouched", "", "", ""}));
 }

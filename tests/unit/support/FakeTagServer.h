@@ -37,9 +37,11 @@ class FakeTagServer {
     std::string description;
     std::string command;
     GUID clsid{};
+    VARTYPE type = VT_EMPTY;  // the type CreateOPCTagOfType asked for
   };
   struct Tag {
     std::string name;
+    VARTYPE type = VT_EMPTY;  // as created by CreateOPCTagOfType
     Value value;
     uint16_t quality = 0;
     // As the status entry point left them; a classic update sets the status
@@ -98,6 +100,9 @@ class FakeTagServer {
     };
     b.CreateOPCTag = [](const char* name, VARIANT v, uint16_t q, int w) {
       return Me().Create(name, v, q, w);
+    };
+    b.CreateOPCTagOfType = [](const char* name, VARTYPE vt, VARIANT v, uint16_t q, int w) {
+      return Me().Create(name, v, q, w, "CreateOPCTag", vt);
     };
     b.UpdateOPCTag = [](int32_t h, VARIANT v, uint16_t q) { return Me().Update(h, v, q); };
     b.UpdateOPCTagStatus = [](int32_t h, VARIANT v, uint32_t status, int64_t time) {
@@ -202,16 +207,19 @@ class FakeTagServer {
   void Record(Call call) { calls.push_back(std::move(call)); }
 
   int32_t Create(const char* name, const VARIANT& v, uint16_t quality, int writable,
-                 const char* fn = "CreateOPCTag") {
+                 const char* fn = "CreateOPCTag", VARTYPE type = VT_EMPTY) {
     int32_t handle = failCreate ? -1 : nextHandle++;
+    // Both entry points are recorded as CreateOPCTag; type tells them apart.
     Record(Call{.fn = fn,
                 .handle = handle,
                 .name = name,
                 .value = ValueOf(v),
                 .quality = quality,
-                .flag = writable});
+                .flag = writable,
+                .type = type});
     if (handle != -1)
       tags[handle] = Tag{.name = name,
+                         .type = type,
                          .value = ValueOf(v),
                          .quality = quality,
                          .status = StatusOfQuality(quality),
