@@ -31,3 +31,12 @@ def scan(name, address, length, poll_ms, port=502, data_type=0):
     tags = b"".join(struct.pack("<iiff", 3, data_type, 0.0, 100.0) for _ in range(count))
     return (text("3.00") + text(name) + text(".")
             + struct.pack("<iBBHHii", port, 1, 3, address, length, poll_ms, count) + tags)
+
+
+def scan4(name, address, length, poll_ms, tags, port=502):
+    """A "4.00" scan of holding registers of node 1. Each tag is (data type,
+    bit, string registers, scaled, raw low, raw high, engineering low,
+    engineering high)."""
+    records = b"".join(struct.pack("<iiffiiidddd", 3, t[0], 0.0, 100.0, *t[1:]) for t in tags)
+    return (text("4.00") + text(name) + text(".")
+            + struct.pack("<iBBHHii", port, 1, 3, address, length, poll_ms, len(tags)) + records)
