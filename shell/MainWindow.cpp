@@ -411,6 +411,7 @@ void MainWindow::OnDataNew() {
   dlg.m_nDataType = app.m_nDefaultDataType;
   dlg.m_fLowLimit = app.m_fDefaultLowLimit;
   dlg.m_fHighLimit = app.m_fDefaultHighLimit;
+  dlg.m_format = app.m_defaultFormat;
   // Cancel keeps nothing, not even a default configuration chosen meanwhile.
   if (dlg.DoModal() != QDialog::Accepted) return;
   // A point type typed that names none of the four would poll with no read function.
@@ -432,6 +433,7 @@ void MainWindow::OnDataNew() {
   app.m_nDefaultDataType = dlg.m_nDataType;
   app.m_fDefaultLowLimit = dlg.m_fLowLimit;
   app.m_fDefaultHighLimit = dlg.m_fHighLimit;
+  app.m_defaultFormat = dlg.m_format;
   app.CreateScan(*scan, endpoint.m_strName);
   m_bModified = true;
 }

@@ -108,6 +108,7 @@ void CDataDefDlg::OnSetDefaultDataType() {
   dlg.m_nDataType = m_nDataType;
   dlg.m_fLowLimit = m_fLowLimit;
   dlg.m_fHighLimit = m_fHighLimit;
+  dlg.m_format = m_format;
   dlg.m_strDelimiter = m_strDelimiter;
   dlg.m_bLongTypes = m_bLongTypes;
   dlg.m_bDelimiterEnabled = m_bLongTypes;
@@ -115,5 +116,6 @@ void CDataDefDlg::OnSetDefaultDataType() {
   m_nDataType = dlg.m_nDataType;
   m_fLowLimit = dlg.m_fLowLimit;
   m_fHighLimit = dlg.m_fHighLimit;
+  m_format = dlg.m_format;
   m_strDelimiter = dlg.m_strDelimiter;
 }

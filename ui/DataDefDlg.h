@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "pointdb/TagFormat.h"
 #include "ui/ExchangeDialog.h"
 
 class QComboBox;
@@ -22,6 +23,7 @@ class CDataDefDlg : public ExchangeDialog {
   int m_nDataType = 0;
   float m_fLowLimit = 0.0f;
   float m_fHighLimit = 0.0f;
+  TagFormat m_format;
   bool m_bLongTypes = false;
   std::string m_strDelimiter;
   std::vector<std::string> m_strEndpoints;

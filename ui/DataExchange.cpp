@@ -80,6 +80,18 @@ void DataExchange::Float(QLineEdit* edit, float& value) {
   value = v;
 }
 
+void DataExchange::Double(QLineEdit* edit, double& value) {
+  if (Skip()) return;
+  if (!m_bSaveAndValidate) {
+    edit->setText(QString::number(value, 'g', 15));
+    return;
+  }
+  bool ok = false;
+  const double v = edit->text().trimmed().toDouble(&ok);
+  if (!ok || !std::isfinite(v)) return Fail(edit, kEnterNumber);
+  value = v;
+}
+
 void DataExchange::Text(QLineEdit* edit, std::string& value) {
   if (Skip()) return;
   if (m_bSaveAndValidate)

@@ -20,6 +20,8 @@ class DataExchange {
   void MinMax(QLineEdit* edit, int32_t value, int32_t min, int32_t max);
   // Shown with 6 significant digits.
   void Float(QLineEdit* edit, float& value);
+  // The same in double precision, shown with 15 significant digits.
+  void Double(QLineEdit* edit, double& value);
   void Text(QLineEdit* edit, std::string& value);
   void MaxChars(QLineEdit* edit, const std::string& value, int maxChars);
   // Four numbers 0-255 separated by dots, as the endpoint connects to.

@@ -1,5 +1,6 @@
 #include "ui/DataTypeDlg.h"
 
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -7,35 +8,66 @@
 #include <QLineEdit>
 #include <QVBoxLayout>
 
-#include "pointdb/DataType.h"
+#include "pointdb/DataTypeInfo.h"
 #include "ui/DataExchange.h"
 
 namespace {
 
-const char* const kDataTypes[] = {"UNSIGNED",      "INTEGER",          "SCALED 0-4095",
-                                  "SCALED 0-9999", "IEEE Floating Pt", "WORD Swapped FP",
-                                  "LONG INTEGER",  "WORD Swapped LONG"};
+// Controls beyond the documented dialog's.
+enum ControlId {
+  kBitNumber = 1020,
+  kStringRegisters = 1021,
+  kLinearScale = 1022,
+  kRawLow = 1023,
+  kRawHigh = 1024,
+  kEngineeringLow = 1025,
+  kEngineeringHigh = 1026,
+};
+
+// The first four, then the types a single tag row may change to: one
+// register each, so that no other tag moves.
+bool OfferedForOneRow(int32_t dataType) {
+  return dataType <= static_cast<int32_t>(DataType::Scaled9999) ||
+         (!IsClassicDataType(dataType) && FindDataTypeInfo(dataType)->registers == 1);
+}
 
 }  // namespace
 
 CDataTypeDlg::CDataTypeDlg(QWidget* parent)
-    : ExchangeDialog(parent), m_pDataType(new QComboBox(this)) {
+    : ExchangeDialog(parent),
+      m_pDataType(new QComboBox(this)),
+      m_pScaled(new QCheckBox("Scale linearly", this)) {
   setWindowTitle("Modbus Register Configuration");
   m_pDataType->setObjectName("1002");
   m_pLow = AddEdit(1011);
   m_pHigh = AddEdit(1012);
   m_pDelimiter = AddEdit(1015);
   m_pDelimiter->setMaxLength(1);
+  m_pBit = AddEdit(kBitNumber);
+  m_pStringRegisters = AddEdit(kStringRegisters);
+  m_pScaled->setObjectName(QString::number(kLinearScale));
+  m_pRawLow = AddEdit(kRawLow);
+  m_pRawHigh = AddEdit(kRawHigh);
+  m_pEngLow = AddEdit(kEngineeringLow);
+  m_pEngHigh = AddEdit(kEngineeringHigh);
   auto* scaling = new QGroupBox("Modbus Register Scaling", this);
   auto* form = new QFormLayout(scaling);
   form->addRow("Data Type:", m_pDataType);
   form->addRow("Low Limit:", m_pLow);
   form->addRow("High Limit:", m_pHigh);
+  form->addRow("Bit Number (0-15):", m_pBit);
+  form->addRow("String Registers:", m_pStringRegisters);
+  form->addRow(m_pScaled);
+  form->addRow("Raw Low:", m_pRawLow);
+  form->addRow("Raw High:", m_pRawHigh);
+  form->addRow("Engineering Low:", m_pEngLow);
+  form->addRow("Engineering High:", m_pEngHigh);
   auto* below = new QFormLayout;
   below->addRow("Tag Name Delimiting Character:", m_pDelimiter);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   connect(buttons, &QDialogButtonBox::accepted, this, &CDataTypeDlg::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &CDataTypeDlg::reject);
+  connect(m_pScaled, &QCheckBox::toggled, this, &CDataTypeDlg::UpdateLimitControls);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(scaling);
   layout->addLayout(below);
@@ -48,26 +80,52 @@ void CDataTypeDlg::DoDataExchange(DataExchange& dx) {
   std::string delimiter = m_strDelimiter;
   dx.Text(m_pDelimiter, delimiter);
   dx.MaxChars(m_pDelimiter, delimiter, 1);
+  TagFormat format = m_format;
+  dx.Int(m_pBit, format.bit);
+  dx.MinMax(m_pBit, format.bit, 0, 15);
+  dx.Int(m_pStringRegisters, format.stringRegisters);
+  dx.MinMax(m_pStringRegisters, format.stringRegisters, 1, TagFormat::kMaxStringRegisters);
+  dx.Double(m_pRawLow, format.rawLow);
+  dx.Double(m_pRawHigh, format.rawHigh);
+  dx.Double(m_pEngLow, format.engLow);
+  dx.Double(m_pEngHigh, format.engHigh);
+  if (dx.m_bSaveAndValidate) {
+    format.scaled = m_pScaled->isChecked();
+  } else {
+    m_pScaled->setChecked(format.scaled);
+  }
   // Nothing is taken back from a refused exchange.
-  if (!dx.m_bFailed) m_strDelimiter = delimiter;
+  if (dx.m_bFailed) return;
+  m_strDelimiter = delimiter;
+  m_format = format;
 }
 
 void CDataTypeDlg::OnInitDialog() {
   setWindowTitle(QString::fromStdString(m_strTitle));
-  for (int i = 0; i < (m_bLongTypes ? 8 : 4); ++i) m_pDataType->addItem(kDataTypes[i]);
+  for (int32_t type = 0; type <= kLastDataType; ++type) {
+    if (m_bLongTypes || OfferedForOneRow(type))
+      m_pDataType->addItem(FindDataTypeInfo(type)->listName, type);
+  }
   if (!m_bDelimiterEnabled) m_pDelimiter->setEnabled(false);
-  m_pDataType->setCurrentIndex(m_nDataType);
+  m_pDataType->setCurrentIndex(m_pDataType->findData(m_nDataType));
   UpdateLimitControls();
   connect(m_pDataType, &QComboBox::currentIndexChanged, this, &CDataTypeDlg::OnDataTypeChange);
 }
 
 void CDataTypeDlg::OnDataTypeChange(int index) {
-  m_nDataType = index;
+  m_nDataType = m_pDataType->itemData(index).toInt();
   UpdateLimitControls();
 }
 
 void CDataTypeDlg::UpdateLimitControls() {
-  const bool scaled = IsScaledDataType(static_cast<DataType>(m_nDataType));
+  const auto type = static_cast<DataType>(m_nDataType);
+  const bool scaled = IsScaledDataType(type);
   m_pLow->setEnabled(scaled);
   m_pHigh->setEnabled(scaled);
+  m_pBit->setEnabled(type == DataType::Bit);
+  m_pStringRegisters->setEnabled(type == DataType::StringAB || type == DataType::StringBA);
+  const bool scalable = IsScalableDataType(m_nDataType);
+  m_pScaled->setEnabled(scalable);
+  for (QLineEdit* edit : {m_pRawLow, m_pRawHigh, m_pEngLow, m_pEngHigh})
+    edit->setEnabled(scalable && m_pScaled->isChecked());
 }

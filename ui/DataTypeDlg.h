@@ -1,11 +1,14 @@
 // "Modbus Register Configuration": a register scan's data type, the limits of
-// the scaled types, and the tag name delimiting character.
+// the scaled types, the bit of a Bit tag, the length of a string, a linear
+// scale for the numeric types, and the tag name delimiting character.
 #pragma once
 
 #include <string>
 
+#include "pointdb/TagFormat.h"
 #include "ui/ExchangeDialog.h"
 
+class QCheckBox;
 class QComboBox;
 class QLineEdit;
 
@@ -16,11 +19,14 @@ class CDataTypeDlg : public ExchangeDialog {
 
   int m_nDataType = 0;
   std::string m_strTitle;
-  bool m_bLongTypes = false;         // the two-register types 4-7 are offered
+  // The types of more than one register are offered (otherwise only the
+  // one-register types, which a single tag row may change between).
+  bool m_bLongTypes = false;
   bool m_bDelimiterEnabled = false;  // false: the delimiter is shown, not editable
   float m_fHighLimit = 0.0f;
   float m_fLowLimit = 0.0f;
   std::string m_strDelimiter;
+  TagFormat m_format;
 
  protected:
   void DoDataExchange(DataExchange& dx) override;
@@ -34,4 +40,11 @@ class CDataTypeDlg : public ExchangeDialog {
   QLineEdit* m_pLow;
   QLineEdit* m_pHigh;
   QLineEdit* m_pDelimiter;
+  QLineEdit* m_pBit;
+  QLineEdit* m_pStringRegisters;
+  QCheckBox* m_pScaled;
+  QLineEdit* m_pRawLow;
+  QLineEdit* m_pRawHigh;
+  QLineEdit* m_pEngLow;
+  QLineEdit* m_pEngHigh;
 };

@@ -212,13 +212,14 @@ void CPelmoranView::EditTags(const std::vector<int>& rows) {
   dlg.m_nDataType = first.m_nDataType;
   dlg.m_fLowLimit = first.m_fLowLimit;
   dlg.m_fHighLimit = first.m_fHighLimit;
+  dlg.m_format = first.m_format;
   dlg.m_strDelimiter = m_doc.m_scan.m_strDelimiter;
   dlg.m_bLongTypes = false;
   dlg.m_bDelimiterEnabled = false;
   // The document may have been closed while the dialog was open.
   if (dlg.DoModal() != QDialog::Accepted || IsDetached()) return;
   for (auto& [row, tag] : tags)
-    m_doc.SetTagFormat(row, dlg.m_nDataType, dlg.m_fLowLimit, dlg.m_fHighLimit, tag->m_format);
+    m_doc.SetTagFormat(row, dlg.m_nDataType, dlg.m_fLowLimit, dlg.m_fHighLimit, dlg.m_format);
   RefreshTagValues();
   emit definitionChanged();
   if (pairs > 0)

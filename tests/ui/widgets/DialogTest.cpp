@@ -1,5 +1,6 @@
 // The dialogs on their own: what they show, what they refuse and with which
 // words, and what they hand back.
+#include <QCheckBox>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QLabel>
@@ -79,6 +80,7 @@ class DialogTest : public QObject {
   void scanDefinitionDefaultDataTypeKeptOnlyOnOk();
   void dataTypeDialogOffersAndEnables();
   void dataTypeDialogChecksLimitsAndDelimiter();
+  void dataTypeDialogCarriesBitStringAndScale();
   void debugDialogShowsItsValuesInOrder();
   void messageBoxesCarryTheApplicationTitle();
 };
@@ -571,7 +573,9 @@ void DialogTest::dataTypeDialogOffersAndEnables() {
   row.show();
   QCOMPARE(row.windowTitle(), QString("MODBUS1.NODE1.40001"));
   auto* types = row.Control<QComboBox>(1002);
-  QCOMPARE(Entries(types), QStringList({"UNSIGNED", "INTEGER", "SCALED 0-4095", "SCALED 0-9999"}));
+  QCOMPARE(Entries(types),
+           QStringList({"UNSIGNED", "INTEGER", "SCALED 0-4095", "SCALED 0-9999", "Unsigned 16 (BA)",
+                        "Integer 16 (BA)", "BCD 16", "Bit of register"}));
   QCOMPARE(types->currentIndex(), 1);
   QVERIFY(!row.Control<QLineEdit>(1015)->isEnabled());
   QCOMPARE(row.Control<QLineEdit>(1015)->text(), QString("."));
@@ -589,12 +593,70 @@ void DialogTest::dataTypeDialogOffersAndEnables() {
   all.m_bDelimiterEnabled = 1;
   all.m_nDataType = 2;
   all.show();
-  QCOMPARE(all.Control<QComboBox>(1002)->count(), 8);
+  QCOMPARE(all.Control<QComboBox>(1002)->count(), 36);
   QCOMPARE(all.Control<QComboBox>(1002)->itemText(7), QString("WORD Swapped LONG"));
+  QCOMPARE(all.Control<QComboBox>(1002)->itemText(15), QString("Float 32 (DCBA)"));
   QVERIFY(all.Control<QLineEdit>(1011)->isEnabled());
   all.Control<QComboBox>(1002)->setCurrentIndex(4);
   QVERIFY(!all.Control<QLineEdit>(1011)->isEnabled());
   QCOMPARE(all.m_nDataType, 4);
+}
+
+// Each added type enables the settings it uses, and each setting is checked.
+void DialogTest::dataTypeDialogCarriesBitStringAndScale() {
+  struct Case {
+    const char* entry;
+    int32_t dataType;
+    int enabled;  // the control among bit, string registers, linear scale; -1 none
+  };
+  const Case cases[] = {{"Bit of register", 33, 1020},
+                        {"ASCII String (BA)", 35, 1021},
+                        {"Integer 64 (DCBA)", 21, 1022},
+                        {"SCALED 0-4095", 2, -1}};
+  for (const Case& c : cases) {
+    CDataTypeDlg dlg;
+    dlg.m_bLongTypes = true;
+    dlg.show();
+    dlg.Control<QComboBox>(1002)->setCurrentText(c.entry);
+    QCOMPARE(dlg.m_nDataType, c.dataType);
+    for (int id : {1020, 1021, 1022})
+      QVERIFY2(dlg.Control<QWidget>(id)->isEnabled() == (id == c.enabled), c.entry);
+  }
+
+  MessageLog log;
+  CDataTypeDlg dlg;
+  dlg.m_bLongTypes = true;
+  dlg.m_nDataType = 9;
+  dlg.show();
+  QCOMPARE(dlg.Control<QComboBox>(1002)->currentText(), QString("Unsigned 32 (CDAB)"));
+  QVERIFY(!dlg.Control<QLineEdit>(1023)->isEnabled());
+  dlg.Control<QCheckBox>(1022)->setChecked(true);
+  QVERIFY(dlg.Control<QLineEdit>(1023)->isEnabled());
+  dlg.Control<QLineEdit>(1023)->setText("4000");
+  dlg.Control<QLineEdit>(1024)->setText("20000");
+  dlg.Control<QLineEdit>(1025)->setText("-40.5");
+  dlg.Control<QLineEdit>(1026)->setText("nan");
+  dlg.accept();
+  QCOMPARE(log.texts, std::vector<std::string>{"Enter a number."});
+  QVERIFY(dlg.isVisible());
+  // Nothing is taken back from a refused exchange.
+  QCOMPARE(dlg.m_format.scaled, false);
+  dlg.Control<QLineEdit>(1026)->setText("120");
+  dlg.Control<QLineEdit>(1021)->setText("124");
+  dlg.accept();
+  QCOMPARE(log.texts.back(), std::string("Enter an integer between 1 and 123."));
+  dlg.Control<QLineEdit>(1021)->setText("8");
+  dlg.accept();
+  QCOMPARE(dlg.result(), int(QDialog::Accepted));
+  const TagFormat expected{.bit = 0,
+                           .stringRegisters = 8,
+                           .scaled = true,
+                           .rawLow = 4000,
+                           .rawHigh = 20000,
+                           .engLow = -40.5,
+                           .engHigh = 120};
+  QVERIFY(dlg.m_format == expected);
+  QCOMPARE(dlg.m_nDataType, 9);
 }
 
 void DialogTest::dataTypeDialogChecksLimitsAndDelimiter() {

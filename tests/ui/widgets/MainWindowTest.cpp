@@ -485,7 +485,9 @@ void MainWindowTest::doubleClickEditsOneRegisterTagsOnly() {
     auto* dlg = qobject_cast<CDataTypeDlg*>(modal);
     QVERIFY(dlg);
     title = dlg->windowTitle().toStdString();
-    QCOMPARE(dlg->Control<QComboBox>(1002)->count(), 4);
+    // The four of one register, then the added types of one register.
+    QCOMPARE(dlg->Control<QComboBox>(1002)->count(), 8);
+    QCOMPARE(dlg->Control<QComboBox>(1002)->itemText(3), QString("SCALED 0-9999"));
     QVERIFY(!dlg->Control<QLineEdit>(1015)->isEnabled());
     dlg->Control<QComboBox>(1002)->setCurrentText("SCALED 0-9999");
     dlg->Control<QLineEdit>(1011)->setText("10");
