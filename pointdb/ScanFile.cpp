@@ -1,6 +1,7 @@
 #include "pointdb/ScanFile.h"
 
 #include <algorithm>
+#include <charconv>
 
 #include "platform/MessageBox.h"
 #include "pointdb/Archive.h"
@@ -12,6 +13,7 @@ namespace {
 // A longer "version" is more likely the start of some other kind of file
 // than a text that would tell the operator anything.
 constexpr size_t kMaxShownVersion = 16;
+constexpr double kNewestVersion = 4.0;
 
 std::string ReadVersion(const std::string& bytes) {
   Archive ar(bytes);
@@ -26,10 +28,21 @@ bool IsShowable(const std::string& version) {
                      [](unsigned char c) { return c >= 0x20 && c < 0x7F; });
 }
 
+// "N.NN" above the newest version read here.
+bool IsNewerVersion(const std::string& version) {
+  double number = 0;
+  const char* end = version.data() + version.size();
+  auto [ptr, ec] = std::from_chars(version.data(), end, number, std::chars_format::fixed);
+  return ec == std::errc() && ptr == end && version.size() == 4 && version[1] == '.' &&
+         number > kNewestVersion;
+}
+
 void TellNotUnderstood(const std::string& path, const std::string& version) {
   const std::string which = IsShowable(version) ? "the version \"" + version + "\"" : "a version";
-  AfxMessageBox("The scan file " + path + " has " + which +
-                " that is not understood: it is opened as a new scan and is not saved over.");
+  const std::string why = IsNewerVersion(version) ? ", written by a newer version of pelmoran"
+                                                  : " that is not understood";
+  AfxMessageBox("The scan file " + path + " has " + which + why +
+                ": it is opened as a new scan and is not saved over.");
 }
 
 }  // namespace

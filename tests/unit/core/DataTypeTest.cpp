@@ -2,7 +2,9 @@
 
 #include <bit>
 #include <cmath>
+#include <memory>
 
+#include "pointdb/DataType.h"
 #include "support/CoreWorld.h"
 
 namespace {
@@ -289,6 +291,174 @@ TEST_F(WriteFixture, ANotConnectedEndpointWritesNothing) {
   v.lVal = 5;
   EXPECT_FALSE(doc->WriteRegister(0, &v, doc->GetTag(0)));
   EXPECT_EQ(w.modbus.Started().size(), 0u);
+}
+
+// What a client reads after a good answer: the type each tag is published
+// with and its value, exactly.
+TEST(TypedPublication, EachTypeIsPublishedWithItsOwnTypeExactly) {
+  struct Case {
+    const char* what;
+    DataType type;
+    TagFormat format;
+    std::vector<uint16_t> words;
+    VARTYPE published;  // VT_EMPTY: the classic Float entry point
+    std::string text;
+    uint32_t status = OPC_STATUS_GOOD;
+  };
+  const Case cases[] = {
+      {"UNSIGNED stays Float", DataType::Unsigned, {}, {65535}, VT_EMPTY, "65535"},
+      {"LONG INTEGER above 2^24",
+       DataType::LongLowWordFirst,
+       {},
+       {0x0001, 0x0100},
+       VT_I4,
+       "16777217"},
+      {"Unsigned 64 at its top",
+       DataType::UInt64ABCD,
+       {},
+       {0xFFFF, 0xFFFF, 0xFFFF, 0xFFFF},
+       VT_UI8,
+       "18446744073709551615"},
+      {"Integer 64 (CDAB) above 2^53",
+       DataType::Int64CDAB,
+       {},
+       {0x0001, 0, 0, 0x0020},
+       VT_I8,
+       "9007199254740993"},
+      {"BCD 32 (CDAB)", DataType::Bcd32CDAB, {}, {0x5678, 0x1234}, VT_UI4, "12345678"},
+      {"BCD with a digit above 9",
+       DataType::Bcd16,
+       {},
+       {0x12A4},
+       VT_EMPTY,
+       "",
+       OPC_STATUS_BAD_DATA_ENCODING_INVALID},
+      {"bit 15", DataType::Bit, {.bit = 15}, {0x8000}, VT_BOOL, "-1"},
+      {"a string stops at NUL and hides bytes of no character",
+       DataType::StringAB,
+       {.stringRegisters = 3},
+       {0x4142, 0xC300, 0x4344},
+       VT_BSTR,
+       "AB?"},
+      {"a scaled UNSIGNED is a Double",
+       DataType::Unsigned,
+       {.scaled = true, .rawLow = 0, .rawHigh = 4000, .engLow = 4, .engHigh = 20},
+       {3000},
+       VT_R8,
+       "16"},
+      {"equal raw limits give the engineering low",
+       DataType::Int16BA,
+       {.scaled = true, .rawLow = 5, .rawHigh = 5, .engLow = -3, .engHigh = 20},
+       {0x0100},
+       VT_R8,
+       "-3"},
+  };
+  for (const Case& c : cases) {
+    CoreWorld w;
+    w.app.m_defaultFormat = c.format;
+    CPelmoranDoc* doc =
+        w.Scan("E", 3, 1, static_cast<int>(c.words.size()), static_cast<int>(c.type));
+    ASSERT_EQ(doc->GetTagCount(), 1) << c.what;
+    auto created = w.tagServer.CallsOf("CreateOPCTag");
+    ASSERT_EQ(created.size(), 1u) << c.what;
+    EXPECT_EQ(created[0].type, c.published) << c.what;
+    EXPECT_EQ(created[0].value.vt, VT_EMPTY) << c.what << ": no value before the first answer";
+    auto answer = std::make_unique<CModbusMsg>();
+    answer->Copy(doc->m_scan);
+    answer->m_nStatus = 0;
+    std::copy(c.words.begin(), c.words.end(), answer->m_data);
+    doc->OnScanResponse(answer.release());
+    const FakeTagServer::Tag& tag = w.tagServer.tags.at(doc->GetTag(0)->m_hTag);
+    EXPECT_EQ(tag.status, c.status) << c.what;
+    EXPECT_EQ(tag.value.text, c.text) << c.what;
+  }
+}
+
+// A tag whose values change type is published anew; one that keeps its type
+// keeps its node.
+TEST(TypedPublication, ChangingATagsTypeRepublishesItOnlyWhenItsValuesChangeType) {
+  CoreWorld w;
+  CPelmoranDoc* doc = w.Scan("E", 3, 1, 2, 0);
+  const int32_t first = doc->GetTag(0)->m_hTag;
+  doc->SetTagFormat(0, static_cast<int32_t>(DataType::Integer), 0, 1, {});
+  EXPECT_EQ(doc->GetTag(0)->m_hTag, first);
+  EXPECT_EQ(w.tagServer.Count("RemoveOPCTag"), 0);
+  doc->SetTagFormat(0, static_cast<int32_t>(DataType::Bit), 0, 1, {.bit = 3});
+  EXPECT_NE(doc->GetTag(0)->m_hTag, first);
+  EXPECT_TRUE(w.tagServer.tags.at(first).removed);
+  const auto& tag = w.tagServer.tags.at(doc->GetTag(0)->m_hTag);
+  EXPECT_EQ(tag.name, "E.NODE1.40001");
+  EXPECT_EQ(tag.type, VT_BOOL);
+  EXPECT_EQ(tag.status, OPC_STATUS_BAD_WAITING_FOR_INITIAL_DATA);
+  EXPECT_EQ(doc->GetTag(0)->m_format.bit, 3);
+}
+
+TEST_F(WriteFixture, AddedTypesWriteTheirRegistersOrRefuse) {
+  Make(3, static_cast<int>(DataType::Int64ABCD), 10);
+  auto wide = WriteText(1, "-9007199254740993");
+  EXPECT_EQ(wide.header.function, 16);
+  EXPECT_EQ(wide.header.address, 14) << "tag 1 of four registers";
+  EXPECT_EQ(wide.data, (std::vector<uint16_t>{0xFFDF, 0xFFFF, 0xFFFF, 0xFFFF}));
+  EXPECT_EQ(WriteText(1, "9223372036854775808").fn, "") << "beyond a 64-bit integer";
+
+  struct Case {
+    const char* what;
+    DataType type;
+    TagFormat format;
+    const char* value;
+    std::vector<uint16_t> words;  // empty: nothing is written
+  };
+  const Case cases[] = {
+      {"BCD 16", DataType::Bcd16, {}, "9876", {0x9876}},
+      {"BCD 16 above 9999", DataType::Bcd16, {}, "10000", {}},
+      {"16-bit swapped", DataType::UInt16BA, {}, "258", {0x0201}},
+      {"16-bit swapped beyond 65535", DataType::UInt16BA, {}, "65536", {}},
+      {"a string, padded", DataType::StringBA, {.stringRegisters = 2}, "abc", {0x6261, 0x0063}},
+      {"a string too long", DataType::StringAB, {.stringRegisters = 2}, "abcde", {}},
+      {"scaled, rounded to nearest",
+       DataType::Unsigned,
+       {.scaled = true, .rawLow = 0, .rawHigh = 4000, .engLow = 4, .engHigh = 20},
+       "12.003",
+       {2001}},
+      {"scaled, held to the engineering range",
+       DataType::Unsigned,
+       {.scaled = true, .rawLow = 0, .rawHigh = 4000, .engLow = 4, .engHigh = 20},
+       "-7",
+       {0}},
+      {"scaled into a signed type, falling",
+       DataType::Integer,
+       {.scaled = true, .rawLow = 100, .rawHigh = -100, .engLow = 0, .engHigh = 1},
+       "0.75",
+       {static_cast<uint16_t>(-50)}},
+      {"scaled with equal engineering limits",
+       DataType::Integer,
+       {.scaled = true, .rawLow = 7, .rawHigh = 9, .engLow = 1, .engHigh = 1},
+       "1",
+       {7}},
+      {"scaled, not a number", DataType::Unsigned, {.scaled = true}, "NaN", {}},
+  };
+  for (const Case& c : cases) {
+    doc->SetTagFormat(0, static_cast<int32_t>(c.type), 0, 100, c.format);
+    auto call = WriteText(0, c.value);
+    EXPECT_EQ(call.data, c.words) << c.what;
+    if (!c.words.empty()) {
+      EXPECT_EQ(call.header.address, 10) << c.what;
+    }
+  }
+}
+
+// A bit goes out inside the register as last read, by function 06.
+TEST_F(WriteFixture, ABitIsWrittenIntoTheRegisterAsLastRead) {
+  Make(3, 0);
+  doc->SetTagFormat(2, static_cast<int32_t>(DataType::Bit), 0, 100, {.bit = 4});
+  EXPECT_EQ(WriteText(2, "true").fn, "") << "no register read yet";
+  doc->m_scan.m_nStatus = 0;
+  doc->m_scan.m_data[2] = 0xA001;
+  auto set = WriteText(2, "true");
+  EXPECT_EQ(set.header.function, 6);
+  EXPECT_EQ(set.header.address, 3);
+  EXPECT_EQ(set.data, std::vector<uint16_t>{0xA011});
+  EXPECT_EQ(WriteReal(2, 0).data, std::vector<uint16_t>{0xA001});
 }
 
 }  // namespace

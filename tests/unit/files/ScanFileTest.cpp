@@ -1,8 +1,10 @@
+#include <limits>
 #include <string>
 #include <vector>
 
 #include "FilesFixture.h"
 #include "pointdb/Archive.h"
+#include "pointdb/DataType.h"
 #include "pointdb/ScanFile.h"
 
 namespace files_test {
@@ -28,15 +30,31 @@ struct ScanBytes {
   uint16_t length = 8;
   int32_t frequency = 750;
   std::vector<TagBytes> tags;
+  // "4.00" only: each tag's format (bit, string registers, scaled flag as
+  // written, the scale), the first applying to every tag it does not reach.
+  struct Format {
+    int32_t bit = 0;
+    int32_t stringRegisters = 1;
+    int32_t scaled = 0;
+    double scale[4] = {0, 100, 0, 100};
+  };
+  std::vector<Format> formats{Format{}};
 
   std::string Build() const {
     Archive ar;
     ar << version;
-    if (version == "3.00") ar << endpoint;
+    if (version == "3.00" || version == "4.00") ar << endpoint;
     if (version != "1.00") ar << delimiter;
     ar << port << slaveNode << pointType << address << length << frequency;
     ar << static_cast<int32_t>(tags.size());
-    for (const auto& t : tags) ar << t.pointType << t.dataType << t.low << t.high;
+    for (size_t i = 0; i < tags.size(); ++i) {
+      const TagBytes& t = tags[i];
+      ar << t.pointType << t.dataType << t.low << t.high;
+      if (version != "4.00") continue;
+      const Format& f = formats[i < formats.size() ? i : 0];
+      ar << f.bit << f.stringRegisters << f.scaled;
+      for (double limit : f.scale) ar << limit;
+    }
     return ar.GetBuffer();
   }
 };
@@ -373,6 +391,111 @@ TEST_F(ScanFileTest, AMissingFileIsReportedAndNotOpened) {
   m_recorder.messages.clear();
   EXPECT_EQ(m_template.OpenDocumentFile(m_dir), nullptr);
   EXPECT_EQ(m_recorder.messages.size(), 1u);
+}
+
+// Only a scan that needs it is written as "4.00", so that a scan of the eight
+// classic types stays readable by every older reader.
+TEST_F(ScanFileTest, AScanWithAnAddedTypeOrAScaleIsWrittenAsVersionFour) {
+  CPelmoranDoc* doc = NewScan("M", 3, 2, 0, "/");
+  const size_t header = 27;  // items 1 to 10 with the endpoint name "M"
+  Archive classic;
+  doc->Serialize(classic);
+  EXPECT_EQ(classic.GetBuffer().substr(0, 5), std::string("\x04"
+                                                          "3.00"));
+
+  doc->GetTag(1)->m_nDataType = static_cast<int32_t>(DataType::Bit);
+  doc->GetTag(1)->m_format.bit = 13;
+  Archive added;
+  doc->Serialize(added);
+  const std::string& bytes = added.GetBuffer();
+  // Items 1 to 10 as in "3.00", then 60 bytes a tag.
+  EXPECT_EQ(bytes.substr(0, 5), std::string("\x04"
+                                            "4.00"));
+  EXPECT_EQ(bytes.substr(5, header - 5), classic.GetBuffer().substr(5, header - 5));
+  ASSERT_EQ(classic.GetBuffer().size(), header + 2 * 16);
+  ASSERT_EQ(bytes.size(), header + 2 * 60);
+  const std::string second = bytes.substr(header + 60, 60);
+  EXPECT_EQ(second.substr(0, 16), std::string("\x03\0\0\0\x21\0\0\0"
+                                              "\0\0\0\0\0\0\xC8\x42",
+                                              16));
+  EXPECT_EQ(second.substr(16, 12), std::string("\x0D\0\0\0\x01\0\0\0\0\0\0\0", 12));
+  // The scale: 0, 100, 0, 100 as little-endian doubles.
+  const std::string hundred("\0\0\0\0\0\0\x59\x40", 8);
+  const std::string zero(8, '\0');
+  EXPECT_EQ(second.substr(28), zero + hundred + zero + hundred);
+
+  doc->GetTag(1)->m_nDataType = 0;
+  doc->GetTag(1)->m_format.scaled = true;
+  Archive scaled;
+  doc->Serialize(scaled);
+  EXPECT_EQ(scaled.GetBuffer().substr(1, 4), "4.00");
+  EXPECT_EQ(scaled.GetBuffer()[header + 60 + 24], '\x01');
+}
+
+TEST_F(ScanFileTest, VersionFourReadsBackEveryTypeAndFormat) {
+  CPelmoranDoc* doc = NewScan("M", 3, 20, 0);
+  doc->GetTag(0)->m_nDataType = static_cast<int32_t>(DataType::Float64DCBA);
+  doc->GetTag(0)->m_format = {.scaled = true, .rawLow = -1.5, .rawHigh = 1e300, .engHigh = 4};
+  doc->GetTag(1)->m_nDataType = static_cast<int32_t>(DataType::StringBA);
+  doc->GetTag(1)->m_format.stringRegisters = 4;
+  doc->GetTag(2)->m_nDataType = static_cast<int32_t>(DataType::Bit);
+  doc->GetTag(2)->m_format.bit = 15;
+  const std::string path = PathOf("four.scn");
+  ASSERT_TRUE(SaveScanFile(*doc, path));
+
+  CPelmoranDoc* back = m_template.OpenDocumentFile(path);
+  ASSERT_NE(back, nullptr);
+  ASSERT_EQ(back->GetTagCount(), 20);
+  for (int i = 0; i < 20; ++i) {
+    EXPECT_EQ(back->GetTag(i)->m_nDataType, doc->GetTag(i)->m_nDataType) << i;
+    EXPECT_TRUE(back->GetTag(i)->m_format == doc->GetTag(i)->m_format) << i;
+  }
+  // Tag i starts at register i times its own width.
+  EXPECT_EQ(back->GetTagName(0), "M.NODE1.40001");
+  EXPECT_EQ(back->GetTagName(1), "M.NODE1.40005");
+  EXPECT_EQ(back->GetTagName(2), "M.NODE1.40003");
+}
+
+TEST_F(ScanFileTest, VersionFourFormatsThatCannotBeDecodedAreRefused) {
+  struct Case {
+    const char* what;
+    int32_t dataType;
+    ScanBytes::Format format;
+    std::string reason;
+  };
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const Case cases[] = {
+      {"bit 16", 33, {.bit = 16}, "bit number 16"},
+      {"bit -1", 33, {.bit = -1}, "bit number -1"},
+      {"a string of no registers", 34, {.stringRegisters = 0}, "string of 0 registers"},
+      {"a string too long to write", 34, {.stringRegisters = 124}, "string of 124 registers"},
+      {"scaled flag 2", 0, {.scaled = 2}, "scale flag 2"},
+      {"a scale limit not a number", 0, {.scaled = 1, .scale = {0, nan, 0, 1}}, "finite"},
+      {"data type 36", 36, {}, "data type 36, which is not one of 0 to 35"},
+      {"a 64-bit tag past the scan", 18, {}, "scan length 8"},
+      {"strings past the scan", 35, {.stringRegisters = 3}, "scan length 8"},
+  };
+  for (const Case& c : cases) {
+    ScanBytes file;
+    file.version = "4.00";
+    file.tags = Tags(3, c.dataType);
+    file.formats = {c.format};
+    m_recorder.messages.clear();
+    EXPECT_EQ(Open(file.Build()), nullptr) << c.what;
+    ASSERT_EQ(m_recorder.messages.size(), 1u) << c.what;
+    EXPECT_NE(m_recorder.messages[0].find(c.reason), std::string::npos)
+        << c.what << ": " << m_recorder.messages[0];
+  }
+}
+
+TEST_F(ScanFileTest, ANewerVersionIsNamedAsSuch) {
+  ScanBytes file;
+  file.version = "5.00";
+  file.tags = Tags(1, 0);
+  ASSERT_NE(Open(file.Build()), nullptr);
+  ASSERT_EQ(m_recorder.messages.size(), 1u);
+  EXPECT_NE(m_recorder.messages[0].find("newer version of pelmoran"), std::string::npos)
+      << m_recorder.messages[0];
 }
 
 TEST_F(ScanFileTest, SavedScanReadsBackTheSame) {
