@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "pointdb/DataType.h"
 #include "support/CoreWorld.h"
 
 namespace {
@@ -63,7 +64,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   CPelmoranDoc& doc = *world.doc;
   CModbusTag& tag = *doc.GetTag(tagIndex);
-  tag.m_nDataType = dataType % 10;
+  // Every type, and one past them as a damaged file would give.
+  tag.m_nDataType = dataType % (kLastDataType + 2);
   tag.m_fLowLimit = low;
   tag.m_fHighLimit = high;
   std::memcpy(doc.m_scan.m_data, words, sizeof words);
