@@ -18,6 +18,7 @@ int PduCodec::readByteCount(const Exchange& ex) {
 
 size_t PduCodec::answerLength(const Exchange& ex) {
   if (ex.function <= 4) return 2u + static_cast<size_t>(readByteCount(ex));
+  if (ex.function == RequestPlan::kMaskWrite) return 7;  // the request, echoed
   return 5;  // function, address, and the value or quantity echoed
 }
 
@@ -45,6 +46,10 @@ std::vector<uint8_t> PduCodec::encode(const Exchange& ex, const uint16_t* words)
       }
       break;
     }
+    case RequestPlan::kMaskWrite:
+      putWord(pdu, words[0]);
+      putWord(pdu, words[1]);
+      break;
     case 16:
       putWord(pdu, ex.count);
       pdu.push_back(static_cast<uint8_t>(ex.words * 2));
@@ -81,6 +86,11 @@ int PduCodec::decodeRead(const Exchange& ex, std::span<const uint8_t> pdu, uint1
 
 int PduCodec::decodeWriteEcho(const Exchange& ex, std::span<const uint8_t> pdu,
                               const uint16_t* words) {
+  if (ex.function == RequestPlan::kMaskWrite) {
+    const bool echoed = pdu.size() == 7 && wordAt(pdu, 1) == ex.wireAddress &&
+                        wordAt(pdu, 3) == words[0] && wordAt(pdu, 5) == words[1];
+    return echoed ? MBS_OK : MBS_INVALID_RESPONSE;
+  }
   if (pdu.size() != 5 || wordAt(pdu, 1) != ex.wireAddress) return MBS_INVALID_RESPONSE;
   // A slave that echoes another value has not stored the one sent.
   if (wordAt(pdu, 3) != echoedValue(ex, words)) return MBS_INVALID_RESPONSE;

@@ -5,7 +5,8 @@
 namespace mbl {
 
 bool RequestPlan::isWrite(uint8_t function) {
-  return function == 5 || function == 6 || function == 15 || function == 16;
+  return function == 5 || function == 6 || function == 15 || function == 16 ||
+         function == kMaskWrite;
 }
 
 bool RequestPlan::isWideRange(uint16_t address, uint16_t& rangeEnd) {
@@ -35,6 +36,10 @@ int RequestPlan::checkLength(const RequestHeader& header, bool wide) {
     case 16:
       if (length > kMaxWriteRegisters) return MBS_INVALID_LENGTH;
       break;
+    case kMaskWrite:
+      // The AND and OR masks of one 16-bit register.
+      if (length != 2 || wide) return MBS_INVALID_LENGTH;
+      break;
     default: break;
   }
   if (wide && length % 2 != 0) return MBS_INVALID_LENGTH;
@@ -51,8 +56,8 @@ int RequestPlan::checkNode(const RequestHeader& header, bool serialLine) {
 int RequestPlan::build(const RequestHeader& header, Dialect dialect, bool serialLine,
                        RequestPlan& plan) {
   const uint8_t fn = header.function;
-  if (fn < 1 || (fn > 6 && fn != 15 && fn != 16)) return MBS_INVALID_COMMAND;
-  const bool registers = fn == 3 || fn == 4 || fn == 6 || fn == 16;
+  if (fn < 1 || (fn > 6 && fn != 15 && fn != 16 && fn != kMaskWrite)) return MBS_INVALID_COMMAND;
+  const bool registers = fn == 3 || fn == 4 || fn == 6 || fn == 16 || fn == kMaskWrite;
   uint16_t rangeEnd = 0;
   const bool wide =
       dialect == Dialect::Daniels && registers && isWideRange(header.address, rangeEnd);
@@ -87,7 +92,7 @@ void RequestPlan::split(const RequestHeader& header, uint16_t wireAddress, bool 
     ex.function = fn;
     ex.firstWord = static_cast<uint16_t>(first);
     ex.words = static_cast<uint16_t>(std::min(perExchange, header.length - first));
-    ex.count = static_cast<uint16_t>(ex.words / wordsPerRegister);
+    ex.count = static_cast<uint16_t>(fn == kMaskWrite ? 1 : ex.words / wordsPerRegister);
     ex.wireAddress = static_cast<uint16_t>(wireAddress + first / wordsPerRegister);
     ex.wide = wide;
     exchanges_.push_back(ex);

@@ -30,6 +30,8 @@ class RequestPlan {
   static constexpr int kMaxWideRegisters = 62;
   static constexpr int kMaxWriteCoils = 1968;
   static constexpr int kMaxWriteRegisters = 123;
+  // Mask write register: the caller's two words are the AND and the OR mask.
+  static constexpr uint8_t kMaskWrite = 22;
 
   // Checks the request and fills plan; returns 0 or the status that refuses it.
   static int build(const RequestHeader& header, Dialect dialect, bool serialLine,

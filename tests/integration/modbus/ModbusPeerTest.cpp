@@ -125,6 +125,32 @@ TEST_P(PeerTransportTest, WritesReachTheSlave) {
   EXPECT_EQ(slave_->get("hr", 80, 3), (std::vector<int>{11, 65535, 33}));
 }
 
+// Function 22: the slave's register becomes (register AND and) OR (or AND NOT
+// and), so the bits outside the AND mask's zeros are its own.
+TEST_P(PeerTransportTest, MaskWriteChangesOnlyTheBitsItNames) {
+  struct Case {
+    uint16_t before;
+    uint16_t andMask;
+    uint16_t orMask;
+    int after;
+  };
+  const Case cases[] = {
+      {0xA5A5, 0xFFEF, 0x0010, 0xA5B5},  // set bit 4
+      {0xA5A5, 0xFFFE, 0x0000, 0xA5A4},  // clear bit 0
+      {0x1234, 0xF0F2, 0x0025, 0x1035},  // the protocol document's example, widened
+  };
+  for (const Case& c : cases) {
+    slave_->set("hr", 90, {c.before});
+    std::vector<uint16_t> words{c.andMask, c.orMask};
+    ASSERT_EQ(run(header(1, 22, 91, 2), words), MBS_OK);
+    EXPECT_EQ(slave_->get("hr", 90, 1), std::vector<int>{c.after});
+  }
+  std::vector<uint16_t> one{0xFFFF};
+  EXPECT_EQ(run(header(1, 22, 91, 1), one), MBS_INVALID_LENGTH) << "two masks or none";
+  std::vector<uint16_t> masks{0, 0};
+  EXPECT_EQ(run(header(1, 22, 2001, 2), masks), 2) << "past the slave's registers";
+}
+
 TEST_P(PeerTransportTest, SlaveExceptionsAndSilenceBecomeStatuses) {
   std::vector<uint16_t> words;
   // The slave holds wire addresses 0-1999; point 2000 with two registers runs past it.
