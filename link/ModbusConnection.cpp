@@ -16,6 +16,16 @@ constexpr uint32_t kNoAddress = 0xFFFFFFFFu;
 
 bool IsWrite(const CModbusMsg& request) { return IsWriteFunction(request.m_nPointType); }
 
+// Two mask writes of one register waiting as one: the first's bits, then the
+// second's over them, so that neither bit change is lost.
+void ComposeMaskWrites(CModbusMsg& waiting, const CModbusMsg& later) {
+  const uint16_t firstAnd = waiting.m_data[0];
+  const uint16_t laterAnd = later.m_data[0];
+  const auto firstOr = static_cast<uint16_t>(waiting.m_data[1] & ~firstAnd);
+  waiting.m_data[0] = firstAnd & laterAnd;
+  waiting.m_data[1] = static_cast<uint16_t>((firstOr & laterAnd) | (later.m_data[1] & ~laterAnd));
+}
+
 RequestHeader HeaderOf(const CModbusMsg& request) {
   RequestHeader header{};
   header.slaveNode = request.m_nSlaveNode;
@@ -137,7 +147,11 @@ bool CModbusConnection::ReplaceWaitingWrite(CModbusMsg& request) {
   for (size_t i = 0; i < m_queue.size(); ++i) {
     bool outstanding = m_bBusy && i == 0;
     if (outstanding || !m_queue[i]->IsSameRequest(request)) continue;
-    std::copy_n(request.m_data, CModbusMsg::kTravelWords, m_queue[i]->m_data);
+    if (request.m_nPointType == static_cast<uint8_t>(ModbusFunction::MaskWriteRegister)) {
+      ComposeMaskWrites(*m_queue[i], request);
+    } else {
+      std::copy_n(request.m_data, CModbusMsg::kTravelWords, m_queue[i]->m_data);
+    }
     // Its clients are answered by the write that now carries their value.
     std::vector<uint64_t>& answers = m_queue[i]->m_clientWrites;
     answers.insert(answers.end(), request.m_clientWrites.begin(), request.m_clientWrites.end());
@@ -231,7 +245,10 @@ void CModbusConnection::OnResponse(int, int) {
     HandBackAll(TakeQueue(), ScanStatus::InvalidResponse);
     return;
   }
-  std::copy_n(words, std::min<int>(head->m_nScanLength, MBS_RESPONSE_CAPACITY), head->m_data);
+  // A write keeps the words it carried, which a refused mask write is sent
+  // again from.
+  if (!IsWrite(*head))
+    std::copy_n(words, std::min<int>(head->m_nScanLength, MBS_RESPONSE_CAPACITY), head->m_data);
   head->m_nStatus = result;
   if (Modbus().MODBUSResponseTime) Modbus().MODBUSResponseTime(m_hConnection, &head->m_answeredAt);
   m_queue.erase(m_queue.begin());

@@ -8,6 +8,8 @@ enum class ModbusFunction : uint8_t {
   WriteSingleCoil = 5,
   WriteSingleRegister = 6,
   WriteMultipleRegisters = 16,
+  // One register's bits: the AND and the OR mask as the request's two words.
+  MaskWriteRegister = 22,
 };
 
 // Point types end at 4, so a larger number is always a write's function.

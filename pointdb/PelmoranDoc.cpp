@@ -351,16 +351,55 @@ bool CPelmoranDoc::WriteRegister(int i, VARIANT* value, CModbusTag* tag) {
 }
 
 bool CPelmoranDoc::WriteEncoded(int i, const VARIANT& value, const CModbusTag& tag) {
+  if (tag.GetDataType() == DataType::Bit && !m_bMaskWriteRefused) return WriteBit(i, value, tag);
   RegisterCodec codec(*FindDataTypeInfo(tag.m_nDataType), tag.m_format);
   const int registers = codec.Registers();
-  // A bit is written into the register as last read: a device change to its
-  // other bits since that read is written back over.
+  // A device without mask writes gets the bit inside the register as last
+  // read: a change the device made to its other bits since is written over.
   if (tag.GetDataType() == DataType::Bit && m_scan.Status() != ScanStatus::Ok)
     return RefuseWrite(OPC_STATUS_BAD_WAITING_FOR_INITIAL_DATA);
   std::vector<uint16_t> words;
   const uint32_t status = codec.Encode(value, Word(m_scan, i), words);
   if (status != OPC_STATUS_GOOD) return RefuseWrite(status);
   return SendWrite(TagPointOffset(i, registers), words.data(), registers);
+}
+
+// The device changes the one bit itself, whatever its other bits are now.
+bool CPelmoranDoc::WriteBit(int i, const VARIANT& value, const CModbusTag& tag) {
+  VARIANT flag;
+  VariantInit(&flag);
+  const HRESULT converted = VariantChangeType(&flag, &value, 0, VT_BOOL);
+  if (converted != S_OK) return RefuseWrite(StatusOfConversion(converted));
+  const auto bit = static_cast<uint16_t>(1u << (tag.m_format.bit & 15));
+  const uint16_t masks[2] = {static_cast<uint16_t>(~bit),
+                             flag.boolVal != VARIANT_FALSE ? bit : uint16_t{0}};
+  return SendFunction(ModbusFunction::MaskWriteRegister, i, masks, 2);
+}
+
+bool CPelmoranDoc::RetryRefusedMaskWrite(CModbusMsg& answer) {
+  constexpr int32_t kIllegalFunction = 1;
+  if (answer.m_nPointType != static_cast<uint8_t>(ModbusFunction::MaskWriteRegister) ||
+      answer.m_nStatus != kIllegalFunction)
+    return false;
+  m_bMaskWriteRefused = true;
+  const int offset = answer.m_nPointAddress - m_scan.m_nPointAddress;
+  const auto word = static_cast<uint16_t>((Word(m_scan, offset) & answer.m_data[0]) |
+                                          (answer.m_data[1] & ~answer.m_data[0]));
+  std::vector<uint64_t> tokens = std::move(answer.m_clientWrites);
+  answer.m_clientWrites.clear();
+  // A write no client waits for is sent again all the same.
+  if (tokens.empty()) tokens.push_back(clientwrites::kNoToken);
+  for (uint64_t token : tokens) {
+    m_clientWrite = {.token = token, .sent = false, .refusal = OPC_STATUS_BAD_DEVICE_FAILURE};
+    if (m_scan.Status() != ScanStatus::Ok) {
+      RefuseWrite(OPC_STATUS_BAD_WAITING_FOR_INITIAL_DATA);
+    } else {
+      SendWrite(offset, &word, 1);
+    }
+    if (!m_clientWrite.sent) clientwrites::Complete(token, m_clientWrite.refusal);
+  }
+  m_clientWrite = ClientWrite{};
+  return true;
 }
 
 int CPelmoranDoc::Poll() {
@@ -391,6 +430,7 @@ int CPelmoranDoc::Poll() {
 
 void CPelmoranDoc::OnScanResponse(CModbusMsg* request) {
   std::unique_ptr<CModbusMsg> owned(request);
+  if (RetryRefusedMaskWrite(*owned)) return;
   clientwrites::CompleteAll(*owned);
   bool poll = owned->IsSameRequest(m_scan);
   int64_t roundTrip = poll && m_pollSentMs >= 0 ? SteadyMs() - m_pollSentMs : -1;
@@ -449,19 +489,25 @@ bool CPelmoranDoc::RefuseWrite(uint32_t status) {
 }
 
 bool CPelmoranDoc::SendWrite(int offset, const uint16_t* words, int count) {
+  return SendFunction(WriteFunction(ScanPointType(), count), offset, words, count);
+}
+
+bool CPelmoranDoc::SendFunction(ModbusFunction function, int offset, const uint16_t* words,
+                                int count) {
   IScanLink* link = m_context.m_pLink;
   if (!link || !link->IsEndpointConnected(m_strEndpoint))
     return RefuseWrite(OPC_STATUS_BAD_NOT_CONNECTED);
   if (count < 1 || count > kMaxWriteWords) return RefuseWrite(OPC_STATUS_BAD_OUT_OF_RANGE);
   // The register number is 16 bits on the wire: a target past 65535 would
   // wrap round to an unrelated low register, so it is never sent.
-  if (m_scan.m_nPointAddress + offset + count - 1 > 0xFFFF || offset < 0)
+  const int registers = function == ModbusFunction::MaskWriteRegister ? 1 : count;
+  if (m_scan.m_nPointAddress + offset + registers - 1 > 0xFFFF || offset < 0)
     return RefuseWrite(OPC_STATUS_BAD_OUT_OF_RANGE);
   auto request = std::make_unique<CModbusMsg>();
   request->Copy(m_scan);
   request->m_nKey = m_nKey;
   request->m_nSlaveNode = m_scan.m_nSlaveNode;
-  request->m_nPointType = static_cast<uint8_t>(WriteFunction(ScanPointType(), count));
+  request->m_nPointType = static_cast<uint8_t>(function);
   request->m_nPointAddress = static_cast<uint16_t>(m_scan.m_nPointAddress + offset);
   request->m_nScanLength = static_cast<uint16_t>(count);
   std::copy_n(words, count, request->m_data);

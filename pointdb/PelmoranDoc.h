@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/Variant.h"
+#include "pointdb/ModbusFunction.h"
 #include "pointdb/ModbusMsg.h"
 #include "pointdb/ModbusTag.h"
 #include "pointdb/ScanCounters.h"
@@ -97,9 +98,17 @@ class CPelmoranDoc {
 
   std::vector<uint16_t> TagWords(int i, int registers) const;
   bool WriteEncoded(int i, const VARIANT& value, const CModbusTag& tag);
+  bool WriteBit(int i, const VARIANT& value, const CModbusTag& tag);
+  bool SendFunction(ModbusFunction function, int offset, const uint16_t* words, int count);
+  // A mask write the device does not know (exception 01) is sent again as a
+  // read-modify-write, as every later bit write of the scan is; true when the
+  // answer was such a refusal.
+  bool RetryRefusedMaskWrite(CModbusMsg& answer);
   // Records why the write in hand goes nowhere; false, for the caller to return.
   bool RefuseWrite(uint32_t status);
   PointType ScanPointType() const { return static_cast<PointType>(m_scan.m_nPointType); }
 
   ClientWrite m_clientWrite;
+  // The scan's device answered a mask write with exception 01.
+  bool m_bMaskWriteRefused = false;
 };

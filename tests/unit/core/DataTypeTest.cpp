@@ -447,18 +447,31 @@ TEST_F(WriteFixture, AddedTypesWriteTheirRegistersOrRefuse) {
   }
 }
 
-// A bit goes out inside the register as last read, by function 06.
-TEST_F(WriteFixture, ABitIsWrittenIntoTheRegisterAsLastRead) {
+// A bit is written by mask write (22); a device that does not know it gets the
+// bit inside the register as last read (06), from then on.
+TEST_F(WriteFixture, ABitIsWrittenByMaskWriteElseIntoTheRegisterAsLastRead) {
   Make(3, 0);
   doc->SetTagFormat(2, static_cast<int32_t>(DataType::Bit), 0, 100, {.bit = 4});
-  EXPECT_EQ(WriteText(2, "true").fn, "") << "no register read yet";
+  auto set = WriteText(2, "true");
+  EXPECT_EQ(set.header.function, 22);
+  EXPECT_EQ(set.header.address, 3);
+  EXPECT_EQ(set.data, (std::vector<uint16_t>{0xFFEF, 0x0010}));
+  EXPECT_EQ(WriteReal(2, 0).data, (std::vector<uint16_t>{0xFFEF, 0x0000}));
+
   doc->m_scan.m_nStatus = 0;
   doc->m_scan.m_data[2] = 0xA001;
-  auto set = WriteText(2, "true");
-  EXPECT_EQ(set.header.function, 6);
-  EXPECT_EQ(set.header.address, 3);
-  EXPECT_EQ(set.data, std::vector<uint16_t>{0xA011});
-  EXPECT_EQ(WriteReal(2, 0).data, std::vector<uint16_t>{0xA001});
+  w.modbus.responseStatus = 1;  // illegal function
+  EXPECT_EQ(WriteText(2, "true").header.function, 22);
+  auto retried = w.modbus.Started().back();
+  EXPECT_EQ(retried.header.function, 6);
+  EXPECT_EQ(retried.data, std::vector<uint16_t>{0xA011});
+  FakeModbus::Respond(retried.handle);
+  w.modbus.responseStatus = 0;
+  auto later = WriteReal(2, 0);
+  EXPECT_EQ(later.header.function, 6);
+  EXPECT_EQ(later.data, std::vector<uint16_t>{0xA001});
+  doc->m_scan.m_nStatus = 263;
+  EXPECT_EQ(WriteText(2, "true").fn, "") << "no register read to write the bit into";
 }
 
 }  // namespace

@@ -242,6 +242,31 @@ TEST_F(QueueFixture, AWriteEqualToTheOutstandingOneQueuesBehindIt) {
   EXPECT_EQ(w.modbus.memory[10], 9) << "the device ends with the last value written";
 }
 
+// Bit writes to one register that wait together keep both bits: the waiting
+// mask write takes the later one's bits over its own.
+TEST_F(QueueFixture, MaskWritesOfOneRegisterWaitingTogetherKeepEveryBit) {
+  CPelmoranDoc* writer = Scan("COM", 10);
+  for (int i = 0; i < 3; ++i) writer->SetTagFormat(i, 33, 0, 100, {.bit = 0});
+  writer->GetTag(1)->m_format.bit = 3;
+  writer->GetTag(2)->m_format.bit = 0;
+  VARIANT on;
+  VariantInit(&on);
+  on.vt = VT_BOOL;
+  on.boolVal = VARIANT_TRUE;
+  VARIANT off = on;
+  off.boolVal = VARIANT_FALSE;
+  // All three name register 10 as one request would: the same tag row.
+  EXPECT_TRUE(writer->WriteRegister(0, &on, writer->GetTag(0)));   // outstanding
+  EXPECT_TRUE(writer->WriteRegister(0, &on, writer->GetTag(1)));   // waits: set bit 3
+  EXPECT_TRUE(writer->WriteRegister(0, &off, writer->GetTag(2)));  // joins it: clear bit 0
+  EXPECT_EQ(serial->m_queue.size(), 2u);
+  FakeModbus::Respond(serial->m_hConnection);
+  auto started = w.modbus.Started();
+  ASSERT_EQ(started.size(), 2u);
+  EXPECT_EQ(started[0].data, (std::vector<uint16_t>{0xFFFE, 0x0001}));
+  EXPECT_EQ(started[1].data, (std::vector<uint16_t>{0xFFF6, 0x0008}));
+}
+
 TEST_F(QueueFixture, CloseDropsTheQueueAndReleasesEachScanOnce) {
   CPelmoranDoc* a = Scan("TCP", 1);
   CPelmoranDoc* b = Scan("TCP", 100);
