@@ -176,8 +176,10 @@ void PublishTags(CPelmoranDoc& doc, const std::vector<TagRecord>& records) {
     tag->m_fLowLimit = records[i].fLowLimit;
     tag->m_fHighLimit = records[i].fHighLimit;
     tag->m_format = records[i].format;
-    // The next Data New starts from the data type of the last tag loaded.
+    // The next Data New starts from the data type of the last tag loaded,
+    // with the bit, string length and scale that type was read with.
     doc.m_context.m_nDefaultDataType = tag->m_nDataType;
+    doc.m_context.m_defaultFormat = tag->m_format;
     const std::string name = doc.m_scan.MakeTagName(
         doc.TagPointOffset(static_cast<int>(i), doc.TagRegisters(*tag)), doc.m_strEndpoint);
     tagpublisher::Create(*tag, name, OPC_QUALITY_GOOD, writable);

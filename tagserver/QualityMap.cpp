@@ -92,6 +92,7 @@ UaType TagTypeOfVarType(VARTYPE vt) {
     case VT_UI8: return UaType::UInt64;
     case VT_R8: return UaType::Double;
     case VT_BSTR: return UaType::String;
+    case VT_DATE: return UaType::DateTime;
     default: return UaType::Float;
   }
 }

@@ -20,7 +20,8 @@ bool FloatFromVariant(const VARIANT& v, float& out);
 // as the program's tags always were.
 UaType TagTypeOf(const VARIANT& v);
 // The type a tag created as this VARIANT type publishes, exactly: Boolean,
-// Int32, UInt32, Int64, UInt64, Float, Double or String; Float for any other.
+// Int32, UInt32, Int64, UInt64, Float, Double, String or DateTime; Float for
+// any other.
 UaType TagTypeOfVarType(VARTYPE vt);
 // A VARIANT as a value of one of those types; false when it does not convert.
 bool TypedFromVariant(const VARIANT& v, UaType type, TagScalar& out);
