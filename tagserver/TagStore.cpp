@@ -15,7 +15,8 @@ void Apply(TagSample& s, const VARIANT& value, uint32_t status, int64_t sourceTi
     s.hasValue = FloatFromVariant(value, f);
     s.value = s.hasValue ? f : 0.0f;
   } else {
-    s.hasValue = TypedFromVariant(value, s.type, s.typed);
+    // An empty value is no value: it would otherwise convert to a zero.
+    s.hasValue = value.vt != VT_EMPTY && TypedFromVariant(value, s.type, s.typed);
   }
   s.status = status;
   // A tag restored from a file is announced as good before its first poll;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <variant>
 
 #include "TestClient.h"
 #include "tagserver/QualityMap.h"
@@ -202,6 +203,48 @@ TEST(TagStore, AnEmptyNewTagHasNoValueAndBadStatus) {
   EXPECT_EQ(s.status, UaStatus::Good);
   EXPECT_NE(s.sourceTime, 0);
   EXPECT_EQ(store.Create("", empty, 0, false), -1);
+}
+
+// A tag created with a type keeps it from the start, and holds every value of
+// the type exactly: the 64-bit integers beyond what a double holds.
+TEST(TagStore, ATagCreatedWithATypeHoldsItsValuesExactly) {
+  struct Case {
+    VARTYPE created;
+    UaType type;
+    VARIANT value;
+    std::variant<int64_t, uint64_t> read;
+  };
+  VARIANT i8;
+  VariantInit(&i8);
+  i8.vt = VT_I8;
+  i8.llVal = -9007199254740993;
+  VARIANT ui8 = i8;
+  ui8.vt = VT_UI8;
+  ui8.ullVal = 18446744073709551615u;
+  VARIANT i4 = i8;
+  i4.vt = VT_I4;
+  i4.lVal = 16777217;
+  const Case cases[] = {
+      {VT_I8, UaType::Int64, i8, int64_t{-9007199254740993}},
+      {VT_UI8, UaType::UInt64, ui8, uint64_t{18446744073709551615u}},
+      {VT_I4, UaType::Int32, i4, int64_t{16777217}},
+      {VT_I8, UaType::Int64, FloatVariant(-2.0f), int64_t{-2}},
+  };
+  for (const Case& c : cases) {
+    TagStore store;
+    VARIANT empty;
+    VariantInit(&empty);
+    int32_t h = store.Create("T", TagTypeOfVarType(c.created), empty, 0, true);
+    EXPECT_EQ(store.Sample(store.Find("T")).type, c.type);
+    EXPECT_FALSE(store.Sample(store.Find("T")).hasValue);
+    store.Update(h, c.value, 192);
+    UaVariant read = ValueOf(store.Sample(store.Find("T")));
+    EXPECT_EQ(read.type, c.type);
+    const bool exact = std::visit(
+        [&read](auto expected) { return std::get<decltype(expected)>(read.values[0]) == expected; },
+        c.read);
+    EXPECT_TRUE(exact);
+  }
 }
 
 TEST(TagStore, AGoodTagWithoutAValueWaitsForItsFirstValue) {
