@@ -123,7 +123,9 @@ void CDataTypeDlg::UpdateLimitControls() {
   m_pLow->setEnabled(scaled);
   m_pHigh->setEnabled(scaled);
   m_pBit->setEnabled(type == DataType::Bit);
-  m_pStringRegisters->setEnabled(type == DataType::StringAB || type == DataType::StringBA);
+  // A single row keeps its width: its string length is not changed there.
+  m_pStringRegisters->setEnabled(m_bLongTypes &&
+                                 (type == DataType::StringAB || type == DataType::StringBA));
   const bool scalable = IsScalableDataType(m_nDataType);
   m_pScaled->setEnabled(scalable);
   for (QLineEdit* edit : {m_pRawLow, m_pRawHigh, m_pEngLow, m_pEngHigh})

@@ -623,6 +623,11 @@ void DialogTest::dataTypeDialogCarriesBitStringAndScale() {
       QVERIFY2(dlg.Control<QWidget>(id)->isEnabled() == (id == c.enabled), c.entry);
   }
 
+  CDataTypeDlg row;
+  row.m_nDataType = 34;
+  row.show();
+  QVERIFY(!row.Control<QLineEdit>(1021)->isEnabled());
+
   MessageLog log;
   CDataTypeDlg dlg;
   dlg.m_bLongTypes = true;
