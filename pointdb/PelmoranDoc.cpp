@@ -298,24 +298,28 @@ void CPelmoranDoc::FormatLastGood(int i, std::string& value, std::string& type, 
   high.clear();
   const CModbusTag* tag = GetTag(i);
   if (!tag) return;
-  const bool published = tag->m_value.vt == VT_R4;
-  const float last = published ? tag->m_value.fltVal : 0.0f;
+  const VARIANT& last = tag->m_value;
+  const bool published = last.vt != VT_EMPTY;
   if (IsBitPointType(tag->GetPointType())) {
-    if (published) value = last == 0.0f ? "0" : "1";
+    if (last.vt == VT_R4) value = last.fltVal == 0.0f ? "0" : "1";
     return;
   }
-  if (!IsKnownDataType(tag->m_nDataType)) return;
+  // Typed tags keep their value exactly as published: the text is made from it.
+  if (RegisterCodec::Handles(tag->m_nDataType, tag->m_format)) {
+    type = FindDataTypeInfo(tag->m_nDataType)->typeText;
+    if (published) value = RegisterCodec::TextOf(last);
+    return;
+  }
+  if (!IsClassicDataType(tag->m_nDataType)) return;
   type = kTypeTexts[tag->m_nDataType];
   const DataType dataType = tag->GetDataType();
   if (IsScaledDataType(dataType)) {
     low = Fixed2(tag->m_fLowLimit);
     high = Fixed2(tag->m_fHighLimit);
   }
-  if (!published) return;
-  const bool whole = dataType == DataType::Unsigned || dataType == DataType::Integer ||
-                     dataType == DataType::LongLowWordFirst ||
-                     dataType == DataType::LongHighWordFirst;
-  value = whole ? std::to_string(std::llround(last)) : Fixed2(last);
+  if (last.vt != VT_R4) return;
+  const bool whole = dataType == DataType::Unsigned || dataType == DataType::Integer;
+  value = whole ? std::to_string(std::llround(last.fltVal)) : Fixed2(last.fltVal);
 }
 
 bool CPelmoranDoc::WriteCoil(int i, VARIANT* value) {

@@ -182,19 +182,23 @@ bool RegisterCodec::Decode(std::span<const uint16_t> words, VARIANT& value) cons
 std::string RegisterCodec::Text(std::span<const uint16_t> words) const {
   VARIANT value;
   if (!Decode(words, value)) return "Invalid BCD";
-  std::string text;
-  switch (value.vt) {
-    case VT_BOOL: text = value.boolVal != VARIANT_FALSE ? "1" : "0"; break;
-    case VT_BSTR: text = value.bstrVal; break;
-    case VT_R4: text = Fixed2(value.fltVal); break;
-    case VT_R8: text = Fixed2(value.dblVal); break;
-    case VT_I4: text = std::to_string(value.lVal); break;
-    case VT_UI4: text = std::to_string(value.ulVal); break;
-    case VT_I8: text = std::to_string(value.llVal); break;
-    default: text = std::to_string(value.ullVal); break;
-  }
+  std::string text = TextOf(value);
   VariantClear(&value);
   return text;
+}
+
+std::string RegisterCodec::TextOf(const VARIANT& value) {
+  switch (value.vt) {
+    case VT_EMPTY: return "";
+    case VT_BOOL: return value.boolVal != VARIANT_FALSE ? "1" : "0";
+    case VT_BSTR: return value.bstrVal ? value.bstrVal : "";
+    case VT_R4: return Fixed2(value.fltVal);
+    case VT_R8: return Fixed2(value.dblVal);
+    case VT_I4: return std::to_string(value.lVal);
+    case VT_UI4: return std::to_string(value.ulVal);
+    case VT_I8: return std::to_string(value.llVal);
+    default: return std::to_string(value.ullVal);
+  }
 }
 
 uint32_t RegisterCodec::Encode(const VARIANT& value, uint16_t current,

@@ -26,6 +26,8 @@ class RegisterCodec {
   bool Decode(std::span<const uint16_t> words, VARIANT& value) const;
   // The list view's text: integers in full, floats with two decimals.
   std::string Text(std::span<const uint16_t> words) const;
+  // The same text of a value already decoded (a tag's last published one).
+  static std::string TextOf(const VARIANT& value);
   // The registers that carry value; current is the register a Bit tag
   // changes. An OPC UA status code: Good, BadTypeMismatch for a value that is
   // no number or text of the type, BadOutOfRange for one the type cannot hold.

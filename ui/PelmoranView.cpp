@@ -21,7 +21,7 @@
 namespace {
 
 const char* const kPairReason =
-    " is a 32-bit value read from two registers. Its data type and limits are chosen for the "
+    " holds a value read from more than one register. Its data type and limits are chosen for the "
     "whole scan, with Set Default Data Type when the scan is defined.";
 
 }  // namespace
@@ -218,12 +218,13 @@ void CPelmoranView::EditTags(const std::vector<int>& rows) {
   dlg.m_bDelimiterEnabled = false;
   // The document may have been closed while the dialog was open.
   if (dlg.DoModal() != QDialog::Accepted || IsDetached()) return;
-  for (auto& [row, tag] : tags)
-    m_doc.SetTagFormat(row, dlg.m_nDataType, dlg.m_fLowLimit, dlg.m_fHighLimit, dlg.m_format);
+  for (const auto& selected : tags)
+    m_doc.SetTagFormat(selected.first, dlg.m_nDataType, dlg.m_fLowLimit, dlg.m_fHighLimit,
+                       dlg.m_format);
   RefreshTagValues();
   emit definitionChanged();
   if (pairs > 0)
     AfxMessageBox(std::to_string(pairs) +
-                  " of the selected tags hold 32-bit values in two registers and were left as "
+                  " of the selected tags hold values of more than one register and were left as "
                   "they are.");
 }

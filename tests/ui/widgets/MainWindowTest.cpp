@@ -422,7 +422,8 @@ void MainWindowTest::failingScanKeepsLastValuesGreyed_data() {
   QTest::addColumn<QStringList>("texts");  // value, type, low, high
   QTest::newRow("unsigned") << 0 << true << QStringList{"42", "UNSIGNED", "", ""};
   QTest::newRow("scaled") << 2 << true << QStringList{"41.50", "Scaled 0-4095", "0.00", "100.00"};
-  QTest::newRow("long") << 6 << true << QStringList{"42", "32-Bit Integer", "", ""};
+  // Published as Int32, exactly: a float would show 16777216.
+  QTest::newRow("long") << 6 << true << QStringList{"16777217", "32-Bit Integer", "", ""};
   QTest::newRow("float") << 4 << true << QStringList{"41.50", "IEEE Floating-Pt", "", ""};
   QTest::newRow("never good") << 3 << false << QStringList{"", "Scaled 0-9999", "0.00", "100.00"};
 }
@@ -435,9 +436,12 @@ void MainWindowTest::failingScanKeepsLastValuesGreyed() {
   CPelmoranView* view = ViewOf(doc, Window());
   CModbusTag* tag = doc->GetTag(0);
   tag->m_nDataType = dataType;
-  if (published) {
+  if (published && dataType == 6) {
+    tag->m_value.vt = VT_I4;
+    tag->m_value.lVal = 16777217;
+  } else if (published) {
     tag->m_value.vt = VT_R4;
-    tag->m_value.fltVal = dataType == 0 || dataType == 6 ? 42.0f : 41.5f;
+    tag->m_value.fltVal = dataType == 0 ? 42.0f : 41.5f;
   }
   // 2026-01-02 03:04:05 UTC, as OPC UA stamps it.
   doc->m_lastGoodTime = (1767323045000LL + 11644473600000LL) * 10000;
@@ -528,7 +532,8 @@ void MainWindowTest::doubleClickEditsOneRegisterTagsOnly() {
   QVERIFY(!opened);
   QCOMPARE(doc->GetTag(0)->m_nDataType, 5);
   QCOMPARE(m_log->texts.size(), size_t(1));
-  QVERIFY(m_log->texts[0].starts_with(doc->GetTagName(0) + " is a 32-bit value read from two"));
+  QVERIFY(m_log->texts[0].starts_with(doc->GetTagName(0) +
+                                      " holds a value read from more than one register"));
 }
 
 void MainWindowTest::bulkEditSetsTheSelectedRegisterRowsOnce_data() {
@@ -541,7 +546,7 @@ void MainWindowTest::bulkEditSetsTheSelectedRegisterRowsOnce_data() {
                               << "";
   QTest::newRow("a 32-bit row among them")
       << QList<int>{4, 5, 6} << QList<int>{5} << true << QList<int>{4, 6}
-      << "1 of the selected tags hold 32-bit values in two registers and were left as they are.";
+      << "1 of the selected tags hold values of more than one register and were left as they are.";
   QTest::newRow("cancelled") << QList<int>{1, 2} << QList<int>{} << false << QList<int>{} << "";
 }
 
