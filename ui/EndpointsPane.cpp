@@ -26,8 +26,8 @@ EndpointsPane::EndpointsPane(EndpointRegistry& endpoints,
       m_pList(new QTreeWidget) {
   setObjectName("EndpointsPane");
   m_pList->setColumnCount(kColumns);
-  m_pList->setHeaderLabels(
-      {"Endpoint", "State", "Device or address", "Requests", "Answers", "Timeouts"});
+  m_pList->setHeaderLabels({"Endpoint", "State", "Device or address", "Demoted", "Requests",
+                            "Answers", "Timeouts", "Checksum errors", "Mismatches", "Discarded"});
   m_pList->setRootIsDecorated(false);
   m_pList->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
   auto* reconnect = new QPushButton("Reconnect now");
@@ -82,9 +82,13 @@ void EndpointsPane::Refresh() {
     const QString texts[kColumns] = {QString::fromStdString(health.name),
                                      QString::fromStdString(health.StateText()),
                                      Where(endpoint),
+                                     QString::fromStdString(health.DemotedText()),
                                      Count(health, c.requests),
                                      Count(health, c.answers),
-                                     Count(health, c.timeouts)};
+                                     Count(health, c.timeouts),
+                                     Count(health, c.checksumErrors),
+                                     Count(health, c.invalidResponses),
+                                     Count(health, c.discarded)};
     for (int column = 0; column < kColumns; ++column) {
       item->setText(column, texts[column]);
       if (column >= kRequests) item->setTextAlignment(column, Qt::AlignRight | Qt::AlignVCenter);

@@ -16,7 +16,19 @@ class EndpointsPane : public QDockWidget {
   Q_OBJECT
  public:
   static constexpr int kRefreshMs = 1000;
-  enum Column { kEndpoint, kState, kWhere, kRequests, kAnswers, kTimeouts, kColumns };
+  enum Column {
+    kEndpoint,
+    kState,
+    kWhere,
+    kDemoted,
+    kRequests,
+    kAnswers,
+    kTimeouts,
+    kChecksumErrors,
+    kMismatches,
+    kDiscarded,
+    kColumns
+  };
 
   // devicePath names the device of a COM port number on this machine.
   EndpointsPane(EndpointRegistry& endpoints, std::function<std::string(int)> devicePath,

@@ -87,12 +87,13 @@ void StatusPaneTest::paneShowsEachEndpointAndReconnects() {
   QVERIFY(pane.isVisible());
   // Read again by its own clock, endpoints added meanwhile included.
   QTRY_COMPARE(pane.List().topLevelItemCount(), 3);
-  QCOMPARE(RowTexts(pane.List(), 0),
-           QStringList({"PLC", "Connected", "192.168.0.10:1502", "120", "100", "15"}));
+  QCOMPARE(RowTexts(pane.List(), 0), QStringList({"PLC", "Connected", "192.168.0.10:1502", "",
+                                                  "120", "100", "15", "2", "3", "4"}));
+  const QStringList uncounted(6, QString());
   QCOMPARE(RowTexts(pane.List(), 1),
-           QStringList({"DOWN", "Not connected", "127.0.0.1:502", "", "", ""}));
+           QStringList({"DOWN", "Not connected", "127.0.0.1:502", ""}) + uncounted);
   QCOMPARE(RowTexts(pane.List(), 2),
-           QStringList({"LINE", "Not connected", "COM3 = /dev/ttyUSB7", "", "", ""}));
+           QStringList({"LINE", "Not connected", "COM3 = /dev/ttyUSB7", ""}) + uncounted);
 
   // Only the Modbus/TCP endpoint without a connection is tried.
   pane.findChild<QPushButton*>("reconnect")->click();
