@@ -2,7 +2,7 @@
 # missing, and the npm packages that the tests pin under tests/.
 # Sourced by run.sh and test.sh.
 
-PELMORAN_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config ccache qt6-base-dev libasio-dev
+PELMORAN_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config ccache qt6-base-dev libasio-dev libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev libmodbus-dev)
 PELMORAN_TEST_PACKAGES=(clang libclang-rt-14-dev python3-pymodbus python3-serial-asyncio socat poppler-utils fonts-dejavu-core
   libmodbus5 procps iproute2 dpkg-dev file valgrind)

@@ -1,6 +1,7 @@
 #include "tagserver/AttributeService.h"
 
 #include "tagserver/QualityMap.h"
+#include "tagserver/Session.h"
 #include "tagserver/UaLimits.h"
 #include "tagserver/UaNodeIds.h"
 #include "tagserver/UaServer.h"
@@ -16,6 +17,8 @@ void CheckCount(size_t n) {
   if (n > limits::kMaxNodesPerRequest) throw UaServiceError(UaStatus::BadTooManyOperations);
 }
 
+constexpr uint64_t kCurrentWrite = 2;
+
 UaDataValue BadValue(uint32_t status) {
   UaDataValue dv;
   dv.hasStatus = true;
@@ -25,11 +28,14 @@ UaDataValue BadValue(uint32_t status) {
 
 }  // namespace
 
-UaDataValue AttributeService::ReadOne(const ReadValueId& item, uint32_t timestamps) {
+UaDataValue AttributeService::ReadOne(const ReadValueId& item, uint32_t timestamps, bool canWrite) {
   const uint32_t attribute = item.attributeId;
   const UaQualifiedName& encoding = item.dataEncoding;
   UaDataValue dv = m_server.Space().Read(item.nodeId, attribute, timestamps);
   if (dv.hasStatus && (dv.status & 0x80000000u) != 0) return dv;
+  if (attribute == UaId::AttrUserAccessLevel && !canWrite)
+    dv.value =
+        UaVariant::Scalar(UaType::Byte, std::get<uint64_t>(dv.value.values.at(0)) & ~kCurrentWrite);
   if (!encoding.name.empty()) {
     if (attribute != UaId::AttrValue) return BadValue(UaStatus::BadDataEncodingInvalid);
     if (encoding.ns != 0 || encoding.name != "Default Binary")
@@ -51,11 +57,12 @@ void AttributeService::Read(RequestContext& ctx, const ReadRequest& request, UaE
   CheckCount(request.nodesToRead.size());
   BeginResponse(out, ctx, UaId::ReadResponse_Encoding_DefaultBinary);
   out.Int32(static_cast<int32_t>(request.nodesToRead.size()));
-  for (const ReadValueId& item : request.nodesToRead) out.DataValue(ReadOne(item, timestamps));
+  for (const ReadValueId& item : request.nodesToRead)
+    out.DataValue(ReadOne(item, timestamps, ctx.session->CanWrite()));
   out.EmptyArray();
 }
 
-uint32_t AttributeService::WriteOne(const WriteValue& item, uint64_t token) {
+uint32_t AttributeService::WriteOne(const WriteValue& item, uint64_t token, bool canWrite) {
   const UaNodeId& node = item.nodeId;
   const uint32_t attribute = item.attributeId;
   const UaDataValue& dv = item.value;
@@ -70,6 +77,7 @@ uint32_t AttributeService::WriteOne(const WriteValue& item, uint64_t token) {
   if (!item.indexRange.empty()) return UaStatus::BadIndexRangeInvalid;
   int32_t handle = space.Tags().WriteHandle(tag);
   if (handle < 0 || !m_server.Writer()) return UaStatus::BadNotWritable;
+  if (!canWrite) return UaStatus::BadUserAccessDenied;
   if (!dv.hasValue || dv.value.IsEmpty()) return UaStatus::BadTypeMismatch;
   if (dv.hasStatus || dv.sourceTimestamp != 0 || dv.serverTimestamp != 0)
     return UaStatus::BadWriteNotSupported;
@@ -89,7 +97,7 @@ void AttributeService::Write(RequestContext& ctx, const WriteRequest& request, U
   bool pending = false;
   for (const WriteValue& item : request.nodesToWrite) {
     uint64_t token = held.NextToken();
-    results.push_back(WriteOne(item, token));
+    results.push_back(WriteOne(item, token, ctx.session->CanWrite()));
     bool later = results.back() == UaStatus::GoodCompletesAsynchronously;
     tokens.push_back(later ? token : 0);
     pending = pending || later;

@@ -17,8 +17,9 @@ class AttributeService {
   void Write(RequestContext& ctx, const WriteRequest& request, UaEncoder& out);
 
  private:
-  UaDataValue ReadOne(const ReadValueId& item, uint32_t timestamps);
-  uint32_t WriteOne(const WriteValue& item, uint64_t token);
+  // canWrite: the session's user may write; UserAccessLevel says so.
+  UaDataValue ReadOne(const ReadValueId& item, uint32_t timestamps, bool canWrite);
+  uint32_t WriteOne(const WriteValue& item, uint64_t token, bool canWrite);
 
   UaServer& m_server;
 };

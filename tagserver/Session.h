@@ -42,6 +42,12 @@ class Session {
   const UaNodeId& Id() const { return m_id; }
   const UaNodeId& Token() const { return m_token; }
   bool Activated() const { return m_bActivated; }
+  // The nonce the server handed out last, which the client signs next.
+  const ByteString& Nonce() const { return m_nonce; }
+  void SetNonce(ByteString nonce) { m_nonce = std::move(nonce); }
+  // False for a user or anonymous session that may only read.
+  bool CanWrite() const { return m_bCanWrite; }
+  void SetCanWrite(bool canWrite) { m_bCanWrite = canWrite; }
   void Bind(const std::shared_ptr<UaConnection>& conn) { m_conn = conn; }
   void Activate(const std::shared_ptr<UaConnection>& conn);
   void Touch(int64_t nowMs) { m_nLastSeenMs = nowMs; }
@@ -77,6 +83,8 @@ class Session {
   UaNodeId m_token;
   double m_fTimeoutMs;
   bool m_bActivated = false;
+  bool m_bCanWrite = false;
+  ByteString m_nonce;
   int64_t m_nLastSeenMs = 0;
   std::weak_ptr<UaConnection> m_conn;
   std::map<uint32_t, std::unique_ptr<Subscription>> m_subs;

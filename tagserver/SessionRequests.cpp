@@ -53,6 +53,15 @@ ActivateSessionRequest ActivateSessionRequest::read(UaDecoder& in) {
 
 AnonymousIdentityToken AnonymousIdentityToken::read(UaDecoder& in) { return {in.String()}; }
 
+UserNameIdentityToken UserNameIdentityToken::read(UaDecoder& in) {
+  UserNameIdentityToken t;
+  t.policyId = in.String();
+  t.userName = in.String();
+  t.password = in.Bytes();
+  t.encryptionAlgorithm = in.String();
+  return t;
+}
+
 CloseSessionRequest CloseSessionRequest::read(UaDecoder& in) { return {in.Boolean()}; }
 
 }  // namespace tagserver

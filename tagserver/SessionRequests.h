@@ -60,11 +60,20 @@ struct ActivateSessionRequest {
   static ActivateSessionRequest read(UaDecoder& in);
 };
 
-// The body of the one identity token the server takes.
 struct AnonymousIdentityToken {
   std::string policyId;
 
   static AnonymousIdentityToken read(UaDecoder& in);
+};
+
+// password: encrypted as encryptionAlgorithm names, or plain when it is empty.
+struct UserNameIdentityToken {
+  std::string policyId;
+  std::string userName;
+  ByteString password;
+  std::string encryptionAlgorithm;
+
+  static UserNameIdentityToken read(UaDecoder& in);
 };
 
 struct CloseSessionRequest {

@@ -24,6 +24,12 @@ static_assert(OPC_STATUS_BAD_DATA_ENCODING_INVALID == UaStatus::BadDataEncodingI
 
 extern "C" {
 
+int SetOPCSecurity(const OPCSecuritySettings* settings) {
+  if (settings == nullptr) return -1;
+  TagServerHost::Instance().SetSecurity(*settings);
+  return 0;
+}
+
 int InitOPCServer(const GUID* clsid, int rateMs) {
   (void)clsid;  // one server per process: the class id chooses nothing here
   return TagServerHost::Instance().Start(rateMs);

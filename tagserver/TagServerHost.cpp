@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/ConfigLocation.h"
 #include "tagserver/EndpointSetting.h"
+#include "tagserver/PkiStore.h"
 #include "tagserver/TcpListener.h"
 #include "tagserver/UaServer.h"
 #include "tagserver/UaStatusCodes.h"
@@ -19,7 +21,7 @@ constexpr int kFastestRateMs = 10;
 
 ServerInfo MakeInfo(int rateMs) {
   ServerInfo info;
-  info.applicationUri = std::string("urn:pelmoran:") + kProgId;
+  info.applicationUri = TagServerHost::ApplicationUri();
   info.productUri = "urn:pelmoran";
   info.productName = "pelmoran Modbus OPC UA server";
   info.manufacturer = "Korvane Software";
@@ -49,6 +51,15 @@ std::chrono::milliseconds WriteBound() {
 }
 
 }  // namespace
+
+std::string TagServerHost::ApplicationUri() { return std::string("urn:pelmoran:") + kProgId; }
+
+std::string TagServerHost::SecurityFolder(const char* directory) {
+  std::string folder =
+      directory != nullptr && directory[0] != '\0' ? directory : UserConfigDirectory();
+  if (folder.back() != '/') folder += '/';
+  return folder;
+}
 
 TagServerHost& TagServerHost::Instance() {
   static TagServerHost host;
@@ -86,6 +97,7 @@ int TagServerHost::Start(int rateMs) {
   }
   m_strUrl = EndpointUrl(at, listener->Port());
   server->SetEndpointUrl(m_strUrl);
+  SecureServer(*server, ApplicationUri(), endpoint.address().is_loopback());
   server->SetWriteHandler([this](int32_t handle, VARIANT& value, OPCWriteToken token) {
     return HandleWrite(handle, value, token);
   });
@@ -99,6 +111,39 @@ int TagServerHost::Start(int rateMs) {
   m_listener = std::move(listener);
   m_thread = std::thread([ioPtr] { ioPtr->run(); });
   return 0;
+}
+
+void TagServerHost::SetSecurity(const OPCSecuritySettings& settings) {
+  std::lock_guard lock(m_mutex);
+  m_strSecurityDirectory = settings.directory != nullptr ? settings.directory : "";
+  m_bAllowNoneOnNetwork = settings.allowNoneOnNetwork != 0;
+  m_nAnonymous = settings.anonymous;
+}
+
+void TagServerHost::SecureServer(UaServer& server, const std::string& applicationUri,
+                                 bool loopback) {
+  const std::string directory = SecurityFolder(m_strSecurityDirectory.c_str());
+  EndpointSecurity settings;
+  settings.offerNone = loopback || m_bAllowNoneOnNetwork;
+  settings.offerSecure = true;
+  switch (m_nAnonymous) {
+    case OPC_ANONYMOUS_OFF: settings.anonymous = AnonymousAccess::Off; break;
+    case OPC_ANONYMOUS_READ_ONLY: settings.anonymous = AnonymousAccess::ReadOnly; break;
+    case OPC_ANONYMOUS_READ_WRITE: settings.anonymous = AnonymousAccess::ReadWrite; break;
+    default:
+      settings.anonymous = loopback ? AnonymousAccess::ReadWrite : AnonymousAccess::ReadOnly;
+      break;
+  }
+  auto pki = std::make_shared<PkiStore>(directory + "pki/");
+  std::string error;
+  if (!pki->LoadOrCreateOwn(applicationUri, error)) {
+    // Without its certificate the server still serves what policy None allows.
+    std::fprintf(stderr, "OPC UA server has no certificate, secured endpoints are off: %s\n",
+                 error.c_str());
+    pki.reset();
+  }
+  server.SetSecurity(settings, std::move(pki),
+                     std::make_shared<UserDirectory>(directory + UserDirectory::kFileName));
 }
 
 void TagServerHost::Stop() {

@@ -21,10 +21,16 @@ class TcpListener;
 class TagServerHost {
  public:
   static TagServerHost& Instance();
+  // What the server's certificate names it by.
+  static std::string ApplicationUri();
+  // The folder of the certificates and the users file, with its "/".
+  static std::string SecurityFolder(const char* directory);
 
   // 0 on success (also when already running), -1 when the endpoint setting
   // is malformed or the address cannot be bound.
   int Start(int rateMs);
+  // Takes effect at the next Start.
+  void SetSecurity(const OPCSecuritySettings& settings);
   void Stop();
   const char* Url();
   // Any thread.
@@ -41,6 +47,7 @@ class TagServerHost {
   // window system ends it when the display goes away).
   ~TagServerHost();
   uint32_t HandleWrite(int32_t handle, VARIANT& value, OPCWriteToken token);
+  void SecureServer(UaServer& server, const std::string& applicationUri, bool loopback);
 
   std::mutex m_mutex;
   TagStore m_tags;
@@ -49,6 +56,9 @@ class TagServerHost {
   std::unique_ptr<TcpListener> m_listener;
   std::thread m_thread;
   std::string m_strUrl;
+  std::string m_strSecurityDirectory;
+  bool m_bAllowNoneOnNetwork = false;
+  int m_nAnonymous = OPC_ANONYMOUS_DEFAULT;
   std::atomic<OPCWriteCallback> m_callback{nullptr};
   std::atomic<OPCAsyncWriteCallback> m_asyncCallback{nullptr};
 };

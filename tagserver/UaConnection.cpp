@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tagserver/AsymmetricSecurityHeader.h"
 #include "tagserver/RequestHeader.h"
 #include "tagserver/SecureChannelRequests.h"
 #include "tagserver/ServerLog.h"
@@ -19,9 +20,6 @@ namespace tagserver {
 namespace {
 
 constexpr size_t kHeaderSize = 8;
-// Message header, channel id, token id, sequence number and request id.
-constexpr size_t kSymmetricOverhead = 24;
-constexpr const char* kPolicyNone = "http://opcfoundation.org/UA/SecurityPolicy#None";
 constexpr size_t kMaxEndpointUrl = 4096;
 
 uint32_t ReadU32(const uint8_t* p) {
@@ -58,7 +56,7 @@ void UaConnection::Receive(const uint8_t* data, size_t size) {
         throw UaDecodeError(UaStatus::BadTcpMessageTooLarge, "chunk size out of bounds");
       if (m_inbuf.size() - m_nInPos < length) break;
       m_nInPos += length;
-      ProcessChunk(head, length);
+      ProcessChunk(m_inbuf.data() + (m_nInPos - length), length);
     }
   } catch (const UaDecodeError& e) {
     Fail(e.Status(), e.what());
@@ -72,7 +70,7 @@ void UaConnection::Receive(const uint8_t* data, size_t size) {
   m_nInPos = 0;
 }
 
-void UaConnection::ProcessChunk(const uint8_t* chunk, size_t size) {
+void UaConnection::ProcessChunk(uint8_t* chunk, size_t size) {
   std::string type(reinterpret_cast<const char*>(chunk), 3);
   if (type == "HEL") {
     if (m_state != State::Fresh || chunk[3] != 'F')
@@ -133,27 +131,41 @@ void UaConnection::OnOpen(const uint8_t* chunk, size_t size) {
     throw UaDecodeError(UaStatus::BadTcpMessageTypeInvalid, "OpenSecureChannel in chunks");
   UaDecoder in(chunk + kHeaderSize, size - kHeaderSize);
   uint32_t channelId = in.UInt32();
-  std::string policy = in.String();
-  in.Bytes();  // sender certificate: none with SecurityPolicy None
-  in.Bytes();  // receiver thumbprint
-  if (policy != kPolicyNone)
-    throw UaDecodeError(UaStatus::BadSecurityPolicyRejected, "only SecurityPolicy None");
-  CheckSequence(in.UInt32());
-  uint32_t requestId = in.UInt32();
-  OpenRequest request = ReadOpenRequest(in);
-  bool renew = request.requestType == 1;
-  if (request.requestType > 1 || renew != (m_state == State::Open) ||
-      (renew && channelId != m_nChannelId))
-    throw UaDecodeError(UaStatus::BadRequestTypeInvalid,
-                        "OpenSecureChannel request type does not fit");
-  if (request.mode != 1)
-    throw UaDecodeError(UaStatus::BadSecurityModeRejected, "only MessageSecurityMode None");
+  AsymmetricSecurityHeader header = AsymmetricSecurityHeader::read(in);
+  const bool renew = m_state == State::Open;
+  m_security.Accept(header, m_server.Pki(), renew);
+  ByteString plain = m_security.OpenAsymmetric(chunk, size, kHeaderSize + in.Position());
+  UaDecoder body(plain.data(), plain.size());
+  CheckSequence(body.UInt32());
+  uint32_t requestId = body.UInt32();
+  OpenRequest request = ReadOpenRequest(body);
+  CheckOpenRequest(request, renew, channelId);
+  m_security.SetMode(static_cast<SecurityMode>(request.mode));
+  ByteString serverNonce;
+  if (m_security.Policy().Secure())
+    serverNonce = SymmetricCrypto::RandomBytes(SecurityPolicy::kNonceLength);
   m_previous = m_current;
   m_current = {
       m_nNextTokenId++, SteadyMs(),
       std::clamp(request.lifetime, limits::kMinTokenLifetimeMs, limits::kMaxTokenLifetimeMs)};
+  m_security.DropTokensBefore(m_previous.id);
+  m_security.AddToken(m_current.id, request.clientNonce, serverNonce);
   m_state = State::Open;
-  SendOpenResponse(requestId, request.requestHandle);
+  SendOpenResponse(requestId, request.requestHandle, serverNonce);
+}
+
+void UaConnection::CheckOpenRequest(const OpenRequest& request, bool renew,
+                                    uint32_t channelId) const {
+  if (request.requestType > 1 || renew != (request.requestType == 1) ||
+      (renew && channelId != m_nChannelId))
+    throw UaDecodeError(UaStatus::BadRequestTypeInvalid,
+                        "OpenSecureChannel request type does not fit");
+  const auto mode = static_cast<SecurityMode>(request.mode);
+  if (!m_server.Security().Opens(m_security.Policy(), mode) || (renew && mode != m_security.Mode()))
+    throw UaDecodeError(UaStatus::BadSecurityModeRejected,
+                        "security policy and mode not offered on this endpoint");
+  if (m_security.Policy().Secure() && request.clientNonce.size() != SecurityPolicy::kNonceLength)
+    throw UaDecodeError(UaStatus::BadNonceInvalid, "client nonce is not 32 bytes");
 }
 
 UaConnection::OpenRequest UaConnection::ReadOpenRequest(UaDecoder& in) {
@@ -161,16 +173,17 @@ UaConnection::OpenRequest UaConnection::ReadOpenRequest(UaDecoder& in) {
     throw UaDecodeError(UaStatus::BadTcpMessageTypeInvalid, "OPN without OpenSecureChannelRequest");
   RequestHeader header = RequestHeader::read(in);
   OpenSecureChannelRequest r = OpenSecureChannelRequest::read(in);
-  return {header.requestHandle, r.requestType, r.securityMode, r.requestedLifetime};
+  return {header.requestHandle, r.requestType, r.securityMode, r.requestedLifetime,
+          std::move(r.clientNonce)};
 }
 
-void UaConnection::SendOpenResponse(uint32_t requestId, uint32_t requestHandle) {
+void UaConnection::SendOpenResponse(uint32_t requestId, uint32_t requestHandle,
+                                    const ByteString& serverNonce) {
   UaEncoder out;
   WriteHeader(out, "OPN", 'F');
   out.UInt32(m_nChannelId);
-  out.String(kPolicyNone);
-  out.NullString();
-  out.NullString();
+  m_security.WriteAsymmetricHeader(out);
+  const size_t bodyFrom = out.Size();
   out.UInt32(++m_nSendSequence);
   out.UInt32(requestId);
   out.NodeId(UaNodeId::Num(0, UaId::OpenSecureChannelResponse_Encoding_DefaultBinary));
@@ -180,15 +193,15 @@ void UaConnection::SendOpenResponse(uint32_t requestId, uint32_t requestHandle) 
   out.UInt32(m_current.id);
   out.DateTime(UaNow());
   out.UInt32(m_current.lifetimeMs);
-  out.Bytes({});
-  out.PatchUInt32(4, static_cast<uint32_t>(out.Size()));
+  out.Bytes(serverNonce);
+  m_security.SecureAsymmetric(out, bodyFrom);
   m_sink.Send(std::move(out.Buffer()));
 }
 
 size_t UaConnection::MaxResponseSize() const {
   size_t limit = m_nPeerMaxMessage;
   if (m_nPeerMaxChunks != 0) {
-    size_t byChunks = size_t{m_nPeerMaxChunks} * (m_nSendBuffer - kSymmetricOverhead);
+    size_t byChunks = size_t{m_nPeerMaxChunks} * m_security.MaxSymmetricBody(m_nSendBuffer);
     limit = limit == 0 ? byChunks : std::min(limit, byChunks);
   }
   return limit;
@@ -205,16 +218,19 @@ bool UaConnection::TokenExpired(int64_t nowMs) const {
   return m_state == State::Open && nowMs >= m_current.createdMs + m_current.lifetimeMs * 5 / 4;
 }
 
-void UaConnection::OnSymmetric(const uint8_t* chunk, size_t size) {
-  if (size < kSymmetricOverhead) throw UaDecodeError(UaStatus::BadDecodingError, "chunk too short");
+void UaConnection::OnSymmetric(uint8_t* chunk, size_t size) {
+  if (size < ChannelSecurity::kSymmetricHeader + ChannelSecurity::kSequenceHeader)
+    throw UaDecodeError(UaStatus::BadDecodingError, "chunk too short");
   bool isClose = chunk[0] == 'C';
   char kind = static_cast<char>(chunk[3]);
   if (ReadU32(chunk + 8) != m_nChannelId)
     throw UaDecodeError(UaStatus::BadSecureChannelIdInvalid, "wrong channel");
-  if (!TokenKnown(ReadU32(chunk + 12), SteadyMs()))
+  const uint32_t tokenId = ReadU32(chunk + 12);
+  if (!TokenKnown(tokenId, SteadyMs()))
     throw UaDecodeError(UaStatus::BadSecureChannelTokenUnknown, "token unknown or expired");
-  CheckSequence(ReadU32(chunk + 16));
-  uint32_t requestId = ReadU32(chunk + 20);
+  auto [plain, plainSize] = m_security.OpenSymmetric(chunk, size, tokenId);
+  CheckSequence(ReadU32(plain));
+  uint32_t requestId = ReadU32(plain + 4);
   if (kind == 'A') {
     m_assembly.clear();
     m_nChunks = 0;
@@ -227,7 +243,8 @@ void UaConnection::OnSymmetric(const uint8_t* chunk, size_t size) {
   if (++m_nChunks > limits::kMaxChunkCount || m_assembly.size() + size > limits::kMaxMessageSize)
     throw UaDecodeError(UaStatus::BadTcpMessageTooLarge, "message too large");
   m_nAssemblyRequestId = requestId;
-  m_assembly.insert(m_assembly.end(), chunk + kSymmetricOverhead, chunk + size);
+  const uint8_t* body = plain + ChannelSecurity::kSequenceHeader;
+  m_assembly.insert(m_assembly.end(), body, body + (plainSize - ChannelSecurity::kSequenceHeader));
   if (kind == 'F') OnCompleteMessage(requestId, isClose);
 }
 
@@ -249,10 +266,10 @@ void UaConnection::SendMessage(uint32_t requestId, const std::vector<uint8_t>& b
 
 void UaConnection::SendChunks(const char* type, uint32_t requestId,
                               const std::vector<uint8_t>& body) {
-  const size_t perChunk = m_nSendBuffer - kSymmetricOverhead;
+  const size_t perChunk = m_security.MaxSymmetricBody(m_nSendBuffer);
   const size_t chunks = std::max<size_t>(1, (body.size() + perChunk - 1) / perChunk);
   UaEncoder out;
-  out.Buffer().reserve(body.size() + chunks * kSymmetricOverhead);
+  out.Buffer().reserve(m_nSendBuffer * chunks);
   for (size_t i = 0; i < chunks; ++i) {
     size_t start = out.Size();
     size_t from = i * perChunk;
@@ -263,7 +280,7 @@ void UaConnection::SendChunks(const char* type, uint32_t requestId,
     out.UInt32(++m_nSendSequence);
     out.UInt32(requestId);
     out.Raw(body.data() + from, n);
-    out.PatchUInt32(start + 4, static_cast<uint32_t>(out.Size() - start));
+    m_security.SecureSymmetric(out.Buffer(), start, m_current.id);
   }
   m_sink.Send(std::move(out.Buffer()));
 }

@@ -1,5 +1,5 @@
 // One client connection: UA TCP framing (Hello, Acknowledge, Error, chunks)
-// and its secure channel with SecurityPolicy None. It knows nothing of
+// and its secure channel, plain or secured. It knows nothing of
 // sockets: bytes come in through Receive and go out through the sink, so
 // that tests and the fuzzer drive it directly.
 #pragma once
@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "tagserver/ChannelSecurity.h"
 
 namespace tagserver {
 
@@ -41,6 +43,7 @@ class UaConnection : public std::enable_shared_from_this<UaConnection> {
   size_t MaxResponseSize() const;
   // True when the current token's lifetime (with a quarter of grace) is over.
   bool TokenExpired(int64_t nowMs) const;
+  const ChannelSecurity& Security() const { return m_security; }
 
  private:
   enum class State { Fresh, Acknowledged, Open, Closed };
@@ -55,14 +58,16 @@ class UaConnection : public std::enable_shared_from_this<UaConnection> {
     uint32_t requestType = 0;  // 0 issue, 1 renew
     uint32_t mode = 0;
     uint32_t lifetime = 0;
+    ByteString clientNonce;
   };
 
-  void ProcessChunk(const uint8_t* chunk, size_t size);
+  void ProcessChunk(uint8_t* chunk, size_t size);
   static OpenRequest ReadOpenRequest(UaDecoder& in);
-  void SendOpenResponse(uint32_t requestId, uint32_t requestHandle);
+  void CheckOpenRequest(const OpenRequest& request, bool renew, uint32_t channelId) const;
+  void SendOpenResponse(uint32_t requestId, uint32_t requestHandle, const ByteString& serverNonce);
   void OnHello(const uint8_t* body, size_t size);
   void OnOpen(const uint8_t* chunk, size_t size);
-  void OnSymmetric(const uint8_t* chunk, size_t size);
+  void OnSymmetric(uint8_t* chunk, size_t size);
   void OnCompleteMessage(uint32_t requestId, bool isClose);
   void CheckSequence(uint32_t sequence);
   bool TokenKnown(uint32_t tokenId, int64_t nowMs) const;
@@ -88,6 +93,7 @@ class UaConnection : public std::enable_shared_from_this<UaConnection> {
   Token m_current;
   Token m_previous;
   uint32_t m_nNextTokenId = 1;
+  ChannelSecurity m_security;
 };
 
 }  // namespace tagserver

@@ -4,7 +4,9 @@
 #include <random>
 #include <stdexcept>
 
+#include "tagserver/PkiStore.h"
 #include "tagserver/RequestHeader.h"
+#include "tagserver/SymmetricCrypto.h"
 #include "tagserver/UaConnection.h"
 #include "tagserver/UaDecoder.h"
 #include "tagserver/UaLimits.h"
@@ -16,11 +18,24 @@ namespace tagserver {
 
 namespace {
 
-constexpr const char* kPolicyNone = "http://opcfoundation.org/UA/SecurityPolicy#None";
 constexpr const char* kBinaryProfile =
     "http://opcfoundation.org/UA-Profile/Transport/uatcp-uasc-uabinary";
-constexpr const char* kAnonymousPolicy = "anonymous";
-constexpr uint32_t kAnonymousToken = UaId::AnonymousIdentityToken_Encoding_DefaultBinary;
+// Clients pick the endpoint with the highest level they can use.
+uint8_t SecurityLevel(const SecurityPolicy& policy, SecurityMode mode) {
+  if (!policy.Secure()) return 0;
+  return static_cast<uint8_t>(static_cast<int>(policy.id) +
+                              (mode == SecurityMode::SignAndEncrypt ? 10 : 0));
+}
+
+void WriteSignature(UaEncoder& out, const SignatureData& signature) {
+  if (signature.algorithm.empty()) {
+    out.NullString();
+    out.NullString();
+    return;
+  }
+  out.String(signature.algorithm);
+  out.Bytes(signature.signature);
+}
 
 // A handler of a service's structure as one of the dispatcher: the request
 // is read whole before the handler sees any of it.
@@ -114,6 +129,21 @@ void UaServer::RegisterServices() {
       subs(&SubscriptionService::DeleteItems), true};
   m_services[SetMonitoringModeRequest_Encoding_DefaultBinary] = {
       subs(&SubscriptionService::SetMonitoringMode), true};
+}
+
+void UaServer::SetSecurity(const EndpointSecurity& settings, std::shared_ptr<const PkiStore> pki,
+                           std::shared_ptr<const UserDirectory> users) {
+  m_security = settings;
+  m_security.offerSecure = m_security.offerSecure && pki != nullptr;
+  m_pki = std::move(pki);
+  m_users = std::move(users);
+}
+
+// Nonces that secure something come from OpenSSL's generator.
+ByteString UaServer::Nonce(const UaConnection& conn) {
+  return conn.Security().Policy().Secure()
+             ? SymmetricCrypto::RandomBytes(SecurityPolicy::kNonceLength)
+             : RandomBytes(SecurityPolicy::kNonceLength);
 }
 
 ByteString UaServer::RandomBytes(size_t n) {
@@ -248,20 +278,50 @@ void UaServer::WriteApplicationDescription(UaEncoder& out) const {
   out.StringArray({m_strEndpointUrl});
 }
 
-void UaServer::WriteEndpoint(UaEncoder& out) const {
+void UaServer::WriteEndpoints(UaEncoder& out) const {
+  std::vector<std::pair<const SecurityPolicy*, SecurityMode>> offered;
+  for (const SecurityPolicy& policy : SecurityPolicy::All())
+    for (SecurityMode mode : {SecurityMode::None, SecurityMode::Sign, SecurityMode::SignAndEncrypt})
+      if (m_security.Offers(policy, mode)) offered.emplace_back(&policy, mode);
+  out.Int32(static_cast<int32_t>(offered.size()));
+  for (const auto& [policy, mode] : offered) WriteEndpoint(out, *policy, mode);
+}
+
+void UaServer::WriteEndpoint(UaEncoder& out, const SecurityPolicy& policy,
+                             SecurityMode mode) const {
   out.String(m_strEndpointUrl);
   WriteApplicationDescription(out);
-  out.NullString();  // no certificate
-  out.UInt32(1);     // MessageSecurityMode None
-  out.String(kPolicyNone);
-  out.Int32(1);
-  out.String(kAnonymousPolicy);
-  out.UInt32(0);  // Anonymous
-  out.NullString();
-  out.NullString();
-  out.NullString();
+  if (m_pki != nullptr) {
+    out.Bytes(m_pki->Own().Der());
+  } else {
+    out.NullString();
+  }
+  out.UInt32(static_cast<uint32_t>(mode));
+  out.String(policy.uri);
+  WriteUserTokenPolicies(out, policy);
   out.String(kBinaryProfile);
-  out.Byte(0);
+  out.Byte(SecurityLevel(policy, mode));
+}
+
+void UaServer::WriteUserTokenPolicies(UaEncoder& out, const SecurityPolicy& policy) const {
+  const bool anonymous = m_security.anonymous != AnonymousAccess::Off;
+  const bool userName = m_pki != nullptr && m_users != nullptr;
+  out.Int32((anonymous ? 1 : 0) + (userName ? 1 : 0));
+  if (anonymous) {
+    out.String(SessionSecurity::kAnonymousPolicy);
+    out.UInt32(0);  // Anonymous
+    out.NullString();
+    out.NullString();
+    out.NullString();
+  }
+  if (userName) {
+    out.String(SessionSecurity::kUserNamePolicy);
+    out.UInt32(1);  // UserName
+    out.NullString();
+    out.NullString();
+    // On a plain endpoint the password is still encrypted, to the server's key.
+    out.String(SessionSecurity::PasswordPolicy(policy).uri);
+  }
 }
 
 void UaServer::GetEndpoints(RequestContext& ctx, const GetEndpointsRequest& request,
@@ -270,8 +330,11 @@ void UaServer::GetEndpoints(RequestContext& ctx, const GetEndpointsRequest& requ
   bool offered = profiles.empty() ||
                  std::find(profiles.begin(), profiles.end(), kBinaryProfile) != profiles.end();
   BeginResponse(out, ctx, UaId::GetEndpointsResponse_Encoding_DefaultBinary);
-  out.Int32(offered ? 1 : 0);
-  if (offered) WriteEndpoint(out);
+  if (offered) {
+    WriteEndpoints(out);
+  } else {
+    out.Int32(0);
+  }
 }
 
 void UaServer::FindServers(RequestContext& ctx, const FindServersRequest& request, UaEncoder& out) {
@@ -283,10 +346,18 @@ void UaServer::FindServers(RequestContext& ctx, const FindServersRequest& reques
   if (listed) WriteApplicationDescription(out);
 }
 
+void UaServer::CheckChannelOffered(const ChannelSecurity& channel) const {
+  if (!m_security.Offers(channel.Policy(), channel.Mode()))
+    throw UaServiceError(UaStatus::BadSecurityPolicyRejected);
+}
+
 void UaServer::CreateSession(RequestContext& ctx, const CreateSessionRequest& request,
                              UaEncoder& out) {
   double timeout = request.requestedSessionTimeout;
   if (m_sessions.size() >= limits::kMaxSessions) throw UaServiceError(UaStatus::BadTooManySessions);
+  const ChannelSecurity& channel = ctx.connection->Security();
+  CheckChannelOffered(channel);
+  Checks().CheckCreate(channel, request);
   if (!(timeout >= limits::kMinSessionTimeoutMs)) timeout = limits::kMinSessionTimeoutMs;
   timeout = std::min(timeout, limits::kMaxSessionTimeoutMs);
   ByteString tokenBytes = RandomBytes(16);
@@ -295,41 +366,43 @@ void UaServer::CreateSession(RequestContext& ctx, const CreateSessionRequest& re
   auto session = std::make_unique<Session>(m_space, id, token, timeout);
   // Bound to the channel, but no service runs on it before ActivateSession.
   session->Bind(ctx.connection);
+  session->SetNonce(Nonce(*ctx.connection));
+  const ByteString nonce = session->Nonce();
   m_sessions.push_back(std::move(session));
 
   BeginResponse(out, ctx, UaId::CreateSessionResponse_Encoding_DefaultBinary);
   out.NodeId(id);
   out.NodeId(token);
   out.Double(timeout);
-  out.Bytes(RandomBytes(32));
-  out.NullString();
-  out.Int32(1);
-  WriteEndpoint(out);
+  out.Bytes(nonce);
+  if (m_pki != nullptr) {
+    out.Bytes(m_pki->Own().Der());
+  } else {
+    out.NullString();
+  }
+  WriteEndpoints(out);
   out.EmptyArray();
-  out.NullString();
-  out.NullString();
+  WriteSignature(out, Checks().Sign(channel, request.clientCertificate, request.clientNonce));
   out.UInt32(limits::kMaxMessageSize);
 }
 
 void UaServer::ActivateSession(RequestContext& ctx, const ActivateSessionRequest& request,
                                UaEncoder& out) {
-  const UaExtensionObject& identity = request.userIdentityToken;
   if (ctx.session == nullptr) throw UaServiceError(UaStatus::BadSessionIdInvalid);
   // The first activation must come over the channel that created the session.
   if (!ctx.session->Activated() && !ctx.session->BoundTo(ctx.connection.get()))
     throw UaServiceError(UaStatus::BadSecureChannelIdInvalid);
-  if (!identity.typeId.IsNull()) {
-    if (identity.typeId != UaNodeId::Num(0, kAnonymousToken))
-      throw UaServiceError(UaStatus::BadIdentityTokenRejected);
-    UaDecoder body(identity.body.data(), identity.body.size());
-    std::string policy = AnonymousIdentityToken::read(body).policyId;
-    if (!policy.empty() && policy != kAnonymousPolicy)
-      throw UaServiceError(UaStatus::BadIdentityTokenInvalid);
-  }
+  const ChannelSecurity& channel = ctx.connection->Security();
+  CheckChannelOffered(channel);
+  SessionSecurity checks = Checks();
+  checks.VerifyClient(channel, request.clientSignature, ctx.session->Nonce());
+  UserRole role = checks.Identify(channel, request.userIdentityToken, ctx.session->Nonce());
+  ctx.session->SetCanWrite(role == UserRole::ReadWrite);
   ctx.session->Activate(ctx.connection);
   ctx.session->Touch(SteadyMs());
+  ctx.session->SetNonce(Nonce(*ctx.connection));
   BeginResponse(out, ctx, UaId::ActivateSessionResponse_Encoding_DefaultBinary);
-  out.Bytes(RandomBytes(32));
+  out.Bytes(ctx.session->Nonce());
   out.EmptyArray();
   out.EmptyArray();
 }

@@ -16,18 +16,22 @@
 #include "tagserver/AddressSpace.h"
 #include "tagserver/AttributeService.h"
 #include "tagserver/DiscoveryRequests.h"
+#include "tagserver/EndpointSecurity.h"
 #include "tagserver/HeldWrites.h"
 #include "tagserver/RequestContext.h"
 #include "tagserver/Session.h"
 #include "tagserver/SessionRequests.h"
+#include "tagserver/SessionSecurity.h"
 #include "tagserver/SubscriptionService.h"
 #include "tagserver/TagStore.h"
+#include "tagserver/UserDirectory.h"
 #include "tagserver/ViewService.h"
 
 namespace tagserver {
 
 class UaConnection;
 class UaDecoder;
+class PkiStore;
 
 // Hands a client's write to the program; returns an OPC UA status code, or
 // GoodCompletesAsynchronously when the program completes the token later.
@@ -39,6 +43,12 @@ class UaServer {
   ~UaServer();
 
   void SetEndpointUrl(const std::string& url) { m_strEndpointUrl = url; }
+  // The certificate store (null: the server has no certificate and offers
+  // policy None only), the users file and what the endpoint offers.
+  void SetSecurity(const EndpointSecurity& settings, std::shared_ptr<const PkiStore> pki,
+                   std::shared_ptr<const UserDirectory> users);
+  const EndpointSecurity& Security() const { return m_security; }
+  const PkiStore* Pki() const { return m_pki.get(); }
   void SetWriteHandler(WriteHandler handler) { m_writeHandler = std::move(handler); }
   const WriteHandler& Writer() const { return m_writeHandler; }
   AddressSpace& Space() { return m_space; }
@@ -84,7 +94,12 @@ class UaServer {
   void GetEndpoints(RequestContext& ctx, const GetEndpointsRequest& request, UaEncoder& out);
   void FindServers(RequestContext& ctx, const FindServersRequest& request, UaEncoder& out);
   void WriteApplicationDescription(UaEncoder& out) const;
-  void WriteEndpoint(UaEncoder& out) const;
+  void WriteEndpoints(UaEncoder& out) const;
+  void WriteEndpoint(UaEncoder& out, const SecurityPolicy& policy, SecurityMode mode) const;
+  void WriteUserTokenPolicies(UaEncoder& out, const SecurityPolicy& policy) const;
+  void CheckChannelOffered(const ChannelSecurity& channel) const;
+  SessionSecurity Checks() const { return {m_security, m_pki.get(), m_users.get()}; }
+  ByteString Nonce(const UaConnection& conn);
   ByteString RandomBytes(size_t n);
 
   asio::io_context& m_io;
@@ -94,6 +109,9 @@ class UaServer {
   AttributeService m_attributes;
   SubscriptionService m_subscriptions;
   std::string m_strEndpointUrl;
+  EndpointSecurity m_security;
+  std::shared_ptr<const PkiStore> m_pki;
+  std::shared_ptr<const UserDirectory> m_users;
   WriteHandler m_writeHandler;
   std::map<uint32_t, Service> m_services;
   std::vector<std::unique_ptr<Session>> m_sessions;

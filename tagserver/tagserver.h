@@ -43,6 +43,34 @@ int RegisterOPCServer(const GUID* clsid, const char* progId, const char* descrip
 int UnregisterOPCServer(const GUID* clsid, const char* progId);
 int RegisterOPCService(const char* progId);
 
+// Who may connect, set before InitOPCServer. directory holds the
+// certificate folders (pki/) and the users file; null means the user's
+// configuration directory. Policy None is offered on a loopback endpoint,
+// and on any other only when allowNoneOnNetwork is set. Anonymous sessions
+// may write on a loopback endpoint and only read on any other unless
+// anonymous says otherwise.
+constexpr int OPC_ANONYMOUS_DEFAULT = -1;
+constexpr int OPC_ANONYMOUS_OFF = 0;
+constexpr int OPC_ANONYMOUS_READ_ONLY = 1;
+constexpr int OPC_ANONYMOUS_READ_WRITE = 2;
+struct OPCSecuritySettings {
+  const char* directory;
+  int allowNoneOnNetwork;
+  int anonymous;
+};
+int SetOPCSecurity(const OPCSecuritySettings* settings);
+
+// The endpoint's certificates and users, looked after by the program's
+// commands while no server runs; directory as above. 0 on success, -1 with
+// the reason in error (at most errorSize bytes, ended by a zero byte).
+int RenewOPCCertificate(const char* directory, char* error, int errorSize);
+// Trusts the client certificate in the file (DER or PEM).
+int TrustOPCClient(const char* directory, const char* file, char* error, int errorSize);
+// Adds the user or replaces an existing user's password and role.
+int AddOPCUser(const char* directory, const char* name, const char* password, int readWrite,
+               char* error, int errorSize);
+int RemoveOPCUser(const char* directory, const char* name, char* error, int errorSize);
+
 // Starts the server; rateMs is the fastest sampling interval it grants.
 int InitOPCServer(const GUID* clsid, int rateMs);
 int EnableWriteCallback(OPCWriteCallback callback, int enable);

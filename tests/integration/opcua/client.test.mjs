@@ -16,10 +16,14 @@ import {
   NodeClass,
 } from "node-opcua-client";
 import { Socket } from "node:net";
+import { mkdtempSync, rmSync } from "node:fs";
+import { tmpdir } from "node:os";
+import { join } from "node:path";
 import { TestHost } from "./host.mjs";
 
 const FOLDER = "Korvane.Modbus_OPC_Server";
 let host;
+let configDir;
 const tags = {};
 
 function newClient() {
@@ -61,7 +65,9 @@ function waitFor(check, timeoutMs, what) {
 }
 
 before(async () => {
-  host = await TestHost.start();
+  // The server keeps its certificate there, never in the home directory.
+  configDir = mkdtempSync(join(tmpdir(), "pelmoran-opcua-"));
+  host = await TestHost.start({ PELMORAN_CONFIG_DIR: configDir });
   tags.coil = await host.create("PLC1.NODE1.1.0001", true, 192, 1);
   tags.input = await host.create("PLC1.NODE1.4.0007", false, 192, 12.5);
   tags.fresh = await host.create("PLC1.NODE2.3.0100", true, 0);
@@ -69,19 +75,18 @@ before(async () => {
 
 after(async () => {
   await host?.stop();
+  rmSync(configDir, { recursive: true, force: true });
 });
 
-test("GetEndpoints offers SecurityPolicy None with an anonymous token", async () => {
+test("GetEndpoints offers SecurityPolicy None with anonymous and user name tokens", async () => {
   const client = newClient();
   await client.connect(host.url);
   try {
     const endpoints = await client.getEndpoints();
-    assert.equal(endpoints.length, 1);
-    const [ep] = endpoints;
+    const ep = endpoints.find((e) => e.securityPolicyUri === SecurityPolicy.None);
     assert.equal(ep.endpointUrl, host.url);
     assert.equal(ep.securityMode, MessageSecurityMode.None);
-    assert.equal(ep.securityPolicyUri, SecurityPolicy.None);
-    assert.deepEqual(ep.userIdentityTokens.map((t) => t.tokenType), [0]);
+    assert.deepEqual(ep.userIdentityTokens.map((t) => t.tokenType), [0, 1]);
     const servers = await client.findServers();
     assert.equal(servers.length, 1);
     assert.equal(servers[0].applicationUri, "urn:pelmoran:" + FOLDER);

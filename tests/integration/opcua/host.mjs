@@ -3,9 +3,10 @@ import { spawn } from "node:child_process";
 import { createInterface } from "node:readline";
 
 export class TestHost {
-  static async start() {
+  // env: more environment for the host, such as its PELMORAN_CONFIG_DIR.
+  static async start(env = {}) {
     const host = new TestHost();
-    await host.#open();
+    await host.#open(env);
     return host;
   }
 
@@ -15,12 +16,12 @@ export class TestHost {
   #writeWaiters = [];
   url = "";
 
-  async #open() {
+  async #open(env) {
     const path = process.env.OPCUA_TEST_HOST;
     if (!path) throw new Error("OPCUA_TEST_HOST is not set");
     this.#child = spawn(path, [], {
       stdio: ["pipe", "pipe", "inherit"],
-      env: { ...process.env, PELMORAN_OPCUA_ENDPOINT: "opc.tcp://127.0.0.1:0" },
+      env: { ...process.env, PELMORAN_OPCUA_ENDPOINT: "opc.tcp://127.0.0.1:0", ...env },
     });
     const lines = createInterface({ input: this.#child.stdout });
     lines.on("line", (line) => this.#onLine(line));

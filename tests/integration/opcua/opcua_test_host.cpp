@@ -10,7 +10,12 @@
 //   rmfolder <handle>                                       -> "ok <result>"
 //     u: UInt32; d: DateTime as Unix milliseconds; s: String
 //   result <hresult>   (what the write callback answers from now on)
+//   user <name> <read|readwrite> <password>                 -> "ok <0|-1>"
+//   trust <certificate file>                                -> "ok <0|-1>"
 //   quit
+// The certificates and users live under $PELMORAN_CONFIG_DIR; the
+// environment's OPCUA_TEST_ANONYMOUS (off, read or readwrite) and
+// OPCUA_TEST_NONE_ON_NETWORK (1) set the endpoint's security.
 // Every client write is printed as "write <handle> <vt> <value>".
 #include <cstdio>
 #include <cstdlib>
@@ -19,6 +24,9 @@
 #include <sstream>
 #include <string>
 
+#include "platform/ConfigLocation.h"
+#include "tagserver/PkiStore.h"
+#include "tagserver/UserDirectory.h"
 #include "tagserver/tagserver.h"
 
 namespace {
@@ -128,6 +136,22 @@ void Obey(const std::string& line) {
     int32_t handle = 0;
     in >> handle;
     Say("ok " + std::to_string(RemoveOPCTag(handle)));
+  } else if (word == "user") {
+    std::string name, role, password;
+    in >> name >> role >> password;
+    tagserver::UserDirectory users(UserConfigDirectory() + tagserver::UserDirectory::kFileName);
+    std::string error;
+    bool added = users.Add(
+        name, password,
+        role == "readwrite" ? tagserver::UserRole::ReadWrite : tagserver::UserRole::ReadOnly,
+        error);
+    Say(added ? "ok 0" : "ok -1 " + error);
+  } else if (word == "trust") {
+    std::string file;
+    in >> file;
+    std::string error;
+    Say(tagserver::PkiStore(UserConfigDirectory() + "pki/").Trust(file, error) ? "ok 0"
+                                                                               : "ok -1 " + error);
   } else if (word == "result") {
     in >> g_nResult;
     Say("ok 0");
@@ -138,7 +162,20 @@ void Obey(const std::string& line) {
 
 }  // namespace
 
+int AnonymousSetting() {
+  const char* text = std::getenv("OPCUA_TEST_ANONYMOUS");
+  std::string value = text != nullptr ? text : "";
+  if (value == "off") return OPC_ANONYMOUS_OFF;
+  if (value == "read") return OPC_ANONYMOUS_READ_ONLY;
+  if (value == "readwrite") return OPC_ANONYMOUS_READ_WRITE;
+  return OPC_ANONYMOUS_DEFAULT;
+}
+
 int main() {
+  const char* noneOnNetwork = std::getenv("OPCUA_TEST_NONE_ON_NETWORK");
+  OPCSecuritySettings security{nullptr, noneOnNetwork != nullptr && noneOnNetwork[0] == '1',
+                               AnonymousSetting()};
+  SetOPCSecurity(&security);
   GUID clsid{};
   if (InitOPCServer(&clsid, 250) != 0) return 1;
   EnableWriteCallback(OnWrite, 1);
