@@ -8,6 +8,7 @@ struct TagServerBinding {
   decltype(&::RegisterOPCServer) RegisterOPCServer = nullptr;
   decltype(&::UnregisterOPCServer) UnregisterOPCServer = nullptr;
   decltype(&::RegisterOPCService) RegisterOPCService = nullptr;
+  decltype(&::SetOPCSecurity) SetOPCSecurity = nullptr;
   decltype(&::InitOPCServer) InitOPCServer = nullptr;
   decltype(&::EnableWriteCallback) EnableWriteCallback = nullptr;
   decltype(&::EnableAsyncWriteCallback) EnableAsyncWriteCallback = nullptr;
@@ -24,6 +25,10 @@ struct TagServerBinding {
   decltype(&::ShutdownOPCServer) ShutdownOPCServer = nullptr;
   decltype(&::GetOPCClientCount) GetOPCClientCount = nullptr;
   decltype(&::EnableOPCLogCallback) EnableOPCLogCallback = nullptr;
+  decltype(&::RenewOPCCertificate) RenewOPCCertificate = nullptr;
+  decltype(&::TrustOPCClient) TrustOPCClient = nullptr;
+  decltype(&::AddOPCUser) AddOPCUser = nullptr;
+  decltype(&::RemoveOPCUser) RemoveOPCUser = nullptr;
 };
 
 // The binding in use.

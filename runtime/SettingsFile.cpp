@@ -74,6 +74,12 @@ int SettingsFile::GetInt(const std::string& section, const std::string& key, int
   return number < low || number > high ? fallback : number;
 }
 
+std::string SettingsFile::GetString(const std::string& section, const std::string& key,
+                                    const std::string& fallback) const {
+  const Line* line = Find(section, key);
+  return line ? Trim(line->text.substr(line->text.find('=') + 1)) : fallback;
+}
+
 void SettingsFile::SetInt(const std::string& section, const std::string& key, int value) {
   std::string text = key + "=" + std::to_string(value);
   for (Line& line : m_lines) {

@@ -31,6 +31,9 @@ class SettingsFile {
   int GetInt(const std::string& section, const std::string& key, int fallback, int low,
              int high) const;
   void SetInt(const std::string& section, const std::string& key, int value);
+  // The value with its blanks trimmed, or fallback when the key is missing.
+  std::string GetString(const std::string& section, const std::string& key,
+                        const std::string& fallback) const;
 
   DemotionPolicy GetDemotionPolicy() const;
   void SetDemotionPolicy(const DemotionPolicy& policy);

@@ -8,7 +8,14 @@
 #include "link/ModbusBinding.h"
 #include "platform/ConfigLocation.h"
 #include "pointdb/TagServerBinding.h"
+#include "runtime/SettingsFile.h"
 #include "shell/CommandLine.h"
+
+namespace {
+
+constexpr const char* kSecuritySection = "OpcUa";
+
+}  // namespace
 
 const GUID Startup::kClassId = {
     0x6F0B5C2E, 0x93A4, 0x4D71, {0xB8, 0xE2, 0x5A, 0x1C, 0x7D, 0x3E, 0x9F, 0x40}};
@@ -39,6 +46,7 @@ bool Startup::RunEndingSwitch(const CommandLine& commandLine) const {
 void Startup::StartLibraries(OPCWriteCallback onClientWrite,
                              ConnectionCallback onConnection) const {
   Register();
+  SetSecurity();
   TagServer().InitOPCServer(&kClassId, kServerRate);
   TagServer().EnableWriteCallback(onClientWrite, 1);
   Modbus().EnableConnectionCallback(onConnection);
@@ -49,3 +57,23 @@ void Startup::Register() const {
 }
 
 std::string Startup::ConfigPath() const { return ConfigFilePath(m_strDirectory); }
+
+std::string Startup::ConfigFolder() const {
+  const std::string path = ConfigPath();
+  return path.substr(0, path.rfind('/') + 1);
+}
+
+void Startup::SetSecurity() const {
+  // A binding without the entry point serves with the library's defaults.
+  if (TagServer().SetOPCSecurity == nullptr) return;
+  const std::string folder = ConfigFolder();
+  SettingsFile file = SettingsFile::Load(folder + SettingsFile::kFileName);
+  const std::string anonymous = file.GetString(kSecuritySection, "Anonymous", "");
+  int access = OPC_ANONYMOUS_DEFAULT;
+  if (anonymous == "off") access = OPC_ANONYMOUS_OFF;
+  if (anonymous == "read") access = OPC_ANONYMOUS_READ_ONLY;
+  if (anonymous == "readwrite") access = OPC_ANONYMOUS_READ_WRITE;
+  OPCSecuritySettings settings{
+      folder.c_str(), file.GetInt(kSecuritySection, "AllowNoneOnNetwork", 0, 0, 1), access};
+  TagServer().SetOPCSecurity(&settings);
+}

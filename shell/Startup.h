@@ -30,6 +30,9 @@ class Startup {
   // Beside the executable; an installed program, or one whose directory
   // cannot be written, keeps it in the user's configuration directory.
   std::string ConfigPath() const;
+  // The folder of ConfigPath, with its trailing "/": also the home of
+  // pelmoran.ini, the server's certificates (pki/) and its users file.
+  std::string ConfigFolder() const;
 
   // Carries out an ending switch; true when the program is to end now.
   bool RunEndingSwitch(const CommandLine& commandLine) const;
@@ -38,6 +41,8 @@ class Startup {
 
  private:
   void Register() const;
+  // Hands the endpoint's security settings of pelmoran.ini to the server.
+  void SetSecurity() const;
 
   std::string m_strDirectory;
 };

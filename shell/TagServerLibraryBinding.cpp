@@ -6,6 +6,7 @@ void InstallTagServerLibrary() {
   t.RegisterOPCServer = &::RegisterOPCServer;
   t.UnregisterOPCServer = &::UnregisterOPCServer;
   t.RegisterOPCService = &::RegisterOPCService;
+  t.SetOPCSecurity = &::SetOPCSecurity;
   t.InitOPCServer = &::InitOPCServer;
   t.EnableWriteCallback = &::EnableWriteCallback;
   t.EnableAsyncWriteCallback = &::EnableAsyncWriteCallback;
@@ -22,4 +23,8 @@ void InstallTagServerLibrary() {
   t.GetOPCClientCount = &::GetOPCClientCount;
   t.ShutdownOPCServer = &::ShutdownOPCServer;
   t.EnableOPCLogCallback = &::EnableOPCLogCallback;
+  t.RenewOPCCertificate = &::RenewOPCCertificate;
+  t.TrustOPCClient = &::TrustOPCClient;
+  t.AddOPCUser = &::AddOPCUser;
+  t.RemoveOPCUser = &::RemoveOPCUser;
 }

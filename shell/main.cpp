@@ -3,12 +3,15 @@
 #include <QCoreApplication>
 #include <cstdio>
 #include <cstdlib>
+#include <iostream>
 #include <memory>
 
 #include "shell/Bindings.h"
 #include "shell/CommandLine.h"
 #include "shell/PelmoranApp.h"
+#include "shell/SecurityCommand.h"
 #include "shell/SignalWatcher.h"
+#include "shell/Startup.h"
 
 namespace {
 
@@ -30,6 +33,11 @@ int main(int argc, char** argv) {
   const CommandLine switches(commandLine);
   InstallModbusLibrary();
   InstallTagServerLibrary();
+  if (auto command = SecurityCommand::Parse(argc, argv)) {
+    const Startup startup(Startup::ExecutableDirectory());
+    return command->Run(startup.ConfigFolder(), &SecurityCommand::ReadPasswordFromStdin, std::cout,
+                        std::cerr);
+  }
 
   // The registration switches and the headless program need no display.
   std::unique_ptr<QCoreApplication> qt;

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -34,6 +35,12 @@ int FakeService(const char* progId) {
 int FakeInit(const GUID* clsid, int rate) {
   g_classIds.push_back(*clsid);
   g_calls.push_back("InitOPCServer|" + std::to_string(rate));
+  return 0;
+}
+int FakeSecurity(const OPCSecuritySettings* settings) {
+  g_calls.push_back(std::string("SetOPCSecurity|") + settings->directory + "|" +
+                    std::to_string(settings->allowNoneOnNetwork) + "|" +
+                    std::to_string(settings->anonymous));
   return 0;
 }
 void WriteCallback(int32_t, VARIANT*, int32_t*) {}
@@ -187,3 +194,32 @@ TEST(StartupPaths, CommandAndConfigurationLieBesideTheExecutable) {
 }
 
 }  // namespace
+
+TEST_F(StartupTest, TheEndpointsSecuritySettingsGoToTheServerBeforeItStarts) {
+  char folder[] = "/tmp/pelmoran-startup-test-XXXXXX";
+  const std::string dir = std::string(mkdtemp(folder)) + "/";
+  setenv("PELMORAN_CONFIG_DIR", dir.c_str(), 1);
+  TagServer().SetOPCSecurity = &FakeSecurity;
+  struct Case {
+    const char* ini;
+    std::string call;
+  };
+  const Case cases[] = {
+      {"", "SetOPCSecurity|" + dir + "|0|-1"},
+      {"[OpcUa]\nAnonymous=off\nAllowNoneOnNetwork=1\n", "SetOPCSecurity|" + dir + "|1|0"},
+      {"[OpcUa]\nAnonymous=read\n", "SetOPCSecurity|" + dir + "|0|1"},
+      {"[OpcUa]\nAnonymous = readwrite\nAllowNoneOnNetwork=yes\n",
+       "SetOPCSecurity|" + dir + "|0|2"},
+      {"[OpcUa]\nAnonymous=everyone\n", "SetOPCSecurity|" + dir + "|0|-1"},
+  };
+  for (const Case& c : cases) {
+    std::ofstream(dir + "pelmoran.ini") << c.ini;
+    g_calls.clear();
+    EXPECT_TRUE(Start(""));
+    std::vector<std::string> expected = normalStart_;
+    expected.insert(expected.begin() + 1, c.call);
+    EXPECT_EQ(g_calls, expected) << c.ini;
+  }
+  unsetenv("PELMORAN_CONFIG_DIR");
+  std::filesystem::remove_all(dir);
+}
