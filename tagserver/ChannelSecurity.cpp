@@ -62,8 +62,11 @@ void ChannelSecurity::Accept(const AsymmetricSecurityHeader& header, const PkiSt
     Refuse(UaStatus::BadCertificateInvalid, "encrypted for another certificate");
   m_peer = Certificate::FromDer(header.senderCertificate);
   if (m_peer.Empty()) Refuse(UaStatus::BadCertificateInvalid, "sender certificate unreadable");
-  const size_t keyBytes = RsaCrypto::KeyBytes(m_peer.PublicKey());
-  if (EVP_PKEY_base_id(m_peer.PublicKey()) != EVP_PKEY_RSA || keyBytes < 256 || keyBytes > 512)
+  // A certificate may parse while its key does not.
+  EVP_PKEY* key = m_peer.PublicKey();
+  const size_t keyBytes = RsaCrypto::KeyBytes(key);
+  if (key == nullptr || EVP_PKEY_get_base_id(key) != EVP_PKEY_RSA || keyBytes < 256 ||
+      keyBytes > 512)
     Refuse(UaStatus::BadCertificatePolicyCheckFailed, "client key is not RSA of 2048 to 4096 bits");
   uint32_t status = pki->Check(m_peer);
   if (status != UaStatus::Good)

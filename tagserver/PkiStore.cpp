@@ -231,7 +231,7 @@ bool PkiStore::Create(const std::string& applicationUri, std::string& error) {
 }
 
 uint32_t PkiStore::Check(const Certificate& peer) const {
-  if (peer.Empty()) return UaStatus::BadCertificateInvalid;
+  if (peer.Empty() || peer.PublicKey() == nullptr) return UaStatus::BadCertificateInvalid;
   uint32_t status = VerifyChain(peer);
   if (status == UaStatus::Good && Revoked(peer)) status = UaStatus::BadCertificateRevoked;
   if (status == UaStatus::BadCertificateUntrusted) Reject(peer);
