@@ -45,6 +45,10 @@ class Session {
   // The nonce the server handed out last, which the client signs next.
   const ByteString& Nonce() const { return m_nonce; }
   void SetNonce(ByteString nonce) { m_nonce = std::move(nonce); }
+  // The certificate of the application that created the session, empty on
+  // a plain channel.
+  const ByteString& ClientCertificate() const { return m_clientCertificate; }
+  void SetClientCertificate(ByteString der) { m_clientCertificate = std::move(der); }
   // False for a user or anonymous session that may only read.
   bool CanWrite() const { return m_bCanWrite; }
   void SetCanWrite(bool canWrite) { m_bCanWrite = canWrite; }
@@ -85,6 +89,7 @@ class Session {
   bool m_bActivated = false;
   bool m_bCanWrite = false;
   ByteString m_nonce;
+  ByteString m_clientCertificate;
   int64_t m_nLastSeenMs = 0;
   std::weak_ptr<UaConnection> m_conn;
   std::map<uint32_t, std::unique_ptr<Subscription>> m_subs;

@@ -139,11 +139,10 @@ void UaServer::SetSecurity(const EndpointSecurity& settings, std::shared_ptr<con
   m_users = std::move(users);
 }
 
-// Nonces that secure something come from OpenSSL's generator.
-ByteString UaServer::Nonce(const UaConnection& conn) {
-  return conn.Security().Policy().Secure()
-             ? SymmetricCrypto::RandomBytes(SecurityPolicy::kNonceLength)
-             : RandomBytes(SecurityPolicy::kNonceLength);
+// Nonces and session tokens that secure something come from OpenSSL's
+// generator.
+ByteString UaServer::Nonce(const UaConnection& conn, size_t n) {
+  return conn.Security().Policy().Secure() ? SymmetricCrypto::RandomBytes(n) : RandomBytes(n);
 }
 
 ByteString UaServer::RandomBytes(size_t n) {
@@ -360,13 +359,14 @@ void UaServer::CreateSession(RequestContext& ctx, const CreateSessionRequest& re
   Checks().CheckCreate(channel, request);
   if (!(timeout >= limits::kMinSessionTimeoutMs)) timeout = limits::kMinSessionTimeoutMs;
   timeout = std::min(timeout, limits::kMaxSessionTimeoutMs);
-  ByteString tokenBytes = RandomBytes(16);
+  ByteString tokenBytes = Nonce(*ctx.connection, 16);
   UaNodeId token{0, UaNodeId::Kind::Opaque, 0, std::string(tokenBytes.begin(), tokenBytes.end())};
   UaNodeId id = UaNodeId::Num(1, 100000 + m_nNextSessionId++);
   auto session = std::make_unique<Session>(m_space, id, token, timeout);
   // Bound to the channel, but no service runs on it before ActivateSession.
   session->Bind(ctx.connection);
   session->SetNonce(Nonce(*ctx.connection));
+  session->SetClientCertificate(channel.PeerCertificate().Der());
   const ByteString nonce = session->Nonce();
   m_sessions.push_back(std::move(session));
 
@@ -394,6 +394,9 @@ void UaServer::ActivateSession(RequestContext& ctx, const ActivateSessionRequest
     throw UaServiceError(UaStatus::BadSecureChannelIdInvalid);
   const ChannelSecurity& channel = ctx.connection->Security();
   CheckChannelOffered(channel);
+  // Another channel takes a session over only for the application that made it.
+  if (channel.PeerCertificate().Der() != ctx.session->ClientCertificate())
+    throw UaServiceError(UaStatus::BadApplicationSignatureInvalid);
   SessionSecurity checks = Checks();
   checks.VerifyClient(channel, request.clientSignature, ctx.session->Nonce());
   UserRole role = checks.Identify(channel, request.userIdentityToken, ctx.session->Nonce());

@@ -99,7 +99,7 @@ class UaServer {
   void WriteUserTokenPolicies(UaEncoder& out, const SecurityPolicy& policy) const;
   void CheckChannelOffered(const ChannelSecurity& channel) const;
   SessionSecurity Checks() const { return {m_security, m_pki.get(), m_users.get()}; }
-  ByteString Nonce(const UaConnection& conn);
+  ByteString Nonce(const UaConnection& conn, size_t n = SecurityPolicy::kNonceLength);
   ByteString RandomBytes(size_t n);
 
   asio::io_context& m_io;

@@ -189,6 +189,36 @@ test("a read-only user cannot write and UserAccessLevel says so", async () => {
   assert.equal(host.pendingWrites(), 0);
 });
 
+test("a session moves to another channel only with the certificate that created it", async () => {
+  const other = await clientPki("other-client");
+  await refusal({ pki: other });
+  const rejected = join(scratch, "server/pki/rejected");
+  for (const f of readdirSync(rejected)) await host.command(`trust ${join(rejected, f)}`);
+  const owner = newClient(SecurityPolicy.Basic256Sha256, MessageSecurityMode.SignAndEncrypt, trustedPki);
+  await owner.connect(host.url);
+  const session = await owner.createSession({ type: UserTokenType.UserName, userName: "alice", password: "s3cret" });
+  const cases = [
+    { pki: other, outcome: /BadApplicationSignatureInvalid/ },
+    { pki: trustedPki, outcome: "moved" },
+  ];
+  const takers = [];
+  try {
+    for (const c of cases) {
+      const taker = newClient(SecurityPolicy.Basic256Sha256, MessageSecurityMode.SignAndEncrypt, c.pki);
+      takers.push(taker);
+      await taker.connect(host.url);
+      const outcome = await taker.reactivateSession(session).then(() => "moved", (e) => e.message);
+      assertOutcome(outcome, c.outcome, c.pki === other ? "another application" : "the same one");
+    }
+    const read = await session.read({ nodeId: "ns=0;i=2255", attributeId: AttributeIds.Value });
+    assert.equal(read.statusCode, StatusCodes.Good);
+  } finally {
+    await session.close();
+    for (const t of takers) await t.disconnect();
+    await owner.disconnect();
+  }
+});
+
 test("the channel keeps working across a token renewal", async () => {
   const client = OPCUAClient.create({
     securityPolicy: SecurityPolicy.Basic256Sha256,
