@@ -29,6 +29,8 @@ struct TagServerBinding {
   decltype(&::TrustOPCClient) TrustOPCClient = nullptr;
   decltype(&::AddOPCUser) AddOPCUser = nullptr;
   decltype(&::RemoveOPCUser) RemoveOPCUser = nullptr;
+  decltype(&::ListOPCUsers) ListOPCUsers = nullptr;
+  decltype(&::ListOPCRejected) ListOPCRejected = nullptr;
 };
 
 // The binding in use.

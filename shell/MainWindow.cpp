@@ -34,6 +34,7 @@
 #include "ui/OptionsDlg.h"
 #include "ui/PelmoranView.h"
 #include "ui/RemoveEndpointDlg.h"
+#include "ui/SecurityDlg.h"
 #include "ui/WidgetMessageBox.h"
 #include "ui/WidgetViewFactory.h"
 #include "ui/WindowLayout.h"
@@ -169,6 +170,7 @@ void MainWindow::CreateCommands() {
     OnModbusTrace(Action(ID_MODBUS_TRACE)->isChecked());
   })->setCheckable(true);
   AddCommand(ID_MODBUS_OPTIONS, "&Options...", [this] { OnModbusOptions(); });
+  AddCommand(ID_OPCUA_SECURITY, "OPC UA &Security...", [this] { OnOpcUaSecurity(); });
   // The toolkit's own cascade would cut the columns; ours keeps each window
   // wide enough for them.
   AddCommand(ID_WINDOW_CASCADE, "&Cascade", [this] { m_pViews->CascadeAll(); });
@@ -238,7 +240,7 @@ void MainWindow::CreateMenus() {
   modbus->addMenu(NewMenu("&Endpoint", {ID_ENDPOINT_NEW, ID_ENDPOINT_REMOVE}));
   modbus->addMenu(NewMenu("&Data", {ID_DATA_NEW, ID_DATA_DELETE}));
   modbus->addSeparator();
-  for (int id : {ID_MODBUS_HEALTH, ID_MODBUS_TRACE, ID_MODBUS_OPTIONS})
+  for (int id : {ID_MODBUS_HEALTH, ID_MODBUS_TRACE, ID_MODBUS_OPTIONS, ID_OPCUA_SECURITY})
     modbus->addAction(Action(id));
   QAction* pane = m_pEndpointsPane->toggleViewAction();
   pane->setText("Endpoints &Pane");
@@ -480,6 +482,12 @@ void MainWindow::OnModbusTrace(bool on) {
   }
   m_frame.StartTraceFile();
   statusBar()->showMessage("Frame trace in " + QString::fromStdString(m_frame.TracePath()));
+}
+
+void MainWindow::OnOpcUaSecurity() {
+  const std::string settings = m_frame.SettingsPath();
+  SecurityDlg dlg(settings.substr(0, settings.rfind('/') + 1), this);
+  dlg.exec();
 }
 
 void MainWindow::OnModbusOptions() {

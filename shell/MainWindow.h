@@ -39,6 +39,7 @@ class MainWindow : public QMainWindow {
     ID_MODBUS_HEALTH = 32806,
     ID_MODBUS_TRACE = 32807,
     ID_MODBUS_OPTIONS = 32808,
+    ID_OPCUA_SECURITY = 32809,
     ID_FILE_NEW = 57600,
     ID_FILE_OPEN = 57601,
     ID_FILE_SAVE = 57603,
@@ -112,6 +113,7 @@ class MainWindow : public QMainWindow {
   // configuration; unchecked: no trace at all.
   void OnModbusTrace(bool on);
   void OnModbusOptions();
+  void OnOpcUaSecurity();
   HealthDlg* HealthDialog() const;
   EndpointsPane& Endpoints() const { return *m_pEndpointsPane; }
   // The OPC UA address clients connect to and how many are connected, in

@@ -26,5 +26,7 @@ void InstallTagServerLibrary() {
   t.RenewOPCCertificate = &::RenewOPCCertificate;
   t.TrustOPCClient = &::TrustOPCClient;
   t.AddOPCUser = &::AddOPCUser;
+  t.ListOPCUsers = &::ListOPCUsers;
+  t.ListOPCRejected = &::ListOPCRejected;
   t.RemoveOPCUser = &::RemoveOPCUser;
 }

@@ -2,6 +2,7 @@
 #include <cstdio>
 #include <string>
 
+#include "tagserver/Certificate.h"
 #include "tagserver/PkiStore.h"
 #include "tagserver/TagServerHost.h"
 #include "tagserver/UserDirectory.h"
@@ -26,6 +27,12 @@ PkiStore Pki(const char* directory) {
 
 UserDirectory Users(const char* directory) {
   return UserDirectory(TagServerHost::SecurityFolder(directory) + UserDirectory::kFileName);
+}
+
+int CopyList(const std::string& list, char* buffer, int bufferSize) {
+  if (buffer != nullptr && bufferSize > 0)
+    std::snprintf(buffer, static_cast<size_t>(bufferSize), "%s", list.c_str());
+  return static_cast<int>(list.size());
 }
 
 }  // namespace
@@ -57,6 +64,25 @@ int RemoveOPCUser(const char* directory, const char* name, char* error, int erro
   std::string reason = "no user name";
   bool ok = name != nullptr && Users(directory).Remove(name, reason);
   return Outcome(ok, reason, error, errorSize);
+}
+
+int ListOPCUsers(const char* directory, char* buffer, int bufferSize) {
+  std::string list;
+  for (const auto& [name, role] : Users(directory).List())
+    list += name + (role == UserRole::ReadWrite ? "\treadwrite\n" : "\tread\n");
+  return CopyList(list, buffer, bufferSize);
+}
+
+int ListOPCRejected(const char* directory, char* buffer, int bufferSize) {
+  std::string list;
+  for (const std::string& file : Pki(directory).RejectedFiles()) {
+    // A file that holds no certificate is listed all the same, to be seen.
+    const tagserver::Certificate certificate = tagserver::Certificate::FromFile(file);
+    const std::string subject =
+        certificate.Empty() ? "(not a certificate)" : certificate.SubjectName();
+    list += file + "\t" + subject + "\n";
+  }
+  return CopyList(list, buffer, bufferSize);
 }
 
 }  // extern "C"

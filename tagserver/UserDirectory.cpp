@@ -88,6 +88,12 @@ std::optional<UserDirectory::Entry> UserDirectory::Parse(const std::string& line
   return e;
 }
 
+std::vector<std::pair<std::string, UserRole>> UserDirectory::List() const {
+  std::vector<std::pair<std::string, UserRole>> users;
+  for (const Entry& entry : Load()) users.emplace_back(entry.name, entry.role);
+  return users;
+}
+
 std::vector<UserDirectory::Entry> UserDirectory::Load() const {
   std::vector<Entry> out;
   std::ifstream in(m_strPath);

@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tagserver {
@@ -29,6 +30,8 @@ class UserDirectory {
   bool Add(const std::string& name, const std::string& password, UserRole role,
            std::string& error) const;
   bool Remove(const std::string& name, std::string& error) const;
+  // Every user's name and role, in the file's order.
+  std::vector<std::pair<std::string, UserRole>> List() const;
   // Names may not hold ':' or line breaks and are at most 64 bytes long.
   static bool ValidName(const std::string& name);
 

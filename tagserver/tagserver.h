@@ -70,6 +70,12 @@ int TrustOPCClient(const char* directory, const char* file, char* error, int err
 int AddOPCUser(const char* directory, const char* name, const char* password, int readWrite,
                char* error, int errorSize);
 int RemoveOPCUser(const char* directory, const char* name, char* error, int errorSize);
+// The users, one "<name>\t<read|readwrite>" line each, or the refused client
+// certificates, one "<file>\t<subject>" line each, written to buffer (at
+// most bufferSize bytes, ended by a zero byte). Returns the length of the
+// whole list, so that a caller short of room asks again with enough.
+int ListOPCUsers(const char* directory, char* buffer, int bufferSize);
+int ListOPCRejected(const char* directory, char* buffer, int bufferSize);
 
 // Starts the server; rateMs is the fastest sampling interval it grants.
 int InitOPCServer(const GUID* clsid, int rateMs);

@@ -164,10 +164,20 @@ void MainWindowTest::menusAndEnablingFollowEndpointsAndDocuments() {
   QCOMPARE(window.windowTitle(), QString("pelmoran"));
   QCOMPARE(MenuTitles(window), QStringList({"&File", "&Modbus", "&Help"}));
   QCOMPARE(Describe(TopMenu(window, "&File")), QStringList({"&Restore Test Config", "-", "E&xit"}));
-  const QStringList modbus{
-      "&Endpoint>",     "&New", "&Remove", "<",          "&Data>",       "&New",
-      "&Delete",        "<",    "-",       "&Health...", "Frame &Trace", "&Options...",
-      "Endpoints &Pane"};
+  const QStringList modbus{"&Endpoint>",
+                           "&New",
+                           "&Remove",
+                           "<",
+                           "&Data>",
+                           "&New",
+                           "&Delete",
+                           "<",
+                           "-",
+                           "&Health...",
+                           "Frame &Trace",
+                           "&Options...",
+                           "OPC UA &Security...",
+                           "Endpoints &Pane"};
   QCOMPARE(Describe(TopMenu(window, "&Modbus")), modbus);
   QCOMPARE(Describe(TopMenu(window, "&Help")),
            QStringList({"&Help Topics", "-", "&About Pelmoran..."}));
