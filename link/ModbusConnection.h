@@ -28,6 +28,8 @@ class CModbusConnection {
   // Connection lifecycle.
   bool ConnectSerial();
   bool ConnectTcp();
+  // Whichever of the two the endpoint's kind takes.
+  bool Connect() { return m_bTcp ? ConnectTcp() : ConnectSerial(); }
   bool IsConnected() const;
   // Connected, and (serial) the device is present: requests can reach it.
   bool IsLinkUp() const { return IsConnected() && !m_bDeviceLost; }

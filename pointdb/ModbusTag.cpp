@@ -14,3 +14,9 @@ CModbusTag::CModbusTag()
 }
 
 CModbusTag::~CModbusTag() { VariantClear(&m_value); }
+
+int32_t CModbusTag::FileDataType() const {
+  const bool readAsAnother = m_nFileDataType != -1;
+  return readAsAnother && m_nDataType == static_cast<int32_t>(DataType::Unsigned) ? m_nFileDataType
+                                                                                  : m_nDataType;
+}

@@ -19,6 +19,9 @@ class CModbusTag {
   // The fields keep the numbers the files carry; these read them as names.
   PointType GetPointType() const { return static_cast<PointType>(m_nPointType); }
   DataType GetDataType() const { return static_cast<DataType>(m_nDataType); }
+  // The data type its scan file keeps: the file's own for a tag read as
+  // UNSIGNED, unless the operator has chosen another type since.
+  int32_t FileDataType() const;
 
   int32_t m_nPointType;
   int32_t m_hTag;

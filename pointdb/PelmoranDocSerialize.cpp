@@ -205,17 +205,9 @@ void ApplyScan(CPelmoranDoc& doc, const ScanRecord& scan) {
   }
 }
 
-// A tag read as UNSIGNED gives its file back the type it was read from, so
-// that saving changes nothing the file said, unless the operator has chosen
-// another type since.
-int32_t FileDataType(const CModbusTag& tag) {
-  const bool readAsAnother = tag.m_nFileDataType != kReadAsStored;
-  return readAsAnother && tag.m_nDataType == kUnsigned ? tag.m_nFileDataType : tag.m_nDataType;
-}
-
 bool NeedsExtendedFile(const CPelmoranDoc& doc) {
   for (const auto& tag : doc.m_tags) {
-    if (NeedsExtendedFile(FileDataType(*tag), tag->m_format)) return true;
+    if (NeedsExtendedFile(tag->FileDataType(), tag->m_format)) return true;
   }
   return false;
 }
@@ -228,7 +220,7 @@ void StoreScan(Archive& ar, const CPelmoranDoc& doc) {
      << scan.m_nScanLength << scan.m_nPollFrequency;
   ar << static_cast<int32_t>(doc.m_tags.size());
   for (const auto& tag : doc.m_tags) {
-    ar << tag->m_nPointType << FileDataType(*tag) << tag->m_fLowLimit << tag->m_fHighLimit;
+    ar << tag->m_nPointType << tag->FileDataType() << tag->m_fLowLimit << tag->m_fHighLimit;
     if (extended) StoreFormat(ar, tag->m_format);
   }
 }

@@ -65,22 +65,13 @@ ConfigRecord ReadConfig(Archive& ar) {
   return config;
 }
 
-void ConnectEndpoint(CModbusConnection& endpoint) {
-  if (endpoint.m_bTcp) {
-    endpoint.ConnectTcp();
-  } else {
-    endpoint.ConnectSerial();
-  }
-}
-
 // Endpoints are connected as they join, before any scan that polls them
 // opens. A scan file that cannot be opened is reported by the template and
 // skipped.
 void ApplyConfig(Runtime& runtime, ConfigRecord& config) {
   runtime.m_endpoints.RemoveAllEndpoints();
   runtime.CloseAllDocuments();
-  for (auto& endpoint : config.endpoints)
-    ConnectEndpoint(*runtime.m_endpoints.Adopt(std::move(endpoint)));
+  for (auto& endpoint : config.endpoints) runtime.m_endpoints.Adopt(std::move(endpoint))->Connect();
   for (const auto& path : config.scanPaths) {
     if (!path.empty()) runtime.m_docTemplate.OpenDocumentFile(path);
   }
