@@ -68,10 +68,13 @@ ConfigRecord ReadConfig(Archive& ar) {
 // Endpoints are connected as they join, before any scan that polls them
 // opens. A scan file that cannot be opened is reported by the template and
 // skipped.
-void ApplyConfig(Runtime& runtime, ConfigRecord& config) {
+void ApplyConfig(Runtime& runtime, ConfigRecord& config, bool connect) {
   runtime.m_endpoints.RemoveAllEndpoints();
   runtime.CloseAllDocuments();
-  for (auto& endpoint : config.endpoints) runtime.m_endpoints.Adopt(std::move(endpoint))->Connect();
+  for (auto& endpoint : config.endpoints) {
+    CModbusConnection* joined = runtime.m_endpoints.Adopt(std::move(endpoint));
+    if (connect) joined->Connect();
+  }
   for (const auto& path : config.scanPaths) {
     if (!path.empty()) runtime.m_docTemplate.OpenDocumentFile(path);
   }
@@ -79,7 +82,7 @@ void ApplyConfig(Runtime& runtime, ConfigRecord& config) {
 
 }  // namespace
 
-ConfigFile::ConfigFile(Runtime& runtime) : m_runtime(runtime) {}
+ConfigFile::ConfigFile(Runtime& runtime, bool connect) : m_runtime(runtime), m_bConnect(connect) {}
 
 // The new content is complete in memory before it replaces the old file, so
 // a failure at any point leaves the previous configuration whole.
@@ -134,5 +137,5 @@ void ConfigFile::Store(Archive& ar) {
 // damaged anywhere throws while the running configuration is still whole.
 void ConfigFile::Load(Archive& ar) {
   ConfigRecord config = ReadConfig(ar);
-  ApplyConfig(m_runtime, config);
+  ApplyConfig(m_runtime, config, m_bConnect);
 }

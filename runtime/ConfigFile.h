@@ -11,7 +11,9 @@ class Runtime;
 
 class ConfigFile {
  public:
-  explicit ConfigFile(Runtime& runtime);
+  // connect false: restored endpoints are not connected, for a one-shot
+  // command that reaches no device.
+  explicit ConfigFile(Runtime& runtime, bool connect = true);
 
   // Saves the whole configuration to path (the operator's choice) without
   // destroying the previous file; false after "File Creation Error".
@@ -29,4 +31,5 @@ class ConfigFile {
 
  private:
   Runtime& m_runtime;
+  bool m_bConnect;
 };

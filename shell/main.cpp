@@ -8,6 +8,7 @@
 
 #include "shell/Bindings.h"
 #include "shell/CommandLine.h"
+#include "shell/CsvCommand.h"
 #include "shell/PelmoranApp.h"
 #include "shell/SecurityCommand.h"
 #include "shell/SignalWatcher.h"
@@ -37,6 +38,9 @@ int main(int argc, char** argv) {
     const Startup startup(Startup::ExecutableDirectory());
     return command->Run(startup.ConfigFolder(), &SecurityCommand::ReadPasswordFromStdin, std::cout,
                         std::cerr);
+  }
+  if (auto command = CsvCommand::Parse(argc, argv)) {
+    return command->Run(Startup(Startup::ExecutableDirectory()).ConfigPath(), std::cout, std::cerr);
   }
 
   // The registration switches and the headless program need no display.
