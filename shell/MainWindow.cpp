@@ -150,6 +150,12 @@ void MainWindow::CreateCommands() {
     if (m_pFiles->OnRestoreTestConfig(m_frame.m_strConfigPath)) m_bModified = false;
     UpdateFrame();
   });
+  AddCommand(ID_EXPORT_CSV, "&Export CSV...", [this] { m_pFiles->OnExportCsv(); });
+  // What is imported has been saved as the configuration start-up restores.
+  AddCommand(ID_IMPORT_CSV, "&Import CSV...", [this] {
+    if (m_pFiles->OnImportCsv(m_frame.m_strConfigPath)) m_bModified = false;
+    UpdateFrame();
+  });
   AddCommand(ID_APP_EXIT, "E&xit", [this] {
     m_bExitCommand = true;
     close();
@@ -246,13 +252,16 @@ void MainWindow::CreateMenus() {
   pane->setText("Endpoints &Pane");
   modbus->addAction(pane);
   QMenu* help = NewMenu("&Help", {ID_HELP_FINDER, 0, ID_APP_ABOUT});
-  m_noDocumentMenus = {NewMenu("&File", {ID_RESTORE_TEST_CONFIG, 0, ID_APP_EXIT}), modbus, help};
+  m_noDocumentMenus = {
+      NewMenu("&File", {ID_RESTORE_TEST_CONFIG, 0, ID_IMPORT_CSV, ID_EXPORT_CSV, 0, ID_APP_EXIT}),
+      modbus, help};
   m_pWindowMenu = NewMenu("&Window", {});
   connect(m_pWindowMenu, &QMenu::aboutToShow, this, &MainWindow::FillWindowMenu);
   FillWindowMenu();
-  m_documentMenus = {
-      NewMenu("&File", {ID_SAVE_TEST_CONFIG, ID_RESTORE_TEST_CONFIG, 0, ID_APP_EXIT}), modbus,
-      NewMenu("&View", {ID_VIEW_SCAN_DEFINITION, ID_VIEW_DEBUG_DATA}), m_pWindowMenu, help};
+  m_documentMenus = {NewMenu("&File", {ID_SAVE_TEST_CONFIG, ID_RESTORE_TEST_CONFIG, 0,
+                                       ID_IMPORT_CSV, ID_EXPORT_CSV, 0, ID_APP_EXIT}),
+                     modbus, NewMenu("&View", {ID_VIEW_SCAN_DEFINITION, ID_VIEW_DEBUG_DATA}),
+                     m_pWindowMenu, help};
 }
 
 void MainWindow::FillWindowMenu() {

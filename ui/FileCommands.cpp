@@ -6,9 +6,11 @@
 #include <QFileInfo>
 
 #include "platform/FileDialog.h"
+#include "platform/MessageBox.h"
 #include "pointdb/PelmoranDoc.h"
 #include "pointdb/ScanFile.h"
 #include "runtime/ConfigFile.h"
+#include "runtime/CsvConfig.h"
 #include "runtime/Runtime.h"
 
 namespace {
@@ -53,6 +55,29 @@ bool FileCommands::OnRestoreTestConfig(const std::string& startupPath) {
   if (path.isEmpty()) return false;
   ConfigFile(m_runtime).RestoreConfig(path.toStdString());
   return true;
+}
+
+QString FileCommands::ChooseDirectory(const QString& caption) const {
+  return QFileDialog::getExistingDirectory(&m_window, caption, QDir::currentPath(),
+                                           QFileDialog::DontUseNativeDialog);
+}
+
+bool FileCommands::OnExportCsv() {
+  const QString dir = ChooseDirectory("Export CSV");
+  if (dir.isEmpty()) return false;
+  std::string error;
+  if (CsvConfig(m_runtime).Export(dir.toStdString(), error)) return true;
+  AfxMessageBox("The configuration was not exported: " + error + ".");
+  return false;
+}
+
+bool FileCommands::OnImportCsv(const std::string& startupPath) {
+  const QString dir = ChooseDirectory("Import CSV");
+  if (dir.isEmpty()) return false;
+  std::string error;
+  if (CsvConfig(m_runtime).Import(dir.toStdString(), startupPath, error)) return true;
+  AfxMessageBox("The CSV files were not imported: " + error + ".");
+  return false;
 }
 
 bool FileCommands::OnFileOpen() {

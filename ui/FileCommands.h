@@ -20,6 +20,13 @@ class FileCommands {
   QString OnSaveTestConfig(const std::string& startupPath);
   // False when cancelled.
   bool OnRestoreTestConfig(const std::string& startupPath);
+  // The configuration written as CSV files into a chosen directory; false
+  // when cancelled or refused (the refusal is told in a message box).
+  bool OnExportCsv();
+  // The running configuration replaced by the CSV files of a chosen
+  // directory and saved to startupPath; false when cancelled or refused, in
+  // which case nothing has changed.
+  bool OnImportCsv(const std::string& startupPath);
   // A scan file read as a new document; false when cancelled.
   bool OnFileOpen();
   // The document saved to its file; a document without one asks for a name
@@ -36,6 +43,9 @@ class FileCommands {
   // A file dialog; empty when cancelled.
   static QString Choose(QWidget* parent, bool save, const QString& proposed,
                         const QStringList& filters);
+
+  // A directory dialog; empty when cancelled.
+  QString ChooseDirectory(const QString& caption) const;
 
   Runtime& m_runtime;
   QWidget& m_window;

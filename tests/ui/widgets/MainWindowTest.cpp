@@ -163,7 +163,9 @@ void MainWindowTest::menusAndEnablingFollowEndpointsAndDocuments() {
   MainWindow& window = Window();
   QCOMPARE(window.windowTitle(), QString("pelmoran"));
   QCOMPARE(MenuTitles(window), QStringList({"&File", "&Modbus", "&Help"}));
-  QCOMPARE(Describe(TopMenu(window, "&File")), QStringList({"&Restore Test Config", "-", "E&xit"}));
+  QCOMPARE(
+      Describe(TopMenu(window, "&File")),
+      QStringList({"&Restore Test Config", "-", "&Import CSV...", "&Export CSV...", "-", "E&xit"}));
   const QStringList modbus{"&Endpoint>",
                            "&New",
                            "&Remove",
@@ -208,7 +210,8 @@ void MainWindowTest::menusAndEnablingFollowEndpointsAndDocuments() {
   QCOMPARE(App().GetDocumentCount(), 1);
   QCOMPARE(MenuTitles(window), QStringList({"&File", "&Modbus", "&View", "&Window", "&Help"}));
   QCOMPARE(Describe(TopMenu(window, "&File")),
-           QStringList({"Save &Test Config", "&Restore Test Config", "-", "E&xit"}));
+           QStringList({"Save &Test Config", "&Restore Test Config", "-", "&Import CSV...",
+                        "&Export CSV...", "-", "E&xit"}));
   QCOMPARE(Describe(TopMenu(window, "&View")), QStringList({"Scan Definition", "DebugData"}));
   QCOMPARE(Describe(TopMenu(window, "&Modbus")), modbus);
   QCOMPARE(window.windowTitle(), QString("pelmoran - Pelmor1"));
