@@ -58,8 +58,11 @@ bool FileCommands::OnRestoreTestConfig(const std::string& startupPath) {
 }
 
 QString FileCommands::ChooseDirectory(const QString& caption) const {
-  return QFileDialog::getExistingDirectory(&m_window, caption, QDir::currentPath(),
-                                           QFileDialog::DontUseNativeDialog);
+  QFileDialog dlg(&m_window, caption, QDir::currentPath());
+  dlg.setOptions(QFileDialog::DontUseNativeDialog | QFileDialog::ShowDirsOnly);
+  dlg.setFileMode(QFileDialog::Directory);
+  if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return {};
+  return dlg.selectedFiles().first();
 }
 
 bool FileCommands::OnExportCsv() {

@@ -28,6 +28,7 @@
 #include "UiFixture.h"
 #include "pointdb/DocTemplate.h"
 #include "pointdb/PelmoranDoc.h"
+#include "runtime/ConfigFile.h"
 #include "runtime/Runtime.h"
 #include "shell/MainFrame.h"
 #include "shell/MainWindow.h"
@@ -133,6 +134,7 @@ class MainWindowTest : public QObject {
   void helpTopicsOpensTheManual();
   void aboutBoxShowsTheVersionAndLogo();
   void saveAndRestoreThroughTheFileMenu();
+  void csvExportAndImportThroughTheFileMenu();
   void oneScanSavedAndOpenedWithTheKeys();
   void screenshotWithTwoScans();
   void closingAsksToSaveOnlyAfterChanges_data();
@@ -780,6 +782,40 @@ void MainWindowTest::saveAndRestoreThroughTheFileMenu() {
   // A restore that is cancelled changes nothing.
   RunWithAnswer(Window(), W::ID_RESTORE_TEST_CONFIG,
                 [](QWidget* modal) { static_cast<QDialog*>(modal)->reject(); });
+  QCOMPARE(App().GetDocumentCount(), 1);
+  QVERIFY(m_log->texts.empty());
+}
+
+void MainWindowTest::csvExportAndImportThroughTheFileMenu() {
+  const QString dir = ScratchDirectory("csv");
+  const QString csv = dir + "/csv";
+  const QString bad = dir + "/bad";
+  QVERIFY(QDir().mkpath(csv) && QDir().mkpath(bad));
+  AddEndpoint(Frame(), "MODBUS1");
+  App().m_strPendingEndpoint = "MODBUS1";
+  App().OnFileNew()->m_strPathName = (dir + "/boiler.scn").toStdString();
+  m_program->frame->m_strConfigPath = (dir + "/pelmoran.tst").toStdString();
+  QVERIFY(ConfigFile(App()).SaveTestConfig(m_program->frame->m_strConfigPath));
+
+  RunWithAnswer(Window(), W::ID_EXPORT_CSV, [csv](QWidget* modal) { ChooseFile(modal, csv); });
+  for (const char* name : {"endpoints.csv", "scans.csv", "tags.csv"})
+    QVERIFY(QFile::exists(csv + "/" + name));
+
+  // A refused import is told, and what runs stays.
+  QFile broken(bad + "/endpoints.csv");
+  QVERIFY(broken.open(QIODevice::WriteOnly));
+  broken.write("endpoint\r\n");
+  broken.close();
+  AddEndpoint(Frame(), "EXTRA");
+  RunWithAnswer(Window(), W::ID_IMPORT_CSV, [bad](QWidget* modal) { ChooseFile(modal, bad); });
+  QCOMPARE(m_log->texts, std::vector<std::string>{"The CSV files were not imported: endpoints.csv "
+                                                  "row 1: column 1 is not \"name\"."});
+  m_log->texts.clear();
+  QCOMPARE(Frame().m_endpoints.size(), size_t(2));
+
+  RunWithAnswer(Window(), W::ID_IMPORT_CSV, [csv](QWidget* modal) { ChooseFile(modal, csv); });
+  QCOMPARE(Frame().m_endpoints.size(), size_t(1));
+  QCOMPARE(Frame().m_endpoints[0]->m_strName, std::string("MODBUS1"));
   QCOMPARE(App().GetDocumentCount(), 1);
   QVERIFY(m_log->texts.empty());
 }
