@@ -11,7 +11,6 @@ import json
 import logging
 import os
 import shutil
-import signal
 import struct
 import subprocess
 import sys
@@ -24,7 +23,7 @@ from pymodbus.datastore import (ModbusSequentialDataBlock, ModbusServerContext,
 from pymodbus.server import StartTcpServer
 
 from file_layout import configuration, endpoint, scan4
-from ops_support import free_port, program_environment, wait_for
+from ops_support import free_port, program_environment, stop_process, wait_for
 
 PROGRAM = NODE = MODULES = None
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -198,13 +197,7 @@ class DataTypesTest(unittest.TestCase):
 
     @classmethod
     def tearDownClass(cls):
-        if cls.program.poll() is None:
-            cls.program.send_signal(signal.SIGTERM)
-            try:
-                cls.program.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                cls.program.kill()
-                cls.program.wait()
+        stop_process(cls.program)
         cls.stderr.close()
         shutil.rmtree(cls.dir, ignore_errors=True)
 

@@ -47,16 +47,21 @@ class Simulator:
         return None
 
     def stop(self):
-        if self.proc.poll() is None:
-            self.proc.send_signal(signal.SIGTERM)
-            try:
-                self.proc.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.proc.kill()
-                self.proc.wait()
+        stop_process(self.proc)
         rest = self.proc.stdout.read() if self.proc.stdout else ""
         self.proc.stdout.close()
         return rest
+
+
+def stop_process(process):
+    """SIGTERM, as a service manager ends the program; killed after 10 s."""
+    if process.poll() is None:
+        process.send_signal(signal.SIGTERM)
+        try:
+            process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            process.kill()
+            process.wait()
 
 
 def wait_for(predicate, timeout, interval=0.1):

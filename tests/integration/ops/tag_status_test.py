@@ -17,7 +17,7 @@ import tempfile
 import unittest
 
 from file_layout import configuration, endpoint, scan
-from ops_support import program_environment, wait_for
+from ops_support import program_environment, stop_process, wait_for
 
 PROGRAM = NODE = MODULES = SLAVE = None
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -51,13 +51,7 @@ class TagStatusTest(unittest.TestCase):
 
     def tearDown(self):
         for process in (self.program, self.slave):
-            if process.poll() is None:
-                process.send_signal(signal.SIGTERM)
-                try:
-                    process.wait(timeout=10)
-                except subprocess.TimeoutExpired:
-                    process.kill()
-                    process.wait()
+            stop_process(process)
         self.slave.stdin.close()
         self.slave.stdout.close()
         self.stderr.close()

@@ -68,7 +68,10 @@ TEST(IdentityTest, EachTokenUnderEachSetting) {
       {"no token is anonymous", AnonymousAccess::ReadWrite, {}, UaStatus::Good},
       {"anonymous when off", AnonymousAccess::Off, Anonymous("anonymous"),
        UaStatus::BadIdentityTokenRejected},
-      {"no token when anonymous is off", AnonymousAccess::Off, {}, UaStatus::BadIdentityTokenRejected},
+      {"no token when anonymous is off",
+       AnonymousAccess::Off,
+       {},
+       UaStatus::BadIdentityTokenRejected},
       {"anonymous of a policy not offered", AnonymousAccess::ReadWrite, Anonymous("guest"),
        UaStatus::BadIdentityTokenInvalid},
       {"a user certificate", AnonymousAccess::ReadWrite, x509, UaStatus::BadIdentityTokenRejected},
@@ -145,22 +148,7 @@ TEST(IdentityTest, APlainChannelNotOfferedServesDiscoveryButNoSession) {
   });
   EXPECT_EQ(endpoints.serviceResult, UaStatus::Good);
   EXPECT_EQ(endpoints.Body().Int32(), 0) << "nothing to offer without None or a certificate";
-  Response session = c.Call(UaId::CreateSessionRequest_Encoding_DefaultBinary, [](WireWriter& e) {
-    e.nullString();
-    e.nullString();
-    e.localizedText({});
-    e.uint32(1);
-    e.nullString();
-    e.nullString();
-    e.nullArray();
-    e.nullString();
-    e.nullString();
-    e.string("test");
-    e.nullString();
-    e.nullString();
-    e.float64(60000);
-    e.uint32(0);
-  });
+  Response session = c.RequestSession();
   EXPECT_EQ(session.serviceResult, UaStatus::BadSecurityPolicyRejected);
 }
 

@@ -243,8 +243,8 @@ void TestClient::Connect() {
   Open();
 }
 
-void TestClient::CreateSession() {
-  Response r = Call(UaId::CreateSessionRequest_Encoding_DefaultBinary, [](WireWriter& e) {
+Response TestClient::RequestSession() {
+  return Call(UaId::CreateSessionRequest_Encoding_DefaultBinary, [](WireWriter& e) {
     e.nullString();
     e.nullString();
     e.localizedText({});
@@ -260,6 +260,10 @@ void TestClient::CreateSession() {
     e.float64(60000);
     e.uint32(0);
   });
+}
+
+void TestClient::CreateSession() {
+  Response r = RequestSession();
   UaDecoder d = r.Body();
   d.NodeId();
   token = d.NodeId();

@@ -55,6 +55,8 @@ class TestClient : public IConnectionSink {
   std::vector<Response> TakeResponses();
   Response Call(uint32_t typeId, const std::function<void(WireWriter&)>& body);
   void Connect();
+  // A CreateSession request with no certificate and no nonce, answered.
+  Response RequestSession();
   void CreateSession();
   void ActivateSession();
   // Hello, channel, session, activation.
