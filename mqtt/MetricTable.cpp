@@ -1,0 +1,127 @@
+#include "mqtt/MetricTable.h"
+
+#include <utility>
+
+#include "mqtt/Topics.h"
+#include "mqtt/ValueConversion.h"
+
+namespace mqtt {
+
+void MetricTable::Add(int32_t handle, const std::string& endpoint, const std::string& device,
+                      const std::string& name, VARTYPE type, bool writable) {
+  Remove(handle);
+  Metric m;
+  m.sample.endpoint = endpoint;
+  m.sample.device = device;
+  m.sample.name = name;
+  m.sample.type = type;
+  m.sample.status = kWaitingForInitialData;
+  m.sample.timeMs = ValueConversion::NowMilliseconds();
+  m.target = {handle, device, type, writable};
+  m_byName[name] = m.target;
+  m_byPath[Topics::TagPath(endpoint, name)] = m.target;
+  m_metrics.emplace(handle, std::move(m));
+  ++m_devices[device].metrics;
+  m_reshaped.insert(device);
+}
+
+void MetricTable::Remove(int32_t handle) {
+  const auto it = m_metrics.find(handle);
+  if (it == m_metrics.end()) return;
+  const MetricSample& s = it->second.sample;
+  m_byName.erase(s.name);
+  m_byPath.erase(Topics::TagPath(s.endpoint, s.name));
+  --m_devices[s.device].metrics;
+  m_reshaped.insert(s.device);
+  m_metrics.erase(it);
+}
+
+bool MetricTable::Update(int32_t handle, const VARIANT& value, uint32_t status, uint64_t timeMs) {
+  const auto it = m_metrics.find(handle);
+  if (it == m_metrics.end()) return false;
+  Metric& m = it->second;
+  if (!ValueConversion::IsBad(status)) {
+    m.sample.value = ValueConversion::FromVariant(value, m.sample.type);
+  }
+  m.sample.status = status;
+  m.sample.timeMs = timeMs;
+  if (!m.dirty) {
+    m.dirty = true;
+    m_dirty.push_back(handle);
+  }
+  return true;
+}
+
+void MetricTable::SetOnline(const std::string& device, bool online) {
+  Device& d = m_devices[device];
+  if (d.online == online) return;
+  d.online = online;
+  m_onlineChanged = true;
+}
+
+std::vector<MetricSample> MetricTable::TakeChanges() {
+  std::vector<MetricSample> changes;
+  changes.reserve(m_dirty.size());
+  for (int32_t handle : m_dirty) {
+    const auto it = m_metrics.find(handle);
+    if (it == m_metrics.end() || !it->second.dirty) continue;
+    it->second.dirty = false;
+    changes.push_back(it->second.sample);
+  }
+  m_dirty.clear();
+  return changes;
+}
+
+std::set<std::string> MetricTable::TakeReshaped() {
+  m_onlineChanged = false;
+  return std::exchange(m_reshaped, {});
+}
+
+std::set<std::string> MetricTable::LiveDevices() const {
+  std::set<std::string> live;
+  for (const auto& [name, d] : m_devices) {
+    if (d.online && d.metrics > 0) live.insert(name);
+  }
+  return live;
+}
+
+std::vector<MetricSample> MetricTable::DeviceSamples(const std::string& device) const {
+  std::vector<MetricSample> samples;
+  for (const auto& [handle, m] : m_metrics) {
+    if (m.sample.device == device) samples.push_back(m.sample);
+  }
+  return samples;
+}
+
+std::vector<MetricSample> MetricTable::AllSamples() const {
+  std::vector<MetricSample> samples;
+  samples.reserve(m_metrics.size());
+  for (const auto& [handle, m] : m_metrics) samples.push_back(m.sample);
+  return samples;
+}
+
+bool MetricTable::Sample(int32_t handle, MetricSample* sample) const {
+  const auto it = m_metrics.find(handle);
+  if (it == m_metrics.end()) return false;
+  *sample = it->second.sample;
+  return true;
+}
+
+const WriteTarget* MetricTable::FindByName(const std::string& name) const {
+  const auto it = m_byName.find(name);
+  return it == m_byName.end() ? nullptr : &it->second;
+}
+
+const WriteTarget* MetricTable::FindByPath(const std::string& tagPath) const {
+  const auto it = m_byPath.find(tagPath);
+  return it == m_byPath.end() ? nullptr : &it->second;
+}
+
+std::string MetricTable::DeviceByLevel(const std::string& level) const {
+  for (const auto& [name, d] : m_devices) {
+    if (Topics::Level(name) == level) return name;
+  }
+  return {};
+}
+
+}  // namespace mqtt

@@ -1,0 +1,748 @@
+#include "mqtt/MqttPublisher.h"
+
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <deque>
+#include <fstream>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+#include "mqtt/JsonCodec.h"
+#include "mqtt/MetricTable.h"
+#include "mqtt/MqttSession.h"
+#include "mqtt/SampleRecord.h"
+#include "mqtt/SparkplugCodec.h"
+#include "mqtt/Spool.h"
+#include "mqtt/Topics.h"
+#include "mqtt/ValueConversion.h"
+
+namespace mqtt {
+
+namespace {
+
+enum LogLevel { kError = 0, kWarning = 1, kInformation = 2 };
+
+// QoS 1 and 2 messages allowed unconfirmed before the spool waits to drain
+// more, so a long backlog never piles up in libmosquitto's memory.
+constexpr uint64_t kDrainWindow = 64;
+// Metrics per DDATA when the backlog is sent.
+constexpr size_t kMaxMetricsPerMessage = 500;
+constexpr uint32_t kBdSeqModulus = 256;
+constexpr int kMaxPort = 65535;
+constexpr int kMaxQos = 2;
+constexpr auto kStopConfirmTimeout = std::chrono::seconds(5);
+constexpr const char* kBdSeqFile = "/bdseq";
+constexpr const char* kClientIdPrefix = "pelmoran-";
+
+struct SessionEvent {
+  enum class Kind { Connected, Disconnected, Message };
+  Kind kind;
+  std::string topic;
+  std::string text;
+};
+
+struct PendingCommand {
+  int32_t handle = 0;
+  std::string idJson;
+};
+
+std::string HostName() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0 || name[0] == 0) return "pelmoran";
+  return name;
+}
+
+}  // namespace
+
+class MqttPublisher::Impl {
+ public:
+  explicit Impl(MqttSettings settings);
+  ~Impl() { Stop(); }
+
+  void SetCommandHandler(CommandHandler handler);
+  void SetLogHandler(LogHandler handler);
+  bool Start(std::string* error);
+  void Stop();
+  void AddMetric(int32_t handle, const std::string& endpoint, const std::string& device,
+                 const std::string& name, VARTYPE type, bool writable);
+  void RemoveMetric(int32_t handle);
+  void Update(int32_t handle, const VARIANT& value, uint32_t status, int64_t sourceTime);
+  void SetDeviceOnline(const std::string& device, bool online);
+  void CompleteCommand(uint64_t commandId, uint32_t status);
+  PublisherCounters Counters() const;
+
+ private:
+  struct Pass {
+    std::vector<SessionEvent> events;
+    std::vector<MetricSample> changes;
+    std::vector<std::pair<uint64_t, uint32_t>> completions;
+    bool devicesChanged = false;
+    bool stopping = false;
+  };
+
+  bool Sparkplug() const { return m_settings.format == PayloadFormat::SparkplugB; }
+  bool CheckSettings(std::string* error) const;
+  void Log(int level, const std::string& text);
+  void Wake();
+  void PushEvent(SessionEvent event);
+  MqttSession::Handlers SessionHandlers();
+  OutgoingMessage Will() const;
+  std::string StatusTopic() const;
+  std::string JsonTopic(const std::string& tagPath) const;
+  void LoadBdSeq();
+  void AdvanceBdSeq();
+
+  // The worker.
+  void Run();
+  bool HasWork();
+  Pass TakePass();
+  void RunPass(Pass& pass);
+  void OnConnected();
+  void OnDisconnected(const std::string& reason);
+  void Publish(const OutgoingMessage& message) { m_session->Publish(message); }
+  bool PublishSparkplug(SparkplugMessage type, const std::string& device,
+                        const std::vector<MetricSample>& samples);
+  void Births();
+  void ReconcileDevices(bool rebirthAll);
+  void SendChanges(std::vector<MetricSample> changes);
+  bool SendSamples(const std::vector<MetricSample>& samples, bool retain);
+  void SpoolSamples(const std::vector<MetricSample>& samples);
+  void DrainSpool();
+  void NoteSpoolDrops();
+  void OnMessage(const std::string& topic, const std::string& payload);
+  void OnSparkplugCommand(const std::string& topic, const std::string& payload);
+  void OnJsonCommand(const std::string& topic, const std::string& payload);
+  void Dispatch(const WriteTarget& target, const ReceivedWrite& write, std::string idJson,
+                const std::string& commandDevice);
+  void Refuse(const std::string& device, const std::string& name, WriteRefusal why,
+              const std::string& idJson, const std::string& tagPath);
+  void AnswerWrite(const MetricSample& answer, const std::string& idJson);
+  void Complete(uint64_t commandId, uint32_t status);
+  void SayGoodbye();
+
+  MqttSettings m_settings;
+  std::unique_ptr<MqttSession> m_session;
+  std::unique_ptr<Spool> m_spool;
+
+  // Shared with the callers' threads and libmosquitto's, under m_mutex.
+  mutable std::mutex m_mutex;
+  std::condition_variable m_wake;
+  MetricTable m_table;
+  std::vector<SessionEvent> m_events;
+  std::vector<std::pair<uint64_t, uint32_t>> m_completions;
+  bool m_stopping = false;
+  bool m_started = false;
+  std::thread m_worker;
+
+  mutable std::mutex m_handlerMutex;
+  CommandHandler m_commandHandler;
+  LogHandler m_logHandler;
+
+  // The worker's own.
+  bool m_connected = false;
+  std::set<std::string> m_born;
+  uint8_t m_seq = 0;
+  uint64_t m_nextCommand = 0;
+  std::unordered_map<uint64_t, PendingCommand> m_commands;
+  uint64_t m_loggedDrops = 0;
+
+  std::atomic<uint32_t> m_bdSeq{0};
+  std::atomic<bool> m_connectedFlag{false};
+  std::atomic<uint64_t> m_connects{0};
+  std::atomic<uint64_t> m_spooled{0};
+  std::atomic<uint64_t> m_spoolDropped{0};
+  std::atomic<uint64_t> m_commandCount{0};
+  std::atomic<uint64_t> m_refused{0};
+};
+
+MqttPublisher::Impl::Impl(MqttSettings settings) : m_settings(std::move(settings)) {
+  if (m_settings.edgeNodeId.empty()) m_settings.edgeNodeId = HostName();
+  if (m_settings.clientId.empty()) m_settings.clientId = kClientIdPrefix + m_settings.edgeNodeId;
+}
+
+void MqttPublisher::Impl::SetCommandHandler(CommandHandler handler) {
+  std::lock_guard lock(m_handlerMutex);
+  m_commandHandler = std::move(handler);
+}
+
+void MqttPublisher::Impl::SetLogHandler(LogHandler handler) {
+  std::lock_guard lock(m_handlerMutex);
+  m_logHandler = std::move(handler);
+}
+
+void MqttPublisher::Impl::Log(int level, const std::string& text) {
+  LogHandler handler;
+  {
+    std::lock_guard lock(m_handlerMutex);
+    handler = m_logHandler;
+  }
+  if (handler) handler(level, "MQTT: " + text);
+}
+
+bool MqttPublisher::Impl::CheckSettings(std::string* error) const {
+  if (m_settings.port < 1 || m_settings.port > kMaxPort) {
+    *error = "the MQTT port " + std::to_string(m_settings.port) + " is not between 1 and 65535";
+    return false;
+  }
+  if (m_settings.qos < 0 || m_settings.qos > kMaxQos) {
+    *error = "the MQTT QoS " + std::to_string(m_settings.qos) + " is not 0, 1 or 2";
+    return false;
+  }
+  if (m_settings.spoolDirectory.empty()) {
+    *error = "no MQTT spool directory is set";
+    return false;
+  }
+  return true;
+}
+
+std::string MqttPublisher::Impl::StatusTopic() const {
+  return Topics::Level(m_settings.topicPrefix) + "/" + Topics::Level(m_settings.edgeNodeId) +
+         "/status";
+}
+
+std::string MqttPublisher::Impl::JsonTopic(const std::string& tagPath) const {
+  return Topics::Level(m_settings.topicPrefix) + "/" + tagPath;
+}
+
+OutgoingMessage MqttPublisher::Impl::Will() const {
+  if (!Sparkplug()) return {StatusTopic(), JsonCodec::kOffline, true};
+  return {Topics::Sparkplug(m_settings.groupId, SparkplugMessage::NDEATH, m_settings.edgeNodeId),
+          SparkplugCodec::NodeDeath(m_bdSeq, ValueConversion::NowMilliseconds()), false};
+}
+
+void MqttPublisher::Impl::LoadBdSeq() {
+  std::ifstream in(m_settings.spoolDirectory + kBdSeqFile);
+  uint32_t value = 0;
+  if (in >> value) m_bdSeq = value % kBdSeqModulus;
+}
+
+void MqttPublisher::Impl::AdvanceBdSeq() {
+  const uint32_t next = (m_bdSeq + 1) % kBdSeqModulus;
+  m_bdSeq = next;
+  const std::string path = m_settings.spoolDirectory + kBdSeqFile;
+  const std::string temporary = path + ".new";
+  {
+    std::ofstream out(temporary, std::ios::trunc);
+    out << next << "\n";
+    if (!out.flush()) return;
+  }
+  std::rename(temporary.c_str(), path.c_str());
+}
+
+void MqttPublisher::Impl::Wake() {
+  std::lock_guard lock(m_mutex);
+  m_wake.notify_one();
+}
+
+void MqttPublisher::Impl::PushEvent(SessionEvent event) {
+  std::lock_guard lock(m_mutex);
+  m_events.push_back(std::move(event));
+  m_wake.notify_one();
+}
+
+MqttSession::Handlers MqttPublisher::Impl::SessionHandlers() {
+  MqttSession::Handlers h;
+  h.connected = [this] {
+    m_connectedFlag = true;
+    ++m_connects;
+    PushEvent({SessionEvent::Kind::Connected, {}, {}});
+  };
+  h.disconnected = [this](const std::string& text) {
+    // Each session ends its number; the next connect's will carries the next.
+    if (m_connectedFlag.exchange(false)) AdvanceBdSeq();
+    PushEvent({SessionEvent::Kind::Disconnected, {}, text});
+  };
+  h.message = [this](const std::string& topic, std::string payload) {
+    PushEvent({SessionEvent::Kind::Message, topic, std::move(payload)});
+  };
+  h.acknowledged = [this] { Wake(); };
+  h.will = [this] { return Will(); };
+  return h;
+}
+
+bool MqttPublisher::Impl::Start(std::string* error) {
+  std::lock_guard lock(m_mutex);
+  if (m_started) return true;
+  if (!CheckSettings(error)) return false;
+  m_spool = std::make_unique<Spool>(m_settings.spoolDirectory, m_settings.spoolLimitBytes);
+  if (!m_spool->Open(error)) return false;
+  if (m_spool->SkippedBytes() > 0) {
+    Log(kWarning, "skipped " + std::to_string(m_spool->SkippedBytes()) +
+                      " damaged bytes of the spool in " + m_settings.spoolDirectory);
+  }
+  LoadBdSeq();
+  m_session = std::make_unique<MqttSession>(m_settings, SessionHandlers());
+  if (!m_session->Start(error)) {
+    m_session.reset();
+    return false;
+  }
+  m_stopping = false;
+  m_started = true;
+  m_worker = std::thread([this] { Run(); });
+  Log(kInformation, "connecting to " + m_settings.host + ":" + std::to_string(m_settings.port));
+  return true;
+}
+
+void MqttPublisher::Impl::Stop() {
+  {
+    std::lock_guard lock(m_mutex);
+    if (!m_started) return;
+    m_stopping = true;
+    m_wake.notify_one();
+  }
+  m_worker.join();
+  // Not under the lock: the network thread's handlers take it while Stop
+  // waits for that thread to end.
+  m_session->Stop();
+  std::lock_guard lock(m_mutex);
+  m_session.reset();
+  m_spool.reset();
+  m_started = false;
+  m_connected = false;
+  m_born.clear();
+}
+
+void MqttPublisher::Impl::AddMetric(int32_t handle, const std::string& endpoint,
+                                    const std::string& device, const std::string& name,
+                                    VARTYPE type, bool writable) {
+  std::lock_guard lock(m_mutex);
+  m_table.Add(handle, endpoint, device, name, type, writable);
+  m_wake.notify_one();
+}
+
+void MqttPublisher::Impl::RemoveMetric(int32_t handle) {
+  std::lock_guard lock(m_mutex);
+  m_table.Remove(handle);
+  m_wake.notify_one();
+}
+
+void MqttPublisher::Impl::Update(int32_t handle, const VARIANT& value, uint32_t status,
+                                 int64_t sourceTime) {
+  const uint64_t timeMs = ValueConversion::MillisecondsFromFileTime(sourceTime);
+  std::lock_guard lock(m_mutex);
+  const bool wasIdle = !m_table.HasChanges();
+  if (m_table.Update(handle, value, status, timeMs) && wasIdle) m_wake.notify_one();
+}
+
+void MqttPublisher::Impl::SetDeviceOnline(const std::string& device, bool online) {
+  std::lock_guard lock(m_mutex);
+  m_table.SetOnline(device, online);
+  m_wake.notify_one();
+}
+
+void MqttPublisher::Impl::CompleteCommand(uint64_t commandId, uint32_t status) {
+  std::lock_guard lock(m_mutex);
+  m_completions.emplace_back(commandId, status);
+  m_wake.notify_one();
+}
+
+PublisherCounters MqttPublisher::Impl::Counters() const {
+  PublisherCounters c;
+  c.connected = m_connectedFlag;
+  c.connects = m_connects;
+  {
+    std::lock_guard lock(m_mutex);
+    if (m_session) {
+      c.published = m_session->Published();
+      c.acknowledged = m_session->Acknowledged();
+    }
+  }
+  c.spooled = m_spooled;
+  c.spoolDropped = m_spoolDropped;
+  c.commands = m_commandCount;
+  c.commandsRefused = m_refused;
+  return c;
+}
+
+// ---- the worker ----
+
+bool MqttPublisher::Impl::HasWork() {
+  const bool drainable =
+      m_connected && !m_spool->Empty() && m_session->Outstanding() < kDrainWindow;
+  return m_stopping || !m_events.empty() || m_table.HasChanges() || !m_completions.empty() ||
+         m_table.DevicesChanged() || drainable;
+}
+
+MqttPublisher::Impl::Pass MqttPublisher::Impl::TakePass() {
+  Pass pass;
+  pass.events = std::exchange(m_events, {});
+  pass.changes = m_table.TakeChanges();
+  pass.completions = std::exchange(m_completions, {});
+  pass.devicesChanged = m_table.DevicesChanged();
+  pass.stopping = m_stopping;
+  return pass;
+}
+
+void MqttPublisher::Impl::Run() {
+  std::unique_lock lock(m_mutex);
+  while (true) {
+    m_wake.wait(lock, [this] { return HasWork(); });
+    Pass pass = TakePass();
+    lock.unlock();
+    RunPass(pass);
+    lock.lock();
+    if (pass.stopping) break;
+  }
+}
+
+void MqttPublisher::Impl::RunPass(Pass& pass) {
+  for (const SessionEvent& event : pass.events) {
+    switch (event.kind) {
+      case SessionEvent::Kind::Connected: OnConnected(); break;
+      case SessionEvent::Kind::Disconnected: OnDisconnected(event.text); break;
+      case SessionEvent::Kind::Message: OnMessage(event.topic, event.text); break;
+    }
+  }
+  if (pass.devicesChanged) ReconcileDevices(false);
+  SendChanges(std::move(pass.changes));
+  for (const auto& [id, status] : pass.completions) Complete(id, status);
+  if (!pass.stopping) DrainSpool();
+  if (!m_spool->Flush()) Log(kError, "cannot write the spool in " + m_settings.spoolDirectory);
+  NoteSpoolDrops();
+  if (pass.stopping) SayGoodbye();
+}
+
+void MqttPublisher::Impl::OnConnected() {
+  m_connected = true;
+  Log(kInformation, "connected to " + m_settings.host + ":" + std::to_string(m_settings.port));
+  if (Sparkplug()) {
+    const std::string& g = m_settings.groupId;
+    const std::string& node = m_settings.edgeNodeId;
+    m_session->Subscribe(Topics::Sparkplug(g, SparkplugMessage::NCMD, node));
+    m_session->Subscribe(Topics::Sparkplug(g, SparkplugMessage::DCMD, node) + "/+");
+  } else {
+    m_session->Subscribe(Topics::Level(m_settings.topicPrefix) + "/+/+" +
+                         std::string(Topics::kSetSuffix));
+  }
+  Births();
+}
+
+void MqttPublisher::Impl::OnDisconnected(const std::string& reason) {
+  if (m_connected) Log(kWarning, reason);
+  m_connected = false;
+  m_born.clear();
+}
+
+void MqttPublisher::Impl::Births() {
+  if (!Sparkplug()) {
+    Publish({StatusTopic(), JsonCodec::kOnline, true});
+    std::vector<MetricSample> all;
+    {
+      std::lock_guard lock(m_mutex);
+      all = m_table.AllSamples();
+    }
+    SendSamples(all, true);
+    return;
+  }
+  m_seq = 0;
+  m_born.clear();
+  Publish({Topics::Sparkplug(m_settings.groupId, SparkplugMessage::NBIRTH, m_settings.edgeNodeId),
+           SparkplugCodec::NodeBirth(m_bdSeq, ValueConversion::NowMilliseconds())});
+  ++m_seq;
+  ReconcileDevices(true);
+}
+
+bool MqttPublisher::Impl::PublishSparkplug(SparkplugMessage type, const std::string& device,
+                                           const std::vector<MetricSample>& samples) {
+  const uint64_t now = ValueConversion::NowMilliseconds();
+  const std::string payload = type == SparkplugMessage::DDEATH
+                                  ? SparkplugCodec::DeviceDeath(m_seq, now)
+                                  : SparkplugCodec::Metrics(samples, m_seq, now);
+  ++m_seq;
+  return m_session->Publish(
+      {Topics::Sparkplug(m_settings.groupId, type, m_settings.edgeNodeId, device), payload});
+}
+
+void MqttPublisher::Impl::ReconcileDevices(bool rebirthAll) {
+  std::set<std::string> live;
+  std::set<std::string> reshaped;
+  std::vector<std::pair<std::string, std::vector<MetricSample>>> births;
+  {
+    std::lock_guard lock(m_mutex);
+    reshaped = m_table.TakeReshaped();
+    if (!m_connected || !Sparkplug()) return;
+    live = m_table.LiveDevices();
+    for (const std::string& device : live) {
+      if (rebirthAll || !m_born.contains(device) || reshaped.contains(device)) {
+        births.emplace_back(device, m_table.DeviceSamples(device));
+      }
+    }
+  }
+  for (auto it = m_born.begin(); it != m_born.end();) {
+    if (live.contains(*it)) {
+      ++it;
+      continue;
+    }
+    PublishSparkplug(SparkplugMessage::DDEATH, *it, {});
+    it = m_born.erase(it);
+  }
+  for (const auto& [device, samples] : births) {
+    PublishSparkplug(SparkplugMessage::DBIRTH, device, samples);
+    m_born.insert(device);
+  }
+}
+
+void MqttPublisher::Impl::SendChanges(std::vector<MetricSample> changes) {
+  if (changes.empty()) return;
+  if (!m_connected || !m_spool->Empty()) {
+    SpoolSamples(changes);
+    return;
+  }
+  if (!SendSamples(changes, true)) SpoolSamples(changes);
+}
+
+// Sparkplug: one DDATA per device of a run of samples; samples of a device
+// that is not born are dropped, for its next birth carries its values. JSON:
+// one document per tag. False when the session would not take them.
+bool MqttPublisher::Impl::SendSamples(const std::vector<MetricSample>& samples, bool retain) {
+  if (!Sparkplug()) {
+    for (const auto& s : samples) {
+      if (!m_session->Publish({JsonTopic(Topics::TagPath(s.endpoint, s.name)),
+                               JsonCodec::TagDocument(s), retain})) {
+        return false;
+      }
+    }
+    return true;
+  }
+  std::map<std::string, std::vector<MetricSample>> byDevice;
+  for (const auto& s : samples) {
+    if (m_born.contains(s.device)) byDevice[s.device].push_back(s);
+  }
+  for (const auto& [device, deviceSamples] : byDevice) {
+    if (!PublishSparkplug(SparkplugMessage::DDATA, device, deviceSamples)) return false;
+  }
+  return true;
+}
+
+void MqttPublisher::Impl::SpoolSamples(const std::vector<MetricSample>& samples) {
+  for (const auto& s : samples) m_spool->Append(SampleRecord::Encode(s));
+  m_spooled += samples.size();
+}
+
+void MqttPublisher::Impl::NoteSpoolDrops() {
+  const uint64_t dropped = m_spool->Dropped();
+  if (dropped == m_loggedDrops) return;
+  Log(kWarning, "the spool is full: dropped " + std::to_string(dropped - m_loggedDrops) +
+                    " of the oldest kept changes (" + std::to_string(dropped) + " in all)");
+  m_loggedDrops = dropped;
+  m_spoolDropped = dropped;
+}
+
+void MqttPublisher::Impl::DrainSpool() {
+  if (!m_connected || m_spool->Empty() || m_session->Outstanding() >= kDrainWindow) return;
+  std::vector<MetricSample> batch;
+  for (const std::string& record : m_spool->ReadOldest()) {
+    MetricSample s;
+    if (!SampleRecord::Decode({reinterpret_cast<const uint8_t*>(record.data()), record.size()},
+                              &s)) {
+      continue;
+    }
+    s.historical = true;
+    batch.push_back(std::move(s));
+  }
+  // Runs of a few hundred keep each message small and the order of the
+  // records across devices.
+  for (size_t at = 0; at < batch.size(); at += kMaxMetricsPerMessage) {
+    const size_t end = std::min(batch.size(), at + kMaxMetricsPerMessage);
+    const std::vector<MetricSample> run(batch.begin() + static_cast<ptrdiff_t>(at),
+                                        batch.begin() + static_cast<ptrdiff_t>(end));
+    // Not retained: the births already carry the current values.
+    if (!SendSamples(run, false)) return;
+  }
+  m_spool->RemoveOldest();
+}
+
+void MqttPublisher::Impl::OnMessage(const std::string& topic, const std::string& payload) {
+  if (Sparkplug()) {
+    OnSparkplugCommand(topic, payload);
+  } else {
+    OnJsonCommand(topic, payload);
+  }
+}
+
+void MqttPublisher::Impl::OnSparkplugCommand(const std::string& topic, const std::string& payload) {
+  const std::string dcmdPrefix =
+      Topics::Sparkplug(m_settings.groupId, SparkplugMessage::DCMD, m_settings.edgeNodeId) + "/";
+  std::string device;
+  if (topic.starts_with(dcmdPrefix)) {
+    std::lock_guard lock(m_mutex);
+    device = m_table.DeviceByLevel(topic.substr(dcmdPrefix.size()));
+  }
+  const bool toDevice = topic.starts_with(dcmdPrefix);
+  const auto writes = SparkplugCodec::DecodeCommand(
+      {reinterpret_cast<const uint8_t*>(payload.data()), payload.size()});
+  if (!writes) {
+    ++m_commandCount;
+    ++m_refused;
+    Log(kWarning, "refused a command on " + topic + ": not a Sparkplug B payload");
+    return;
+  }
+  for (const ReceivedWrite& w : *writes) {
+    if (!toDevice && w.name == SparkplugCodec::kRebirthMetric) {
+      if (w.value == ScalarValue{true}) Births();
+      continue;
+    }
+    std::optional<WriteTarget> target;
+    {
+      std::lock_guard lock(m_mutex);
+      const WriteTarget* t = m_table.FindByName(w.name);
+      if (t != nullptr && (!toDevice || t->device == device)) target = *t;
+    }
+    if (!target) {
+      Refuse(device, w.name, WriteRefusal::NodeIdUnknown, {}, {});
+    } else {
+      Dispatch(*target, w, {}, device);
+    }
+  }
+}
+
+void MqttPublisher::Impl::OnJsonCommand(const std::string& topic, const std::string& payload) {
+  const std::string prefix = Topics::Level(m_settings.topicPrefix) + "/";
+  if (!topic.starts_with(prefix) || !topic.ends_with(Topics::kSetSuffix)) return;
+  const std::string path =
+      topic.substr(prefix.size(), topic.size() - prefix.size() - Topics::kSetSuffix.size());
+  std::optional<WriteTarget> target;
+  {
+    std::lock_guard lock(m_mutex);
+    if (const WriteTarget* t = m_table.FindByPath(path)) target = *t;
+  }
+  const auto write = JsonCodec::DecodeWrite(payload);
+  if (!write) {
+    Refuse({}, path, WriteRefusal::TypeMismatch, {}, path);
+  } else if (!target) {
+    Refuse({}, path, WriteRefusal::NodeIdUnknown, write->idJson, path);
+  } else {
+    Dispatch(*target, {path, write->value}, write->idJson, {});
+  }
+}
+
+void MqttPublisher::Impl::Dispatch(const WriteTarget& target, const ReceivedWrite& write,
+                                   std::string idJson, const std::string& commandDevice) {
+  const std::string path = Sparkplug() ? std::string() : write.name;
+  const std::string device = commandDevice.empty() ? target.device : commandDevice;
+  if (!target.writable) {
+    Refuse(device, write.name, WriteRefusal::NotWritable, idJson, path);
+    return;
+  }
+  VARIANT value;
+  if (ValueConversion::ToVariant(write.value, target.type, &value) != S_OK) {
+    Refuse(device, write.name, WriteRefusal::TypeMismatch, idJson, path);
+    return;
+  }
+  CommandHandler handler;
+  {
+    std::lock_guard lock(m_handlerMutex);
+    handler = m_commandHandler;
+  }
+  if (!handler) {
+    VariantClear(&value);
+    Refuse(device, write.name, WriteRefusal::NotWritable, idJson, path);
+    return;
+  }
+  ++m_commandCount;
+  const uint64_t id = kCommandIdBit | ++m_nextCommand;
+  m_commands[id] = {target.handle, std::move(idJson)};
+  handler(target.handle, value, id);
+  VariantClear(&value);
+}
+
+// A refused write is answered at once, the way a finished one is.
+void MqttPublisher::Impl::Refuse(const std::string& device, const std::string& name,
+                                 WriteRefusal why, const std::string& idJson,
+                                 const std::string& tagPath) {
+  ++m_commandCount;
+  ++m_refused;
+  const uint32_t status = static_cast<uint32_t>(why);
+  Log(kWarning, "refused a write of " + name + ": " + ValueConversion::StatusText(status));
+  if (!Sparkplug()) {
+    Publish({JsonTopic(tagPath) + std::string(Topics::kResultSuffix),
+             JsonCodec::WriteResult(status, idJson), false});
+    return;
+  }
+  MetricSample answer;
+  {
+    std::lock_guard lock(m_mutex);
+    if (const WriteTarget* t = m_table.FindByName(name)) m_table.Sample(t->handle, &answer);
+  }
+  answer.name = name;
+  answer.device = device;
+  answer.writeStatus = status;
+  AnswerWrite(answer, idJson);
+}
+
+void MqttPublisher::Impl::AnswerWrite(const MetricSample& answer, const std::string& idJson) {
+  if (!Sparkplug()) {
+    Publish({JsonTopic(Topics::TagPath(answer.endpoint, answer.name)) +
+                 std::string(Topics::kResultSuffix),
+             JsonCodec::WriteResult(*answer.writeStatus, idJson), false});
+    return;
+  }
+  if (!m_connected) return;
+  if (answer.device.empty()) {
+    PublishSparkplug(SparkplugMessage::NDATA, {}, {answer});
+  } else if (m_born.contains(answer.device)) {
+    PublishSparkplug(SparkplugMessage::DDATA, answer.device, {answer});
+  }
+}
+
+void MqttPublisher::Impl::Complete(uint64_t commandId, uint32_t status) {
+  const auto it = m_commands.find(commandId);
+  if (it == m_commands.end()) return;
+  const PendingCommand command = std::move(it->second);
+  m_commands.erase(it);
+  MetricSample answer;
+  {
+    std::lock_guard lock(m_mutex);
+    if (!m_table.Sample(command.handle, &answer)) return;
+  }
+  answer.writeStatus = status;
+  AnswerWrite(answer, command.idJson);
+}
+
+// An orderly end: the death certificate the will would have been, sent and
+// confirmed before the session closes.
+void MqttPublisher::Impl::SayGoodbye() {
+  if (!m_connected) return;
+  Publish(Will());
+  const auto deadline = std::chrono::steady_clock::now() + kStopConfirmTimeout;
+  std::unique_lock lock(m_mutex);
+  m_wake.wait_until(lock, deadline, [this] { return m_session->Outstanding() == 0; });
+}
+
+MqttPublisher::MqttPublisher(MqttSettings settings)
+    : m_impl(std::make_unique<Impl>(std::move(settings))) {}
+MqttPublisher::~MqttPublisher() = default;
+void MqttPublisher::SetCommandHandler(CommandHandler handler) {
+  m_impl->SetCommandHandler(std::move(handler));
+}
+void MqttPublisher::SetLogHandler(LogHandler handler) { m_impl->SetLogHandler(std::move(handler)); }
+bool MqttPublisher::Start(std::string* error) { return m_impl->Start(error); }
+void MqttPublisher::Stop() { m_impl->Stop(); }
+void MqttPublisher::AddMetric(int32_t handle, const std::string& endpoint,
+                              const std::string& device, const std::string& name, VARTYPE type,
+                              bool writable) {
+  m_impl->AddMetric(handle, endpoint, device, name, type, writable);
+}
+void MqttPublisher::RemoveMetric(int32_t handle) { m_impl->RemoveMetric(handle); }
+void MqttPublisher::Update(int32_t handle, const VARIANT& value, uint32_t status,
+                           int64_t sourceTime) {
+  m_impl->Update(handle, value, status, sourceTime);
+}
+void MqttPublisher::SetDeviceOnline(const std::string& device, bool online) {
+  m_impl->SetDeviceOnline(device, online);
+}
+void MqttPublisher::CompleteCommand(uint64_t commandId, uint32_t status) {
+  m_impl->CompleteCommand(commandId, status);
+}
+PublisherCounters MqttPublisher::Counters() const { return m_impl->Counters(); }
+
+}  // namespace mqtt

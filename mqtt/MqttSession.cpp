@@ -1,0 +1,165 @@
+#include "mqtt/MqttSession.h"
+
+#include <mosquitto.h>
+#include <unistd.h>
+
+#include <mutex>
+
+namespace mqtt {
+
+namespace {
+constexpr unsigned kReconnectFirstSeconds = 1;
+constexpr unsigned kReconnectMaxSeconds = 30;
+constexpr const char* kSystemCaPath = "/etc/ssl/certs";
+
+void InitLibraryOnce() {
+  static std::once_flag once;
+  std::call_once(once, [] { mosquitto_lib_init(); });
+}
+
+bool Readable(const std::string& path) { return path.empty() || ::access(path.c_str(), R_OK) == 0; }
+}  // namespace
+
+MqttSession::MqttSession(MqttSettings settings, Handlers handlers)
+    : m_settings(std::move(settings)), m_handlers(std::move(handlers)) {}
+
+MqttSession::~MqttSession() {
+  Stop();
+  if (m_mosq != nullptr) mosquitto_destroy(m_mosq);
+}
+
+bool MqttSession::ConfigureTls(std::string* error) {
+  for (const std::string* file : {&m_settings.caFile, &m_settings.certFile, &m_settings.keyFile}) {
+    if (!Readable(*file)) {
+      *error = "cannot read " + *file;
+      return false;
+    }
+  }
+  if (m_settings.certFile.empty() != m_settings.keyFile.empty()) {
+    *error = "a client certificate needs its key, and a key its certificate";
+    return false;
+  }
+  const char* ca = m_settings.caFile.empty() ? nullptr : m_settings.caFile.c_str();
+  const char* caPath = ca == nullptr ? kSystemCaPath : nullptr;
+  const char* cert = m_settings.certFile.empty() ? nullptr : m_settings.certFile.c_str();
+  const char* key = m_settings.keyFile.empty() ? nullptr : m_settings.keyFile.c_str();
+  const int rc = mosquitto_tls_set(m_mosq, ca, caPath, cert, key, nullptr);
+  if (rc != MOSQ_ERR_SUCCESS) {
+    *error = std::string("TLS settings refused: ") + mosquitto_strerror(rc);
+    return false;
+  }
+  return true;
+}
+
+bool MqttSession::Configure(std::string* error) {
+  mosquitto_int_option(
+      m_mosq, MOSQ_OPT_PROTOCOL_VERSION,
+      m_settings.protocol == ProtocolVersion::V5 ? MQTT_PROTOCOL_V5 : MQTT_PROTOCOL_V311);
+  mosquitto_reconnect_delay_set(m_mosq, kReconnectFirstSeconds, kReconnectMaxSeconds, true);
+  mosquitto_connect_callback_set(m_mosq, &MqttSession::OnConnect);
+  mosquitto_disconnect_callback_set(m_mosq, &MqttSession::OnDisconnect);
+  mosquitto_publish_callback_set(m_mosq, &MqttSession::OnPublish);
+  mosquitto_message_callback_set(m_mosq, &MqttSession::OnMessage);
+  if (!m_settings.username.empty()) {
+    const char* password = m_settings.password.empty() ? nullptr : m_settings.password.c_str();
+    if (mosquitto_username_pw_set(m_mosq, m_settings.username.c_str(), password) !=
+        MOSQ_ERR_SUCCESS) {
+      *error = "the user name or password cannot be sent";
+      return false;
+    }
+  }
+  return !m_settings.tls || ConfigureTls(error);
+}
+
+bool MqttSession::Start(std::string* error) {
+  InitLibraryOnce();
+  m_mosq = mosquitto_new(m_settings.clientId.c_str(), true, this);
+  if (m_mosq == nullptr) {
+    *error = "cannot make an MQTT client";
+    return false;
+  }
+  if (!Configure(error)) return false;
+  SetWill();
+  // A broker that cannot be reached yet is no error: the network thread
+  // keeps trying.
+  mosquitto_connect_async(m_mosq, m_settings.host.c_str(), m_settings.port,
+                          m_settings.keepAliveSeconds);
+  const int rc = mosquitto_loop_start(m_mosq);
+  if (rc != MOSQ_ERR_SUCCESS) {
+    *error = std::string("cannot start the MQTT network thread: ") + mosquitto_strerror(rc);
+    return false;
+  }
+  m_loopRunning = true;
+  return true;
+}
+
+void MqttSession::Stop() {
+  if (!m_loopRunning) return;
+  mosquitto_disconnect(m_mosq);
+  mosquitto_loop_stop(m_mosq, false);
+  m_loopRunning = false;
+}
+
+void MqttSession::SetWill() {
+  const OutgoingMessage will = m_handlers.will();
+  mosquitto_will_set(m_mosq, will.topic.c_str(), static_cast<int>(will.payload.size()),
+                     will.payload.data(), m_settings.qos, will.retain);
+}
+
+bool MqttSession::Publish(const OutgoingMessage& message) {
+  const int rc = mosquitto_publish(m_mosq, nullptr, message.topic.c_str(),
+                                   static_cast<int>(message.payload.size()), message.payload.data(),
+                                   m_settings.qos, message.retain);
+  if (rc != MOSQ_ERR_SUCCESS) return false;
+  ++m_published;
+  if (m_settings.qos > 0) ++m_publishedConfirmable;
+  return true;
+}
+
+bool MqttSession::Subscribe(const std::string& pattern) {
+  return mosquitto_subscribe(m_mosq, nullptr, pattern.c_str(), m_settings.qos) == MOSQ_ERR_SUCCESS;
+}
+
+uint64_t MqttSession::Outstanding() const {
+  const uint64_t confirmed = m_acknowledged;
+  const uint64_t sent = m_publishedConfirmable;
+  return sent > confirmed ? sent - confirmed : 0;
+}
+
+void MqttSession::OnConnect(mosquitto*, void* self, int rc) {
+  auto* session = static_cast<MqttSession*>(self);
+  if (rc == 0) {
+    session->m_handlers.connected();
+  } else {
+    session->m_handlers.disconnected(std::string("the broker refused the connection: ") +
+                                     mosquitto_connack_string(rc));
+  }
+}
+
+void MqttSession::OnDisconnect(mosquitto*, void* self, int rc) {
+  auto* session = static_cast<MqttSession*>(self);
+  session->m_handlers.disconnected(rc == 0
+                                       ? std::string("disconnected")
+                                       : std::string("connection lost: ") + mosquitto_strerror(rc));
+  // The next attempt must carry the next session's death certificate.
+  session->SetWill();
+}
+
+void MqttSession::OnPublish(mosquitto*, void* self, int) {
+  auto* session = static_cast<MqttSession*>(self);
+  if (session->m_settings.qos == 0) return;
+  ++session->m_acknowledged;
+  session->m_handlers.acknowledged();
+}
+
+void MqttSession::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {
+  auto* session = static_cast<MqttSession*>(self);
+  std::string payload;
+  if (message->payloadlen > 0) {
+    payload.assign(static_cast<const char*>(message->payload),
+                   static_cast<size_t>(message->payloadlen));
+  }
+  session->m_handlers.message(message->topic, std::move(payload));
+}
+
+}  // namespace mqtt

@@ -1,0 +1,73 @@
+// One client connection to the broker through libmosquitto: its network
+// thread, TLS and login, and the reconnects with growing pauses. The will is
+// asked for before every connect, so each attempt carries the current one.
+// The handlers run on libmosquitto's thread and must not call back into the
+// session while holding a lock that a publishing thread holds.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "mqtt/MqttSettings.h"
+
+struct mosquitto;
+struct mosquitto_message;
+
+namespace mqtt {
+
+struct OutgoingMessage {
+  std::string topic;
+  std::string payload;
+  bool retain = false;
+};
+
+class MqttSession {
+ public:
+  struct Handlers {
+    std::function<void()> connected;
+    // A connect the broker refused or a session that ended; text says why.
+    std::function<void(const std::string& text)> disconnected;
+    std::function<void(const std::string& topic, std::string payload)> message;
+    // A QoS 1 or 2 message the broker confirmed.
+    std::function<void()> acknowledged;
+    std::function<OutgoingMessage()> will;
+  };
+
+  MqttSession(MqttSettings settings, Handlers handlers);
+  ~MqttSession();
+  MqttSession(const MqttSession&) = delete;
+  MqttSession& operator=(const MqttSession&) = delete;
+
+  bool Start(std::string* error);
+  // Disconnects cleanly (the broker drops the will) and ends the thread.
+  void Stop();
+  // Handed to the broker (or queued by libmosquitto for it).
+  bool Publish(const OutgoingMessage& message);
+  bool Subscribe(const std::string& pattern);
+
+  uint64_t Published() const { return m_published; }
+  uint64_t Acknowledged() const { return m_acknowledged; }
+  // QoS 1 and 2 messages handed over and not yet confirmed.
+  uint64_t Outstanding() const;
+
+ private:
+  static void OnConnect(mosquitto*, void* self, int rc);
+  static void OnDisconnect(mosquitto*, void* self, int rc);
+  static void OnPublish(mosquitto*, void* self, int mid);
+  static void OnMessage(mosquitto*, void* self, const mosquitto_message* message);
+  bool Configure(std::string* error);
+  bool ConfigureTls(std::string* error);
+  void SetWill();
+
+  MqttSettings m_settings;
+  Handlers m_handlers;
+  mosquitto* m_mosq = nullptr;
+  bool m_loopRunning = false;
+  std::atomic<uint64_t> m_published{0};
+  std::atomic<uint64_t> m_publishedConfirmable{0};
+  std::atomic<uint64_t> m_acknowledged{0};
+};
+
+}  // namespace mqtt

@@ -1,0 +1,27 @@
+// The topic names the gateway publishes under and listens on.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace mqtt {
+
+// The Sparkplug message types, as their topics spell them.
+enum class SparkplugMessage { NBIRTH, NDEATH, DBIRTH, DDEATH, NDATA, DDATA, NCMD, DCMD };
+
+class Topics {
+ public:
+  // One topic level: '/', '+' and '#', which MQTT reserves, become '_'.
+  static std::string Level(std::string_view text);
+  static std::string Sparkplug(const std::string& group, SparkplugMessage type,
+                               const std::string& node, const std::string& device = {});
+  // "<endpoint>/<tag>" below the JSON prefix.
+  static std::string TagPath(const std::string& endpoint, const std::string& name);
+  static constexpr std::string_view kSetSuffix = "/set";
+  static constexpr std::string_view kResultSuffix = "/set/result";
+
+ private:
+  static const char* Name(SparkplugMessage type);
+};
+
+}  // namespace mqtt
