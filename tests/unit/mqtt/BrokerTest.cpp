@@ -1,0 +1,217 @@
+// The publisher against a real mosquitto broker, seen by a subscriber of its
+// own: births, data, a write and its answer, the will when the connection
+// dies, and the spool sent in order once the broker is back.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <mutex>
+
+#include "BrokerHarness.h"
+#include "mqtt/MqttPublisher.h"
+#include "sparkplug_b.pb.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using mqtt_test::Received;
+using org::eclipse::tahu::protobuf::Payload;
+
+constexpr const char* kTag = "PLC1.NODE1.40001";
+constexpr const char* kReadOnlyTag = "PLC1.NODE1.10001";
+constexpr int32_t kTagHandle = 1;
+constexpr int32_t kReadOnlyHandle = 2;
+constexpr const char* kTopicRoot = "spBv1.0/grp/";
+
+VARIANT Float(float f) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_R4;
+  v.fltVal = f;
+  return v;
+}
+
+Payload Decode(const Received& r) {
+  Payload p;
+  EXPECT_TRUE(p.ParseFromString(r.payload)) << r.topic;
+  return p;
+}
+
+const Payload::Metric* Find(const Payload& p, const std::string& name) {
+  for (const auto& m : p.metrics()) {
+    if (m.name() == name) return &m;
+  }
+  return nullptr;
+}
+
+uint64_t BdSeq(const Received& r) { return Find(Decode(r), "bdSeq")->long_value(); }
+
+uint32_t Property(const Payload::Metric& m, const std::string& key) {
+  for (int i = 0; i < m.properties().keys_size(); ++i) {
+    if (m.properties().keys(i) == key) return m.properties().values(i).int_value();
+  }
+  return 0xFFFFFFFFu;
+}
+
+std::function<bool(const Received&)> Topic(const std::string& type) {
+  return [type](const Received& r) { return r.topic.starts_with(kTopicRoot + type + "/edge"); };
+}
+
+class BrokerTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_dir = fs::temp_directory_path() / ("pelmoran-mqtt-" + std::to_string(::getpid()));
+    fs::remove_all(m_dir);
+    fs::create_directories(m_dir);
+    m_broker = std::make_unique<mqtt_test::Broker>(m_dir);
+    m_relay = std::make_unique<mqtt_test::Relay>(m_broker->Port());
+    m_sub = std::make_unique<mqtt_test::Subscriber>(m_broker->Port(), "spBv1.0/#");
+  }
+  void TearDown() override {
+    m_sub.reset();
+    m_relay.reset();
+    m_broker.reset();
+    fs::remove_all(m_dir);
+  }
+
+  mqtt::MqttSettings Settings() const {
+    mqtt::MqttSettings s;
+    s.host = "127.0.0.1";
+    s.port = m_relay->Port();
+    s.groupId = "grp";
+    s.edgeNodeId = "edge";
+    s.keepAliveSeconds = 5;
+    s.spoolDirectory = (m_dir / "spool").string();
+    return s;
+  }
+
+  Received Next(const std::function<bool(const Received&)>& match) {
+    Received r;
+    EXPECT_TRUE(m_sub->WaitFor(&m_at, match, &r)) << "no such message in time";
+    return r;
+  }
+
+  fs::path m_dir;
+  std::unique_ptr<mqtt_test::Broker> m_broker;
+  std::unique_ptr<mqtt_test::Relay> m_relay;
+  std::unique_ptr<mqtt_test::Subscriber> m_sub;
+  size_t m_at = 0;
+};
+
+struct Write {
+  int32_t handle;
+  float value;
+  uint64_t id;
+};
+
+TEST_F(BrokerTest, SparkplugSessionsWillAndSpool) {
+  mqtt::MqttPublisher pub(Settings());
+  std::mutex mutex;
+  std::condition_variable cv;
+  std::vector<Write> writes;
+  pub.SetCommandHandler([&](int32_t handle, const VARIANT& value, uint64_t id) {
+    std::lock_guard lock(mutex);
+    writes.push_back({handle, value.vt == VT_R4 ? value.fltVal : -1.0f, id});
+    cv.notify_all();
+  });
+  pub.AddMetric(kTagHandle, "PLC1", "PLC1", kTag, VT_R4, true);
+  pub.AddMetric(kReadOnlyHandle, "PLC1", "PLC1", kReadOnlyTag, VT_BOOL, false);
+  std::string error;
+  ASSERT_TRUE(pub.Start(&error)) << error;
+
+  // Births: NBIRTH with seq 0, then the device with every tag.
+  const Received nbirth = Next(Topic("NBIRTH"));
+  EXPECT_EQ(Decode(nbirth).seq(), 0u);
+  const uint64_t bdSeq = BdSeq(nbirth);
+  const Payload dbirth = Decode(Next(Topic("DBIRTH")));
+  EXPECT_EQ(dbirth.seq(), 1u);
+  ASSERT_NE(Find(dbirth, kTag), nullptr);
+  ASSERT_NE(Find(dbirth, kReadOnlyTag), nullptr);
+
+  // A change goes out as DDATA.
+  VARIANT v = Float(12.5f);
+  pub.Update(kTagHandle, v, 0, 0);
+  const Payload ddata = Decode(Next(Topic("DDATA")));
+  ASSERT_NE(Find(ddata, kTag), nullptr);
+  EXPECT_EQ(Find(ddata, kTag)->float_value(), 12.5f);
+  EXPECT_EQ(Property(*Find(ddata, kTag), "Quality"), 192u);
+
+  // A DCMD: the writable tag reaches the handler, the others are answered
+  // at once with their refusal.
+  Payload cmd;
+  auto* m = cmd.add_metrics();
+  m->set_name(kTag);
+  m->set_datatype(9);
+  m->set_float_value(3.5f);
+  cmd.add_metrics()->set_name("no such tag");
+  auto* ro = cmd.add_metrics();
+  ro->set_name(kReadOnlyTag);
+  ro->set_boolean_value(true);
+  m_sub->Publish("spBv1.0/grp/DCMD/edge/PLC1", cmd.SerializeAsString());
+  Write write{};
+  {
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(cv.wait_for(lock, mqtt_test::kDeadline, [&] { return !writes.empty(); }));
+    write = writes.front();
+  }
+  EXPECT_EQ(write.handle, kTagHandle);
+  EXPECT_EQ(write.value, 3.5f);
+  EXPECT_NE(write.id & mqtt::MqttPublisher::kCommandIdBit, 0u);
+  const Payload unknown = Decode(Next([](const Received& r) {
+    return Topic("DDATA")(r) && Find(Decode(r), "no such tag") != nullptr;
+  }));
+  EXPECT_EQ(Property(*Find(unknown, "no such tag"), "Write Status"), 0x80340000u);
+  const Payload readOnly = Decode(Next(Topic("DDATA")));
+  EXPECT_EQ(Property(*Find(readOnly, kReadOnlyTag), "Write Status"), 0x803B0000u);
+  pub.CompleteCommand(write.id, 0);
+  const Payload answer = Decode(Next(Topic("DDATA")));
+  ASSERT_NE(Find(answer, kTag), nullptr);
+  EXPECT_EQ(Property(*Find(answer, kTag), "Write Status"), 0u);
+  EXPECT_EQ(pub.Counters().commands, 3u);
+  EXPECT_EQ(pub.Counters().commandsRefused, 2u);
+
+  // The connection dies: the broker sends the will with this session's bdSeq.
+  m_relay->Cut();
+  const Received will = Next(Topic("NDEATH"));
+  EXPECT_EQ(BdSeq(will), bdSeq);
+  ASSERT_TRUE(mqtt_test::WaitUntil([&] { return !pub.Counters().connected; }));
+
+  // Changes while away are kept, each one as it came.
+  const float kept[] = {1, 2, 3, 4, 5};
+  for (size_t i = 0; i < std::size(kept); ++i) {
+    v = Float(kept[i]);
+    pub.Update(kTagHandle, v, 0, 0);
+    ASSERT_TRUE(mqtt_test::WaitUntil([&] { return pub.Counters().spooled == i + 1; }));
+  }
+
+  // Back: births with the next bdSeq, then the kept changes in order, marked
+  // historical, then live ones. Messages the broker had not confirmed when the
+  // relay was cut come again as well, unmarked, which is why only the
+  // historical ones are collected here.
+  m_relay->Restore();
+  const Received rebirth = Next(Topic("NBIRTH"));
+  EXPECT_EQ(BdSeq(rebirth), (bdSeq + 1) % 256);
+  Next(Topic("DBIRTH"));
+  std::vector<float> historical;
+  while (historical.size() < std::size(kept)) {
+    const Payload p = Decode(Next(Topic("DDATA")));
+    for (const auto& metric : p.metrics()) {
+      if (metric.is_historical()) historical.push_back(metric.float_value());
+    }
+  }
+  EXPECT_EQ(historical, std::vector<float>(std::begin(kept), std::end(kept)));
+  v = Float(99);
+  pub.Update(kTagHandle, v, 0, 0);
+  const Payload live = Decode(Next([](const Received& r) {
+    return Topic("DDATA")(r) && Find(Decode(r), kTag) != nullptr &&
+           Find(Decode(r), kTag)->float_value() == 99.0f;
+  }));
+  EXPECT_FALSE(live.metrics(0).is_historical());
+  EXPECT_EQ(live.metrics(0).float_value(), 99.0f);
+
+  // An orderly stop says so itself, with the session's bdSeq.
+  pub.Stop();
+  EXPECT_EQ(BdSeq(Next(Topic("NDEATH"))), (bdSeq + 1) % 256);
+}
+
+}  // namespace
