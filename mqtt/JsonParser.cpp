@@ -211,7 +211,7 @@ bool JsonParser::ParseObject(JsonValue* value, int depth) {
     if (!Eat(':')) return false;
     JsonValue member;
     if (!ParseValue(&member, depth + 1)) return false;
-    value->members.emplace_back(std::move(key), std::move(member));
+    value->members.push_back({std::move(key), std::move(member)});
     SkipSpace();
   } while (Eat(','));
   return Eat('}');

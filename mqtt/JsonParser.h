@@ -6,10 +6,11 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
-#include <utility>
 #include <vector>
 
 namespace mqtt {
+
+struct JsonMember;
 
 struct JsonValue {
   enum class Kind { Null, Bool, Number, String, Array, Object };
@@ -18,12 +19,17 @@ struct JsonValue {
   // A number's text as it was written, so integers keep every digit.
   std::string text;
   std::vector<JsonValue> items;
-  std::vector<std::pair<std::string, JsonValue>> members;
+  std::vector<JsonMember> members;
   // Where the value's text begins and ends in the document.
   size_t begin = 0;
   size_t end = 0;
 
   const JsonValue* Member(std::string_view key) const;
+};
+
+struct JsonMember {
+  std::string key;
+  JsonValue value;
 };
 
 class JsonParser {

@@ -1,0 +1,45 @@
+// A spool segment file with any content: read as the spool reads its files
+// at start-up, through a real directory, and each record decoded as a change.
+#include <unistd.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "mqtt/SampleRecord.h"
+#include "mqtt/Spool.h"
+
+namespace {
+
+const std::string& Directory() {
+  static const std::string dir =
+      (std::filesystem::temp_directory_path() / ("mqtt-spool-fuzz-" + std::to_string(::getpid())))
+          .string();
+  return dir;
+}
+
+void DecodeAll(mqtt::Spool& spool) {
+  while (!spool.Empty()) {
+    for (const std::string& record : spool.ReadOldest()) {
+      mqtt::MetricSample sample;
+      mqtt::SampleRecord::Decode({reinterpret_cast<const uint8_t*>(record.data()), record.size()},
+                                 &sample);
+    }
+    spool.RemoveOldest();
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  std::filesystem::remove_all(Directory());
+  std::filesystem::create_directories(Directory());
+  std::ofstream(Directory() + "/spool-0000000000000001.seg", std::ios::binary)
+      .write(reinterpret_cast<const char*>(data), static_cast<std::streamsize>(size));
+  mqtt::Spool spool(Directory(), 1 << 20);
+  std::string error;
+  if (spool.Open(&error)) DecodeAll(spool);
+  return 0;
+}
