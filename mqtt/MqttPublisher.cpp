@@ -154,6 +154,8 @@ class MqttPublisher::Impl {
   uint64_t m_nextCommand = 0;
   std::unordered_map<uint64_t, PendingCommand> m_commands;
   uint64_t m_loggedDrops = 0;
+  // The session would not take the backlog; tried again on the next session.
+  bool m_drainStalled = false;
 
   std::atomic<uint32_t> m_bdSeq{0};
   std::atomic<bool> m_connectedFlag{false};
@@ -366,8 +368,8 @@ PublisherCounters MqttPublisher::Impl::Counters() const {
 // ---- the worker ----
 
 bool MqttPublisher::Impl::HasWork() {
-  const bool drainable =
-      m_connected && !m_spool->Empty() && m_session->Outstanding() < kDrainWindow;
+  const bool drainable = m_connected && !m_drainStalled && !m_spool->Empty() &&
+                         m_session->Outstanding() < kDrainWindow;
   return m_stopping || !m_events.empty() || m_table.HasChanges() || !m_completions.empty() ||
          m_table.DevicesChanged() || drainable;
 }
@@ -413,6 +415,7 @@ void MqttPublisher::Impl::RunPass(Pass& pass) {
 
 void MqttPublisher::Impl::OnConnected() {
   m_connected = true;
+  m_drainStalled = false;
   Log(kInformation, "connected to " + m_settings.host + ":" + std::to_string(m_settings.port));
   if (Sparkplug()) {
     const std::string& g = m_settings.groupId;
@@ -538,8 +541,12 @@ void MqttPublisher::Impl::NoteSpoolDrops() {
 }
 
 void MqttPublisher::Impl::DrainSpool() {
-  if (!m_connected || m_spool->Empty() || m_session->Outstanding() >= kDrainWindow) return;
+  if (!m_connected || m_drainStalled || m_spool->Empty() ||
+      m_session->Outstanding() >= kDrainWindow) {
+    return;
+  }
   std::vector<MetricSample> batch;
+  size_t unborn = 0;
   for (const std::string& record : m_spool->ReadOldest()) {
     MetricSample s;
     if (!SampleRecord::Decode({reinterpret_cast<const uint8_t*>(record.data()), record.size()},
@@ -547,7 +554,12 @@ void MqttPublisher::Impl::DrainSpool() {
       continue;
     }
     s.historical = true;
+    if (Sparkplug() && !m_born.contains(s.device)) ++unborn;
     batch.push_back(std::move(s));
+  }
+  if (unborn > 0) {
+    Log(kWarning, "not sent: " + std::to_string(unborn) +
+                      " kept changes of devices that are off line or gone");
   }
   // Runs of a few hundred keep each message small and the order of the
   // records across devices.
@@ -556,7 +568,10 @@ void MqttPublisher::Impl::DrainSpool() {
     const std::vector<MetricSample> run(batch.begin() + static_cast<ptrdiff_t>(at),
                                         batch.begin() + static_cast<ptrdiff_t>(end));
     // Not retained: the births already carry the current values.
-    if (!SendSamples(run, false)) return;
+    if (!SendSamples(run, false)) {
+      m_drainStalled = true;
+      return;
+    }
   }
   m_spool->RemoveOldest();
 }

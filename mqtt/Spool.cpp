@@ -159,6 +159,12 @@ uint64_t Spool::Records() const {
 void Spool::StartSegment() {
   const uint64_t number = m_nextNumber++;
   m_fd = ::open(PathOf(number).c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  // The new name must survive a power cut as well as the records in it.
+  const int dir = ::open(m_directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dir >= 0) {
+    ::fsync(dir);
+    ::close(dir);
+  }
   m_pending.assign(kMagic);
   m_segments.push_back({number, kMagic.size(), 0});
   m_bytes += kMagic.size();
