@@ -259,9 +259,11 @@ MqttSession::Handlers MqttPublisher::Impl::SessionHandlers() {
     PushEvent({SessionEvent::Kind::Connected, {}, {}});
   };
   h.disconnected = [this](const std::string& text) {
+    // Queued before the flag drops, so that a change made after Counters()
+    // shows the loss is spooled rather than handed to the dead session.
+    PushEvent({SessionEvent::Kind::Disconnected, {}, text});
     // Each session ends its number; the next connect's will carries the next.
     if (m_connectedFlag.exchange(false)) AdvanceBdSeq();
-    PushEvent({SessionEvent::Kind::Disconnected, {}, text});
   };
   h.message = [this](const std::string& topic, std::string payload) {
     PushEvent({SessionEvent::Kind::Message, topic, std::move(payload)});

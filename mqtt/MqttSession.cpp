@@ -110,7 +110,10 @@ bool MqttSession::Publish(const OutgoingMessage& message) {
   const int rc = mosquitto_publish(m_mosq, nullptr, message.topic.c_str(),
                                    static_cast<int>(message.payload.size()), message.payload.data(),
                                    m_settings.qos, message.retain);
-  if (rc != MOSQ_ERR_SUCCESS) return false;
+  // Without a connection, libmosquitto still queues a QoS 1 or 2 message and
+  // sends it after the reconnect: it has been handed over all the same.
+  const bool queued = rc == MOSQ_ERR_NO_CONN && m_settings.qos > 0;
+  if (rc != MOSQ_ERR_SUCCESS && !queued) return false;
   ++m_published;
   if (m_settings.qos > 0) ++m_publishedConfirmable;
   return true;

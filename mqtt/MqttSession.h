@@ -43,7 +43,8 @@ class MqttSession {
   bool Start(std::string* error);
   // Disconnects cleanly (the broker drops the will) and ends the thread.
   void Stop();
-  // Handed to the broker (or queued by libmosquitto for it).
+  // Handed to the broker, or at QoS 1 and 2 queued by libmosquitto for the
+  // next connection; false when the message is lost.
   bool Publish(const OutgoingMessage& message);
   bool Subscribe(const std::string& pattern);
 
