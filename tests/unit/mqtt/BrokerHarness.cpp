@@ -4,10 +4,12 @@
 #include <mosquitto.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <fstream>
 #include <stdexcept>
 #include <thread>
@@ -55,9 +57,14 @@ bool WaitListening(int port) {
 }
 
 Child::Child(std::vector<std::string> argv) {
+  // The relay forks a child per connection; as their subreaper the test
+  // reaps them too, rather than leaving them to init.
+  ::prctl(PR_SET_CHILD_SUBREAPER, 1);
   m_pid = ::fork();
   if (m_pid == 0) {
     ::setpgid(0, 0);
+    // Gone with the test even when it crashes.
+    ::prctl(PR_SET_PDEATHSIG, SIGKILL);
     std::vector<char*> args;
     for (auto& a : argv) args.push_back(a.data());
     args.push_back(nullptr);
@@ -71,7 +78,8 @@ Child::Child(std::vector<std::string> argv) {
 void Child::Stop() {
   if (m_pid <= 0) return;
   ::kill(-m_pid, SIGKILL);
-  ::waitpid(m_pid, nullptr, 0);
+  while (::waitpid(-m_pid, nullptr, 0) > 0 || errno == EINTR) {
+  }
   m_pid = -1;
 }
 

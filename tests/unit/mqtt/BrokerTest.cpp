@@ -65,7 +65,7 @@ class BrokerTest : public ::testing::Test {
     fs::create_directories(m_dir);
     m_broker = std::make_unique<mqtt_test::Broker>(m_dir);
     m_relay = std::make_unique<mqtt_test::Relay>(m_broker->Port());
-    m_sub = std::make_unique<mqtt_test::Subscriber>(m_broker->Port(), "spBv1.0/#");
+    m_sub = std::make_unique<mqtt_test::Subscriber>(m_broker->Port(), "#");
   }
   void TearDown() override {
     m_sub.reset();
@@ -89,6 +89,19 @@ class BrokerTest : public ::testing::Test {
     Received r;
     EXPECT_TRUE(m_sub->WaitFor(&m_at, match, &r)) << "no such message in time";
     return r;
+  }
+
+  // The values of the next count historical metrics in DDATA, in order.
+  std::vector<float> Historical(size_t count) {
+    std::vector<float> values;
+    Received r;
+    while (values.size() < count && m_sub->WaitFor(&m_at, Topic("DDATA"), &r)) {
+      const Payload p = Decode(r);
+      for (const auto& metric : p.metrics()) {
+        if (metric.is_historical()) values.push_back(metric.float_value());
+      }
+    }
+    return values;
   }
 
   fs::path m_dir;
@@ -192,14 +205,7 @@ TEST_F(BrokerTest, SparkplugSessionsWillAndSpool) {
   const Received rebirth = Next(Topic("NBIRTH"));
   EXPECT_EQ(BdSeq(rebirth), (bdSeq + 1) % 256);
   Next(Topic("DBIRTH"));
-  std::vector<float> historical;
-  while (historical.size() < std::size(kept)) {
-    const Payload p = Decode(Next(Topic("DDATA")));
-    for (const auto& metric : p.metrics()) {
-      if (metric.is_historical()) historical.push_back(metric.float_value());
-    }
-  }
-  EXPECT_EQ(historical, std::vector<float>(std::begin(kept), std::end(kept)));
+  EXPECT_EQ(Historical(std::size(kept)), std::vector<float>(std::begin(kept), std::end(kept)));
   v = Float(99);
   pub.Update(kTagHandle, v, 0, 0);
   const Payload live = Decode(Next([](const Received& r) {
@@ -212,6 +218,86 @@ TEST_F(BrokerTest, SparkplugSessionsWillAndSpool) {
   // An orderly stop says so itself, with the session's bdSeq.
   pub.Stop();
   EXPECT_EQ(BdSeq(Next(Topic("NDEATH"))), (bdSeq + 1) % 256);
+}
+
+// A gateway stopped while changes wait sends them after its next start,
+// after its births, marked historical.
+TEST_F(BrokerTest, SpooledChangesSurviveARestart) {
+  m_relay->Cut();
+  const float kept[] = {7, 8, 9};
+  {
+    mqtt::MqttPublisher pub(Settings());
+    pub.AddMetric(kTagHandle, "PLC1", "PLC1", kTag, VT_R4, true);
+    std::string error;
+    ASSERT_TRUE(pub.Start(&error)) << error;
+    for (size_t i = 0; i < std::size(kept); ++i) {
+      VARIANT v = Float(kept[i]);
+      pub.Update(kTagHandle, v, 0, 0);
+      ASSERT_TRUE(mqtt_test::WaitUntil([&] { return pub.Counters().spooled == i + 1; }));
+    }
+    pub.Stop();
+  }
+  m_relay->Restore();
+  mqtt::MqttPublisher pub(Settings());
+  pub.AddMetric(kTagHandle, "PLC1", "PLC1", kTag, VT_R4, true);
+  std::string error;
+  ASSERT_TRUE(pub.Start(&error)) << error;
+  Next(Topic("NBIRTH"));
+  Next(Topic("DBIRTH"));
+  EXPECT_EQ(Historical(std::size(kept)), std::vector<float>(std::begin(kept), std::end(kept)));
+}
+
+// JSON: retained tag documents, the status topic with its will, and a write
+// by <tag>/set answered on <tag>/set/result with the request's id.
+TEST_F(BrokerTest, JsonDocumentsAndWrites) {
+  mqtt::MqttSettings settings = Settings();
+  settings.format = mqtt::PayloadFormat::Json;
+  settings.topicPrefix = "pm";
+  mqtt::MqttPublisher pub(settings);
+  std::mutex mutex;
+  std::condition_variable cv;
+  std::vector<uint64_t> ids;
+  pub.SetCommandHandler([&](int32_t, const VARIANT&, uint64_t id) {
+    std::lock_guard lock(mutex);
+    ids.push_back(id);
+    cv.notify_all();
+  });
+  pub.AddMetric(kTagHandle, "PLC1", "PLC1", kTag, VT_R4, true);
+  std::string error;
+  ASSERT_TRUE(pub.Start(&error)) << error;
+  const auto topic = [](const std::string& t) {
+    return [t](const Received& r) { return r.topic == t; };
+  };
+  EXPECT_EQ(Next(topic("pm/edge/status")).payload, "online");
+  VARIANT v = Float(12.5f);
+  pub.Update(kTagHandle, v, 0, 0);
+  const Received doc = Next([](const Received& r) {
+    return r.topic == "pm/PLC1/PLC1.NODE1.40001" && r.payload.starts_with("{\"value\": 12.5,");
+  });
+  EXPECT_NE(doc.payload.find(R"("quality": "good", "status": "0x00000000")"), std::string::npos);
+
+  m_sub->Publish("pm/PLC1/PLC1.NODE1.40001/set", R"({"value": 3, "id": "w-1"})");
+  m_sub->Publish("pm/PLC1/PLC1.NODE1.40001/set", R"({"value": "three"})");
+  m_sub->Publish("pm/PLC1/PLC1.NODE1.40001/set", "{not json");
+  uint64_t id = 0;
+  {
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(cv.wait_for(lock, mqtt_test::kDeadline, [&] { return !ids.empty(); }));
+    id = ids.front();
+  }
+  const auto result = topic("pm/PLC1/PLC1.NODE1.40001/set/result");
+  EXPECT_EQ(Next(result).payload, R"({"status": "0x80740000", "good": false})");
+  EXPECT_EQ(Next(result).payload, R"({"status": "0x80740000", "good": false})");
+  pub.CompleteCommand(id, 0);
+  EXPECT_EQ(Next(result).payload, R"({"status": "0x00000000", "good": true, "id": "w-1"})");
+  EXPECT_EQ(pub.Counters().commandsRefused, 2u);
+
+  m_relay->Cut();
+  EXPECT_EQ(Next(topic("pm/edge/status")).payload, "offline");
+  m_relay->Restore();
+  EXPECT_EQ(Next(topic("pm/edge/status")).payload, "online");
+  pub.Stop();
+  EXPECT_EQ(Next(topic("pm/edge/status")).payload, "offline");
 }
 
 }  // namespace
