@@ -289,6 +289,8 @@ bool MqttPublisher::Impl::Start(std::string* error) {
     m_session.reset();
     return false;
   }
+  // What the previous session's end left behind is no news to the next.
+  m_events.clear();
   m_stopping = false;
   m_started = true;
   m_worker = std::thread([this] { Run(); });

@@ -74,6 +74,9 @@ VARIANT ValueConversion::SourceVariant(const ScalarValue& value) {
 
 HRESULT ValueConversion::ToVariant(const ScalarValue& value, VARTYPE type, VARIANT* out) {
   if (std::holds_alternative<std::monostate>(value)) return DISP_E_TYPEMISMATCH;
+  // Tags hand their text on to OPC UA clients, which must get UTF-8.
+  const auto* text = std::get_if<std::string>(&value);
+  if (text != nullptr && !IsUtf8(*text)) return DISP_E_TYPEMISMATCH;
   VARIANT source = SourceVariant(value);
   VariantInit(out);
   const HRESULT hr = VariantChangeType(out, &source, 0, type);
@@ -115,6 +118,38 @@ std::string ValueConversion::StatusText(uint32_t status) {
   char text[16];
   std::snprintf(text, sizeof text, "0x%08X", status);
   return text;
+}
+
+bool ValueConversion::IsUtf8(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    size_t extra = 0;
+    uint32_t code = 0;
+    uint32_t least = 0;
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    } else if ((lead & 0xE0) == 0xC0) {
+      extra = 1, code = lead & 0x1F, least = 0x80;
+    } else if ((lead & 0xF0) == 0xE0) {
+      extra = 2, code = lead & 0x0F, least = 0x800;
+    } else if ((lead & 0xF8) == 0xF0) {
+      extra = 3, code = lead & 0x07, least = 0x10000;
+    } else {
+      return false;
+    }
+    if (text.size() - i <= extra) return false;
+    for (size_t k = 1; k <= extra; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      code = code << 6 | (next & 0x3F);
+    }
+    // Overlong forms, surrogates and code points past Unicode's end.
+    if (code < least || (code >= 0xD800 && code < 0xE000) || code > 0x10FFFF) return false;
+    i += extra + 1;
+  }
+  return true;
 }
 
 }  // namespace mqtt

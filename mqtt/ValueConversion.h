@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "mqtt/MetricSample.h"
 #include "platform/Variant.h"
@@ -26,8 +27,9 @@ class ValueConversion {
   // The value converted to type first (so a metric always carries its
   // declared type); monostate when it cannot be.
   static ScalarValue FromVariant(const VARIANT& value, VARTYPE type);
-  // value as a VARIANT of type; fails as VariantChangeType does. out must
-  // be VariantClear'ed by the caller on success.
+  // value as a VARIANT of type; fails as VariantChangeType does, and for
+  // text that is not UTF-8. out must be VariantClear'ed by the caller on
+  // success.
   static HRESULT ToVariant(const ScalarValue& value, VARTYPE type, VARIANT* out);
   static Quality QualityOf(uint32_t status);
   static bool IsBad(uint32_t status);
@@ -37,6 +39,7 @@ class ValueConversion {
   // 2026-12-07T18:00:00.123Z
   static std::string IsoTime(uint64_t ms);
   static std::string StatusText(uint32_t status);
+  static bool IsUtf8(std::string_view text);
 
  private:
   static ScalarValue FromTypedVariant(const VARIANT& value);

@@ -153,6 +153,12 @@ TEST(SparkplugCodecTest, HostileCommandsAreRefusedCleanly) {
          m->mutable_dataset_value()->set_num_of_columns(1);
        }),
        true, VT_I4, false},
+      {"text that is not UTF-8", Command([](Payload& p) {
+         auto* m = p.add_metrics();
+         m->set_name("a");
+         m->set_string_value(std::string("ok\xc0\xaf", 4));
+       }),
+       true, VT_BSTR, false},
       {"negative int8 fits", Command([](Payload& p) {
          auto* m = p.add_metrics();
          m->set_name("a");
