@@ -140,8 +140,11 @@ class MqttPublisher::Impl {
   std::vector<SessionEvent> m_events;
   std::vector<std::pair<uint64_t, uint32_t>> m_completions;
   bool m_stopping = false;
-  bool m_started = false;
   std::thread m_worker;
+
+  // Start and Stop, one at a time.
+  std::mutex m_lifecycleMutex;
+  bool m_started = false;
 
   mutable std::mutex m_handlerMutex;
   CommandHandler m_commandHandler;
@@ -274,24 +277,31 @@ MqttSession::Handlers MqttPublisher::Impl::SessionHandlers() {
 }
 
 bool MqttPublisher::Impl::Start(std::string* error) {
-  std::lock_guard lock(m_mutex);
+  std::lock_guard life(m_lifecycleMutex);
   if (m_started) return true;
   if (!CheckSettings(error)) return false;
-  m_spool = std::make_unique<Spool>(m_settings.spoolDirectory, m_settings.spoolLimitBytes);
-  if (!m_spool->Open(error)) return false;
-  if (m_spool->SkippedBytes() > 0) {
-    Log(kWarning, "skipped " + std::to_string(m_spool->SkippedBytes()) +
+  auto spool = std::make_unique<Spool>(m_settings.spoolDirectory, m_settings.spoolLimitBytes);
+  if (!spool->Open(error)) return false;
+  if (spool->SkippedBytes() > 0) {
+    Log(kWarning, "skipped " + std::to_string(spool->SkippedBytes()) +
                       " damaged bytes of the spool in " + m_settings.spoolDirectory);
   }
+  m_spool = std::move(spool);
   LoadBdSeq();
-  m_session = std::make_unique<MqttSession>(m_settings, SessionHandlers());
-  if (!m_session->Start(error)) {
-    m_session.reset();
-    return false;
+  {
+    std::lock_guard lock(m_mutex);
+    // What the previous session's end left behind is no news to the next.
+    m_events.clear();
+    m_stopping = false;
   }
-  // What the previous session's end left behind is no news to the next.
-  m_events.clear();
-  m_stopping = false;
+  // Not under m_mutex: libmosquitto calls the handlers, which take it, while
+  // holding locks of its own that starting it takes as well.
+  auto session = std::make_unique<MqttSession>(m_settings, SessionHandlers());
+  if (!session->Start(error)) return false;
+  {
+    std::lock_guard lock(m_mutex);
+    m_session = std::move(session);
+  }
   m_started = true;
   m_worker = std::thread([this] { Run(); });
   Log(kInformation, "connecting to " + m_settings.host + ":" + std::to_string(m_settings.port));
@@ -299,18 +309,21 @@ bool MqttPublisher::Impl::Start(std::string* error) {
 }
 
 void MqttPublisher::Impl::Stop() {
+  std::lock_guard life(m_lifecycleMutex);
+  if (!m_started) return;
   {
     std::lock_guard lock(m_mutex);
-    if (!m_started) return;
     m_stopping = true;
     m_wake.notify_one();
   }
   m_worker.join();
-  // Not under the lock: the network thread's handlers take it while Stop
+  // Not under m_mutex: the network thread's handlers take it while Stop
   // waits for that thread to end.
   m_session->Stop();
-  std::lock_guard lock(m_mutex);
-  m_session.reset();
+  {
+    std::lock_guard lock(m_mutex);
+    m_session.reset();
+  }
   m_spool.reset();
   m_started = false;
   m_connected = false;
