@@ -44,7 +44,7 @@ constexpr const char* kBdSeqFile = "/bdseq";
 constexpr const char* kClientIdPrefix = "pelmoran-";
 
 struct SessionEvent {
-  enum class Kind { Connected, Disconnected, Message };
+  enum class Kind { Connected, Disconnected, Refused, Message };
   Kind kind;
   std::string topic;
   std::string text;
@@ -268,6 +268,9 @@ MqttSession::Handlers MqttPublisher::Impl::SessionHandlers() {
     // Each session ends its number; the next connect's will carries the next.
     if (m_connectedFlag.exchange(false)) AdvanceBdSeq();
   };
+  h.refused = [this](const std::string& text) {
+    PushEvent({SessionEvent::Kind::Refused, {}, text});
+  };
   h.message = [this](const std::string& topic, std::string payload) {
     PushEvent({SessionEvent::Kind::Message, topic, std::move(payload)});
   };
@@ -418,6 +421,7 @@ void MqttPublisher::Impl::RunPass(Pass& pass) {
     switch (event.kind) {
       case SessionEvent::Kind::Connected: OnConnected(); break;
       case SessionEvent::Kind::Disconnected: OnDisconnected(event.text); break;
+      case SessionEvent::Kind::Refused: Log(kError, event.text); break;
       case SessionEvent::Kind::Message: OnMessage(event.topic, event.text); break;
     }
   }

@@ -134,8 +134,8 @@ void MqttSession::OnConnect(mosquitto*, void* self, int rc) {
   if (rc == 0) {
     session->m_handlers.connected();
   } else {
-    session->m_handlers.disconnected(std::string("the broker refused the connection: ") +
-                                     mosquitto_connack_string(rc));
+    session->m_handlers.refused(std::string("the broker refused the connection: ") +
+                                mosquitto_connack_string(rc));
   }
 }
 

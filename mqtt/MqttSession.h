@@ -27,8 +27,9 @@ class MqttSession {
  public:
   struct Handlers {
     std::function<void()> connected;
-    // A connect the broker refused or a session that ended; text says why.
+    // A session that ended, and a connect the broker refused; text says why.
     std::function<void(const std::string& text)> disconnected;
+    std::function<void(const std::string& text)> refused;
     std::function<void(const std::string& topic, std::string payload)> message;
     // A QoS 1 or 2 message the broker confirmed.
     std::function<void()> acknowledged;

@@ -83,10 +83,11 @@ void Child::Stop() {
   m_pid = -1;
 }
 
-Broker::Broker(const std::filesystem::path& dir) : m_port(FreePort()) {
-  const auto config = dir / "mosquitto.conf";
+Broker::Broker(const std::filesystem::path& dir, bool anonymous) : m_port(FreePort()) {
+  const auto config = dir / ("mosquitto-" + std::to_string(m_port) + ".conf");
   std::ofstream(config) << "listener " << m_port << " 127.0.0.1\n"
-                        << "allow_anonymous true\npersistence false\nlog_dest none\n";
+                        << "allow_anonymous " << (anonymous ? "true" : "false") << "\n"
+                        << "persistence false\nlog_dest none\n";
   m_process = std::make_unique<Child>(
       std::vector<std::string>{"/usr/sbin/mosquitto", "-c", config.string()});
   if (!WaitListening(m_port)) throw std::runtime_error("mosquitto did not start");

@@ -42,7 +42,8 @@ class Child {
 
 class Broker {
  public:
-  explicit Broker(const std::filesystem::path& dir);
+  // anonymous: whether clients without a login are let in.
+  explicit Broker(const std::filesystem::path& dir, bool anonymous = true);
   int Port() const { return m_port; }
 
  private:

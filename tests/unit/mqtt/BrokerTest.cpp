@@ -300,4 +300,29 @@ TEST_F(BrokerTest, JsonDocumentsAndWrites) {
   EXPECT_EQ(Next(topic("pm/edge/status")).payload, "offline");
 }
 
+// A broker that will not have the gateway: the refusal is logged as an
+// error with the broker's reason, and nothing counts as connected.
+TEST_F(BrokerTest, RefusalIsLogged) {
+  mqtt_test::Broker closed(m_dir, false);
+  mqtt::MqttSettings settings = Settings();
+  settings.port = closed.Port();
+  mqtt::MqttPublisher pub(settings);
+  std::mutex mutex;
+  std::condition_variable cv;
+  std::vector<std::string> errors;
+  pub.SetLogHandler([&](int level, const std::string& text) {
+    std::lock_guard lock(mutex);
+    if (level == 0) errors.push_back(text);
+    cv.notify_all();
+  });
+  std::string error;
+  ASSERT_TRUE(pub.Start(&error)) << error;
+  std::unique_lock lock(mutex);
+  ASSERT_TRUE(cv.wait_for(lock, mqtt_test::kDeadline, [&] { return !errors.empty(); }));
+  EXPECT_NE(errors.front().find("refused the connection: Connection Refused: not authorised"),
+            std::string::npos)
+      << errors.front();
+  EXPECT_EQ(pub.Counters().connects, 0u);
+}
+
 }  // namespace
