@@ -224,23 +224,36 @@ TEST(JsonCodecTest, DecodesWritesStrictly) {
   }
 }
 
+struct DocumentCase {
+  ScalarValue value;
+  uint32_t status;
+  bool historical;
+  const char* document;
+};
+
 TEST(JsonCodecTest, WritesTagDocumentsAndResults) {
-  mqtt::MetricSample s;
-  s.value = 12.5;
-  s.status = 0x40920000u;
-  s.timeMs = 1796666400123ull;  // 2026-12-07T18:00:00.123Z
-  s.historical = true;
-  EXPECT_EQ(mqtt::JsonCodec::TagDocument(s),
-            R"({"value": 12.5, "quality": "uncertain", "status": "0x40920000", )"
-            R"("timestamp": "2026-12-07T18:00:00.123Z", "historical": true})");
-  s.value = std::string("say \"hi\"\n");
-  s.status = 0x80000000u;
-  s.historical = false;
-  EXPECT_EQ(mqtt::JsonCodec::TagDocument(s),
-            R"({"value": "say \"hi\"\n", "quality": "bad", "status": "0x80000000", )"
-            R"("timestamp": "2026-12-07T18:00:00.123Z"})");
-  s.value = std::nan("");
-  EXPECT_NE(mqtt::JsonCodec::TagDocument(s).find(R"("value": null)"), std::string::npos);
+  const DocumentCase cases[] = {
+      {12.5, 0x40920000u, true,
+       R"({"value": 12.5, "quality": "uncertain", "status": "0x40920000", )"
+       R"("timestamp": "2026-12-07T18:00:00.123Z", "historical": true})"},
+      {std::string("say \"hi\"\n"), 0x80000000u, false,
+       R"({"value": "say \"hi\"\n", "quality": "bad", "status": "0x80000000", )"
+       R"("timestamp": "2026-12-07T18:00:00.123Z"})"},
+      {std::nan(""), 0, false,
+       R"({"value": null, "quality": "good", "status": "0x00000000", )"
+       R"("timestamp": "2026-12-07T18:00:00.123Z"})"},
+      {uint64_t{UINT64_MAX}, 0, false,
+       R"({"value": 18446744073709551615, "quality": "good", "status": "0x00000000", )"
+       R"("timestamp": "2026-12-07T18:00:00.123Z"})"},
+  };
+  for (const auto& c : cases) {
+    mqtt::MetricSample s;
+    s.value = c.value;
+    s.status = c.status;
+    s.timeMs = 1796666400123ull;  // 2026-12-07T18:00:00.123Z
+    s.historical = c.historical;
+    EXPECT_EQ(mqtt::JsonCodec::TagDocument(s), c.document);
+  }
   EXPECT_EQ(mqtt::JsonCodec::WriteResult(0, R"("w1")"),
             R"({"status": "0x00000000", "good": true, "id": "w1"})");
   EXPECT_EQ(mqtt::JsonCodec::WriteResult(0x803B0000u, ""),
