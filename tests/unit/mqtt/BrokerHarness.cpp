@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <mosquitto.h>
 #include <netinet/in.h>
+#include <pwd.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/socket.h>
@@ -87,7 +88,10 @@ Broker::Broker(const std::filesystem::path& dir, bool anonymous) : m_port(FreePo
   const auto config = dir / ("mosquitto-" + std::to_string(m_port) + ".conf");
   std::ofstream(config) << "listener " << m_port << " 127.0.0.1\n"
                         << "allow_anonymous " << (anonymous ? "true" : "false") << "\n"
-                        << "persistence false\nlog_dest none\n";
+                        << "persistence false\nlog_dest none\n"
+                        // Started as root, mosquitto would change user, which
+                        // clears the signal that ends it with a crashed test.
+                        << "user " << ::getpwuid(::geteuid())->pw_name << "\n";
   m_process = std::make_unique<Child>(
       std::vector<std::string>{"/usr/sbin/mosquitto", "-c", config.string()});
   if (!WaitListening(m_port)) throw std::runtime_error("mosquitto did not start");
