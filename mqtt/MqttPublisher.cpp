@@ -50,6 +50,13 @@ struct SessionEvent {
   std::string text;
 };
 
+// A spool segment handed to the session: deleted once it went out whole
+// and the broker confirmed every message of it.
+struct SegmentInFlight {
+  size_t unconfirmed = 0;
+  bool whole = false;
+};
+
 struct PendingCommand {
   int32_t handle = 0;
   std::string idJson;
@@ -85,6 +92,7 @@ class MqttPublisher::Impl {
     std::vector<SessionEvent> events;
     std::vector<MetricSample> changes;
     std::vector<std::pair<uint64_t, uint32_t>> completions;
+    std::vector<int> confirmed;
     bool devicesChanged = false;
     bool stopping = false;
   };
@@ -92,7 +100,6 @@ class MqttPublisher::Impl {
   bool Sparkplug() const { return m_settings.format == PayloadFormat::SparkplugB; }
   bool CheckSettings(std::string* error) const;
   void Log(int level, const std::string& text);
-  void Wake();
   void PushEvent(SessionEvent event);
   MqttSession::Handlers SessionHandlers();
   OutgoingMessage Will() const;
@@ -110,13 +117,17 @@ class MqttPublisher::Impl {
   void OnDisconnected(const std::string& reason);
   void Publish(const OutgoingMessage& message) { m_session->Publish(message); }
   bool PublishSparkplug(SparkplugMessage type, const std::string& device,
-                        const std::vector<MetricSample>& samples);
+                        const std::vector<MetricSample>& samples, int* mid = nullptr);
   void Births();
   void ReconcileDevices(bool rebirthAll);
   void SendChanges(std::vector<MetricSample> changes);
-  bool SendSamples(const std::vector<MetricSample>& samples, bool retain);
+  bool SendSamples(const std::vector<MetricSample>& samples, bool retain,
+                   std::vector<int>* mids = nullptr);
   void SpoolSamples(const std::vector<MetricSample>& samples);
   void DrainSpool();
+  bool SendSegment(const std::vector<std::string>& records, std::vector<int>* mids);
+  void Confirm(const std::vector<int>& mids);
+  void RemoveDelivered();
   void NoteSpoolDrops();
   void OnMessage(const std::string& topic, const std::string& payload);
   void OnSparkplugCommand(const std::string& topic, const std::string& payload);
@@ -139,6 +150,9 @@ class MqttPublisher::Impl {
   MetricTable m_table;
   std::vector<SessionEvent> m_events;
   std::vector<std::pair<uint64_t, uint32_t>> m_completions;
+  // Mids the broker confirmed, for the worker to match with the segments:
+  // a confirmation can come before Publish has told the worker its mid.
+  std::vector<int> m_confirmed;
   bool m_stopping = false;
   std::thread m_worker;
 
@@ -159,6 +173,8 @@ class MqttPublisher::Impl {
   uint64_t m_loggedDrops = 0;
   // The session would not take the backlog; tried again on the next session.
   bool m_drainStalled = false;
+  std::map<uint64_t, SegmentInFlight> m_inFlight;
+  std::unordered_map<int, uint64_t> m_segmentOfMid;
 
   std::atomic<uint32_t> m_bdSeq{0};
   std::atomic<bool> m_connectedFlag{false};
@@ -243,11 +259,6 @@ void MqttPublisher::Impl::AdvanceBdSeq() {
   std::rename(temporary.c_str(), path.c_str());
 }
 
-void MqttPublisher::Impl::Wake() {
-  std::lock_guard lock(m_mutex);
-  m_wake.notify_one();
-}
-
 void MqttPublisher::Impl::PushEvent(SessionEvent event) {
   std::lock_guard lock(m_mutex);
   m_events.push_back(std::move(event));
@@ -274,7 +285,11 @@ MqttSession::Handlers MqttPublisher::Impl::SessionHandlers() {
   h.message = [this](const std::string& topic, std::string payload) {
     PushEvent({SessionEvent::Kind::Message, topic, std::move(payload)});
   };
-  h.acknowledged = [this] { Wake(); };
+  h.acknowledged = [this](int mid) {
+    std::lock_guard lock(m_mutex);
+    m_confirmed.push_back(mid);
+    m_wake.notify_one();
+  };
   h.will = [this] { return Will(); };
   return h;
 }
@@ -295,6 +310,7 @@ bool MqttPublisher::Impl::Start(std::string* error) {
     std::lock_guard lock(m_mutex);
     // What the previous session's end left behind is no news to the next.
     m_events.clear();
+    m_confirmed.clear();
     m_stopping = false;
   }
   // Not under m_mutex: libmosquitto calls the handlers, which take it, while
@@ -323,11 +339,19 @@ void MqttPublisher::Impl::Stop() {
   // Not under m_mutex: the network thread's handlers take it while Stop
   // waits for that thread to end.
   m_session->Stop();
+  std::vector<int> confirmed;
   {
     std::lock_guard lock(m_mutex);
     m_session.reset();
+    confirmed = std::exchange(m_confirmed, {});
   }
+  // The worker and the network thread are gone: what the broker confirmed
+  // up to the end need not come again. A segment still unconfirmed stays on
+  // disk for the next start.
+  Confirm(confirmed);
   m_spool.reset();
+  m_inFlight.clear();
+  m_segmentOfMid.clear();
   m_started = false;
   m_connected = false;
   m_born.clear();
@@ -388,10 +412,10 @@ PublisherCounters MqttPublisher::Impl::Counters() const {
 // ---- the worker ----
 
 bool MqttPublisher::Impl::HasWork() {
-  const bool drainable = m_connected && !m_drainStalled && !m_spool->Empty() &&
+  const bool drainable = m_connected && !m_drainStalled && m_spool->HasUntaken() &&
                          m_session->Outstanding() < kDrainWindow;
   return m_stopping || !m_events.empty() || m_table.HasChanges() || !m_completions.empty() ||
-         m_table.DevicesChanged() || drainable;
+         !m_confirmed.empty() || m_table.DevicesChanged() || drainable;
 }
 
 MqttPublisher::Impl::Pass MqttPublisher::Impl::TakePass() {
@@ -399,6 +423,7 @@ MqttPublisher::Impl::Pass MqttPublisher::Impl::TakePass() {
   pass.events = std::exchange(m_events, {});
   pass.changes = m_table.TakeChanges();
   pass.completions = std::exchange(m_completions, {});
+  pass.confirmed = std::exchange(m_confirmed, {});
   pass.devicesChanged = m_table.DevicesChanged();
   pass.stopping = m_stopping;
   return pass;
@@ -428,6 +453,7 @@ void MqttPublisher::Impl::RunPass(Pass& pass) {
   if (pass.devicesChanged) ReconcileDevices(false);
   SendChanges(std::move(pass.changes));
   for (const auto& [id, status] : pass.completions) Complete(id, status);
+  Confirm(pass.confirmed);
   if (!pass.stopping) DrainSpool();
   if (!m_spool->Flush()) Log(kError, "cannot write the spool in " + m_settings.spoolDirectory);
   NoteSpoolDrops();
@@ -476,14 +502,14 @@ void MqttPublisher::Impl::Births() {
 }
 
 bool MqttPublisher::Impl::PublishSparkplug(SparkplugMessage type, const std::string& device,
-                                           const std::vector<MetricSample>& samples) {
+                                           const std::vector<MetricSample>& samples, int* mid) {
   const uint64_t now = ValueConversion::NowMilliseconds();
   const std::string payload = type == SparkplugMessage::DDEATH
                                   ? SparkplugCodec::DeviceDeath(m_seq, now)
                                   : SparkplugCodec::Metrics(samples, m_seq, now);
   ++m_seq;
   return m_session->Publish(
-      {Topics::Sparkplug(m_settings.groupId, type, m_settings.edgeNodeId, device), payload});
+      {Topics::Sparkplug(m_settings.groupId, type, m_settings.edgeNodeId, device), payload}, mid);
 }
 
 void MqttPublisher::Impl::ReconcileDevices(bool rebirthAll) {
@@ -517,7 +543,7 @@ void MqttPublisher::Impl::ReconcileDevices(bool rebirthAll) {
 
 void MqttPublisher::Impl::SendChanges(std::vector<MetricSample> changes) {
   if (changes.empty()) return;
-  if (!m_connected || !m_spool->Empty()) {
+  if (!m_connected || m_spool->HasUntaken()) {
     SpoolSamples(changes);
     return;
   }
@@ -526,14 +552,19 @@ void MqttPublisher::Impl::SendChanges(std::vector<MetricSample> changes) {
 
 // Sparkplug: one DDATA per device of a run of samples; samples of a device
 // that is not born are dropped, for its next birth carries its values. JSON:
-// one document per tag. False when the session would not take them.
-bool MqttPublisher::Impl::SendSamples(const std::vector<MetricSample>& samples, bool retain) {
+// one document per tag. False when the session would not take them. mids,
+// when given, gathers the mids of the messages.
+bool MqttPublisher::Impl::SendSamples(const std::vector<MetricSample>& samples, bool retain,
+                                      std::vector<int>* mids) {
+  int mid = 0;
   if (!Sparkplug()) {
     for (const auto& s : samples) {
-      if (!m_session->Publish({JsonTopic(Topics::TagPath(s.endpoint, s.name)),
-                               JsonCodec::TagDocument(s), retain})) {
+      if (!m_session->Publish(
+              {JsonTopic(Topics::TagPath(s.endpoint, s.name)), JsonCodec::TagDocument(s), retain},
+              &mid)) {
         return false;
       }
+      if (mids != nullptr) mids->push_back(mid);
     }
     return true;
   }
@@ -542,7 +573,8 @@ bool MqttPublisher::Impl::SendSamples(const std::vector<MetricSample>& samples, 
     if (m_born.contains(s.device)) byDevice[s.device].push_back(s);
   }
   for (const auto& [device, deviceSamples] : byDevice) {
-    if (!PublishSparkplug(SparkplugMessage::DDATA, device, deviceSamples)) return false;
+    if (!PublishSparkplug(SparkplugMessage::DDATA, device, deviceSamples, &mid)) return false;
+    if (mids != nullptr) mids->push_back(mid);
   }
   return true;
 }
@@ -561,14 +593,40 @@ void MqttPublisher::Impl::NoteSpoolDrops() {
   m_spoolDropped = dropped;
 }
 
+// A segment goes once the broker has confirmed all of it: a crash before
+// then finds it on disk, and it is sent again, marked historical, after the
+// restart. QoS 0 has no confirmation, so there a segment goes as soon as the
+// session has taken all of it.
 void MqttPublisher::Impl::DrainSpool() {
-  if (!m_connected || m_drainStalled || m_spool->Empty() ||
+  if (!m_connected || m_drainStalled || !m_spool->HasUntaken() ||
       m_session->Outstanding() >= kDrainWindow) {
     return;
   }
+  uint64_t segment = 0;
+  const std::vector<std::string> records = m_spool->TakeNext(&segment);
+  std::vector<int> mids;
+  const bool whole = SendSegment(records, &mids);
+  SegmentInFlight& flight = m_inFlight[segment];
+  if (m_settings.qos > 0) {
+    for (int mid : mids) m_segmentOfMid[mid] = segment;
+    flight.unconfirmed += mids.size();
+  }
+  if (whole) {
+    flight.whole = true;
+  } else {
+    // Sent whole again on the next session, the part that went out included.
+    m_drainStalled = true;
+    m_spool->GiveBack(segment);
+  }
+  RemoveDelivered();
+}
+
+// False when the session would not take all of the records.
+bool MqttPublisher::Impl::SendSegment(const std::vector<std::string>& records,
+                                      std::vector<int>* mids) {
   std::vector<MetricSample> batch;
   size_t unborn = 0;
-  for (const std::string& record : m_spool->ReadOldest()) {
+  for (const std::string& record : records) {
     MetricSample s;
     if (!SampleRecord::Decode({reinterpret_cast<const uint8_t*>(record.data()), record.size()},
                               &s)) {
@@ -589,12 +647,31 @@ void MqttPublisher::Impl::DrainSpool() {
     const std::vector<MetricSample> run(batch.begin() + static_cast<ptrdiff_t>(at),
                                         batch.begin() + static_cast<ptrdiff_t>(end));
     // Not retained: the births already carry the current values.
-    if (!SendSamples(run, false)) {
-      m_drainStalled = true;
-      return;
-    }
+    if (!SendSamples(run, false, mids)) return false;
   }
-  m_spool->RemoveOldest();
+  return true;
+}
+
+// Mids of messages that did not come from the spool match no segment.
+void MqttPublisher::Impl::Confirm(const std::vector<int>& mids) {
+  for (int mid : mids) {
+    const auto it = m_segmentOfMid.find(mid);
+    if (it == m_segmentOfMid.end()) continue;
+    --m_inFlight[it->second].unconfirmed;
+    m_segmentOfMid.erase(it);
+  }
+  RemoveDelivered();
+}
+
+void MqttPublisher::Impl::RemoveDelivered() {
+  for (auto it = m_inFlight.begin(); it != m_inFlight.end();) {
+    if (!it->second.whole || it->second.unconfirmed > 0) {
+      ++it;
+      continue;
+    }
+    m_spool->Remove(it->first);
+    it = m_inFlight.erase(it);
+  }
 }
 
 void MqttPublisher::Impl::OnMessage(const std::string& topic, const std::string& payload) {

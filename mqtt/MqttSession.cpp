@@ -106,8 +106,8 @@ void MqttSession::SetWill() {
                      will.payload.data(), m_settings.qos, will.retain);
 }
 
-bool MqttSession::Publish(const OutgoingMessage& message) {
-  const int rc = mosquitto_publish(m_mosq, nullptr, message.topic.c_str(),
+bool MqttSession::Publish(const OutgoingMessage& message, int* mid) {
+  const int rc = mosquitto_publish(m_mosq, mid, message.topic.c_str(),
                                    static_cast<int>(message.payload.size()), message.payload.data(),
                                    m_settings.qos, message.retain);
   // Without a connection, libmosquitto still queues a QoS 1 or 2 message and
@@ -148,11 +148,11 @@ void MqttSession::OnDisconnect(mosquitto*, void* self, int rc) {
   session->SetWill();
 }
 
-void MqttSession::OnPublish(mosquitto*, void* self, int) {
+void MqttSession::OnPublish(mosquitto*, void* self, int mid) {
   auto* session = static_cast<MqttSession*>(self);
   if (session->m_settings.qos == 0) return;
   ++session->m_acknowledged;
-  session->m_handlers.acknowledged();
+  session->m_handlers.acknowledged(mid);
 }
 
 void MqttSession::OnMessage(mosquitto*, void* self, const mosquitto_message* message) {

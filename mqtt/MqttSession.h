@@ -31,8 +31,8 @@ class MqttSession {
     std::function<void(const std::string& text)> disconnected;
     std::function<void(const std::string& text)> refused;
     std::function<void(const std::string& topic, std::string payload)> message;
-    // A QoS 1 or 2 message the broker confirmed.
-    std::function<void()> acknowledged;
+    // A QoS 1 or 2 message the broker confirmed, by the mid Publish gave.
+    std::function<void(int mid)> acknowledged;
     std::function<OutgoingMessage()> will;
   };
 
@@ -45,8 +45,9 @@ class MqttSession {
   // Disconnects cleanly (the broker drops the will) and ends the thread.
   void Stop();
   // Handed to the broker, or at QoS 1 and 2 queued by libmosquitto for the
-  // next connection; false when the message is lost.
-  bool Publish(const OutgoingMessage& message);
+  // next connection; false when the message is lost. mid, when given, is
+  // the number the broker's confirmation will carry.
+  bool Publish(const OutgoingMessage& message, int* mid = nullptr);
   bool Subscribe(const std::string& pattern);
 
   uint64_t Published() const { return m_published; }

@@ -210,31 +210,39 @@ void Spool::DropOldestPastLimit() {
 
 void Spool::DropOldest() {
   m_dropped += m_segments.front().records;
-  RemoveOldest();
+  Remove(m_segments.front().number);
 }
 
-std::vector<std::string> Spool::ReadOldest() {
-  if (m_segments.empty()) return {};
-  if (m_activeIsLast && m_segments.size() == 1) {
+std::vector<std::string> Spool::TakeNext(uint64_t* number) {
+  const auto it = std::find_if(m_segments.begin(), m_segments.end(),
+                               [this](const Segment& s) { return s.number >= m_nextTake; });
+  if (it == m_segments.end()) return {};
+  *number = it->number;
+  m_nextTake = it->number + 1;
+  if (m_activeIsLast && std::next(it) == m_segments.end()) {
     Flush();
     CloseActive();
   }
   std::vector<uint8_t> content;
   uint64_t good = 0;
-  ReadFile(PathOf(m_segments.front().number), &content);
+  ReadFile(PathOf(*number), &content);
   return ParseSegment(content, &good);
 }
 
-void Spool::RemoveOldest() {
-  if (m_segments.empty()) return;
-  if (m_activeIsLast && m_segments.size() == 1) {
+void Spool::GiveBack(uint64_t number) { m_nextTake = std::min(m_nextTake, number); }
+
+void Spool::Remove(uint64_t number) {
+  const auto it = std::find_if(m_segments.begin(), m_segments.end(),
+                               [number](const Segment& s) { return s.number == number; });
+  if (it == m_segments.end()) return;
+  if (m_activeIsLast && std::next(it) == m_segments.end()) {
     m_pending.clear();
     CloseActive();
   }
   std::error_code ec;
-  std::filesystem::remove(PathOf(m_segments.front().number), ec);
-  m_bytes -= m_segments.front().bytes;
-  m_segments.pop_front();
+  std::filesystem::remove(PathOf(number), ec);
+  m_bytes -= it->bytes;
+  m_segments.erase(it);
 }
 
 }  // namespace mqtt

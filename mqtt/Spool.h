@@ -30,7 +30,8 @@ class Spool {
   // Writes what Append buffered and syncs it to the disk.
   bool Flush();
 
-  bool Empty() const { return m_segments.empty(); }
+  // Whether a segment waits to be taken.
+  bool HasUntaken() const { return !m_segments.empty() && m_segments.back().number >= m_nextTake; }
   uint64_t Bytes() const { return m_bytes; }
   uint64_t Records() const;
   // Records dropped past the bound since Open.
@@ -38,10 +39,16 @@ class Spool {
   // Bytes of damaged or torn segment content skipped since Open.
   uint64_t SkippedBytes() const { return m_skippedBytes; }
 
-  // The oldest segment's records, in order; new appends go to a new segment
-  // from here on. RemoveOldest deletes it once its records are delivered.
-  std::vector<std::string> ReadOldest();
-  void RemoveOldest();
+  // The records of the oldest segment not taken yet, in order, and its
+  // number; new appends go to a new segment from here on. A taken segment
+  // stays on disk until Remove, so that a crash before its records are
+  // delivered finds it again at the next Open.
+  std::vector<std::string> TakeNext(uint64_t* number);
+  // TakeNext gives the segment again: not all of its records went out.
+  void GiveBack(uint64_t number);
+  // Deletes the segment, once its records are delivered; nothing when the
+  // bound has dropped it already.
+  void Remove(uint64_t number);
 
   // The well-formed records at the start of one segment file's content.
   static std::vector<std::string> ParseSegment(std::span<const uint8_t> content,
@@ -71,6 +78,8 @@ class Spool {
   bool m_activeIsLast = false;
   std::string m_pending;
   uint64_t m_nextNumber = 1;
+  // Segments numbered below this one have been taken.
+  uint64_t m_nextTake = 0;
   uint64_t m_bytes = 0;
   uint64_t m_dropped = 0;
   uint64_t m_skippedBytes = 0;

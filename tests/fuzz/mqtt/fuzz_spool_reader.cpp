@@ -21,13 +21,14 @@ const std::string& Directory() {
 }
 
 void DecodeAll(mqtt::Spool& spool) {
-  while (!spool.Empty()) {
-    for (const std::string& record : spool.ReadOldest()) {
+  uint64_t number = 0;
+  while (spool.HasUntaken()) {
+    for (const std::string& record : spool.TakeNext(&number)) {
       mqtt::MetricSample sample;
       mqtt::SampleRecord::Decode({reinterpret_cast<const uint8_t*>(record.data()), record.size()},
                                  &sample);
     }
-    spool.RemoveOldest();
+    spool.Remove(number);
   }
 }
 

@@ -34,9 +34,10 @@ class SpoolTest : public ::testing::Test {
   // Everything the spool holds, oldest first, consumed.
   static std::vector<std::string> Drain(mqtt::Spool& spool) {
     std::vector<std::string> all;
-    while (!spool.Empty()) {
-      for (auto& r : spool.ReadOldest()) all.push_back(std::move(r));
-      spool.RemoveOldest();
+    uint64_t number = 0;
+    while (spool.HasUntaken()) {
+      for (auto& r : spool.TakeNext(&number)) all.push_back(std::move(r));
+      spool.Remove(number);
     }
     return all;
   }
@@ -167,6 +168,37 @@ TEST_F(SpoolTest, SkipsTornOrCorruptedTails) {
     ASSERT_TRUE(reopened.Flush());
     EXPECT_EQ(Drain(reopened), std::vector<std::string>{"after"});
   }
+}
+
+// Taken segments stay on disk until removed, whatever order their removal
+// comes in; one given back is taken again; a reopen finds every segment that
+// was not removed, taken or not.
+TEST_F(SpoolTest, TakenSegmentsStayUntilRemoved) {
+  using Records = std::vector<std::string>;
+  std::vector<uint64_t> taken;
+  {
+    mqtt::Spool spool(m_dir.string(), 1 << 20);
+    std::string error;
+    ASSERT_TRUE(spool.Open(&error)) << error;
+    for (const char* record : {"a", "b"}) {
+      spool.Append(record);
+      taken.emplace_back();
+      EXPECT_EQ(spool.TakeNext(&taken.back()), Records{record});
+    }
+    spool.Append("c");
+    EXPECT_TRUE(spool.HasUntaken());
+    spool.GiveBack(taken[1]);
+    uint64_t again = 0;
+    EXPECT_EQ(spool.TakeNext(&again), Records{"b"});
+    EXPECT_EQ(again, taken[1]);
+    spool.Remove(taken[0]);
+    EXPECT_EQ(spool.TakeNext(&again), Records{"c"});
+    EXPECT_FALSE(spool.HasUntaken());
+  }
+  mqtt::Spool reopened(m_dir.string(), 1 << 20);
+  std::string error;
+  ASSERT_TRUE(reopened.Open(&error)) << error;
+  EXPECT_EQ(Drain(reopened), (Records{"b", "c"}));
 }
 
 }  // namespace
