@@ -20,6 +20,52 @@ namespace mqtt_test {
 namespace {
 constexpr auto kPollInterval = std::chrono::milliseconds(20);
 
+constexpr uint8_t kConnackAccepted[] = {0x20, 0x02, 0x00, 0x00};
+constexpr uint8_t kMoreLengthBytes = 0x80;
+constexpr int kMaxLengthBytes = 4;
+constexpr int kLengthBitsPerByte = 7;
+
+bool ReadExactly(int fd, void* data, size_t size) {
+  auto* at = static_cast<uint8_t*>(data);
+  while (size > 0) {
+    const ssize_t n = ::read(fd, at, size);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) return false;
+    at += n;
+    size -= static_cast<size_t>(n);
+  }
+  return true;
+}
+
+// One MQTT control packet, whatever it is.
+bool SkipPacket(int fd) {
+  uint8_t header = 0;
+  if (!ReadExactly(fd, &header, 1)) return false;
+  size_t length = 0;
+  for (int i = 0; i < kMaxLengthBytes; ++i) {
+    uint8_t b = 0;
+    if (!ReadExactly(fd, &b, 1)) return false;
+    length |= size_t{b & ~kMoreLengthBytes & 0xFFu} << (kLengthBitsPerByte * i);
+    if ((b & kMoreLengthBytes) == 0) break;
+  }
+  std::vector<uint8_t> body(length);
+  return ReadExactly(fd, body.data(), length);
+}
+
+int ListenOnFreePort(int* port) {
+  const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t len = sizeof addr;
+  if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || ::listen(fd, 1) != 0 ||
+      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+    throw std::runtime_error("cannot listen");
+  }
+  *port = ntohs(addr.sin_port);
+  return fd;
+}
+
 bool Connects(int port) {
   const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in addr{};
@@ -104,6 +150,37 @@ void Relay::Restore() {
       "/usr/bin/socat", "TCP-LISTEN:" + std::to_string(m_port) + ",bind=127.0.0.1,reuseaddr,fork",
       "TCP:127.0.0.1:" + std::to_string(m_brokerPort)});
   if (!WaitListening(m_port)) throw std::runtime_error("socat did not start");
+}
+
+SilentBroker::SilentBroker() : m_listener(ListenOnFreePort(&m_port)) {
+  m_thread = std::thread([this] { Serve(); });
+}
+
+void SilentBroker::Serve() {
+  const int fd = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC);
+  if (fd < 0) return;
+  {
+    std::lock_guard lock(m_mutex);
+    m_client = fd;
+    if (m_closed) ::shutdown(fd, SHUT_RDWR);
+  }
+  if (!SkipPacket(fd) || ::write(fd, kConnackAccepted, sizeof kConnackAccepted) < 0) return;
+  while (SkipPacket(fd)) {
+  }
+}
+
+void SilentBroker::Close() {
+  {
+    std::lock_guard lock(m_mutex);
+    if (m_closed) return;
+    m_closed = true;
+    // Wakes the accept and the reads.
+    ::shutdown(m_listener, SHUT_RDWR);
+    if (m_client >= 0) ::shutdown(m_client, SHUT_RDWR);
+  }
+  m_thread.join();
+  ::close(m_listener);
+  if (m_client >= 0) ::close(m_client);
 }
 
 Subscriber::Subscriber(int port, const std::string& pattern) {

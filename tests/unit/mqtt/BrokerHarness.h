@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 struct mosquitto;
@@ -88,6 +89,28 @@ class Subscriber {
   std::condition_variable m_cv;
   std::vector<Received> m_messages;
   bool m_subscribed = false;
+};
+
+// Lets the gateway in and then confirms nothing it publishes: a broker that
+// goes away between taking messages and acknowledging them.
+class SilentBroker {
+ public:
+  SilentBroker();
+  ~SilentBroker() { Close(); }
+  SilentBroker(const SilentBroker&) = delete;
+  SilentBroker& operator=(const SilentBroker&) = delete;
+  int Port() const { return m_port; }
+  // Ends the connection and takes no more.
+  void Close();
+
+ private:
+  void Serve();
+  int m_listener;
+  int m_port;
+  std::mutex m_mutex;
+  int m_client = -1;
+  bool m_closed = false;
+  std::thread m_thread;
 };
 
 // Waits for a condition that nothing signals, such as a counter.

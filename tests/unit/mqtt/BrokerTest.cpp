@@ -247,6 +247,65 @@ TEST_F(BrokerTest, SpooledChangesSurviveARestart) {
   EXPECT_EQ(Historical(std::size(kept)), std::vector<float>(std::begin(kept), std::end(kept)));
 }
 
+size_t SegmentFiles(const fs::path& dir) {
+  size_t count = 0;
+  for (const auto& e : fs::directory_iterator(dir)) count += e.path().extension() == ".seg";
+  return count;
+}
+
+struct UnconfirmedCase {
+  int qos;
+  std::vector<float> kept;
+};
+
+// A segment sent to a broker that never confirmed it is still on disk when
+// the gateway stops, and comes after the next start; once the broker has
+// confirmed it, it is gone.
+TEST_F(BrokerTest, UnconfirmedSegmentIsSentAgainAfterARestart) {
+  const UnconfirmedCase cases[] = {{1, {7, 8, 9}}, {2, {4, 5}}};
+  for (const UnconfirmedCase& c : cases) {
+    SCOPED_TRACE("QoS " + std::to_string(c.qos));
+    mqtt::MqttSettings settings = Settings();
+    settings.qos = c.qos;
+    settings.spoolDirectory = (m_dir / ("spool-qos" + std::to_string(c.qos))).string();
+    const auto start = [&](int port) {
+      settings.port = port;
+      auto pub = std::make_unique<mqtt::MqttPublisher>(settings);
+      pub->AddMetric(kTagHandle, "PLC1", "PLC1", kTag, VT_R4, true);
+      std::string error;
+      EXPECT_TRUE(pub->Start(&error)) << error;
+      return pub;
+    };
+
+    m_relay->Cut();
+    auto pub = start(m_relay->Port());
+    for (size_t i = 0; i < c.kept.size(); ++i) {
+      VARIANT v = Float(c.kept[i]);
+      pub->Update(kTagHandle, v, 0, 0);
+      ASSERT_TRUE(mqtt_test::WaitUntil([&] { return pub->Counters().spooled == i + 1; }));
+    }
+    pub.reset();
+
+    // NBIRTH, DBIRTH, then the kept changes.
+    constexpr uint64_t kBirthsAndSegment = 3;
+    mqtt_test::SilentBroker silent;
+    pub = start(silent.Port());
+    ASSERT_TRUE(
+        mqtt_test::WaitUntil([&] { return pub->Counters().published == kBirthsAndSegment; }));
+    silent.Close();
+    ASSERT_TRUE(mqtt_test::WaitUntil([&] { return !pub->Counters().connected; }));
+    pub.reset();
+    EXPECT_EQ(SegmentFiles(settings.spoolDirectory), 1u);
+
+    m_relay->Restore();
+    pub = start(m_relay->Port());
+    Next(Topic("NBIRTH"));
+    Next(Topic("DBIRTH"));
+    EXPECT_EQ(Historical(c.kept.size()), c.kept);
+    EXPECT_TRUE(mqtt_test::WaitUntil([&] { return SegmentFiles(settings.spoolDirectory) == 0; }));
+  }
+}
+
 // JSON: retained tag documents, the status topic with its will, and a write
 // by <tag>/set answered on <tag>/set/result with the request's id.
 TEST_F(BrokerTest, JsonDocumentsAndWrites) {
