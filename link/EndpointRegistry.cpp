@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "link/EndpointObserver.h"
+
 namespace {
 
 constexpr uint32_t kNoAddress = 0xFFFFFFFFu;
@@ -42,6 +44,7 @@ void EndpointRegistry::CloseEndpoint(const std::string& name) {
   if (!endpoint || !endpoint->m_bTcp || !endpoint->m_demotion.AllSilent()) return;
   endpoint->Close();
   endpoint->m_reconnect.Lost(m_now());
+  ReportLink(*endpoint);
 }
 
 bool EndpointRegistry::HasDanielsRegisters(const std::string& name) const {
@@ -76,6 +79,7 @@ void EndpointRegistry::OnConnectionEvent(int event, int handle) {
     if (event == MBS_EVENT_CONNECTED && endpoint->m_hTcpConnection == handle) {
       endpoint->Attach();
       endpoint->m_reconnect.Connected();
+      ReportLink(*endpoint);
       return;
     }
     if (event == MBS_EVENT_TERMINATED &&
@@ -86,6 +90,7 @@ void EndpointRegistry::OnConnectionEvent(int event, int handle) {
         endpoint->m_reconnect.Lost(m_now());
       else
         endpoint->m_reconnect.Failed(m_now());
+      ReportLink(*endpoint);
       return;
     }
   }
@@ -96,6 +101,7 @@ void EndpointRegistry::OnConnectionEvent(int event, int handle) {
 void EndpointRegistry::OnSerialDeviceEvent(CModbusConnection& endpoint, int event) {
   endpoint.m_bDeviceLost = event == MBS_EVENT_TERMINATED;
   if (endpoint.m_bDeviceLost) endpoint.ClearQueue();
+  ReportLink(endpoint);
 }
 
 EndpointChoice EndpointRegistry::ProposeEndpoint() const {
@@ -126,6 +132,7 @@ CModbusConnection* EndpointRegistry::AddEndpoint(const EndpointChoice& choice) {
     endpoint->ConnectSerial();
   }
   m_endpoints.push_back(std::move(endpoint));
+  ReportLink(*m_endpoints.back());
   return m_endpoints.back().get();
 }
 
@@ -133,6 +140,11 @@ CModbusConnection* EndpointRegistry::Adopt(std::unique_ptr<CModbusConnection> en
   Equip(*endpoint);
   m_endpoints.push_back(std::move(endpoint));
   return m_endpoints.back().get();
+}
+
+void EndpointRegistry::Connect(CModbusConnection& endpoint) {
+  endpoint.Connect();
+  ReportLink(endpoint);
 }
 
 std::vector<std::string> EndpointRegistry::GetEndpointNames() const {
@@ -148,13 +160,16 @@ void EndpointRegistry::RemoveEndpoint(int index) {
   std::unique_ptr<CModbusConnection> endpoint = std::move(m_endpoints[index]);
   m_endpoints.erase(m_endpoints.begin() + index);
   if (endpoint->IsConnected()) endpoint->Close();
+  ReportLink(*endpoint);
 }
 
 void EndpointRegistry::RemoveAllEndpoints() {
   std::vector<std::unique_ptr<CModbusConnection>> endpoints;
   endpoints.swap(m_endpoints);
-  for (auto& endpoint : endpoints)
+  for (auto& endpoint : endpoints) {
     if (endpoint->IsConnected()) endpoint->Close();
+    ReportLink(*endpoint);
+  }
 }
 
 void EndpointRegistry::ReconnectTcpEndpoints() {
@@ -188,4 +203,11 @@ void EndpointRegistry::Equip(CModbusConnection& endpoint) const {
   endpoint.m_pSink = m_pSink;
   endpoint.m_demotion.SetPolicy(m_demotionPolicy);
   endpoint.m_demotion.SetClock(m_now);
+}
+
+void EndpointRegistry::ReportLink(CModbusConnection& endpoint) {
+  const bool up = endpoint.IsLinkUp();
+  if (up == endpoint.m_bReportedUp) return;
+  endpoint.m_bReportedUp = up;
+  if (m_pObserver) m_pObserver->OnEndpointLink(endpoint.m_strName, up);
 }

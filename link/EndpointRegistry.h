@@ -11,6 +11,7 @@
 #include "pointdb/ScanLink.h"
 
 class CModbusMsg;
+class IEndpointObserver;
 class IRequestSink;
 
 // What the endpoint dialog hands back (and is filled with).
@@ -46,6 +47,8 @@ class EndpointRegistry : public IScanLink {
   CModbusConnection* AddEndpoint(const EndpointChoice& choice);
   // Appends an endpoint made elsewhere (a configuration file), not connected.
   CModbusConnection* Adopt(std::unique_ptr<CModbusConnection> endpoint);
+  // Connects an endpoint of the list; a serial one is up at once.
+  void Connect(CModbusConnection& endpoint);
   // Endpoint Remove, without the dialog: the names offered, and the removal.
   std::vector<std::string> GetEndpointNames() const;
   void RemoveEndpoint(int index);
@@ -60,6 +63,8 @@ class EndpointRegistry : public IScanLink {
   void SetDemotionPolicy(const DemotionPolicy& policy);
   const DemotionPolicy& GetDemotionPolicy() const { return m_demotionPolicy; }
   void SetClock(LinkNow now);
+  // Told of every link that comes up or goes down from now on; null: nobody.
+  void SetObserver(IEndpointObserver* observer) { m_pObserver = observer; }
 
   std::vector<std::unique_ptr<CModbusConnection>> m_endpoints;
 
@@ -67,8 +72,11 @@ class EndpointRegistry : public IScanLink {
   void OnSerialDeviceEvent(CModbusConnection& endpoint, int event);
   void Reconnect(CModbusConnection& endpoint);
   void Equip(CModbusConnection& endpoint) const;
+  // Tells the observer when the endpoint's link is not what it was last told.
+  void ReportLink(CModbusConnection& endpoint);
 
   IRequestSink* m_pSink;
+  IEndpointObserver* m_pObserver = nullptr;
   DemotionPolicy m_demotionPolicy;
   LinkNow m_now = LinkClock::now;
 };

@@ -66,6 +66,8 @@ class CModbusConnection {
   bool m_bDeviceLost = false;
   DeviceDemotion m_demotion;
   ReconnectBackoff m_reconnect;
+  // Whether the registry last reported the link up.
+  bool m_bReportedUp = false;
 
  private:
   // Empties the queue first, so that a hand-back that reaches this endpoint

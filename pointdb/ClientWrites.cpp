@@ -1,6 +1,7 @@
 #include "pointdb/ClientWrites.h"
 
 #include "pointdb/ModbusMsg.h"
+#include "pointdb/TagObserver.h"
 #include "pointdb/TagServerBinding.h"
 
 namespace clientwrites {
@@ -20,14 +21,20 @@ uint32_t StatusOf(int32_t modbusStatus) {
   }
 }
 
-void Complete(uint64_t token, uint32_t status) {
-  if (token != kNoToken && TagServer().CompleteOPCWrite != nullptr)
-    TagServer().CompleteOPCWrite(token, status);
+void Complete(ITagObserver* observer, uint64_t token, uint32_t status) {
+  if (token == kNoToken) return;
+  // The observer's token must never reach the tag server, which could be
+  // holding a write of its own under the same number without the bit.
+  if ((token & ITagObserver::kTokenBit) != 0) {
+    if (observer != nullptr) observer->OnWriteCompleted(token, status);
+    return;
+  }
+  if (TagServer().CompleteOPCWrite != nullptr) TagServer().CompleteOPCWrite(token, status);
 }
 
-void CompleteAll(CModbusMsg& request) {
+void CompleteAll(ITagObserver* observer, CModbusMsg& request) {
   uint32_t status = StatusOf(request.m_nStatus);
-  for (uint64_t token : request.m_clientWrites) Complete(token, status);
+  for (uint64_t token : request.m_clientWrites) Complete(observer, token, status);
   request.m_clientWrites.clear();
 }
 

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 class CModbusMsg;
+class ITagObserver;
 
 namespace clientwrites {
 
@@ -14,10 +15,11 @@ namespace clientwrites {
 constexpr uint64_t kNoToken = 0;
 
 uint32_t StatusOf(int32_t modbusStatus);
-// Completes the token at the tag server, if there is one.
-void Complete(uint64_t token, uint32_t status);
+// Completes the token where it came from: at the tag observer when it
+// carries the observer's bit, else at the tag server.
+void Complete(ITagObserver* observer, uint64_t token, uint32_t status);
 // Every token the finished request answers, with the status it came back
 // with; the request keeps none.
-void CompleteAll(CModbusMsg& request);
+void CompleteAll(ITagObserver* observer, CModbusMsg& request);
 
 }  // namespace clientwrites

@@ -35,4 +35,10 @@ class CModbusTag {
   int32_t m_nFileDataType;
   // Bit number, string length and linear scale; classic types use the scale only.
   TagFormat m_format;
+  // The status and source time m_value was last published with, so that an
+  // observer that comes later learns the tag as clients see it; no status
+  // before the first.
+  bool m_bPublished = false;
+  uint32_t m_nPublishedStatus = 0;
+  int64_t m_publishedTime = 0;
 };

@@ -134,9 +134,11 @@ std::string ValueText(const CModbusMsg& scan, const CModbusTag& tag, int i) {
 
 // A scan and a client write fail for the same reasons, and a client reads the
 // same code for both.
-void PublishAll(std::vector<std::unique_ptr<CModbusTag>>& tags, int32_t modbusStatus) {
+void PublishAll(std::vector<std::unique_ptr<CModbusTag>>& tags, int32_t modbusStatus,
+                ITagObserver* observer) {
   int64_t now = tagpublisher::Now();
-  for (auto& tag : tags) tagpublisher::Publish(*tag, clientwrites::StatusOf(modbusStatus), now);
+  for (auto& tag : tags)
+    tagpublisher::Publish(*tag, clientwrites::StatusOf(modbusStatus), now, observer);
 }
 
 }  // namespace
@@ -162,16 +164,29 @@ CPelmoranDoc::CPelmoranDoc(ScanContext& context)
     tag->m_fLowLimit = context.m_fDefaultLowLimit;
     tag->m_fHighLimit = context.m_fDefaultHighLimit;
     tag->m_format = format;
-    tagpublisher::Create(*tag, name, OPC_QUALITY_BAD, IsWritablePointType(ScanPointType()));
+    tagpublisher::Create(*tag, name, OPC_QUALITY_BAD, TagSource());
     // Quality 0 alone would not tell a client that a value is on its way.
-    tagpublisher::Publish(*tag, OPC_STATUS_BAD_WAITING_FOR_INITIAL_DATA, tagpublisher::Now());
+    tagpublisher::Publish(*tag, OPC_STATUS_BAD_WAITING_FOR_INITIAL_DATA, tagpublisher::Now(),
+                          context.m_pTagObserver);
     m_tags.push_back(std::move(tag));
   }
 }
 
 CPelmoranDoc::~CPelmoranDoc() {
-  for (auto& tag : m_tags)
-    if (tag->m_hTag != -1 && TagServer().RemoveOPCTag) TagServer().RemoveOPCTag(tag->m_hTag);
+  for (auto& tag : m_tags) tagpublisher::Remove(*tag, m_context.m_pTagObserver);
+}
+
+tagpublisher::TagSource CPelmoranDoc::TagSource() const {
+  return {.endpoint = m_strEndpoint,
+          .slaveNode = m_scan.m_nSlaveNode,
+          .writable = IsWritablePointType(ScanPointType()),
+          .observer = m_context.m_pTagObserver};
+}
+
+void CPelmoranDoc::AnnounceTags(ITagObserver& observer) const {
+  tagpublisher::TagSource source = TagSource();
+  source.observer = &observer;
+  for (int i = 0; i < GetTagCount(); ++i) tagpublisher::Announce(*m_tags[i], GetTagName(i), source);
 }
 
 std::string CPelmoranDoc::GetTagName(int i) const {
@@ -227,11 +242,11 @@ void CPelmoranDoc::SetTagFormat(int i, int32_t dataType, float low, float high,
   if (PublishedVarType(dataType, format) == before || tag->m_hTag == -1) return;
   // A node's type is fixed when it is published: a tag whose values change
   // type is published anew, and has no value until the next answer.
-  if (TagServer().RemoveOPCTag) TagServer().RemoveOPCTag(tag->m_hTag);
-  tag->m_hTag = -1;
+  tagpublisher::Remove(*tag, m_context.m_pTagObserver);
   VariantClear(&tag->m_value);
-  tagpublisher::Create(*tag, GetTagName(i), OPC_QUALITY_BAD, IsWritablePointType(ScanPointType()));
-  tagpublisher::Publish(*tag, OPC_STATUS_BAD_WAITING_FOR_INITIAL_DATA, tagpublisher::Now());
+  tagpublisher::Create(*tag, GetTagName(i), OPC_QUALITY_BAD, TagSource());
+  tagpublisher::Publish(*tag, OPC_STATUS_BAD_WAITING_FOR_INITIAL_DATA, tagpublisher::Now(),
+                        m_context.m_pTagObserver);
 }
 
 CModbusTag* CPelmoranDoc::GetTag(int i) const {
@@ -400,7 +415,8 @@ bool CPelmoranDoc::RetryRefusedMaskWrite(CModbusMsg& answer) {
     } else {
       SendWrite(offset, &word, 1);
     }
-    if (!m_clientWrite.sent) clientwrites::Complete(token, m_clientWrite.refusal);
+    if (!m_clientWrite.sent)
+      clientwrites::Complete(m_context.m_pTagObserver, token, m_clientWrite.refusal);
   }
   m_clientWrite = ClientWrite{};
   return true;
@@ -411,7 +427,7 @@ int CPelmoranDoc::Poll() {
   if (!link || !link->IsEndpointConnected(m_strEndpoint)) {
     m_scan.SetStatus(ScanStatus::ChannelNotConnected);
     // Values that are no longer being read must not stay good at the clients.
-    PublishAll(m_tags, m_scan.m_nStatus);
+    PublishAll(m_tags, m_scan.m_nStatus, m_context.m_pTagObserver);
     if (m_pView) m_pView->OnScanComplete();
     return 0;
   }
@@ -427,7 +443,8 @@ int CPelmoranDoc::Poll() {
   m_scan.m_nStatus = request->m_nStatus;
   // An equal poll is still queued and will bring fresh values; any other
   // refusal (a scan too long to be read) leaves the values stale.
-  if (m_scan.Status() != ScanStatus::MsgOverrun) PublishAll(m_tags, m_scan.m_nStatus);
+  if (m_scan.Status() != ScanStatus::MsgOverrun)
+    PublishAll(m_tags, m_scan.m_nStatus, m_context.m_pTagObserver);
   if (m_pView) m_pView->OnScanComplete();
   return 0;
 }
@@ -435,7 +452,7 @@ int CPelmoranDoc::Poll() {
 void CPelmoranDoc::OnScanResponse(CModbusMsg* request) {
   std::unique_ptr<CModbusMsg> owned(request);
   if (RetryRefusedMaskWrite(*owned)) return;
-  clientwrites::CompleteAll(*owned);
+  clientwrites::CompleteAll(m_context.m_pTagObserver, *owned);
   bool poll = owned->IsSameRequest(m_scan);
   int64_t roundTrip = poll && m_pollSentMs >= 0 ? SteadyMs() - m_pollSentMs : -1;
   m_counters.Count(owned->m_nStatus, roundTrip);
@@ -461,7 +478,8 @@ void CPelmoranDoc::OnScanResponse(CModbusMsg* request) {
       VariantClear(&tag.m_value);
       decoded = DecodeValue(tag, i, tag.m_value);
     }
-    tagpublisher::Publish(tag, decoded ? status : OPC_STATUS_BAD_DATA_ENCODING_INVALID, arrived);
+    tagpublisher::Publish(tag, decoded ? status : OPC_STATUS_BAD_DATA_ENCODING_INVALID, arrived,
+                          m_context.m_pTagObserver);
   }
   if (m_pView) m_pView->OnScanComplete();
   if (m_scan.Status() == ScanStatus::PollTimeout && m_context.m_pLink)
@@ -480,7 +498,8 @@ bool CPelmoranDoc::HandleClientWrite(int32_t hTag, VARIANT* value, uint64_t toke
     if (ScanPointType() == PointType::Coil) WriteCoil(i, value);
     if (ScanPointType() == PointType::HoldingRegister) WriteRegister(i, value, m_tags[i].get());
     // A write that went out is completed by its response.
-    if (!m_clientWrite.sent) clientwrites::Complete(token, m_clientWrite.refusal);
+    if (!m_clientWrite.sent)
+      clientwrites::Complete(m_context.m_pTagObserver, token, m_clientWrite.refusal);
     m_clientWrite = ClientWrite{};
     return true;
   }

@@ -11,9 +11,11 @@
 #include "pointdb/ModbusMsg.h"
 #include "pointdb/ModbusTag.h"
 #include "pointdb/ScanCounters.h"
+#include "pointdb/TagPublisher.h"
 
 class Archive;
 class IScanView;
+class ITagObserver;
 struct ScanContext;
 
 class CPelmoranDoc {
@@ -66,6 +68,12 @@ class CPelmoranDoc {
   // ended, at once when it is refused here, else when its response comes back.
   bool HandleClientWrite(int32_t hTag, VARIANT* value, uint64_t token);
   bool SendWrite(int offset, const uint16_t* words, int count);
+
+  // What the context's tag observer learns of the scan's tags.
+  tagpublisher::TagSource TagSource() const;
+  // Tells observer of every published tag as it stands: for an observer
+  // that comes when the tags are there already.
+  void AnnounceTags(ITagObserver& observer) const;
 
   // Scan file storing and loading.
   void Serialize(Archive& ar);

@@ -161,14 +161,12 @@ ScanRecord ReadScan(Archive& ar, const std::string& version, const CPelmoranDoc&
 }
 
 void RemoveTags(CPelmoranDoc& doc) {
-  for (const auto& tag : doc.m_tags) {
-    if (tag->m_hTag != -1) TagServer().RemoveOPCTag(tag->m_hTag);
-  }
+  for (const auto& tag : doc.m_tags) tagpublisher::Remove(*tag, doc.m_context.m_pTagObserver);
   doc.m_tags.clear();
 }
 
 void PublishTags(CPelmoranDoc& doc, const std::vector<TagRecord>& records) {
-  const bool writable = IsWritablePointType(static_cast<PointType>(doc.m_scan.m_nPointType));
+  const tagpublisher::TagSource source = doc.TagSource();
   for (size_t i = 0; i < records.size(); ++i) {
     auto tag = std::make_unique<CModbusTag>();
     tag->m_nPointType = records[i].nPointType;
@@ -182,7 +180,7 @@ void PublishTags(CPelmoranDoc& doc, const std::vector<TagRecord>& records) {
     doc.m_context.m_defaultFormat = tag->m_format;
     const std::string name = doc.m_scan.MakeTagName(
         doc.TagPointOffset(static_cast<int>(i), doc.TagRegisters(*tag)), doc.m_strEndpoint);
-    tagpublisher::Create(*tag, name, OPC_QUALITY_GOOD, writable);
+    tagpublisher::Create(*tag, name, OPC_QUALITY_GOOD, source);
     doc.m_tags.push_back(std::move(tag));
   }
 }

@@ -1,5 +1,5 @@
 // What every scan document is given by the runtime that owns it: the link to
-// its endpoints, the document keys, the definition that the next new scan
+// its endpoints, the observer of its tags, the document keys, the definition that the next new scan
 // copies, and the default register configuration (which a scan file that is
 // opened sets in turn).
 #pragma once
@@ -11,10 +11,13 @@
 #include "pointdb/TagFormat.h"
 
 class IScanLink;
+class ITagObserver;
 
 struct ScanContext {
   // Null: no endpoint is reachable and every poll is refused.
   IScanLink* m_pLink = nullptr;
+  // Told of every tag the tag server is told of; null: nobody else is.
+  ITagObserver* m_pTagObserver = nullptr;
   int32_t m_nDocKeyCounter = 1;
   CModbusMsg m_pendingScan;
   std::string m_strPendingEndpoint;

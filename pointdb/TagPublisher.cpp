@@ -15,6 +15,16 @@ namespace {
 constexpr int64_t kUnixEpochTicks = 116444736000000000LL;
 constexpr int64_t kNanosecondsPerTick = 100;
 
+ITagObserver::TagInfo InfoOf(const CModbusTag& tag, const std::string& name,
+                             const TagSource& source) {
+  return {.handle = tag.m_hTag,
+          .name = name,
+          .endpoint = source.endpoint,
+          .slaveNode = source.slaveNode,
+          .type = PublishedType(tag),
+          .writable = source.writable};
+}
+
 }  // namespace
 
 int64_t Now() {
@@ -23,19 +33,30 @@ int64_t Now() {
          kUnixEpochTicks;
 }
 
-void Create(CModbusTag& tag, const std::string& name, uint16_t quality, bool writable) {
-  const TagServerBinding& server = TagServer();
+VARTYPE PublishedType(const CModbusTag& tag) {
   const bool bits = IsBitPointType(static_cast<PointType>(tag.m_nPointType));
-  const VARTYPE type = bits ? VARTYPE{VT_R4} : PublishedVarType(tag.m_nDataType, tag.m_format);
-  if (type != VT_R4 && server.CreateOPCTagOfType) {
-    tag.m_hTag = server.CreateOPCTagOfType(name.c_str(), type, tag.m_value, quality, writable);
-  } else if (server.CreateOPCTag) {
-    tag.m_hTag = server.CreateOPCTag(name.c_str(), tag.m_value, quality, writable ? 1 : 0);
-  }
+  return bits ? VARTYPE{VT_R4} : PublishedVarType(tag.m_nDataType, tag.m_format);
 }
 
-void Publish(const CModbusTag& tag, uint32_t status, int64_t sourceTime) {
+void Create(CModbusTag& tag, const std::string& name, uint16_t quality, const TagSource& source) {
+  const TagServerBinding& server = TagServer();
+  const VARTYPE type = PublishedType(tag);
+  if (type != VT_R4 && server.CreateOPCTagOfType) {
+    tag.m_hTag =
+        server.CreateOPCTagOfType(name.c_str(), type, tag.m_value, quality, source.writable);
+  } else if (server.CreateOPCTag) {
+    tag.m_hTag = server.CreateOPCTag(name.c_str(), tag.m_value, quality, source.writable ? 1 : 0);
+  }
+  tag.m_bPublished = false;
+  // A tag the server refused is one no client sees, and no client can write.
+  if (tag.m_hTag != -1 && source.observer) source.observer->OnTagCreated(InfoOf(tag, name, source));
+}
+
+void Publish(CModbusTag& tag, uint32_t status, int64_t sourceTime, ITagObserver* observer) {
   if (tag.m_hTag == -1) return;
+  tag.m_bPublished = true;
+  tag.m_nPublishedStatus = status;
+  tag.m_publishedTime = sourceTime;
   const TagServerBinding& server = TagServer();
   if (server.UpdateOPCTagStatus) {
     server.UpdateOPCTagStatus(tag.m_hTag, tag.m_value, status, sourceTime);
@@ -43,6 +64,22 @@ void Publish(const CModbusTag& tag, uint32_t status, int64_t sourceTime) {
     server.UpdateOPCTag(tag.m_hTag, tag.m_value,
                         status == OPC_STATUS_GOOD ? OPC_QUALITY_GOOD : OPC_QUALITY_BAD);
   }
+  if (observer) observer->OnTagPublished(tag.m_hTag, tag.m_value, status, sourceTime);
+}
+
+void Remove(CModbusTag& tag, ITagObserver* observer) {
+  if (tag.m_hTag == -1) return;
+  if (TagServer().RemoveOPCTag) TagServer().RemoveOPCTag(tag.m_hTag);
+  if (observer) observer->OnTagRemoved(tag.m_hTag);
+  tag.m_hTag = -1;
+}
+
+void Announce(const CModbusTag& tag, const std::string& name, const TagSource& source) {
+  if (tag.m_hTag == -1 || !source.observer) return;
+  source.observer->OnTagCreated(InfoOf(tag, name, source));
+  if (tag.m_bPublished)
+    source.observer->OnTagPublished(tag.m_hTag, tag.m_value, tag.m_nPublishedStatus,
+                                    tag.m_publishedTime);
 }
 
 }  // namespace tagpublisher

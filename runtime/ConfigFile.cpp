@@ -73,7 +73,7 @@ void ApplyConfig(Runtime& runtime, ConfigRecord& config, bool connect) {
   runtime.CloseAllDocuments();
   for (auto& endpoint : config.endpoints) {
     CModbusConnection* joined = runtime.m_endpoints.Adopt(std::move(endpoint));
-    if (connect) joined->Connect();
+    if (connect) runtime.m_endpoints.Connect(*joined);
   }
   for (const auto& path : config.scanPaths) {
     if (!path.empty()) runtime.m_docTemplate.OpenDocumentFile(path);

@@ -511,7 +511,7 @@ bool CsvConfig::Import(const std::string& directory, const std::string& configPa
   m_runtime.CloseAllDocuments();
   for (auto& endpoint : config.endpoints) {
     CModbusConnection* joined = m_runtime.m_endpoints.Adopt(std::move(endpoint));
-    if (m_bConnect) joined->Connect();
+    if (m_bConnect) m_runtime.m_endpoints.Connect(*joined);
   }
   for (const ScanEntry& scan : config.scans) OpenScan(m_runtime, scan, configPath);
   if (ConfigFile(m_runtime).SaveTestConfig(configPath)) return true;

@@ -44,7 +44,7 @@ void Runtime::OfferClientWrite(int32_t hTag, VARIANT* value) {
 void Runtime::OfferClientWrite(int32_t hTag, VARIANT* value, uint64_t token) {
   for (int i = 0; i < GetDocumentCount(); ++i)
     if (m_docTemplate.GetDocument(i)->HandleClientWrite(hTag, value, token)) return;
-  clientwrites::Complete(token, OPC_STATUS_BAD_NODE_ID_UNKNOWN);
+  clientwrites::Complete(m_pTagObserver, token, OPC_STATUS_BAD_NODE_ID_UNKNOWN);
 }
 
 void Runtime::OnRequestDone(CModbusMsg* request) {
@@ -53,6 +53,6 @@ void Runtime::OnRequestDone(CModbusMsg* request) {
     return;
   }
   // The scan was closed while its write was out: the device still answered.
-  clientwrites::CompleteAll(*request);
+  clientwrites::CompleteAll(m_pTagObserver, *request);
   delete request;
 }

@@ -1,12 +1,18 @@
 #include "runtime/SettingsFile.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <charconv>
+#include <cstdio>
 #include <fstream>
 #include <sstream>
 
 namespace {
 
 constexpr const char* kDemotion = "Demotion";
+constexpr mode_t kOwnerOnly = S_IRUSR | S_IWUSR;
 
 std::string Trim(const std::string& text) {
   const char* blanks = " \t\r";
@@ -50,10 +56,20 @@ std::string SettingsFile::Text() const {
 }
 
 bool SettingsFile::Save(const std::string& path) const {
-  std::ofstream out(path, std::ios::binary | std::ios::trunc);
-  out << Text();
-  out.flush();
-  return static_cast<bool>(out);
+  const std::string temporary = path + ".new";
+  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kOwnerOnly);
+  if (fd < 0) return false;
+  const std::string text = Text();
+  bool written = ::fchmod(fd, kOwnerOnly) == 0;
+  for (size_t done = 0; written && done < text.size();) {
+    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
+    written = n > 0;
+    if (written) done += static_cast<size_t>(n);
+  }
+  written = ::close(fd) == 0 && written;
+  if (written && ::rename(temporary.c_str(), path.c_str()) == 0) return true;
+  ::unlink(temporary.c_str());
+  return false;
 }
 
 const SettingsFile::Line* SettingsFile::Find(const std::string& section,
@@ -81,7 +97,12 @@ std::string SettingsFile::GetString(const std::string& section, const std::strin
 }
 
 void SettingsFile::SetInt(const std::string& section, const std::string& key, int value) {
-  std::string text = key + "=" + std::to_string(value);
+  SetString(section, key, std::to_string(value));
+}
+
+void SettingsFile::SetString(const std::string& section, const std::string& key,
+                             const std::string& value) {
+  std::string text = key + "=" + value.substr(0, value.find_first_of("\r\n"));
   for (Line& line : m_lines) {
     if (line.section != section || line.key != key) continue;
     line.text = text;

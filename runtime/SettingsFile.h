@@ -23,7 +23,8 @@ class SettingsFile {
   static SettingsFile Load(const std::string& path);
   static SettingsFile Parse(const std::string& text);
   std::string Text() const;
-  // False when the file could not be written whole.
+  // False when the file could not be written whole. It may hold a password:
+  // only its owner may read it, and it is replaced whole or not at all.
   bool Save(const std::string& path) const;
 
   // The value, or fallback when the key is missing or its value is not a
@@ -34,6 +35,8 @@ class SettingsFile {
   // The value with its blanks trimmed, or fallback when the key is missing.
   std::string GetString(const std::string& section, const std::string& key,
                         const std::string& fallback) const;
+  // A line break would end the line: the value is cut at the first one.
+  void SetString(const std::string& section, const std::string& key, const std::string& value);
 
   DemotionPolicy GetDemotionPolicy() const;
   void SetDemotionPolicy(const DemotionPolicy& policy);

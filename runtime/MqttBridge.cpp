@@ -1,0 +1,108 @@
+#include "runtime/MqttBridge.h"
+
+#include <memory>
+
+#include "mqtt/MqttPublisher.h"
+#include "pointdb/PelmoranDoc.h"
+#include "runtime/MetricPublisher.h"
+#include "runtime/Runtime.h"
+#include "tagserver/tagserver.h"
+
+static_assert(mqtt::MqttPublisher::kCommandIdBit == ITagObserver::kTokenBit,
+              "a command's completion must find its way back to the publisher");
+
+namespace {
+
+// OPC UA's Bad_InvalidArgument.
+constexpr uint32_t kBadInvalidArgument = 0x80AB0000u;
+
+}  // namespace
+
+MqttBridge::MqttBridge(Runtime& runtime, IMetricPublisher& publisher, mqtt::DeviceScope devices)
+    : m_runtime(runtime), m_publisher(publisher), m_scope(devices) {
+  m_runtime.m_pTagObserver = this;
+  m_runtime.m_endpoints.SetObserver(this);
+  for (int i = 0; i < m_runtime.GetDocumentCount(); ++i)
+    m_runtime.m_docTemplate.GetDocument(i)->AnnounceTags(*this);
+}
+
+MqttBridge::~MqttBridge() {
+  m_runtime.m_pTagObserver = nullptr;
+  m_runtime.m_endpoints.SetObserver(nullptr);
+}
+
+std::string MqttBridge::TopicLevel(const std::string& name) {
+  std::string level = name;
+  for (char& c : level)
+    if (c == '/' || c == '+' || c == '#') c = '_';
+  return level;
+}
+
+std::string MqttBridge::DeviceName(const std::string& endpoint, int slaveNode,
+                                   mqtt::DeviceScope scope) {
+  if (scope == mqtt::DeviceScope::Endpoint) return TopicLevel(endpoint);
+  return TopicLevel(endpoint + "-NODE" + std::to_string(slaveNode));
+}
+
+void MqttBridge::OnCommand(int32_t handle, const VARIANT& value, uint64_t commandId) {
+  // An id without the bit would be completed at the tag server instead, to
+  // an OPC UA client's write that may have the same number.
+  if ((commandId & kTokenBit) == 0) {
+    m_publisher.CompleteCommand(commandId, kBadInvalidArgument);
+    return;
+  }
+  // The write path converts the value in place.
+  std::unique_ptr<VARIANT, void (*)(VARIANT*)> copy(new VARIANT, [](VARIANT* v) {
+    VariantClear(v);
+    delete v;
+  });
+  VariantInit(copy.get());
+  VariantCopy(copy.get(), &value);
+  m_runtime.OfferClientWrite(handle, copy.get(), commandId);
+}
+
+void MqttBridge::OnTagCreated(const TagInfo& tag) {
+  const std::string name = DeviceName(tag.endpoint, tag.slaveNode, m_scope);
+  m_deviceOf[tag.handle] = name;
+  auto [entry, added] = m_devices.try_emplace(name, Device{.endpoint = tag.endpoint});
+  Device& device = entry->second;
+  ++device.metrics;
+  m_publisher.AddMetric(tag.handle, TopicLevel(tag.endpoint), name, tag.name, tag.type,
+                        tag.writable);
+  // A new device is told its state once it has a tag to be born with.
+  if (added) {
+    device.online = m_runtime.m_endpoints.IsEndpointConnected(tag.endpoint);
+    m_publisher.SetDeviceOnline(name, device.online);
+  }
+}
+
+void MqttBridge::OnTagPublished(int32_t handle, const VARIANT& value, uint32_t status,
+                                int64_t sourceTime) {
+  if (m_deviceOf.contains(handle)) m_publisher.Update(handle, value, status, sourceTime);
+}
+
+void MqttBridge::OnTagRemoved(int32_t handle) {
+  auto it = m_deviceOf.find(handle);
+  if (it == m_deviceOf.end()) return;
+  m_publisher.RemoveMetric(handle);
+  auto device = m_devices.find(it->second);
+  // A device without tags is forgotten: when tags come back it is told its
+  // state anew.
+  if (device != m_devices.end() && --device->second.metrics == 0) m_devices.erase(device);
+  m_deviceOf.erase(it);
+}
+
+void MqttBridge::OnWriteCompleted(uint64_t token, uint32_t status) {
+  m_publisher.CompleteCommand(token, status);
+}
+
+void MqttBridge::OnEndpointLink(const std::string& endpoint, bool up) {
+  for (auto& [name, device] : m_devices)
+    if (device.endpoint == endpoint) SetOnline(name, device, up);
+}
+
+void MqttBridge::SetOnline(const std::string& name, Device& device, bool online) {
+  if (device.online == online) return;
+  device.online = online;
+  m_publisher.SetDeviceOnline(name, online);
+}
