@@ -36,6 +36,10 @@ void LibraryLog::onModbusLine(int level, const char* text) { post(level, text); 
 
 void LibraryLog::onServerLine(int level, const char* text) { post(level, text); }
 
+void LibraryLog::onMqttLine(int level, const std::string& text) {
+  post(level, ("MQTT: " + text).c_str());
+}
+
 void LibraryLog::post(int level, const char* text) {
   // The text lives only as long as the call: the main thread gets a copy.
   PostToMainThread([level, line = std::string(text != nullptr ? text : "")] {

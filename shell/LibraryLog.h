@@ -1,4 +1,4 @@
-// The two libraries' log hooks. A line arrives on a library's thread and is
+// The libraries' log hooks (Modbus, OPC UA, MQTT). A line arrives on a library's thread and is
 // posted to the main thread, where the program shows it: in the headless log
 // or in the window.
 #pragma once
@@ -19,6 +19,9 @@ class LibraryLog {
   // The libraries' threads.
   static void onModbusLine(int level, const char* text);
   static void onServerLine(int level, const char* text);
+  // The MQTT publisher's lines carry the library's name: its errors would
+  // otherwise read as the tag server's.
+  static void onMqttLine(int level, const std::string& text);
 
  private:
   static void post(int level, const char* text);

@@ -8,14 +8,17 @@
 #include "link/EndpointRegistry.h"
 #include "runtime/ConfigFile.h"
 #include "runtime/DiagnosticsNodes.h"
+#include "runtime/MqttConfig.h"
 #include "runtime/Runtime.h"
 #include "runtime/SettingsFile.h"
 #include "shell/FrameTrace.h"
+#include "shell/MqttSession.h"
 #include "shell/RollingTraceFile.h"
 
 CMainFrame::CMainFrame(Runtime& runtime) : m_runtime(runtime) {}
 
 CMainFrame::~CMainFrame() {
+  StopMqtt();
   // The trace file's writer must not outlive the frame that named it.
   if (m_bTraceFileStarted) FrameTrace::Stop();
 }
@@ -85,6 +88,24 @@ bool CMainFrame::SaveDemotionPolicy(const DemotionPolicy& policy) {
   SettingsFile file = SettingsFile::Load(SettingsPath());
   file.SetDemotionPolicy(policy);
   return file.Save(SettingsPath());
+}
+
+mqtt::MqttSettings CMainFrame::MqttSettings() const {
+  return mqttconfig::Read(SettingsFile::Load(SettingsPath()), ConfigDirectoryFile(""),
+                          mqttconfig::HostName());
+}
+
+void CMainFrame::RestartMqtt() {
+  StopMqtt();
+  const mqtt::MqttSettings settings = MqttSettings();
+  if (settings.enabled) m_mqtt = MqttSession::Start(m_runtime, settings);
+}
+
+void CMainFrame::StopMqtt() { m_mqtt.reset(); }
+
+std::optional<mqtt::PublisherCounters> CMainFrame::MqttCounters() const {
+  if (!m_mqtt) return std::nullopt;
+  return m_mqtt->Counters();
 }
 
 bool CMainFrame::OnSaveTestConfig(const std::string& path) {

@@ -7,10 +7,14 @@
 
 #include <QObject>
 #include <memory>
+#include <optional>
 #include <string>
+
+#include "mqtt/MqttPublisher.h"
 
 class EndpointRegistry;
 class DiagnosticsNodes;
+class MqttSession;
 struct DemotionPolicy;
 class Runtime;
 
@@ -46,6 +50,15 @@ class CMainFrame : public QObject {
   // Applied to every endpoint at once, then written to the settings file,
   // whose other lines stay; false when it could not be written.
   bool SaveDemotionPolicy(const DemotionPolicy& policy);
+  // The MQTT settings of the settings file, and the publisher run with them:
+  // started anew (the one running stopped first), or only stopped when they
+  // are not enabled.
+  mqtt::MqttSettings MqttSettings() const;
+  void RestartMqtt();
+  // Ends the publisher's session; before the runtime's tags go at the end.
+  void StopMqtt();
+  // The running publisher's counters; none while it does not run.
+  std::optional<mqtt::PublisherCounters> MqttCounters() const;
   // The rolling frame trace file beside the settings file, and the trace
   // into it (-TraceFile, the window's Frame Trace) until FrameTrace::Stop.
   std::string TracePath() const;
@@ -79,4 +92,5 @@ class CMainFrame : public QObject {
   int m_nDiagnosticsTimerId = 0;
   std::unique_ptr<DiagnosticsNodes> m_diagnostics;
   bool m_bTraceFileStarted = false;
+  std::shared_ptr<MqttSession> m_mqtt;
 };

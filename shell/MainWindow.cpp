@@ -31,6 +31,7 @@
 #include "ui/EndpointsPane.h"
 #include "ui/FileCommands.h"
 #include "ui/HealthDlg.h"
+#include "ui/MqttDlg.h"
 #include "ui/OptionsDlg.h"
 #include "ui/PelmoranView.h"
 #include "ui/RemoveEndpointDlg.h"
@@ -177,6 +178,7 @@ void MainWindow::CreateCommands() {
   })->setCheckable(true);
   AddCommand(ID_MODBUS_OPTIONS, "&Options...", [this] { OnModbusOptions(); });
   AddCommand(ID_OPCUA_SECURITY, "OPC UA &Security...", [this] { OnOpcUaSecurity(); });
+  AddCommand(ID_MQTT, "&MQTT...", [this] { OnMqtt(); });
   // The toolkit's own cascade would cut the columns; ours keeps each window
   // wide enough for them.
   AddCommand(ID_WINDOW_CASCADE, "&Cascade", [this] { m_pViews->CascadeAll(); });
@@ -246,7 +248,7 @@ void MainWindow::CreateMenus() {
   modbus->addMenu(NewMenu("&Endpoint", {ID_ENDPOINT_NEW, ID_ENDPOINT_REMOVE}));
   modbus->addMenu(NewMenu("&Data", {ID_DATA_NEW, ID_DATA_DELETE}));
   modbus->addSeparator();
-  for (int id : {ID_MODBUS_HEALTH, ID_MODBUS_TRACE, ID_MODBUS_OPTIONS, ID_OPCUA_SECURITY})
+  for (int id : {ID_MODBUS_HEALTH, ID_MODBUS_TRACE, ID_MODBUS_OPTIONS, ID_OPCUA_SECURITY, ID_MQTT})
     modbus->addAction(Action(id));
   QAction* pane = m_pEndpointsPane->toggleViewAction();
   pane->setText("Endpoints &Pane");
@@ -497,6 +499,12 @@ void MainWindow::OnOpcUaSecurity() {
   const std::string settings = m_frame.SettingsPath();
   SecurityDlg dlg(settings.substr(0, settings.rfind('/') + 1), this);
   dlg.exec();
+}
+
+void MainWindow::OnMqtt() {
+  MqttDlg dlg(
+      m_frame.SettingsPath(), [this] { return m_frame.MqttCounters(); }, this);
+  if (dlg.DoModal() == QDialog::Accepted) m_frame.RestartMqtt();
 }
 
 void MainWindow::OnModbusOptions() {

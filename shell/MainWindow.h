@@ -42,6 +42,7 @@ class MainWindow : public QMainWindow {
     ID_OPCUA_SECURITY = 32809,
     ID_EXPORT_CSV = 32810,
     ID_IMPORT_CSV = 32811,
+    ID_MQTT = 32812,
     ID_FILE_NEW = 57600,
     ID_FILE_OPEN = 57601,
     ID_FILE_SAVE = 57603,
@@ -116,6 +117,8 @@ class MainWindow : public QMainWindow {
   void OnModbusTrace(bool on);
   void OnModbusOptions();
   void OnOpcUaSecurity();
+  // The MQTT settings; after OK the publisher runs anew with them.
+  void OnMqtt();
   HealthDlg* HealthDialog() const;
   EndpointsPane& Endpoints() const { return *m_pEndpointsPane; }
   // The OPC UA address clients connect to and how many are connected, in

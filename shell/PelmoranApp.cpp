@@ -75,6 +75,9 @@ bool CPelmoranApp::InitInstance(const std::string& commandLine) {
   ShowMainWindow();
   m_frame->m_strConfigPath = startup.ConfigPath();
   m_frame->LoadSettings();
+  // After the tag server, before the configuration is restored: every tag
+  // reaches the broker as it is created.
+  m_frame->RestartMqtt();
   if (m_window) m_window->RestoreLayout();
   if (switches.m_bTrace) FrameTrace::Start(m_runtime->m_endpoints);
   if (switches.m_bTraceFile) m_frame->StartTraceFile();
@@ -129,6 +132,8 @@ void CPelmoranApp::ExitInstance() {
   CallbackTarget().reset();
   FrameTrace::Stop();
   SetModbusCallbackDispatcher(nullptr);
+  // The broker hears of the gateway's end while its tags are all there.
+  if (m_frame) m_frame->StopMqtt();
   LibraryLog::install(nullptr);
   m_runtime->CloseAllDocuments();
   if (m_headlessViews) m_headlessViews->SetLog(nullptr);

@@ -181,6 +181,7 @@ void MainWindowTest::menusAndEnablingFollowEndpointsAndDocuments() {
                            "Frame &Trace",
                            "&Options...",
                            "OPC UA &Security...",
+                           "&MQTT...",
                            "Endpoints &Pane"};
   QCOMPARE(Describe(TopMenu(window, "&Modbus")), modbus);
   QCOMPARE(Describe(TopMenu(window, "&Help")),

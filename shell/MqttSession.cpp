@@ -1,0 +1,63 @@
+#include "shell/MqttSession.h"
+
+#include "runtime/MqttBridge.h"
+#include "runtime/Runtime.h"
+#include "shell/LibraryLog.h"
+#include "shell/MainThread.h"
+
+namespace {
+
+constexpr int kSyslogError = 3;
+constexpr int kSyslogWarning = 4;
+constexpr int kSyslogInformation = 6;
+
+// The value belongs to the library's thread: the main thread gets a copy.
+std::shared_ptr<VARIANT> CopyForMainThread(const VARIANT& value) {
+  std::shared_ptr<VARIANT> copy(new VARIANT, [](VARIANT* v) {
+    VariantClear(v);
+    delete v;
+  });
+  VariantInit(copy.get());
+  VariantCopy(copy.get(), &value);
+  return copy;
+}
+
+}  // namespace
+
+MqttSession::MqttSession(const mqtt::MqttSettings& settings) : m_publisher(settings) {}
+
+MqttSession::~MqttSession() {
+  m_bridge.reset();
+  m_publisher.Stop();
+}
+
+int MqttSession::SyslogLevel(int level) {
+  if (level <= 0) return kSyslogError;
+  return level == 1 ? kSyslogWarning : kSyslogInformation;
+}
+
+std::shared_ptr<MqttSession> MqttSession::Start(Runtime& runtime,
+                                                const mqtt::MqttSettings& settings) {
+  auto session = std::make_shared<MqttSession>(settings);
+  session->InstallHandlers();
+  // Every tag is known before the first connection, so the first births hold them all.
+  session->m_bridge = std::make_unique<MqttBridge>(runtime, session->m_adapter, settings.devices);
+  std::string error;
+  if (session->m_publisher.Start(&error)) return session;
+  LibraryLog::onMqttLine(SyslogLevel(0), "not started: " + error);
+  return nullptr;
+}
+
+void MqttSession::InstallHandlers() {
+  std::weak_ptr<MqttSession> weak = weak_from_this();
+  // A command still queued when its session has ended goes nowhere: the
+  // session that took it from the broker is gone, and its answer with it.
+  m_publisher.SetCommandHandler([weak](int32_t handle, const VARIANT& value, uint64_t commandId) {
+    PostToMainThread([weak, handle, copy = CopyForMainThread(value), commandId] {
+      if (std::shared_ptr<MqttSession> session = weak.lock())
+        session->m_bridge->OnCommand(handle, *copy, commandId);
+    });
+  });
+  m_publisher.SetLogHandler(
+      [](int level, const std::string& text) { LibraryLog::onMqttLine(SyslogLevel(level), text); });
+}
