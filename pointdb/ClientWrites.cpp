@@ -23,8 +23,8 @@ uint32_t StatusOf(int32_t modbusStatus) {
 
 void Complete(ITagObserver* observer, uint64_t token, uint32_t status) {
   if (token == kNoToken) return;
-  // The observer's token must never reach the tag server, which could be
-  // holding a write of its own under the same number without the bit.
+  // The tag server knows nothing of the observer's writes: each goes back
+  // to where it came from.
   if ((token & ITagObserver::kTokenBit) != 0) {
     if (observer != nullptr) observer->OnWriteCompleted(token, status);
     return;
