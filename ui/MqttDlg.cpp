@@ -98,7 +98,7 @@ MqttDlg::MqttDlg(std::string settingsPath, CountersSource counters, QWidget* par
   form->addRow("JSON topic prefi&x:", AddEdit(kTopicPrefixId));
   form->addRow("&Spool while unreachable (MB):", AddEdit(kSpoolId));
   Control<QLineEdit>(kPasswordId)->setEchoMode(QLineEdit::Password);
-  connect(Control<QCheckBox>(kTlsId), &QCheckBox::toggled, this, &MqttDlg::OnTlsToggled);
+  connect(Control<QCheckBox>(kTlsId), &QCheckBox::clicked, this, &MqttDlg::OnTlsClicked);
 
   m_pCounters->setObjectName("counters");
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
@@ -131,7 +131,7 @@ void MqttDlg::RefreshCounters() {
   m_pCounters->setText(CountersText(m_counters ? m_counters() : std::nullopt));
 }
 
-void MqttDlg::OnTlsToggled(bool on) {
+void MqttDlg::OnTlsClicked(bool on) {
   QLineEdit* port = Control<QLineEdit>(kPortId);
   const int from = on ? mqttconfig::kPlainPort : mqttconfig::kTlsPort;
   if (port->text().trimmed() == QString::number(from))

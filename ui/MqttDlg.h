@@ -61,8 +61,8 @@ class MqttDlg : public ExchangeDialog {
   void ExchangeConnection(DataExchange& dx);
   void ExchangeSecurity(DataExchange& dx);
   void ExchangeNames(DataExchange& dx);
-  // A typed default port follows the TLS check box.
-  void OnTlsToggled(bool on);
+  // The operator checked or unchecked TLS: a default port follows.
+  void OnTlsClicked(bool on);
 
   std::string m_strSettingsPath;
   CountersSource m_counters;

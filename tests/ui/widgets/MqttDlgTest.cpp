@@ -63,12 +63,12 @@ void MqttDlgTest::theFilesSettingsAreShownAndWrittenBackOnOk() {
   QCOMPARE(dlg.Control<QComboBox>(D::kDevicesId)->currentText(), QString("One per slave node"));
   QCOMPARE(Edit(dlg, D::kEdgeNodeId)->text(), QString::fromStdString(mqttconfig::HostName()));
   // The default port follows TLS; a port typed by the operator stays.
-  dlg.Control<QCheckBox>(D::kTlsId)->setChecked(true);
+  dlg.Control<QCheckBox>(D::kTlsId)->click();
   QCOMPARE(Edit(dlg, D::kPortId)->text(), QString("8883"));
   Edit(dlg, D::kPortId)->setText("9000");
-  dlg.Control<QCheckBox>(D::kTlsId)->setChecked(false);
+  dlg.Control<QCheckBox>(D::kTlsId)->click();
   QCOMPARE(Edit(dlg, D::kPortId)->text(), QString("9000"));
-  dlg.Control<QCheckBox>(D::kTlsId)->setChecked(true);
+  dlg.Control<QCheckBox>(D::kTlsId)->click();
   Edit(dlg, D::kCaFileId)->setText(QString::fromStdString(m_ini));
   dlg.Control<QComboBox>(D::kProtocolId)->setCurrentIndex(1);
   dlg.Control<QComboBox>(D::kQosId)->setCurrentIndex(2);
