@@ -62,6 +62,10 @@ void MqttBridge::OnCommand(int32_t handle, const VARIANT& value, uint64_t comman
 }
 
 void MqttBridge::OnTagCreated(const TagInfo& tag) {
+  // A scan that names no endpoint (one being opened from its file, before
+  // the file names it) belongs to no device, and an empty device or topic
+  // level is no name at the broker.
+  if (tag.endpoint.empty()) return;
   const std::string name = DeviceName(tag.endpoint, tag.slaveNode, m_scope);
   m_deviceOf[tag.handle] = name;
   auto [entry, added] = m_devices.try_emplace(name, Device{.endpoint = tag.endpoint});

@@ -36,9 +36,7 @@ void LibraryLog::onModbusLine(int level, const char* text) { post(level, text); 
 
 void LibraryLog::onServerLine(int level, const char* text) { post(level, text); }
 
-void LibraryLog::onMqttLine(int level, const std::string& text) {
-  post(level, ("MQTT: " + text).c_str());
-}
+void LibraryLog::onMqttLine(int level, const std::string& text) { post(level, text.c_str()); }
 
 void LibraryLog::post(int level, const char* text) {
   // The text lives only as long as the call: the main thread gets a copy.

@@ -19,8 +19,7 @@ class LibraryLog {
   // The libraries' threads.
   static void onModbusLine(int level, const char* text);
   static void onServerLine(int level, const char* text);
-  // The MQTT publisher's lines carry the library's name: its errors would
-  // otherwise read as the tag server's.
+  // The MQTT publisher's lines, which begin with "MQTT: " already.
   static void onMqttLine(int level, const std::string& text);
 
  private:

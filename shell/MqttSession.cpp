@@ -44,7 +44,7 @@ std::shared_ptr<MqttSession> MqttSession::Start(Runtime& runtime,
   session->m_bridge = std::make_unique<MqttBridge>(runtime, session->m_adapter, settings.devices);
   std::string error;
   if (session->m_publisher.Start(&error)) return session;
-  LibraryLog::onMqttLine(SyslogLevel(0), "not started: " + error);
+  LibraryLog::onMqttLine(SyslogLevel(0), "MQTT: not started: " + error);
   return nullptr;
 }
 

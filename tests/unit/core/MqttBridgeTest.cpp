@@ -117,6 +117,11 @@ TEST_F(BridgeFixture, TagsReachThePublisherUnderTheirDevicesWithTheirTypes) {
     w.app.m_docTemplate.CloseDocument(doc);
     EXPECT_TRUE(publisher.metrics.empty());
   }
+  // A scan being opened names no endpoint until its file is read.
+  publisher.deviceChanges.clear();
+  w.Scan("", 3, 1, 2);
+  EXPECT_TRUE(publisher.metrics.empty());
+  EXPECT_TRUE(publisher.deviceChanges.empty());
 }
 
 TEST_F(BridgeFixture, ValuesStatusesAndRepublishedTagsFollowTheTagServer) {
