@@ -30,7 +30,9 @@ void MetricTable::Remove(int32_t handle) {
   if (it == m_metrics.end()) return;
   const MetricSample& s = it->second.sample;
   m_byName.erase(s.name);
-  m_byPath.erase(Topics::TagPath(s.endpoint, s.name));
+  const std::string path = Topics::TagPath(s.endpoint, s.name);
+  m_byPath.erase(path);
+  m_removedPaths.insert(path);
   --m_devices[s.device].metrics;
   m_reshaped.insert(s.device);
   m_metrics.erase(it);
@@ -75,6 +77,11 @@ std::vector<MetricSample> MetricTable::TakeChanges() {
 std::set<std::string> MetricTable::TakeReshaped() {
   m_onlineChanged = false;
   return std::exchange(m_reshaped, {});
+}
+
+std::vector<std::string> MetricTable::TakeRemovals() {
+  const std::set<std::string> removed = std::exchange(m_removedPaths, {});
+  return {removed.begin(), removed.end()};
 }
 
 std::set<std::string> MetricTable::LiveDevices() const {

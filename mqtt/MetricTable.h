@@ -38,6 +38,9 @@ class MetricTable {
   // Devices whose tags were added or removed, or that went on or off line.
   bool DevicesChanged() const { return !m_reshaped.empty() || m_onlineChanged; }
   std::set<std::string> TakeReshaped();
+  // Tag paths of tags removed since the worker last looked.
+  bool HasRemovals() const { return !m_removedPaths.empty(); }
+  std::vector<std::string> TakeRemovals();
   // Devices that are on line and have tags.
   std::set<std::string> LiveDevices() const;
   std::vector<MetricSample> DeviceSamples(const std::string& device) const;
@@ -68,6 +71,7 @@ class MetricTable {
   std::map<std::string, Device> m_devices;
   std::vector<int32_t> m_dirty;
   std::set<std::string> m_reshaped;
+  std::set<std::string> m_removedPaths;
   bool m_onlineChanged = false;
 };
 

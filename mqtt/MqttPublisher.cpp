@@ -42,6 +42,16 @@ constexpr int kMaxQos = 2;
 constexpr auto kStopConfirmTimeout = std::chrono::seconds(5);
 constexpr const char* kBdSeqFile = "/bdseq";
 constexpr const char* kClientIdPrefix = "pelmoran-";
+// OPC UA's Bad_Shutdown: what a command still pending when the publisher
+// stops is answered with, for its write may or may not have happened.
+constexpr uint32_t kBadShutdown = 0x800C0000u;
+// An empty retained message is how MQTT deletes a retained one.
+constexpr const char* kNoDocument = "";
+
+// Command numbers run on across every publisher of the process: the program
+// may complete a command of a stopped publisher against its successor, which
+// must then find no command of its own under that id.
+std::atomic<uint64_t> g_lastCommand{0};
 
 struct SessionEvent {
   enum class Kind { Connected, Disconnected, Refused, Message };
@@ -93,6 +103,7 @@ class MqttPublisher::Impl {
     std::vector<MetricSample> changes;
     std::vector<std::pair<uint64_t, uint32_t>> completions;
     std::vector<int> confirmed;
+    std::vector<std::string> removedPaths;
     bool devicesChanged = false;
     bool stopping = false;
   };
@@ -121,6 +132,7 @@ class MqttPublisher::Impl {
   void Births();
   void ReconcileDevices(bool rebirthAll);
   void SendChanges(std::vector<MetricSample> changes);
+  void ClearDocuments(const std::vector<std::string>& tagPaths);
   bool SendSamples(const std::vector<MetricSample>& samples, bool retain,
                    std::vector<int>* mids = nullptr);
   void SpoolSamples(const std::vector<MetricSample>& samples);
@@ -138,6 +150,7 @@ class MqttPublisher::Impl {
               const std::string& idJson, const std::string& tagPath);
   void AnswerWrite(const MetricSample& answer, const std::string& idJson);
   void Complete(uint64_t commandId, uint32_t status);
+  void AbandonCommands();
   void SayGoodbye();
 
   MqttSettings m_settings;
@@ -168,8 +181,9 @@ class MqttPublisher::Impl {
   bool m_connected = false;
   std::set<std::string> m_born;
   uint8_t m_seq = 0;
-  uint64_t m_nextCommand = 0;
   std::unordered_map<uint64_t, PendingCommand> m_commands;
+  // JSON documents of removed tags that no session has deleted yet.
+  std::set<std::string> m_uncleared;
   uint64_t m_loggedDrops = 0;
   // The session would not take the backlog; tried again on the next session.
   bool m_drainStalled = false;
@@ -415,7 +429,7 @@ bool MqttPublisher::Impl::HasWork() {
   const bool drainable = m_connected && !m_drainStalled && m_spool->HasUntaken() &&
                          m_session->Outstanding() < kDrainWindow;
   return m_stopping || !m_events.empty() || m_table.HasChanges() || !m_completions.empty() ||
-         !m_confirmed.empty() || m_table.DevicesChanged() || drainable;
+         !m_confirmed.empty() || m_table.DevicesChanged() || m_table.HasRemovals() || drainable;
 }
 
 MqttPublisher::Impl::Pass MqttPublisher::Impl::TakePass() {
@@ -424,6 +438,7 @@ MqttPublisher::Impl::Pass MqttPublisher::Impl::TakePass() {
   pass.changes = m_table.TakeChanges();
   pass.completions = std::exchange(m_completions, {});
   pass.confirmed = std::exchange(m_confirmed, {});
+  pass.removedPaths = m_table.TakeRemovals();
   pass.devicesChanged = m_table.DevicesChanged();
   pass.stopping = m_stopping;
   return pass;
@@ -452,12 +467,16 @@ void MqttPublisher::Impl::RunPass(Pass& pass) {
   }
   if (pass.devicesChanged) ReconcileDevices(false);
   SendChanges(std::move(pass.changes));
+  if (!Sparkplug()) ClearDocuments(pass.removedPaths);
   for (const auto& [id, status] : pass.completions) Complete(id, status);
   Confirm(pass.confirmed);
   if (!pass.stopping) DrainSpool();
   if (!m_spool->Flush()) Log(kError, "cannot write the spool in " + m_settings.spoolDirectory);
   NoteSpoolDrops();
-  if (pass.stopping) SayGoodbye();
+  if (pass.stopping) {
+    AbandonCommands();
+    SayGoodbye();
+  }
 }
 
 void MqttPublisher::Impl::OnConnected() {
@@ -474,6 +493,12 @@ void MqttPublisher::Impl::OnConnected() {
                          std::string(Topics::kSetSuffix));
   }
   Births();
+  // After the births: a tag re-added since its removal has just been
+  // published again, and keeps its document.
+  if (!Sparkplug()) {
+    const std::set<std::string> uncleared = std::exchange(m_uncleared, {});
+    ClearDocuments({uncleared.begin(), uncleared.end()});
+  }
 }
 
 void MqttPublisher::Impl::OnDisconnected(const std::string& reason) {
@@ -548,6 +573,21 @@ void MqttPublisher::Impl::SendChanges(std::vector<MetricSample> changes) {
     return;
   }
   if (!SendSamples(changes, true)) SpoolSamples(changes);
+}
+
+// A removed tag's retained document would tell every new subscriber of a
+// tag that is gone. One that cannot be deleted now is deleted by the next
+// session, unless a tag of that name has come back by then.
+void MqttPublisher::Impl::ClearDocuments(const std::vector<std::string>& tagPaths) {
+  for (const std::string& path : tagPaths) {
+    {
+      std::lock_guard lock(m_mutex);
+      if (m_table.FindByPath(path) != nullptr) continue;
+    }
+    if (!m_connected || !m_session->Publish({JsonTopic(path), kNoDocument, true})) {
+      m_uncleared.insert(path);
+    }
+  }
 }
 
 // Sparkplug: one DDATA per device of a run of samples; samples of a device
@@ -762,7 +802,7 @@ void MqttPublisher::Impl::Dispatch(const WriteTarget& target, const ReceivedWrit
     return;
   }
   ++m_commandCount;
-  const uint64_t id = kCommandIdBit | ++m_nextCommand;
+  const uint64_t id = kCommandIdBit | ++g_lastCommand;
   m_commands[id] = {target.handle, std::move(idJson)};
   handler(target.handle, value, id);
   VariantClear(&value);
@@ -819,6 +859,15 @@ void MqttPublisher::Impl::Complete(uint64_t commandId, uint32_t status) {
   }
   answer.writeStatus = status;
   AnswerWrite(answer, command.idJson);
+}
+
+// The program completes a command against the publisher that issued it, and
+// this one is going: its client is told now rather than never.
+void MqttPublisher::Impl::AbandonCommands() {
+  std::vector<uint64_t> pending;
+  pending.reserve(m_commands.size());
+  for (const auto& [id, command] : m_commands) pending.push_back(id);
+  for (uint64_t id : pending) Complete(id, kBadShutdown);
 }
 
 // An orderly end: the death certificate the will would have been, sent and

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <mutex>
+#include <set>
 
 #include "BrokerHarness.h"
 #include "mqtt/MqttPublisher.h"
@@ -306,9 +307,41 @@ TEST_F(BrokerTest, UnconfirmedSegmentIsSentAgainAfterARestart) {
   }
 }
 
-// JSON: retained tag documents, the status topic with its will, and a write
-// by <tag>/set answered on <tag>/set/result with the request's id.
+// A removed tag, and what a new subscriber is then given for it.
+struct RemovalCase {
+  int32_t handle;
+  const char* name;
+  bool whileAway;
+  bool readded;
+};
+
+// The topics of the retained messages a new subscriber to pattern gets:
+// mosquitto sends them before anything published after it subscribed.
+std::set<std::string> RetainedTopics(int port, const std::string& pattern,
+                                     mqtt_test::Subscriber& publisher,
+                                     const std::string& markerTopic) {
+  mqtt_test::Subscriber fresh(port, pattern);
+  publisher.Publish(markerTopic, "marker");
+  std::set<std::string> topics;
+  size_t from = 0;
+  Received marker;
+  EXPECT_TRUE(fresh.WaitFor(
+      &from,
+      [&](const Received& r) {
+        if (r.retained) topics.insert(r.topic);
+        return r.topic == markerTopic;
+      },
+      &marker));
+  return topics;
+}
+
+// JSON: retained tag documents, deleted when their tag goes, the status topic
+// with its will, and a write by <tag>/set answered on <tag>/set/result with
+// the request's id, also when the gateway stops before the write has ended.
 TEST_F(BrokerTest, JsonDocumentsAndWrites) {
+  const RemovalCase removals[] = {{3, "PLC1.NODE1.40003", false, false},
+                                  {4, "PLC1.NODE1.40004", true, false},
+                                  {5, "PLC1.NODE1.40005", true, true}};
   mqtt::MqttSettings settings = Settings();
   settings.format = mqtt::PayloadFormat::Json;
   settings.topicPrefix = "pm";
@@ -322,12 +355,25 @@ TEST_F(BrokerTest, JsonDocumentsAndWrites) {
     cv.notify_all();
   });
   pub.AddMetric(kTagHandle, "PLC1", "PLC1", kTag, VT_R4, true);
+  for (const RemovalCase& c : removals)
+    pub.AddMetric(c.handle, "PLC1", "PLC1", c.name, VT_R4, false);
   std::string error;
   ASSERT_TRUE(pub.Start(&error)) << error;
   const auto topic = [](const std::string& t) {
     return [t](const Received& r) { return r.topic == t; };
   };
+  const auto tagTopic = [](const RemovalCase& c) { return std::string("pm/PLC1/") + c.name; };
+  const auto deleted = [&](const RemovalCase& c) {
+    return [t = tagTopic(c)](const Received& r) { return r.topic == t && r.payload.empty(); };
+  };
   EXPECT_EQ(Next(topic("pm/edge/status")).payload, "online");
+  for (const RemovalCase& c : removals) {
+    size_t from = 0;
+    Received birth;
+    ASSERT_TRUE(m_sub->WaitFor(&from, topic(tagTopic(c)), &birth)) << c.name;
+  }
+  pub.RemoveMetric(removals[0].handle);
+  Next(deleted(removals[0]));
   VARIANT v = Float(12.5f);
   pub.Update(kTagHandle, v, 0, 0);
   const Received doc = Next([](const Received& r) {
@@ -353,9 +399,36 @@ TEST_F(BrokerTest, JsonDocumentsAndWrites) {
 
   m_relay->Cut();
   EXPECT_EQ(Next(topic("pm/edge/status")).payload, "offline");
+  ASSERT_TRUE(mqtt_test::WaitUntil([&] { return !pub.Counters().connected; }));
+  for (const RemovalCase& c : removals) {
+    if (!c.whileAway) continue;
+    pub.RemoveMetric(c.handle);
+    if (c.readded) pub.AddMetric(c.handle, "PLC1", "PLC1", c.name, VT_R4, false);
+  }
   m_relay->Restore();
   EXPECT_EQ(Next(topic("pm/edge/status")).payload, "online");
+  Next(deleted(removals[1]));
+  // A change sent after the deletions: once it is in, so are they.
+  v = Float(77);
+  pub.Update(kTagHandle, v, 0, 0);
+  Next([](const Received& r) {
+    return r.topic == "pm/PLC1/PLC1.NODE1.40001" && r.payload.starts_with("{\"value\": 77,");
+  });
+  const std::set<std::string> retained =
+      RetainedTopics(m_broker->Port(), "pm/PLC1/#", *m_sub, "pm/PLC1/marker");
+  EXPECT_TRUE(retained.contains("pm/PLC1/PLC1.NODE1.40001"));
+  for (const RemovalCase& c : removals) {
+    EXPECT_EQ(retained.contains(tagTopic(c)), c.readded) << c.name;
+  }
+
+  // A write the program has not finished when the gateway stops.
+  m_sub->Publish("pm/PLC1/PLC1.NODE1.40001/set", R"({"value": 4, "id": "w-2"})");
+  {
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(cv.wait_for(lock, mqtt_test::kDeadline, [&] { return ids.size() == 2; }));
+  }
   pub.Stop();
+  EXPECT_EQ(Next(result).payload, R"({"status": "0x800C0000", "good": false, "id": "w-2"})");
   EXPECT_EQ(Next(topic("pm/edge/status")).payload, "offline");
 }
 
