@@ -741,7 +741,11 @@ void MqttPublisher::Impl::OnSparkplugCommand(const std::string& topic, const std
   }
   for (const ReceivedWrite& w : *writes) {
     if (!toDevice && w.name == SparkplugCodec::kRebirthMetric) {
-      if (w.value == ScalarValue{true}) Births();
+      // Compared in place: GCC's sanitized builds take a temporary variant
+      // for a string that may be uninitialised.
+      if (const bool* rebirth = std::get_if<bool>(&w.value); rebirth != nullptr && *rebirth) {
+        Births();
+      }
       continue;
     }
     std::optional<WriteTarget> target;
