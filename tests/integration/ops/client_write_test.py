@@ -51,13 +51,21 @@ class SilentDevice:
 
 
 class ClientWriteTest(unittest.TestCase):
+    # Each piece is undone by a cleanup registered as soon as it exists, so
+    # that a setUp failing half way (a client that does not load, tags that
+    # never turn good) leaves no process behind: tearDown would not run.
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="pelmoran-write-")
+        self.addCleanup(shutil.rmtree, self.dir, ignore_errors=True)
         self.slave = subprocess.Popen(["/usr/bin/python3", SLAVE], stdin=subprocess.PIPE,
                                       stdout=subprocess.PIPE, text=True)
+        self.addCleanup(self.slave.stdout.close)
+        self.addCleanup(self.slave.stdin.close)
+        self.addCleanup(stop_process, self.slave)
         line = self.slave.stdout.readline()
         self.assertTrue(line.startswith("PORT "), line)
         self.silent = SilentDevice()
+        self.addCleanup(self.silent.close)
         endpoints = [endpoint("LIVE", int(line.split()[1]), 1000),
                      endpoint("DEAD", free_port(), 1000),
                      endpoint("MUTE", self.silent.port, 3000)]
@@ -76,19 +84,12 @@ class ClientWriteTest(unittest.TestCase):
         self.env = program_environment(self.dir)
         self.env["PELMORAN_CONFIG_DIR"] = self.dir
         self.stderr = open(os.path.join(self.dir, "stderr.log"), "w+")
+        self.addCleanup(self.stderr.close)
         self.program = subprocess.Popen([PROGRAM, "-Headless"], env=self.env,
                                         stdout=subprocess.DEVNULL, stderr=self.stderr)
+        self.addCleanup(stop_process, self.program)
         good = wait_for(lambda: self.read("LIVE.NODE1.40001")["status"] == "Good", 30, 0.3)
         self.assertTrue(good, "the live tags never turned good")
-
-    def tearDown(self):
-        for process in (self.program, self.slave):
-            stop_process(process)
-        self.slave.stdin.close()
-        self.slave.stdout.close()
-        self.silent.close()
-        self.stderr.close()
-        shutil.rmtree(self.dir, ignore_errors=True)
 
     def node(self, script, *args):
         result = subprocess.run([NODE, os.path.join(HERE, script), MODULES,

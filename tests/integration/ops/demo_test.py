@@ -39,6 +39,9 @@ class DemoHeadlessTest(unittest.TestCase):
         self.program = os.path.join(self.dir, "pelmoran")
         shutil.copy2(PROGRAM, self.program)
         self.sim = Simulator(SIM, "--tcp", "0", "--tick", "200")
+        # Whichever simulator runs at the end, also when setUp fails and
+        # tearDown does not run.
+        self.addCleanup(lambda: self.sim.stop())
         self.port = self.sim.tcp_port()
         subprocess.run([DEMOCONFIG, self.dir, str(self.port)], check=True, timeout=30,
                        capture_output=True)
@@ -56,7 +59,6 @@ class DemoHeadlessTest(unittest.TestCase):
             except subprocess.TimeoutExpired:
                 self.proc.kill()
                 self.proc.wait()
-        self.sim.stop()
         self.stderr.close()
         shutil.rmtree(self.dir, ignore_errors=True)
 

@@ -43,7 +43,8 @@ class Process:
 class EnronThroughTheGatewayTest(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="pelmoran-enron-")
-        self.processes = []
+        # Cleanups rather than tearDown, which a failing setUp skips.
+        self.addCleanup(shutil.rmtree, self.dir, ignore_errors=True)
         self.socat = self.start(["socat", "-d", "-d", "pty,raw,echo=0", "pty,raw,echo=0"],
                                 stderr=subprocess.PIPE, text=True)
         devices = []
@@ -71,18 +72,13 @@ class EnronThroughTheGatewayTest(unittest.TestCase):
         self.env["PELMORAN_CONFIG_DIR"] = self.dir
         self.env["PELMORAN_COM%d" % COM] = devices[0]
         self.stderr = open(os.path.join(self.dir, "stderr.log"), "w+")
+        self.addCleanup(self.stderr.close)
         self.start([PROGRAM, "-Headless"], env=self.env, stdout=subprocess.DEVNULL,
                    stderr=self.stderr)
 
-    def tearDown(self):
-        for process in reversed(self.processes):
-            process.stop()
-        self.stderr.close()
-        shutil.rmtree(self.dir, ignore_errors=True)
-
     def start(self, argv, **kwargs):
         process = Process(argv, **kwargs)
-        self.processes.append(process)
+        self.addCleanup(process.stop)
         return process
 
     def command(self, line):

@@ -48,7 +48,10 @@ class Simulator:
 
     def stop(self):
         stop_process(self.proc)
-        rest = self.proc.stdout.read() if self.proc.stdout else ""
+        # Once more, as a cleanup after a test that stopped it itself.
+        if self.proc.stdout.closed:
+            return ""
+        rest = self.proc.stdout.read()
         self.proc.stdout.close()
         return rest
 

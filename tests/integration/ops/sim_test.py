@@ -68,12 +68,13 @@ class Checks:
 class TcpTest(Checks, unittest.TestCase):
     def setUp(self):
         self.sim = Simulator(SIM, "--tcp", "0", "--tick", str(TICK_MS))
+        # Whichever simulator runs at the end, also when setUp fails.
+        self.addCleanup(lambda: self.sim.stop())
         self.client = ModbusTcpClient("127.0.0.1", port=self.sim.tcp_port(), timeout=2)
         self.assertTrue(self.client.connect())
 
     def tearDown(self):
         self.client.close()
-        self.sim.stop()
 
     def test_unit_filter_leaves_other_units_unanswered(self):
         self.client.close()
@@ -93,13 +94,13 @@ class SerialChecks(Checks):
     def setUp(self):
         option = "--" + self.KIND.lower()
         self.sim = Simulator(SIM, option, "pty", "--tick", str(TICK_MS))
+        self.addCleanup(self.sim.stop)
         self.client = ModbusSerialClient(port=self.sim.device(self.KIND), framer=self.FRAMER,
                                          baudrate=19200, timeout=1)
         self.assertTrue(self.client.connect())
 
     def tearDown(self):
         self.client.close()
-        self.sim.stop()
 
     def test_other_slave_gets_no_answer(self):
         self.assertTrue(self.client.read_holding_registers(0, 1, slave=2).isError())

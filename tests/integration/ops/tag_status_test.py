@@ -34,8 +34,13 @@ LOST = ("BadNotConnected", "BadTimeout")
 class TagStatusTest(unittest.TestCase):
     def setUp(self):
         self.dir = tempfile.mkdtemp(prefix="pelmoran-status-")
+        # Cleanups rather than tearDown, which a failing setUp skips.
+        self.addCleanup(shutil.rmtree, self.dir, ignore_errors=True)
         self.slave = subprocess.Popen(["/usr/bin/python3", SLAVE], stdin=subprocess.PIPE,
                                       stdout=subprocess.PIPE, text=True)
+        self.addCleanup(self.slave.stdout.close)
+        self.addCleanup(self.slave.stdin.close)
+        self.addCleanup(stop_process, self.slave)
         line = self.slave.stdout.readline()
         self.assertTrue(line.startswith("PORT "), line)
         path = os.path.join(self.dir, "live.scn")
@@ -46,16 +51,10 @@ class TagStatusTest(unittest.TestCase):
         self.env = program_environment(self.dir)
         self.env["PELMORAN_CONFIG_DIR"] = self.dir
         self.stderr = open(os.path.join(self.dir, "stderr.log"), "w+")
+        self.addCleanup(self.stderr.close)
         self.program = subprocess.Popen([PROGRAM, "-Headless"], env=self.env,
                                         stdout=subprocess.DEVNULL, stderr=self.stderr)
-
-    def tearDown(self):
-        for process in (self.program, self.slave):
-            stop_process(process)
-        self.slave.stdin.close()
-        self.slave.stdout.close()
-        self.stderr.close()
-        shutil.rmtree(self.dir, ignore_errors=True)
+        self.addCleanup(stop_process, self.program)
 
     def read(self, *tags):
         result = subprocess.run([NODE, os.path.join(HERE, "opcua_read.mjs"), MODULES,
