@@ -5,6 +5,7 @@ the tests' own sparkplug_b.proto, compiled by protoc when first needed."""
 import atexit
 import importlib
 import os
+import pwd
 import re
 import shutil
 import signal
@@ -77,6 +78,9 @@ class Broker:
         self.log_path = os.path.join(directory, "mosquitto.log")
         with open(self.conf, "w") as f:
             f.write("listener %d 127.0.0.1\n" % self.port)
+            # Started by root, mosquitto would become the user "mosquitto",
+            # who may not write the test's private directory.
+            f.write("user %s\n" % pwd.getpwuid(os.getuid()).pw_name)
             if not any(line.startswith("allow_anonymous") for line in lines):
                 lines += ("allow_anonymous true",)
             f.write("".join(line + "\n" for line in lines))

@@ -1,0 +1,108 @@
+"""Store and forward: while mosquitto is down the real program keeps every
+change it polls, and once the broker is back a persistent QoS 1 subscriber
+(a historian) receives all of them in order, those from the outage marked
+historical, with seq running on without a gap; changes kept when the gateway
+itself is stopped go out after its next start. The broker is stopped with
+SIGTERM and keeps its subscribers' queues on disk across its restart.
+
+Usage: spool_test.py <pelmoran>
+"""
+import os
+import shutil
+import sys
+import tempfile
+import unittest
+
+from mqtt_support import (Broker, Gateway, Slave, SparkplugNode, Subscriber, metric_value,
+                          scan_file, sequence_faults, write_configuration)
+
+PROGRAM = None
+TAG = "PLC1.NODE1.40001"
+# A broker and a gateway both retry with growing delays: room for both.
+RECONNECT = 60
+
+
+class SpoolTest(unittest.TestCase):
+    def setUp(self):
+        self.dir = tempfile.mkdtemp(prefix="pelmoran-spool-")
+        self.broker = Broker(self.dir, "persistence true",
+                             "persistence_location %s/" % self.dir)
+        # A historian: its session and queue outlive its connection.
+        self.subscriber = Subscriber(self.broker.port, "spBv1.0/#", client_id="historian",
+                                     clean=False)
+        self.slave = Slave([100])
+        write_configuration(self.dir, [("PLC1", self.slave.port)],
+                            [scan_file("PLC1", 1, 1, 100, [(0, 0, 1)])],
+                            {"Enabled": 1, "Port": self.broker.port, "EdgeNodeId": "gw",
+                             "Qos": 1})
+        self.gateway = Gateway(PROGRAM, self.dir)
+        self.gateway.start()
+        self.node = SparkplugNode(self.subscriber, "pelmoran", "gw")
+        self.assertTrue(self.node.wait_count("DBIRTH", 1, "PLC1"),
+                        "no DBIRTH: " + self.gateway.text()[-2000:])
+
+    def tearDown(self):
+        self.gateway.stop()
+        self.subscriber.close()
+        self.slave.stop()
+        self.broker.stop()
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+    def change(self, *values):
+        """Each value in turn, each polled by the gateway before the next; then
+        one poll more, so that the last one has been handled too."""
+        for value in values:
+            self.assertTrue(self.slave.set_and_wait_polled(0, value), "no poll saw %d" % value)
+        self.assertTrue(self.slave.set_and_wait_polled(0, values[-1]))
+
+    def changes(self, seen=None):
+        """(value, historical) of every DDATA of the tag, in order of arrival."""
+        return [(metric_value(m), m.is_historical) for kind, _, p in (seen or self.node.all())
+                if kind == "DDATA" for m in p.metrics if m.name == TAG]
+
+    def wait_change(self, value, timeout=RECONNECT):
+        found = self.node.wait(lambda seen: (value, False) in self.changes(seen), timeout)
+        self.assertTrue(found, "%d never arrived: %s" % (value, self.changes()))
+
+    def bd_seqs(self):
+        return [{m.name: metric_value(m) for m in p.metrics}["bdSeq"]
+                for kind, _, p in self.node.all() if kind == "NBIRTH"]
+
+    def test_a_broker_restart_loses_no_change(self):
+        self.change(101, 102)
+        self.wait_change(102)
+        self.broker.stop()
+        self.change(201, 202, 203, 204, 205)
+        self.broker.start()
+        self.change(301)
+        self.wait_change(301)
+
+        self.assertEqual(self.changes(),
+                         [(101, False), (102, False)] + [(v, True) for v in range(201, 206)]
+                         + [(301, False)])
+        self.assertEqual(sequence_faults(self.node.all()), [])
+        first, second = self.bd_seqs()
+        self.assertGreater(second, first)
+
+    def test_changes_kept_when_the_gateway_stops_go_out_after_its_start(self):
+        self.change(101)
+        self.wait_change(101)
+        self.broker.stop()
+        self.change(201, 202, 203)
+        self.gateway.stop()
+        self.assertEqual(self.gateway.proc.returncode, 0, "no orderly end without a broker")
+        self.assertTrue(os.listdir(os.path.join(self.dir, "mqtt-spool")))
+
+        self.broker.start()
+        self.gateway.start()
+        found = self.node.wait(lambda seen: (203, True) in self.changes(seen), RECONNECT)
+        self.assertTrue(found, "the kept changes never came: %s" % self.changes())
+        self.assertEqual(self.changes(), [(101, False), (201, True), (202, True), (203, True)])
+        self.assertEqual(sequence_faults(self.node.all()), [])
+        first, second = self.bd_seqs()
+        self.assertGreater(second, first)
+
+
+if __name__ == "__main__":
+    PROGRAM = sys.argv[1]
+    unittest.main(argv=sys.argv[:1] + sys.argv[2:], verbosity=2)
