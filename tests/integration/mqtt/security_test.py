@@ -19,9 +19,9 @@ from mqtt_support import Broker, Gateway, Slave, SparkplugNode, Subscriber, scan
     write_configuration
 
 PROGRAM = None
-# A line of the gateway's log, not one of the OPC UA server's, saying why.
-REFUSED = r"(?im)^(?!.*OPC UA).*(refused|not authori[sz]ed|user name or password|denied)"
-UNTRUSTED = r"(?im)^(?!.*OPC UA).*(certificate|verif|tls|ssl|handshake)"
+# A line of the publisher's in the gateway's log (docs/shell.md), saying why.
+REFUSED = r"(?i)MQTT:.*(refused|not authori[sz]ed|user name or password|denied)"
+UNTRUSTED = r"(?i)MQTT:.*(certificate|verif|tls|ssl|handshake)"
 
 
 def openssl(directory, *args):
@@ -113,7 +113,7 @@ class SecurityTest(unittest.TestCase):
         self.subscriber = Subscriber(self.broker.port, "spBv1.0/#", tls_ca=authority)
         missing = os.path.join(self.dir, "no-such-ca.pem")
         cases = [("trusting", authority, None), ("stranger", stranger, UNTRUSTED),
-                 ("unreadable", missing, re.escape(missing))]
+                 ("unreadable", missing, "MQTT:.*" + re.escape(missing))]
         gateways = {node: self.gateway(node, Host="localhost", Tls=1, CaFile=ca)
                     for node, ca, _ in cases}
         for node, _, reason in cases:
