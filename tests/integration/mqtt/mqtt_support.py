@@ -307,11 +307,13 @@ class SparkplugNode:
         self.node = node
 
     def of(self, messages):
-        """(type, device, payload) of this node's messages, in order."""
+        """(type, device, payload) of the messages this node published, in
+        order: the commands a host sent it are not among them."""
         out = []
         for m in messages:
             parts = m.topic.split("/")
-            if m.topic.startswith(self.prefix) and len(parts) >= 4 and parts[3] == self.node:
+            if (m.topic.startswith(self.prefix) and len(parts) >= 4 and parts[3] == self.node
+                    and not parts[2].endswith("CMD")):
                 out.append((parts[2], parts[4] if len(parts) > 4 else None, m.sparkplug()))
         return out
 
@@ -327,6 +329,18 @@ class SparkplugNode:
             found = [p for t, d, p in seen if t == kind and (device is None or d == device)]
             return found if len(found) >= count else None
         return self.wait(enough, timeout)
+
+    def wait_first_values(self, names, timeout=DEADLINE):
+        """The first metric of each name that carries a value, in a birth or
+        data message: births may come before the first poll, with no value."""
+        def found(seen):
+            out = {}
+            for kind, _, payload in seen:
+                for m in payload.metrics if kind in ("DBIRTH", "DDATA") else ():
+                    if m.name in names and m.name not in out and metric_value(m) is not None:
+                        out[m.name] = m
+            return out if len(out) == len(names) else None
+        return self.wait(found, timeout)
 
     def wait_value(self, name, predicate, kinds=("DDATA", "DBIRTH"), timeout=DEADLINE):
         """The first metric called name, in a message of one of kinds, that
@@ -352,6 +366,19 @@ class SparkplugNode:
         topic = "%s%s/%s" % (self.prefix, kind, self.node) + ("/" + device if device else "")
         info = self.subscriber.client.publish(topic, payload.SerializeToString(), qos=1)
         info.wait_for_publish()
+
+
+def repeats(seen):
+    """Metrics published again in DDATA with the value and quality they had."""
+    last, out = {}, []
+    for kind, device, payload in seen:
+        for m in payload.metrics if kind in ("DBIRTH", "DDATA") else ():
+            state = (metric_value(m), properties(m).get("Quality"))
+            answer = "Write Status" in properties(m)
+            if kind == "DDATA" and not answer and last.get((device, m.name)) == state:
+                out.append((device, m.name, state))
+            last[(device, m.name)] = state
+    return out
 
 
 def sequence_faults(seen):

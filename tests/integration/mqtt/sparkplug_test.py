@@ -17,7 +17,7 @@ import mqtt_support as ms
 from mqtt_support import (BAD_DEVICE_FAILURE, BAD_SEVERITY, BAD_TYPE_MISMATCH, BOOLEAN, DOUBLE,
                           FLOAT, GOOD_QUALITY, INPUT, INT32, INT64, STRING, UINT32, UINT64,
                           Broker, Gateway, Slave, SparkplugNode, Subscriber, metric_value,
-                          properties, scan_file, sequence_faults, words_of,
+                          properties, repeats, scan_file, sequence_faults, words_of,
                           write_configuration)
 
 PROGRAM = None
@@ -100,15 +100,23 @@ class SparkplugTest(unittest.TestCase):
         self.assertEqual(control["Node Control/Rebirth"].datatype, BOOLEAN)
 
         born = {m.name: m for m in births[0].metrics}
+        names = [tag(SPACING * k) for k in range(len(TYPES))]
+        first = node.wait_first_values(names)
+        self.assertTrue(first, "not every tag got a value: %s" % node.all()[-3:])
         now_ms = time.time() * 1000
         for k, (name, _, _, datatype, value) in enumerate(TYPES):
             with self.subTest(name):
-                metric = born.get(tag(SPACING * k))
-                self.assertIsNotNone(metric, sorted(born))
-                self.assertEqual(metric.datatype, datatype)
-                self.assertEqual(metric_value(metric), value)
-                self.assertEqual(properties(metric).get("Quality"), GOOD_QUALITY)
-                self.assertLess(abs(metric.timestamp - now_ms), 60000)
+                self.assertIn(names[k], born)
+                self.assertEqual(born[names[k]].datatype, datatype)
+                if metric_value(born[names[k]]) is None:
+                    # Born before its first poll: no value, and not a good one.
+                    self.assertTrue(born[names[k]].is_null)
+                    self.assertNotEqual(properties(born[names[k]]).get("Quality"),
+                                        GOOD_QUALITY)
+                self.assertEqual(first[names[k]].datatype, datatype)
+                self.assertEqual(metric_value(first[names[k]]), value)
+                self.assertEqual(properties(first[names[k]]).get("Quality"), GOOD_QUALITY)
+                self.assertLess(abs(first[names[k]].timestamp - now_ms), 60000)
 
         changed_at = time.time() * 1000
         self.slave.set(0, 1234)
@@ -122,8 +130,10 @@ class SparkplugTest(unittest.TestCase):
         seen = node.wait(lambda s: s if len(s) >= WRAP else None, 60)
         self.assertTrue(seen, "only %d messages" % len(node.all()))
         self.assertEqual(sequence_faults(seen), [])
+        self.assertEqual(repeats(seen)[:5], [], "DDATA of values that had not changed")
+        # Its first value is from before it counted.
         counts = [metric_value(m) for kind, _, p in seen if kind == "DDATA"
-                  for m in p.metrics if m.name == tag(COUNTER)]
+                  for m in p.metrics if m.name == tag(COUNTER)][1:]
         self.assertEqual(counts, list(range(int(counts[0]), int(counts[0]) + len(counts))),
                          "a change of the counter was not published")
 
@@ -138,14 +148,17 @@ class SparkplugTest(unittest.TestCase):
                 device = "A_B_C_D-NODE%d" % n
                 births = node.wait_count("DBIRTH", 1, device)
                 self.assertTrue(births, "no DBIRTH on %s: %s" % (device, self.topics()))
-                self.assertEqual(named(births[0]), {"%s.NODE%d.40001" % (name, n): 11.0,
-                                          "%s.NODE%d.40002" % (name, n): 12.0})
+                names = ["%s.NODE%d.4000%d" % (name, n, k) for k in (1, 2)]
+                self.assertEqual(sorted(named(births[0])), names)
+                first = node.wait_first_values(names)
+                self.assertEqual([metric_value(first[t]) for t in names], [11.0, 12.0])
         self.slave.set(1, 99)
         for n in (1, 2):
-            data = node.wait_count("DDATA", 1, "A_B_C_D-NODE%d" % n)
-            self.assertTrue(data, "no DDATA for node %d" % n)
-            self.assertEqual([(m.name, metric_value(m)) for m in data[0].metrics],
-                             [("%s.NODE%d.40002" % (name, n), 99.0)])
+            with self.subTest(node=n):
+                device, changed = "A_B_C_D-NODE%d" % n, "%s.NODE%d.40002" % (name, n)
+                self.assertTrue(node.wait(lambda seen: [
+                    p for kind, d, p in seen if kind == "DDATA" and d == device
+                    and (changed, 99.0) in named(p).items()]), "no DDATA on " + device)
         self.assertFalse([t for t in self.topics() if t.endswith("/A_B_C_D")],
                          "the endpoint was born as a device too")
 
