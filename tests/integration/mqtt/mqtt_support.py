@@ -10,6 +10,7 @@ import re
 import shutil
 import signal
 import socket
+import ssl
 import struct
 import subprocess
 import sys
@@ -192,8 +193,8 @@ class Gateway:
 
 
 class Message:
-    def __init__(self, topic, payload, retain):
-        self.topic, self.payload, self.retain = topic, payload, retain
+    def __init__(self, topic, payload, retain, dup=False):
+        self.topic, self.payload, self.retain, self.dup = topic, payload, retain, dup
         self.arrived = time.time()
         self.decoded = None
 
@@ -218,7 +219,7 @@ class Subscriber:
         if username:
             self.client.username_pw_set(username, password)
         if tls_ca:
-            self.client.tls_set(ca_certs=tls_ca)
+            self.client.tls_set(ca_certs=tls_ca, tls_version=ssl.PROTOCOL_TLS_CLIENT)
         self.client.reconnect_delay_set(min_delay=1, max_delay=1)
         self.client.on_connect = self.on_connect
         self.client.on_message = self.on_message
@@ -234,7 +235,8 @@ class Subscriber:
 
     def on_message(self, client, userdata, message):
         with self.changed:
-            self.messages.append(Message(message.topic, message.payload, message.retain))
+            self.messages.append(Message(message.topic, message.payload, message.retain,
+                                         bool(message.dup)))
             self.changed.notify_all()
 
     def wait(self, predicate, timeout=DEADLINE):
@@ -308,12 +310,16 @@ class SparkplugNode:
 
     def of(self, messages):
         """(type, device, payload) of the messages this node published, in
-        order: the commands a host sent it are not among them."""
+        order: the commands a host sent it are not among them, nor a QoS 1
+        message the broker delivered again after a restart (at least once)."""
         out = []
+        delivered = set()
         for m in messages:
             parts = m.topic.split("/")
+            again = m.dup and (m.topic, m.payload) in delivered
+            delivered.add((m.topic, m.payload))
             if (m.topic.startswith(self.prefix) and len(parts) >= 4 and parts[3] == self.node
-                    and not parts[2].endswith("CMD")):
+                    and not parts[2].endswith("CMD") and not again):
                 out.append((parts[2], parts[4] if len(parts) > 4 else None, m.sparkplug()))
         return out
 
