@@ -12,6 +12,7 @@ namespace {
 constexpr int kKeepAliveSeconds = 30;
 // Unconfirmed messages allowed at once: enough to keep the connection busy.
 constexpr uint64_t kWindow = 1000;
+constexpr auto kLastConfirmations = std::chrono::seconds(30);
 constexpr uint32_t kFloat = 9;
 constexpr uint32_t kInt32 = 3;
 constexpr uint32_t kGoodQuality = 192;
@@ -62,6 +63,7 @@ ReferenceResult ReferencePublisher::Run(CountedFormat format, int metricsPerMess
     ++result.messages;
     result.bytes += payload.size();
   }
+  WaitForAll();
   result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   return result;
 }
@@ -71,6 +73,13 @@ void ReferencePublisher::WaitForRoom() {
   ++m_published;
   if (m_qos == 0) return;
   m_acknowledged.wait(lock, [this] { return m_published - m_confirmed <= kWindow; });
+}
+
+// Disconnecting with messages still queued would lose them: they count as sent.
+void ReferencePublisher::WaitForAll() {
+  if (m_qos == 0) return;
+  std::unique_lock lock(m_mutex);
+  m_acknowledged.wait_for(lock, kLastConfirmations, [this] { return m_confirmed == m_published; });
 }
 
 void ReferencePublisher::OnPublish(mosquitto*, void* self, int) {

@@ -33,6 +33,7 @@ class ReferencePublisher {
   static std::string SparkplugPayload(int metrics, uint64_t seq);
   static std::string JsonPayload(uint64_t n);
   void WaitForRoom();
+  void WaitForAll();
 
   int m_qos;
   mosquitto* m_client = nullptr;

@@ -99,7 +99,7 @@ class Run:
             f.write("listener %d 127.0.0.1\nallow_anonymous true\nuser %s\n"
                     % (self.port, pwd.getpwuid(os.getuid()).pw_name))
             # A subscriber that falls behind is measured, not cut off by a queue limit.
-            f.write("max_queued_messages 0\n")
+            f.write("max_queued_messages 0\nmax_inflight_messages 1000\n")
         proc = subprocess.Popen([MOSQUITTO, "-c", conf], stdout=subprocess.DEVNULL,
                                 stderr=subprocess.DEVNULL)
         self.children.append(proc)
@@ -151,13 +151,16 @@ class Run:
             # One poll cycle more, so that start-up is behind us.
             time.sleep(2 * POLL_MS / 1000)
             start = Sample(slave, counter, gateway, broker)
-            peak = 0.0
+            first = peak = rss_mib(gateway.pid)
             while time.monotonic() - start.time < self.args.seconds:
                 time.sleep(1)
                 peak = max(peak, rss_mib(gateway.pid))
             end = Sample(slave, counter, gateway, broker)
+            last = rss_mib(gateway.pid)
             stop_process(gateway)
             measured = self.figures(start, end, peak, gateway.returncode)
+            measured["rss_growth"] = (last - first) / (end.time - start.time)
+            self.drain(slave, counter, broker)
             measured.update(self.reference(slave, counter, broker, measured))
             return measured
         finally:
@@ -180,6 +183,14 @@ class Run:
             "rss": peak,
             "exit": status,
         }
+
+    def drain(self, slave, counter, broker):
+        """Until the subscriber has had what the broker still held for it."""
+        def quiet():
+            before = Sample(slave, counter, None, broker).messages
+            time.sleep(1)
+            return Sample(slave, counter, None, broker).messages == before
+        wait_for(quiet, 120, 0)
 
     def reference(self, slave, counter, broker, measured):
         """The same broker and subscriber fed by the reference publisher."""
@@ -221,7 +232,8 @@ def report(fmt, m, args):
         ("messages", "%.1f/s, %.1f metrics and %.0f bytes each"
          % (m["messages"], m["per_message"], m["payload"])),
         ("gateway CPU", "%.1f%% of one core" % m["gateway_cpu"]),
-        ("gateway resident memory, peak", "%.1f MiB" % m["rss"]),
+        ("gateway resident memory", "%.1f MiB at its peak, growing %.2f MiB/s"
+         % (m["rss"], m["rss_growth"])),
         ("broker CPU", "%.1f%% of one core" % m["broker_cpu"]),
         ("historical / undecodable", "%d / %d" % (m["historical"], m["undecodable"])),
         ("gateway exit status on SIGTERM", "%s" % m["exit"]),
