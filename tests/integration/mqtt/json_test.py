@@ -122,6 +122,11 @@ class JsonTest(unittest.TestCase):
         self.gateway.stop()
         self.assertTrue(self.latest(self.subscriber, status, lambda p: p == b"offline"),
                         "no offline status on an orderly stop")
+        # Nothing but the status, the configured tags and the answers: a stray
+        # retained topic would stay at the broker for good.
+        expected = {status} | {topic_of(a) + end for a in (0, 1, 2, 3, REFUSED)
+                               for end in ("", "/set", "/set/result")}
+        self.assertEqual(set(self.topics()) - expected, set())
 
 
 if __name__ == "__main__":

@@ -130,6 +130,8 @@ class SparkplugTest(unittest.TestCase):
         seen = node.wait(lambda s: s if len(s) >= WRAP else None, 60)
         self.assertTrue(seen, "only %d messages" % len(node.all()))
         self.assertEqual(sequence_faults(seen), [])
+        self.assertEqual({(kind, device) for kind, device, _ in seen},
+                         {("NBIRTH", None), ("DBIRTH", "PLC1"), ("DDATA", "PLC1")})
         self.assertEqual(repeats(seen)[:5], [], "DDATA of values that had not changed")
         # Its first value is from before it counted.
         counts = [metric_value(m) for kind, _, p in seen if kind == "DDATA"
