@@ -13,7 +13,6 @@ import tempfile
 import time
 import unittest
 
-import mqtt_support as ms
 from mqtt_support import (BAD_DEVICE_FAILURE, BAD_SEVERITY, BAD_TYPE_MISMATCH, BOOLEAN, DOUBLE,
                           FLOAT, GOOD_QUALITY, INPUT, INT32, INT64, STRING, UINT32, UINT64,
                           Broker, Gateway, Slave, SparkplugNode, Subscriber, metric_value,
