@@ -1,12 +1,14 @@
 """Store and forward: while mosquitto is down the real program keeps every
 change it polls, and once the broker is back a persistent QoS 1 subscriber
 (a historian) receives all of them in order, those from the outage marked
-historical, with seq running on without a gap; changes kept when the gateway
-itself is stopped go out after its next start. The broker is stopped with
+historical (Sparkplug is_historical, JSON "historical": true), with seq
+running on without a gap; changes kept when the gateway itself is stopped go
+out after its next start. The broker is stopped with
 SIGTERM and keeps its subscribers' queues on disk across its restart.
 
 Usage: spool_test.py <pelmoran>
 """
+import json
 import shutil
 import sys
 import tempfile
@@ -21,24 +23,22 @@ TAG = "PLC1.NODE1.40001"
 RECONNECT = 60
 
 
-class SpoolTest(unittest.TestCase):
-    def setUp(self):
+class Outage(unittest.TestCase):
+    """A persistent broker, a historian, a slave and a gateway in one format."""
+
+    def start(self, fmt):
         self.dir = tempfile.mkdtemp(prefix="pelmoran-spool-")
         self.broker = Broker(self.dir, "persistence true",
                              "persistence_location %s/" % self.dir)
         # A historian: its session and queue outlive its connection.
-        self.subscriber = Subscriber(self.broker.port, "spBv1.0/#", client_id="historian",
-                                     clean=False)
+        self.subscriber = Subscriber(self.broker.port, "#", client_id="historian", clean=False)
         self.slave = Slave([100])
         write_configuration(self.dir, [("PLC1", self.slave.port)],
                             [scan_file("PLC1", 1, 1, 100, [(0, 0, 1)])],
                             {"Enabled": 1, "Port": self.broker.port, "EdgeNodeId": "gw",
-                             "Qos": 1})
+                             "Qos": 1, "Format": fmt})
         self.gateway = Gateway(PROGRAM, self.dir)
         self.gateway.start()
-        self.node = SparkplugNode(self.subscriber, "pelmoran", "gw")
-        self.assertTrue(self.node.wait_count("DBIRTH", 1, "PLC1"),
-                        "no DBIRTH: " + self.gateway.text()[-2000:])
 
     def tearDown(self):
         self.gateway.stop()
@@ -53,6 +53,20 @@ class SpoolTest(unittest.TestCase):
         for value in values:
             self.assertTrue(self.slave.set_and_wait_polled(0, value), "no poll saw %d" % value)
         self.assertTrue(self.slave.set_and_wait_polled(0, values[-1]))
+
+    def outage(self, *values):
+        """The broker stopped while the slave takes values, then started again."""
+        self.broker.stop()
+        self.change(*values)
+        self.broker.start()
+
+
+class SparkplugOutageTest(Outage):
+    def setUp(self):
+        self.start("sparkplug")
+        self.node = SparkplugNode(self.subscriber, "pelmoran", "gw")
+        self.assertTrue(self.node.wait_count("DBIRTH", 1, "PLC1"),
+                        "no DBIRTH: " + self.gateway.text()[-2000:])
 
     def changes(self, seen=None):
         """(value, historical) of every DDATA of the tag, in order of arrival;
@@ -85,9 +99,7 @@ class SpoolTest(unittest.TestCase):
     def test_a_broker_restart_loses_no_change(self):
         self.change(101, 102)
         self.wait_change(102)
-        self.broker.stop()
-        self.change(201, 202, 203, 204, 205)
-        self.broker.start()
+        self.outage(201, 202, 203, 204, 205)
         # A change before the gateway is back is one more kept change: wait for its births.
         self.assertTrue(self.node.wait_count("NBIRTH", 2, timeout=RECONNECT),
                         "no births after the broker came back: " + self.gateway.text()[-2000:])
@@ -121,6 +133,38 @@ class SpoolTest(unittest.TestCase):
         self.assert_births_then_kept_changes()
         first, second = self.bd_seqs()
         self.assertGreater(second, first)
+
+
+class JsonOutageTest(Outage):
+    def setUp(self):
+        self.start("json")
+
+    def documents(self, messages):
+        """(value, historical) of the tag's documents, the same again at once
+        as one, the ones from before its first poll left out."""
+        out = []
+        for m in messages:
+            if m.topic.endswith("/PLC1/" + TAG) or m.topic.endswith("/PLC1/" + TAG[5:]):
+                doc = json.loads(m.payload)
+                change = (doc["value"], doc.get("historical", False))
+                if doc["value"] is not None and out[-1:] != [change]:
+                    out.append(change)
+        return out
+
+    def wait_document(self, change):
+        found = self.subscriber.wait(lambda ms: change in self.documents(ms), RECONNECT)
+        self.assertTrue(found, "%s never came: %s\n%s" % (
+            change, self.documents(self.subscriber.messages), self.gateway.text()[-1500:]))
+
+    def test_documents_kept_through_an_outage_say_they_are_historical(self):
+        self.wait_document((100, False))
+        self.outage(201, 202)
+        self.wait_document((202, True))
+        self.change(301)
+        self.wait_document((301, False))
+        docs = self.documents(self.subscriber.messages)
+        self.assertEqual([d for d in docs if d[1]], [(201, True), (202, True)])
+        self.assertLess(docs.index((202, True)), docs.index((301, False)))
 
 
 if __name__ == "__main__":
