@@ -3,8 +3,8 @@ change it polls, and once the broker is back a persistent QoS 1 subscriber
 (a historian) receives all of them in order, those from the outage marked
 historical (Sparkplug is_historical, JSON "historical": true), with seq
 running on without a gap; changes kept when the gateway itself is stopped go
-out after its next start. The broker is stopped with
-SIGTERM and keeps its subscribers' queues on disk across its restart.
+out after its next start. The broker is stopped with SIGTERM and keeps its
+subscribers' queues on disk across its restart.
 
 Usage: spool_test.py <pelmoran>
 """
