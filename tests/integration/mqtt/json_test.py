@@ -7,13 +7,12 @@ Usage: json_test.py <pelmoran>
 """
 import datetime
 import json
-import shutil
 import sys
-import tempfile
 import time
 import unittest
 
-from mqtt_support import Broker, Gateway, Slave, Subscriber, scan_file, write_configuration
+from mqtt_support import (Broker, Gateway, Slave, Subscriber, scan_file, started,
+                          temporary_directory, write_configuration)
 
 PROGRAM = None
 PREFIX = "plant"
@@ -26,27 +25,17 @@ def tag(address):
 
 class JsonTest(unittest.TestCase):
     def setUp(self):
-        self.dir = tempfile.mkdtemp(prefix="pelmoran-json-")
-        self.broker = Broker(self.dir)
-        self.subscriber = Subscriber(self.broker.port, PREFIX + "/#")
-        self.slave = Slave([10, 20, 30, 40])
+        self.dir = temporary_directory(self, "pelmoran-json-")
+        self.broker = started(self, Broker(self.dir))
+        self.subscriber = started(self, Subscriber(self.broker.port, PREFIX + "/#"))
+        self.slave = started(self, Slave([10, 20, 30, 40]))
         scans = [scan_file("PLC1", 1, 4, 200, [(0, 0, 1)] * 4),
                  scan_file("PLC1", REFUSED + 1, 1, 200, [(0, 0, 1)])]
         write_configuration(self.dir, [("PLC1", self.slave.port)], scans,
                             {"Enabled": 1, "Port": self.broker.port, "Format": "json",
                              "TopicPrefix": PREFIX, "EdgeNodeId": "gw"})
-        self.gateway = Gateway(PROGRAM, self.dir)
+        self.gateway = started(self, Gateway(PROGRAM, self.dir))
         self.gateway.start()
-        self.late = None
-
-    def tearDown(self):
-        self.gateway.stop()
-        for subscriber in (self.subscriber, self.late):
-            if subscriber:
-                subscriber.close()
-        self.slave.stop()
-        self.broker.stop()
-        shutil.rmtree(self.dir, ignore_errors=True)
 
     def latest(self, subscriber, topic, predicate=lambda payload: True):
         """The last message on topic, once its payload satisfies predicate."""
@@ -91,7 +80,7 @@ class JsonTest(unittest.TestCase):
         self.assertNotEqual(bad["status"], "0x00000000")
 
         # A subscriber that comes later is told the latest of each at once.
-        self.late = Subscriber(self.broker.port, PREFIX + "/#")
+        self.late = started(self, Subscriber(self.broker.port, PREFIX + "/#"))
         for topic, predicate in ((status, lambda p: p == b"online"),
                                  (topic_of(0), lambda p: json.loads(p)["value"] == 55),
                                  (topic_of(REFUSED), lambda p: json.loads(p)["quality"] == "bad")):

@@ -68,6 +68,19 @@ def write_configuration(directory, endpoints, scans, mqtt):
         f.write("[Mqtt]\n" + "".join("%s=%s\n" % item for item in mqtt.items()))
 
 
+def started(test, process):
+    """process, stopped when the test ends, however it ends: a cleanup runs
+    even when setUp fails after it."""
+    test.addCleanup(process.stop)
+    return process
+
+
+def temporary_directory(test, prefix):
+    directory = tempfile.mkdtemp(prefix=prefix)
+    test.addCleanup(shutil.rmtree, directory, True)
+    return directory
+
+
 class Broker:
     """mosquitto on a port of its own; lines are added to its configuration,
     which lets anyone in unless they say otherwise."""
@@ -129,6 +142,7 @@ class Slave:
             stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
         line = self.proc.stdout.readline()
         if not line.startswith("PORT "):
+            self.stop()
             raise RuntimeError("the slave did not start: %r" % line)
         self.port = int(line.split()[1])
 
@@ -228,6 +242,7 @@ class Subscriber:
         self.client.connect("localhost" if tls_ca else "127.0.0.1", port, keepalive=10)
         self.client.loop_start()
         if not self.subscribed.wait(DEADLINE):
+            self.stop()
             raise RuntimeError("the subscriber never subscribed")
 
     def on_connect(self, client, userdata, flags, rc, properties=None):
@@ -250,7 +265,7 @@ class Subscriber:
                     return result
                 self.changed.wait(left)
 
-    def close(self):
+    def stop(self):
         self.client.loop_stop()
         self.client.disconnect()
 

@@ -7,16 +7,14 @@ Usage: security_test.py <pelmoran>
 """
 import os
 import re
-import shutil
 import subprocess
 import sys
-import tempfile
 import unittest
 
 import paho.mqtt.client as paho
 
-from mqtt_support import Broker, Gateway, Slave, SparkplugNode, Subscriber, scan_file, \
-    write_configuration
+from mqtt_support import (Broker, Gateway, Slave, SparkplugNode, Subscriber, scan_file, started,
+                          temporary_directory, write_configuration)
 
 PROGRAM = None
 # A line of the publisher's in the gateway's log (docs/shell.md), saying why.
@@ -48,20 +46,8 @@ def make_server_certificate(directory, authority):
 
 class SecurityTest(unittest.TestCase):
     def setUp(self):
-        self.dir = tempfile.mkdtemp(prefix="pelmoran-security-")
-        self.slave = Slave([42])
-        self.gateways = []
-        self.broker = self.subscriber = None
-
-    def tearDown(self):
-        for gateway in self.gateways:
-            gateway.stop()
-        if self.subscriber:
-            self.subscriber.close()
-        self.slave.stop()
-        if self.broker:
-            self.broker.stop()
-        shutil.rmtree(self.dir, ignore_errors=True)
+        self.dir = temporary_directory(self, "pelmoran-security-")
+        self.slave = started(self, Slave([42]))
 
     def gateway(self, node, **mqtt):
         directory = os.path.join(self.dir, node)
@@ -70,9 +56,8 @@ class SecurityTest(unittest.TestCase):
                             [scan_file("PLC1", 1, 1, 200, [(0, 0, 1)])],
                             dict({"Enabled": 1, "Port": self.broker.port, "EdgeNodeId": node},
                                  **mqtt))
-        gateway = Gateway(PROGRAM, directory)
+        gateway = started(self, Gateway(PROGRAM, directory))
         gateway.start()
-        self.gateways.append(gateway)
         return gateway
 
     def expect_published(self, gateway, node):
@@ -88,9 +73,11 @@ class SecurityTest(unittest.TestCase):
         for user, password in (("gateway", "s3cret"), ("historian", "h1st")):
             subprocess.run(["mosquitto_passwd", "-b"] + (["-c"] if user == "gateway" else [])
                            + [passwords, user, password], check=True)
-        self.broker = Broker(self.dir, "allow_anonymous false", "password_file " + passwords)
-        self.subscriber = Subscriber(self.broker.port, "spBv1.0/#", protocol=paho.MQTTv5,
-                                     username="historian", password="h1st")
+        self.broker = started(self, Broker(self.dir, "allow_anonymous false",
+                                           "password_file " + passwords))
+        self.subscriber = started(self, Subscriber(self.broker.port, "spBv1.0/#",
+                                                   protocol=paho.MQTTv5, username="historian",
+                                                   password="h1st"))
         cases = [("right", "s3cret", True), ("wrong", "guess", False)]
         gateways = {node: self.gateway(node, Protocol=5, Username="gateway", Password=password)
                     for node, password, _ in cases}
@@ -109,9 +96,10 @@ class SecurityTest(unittest.TestCase):
         authority = make_authority(self.dir, "ca")
         stranger = make_authority(self.dir, "stranger")
         certificate, key = make_server_certificate(self.dir, os.path.join(self.dir, "ca"))
-        self.broker = Broker(self.dir, "cafile " + authority, "certfile " + certificate,
-                             "keyfile " + key)
-        self.subscriber = Subscriber(self.broker.port, "spBv1.0/#", tls_ca=authority)
+        self.broker = started(self, Broker(self.dir, "cafile " + authority,
+                                           "certfile " + certificate, "keyfile " + key))
+        self.subscriber = started(self, Subscriber(self.broker.port, "spBv1.0/#",
+                                                   tls_ca=authority))
         missing = os.path.join(self.dir, "no-such-ca.pem")
         cases = [("trusting", authority, None), ("stranger", stranger, UNTRUSTED),
                  ("unreadable", missing, "MQTT:.*" + re.escape(missing))]

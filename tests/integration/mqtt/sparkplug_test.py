@@ -5,19 +5,17 @@ and the deaths of devices and of the node.
 
 Usage: sparkplug_test.py <pelmoran>
 """
-import shutil
 import socket
 import struct
 import sys
-import tempfile
 import time
 import unittest
 
 from mqtt_support import (BAD_DEVICE_FAILURE, BAD_SEVERITY, BAD_TYPE_MISMATCH, BOOLEAN, DOUBLE,
                           FLOAT, GOOD_QUALITY, INPUT, INT32, INT64, STRING, UINT32, UINT64,
                           Broker, Gateway, Slave, SparkplugNode, Subscriber, metric_value,
-                          properties, repeats, scan_file, sequence_faults, words_of,
-                          write_configuration)
+                          properties, repeats, scan_file, sequence_faults, started,
+                          temporary_directory, words_of, write_configuration)
 
 PROGRAM = None
 SPACING = 10
@@ -59,22 +57,13 @@ def tag(address, table=4):
 
 class SparkplugTest(unittest.TestCase):
     def setUp(self):
-        self.dir = tempfile.mkdtemp(prefix="pelmoran-spb-")
-        self.broker = Broker(self.dir)
-        self.subscriber = Subscriber(self.broker.port, "spBv1.0/#")
-        self.slave = None
-        self.gateway = Gateway(PROGRAM, self.dir)
-
-    def tearDown(self):
-        self.gateway.stop()
-        self.subscriber.close()
-        if self.slave:
-            self.slave.stop()
-        self.broker.stop()
-        shutil.rmtree(self.dir, ignore_errors=True)
+        self.dir = temporary_directory(self, "pelmoran-spb-")
+        self.broker = started(self, Broker(self.dir))
+        self.subscriber = started(self, Subscriber(self.broker.port, "spBv1.0/#"))
+        self.gateway = started(self, Gateway(PROGRAM, self.dir))
 
     def start(self, registers, endpoints, scans, **mqtt):
-        self.slave = Slave(registers)
+        self.slave = started(self, Slave(registers))
         write_configuration(self.dir, [(name, self.slave.port) for name in endpoints], scans,
                             dict({"Enabled": 1, "Port": self.broker.port}, **mqtt))
         self.gateway.start()
@@ -231,7 +220,7 @@ class SparkplugTest(unittest.TestCase):
         port = self.slave.port
         self.slave.stop()
         self.assertTrue(node.wait_count("DDEATH", 1, "PLC1"), "no DDEATH with the slave gone")
-        self.slave = Slave([5, 7], port)
+        self.slave = started(self, Slave([5, 7], port))
         births = node.wait_count("DBIRTH", 2, "PLC1")
         self.assertTrue(births, "no DBIRTH with the slave back")
         self.assertEqual(node.wait_value(tag(1), lambda m: metric_value(m) == 7.0).name, tag(1))

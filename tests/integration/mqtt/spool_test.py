@@ -9,13 +9,12 @@ subscribers' queues on disk across its restart.
 Usage: spool_test.py <pelmoran>
 """
 import json
-import shutil
 import sys
-import tempfile
 import unittest
 
 from mqtt_support import (Broker, Gateway, Slave, SparkplugNode, Subscriber, metric_value,
-                          scan_file, sequence_faults, write_configuration)
+                          scan_file, sequence_faults, started, temporary_directory,
+                          write_configuration)
 
 PROGRAM = None
 TAG = "PLC1.NODE1.40001"
@@ -27,25 +26,19 @@ class Outage(unittest.TestCase):
     """A persistent broker, a historian, a slave and a gateway in one format."""
 
     def start(self, fmt):
-        self.dir = tempfile.mkdtemp(prefix="pelmoran-spool-")
-        self.broker = Broker(self.dir, "persistence true",
-                             "persistence_location %s/" % self.dir)
+        self.dir = temporary_directory(self, "pelmoran-spool-")
+        self.broker = started(self, Broker(self.dir, "persistence true",
+                                           "persistence_location %s/" % self.dir))
         # A historian: its session and queue outlive its connection.
-        self.subscriber = Subscriber(self.broker.port, "#", client_id="historian", clean=False)
-        self.slave = Slave([100])
+        self.subscriber = started(self, Subscriber(self.broker.port, "#", client_id="historian",
+                                                   clean=False))
+        self.slave = started(self, Slave([100]))
         write_configuration(self.dir, [("PLC1", self.slave.port)],
                             [scan_file("PLC1", 1, 1, 100, [(0, 0, 1)])],
                             {"Enabled": 1, "Port": self.broker.port, "EdgeNodeId": "gw",
                              "Qos": 1, "Format": fmt})
-        self.gateway = Gateway(PROGRAM, self.dir)
+        self.gateway = started(self, Gateway(PROGRAM, self.dir))
         self.gateway.start()
-
-    def tearDown(self):
-        self.gateway.stop()
-        self.subscriber.close()
-        self.slave.stop()
-        self.broker.stop()
-        shutil.rmtree(self.dir, ignore_errors=True)
 
     def change(self, *values):
         """Each value in turn, each polled by the gateway before the next; then
