@@ -136,7 +136,8 @@ class JsonOutageTest(Outage):
         one before as no change, the ones from before its first poll left out."""
         out = []
         for m in messages:
-            if m.topic.endswith("/PLC1/" + TAG) or m.topic.endswith("/PLC1/" + TAG[5:]):
+            tag_topic = m.topic.endswith("/PLC1/" + TAG) or m.topic.endswith("/PLC1/" + TAG[5:])
+            if tag_topic and m.payload:
                 doc = json.loads(m.payload)
                 if doc["value"] is not None and [c[0] for c in out[-1:]] != [doc["value"]]:
                     out.append((doc["value"], doc.get("historical", False)))
