@@ -51,6 +51,9 @@ void CMainFrame::OnTimer(int nIDEvent) {
     killTimer(m_nRestoreTimerId);
     m_nRestoreTimerId = 0;
     RestoreConfig(std::string(m_strConfigPath));
+    // Only now: changes kept from an earlier run are sent right after the
+    // session's births, and they belong to devices that the restore makes.
+    RestartMqtt();
     emit configRestored();
   } else if (nIDEvent == kReconnectTimer) {
     Endpoints().ReconnectTcpEndpoints();

@@ -75,9 +75,6 @@ bool CPelmoranApp::InitInstance(const std::string& commandLine) {
   ShowMainWindow();
   m_frame->m_strConfigPath = startup.ConfigPath();
   m_frame->LoadSettings();
-  // After the tag server, before the configuration is restored: every tag
-  // reaches the broker as it is created.
-  m_frame->RestartMqtt();
   if (m_window) m_window->RestoreLayout();
   if (switches.m_bTrace) FrameTrace::Start(m_runtime->m_endpoints);
   if (switches.m_bTraceFile) m_frame->StartTraceFile();
