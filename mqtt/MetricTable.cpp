@@ -1,5 +1,6 @@
 #include "mqtt/MetricTable.h"
 
+#include <bit>
 #include <utility>
 
 #include "mqtt/Topics.h"
@@ -38,13 +39,28 @@ void MetricTable::Remove(int32_t handle) {
   m_metrics.erase(it);
 }
 
+namespace {
+// Bit for bit, so that a NaN that stays NaN is no change and 0.0 after -0.0 is one.
+bool SameValue(const ScalarValue& a, const ScalarValue& b) {
+  const auto* x = std::get_if<double>(&a);
+  const auto* y = std::get_if<double>(&b);
+  if (x != nullptr && y != nullptr) {
+    return std::bit_cast<uint64_t>(*x) == std::bit_cast<uint64_t>(*y);
+  }
+  return a == b;
+}
+}  // namespace
+
+// The program hands over every poll's value: only a new value or status is
+// news to the broker, a new source time alone is not.
 bool MetricTable::Update(int32_t handle, const VARIANT& value, uint32_t status, uint64_t timeMs) {
   const auto it = m_metrics.find(handle);
   if (it == m_metrics.end()) return false;
   Metric& m = it->second;
-  if (!ValueConversion::IsBad(status)) {
-    m.sample.value = ValueConversion::FromVariant(value, m.sample.type);
-  }
+  ScalarValue next = m.sample.value;
+  if (!ValueConversion::IsBad(status)) next = ValueConversion::FromVariant(value, m.sample.type);
+  if (status == m.sample.status && SameValue(next, m.sample.value)) return true;
+  m.sample.value = std::move(next);
   m.sample.status = status;
   m.sample.timeMs = timeMs;
   if (!m.dirty) {
