@@ -56,7 +56,9 @@ bool MqttSession::Configure(std::string* error) {
       m_mosq, MOSQ_OPT_PROTOCOL_VERSION,
       m_settings.protocol == ProtocolVersion::V5 ? MQTT_PROTOCOL_V5 : MQTT_PROTOCOL_V311);
   mosquitto_reconnect_delay_set(m_mosq, kReconnectFirstSeconds, kReconnectMaxSeconds, true);
-  mosquitto_connect_callback_set(m_mosq, &MqttSession::OnConnect);
+  // The v5 callback: an MQTT 5 broker refuses with a reason code, which
+  // the 3.1.1 connack texts do not know.
+  mosquitto_connect_v5_callback_set(m_mosq, &MqttSession::OnConnect);
   mosquitto_disconnect_callback_set(m_mosq, &MqttSession::OnDisconnect);
   mosquitto_publish_callback_set(m_mosq, &MqttSession::OnPublish);
   mosquitto_message_callback_set(m_mosq, &MqttSession::OnMessage);
@@ -129,14 +131,16 @@ uint64_t MqttSession::Outstanding() const {
   return sent > confirmed ? sent - confirmed : 0;
 }
 
-void MqttSession::OnConnect(mosquitto*, void* self, int rc) {
+void MqttSession::OnConnect(mosquitto*, void* self, int rc, int, const mqtt5__property*) {
   auto* session = static_cast<MqttSession*>(self);
   if (rc == 0) {
     session->m_handlers.connected();
-  } else {
-    session->m_handlers.refused(std::string("the broker refused the connection: ") +
-                                mosquitto_connack_string(rc));
+    return;
   }
+  const char* reason = session->m_settings.protocol == ProtocolVersion::V5
+                           ? mosquitto_reason_string(rc)
+                           : mosquitto_connack_string(rc);
+  session->m_handlers.refused(std::string("the broker refused the connection: ") + reason);
 }
 
 void MqttSession::OnDisconnect(mosquitto*, void* self, int rc) {

@@ -14,6 +14,7 @@
 
 struct mosquitto;
 struct mosquitto_message;
+struct mqtt5__property;
 
 namespace mqtt {
 
@@ -56,7 +57,8 @@ class MqttSession {
   uint64_t Outstanding() const;
 
  private:
-  static void OnConnect(mosquitto*, void* self, int rc);
+  static void OnConnect(mosquitto*, void* self, int rc, int flags,
+                        const mqtt5__property* properties);
   static void OnDisconnect(mosquitto*, void* self, int rc);
   static void OnPublish(mosquitto*, void* self, int mid);
   static void OnMessage(mosquitto*, void* self, const mosquitto_message* message);
