@@ -305,6 +305,7 @@ MqttSession::Handlers MqttPublisher::Impl::SessionHandlers() {
     m_wake.notify_one();
   };
   h.will = [this] { return Will(); };
+  h.libraryError = [this](const std::string& text) { Log(kError, text); };
   return h;
 }
 

@@ -11,6 +11,9 @@ namespace {
 constexpr unsigned kReconnectFirstSeconds = 1;
 constexpr unsigned kReconnectMaxSeconds = 30;
 constexpr const char* kSystemCaPath = "/etc/ssl/certs";
+// Distinct library errors remembered between two accepted sessions; past
+// that they are forgotten, so that texts that vary cannot grow the memory.
+constexpr size_t kMaxRememberedLibraryErrors = 32;
 
 void InitLibraryOnce() {
   static std::once_flag once;
@@ -59,6 +62,7 @@ bool MqttSession::Configure(std::string* error) {
   // The v5 callback: an MQTT 5 broker refuses with a reason code, which
   // the 3.1.1 connack texts do not know.
   mosquitto_connect_v5_callback_set(m_mosq, &MqttSession::OnConnect);
+  mosquitto_log_callback_set(m_mosq, &MqttSession::OnLog);
   mosquitto_disconnect_callback_set(m_mosq, &MqttSession::OnDisconnect);
   mosquitto_publish_callback_set(m_mosq, &MqttSession::OnPublish);
   mosquitto_message_callback_set(m_mosq, &MqttSession::OnMessage);
@@ -134,6 +138,10 @@ uint64_t MqttSession::Outstanding() const {
 void MqttSession::OnConnect(mosquitto*, void* self, int rc, int, const mqtt5__property*) {
   auto* session = static_cast<MqttSession*>(self);
   if (rc == 0) {
+    {
+      std::lock_guard lock(session->m_libraryErrorMutex);
+      session->m_loggedLibraryErrors.clear();
+    }
     session->m_handlers.connected();
     return;
   }
@@ -141,6 +149,22 @@ void MqttSession::OnConnect(mosquitto*, void* self, int rc, int, const mqtt5__pr
                            ? mosquitto_reason_string(rc)
                            : mosquitto_connack_string(rc);
   session->m_handlers.refused(std::string("the broker refused the connection: ") + reason);
+}
+
+// libmosquitto says why a TLS handshake failed only in its log, in one line
+// or several, and says it again at every reconnect: once is enough until a
+// session is accepted.
+void MqttSession::OnLog(mosquitto*, void* self, int level, const char* text) {
+  if (level != MOSQ_LOG_ERR || text == nullptr) return;
+  auto* session = static_cast<MqttSession*>(self);
+  {
+    std::lock_guard lock(session->m_libraryErrorMutex);
+    auto& logged = session->m_loggedLibraryErrors;
+    if (logged.contains(text)) return;
+    if (logged.size() >= kMaxRememberedLibraryErrors) logged.clear();
+    logged.insert(text);
+  }
+  session->m_handlers.libraryError(text);
 }
 
 void MqttSession::OnDisconnect(mosquitto*, void* self, int rc) {

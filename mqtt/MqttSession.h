@@ -8,6 +8,8 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <mutex>
+#include <set>
 #include <string>
 
 #include "mqtt/MqttSettings.h"
@@ -35,6 +37,9 @@ class MqttSession {
     // A QoS 1 or 2 message the broker confirmed, by the mid Publish gave.
     std::function<void(int mid)> acknowledged;
     std::function<OutgoingMessage()> will;
+    // An error libmosquitto reported itself, such as a failed TLS handshake;
+    // each text once until the broker accepts a session.
+    std::function<void(const std::string& text)> libraryError;
   };
 
   MqttSession(MqttSettings settings, Handlers handlers);
@@ -59,6 +64,7 @@ class MqttSession {
  private:
   static void OnConnect(mosquitto*, void* self, int rc, int flags,
                         const mqtt5__property* properties);
+  static void OnLog(mosquitto*, void* self, int level, const char* text);
   static void OnDisconnect(mosquitto*, void* self, int rc);
   static void OnPublish(mosquitto*, void* self, int mid);
   static void OnMessage(mosquitto*, void* self, const mosquitto_message* message);
@@ -70,6 +76,8 @@ class MqttSession {
   Handlers m_handlers;
   mosquitto* m_mosq = nullptr;
   bool m_loopRunning = false;
+  std::mutex m_libraryErrorMutex;
+  std::set<std::string> m_loggedLibraryErrors;
   std::atomic<uint64_t> m_published{0};
   std::atomic<uint64_t> m_publishedConfirmable{0};
   std::atomic<uint64_t> m_acknowledged{0};

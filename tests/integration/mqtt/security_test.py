@@ -112,6 +112,9 @@ class SecurityTest(unittest.TestCase):
                     self.expect_published(gateways[node], node)
                 else:
                     self.expect_refused(gateways[node], node, reason)
+        # Told once in its log, not at every reconnect.
+        told = re.findall(r"(?m)^.*certificate verify failed.*$", gateways["stranger"].text())
+        self.assertEqual(len(told), 1, told)
 
 
 if __name__ == "__main__":
