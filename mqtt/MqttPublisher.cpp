@@ -34,6 +34,14 @@ enum LogLevel { kError = 0, kWarning = 1, kInformation = 2 };
 // QoS 1 and 2 messages allowed unconfirmed before the spool waits to drain
 // more, so a long backlog never piles up in libmosquitto's memory.
 constexpr uint64_t kDrainWindow = 64;
+// Messages handed to libmosquitto and not yet confirmed (at QoS 0: not yet
+// written) past which live changes wait in the metric table, where each tag
+// keeps only its latest value: libmosquitto holds every message in memory,
+// and a broker slower than the changes would grow it without end. The table
+// is bounded by the number of tags and sends the newest value when there is
+// room; the spool would keep every value but on disk, slower, and drop the
+// oldest when full.
+constexpr uint64_t kMaxUnconfirmed = 4000;
 // Metrics per DDATA when the backlog is sent.
 constexpr size_t kMaxMetricsPerMessage = 500;
 constexpr uint32_t kBdSeqModulus = 256;
@@ -121,6 +129,7 @@ class MqttPublisher::Impl {
 
   // The worker.
   void Run();
+  bool Backlogged() const;
   bool HasWork();
   Pass TakePass();
   void RunPass(Pass& pass);
@@ -304,6 +313,12 @@ MqttSession::Handlers MqttPublisher::Impl::SessionHandlers() {
     m_confirmed.push_back(mid);
     m_wake.notify_one();
   };
+  h.written = [this](uint64_t outstanding) {
+    // Only the moments a waiting worker cares about: room again, and all out.
+    if (outstanding != kMaxUnconfirmed / 2 && outstanding != 0) return;
+    std::lock_guard lock(m_mutex);
+    m_wake.notify_one();
+  };
   h.will = [this] { return Will(); };
   h.libraryError = [this](const std::string& text) { Log(kError, text); };
   return h;
@@ -426,17 +441,23 @@ PublisherCounters MqttPublisher::Impl::Counters() const {
 
 // ---- the worker ----
 
+// Without a connection changes go to the spool, which has a bound of its own.
+bool MqttPublisher::Impl::Backlogged() const {
+  return m_connected && m_session->Outstanding() >= kMaxUnconfirmed;
+}
+
 bool MqttPublisher::Impl::HasWork() {
   const bool drainable = m_connected && !m_drainStalled && m_spool->HasUntaken() &&
                          m_session->Outstanding() < kDrainWindow;
-  return m_stopping || !m_events.empty() || m_table.HasChanges() || !m_completions.empty() ||
+  const bool sendable = m_table.HasChanges() && !Backlogged();
+  return m_stopping || !m_events.empty() || sendable || !m_completions.empty() ||
          !m_confirmed.empty() || m_table.DevicesChanged() || m_table.HasRemovals() || drainable;
 }
 
 MqttPublisher::Impl::Pass MqttPublisher::Impl::TakePass() {
   Pass pass;
   pass.events = std::exchange(m_events, {});
-  pass.changes = m_table.TakeChanges();
+  if (!Backlogged()) pass.changes = m_table.TakeChanges();
   pass.completions = std::exchange(m_completions, {});
   pass.confirmed = std::exchange(m_confirmed, {});
   pass.removedPaths = m_table.TakeRemovals();

@@ -11,6 +11,10 @@ namespace {
 constexpr unsigned kReconnectFirstSeconds = 1;
 constexpr unsigned kReconnectMaxSeconds = 30;
 constexpr const char* kSystemCaPath = "/etc/ssl/certs";
+// QoS 1 and 2 messages on the wire awaiting the broker's confirmation.
+// libmosquitto's 20 hold a fast publisher to one window per round trip;
+// the rest wait in its memory all the same.
+constexpr int kInFlightWindow = 500;
 // Distinct library errors remembered between two accepted sessions; past
 // that they are forgotten, so that texts that vary cannot grow the memory.
 constexpr size_t kMaxRememberedLibraryErrors = 32;
@@ -58,6 +62,7 @@ bool MqttSession::Configure(std::string* error) {
   mosquitto_int_option(
       m_mosq, MOSQ_OPT_PROTOCOL_VERSION,
       m_settings.protocol == ProtocolVersion::V5 ? MQTT_PROTOCOL_V5 : MQTT_PROTOCOL_V311);
+  mosquitto_int_option(m_mosq, MOSQ_OPT_SEND_MAXIMUM, kInFlightWindow);
   mosquitto_reconnect_delay_set(m_mosq, kReconnectFirstSeconds, kReconnectMaxSeconds, true);
   // The v5 callback: an MQTT 5 broker refuses with a reason code, which
   // the 3.1.1 connack texts do not know.
@@ -121,7 +126,6 @@ bool MqttSession::Publish(const OutgoingMessage& message, int* mid) {
   const bool queued = rc == MOSQ_ERR_NO_CONN && m_settings.qos > 0;
   if (rc != MOSQ_ERR_SUCCESS && !queued) return false;
   ++m_published;
-  if (m_settings.qos > 0) ++m_publishedConfirmable;
   return true;
 }
 
@@ -130,9 +134,9 @@ bool MqttSession::Subscribe(const std::string& pattern) {
 }
 
 uint64_t MqttSession::Outstanding() const {
-  const uint64_t confirmed = m_acknowledged;
-  const uint64_t sent = m_publishedConfirmable;
-  return sent > confirmed ? sent - confirmed : 0;
+  const uint64_t done = m_done;
+  const uint64_t handedOver = m_published;
+  return handedOver > done ? handedOver - done : 0;
 }
 
 void MqttSession::OnConnect(mosquitto*, void* self, int rc, int, const mqtt5__property*) {
@@ -142,6 +146,9 @@ void MqttSession::OnConnect(mosquitto*, void* self, int rc, int, const mqtt5__pr
       std::lock_guard lock(session->m_libraryErrorMutex);
       session->m_loggedLibraryErrors.clear();
     }
+    // A reconnect drops the QoS 0 messages the last connection had not
+    // written, without a word: none of them is waiting any more.
+    if (session->m_settings.qos == 0) session->m_done = session->m_published.load();
     session->m_handlers.connected();
     return;
   }
@@ -178,7 +185,11 @@ void MqttSession::OnDisconnect(mosquitto*, void* self, int rc) {
 
 void MqttSession::OnPublish(mosquitto*, void* self, int mid) {
   auto* session = static_cast<MqttSession*>(self);
-  if (session->m_settings.qos == 0) return;
+  ++session->m_done;
+  if (session->m_settings.qos == 0) {
+    session->m_handlers.written(session->Outstanding());
+    return;
+  }
   ++session->m_acknowledged;
   session->m_handlers.acknowledged(mid);
 }

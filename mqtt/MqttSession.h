@@ -36,6 +36,9 @@ class MqttSession {
     std::function<void(const std::string& topic, std::string payload)> message;
     // A QoS 1 or 2 message the broker confirmed, by the mid Publish gave.
     std::function<void(int mid)> acknowledged;
+    // A QoS 0 message libmosquitto has written to the connection, and how
+    // many it still holds.
+    std::function<void(uint64_t outstanding)> written;
     std::function<OutgoingMessage()> will;
     // An error libmosquitto reported itself, such as a failed TLS handshake;
     // each text once until the broker accepts a session.
@@ -58,7 +61,8 @@ class MqttSession {
 
   uint64_t Published() const { return m_published; }
   uint64_t Acknowledged() const { return m_acknowledged; }
-  // QoS 1 and 2 messages handed over and not yet confirmed.
+  // Messages handed over and still in libmosquitto's memory: at QoS 1 and 2
+  // not yet confirmed, at QoS 0 not yet written.
   uint64_t Outstanding() const;
 
  private:
@@ -79,7 +83,8 @@ class MqttSession {
   std::mutex m_libraryErrorMutex;
   std::set<std::string> m_loggedLibraryErrors;
   std::atomic<uint64_t> m_published{0};
-  std::atomic<uint64_t> m_publishedConfirmable{0};
+  // Confirmed, or at QoS 0 written or dropped by a reconnect.
+  std::atomic<uint64_t> m_done{0};
   std::atomic<uint64_t> m_acknowledged{0};
 };
 

@@ -307,6 +307,61 @@ TEST_F(BrokerTest, UnconfirmedSegmentIsSentAgainAfterARestart) {
   }
 }
 
+// A broker that takes messages and confirms none: past the publisher's bound
+// of unconfirmed messages new changes wait in its table, one per tag, instead
+// of piling up in libmosquitto. A removed tag's empty document goes out in the
+// same pass as any changes the worker takes, so each removal shows whether
+// the changes made before it went too.
+TEST_F(BrokerTest, ChangesWaitWhileTheBrokerConfirmsNothing) {
+  constexpr uint64_t kUnconfirmedBound = 4000;
+  constexpr int32_t kTags = 100;
+  constexpr int32_t kRemovals = 20;
+  for (int qos : {1, 2}) {
+    SCOPED_TRACE("QoS " + std::to_string(qos));
+    mqtt_test::SilentBroker silent;
+    mqtt::MqttSettings settings = Settings();
+    settings.qos = qos;
+    settings.format = mqtt::PayloadFormat::Json;
+    settings.port = silent.Port();
+    settings.spoolDirectory = (m_dir / ("silent-qos" + std::to_string(qos))).string();
+    mqtt::MqttPublisher pub(settings);
+    for (int32_t h = 1; h <= kTags + kRemovals; ++h) {
+      pub.AddMetric(h, "PLC1", "PLC1", "PLC1.NODE1." + std::to_string(h), VT_R4, false);
+    }
+    std::string error;
+    ASSERT_TRUE(pub.Start(&error)) << error;
+    // Every document and the status: the session is up, and changes made
+    // from now on go out live rather than to the spool.
+    const uint64_t births = kTags + kRemovals + 1;
+    ASSERT_TRUE(mqtt_test::WaitUntil([&] { return pub.Counters().published == births; }));
+    float value = 0;
+    const auto round = [&] {
+      value += 1;
+      for (int32_t h = 1; h <= kTags; ++h) {
+        VARIANT v = Float(value);
+        pub.Update(h, v, 0, 0);
+      }
+    };
+    ASSERT_TRUE(mqtt_test::WaitUntil([&] {
+      round();
+      return pub.Counters().published >= kUnconfirmedBound;
+    }));
+    const uint64_t full = pub.Counters().published;
+    uint64_t last = full;
+    for (int32_t h = kTags + 1; h <= kTags + kRemovals; ++h) {
+      round();
+      pub.RemoveMetric(h);
+      ASSERT_TRUE(mqtt_test::WaitUntil([&] { return pub.Counters().published > last; }));
+      last = pub.Counters().published;
+    }
+    // At most the rest of the pass that reached the bound, then the removals.
+    EXPECT_LE(last - full, static_cast<uint64_t>(kTags + kRemovals));
+    // Gone before the publisher stops, which then waits for no goodbye.
+    silent.Close();
+    EXPECT_TRUE(mqtt_test::WaitUntil([&] { return !pub.Counters().connected; }));
+  }
+}
+
 // A removed tag, and what a new subscriber is then given for it.
 struct RemovalCase {
   int32_t handle;
