@@ -3,6 +3,8 @@
 #include <mosquitto.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <chrono>
 #include <mutex>
 
 namespace mqtt {
@@ -91,24 +93,42 @@ bool MqttSession::Start(std::string* error) {
   }
   if (!Configure(error)) return false;
   SetWill();
+  mosquitto_threaded_set(m_mosq, true);
   // A broker that cannot be reached yet is no error: the network thread
   // keeps trying.
   mosquitto_connect_async(m_mosq, m_settings.host.c_str(), m_settings.port,
                           m_settings.keepAliveSeconds);
-  const int rc = mosquitto_loop_start(m_mosq);
-  if (rc != MOSQ_ERR_SUCCESS) {
-    *error = std::string("cannot start the MQTT network thread: ") + mosquitto_strerror(rc);
-    return false;
-  }
-  m_loopRunning = true;
+  m_network = std::thread([this] { RunNetwork(); });
   return true;
 }
 
+// libmosquitto's loop retries a lost connection by itself, but gives up for
+// good on what it takes as fatal: a failed TLS handshake, a protocol error,
+// a refused login. An unattended gateway must go on trying (a certificate
+// may be mended at the broker), so the loop is entered again after a
+// growing pause. The stop lock is held across the reconnect, so that a
+// Stop in between cannot be undone by it.
+void MqttSession::RunNetwork() {
+  unsigned pause = kReconnectFirstSeconds;
+  while (true) {
+    mosquitto_loop_forever(m_mosq, -1, 1);
+    std::unique_lock lock(m_stopMutex);
+    if (m_stopWake.wait_for(lock, std::chrono::seconds(pause), [this] { return m_stopping; }))
+      return;
+    pause = std::min(pause * 2, kReconnectMaxSeconds);
+    mosquitto_reconnect_async(m_mosq);
+  }
+}
+
 void MqttSession::Stop() {
-  if (!m_loopRunning) return;
-  mosquitto_disconnect(m_mosq);
-  mosquitto_loop_stop(m_mosq, false);
-  m_loopRunning = false;
+  if (!m_network.joinable()) return;
+  {
+    std::lock_guard lock(m_stopMutex);
+    m_stopping = true;
+    mosquitto_disconnect(m_mosq);
+  }
+  m_stopWake.notify_all();
+  m_network.join();
 }
 
 void MqttSession::SetWill() {

@@ -6,11 +6,13 @@
 #pragma once
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 
 #include "mqtt/MqttSettings.h"
 
@@ -75,11 +77,15 @@ class MqttSession {
   bool Configure(std::string* error);
   bool ConfigureTls(std::string* error);
   void SetWill();
+  void RunNetwork();
 
   MqttSettings m_settings;
   Handlers m_handlers;
   mosquitto* m_mosq = nullptr;
-  bool m_loopRunning = false;
+  std::thread m_network;
+  std::mutex m_stopMutex;
+  std::condition_variable m_stopWake;
+  bool m_stopping = false;
   std::mutex m_libraryErrorMutex;
   std::set<std::string> m_loggedLibraryErrors;
   std::atomic<uint64_t> m_published{0};

@@ -115,6 +115,17 @@ class SecurityTest(unittest.TestCase):
         # Told once in its log, not at every reconnect.
         told = re.findall(r"(?m)^.*certificate verify failed.*$", gateways["stranger"].text())
         self.assertEqual(len(told), 1, told)
+        # And it goes on trying: once the broker shows a certificate from the
+        # authority the gateway trusts, it gets through.
+        self.broker.stop()
+        mended = os.path.join(self.dir, "mended")
+        os.mkdir(mended)
+        certificate, key = make_server_certificate(mended, os.path.join(self.dir, "stranger"))
+        self.broker = started(self, Broker(mended, "cafile " + stranger, "certfile " + certificate,
+                                           "keyfile " + key, port=self.broker.port))
+        self.subscriber = started(self, Subscriber(self.broker.port, "spBv1.0/#",
+                                                   tls_ca=stranger))
+        self.expect_published(gateways["stranger"], "stranger")
 
 
 if __name__ == "__main__":
