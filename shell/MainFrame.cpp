@@ -12,7 +12,7 @@
 #include "runtime/Runtime.h"
 #include "runtime/SettingsFile.h"
 #include "shell/FrameTrace.h"
-#include "shell/MqttSession.h"
+#include "shell/MqttService.h"
 #include "shell/RollingTraceFile.h"
 
 CMainFrame::CMainFrame(Runtime& runtime) : m_runtime(runtime) {}
@@ -101,7 +101,7 @@ mqtt::MqttSettings CMainFrame::MqttSettings() const {
 void CMainFrame::RestartMqtt() {
   StopMqtt();
   const mqtt::MqttSettings settings = MqttSettings();
-  if (settings.enabled) m_mqtt = MqttSession::Start(m_runtime, settings);
+  if (settings.enabled) m_mqtt = MqttService::Start(m_runtime, settings);
 }
 
 void CMainFrame::StopMqtt() { m_mqtt.reset(); }

@@ -14,7 +14,7 @@
 
 class EndpointRegistry;
 class DiagnosticsNodes;
-class MqttSession;
+class MqttService;
 struct DemotionPolicy;
 class Runtime;
 
@@ -92,5 +92,5 @@ class CMainFrame : public QObject {
   int m_nDiagnosticsTimerId = 0;
   std::unique_ptr<DiagnosticsNodes> m_diagnostics;
   bool m_bTraceFileStarted = false;
-  std::shared_ptr<MqttSession> m_mqtt;
+  std::shared_ptr<MqttService> m_mqtt;
 };

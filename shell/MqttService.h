@@ -12,18 +12,18 @@
 class MqttBridge;
 class Runtime;
 
-class MqttSession : public std::enable_shared_from_this<MqttSession> {
+class MqttService : public std::enable_shared_from_this<MqttService> {
  public:
   // The publisher started with the settings and every tag of the runtime;
   // null when the settings cannot work, the reason in the library log.
-  static std::shared_ptr<MqttSession> Start(Runtime& runtime, const mqtt::MqttSettings& settings);
+  static std::shared_ptr<MqttService> Start(Runtime& runtime, const mqtt::MqttSettings& settings);
   // Not started: Start makes one.
-  explicit MqttSession(const mqtt::MqttSettings& settings);
+  explicit MqttService(const mqtt::MqttSettings& settings);
   // The bridge lets go of the runtime, then the publisher ends its session
   // (its death certificate) before the runtime's tags go.
-  ~MqttSession();
-  MqttSession(const MqttSession&) = delete;
-  MqttSession& operator=(const MqttSession&) = delete;
+  ~MqttService();
+  MqttService(const MqttService&) = delete;
+  MqttService& operator=(const MqttService&) = delete;
 
   mqtt::PublisherCounters Counters() const { return m_publisher.Counters(); }
 

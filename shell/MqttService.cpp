@@ -1,4 +1,4 @@
-#include "shell/MqttSession.h"
+#include "shell/MqttService.h"
 
 #include "runtime/MqttBridge.h"
 #include "runtime/Runtime.h"
@@ -24,21 +24,21 @@ std::shared_ptr<VARIANT> CopyForMainThread(const VARIANT& value) {
 
 }  // namespace
 
-MqttSession::MqttSession(const mqtt::MqttSettings& settings) : m_publisher(settings) {}
+MqttService::MqttService(const mqtt::MqttSettings& settings) : m_publisher(settings) {}
 
-MqttSession::~MqttSession() {
+MqttService::~MqttService() {
   m_bridge.reset();
   m_publisher.Stop();
 }
 
-int MqttSession::SyslogLevel(int level) {
+int MqttService::SyslogLevel(int level) {
   if (level <= 0) return kSyslogError;
   return level == 1 ? kSyslogWarning : kSyslogInformation;
 }
 
-std::shared_ptr<MqttSession> MqttSession::Start(Runtime& runtime,
+std::shared_ptr<MqttService> MqttService::Start(Runtime& runtime,
                                                 const mqtt::MqttSettings& settings) {
-  auto session = std::make_shared<MqttSession>(settings);
+  auto session = std::make_shared<MqttService>(settings);
   session->InstallHandlers();
   // Every tag is known before the first connection, so the first births hold them all.
   session->m_bridge = std::make_unique<MqttBridge>(runtime, session->m_adapter, settings.devices);
@@ -48,13 +48,13 @@ std::shared_ptr<MqttSession> MqttSession::Start(Runtime& runtime,
   return nullptr;
 }
 
-void MqttSession::InstallHandlers() {
-  std::weak_ptr<MqttSession> weak = weak_from_this();
+void MqttService::InstallHandlers() {
+  std::weak_ptr<MqttService> weak = weak_from_this();
   // A command still queued when its session has ended goes nowhere: the
   // session that took it from the broker is gone, and its answer with it.
   m_publisher.SetCommandHandler([weak](int32_t handle, const VARIANT& value, uint64_t commandId) {
     PostToMainThread([weak, handle, copy = CopyForMainThread(value), commandId] {
-      if (std::shared_ptr<MqttSession> session = weak.lock())
+      if (std::shared_ptr<MqttService> session = weak.lock())
         session->m_bridge->OnCommand(handle, *copy, commandId);
     });
   });
