@@ -13,6 +13,7 @@ namespace {
 
 const char kEnterInteger[] = "Enter an integer.";
 const char kEnterNumber[] = "Enter a number.";
+const int32_t kHighestTcpPort = 65535;
 
 std::string Between(long long min, long long max) {
   return "Enter an integer between " + std::to_string(min) + " and " + std::to_string(max) + ".";
@@ -65,6 +66,10 @@ void DataExchange::Byte(QLineEdit* edit, uint8_t& value) {
 void DataExchange::MinMax(QLineEdit* edit, int32_t value, int32_t min, int32_t max) {
   if (!m_bSaveAndValidate || m_bFailed) return;
   if (value < min || value > max) Fail(edit, Between(min, max));
+}
+
+void DataExchange::TcpPort(QLineEdit* edit, int32_t value) {
+  MinMax(edit, value, 1, kHighestTcpPort);
 }
 
 void DataExchange::Float(QLineEdit* edit, float& value) {

@@ -18,6 +18,8 @@ class DataExchange {
   // An unsigned 8-bit value: anything that is not an integer 0-255 is refused.
   void Byte(QLineEdit* edit, uint8_t& value);
   void MinMax(QLineEdit* edit, int32_t value, int32_t min, int32_t max);
+  // A TCP port, 1 to 65535: one beyond 16 bits would be cut to another port.
+  void TcpPort(QLineEdit* edit, int32_t value);
   // Shown with 6 significant digits.
   void Float(QLineEdit* edit, float& value);
   // The same in double precision, shown with 15 significant digits.

@@ -197,6 +197,5 @@ void CEndPointDlg::DoDataExchange(DataExchange& dx) {
   // A serial endpoint keeps whatever the network fields hold: it never uses them.
   if (m_nCommPort != 0) return;
   dx.Ipv4(m_pIp, m_strIpAddress);
-  // A port beyond 16 bits would otherwise be cut to another port silently.
-  dx.MinMax(m_pPort, m_nTcpPort, 1, 65535);
+  dx.TcpPort(m_pPort, m_nTcpPort);
 }

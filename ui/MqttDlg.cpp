@@ -17,7 +17,6 @@
 
 namespace {
 
-constexpr int kHighestPort = 65535;
 constexpr const char* kReservedCharacters = "/+#";
 
 std::string FolderOf(const std::string& path) { return path.substr(0, path.rfind('/') + 1); }
@@ -153,7 +152,7 @@ void MqttDlg::ExchangeConnection(DataExchange& dx) {
          "Enter the broker's host name or address.");
   QLineEdit* port = Control<QLineEdit>(kPortId);
   dx.Int(port, m_settings.port);
-  dx.MinMax(port, m_settings.port, 1, kHighestPort);
+  dx.TcpPort(port, m_settings.port);
   TopicName(dx, Control<QLineEdit>(kClientId), m_settings.clientId, "A client id");
   QLineEdit* keepAlive = Control<QLineEdit>(kKeepAliveId);
   dx.Int(keepAlive, m_settings.keepAliveSeconds);
