@@ -1,7 +1,5 @@
 #include "mqtt/MqttPublisher.h"
 
-#include <unistd.h>
-
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -79,12 +77,6 @@ struct PendingCommand {
   int32_t handle = 0;
   std::string idJson;
 };
-
-std::string HostName() {
-  char name[256] = {};
-  if (::gethostname(name, sizeof name - 1) != 0 || name[0] == 0) return "pelmoran";
-  return name;
-}
 
 }  // namespace
 
@@ -209,7 +201,6 @@ class MqttPublisher::Impl {
 };
 
 MqttPublisher::Impl::Impl(MqttSettings settings) : m_settings(std::move(settings)) {
-  if (m_settings.edgeNodeId.empty()) m_settings.edgeNodeId = HostName();
   if (m_settings.clientId.empty()) m_settings.clientId = kClientIdPrefix + m_settings.edgeNodeId;
 }
 
@@ -243,6 +234,10 @@ bool MqttPublisher::Impl::CheckSettings(std::string* error) const {
   }
   if (m_settings.spoolDirectory.empty()) {
     *error = "no MQTT spool directory is set";
+    return false;
+  }
+  if (m_settings.edgeNodeId.empty()) {
+    *error = "no MQTT edge node id is set";
     return false;
   }
   return true;

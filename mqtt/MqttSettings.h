@@ -37,7 +37,7 @@ struct MqttSettings {
   int keepAliveSeconds = 30;
   PayloadFormat format = PayloadFormat::SparkplugB;
   std::string groupId = "pelmoran";
-  // Empty: the host name.
+  // Must be set: the program fills it, by default with the host name.
   std::string edgeNodeId;
   DeviceScope devices = DeviceScope::Endpoint;
   // The first level of every JSON topic.

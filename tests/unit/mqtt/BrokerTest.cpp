@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <set>
 
@@ -510,6 +511,34 @@ TEST_F(BrokerTest, RefusalIsLogged) {
             std::string::npos)
       << errors.front();
   EXPECT_EQ(pub.Counters().connects, 0u);
+}
+
+// Settings the publisher cannot work with are refused before any connection,
+// each with its reason.
+TEST(PublisherSettings, UnusableSettingsAreRefusedWithTheReason) {
+  struct Case {
+    std::function<void(mqtt::MqttSettings&)> spoil;
+    std::string reason;
+  };
+  const std::vector<Case> cases = {
+      {[](mqtt::MqttSettings& s) { s.port = 0; }, "the MQTT port 0 is not between 1 and 65535"},
+      {[](mqtt::MqttSettings& s) { s.port = 65536; },
+       "the MQTT port 65536 is not between 1 and 65535"},
+      {[](mqtt::MqttSettings& s) { s.qos = 3; }, "the MQTT QoS 3 is not 0, 1 or 2"},
+      {[](mqtt::MqttSettings& s) { s.spoolDirectory.clear(); }, "no MQTT spool directory is set"},
+      {[](mqtt::MqttSettings& s) { s.edgeNodeId.clear(); }, "no MQTT edge node id is set"},
+  };
+  for (const Case& c : cases) {
+    mqtt::MqttSettings settings;
+    settings.host = "127.0.0.1";
+    settings.edgeNodeId = "edge";
+    settings.spoolDirectory = "/nonexistent/spool";
+    c.spoil(settings);
+    mqtt::MqttPublisher pub(settings);
+    std::string error;
+    EXPECT_FALSE(pub.Start(&error)) << c.reason;
+    EXPECT_EQ(error, c.reason);
+  }
 }
 
 }  // namespace
