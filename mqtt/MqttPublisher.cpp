@@ -47,6 +47,9 @@ constexpr int kMaxPort = 65535;
 constexpr int kMaxQos = 2;
 constexpr auto kStopConfirmTimeout = std::chrono::seconds(5);
 constexpr const char* kBdSeqFile = "/bdseq";
+// The tag paths of m_uncleared, one per line, so that a stop before the next
+// session does not leave their documents on the broker for good.
+constexpr const char* kUnclearedFile = "/uncleared";
 constexpr const char* kClientIdPrefix = "pelmoran-";
 // OPC UA's Bad_Shutdown: what a command still pending when the publisher
 // stops is answered with, for its write may or may not have happened.
@@ -58,6 +61,17 @@ constexpr const char* kNoDocument = "";
 // may complete a command of a stopped publisher against its successor, which
 // must then find no command of its own under that id.
 std::atomic<uint64_t> g_lastCommand{0};
+
+// Replaces the file at path whole, or leaves it as it was.
+void ReplaceFile(const std::string& path, const std::string& text) {
+  const std::string temporary = path + ".new";
+  {
+    std::ofstream out(temporary, std::ios::trunc | std::ios::binary);
+    out << text;
+    if (!out.flush()) return;
+  }
+  std::rename(temporary.c_str(), path.c_str());
+}
 
 struct SessionEvent {
   enum class Kind { Connected, Disconnected, Refused, Message };
@@ -118,6 +132,8 @@ class MqttPublisher::Impl {
   std::string JsonTopic(const std::string& tagPath) const;
   void LoadBdSeq();
   void AdvanceBdSeq();
+  void LoadUncleared();
+  void SaveUncleared() const;
 
   // The worker.
   void Run();
@@ -267,14 +283,28 @@ void MqttPublisher::Impl::LoadBdSeq() {
 void MqttPublisher::Impl::AdvanceBdSeq() {
   const uint32_t next = (m_bdSeq + 1) % kBdSeqModulus;
   m_bdSeq = next;
-  const std::string path = m_settings.spoolDirectory + kBdSeqFile;
-  const std::string temporary = path + ".new";
-  {
-    std::ofstream out(temporary, std::ios::trunc);
-    out << next << "\n";
-    if (!out.flush()) return;
+  ReplaceFile(m_settings.spoolDirectory + kBdSeqFile, std::to_string(next) + "\n");
+}
+
+void MqttPublisher::Impl::LoadUncleared() {
+  std::ifstream in(m_settings.spoolDirectory + kUnclearedFile, std::ios::binary);
+  for (std::string path; std::getline(in, path);) {
+    if (!path.empty()) m_uncleared.insert(path);
   }
-  std::rename(temporary.c_str(), path.c_str());
+}
+
+void MqttPublisher::Impl::SaveUncleared() const {
+  const std::string file = m_settings.spoolDirectory + kUnclearedFile;
+  if (m_uncleared.empty()) {
+    std::remove(file.c_str());
+    return;
+  }
+  std::string text;
+  for (const std::string& path : m_uncleared) {
+    // A line cannot hold it; such a name is never a tag's.
+    if (path.find('\n') == std::string::npos) text += path + "\n";
+  }
+  ReplaceFile(file, text);
 }
 
 void MqttPublisher::Impl::PushEvent(SessionEvent event) {
@@ -331,6 +361,7 @@ bool MqttPublisher::Impl::Start(std::string* error) {
   }
   m_spool = std::move(spool);
   LoadBdSeq();
+  if (!Sparkplug()) LoadUncleared();
   {
     std::lock_guard lock(m_mutex);
     // What the previous session's end left behind is no news to the next.
@@ -594,8 +625,9 @@ void MqttPublisher::Impl::SendChanges(std::vector<MetricSample> changes) {
 
 // A removed tag's retained document would tell every new subscriber of a
 // tag that is gone. One that cannot be deleted now is deleted by the next
-// session, unless a tag of that name has come back by then.
+// session, after a restart too, unless a tag of that name has come back.
 void MqttPublisher::Impl::ClearDocuments(const std::vector<std::string>& tagPaths) {
+  if (tagPaths.empty()) return;
   for (const std::string& path : tagPaths) {
     {
       std::lock_guard lock(m_mutex);
@@ -605,6 +637,7 @@ void MqttPublisher::Impl::ClearDocuments(const std::vector<std::string>& tagPath
       m_uncleared.insert(path);
     }
   }
+  SaveUncleared();
 }
 
 // Sparkplug: one DDATA per device of a run of samples; samples of a device

@@ -488,6 +488,36 @@ TEST_F(BrokerTest, JsonDocumentsAndWrites) {
   EXPECT_EQ(Next(topic("pm/edge/status")).payload, "offline");
 }
 
+// A tag removed while the broker is away, with the gateway stopped before it
+// came back: the next start deletes the tag's document.
+TEST_F(BrokerTest, JsonDocumentOfATagRemovedBeforeAStopIsDeletedAfterTheRestart) {
+  mqtt::MqttSettings settings = Settings();
+  settings.format = mqtt::PayloadFormat::Json;
+  settings.topicPrefix = "pm";
+  const std::string tagTopic = std::string("pm/PLC1/") + kTag;
+  const fs::path uncleared = m_dir / "spool" / "uncleared";
+  {
+    mqtt::MqttPublisher pub(settings);
+    pub.AddMetric(kTagHandle, "PLC1", "PLC1", kTag, VT_R4, false);
+    std::string error;
+    ASSERT_TRUE(pub.Start(&error)) << error;
+    Next([&](const Received& r) { return r.topic == tagTopic && !r.payload.empty(); });
+    m_relay->Cut();
+    ASSERT_TRUE(mqtt_test::WaitUntil([&] { return !pub.Counters().connected; }));
+    pub.RemoveMetric(kTagHandle);
+    ASSERT_TRUE(mqtt_test::WaitUntil([&] { return fs::exists(uncleared); }));
+    pub.Stop();
+  }
+  m_relay->Restore();
+  mqtt::MqttPublisher pub(settings);
+  std::string error;
+  ASSERT_TRUE(pub.Start(&error)) << error;
+  Next([&](const Received& r) { return r.topic == tagTopic && r.payload.empty(); });
+  EXPECT_FALSE(
+      RetainedTopics(m_broker->Port(), "pm/PLC1/#", *m_sub, "pm/PLC1/marker").contains(tagTopic));
+  EXPECT_FALSE(fs::exists(uncleared));
+}
+
 // A broker that will not have the gateway: the refusal is logged as an
 // error with the broker's reason, and nothing counts as connected.
 TEST_F(BrokerTest, RefusalIsLogged) {
