@@ -116,4 +116,23 @@ std::optional<JsonWrite> JsonCodec::DecodeWrite(std::string_view payload) {
   return write;
 }
 
+std::optional<HostState> JsonCodec::DecodeHostState(std::string_view payload) {
+  JsonValue doc;
+  if (!JsonParser::Parse(payload, &doc) || doc.kind != JsonValue::Kind::Object) return std::nullopt;
+  const JsonValue* online = doc.Member("online");
+  const JsonValue* timestamp = doc.Member("timestamp");
+  if (online == nullptr || online->kind != JsonValue::Kind::Bool || timestamp == nullptr ||
+      timestamp->kind != JsonValue::Kind::Number) {
+    return std::nullopt;
+  }
+  HostState state;
+  state.online = online->boolean;
+  const std::string& digits = timestamp->text;
+  const auto [end, error] =
+      std::from_chars(digits.data(), digits.data() + digits.size(), state.timestamp);
+  // Milliseconds since 1970 are a whole number of them.
+  if (error != std::errc() || end != digits.data() + digits.size()) return std::nullopt;
+  return state;
+}
+
 }  // namespace mqtt

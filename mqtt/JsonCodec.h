@@ -10,6 +10,12 @@
 
 namespace mqtt {
 
+// A Sparkplug primary host's STATE: {"online": ..., "timestamp": ...}.
+struct HostState {
+  bool online = false;
+  uint64_t timestamp = 0;
+};
+
 struct JsonWrite {
   ScalarValue value;
   // The request's id as the JSON text it was sent as; empty when none came.
@@ -29,6 +35,8 @@ class JsonCodec {
   // value that is null, an array or an object decodes as monostate; bytes
   // that are no JSON at all give nullopt.
   static std::optional<JsonWrite> DecodeWrite(std::string_view payload);
+  // nullopt unless both members are there with their types.
+  static std::optional<HostState> DecodeHostState(std::string_view payload);
 
   static std::string Quote(std::string_view text);
   static std::string Number(double value);

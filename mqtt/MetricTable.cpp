@@ -108,6 +108,11 @@ std::set<std::string> MetricTable::LiveDevices() const {
   return live;
 }
 
+bool MetricTable::Knows(const std::string& device) const {
+  const auto it = m_devices.find(device);
+  return it != m_devices.end() && it->second.metrics > 0;
+}
+
 std::vector<MetricSample> MetricTable::DeviceSamples(const std::string& device) const {
   std::vector<MetricSample> samples;
   for (const auto& [handle, m] : m_metrics) {

@@ -43,6 +43,8 @@ class MetricTable {
   std::vector<std::string> TakeRemovals();
   // Devices that are on line and have tags.
   std::set<std::string> LiveDevices() const;
+  // Whether the device has tags, on line or not.
+  bool Knows(const std::string& device) const;
   std::vector<MetricSample> DeviceSamples(const std::string& device) const;
   std::vector<MetricSample> AllSamples() const;
   bool Sample(int32_t handle, MetricSample* sample) const;

@@ -14,6 +14,7 @@
 #include <utility>
 #include <vector>
 
+#include "mqtt/HeldChanges.h"
 #include "mqtt/JsonCodec.h"
 #include "mqtt/MetricTable.h"
 #include "mqtt/MqttSession.h"
@@ -47,6 +48,7 @@ constexpr int kMaxPort = 65535;
 constexpr int kMaxQos = 2;
 constexpr auto kStopConfirmTimeout = std::chrono::seconds(5);
 constexpr const char* kBdSeqFile = "/bdseq";
+constexpr const char* kHeldFolder = "/held";
 // The tag paths of m_uncleared, one per line, so that a stop before the next
 // session does not leave their documents on the broker for good.
 constexpr const char* kUnclearedFile = "/uncleared";
@@ -123,6 +125,9 @@ class MqttPublisher::Impl {
   };
 
   bool Sparkplug() const { return m_settings.format == PayloadFormat::SparkplugB; }
+  bool FollowsHost() const { return Sparkplug() && !m_settings.primaryHostId.empty(); }
+  // Connected, and with the primary host online when one is followed.
+  bool Publishing() const { return m_connected && m_hostOnline; }
   bool CheckSettings(std::string* error) const;
   void Log(int level, const std::string& text);
   void PushEvent(SessionEvent event);
@@ -153,12 +158,18 @@ class MqttPublisher::Impl {
   bool SendSamples(const std::vector<MetricSample>& samples, bool retain,
                    std::vector<int>* mids = nullptr);
   void SpoolSamples(const std::vector<MetricSample>& samples);
+  void HoldBehindHeld(std::vector<MetricSample>& changes);
+  bool Deliverable(const MetricSample& sample, const std::string& record, size_t* gone);
+  void DropHeldOfGoneDevices();
+  bool HeldDrainable() const;
   void DrainSpool();
-  bool SendSegment(const std::vector<std::string>& records, std::vector<int>* mids);
+  void DrainSegment(Spool& spool, bool route);
+  bool SendSegment(const std::vector<std::string>& records, bool route, std::vector<int>* mids);
   void Confirm(const std::vector<int>& mids);
   void RemoveDelivered();
   void NoteSpoolDrops();
   void OnMessage(const std::string& topic, const std::string& payload);
+  void OnHostState(const std::string& payload);
   void OnSparkplugCommand(const std::string& topic, const std::string& payload);
   void OnJsonCommand(const std::string& topic, const std::string& payload);
   void Dispatch(const WriteTarget& target, const ReceivedWrite& write, std::string idJson,
@@ -173,6 +184,8 @@ class MqttPublisher::Impl {
   MqttSettings m_settings;
   std::unique_ptr<MqttSession> m_session;
   std::unique_ptr<Spool> m_spool;
+  // Sparkplug only.
+  std::unique_ptr<HeldChanges> m_held;
 
   // Shared with the callers' threads and libmosquitto's, under m_mutex.
   mutable std::mutex m_mutex;
@@ -196,6 +209,9 @@ class MqttPublisher::Impl {
 
   // The worker's own.
   bool m_connected = false;
+  bool m_hostOnline = false;
+  // The primary host's latest STATE: an older one is a retained leftover.
+  uint64_t m_hostStateTime = 0;
   std::set<std::string> m_born;
   uint8_t m_seq = 0;
   std::unordered_map<uint64_t, PendingCommand> m_commands;
@@ -204,8 +220,10 @@ class MqttPublisher::Impl {
   uint64_t m_loggedDrops = 0;
   // The session would not take the backlog; tried again on the next session.
   bool m_drainStalled = false;
-  std::map<uint64_t, SegmentInFlight> m_inFlight;
-  std::unordered_map<int, uint64_t> m_segmentOfMid;
+  // A segment of the main spool or of a device's held changes.
+  using SegmentId = std::pair<Spool*, uint64_t>;
+  std::map<SegmentId, SegmentInFlight> m_inFlight;
+  std::unordered_map<int, SegmentId> m_segmentOfMid;
 
   std::atomic<uint32_t> m_bdSeq{0};
   std::atomic<bool> m_connectedFlag{false};
@@ -359,7 +377,14 @@ bool MqttPublisher::Impl::Start(std::string* error) {
     Log(kWarning, "skipped " + std::to_string(spool->SkippedBytes()) +
                       " damaged bytes of the spool in " + m_settings.spoolDirectory);
   }
+  std::unique_ptr<HeldChanges> held;
+  if (Sparkplug()) {
+    held = std::make_unique<HeldChanges>(m_settings.spoolDirectory + kHeldFolder,
+                                         m_settings.spoolLimitBytes);
+    if (!held->Open(error)) return false;
+  }
   m_spool = std::move(spool);
+  m_held = std::move(held);
   LoadBdSeq();
   if (!Sparkplug()) LoadUncleared();
   {
@@ -405,11 +430,13 @@ void MqttPublisher::Impl::Stop() {
   // up to the end need not come again. A segment still unconfirmed stays on
   // disk for the next start.
   Confirm(confirmed);
+  m_held.reset();
   m_spool.reset();
   m_inFlight.clear();
   m_segmentOfMid.clear();
   m_started = false;
   m_connected = false;
+  m_hostOnline = false;
   m_born.clear();
 }
 
@@ -473,7 +500,8 @@ bool MqttPublisher::Impl::Backlogged() const {
 }
 
 bool MqttPublisher::Impl::HasWork() {
-  const bool drainable = m_connected && !m_drainStalled && m_spool->HasUntaken() &&
+  const bool drainable = Publishing() && !m_drainStalled &&
+                         (m_spool->HasUntaken() || HeldDrainable()) &&
                          m_session->Outstanding() < kDrainWindow;
   const bool sendable = m_table.HasChanges() && !Backlogged();
   return m_stopping || !m_events.empty() || sendable || !m_completions.empty() ||
@@ -519,7 +547,10 @@ void MqttPublisher::Impl::RunPass(Pass& pass) {
   for (const auto& [id, status] : pass.completions) Complete(id, status);
   Confirm(pass.confirmed);
   if (!pass.stopping) DrainSpool();
-  if (!m_spool->Flush()) Log(kError, "cannot write the spool in " + m_settings.spoolDirectory);
+  const bool heldWritten = m_held == nullptr || m_held->Flush();
+  if (!m_spool->Flush() || !heldWritten) {
+    Log(kError, "cannot write the spool in " + m_settings.spoolDirectory);
+  }
   NoteSpoolDrops();
   if (pass.stopping) {
     AbandonCommands();
@@ -536,7 +567,15 @@ void MqttPublisher::Impl::OnConnected() {
     const std::string& node = m_settings.edgeNodeId;
     m_session->Subscribe(Topics::Sparkplug(g, SparkplugMessage::NCMD, node));
     m_session->Subscribe(Topics::Sparkplug(g, SparkplugMessage::DCMD, node) + "/+");
+    m_hostOnline = !FollowsHost();
+    if (FollowsHost()) {
+      // Its retained STATE comes at once; the births wait for "online".
+      m_session->Subscribe(Topics::SparkplugState(m_settings.primaryHostId));
+      Log(kInformation, "waiting for the primary host " + m_settings.primaryHostId);
+      return;
+    }
   } else {
+    m_hostOnline = true;
     m_session->Subscribe(Topics::Level(m_settings.topicPrefix) + "/+/+" +
                          std::string(Topics::kSetSuffix));
   }
@@ -552,6 +591,7 @@ void MqttPublisher::Impl::OnConnected() {
 void MqttPublisher::Impl::OnDisconnected(const std::string& reason) {
   if (m_connected) Log(kWarning, reason);
   m_connected = false;
+  m_hostOnline = false;
   m_born.clear();
 }
 
@@ -592,7 +632,7 @@ void MqttPublisher::Impl::ReconcileDevices(bool rebirthAll) {
   {
     std::lock_guard lock(m_mutex);
     reshaped = m_table.TakeReshaped();
-    if (!m_connected || !Sparkplug()) return;
+    if (!Publishing() || !Sparkplug()) return;
     live = m_table.LiveDevices();
     for (const std::string& device : live) {
       if (rebirthAll || !m_born.contains(device) || reshaped.contains(device)) {
@@ -612,15 +652,47 @@ void MqttPublisher::Impl::ReconcileDevices(bool rebirthAll) {
     PublishSparkplug(SparkplugMessage::DBIRTH, device, samples);
     m_born.insert(device);
   }
+  DropHeldOfGoneDevices();
+}
+
+void MqttPublisher::Impl::DropHeldOfGoneDevices() {
+  std::vector<std::string> gone;
+  {
+    std::lock_guard lock(m_mutex);
+    for (const std::string& device : m_held->Devices()) {
+      if (!m_table.Knows(device)) gone.push_back(device);
+    }
+  }
+  for (const std::string& device : gone) {
+    Spool* spool = m_held->Of(device);
+    for (auto it = m_segmentOfMid.begin(); it != m_segmentOfMid.end();) {
+      it = it->second.first == spool ? m_segmentOfMid.erase(it) : std::next(it);
+    }
+    std::erase_if(m_inFlight, [spool](const auto& flight) { return flight.first.first == spool; });
+    const uint64_t records = m_held->Drop(device);
+    Log(kWarning,
+        "not sent: " + std::to_string(records) + " kept changes of " + device + ", which is gone");
+  }
 }
 
 void MqttPublisher::Impl::SendChanges(std::vector<MetricSample> changes) {
   if (changes.empty()) return;
-  if (!m_connected || m_spool->HasUntaken()) {
+  if (!Publishing() || m_spool->HasUntaken()) {
     SpoolSamples(changes);
     return;
   }
+  if (m_held != nullptr) HoldBehindHeld(changes);
   if (!SendSamples(changes, true)) SpoolSamples(changes);
+}
+
+// A device's changes stay behind its held ones, so that they arrive in order.
+void MqttPublisher::Impl::HoldBehindHeld(std::vector<MetricSample>& changes) {
+  std::erase_if(changes, [this](const MetricSample& s) {
+    if (!m_held->Holds(s.device)) return false;
+    m_held->Hold(s.device, SampleRecord::Encode(s));
+    ++m_spooled;
+    return true;
+  });
 }
 
 // A removed tag's retained document would tell every new subscriber of a
@@ -675,7 +747,7 @@ void MqttPublisher::Impl::SpoolSamples(const std::vector<MetricSample>& samples)
 }
 
 void MqttPublisher::Impl::NoteSpoolDrops() {
-  const uint64_t dropped = m_spool->Dropped();
+  const uint64_t dropped = m_spool->Dropped() + (m_held != nullptr ? m_held->Dropped() : 0);
   if (dropped == m_loggedDrops) return;
   Log(kWarning, "the spool is full: dropped " + std::to_string(dropped - m_loggedDrops) +
                     " of the oldest kept changes (" + std::to_string(dropped) + " in all)");
@@ -688,17 +760,39 @@ void MqttPublisher::Impl::NoteSpoolDrops() {
 // restart. QoS 0 has no confirmation, so there a segment goes as soon as the
 // session has taken all of it.
 void MqttPublisher::Impl::DrainSpool() {
-  if (!m_connected || m_drainStalled || !m_spool->HasUntaken() ||
-      m_session->Outstanding() >= kDrainWindow) {
-    return;
+  if (!Publishing() || m_drainStalled) return;
+  if (m_spool->HasUntaken() && m_session->Outstanding() < kDrainWindow) {
+    DrainSegment(*m_spool, true);
   }
+  if (m_held != nullptr) {
+    for (const std::string& device : m_held->Devices()) {
+      if (m_drainStalled || m_session->Outstanding() >= kDrainWindow) break;
+      if (m_born.contains(device) && m_held->Holds(device)) {
+        DrainSegment(*m_held->Of(device), false);
+      }
+    }
+  }
+  RemoveDelivered();
+}
+
+bool MqttPublisher::Impl::HeldDrainable() const {
+  if (m_held == nullptr) return false;
+  for (const std::string& device : m_born) {
+    if (m_held->Holds(device)) return true;
+  }
+  return false;
+}
+
+// route: the records may be of any device (the main spool), not all of one
+// that is born (a device's held changes).
+void MqttPublisher::Impl::DrainSegment(Spool& spool, bool route) {
   uint64_t segment = 0;
-  const std::vector<std::string> records = m_spool->TakeNext(&segment);
+  const std::vector<std::string> records = spool.TakeNext(&segment);
   std::vector<int> mids;
-  const bool whole = SendSegment(records, &mids);
-  SegmentInFlight& flight = m_inFlight[segment];
+  const bool whole = SendSegment(records, route, &mids);
+  SegmentInFlight& flight = m_inFlight[{&spool, segment}];
   if (m_settings.qos > 0) {
-    for (int mid : mids) m_segmentOfMid[mid] = segment;
+    for (int mid : mids) m_segmentOfMid[mid] = {&spool, segment};
     flight.unconfirmed += mids.size();
   }
   if (whole) {
@@ -706,16 +800,35 @@ void MqttPublisher::Impl::DrainSpool() {
   } else {
     // Sent whole again on the next session, the part that went out included.
     m_drainStalled = true;
-    m_spool->GiveBack(segment);
+    spool.GiveBack(segment);
   }
-  RemoveDelivered();
+}
+
+// Sparkplug: a kept change of a device that is not born, or whose held
+// changes wait, is held behind them; one of a device that is gone is
+// dropped and counted in gone.
+bool MqttPublisher::Impl::Deliverable(const MetricSample& sample, const std::string& record,
+                                      size_t* gone) {
+  if (m_held == nullptr) return true;
+  if (m_born.contains(sample.device) && !m_held->Holds(sample.device)) return true;
+  bool known = false;
+  {
+    std::lock_guard lock(m_mutex);
+    known = m_table.Knows(sample.device);
+  }
+  if (known) {
+    m_held->Hold(sample.device, record);
+  } else {
+    ++*gone;
+  }
+  return false;
 }
 
 // False when the session would not take all of the records.
-bool MqttPublisher::Impl::SendSegment(const std::vector<std::string>& records,
+bool MqttPublisher::Impl::SendSegment(const std::vector<std::string>& records, bool route,
                                       std::vector<int>* mids) {
   std::vector<MetricSample> batch;
-  size_t unborn = 0;
+  size_t gone = 0;
   for (const std::string& record : records) {
     MetricSample s;
     if (!SampleRecord::Decode({reinterpret_cast<const uint8_t*>(record.data()), record.size()},
@@ -723,12 +836,11 @@ bool MqttPublisher::Impl::SendSegment(const std::vector<std::string>& records,
       continue;
     }
     s.historical = true;
-    if (Sparkplug() && !m_born.contains(s.device)) ++unborn;
+    if (route && !Deliverable(s, record, &gone)) continue;
     batch.push_back(std::move(s));
   }
-  if (unborn > 0) {
-    Log(kWarning, "not sent: " + std::to_string(unborn) +
-                      " kept changes of devices that are off line or gone");
+  if (gone > 0) {
+    Log(kWarning, "not sent: " + std::to_string(gone) + " kept changes of devices that are gone");
   }
   // Runs of a few hundred keep each message small and the order of the
   // records across devices.
@@ -759,17 +871,54 @@ void MqttPublisher::Impl::RemoveDelivered() {
       ++it;
       continue;
     }
-    m_spool->Remove(it->first);
+    it->first.first->Remove(it->first.second);
     it = m_inFlight.erase(it);
   }
+  if (m_held == nullptr) return;
+  // A segment the bound dropped may still wait for its confirmation.
+  std::set<const Spool*> inUse;
+  for (const auto& [id, flight] : m_inFlight) inUse.insert(id.first);
+  m_held->Prune(inUse);
 }
 
 void MqttPublisher::Impl::OnMessage(const std::string& topic, const std::string& payload) {
-  if (Sparkplug()) {
+  if (FollowsHost() && topic == Topics::SparkplugState(m_settings.primaryHostId)) {
+    OnHostState(payload);
+  } else if (Sparkplug()) {
     OnSparkplugCommand(topic, payload);
   } else {
     OnJsonCommand(topic, payload);
   }
+}
+
+// Sparkplug's primary host: the edge node is born while the host is online.
+// When the host goes, the session ends with a death certificate and a new
+// one waits for the host, keeping the changes meanwhile, so that the host
+// gets them in order once it is back.
+void MqttPublisher::Impl::OnHostState(const std::string& payload) {
+  const std::string& host = m_settings.primaryHostId;
+  const auto state = JsonCodec::DecodeHostState(payload);
+  if (!state) {
+    Log(kWarning,
+        "ignored a STATE of the primary host " + host + " without \"online\" and \"timestamp\"");
+    return;
+  }
+  if (state->timestamp < m_hostStateTime) {
+    Log(kInformation, "ignored a STATE of the primary host " + host + " older than the last");
+    return;
+  }
+  m_hostStateTime = state->timestamp;
+  if (!m_connected || state->online == m_hostOnline) return;
+  m_hostOnline = state->online;
+  if (m_hostOnline) {
+    Log(kInformation, "the primary host " + host + " is online");
+    Births();
+    return;
+  }
+  Log(kWarning, "the primary host " + host + " is offline: changes are kept until it is back");
+  Publish(Will());
+  m_born.clear();
+  m_session->EndSession();
 }
 
 void MqttPublisher::Impl::OnSparkplugCommand(const std::string& topic, const std::string& payload) {
@@ -794,7 +943,7 @@ void MqttPublisher::Impl::OnSparkplugCommand(const std::string& topic, const std
       // Compared in place: GCC's sanitized builds take a temporary variant
       // for a string that may be uninitialised.
       if (const bool* rebirth = std::get_if<bool>(&w.value); rebirth != nullptr && *rebirth) {
-        Births();
+        if (Publishing()) Births();
       }
       continue;
     }
@@ -893,7 +1042,7 @@ void MqttPublisher::Impl::AnswerWrite(const MetricSample& answer, const std::str
              JsonCodec::WriteResult(*answer.writeStatus, idJson), false});
     return;
   }
-  if (!m_connected) return;
+  if (!Publishing()) return;
   if (answer.device.empty()) {
     PublishSparkplug(SparkplugMessage::NDATA, {}, {answer});
   } else if (m_born.contains(answer.device)) {

@@ -112,6 +112,8 @@ void MqttSession::RunNetwork() {
   unsigned pause = kReconnectFirstSeconds;
   while (true) {
     mosquitto_loop_forever(m_mosq, -1, 1);
+    // The pauses grow over failures in a row, not over a gateway's life.
+    if (m_accepted.exchange(false)) pause = kReconnectFirstSeconds;
     std::unique_lock lock(m_stopMutex);
     if (m_stopWake.wait_for(lock, std::chrono::seconds(pause), [this] { return m_stopping; }))
       return;
@@ -129,6 +131,11 @@ void MqttSession::Stop() {
   }
   m_stopWake.notify_all();
   m_network.join();
+}
+
+void MqttSession::EndSession() {
+  std::lock_guard lock(m_stopMutex);
+  if (!m_stopping) mosquitto_disconnect(m_mosq);
 }
 
 void MqttSession::SetWill() {
@@ -169,6 +176,7 @@ void MqttSession::OnConnect(mosquitto*, void* self, int rc, int, const mqtt5__pr
     // A reconnect drops the QoS 0 messages the last connection had not
     // written, without a word: none of them is waiting any more.
     if (session->m_settings.qos == 0) session->m_done = session->m_published.load();
+    session->m_accepted = true;
     session->m_handlers.connected();
     return;
   }

@@ -55,6 +55,8 @@ class MqttSession {
   bool Start(std::string* error);
   // Disconnects cleanly (the broker drops the will) and ends the thread.
   void Stop();
+  // Disconnects cleanly and connects again after the first pause.
+  void EndSession();
   // Handed to the broker, or at QoS 1 and 2 queued by libmosquitto for the
   // next connection; false when the message is lost. mid, when given, is
   // the number the broker's confirmation will carry.
@@ -92,6 +94,8 @@ class MqttSession {
   // Confirmed, or at QoS 0 written or dropped by a reconnect.
   std::atomic<uint64_t> m_done{0};
   std::atomic<uint64_t> m_acknowledged{0};
+  // A session was accepted since the network loop last ended.
+  std::atomic<bool> m_accepted{false};
 };
 
 }  // namespace mqtt

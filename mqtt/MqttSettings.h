@@ -40,6 +40,9 @@ struct MqttSettings {
   // Must be set: the program fills it, by default with the host name.
   std::string edgeNodeId;
   DeviceScope devices = DeviceScope::Endpoint;
+  // Sparkplug: the primary host application whose STATE the edge node
+  // follows, publishing only while it is online; empty, none is followed.
+  std::string primaryHostId;
   // The first level of every JSON topic.
   std::string topicPrefix = "pelmoran";
   // Where changes wait while the broker cannot be reached, and how much of

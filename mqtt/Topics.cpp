@@ -35,6 +35,10 @@ std::string Topics::Sparkplug(const std::string& group, SparkplugMessage type,
   return topic;
 }
 
+std::string Topics::SparkplugState(const std::string& hostId) {
+  return std::string(kNamespace) + "STATE/" + Level(hostId);
+}
+
 std::string Topics::TagPath(const std::string& endpoint, const std::string& name) {
   return Level(endpoint) + "/" + Level(name);
 }

@@ -15,6 +15,8 @@ class Topics {
   static std::string Level(std::string_view text);
   static std::string Sparkplug(const std::string& group, SparkplugMessage type,
                                const std::string& node, const std::string& device = {});
+  // Where a Sparkplug primary host application says whether it is online.
+  static std::string SparkplugState(const std::string& hostId);
   // "<endpoint>/<tag>" below the JSON prefix.
   static std::string TagPath(const std::string& endpoint, const std::string& name);
   static constexpr std::string_view kSetSuffix = "/set";

@@ -61,6 +61,7 @@ mqtt::MqttSettings Read(const SettingsFile& file, const std::string& folder,
   s.edgeNodeId = Text(file, "EdgeNodeId", hostName);
   s.devices = Choice(file, "Devices", std::pair{kEndpointDevices, mqtt::DeviceScope::Endpoint},
                      std::pair{kSlaveDevices, mqtt::DeviceScope::Slave});
+  s.primaryHostId = file.GetString(kSection, "PrimaryHostId", "");
   s.topicPrefix = Text(file, "TopicPrefix", s.topicPrefix);
   const int megabytes =
       file.GetInt(kSection, "SpoolMegabytes",
@@ -90,6 +91,7 @@ void Write(const mqtt::MqttSettings& s, SettingsFile& file) {
   file.SetString(kSection, "EdgeNodeId", s.edgeNodeId);
   file.SetString(kSection, "Devices",
                  s.devices == mqtt::DeviceScope::Slave ? kSlaveDevices : kEndpointDevices);
+  file.SetString(kSection, "PrimaryHostId", s.primaryHostId);
   file.SetString(kSection, "TopicPrefix", s.topicPrefix);
   file.SetInt(kSection, "SpoolMegabytes", static_cast<int>(s.spoolLimitBytes / kBytesPerMegabyte));
 }

@@ -94,6 +94,7 @@ MqttDlg::MqttDlg(std::string settingsPath, CountersSource counters, QWidget* par
   form->addRow("&Group id:", AddEdit(kGroupId));
   form->addRow("&Edge node id:", AddEdit(kEdgeNodeId));
   form->addRow("&Devices:", AddCombo(kDevicesId, {"One per endpoint", "One per slave node"}));
+  form->addRow("Primar&y host id (empty: none):", AddEdit(kPrimaryHostId));
   form->addRow("JSON topic prefi&x:", AddEdit(kTopicPrefixId));
   form->addRow("&Spool while unreachable (MB):", AddEdit(kSpoolId));
   Control<QLineEdit>(kPasswordId)->setEchoMode(QLineEdit::Password);
@@ -189,6 +190,7 @@ void MqttDlg::ExchangeChoices(DataExchange& dx) {
 void MqttDlg::ExchangeNames(DataExchange& dx) {
   TopicName(dx, Control<QLineEdit>(kGroupId), m_settings.groupId, "A group id");
   TopicName(dx, Control<QLineEdit>(kEdgeNodeId), m_settings.edgeNodeId, "An edge node id");
+  TopicName(dx, Control<QLineEdit>(kPrimaryHostId), m_settings.primaryHostId, "A primary host id");
   QLineEdit* prefix = Control<QLineEdit>(kTopicPrefixId);
   dx.Text(prefix, m_settings.topicPrefix);
   Refuse(dx, prefix, m_settings.topicPrefix.find_first_of("+#") != std::string::npos,

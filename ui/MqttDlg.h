@@ -35,6 +35,7 @@ class MqttDlg : public ExchangeDialog {
   static constexpr int kDevicesId = 1116;
   static constexpr int kTopicPrefixId = 1117;
   static constexpr int kSpoolId = 1118;
+  static constexpr int kPrimaryHostId = 1119;
   static constexpr int kCountersRefreshMs = 1000;
 
   // The publisher's counters while it runs, none while it does not.

@@ -1,13 +1,18 @@
 // A spool segment file with any content: read as the spool reads its files
 // at start-up, through a real directory, and each record decoded as a change.
+// The same bytes as the name of a held device's folder, which must name the
+// folder it came from.
 #include <unistd.h>
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <string_view>
 
+#include "mqtt/HeldChanges.h"
 #include "mqtt/SampleRecord.h"
 #include "mqtt/Spool.h"
 
@@ -35,6 +40,12 @@ void DecodeAll(mqtt::Spool& spool) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+  const std::string_view folder(reinterpret_cast<const char*>(data), size);
+  std::string device;
+  if (mqtt::HeldChanges::DeviceOf(folder, &device) &&
+      mqtt::HeldChanges::FolderOf(device) != folder) {
+    std::abort();
+  }
   std::filesystem::remove_all(Directory());
   std::filesystem::create_directories(Directory());
   std::ofstream(Directory() + "/spool-0000000000000001.seg", std::ios::binary)

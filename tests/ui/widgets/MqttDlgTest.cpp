@@ -111,6 +111,8 @@ void MqttDlgTest::entriesThePublisherCannotUseAreRefused_data() {
                              << "A client id cannot hold '/', '+' or '#'.";
   QTest::newRow("edge node") << int(D::kEdgeNodeId) << "line+4"
                              << "An edge node id cannot hold '/', '+' or '#'.";
+  QTest::newRow("primary host") << int(D::kPrimaryHostId) << "scada/1"
+                                << "A primary host id cannot hold '/', '+' or '#'.";
   QTest::newRow("group") << int(D::kGroupId) << "a#"
                          << "A group id cannot hold '/', '+' or '#'.";
   QTest::newRow("prefix") << int(D::kTopicPrefixId) << "site/+"

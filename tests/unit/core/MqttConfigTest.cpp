@@ -92,6 +92,7 @@ TEST(MqttConfig, WhatIsWrittenIsReadBackAndTheFilesOtherLinesStay) {
   s.edgeNodeId = "line4";
   s.devices = mqtt::DeviceScope::Slave;
   s.topicPrefix = "site";
+  s.primaryHostId = "scada1";
   s.spoolLimitBytes = 5ull << 20;
   const std::string path =
       (std::filesystem::temp_directory_path() / ("mqttconfig-" + std::to_string(getpid())))
@@ -110,9 +111,10 @@ TEST(MqttConfig, WhatIsWrittenIsReadBackAndTheFilesOtherLinesStay) {
             std::tie(s.enabled, s.host, s.port, s.protocol, s.clientId, s.username, s.password));
   EXPECT_EQ(std::tie(r.tls, r.caFile, r.certFile, r.keyFile, r.qos, r.keepAliveSeconds),
             std::tie(s.tls, s.caFile, s.certFile, s.keyFile, s.qos, s.keepAliveSeconds));
-  EXPECT_EQ(
-      std::tie(r.format, r.groupId, r.edgeNodeId, r.devices, r.topicPrefix, r.spoolLimitBytes),
-      std::tie(s.format, s.groupId, s.edgeNodeId, s.devices, s.topicPrefix, s.spoolLimitBytes));
+  EXPECT_EQ(std::tie(r.format, r.groupId, r.edgeNodeId, r.devices, r.topicPrefix, r.primaryHostId,
+                     r.spoolLimitBytes),
+            std::tie(s.format, s.groupId, s.edgeNodeId, s.devices, s.topicPrefix, s.primaryHostId,
+                     s.spoolLimitBytes));
   // A line break in a value would start a line of its own.
   file.SetString("Mqtt", "Password", "one\n[Other]\nKey=1");
   EXPECT_EQ(SettingsFile::Parse(file.Text()).GetString("Mqtt", "Password", ""), "one");

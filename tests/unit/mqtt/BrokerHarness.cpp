@@ -205,9 +205,9 @@ Subscriber::~Subscriber() {
   mosquitto_destroy(m_mosq);
 }
 
-void Subscriber::Publish(const std::string& topic, const std::string& payload) {
+void Subscriber::Publish(const std::string& topic, const std::string& payload, bool retain) {
   mosquitto_publish(m_mosq, nullptr, topic.c_str(), static_cast<int>(payload.size()),
-                    payload.data(), 1, false);
+                    payload.data(), 1, retain);
 }
 
 void Subscriber::OnMessage(mosquitto*, void* self, const mosquitto_message* m) {

@@ -76,7 +76,7 @@ class Subscriber {
  public:
   Subscriber(int port, const std::string& pattern);
   ~Subscriber();
-  void Publish(const std::string& topic, const std::string& payload);
+  void Publish(const std::string& topic, const std::string& payload, bool retain = false);
   // The first message at or after *from that matches, its index in *from +
   // 1; false at the deadline.
   bool WaitFor(size_t* from, const std::function<bool(const Received&)>& match, Received* found);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <functional>
 #include <mutex>
@@ -247,6 +248,62 @@ TEST_F(BrokerTest, SpooledChangesSurviveARestart) {
   Next(Topic("NBIRTH"));
   Next(Topic("DBIRTH"));
   EXPECT_EQ(Historical(std::size(kept)), std::vector<float>(std::begin(kept), std::end(kept)));
+}
+
+// Kept changes of a device that is away when the broker is back wait in a
+// spool of their own, after a restart too, and go out after the device's
+// birth; those of a device that is gone by then are dropped, and said so.
+TEST_F(BrokerTest, KeptChangesOfADeviceThatIsAwayWaitForItsBirth) {
+  struct Device {
+    int32_t handle;
+    const char* name;
+    const char* tag;
+    float kept;
+  };
+  const Device devices[] = {{kTagHandle, "PLC1", kTag, 1},
+                            {3, "PLC2", "PLC2.NODE1.40001", 2},
+                            {4, "PLC3", "PLC3.NODE1.40001", 3}};
+  const auto add = [](mqtt::MqttPublisher& pub, const Device& d) {
+    pub.AddMetric(d.handle, d.name, d.name, d.tag, VT_R4, true);
+  };
+  const auto birthOf = [](const std::string& device) {
+    return
+        [device](const Received& r) { return r.topic == kTopicRoot + ("DBIRTH/edge/" + device); };
+  };
+  m_relay->Cut();
+  {
+    mqtt::MqttPublisher pub(Settings());
+    for (const Device& d : devices) add(pub, d);
+    std::string error;
+    ASSERT_TRUE(pub.Start(&error)) << error;
+    for (const Device& d : devices) {
+      VARIANT v = Float(d.kept);
+      pub.Update(d.handle, v, 0, 0);
+    }
+    ASSERT_TRUE(mqtt_test::WaitUntil([&] { return pub.Counters().spooled == 3; }));
+    pub.SetDeviceOnline("PLC2", false);
+    pub.SetDeviceOnline("PLC3", false);
+    m_relay->Restore();
+    Next(birthOf("PLC1"));
+    EXPECT_EQ(Historical(1), std::vector<float>{1});
+    pub.Stop();
+  }
+  mqtt::MqttPublisher pub(Settings());
+  add(pub, devices[0]);
+  add(pub, devices[1]);
+  pub.SetDeviceOnline("PLC2", false);
+  std::atomic<bool> goneSaid{false};
+  pub.SetLogHandler([&](int, const std::string& text) {
+    if (text.find("1 kept changes of PLC3, which is gone") != std::string::npos) goneSaid = true;
+  });
+  std::string error;
+  ASSERT_TRUE(pub.Start(&error)) << error;
+  ASSERT_TRUE(mqtt_test::WaitUntil([&] { return goneSaid.load(); }));
+  pub.SetDeviceOnline("PLC2", true);
+  Next(birthOf("PLC2"));
+  EXPECT_EQ(Historical(1), std::vector<float>{2});
+  // Once confirmed, nothing is held any more.
+  EXPECT_TRUE(mqtt_test::WaitUntil([&] { return fs::is_empty(m_dir / "spool" / "held"); }));
 }
 
 size_t SegmentFiles(const fs::path& dir) {
@@ -516,6 +573,62 @@ TEST_F(BrokerTest, JsonDocumentOfATagRemovedBeforeAStopIsDeletedAfterTheRestart)
   EXPECT_FALSE(
       RetainedTopics(m_broker->Port(), "pm/PLC1/#", *m_sub, "pm/PLC1/marker").contains(tagTopic));
   EXPECT_FALSE(fs::exists(uncleared));
+}
+
+// Following a primary host: nothing is born before its STATE says online,
+// and changes are kept meanwhile; its going offline ends the session with
+// NDEATH; a STATE older than the latest is ignored.
+TEST_F(BrokerTest, BirthsWaitForThePrimaryHost) {
+  const std::string stateTopic = "spBv1.0/STATE/scada";
+  const auto state = [](bool online, int timestamp) {
+    return std::string("{\"online\": ") + (online ? "true" : "false") +
+           ", \"timestamp\": " + std::to_string(timestamp) + "}";
+  };
+  // Where the message that matches lies in all the subscriber received.
+  const auto indexOf = [&](const std::function<bool(const Received&)>& match) {
+    size_t from = 0;
+    Received r;
+    EXPECT_TRUE(m_sub->WaitFor(&from, match, &r));
+    return from;
+  };
+  const auto stateSaying = [&](const std::string& payload) {
+    return
+        [&, payload](const Received& r) { return r.topic == stateTopic && r.payload == payload; };
+  };
+  mqtt::MqttSettings settings = Settings();
+  settings.primaryHostId = "scada";
+  mqtt::MqttPublisher pub(settings);
+  std::atomic<bool> staleIgnored{false};
+  pub.SetLogHandler([&](int, const std::string& text) {
+    if (text.find("older than the last") != std::string::npos) staleIgnored = true;
+  });
+  pub.AddMetric(kTagHandle, "PLC1", "PLC1", kTag, VT_R4, true);
+  std::string error;
+  ASSERT_TRUE(pub.Start(&error)) << error;
+  ASSERT_TRUE(mqtt_test::WaitUntil([&] { return pub.Counters().connected; }));
+  VARIANT v = Float(1);
+  pub.Update(kTagHandle, v, 0, 0);
+  ASSERT_TRUE(mqtt_test::WaitUntil([&] { return pub.Counters().spooled == 1; }));
+  m_sub->Publish(stateTopic, state(true, 1000), true);
+  const Received birth = Next(Topic("NBIRTH"));
+  EXPECT_GT(m_at, indexOf(stateSaying(state(true, 1000))));
+  Next(Topic("DBIRTH"));
+  EXPECT_EQ(Historical(1), std::vector<float>{1});
+
+  m_sub->Publish(stateTopic, state(false, 1000), true);
+  const Received death = Next(Topic("NDEATH"));
+  EXPECT_EQ(BdSeq(death), BdSeq(birth));
+  v = Float(2);
+  pub.Update(kTagHandle, v, 0, 0);
+  ASSERT_TRUE(mqtt_test::WaitUntil([&] { return pub.Counters().spooled == 2; }));
+  // Retained, so that the next session sees it whenever it subscribes.
+  m_sub->Publish(stateTopic, state(true, 500), true);
+  ASSERT_TRUE(mqtt_test::WaitUntil([&] { return staleIgnored.load(); }));
+  m_sub->Publish(stateTopic, state(true, 2000), true);
+  const Received rebirth = Next(Topic("NBIRTH"));
+  EXPECT_GT(m_at, indexOf(stateSaying(state(true, 2000))));
+  EXPECT_EQ(BdSeq(rebirth), (BdSeq(birth) + 1) % 256);
+  EXPECT_EQ(Historical(1), std::vector<float>{2});
 }
 
 // A broker that will not have the gateway: the refusal is logged as an

@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "mqtt/JsonCodec.h"
@@ -187,6 +189,33 @@ struct JsonWriteCase {
   ScalarValue value;
   std::string idJson;
 };
+
+// A primary host's STATE decodes only whole: a boolean "online" and a
+// timestamp in whole milliseconds.
+TEST(JsonCodecTest, DecodesHostStatesStrictly) {
+  struct Case {
+    const char* payload;
+    std::optional<std::pair<bool, uint64_t>> state;
+  };
+  const Case cases[] = {
+      {R"({"online": true, "timestamp": 1668114759262})", std::pair{true, 1668114759262ull}},
+      {R"({"timestamp": 0, "online": false, "extra": [1]})", std::pair{false, 0ull}},
+      {R"({"online": "true", "timestamp": 1})", std::nullopt},
+      {R"({"online": true})", std::nullopt},
+      {R"({"online": true, "timestamp": -1})", std::nullopt},
+      {R"({"online": true, "timestamp": 1.5})", std::nullopt},
+      {R"({"online": true, "timestamp": 18446744073709551616})", std::nullopt},
+      {"ONLINE", std::nullopt},
+      {"[true, 1]", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    const auto state = mqtt::JsonCodec::DecodeHostState(c.payload);
+    ASSERT_EQ(state.has_value(), c.state.has_value()) << c.payload;
+    if (state) {
+      EXPECT_EQ(std::pair(state->online, state->timestamp), *c.state) << c.payload;
+    }
+  }
+}
 
 TEST(JsonCodecTest, DecodesWritesStrictly) {
   const JsonWriteCase cases[] = {
