@@ -70,10 +70,13 @@ void HeldChanges::Hold(const std::string& device, std::string_view record) {
   Spool* spool = Of(device);
   std::string error;
   if (spool == nullptr) spool = Open(device, &error);
-  // Without a directory of its own the record has nowhere to wait; the
-  // main spool's directory was made, so this is a full or failing disk,
-  // which the next Flush reports.
-  if (spool != nullptr) spool->Append(record);
+  // Without a directory of its own (a full or failing disk) the record has
+  // nowhere to wait: it is counted with the ones dropped past the bound.
+  if (spool == nullptr) {
+    ++m_droppedBefore;
+    return;
+  }
+  spool->Append(record);
 }
 
 bool HeldChanges::Holds(const std::string& device) const {

@@ -35,7 +35,7 @@ class HeldChanges {
   // Closes and deletes the spools that are empty, but those in use.
   void Prune(const std::set<const Spool*>& inUse);
   bool Flush();
-  // Records dropped past the bound, over every device.
+  // Records dropped past the bound, or for want of a spool, over every device.
   uint64_t Dropped() const;
 
   // A device name as a directory name and back: hexadecimal, so that any
@@ -49,7 +49,8 @@ class HeldChanges {
   std::string m_directory;
   uint64_t m_limitBytes;
   std::map<std::string, std::unique_ptr<Spool>> m_spools;
-  // Past-the-bound drops of spools since deleted.
+  // Past-the-bound drops of spools since deleted, and records that found no
+  // spool to wait in.
   uint64_t m_droppedBefore = 0;
 };
 
