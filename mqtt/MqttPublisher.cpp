@@ -1,5 +1,7 @@
 #include "mqtt/MqttPublisher.h"
 
+#include <sys/stat.h>
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -23,6 +25,7 @@
 #include "mqtt/Spool.h"
 #include "mqtt/Topics.h"
 #include "mqtt/ValueConversion.h"
+#include "platform/ReplaceFile.h"
 
 namespace mqtt {
 
@@ -53,6 +56,7 @@ constexpr const char* kHeldFolder = "/held";
 // session does not leave their documents on the broker for good.
 constexpr const char* kUnclearedFile = "/uncleared";
 constexpr const char* kClientIdPrefix = "pelmoran-";
+constexpr mode_t kFileMode = S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH;
 // OPC UA's Bad_Shutdown: what a command still pending when the publisher
 // stops is answered with, for its write may or may not have happened.
 constexpr uint32_t kBadShutdown = 0x800C0000u;
@@ -63,17 +67,6 @@ constexpr const char* kNoDocument = "";
 // may complete a command of a stopped publisher against its successor, which
 // must then find no command of its own under that id.
 std::atomic<uint64_t> g_lastCommand{0};
-
-// Replaces the file at path whole, or leaves it as it was.
-void ReplaceFile(const std::string& path, const std::string& text) {
-  const std::string temporary = path + ".new";
-  {
-    std::ofstream out(temporary, std::ios::trunc | std::ios::binary);
-    out << text;
-    if (!out.flush()) return;
-  }
-  std::rename(temporary.c_str(), path.c_str());
-}
 
 struct SessionEvent {
   enum class Kind { Connected, Disconnected, Refused, Message };
@@ -301,7 +294,7 @@ void MqttPublisher::Impl::LoadBdSeq() {
 void MqttPublisher::Impl::AdvanceBdSeq() {
   const uint32_t next = (m_bdSeq + 1) % kBdSeqModulus;
   m_bdSeq = next;
-  ReplaceFile(m_settings.spoolDirectory + kBdSeqFile, std::to_string(next) + "\n");
+  ReplaceFile(m_settings.spoolDirectory + kBdSeqFile, std::to_string(next) + "\n", kFileMode);
 }
 
 void MqttPublisher::Impl::LoadUncleared() {
@@ -322,7 +315,7 @@ void MqttPublisher::Impl::SaveUncleared() const {
     // A line cannot hold it; such a name is never a tag's.
     if (path.find('\n') == std::string::npos) text += path + "\n";
   }
-  ReplaceFile(file, text);
+  ReplaceFile(file, text, kFileMode);
 }
 
 void MqttPublisher::Impl::PushEvent(SessionEvent event) {

@@ -1,13 +1,12 @@
 #include "runtime/SettingsFile.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <charconv>
-#include <cstdio>
 #include <fstream>
 #include <sstream>
+
+#include "platform/ReplaceFile.h"
 
 namespace {
 
@@ -56,20 +55,7 @@ std::string SettingsFile::Text() const {
 }
 
 bool SettingsFile::Save(const std::string& path) const {
-  const std::string temporary = path + ".new";
-  const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, kOwnerOnly);
-  if (fd < 0) return false;
-  const std::string text = Text();
-  bool written = ::fchmod(fd, kOwnerOnly) == 0;
-  for (size_t done = 0; written && done < text.size();) {
-    const ssize_t n = ::write(fd, text.data() + done, text.size() - done);
-    written = n > 0;
-    if (written) done += static_cast<size_t>(n);
-  }
-  written = ::close(fd) == 0 && written;
-  if (written && ::rename(temporary.c_str(), path.c_str()) == 0) return true;
-  ::unlink(temporary.c_str());
-  return false;
+  return ReplaceFile(path, Text(), kOwnerOnly);
 }
 
 const SettingsFile::Line* SettingsFile::Find(const std::string& section,
