@@ -6,14 +6,6 @@ namespace {
 constexpr std::string_view kNamespace = "spBv1.0/";
 }
 
-std::string Topics::Level(std::string_view text) {
-  std::string level(text);
-  for (char& c : level) {
-    if (c == '/' || c == '+' || c == '#') c = '_';
-  }
-  return level;
-}
-
 const char* Topics::Name(SparkplugMessage type) {
   switch (type) {
     case SparkplugMessage::NBIRTH: return "NBIRTH";

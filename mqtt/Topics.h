@@ -12,7 +12,15 @@ enum class SparkplugMessage { NBIRTH, NDEATH, DBIRTH, DDEATH, NDATA, DDATA, NCMD
 class Topics {
  public:
   // One topic level: '/', '+' and '#', which MQTT reserves, become '_'.
-  static std::string Level(std::string_view text);
+  // Inline, for the program names its devices with it without linking the
+  // library.
+  static std::string Level(std::string_view text) {
+    std::string level(text);
+    for (char& c : level) {
+      if (c == '/' || c == '+' || c == '#') c = '_';
+    }
+    return level;
+  }
   static std::string Sparkplug(const std::string& group, SparkplugMessage type,
                                const std::string& node, const std::string& device = {});
   // Where a Sparkplug primary host application says whether it is online.

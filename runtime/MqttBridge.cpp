@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "mqtt/MqttPublisher.h"
+#include "mqtt/Topics.h"
 #include "pointdb/PelmoranDoc.h"
 #include "runtime/MetricPublisher.h"
 #include "runtime/Runtime.h"
@@ -10,13 +11,6 @@
 
 static_assert(mqtt::MqttPublisher::kCommandIdBit == ITagObserver::kTokenBit,
               "a command's completion must find its way back to the publisher");
-
-namespace {
-
-// OPC UA's Bad_InvalidArgument.
-constexpr uint32_t kBadInvalidArgument = 0x80AB0000u;
-
-}  // namespace
 
 MqttBridge::MqttBridge(Runtime& runtime, IMetricPublisher& publisher, mqtt::DeviceScope devices)
     : m_runtime(runtime), m_publisher(publisher), m_scope(devices) {
@@ -31,24 +25,17 @@ MqttBridge::~MqttBridge() {
   m_runtime.m_endpoints.SetObserver(nullptr);
 }
 
-std::string MqttBridge::TopicLevel(const std::string& name) {
-  std::string level = name;
-  for (char& c : level)
-    if (c == '/' || c == '+' || c == '#') c = '_';
-  return level;
-}
-
 std::string MqttBridge::DeviceName(const std::string& endpoint, int slaveNode,
                                    mqtt::DeviceScope scope) {
-  if (scope == mqtt::DeviceScope::Endpoint) return TopicLevel(endpoint);
-  return TopicLevel(endpoint + "-NODE" + std::to_string(slaveNode));
+  if (scope == mqtt::DeviceScope::Endpoint) return mqtt::Topics::Level(endpoint);
+  return mqtt::Topics::Level(endpoint + "-NODE" + std::to_string(slaveNode));
 }
 
 void MqttBridge::OnCommand(int32_t handle, const VARIANT& value, uint64_t commandId) {
   // An id without the bit would be completed at the tag server instead, to
   // an OPC UA client's write that may have the same number.
   if ((commandId & kTokenBit) == 0) {
-    m_publisher.CompleteCommand(commandId, kBadInvalidArgument);
+    m_publisher.CompleteCommand(commandId, OPC_STATUS_BAD_INVALID_ARGUMENT);
     return;
   }
   // The write path converts the value in place.
@@ -71,7 +58,7 @@ void MqttBridge::OnTagCreated(const TagInfo& tag) {
   auto [entry, added] = m_devices.try_emplace(name, Device{.endpoint = tag.endpoint});
   Device& device = entry->second;
   ++device.metrics;
-  m_publisher.AddMetric(tag.handle, TopicLevel(tag.endpoint), name, tag.name, tag.type,
+  m_publisher.AddMetric(tag.handle, mqtt::Topics::Level(tag.endpoint), name, tag.name, tag.type,
                         tag.writable);
   // A new device is told its state once it has a tag to be born with.
   if (added) {

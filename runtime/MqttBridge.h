@@ -30,8 +30,6 @@ class MqttBridge : public ITagObserver, public IEndpointObserver {
   // topic level ('/', '+', '#') made '_'.
   static std::string DeviceName(const std::string& endpoint, int slaveNode,
                                 mqtt::DeviceScope scope);
-  // A topic level made of a name.
-  static std::string TopicLevel(const std::string& name);
 
   // A write from the broker; its id carries kTokenBit.
   void OnCommand(int32_t handle, const VARIANT& value, uint64_t commandId);

@@ -35,6 +35,7 @@ constexpr uint32_t OPC_STATUS_BAD_DEVICE_FAILURE = 0x808B0000u;
 constexpr uint32_t OPC_STATUS_BAD_OUT_OF_SERVICE = 0x808D0000u;
 constexpr uint32_t OPC_STATUS_BAD_WAITING_FOR_INITIAL_DATA = 0x80320000u;
 constexpr uint32_t OPC_STATUS_BAD_DATA_ENCODING_INVALID = 0x80380000u;
+constexpr uint32_t OPC_STATUS_BAD_INVALID_ARGUMENT = 0x80AB0000u;
 
 // Registration record (and, for the service, a systemd user unit) under the
 // user's configuration directory.
