@@ -4,16 +4,9 @@
 
 #include "pointdb/ClientWrites.h"
 #include "support/CoreWorld.h"
+#include "support/Variants.h"
 
 namespace {
-
-VARIANT Number(double d) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_R8;
-  v.dblVal = d;
-  return v;
-}
 
 struct ClientWriteFixture : ::testing::Test {
   CoreWorld w;

@@ -10,6 +10,7 @@
 #include "runtime/MetricPublisher.h"
 #include "runtime/MqttBridge.h"
 #include "support/CoreWorld.h"
+#include "support/Variants.h"
 
 namespace {
 
@@ -61,14 +62,6 @@ struct FakePublisher : IMetricPublisher {
     return nullptr;
   }
 };
-
-VARIANT Number(double d) {
-  VARIANT v;
-  VariantInit(&v);
-  v.vt = VT_R8;
-  v.dblVal = d;
-  return v;
-}
 
 struct BridgeFixture : ::testing::Test {
   CoreWorld w;
