@@ -17,6 +17,12 @@ constexpr size_t kMaxStrayStream = 1024;
 constexpr int64_t kUnixEpochTicks = 116444736000000000LL;  // 1601-01-01 to 1970-01-01
 constexpr int64_t kNanosecondsPerTick = 100;
 
+// Whether a frame carries this node and PDU.
+bool Carries(const FrameResult& frame, const std::vector<uint8_t>& content) {
+  return content.size() == frame.pdu.size() + 1 && content[0] == frame.address &&
+         std::equal(frame.pdu.begin(), frame.pdu.end(), content.begin() + 1);
+}
+
 int64_t FileTimeNow() {
   auto since = std::chrono::system_clock::now().time_since_epoch();
   return std::chrono::duration_cast<std::chrono::nanoseconds>(since).count() / kNanosecondsPerTick +
@@ -31,7 +37,8 @@ Connection::Connection(asio::io_context& io, int handle, Dialect dialect, int ti
       dialect_(dialect),
       timeoutMs_(timeoutMs > 0 ? timeoutMs : kDefaultTimeoutMs),
       framer_(std::move(framer)),
-      timer_(io) {}
+      timer_(io),
+      settleTimer_(io) {}
 
 int Connection::accept(const RequestHeader& header, const uint16_t* data, bool write, Job& job) {
   // Reads go through PollMODBUS, writes through WriteMODBUS.
@@ -108,7 +115,9 @@ void Connection::close() {
   auto release = [self = shared_from_this()] {
     self->active_ = false;
     self->awaiting_ = false;
+    self->held_.reset();
     self->timer_.cancel();
+    self->settleTimer_.cancel();
     self->shutdown();
   };
   if (io_.get_executor().running_in_this_thread()) {
@@ -136,6 +145,9 @@ void Connection::sendExchange() {
   // A serial line starts each exchange afresh; a Modbus/TCP stream keeps
   // what came meanwhile, so that a late answer there is skipped whole.
   if (serialLine()) rx_.clear();
+  held_.reset();
+  asking_.assign(1, ex.slave);
+  asking_.insert(asking_.end(), pdu.begin(), pdu.end());
   expect_ = Expectation{ex.slave, ex.function, PduCodec::answerLength(ex)};
   active_ = true;
   awaiting_ = !job_.plan.broadcast();
@@ -169,7 +181,12 @@ void Connection::waitForDeadline() {
       self->waitForDeadline();
       return;
     }
+    if (self->held_) {
+      self->takeHeld();  // nothing followed it in the whole time-out
+      return;
+    }
     self->awaiting_ = false;
+    self->lateAnswerDue_ = true;
     // Part of an answer that never finished cannot begin the next one.
     self->rx_.clear();
     ++self->counters_.timeouts;
@@ -196,11 +213,50 @@ void Connection::received(const uint8_t* bytes, size_t size) {
     return;
   }
   rx_.insert(rx_.end(), bytes, bytes + size);
-  const FrameResult frame = framer_->parse(rx_, expect_);
-  counters_.discarded += frame.dropped;
-  rx_.erase(rx_.begin(), rx_.begin() + static_cast<long>(frame.consumed));
-  if (frame.kind == FrameResult::Kind::Incomplete) return;
+  for (;;) {
+    FrameResult frame = framer_->parse(rx_, expect_);
+    counters_.discarded += frame.dropped;
+    rx_.erase(rx_.begin(), rx_.begin() + static_cast<long>(frame.consumed));
+    if (frame.kind == FrameResult::Kind::Incomplete) break;
+    if (frame.kind == FrameResult::Kind::Frame && mayBeCopy(frame)) {
+      held_ = std::move(frame);
+      continue;
+    }
+    settled(frame);
+    return;
+  }
+  if (!held_) return;
+  // Bytes still coming put the moment off: the answer may be among them.
+  settleTimer_.expires_after(settleTime());
+  settleTimer_.async_wait([self = shared_from_this()](const asio::error_code& ec) {
+    if (!ec && self->held_ && self->awaiting_ && !self->closed_) self->takeHeld();
+  });
+}
+
+bool Connection::mayBeCopy(const FrameResult& frame) const {
+  if (!serialLine() || held_) return false;
+  // The line echoing the request back, or the last answer coming again
+  // (a slave or converter that sends each answer twice): the real answer
+  // follows it. A repeat asked by the same request is taken, as its data
+  // are the ones asked for.
+  return Carries(frame, asking_) || (Carries(frame, lastAnswer_) && asking_ != lastAsked_);
+}
+
+void Connection::takeHeld() {
+  const FrameResult frame = std::move(*held_);
+  held_.reset();
+  settled(frame);
+}
+
+void Connection::settled(const FrameResult& frame) {
+  settleTimer_.cancel();
+  if (held_) {
+    // Another answer followed the one held: that one was a copy.
+    ++counters_.discarded;
+    held_.reset();
+  }
   awaiting_ = false;
+  framingChecked(frame.kind == FrameResult::Kind::Frame);
   if (frame.kind == FrameResult::Kind::Error) {
     count(frame.status);
     stepDone(frame.status);
@@ -210,9 +266,10 @@ void Connection::received(const uint8_t* bytes, size_t size) {
 }
 
 void Connection::stray(const uint8_t* bytes, size_t size) {
-  // Nothing is due: on a serial line this is a late answer or noise; a
-  // Modbus/TCP stream is kept for the next exchange to skip frame by frame.
-  if (serialLine()) {
+  // Nothing is due: on a serial line this is a late answer or noise. A
+  // Modbus/TCP stream is kept for the next exchange to skip frame by frame
+  // while a late answer may come; after an answer nothing more belongs to it.
+  if (serialLine() || !lateAnswerDue_) {
     ++counters_.discarded;
     return;
   }
@@ -225,6 +282,16 @@ void Connection::stray(const uint8_t* bytes, size_t size) {
 
 void Connection::answer(const FrameResult& frame) {
   const Exchange& ex = job_.plan.exchanges()[job_.step];
+  lastAsked_ = asking_;
+  lastAnswer_.assign(1, frame.address);
+  lastAnswer_.insert(lastAnswer_.end(), frame.pdu.begin(), frame.pdu.end());
+  lateAnswerDue_ = false;
+  // One request is outstanding at a time, so bytes after its answer belong to
+  // no exchange (junk a slave appends); kept, they would spoil the next one.
+  if (!rx_.empty()) {
+    ++counters_.discarded;
+    rx_.clear();
+  }
   int status = MBS_INVALID_RESPONSE;
   if (frame.address == ex.slave) {
     status = PduCodec::decode(ex, frame.pdu, job_.words.data() + ex.firstWord);

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <vector>
 
 #include "modbuslib/Framer.h"
@@ -54,6 +55,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
   virtual void exchangeTimedOut() {}
   // I/O thread: the request has not gone out yet, the line being busy.
   virtual bool requestHeld() const { return false; }
+  // I/O thread: how long the line must stay quiet after an answer that may be
+  // a copy (see mayBeCopy) before it is taken; zero where frames carry ids.
+  virtual std::chrono::microseconds settleTime() const { return {}; }
+  // I/O thread: whether the answer just parsed kept the stream in step.
+  virtual void framingChecked(bool /*inStep*/) {}
 
   // I/O thread, for the transports.
   void received(const uint8_t* bytes, size_t size);
@@ -96,7 +102,11 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void begin(Job job);
   void sendExchange();
   void waitForDeadline();
+  void settled(const FrameResult& frame);
   void answer(const FrameResult& frame);
+  bool mayBeCopy(const FrameResult& frame) const;
+  void hold(FrameResult frame);
+  void takeHeld();
   void stray(const uint8_t* bytes, size_t size);
   void count(int status);
   void stepDone(int status);
@@ -125,6 +135,16 @@ class Connection : public std::enable_shared_from_this<Connection> {
   Expectation expect_;
   std::vector<uint8_t> rx_;
   asio::steady_timer timer_;
+  // A serial answer carries no id: one that repeats the line's last answer
+  // word for word, though asked by another request, may be that answer sent
+  // twice, so it is held until the line has settled.
+  std::vector<uint8_t> asking_;      // node and PDU of the request on the wire
+  std::vector<uint8_t> lastAsked_;   // ...of the one that got the last answer
+  std::vector<uint8_t> lastAnswer_;  // node and PDU of that answer
+  std::optional<FrameResult> held_;
+  asio::steady_timer settleTimer_;
+  // Modbus/TCP: a request timed out and its answer may still come.
+  bool lateAnswerDue_ = false;
 };
 
 }  // namespace mbl

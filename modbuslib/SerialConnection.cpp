@@ -3,6 +3,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -65,6 +66,10 @@ void SerialConnection::exchangeTimedOut() {
   drained_ = expectation();
   drainFrom_ = Clock::now();
   drainUntil_ = drainFrom_ + 2 * milliseconds(timeoutMs());
+}
+
+std::chrono::microseconds SerialConnection::settleTime() const {
+  return std::max(gap_, turnaround_);
 }
 
 bool SerialConnection::mustDrain() const {
@@ -156,6 +161,7 @@ void SerialConnection::writeRest() {
 
 void SerialConnection::written(bool ok) {
   writing_ = false;
+  leaving_ = ok;
   lastActivity_ = Clock::now();
   afterBroadcast_ = broadcast_;
   if (manualRts_) releaseRts(0);
@@ -207,14 +213,20 @@ void SerialConnection::readAvailable() {
     }
     if (empty) break;
     lastActivity_ = Clock::now();
-    if (holding_) {
-      countDiscarded();  // arrived while the request waited for the line: not its answer
+    if (holding_ || writing_ || requestLeaving()) {
+      // Arrived before the request had wholly left the line: not its answer.
+      countDiscarded();
     } else {
       received(buffer_.data(), static_cast<size_t>(n));
     }
     if (!isOpen()) return;
   }
   waitForInput();
+}
+
+bool SerialConnection::requestLeaving() {
+  if (leaving_) leaving_ = SerialPort::pendingOutput(port_.native_handle()) > 0;
+  return leaving_;
 }
 
 void SerialConnection::lineFailed(const std::string& why) {
@@ -234,6 +246,7 @@ void SerialConnection::lose() {
   rtsTimer_.cancel();
   holding_ = false;
   writing_ = false;
+  leaving_ = false;
   asio::error_code ignored;
   port_.close(ignored);
   failOutstanding(MBS_SVR_NOT_CONNECTED);

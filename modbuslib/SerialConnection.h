@@ -33,6 +33,8 @@ class SerialConnection : public Connection {
   void shutdown() override;
   void exchangeTimedOut() override;
   bool requestHeld() const override { return holding_; }
+  // The inter-frame gap or the turnaround, whichever is longer.
+  std::chrono::microseconds settleTime() const override;
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -46,6 +48,7 @@ class SerialConnection : public Connection {
   void written(bool ok);
   void waitForInput();
   void readAvailable();
+  bool requestLeaving();
   void lineFailed(const std::string& why);
   void retryLater();
   // The device is gone (a USB adapter unplugged, a pseudo-terminal closed):
@@ -73,6 +76,7 @@ class SerialConnection : public Connection {
   bool broadcast_ = false;          // the request going out gets no answer
   bool afterBroadcast_ = false;     // the last one on the line got none
   bool writing_ = false;
+  bool leaving_ = false;  // the request's last bytes may still be in the driver's queue
   bool lineDown_ = false;  // the error was logged; the next read that succeeds says so again
   std::vector<uint8_t> outgoing_;
   size_t outgoingSent_ = 0;

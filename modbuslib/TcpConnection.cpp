@@ -1,9 +1,15 @@
 #include "modbuslib/TcpConnection.h"
 
+#include <utility>
+
 #include "modbuslib/Library.h"
 #include "modbuslib/MbapFramer.h"
 
 namespace mbl {
+
+namespace {
+constexpr int kOutOfStepLimit = 2;
+}  // namespace
 
 TcpConnection::TcpConnection(asio::io_context& io, int handle,
                              const asio::ip::tcp::endpoint& server, int timeoutMs)
@@ -41,15 +47,20 @@ void TcpConnection::connected(const asio::error_code& ec) {
   socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
   socket_.non_blocking(true, ignored);
   up_ = true;
-  Library::instance().linkEvent(MBS_EVENT_CONNECTED, *this);
+  if (!reconnecting_.exchange(false)) Library::instance().linkEvent(MBS_EVENT_CONNECTED, *this);
   readMore();
+  if (std::exchange(awaitingLink_, false)) {
+    armTimer();  // its time-out runs from when it goes out
+    transmit(std::move(outgoing_));
+  }
 }
 
 void TcpConnection::readMore() {
   // Waiting for readiness and then reading what is there spares a read
   // attempt that finds nothing after every answer.
   socket_.async_wait(asio::ip::tcp::socket::wait_read, [me = self()](const asio::error_code& ec) {
-    if (!me->isOpen()) return;
+    // Aborted by a reconnection, which reads the new socket itself.
+    if (!me->isOpen() || ec == asio::error::operation_aborted) return;
     if (ec) {
       me->lost(ec);
       return;
@@ -65,11 +76,17 @@ void TcpConnection::readMore() {
       return;
     }
     me->received(me->buffer_.data(), size);
-    me->readMore();
+    // A reconnection begun meanwhile reads the new connection once it is up.
+    if (me->up_) me->readMore();
   });
 }
 
 void TcpConnection::transmit(std::vector<uint8_t> frame) {
+  if (reconnecting_) {
+    awaitingLink_ = true;
+    outgoing_ = std::move(frame);
+    return;
+  }
   if (writing_) {
     sent(false);
     return;
@@ -99,8 +116,29 @@ void TcpConnection::transmit(std::vector<uint8_t> frame) {
                     });
 }
 
+void TcpConnection::framingChecked(bool inStep) {
+  outOfStep_ = inStep ? 0 : outOfStep_ + 1;
+  if (outOfStep_ >= kOutOfStepLimit) reconnect();
+}
+
+void TcpConnection::reconnect() {
+  outOfStep_ = 0;
+  Library::instance().log(MBS_LOG_WARNING, name() + ": answers out of step, connecting again");
+  up_ = false;
+  reconnecting_ = true;
+  asio::error_code ignored;
+  socket_.close(ignored);
+  start();
+}
+
+std::string TcpConnection::name() const {
+  return "Modbus/TCP " + server_.address().to_string() + ":" + std::to_string(server_.port());
+}
+
 void TcpConnection::lost(const asio::error_code& ec) {
-  const bool wasUp = up_.exchange(false);
+  const bool reconnecting = reconnecting_.exchange(false);
+  awaitingLink_ = false;
+  const bool wasUp = up_.exchange(false) || reconnecting;
   asio::error_code ignored;
   socket_.close(ignored);
   // Also a request started just before the drop was noticed ends here.
@@ -108,9 +146,7 @@ void TcpConnection::lost(const asio::error_code& ec) {
   if (ended_) return;
   ended_ = true;
   Library::instance().log(MBS_LOG_WARNING,
-                          "Modbus/TCP " + server_.address().to_string() + ":" +
-                              std::to_string(server_.port()) +
-                              (wasUp ? ": connection lost: " : ": cannot connect: ") + reason(ec));
+                          name() + (wasUp ? ": connection lost: " : ": cannot connect: ") + reason(ec));
   Library::instance().linkEvent(MBS_EVENT_TERMINATED, *this);
 }
 

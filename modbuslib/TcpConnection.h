@@ -16,16 +16,23 @@ class TcpConnection : public Connection {
   void start() override;
 
  protected:
-  bool linkUp() const override { return up_; }
+  // A reconnection keeps the link: requests meanwhile wait for it.
+  bool linkUp() const override { return up_ || reconnecting_; }
+  bool requestHeld() const override { return awaitingLink_; }
   bool serialLine() const override { return false; }
   void transmit(std::vector<uint8_t> frame) override;
   void shutdown() override;
+  // Two answers out of step in a row: the connection is made again, which
+  // puts both ends back at the start of a frame.
+  void framingChecked(bool inStep) override;
 
  private:
   std::shared_ptr<TcpConnection> self();
   void connected(const asio::error_code& ec);
   void readMore();
   void lost(const asio::error_code& ec);
+  void reconnect();
+  std::string name() const;
   std::string reason(const asio::error_code& ec) const;
 
   asio::ip::tcp::socket socket_;
@@ -35,6 +42,11 @@ class TcpConnection : public Connection {
   std::atomic<bool> up_{false};
   bool ended_ = false;  // event 4 has been given
   bool writing_ = false;
+  int outOfStep_ = 0;  // answers out of step in a row
+  // A reconnection is not shown as link events; a request made meanwhile
+  // goes out once it is up.
+  std::atomic<bool> reconnecting_{false};
+  bool awaitingLink_ = false;
   std::vector<uint8_t> outgoing_;
   std::array<uint8_t, 1024> buffer_{};
 };

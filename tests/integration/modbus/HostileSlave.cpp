@@ -22,6 +22,11 @@ void HostileSlave::behave(const std::string& behaviour) {
   process_->readLine();
 }
 
+void HostileSlave::habit(const std::string& habit) {
+  process_->writeLine("habit " + habit);
+  process_->readLine();
+}
+
 std::vector<uint32_t> HostileSlave::get(int address, int count) {
   process_->writeLine("get " + std::to_string(address) + " " + std::to_string(count));
   std::istringstream in(process_->readLine());

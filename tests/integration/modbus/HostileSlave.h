@@ -21,6 +21,8 @@ class HostileSlave {
 
   // The next answer misbehaves: "late 450", "noise ff 00", "wrong-value", "bad-crc"...
   void behave(const std::string& behaviour);
+  // Every answer from now on misbehaves: "duplicate 5", "junk de ad be ef 00".
+  void habit(const std::string& habit);
   // Registers by wire address; a Daniels/ENRON 32-bit register is one value.
   std::vector<uint32_t> get(int address, int count);
   void set(int address, const std::vector<uint32_t>& values);

@@ -12,6 +12,9 @@ on stdin (addresses as on the wire):
     noise <hex bytes>            preceded by these bytes
     wrong-value | wrong-address | wrong-quantity   a write echo that lies
     bad-crc                      sent with a spoiled CRC or LRC
+  habit <name> [args]         -> "ok"; every answer from then on is
+    duplicate <ms>               sent again that much later (deaf meanwhile)
+    junk <hex bytes>             followed by these bytes
 Unwritten registers hold their own address (both halves of a 32-bit one);
 coils alternate 0, 1.
 """
@@ -42,6 +45,7 @@ class Slave:
         self.registers = {}
         self.coils = {}
         self.behaviour = []
+        self.habit = []
 
     def width(self, address):
         return 4 if self.enron and any(address in r for r in WIDE_RANGES) else 2
@@ -55,6 +59,9 @@ class Slave:
         words = line.split()
         if len(words) >= 2 and words[0] == "behave":
             self.behaviour = words[1:]
+            return "ok"
+        if len(words) >= 2 and words[0] == "habit":
+            self.habit = words[1:]
             return "ok"
         if len(words) == 3 and words[0] == "get":
             first, count = int(words[1]), int(words[2])
@@ -231,8 +238,14 @@ def respond(link, slave, unit, pdu, context):
     if name == "late":
         # A slow device: nothing else is read or answered meanwhile.
         time.sleep(int(args[0]) / 1000)
+    habit, habit_args = (slave.habit[0], slave.habit[1:]) if slave.habit else ("", [])
+    if habit == "junk":
+        data += bytes.fromhex("".join(habit_args))
     try:
         link.send(data, context)
+        if habit == "duplicate":
+            time.sleep(int(habit_args[0]) / 1000)
+            link.send(data, context)
     except OSError:
         pass
 

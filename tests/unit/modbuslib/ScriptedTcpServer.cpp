@@ -51,6 +51,7 @@ void ScriptedTcpServer::serve() {
     if (poll(&p, 1, 50) <= 0) continue;
     const int client = accept(listener_, nullptr, nullptr);
     if (client < 0) continue;
+    ++connections_;
     while (!stop_ && serveClient(client)) {
     }
     close(client);

@@ -25,6 +25,7 @@ class ScriptedTcpServer {
   ScriptedTcpServer& operator=(const ScriptedTcpServer&) = delete;
 
   int port() const { return port_; }
+  int connections() const { return connections_; }
   std::vector<Bytes> requests() const;
   // The answer to a request: same transaction, protocol 0, given unit and PDU.
   static Bytes answer(const Bytes& request, uint8_t unit, const Bytes& pdu);
@@ -37,6 +38,7 @@ class ScriptedTcpServer {
   int listener_ = -1;
   int port_ = 0;
   std::atomic<bool> stop_{false};
+  std::atomic<int> connections_{0};
   mutable std::mutex mutex_;
   std::vector<Bytes> requests_;
   std::thread thread_;

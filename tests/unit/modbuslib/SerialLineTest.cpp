@@ -100,6 +100,27 @@ TEST_F(RtuLine, DamagedOrForeignAnswersGiveTheirStatuses) {
   }
 }
 
+// An RS-485 adapter that hears its own transmission hands the request back
+// before the slave's answer; a single-register write's echo looks like an
+// acceptance, so what the slave said must follow it.
+TEST_F(RtuLine, TheLinesEchoOfAWriteIsNotTheSlavesAnswer) {
+  struct Case {
+    bool refused;
+    int status;
+  };
+  const Case cases[] = {{true, 2}, {false, MBS_OK}};
+  open([this, cases](const Bytes& request) -> Bytes {
+    Bytes bytes = request;
+    const Bytes answer = cases[answer_++].refused ? ScriptedSlave::rtu({1, 0x86, 2}) : request;
+    bytes.insert(bytes.end(), answer.begin(), answer.end());
+    return bytes;
+  });
+  for (const Case& c : cases) {
+    std::vector<uint16_t> words{7};
+    EXPECT_EQ(run(RequestHeader{1, 6, 11, 1}, words), c.status);
+  }
+}
+
 // The time of a result is when the library settled it, between the slave's
 // writing its answer (or the time-out running out) and the callback.
 TEST_F(RtuLine, EachResultTellsWhenItWasSettled) {

@@ -89,6 +89,25 @@ TEST_F(TcpLine, HangUpDuringARequestFinishesItThenGivesEvent4Once) {
   EXPECT_EQ(PollMODBUS(handle_, &h), MBS_SVR_NOT_CONNECTED);
 }
 
+TEST_F(TcpLine, TwoAnswersOutOfStepInARowMakeTheConnectionAgain) {
+  // After its first answer the slave's framing has lost its place on the
+  // first connection; a new one puts it back.
+  open([this](const Bytes& request) -> Reply {
+    Bytes good = ScriptedTcpServer::answer(request, request[6], {3, 2, 0x43, 0x21});
+    if (server_->connections() == 1 && answer_++ > 0) good[3] = 1;  // not protocol 0
+    return {good};
+  });
+  std::vector<int> statuses;
+  std::vector<uint16_t> words;
+  for (int i = 0; i < 5; ++i) statuses.push_back(run(RequestHeader{1, 3, 1, 1}, words));
+  EXPECT_EQ(statuses, (std::vector<int>{MBS_OK, MBS_INVALID_RESPONSE, MBS_INVALID_RESPONSE,
+                                        MBS_OK, MBS_OK}));
+  EXPECT_EQ(server_->connections(), 2);
+  // Made again within the library: the program sees the link stay up.
+  EXPECT_EQ(CallbackRecorder::linkEvents(handle_, MBS_EVENT_CONNECTED), 1);
+  EXPECT_EQ(CallbackRecorder::linkEvents(handle_, MBS_EVENT_TERMINATED), 0);
+}
+
 TEST_F(TcpLine, TakingTheCallbackAwayStopsIt) {
   open([](const Bytes& request) -> Reply {
     return {ScriptedTcpServer::answer(request, request[6], {3, 2, 0, 5})};
