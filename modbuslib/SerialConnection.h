@@ -76,7 +76,7 @@ class SerialConnection : public Connection {
   bool broadcast_ = false;          // the request going out gets no answer
   bool afterBroadcast_ = false;     // the last one on the line got none
   bool writing_ = false;
-  bool leaving_ = false;  // the request's last bytes may still be in the driver's queue
+  bool leaving_ = false;   // the request's last bytes may still be in the driver's queue
   bool lineDown_ = false;  // the error was logged; the next read that succeeds says so again
   std::vector<uint8_t> outgoing_;
   size_t outgoingSent_ = 0;

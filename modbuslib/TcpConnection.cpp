@@ -145,8 +145,9 @@ void TcpConnection::lost(const asio::error_code& ec) {
   failOutstanding(MBS_SVR_NOT_CONNECTED);
   if (ended_) return;
   ended_ = true;
-  Library::instance().log(MBS_LOG_WARNING,
-                          name() + (wasUp ? ": connection lost: " : ": cannot connect: ") + reason(ec));
+  Library::instance().log(
+      MBS_LOG_WARNING,
+      name() + (wasUp ? ": connection lost: " : ": cannot connect: ") + reason(ec));
   Library::instance().linkEvent(MBS_EVENT_TERMINATED, *this);
 }
 

@@ -100,8 +100,8 @@ TEST_F(TcpLine, TwoAnswersOutOfStepInARowMakeTheConnectionAgain) {
   std::vector<int> statuses;
   std::vector<uint16_t> words;
   for (int i = 0; i < 5; ++i) statuses.push_back(run(RequestHeader{1, 3, 1, 1}, words));
-  EXPECT_EQ(statuses, (std::vector<int>{MBS_OK, MBS_INVALID_RESPONSE, MBS_INVALID_RESPONSE,
-                                        MBS_OK, MBS_OK}));
+  EXPECT_EQ(statuses,
+            (std::vector<int>{MBS_OK, MBS_INVALID_RESPONSE, MBS_INVALID_RESPONSE, MBS_OK, MBS_OK}));
   EXPECT_EQ(server_->connections(), 2);
   // Made again within the library: the program sees the link stay up.
   EXPECT_EQ(CallbackRecorder::linkEvents(handle_, MBS_EVENT_CONNECTED), 1);
