@@ -91,6 +91,11 @@ long DiskFile::WriterOf(const std::string& fileName) {
   return std::stol(rest.substr(0, dash));
 }
 
+bool DiskFile::IsNewFileOf(const std::string& name, const std::string& target) {
+  return !target.empty() && name.starts_with(target) && name.rfind(kTempMark) == target.size() &&
+         WriterOf(name) != 0;
+}
+
 void DiskFile::SyncDirectoryOf(const std::string& path) { SyncDirectory(DirectoryOf(path)); }
 
 DiskFile::ReadResult DiskFile::ReadAll(const std::string& path, std::string& bytes,

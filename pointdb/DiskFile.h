@@ -22,6 +22,8 @@ class DiskFile {
   // The process whose new file the name is ("<name>.tmp-<pid>-<n>"); 0 for
   // a name that is none of this program's new files.
   static long WriterOf(const std::string& fileName);
+  // Whether name is a new file made beside target.
+  static bool IsNewFileOf(const std::string& name, const std::string& target);
   // Makes the names made or renamed in path's directory survive a crash.
   static void SyncDirectoryOf(const std::string& path);
   // Reads a regular file whole; the reason of a failure goes to error.

@@ -45,15 +45,6 @@ std::string Encode(const std::vector<std::pair<std::string, std::string>>& files
   return bytes;
 }
 
-std::vector<std::pair<std::string, std::string>> Decode(const std::string& bytes) {
-  std::vector<std::string> names;
-  for (size_t at = 0, end; (end = bytes.find('\0', at)) != std::string::npos; at = end + 1)
-    names.push_back(bytes.substr(at, end - at));
-  std::vector<std::pair<std::string, std::string>> files;
-  for (size_t i = 0; i + 1 < names.size(); i += 2) files.emplace_back(names[i], names[i + 1]);
-  return files;
-}
-
 }  // namespace
 
 SaveSet::SaveSet(std::string journalPath) : m_strJournal(std::move(journalPath)) {}
@@ -105,11 +96,24 @@ bool SaveSet::Commit(std::string& error) {
   return true;
 }
 
+std::vector<std::pair<std::string, std::string>> SaveSet::ReadJournal(const std::string& bytes) {
+  std::vector<std::string> names;
+  for (size_t at = 0, end; (end = bytes.find('\0', at)) != std::string::npos; at = end + 1)
+    names.push_back(bytes.substr(at, end - at));
+  std::vector<std::pair<std::string, std::string>> files;
+  for (size_t i = 0; i + 1 < names.size(); i += 2) {
+    const std::string& staged = names[i];
+    const std::string& target = names[i + 1];
+    if (DiskFile::IsNewFileOf(staged, target)) files.emplace_back(staged, target);
+  }
+  return files;
+}
+
 void SaveSet::Recover(const std::string& journalPath) {
   std::string bytes;
   std::string error;
   if (DiskFile::ReadAll(journalPath, bytes, error) != DiskFile::ReadResult::ok) return;
-  const auto files = Decode(bytes);
+  const auto files = ReadJournal(bytes);
   // A file already renamed before the crash has no new file any more.
   for (const auto& [staged, target] : files)
     if (Exists(staged)) rename(staged.c_str(), target.c_str());

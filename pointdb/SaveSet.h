@@ -34,6 +34,9 @@ class SaveSet {
   // Recover finishes it).
   bool Commit(std::string& error);
 
+  // The renames a journal lists: only pairs of a name and one of its own new
+  // files, so that a damaged journal renames nothing else.
+  static std::vector<std::pair<std::string, std::string>> ReadJournal(const std::string& bytes);
   // Finishes the save the journal lists, if any.
   static void Recover(const std::string& journalPath);
   // Removes, in the directories of paths, the new files this program left

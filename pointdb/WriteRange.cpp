@@ -36,20 +36,22 @@ constexpr WriteRange kFloat64{Bound::Float64};
 constexpr WriteRange kHeld{Bound::Held};
 
 // By data type number, as the data type table in docs/files.md lists them.
+// clang-format off
 constexpr std::array<WriteRange, kLastDataType + 1> kRanges = {
-    kUInt16, kInt16, kHeld, kHeld,                       // 0-3
-    kFloat32, kFloat32, kInt32, kInt32,                  // 4-7
-    kUInt32, kUInt32, kUInt32, kUInt32,                  // 8-11
-    kInt32, kInt32, kFloat32, kFloat32,                  // 12-15
-    kUInt16, kInt16,                                     // 16, 17
-    kInt64, kInt64, kInt64, kInt64,                      // 18-21
-    kUInt64, kUInt64, kUInt64, kUInt64,                  // 22-25
-    kFloat64, kFloat64, kFloat64, kFloat64,              // 26-29
-    WriteRange{Bound::Integer, 0, kBcd4Max},             // 30
-    WriteRange{Bound::Integer, 0, kBcd8Max},             // 31
-    WriteRange{Bound::Integer, 0, kBcd8Max},             // 32
-    WriteRange{Bound::Boolean},                          // 33
-    WriteRange{Bound::Text}, WriteRange{Bound::Text}};  // 34, 35
+    kUInt16, kInt16, kHeld, kHeld,          // 0-3
+    kFloat32, kFloat32, kInt32, kInt32,     // 4-7
+    kUInt32, kUInt32, kUInt32, kUInt32,     // 8-11
+    kInt32, kInt32, kFloat32, kFloat32,     // 12-15
+    kUInt16, kInt16,                        // 16, 17
+    kInt64, kInt64, kInt64, kInt64,         // 18-21
+    kUInt64, kUInt64, kUInt64, kUInt64,     // 22-25
+    kFloat64, kFloat64, kFloat64, kFloat64, // 26-29
+    WriteRange{Bound::Integer, 0, kBcd4Max},
+    WriteRange{Bound::Integer, 0, kBcd8Max},
+    WriteRange{Bound::Integer, 0, kBcd8Max},
+    WriteRange{Bound::Boolean},
+    WriteRange{Bound::Text}, WriteRange{Bound::Text}};
+// clang-format on
 
 uint32_t StatusOf(HRESULT result) {
   if (result == S_OK) return OPC_STATUS_GOOD;

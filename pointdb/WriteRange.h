@@ -14,7 +14,7 @@ class WriteRange {
   enum class Bound { Integer, Float32, Float64, Held, Boolean, Text };
 
   Bound bound;
-  int64_t low = 0;    // Integer only, like high
+  int64_t low = 0;  // Integer only, like high
   uint64_t high = 0;
 
   // Null for a number that is no data type. A linearly scaled tag is Held:

@@ -93,6 +93,7 @@ TEST_F(ClientWriteFixture, AValueBeyondItsTypesRangeIsRefusedAndNotSent) {
     uint32_t expected;
     TagFormat format = {};
   };
+  // clang-format off
   const Case cases[] = {
       {DataType::Unsigned, "-1", kRange}, {DataType::Unsigned, "0", kGood},
       {DataType::Unsigned, "65535", kGood}, {DataType::Unsigned, "65536", kRange},
@@ -120,6 +121,7 @@ TEST_F(ClientWriteFixture, AValueBeyondItsTypesRangeIsRefusedAndNotSent) {
       {DataType::StringBA, "abc", kRange}, {DataType::Unsigned, "1e9", kGood, linear},
       {DataType::Integer, "NaN", kRange, linear},
   };
+  // clang-format on
   CPelmoranDoc* doc = w.Scan("MODBUS1", 3, 1, 8);
   for (const Case& c : cases) {
     SCOPED_TRACE(std::to_string(static_cast<int>(c.type)) + " " + c.value);
@@ -127,8 +129,7 @@ TEST_F(ClientWriteFixture, AValueBeyondItsTypesRangeIsRefusedAndNotSent) {
     const size_t sent = w.modbus.Started().size();
     // Not a Number arrives as a Double: its text is no number to the conversion.
     const bool nan = std::string(c.value) == "NaN";
-    OPCWriteToken token =
-        Write(doc->GetTag(0)->m_hTag, nan ? Number(std::nan("")) : Text(c.value));
+    OPCWriteToken token = Write(doc->GetTag(0)->m_hTag, nan ? Number(std::nan("")) : Text(c.value));
     EXPECT_EQ(w.modbus.Started().size(), sent + (c.expected == kGood ? 1 : 0));
     if (c.expected == kGood) FakeModbus::Respond(tcp->m_hConnection);
     EXPECT_EQ(StatusesOf(token), std::vector<uint32_t>{c.expected});

@@ -214,8 +214,8 @@ TEST_F(BridgeFixture, ACommandEndsWithTheStatusAnOpcUaClientWouldGet) {
       {"an input register", inputs->GetTag(0)->m_hTag, -1, OPC_STATUS_BAD_NOT_WRITABLE},
       {"its endpoint is down", lost->GetTag(0)->m_hTag, -1, OPC_STATUS_BAD_NOT_CONNECTED},
       {"no scan owns the tag", 9999, -1, OPC_STATUS_BAD_NODE_ID_UNKNOWN},
-      {"beyond an UNSIGNED register", registers->GetTag(1)->m_hTag, -1,
-       OPC_STATUS_BAD_OUT_OF_RANGE, 70000},
+      {"beyond an UNSIGNED register", registers->GetTag(1)->m_hTag, -1, OPC_STATUS_BAD_OUT_OF_RANGE,
+       70000},
   };
   uint64_t id = kCommand | 1;
   for (const Case& c : cases) {

@@ -558,15 +558,21 @@ TEST_F(ConfigFileTest, ARestoreFinishesAnInterruptedSaveAndRemovesItsLeftovers) 
   const std::string pid = std::to_string(getpid());
   const std::string staged = PathOf("test.tst.tmp-" + pid + "-9");
   WriteFile(staged, saved);
-  WriteFile(PathOf("test.tst.commit"), staged + '\0' + PathOf("test.tst") + '\0');
+  // The second pair is no new file of its name: a damaged journal renames nothing else.
+  WriteFile(PathOf("test.tst.commit"), staged + '\0' + PathOf("test.tst") + '\0' +
+                                           PathOf("notes.tmp-x-1") + '\0' + PathOf("victim") +
+                                           '\0');
   struct Leftover {
     std::string name;
     bool kept;
   };
   const Leftover leftovers[] = {
-      {"scan.scn.tmp-" + pid + "-10", false}, {"test.tst.commit.tmp-" + pid + "-11", false},
-      {"running.scn.tmp-1-12", true},          {"notes.tmp-", true},
-      {"notes.tmp-x-1", true},                 {".tmp-" + pid + "-13", true},
+      {"scan.scn.tmp-" + pid + "-10", false},
+      {"test.tst.commit.tmp-" + pid + "-11", false},
+      {"running.scn.tmp-1-12", true},
+      {"notes.tmp-", true},
+      {"notes.tmp-x-1", true},
+      {".tmp-" + pid + "-13", true},
   };
   for (const Leftover& l : leftovers) WriteFile(PathOf(l.name), "x");
   m_frame.RemoveAllEndpoints();
@@ -574,6 +580,7 @@ TEST_F(ConfigFileTest, ARestoreFinishesAnInterruptedSaveAndRemovesItsLeftovers) 
   EXPECT_EQ(m_frame.m_endpoints.size(), 2u) << "the new configuration";
   EXPECT_EQ(ReadFile(PathOf("test.tst")), saved);
   EXPECT_FALSE(std::filesystem::exists(PathOf("test.tst.commit")));
+  EXPECT_FALSE(std::filesystem::exists(PathOf("victim")));
   for (const Leftover& l : leftovers)
     EXPECT_EQ(std::filesystem::exists(PathOf(l.name)), l.kept) << l.name;
 }
