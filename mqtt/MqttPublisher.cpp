@@ -983,8 +983,11 @@ void MqttPublisher::Impl::Dispatch(const WriteTarget& target, const ReceivedWrit
     return;
   }
   VARIANT value;
-  if (ValueConversion::ToVariant(write.value, target.type, &value) != S_OK) {
-    Refuse(device, write.name, WriteRefusal::TypeMismatch, idJson, path);
+  if (const HRESULT hr = ValueConversion::ToVariant(write.value, target.type, &value); hr != S_OK) {
+    // A number the tag's type cannot hold is refused as an OPC UA client's is.
+    Refuse(device, write.name,
+           hr == DISP_E_OVERFLOW ? WriteRefusal::OutOfRange : WriteRefusal::TypeMismatch, idJson,
+           path);
     return;
   }
   CommandHandler handler;
@@ -1020,7 +1023,12 @@ void MqttPublisher::Impl::Refuse(const std::string& device, const std::string& n
   MetricSample answer;
   {
     std::lock_guard lock(m_mutex);
-    if (const WriteTarget* t = m_table.FindByName(name)) m_table.Sample(t->handle, &answer);
+    const WriteTarget* t = m_table.FindByName(name);
+    // A metric the device's birth did not declare has no type to answer in:
+    // a host takes an undeclared metric for a lost birth, and a decoder
+    // refuses type 0. Such a refusal is logged and counted only.
+    if (t == nullptr || t->device != device) return;
+    m_table.Sample(t->handle, &answer);
   }
   answer.name = name;
   answer.device = device;

@@ -19,6 +19,7 @@ enum class Quality : int32_t { Bad = 0, Uncertain = 64, Good = 192 };
 enum class WriteRefusal : uint32_t {
   NodeIdUnknown = 0x80340000u,
   NotWritable = 0x803B0000u,
+  OutOfRange = 0x803C0000u,
   TypeMismatch = 0x80740000u,
 };
 

@@ -30,9 +30,12 @@ std::string ResolveTarget(const std::string& path) {
   return resolved;
 }
 
+constexpr char kTempMark[] = ".tmp-";
+constexpr size_t kMaxPidDigits = 10;
+
 std::string TempNameBeside(const std::string& path) {
   static std::atomic<unsigned> counter{0};
-  return path + ".tmp-" + std::to_string(getpid()) + "-" + std::to_string(++counter);
+  return path + kTempMark + std::to_string(getpid()) + "-" + std::to_string(++counter);
 }
 
 bool WriteFully(int fd, const std::string& bytes) {
@@ -73,6 +76,27 @@ void SyncDirectory(const std::string& directory) {
 }
 
 }  // namespace
+
+long DiskFile::WriterOf(const std::string& fileName) {
+  const auto mark = fileName.rfind(kTempMark);
+  if (mark == std::string::npos || mark == 0) return 0;
+  const std::string rest = fileName.substr(mark + std::strlen(kTempMark));
+  const auto dash = rest.find('-');
+  const auto digits = [](const std::string& t) {
+    return !t.empty() && t.find_first_not_of("0123456789") == std::string::npos;
+  };
+  if (dash == std::string::npos || !digits(rest.substr(0, dash)) ||
+      !digits(rest.substr(dash + 1)) || dash > kMaxPidDigits)
+    return 0;
+  return std::stol(rest.substr(0, dash));
+}
+
+bool DiskFile::IsNewFileOf(const std::string& name, const std::string& target) {
+  return !target.empty() && name.starts_with(target) && name.rfind(kTempMark) == target.size() &&
+         WriterOf(name) != 0;
+}
+
+void DiskFile::SyncDirectoryOf(const std::string& path) { SyncDirectory(DirectoryOf(path)); }
 
 DiskFile::ReadResult DiskFile::ReadAll(const std::string& path, std::string& bytes,
                                        std::string& error) {
@@ -125,7 +149,7 @@ bool DiskFile::Create(const std::string& path) {
   return true;
 }
 
-bool DiskFile::Commit(const std::string& bytes) {
+bool DiskFile::Flush(const std::string& bytes) {
   if (m_fd < 0) {
     errno = EBADF;
     return Fail("no file to write");
@@ -135,6 +159,18 @@ bool DiskFile::Commit(const std::string& bytes) {
   const int fd = m_fd;
   m_fd = -1;
   if (close(fd) != 0) return Fail("cannot write " + m_strTarget);
+  return true;
+}
+
+bool DiskFile::Stage(const std::string& bytes, std::pair<std::string, std::string>& staged) {
+  if (!Flush(bytes)) return false;
+  staged = {m_strTemp, m_strTarget};
+  m_strTemp.clear();
+  return true;
+}
+
+bool DiskFile::Commit(const std::string& bytes) {
+  if (!Flush(bytes)) return false;
   if (rename(m_strTemp.c_str(), m_strTarget.c_str()) != 0) {
     return Fail("cannot replace " + m_strTarget);
   }

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <string>
+#include <utility>
 
 class DiskFile {
  public:
@@ -18,6 +19,13 @@ class DiskFile {
     cannotOpen,  // missing, not permitted, or not a regular file
     cannotRead,  // opened, but too large or failing while read
   };
+  // The process whose new file the name is ("<name>.tmp-<pid>-<n>"); 0 for
+  // a name that is none of this program's new files.
+  static long WriterOf(const std::string& fileName);
+  // Whether name is a new file made beside target.
+  static bool IsNewFileOf(const std::string& name, const std::string& target);
+  // Makes the names made or renamed in path's directory survive a crash.
+  static void SyncDirectoryOf(const std::string& path);
   // Reads a regular file whole; the reason of a failure goes to error.
   static ReadResult ReadAll(const std::string& path, std::string& bytes, std::string& error);
 
@@ -31,11 +39,16 @@ class DiskFile {
   bool Create(const std::string& path);
   // Writes the bytes, flushes them and puts the new file in place of path.
   bool Commit(const std::string& bytes);
+  // Writes and flushes the bytes but leaves the new file beside path, for a
+  // caller that puts several files in place together; the new file is the
+  // caller's from then on: { new file, path }.
+  bool Stage(const std::string& bytes, std::pair<std::string, std::string>& staged);
   // Why the last Create or Commit failed.
   const std::string& GetError() const;
 
  private:
   bool Fail(const std::string& what);
+  bool Flush(const std::string& bytes);
   void Discard();
 
   std::string m_strTarget;

@@ -15,6 +15,7 @@
 #include "pointdb/ScanView.h"
 #include "pointdb/TagPublisher.h"
 #include "pointdb/TagServerBinding.h"
+#include "pointdb/WriteRange.h"
 
 namespace {
 
@@ -495,8 +496,7 @@ bool CPelmoranDoc::HandleClientWrite(int32_t hTag, VARIANT* value, uint64_t toke
   for (int i = 0; i < GetTagCount(); ++i) {
     if (m_tags[i]->m_hTag != hTag) continue;
     m_clientWrite = {.token = token, .sent = false, .refusal = OPC_STATUS_BAD_NOT_WRITABLE};
-    if (ScanPointType() == PointType::Coil) WriteCoil(i, value);
-    if (ScanPointType() == PointType::HoldingRegister) WriteRegister(i, value, m_tags[i].get());
+    if (IsWritablePointType(ScanPointType())) WriteInRange(i, value);
     // A write that went out is completed by its response.
     if (!m_clientWrite.sent)
       clientwrites::Complete(m_context.m_pTagObserver, token, m_clientWrite.refusal);
@@ -504,6 +504,18 @@ bool CPelmoranDoc::HandleClientWrite(int32_t hTag, VARIANT* value, uint64_t toke
     return true;
   }
   return false;
+}
+
+// Every path a client writes by (OPC UA, Sparkplug, JSON) comes here, so one
+// table of ranges answers them all alike.
+bool CPelmoranDoc::WriteInRange(int i, VARIANT* value) {
+  CModbusTag& tag = *m_tags[i];
+  const bool coil = ScanPointType() == PointType::Coil;
+  // A coil is one bit, whatever data type its record names.
+  const int32_t dataType = coil ? static_cast<int32_t>(DataType::Bit) : tag.m_nDataType;
+  const uint32_t range = WriteRange::Check(dataType, tag.m_format, *value);
+  if (range != OPC_STATUS_GOOD) return RefuseWrite(range);
+  return coil ? WriteCoil(i, value) : WriteRegister(i, value, &tag);
 }
 
 bool CPelmoranDoc::RefuseWrite(uint32_t status) {

@@ -57,6 +57,7 @@ class CPelmoranDoc {
   // type and limits as they are.
   void FormatLastGood(int i, std::string& value, std::string& type, std::string& low,
                       std::string& high) const;
+  bool WriteInRange(int i, VARIANT* value);
   bool WriteCoil(int i, VARIANT* value);
   bool WriteRegister(int i, VARIANT* value, CModbusTag* tag);
 

@@ -7,6 +7,7 @@
 #include "pointdb/Archive.h"
 #include "pointdb/DiskFile.h"
 #include "pointdb/PelmoranDoc.h"
+#include "pointdb/SaveSet.h"
 
 namespace {
 
@@ -70,14 +71,17 @@ ScanFileLoad LoadScanFile(CPelmoranDoc& doc, const std::string& path) {
   return ScanFileLoad::loaded;
 }
 
-bool SaveScanFile(CPelmoranDoc& doc, const std::string& path) {
-  DiskFile file;
+bool SaveScanFile(CPelmoranDoc& doc, const std::string& path, SaveSet* set) {
   Archive ar;
   ar.m_strFileName = path;
   doc.Serialize(ar);
-  if (!file.Create(path) || !file.Commit(ar.GetBuffer())) {
-    AfxMessageBox("The scan file " + path + " was not saved: " + file.GetError() + ".");
-    return false;
+  DiskFile file;
+  std::string error;
+  const bool saved = set != nullptr ? set->Stage(path, ar.GetBuffer(), error)
+                                    : file.Create(path) && file.Commit(ar.GetBuffer());
+  if (!saved) {
+    if (set == nullptr) error = file.GetError();
+    AfxMessageBox("The scan file " + path + " was not saved: " + error + ".");
   }
-  return true;
+  return saved;
 }

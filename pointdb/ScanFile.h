@@ -4,6 +4,7 @@
 #include <string>
 
 class CPelmoranDoc;
+class SaveSet;
 
 // What became of a scan file opened into a document made by File New.
 enum class ScanFileLoad {
@@ -16,7 +17,8 @@ enum class ScanFileLoad {
 // Loads the scan file into a document made by File New. A file that is
 // refused or not understood is reported through AfxMessageBox, once.
 ScanFileLoad LoadScanFile(CPelmoranDoc& doc, const std::string& path);
-// Writes the document to path without ever destroying the previous file.
-bool SaveScanFile(CPelmoranDoc& doc, const std::string& path);
+// Writes the document to path without ever destroying the previous file;
+// with a save set, as one file of the set, put in place when it commits.
+bool SaveScanFile(CPelmoranDoc& doc, const std::string& path, SaveSet* set = nullptr);
 // Whether scan files of this version can be read.
 bool IsReadableScanVersion(const std::string& version);

@@ -6,6 +6,8 @@
 #include "platform/MessageBox.h"
 #include "pointdb/Archive.h"
 #include "pointdb/DiskFile.h"
+#include "pointdb/PelmoranDoc.h"
+#include "pointdb/SaveSet.h"
 #include "runtime/Runtime.h"
 
 namespace {
@@ -84,18 +86,21 @@ void ApplyConfig(Runtime& runtime, ConfigRecord& config, bool connect) {
 
 ConfigFile::ConfigFile(Runtime& runtime, bool connect) : m_runtime(runtime), m_bConnect(connect) {}
 
-// The new content is complete in memory before it replaces the old file, so
-// a failure at any point leaves the previous configuration whole.
+// The new content is complete in memory before it is written, and nothing
+// replaces an old file before every new one is on the disk.
 bool ConfigFile::SaveTestConfig(const std::string& path) {
+  // A configuration file that cannot be made saves no scan either.
   DiskFile file;
   if (!file.Create(path)) {
     AfxMessageBox("File Creation Error");
     return false;
   }
+  SaveSet set(SaveSet::JournalOf(path));
   Archive ar;
   ar.m_strFileName = path;
-  Store(ar);
-  if (!file.Commit(ar.GetBuffer())) {
+  Store(ar, &set);
+  std::string error;
+  if (!set.Stage(file, ar.GetBuffer(), error) || !set.Commit(error)) {
     AfxMessageBox("File Creation Error");
     return false;
   }
@@ -103,6 +108,7 @@ bool ConfigFile::SaveTestConfig(const std::string& path) {
 }
 
 void ConfigFile::RestoreConfig(const std::string& path) {
+  SaveSet::Recover(SaveSet::JournalOf(path));
   std::string bytes;
   std::string error;
   switch (DiskFile::ReadAll(path, bytes, error)) {
@@ -119,18 +125,27 @@ void ConfigFile::RestoreConfig(const std::string& path) {
   ar.m_strFileName = path;
   try {
     Load(ar);
+    RemoveLeftovers(path);
   } catch (const ArchiveException& e) {
     AfxMessageBox("The configuration file " + path + " was not restored: " + e.what() +
                   ". The running configuration stays.");
   }
 }
 
-void ConfigFile::Store(Archive& ar) {
+// Only once the file has been read are the directories of its scans known.
+void ConfigFile::RemoveLeftovers(const std::string& path) const {
+  std::vector<std::string> paths{path};
+  for (int i = 0; i < m_runtime.GetDocumentCount(); ++i)
+    paths.push_back(m_runtime.m_docTemplate.GetDocument(i)->m_strPathName);
+  SaveSet::RemoveLeftovers(paths);
+}
+
+void ConfigFile::Store(Archive& ar, SaveSet* set) {
   const auto& endpoints = m_runtime.m_endpoints.m_endpoints;
   ar << kFormatMarker << static_cast<int32_t>(endpoints.size());
   for (const auto& endpoint : endpoints) StoreEndpoint(ar, *endpoint);
   ar << static_cast<int32_t>(m_runtime.GetDocumentCount());
-  m_runtime.SaveAllDocuments(ar);
+  m_runtime.SaveAllDocuments(ar, set);
 }
 
 // Nothing running is touched until the whole file has been read: a file

@@ -7,6 +7,7 @@
 #include <string>
 
 class Archive;
+class SaveSet;
 class Runtime;
 
 class ConfigFile {
@@ -15,21 +16,26 @@ class ConfigFile {
   // command that reaches no device.
   explicit ConfigFile(Runtime& runtime, bool connect = true);
 
-  // Saves the whole configuration to path (the operator's choice) without
-  // destroying the previous file; false after "File Creation Error".
+  // Saves the whole configuration to path (the operator's choice), the scan
+  // files with it, as one save: a crash at any moment leaves the old set or
+  // the new one; false after "File Creation Error".
   bool SaveTestConfig(const std::string& path);
-  // Replaces the running configuration by the one in path. A missing file
-  // named "pelmoran.tst" is passed over in silence; a damaged file is
-  // reported and the running configuration stays.
+  // Replaces the running configuration by the one in path, once a save of
+  // it that a crash interrupted has been finished and the new files saves
+  // left behind removed. A missing file named "pelmoran.tst" is passed over
+  // in silence; a damaged file is reported and the running configuration
+  // stays.
   void RestoreConfig(const std::string& path);
 
   // The items of a configuration file, for callers that hold them in memory.
   // Load throws ArchiveException, before anything running is touched, when
   // the items cannot all be read.
-  void Store(Archive& ar);
+  void Store(Archive& ar, SaveSet* set = nullptr);
   void Load(Archive& ar);
 
  private:
+  void RemoveLeftovers(const std::string& path) const;
+
   Runtime& m_runtime;
   bool m_bConnect;
 };

@@ -16,6 +16,7 @@
 #include "pointdb/ScanContext.h"
 
 class Archive;
+class SaveSet;
 class CPelmoranDoc;
 
 class Runtime : public ScanContext, public IRequestSink {
@@ -38,8 +39,9 @@ class Runtime : public ScanContext, public IRequestSink {
   // owns any more is answered at once.
   void OfferClientWrite(int32_t hTag, VARIANT* value, uint64_t token);
   // Saves every open document to its file (asking for a name where it has
-  // none) and writes the file names to the configuration archive.
-  void SaveAllDocuments(Archive& ar);
+  // none) and writes the file names to the configuration archive; with a
+  // save set, the files are put in place when the set commits.
+  void SaveAllDocuments(Archive& ar, SaveSet* set = nullptr);
 
   // A finished request goes to its scan; one whose scan has been closed
   // meanwhile is deleted.

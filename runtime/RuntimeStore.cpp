@@ -50,21 +50,21 @@ std::string ProposePath(const CPelmoranDoc& doc, const Archive& ar) {
 
 // The framework's document save: a failed save leaves the path name as it
 // was, so a new document that could not be saved still has none.
-void SaveDocument(CPelmoranDoc& doc, const Archive& ar) {
+void SaveDocument(CPelmoranDoc& doc, const Archive& ar, SaveSet* set) {
   std::string path = doc.m_strPathName;
   if (path.empty()) path = AfxPromptSaveAs(ProposePath(doc, ar));
   path = FullPath(path);
-  if (path.empty() || !SaveScanFile(doc, path)) return;
+  if (path.empty() || !SaveScanFile(doc, path, set)) return;
   doc.m_strPathName = path;
   doc.m_strTitle = FileNameOf(path);
 }
 
 }  // namespace
 
-void Runtime::SaveAllDocuments(Archive& ar) {
+void Runtime::SaveAllDocuments(Archive& ar, SaveSet* set) {
   for (int i = 0; i < GetDocumentCount(); ++i) {
     CPelmoranDoc* doc = m_docTemplate.GetDocument(i);
-    SaveDocument(*doc, ar);
+    SaveDocument(*doc, ar, set);
     ar << doc->m_strPathName;
   }
 }

@@ -1,5 +1,6 @@
 // Arbitrary bytes for the configuration and scan file readers. The first
-// byte chooses the reader: even the configuration file, odd a scan file.
+// byte chooses the reader: 0xFE the journal of a save, other even ones the
+// configuration file, odd a scan file.
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -11,6 +12,7 @@
 #include "pointdb/DataType.h"
 #include "pointdb/DocTemplate.h"
 #include "pointdb/PelmoranDoc.h"
+#include "pointdb/SaveSet.h"
 #include "pointdb/TagServerBinding.h"
 #include "runtime/ConfigFile.h"
 #include "runtime/Runtime.h"
@@ -64,6 +66,12 @@ void CheckTagsFit(const CPelmoranDoc& doc) {
   }
 }
 
+// A journal names only new files beside their own names.
+void ReadJournal(std::string_view bytes) {
+  for (const auto& [staged, target] : SaveSet::ReadJournal(std::string(bytes)))
+    if (!staged.starts_with(target) || staged.size() <= target.size()) __builtin_trap();
+}
+
 void ReadScan(std::string_view bytes) {
   Runtime app;
   CPelmoranDoc doc(app);
@@ -82,7 +90,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   (void)installed;
   if (size == 0) return 0;
   const std::string_view bytes(reinterpret_cast<const char*>(data) + 1, size - 1);
-  if (data[0] % 2 == 0) {
+  constexpr uint8_t kJournal = 0xFE;
+  if (data[0] == kJournal) {
+    ReadJournal(bytes);
+  } else if (data[0] % 2 == 0) {
     ReadConfig(bytes);
   } else {
     ReadScan(bytes);

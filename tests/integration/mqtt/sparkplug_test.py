@@ -11,8 +11,9 @@ import sys
 import time
 import unittest
 
-from mqtt_support import (BAD_DEVICE_FAILURE, BAD_SEVERITY, BAD_TYPE_MISMATCH, BOOLEAN, DOUBLE,
-                          FLOAT, GOOD_QUALITY, INPUT, INT32, INT64, STRING, UINT32, UINT64,
+from mqtt_support import (BAD_DEVICE_FAILURE, BAD_OUT_OF_RANGE, BAD_SEVERITY, BAD_TYPE_MISMATCH,
+                          BOOLEAN, DOUBLE, FLOAT, GOOD_QUALITY, INPUT, INT32, INT64, STRING,
+                          UINT32, UINT64,
                           Broker, Gateway, Slave, SparkplugNode, Subscriber, metric_value,
                           properties, repeats, scan_file, sequence_faults, started,
                           temporary_directory, words_of, write_configuration)
@@ -171,13 +172,19 @@ class SparkplugTest(unittest.TestCase):
             ("converted from Int32", tag(2), INT32, "int_value", 7, 0),
             ("exception 02 from the slave", tag(REFUSED), FLOAT, "float_value", 1.0,
              BAD_DEVICE_FAILURE),
-            ("no such tag", tag(98), FLOAT, "float_value", 1.0, BAD_SEVERITY),
+            # No birth declared it: it is not answered with a metric of its own.
+            ("no such tag", tag(98), FLOAT, "float_value", 1.0, None),
+            ("beyond an UNSIGNED register", tag(0), FLOAT, "float_value", 70000.0,
+             BAD_OUT_OF_RANGE),
             ("an input register", tag(0, 3), FLOAT, "float_value", 1.0, BAD_SEVERITY),
             ("a value that does not convert", tag(3), STRING, "string_value", "not a number",
              BAD_TYPE_MISMATCH),
         ]
+        untouched = self.slave.get(0)
         node.publish("DCMD", "PLC1", [(n, t, f, v) for _, n, t, f, v, _ in cases])
         for what, name, _, _, value, status in cases:
+            if status is None:
+                continue
             with self.subTest(what):
                 answer = self.write_status(node, name)
                 self.assertIsNotNone(answer, "no Write Status for " + name)
@@ -187,6 +194,9 @@ class SparkplugTest(unittest.TestCase):
                     self.assertEqual(answer, status, hex(answer))
         self.assertEqual(self.slave.get(1, 2), [4321, 7])
         self.assertEqual(self.slave.get(3), [4])
+        self.assertEqual(self.slave.get(0), untouched)
+        # Answered in order: the later metrics' answers are in, so would be its.
+        self.assertFalse([p for _, _, p in node.all() if tag(98) in named(p)])
 
         node.publish("NCMD", None, [(tag(2), FLOAT, "float_value", 99.0)])
         self.assertTrue(node.wait_value(tag(2), lambda m: metric_value(m) == 99.0, ("DDATA",)))

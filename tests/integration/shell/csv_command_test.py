@@ -4,9 +4,12 @@ directory.
 Usage: csv_command_test.py <path of pelmoran>
 """
 import os
+import random
+import re
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 PROGRAM = None
@@ -113,6 +116,60 @@ class CsvCommands(unittest.TestCase):
                 result = self.run_program(switch)
                 self.assertEqual(result.returncode, 2)
                 self.assertEqual(result.stderr, "pelmoran: the command needs a directory\n")
+
+    def many_scans(self, slave_node, count=250):
+        """A configuration of count scans of one tag each, told apart by slave_node."""
+        head = [line + "\r\n" for line in (ENDPOINTS.split("\r\n")[:2])]
+        scans = [SCANS.split("\r\n")[0] + "\r\n"]
+        tags = [TAGS.split("\r\n")[0] + "\r\n"]
+        for n in range(count):
+            path = f"{self.config}/scan{n}.scn"
+            scans.append(f"{path},PLC1,0,{slave_node},3,{n},2,1000,.\r\n")
+            tags.append(f"{path},0,x,3,0,UNSIGNED,0,100,0,1,,0,0,100,0,100\r\n")
+        return {"endpoints.csv": "".join(head), "scans.csv": "".join(scans),
+                "tags.csv": "".join(tags)}
+
+    def exported(self):
+        out = os.path.join(self.tmp.name, "export")
+        result = self.run_program("-ExportCsv", out)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        texts = {}
+        for name in ("endpoints.csv", "scans.csv", "tags.csv"):
+            with open(os.path.join(out, name), newline="") as f:
+                texts[name] = f.read()
+        return texts
+
+    def test_an_import_killed_at_any_moment_leaves_the_old_or_the_new_configuration(self):
+        sources = {}
+        for name, node in (("a", 1), ("b", 2)):
+            sources[name] = os.path.join(self.tmp.name, name)
+            self.write(sources[name], self.many_scans(node))
+        saved = {}
+        took = 0.0
+        for name in ("b", "a"):
+            started = time.monotonic()
+            self.assertEqual(self.run_program("-ImportCsv", sources[name]).returncode, 0)
+            took = max(took, time.monotonic() - started)
+            saved[name] = self.exported()
+        state = "a"
+        rng = random.Random(7)
+        for attempt in range(15):
+            other = "b" if state == "a" else "a"
+            with self.subTest(attempt=attempt):
+                process = subprocess.Popen([PROGRAM, "-ImportCsv", sources[other]], env=self.env,
+                                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                try:
+                    process.wait(timeout=rng.uniform(0.0, took))
+                except subprocess.TimeoutExpired:
+                    process.kill()
+                process.wait()
+                found = self.exported()
+                self.assertTrue(found in (saved[state], saved[other]),
+                                "a mix of the old and the new configuration")
+                state = state if found == saved[state] else other
+                leftovers = [f for f in os.listdir(self.config)
+                             if re.search(r"\.tmp-\d+-\d+$|\.commit$", f)]
+                self.assertEqual(leftovers, [])
 
 
 if __name__ == "__main__":

@@ -2,6 +2,9 @@
 // specific status, or completed when its response comes back.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <string>
+
 #include "pointdb/ClientWrites.h"
 #include "support/CoreWorld.h"
 #include "support/Variants.h"
@@ -77,6 +80,60 @@ TEST_F(ClientWriteFixture, AWriteThatCannotGoOutIsAnsweredAtOnceWithWhy) {
   EXPECT_EQ(w.modbus.Count("WriteMODBUS"), 0);
   OPCWriteToken orphan = Write(9999, Number(1));
   EXPECT_EQ(StatusesOf(orphan), std::vector<uint32_t>{OPC_STATUS_BAD_NODE_ID_UNKNOWN});
+}
+
+// Every data type against its range, at and beyond both ends: a value the
+// type cannot hold is answered BadOutOfRange and nothing is sent.
+TEST_F(ClientWriteFixture, AValueBeyondItsTypesRangeIsRefusedAndNotSent) {
+  constexpr uint32_t kGood = OPC_STATUS_GOOD, kRange = OPC_STATUS_BAD_OUT_OF_RANGE;
+  const TagFormat linear{.scaled = true, .rawLow = 0, .rawHigh = 4000, .engLow = 4, .engHigh = 20};
+  struct Case {
+    DataType type;
+    const char* value;
+    uint32_t expected;
+    TagFormat format = {};
+  };
+  // clang-format off
+  const Case cases[] = {
+      {DataType::Unsigned, "-1", kRange}, {DataType::Unsigned, "0", kGood},
+      {DataType::Unsigned, "65535", kGood}, {DataType::Unsigned, "65536", kRange},
+      {DataType::Unsigned, "70000", kRange}, {DataType::Unsigned, "65535.5", kRange},
+      {DataType::Integer, "-32769", kRange}, {DataType::Integer, "-32768", kGood},
+      {DataType::Integer, "32767", kGood}, {DataType::Integer, "40000", kRange},
+      {DataType::Integer, "NaN", kRange}, {DataType::Scaled4095, "1e30", kGood},
+      {DataType::Scaled9999, "NaN", kRange}, {DataType::FloatLowWordFirst, "3.4e38", kGood},
+      {DataType::FloatHighWordFirst, "1e39", kRange}, {DataType::FloatLowWordFirst, "NaN", kGood},
+      {DataType::LongLowWordFirst, "-2147483649", kRange},
+      {DataType::LongHighWordFirst, "2147483647", kGood},
+      {DataType::LongLowWordFirst, "2147483648", kRange}, {DataType::UInt32CDAB, "-1", kRange},
+      {DataType::UInt32ABCD, "4294967295", kGood}, {DataType::UInt32DCBA, "4294967296", kRange},
+      {DataType::Int32BADC, "-2147483648", kGood}, {DataType::Float32DCBA, "-1e39", kRange},
+      {DataType::UInt16BA, "65536", kRange}, {DataType::Int16BA, "-32769", kRange},
+      {DataType::Int64ABCD, "-9223372036854775808", kGood},
+      {DataType::Int64DCBA, "9223372036854775808", kRange},
+      {DataType::UInt64ABCD, "18446744073709551615", kGood},
+      {DataType::UInt64CDAB, "18446744073709551616", kRange}, {DataType::UInt64BADC, "-1", kRange},
+      {DataType::Float64ABCD, "1e308", kGood}, {DataType::Float64DCBA, "NaN", kGood},
+      {DataType::Bcd16, "-1", kRange}, {DataType::Bcd16, "9999", kGood},
+      {DataType::Bcd16, "10000", kRange}, {DataType::Bcd32ABCD, "99999999", kGood},
+      {DataType::Bcd32CDAB, "100000000", kRange}, {DataType::Bit, "true", kGood},
+      {DataType::Bit, "maybe", OPC_STATUS_BAD_TYPE_MISMATCH}, {DataType::StringAB, "ab", kGood},
+      {DataType::StringBA, "abc", kRange}, {DataType::Unsigned, "1e9", kGood, linear},
+      {DataType::Integer, "NaN", kRange, linear},
+  };
+  // clang-format on
+  CPelmoranDoc* doc = w.Scan("MODBUS1", 3, 1, 8);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(static_cast<int>(c.type)) + " " + c.value);
+    doc->SetTagFormat(0, static_cast<int32_t>(c.type), 0, 100, c.format);
+    const size_t sent = w.modbus.Started().size();
+    // Not a Number arrives as a Double: its text is no number to the conversion.
+    const bool nan = std::string(c.value) == "NaN";
+    OPCWriteToken token = Write(doc->GetTag(0)->m_hTag, nan ? Number(std::nan("")) : Text(c.value));
+    EXPECT_EQ(w.modbus.Started().size(), sent + (c.expected == kGood ? 1 : 0));
+    if (c.expected == kGood) FakeModbus::Respond(tcp->m_hConnection);
+    EXPECT_EQ(StatusesOf(token), std::vector<uint32_t>{c.expected});
+  }
 }
 
 TEST_F(ClientWriteFixture, AWriteThatWentOutIsAnsweredWithItsResponse) {

@@ -198,17 +198,18 @@ TEST_F(WriteFixture, CoilWritesAreFunction5WithAllBitsForTrue) {
   EXPECT_EQ(WriteText(0, "maybe").fn, "") << "a value that is not a boolean writes nothing";
 }
 
-TEST_F(WriteFixture, UnsignedAndIntegerWriteTheLow16Bits) {
+TEST_F(WriteFixture, UnsignedAndIntegerWriteOneRegister) {
   Make(3, 0);
-  EXPECT_EQ(WriteReal(0, 70000).data, std::vector<uint16_t>{4464});
-  EXPECT_EQ(WriteReal(0, 70000).header.function, 6);
+  EXPECT_EQ(WriteReal(0, 65535).data, std::vector<uint16_t>{65535});
+  EXPECT_EQ(WriteReal(0, 4464).header.function, 6);
+  EXPECT_EQ(WriteReal(0, 70000).fn, "") << "beyond 16 bits";
   EXPECT_EQ(WriteReal(0, -1).fn, "") << "negative to unsigned fails";
   doc->GetTag(1)->m_nDataType = 1;
   EXPECT_EQ(WriteText(1, "12").data, std::vector<uint16_t>{12});
   EXPECT_EQ(WriteReal(1, -2).data, std::vector<uint16_t>{0xFFFE});
   EXPECT_EQ(WriteReal(1, 2.5).data, std::vector<uint16_t>{2}) << "half to even";
   EXPECT_EQ(WriteText(1, "twelve").fn, "");
-  EXPECT_EQ(WriteReal(1, 3e9).fn, "") << "beyond a 32-bit integer";
+  EXPECT_EQ(WriteReal(1, 3e9).fn, "") << "beyond a 16-bit integer";
 }
 
 TEST_F(WriteFixture, ScaledWritesClampAndTruncate) {

@@ -204,6 +204,7 @@ TEST_F(BridgeFixture, ACommandEndsWithTheStatusAnOpcUaClientWouldGet) {
     int32_t handle;
     int responseStatus;  // -1: no response is awaited
     uint32_t expected;
+    double value = 5;
   };
   const Case cases[] = {
       {"the device takes it", registers->GetTag(0)->m_hTag, MBS_OK, OPC_STATUS_GOOD},
@@ -213,12 +214,14 @@ TEST_F(BridgeFixture, ACommandEndsWithTheStatusAnOpcUaClientWouldGet) {
       {"an input register", inputs->GetTag(0)->m_hTag, -1, OPC_STATUS_BAD_NOT_WRITABLE},
       {"its endpoint is down", lost->GetTag(0)->m_hTag, -1, OPC_STATUS_BAD_NOT_CONNECTED},
       {"no scan owns the tag", 9999, -1, OPC_STATUS_BAD_NODE_ID_UNKNOWN},
+      {"beyond an UNSIGNED register", registers->GetTag(1)->m_hTag, -1, OPC_STATUS_BAD_OUT_OF_RANGE,
+       70000},
   };
   uint64_t id = kCommand | 1;
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     publisher.completions.clear();
-    VARIANT value = Number(5);
+    VARIANT value = Number(c.value);
     bridge->OnCommand(c.handle, value, ++id);
     if (c.responseStatus >= 0) {
       EXPECT_TRUE(publisher.completions.empty()) << "not before the device answered";
@@ -228,7 +231,7 @@ TEST_F(BridgeFixture, ACommandEndsWithTheStatusAnOpcUaClientWouldGet) {
     EXPECT_EQ(publisher.completions,
               (std::vector<std::pair<uint64_t, uint32_t>>{{id, c.expected}}));
   }
-  EXPECT_EQ(w.modbus.memory[1], 5) << "the write reached the device";
+  EXPECT_EQ(w.modbus.memory[1], 5) << "the write reached the device, the refused one did not";
   EXPECT_TRUE(w.tagServer.completions.empty()) << "a command is never completed at the server";
 }
 

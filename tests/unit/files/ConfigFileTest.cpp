@@ -1,7 +1,9 @@
 #include <signal.h>
 #include <sys/resource.h>
+#include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -543,6 +545,44 @@ TEST_F(ConfigFileTest, ASaveThatFailsHalfWayLeavesTheOldFilesWhole) {
   EXPECT_EQ(ReadFile(PathOf("test.tst")), oldConfig);
   EXPECT_EQ(ReadFile(scanPath), oldScan);
   EXPECT_EQ(DirectoryEntries(), entries);
+}
+
+// A crash after the journal of a save was put in place: the next restore
+// finishes the save, and removes the new files that no save will use, but
+// no file of another pattern or of a process still running.
+TEST_F(ConfigFileTest, ARestoreFinishesAnInterruptedSaveAndRemovesItsLeftovers) {
+  AddEndpoint("E");
+  Save();
+  AddEndpoint("F");
+  const std::string saved = Save("other.tst");
+  const std::string pid = std::to_string(getpid());
+  const std::string staged = PathOf("test.tst.tmp-" + pid + "-9");
+  WriteFile(staged, saved);
+  // The second pair is no new file of its name: a damaged journal renames nothing else.
+  WriteFile(PathOf("test.tst.commit"), staged + '\0' + PathOf("test.tst") + '\0' +
+                                           PathOf("notes.tmp-x-1") + '\0' + PathOf("victim") +
+                                           '\0');
+  struct Leftover {
+    std::string name;
+    bool kept;
+  };
+  const Leftover leftovers[] = {
+      {"scan.scn.tmp-" + pid + "-10", false},
+      {"test.tst.commit.tmp-" + pid + "-11", false},
+      {"running.scn.tmp-1-12", true},
+      {"notes.tmp-", true},
+      {"notes.tmp-x-1", true},
+      {".tmp-" + pid + "-13", true},
+  };
+  for (const Leftover& l : leftovers) WriteFile(PathOf(l.name), "x");
+  m_frame.RemoveAllEndpoints();
+  Config().RestoreConfig(PathOf("test.tst"));
+  EXPECT_EQ(m_frame.m_endpoints.size(), 2u) << "the new configuration";
+  EXPECT_EQ(ReadFile(PathOf("test.tst")), saved);
+  EXPECT_FALSE(std::filesystem::exists(PathOf("test.tst.commit")));
+  EXPECT_FALSE(std::filesystem::exists(PathOf("victim")));
+  for (const Leftover& l : leftovers)
+    EXPECT_EQ(std::filesystem::exists(PathOf(l.name)), l.kept) << l.name;
 }
 
 TEST_F(ConfigFileTest, ASavedFileKeepsItsPermissionsAndLinks) {

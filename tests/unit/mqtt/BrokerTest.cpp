@@ -160,6 +160,10 @@ TEST_F(BrokerTest, SparkplugSessionsWillAndSpool) {
   m->set_datatype(9);
   m->set_float_value(3.5f);
   cmd.add_metrics()->set_name("no such tag");
+  auto* huge = cmd.add_metrics();
+  huge->set_name(kTag);
+  huge->set_datatype(10);
+  huge->set_double_value(1e39);
   auto* ro = cmd.add_metrics();
   ro->set_name(kReadOnlyTag);
   ro->set_boolean_value(true);
@@ -173,18 +177,20 @@ TEST_F(BrokerTest, SparkplugSessionsWillAndSpool) {
   EXPECT_EQ(write.handle, kTagHandle);
   EXPECT_EQ(write.value, 3.5f);
   EXPECT_NE(write.id & mqtt::MqttPublisher::kCommandIdBit, 0u);
-  const Payload unknown = Decode(Next([](const Received& r) {
-    return Topic("DDATA")(r) && Find(Decode(r), "no such tag") != nullptr;
-  }));
-  EXPECT_EQ(Property(*Find(unknown, "no such tag"), "Write Status"), 0x80340000u);
+  // The metric no birth declared is not answered: the first answer is the
+  // one after it, a value a Float cannot hold.
+  const Payload outOfRange = Decode(Next(Topic("DDATA")));
+  EXPECT_EQ(Find(outOfRange, "no such tag"), nullptr);
+  ASSERT_NE(Find(outOfRange, kTag), nullptr);
+  EXPECT_EQ(Property(*Find(outOfRange, kTag), "Write Status"), 0x803C0000u);
   const Payload readOnly = Decode(Next(Topic("DDATA")));
   EXPECT_EQ(Property(*Find(readOnly, kReadOnlyTag), "Write Status"), 0x803B0000u);
   pub.CompleteCommand(write.id, 0);
   const Payload answer = Decode(Next(Topic("DDATA")));
   ASSERT_NE(Find(answer, kTag), nullptr);
   EXPECT_EQ(Property(*Find(answer, kTag), "Write Status"), 0u);
-  EXPECT_EQ(pub.Counters().commands, 3u);
-  EXPECT_EQ(pub.Counters().commandsRefused, 2u);
+  EXPECT_EQ(pub.Counters().commands, 4u);
+  EXPECT_EQ(pub.Counters().commandsRefused, 3u);
 
   // The connection dies: the broker sends the will with this session's bdSeq.
   m_relay->Cut();
@@ -497,6 +503,7 @@ TEST_F(BrokerTest, JsonDocumentsAndWrites) {
   m_sub->Publish("pm/PLC1/PLC1.NODE1.40001/set", R"({"value": 3, "id": "w-1"})");
   m_sub->Publish("pm/PLC1/PLC1.NODE1.40001/set", R"({"value": "three"})");
   m_sub->Publish("pm/PLC1/PLC1.NODE1.40001/set", "{not json");
+  m_sub->Publish("pm/PLC1/PLC1.NODE1.40001/set", R"({"value": 1e39})");
   uint64_t id = 0;
   {
     std::unique_lock lock(mutex);
@@ -506,9 +513,10 @@ TEST_F(BrokerTest, JsonDocumentsAndWrites) {
   const auto result = topic("pm/PLC1/PLC1.NODE1.40001/set/result");
   EXPECT_EQ(Next(result).payload, R"({"status": "0x80740000", "good": false})");
   EXPECT_EQ(Next(result).payload, R"({"status": "0x80740000", "good": false})");
+  EXPECT_EQ(Next(result).payload, R"({"status": "0x803C0000", "good": false})");
   pub.CompleteCommand(id, 0);
   EXPECT_EQ(Next(result).payload, R"({"status": "0x00000000", "good": true, "id": "w-1"})");
-  EXPECT_EQ(pub.Counters().commandsRefused, 2u);
+  EXPECT_EQ(pub.Counters().commandsRefused, 3u);
 
   m_relay->Cut();
   EXPECT_EQ(Next(topic("pm/edge/status")).payload, "offline");

@@ -11,3 +11,12 @@ inline VARIANT Number(double d) {
   v.dblVal = d;
   return v;
 }
+
+// Text, as a client's write of a String arrives; the receiver clears it.
+inline VARIANT Text(const char* text) {
+  VARIANT v;
+  VariantInit(&v);
+  v.vt = VT_BSTR;
+  v.bstrVal = SysAllocString(text);
+  return v;
+}
