@@ -5,6 +5,7 @@ and the deaths of devices and of the node.
 
 Usage: sparkplug_test.py <pelmoran>
 """
+import re
 import socket
 import struct
 import sys
@@ -243,6 +244,29 @@ class SparkplugTest(unittest.TestCase):
         # Each will is its own session's, and no later session has its number.
         self.assertEqual(wills, births[:kills])
         self.assertEqual(len(set(births)), len(births), births)
+
+    def test_settings_it_does_not_take_are_logged_once(self):
+        taken = "is not a value it takes: the default %s is used"
+        cases = [
+            ({"Qos": 3, "KeepAlive": 2, "Format": "xml"},
+             ["Qos=3 " + taken % 1, "KeepAlive=2 " + taken % 30, "Format=xml " + taken % "sparkplug"]),
+            ({"Port": "abc"}, ["not started: the MQTT port abc is not a number"]),
+            ({"Enabled": "yes"}, ["Enabled=yes " + taken % 0]),
+        ]
+        self.slave = started(self, Slave([5]))
+        for settings, lines in cases:
+            with self.subTest(settings):
+                write_configuration(self.dir, [("PLC1", self.slave.port)],
+                                    [scan_file("PLC1", 1, 1, 200, [(0, 0, 1)])],
+                                    dict({"Enabled": 1, "Port": self.broker.port}, **settings))
+                before = len(self.gateway.text()) if self.gateway.proc else 0
+                self.gateway.start()
+                self.assertTrue(self.gateway.wait_log(re.escape(lines[-1])), self.gateway.text())
+                # Once stopped, it has said all it will.
+                self.gateway.stop()
+                said = self.gateway.text()[before:]
+                self.assertEqual([said.count("MQTT: " + line) for line in lines], [1] * len(lines),
+                                 said)
 
     def write_status(self, node, name):
         metric = node.wait_value(name, lambda m: "Write Status" in properties(m),
