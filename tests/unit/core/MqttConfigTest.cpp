@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <functional>
 #include <tuple>
-#include <vector>
 
 #include "runtime/MqttConfig.h"
 #include "runtime/SettingsFile.h"
@@ -71,34 +70,6 @@ TEST(MqttConfig, EachKeysTextIsReadWithinItsBounds) {
       {"Password= p w ", [](auto& s) { return s.password == "p w"; }},
   };
   for (const Case& c : cases) EXPECT_TRUE(c.holds(Read(c.text))) << c.text;
-}
-
-// A value a key does not take is said once, with the default used; a port
-// that is not a number keeps the publisher from starting.
-TEST(MqttConfig, EachValueNotTakenIsNotedOnce) {
-  struct Case {
-    const char* text;
-    std::vector<std::string> fallbacks;
-    std::string error;
-  };
-  const Case cases[] = {
-      {"Port=abc", {}, "the MQTT port abc is not a number"},
-      {"Port=70000\nQos=1\nKeepAlive=600\nFormat=json\nEnabled=1\nHost=", {}, ""},
-      {"Qos=3", {"Qos=3 is not a value it takes: the default 1 is used"}, ""},
-      {"KeepAlive=2", {"KeepAlive=2 is not a value it takes: the default 30 is used"}, ""},
-      {"Format=xml", {"Format=xml is not a value it takes: the default sparkplug is used"}, ""},
-      {"Enabled=yes", {"Enabled=yes is not a value it takes: the default 0 is used"}, ""},
-      {"Tls=2\nDevices=node",
-       {"Tls=2 is not a value it takes: the default 0 is used",
-        "Devices=node is not a value it takes: the default endpoint is used"},
-       ""},
-  };
-  for (const Case& c : cases) {
-    mqttconfig::ReadNotes notes;
-    mqttconfig::Read(SettingsFile::Parse(std::string("[Mqtt]\n") + c.text), "/cfg/", "gw", &notes);
-    EXPECT_EQ(notes.fallbacks, c.fallbacks) << c.text;
-    EXPECT_EQ(notes.error, c.error) << c.text;
-  }
 }
 
 TEST(MqttConfig, WhatIsWrittenIsReadBackAndTheFilesOtherLinesStay) {
