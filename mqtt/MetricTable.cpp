@@ -22,7 +22,9 @@ void MetricTable::Add(int32_t handle, const std::string& endpoint, const std::st
   m_byName[name] = m.target;
   m_byPath[Topics::TagPath(endpoint, name)] = m.target;
   m_metrics.emplace(handle, std::move(m));
-  ++m_devices[device].metrics;
+  Device& d = m_devices[device];
+  ++d.metrics;
+  ++d.waiting;
   m_reshaped.insert(device);
 }
 
@@ -34,9 +36,23 @@ void MetricTable::Remove(int32_t handle) {
   const std::string path = Topics::TagPath(s.endpoint, s.name);
   m_byPath.erase(path);
   m_removedPaths.insert(path);
-  --m_devices[s.device].metrics;
+  Device& d = m_devices[s.device];
+  // A device whose tags all went is born anew, with values, once tags are back.
+  if (--d.metrics == 0) d.settled = false;
   m_reshaped.insert(s.device);
+  const std::string device = s.device;
+  const bool waited = s.status == kWaitingForInitialData;
   m_metrics.erase(it);
+  if (waited) EndWait(device);
+}
+
+void MetricTable::EndWait(const std::string& device) {
+  Device& d = m_devices[device];
+  if (d.waiting > 0) --d.waiting;
+  if (d.settled || d.waiting > 0 || d.metrics == 0) return;
+  d.settled = true;
+  // Its birth is due now.
+  m_reshaped.insert(device);
 }
 
 namespace {
@@ -60,6 +76,8 @@ bool MetricTable::Update(int32_t handle, const VARIANT& value, uint32_t status, 
   ScalarValue next = m.sample.value;
   if (!ValueConversion::IsBad(status)) next = ValueConversion::FromVariant(value, m.sample.type);
   if (status == m.sample.status && SameValue(next, m.sample.value)) return true;
+  const bool firstUpdate =
+      m.sample.status == kWaitingForInitialData && status != kWaitingForInitialData;
   m.sample.value = std::move(next);
   m.sample.status = status;
   m.sample.timeMs = timeMs;
@@ -67,6 +85,7 @@ bool MetricTable::Update(int32_t handle, const VARIANT& value, uint32_t status, 
     m.dirty = true;
     m_dirty.push_back(handle);
   }
+  if (firstUpdate) EndWait(m.sample.device);
   return true;
 }
 
@@ -103,7 +122,7 @@ std::vector<std::string> MetricTable::TakeRemovals() {
 std::set<std::string> MetricTable::LiveDevices() const {
   std::set<std::string> live;
   for (const auto& [name, d] : m_devices) {
-    if (d.online && d.metrics > 0) live.insert(name);
+    if (d.online && d.metrics > 0 && d.settled) live.insert(name);
   }
   return live;
 }

@@ -41,7 +41,9 @@ class MetricTable {
   // Tag paths of tags removed since the worker last looked.
   bool HasRemovals() const { return !m_removedPaths.empty(); }
   std::vector<std::string> TakeRemovals();
-  // Devices that are on line and have tags.
+  // Devices that are on line and have tags, and that have been settled: a
+  // device is first born once each of its tags has had a first update,
+  // good or bad, so that its birth carries its values.
   std::set<std::string> LiveDevices() const;
   // Whether the device has tags, on line or not.
   bool Knows(const std::string& device) const;
@@ -65,7 +67,12 @@ class MetricTable {
   struct Device {
     bool online = true;
     size_t metrics = 0;
+    // Tags still waiting for their first update, until the device settles.
+    size_t waiting = 0;
+    bool settled = false;
   };
+
+  void EndWait(const std::string& device);
 
   std::unordered_map<int32_t, Metric> m_metrics;
   std::unordered_map<std::string, WriteTarget> m_byName;

@@ -129,7 +129,7 @@ class MqttPublisher::Impl {
   std::string StatusTopic() const;
   std::string JsonTopic(const std::string& tagPath) const;
   void LoadBdSeq();
-  void AdvanceBdSeq();
+  void ClaimBdSeq();
   void LoadUncleared();
   void SaveUncleared() const;
 
@@ -206,6 +206,8 @@ class MqttPublisher::Impl {
   // The primary host's latest STATE: an older one is a retained leftover.
   uint64_t m_hostStateTime = 0;
   std::set<std::string> m_born;
+  // Born in the current pass: their births carry the pass's changes.
+  std::set<std::string> m_bornInPass;
   uint8_t m_seq = 0;
   std::unordered_map<uint64_t, PendingCommand> m_commands;
   // JSON documents of removed tags that no session has deleted yet.
@@ -218,7 +220,10 @@ class MqttPublisher::Impl {
   std::map<SegmentId, SegmentInFlight> m_inFlight;
   std::unordered_map<int, SegmentId> m_segmentOfMid;
 
+  // This session's number, and the next connect's; the latter is the
+  // session thread's.
   std::atomic<uint32_t> m_bdSeq{0};
+  uint32_t m_nextBdSeq = 0;
   std::atomic<bool> m_connectedFlag{false};
   std::atomic<uint64_t> m_connects{0};
   std::atomic<uint64_t> m_spooled{0};
@@ -285,16 +290,23 @@ OutgoingMessage MqttPublisher::Impl::Will() const {
           SparkplugCodec::NodeDeath(m_bdSeq, ValueConversion::NowMilliseconds()), false};
 }
 
+// The file holds the first number no connect has carried yet.
 void MqttPublisher::Impl::LoadBdSeq() {
   std::ifstream in(m_settings.spoolDirectory + kBdSeqFile);
   uint32_t value = 0;
-  if (in >> value) m_bdSeq = value % kBdSeqModulus;
+  m_nextBdSeq = in >> value ? value % kBdSeqModulus : 0;
 }
 
-void MqttPublisher::Impl::AdvanceBdSeq() {
-  const uint32_t next = (m_bdSeq + 1) % kBdSeqModulus;
-  m_bdSeq = next;
-  ReplaceFile(m_settings.spoolDirectory + kBdSeqFile, std::to_string(next) + "\n", kFileMode);
+// Each connect's will takes a number of its own, and the one after it is on
+// disk before the connect goes out: a gateway killed in the session starts
+// with a number its late will cannot be matched with.
+void MqttPublisher::Impl::ClaimBdSeq() {
+  m_bdSeq = m_nextBdSeq;
+  m_nextBdSeq = (m_bdSeq + 1) % kBdSeqModulus;
+  if (!ReplaceFile(m_settings.spoolDirectory + kBdSeqFile, std::to_string(m_nextBdSeq) + "\n",
+                   kFileMode)) {
+    Log(kError, "cannot write the session number in " + m_settings.spoolDirectory);
+  }
 }
 
 void MqttPublisher::Impl::LoadUncleared() {
@@ -335,8 +347,7 @@ MqttSession::Handlers MqttPublisher::Impl::SessionHandlers() {
     // Queued before the flag drops, so that a change made after Counters()
     // shows the loss is spooled rather than handed to the dead session.
     PushEvent({SessionEvent::Kind::Disconnected, {}, text});
-    // Each session ends its number; the next connect's will carries the next.
-    if (m_connectedFlag.exchange(false)) AdvanceBdSeq();
+    m_connectedFlag = false;
   };
   h.refused = [this](const std::string& text) {
     PushEvent({SessionEvent::Kind::Refused, {}, text});
@@ -355,7 +366,11 @@ MqttSession::Handlers MqttPublisher::Impl::SessionHandlers() {
     std::lock_guard lock(m_mutex);
     m_wake.notify_one();
   };
-  h.will = [this] { return Will(); };
+  // Asked for before every connect.
+  h.will = [this] {
+    ClaimBdSeq();
+    return Will();
+  };
   h.libraryError = [this](const std::string& text) { Log(kError, text); };
   return h;
 }
@@ -526,6 +541,7 @@ void MqttPublisher::Impl::Run() {
 }
 
 void MqttPublisher::Impl::RunPass(Pass& pass) {
+  m_bornInPass.clear();
   for (const SessionEvent& event : pass.events) {
     switch (event.kind) {
       case SessionEvent::Kind::Connected: OnConnected(); break;
@@ -644,6 +660,7 @@ void MqttPublisher::Impl::ReconcileDevices(bool rebirthAll) {
   for (const auto& [device, samples] : births) {
     PublishSparkplug(SparkplugMessage::DBIRTH, device, samples);
     m_born.insert(device);
+    m_bornInPass.insert(device);
   }
   DropHeldOfGoneDevices();
 }
@@ -669,6 +686,9 @@ void MqttPublisher::Impl::DropHeldOfGoneDevices() {
 }
 
 void MqttPublisher::Impl::SendChanges(std::vector<MetricSample> changes) {
+  // A birth takes the table's values after the changes were taken: they are no news.
+  std::erase_if(changes,
+                [this](const MetricSample& s) { return m_bornInPass.contains(s.device); });
   if (changes.empty()) return;
   if (!Publishing() || m_spool->HasUntaken()) {
     SpoolSamples(changes);
@@ -931,12 +951,19 @@ void MqttPublisher::Impl::OnSparkplugCommand(const std::string& topic, const std
     Log(kWarning, "refused a command on " + topic + ": not a Sparkplug B payload");
     return;
   }
+  if (writes->empty()) {
+    Log(kWarning, "ignored a command on " + topic + ": it names no metric");
+    return;
+  }
   for (const ReceivedWrite& w : *writes) {
     if (!toDevice && w.name == SparkplugCodec::kRebirthMetric) {
       // Compared in place: GCC's sanitized builds take a temporary variant
       // for a string that may be uninitialised.
-      if (const bool* rebirth = std::get_if<bool>(&w.value); rebirth != nullptr && *rebirth) {
-        if (Publishing()) Births();
+      const bool* rebirth = std::get_if<bool>(&w.value);
+      if (rebirth == nullptr) {
+        Log(kWarning, "ignored a " + w.name + " command that is not a Boolean");
+      } else if (*rebirth && Publishing()) {
+        Births();
       }
       continue;
     }

@@ -18,54 +18,103 @@ constexpr const char* kJson = "json";
 constexpr const char* kEndpointDevices = "endpoint";
 constexpr const char* kSlaveDevices = "slave";
 
-bool Flag(const SettingsFile& file, const char* key) {
-  return file.GetInt(kSection, key, 0, 0, 1) == 1;
-}
+// Reads the section, noting each key whose value it does not take.
+class Reader {
+ public:
+  Reader(const SettingsFile& file, ReadNotes* notes) : m_file(file), m_notes(notes) {}
 
-// An empty value says nothing: the default stands.
-std::string Text(const SettingsFile& file, const char* key, const std::string& fallback) {
-  std::string value = file.GetString(kSection, key, fallback);
-  return value.empty() ? fallback : value;
-}
+  bool Flag(const char* key) const { return Number(key, 0, 0, 1) == 1; }
 
-// The value if it is one of the two words, else the default (the first).
-template <class T>
-T Choice(const SettingsFile& file, const char* key, std::pair<const char*, T> first,
-         std::pair<const char*, T> second) {
-  return file.GetString(kSection, key, "") == second.first ? second.second : first.second;
-}
+  // The value if it is a whole number within [low, high], else fallback.
+  int Number(const char* key, int fallback, int low, int high) const {
+    if (Raw(key).empty()) return fallback;
+    // Two readings with different fallbacks agree only on a value taken.
+    const int value = m_file.GetInt(kSection, key, fallback, low, high);
+    const int other = fallback == low ? high : low;
+    if (value == fallback && m_file.GetInt(kSection, key, other, low, high) == other) {
+      NoteFallback(key, std::to_string(fallback));
+    }
+    return value;
+  }
+
+  std::string Raw(const char* key) const { return m_file.GetString(kSection, key, ""); }
+
+  // An empty value says nothing: the default stands.
+  std::string Text(const char* key, const std::string& fallback) const {
+    const std::string value = Raw(key);
+    return value.empty() ? fallback : value;
+  }
+
+  // The value if it is one of the two words, else the default (the first).
+  template <class T>
+  T Choice(const char* key, std::pair<const char*, T> first,
+           std::pair<const char*, T> second) const {
+    const std::string value = Raw(key);
+    if (value == second.first) return second.second;
+    if (!value.empty() && value != first.first) NoteFallback(key, first.first);
+    return first.second;
+  }
+
+  // Any whole number is kept, for the publisher to refuse with its reason.
+  int Port(int fallback) const {
+    const std::string text = Raw("Port");
+    if (text.empty()) return fallback;
+    const int value = m_file.GetInt(kSection, "Port", fallback, INT_MIN, INT_MAX);
+    if (value == fallback && m_file.GetInt(kSection, "Port", fallback + 1, INT_MIN, INT_MAX) ==
+                                 fallback + 1) {
+      NoteError("the MQTT port " + text + " is not a number");
+    }
+    return value;
+  }
+
+  void NoteFallback(const char* key, const std::string& fallback) const {
+    if (m_notes == nullptr) return;
+    m_notes->fallbacks.push_back(std::string(key) + "=" + Raw(key) +
+                                 " is not a value it takes: the default " + fallback +
+                                 " is used");
+  }
+
+  void NoteError(const std::string& error) const {
+    if (m_notes != nullptr && m_notes->error.empty()) m_notes->error = error;
+  }
+
+ private:
+  const SettingsFile& m_file;
+  ReadNotes* m_notes;
+};
 
 }  // namespace
 
 mqtt::MqttSettings Read(const SettingsFile& file, const std::string& folder,
-                        const std::string& hostName) {
+                        const std::string& hostName, ReadNotes* notes) {
+  const Reader r(file, notes);
   mqtt::MqttSettings s;
-  s.enabled = Flag(file, "Enabled");
-  s.host = Text(file, "Host", s.host);
-  s.tls = Flag(file, "Tls");
-  s.port = file.GetInt(kSection, "Port", s.tls ? kTlsPort : kPlainPort, INT_MIN, INT_MAX);
-  s.protocol = Choice(file, "Protocol", std::pair{kProtocol311, mqtt::ProtocolVersion::V311},
-                      std::pair{kProtocol5, mqtt::ProtocolVersion::V5});
-  s.clientId = file.GetString(kSection, "ClientId", "");
-  s.username = file.GetString(kSection, "Username", "");
-  s.password = file.GetString(kSection, "Password", "");
-  s.caFile = file.GetString(kSection, "CaFile", "");
-  s.certFile = file.GetString(kSection, "CertFile", "");
-  s.keyFile = file.GetString(kSection, "KeyFile", "");
-  s.qos = file.GetInt(kSection, "Qos", s.qos, 0, 2);
+  s.enabled = r.Flag("Enabled");
+  s.host = r.Text("Host", s.host);
+  s.tls = r.Flag("Tls");
+  s.port = r.Port(s.tls ? kTlsPort : kPlainPort);
+  s.protocol = r.Choice("Protocol", std::pair{kProtocol311, mqtt::ProtocolVersion::V311},
+                        std::pair{kProtocol5, mqtt::ProtocolVersion::V5});
+  s.clientId = r.Raw("ClientId");
+  s.username = r.Raw("Username");
+  s.password = r.Raw("Password");
+  s.caFile = r.Raw("CaFile");
+  s.certFile = r.Raw("CertFile");
+  s.keyFile = r.Raw("KeyFile");
+  s.qos = r.Number("Qos", s.qos, 0, 2);
   s.keepAliveSeconds =
-      file.GetInt(kSection, "KeepAlive", s.keepAliveSeconds, kShortestKeepAlive, kLongestKeepAlive);
-  s.format = Choice(file, "Format", std::pair{kSparkplug, mqtt::PayloadFormat::SparkplugB},
-                    std::pair{kJson, mqtt::PayloadFormat::Json});
-  s.groupId = Text(file, "GroupId", s.groupId);
-  s.edgeNodeId = Text(file, "EdgeNodeId", hostName);
-  s.devices = Choice(file, "Devices", std::pair{kEndpointDevices, mqtt::DeviceScope::Endpoint},
-                     std::pair{kSlaveDevices, mqtt::DeviceScope::Slave});
-  s.primaryHostId = file.GetString(kSection, "PrimaryHostId", "");
-  s.topicPrefix = Text(file, "TopicPrefix", s.topicPrefix);
-  const int megabytes =
-      file.GetInt(kSection, "SpoolMegabytes",
-                  static_cast<int>(s.spoolLimitBytes / kBytesPerMegabyte), 0, kMostSpoolMegabytes);
+      r.Number("KeepAlive", s.keepAliveSeconds, kShortestKeepAlive, kLongestKeepAlive);
+  s.format = r.Choice("Format", std::pair{kSparkplug, mqtt::PayloadFormat::SparkplugB},
+                      std::pair{kJson, mqtt::PayloadFormat::Json});
+  s.groupId = r.Text("GroupId", s.groupId);
+  s.edgeNodeId = r.Text("EdgeNodeId", hostName);
+  s.devices = r.Choice("Devices", std::pair{kEndpointDevices, mqtt::DeviceScope::Endpoint},
+                       std::pair{kSlaveDevices, mqtt::DeviceScope::Slave});
+  s.primaryHostId = r.Raw("PrimaryHostId");
+  s.topicPrefix = r.Text("TopicPrefix", s.topicPrefix);
+  const int megabytes = r.Number(
+      "SpoolMegabytes", static_cast<int>(s.spoolLimitBytes / kBytesPerMegabyte), 0,
+      kMostSpoolMegabytes);
   s.spoolLimitBytes = static_cast<uint64_t>(megabytes) * kBytesPerMegabyte;
   s.spoolDirectory = folder + kSpoolFolder;
   return s;

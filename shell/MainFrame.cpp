@@ -93,15 +93,16 @@ bool CMainFrame::SaveDemotionPolicy(const DemotionPolicy& policy) {
   return file.Save(SettingsPath());
 }
 
-mqtt::MqttSettings CMainFrame::MqttSettings() const {
+mqtt::MqttSettings CMainFrame::MqttSettings(mqttconfig::ReadNotes* notes) const {
   return mqttconfig::Read(SettingsFile::Load(SettingsPath()), ConfigDirectoryFile(""),
-                          mqttconfig::HostName());
+                          mqttconfig::HostName(), notes);
 }
 
 void CMainFrame::RestartMqtt() {
   StopMqtt();
-  const mqtt::MqttSettings settings = MqttSettings();
-  if (settings.enabled) m_mqtt = MqttService::Start(m_runtime, settings);
+  mqttconfig::ReadNotes notes;
+  const mqtt::MqttSettings settings = MqttSettings(&notes);
+  m_mqtt = MqttService::Start(m_runtime, settings, notes);
 }
 
 void CMainFrame::StopMqtt() { m_mqtt.reset(); }

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "mqtt/MqttPublisher.h"
+#include "runtime/MqttConfig.h"
 
 class EndpointRegistry;
 class DiagnosticsNodes;
@@ -53,7 +54,7 @@ class CMainFrame : public QObject {
   // The MQTT settings of the settings file, and the publisher run with them:
   // started anew (the one running stopped first), or only stopped when they
   // are not enabled.
-  mqtt::MqttSettings MqttSettings() const;
+  mqtt::MqttSettings MqttSettings(mqttconfig::ReadNotes* notes = nullptr) const;
   void RestartMqtt();
   // Ends the publisher's session; before the runtime's tags go at the end.
   void StopMqtt();

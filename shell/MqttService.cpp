@@ -37,7 +37,15 @@ int MqttService::SyslogLevel(int level) {
 }
 
 std::shared_ptr<MqttService> MqttService::Start(Runtime& runtime,
-                                                const mqtt::MqttSettings& settings) {
+                                                const mqtt::MqttSettings& settings,
+                                                const mqttconfig::ReadNotes& notes) {
+  for (const std::string& line : notes.fallbacks)
+    LibraryLog::onMqttLine(SyslogLevel(1), "MQTT: " + line);
+  if (!settings.enabled) return nullptr;
+  if (!notes.error.empty()) {
+    LibraryLog::onMqttLine(SyslogLevel(0), "MQTT: not started: " + notes.error);
+    return nullptr;
+  }
   auto session = std::make_shared<MqttService>(settings);
   session->InstallHandlers();
   // Every tag is known before the first connection, so the first births hold them all.

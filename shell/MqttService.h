@@ -7,6 +7,7 @@
 #include <memory>
 
 #include "mqtt/MqttPublisher.h"
+#include "runtime/MqttConfig.h"
 #include "shell/MqttPublisherAdapter.h"
 
 class MqttBridge;
@@ -15,8 +16,10 @@ class Runtime;
 class MqttService : public std::enable_shared_from_this<MqttService> {
  public:
   // The publisher started with the settings and every tag of the runtime;
-  // null when the settings cannot work, the reason in the library log.
-  static std::shared_ptr<MqttService> Start(Runtime& runtime, const mqtt::MqttSettings& settings);
+  // null when they are not enabled or cannot work, the reason in the
+  // library log, where each key that kept its default is noted as well.
+  static std::shared_ptr<MqttService> Start(Runtime& runtime, const mqtt::MqttSettings& settings,
+                                            const mqttconfig::ReadNotes& notes);
   // Not started: Start makes one.
   explicit MqttService(const mqtt::MqttSettings& settings);
   // The bridge lets go of the runtime, then the publisher ends its session

@@ -30,6 +30,7 @@ MOSQUITTO = "/usr/sbin/mosquitto"
 SLAVE_SCRIPT = os.path.join(HERE, "mqtt_slave.py")
 HOLDING, INPUT = 3, 4
 GOOD_QUALITY = 192
+BAD_QUALITY = 0
 # Room for the gateway to connect, restore and poll on a loaded machine.
 DEADLINE = 30
 

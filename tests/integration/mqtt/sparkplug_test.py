@@ -5,15 +5,16 @@ and the deaths of devices and of the node.
 
 Usage: sparkplug_test.py <pelmoran>
 """
+import re
 import socket
 import struct
 import sys
 import time
 import unittest
 
-from mqtt_support import (BAD_DEVICE_FAILURE, BAD_OUT_OF_RANGE, BAD_SEVERITY, BAD_TYPE_MISMATCH,
-                          BOOLEAN, DOUBLE, FLOAT, GOOD_QUALITY, INPUT, INT32, INT64, STRING,
-                          UINT32, UINT64,
+from mqtt_support import (BAD_DEVICE_FAILURE, BAD_OUT_OF_RANGE, BAD_QUALITY, BAD_SEVERITY,
+                          BAD_TYPE_MISMATCH, BOOLEAN, DOUBLE, FLOAT, GOOD_QUALITY, INPUT, INT32,
+                          INT64, STRING, UINT32, UINT64,
                           Broker, Gateway, Slave, SparkplugNode, Subscriber, metric_value,
                           properties, repeats, scan_file, sequence_faults, started,
                           temporary_directory, words_of, write_configuration)
@@ -213,6 +214,69 @@ class SparkplugTest(unittest.TestCase):
         death = node.wait_count("NDEATH", 1)
         self.assertTrue(death, "no NDEATH on an orderly stop")
         self.assertEqual(named(death[0]), {"bdSeq": bd_seq})
+
+    def test_first_birth_carries_the_first_poll(self):
+        # A slave that answers, and an endpoint that takes the connection
+        # and never answers: born after its first time-out, bad.
+        silent = socket.socket()
+        self.addCleanup(silent.close)
+        silent.bind(("127.0.0.1", 0))
+        silent.listen()
+        self.slave = started(self, Slave([5, 6]))
+        write_configuration(self.dir, [("PLC1", self.slave.port),
+                                       ("PLC2", silent.getsockname()[1])],
+                            [scan_file(name, 1, 2, 200, [(0, 0, 1)] * 2) for name in
+                             ("PLC1", "PLC2")],
+                            {"Enabled": 1, "Port": self.broker.port, "EdgeNodeId": "gw"})
+        self.gateway.start()
+        node = SparkplugNode(self.subscriber, "pelmoran", "gw")
+        cases = [("PLC1", [5.0, 6.0], GOOD_QUALITY), ("PLC2", [None, None], BAD_QUALITY)]
+        for device, values, quality in cases:
+            with self.subTest(device):
+                birth = node.wait_count("DBIRTH", 1, device)
+                self.assertTrue(birth, "no DBIRTH of %s: %s" % (device, self.gateway.text()))
+                metrics = sorted(birth[0].metrics, key=lambda m: m.name)
+                self.assertEqual([metric_value(m) for m in metrics], values)
+                self.assertEqual([properties(m).get("Quality") for m in metrics],
+                                 [quality] * len(values))
+
+    def test_every_start_after_a_kill_has_a_new_bd_seq(self):
+        self.start([5], ["PLC1"], [scan_file("PLC1", 1, 1, 200, [(0, 0, 1)])], EdgeNodeId="gw")
+        node = SparkplugNode(self.subscriber, "pelmoran", "gw")
+        kills = 2
+        for k in range(kills):
+            self.assertTrue(node.wait_count("NBIRTH", k + 1), "no NBIRTH after start %d" % k)
+            self.gateway.kill()
+            self.assertTrue(node.wait_count("NDEATH", k + 1), "the broker sent no will")
+            self.gateway.start()
+        births = [named(p)["bdSeq"] for p in node.wait_count("NBIRTH", kills + 1)]
+        wills = [named(p)["bdSeq"] for p in node.wait_count("NDEATH", kills)]
+        # Each will is its own session's, and no later session has its number.
+        self.assertEqual(wills, births[:kills])
+        self.assertEqual(len(set(births)), len(births), births)
+
+    def test_settings_it_does_not_take_are_logged_once(self):
+        taken = "is not a value it takes: the default %s is used"
+        cases = [
+            ({"Qos": 3, "KeepAlive": 2, "Format": "xml"},
+             ["Qos=3 " + taken % 1, "KeepAlive=2 " + taken % 30, "Format=xml " + taken % "sparkplug"]),
+            ({"Port": "abc"}, ["not started: the MQTT port abc is not a number"]),
+            ({"Enabled": "yes"}, ["Enabled=yes " + taken % 0]),
+        ]
+        self.slave = started(self, Slave([5]))
+        for settings, lines in cases:
+            with self.subTest(settings):
+                write_configuration(self.dir, [("PLC1", self.slave.port)],
+                                    [scan_file("PLC1", 1, 1, 200, [(0, 0, 1)])],
+                                    dict({"Enabled": 1, "Port": self.broker.port}, **settings))
+                before = len(self.gateway.text()) if self.gateway.proc else 0
+                self.gateway.start()
+                self.assertTrue(self.gateway.wait_log(re.escape(lines[-1])), self.gateway.text())
+                # Once stopped, it has said all it will.
+                self.gateway.stop()
+                said = self.gateway.text()[before:]
+                self.assertEqual([said.count("MQTT: " + line) for line in lines], [1] * len(lines),
+                                 said)
 
     def write_status(self, node, name):
         metric = node.wait_value(name, lambda m: "Write Status" in properties(m),

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <filesystem>
 #include <functional>
@@ -139,13 +140,18 @@ TEST_F(BrokerTest, SparkplugSessionsWillAndSpool) {
   const Received nbirth = Next(Topic("NBIRTH"));
   EXPECT_EQ(Decode(nbirth).seq(), 0u);
   const uint64_t bdSeq = BdSeq(nbirth);
+  // The device is born once every tag has had its first update.
+  VARIANT v = Float(2.5f);
+  pub.Update(kTagHandle, v, 0, 0);
+  pub.Update(kReadOnlyHandle, v, 0x80000000u, 0);
   const Payload dbirth = Decode(Next(Topic("DBIRTH")));
   EXPECT_EQ(dbirth.seq(), 1u);
   ASSERT_NE(Find(dbirth, kTag), nullptr);
+  EXPECT_EQ(Find(dbirth, kTag)->float_value(), 2.5f);
   ASSERT_NE(Find(dbirth, kReadOnlyTag), nullptr);
 
   // A change goes out as DDATA.
-  VARIANT v = Float(12.5f);
+  v = Float(12.5f);
   pub.Update(kTagHandle, v, 0, 0);
   const Payload ddata = Decode(Next(Topic("DDATA")));
   ASSERT_NE(Find(ddata, kTag), nullptr);
@@ -252,6 +258,8 @@ TEST_F(BrokerTest, SpooledChangesSurviveARestart) {
   std::string error;
   ASSERT_TRUE(pub.Start(&error)) << error;
   Next(Topic("NBIRTH"));
+  VARIANT v = Float(10);
+  pub.Update(kTagHandle, v, 0, 0);
   Next(Topic("DBIRTH"));
   EXPECT_EQ(Historical(std::size(kept)), std::vector<float>(std::begin(kept), std::end(kept)));
 }
@@ -306,6 +314,8 @@ TEST_F(BrokerTest, KeptChangesOfADeviceThatIsAwayWaitForItsBirth) {
   ASSERT_TRUE(pub.Start(&error)) << error;
   ASSERT_TRUE(mqtt_test::WaitUntil([&] { return goneSaid.load(); }));
   pub.SetDeviceOnline("PLC2", true);
+  VARIANT v = Float(20);
+  pub.Update(devices[1].handle, v, 0, 0);
   Next(birthOf("PLC2"));
   EXPECT_EQ(Historical(1), std::vector<float>{2});
   // Once confirmed, nothing is held any more.
@@ -314,7 +324,8 @@ TEST_F(BrokerTest, KeptChangesOfADeviceThatIsAwayWaitForItsBirth) {
 
 size_t SegmentFiles(const fs::path& dir) {
   size_t count = 0;
-  for (const auto& e : fs::directory_iterator(dir)) count += e.path().extension() == ".seg";
+  for (const auto& e : fs::recursive_directory_iterator(dir))
+    count += e.path().extension() == ".seg";
   return count;
 }
 
@@ -351,10 +362,17 @@ TEST_F(BrokerTest, UnconfirmedSegmentIsSentAgainAfterARestart) {
     }
     pub.reset();
 
-    // NBIRTH, DBIRTH, then the kept changes.
+    // NBIRTH; the device's first poll; DBIRTH, then the kept changes, which
+    // waited for it among the device's held ones.
     constexpr uint64_t kBirthsAndSegment = 3;
+    const auto firstPoll = [&] {
+      VARIANT v = Float(0);
+      pub->Update(kTagHandle, v, 0, 0);
+    };
     mqtt_test::SilentBroker silent;
     pub = start(silent.Port());
+    ASSERT_TRUE(mqtt_test::WaitUntil([&] { return pub->Counters().published == 1; }));
+    firstPoll();
     ASSERT_TRUE(
         mqtt_test::WaitUntil([&] { return pub->Counters().published == kBirthsAndSegment; }));
     silent.Close();
@@ -365,6 +383,7 @@ TEST_F(BrokerTest, UnconfirmedSegmentIsSentAgainAfterARestart) {
     m_relay->Restore();
     pub = start(m_relay->Port());
     Next(Topic("NBIRTH"));
+    firstPoll();
     Next(Topic("DBIRTH"));
     EXPECT_EQ(Historical(c.kept.size()), c.kept);
     EXPECT_TRUE(mqtt_test::WaitUntil([&] { return SegmentFiles(settings.spoolDirectory) == 0; }));
@@ -637,6 +656,45 @@ TEST_F(BrokerTest, BirthsWaitForThePrimaryHost) {
   EXPECT_GT(m_at, indexOf(stateSaying(state(true, 2000))));
   EXPECT_EQ(BdSeq(rebirth), (BdSeq(birth) + 1) % 256);
   EXPECT_EQ(Historical(1), std::vector<float>{2});
+}
+
+// A command the gateway ignores says so, once; the refused write sent after
+// them marks when every line of theirs has come.
+TEST_F(BrokerTest, IgnoredCommandsAreLoggedOnce) {
+  struct Case {
+    std::string payload;
+    std::string line;
+  };
+  Payload notBoolean;
+  auto* rebirth = notBoolean.add_metrics();
+  rebirth->set_name("Node Control/Rebirth");
+  rebirth->set_int_value(1);
+  const Case cases[] = {
+      {"", "MQTT: ignored a command on spBv1.0/grp/NCMD/edge: it names no metric"},
+      {notBoolean.SerializeAsString(),
+       "MQTT: ignored a Node Control/Rebirth command that is not a Boolean"},
+  };
+  mqtt::MqttPublisher pub(Settings());
+  std::mutex mutex;
+  std::condition_variable cv;
+  std::vector<std::string> lines;
+  pub.SetLogHandler([&](int, const std::string& text) {
+    std::lock_guard lock(mutex);
+    lines.push_back(text);
+    cv.notify_all();
+  });
+  std::string error;
+  ASSERT_TRUE(pub.Start(&error)) << error;
+  Next(Topic("NBIRTH"));
+  for (const Case& c : cases) m_sub->Publish("spBv1.0/grp/NCMD/edge", c.payload);
+  Payload marker;
+  marker.add_metrics()->set_name("no such tag");
+  m_sub->Publish("spBv1.0/grp/NCMD/edge", marker.SerializeAsString());
+  std::unique_lock lock(mutex);
+  ASSERT_TRUE(cv.wait_for(lock, mqtt_test::kDeadline, [&] {
+    return std::ranges::any_of(lines, [](auto& l) { return l.find("no such tag") != l.npos; });
+  }));
+  for (const Case& c : cases) EXPECT_EQ(std::ranges::count(lines, c.line), 1) << c.line;
 }
 
 // A broker that will not have the gateway: the refusal is logged as an
