@@ -1,12 +1,19 @@
 // A secured channel's symmetric chunks as a client would send them, whole
-// and tampered with: only the untouched one is opened.
+// and tampered with: only the untouched one is opened. And OpenSecureChannel
+// requests from hostile or unusual clients, through a whole connection.
 #include <gtest/gtest.h>
+#include <openssl/x509v3.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
+#include "TestClient.h"
 #include "tagserver/ChannelSecurity.h"
 #include "tagserver/PkiStore.h"
+#include "tagserver/RsaCrypto.h"
+#include "tagserver/UaNodeIds.h"
+#include "tagserver/tagserver.h"
 #include "tagserver/UaDecodeError.h"
 #include "tagserver/UaStatusCodes.h"
 
@@ -146,4 +153,254 @@ TEST_F(ChannelSecurityTest, PaddingThatDoesNotFitIsRefused) {
     SymmetricCrypto::Encrypt(keys, b.data() + 16, b.size() - 16);
     EXPECT_EQ(StatusOf(channel, b), UaStatus::BadSecurityChecksFailed) << int{claimed};
   }
+}
+
+namespace {
+
+struct Issued {
+  std::shared_ptr<EVP_PKEY> key;
+  Certificate cert;
+};
+
+// A certificate signed by issuer (itself when null) with the digest; its
+// subjectAltName carries uri when there is one.
+Issued Make(const char* name, const Issued* issuer, bool ca, const char* uri,
+            const EVP_MD* digest = EVP_sha256(), std::shared_ptr<EVP_PKEY> key = nullptr) {
+  if (!key) key.reset(EVP_RSA_gen(2048), EVP_PKEY_free);
+  CertPtr x(X509_new());
+  X509_set_version(x.get(), 2);
+  static long serial = 1;
+  ASN1_INTEGER_set(X509_get_serialNumber(x.get()), ++serial);
+  X509_gmtime_adj(X509_getm_notBefore(x.get()), -86400L);
+  X509_gmtime_adj(X509_getm_notAfter(x.get()), 86400L);
+  X509_set_pubkey(x.get(), key.get());
+  X509_NAME_add_entry_by_txt(X509_get_subject_name(x.get()), "CN", MBSTRING_UTF8,
+                             reinterpret_cast<const unsigned char*>(name), -1, -1, 0);
+  X509* signer = issuer != nullptr ? issuer->cert.Get() : x.get();
+  X509_set_issuer_name(x.get(), X509_get_subject_name(signer));
+  X509V3_CTX ctx;
+  X509V3_set_ctx_nodb(&ctx);
+  X509V3_set_ctx(&ctx, signer, x.get(), nullptr, nullptr, 0);
+  std::vector<std::pair<int, std::string>> exts = {
+      {NID_basic_constraints, ca ? "critical,CA:TRUE" : "critical,CA:FALSE"}};
+  if (uri != nullptr) exts.push_back({NID_subject_alt_name, std::string("URI:") + uri});
+  for (const auto& [nid, value] : exts) {
+    X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value.c_str());
+    X509_add_ext(x.get(), ext, -1);
+    X509_EXTENSION_free(ext);
+  }
+  X509_sign(x.get(), issuer != nullptr ? issuer->key.get() : key.get(), digest);
+  return {key, Certificate(std::move(x))};
+}
+
+// A CRL of the issuer listing the certificate, signed by signer.
+void WriteCrl(const std::string& path, const Issued& issuer, const Certificate& listed,
+              EVP_PKEY* signer, long nextUpdateSeconds) {
+  X509_CRL* crl = X509_CRL_new();
+  X509_CRL_set_version(crl, 1);
+  X509_CRL_set_issuer_name(crl, X509_get_subject_name(issuer.cert.Get()));
+  ASN1_TIME* last = X509_gmtime_adj(nullptr, -3600);
+  ASN1_TIME* next = X509_gmtime_adj(nullptr, nextUpdateSeconds);
+  X509_CRL_set1_lastUpdate(crl, last);
+  X509_CRL_set1_nextUpdate(crl, next);
+  if (!listed.Empty()) {
+    X509_REVOKED* entry = X509_REVOKED_new();
+    X509_REVOKED_set_serialNumber(entry, X509_get_serialNumber(listed.Get()));
+    X509_REVOKED_set_revocationDate(entry, last);
+    X509_CRL_add0_revoked(crl, entry);
+  }
+  ASN1_TIME_free(last);
+  ASN1_TIME_free(next);
+  X509_CRL_sign(crl, signer, EVP_sha256());
+  FILE* file = std::fopen(path.c_str(), "wb");
+  i2d_X509_CRL_fp(file, crl);
+  std::fclose(file);
+  X509_CRL_free(crl);
+}
+
+void WriteDer(const std::string& path, const Certificate& c) {
+  std::ofstream(path, std::ios::binary)
+      .write(reinterpret_cast<const char*>(c.Der().data()),
+             static_cast<std::streamsize>(c.Der().size()));
+}
+
+ByteString Concat(std::initializer_list<ByteString> parts) {
+  ByteString out;
+  for (const ByteString& p : parts) out.insert(out.end(), p.begin(), p.end());
+  return out;
+}
+
+// An OpenSecureChannel chunk for Basic256Sha256 SignAndEncrypt as a client
+// writes it: signed with signer, encrypted to the server's key.
+ByteString ClientOpen(const PkiStore& server, const ByteString& sent, EVP_PKEY* signer,
+                      uint32_t requestType, uint32_t channelId, uint32_t sequence) {
+  const SecurityPolicy& policy = SecurityPolicy::Get(SecurityPolicyId::Basic256Sha256);
+  test::WireWriter w;
+  w.raw("OPNF");
+  w.uint32(0);
+  w.uint32(channelId);
+  w.string(policy.uri);
+  w.byteString(sent);
+  w.byteString(server.Own().Thumbprint());
+  const size_t bodyFrom = w.size();
+  w.uint32(sequence);
+  w.uint32(sequence);
+  w.nodeId(UaNodeId::Num(0, UaId::OpenSecureChannelRequest_Encoding_DefaultBinary));
+  w.nodeId({});
+  w.dateTime(0);
+  w.uint32(1);
+  w.uint32(0);
+  w.nullString();
+  w.uint32(0);
+  w.extensionObject({});
+  w.uint32(0);
+  w.uint32(requestType);
+  w.uint32(static_cast<uint32_t>(SecurityMode::SignAndEncrypt));
+  w.byteString(ByteString(32, 0x33));
+  w.uint32(600000);
+  EVP_PKEY* serverKey = server.Own().PublicKey();
+  const size_t block = RsaCrypto::PlainBlockSize(serverKey, policy.encryption);
+  const size_t signatureSize = RsaCrypto::KeyBytes(signer);
+  const size_t unpadded = w.size() - bodyFrom + 1 + signatureSize;
+  const size_t padding = (block - unpadded % block) % block;
+  for (size_t i = 0; i <= padding; ++i) w.byte(static_cast<uint8_t>(padding));
+  w.patchUInt32(4, static_cast<uint32_t>(bodyFrom + (unpadded + padding) / block *
+                                                        RsaCrypto::KeyBytes(serverKey)));
+  ByteString b = w.bytes();
+  ByteString signature = RsaCrypto::Sign(signer, policy.signature, b.data(), b.size());
+  b.insert(b.end(), signature.begin(), signature.end());
+  ByteString encrypted =
+      RsaCrypto::Encrypt(serverKey, policy.encryption, b.data() + bodyFrom, b.size() - bodyFrom);
+  b.resize(bodyFrom);
+  b.insert(b.end(), encrypted.begin(), encrypted.end());
+  return b;
+}
+
+uint32_t LE32(const std::vector<uint8_t>& b, size_t at) {
+  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
+}
+
+// Good when the server answered with OPN, else the status of its ERR.
+uint32_t Answer(test::TestClient& c, uint32_t& channelId) {
+  std::vector<uint8_t> bytes;
+  bytes.swap(c.received);
+  if (bytes.size() < 12) return UaStatus::BadInternalError;
+  channelId = LE32(bytes, 8);
+  const std::string type(bytes.begin(), bytes.begin() + 4);
+  return type == "OPNF" ? UaStatus::Good : type == "ERRF" ? LE32(bytes, 8) : UaStatus::BadInternalError;
+}
+
+std::vector<std::string> g_lines;
+void OnLog(int, const char* text) { g_lines.emplace_back(text); }
+
+size_t FilesIn(const std::string& folder) {
+  return static_cast<size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+}
+
+}  // namespace
+
+TEST_F(ChannelSecurityTest, HostileAndChainedOpenSecureChannelRequests) {
+  const std::string pki = m_root + "/server/";
+  auto store = std::make_shared<PkiStore>(pki);
+  std::string error;
+  ASSERT_TRUE(store->LoadOrCreateOwn("urn:server", error)) << error;
+  test::TestServer s;
+  EndpointSecurity settings;
+  settings.offerSecure = true;
+  s.server->SetSecurity(settings, store, nullptr);
+
+  const Issued ca = Make("ca", nullptr, true, nullptr);
+  const Issued caWithCrl = Make("ca with crl", nullptr, true, nullptr);
+  WriteDer(pki + "trusted/certs/ca.der", ca.cert);
+  WriteDer(pki + "trusted/certs/ca-crl.der", caWithCrl.cert);
+  const Issued intermediate = Make("intermediate", &ca, true, nullptr);
+  const Issued stored = Make("intermediate stored", &ca, true, nullptr);
+  WriteDer(pki + "issuers/certs/stored.der", stored.cert);
+  const Issued byCrlCa = Make("by crl ca", &caWithCrl, false, "urn:c");
+  const Issued other = Make("other key", nullptr, false, "urn:o");
+
+  struct Case {
+    const char* what;
+    Issued client;
+    ByteString sent;  // empty: the client's certificate alone
+    EVP_PKEY* signer = nullptr;  // null: the client's key
+    bool trusted = false;
+    std::function<void()> setup;
+    uint32_t status = UaStatus::Good;
+    size_t rejected = 0;
+    bool renew = false;
+  };
+  Issued stranger = Make("stranger", nullptr, false, "urn:s");
+  Issued viaSent = Make("via sent chain", &intermediate, false, "urn:v");
+  Issued viaStored = Make("via stored chain", &stored, false, "urn:w");
+  Issued sha1 = Make("sha1", nullptr, false, "urn:1", EVP_sha1());
+  Issued noUri = Make("no uri", nullptr, false, nullptr);
+  Issued junk = Make("junk behind", nullptr, false, "urn:j");
+  Case cases[] = {
+      {"signed with another key than its certificate's", stranger, {}, other.key.get(), false, {},
+       UaStatus::BadSecurityChecksFailed, 0},
+      {"untrusted and signed", stranger, {}, nullptr, false, {}, UaStatus::BadCertificateUntrusted,
+       1},
+      {"leaf and the chain to a trusted CA, renewed", viaSent,
+       Concat({viaSent.cert.Der(), intermediate.cert.Der()}), nullptr, false, {}, UaStatus::Good, 0,
+       true},
+      {"leaf and a chain the server has, renewed", viaStored,
+       Concat({viaStored.cert.Der(), stored.cert.Der()}), nullptr, false, {}, UaStatus::Good, 0,
+       true},
+      {"listed by a CRL its CA did not sign", byCrlCa, {}, nullptr, false,
+       [&] {
+         WriteCrl(pki + "trusted/crl/forged.crl", caWithCrl, byCrlCa.cert, other.key.get(), 86400);
+         WriteCrl(pki + "trusted/crl/real.crl", caWithCrl, Certificate(), caWithCrl.key.get(),
+                  86400);
+       },
+       UaStatus::Good},
+      {"listed only by an expired CRL", byCrlCa, {}, nullptr, false,
+       [&] {
+         WriteCrl(pki + "trusted/crl/old.crl", caWithCrl, byCrlCa.cert, caWithCrl.key.get(), -60);
+       },
+       UaStatus::BadCertificateRevocationUnknown},
+      {"listed by its CA's valid CRL", byCrlCa, {}, nullptr, false,
+       [&] {
+         WriteCrl(pki + "issuers/crl/ca.crl", caWithCrl, byCrlCa.cert, caWithCrl.key.get(), 86400);
+       },
+       UaStatus::BadCertificateRevoked},
+      {"signed with SHA-1", sha1, {}, nullptr, true, {}, UaStatus::BadCertificatePolicyCheckFailed},
+      {"bytes behind the certificate", junk, Concat({junk.cert.Der(), {0x30, 0x03, 0x02}}), nullptr,
+       true, {}, UaStatus::BadCertificateInvalid},
+      {"no URI", noUri, {}, nullptr, true, {}, UaStatus::BadCertificateUriInvalid},
+  };
+  for (Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const char* folder : {"rejected", "trusted/crl", "issuers/crl"})
+      for (const auto& f : fs::directory_iterator(pki + folder)) fs::remove(f.path());
+    if (c.trusted) WriteDer(pki + "trusted/certs/client.der", c.client.cert);
+    if (c.setup) c.setup();
+    const ByteString sent = c.sent.empty() ? c.client.cert.Der() : c.sent;
+    EVP_PKEY* signer = c.signer != nullptr ? c.signer : c.client.key.get();
+    test::TestClient client(*s.server);
+    client.Hello();
+    client.received.clear();
+    client.Raw(ClientOpen(*store, sent, signer, 0, 0, 1));
+    uint32_t channelId = 0;
+    EXPECT_EQ(Answer(client, channelId), c.status);
+    EXPECT_EQ(FilesIn(pki + "rejected"), c.rejected);
+    if (c.renew) {
+      client.Raw(ClientOpen(*store, sent, signer, 1, channelId, 2));
+      EXPECT_EQ(Answer(client, channelId), UaStatus::Good) << "renewal";
+    }
+  }
+
+  // A flood of certificates that pass every check but trust: rejected/
+  // keeps the newest, and the log tells of the flood in one line.
+  EnableOPCLogCallback(&OnLog);
+  const size_t flood = PkiStore::kMaxRejectedFiles + 6;
+  for (size_t i = 0; i < flood; ++i) {
+    Issued fresh = Make("flood", nullptr, false, "urn:f", EVP_sha256(), other.key);
+    test::TestClient client(*s.server);
+    client.Hello();
+    client.Raw(ClientOpen(*store, fresh.cert.Der(), other.key.get(), 0, 0, 1));
+  }
+  EnableOPCLogCallback(nullptr);
+  EXPECT_EQ(FilesIn(pki + "rejected"), PkiStore::kMaxRejectedFiles);
+  EXPECT_LE(g_lines.size(), 1u);
 }
