@@ -308,7 +308,8 @@ uint32_t PkiStore::RevocationStatus(const std::vector<Certificate>& path) const 
     bool found = false;
     bool believed = false;
     for (const CrlFile& f : crls) {
-      if (X509_NAME_cmp(X509_CRL_get_issuer(f.crl.get()), X509_get_subject_name(issuer->Get())) != 0)
+      if (X509_NAME_cmp(X509_CRL_get_issuer(f.crl.get()), X509_get_subject_name(issuer->Get())) !=
+          0)
         continue;
       found = true;
       const std::string fault = CrlFault(f.crl.get(), issuer->PublicKey());
@@ -348,7 +349,8 @@ void PkiStore::TrimRejected(const std::string& kept) const {
     if (!entry.is_regular_file(statError)) continue;
     const uintmax_t size = entry.file_size(statError);
     bytes += size;
-    if (entry.path() != kept) others.push_back({entry.last_write_time(statError), size, entry.path()});
+    if (entry.path() != kept)
+      others.push_back({entry.last_write_time(statError), size, entry.path()});
   }
   std::sort(others.begin(), others.end(),
             [](const Entry& a, const Entry& b) { return a.time < b.time; });

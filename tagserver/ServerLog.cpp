@@ -24,9 +24,10 @@ void ServerLog::writeLimited(int level, const std::string& key, const std::strin
   }
   std::string line = text;
   if (limit.suppressed > 0)
-    line += " (" + std::to_string(limit.suppressed) + " more like it in the last " +
-            std::to_string(std::chrono::duration_cast<std::chrono::seconds>(now - limit.last).count()) +
-            " s)";
+    line +=
+        " (" + std::to_string(limit.suppressed) + " more like it in the last " +
+        std::to_string(std::chrono::duration_cast<std::chrono::seconds>(now - limit.last).count()) +
+        " s)";
   limit = {now, 0};
   if (callback_ != nullptr) callback_(level, line.c_str());
 }

@@ -12,10 +12,10 @@
 #include "tagserver/ChannelSecurity.h"
 #include "tagserver/PkiStore.h"
 #include "tagserver/RsaCrypto.h"
-#include "tagserver/UaNodeIds.h"
-#include "tagserver/tagserver.h"
 #include "tagserver/UaDecodeError.h"
+#include "tagserver/UaNodeIds.h"
 #include "tagserver/UaStatusCodes.h"
+#include "tagserver/tagserver.h"
 
 namespace fs = std::filesystem;
 using namespace tagserver;
@@ -224,12 +224,6 @@ void WriteDer(const std::string& path, const Certificate& c) {
              static_cast<std::streamsize>(c.Der().size()));
 }
 
-ByteString Concat(std::initializer_list<ByteString> parts) {
-  ByteString out;
-  for (const ByteString& p : parts) out.insert(out.end(), p.begin(), p.end());
-  return out;
-}
-
 // An OpenSecureChannel chunk for Basic256Sha256 SignAndEncrypt as a client
 // writes it: signed with signer, encrypted to the server's key.
 ByteString ClientOpen(const PkiStore& server, const ByteString& sent, EVP_PKEY* signer,
@@ -276,25 +270,24 @@ ByteString ClientOpen(const PkiStore& server, const ByteString& sent, EVP_PKEY* 
   return b;
 }
 
-uint32_t LE32(const std::vector<uint8_t>& b, size_t at) {
-  return b[at] | b[at + 1] << 8 | b[at + 2] << 16 | static_cast<uint32_t>(b[at + 3]) << 24;
-}
-
-// Good when the server answered with OPN, else the status of its ERR.
+// Good when the server answered with OPN, else the status of its ERR; the
+// channel id of the OPN.
 uint32_t Answer(test::TestClient& c, uint32_t& channelId) {
-  std::vector<uint8_t> bytes;
-  bytes.swap(c.received);
-  if (bytes.size() < 12) return UaStatus::BadInternalError;
-  channelId = LE32(bytes, 8);
-  const std::string type(bytes.begin(), bytes.begin() + 4);
-  return type == "OPNF" ? UaStatus::Good : type == "ERRF" ? LE32(bytes, 8) : UaStatus::BadInternalError;
+  std::vector<uint8_t> b;
+  b.swap(c.received);
+  if (b.size() < 12) return UaStatus::BadInternalError;
+  const uint32_t at8 = b[8] | b[9] << 8 | b[10] << 16 | static_cast<uint32_t>(b[11]) << 24;
+  if (std::string(b.begin(), b.begin() + 4) != "OPNF") return at8;
+  channelId = at8;
+  return UaStatus::Good;
 }
 
 std::vector<std::string> g_lines;
 void OnLog(int, const char* text) { g_lines.emplace_back(text); }
 
 size_t FilesIn(const std::string& folder) {
-  return static_cast<size_t>(std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
+  return static_cast<size_t>(
+      std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
 }
 
 }  // namespace
@@ -318,74 +311,63 @@ TEST_F(ChannelSecurityTest, HostileAndChainedOpenSecureChannelRequests) {
   WriteDer(pki + "issuers/certs/stored.der", stored.cert);
   const Issued byCrlCa = Make("by crl ca", &caWithCrl, false, "urn:c");
   const Issued other = Make("other key", nullptr, false, "urn:o");
-
+  const Issued stranger = Make("stranger", nullptr, false, "urn:s");
+  const Issued viaSent = Make("via sent chain", &intermediate, false, "urn:v");
+  const Issued viaStored = Make("via stored chain", &stored, false, "urn:w");
+  const Issued sha1 = Make("sha1", nullptr, false, "urn:1", EVP_sha1());
+  const Issued noUri = Make("no uri", nullptr, false, nullptr);
+  const Issued junk = Make("junk behind", nullptr, false, "urn:j");
+  for (const Issued* trusted : {&sha1, &noUri, &junk})
+    WriteDer(pki + "trusted/certs/" + trusted->cert.ThumbprintHex() + ".der", trusted->cert);
+  const auto crl = [&](const char* file, EVP_PKEY* signer, long nextUpdate) {
+    return [=, &pki, &caWithCrl, &byCrlCa] {
+      WriteCrl(pki + file, caWithCrl, byCrlCa.cert, signer, nextUpdate);
+    };
+  };
   struct Case {
     const char* what;
     Issued client;
-    ByteString sent;  // empty: the client's certificate alone
-    EVP_PKEY* signer = nullptr;  // null: the client's key
-    bool trusted = false;
+    ByteString sent;  // behind the client's certificate
     std::function<void()> setup;
-    uint32_t status = UaStatus::Good;
+    uint32_t status;
     size_t rejected = 0;
     bool renew = false;
   };
-  Issued stranger = Make("stranger", nullptr, false, "urn:s");
-  Issued viaSent = Make("via sent chain", &intermediate, false, "urn:v");
-  Issued viaStored = Make("via stored chain", &stored, false, "urn:w");
-  Issued sha1 = Make("sha1", nullptr, false, "urn:1", EVP_sha1());
-  Issued noUri = Make("no uri", nullptr, false, nullptr);
-  Issued junk = Make("junk behind", nullptr, false, "urn:j");
-  Case cases[] = {
-      {"signed with another key than its certificate's", stranger, {}, other.key.get(), false, {},
-       UaStatus::BadSecurityChecksFailed, 0},
-      {"untrusted and signed", stranger, {}, nullptr, false, {}, UaStatus::BadCertificateUntrusted,
-       1},
-      {"leaf and the chain to a trusted CA, renewed", viaSent,
-       Concat({viaSent.cert.Der(), intermediate.cert.Der()}), nullptr, false, {}, UaStatus::Good, 0,
-       true},
-      {"leaf and a chain the server has, renewed", viaStored,
-       Concat({viaStored.cert.Der(), stored.cert.Der()}), nullptr, false, {}, UaStatus::Good, 0,
-       true},
-      {"listed by a CRL its CA did not sign", byCrlCa, {}, nullptr, false,
-       [&] {
-         WriteCrl(pki + "trusted/crl/forged.crl", caWithCrl, byCrlCa.cert, other.key.get(), 86400);
-         WriteCrl(pki + "trusted/crl/real.crl", caWithCrl, Certificate(), caWithCrl.key.get(),
-                  86400);
-       },
-       UaStatus::Good},
-      {"listed only by an expired CRL", byCrlCa, {}, nullptr, false,
-       [&] {
-         WriteCrl(pki + "trusted/crl/old.crl", caWithCrl, byCrlCa.cert, caWithCrl.key.get(), -60);
-       },
-       UaStatus::BadCertificateRevocationUnknown},
-      {"listed by its CA's valid CRL", byCrlCa, {}, nullptr, false,
-       [&] {
-         WriteCrl(pki + "issuers/crl/ca.crl", caWithCrl, byCrlCa.cert, caWithCrl.key.get(), 86400);
-       },
-       UaStatus::BadCertificateRevoked},
-      {"signed with SHA-1", sha1, {}, nullptr, true, {}, UaStatus::BadCertificatePolicyCheckFailed},
-      {"bytes behind the certificate", junk, Concat({junk.cert.Der(), {0x30, 0x03, 0x02}}), nullptr,
-       true, {}, UaStatus::BadCertificateInvalid},
-      {"no URI", noUri, {}, nullptr, true, {}, UaStatus::BadCertificateUriInvalid},
+  const auto forged = [&] {
+    crl("trusted/crl/forged.crl", other.key.get(), 86400)();
+    WriteCrl(pki + "trusted/crl/real.crl", caWithCrl, {}, caWithCrl.key.get(), 86400);
   };
-  for (Case& c : cases) {
+  const auto expired = crl("trusted/crl/old.crl", caWithCrl.key.get(), -60);
+  const auto valid = crl("issuers/crl/ca.crl", caWithCrl.key.get(), 86400);
+  namespace S = UaStatus;
+  const Case cases[] = {
+      {"signed by another key", {other.key, stranger.cert}, {}, {}, S::BadSecurityChecksFailed},
+      {"untrusted", stranger, {}, {}, S::BadCertificateUntrusted, 1},
+      {"chain to a trusted CA, renewed", viaSent, intermediate.cert.Der(), {}, S::Good, 0, true},
+      {"chain the server has, renewed", viaStored, stored.cert.Der(), {}, S::Good, 0, true},
+      {"listed by a forged CRL", byCrlCa, {}, forged, S::Good},
+      {"listed by an expired CRL", byCrlCa, {}, expired, S::BadCertificateRevocationUnknown},
+      {"listed by a valid CRL", byCrlCa, {}, valid, S::BadCertificateRevoked},
+      {"signed with SHA-1", sha1, {}, {}, S::BadCertificatePolicyCheckFailed},
+      {"bytes behind the certificate", junk, {0x30, 0x03, 0x02}, {}, S::BadCertificateInvalid},
+      {"no URI", noUri, {}, {}, S::BadCertificateUriInvalid},
+  };
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     for (const char* folder : {"rejected", "trusted/crl", "issuers/crl"})
       for (const auto& f : fs::directory_iterator(pki + folder)) fs::remove(f.path());
-    if (c.trusted) WriteDer(pki + "trusted/certs/client.der", c.client.cert);
     if (c.setup) c.setup();
-    const ByteString sent = c.sent.empty() ? c.client.cert.Der() : c.sent;
-    EVP_PKEY* signer = c.signer != nullptr ? c.signer : c.client.key.get();
+    ByteString sent = c.client.cert.Der();
+    sent.insert(sent.end(), c.sent.begin(), c.sent.end());
     test::TestClient client(*s.server);
     client.Hello();
     client.received.clear();
-    client.Raw(ClientOpen(*store, sent, signer, 0, 0, 1));
+    client.Raw(ClientOpen(*store, sent, c.client.key.get(), 0, 0, 1));
     uint32_t channelId = 0;
     EXPECT_EQ(Answer(client, channelId), c.status);
     EXPECT_EQ(FilesIn(pki + "rejected"), c.rejected);
     if (c.renew) {
-      client.Raw(ClientOpen(*store, sent, signer, 1, channelId, 2));
+      client.Raw(ClientOpen(*store, sent, c.client.key.get(), 1, channelId, 2));
       EXPECT_EQ(Answer(client, channelId), UaStatus::Good) << "renewal";
     }
   }
