@@ -122,7 +122,7 @@ TEST_F(ChannelSecurityTest, OnlyAnUntouchedChunkOpens) {
            UaStatus::BadSecurityChecksFailed},
           {"the signature", [](ByteString& b) { b.back() ^= 0x80; }, kToken,
            UaStatus::BadSecurityChecksFailed},
-          {"cut short", [](ByteString& b) { b.resize(b.size() - 5); }, kToken,
+          {"cut short", [](ByteString& b) { b.erase(b.end() - 5, b.end()); }, kToken,
            UaStatus::BadSecurityChecksFailed},
           {"cut to its headers", [](ByteString& b) { b.resize(24); }, kToken,
            UaStatus::BadSecurityChecksFailed},
