@@ -27,6 +27,20 @@ Certificate Certificate::FromDer(const uint8_t* data, size_t size) {
   return cert ? Certificate(std::move(cert)) : Certificate();
 }
 
+std::vector<Certificate> Certificate::ChainFromDer(const ByteString& der) {
+  std::vector<Certificate> chain;
+  const uint8_t* p = der.data();
+  const uint8_t* const end = der.data() + der.size();
+  while (p < end) {
+    CertPtr cert(d2i_X509(nullptr, &p, static_cast<long>(end - p)));
+    if (!cert) return {};
+    Certificate next(std::move(cert));
+    if (next.Empty()) return {};
+    chain.push_back(std::move(next));
+  }
+  return chain;
+}
+
 Certificate Certificate::FromFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   ByteString bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -67,6 +81,12 @@ std::string Certificate::ApplicationUri() const {
   }
   GENERAL_NAMES_free(names);
   return uri;
+}
+
+bool Certificate::SignedWithSha2() const {
+  int digest = NID_undef;
+  if (X509_get_signature_info(m_cert.get(), &digest, nullptr, nullptr, nullptr) != 1) return false;
+  return digest == NID_sha256 || digest == NID_sha384 || digest == NID_sha512;
 }
 
 std::string Certificate::SubjectName() const {

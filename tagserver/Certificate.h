@@ -4,6 +4,7 @@
 #include <openssl/x509.h>
 
 #include <string>
+#include <vector>
 
 #include "tagserver/OpenSslPtr.h"
 #include "tagserver/UaTypes.h"
@@ -17,6 +18,9 @@ class Certificate {
   // empty when they hold none.
   static Certificate FromDer(const uint8_t* data, size_t size);
   static Certificate FromDer(const ByteString& der) { return FromDer(der.data(), der.size()); }
+  // The leaf and the chain a sender appended after it; empty unless the
+  // bytes are exactly a sequence of whole DER certificates.
+  static std::vector<Certificate> ChainFromDer(const ByteString& der);
   // A DER or PEM file; empty when it holds no certificate.
   static Certificate FromFile(const std::string& path);
   explicit Certificate(CertPtr cert);
@@ -29,6 +33,8 @@ class Certificate {
   EVP_PKEY* PublicKey() const { return X509_get0_pubkey(m_cert.get()); }
   // The URI in subjectAltName, empty when there is none.
   std::string ApplicationUri() const;
+  // Whether the issuer signed it with SHA-256 or a longer SHA-2 digest.
+  bool SignedWithSha2() const;
   std::string SubjectName() const;
 
  private:

@@ -50,8 +50,13 @@ void ChannelSecurity::Accept(const AsymmetricSecurityHeader& header, const PkiSt
   const SecurityPolicy* policy = SecurityPolicy::Find(header.securityPolicyUri);
   if (policy == nullptr || (policy->Secure() && pki == nullptr))
     Refuse(UaStatus::BadSecurityPolicyRejected, "security policy not offered");
+  m_renewing = renew;
   if (renew) {
-    if (policy != m_policy || header.senderCertificate != m_peer.Der())
+    // A client may send its chain behind its certificate; only the
+    // certificate itself must stay.
+    std::vector<Certificate> sent = Certificate::ChainFromDer(header.senderCertificate);
+    const ByteString leaf = sent.empty() ? header.senderCertificate : sent.front().Der();
+    if (policy != m_policy || leaf != m_peer.Der())
       Refuse(UaStatus::BadSecurityChecksFailed, "renewal changes the channel's security");
     return;
   }
@@ -60,15 +65,27 @@ void ChannelSecurity::Accept(const AsymmetricSecurityHeader& header, const PkiSt
   if (!policy->Secure()) return;
   if (header.receiverCertificateThumbprint != pki->Own().Thumbprint())
     Refuse(UaStatus::BadCertificateInvalid, "encrypted for another certificate");
-  m_peer = Certificate::FromDer(header.senderCertificate);
-  if (m_peer.Empty()) Refuse(UaStatus::BadCertificateInvalid, "sender certificate unreadable");
+  std::vector<Certificate> sent = Certificate::ChainFromDer(header.senderCertificate);
+  if (sent.empty())
+    Refuse(UaStatus::BadCertificateInvalid,
+           "sender certificate is not a sequence of whole DER certificates");
+  m_peer = sent.front();
+  m_chain.assign(sent.begin() + 1, sent.end());
   // A certificate may parse while its key does not.
   EVP_PKEY* key = m_peer.PublicKey();
   const size_t keyBytes = RsaCrypto::KeyBytes(key);
   if (key == nullptr || EVP_PKEY_get_base_id(key) != EVP_PKEY_RSA || keyBytes < 256 ||
       keyBytes > 512)
     Refuse(UaStatus::BadCertificatePolicyCheckFailed, "client key is not RSA of 2048 to 4096 bits");
-  uint32_t status = pki->Check(m_peer);
+  // Every secured policy offered asks for SHA-256 or better.
+  if (!m_peer.SignedWithSha2())
+    Refuse(UaStatus::BadCertificatePolicyCheckFailed, "client certificate not signed with SHA-2");
+  if (m_peer.ApplicationUri().empty())
+    Refuse(UaStatus::BadCertificateUriInvalid, "client certificate carries no application URI");
+}
+
+void ChannelSecurity::CheckTrust() const {
+  const uint32_t status = m_pki->Check(m_peer, m_chain);
   if (status != UaStatus::Good)
     Refuse(status, status == UaStatus::BadCertificateUntrusted
                        ? "client certificate not trusted (copied to rejected)"
@@ -90,6 +107,9 @@ ByteString ChannelSecurity::OpenAsymmetric(const uint8_t* chunk, size_t size,
   if (!RsaCrypto::Verify(m_peer.PublicKey(), m_policy->signature, signedBytes.data(),
                          signedBytes.size(), plain.data() + signedPlain, signatureSize))
     Refuse(UaStatus::BadSecurityChecksFailed, "signature does not match");
+  // Only a sender that holds the certificate's key gets this far, and only
+  // such a sender's certificate is worth a file in rejected/.
+  if (!m_renewing) CheckTrust();
   const bool extra = RsaCrypto::KeyBytes(m_pki->OwnKey()) > kStandardKeyBytes;
   plain.resize(UnpaddedEnd(plain.data(), signedPlain, extra));
   return plain;

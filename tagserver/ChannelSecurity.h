@@ -38,7 +38,8 @@ class ChannelSecurity {
   void Accept(const AsymmetricSecurityHeader& header, const PkiStore* pki, bool renew);
   void SetMode(SecurityMode mode) { m_mode = mode; }
   // The sequence header and body of an OpenSecureChannel chunk whose
-  // security header ends at headerEnd, decrypted and verified.
+  // security header ends at headerEnd, decrypted and verified. The first
+  // one's certificate must then also be trusted.
   ByteString OpenAsymmetric(const uint8_t* chunk, size_t size, size_t headerEnd) const;
   // Writes the asymmetric security header of the answer.
   void WriteAsymmetricHeader(UaEncoder& out) const;
@@ -65,11 +66,14 @@ class ChannelSecurity {
     SymmetricKeys server;
   };
   const TokenKeys& Keys(uint32_t tokenId) const;
+  void CheckTrust() const;
 
   const SecurityPolicy* m_policy = &SecurityPolicy::Get(SecurityPolicyId::None);
   SecurityMode m_mode = SecurityMode::None;
   const PkiStore* m_pki = nullptr;
   Certificate m_peer;
+  std::vector<Certificate> m_chain;  // sent after m_peer
+  bool m_renewing = false;
   std::map<uint32_t, TokenKeys> m_tokens;
 };
 

@@ -11,11 +11,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <set>
 
+#include "tagserver/ServerLog.h"
 #include "tagserver/UaStatusCodes.h"
 
 namespace fs = std::filesystem;
@@ -147,8 +149,12 @@ std::vector<Certificate> CertificatesIn(const std::string& folder) {
   return out;
 }
 
-std::vector<CrlPtr> CrlsIn(const std::string& folder) {
-  std::vector<CrlPtr> out;
+struct CrlFile {
+  std::string path;
+  CrlPtr crl;
+};
+
+void AddCrlsIn(const std::string& folder, std::vector<CrlFile>& out) {
   std::error_code ec;
   for (const auto& entry : fs::directory_iterator(folder, ec)) {
     FILE* file = std::fopen(entry.path().c_str(), "rb");
@@ -159,9 +165,24 @@ std::vector<CrlPtr> CrlsIn(const std::string& folder) {
       crl.reset(PEM_read_X509_CRL(file, nullptr, nullptr, nullptr));
     }
     std::fclose(file);
-    if (crl) out.push_back(std::move(crl));
+    if (crl) out.push_back({entry.path().string(), std::move(crl)});
   }
-  return out;
+}
+
+// Why the CRL cannot be believed; empty when it can.
+std::string CrlFault(X509_CRL* crl, EVP_PKEY* issuerKey) {
+  if (X509_CRL_verify(crl, issuerKey) != 1) return "its signature does not match its issuer's key";
+  if (X509_cmp_current_time(X509_CRL_get0_lastUpdate(crl)) != -1) return "it is not valid yet";
+  const ASN1_TIME* next = X509_CRL_get0_nextUpdate(crl);
+  if (next != nullptr && X509_cmp_current_time(next) != 1) return "its next update is past";
+  return {};
+}
+
+// The certificate that signed path[i]: the next one, or itself at the end of
+// a path that ends in a self-signed certificate.
+const Certificate* IssuerIn(const std::vector<Certificate>& path, size_t i) {
+  if (i + 1 < path.size()) return &path[i + 1];
+  return X509_check_issued(path[i].Get(), path[i].Get()) == X509_V_OK ? &path[i] : nullptr;
 }
 
 uint32_t StatusOfVerifyError(int error) {
@@ -230,28 +251,38 @@ bool PkiStore::Create(const std::string& applicationUri, std::string& error) {
   return true;
 }
 
-uint32_t PkiStore::Check(const Certificate& peer) const {
+uint32_t PkiStore::Check(const Certificate& peer, const std::vector<Certificate>& sent) const {
   if (peer.Empty() || peer.PublicKey() == nullptr) return UaStatus::BadCertificateInvalid;
-  uint32_t status = VerifyChain(peer);
-  if (status == UaStatus::Good && Revoked(peer)) status = UaStatus::BadCertificateRevoked;
+  std::vector<Certificate> path;
+  uint32_t status = VerifyChain(peer, sent, path);
+  if (status == UaStatus::Good) status = RevocationStatus(path);
   if (status == UaStatus::BadCertificateUntrusted) Reject(peer);
   return status;
 }
 
-uint32_t PkiStore::VerifyChain(const Certificate& peer) const {
+uint32_t PkiStore::VerifyChain(const Certificate& peer, const std::vector<Certificate>& sent,
+                               std::vector<Certificate>& path) const {
   StorePtr store(X509_STORE_new());
   StoreContextPtr ctx(X509_STORE_CTX_new());
   if (!store || !ctx) return UaStatus::BadInternalError;
   std::vector<Certificate> trusted = CertificatesIn(Folder("trusted/certs"));
   for (const Certificate& c : trusted) X509_STORE_add_cert(store.get(), c.Get());
-  // Issuers complete a chain but trust nothing by themselves.
+  // Issuers, and the chain the client sent, complete a chain but trust
+  // nothing by themselves.
   std::vector<Certificate> issuers = CertificatesIn(Folder("issuers/certs"));
   auto* untrusted = sk_X509_new_null();
   for (const Certificate& c : issuers) sk_X509_push(untrusted, c.Get());
+  for (const Certificate& c : sent) sk_X509_push(untrusted, c.Get());
   X509_STORE_set_flags(store.get(), X509_V_FLAG_PARTIAL_CHAIN);
   bool initialised = X509_STORE_CTX_init(ctx.get(), store.get(), peer.Get(), untrusted) == 1;
   int verified = initialised ? X509_verify_cert(ctx.get()) : 0;
   int error = X509_STORE_CTX_get_error(ctx.get());
+  STACK_OF(X509)* built = verified == 1 ? X509_STORE_CTX_get0_chain(ctx.get()) : nullptr;
+  for (int i = 0; built != nullptr && i < sk_X509_num(built); ++i) {
+    X509* c = sk_X509_value(built, i);
+    X509_up_ref(c);
+    path.emplace_back(CertPtr(c));
+  }
   sk_X509_free(untrusted);
   if (!initialised) return UaStatus::BadInternalError;
   if (verified != 1) return StatusOfVerifyError(error);
@@ -263,18 +294,74 @@ uint32_t PkiStore::VerifyChain(const Certificate& peer) const {
   return UaStatus::Good;
 }
 
-bool PkiStore::Revoked(const Certificate& peer) const {
-  for (const char* folder : {"trusted/crl", "issuers/crl"}) {
-    for (const CrlPtr& crl : CrlsIn(Folder(folder))) {
+// Each certificate of the path against its issuer's CRLs. A CRL that does
+// not verify with the issuer's key, or is out of date, is ignored; an issuer
+// whose every CRL is ignored leaves revocation unknown, which refuses. An
+// issuer without any CRL here publishes none and refuses nothing.
+uint32_t PkiStore::RevocationStatus(const std::vector<Certificate>& path) const {
+  std::vector<CrlFile> crls;
+  AddCrlsIn(Folder("trusted/crl"), crls);
+  AddCrlsIn(Folder("issuers/crl"), crls);
+  for (size_t i = 0; i < path.size(); ++i) {
+    const Certificate* issuer = IssuerIn(path, i);
+    if (issuer == nullptr) continue;
+    bool found = false;
+    bool believed = false;
+    for (const CrlFile& f : crls) {
+      if (X509_NAME_cmp(X509_CRL_get_issuer(f.crl.get()), X509_get_subject_name(issuer->Get())) !=
+          0)
+        continue;
+      found = true;
+      const std::string fault = CrlFault(f.crl.get(), issuer->PublicKey());
+      if (!fault.empty()) {
+        ServerLog::writeLimited(OPC_LOG_WARNING, f.path + fault,
+                                "CRL " + f.path + " ignored: " + fault);
+        continue;
+      }
+      believed = true;
       X509_REVOKED* entry = nullptr;
-      if (X509_CRL_get0_by_cert(crl.get(), &entry, peer.Get()) == 1) return true;
+      if (X509_CRL_get0_by_cert(f.crl.get(), &entry, path[i].Get()) == 1)
+        return i == 0 ? UaStatus::BadCertificateRevoked : UaStatus::BadCertificateIssuerRevoked;
     }
+    if (found && !believed)
+      return i == 0 ? UaStatus::BadCertificateRevocationUnknown
+                    : UaStatus::BadCertificateIssuerRevocationUnknown;
   }
-  return false;
+  return UaStatus::Good;
 }
 
 void PkiStore::Reject(const Certificate& peer) const {
-  WriteFile(Folder("rejected/") + peer.ThumbprintHex() + ".der", peer.Der());
+  const std::string path = Folder("rejected/") + peer.ThumbprintHex() + ".der";
+  if (WriteFile(path, peer.Der())) TrimRejected(path);
+}
+
+void PkiStore::TrimRejected(const std::string& kept) const {
+  struct Entry {
+    fs::file_time_type time;
+    uintmax_t size;
+    fs::path path;
+  };
+  std::vector<Entry> others;
+  uintmax_t bytes = 0;
+  std::error_code ec;
+  for (const auto& entry : fs::directory_iterator(Folder("rejected"), ec)) {
+    std::error_code statError;
+    if (!entry.is_regular_file(statError)) continue;
+    const uintmax_t size = entry.file_size(statError);
+    bytes += size;
+    if (entry.path() != kept)
+      others.push_back({entry.last_write_time(statError), size, entry.path()});
+  }
+  std::sort(others.begin(), others.end(),
+            [](const Entry& a, const Entry& b) { return a.time < b.time; });
+  size_t count = others.size() + 1;
+  for (const Entry& e : others) {
+    if (count <= kMaxRejectedFiles && bytes <= kMaxRejectedBytes) break;
+    if (fs::remove(e.path, ec)) {
+      --count;
+      bytes -= e.size;
+    }
+  }
 }
 
 bool PkiStore::Trust(const std::string& file, std::string& error) const {

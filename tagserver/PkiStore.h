@@ -34,9 +34,15 @@ class PkiStore {
   const Certificate& Own() const { return m_own; }
   EVP_PKEY* OwnKey() const { return m_key.get(); }
 
+  // rejected/ keeps at most this many certificates and bytes, the oldest
+  // going first, for anyone who reaches the port can be refused.
+  static constexpr size_t kMaxRejectedFiles = 64;
+  static constexpr uintmax_t kMaxRejectedBytes = 2u << 20;
+
   // Good, or the status that refuses the certificate: an untrusted one is
-  // also copied to rejected/.
-  uint32_t Check(const Certificate& peer) const;
+  // also copied to rejected/. sent: the certificates the client sent after
+  // its own, which may complete its chain but are trusted for nothing.
+  uint32_t Check(const Certificate& peer, const std::vector<Certificate>& sent = {}) const;
   // Copies the certificate in the file to trusted/certs and removes it from
   // rejected/; false with the reason in error.
   bool Trust(const std::string& file, std::string& error) const;
@@ -47,9 +53,11 @@ class PkiStore {
   std::string OwnKeyPath() const;
   bool LoadOwn();
   bool Create(const std::string& applicationUri, std::string& error);
-  uint32_t VerifyChain(const Certificate& peer) const;
-  bool Revoked(const Certificate& peer) const;
+  uint32_t VerifyChain(const Certificate& peer, const std::vector<Certificate>& sent,
+                       std::vector<Certificate>& path) const;
+  uint32_t RevocationStatus(const std::vector<Certificate>& path) const;
   void Reject(const Certificate& peer) const;
+  void TrimRejected(const std::string& kept) const;
   std::string Folder(const char* name) const { return m_strRoot + name; }
 
   std::string m_strRoot;

@@ -2,6 +2,8 @@
 // the program's log hook, if it installed one.
 #pragma once
 
+#include <chrono>
+#include <map>
 #include <mutex>
 #include <string>
 
@@ -11,13 +13,29 @@ namespace tagserver {
 
 class ServerLog {
  public:
+  // A line of one kind goes out at most this often; the next one that goes
+  // out tells how many were held back.
+  static constexpr std::chrono::seconds kLimitedInterval{10};
+
   static void setCallback(OPCLogCallback callback);
   static void write(int level, const std::string& text);
+  // For lines anyone who reaches the port can cause at will: key names the
+  // kind of line, so a flood of one kind does not hide the others.
+  static void writeLimited(int level, const std::string& key, const std::string& text);
 
  private:
+  struct Limit {
+    std::chrono::steady_clock::time_point last;
+    unsigned suppressed = 0;
+  };
+  // Kinds are the server's own reasons; more than this means keys carry
+  // outside text, and forgetting them all costs at most one line each.
+  static constexpr size_t kMaxKinds = 256;
+
   // Held while the hook runs, so that none runs once it is taken away.
   static inline std::mutex mutex_;
   static inline OPCLogCallback callback_ = nullptr;
+  static inline std::map<std::string, Limit> limits_;
 };
 
 }  // namespace tagserver

@@ -287,10 +287,12 @@ void UaConnection::SendChunks(const char* type, uint32_t requestId,
 
 void UaConnection::Fail(uint32_t status, const std::string& reason) {
   if (m_state == State::Closed) return;
-  ServerLog::write(OPC_LOG_WARNING,
-                   ClientName() +
-                       (HasChannel() ? ": connection closed: " : ": connection refused: ") +
-                       reason + " (" + StatusText(status) + ")");
+  const std::string why = reason + " (" + StatusText(status) + ")";
+  // Anyone who reaches the port can be refused as often as they like.
+  if (HasChannel())
+    ServerLog::write(OPC_LOG_WARNING, ClientName() + ": connection closed: " + why);
+  else
+    ServerLog::writeLimited(OPC_LOG_WARNING, why, ClientName() + ": connection refused: " + why);
   UaEncoder out;
   WriteHeader(out, "ERR", 'F');
   out.UInt32(status);

@@ -3,7 +3,8 @@
 // each kind of user may do.
 import { test, before, after } from "node:test";
 import assert from "node:assert/strict";
-import { mkdtempSync, readFileSync, readdirSync, rmSync } from "node:fs";
+import { copyFileSync, mkdtempSync, readFileSync, readdirSync, rmSync, writeFileSync } from "node:fs";
+import { execFileSync } from "node:child_process";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
 import {
@@ -235,6 +236,65 @@ test("the channel keeps working across a token renewal", async () => {
     const session = await client.createSession();
     const renewed = new Promise((resolve) => client.once("security_token_renewed", resolve));
     await renewed;
+    const read = await session.read({ nodeId: "ns=0;i=2255", attributeId: AttributeIds.Value });
+    assert.equal(read.statusCode, StatusCodes.Good);
+    await session.close();
+  } finally {
+    await client.disconnect();
+  }
+});
+
+// A CA the server trusts, and a client certificate it signed that the client
+// sends with the CA behind it, as open62541 and node-opcua clients with a
+// CA-issued certificate do.
+async function chainedPki(uri) {
+  const manager = await clientPki("chained-client");
+  const dir = join(scratch, "chained-ca");
+  execFileSync("mkdir", ["-p", dir]);
+  // node-opcua's own PKI code points OPENSSL_CONF elsewhere.
+  const env = { ...process.env };
+  delete env.OPENSSL_CONF;
+  const openssl = (...args) => execFileSync("openssl", args, { cwd: dir, env, stdio: "pipe" });
+  openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.pem",
+    "-subj", "/CN=pelmoran test CA", "-days", "2", "-addext", "basicConstraints=critical,CA:TRUE",
+    "-addext", "keyUsage=critical,keyCertSign,cRLSign");
+  openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "client.key", "-out", "client.csr",
+    "-subj", "/CN=chained client");
+  writeFileSync(join(dir, "ext.cnf"), `basicConstraints=critical,CA:FALSE
+keyUsage=critical,digitalSignature,nonRepudiation,keyEncipherment,dataEncipherment
+extendedKeyUsage=clientAuth
+subjectAltName=URI:${uri},DNS:localhost
+`);
+  openssl("x509", "-req", "-in", "client.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-set_serial", "7",
+    "-out", "client.pem", "-days", "2", "-sha256", "-extfile", "ext.cnf");
+  const own = join(scratch, "chained-client");
+  writeFileSync(join(own, "own/certs/client_certificate.pem"),
+    readFileSync(join(dir, "client.pem"), "utf8") + readFileSync(join(dir, "ca.pem"), "utf8"));
+  copyFileSync(join(dir, "client.key"), join(own, "own/private/private_key.pem"));
+  copyFileSync(join(dir, "ca.pem"), join(scratch, "server/pki/trusted/certs/chained-ca.pem"));
+  return manager;
+}
+
+test("a client that sends its certificate with its chain keeps its channel across renewals", async () => {
+  const uri = "urn:pelmoran:chained-client";
+  const client = OPCUAClient.create({
+    securityPolicy: SecurityPolicy.Basic256Sha256,
+    securityMode: MessageSecurityMode.SignAndEncrypt,
+    endpointMustExist: false,
+    connectionStrategy: { maxRetry: 0 },
+    keepSessionAlive: false,
+    clientCertificateManager: await chainedPki(uri),
+    applicationUri: uri,
+    defaultSecureTokenLifetime: 10000,
+  });
+  await client.connect(host.url);
+  try {
+    const session = await client.createSession();
+    // A refused renewal closes the connection instead.
+    await new Promise((resolve, reject) => {
+      client.once("security_token_renewed", resolve);
+      client.once("close", () => reject(new Error("connection closed before the renewal")));
+    });
     const read = await session.read({ nodeId: "ns=0;i=2255", attributeId: AttributeIds.Value });
     assert.equal(read.statusCode, StatusCodes.Good);
     await session.close();
