@@ -24,15 +24,16 @@ constexpr int kSubscriptions = 50;
 constexpr int kItemsEach = 500;
 
 uint32_t CreateFastSubscription(TestClient& c) {
-  UaDecoder d = c.Call(UaId::CreateSubscriptionRequest_Encoding_DefaultBinary, [](WireWriter& e) {
-                  e.float64(kFastMs);
-                  e.uint32(1000);
-                  e.uint32(10);
-                  e.uint32(0);
-                  e.boolean(true);
-                  e.byte(0);
-                }).Body();
-  return d.UInt32();
+  const test::Response r =
+      c.Call(UaId::CreateSubscriptionRequest_Encoding_DefaultBinary, [](WireWriter& e) {
+        e.float64(kFastMs);
+        e.uint32(1000);
+        e.uint32(10);
+        e.uint32(0);
+        e.boolean(true);
+        e.byte(0);
+      });
+  return r.Body().UInt32();
 }
 
 void WatchTag(TestClient& c, uint32_t sub, const std::string& name) {
