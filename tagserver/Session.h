@@ -55,7 +55,11 @@ class Session {
   void Bind(const std::shared_ptr<UaConnection>& conn) { m_conn = conn; }
   void Activate(const std::shared_ptr<UaConnection>& conn);
   void Touch(int64_t nowMs) { m_nLastSeenMs = nowMs; }
-  bool TimedOut(int64_t nowMs) const { return nowMs - m_nLastSeenMs > m_fTimeoutMs; }
+  bool TimedOut(int64_t nowMs) const { return IdleMs(nowMs) > m_fTimeoutMs; }
+  int64_t IdleMs(int64_t nowMs) const { return nowMs - m_nLastSeenMs; }
+  // The client's address it was created from, which it counts against.
+  const std::string& Address() const { return m_strAddress; }
+  void SetAddress(std::string address) { m_strAddress = std::move(address); }
   bool BoundTo(const UaConnection* conn) const;
   void Detach(const UaConnection* conn);
 
@@ -91,6 +95,7 @@ class Session {
   ByteString m_nonce;
   ByteString m_clientCertificate;
   int64_t m_nLastSeenMs = 0;
+  std::string m_strAddress;
   std::weak_ptr<UaConnection> m_conn;
   std::map<uint32_t, std::unique_ptr<Subscription>> m_subs;
   std::deque<PendingPublish> m_publishes;

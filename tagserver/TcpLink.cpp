@@ -1,16 +1,12 @@
 #include "tagserver/TcpLink.h"
 
 #include "tagserver/ServerLog.h"
-#include "tagserver/UaLimits.h"
-#include "tagserver/UaStatusCodes.h"
+#include "tagserver/UaServer.h"
 
 namespace tagserver {
 
 namespace {
 
-// A client that stops reading must not make the server hold its answers
-// without end.
-constexpr size_t kMaxQueuedBytes = 64 * 1024 * 1024;
 constexpr size_t kReadChunk = 65536;
 
 }  // namespace
@@ -18,8 +14,12 @@ constexpr size_t kReadChunk = 65536;
 TcpLink::TcpLink(asio::ip::tcp::socket socket, UaServer& server, uint32_t channelId)
     : m_socket(std::move(socket)),
       m_strPeer(Describe(m_socket)),
-      m_readBuffer(kReadChunk),
-      m_nStartMs(SteadyMs()) {
+      m_server(server),
+      m_buffers(server.Buffers()),
+      m_readBuffer(kReadChunk) {
+  asio::error_code error;
+  const auto peer = m_socket.remote_endpoint(error);
+  if (!error) m_strAddress = peer.address().to_string();
   m_conn = std::make_shared<UaConnection>(server, *this, channelId);
   asio::error_code ec;
   m_socket.set_option(asio::ip::tcp::no_delay(true), ec);
@@ -41,20 +41,36 @@ void TcpLink::ReadMore() {
       });
 }
 
+TcpLink::~TcpLink() { m_buffers->Give(m_nQueuedBytes); }
+
 void TcpLink::Send(std::vector<uint8_t>&& bytes) {
   if (m_bClosed) return;
-  m_nQueuedBytes += bytes.size();
-  m_writes.push_back(std::move(bytes));
-  if (m_nQueuedBytes > kMaxQueuedBytes) {
-    m_writes.clear();
-    m_nQueuedBytes = 0;
-    ServerLog::write(OPC_LOG_WARNING, "OPC UA client " + m_strPeer +
-                                          ": connection closed: it does not read its answers");
-    m_conn->Shutdown();
-    CloseSocket();
+  // A client that stops reading must not make the server hold its answers
+  // without end; one answer alone may be larger than the bound.
+  if (!m_writes.empty() && m_nQueuedBytes + bytes.size() > m_server.Allowances().maxUnsentBytes) {
+    Refuse("it does not read its answers");
     return;
   }
+  if (!m_buffers->Take(bytes.size())) {
+    Refuse("the server's buffers for answers are full");
+    return;
+  }
+  m_nQueuedBytes += bytes.size();
+  m_writes.push_back(std::move(bytes));
   if (!m_bWriting) WriteNext();
+}
+
+void TcpLink::Refuse(const std::string& why) {
+  ForgetWrites();
+  ServerLog::write(OPC_LOG_WARNING, "OPC UA client " + m_strPeer + ": connection closed: " + why);
+  m_conn->Shutdown();
+  CloseSocket();
+}
+
+void TcpLink::ForgetWrites() {
+  m_writes.clear();
+  m_buffers->Give(m_nQueuedBytes);
+  m_nQueuedBytes = 0;
 }
 
 void TcpLink::WriteNext() {
@@ -68,11 +84,12 @@ void TcpLink::WriteNext() {
   asio::async_write(m_socket, asio::buffer(m_writes.front()),
                     [self](const asio::error_code& ec, size_t) {
                       if (self->m_bClosed) return;
-                      self->m_nQueuedBytes -= self->m_writes.front().size();
+                      const size_t sent = self->m_writes.front().size();
+                      self->m_nQueuedBytes -= sent;
+                      self->m_buffers->Give(sent);
                       self->m_writes.pop_front();
                       if (ec) {
-                        self->m_writes.clear();
-                        self->m_nQueuedBytes = 0;
+                        self->ForgetWrites();
                         self->Dropped(ec.message());
                         self->CloseSocket();
                         return;
@@ -110,11 +127,7 @@ void TcpLink::CloseSocket() {
 
 void TcpLink::CheckTimers(int64_t nowMs) {
   if (m_bClosed || m_bClosing) return;
-  if (!m_conn->HasChannel() && nowMs - m_nStartMs > limits::kHelloTimeoutMs) {
-    m_conn->Fail(UaStatus::BadTimeout, "no secure channel opened in time");
-  } else if (m_conn->TokenExpired(nowMs)) {
-    m_conn->Fail(UaStatus::BadSecureChannelTokenUnknown, "security token expired without renewal");
-  }
+  m_conn->CheckTimers(nowMs);
 }
 
 }  // namespace tagserver

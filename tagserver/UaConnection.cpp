@@ -42,10 +42,17 @@ void WriteHeader(UaEncoder& enc, const char* type, char chunk) {
 }  // namespace
 
 UaConnection::UaConnection(UaServer& server, IConnectionSink& sink, uint32_t channelId)
-    : m_server(server), m_sink(sink), m_nChannelId(channelId) {}
+    : m_server(server),
+      m_sink(sink),
+      m_nChannelId(channelId),
+      m_buffers(server.Buffers()),
+      m_nCreatedMs(SteadyMs()) {}
+
+UaConnection::~UaConnection() { m_buffers->Give(m_nBudgeted); }
 
 void UaConnection::Receive(const uint8_t* data, size_t size) {
   if (m_state == State::Closed) return;
+  if (m_inbuf.size() == m_nInPos) m_nChunkSinceMs = SteadyMs();
   m_inbuf.insert(m_inbuf.end(), data, data + size);
   try {
     while (m_state != State::Closed && m_inbuf.size() - m_nInPos >= kHeaderSize) {
@@ -66,8 +73,20 @@ void UaConnection::Receive(const uint8_t* data, size_t size) {
     return;
   }
   if (m_state == State::Closed) return;
+  // What is left is the start of a chunk that arrived with this read.
+  if (m_nInPos > 0) m_nChunkSinceMs = SteadyMs();
   m_inbuf.erase(m_inbuf.begin(), m_inbuf.begin() + static_cast<std::ptrdiff_t>(m_nInPos));
   m_nInPos = 0;
+  if (!HoldBuffers())
+    Fail(UaStatus::BadTcpNotEnoughResources, "the server's buffers for requests are full");
+}
+
+bool UaConnection::HoldBuffers() {
+  const size_t held = m_inbuf.size() + m_assembly.size();
+  if (held > m_nBudgeted && !m_buffers->Take(held - m_nBudgeted)) return false;
+  if (held < m_nBudgeted) m_buffers->Give(m_nBudgeted - held);
+  m_nBudgeted = held;
+  return true;
 }
 
 void UaConnection::ProcessChunk(uint8_t* chunk, size_t size) {
@@ -150,7 +169,12 @@ void UaConnection::OnOpen(const uint8_t* chunk, size_t size) {
       std::clamp(request.lifetime, limits::kMinTokenLifetimeMs, limits::kMaxTokenLifetimeMs)};
   m_security.DropTokensBefore(m_previous.id);
   m_security.AddToken(m_current.id, request.clientNonce, serverNonce);
+  if (!renew && !m_server.AdmitChannel(shared_from_this()))
+    throw UaDecodeError(UaStatus::BadTcpServerTooBusy,
+                        std::to_string(limits::kMaxChannelsPerAddress) +
+                            " secure channels are open from this address already");
   m_state = State::Open;
+  m_nLastRequestMs = SteadyMs();
   SendOpenResponse(requestId, request.requestHandle, serverNonce);
 }
 
@@ -218,6 +242,28 @@ bool UaConnection::TokenExpired(int64_t nowMs) const {
   return m_state == State::Open && nowMs >= m_current.createdMs + m_current.lifetimeMs * 5 / 4;
 }
 
+int64_t UaConnection::PartialMs(int64_t nowMs) const {
+  int64_t since = nowMs;
+  if (!m_inbuf.empty()) since = std::min(since, m_nChunkSinceMs);
+  if (m_nChunks > 0) since = std::min(since, m_nAssemblySinceMs);
+  return nowMs - since;
+}
+
+void UaConnection::CheckTimers(int64_t nowMs) {
+  if (m_state == State::Closed) return;
+  const limits::Allowances& allowed = m_server.Allowances();
+  if (!HasChannel() && nowMs - m_nCreatedMs > limits::kHelloTimeoutMs) {
+    Fail(UaStatus::BadTimeout, "no secure channel opened in time");
+  } else if (TokenExpired(nowMs)) {
+    Fail(UaStatus::BadSecureChannelTokenUnknown, "security token expired without renewal");
+  } else if (PartialMs(nowMs) > allowed.partialMessageMs) {
+    Fail(UaStatus::BadTimeout, "message not complete in time");
+  } else if (HasChannel() && nowMs - m_nLastRequestMs > allowed.idleChannelMs &&
+             !m_server.HasSessionOn(this)) {
+    Fail(UaStatus::BadTimeout, "secure channel idle without a session");
+  }
+}
+
 void UaConnection::OnSymmetric(uint8_t* chunk, size_t size) {
   if (size < ChannelSecurity::kSymmetricHeader + ChannelSecurity::kSequenceHeader)
     throw UaDecodeError(UaStatus::BadDecodingError, "chunk too short");
@@ -240,6 +286,7 @@ void UaConnection::OnSymmetric(uint8_t* chunk, size_t size) {
     throw UaDecodeError(UaStatus::BadTcpMessageTypeInvalid, "unknown chunk type");
   if (m_nChunks > 0 && requestId != m_nAssemblyRequestId)
     throw UaDecodeError(UaStatus::BadTcpMessageTypeInvalid, "chunks of two requests interleaved");
+  if (m_nChunks == 0) m_nAssemblySinceMs = SteadyMs();
   if (++m_nChunks > limits::kMaxChunkCount || m_assembly.size() + size > limits::kMaxMessageSize)
     throw UaDecodeError(UaStatus::BadTcpMessageTooLarge, "message too large");
   m_nAssemblyRequestId = requestId;
@@ -252,6 +299,7 @@ void UaConnection::OnCompleteMessage(uint32_t requestId, bool isClose) {
   std::vector<uint8_t> message;
   message.swap(m_assembly);
   m_nChunks = 0;
+  m_nLastRequestMs = SteadyMs();
   if (isClose) {
     Shutdown();
     return;
@@ -307,6 +355,7 @@ void UaConnection::Shutdown() {
   m_state = State::Closed;
   m_inbuf.clear();
   m_assembly.clear();
+  HoldBuffers();
   m_server.OnConnectionClosed(this);
   m_sink.Close();
 }

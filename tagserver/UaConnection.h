@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "tagserver/BufferBudget.h"
 #include "tagserver/ChannelSecurity.h"
 
 namespace tagserver {
@@ -24,11 +25,17 @@ class IConnectionSink {
   virtual void Close() = 0;
   // Who is at the other end, as the log names it; empty when nobody can say.
   virtual std::string PeerName() const { return {}; }
+  // The client's address alone, which the per-address limits count by;
+  // empty when nobody can say, and then nothing is counted.
+  virtual std::string PeerAddress() const { return {}; }
 };
 
 class UaConnection : public std::enable_shared_from_this<UaConnection> {
  public:
   UaConnection(UaServer& server, IConnectionSink& sink, uint32_t channelId);
+  ~UaConnection();
+  UaConnection(const UaConnection&) = delete;
+  UaConnection& operator=(const UaConnection&) = delete;
 
   void Receive(const uint8_t* data, size_t size);
   // body: the encoded response, type NodeId first.
@@ -43,6 +50,11 @@ class UaConnection : public std::enable_shared_from_this<UaConnection> {
   size_t MaxResponseSize() const;
   // True when the current token's lifetime (with a quarter of grace) is over.
   bool TokenExpired(int64_t nowMs) const;
+  // Closes a connection that holds what it does not use: no channel opened
+  // in time, an expired token, a message left unfinished, or a channel idle
+  // without a session.
+  void CheckTimers(int64_t nowMs);
+  std::string PeerAddress() const { return m_sink.PeerAddress(); }
   const ChannelSecurity& Security() const { return m_security; }
 
  private:
@@ -73,6 +85,10 @@ class UaConnection : public std::enable_shared_from_this<UaConnection> {
   bool TokenKnown(uint32_t tokenId, int64_t nowMs) const;
   void SendChunks(const char* type, uint32_t requestId, const std::vector<uint8_t>& body);
   std::string ClientName() const;
+  // Squares what the buffers hold with the server's budget; false when the
+  // budget has no room for them.
+  bool HoldBuffers();
+  int64_t PartialMs(int64_t nowMs) const;
 
   UaServer& m_server;
   IConnectionSink& m_sink;
@@ -94,6 +110,12 @@ class UaConnection : public std::enable_shared_from_this<UaConnection> {
   Token m_previous;
   uint32_t m_nNextTokenId = 1;
   ChannelSecurity m_security;
+  std::shared_ptr<BufferBudget> m_buffers;
+  size_t m_nBudgeted = 0;
+  int64_t m_nCreatedMs;
+  int64_t m_nLastRequestMs = 0;
+  int64_t m_nChunkSinceMs = 0;     // the chunk partly in m_inbuf began arriving
+  int64_t m_nAssemblySinceMs = 0;  // the first chunk of m_assembly arrived
 };
 
 }  // namespace tagserver

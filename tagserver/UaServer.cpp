@@ -199,7 +199,41 @@ void UaServer::Dispatch(RequestContext& ctx, const Service& service, UaDecoder& 
 }
 
 void UaServer::OnConnectionClosed(UaConnection* conn) {
-  for (auto& s : m_sessions) s->Detach(conn);
+  // A session never activated has no other way back; its slot is freed now.
+  std::vector<Session*> unactivated;
+  for (auto& s : m_sessions) {
+    if (!s->Activated() && s->BoundTo(conn)) {
+      unactivated.push_back(s.get());
+    } else {
+      s->Detach(conn);
+    }
+  }
+  for (Session* s : unactivated) CloseSession(s, true);
+}
+
+bool UaServer::HasSessionOn(const UaConnection* conn) const {
+  return std::any_of(m_sessions.begin(), m_sessions.end(),
+                     [conn](const auto& s) { return s->BoundTo(conn); });
+}
+
+bool UaServer::AdmitChannel(const std::shared_ptr<UaConnection>& conn) {
+  const std::string address = conn->PeerAddress();
+  if (address.empty()) return true;
+  std::erase_if(m_channels, [](const auto& weak) {
+    auto c = weak.lock();
+    return !c || !c->IsOpen();
+  });
+  const auto from = std::count_if(m_channels.begin(), m_channels.end(), [&](const auto& weak) {
+    return weak.lock()->PeerAddress() == address;
+  });
+  if (static_cast<size_t>(from) >= limits::kMaxChannelsPerAddress) return false;
+  m_channels.push_back(conn);
+  return true;
+}
+
+size_t UaServer::SessionsFrom(const std::string& address) const {
+  return static_cast<size_t>(std::count_if(m_sessions.begin(), m_sessions.end(),
+                                           [&](const auto& s) { return s->Address() == address; }));
 }
 
 void UaServer::OnTagChanges() {
@@ -211,7 +245,9 @@ void UaServer::OnTagChanges() {
 void UaServer::Housekeeping(int64_t now) {
   std::vector<Session*> expired;
   for (auto& s : m_sessions) {
-    if (s->TimedOut(now)) {
+    const bool unactivatedTooLong =
+        !s->Activated() && s->IdleMs(now) > m_allowances.unactivatedSessionMs;
+    if (unactivatedTooLong || s->TimedOut(now)) {
       expired.push_back(s.get());
     } else {
       s->ExpirePublishes(now);
@@ -230,40 +266,46 @@ void UaServer::CloseSession(Session* session, bool deleteSubscriptions) {
 }
 
 void UaServer::StartSubscriptionTimer(Session& session, uint32_t id) {
-  auto timer = std::make_unique<asio::steady_timer>(m_io);
-  asio::steady_timer* t = timer.get();
-  m_timers[id] = std::move(timer);
-  Session* s = &session;
+  const uint64_t start = m_nNextTimerStart++;
+  auto& entry = m_timers[id] = {std::make_unique<asio::steady_timer>(m_io), &session, start};
   auto interval = std::chrono::microseconds(
       static_cast<int64_t>(session.FindSubscription(id)->Settings().publishingInterval * 1000));
-  t->expires_after(interval);
-  t->async_wait([this, s, id](const asio::error_code& ec) {
-    if (!ec) OnSubscriptionTick(s, id);
+  entry.timer->expires_after(interval);
+  WaitForTick(*entry.timer, id, start);
+}
+
+void UaServer::WaitForTick(asio::steady_timer& timer, uint32_t id, uint64_t start) {
+  timer.async_wait([this, id, start](const asio::error_code& ec) {
+    if (!ec) OnSubscriptionTick(id, start);
   });
 }
 
 void UaServer::StopSubscriptionTimer(uint32_t id) { m_timers.erase(id); }
 
-void UaServer::OnSubscriptionTick(Session* session, uint32_t id) {
-  auto timer = m_timers.find(id);
+void UaServer::OnSubscriptionTick(uint32_t id, uint64_t start) {
+  auto entry = m_timers.find(id);
+  // A tick queued before its timer was stopped finds nothing, or a newer start.
+  if (entry == m_timers.end() || entry->second.start != start) return;
+  Session* session = entry->second.session;
   Subscription* sub = session->FindSubscription(id);
-  if (timer == m_timers.end() || sub == nullptr) return;
+  if (sub == nullptr) return;
   if (!sub->Tick()) {
     sub->SendTimeoutStatus();
     StopSubscriptionTimer(id);
     session->Subscriptions().erase(id);
     return;
   }
-  asio::steady_timer* t = timer->second.get();
+  // The tick's answers may have ended the connection, and with it the session.
+  entry = m_timers.find(id);
+  if (entry == m_timers.end() || entry->second.start != start) return;
+  asio::steady_timer& timer = *entry->second.timer;
   // Scheduled from the previous expiry so that the cycle does not drift.
   auto interval =
       std::chrono::microseconds(static_cast<int64_t>(sub->Settings().publishingInterval * 1000));
-  auto next = t->expiry() + interval;
+  auto next = timer.expiry() + interval;
   auto now = asio::steady_timer::clock_type::now();
-  t->expires_at(next < now ? now : next);
-  t->async_wait([this, session, id](const asio::error_code& ec) {
-    if (!ec) OnSubscriptionTick(session, id);
-  });
+  timer.expires_at(next < now ? now : next);
+  WaitForTick(timer, id, start);
 }
 
 void UaServer::WriteApplicationDescription(UaEncoder& out) const {
@@ -354,6 +396,9 @@ void UaServer::CreateSession(RequestContext& ctx, const CreateSessionRequest& re
                              UaEncoder& out) {
   double timeout = request.requestedSessionTimeout;
   if (m_sessions.size() >= limits::kMaxSessions) throw UaServiceError(UaStatus::BadTooManySessions);
+  const std::string address = ctx.connection->PeerAddress();
+  if (!address.empty() && SessionsFrom(address) >= limits::kMaxSessionsPerAddress)
+    throw UaServiceError(UaStatus::BadTooManySessions);
   const ChannelSecurity& channel = ctx.connection->Security();
   CheckChannelOffered(channel);
   Checks().CheckCreate(channel, request);
@@ -365,6 +410,7 @@ void UaServer::CreateSession(RequestContext& ctx, const CreateSessionRequest& re
   auto session = std::make_unique<Session>(m_space, id, token, timeout);
   // Bound to the channel, but no service runs on it before ActivateSession.
   session->Bind(ctx.connection);
+  session->SetAddress(address);
   session->SetNonce(Nonce(*ctx.connection));
   session->SetClientCertificate(channel.PeerCertificate().Der());
   const ByteString nonce = session->Nonce();

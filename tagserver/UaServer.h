@@ -15,6 +15,7 @@
 #include "platform/Variant.h"
 #include "tagserver/AddressSpace.h"
 #include "tagserver/AttributeService.h"
+#include "tagserver/BufferBudget.h"
 #include "tagserver/DiscoveryRequests.h"
 #include "tagserver/EndpointSecurity.h"
 #include "tagserver/HeldWrites.h"
@@ -24,6 +25,7 @@
 #include "tagserver/SessionSecurity.h"
 #include "tagserver/SubscriptionService.h"
 #include "tagserver/TagStore.h"
+#include "tagserver/UaLimits.h"
 #include "tagserver/UserDirectory.h"
 #include "tagserver/ViewService.h"
 
@@ -55,6 +57,13 @@ class UaServer {
   HeldWrites& PendingWrites() { return m_heldWrites; }
 
   uint32_t NextChannelId() { return m_nNextChannelId++; }
+  void SetAllowances(const limits::Allowances& allowances) { m_allowances = allowances; }
+  const limits::Allowances& Allowances() const { return m_allowances; }
+  const std::shared_ptr<BufferBudget>& Buffers() const { return m_buffers; }
+  // False when the connection's address has all the channels it may open;
+  // otherwise the connection counts against its address from now on.
+  bool AdmitChannel(const std::shared_ptr<UaConnection>& conn);
+  bool HasSessionOn(const UaConnection* conn) const;
   // Session tokens and nonces come from a generator seeded at random; a
   // fixed seed makes a recorded conversation replay (the fuzzer's seeds).
   void SeedRandom(uint64_t seed) { m_random.seed(seed); }
@@ -86,7 +95,11 @@ class UaServer {
   void Dispatch(RequestContext& ctx, const Service& service, UaDecoder& in, UaEncoder& out);
   Session* FindSession(const UaNodeId& token);
   void CloseSession(Session* session, bool deleteSubscriptions);
-  void OnSubscriptionTick(Session* session, uint32_t id);
+  // A queued tick finds its timer by id and start, never by a pointer that
+  // the session's end may have freed.
+  void WaitForTick(asio::steady_timer& timer, uint32_t id, uint64_t start);
+  void OnSubscriptionTick(uint32_t id, uint64_t start);
+  size_t SessionsFrom(const std::string& address) const;
 
   void CreateSession(RequestContext& ctx, const CreateSessionRequest& request, UaEncoder& out);
   void ActivateSession(RequestContext& ctx, const ActivateSessionRequest& request, UaEncoder& out);
@@ -115,7 +128,16 @@ class UaServer {
   WriteHandler m_writeHandler;
   std::map<uint32_t, Service> m_services;
   std::vector<std::unique_ptr<Session>> m_sessions;
-  std::map<uint32_t, std::unique_ptr<asio::steady_timer>> m_timers;
+  struct SubscriptionTimer {
+    std::unique_ptr<asio::steady_timer> timer;
+    Session* session;  // a session's timers end before it does
+    uint64_t start;
+  };
+  std::map<uint32_t, SubscriptionTimer> m_timers;
+  uint64_t m_nNextTimerStart = 1;
+  limits::Allowances m_allowances;
+  std::shared_ptr<BufferBudget> m_buffers = std::make_shared<BufferBudget>(limits::kBufferBudget);
+  std::vector<std::weak_ptr<UaConnection>> m_channels;
   std::vector<std::pair<TagNode*, TagSample>> m_changes;
   uint32_t m_nNextChannelId = 1;
   uint32_t m_nNextSessionId = 1;

@@ -130,6 +130,14 @@ void TestClient::Open() {
 
 uint32_t TestClient::Request(uint32_t typeId, const std::function<void(WireWriter&)>& body,
                              size_t chunkBody) {
+  uint32_t id = 0;
+  Raw(RequestBytes(typeId, body, chunkBody, id));
+  return id;
+}
+
+std::vector<uint8_t> TestClient::RequestBytes(uint32_t typeId,
+                                              const std::function<void(WireWriter&)>& body,
+                                              size_t chunkBody, uint32_t& id) {
   WireWriter msg;
   msg.nodeId(UaNodeId::Num(0, typeId));
   msg.nodeId(token);
@@ -140,7 +148,7 @@ uint32_t TestClient::Request(uint32_t typeId, const std::function<void(WireWrite
   msg.uint32(timeoutHint);
   msg.extensionObject({});
   body(msg);
-  uint32_t id = requestId++;
+  id = requestId++;
   WireWriter out;
   const auto& bytes = msg.bytes();
   for (size_t from = 0; from < bytes.size() || from == 0; from += chunkBody) {
@@ -155,8 +163,7 @@ uint32_t TestClient::Request(uint32_t typeId, const std::function<void(WireWrite
     Finish(out, start);
     if (from + n >= bytes.size()) break;
   }
-  Raw(out.bytes());
-  return id;
+  return out.bytes();
 }
 
 std::vector<Chunk> TestClient::TakeChunks() {

@@ -39,6 +39,7 @@ class TestClient : public IConnectionSink {
 
   void Send(std::vector<uint8_t>&& bytes) override;
   void Close() override { closed = true; }
+  std::string PeerAddress() const override { return address; }
 
   void Raw(const std::vector<uint8_t>& bytes) { conn->Receive(bytes.data(), bytes.size()); }
   static std::vector<uint8_t> HelloBytes(uint32_t receiveBuffer, uint32_t sendBuffer,
@@ -50,6 +51,9 @@ class TestClient : public IConnectionSink {
   // Sends one request, cut into chunks of at most chunkBody bytes of body.
   uint32_t Request(uint32_t typeId, const std::function<void(WireWriter&)>& body,
                    size_t chunkBody = 1 << 20);
+  // The bytes of such a request, not sent; requestId is the one it carries.
+  std::vector<uint8_t> RequestBytes(uint32_t typeId, const std::function<void(WireWriter&)>& body,
+                                    size_t chunkBody, uint32_t& id);
   // The chunks that arrived so far, assembled into whole messages.
   std::vector<Chunk> TakeChunks();
   std::vector<Response> TakeResponses();
@@ -66,6 +70,7 @@ class TestClient : public IConnectionSink {
   std::vector<uint8_t> received;
   std::vector<Response> backlog;
   bool closed = false;
+  std::string address;  // empty: the server counts no address
   UaNodeId token;
   uint32_t channelId = 0;
   uint32_t tokenId = 0;
