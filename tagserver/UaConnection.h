@@ -44,6 +44,8 @@ class UaConnection : public std::enable_shared_from_this<UaConnection> {
   // True when the current token's lifetime (with a quarter of grace) is over.
   bool TokenExpired(int64_t nowMs) const;
   const ChannelSecurity& Security() const { return m_security; }
+  // The client's "address:port"; empty when nobody can say.
+  std::string PeerName() const { return m_sink.PeerName(); }
 
  private:
   enum class State { Fresh, Acknowledged, Open, Closed };

@@ -39,6 +39,7 @@ class TestClient : public IConnectionSink {
 
   void Send(std::vector<uint8_t>&& bytes) override;
   void Close() override { closed = true; }
+  std::string PeerName() const override { return peer; }
 
   void Raw(const std::vector<uint8_t>& bytes) { conn->Receive(bytes.data(), bytes.size()); }
   static std::vector<uint8_t> HelloBytes(uint32_t receiveBuffer, uint32_t sendBuffer,
@@ -66,7 +67,9 @@ class TestClient : public IConnectionSink {
   std::vector<uint8_t> received;
   std::vector<Response> backlog;
   bool closed = false;
+  std::string peer;  // "address:port", as a socket would name it
   UaNodeId token;
+  ByteString serverNonce;  // of CreateSession
   uint32_t channelId = 0;
   uint32_t tokenId = 0;
   uint32_t sequence = 1;
