@@ -411,10 +411,10 @@ void UaServer::ActivateSession(RequestContext& ctx, const ActivateSessionRequest
 // is; by then the session or the connection may be gone, so both are found
 // again rather than kept.
 void UaServer::StartLogin(RequestContext& ctx, SessionSecurity::UserLogin login) {
-  auto done = [this, connection = std::weak_ptr<UaConnection>(ctx.connection),
-               token = ctx.session->Token(), requestId = ctx.requestId,
-               requestHandle = ctx.requestHandle](std::optional<UserRole> role) {
-    FinishLogin(connection, token, requestId, requestHandle, role);
+  PendingLogin pending{ctx.connection, ctx.session->Token(), ctx.session->Nonce(), ctx.requestId,
+                       ctx.requestHandle};
+  auto done = [this, pending = std::move(pending)](std::optional<UserRole> role) {
+    FinishLogin(pending, role);
   };
   if (!m_logins.Start(m_users, ctx.connection->PeerName(), std::move(login.name),
                       std::move(login.password), std::move(done)))
@@ -422,14 +422,12 @@ void UaServer::StartLogin(RequestContext& ctx, SessionSecurity::UserLogin login)
   ctx.deferred = true;
 }
 
-void UaServer::FinishLogin(const std::weak_ptr<UaConnection>& connection,
-                           const UaNodeId& sessionToken, uint32_t requestId, uint32_t requestHandle,
-                           std::optional<UserRole> role) {
-  std::shared_ptr<UaConnection> conn = connection.lock();
+void UaServer::FinishLogin(const PendingLogin& login, std::optional<UserRole> role) {
+  std::shared_ptr<UaConnection> conn = login.connection.lock();
   if (!conn || !conn->IsOpen()) return;
-  RequestContext ctx{*this, conn, requestId};
-  ctx.requestHandle = requestHandle;
-  ctx.session = FindSession(sessionToken);
+  RequestContext ctx{*this, conn, login.requestId};
+  ctx.requestHandle = login.requestHandle;
+  ctx.session = FindSession(login.sessionToken);
   uint32_t status = UaStatus::Good;
   if (!role) {
     status = UaStatus::BadUserAccessDenied;
@@ -437,14 +435,18 @@ void UaServer::FinishLogin(const std::weak_ptr<UaConnection>& connection,
     status = UaStatus::BadSessionIdInvalid;
   } else if (!ctx.session->Activated() && !ctx.session->BoundTo(conn.get())) {
     status = UaStatus::BadSecureChannelIdInvalid;
+  } else if (ctx.session->Nonce() != login.nonce) {
+    // Another activation came first; this password was sealed with a nonce
+    // now spent.
+    status = UaStatus::BadIdentityTokenInvalid;
   }
   if (status != UaStatus::Good) {
-    conn->SendMessage(requestId, ServiceFault(requestHandle, status));
+    conn->SendMessage(login.requestId, ServiceFault(login.requestHandle, status));
     return;
   }
   UaEncoder out;
   Activate(ctx, *role, out);
-  conn->SendMessage(requestId, out.Buffer());
+  conn->SendMessage(login.requestId, out.Buffer());
 }
 
 void UaServer::Activate(RequestContext& ctx, UserRole role, UaEncoder& out) {

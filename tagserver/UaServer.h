@@ -93,9 +93,16 @@ class UaServer {
 
   void CreateSession(RequestContext& ctx, const CreateSessionRequest& request, UaEncoder& out);
   void ActivateSession(RequestContext& ctx, const ActivateSessionRequest& request, UaEncoder& out);
+  // An ActivateSession whose password is being checked.
+  struct PendingLogin {
+    std::weak_ptr<UaConnection> connection;
+    UaNodeId sessionToken;
+    ByteString nonce;  // the password came with
+    uint32_t requestId = 0;
+    uint32_t requestHandle = 0;
+  };
   void StartLogin(RequestContext& ctx, SessionSecurity::UserLogin login);
-  void FinishLogin(const std::weak_ptr<UaConnection>& connection, const UaNodeId& sessionToken,
-                   uint32_t requestId, uint32_t requestHandle, std::optional<UserRole> role);
+  void FinishLogin(const PendingLogin& login, std::optional<UserRole> role);
   void Activate(RequestContext& ctx, UserRole role, UaEncoder& out);
   void CloseSessionService(RequestContext& ctx, const CloseSessionRequest& request, UaEncoder& out);
   void GetEndpoints(RequestContext& ctx, const GetEndpointsRequest& request, UaEncoder& out);

@@ -236,7 +236,7 @@ void Collect(TestClient& c, std::vector<Response>& into) {
   for (Response& r : c.TakeResponses()) into.push_back(std::move(r));
 }
 
-// Three logins in a row from one client after some failures of "alice" from
+// Three logins at once from one address after some failures of "alice" from
 // 10.0.0.1. Every password is hashed with the file's cost, whether the name
 // is known or not; another client is served while the hashes run; failures
 // wait when their address or user failed often, and only then.
@@ -294,12 +294,15 @@ TEST(IdentityTest, PasswordsAreHashedAlikeOffTheServerThreadAndFailuresThrottled
     }
     hasher->TakeCalls();
 
-    TestClient client(*s.server);
-    client.peer = c.address + ":6000";
-    client.Connect();
-    client.CreateSession();
+    std::vector<std::unique_ptr<TestClient>> clients;
+    for (size_t i = 0; i < kStream; ++i) {
+      clients.push_back(std::make_unique<TestClient>(*s.server));
+      clients.back()->peer = c.address + ":" + std::to_string(6000 + i);
+      clients.back()->Connect();
+      clients.back()->CreateSession();
+    }
     hasher->Hold(true);
-    for (size_t i = 0; i < kStream; ++i) SendLogin(client, *pki, c.user, c.password);
+    for (auto& client : clients) SendLogin(*client, *pki, c.user, c.password);
     std::vector<Response> read;
     bystander.Request(UaId::ReadRequest_Encoding_DefaultBinary, [](WireWriter& e) {
       e.float64(0);
@@ -313,14 +316,17 @@ TEST(IdentityTest, PasswordsAreHashedAlikeOffTheServerThreadAndFailuresThrottled
     ASSERT_TRUE(RunUntil(s, [&] { return Collect(bystander, read), !read.empty(); }));
     EXPECT_EQ(read[0].serviceResult, UaStatus::Good);
     std::vector<Response> answers;
-    Collect(client, answers);
+    auto collect = [&] {
+      for (auto& client : clients) Collect(*client, answers);
+    };
+    collect();
     EXPECT_TRUE(answers.empty()) << "the logins were answered before another client's Read";
 
     hasher->Hold(false);
     size_t mostDelayed = 0;
     ASSERT_TRUE(RunUntil(s, [&] {
       mostDelayed = std::max(mostDelayed, s.server->DelayedLogins());
-      Collect(client, answers);
+      collect();
       return answers.size() == kStream;
     }));
     EXPECT_EQ(mostDelayed > 0, c.delayed);
