@@ -1,5 +1,8 @@
 #include "tagserver/WorkerPool.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 namespace tagserver {
 
 WorkerPool::~WorkerPool() {
@@ -22,6 +25,9 @@ void WorkerPool::Run(std::function<void()> job) {
 }
 
 void WorkerPool::Work() {
+  // Below the server thread, which answers every client, when the cores are
+  // busy.
+  ::setpriority(PRIO_PROCESS, static_cast<id_t>(::gettid()), kNice);
   std::unique_lock<std::mutex> lock(m_mutex);
   for (;;) {
     m_wake.wait(lock, [this] { return m_bStopping || !m_jobs.empty(); });

@@ -15,6 +15,8 @@ namespace tagserver {
 
 class WorkerPool {
  public:
+  static constexpr int kNice = 10;
+
   explicit WorkerPool(size_t threads) : m_nThreads(threads) {}
   // Jobs not yet started are dropped; running ones are waited for.
   ~WorkerPool();
