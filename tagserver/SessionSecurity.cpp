@@ -63,14 +63,11 @@ void SessionSecurity::VerifyClient(const ChannelSecurity& channel, const Signatu
     throw UaServiceError(UaStatus::BadApplicationSignatureInvalid);
 }
 
-UserRole SessionSecurity::Identify(const ChannelSecurity& channel, const UaExtensionObject& token,
-                                   const ByteString& serverNonce) const {
+UserRole SessionSecurity::Identify(const UaExtensionObject& token) const {
   const UaNodeId& type = token.typeId;
   if (type.IsNull() ||
       type == UaNodeId::Num(0, UaId::AnonymousIdentityToken_Encoding_DefaultBinary))
     return Anonymous(token);
-  if (type == UaNodeId::Num(0, UaId::UserNameIdentityToken_Encoding_DefaultBinary))
-    return UserName(channel, token, serverNonce);
   // Certificates of users may come; until then they are refused as any
   // token type the endpoint does not list.
   throw UaServiceError(UaStatus::BadIdentityTokenRejected);
@@ -91,17 +88,17 @@ UserRole SessionSecurity::Anonymous(const UaExtensionObject& token) const {
   throw UaServiceError(UaStatus::BadIdentityTokenRejected);
 }
 
-UserRole SessionSecurity::UserName(const ChannelSecurity& channel, const UaExtensionObject& token,
-                                   const ByteString& serverNonce) const {
+std::optional<SessionSecurity::UserLogin> SessionSecurity::Login(
+    const ChannelSecurity& channel, const UaExtensionObject& token,
+    const ByteString& serverNonce) const {
+  if (token.typeId != UaNodeId::Num(0, UaId::UserNameIdentityToken_Encoding_DefaultBinary))
+    return std::nullopt;
   if (m_pki == nullptr || m_users == nullptr)
     throw UaServiceError(UaStatus::BadIdentityTokenRejected);
   UaDecoder body(token.body.data(), token.body.size());
   UserNameIdentityToken t = UserNameIdentityToken::read(body);
   if (t.policyId != kUserNamePolicy) throw UaServiceError(UaStatus::BadIdentityTokenInvalid);
-  std::optional<UserRole> role =
-      m_users->Authenticate(t.userName, Password(channel, t, serverNonce));
-  if (!role) throw UaServiceError(UaStatus::BadUserAccessDenied);
-  return *role;
+  return UserLogin{t.userName, Password(channel, t, serverNonce)};
 }
 
 std::string SessionSecurity::Password(const ChannelSecurity& channel,

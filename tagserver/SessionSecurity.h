@@ -4,6 +4,7 @@
 // UaServiceError with the status the client is answered.
 #pragma once
 
+#include <optional>
 #include <string>
 
 #include "tagserver/ChannelSecurity.h"
@@ -20,6 +21,11 @@ class SessionSecurity {
   static constexpr const char* kAnonymousPolicy = "anonymous";
   static constexpr const char* kUserNamePolicy = "username";
 
+  struct UserLogin {
+    std::string name;
+    std::string password;
+  };
+
   SessionSecurity(const EndpointSecurity& settings, const PkiStore* pki, const UserDirectory* users)
       : m_settings(settings), m_pki(pki), m_users(users) {}
 
@@ -33,17 +39,18 @@ class SessionSecurity {
   // nonce the session last handed out.
   void VerifyClient(const ChannelSecurity& channel, const SignatureData& signature,
                     const ByteString& serverNonce) const;
-  // The role the token's owner acts with.
-  UserRole Identify(const ChannelSecurity& channel, const UaExtensionObject& token,
-                    const ByteString& serverNonce) const;
+  // The name and password of a UserName token, for the users file to
+  // check; nullopt for a token of another type.
+  std::optional<UserLogin> Login(const ChannelSecurity& channel, const UaExtensionObject& token,
+                                 const ByteString& serverNonce) const;
+  // The role of a token that carries no password.
+  UserRole Identify(const UaExtensionObject& token) const;
   // The security policy a user name's password is encrypted with on an
   // endpoint of the given policy.
   static const SecurityPolicy& PasswordPolicy(const SecurityPolicy& endpoint);
 
  private:
   UserRole Anonymous(const UaExtensionObject& token) const;
-  UserRole UserName(const ChannelSecurity& channel, const UaExtensionObject& token,
-                    const ByteString& serverNonce) const;
   std::string Password(const ChannelSecurity& channel, const UserNameIdentityToken& token,
                        const ByteString& serverNonce) const;
 

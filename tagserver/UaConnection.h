@@ -56,6 +56,8 @@ class UaConnection : public std::enable_shared_from_this<UaConnection> {
   void CheckTimers(int64_t nowMs);
   std::string PeerAddress() const { return m_sink.PeerAddress(); }
   const ChannelSecurity& Security() const { return m_security; }
+  // The client's "address:port"; empty when nobody can say.
+  std::string PeerName() const { return m_sink.PeerName(); }
 
  private:
   enum class State { Fresh, Acknowledged, Open, Closed };

@@ -61,7 +61,8 @@ UaServer::UaServer(asio::io_context& io, TagStore& tags, ServerInfo info)
       m_attributes(*this),
       m_subscriptions(*this),
       m_random(std::random_device{}()),
-      m_heldWrites(io) {
+      m_heldWrites(io),
+      m_logins(io) {
   RegisterServices();
 }
 
@@ -445,7 +446,56 @@ void UaServer::ActivateSession(RequestContext& ctx, const ActivateSessionRequest
     throw UaServiceError(UaStatus::BadApplicationSignatureInvalid);
   SessionSecurity checks = Checks();
   checks.VerifyClient(channel, request.clientSignature, ctx.session->Nonce());
-  UserRole role = checks.Identify(channel, request.userIdentityToken, ctx.session->Nonce());
+  if (auto login = checks.Login(channel, request.userIdentityToken, ctx.session->Nonce())) {
+    StartLogin(ctx, std::move(*login));
+    return;
+  }
+  Activate(ctx, checks.Identify(request.userIdentityToken), out);
+}
+
+// The password is checked off the server thread and the answer sent when it
+// is; by then the session or the connection may be gone, so both are found
+// again rather than kept.
+void UaServer::StartLogin(RequestContext& ctx, SessionSecurity::UserLogin login) {
+  PendingLogin pending{ctx.connection, ctx.session->Token(), ctx.session->Nonce(), ctx.requestId,
+                       ctx.requestHandle};
+  auto done = [this, pending = std::move(pending)](std::optional<UserRole> role) {
+    FinishLogin(pending, role);
+  };
+  if (!m_logins.Start(m_users, ctx.connection->PeerAddress(), std::move(login.name),
+                      std::move(login.password), std::move(done)))
+    throw UaServiceError(UaStatus::BadTooManyOperations);
+  ctx.deferred = true;
+}
+
+void UaServer::FinishLogin(const PendingLogin& login, std::optional<UserRole> role) {
+  std::shared_ptr<UaConnection> conn = login.connection.lock();
+  if (!conn || !conn->IsOpen()) return;
+  RequestContext ctx{*this, conn, login.requestId};
+  ctx.requestHandle = login.requestHandle;
+  ctx.session = FindSession(login.sessionToken);
+  uint32_t status = UaStatus::Good;
+  if (!role) {
+    status = UaStatus::BadUserAccessDenied;
+  } else if (ctx.session == nullptr) {
+    status = UaStatus::BadSessionIdInvalid;
+  } else if (!ctx.session->Activated() && !ctx.session->BoundTo(conn.get())) {
+    status = UaStatus::BadSecureChannelIdInvalid;
+  } else if (ctx.session->Nonce() != login.nonce) {
+    // Another activation came first; this password was sealed with a nonce
+    // now spent.
+    status = UaStatus::BadIdentityTokenInvalid;
+  }
+  if (status != UaStatus::Good) {
+    conn->SendMessage(login.requestId, ServiceFault(login.requestHandle, status));
+    return;
+  }
+  UaEncoder out;
+  Activate(ctx, *role, out);
+  conn->SendMessage(login.requestId, out.Buffer());
+}
+
+void UaServer::Activate(RequestContext& ctx, UserRole role, UaEncoder& out) {
   ctx.session->SetCanWrite(role == UserRole::ReadWrite);
   ctx.session->Activate(ctx.connection);
   ctx.session->Touch(SteadyMs());

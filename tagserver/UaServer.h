@@ -27,6 +27,7 @@
 #include "tagserver/TagStore.h"
 #include "tagserver/UaLimits.h"
 #include "tagserver/UserDirectory.h"
+#include "tagserver/UserLogins.h"
 #include "tagserver/ViewService.h"
 
 namespace tagserver {
@@ -80,6 +81,8 @@ class UaServer {
   void StopSubscriptionTimer(uint32_t id);
   uint32_t NextSubscriptionId() { return m_nNextSubscriptionId++; }
   size_t SubscriptionCount() const { return m_timers.size(); }
+  // Failed logins whose answer waits out the throttle's delay.
+  size_t DelayedLogins() const { return m_logins.Delayed(); }
 
   static void WriteResponseHeader(UaEncoder& out, uint32_t requestHandle, uint32_t status);
   static std::vector<uint8_t> ServiceFault(uint32_t requestHandle, uint32_t status);
@@ -103,6 +106,17 @@ class UaServer {
 
   void CreateSession(RequestContext& ctx, const CreateSessionRequest& request, UaEncoder& out);
   void ActivateSession(RequestContext& ctx, const ActivateSessionRequest& request, UaEncoder& out);
+  // An ActivateSession whose password is being checked.
+  struct PendingLogin {
+    std::weak_ptr<UaConnection> connection;
+    UaNodeId sessionToken;
+    ByteString nonce;  // the password came with
+    uint32_t requestId = 0;
+    uint32_t requestHandle = 0;
+  };
+  void StartLogin(RequestContext& ctx, SessionSecurity::UserLogin login);
+  void FinishLogin(const PendingLogin& login, std::optional<UserRole> role);
+  void Activate(RequestContext& ctx, UserRole role, UaEncoder& out);
   void CloseSessionService(RequestContext& ctx, const CloseSessionRequest& request, UaEncoder& out);
   void GetEndpoints(RequestContext& ctx, const GetEndpointsRequest& request, UaEncoder& out);
   void FindServers(RequestContext& ctx, const FindServersRequest& request, UaEncoder& out);
@@ -144,6 +158,8 @@ class UaServer {
   uint32_t m_nNextSubscriptionId = 1;
   std::mt19937_64 m_random;
   HeldWrites m_heldWrites;
+  // Last, so that no login's result arrives while the rest goes away.
+  UserLogins m_logins;
 };
 
 }  // namespace tagserver

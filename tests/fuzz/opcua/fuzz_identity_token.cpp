@@ -41,7 +41,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   tagserver::SessionSecurity checks(f.settings, &f.pki, &f.users);
   try {
     tagserver::UaDecoder in(data, size);
-    checks.Identify(f.channel, in.ExtensionObject(), nonce);
+    const tagserver::UaExtensionObject token = in.ExtensionObject();
+    if (auto login = checks.Login(f.channel, token, nonce)) {
+      f.users.Authenticate(login->name, login->password);
+    } else {
+      checks.Identify(token);
+    }
   } catch (const tagserver::UaServiceError&) {
   } catch (const tagserver::UaDecodeError&) {
   }

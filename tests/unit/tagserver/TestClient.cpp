@@ -274,6 +274,8 @@ void TestClient::CreateSession() {
   UaDecoder d = r.Body();
   d.NodeId();
   token = d.NodeId();
+  d.Double();
+  serverNonce = d.Bytes();
 }
 
 void TestClient::ActivateSession() {

@@ -72,6 +72,7 @@ class TestClient : public IConnectionSink {
   bool closed = false;
   std::string address;  // empty: the server counts no address
   UaNodeId token;
+  ByteString serverNonce;  // of CreateSession
   uint32_t channelId = 0;
   uint32_t tokenId = 0;
   uint32_t sequence = 1;
