@@ -207,18 +207,16 @@ void WriteCrl(const std::string& path, const Issued& issuer, EVP_PKEY* signer, l
   X509_CRL* crl = X509_CRL_new();
   X509_CRL_set_version(crl, 1);
   X509_CRL_set_issuer_name(crl, X509_get_subject_name(issuer.cert.Get()));
-  ASN1_TIME* last = X509_gmtime_adj(nullptr, -3600);
-  ASN1_TIME* next = X509_gmtime_adj(nullptr, nextUpdate);
-  X509_CRL_set1_lastUpdate(crl, last);
-  X509_CRL_set1_nextUpdate(crl, next);
+  ASN1_TIME* time = X509_gmtime_adj(nullptr, -3600);
+  X509_CRL_set1_lastUpdate(crl, time);
   if (listed != nullptr) {
     X509_REVOKED* entry = X509_REVOKED_new();
     X509_REVOKED_set_serialNumber(entry, X509_get_serialNumber(listed->Get()));
-    X509_REVOKED_set_revocationDate(entry, last);
+    X509_REVOKED_set_revocationDate(entry, time);
     X509_CRL_add0_revoked(crl, entry);
   }
-  ASN1_TIME_free(last);
-  ASN1_TIME_free(next);
+  X509_CRL_set1_nextUpdate(crl, X509_gmtime_adj(time, nextUpdate));
+  ASN1_TIME_free(time);
   X509_CRL_sign(crl, signer, EVP_sha256());
   FILE* file = std::fopen(path.c_str(), "wb");
   i2d_X509_CRL_fp(file, crl);
@@ -226,12 +224,15 @@ void WriteCrl(const std::string& path, const Issued& issuer, EVP_PKEY* signer, l
   X509_CRL_free(crl);
 }
 
-// Sends the client's OpenSecureChannel request, in Basic256Sha256
-// SignAndEncrypt with sent as its certificate, signed with signer and
-// encrypted to the server's key. Good when the server answers with OPN,
+// Sends the client's OpenSecureChannel request in Basic256Sha256
+// SignAndEncrypt: its certificate with behind after it, signed with its key
+// and encrypted to the server's. Good when the server answers with OPN,
 // whose channel id the client keeps for a renewal, else the ERR's status.
-uint32_t SecureOpen(test::TestClient& c, const PkiStore& server, const ByteString& sent,
-                    EVP_PKEY* signer, uint32_t requestType = 0) {
+uint32_t SecureOpen(test::TestClient& c, const PkiStore& server, const Issued& client,
+                    const ByteString& behind = {}, uint32_t requestType = 0) {
+  EVP_PKEY* signer = client.key.get();
+  ByteString sent = client.cert.Der();
+  sent.insert(sent.end(), behind.begin(), behind.end());
   const SecurityPolicy& policy = SecurityPolicy::Get(SecurityPolicyId::Basic256Sha256);
   if (requestType == 0) c.Hello();
   c.received.clear();
@@ -326,14 +327,12 @@ TEST_F(ChannelSecurityTest, HostileAndChainedOpenSecureChannelRequests) {
     for (const char* folder : {"rejected", "trusted/crl", "issuers/crl"})
       for (const auto& f : fs::directory_iterator(pki + folder)) fs::remove(f.path());
     if (c.crls) c.crls();
-    ByteString sent = c.client.cert.Der();
-    sent.insert(sent.end(), c.behind.begin(), c.behind.end());
     test::TestClient client(*s.server);
-    EXPECT_EQ(SecureOpen(client, *store, sent, c.client.key.get()), c.status);
+    EXPECT_EQ(SecureOpen(client, *store, c.client, c.behind), c.status);
     // Only a client that holds its certificate's key leaves it in rejected/.
     EXPECT_EQ(store->RejectedFiles().size(), c.status == S::BadCertificateUntrusted ? 1u : 0u);
     if (c.status == S::Good) {
-      EXPECT_EQ(SecureOpen(client, *store, sent, c.client.key.get(), 1), S::Good) << "renewal";
+      EXPECT_EQ(SecureOpen(client, *store, c.client, c.behind, 1), S::Good) << "renewal";
     }
   }
 
@@ -343,8 +342,7 @@ TEST_F(ChannelSecurityTest, HostileAndChainedOpenSecureChannelRequests) {
   EnableOPCLogCallback([](int, const char* text) { lines.emplace_back(text); });
   for (size_t i = 0; i < PkiStore::kMaxRejectedFiles + 6; ++i) {
     test::TestClient client(*s.server);
-    const Issued fresh = Make("flood", Kind::Client, nullptr, stranger.key);
-    EXPECT_EQ(SecureOpen(client, *store, fresh.cert.Der(), stranger.key.get()),
+    EXPECT_EQ(SecureOpen(client, *store, Make("flood", Kind::Client, nullptr, stranger.key)),
               S::BadCertificateUntrusted);
   }
   EnableOPCLogCallback(nullptr);
