@@ -184,8 +184,7 @@ Issued Make(const char* name, Kind kind, const Issued* issuer = nullptr, Key key
                              reinterpret_cast<const unsigned char*>(name), -1, -1, 0);
   X509* signer = issuer != nullptr ? issuer->cert.Get() : x.get();
   X509_set_issuer_name(x.get(), X509_get_subject_name(signer));
-  X509V3_CTX ctx;
-  X509V3_set_ctx_nodb(&ctx);
+  X509V3_CTX ctx{};
   X509V3_set_ctx(&ctx, signer, x.get(), nullptr, nullptr, 0);
   const auto add = [&](int nid, const char* value) {
     X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value);
