@@ -3,7 +3,7 @@
 // each kind of user may do.
 import { test, before, after } from "node:test";
 import assert from "node:assert/strict";
-import { copyFileSync, mkdtempSync, readFileSync, readdirSync, rmSync, writeFileSync } from "node:fs";
+import { mkdtempSync, readFileSync, readdirSync, rmSync, writeFileSync } from "node:fs";
 import { execFileSync } from "node:child_process";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
@@ -245,33 +245,29 @@ test("the channel keeps working across a token renewal", async () => {
 });
 
 // A CA the server trusts, and a client certificate it signed that the client
-// sends with the CA behind it, as open62541 and node-opcua clients with a
-// CA-issued certificate do.
+// sends with the CA behind it, as clients with a CA-issued certificate do.
 async function chainedPki(uri) {
   const manager = await clientPki("chained-client");
-  const dir = join(scratch, "chained-ca");
-  execFileSync("mkdir", ["-p", dir]);
+  const own = join(scratch, "chained-client");
   // node-opcua's own PKI code points OPENSSL_CONF elsewhere.
   const env = { ...process.env };
   delete env.OPENSSL_CONF;
-  const openssl = (...args) => execFileSync("openssl", args, { cwd: dir, env, stdio: "pipe" });
+  const openssl = (...args) => execFileSync("openssl", args, { cwd: own, env, stdio: "pipe" });
   openssl("req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", "ca.key", "-out", "ca.pem",
     "-subj", "/CN=pelmoran test CA", "-days", "2", "-addext", "basicConstraints=critical,CA:TRUE",
     "-addext", "keyUsage=critical,keyCertSign,cRLSign");
-  openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "client.key", "-out", "client.csr",
-    "-subj", "/CN=chained client");
-  writeFileSync(join(dir, "ext.cnf"), `basicConstraints=critical,CA:FALSE
+  openssl("req", "-newkey", "rsa:2048", "-nodes", "-keyout", "own/private/private_key.pem",
+    "-out", "client.csr", "-subj", "/CN=chained client");
+  writeFileSync(join(own, "ext.cnf"), `basicConstraints=critical,CA:FALSE
 keyUsage=critical,digitalSignature,nonRepudiation,keyEncipherment,dataEncipherment
 extendedKeyUsage=clientAuth
 subjectAltName=URI:${uri},DNS:localhost
 `);
   openssl("x509", "-req", "-in", "client.csr", "-CA", "ca.pem", "-CAkey", "ca.key", "-set_serial", "7",
     "-out", "client.pem", "-days", "2", "-sha256", "-extfile", "ext.cnf");
-  const own = join(scratch, "chained-client");
-  writeFileSync(join(own, "own/certs/client_certificate.pem"),
-    readFileSync(join(dir, "client.pem"), "utf8") + readFileSync(join(dir, "ca.pem"), "utf8"));
-  copyFileSync(join(dir, "client.key"), join(own, "own/private/private_key.pem"));
-  copyFileSync(join(dir, "ca.pem"), join(scratch, "server/pki/trusted/certs/chained-ca.pem"));
+  const pem = (file) => readFileSync(join(own, file), "utf8");
+  writeFileSync(join(own, "own/certs/client_certificate.pem"), pem("client.pem") + pem("ca.pem"));
+  writeFileSync(join(scratch, "server/pki/trusted/certs/chained-ca.pem"), pem("ca.pem"));
   return manager;
 }
 

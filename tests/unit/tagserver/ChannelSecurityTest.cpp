@@ -7,13 +7,14 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <string_view>
+#include <utility>
 
 #include "TestClient.h"
 #include "tagserver/ChannelSecurity.h"
 #include "tagserver/PkiStore.h"
 #include "tagserver/RsaCrypto.h"
 #include "tagserver/UaDecodeError.h"
-#include "tagserver/UaNodeIds.h"
 #include "tagserver/UaStatusCodes.h"
 #include "tagserver/tagserver.h"
 
@@ -23,6 +24,12 @@ using namespace tagserver;
 namespace {
 
 constexpr uint32_t kToken = 7;
+
+void Store(const std::string& folder, const Certificate& c) {
+  std::ofstream(folder + c.ThumbprintHex() + ".der", std::ios::binary)
+      .write(reinterpret_cast<const char*>(c.Der().data()),
+             static_cast<std::streamsize>(c.Der().size()));
+}
 
 class ChannelSecurityTest : public ::testing::Test {
  protected:
@@ -34,9 +41,7 @@ class ChannelSecurityTest : public ::testing::Test {
     std::string error;
     ASSERT_TRUE(m_server.LoadOrCreateOwn("urn:server", error)) << error;
     ASSERT_TRUE(m_client.LoadOrCreateOwn("urn:client", error)) << error;
-    const ByteString& der = m_client.Own().Der();
-    std::ofstream(m_root + "/server/trusted/certs/client.der", std::ios::binary)
-        .write(reinterpret_cast<const char*>(der.data()), static_cast<std::streamsize>(der.size()));
+    Store(m_root + "/server/trusted/certs/", m_client.Own());
   }
   void TearDown() override { fs::remove_all(m_root); }
 
@@ -157,19 +162,20 @@ TEST_F(ChannelSecurityTest, PaddingThatDoesNotFitIsRefused) {
 
 namespace {
 
+using Key = std::shared_ptr<EVP_PKEY>;
 struct Issued {
-  std::shared_ptr<EVP_PKEY> key;
+  Key key;
   Certificate cert;
 };
+enum class Kind { Ca, Client, ClientWithoutUri, ClientSignedWithSha1 };
 
-// A certificate signed by issuer (itself when null) with the digest; its
-// subjectAltName carries uri when there is one.
-Issued Make(const char* name, const Issued* issuer, bool ca, const char* uri,
-            const EVP_MD* digest = EVP_sha256(), std::shared_ptr<EVP_PKEY> key = nullptr) {
+// A certificate signed by issuer (itself when null), with a new key unless
+// one is given.
+Issued Make(const char* name, Kind kind, const Issued* issuer = nullptr, Key key = nullptr) {
   if (!key) key.reset(EVP_RSA_gen(2048), EVP_PKEY_free);
+  static long serial = 1;
   CertPtr x(X509_new());
   X509_set_version(x.get(), 2);
-  static long serial = 1;
   ASN1_INTEGER_set(X509_get_serialNumber(x.get()), ++serial);
   X509_gmtime_adj(X509_getm_notBefore(x.get()), -86400L);
   X509_gmtime_adj(X509_getm_notAfter(x.get()), 86400L);
@@ -178,39 +184,38 @@ Issued Make(const char* name, const Issued* issuer, bool ca, const char* uri,
                              reinterpret_cast<const unsigned char*>(name), -1, -1, 0);
   X509* signer = issuer != nullptr ? issuer->cert.Get() : x.get();
   X509_set_issuer_name(x.get(), X509_get_subject_name(signer));
-  X509V3_CTX ctx;
-  X509V3_set_ctx_nodb(&ctx);
+  X509V3_CTX ctx{};
   X509V3_set_ctx(&ctx, signer, x.get(), nullptr, nullptr, 0);
-  std::vector<std::pair<int, std::string>> exts = {
-      {NID_basic_constraints, ca ? "critical,CA:TRUE" : "critical,CA:FALSE"}};
-  if (uri != nullptr) exts.push_back({NID_subject_alt_name, std::string("URI:") + uri});
-  for (const auto& [nid, value] : exts) {
-    X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value.c_str());
+  const auto add = [&](int nid, const char* value) {
+    X509_EXTENSION* ext = X509V3_EXT_conf_nid(nullptr, &ctx, nid, value);
     X509_add_ext(x.get(), ext, -1);
     X509_EXTENSION_free(ext);
-  }
-  X509_sign(x.get(), issuer != nullptr ? issuer->key.get() : key.get(), digest);
+  };
+  add(NID_basic_constraints, kind == Kind::Ca ? "critical,CA:TRUE" : "critical,CA:FALSE");
+  if (kind == Kind::Client || kind == Kind::ClientSignedWithSha1)
+    add(NID_subject_alt_name, "URI:urn:client");
+  X509_sign(x.get(), (issuer != nullptr ? issuer->key : key).get(),
+            kind == Kind::ClientSignedWithSha1 ? EVP_sha1() : EVP_sha256());
   return {key, Certificate(std::move(x))};
 }
 
-// A CRL of the issuer listing the certificate, signed by signer.
-void WriteCrl(const std::string& path, const Issued& issuer, const Certificate& listed,
-              EVP_PKEY* signer, long nextUpdateSeconds) {
+// A CRL in the issuer's name, signed by signer, that lists the certificate
+// when there is one.
+void WriteCrl(const std::string& path, const Issued& issuer, EVP_PKEY* signer, long nextUpdate,
+              const Certificate* listed) {
   X509_CRL* crl = X509_CRL_new();
   X509_CRL_set_version(crl, 1);
   X509_CRL_set_issuer_name(crl, X509_get_subject_name(issuer.cert.Get()));
-  ASN1_TIME* last = X509_gmtime_adj(nullptr, -3600);
-  ASN1_TIME* next = X509_gmtime_adj(nullptr, nextUpdateSeconds);
-  X509_CRL_set1_lastUpdate(crl, last);
-  X509_CRL_set1_nextUpdate(crl, next);
-  if (!listed.Empty()) {
+  ASN1_TIME* time = X509_gmtime_adj(nullptr, -3600);
+  X509_CRL_set1_lastUpdate(crl, time);
+  if (listed != nullptr) {
     X509_REVOKED* entry = X509_REVOKED_new();
-    X509_REVOKED_set_serialNumber(entry, X509_get_serialNumber(listed.Get()));
-    X509_REVOKED_set_revocationDate(entry, last);
+    X509_REVOKED_set_serialNumber(entry, X509_get_serialNumber(listed->Get()));
+    X509_REVOKED_set_revocationDate(entry, time);
     X509_CRL_add0_revoked(crl, entry);
   }
-  ASN1_TIME_free(last);
-  ASN1_TIME_free(next);
+  X509_CRL_set1_nextUpdate(crl, X509_gmtime_adj(time, nextUpdate));
+  ASN1_TIME_free(time);
   X509_CRL_sign(crl, signer, EVP_sha256());
   FILE* file = std::fopen(path.c_str(), "wb");
   i2d_X509_CRL_fp(file, crl);
@@ -218,171 +223,128 @@ void WriteCrl(const std::string& path, const Issued& issuer, const Certificate& 
   X509_CRL_free(crl);
 }
 
-void WriteDer(const std::string& path, const Certificate& c) {
-  std::ofstream(path, std::ios::binary)
-      .write(reinterpret_cast<const char*>(c.Der().data()),
-             static_cast<std::streamsize>(c.Der().size()));
-}
-
-// An OpenSecureChannel chunk for Basic256Sha256 SignAndEncrypt as a client
-// writes it: signed with signer, encrypted to the server's key.
-ByteString ClientOpen(const PkiStore& server, const ByteString& sent, EVP_PKEY* signer,
-                      uint32_t requestType, uint32_t channelId, uint32_t sequence) {
+// Sends the client's OpenSecureChannel request in Basic256Sha256
+// SignAndEncrypt: its certificate with behind after it, signed with its key
+// and encrypted to the server's. Good when the server answers with OPN,
+// whose channel id the client keeps for a renewal, else the ERR's status.
+uint32_t SecureOpen(test::TestClient& c, const PkiStore& server, const Issued& client,
+                    const ByteString& behind = {}, uint32_t requestType = 0) {
+  EVP_PKEY* signer = client.key.get();
+  ByteString sent = client.cert.Der();
+  sent.insert(sent.end(), behind.begin(), behind.end());
   const SecurityPolicy& policy = SecurityPolicy::Get(SecurityPolicyId::Basic256Sha256);
+  if (requestType == 0) c.Hello();
+  c.received.clear();
+  const ByteString plain = c.OpenBytes(requestType, policy.uri);
+  // Headers up to the policy; then come its null certificate and thumbprint.
+  const size_t headerEnd = 16 + std::string_view(policy.uri).size();
   test::WireWriter w;
-  w.raw("OPNF");
-  w.uint32(0);
-  w.uint32(channelId);
-  w.string(policy.uri);
+  w.raw(plain.data(), headerEnd);
   w.byteString(sent);
   w.byteString(server.Own().Thumbprint());
   const size_t bodyFrom = w.size();
-  w.uint32(sequence);
-  w.uint32(sequence);
-  w.nodeId(UaNodeId::Num(0, UaId::OpenSecureChannelRequest_Encoding_DefaultBinary));
-  w.nodeId({});
-  w.dateTime(0);
-  w.uint32(1);
-  w.uint32(0);
-  w.nullString();
-  w.uint32(0);
-  w.extensionObject({});
-  w.uint32(0);
-  w.uint32(requestType);
+  // All but its last fields: mode None, no nonce and the lifetime.
+  w.raw(plain.data() + headerEnd + 8, plain.size() - headerEnd - 8 - 12);
   w.uint32(static_cast<uint32_t>(SecurityMode::SignAndEncrypt));
   w.byteString(ByteString(32, 0x33));
   w.uint32(600000);
   EVP_PKEY* serverKey = server.Own().PublicKey();
   const size_t block = RsaCrypto::PlainBlockSize(serverKey, policy.encryption);
-  const size_t signatureSize = RsaCrypto::KeyBytes(signer);
-  const size_t unpadded = w.size() - bodyFrom + 1 + signatureSize;
+  const size_t unpadded = w.size() - bodyFrom + 1 + RsaCrypto::KeyBytes(signer);
   const size_t padding = (block - unpadded % block) % block;
   for (size_t i = 0; i <= padding; ++i) w.byte(static_cast<uint8_t>(padding));
   w.patchUInt32(4, static_cast<uint32_t>(bodyFrom + (unpadded + padding) / block *
                                                         RsaCrypto::KeyBytes(serverKey)));
   ByteString b = w.bytes();
-  ByteString signature = RsaCrypto::Sign(signer, policy.signature, b.data(), b.size());
+  const ByteString signature = RsaCrypto::Sign(signer, policy.signature, b.data(), b.size());
   b.insert(b.end(), signature.begin(), signature.end());
-  ByteString encrypted =
+  const ByteString encrypted =
       RsaCrypto::Encrypt(serverKey, policy.encryption, b.data() + bodyFrom, b.size() - bodyFrom);
   b.resize(bodyFrom);
   b.insert(b.end(), encrypted.begin(), encrypted.end());
-  return b;
-}
-
-// Good when the server answered with OPN, else the status of its ERR; the
-// channel id of the OPN.
-uint32_t Answer(test::TestClient& c, uint32_t& channelId) {
-  std::vector<uint8_t> b;
-  b.swap(c.received);
-  if (b.size() < 12) return UaStatus::BadInternalError;
-  const uint32_t at8 = b[8] | b[9] << 8 | b[10] << 16 | static_cast<uint32_t>(b[11]) << 24;
-  if (std::string(b.begin(), b.begin() + 4) != "OPNF") return at8;
-  channelId = at8;
+  c.Raw(b);
+  const std::vector<uint8_t> answer = std::exchange(c.received, {});
+  if (answer.size() < 12) return UaStatus::BadInternalError;
+  const uint32_t at8 = UaDecoder(answer.data() + 8, 4).UInt32();
+  if (answer[0] != 'O') return at8;
+  c.channelId = at8;
   return UaStatus::Good;
-}
-
-std::vector<std::string> g_lines;
-void OnLog(int, const char* text) { g_lines.emplace_back(text); }
-
-size_t FilesIn(const std::string& folder) {
-  return static_cast<size_t>(
-      std::distance(fs::directory_iterator(folder), fs::directory_iterator()));
 }
 
 }  // namespace
 
 TEST_F(ChannelSecurityTest, HostileAndChainedOpenSecureChannelRequests) {
   const std::string pki = m_root + "/server/";
-  auto store = std::make_shared<PkiStore>(pki);
-  std::string error;
-  ASSERT_TRUE(store->LoadOrCreateOwn("urn:server", error)) << error;
+  auto store = std::make_shared<PkiStore>(std::move(m_server));
   test::TestServer s;
-  EndpointSecurity settings;
-  settings.offerSecure = true;
-  s.server->SetSecurity(settings, store, nullptr);
+  s.server->SetSecurity({.offerSecure = true}, store, nullptr);
 
-  const Issued ca = Make("ca", nullptr, true, nullptr);
-  const Issued caWithCrl = Make("ca with crl", nullptr, true, nullptr);
-  WriteDer(pki + "trusted/certs/ca.der", ca.cert);
-  WriteDer(pki + "trusted/certs/ca-crl.der", caWithCrl.cert);
-  const Issued intermediate = Make("intermediate", &ca, true, nullptr);
-  const Issued stored = Make("intermediate stored", &ca, true, nullptr);
-  WriteDer(pki + "issuers/certs/stored.der", stored.cert);
-  const Issued byCrlCa = Make("by crl ca", &caWithCrl, false, "urn:c");
-  const Issued other = Make("other key", nullptr, false, "urn:o");
-  const Issued stranger = Make("stranger", nullptr, false, "urn:s");
-  const Issued viaSent = Make("via sent chain", &intermediate, false, "urn:v");
-  const Issued viaStored = Make("via stored chain", &stored, false, "urn:w");
-  const Issued sha1 = Make("sha1", nullptr, false, "urn:1", EVP_sha1());
-  const Issued noUri = Make("no uri", nullptr, false, nullptr);
-  const Issued junk = Make("junk behind", nullptr, false, "urn:j");
-  for (const Issued* trusted : {&sha1, &noUri, &junk})
-    WriteDer(pki + "trusted/certs/" + trusted->cert.ThumbprintHex() + ".der", trusted->cert);
-  const auto crl = [&](const char* file, EVP_PKEY* signer, long nextUpdate) {
-    return [=, &pki, &caWithCrl, &byCrlCa] {
-      WriteCrl(pki + file, caWithCrl, byCrlCa.cert, signer, nextUpdate);
-    };
+  const Issued ca = Make("ca", Kind::Ca);
+  const Issued intermediate = Make("intermediate", Kind::Ca, &ca);
+  const Issued stored = Make("intermediate stored", Kind::Ca, &ca);
+  const Issued byCa = Make("by ca", Kind::Client, &ca);
+  const Issued stranger = Make("stranger", Kind::Client);
+  const Issued viaSent = Make("via sent chain", Kind::Client, &intermediate);
+  const Issued viaStored = Make("via stored chain", Kind::Client, &stored);
+  const Issued sha1 = Make("sha1", Kind::ClientSignedWithSha1);
+  const Issued noUri = Make("no uri", Kind::ClientWithoutUri);
+  const Issued junk = Make("junk behind", Kind::Client);
+  for (const Issued* trusted : {&ca, &sha1, &noUri, &junk})
+    Store(pki + "trusted/certs/", trusted->cert);
+  Store(pki + "issuers/certs/", stored.cert);
+  const auto crl = [&](const char* file, const Issued& signer, long nextUpdate, bool lists = true) {
+    WriteCrl(pki + file, ca, signer.key.get(), nextUpdate, lists ? &byCa.cert : nullptr);
   };
   struct Case {
     const char* what;
     Issued client;
-    ByteString sent;  // behind the client's certificate
-    std::function<void()> setup;
+    ByteString behind;  // sent after the client's certificate
     uint32_t status;
-    size_t rejected = 0;
-    bool renew = false;
+    std::function<void()> crls = {};
   };
-  const auto forged = [&] {
-    crl("trusted/crl/forged.crl", other.key.get(), 86400)();
-    WriteCrl(pki + "trusted/crl/real.crl", caWithCrl, {}, caWithCrl.key.get(), 86400);
-  };
-  const auto expired = crl("trusted/crl/old.crl", caWithCrl.key.get(), -60);
-  const auto valid = crl("issuers/crl/ca.crl", caWithCrl.key.get(), 86400);
   namespace S = UaStatus;
   const Case cases[] = {
-      {"signed by another key", {other.key, stranger.cert}, {}, {}, S::BadSecurityChecksFailed},
-      {"untrusted", stranger, {}, {}, S::BadCertificateUntrusted, 1},
-      {"chain to a trusted CA, renewed", viaSent, intermediate.cert.Der(), {}, S::Good, 0, true},
-      {"chain the server has, renewed", viaStored, stored.cert.Der(), {}, S::Good, 0, true},
-      {"listed by a forged CRL", byCrlCa, {}, forged, S::Good},
-      {"listed by an expired CRL", byCrlCa, {}, expired, S::BadCertificateRevocationUnknown},
-      {"listed by a valid CRL", byCrlCa, {}, valid, S::BadCertificateRevoked},
-      {"signed with SHA-1", sha1, {}, {}, S::BadCertificatePolicyCheckFailed},
-      {"bytes behind the certificate", junk, {0x30, 0x03, 0x02}, {}, S::BadCertificateInvalid},
-      {"no URI", noUri, {}, {}, S::BadCertificateUriInvalid},
+      {"signed by another key", {junk.key, stranger.cert}, {}, S::BadSecurityChecksFailed},
+      {"untrusted", stranger, {}, S::BadCertificateUntrusted},
+      {"chain to a trusted CA", viaSent, intermediate.cert.Der(), S::Good},
+      {"chain the server has", viaStored, stored.cert.Der(), S::Good},
+      {"listed by a forged CRL", byCa, {}, S::Good,
+       [&] {
+         crl("trusted/crl/forged.crl", stranger, 86400);
+         crl("trusted/crl/real.crl", ca, 86400, false);
+       }},
+      {"listed by an expired CRL", byCa, {}, S::BadCertificateRevocationUnknown,
+       [&] { crl("trusted/crl/old.crl", ca, -60); }},
+      {"listed by a valid CRL", byCa, {}, S::BadCertificateRevoked,
+       [&] { crl("issuers/crl/ca.crl", ca, 86400); }},
+      {"signed with SHA-1", sha1, {}, S::BadCertificatePolicyCheckFailed},
+      {"bytes behind the certificate", junk, {0x30, 0x03, 0x02}, S::BadCertificateInvalid},
+      {"no URI", noUri, {}, S::BadCertificateUriInvalid},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     for (const char* folder : {"rejected", "trusted/crl", "issuers/crl"})
       for (const auto& f : fs::directory_iterator(pki + folder)) fs::remove(f.path());
-    if (c.setup) c.setup();
-    ByteString sent = c.client.cert.Der();
-    sent.insert(sent.end(), c.sent.begin(), c.sent.end());
+    if (c.crls) c.crls();
     test::TestClient client(*s.server);
-    client.Hello();
-    client.received.clear();
-    client.Raw(ClientOpen(*store, sent, c.client.key.get(), 0, 0, 1));
-    uint32_t channelId = 0;
-    EXPECT_EQ(Answer(client, channelId), c.status);
-    EXPECT_EQ(FilesIn(pki + "rejected"), c.rejected);
-    if (c.renew) {
-      client.Raw(ClientOpen(*store, sent, c.client.key.get(), 1, channelId, 2));
-      EXPECT_EQ(Answer(client, channelId), UaStatus::Good) << "renewal";
+    EXPECT_EQ(SecureOpen(client, *store, c.client, c.behind), c.status);
+    // Only a client that holds its certificate's key leaves it in rejected/.
+    EXPECT_EQ(store->RejectedFiles().size(), c.status == S::BadCertificateUntrusted ? 1u : 0u);
+    if (c.status == S::Good) {
+      EXPECT_EQ(SecureOpen(client, *store, c.client, c.behind, 1), S::Good) << "renewal";
     }
   }
 
   // A flood of certificates that pass every check but trust: rejected/
   // keeps the newest, and the log tells of the flood in one line.
-  EnableOPCLogCallback(&OnLog);
-  const size_t flood = PkiStore::kMaxRejectedFiles + 6;
-  for (size_t i = 0; i < flood; ++i) {
-    Issued fresh = Make("flood", nullptr, false, "urn:f", EVP_sha256(), other.key);
+  static std::vector<std::string> lines;
+  EnableOPCLogCallback([](int, const char* text) { lines.emplace_back(text); });
+  for (size_t i = 0; i < PkiStore::kMaxRejectedFiles + 6; ++i) {
     test::TestClient client(*s.server);
-    client.Hello();
-    client.Raw(ClientOpen(*store, fresh.cert.Der(), other.key.get(), 0, 0, 1));
+    EXPECT_EQ(SecureOpen(client, *store, Make("flood", Kind::Client, nullptr, stranger.key)),
+              S::BadCertificateUntrusted);
   }
   EnableOPCLogCallback(nullptr);
-  EXPECT_EQ(FilesIn(pki + "rejected"), PkiStore::kMaxRejectedFiles);
-  EXPECT_LE(g_lines.size(), 1u);
+  EXPECT_EQ(store->RejectedFiles().size(), PkiStore::kMaxRejectedFiles);
+  EXPECT_LE(lines.size(), 1u);
 }
