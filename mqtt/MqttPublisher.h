@@ -1,8 +1,10 @@
 // Publishes the gateway's tags to an MQTT broker, as Sparkplug B or as JSON,
 // and takes writes back from it. It runs on threads of its own (libmosquitto's
 // network loop and one worker); every public member may be called from any
-// thread. The handlers it is given are called on its own threads and must not
-// block: the program posts them to its main thread.
+// thread. The command handler is called on its own threads and must not
+// block: the program posts it to its main thread. Its lines go to the
+// program's logger (platform/Log.h), category Mqtt, about the broker
+// ("host:port") or the device they name.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +12,7 @@
 #include <memory>
 #include <string>
 
+#include "mqtt/MetricPublisher.h"
 #include "mqtt/MqttSettings.h"
 #include "platform/Variant.h"
 
@@ -26,26 +29,23 @@ struct PublisherCounters {
   uint64_t commandsRefused = 0;  // commands that named no writable tag or carried no usable value
 };
 
-class MqttPublisher {
+class MqttPublisher : public IMetricPublisher {
  public:
   // A write received from the broker, for the tag published under handle. The
   // program completes it with CompleteCommand(commandId, status).
   using CommandHandler =
       std::function<void(int32_t handle, const VARIANT& value, uint64_t commandId)>;
-  // level 0 error, 1 warning, 2 information.
-  using LogHandler = std::function<void(int level, const std::string& text)>;
 
   // Command ids carry this bit, so that they never meet the tag server's tokens.
   static constexpr uint64_t kCommandIdBit = 1ull << 63;
 
   explicit MqttPublisher(MqttSettings settings);
   // Stop().
-  ~MqttPublisher();
+  ~MqttPublisher() override;
   MqttPublisher(const MqttPublisher&) = delete;
   MqttPublisher& operator=(const MqttPublisher&) = delete;
 
   void SetCommandHandler(CommandHandler handler);
-  void SetLogHandler(LogHandler handler);
 
   // Starts connecting in the background; false with the reason when the
   // settings cannot work (a TLS file that cannot be read, a bad port, a
@@ -61,16 +61,16 @@ class MqttPublisher {
   // type the VARIANT type its values have. Adding or removing a tag of a
   // device that has been born gives the device a new birth.
   void AddMetric(int32_t handle, const std::string& endpoint, const std::string& device,
-                 const std::string& name, VARTYPE type, bool writable);
-  void RemoveMetric(int32_t handle);
+                 const std::string& name, VARTYPE type, bool writable) override;
+  void RemoveMetric(int32_t handle) override;
   // A new value or status: status is the OPC UA status code, sourceTime in
   // 100 ns ticks since 1601-01-01 UTC, as the tag server takes them.
-  void Update(int32_t handle, const VARIANT& value, uint32_t status, int64_t sourceTime);
+  void Update(int32_t handle, const VARIANT& value, uint32_t status, int64_t sourceTime) override;
   // A device whose endpoint is down gets its death certificate, and a new
   // birth when the endpoint is back.
-  void SetDeviceOnline(const std::string& device, bool online);
+  void SetDeviceOnline(const std::string& device, bool online) override;
   // How a command ended, as the status code an OPC UA client would get.
-  void CompleteCommand(uint64_t commandId, uint32_t status);
+  void CompleteCommand(uint64_t commandId, uint32_t status) override;
 
   PublisherCounters Counters() const;
 

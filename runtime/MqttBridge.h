@@ -12,8 +12,8 @@
 #include "link/EndpointObserver.h"
 #include "mqtt/MqttSettings.h"
 #include "pointdb/TagObserver.h"
+#include "runtime/MetricPublisher.h"
 
-class IMetricPublisher;
 class Runtime;
 
 class MqttBridge : public ITagObserver, public IEndpointObserver {

@@ -7,9 +7,7 @@
 
 namespace {
 
-constexpr int kSyslogError = 3;
-constexpr int kSyslogWarning = 4;
-constexpr int kSyslogInformation = 6;
+using platform::LogLevel;
 
 // The value belongs to the library's thread: the main thread gets a copy.
 std::shared_ptr<VARIANT> CopyForMainThread(const VARIANT& value) {
@@ -31,28 +29,31 @@ MqttService::~MqttService() {
   m_publisher.Stop();
 }
 
-int MqttService::SyslogLevel(int level) {
-  if (level <= 0) return kSyslogError;
-  return level == 1 ? kSyslogWarning : kSyslogInformation;
+// The logger numbers its levels as syslog does, and so does the library log.
+void MqttService::Say(LogLevel level, const std::string& text) {
+  LibraryLog::onMqttLine(static_cast<int>(level), "MQTT: " + text);
+}
+
+void MqttService::OnLogLine(const platform::LogRecord& line) {
+  if (line.category == platform::LogCategory::Mqtt) Say(line.level, std::string(line.text));
 }
 
 std::shared_ptr<MqttService> MqttService::Start(Runtime& runtime,
                                                 const mqtt::MqttSettings& settings,
                                                 const mqttconfig::ReadNotes& notes) {
-  for (const std::string& line : notes.fallbacks)
-    LibraryLog::onMqttLine(SyslogLevel(1), "MQTT: " + line);
+  for (const std::string& line : notes.fallbacks) Say(LogLevel::Warning, line);
   if (!settings.enabled) return nullptr;
   if (!notes.error.empty()) {
-    LibraryLog::onMqttLine(SyslogLevel(0), "MQTT: not started: " + notes.error);
+    Say(LogLevel::Error, "not started: " + notes.error);
     return nullptr;
   }
   auto session = std::make_shared<MqttService>(settings);
   session->InstallHandlers();
   // Every tag is known before the first connection, so the first births hold them all.
-  session->m_bridge = std::make_unique<MqttBridge>(runtime, session->m_adapter, settings.devices);
+  session->m_bridge = std::make_unique<MqttBridge>(runtime, session->m_publisher, settings.devices);
   std::string error;
   if (session->m_publisher.Start(&error)) return session;
-  LibraryLog::onMqttLine(SyslogLevel(0), "MQTT: not started: " + error);
+  Say(LogLevel::Error, "not started: " + error);
   return nullptr;
 }
 
@@ -66,6 +67,4 @@ void MqttService::InstallHandlers() {
         session->m_bridge->OnCommand(handle, *copy, commandId);
     });
   });
-  m_publisher.SetLogHandler(
-      [](int level, const std::string& text) { LibraryLog::onMqttLine(SyslogLevel(level), text); });
 }

@@ -1,14 +1,15 @@
 // One run of the MQTT publisher in the program: the library's publisher, the
-// bridge that feeds it the runtime's tags, and its two handlers, which run on
-// the library's threads and only post to the main thread (the one rule).
-// Main thread only otherwise; the runtime outlives it.
+// bridge that feeds it the runtime's tags, and its command handler, which
+// runs on the library's threads and only posts to the main thread (the one
+// rule). Main thread only otherwise; the runtime outlives it.
 #pragma once
 
 #include <memory>
+#include <string>
 
 #include "mqtt/MqttPublisher.h"
+#include "platform/Log.h"
 #include "runtime/MqttConfig.h"
-#include "shell/MqttPublisherAdapter.h"
 
 class MqttBridge;
 class Runtime;
@@ -30,14 +31,14 @@ class MqttService : public std::enable_shared_from_this<MqttService> {
 
   mqtt::PublisherCounters Counters() const { return m_publisher.Counters(); }
 
-  // The library's levels (0 error, 1 warning, 2 information) as syslog numbers
-  // them, which the library log takes.
-  static int SyslogLevel(int level);
-
  private:
+  // A line of the publisher's, or of its start, to the library log after "MQTT: ".
+  static void Say(platform::LogLevel level, const std::string& text);
+  static void OnLogLine(const platform::LogRecord& line);
   void InstallHandlers();
 
+  // Declared first: the publisher's lines reach the library log up to its end.
+  platform::ScopedLogSink m_logSink{&MqttService::OnLogLine};
   mqtt::MqttPublisher m_publisher;
-  MqttPublisherAdapter m_adapter{m_publisher};
   std::unique_ptr<MqttBridge> m_bridge;
 };

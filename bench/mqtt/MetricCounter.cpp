@@ -63,7 +63,7 @@ void MetricCounter::Count(const std::string& topic, const void* payload, int len
 }
 
 void MetricCounter::CountSparkplug(const std::string& topic, const void* payload, int length) {
-  pelmoran::tests::Payload decoded;
+  org::eclipse::tahu::protobuf::Payload decoded;
   if (!decoded.ParseFromArray(payload, length)) {
     ++m_undecodable;
     return;

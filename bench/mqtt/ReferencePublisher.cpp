@@ -92,7 +92,7 @@ void ReferencePublisher::OnPublish(mosquitto*, void* self, int) {
 }
 
 std::string ReferencePublisher::SparkplugPayload(int metrics, uint64_t seq) {
-  pelmoran::tests::Payload payload;
+  org::eclipse::tahu::protobuf::Payload payload;
   const uint64_t now = NowMs();
   payload.set_timestamp(now);
   payload.set_seq(seq % kSeqModulo);

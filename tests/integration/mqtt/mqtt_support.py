@@ -1,7 +1,7 @@
 """The pieces every MQTT test starts: a mosquitto of its own, a Modbus slave it
 steers, pelmoran -Headless with an [Mqtt] section, and paho subscribers that
 keep every message with the time it came. Sparkplug payloads are read with
-the tests' own sparkplug_b.proto, compiled by protoc when first needed."""
+the library's sparkplug_b.proto, compiled by protoc when first needed."""
 import atexit
 import importlib
 import os
@@ -21,6 +21,7 @@ import time
 import paho.mqtt.client as paho
 
 HERE = os.path.dirname(os.path.abspath(__file__))
+PROTO_DIR = os.path.join(HERE, "..", "..", "..", "mqtt")
 sys.path.insert(0, os.path.join(HERE, "..", "ops"))
 
 from file_layout import configuration, endpoint, text  # noqa: E402
@@ -280,7 +281,7 @@ def sparkplug():
     if "module" not in _compiled:
         out = tempfile.mkdtemp(prefix="pelmoran-proto-")
         atexit.register(shutil.rmtree, out, True)
-        subprocess.run(["protoc", "--python_out=" + out, "-I", HERE, "sparkplug_b.proto"],
+        subprocess.run(["protoc", "--python_out=" + out, "-I", PROTO_DIR, "sparkplug_b.proto"],
                        check=True)
         sys.path.insert(0, out)
         _compiled["module"] = importlib.import_module("sparkplug_b_pb2")

@@ -13,6 +13,7 @@
 
 #include "BrokerHarness.h"
 #include "mqtt/MqttPublisher.h"
+#include "platform/Log.h"
 #include "sparkplug_b.pb.h"
 
 namespace {
@@ -307,8 +308,9 @@ TEST_F(BrokerTest, KeptChangesOfADeviceThatIsAwayWaitForItsBirth) {
   add(pub, devices[1]);
   pub.SetDeviceOnline("PLC2", false);
   std::atomic<bool> goneSaid{false};
-  pub.SetLogHandler([&](int, const std::string& text) {
-    if (text.find("1 kept changes of PLC3, which is gone") != std::string::npos) goneSaid = true;
+  const platform::ScopedLogSink sink([&](const platform::LogRecord& line) {
+    if (line.text.find("1 kept changes of PLC3, which is gone") != std::string::npos)
+      goneSaid = true;
   });
   std::string error;
   ASSERT_TRUE(pub.Start(&error)) << error;
@@ -626,8 +628,8 @@ TEST_F(BrokerTest, BirthsWaitForThePrimaryHost) {
   settings.primaryHostId = "scada";
   mqtt::MqttPublisher pub(settings);
   std::atomic<bool> staleIgnored{false};
-  pub.SetLogHandler([&](int, const std::string& text) {
-    if (text.find("older than the last") != std::string::npos) staleIgnored = true;
+  const platform::ScopedLogSink sink([&](const platform::LogRecord& line) {
+    if (line.text.find("older than the last") != std::string::npos) staleIgnored = true;
   });
   pub.AddMetric(kTagHandle, "PLC1", "PLC1", kTag, VT_R4, true);
   std::string error;
@@ -670,17 +672,17 @@ TEST_F(BrokerTest, IgnoredCommandsAreLoggedOnce) {
   rebirth->set_name("Node Control/Rebirth");
   rebirth->set_int_value(1);
   const Case cases[] = {
-      {"", "MQTT: ignored a command on spBv1.0/grp/NCMD/edge: it names no metric"},
+      {"", "ignored a command on spBv1.0/grp/NCMD/edge: it names no metric"},
       {notBoolean.SerializeAsString(),
-       "MQTT: ignored a Node Control/Rebirth command that is not a Boolean"},
+       "ignored a Node Control/Rebirth command that is not a Boolean"},
   };
   mqtt::MqttPublisher pub(Settings());
   std::mutex mutex;
   std::condition_variable cv;
   std::vector<std::string> lines;
-  pub.SetLogHandler([&](int, const std::string& text) {
+  const platform::ScopedLogSink sink([&](const platform::LogRecord& line) {
     std::lock_guard lock(mutex);
-    lines.push_back(text);
+    lines.emplace_back(line.text);
     cv.notify_all();
   });
   std::string error;
@@ -707,9 +709,9 @@ TEST_F(BrokerTest, RefusalIsLogged) {
   std::mutex mutex;
   std::condition_variable cv;
   std::vector<std::string> errors;
-  pub.SetLogHandler([&](int level, const std::string& text) {
+  const platform::ScopedLogSink sink([&](const platform::LogRecord& line) {
     std::lock_guard lock(mutex);
-    if (level == 0) errors.push_back(text);
+    if (line.level == platform::LogLevel::Error) errors.emplace_back(line.text);
     cv.notify_all();
   });
   std::string error;
