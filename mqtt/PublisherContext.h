@@ -9,6 +9,7 @@
 #include <mutex>
 #include <string>
 #include <string_view>
+#include <utility>
 
 #include "mqtt/MetricTable.h"
 #include "mqtt/MqttSession.h"
