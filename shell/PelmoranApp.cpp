@@ -72,6 +72,7 @@ bool CPelmoranApp::InitInstance(const std::string& commandLine) {
     QCoreApplication::setApplicationName("pelmoran");
   }
   m_frame = std::make_unique<CMainFrame>(*m_runtime);
+  m_frame->m_bHeadless = m_bHeadless;
   if (!LoadFrame()) return false;
   ShowMainWindow();
   m_frame->m_strConfigPath = startup.ConfigPath();

@@ -91,9 +91,9 @@ int TagServerHost::Start(int rateMs) {
   asio::error_code ec;
   asio::ip::tcp::endpoint endpoint(asio::ip::make_address(at.host, ec), at.port);
   if (!listener->Open(endpoint, error)) {
-    ServerLog::write(OPC_LOG_ERROR, "",
-                     "OPC UA server cannot listen on " + at.host + ":" + std::to_string(at.port) +
-                         ": " + error);
+    ServerLog::write(
+        OPC_LOG_ERROR, "",
+        "OPC UA server cannot listen on " + at.host + ":" + std::to_string(at.port) + ": " + error);
     return -1;
   }
   m_strUrl = EndpointUrl(at, listener->Port());

@@ -1,11 +1,11 @@
 // The lines of the program without windows: start-up, endpoint changes and
 // scan status changes, each once; the libraries' log lines.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QRegularExpression>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <cstdio>
 #include <functional>
 #include <string>
