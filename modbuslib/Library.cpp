@@ -65,15 +65,12 @@ void Library::setModbusCallback(int handle, ModbusCallback callback) {
   if (auto connection = find(handle)) connection->setCallback(callback);
 }
 
-void Library::setLogCallback(LogCallback callback) {
-  std::lock_guard dispatch(dispatch_);
-  logCallback_ = callback;
-}
+void Library::setLogCallback(LogCallback callback) { logHook_.set(callback); }
 
-void Library::log(ModbusLogLevel level, std::string text) {
-  auto deliver = [this, level, text = std::move(text)] {
-    std::lock_guard dispatch(dispatch_);
-    if (logCallback_ != nullptr) logCallback_(level, text.c_str());
+void Library::log(ModbusLogLevel level, std::string context, std::string text) {
+  auto deliver = [level, context = std::move(context), text = std::move(text)] {
+    platform::log(static_cast<platform::LogLevel>(level), platform::LogCategory::Modbus, context,
+                  text);
   };
   // On the I/O thread at once, so that a line comes before the link event of the same drop.
   if (io_.get_executor().running_in_this_thread()) {

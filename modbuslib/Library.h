@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "modbuslib/modbuslib.h"
+#include "platform/Log.h"
 
 namespace mbl {
 
@@ -32,9 +33,11 @@ class Library {
   void setTraceCallback(TraceCallback callback);
   // I/O thread: bytes sent or received on a connection.
   void trace(int handle, ModbusTraceDirection direction, const uint8_t* bytes, size_t size);
-  // Any thread: the line reaches the log hook on the I/O thread, so that a
-  // program sees every call of the library's on that one thread.
-  void log(ModbusLogLevel level, std::string text);
+  // Any thread: the line reaches the program's logger (category Modbus,
+  // context the device or address it is about) on the I/O thread, so that
+  // the log hook, fed from it, is called on that one thread as every other
+  // call of the library's.
+  void log(ModbusLogLevel level, std::string context, std::string text);
 
   // I/O thread. Neither calls back once the connection is closed, nor after
   // its response callback was taken away.
@@ -51,7 +54,7 @@ class Library {
   std::map<int, std::shared_ptr<Connection>> connections_;
   int lastHandle_ = 0;
   std::atomic<ConnectionCallback> linkCallback_{nullptr};
-  LogCallback logCallback_ = nullptr;  // guarded by dispatch_
+  platform::CategoryHook logHook_{platform::LogCategory::Modbus};
   // Read unlocked first, so that bytes cost nothing more while nobody traces.
   std::atomic<TraceCallback> traceCallback_{nullptr};
   // Held while a callback runs, and by whoever closes a connection or takes

@@ -234,7 +234,7 @@ void SerialConnection::lineFailed(const std::string& why) {
   // the whole outage, not one per try.
   if (!lineDown_) {
     lineDown_ = true;
-    Library::instance().log(MBS_LOG_WARNING, device_ + ": line error: " + why);
+    Library::instance().log(MBS_LOG_WARNING, device_, "line error: " + why);
   }
   lose();
   retryLater();
@@ -265,7 +265,7 @@ void SerialConnection::reopen() {
   lastActivity_ = Clock::now();
   lineDown_ = false;
   present_ = true;
-  Library::instance().log(MBS_LOG_INFO, device_ + ": the line reads again");
+  Library::instance().log(MBS_LOG_INFO, device_, "the line reads again");
   Library::instance().linkEvent(MBS_EVENT_CONNECTED, *this);
   waitForInput();
 }

@@ -123,7 +123,7 @@ void TcpConnection::framingChecked(bool inStep) {
 
 void TcpConnection::reconnect() {
   outOfStep_ = 0;
-  Library::instance().log(MBS_LOG_WARNING, name() + ": answers out of step, connecting again");
+  Library::instance().log(MBS_LOG_WARNING, name(), "answers out of step, connecting again");
   up_ = false;
   reconnecting_ = true;
   asio::error_code ignored;
@@ -145,9 +145,8 @@ void TcpConnection::lost(const asio::error_code& ec) {
   failOutstanding(MBS_SVR_NOT_CONNECTED);
   if (ended_) return;
   ended_ = true;
-  Library::instance().log(
-      MBS_LOG_WARNING,
-      name() + (wasUp ? ": connection lost: " : ": cannot connect: ") + reason(ec));
+  Library::instance().log(MBS_LOG_WARNING, name(),
+                          (wasUp ? "connection lost: " : "cannot connect: ") + reason(ec));
   Library::instance().linkEvent(MBS_EVENT_TERMINATED, *this);
 }
 

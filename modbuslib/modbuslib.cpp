@@ -31,7 +31,7 @@ int connectSerial(int comPort, int timeoutMs, const SerialSettings* settings, mb
   auto& library = mbl::Library::instance();
   const std::string path = mbl::ComPortMap::devicePath(comPort);
   if (path.empty()) {
-    library.log(MBS_LOG_ERROR, portName(comPort) + ": no such port");
+    library.log(MBS_LOG_ERROR, portName(comPort), "no such port");
     return -1;
   }
   const std::string device = portName(comPort) + " (" + path + ")";
@@ -39,7 +39,7 @@ int connectSerial(int comPort, int timeoutMs, const SerialSettings* settings, mb
   const int fd = mbl::SerialPort::open(path, *settings, kernelRs485);
   if (fd < 0) {
     const int error = errno;
-    library.log(MBS_LOG_ERROR, device + ": cannot open: " + openError(error));
+    library.log(MBS_LOG_ERROR, device, "cannot open: " + openError(error));
     return -1;
   }
   std::unique_ptr<mbl::Framer> framer;

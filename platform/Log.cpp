@@ -14,9 +14,10 @@ struct Sinks {
   int nextId = 1;
 };
 
+// Never destroyed: a library's hook may be taken away while statics go.
 Sinks& sinks() {
-  static Sinks instance;
-  return instance;
+  static Sinks* instance = new Sinks;
+  return *instance;
 }
 
 }  // namespace
@@ -62,6 +63,28 @@ std::string_view categoryName(LogCategory category) {
     case LogCategory::Program: return "program";
   }
   return "unknown";
+}
+
+std::string formatLine(const LogRecord& record) {
+  std::string line;
+  if (!record.context.empty()) {
+    line.append(record.context);
+    line.append(": ");
+  }
+  line.append(record.text);
+  return line;
+}
+
+void CategoryHook::set(Callback callback) {
+  std::lock_guard lock(m_mutex);
+  if (m_sinkId != 0) removeLogSink(m_sinkId);
+  m_sinkId = 0;
+  if (callback == nullptr) return;
+  m_sinkId = addLogSink([category = m_category, callback](const LogRecord& record) {
+    if (record.category != category) return;
+    const std::string line = formatLine(record);
+    callback(static_cast<int>(record.level), line.c_str());
+  });
 }
 
 }  // namespace platform

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <functional>
+#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -42,6 +43,28 @@ void log(LogLevel level, LogCategory category, std::string_view context, std::st
 
 std::string_view levelName(LogLevel level);
 std::string_view categoryName(LogCategory category);
+
+// The line as the operator reads it: "context: text", or the text alone.
+std::string formatLine(const LogRecord& record);
+
+// A library's classic log hook, callback(level, line), fed with the lines
+// of one category. Setting another callback or null takes the last one away:
+// once set returns, it is not called again.
+class CategoryHook {
+ public:
+  using Callback = void (*)(int level, const char* line);
+
+  explicit constexpr CategoryHook(LogCategory category) : m_category(category) {}
+  CategoryHook(const CategoryHook&) = delete;
+  CategoryHook& operator=(const CategoryHook&) = delete;
+
+  void set(Callback callback);
+
+ private:
+  const LogCategory m_category;
+  std::mutex m_mutex;
+  int m_sinkId = 0;  // 0 while no callback is set
+};
 
 // A sink for as long as the object lives (a test's capture, a dialog's view).
 class ScopedLogSink {

@@ -22,7 +22,9 @@ DocTemplate::~DocTemplate() {
   while (!m_documents.empty()) CloseDocument(m_documents.front().get());
 }
 
-CPelmoranDoc* DocTemplate::OpenDocumentFile(const std::string& path) {
+CPelmoranDoc* DocTemplate::OpenDocumentFile(const std::string& path, std::string* message) {
+  std::string dropped;
+  std::string& why = message != nullptr ? *message : dropped;
   m_documents.push_back(std::make_unique<CPelmoranDoc>(m_context));
   CPelmoranDoc* doc = m_documents.back().get();
   if (m_pViewFactory) doc->m_pView = m_pViewFactory->CreateView(*doc);
@@ -30,7 +32,8 @@ CPelmoranDoc* DocTemplate::OpenDocumentFile(const std::string& path) {
     // Untitled documents are numbered as the framework does: Pelmor1,
     // Pelmor2, ... counting only the new ones.
     doc->m_strTitle = "Pelmor" + std::to_string(++m_nUntitledCount);
-  } else if (const ScanFileLoad load = LoadScanFile(*doc, path); load == ScanFileLoad::loaded) {
+  } else if (const ScanFileLoad load = LoadScanFile(*doc, path, why);
+             load == ScanFileLoad::loaded) {
     doc->m_strPathName = path;
     doc->m_strTitle = FileName(path);
   } else if (load == ScanFileLoad::notUnderstood) {

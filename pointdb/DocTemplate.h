@@ -30,8 +30,9 @@ class DocTemplate {
   ~DocTemplate();
 
   // File New when path is empty; otherwise open path as a stored scan. Returns
-  // null when the file could not be read (the reason has been reported).
-  CPelmoranDoc* OpenDocumentFile(const std::string& path);
+  // null when the file could not be read. Of a file refused or not
+  // understood, message (where given) says why, for the operator.
+  CPelmoranDoc* OpenDocumentFile(const std::string& path, std::string* message = nullptr);
   void CloseDocument(CPelmoranDoc* doc);
 
   int GetDocumentCount() const;

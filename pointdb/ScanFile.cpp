@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <charconv>
 
-#include "platform/MessageBox.h"
 #include "pointdb/Archive.h"
 #include "pointdb/DiskFile.h"
 #include "pointdb/PelmoranDoc.h"
@@ -38,21 +37,21 @@ bool IsNewerVersion(const std::string& version) {
          number > kNewestVersion;
 }
 
-void TellNotUnderstood(const std::string& path, const std::string& version) {
+std::string NotUnderstood(const std::string& path, const std::string& version) {
   const std::string which = IsShowable(version) ? "the version \"" + version + "\"" : "a version";
   const std::string why = IsNewerVersion(version) ? ", written by a newer version of pelmoran"
                                                   : " that is not understood";
-  AfxMessageBox("The scan file " + path + " has " + which + why +
-                ": it is opened as a new scan and is not saved over.");
+  return "The scan file " + path + " has " + which + why +
+         ": it is opened as a new scan and is not saved over.";
 }
 
 }  // namespace
 
-ScanFileLoad LoadScanFile(CPelmoranDoc& doc, const std::string& path) {
+ScanFileLoad LoadScanFile(CPelmoranDoc& doc, const std::string& path, std::string& message) {
   std::string bytes;
   std::string error;
   if (DiskFile::ReadAll(path, bytes, error) != DiskFile::ReadResult::ok) {
-    AfxMessageBox("Cannot open the scan file " + path + ": " + error + ".");
+    message = "Cannot open the scan file " + path + ": " + error + ".";
     return ScanFileLoad::refused;
   }
   Archive ar(bytes);
@@ -60,18 +59,18 @@ ScanFileLoad LoadScanFile(CPelmoranDoc& doc, const std::string& path) {
   try {
     const std::string version = ReadVersion(bytes);
     if (!IsReadableScanVersion(version)) {
-      TellNotUnderstood(path, version);
+      message = NotUnderstood(path, version);
       return ScanFileLoad::notUnderstood;
     }
     doc.Serialize(ar);
   } catch (const ArchiveException& e) {
-    AfxMessageBox("The scan file " + path + " was not opened: " + e.what() + ".");
+    message = "The scan file " + path + " was not opened: " + e.what() + ".";
     return ScanFileLoad::refused;
   }
   return ScanFileLoad::loaded;
 }
 
-bool SaveScanFile(CPelmoranDoc& doc, const std::string& path, SaveSet* set) {
+bool SaveScanFile(CPelmoranDoc& doc, const std::string& path, std::string& message, SaveSet* set) {
   Archive ar;
   ar.m_strFileName = path;
   doc.Serialize(ar);
@@ -81,7 +80,7 @@ bool SaveScanFile(CPelmoranDoc& doc, const std::string& path, SaveSet* set) {
                                     : file.Create(path) && file.Commit(ar.GetBuffer());
   if (!saved) {
     if (set == nullptr) error = file.GetError();
-    AfxMessageBox("The scan file " + path + " was not saved: " + error + ".");
+    message = "The scan file " + path + " was not saved: " + error + ".";
   }
   return saved;
 }

@@ -14,11 +14,13 @@ enum class ScanFileLoad {
   refused,        // the file cannot be used
 };
 
-// Loads the scan file into a document made by File New. A file that is
-// refused or not understood is reported through AfxMessageBox, once.
-ScanFileLoad LoadScanFile(CPelmoranDoc& doc, const std::string& path);
+// Loads the scan file into a document made by File New. Of a file that is
+// refused or not understood, message says why, for the operator.
+ScanFileLoad LoadScanFile(CPelmoranDoc& doc, const std::string& path, std::string& message);
 // Writes the document to path without ever destroying the previous file;
 // with a save set, as one file of the set, put in place when it commits.
-bool SaveScanFile(CPelmoranDoc& doc, const std::string& path, SaveSet* set = nullptr);
+// False with why in message, for the operator.
+bool SaveScanFile(CPelmoranDoc& doc, const std::string& path, std::string& message,
+                  SaveSet* set = nullptr);
 // Whether scan files of this version can be read.
 bool IsReadableScanVersion(const std::string& version);

@@ -3,7 +3,6 @@
 #include <memory>
 #include <vector>
 
-#include "platform/MessageBox.h"
 #include "pointdb/Archive.h"
 #include "pointdb/DiskFile.h"
 #include "pointdb/PelmoranDoc.h"
@@ -68,9 +67,10 @@ ConfigRecord ReadConfig(Archive& ar) {
 }
 
 // Endpoints are connected as they join, before any scan that polls them
-// opens. A scan file that cannot be opened is reported by the template and
-// skipped.
-void ApplyConfig(Runtime& runtime, ConfigRecord& config, bool connect) {
+// opens. A scan file that cannot be opened is skipped, and why is added to
+// messages.
+void ApplyConfig(Runtime& runtime, ConfigRecord& config, bool connect,
+                 std::vector<std::string>& messages) {
   runtime.m_endpoints.RemoveAllEndpoints();
   runtime.CloseAllDocuments();
   for (auto& endpoint : config.endpoints) {
@@ -78,7 +78,10 @@ void ApplyConfig(Runtime& runtime, ConfigRecord& config, bool connect) {
     if (connect) runtime.m_endpoints.Connect(*joined);
   }
   for (const auto& path : config.scanPaths) {
-    if (!path.empty()) runtime.m_docTemplate.OpenDocumentFile(path);
+    if (path.empty()) continue;
+    std::string message;
+    runtime.m_docTemplate.OpenDocumentFile(path, &message);
+    if (!message.empty()) messages.push_back(message);
   }
 }
 
@@ -89,10 +92,11 @@ ConfigFile::ConfigFile(Runtime& runtime, bool connect) : m_runtime(runtime), m_b
 // The new content is complete in memory before it is written, and nothing
 // replaces an old file before every new one is on the disk.
 bool ConfigFile::SaveTestConfig(const std::string& path) {
+  m_messages.clear();
   // A configuration file that cannot be made saves no scan either.
   DiskFile file;
   if (!file.Create(path)) {
-    AfxMessageBox("File Creation Error");
+    m_messages.push_back("File Creation Error");
     return false;
   }
   SaveSet set(SaveSet::JournalOf(path));
@@ -101,24 +105,25 @@ bool ConfigFile::SaveTestConfig(const std::string& path) {
   Store(ar, &set);
   std::string error;
   if (!set.Stage(file, ar.GetBuffer(), error) || !set.Commit(error)) {
-    AfxMessageBox("File Creation Error");
+    m_messages.push_back("File Creation Error");
     return false;
   }
   return true;
 }
 
 void ConfigFile::RestoreConfig(const std::string& path) {
+  m_messages.clear();
   SaveSet::Recover(SaveSet::JournalOf(path));
   std::string bytes;
   std::string error;
   switch (DiskFile::ReadAll(path, bytes, error)) {
     case DiskFile::ReadResult::ok: break;
     case DiskFile::ReadResult::cannotOpen:
-      if (!IsDefaultFile(path)) AfxMessageBox("File Open Error - " + path);
+      if (!IsDefaultFile(path)) m_messages.push_back("File Open Error - " + path);
       return;
     case DiskFile::ReadResult::cannotRead:
       // Unlike a missing file this is damage, reported whatever the name.
-      AfxMessageBox("The configuration file " + path + " was not read: " + error + ".");
+      m_messages.push_back("The configuration file " + path + " was not read: " + error + ".");
       return;
   }
   Archive ar(bytes);
@@ -127,8 +132,8 @@ void ConfigFile::RestoreConfig(const std::string& path) {
     Load(ar);
     RemoveLeftovers(path);
   } catch (const ArchiveException& e) {
-    AfxMessageBox("The configuration file " + path + " was not restored: " + e.what() +
-                  ". The running configuration stays.");
+    m_messages.push_back("The configuration file " + path + " was not restored: " + e.what() +
+                         ". The running configuration stays.");
   }
 }
 
@@ -145,12 +150,12 @@ void ConfigFile::Store(Archive& ar, SaveSet* set) {
   ar << kFormatMarker << static_cast<int32_t>(endpoints.size());
   for (const auto& endpoint : endpoints) StoreEndpoint(ar, *endpoint);
   ar << static_cast<int32_t>(m_runtime.GetDocumentCount());
-  m_runtime.SaveAllDocuments(ar, set);
+  m_runtime.SaveAllDocuments(ar, set, m_messages);
 }
 
 // Nothing running is touched until the whole file has been read: a file
 // damaged anywhere throws while the running configuration is still whole.
 void ConfigFile::Load(Archive& ar) {
   ConfigRecord config = ReadConfig(ar);
-  ApplyConfig(m_runtime, config, m_bConnect);
+  ApplyConfig(m_runtime, config, m_bConnect, m_messages);
 }

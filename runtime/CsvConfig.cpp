@@ -514,7 +514,10 @@ bool CsvConfig::Import(const std::string& directory, const std::string& configPa
     if (m_bConnect) m_runtime.m_endpoints.Connect(*joined);
   }
   for (const ScanEntry& scan : config.scans) OpenScan(m_runtime, scan, configPath);
-  if (ConfigFile(m_runtime).SaveTestConfig(configPath)) return true;
+  ConfigFile file(m_runtime);
+  const bool saved = file.SaveTestConfig(configPath);
+  m_saveMessages = file.Messages();
+  if (saved) return true;
   error = "the configuration was imported but " + configPath + " was not saved";
   return false;
 }

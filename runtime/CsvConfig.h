@@ -5,6 +5,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 class Runtime;
 
@@ -28,8 +29,11 @@ class CsvConfig {
   // replaced, as a restore replaces it, and saved to configPath with its scan
   // files; false with the reason when that save failed.
   bool Import(const std::string& directory, const std::string& configPath, std::string& error);
+  // What that save had to tell the operator before the reason, in order.
+  const std::vector<std::string>& SaveMessages() const { return m_saveMessages; }
 
  private:
   Runtime& m_runtime;
   bool m_bConnect;
+  std::vector<std::string> m_saveMessages;
 };

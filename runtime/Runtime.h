@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "link/EndpointRegistry.h"
 #include "link/RequestSink.h"
@@ -40,8 +41,9 @@ class Runtime : public ScanContext, public IRequestSink {
   void OfferClientWrite(int32_t hTag, VARIANT* value, uint64_t token);
   // Saves every open document to its file (asking for a name where it has
   // none) and writes the file names to the configuration archive; with a
-  // save set, the files are put in place when the set commits.
-  void SaveAllDocuments(Archive& ar, SaveSet* set = nullptr);
+  // save set, the files are put in place when the set commits. Why a file
+  // was not saved is added to messages, for the operator.
+  void SaveAllDocuments(Archive& ar, SaveSet* set, std::vector<std::string>& messages);
 
   // A finished request goes to its scan; one whose scan has been closed
   // meanwhile is deleted.

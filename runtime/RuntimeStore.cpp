@@ -50,21 +50,27 @@ std::string ProposePath(const CPelmoranDoc& doc, const Archive& ar) {
 
 // The framework's document save: a failed save leaves the path name as it
 // was, so a new document that could not be saved still has none.
-void SaveDocument(CPelmoranDoc& doc, const Archive& ar, SaveSet* set) {
+void SaveDocument(CPelmoranDoc& doc, const Archive& ar, SaveSet* set,
+                  std::vector<std::string>& messages) {
   std::string path = doc.m_strPathName;
   if (path.empty()) path = AfxPromptSaveAs(ProposePath(doc, ar));
   path = FullPath(path);
-  if (path.empty() || !SaveScanFile(doc, path, set)) return;
+  if (path.empty()) return;
+  std::string message;
+  if (!SaveScanFile(doc, path, message, set)) {
+    messages.push_back(message);
+    return;
+  }
   doc.m_strPathName = path;
   doc.m_strTitle = FileNameOf(path);
 }
 
 }  // namespace
 
-void Runtime::SaveAllDocuments(Archive& ar, SaveSet* set) {
+void Runtime::SaveAllDocuments(Archive& ar, SaveSet* set, std::vector<std::string>& messages) {
   for (int i = 0; i < GetDocumentCount(); ++i) {
     CPelmoranDoc* doc = m_docTemplate.GetDocument(i);
-    SaveDocument(*doc, ar, set);
+    SaveDocument(*doc, ar, set, messages);
     ar << doc->m_strPathName;
   }
 }

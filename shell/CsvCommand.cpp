@@ -47,17 +47,28 @@ int CsvCommand::Run(const std::string& configPath, std::ostream& out, std::ostre
   }
   Runtime runtime;
   std::string error;
+  // The command has no window: what it would show in boxes goes to err.
+  auto tell = [&err](const std::vector<std::string>& messages) {
+    for (const std::string& text : messages) err << text << std::endl;
+  };
   if (kind == Kind::ExportCsv) {
-    ConfigFile(runtime, false).RestoreConfig(configPath);
+    ConfigFile file(runtime, false);
+    file.RestoreConfig(configPath);
+    tell(file.Messages());
     std::error_code ignored;  // a directory that cannot be made fails the export itself
     std::filesystem::create_directories(directory, ignored);
     if (CsvConfig(runtime).Export(directory, error)) {
       out << "exported " << Summary(runtime) << " to " << directory << std::endl;
       return 0;
     }
-  } else if (CsvConfig(runtime, false).Import(directory, configPath, error)) {
-    out << "imported " << Summary(runtime) << " into " << configPath << std::endl;
-    return 0;
+  } else {
+    CsvConfig csv(runtime, false);
+    const bool imported = csv.Import(directory, configPath, error);
+    tell(csv.SaveMessages());
+    if (imported) {
+      out << "imported " << Summary(runtime) << " into " << configPath << std::endl;
+      return 0;
+    }
   }
   err << "pelmoran: " << error << std::endl;
   return 1;

@@ -9,11 +9,12 @@
 
 #include "link/EndpointRegistry.h"
 #include "pointdb/PelmoranDoc.h"
+#include "shell/JournalStream.h"
 #include "shell/LibraryLog.h"
 #include "ui/PollClock.h"
 
 HeadlessLog::HeadlessLog(EndpointRegistry& frame, std::FILE* out, QObject* parent)
-    : QObject(parent), m_frame(frame), m_pOut(out) {}
+    : QObject(parent), m_frame(frame), m_pOut(out), m_bJournal(JournalStream::Is(out)) {}
 
 HeadlessLog::~HeadlessLog() = default;
 
@@ -59,7 +60,7 @@ void HeadlessLog::CheckEndpoints() {
 }
 
 void HeadlessLog::LibraryLine(int level, const std::string& text) {
-  Line(LibraryLog::levelPrefix(level) + text);
+  Line(LibraryLog::levelPrefix(level) + text, level);
 }
 
 void HeadlessLog::CheckDemotions(const std::string& endpoint, const std::vector<uint8_t>& demoted) {
@@ -92,8 +93,13 @@ std::string HeadlessLog::StatusText(int status, const std::string& text) {
   return text.empty() ? "status " + std::to_string(status) : text;
 }
 
-void HeadlessLog::Line(const std::string& text) {
+void HeadlessLog::Line(const std::string& text, int level) {
+  Write(m_pOut, m_bJournal, level, text);
+}
+
+void HeadlessLog::Write(std::FILE* out, bool journal, int level, const std::string& text) {
+  const std::string priority = journal ? JournalStream::Priority(level) : std::string();
   const std::string stamp = QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toStdString();
-  std::fprintf(m_pOut, "%s pelmoran: %s\n", stamp.c_str(), text.c_str());
-  std::fflush(m_pOut);
+  std::fprintf(out, "%s%s pelmoran: %s\n", priority.c_str(), stamp.c_str(), text.c_str());
+  std::fflush(out);
 }

@@ -2,14 +2,18 @@
 
 #include <utility>
 
-#include "link/ModbusBinding.h"
-#include "pointdb/TagServerBinding.h"
+#include "platform/Log.h"
 #include "shell/MainThread.h"
 
 namespace {
-// As syslog numbers them, which both libraries do.
-constexpr int kError = 3;
-constexpr int kWarning = 4;
+constexpr int kError = static_cast<int>(platform::LogLevel::Error);
+constexpr int kWarning = static_cast<int>(platform::LogLevel::Warning);
+
+// The logger's id of the sink while one is installed, else 0.
+int& SinkId() {
+  static int id = 0;
+  return id;
+}
 }  // namespace
 
 LibraryLog::Sink& LibraryLog::sink() {
@@ -18,12 +22,15 @@ LibraryLog::Sink& LibraryLog::sink() {
 }
 
 void LibraryLog::install(Sink sink) {
+  if (SinkId() != 0) platform::removeLogSink(SinkId());
+  SinkId() = 0;
   const bool on = static_cast<bool>(sink);
   LibraryLog::sink() = std::move(sink);
-  if (Modbus().EnableLogCallback != nullptr)
-    Modbus().EnableLogCallback(on ? &LibraryLog::onModbusLine : nullptr);
-  if (TagServer().EnableOPCLogCallback != nullptr)
-    TagServer().EnableOPCLogCallback(on ? &LibraryLog::onServerLine : nullptr);
+  if (on) {
+    SinkId() = platform::addLogSink([](const platform::LogRecord& record) {
+      post(static_cast<int>(record.level), platform::formatLine(record));
+    });
+  }
 }
 
 std::string LibraryLog::levelPrefix(int level) {
@@ -32,15 +39,13 @@ std::string LibraryLog::levelPrefix(int level) {
   return {};
 }
 
-void LibraryLog::onModbusLine(int level, const char* text) { post(level, text); }
+void LibraryLog::onMqttLine(int level, const std::string& text) {
+  platform::log(static_cast<platform::LogLevel>(level), platform::LogCategory::Mqtt, {}, text);
+}
 
-void LibraryLog::onServerLine(int level, const char* text) { post(level, text); }
-
-void LibraryLog::onMqttLine(int level, const std::string& text) { post(level, text.c_str()); }
-
-void LibraryLog::post(int level, const char* text) {
-  // The text lives only as long as the call: the main thread gets a copy.
-  PostToMainThread([level, line = std::string(text != nullptr ? text : "")] {
+void LibraryLog::post(int level, std::string line) {
+  // The record lives only as long as the call: the main thread gets a copy.
+  PostToMainThread([level, line = std::move(line)] {
     if (const Sink& current = sink()) current(level, line);
   });
 }

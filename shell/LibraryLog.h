@@ -1,6 +1,6 @@
-// The libraries' log hooks (Modbus, OPC UA, MQTT). A line arrives on a library's thread and is
-// posted to the main thread, where the program shows it: in the headless log
-// or in the window.
+// The program's end of the one logger: a line of any library or layer,
+// written on whatever thread, is posted to the main thread, where the
+// program shows it: in the headless log, in the window, in the journal.
 #pragma once
 
 #include <functional>
@@ -8,21 +8,18 @@
 
 class LibraryLog {
  public:
-  using Sink = std::function<void(int level, const std::string& text)>;
+  using Sink = std::function<void(int level, const std::string& line)>;
 
-  // Main thread. Installs both hooks through the bindings that offer them;
-  // a null sink takes them away, and a line still queued then is dropped.
+  // Main thread. Takes every line of the logger from now on; a null sink
+  // stops that, and a line still queued then is dropped.
   static void install(Sink sink);
   // "error: " or "warning: " for the levels that need saying, else nothing.
   static std::string levelPrefix(int level);
 
-  // The libraries' threads.
-  static void onModbusLine(int level, const char* text);
-  static void onServerLine(int level, const char* text);
   // The MQTT publisher's lines, which begin with "MQTT: " already.
   static void onMqttLine(int level, const std::string& text);
 
  private:
-  static void post(int level, const char* text);
+  static void post(int level, std::string line);
   static Sink& sink();
 };

@@ -6,6 +6,8 @@
 #include <memory>
 
 #include "link/EndpointRegistry.h"
+#include "platform/Log.h"
+#include "platform/MessageBox.h"
 #include "runtime/ConfigFile.h"
 #include "runtime/DiagnosticsNodes.h"
 #include "runtime/MqttConfig.h"
@@ -61,7 +63,18 @@ void CMainFrame::OnTimer(int nIDEvent) {
 }
 
 void CMainFrame::RestoreConfig(const std::string& path) {
-  ConfigFile(m_runtime).RestoreConfig(path);
+  ConfigFile file(m_runtime);
+  file.RestoreConfig(path);
+  Tell(file.Messages());
+}
+
+void CMainFrame::Tell(const std::vector<std::string>& messages) const {
+  for (const std::string& text : messages) {
+    if (m_bHeadless)
+      platform::log(platform::LogLevel::Error, platform::LogCategory::Config, {}, text);
+    else
+      AfxMessageBox(text);
+  }
 }
 
 std::string CMainFrame::SettingsPath() const {
@@ -113,7 +126,10 @@ std::optional<mqtt::PublisherCounters> CMainFrame::MqttCounters() const {
 }
 
 bool CMainFrame::OnSaveTestConfig(const std::string& path) {
-  return ConfigFile(m_runtime).SaveTestConfig(path);
+  ConfigFile file(m_runtime);
+  const bool saved = file.SaveTestConfig(path);
+  Tell(file.Messages());
+  return saved;
 }
 
 int CMainFrame::RestoreDelayMs() {

@@ -9,6 +9,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "mqtt/MqttPublisher.h"
 #include "runtime/MqttConfig.h"
@@ -67,6 +68,10 @@ class CMainFrame : public QObject {
   // False when the file could not be written (the operator has been told).
   bool OnSaveTestConfig(const std::string& path);
 
+  // What the operator is told of the configuration files: in message boxes,
+  // or, headless, in the log.
+  bool m_bHeadless = false;
+
   // Periods of the timers; tests shorten them through the environment
   // (PELMORAN_RESTORE_DELAY_MS, PELMORAN_RECONNECT_PERIOD_MS).
   static int RestoreDelayMs();
@@ -85,6 +90,7 @@ class CMainFrame : public QObject {
   std::string ConfigDirectoryFile(const char* name) const;
   static int PeriodFromEnvironment(const char* name, int defaultMs);
   void RefreshDiagnostics();
+  void Tell(const std::vector<std::string>& messages) const;
 
   Runtime& m_runtime;
   int m_nRestoreTimerId = 0;

@@ -93,7 +93,7 @@ class MainWindow : public QMainWindow {
   bool IsModified() const { return m_bModified; }
   void SetModified(bool modified) { m_bModified = modified; }
 
-  // A line of a library's log hook, in the status bar for a while.
+  // A line of the program's logger, in the status bar for a while.
   void ShowLibraryLine(int level, const std::string& text);
 
   // Opens the program's manual; the desktop's browser by default.

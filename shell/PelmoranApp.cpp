@@ -10,6 +10,7 @@
 #include "shell/FrameTrace.h"
 #include "shell/HeadlessLog.h"
 #include "shell/HeadlessViews.h"
+#include "shell/JournalStream.h"
 #include "shell/LibraryLog.h"
 #include "shell/MainFrame.h"
 #include "shell/MainThread.h"
@@ -71,6 +72,7 @@ bool CPelmoranApp::InitInstance(const std::string& commandLine) {
     QCoreApplication::setApplicationName("pelmoran");
   }
   m_frame = std::make_unique<CMainFrame>(*m_runtime);
+  m_frame->m_bHeadless = m_bHeadless;
   if (!LoadFrame()) return false;
   ShowMainWindow();
   m_frame->m_strConfigPath = startup.ConfigPath();
@@ -84,9 +86,14 @@ bool CPelmoranApp::InitInstance(const std::string& commandLine) {
 
 void CPelmoranApp::WireCallbacks() {
   CallbackTarget() = m_runtime;
-  LibraryLog::install([this](int level, const std::string& text) {
+  // Headless, the log is standard error, the journal's stream under systemd;
+  // the window program writes there only for the journal.
+  const bool journal = JournalStream::Is(stderr);
+  LibraryLog::install([this, journal](int level, const std::string& text) {
     if (m_log) m_log->LibraryLine(level, text);
     if (m_window) m_window->ShowLibraryLine(level, text);
+    if (m_window && journal)
+      HeadlessLog::Write(stderr, true, level, LibraryLog::levelPrefix(level) + text);
   });
   SetModbusCallbackDispatcher([](int handle, int spare1, int spare2) {
     PostToRuntime(

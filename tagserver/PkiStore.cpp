@@ -314,7 +314,7 @@ uint32_t PkiStore::RevocationStatus(const std::vector<Certificate>& path) const 
       found = true;
       const std::string fault = CrlFault(f.crl.get(), issuer->PublicKey());
       if (!fault.empty()) {
-        ServerLog::writeLimited(OPC_LOG_WARNING, f.path + fault,
+        ServerLog::writeLimited(OPC_LOG_WARNING, f.path + fault, "",
                                 "CRL " + f.path + " ignored: " + fault);
         continue;
       }

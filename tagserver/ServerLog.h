@@ -1,5 +1,6 @@
-// Where the server tells why a client's connection ended against its will:
-// the program's log hook, if it installed one.
+// Where the server tells why a client's connection ended against its will,
+// and why it could not start as asked: the program's logger (category
+// OpcUa), and through it the log hook, if the program installed one.
 #pragma once
 
 #include <chrono>
@@ -7,6 +8,7 @@
 #include <mutex>
 #include <string>
 
+#include "platform/Log.h"
 #include "tagserver/tagserver.h"
 
 namespace tagserver {
@@ -18,10 +20,13 @@ class ServerLog {
   static constexpr std::chrono::seconds kLimitedInterval{10};
 
   static void setCallback(OPCLogCallback callback);
-  static void write(int level, const std::string& text);
+  // context names the client (or whatever else) the line is about; empty
+  // when the text names it itself.
+  static void write(int level, const std::string& context, const std::string& text);
   // For lines anyone who reaches the port can cause at will: key names the
   // kind of line, so a flood of one kind does not hide the others.
-  static void writeLimited(int level, const std::string& key, const std::string& text);
+  static void writeLimited(int level, const std::string& key, const std::string& context,
+                           const std::string& text);
 
  private:
   struct Limit {
@@ -32,10 +37,9 @@ class ServerLog {
   // outside text, and forgetting them all costs at most one line each.
   static constexpr size_t kMaxKinds = 256;
 
-  // Held while the hook runs, so that none runs once it is taken away.
-  static inline std::mutex mutex_;
-  static inline OPCLogCallback callback_ = nullptr;
+  static inline std::mutex mutex_;  // guards limits_
   static inline std::map<std::string, Limit> limits_;
+  static inline platform::CategoryHook hook_{platform::LogCategory::OpcUa};
 };
 
 }  // namespace tagserver

@@ -1,11 +1,11 @@
 #include "tagserver/TagServerHost.h"
 
-#include <cstdio>
 #include <cstdlib>
 
 #include "platform/ConfigLocation.h"
 #include "tagserver/EndpointSetting.h"
 #include "tagserver/PkiStore.h"
+#include "tagserver/ServerLog.h"
 #include "tagserver/TcpListener.h"
 #include "tagserver/UaServer.h"
 #include "tagserver/UaStatusCodes.h"
@@ -82,7 +82,7 @@ int TagServerHost::Start(int rateMs) {
   std::string error;
   const char* setting = std::getenv(kEndpointVariable);
   if (setting != nullptr && setting[0] != '\0' && !ParseEndpointSetting(setting, at, error)) {
-    std::fprintf(stderr, "%s=%s: %s\n", kEndpointVariable, setting, error.c_str());
+    ServerLog::write(OPC_LOG_ERROR, std::string(kEndpointVariable) + "=" + setting, error);
     return -1;
   }
   auto io = std::make_unique<asio::io_context>(1);
@@ -91,8 +91,9 @@ int TagServerHost::Start(int rateMs) {
   asio::error_code ec;
   asio::ip::tcp::endpoint endpoint(asio::ip::make_address(at.host, ec), at.port);
   if (!listener->Open(endpoint, error)) {
-    std::fprintf(stderr, "OPC UA server cannot listen on %s:%u: %s\n", at.host.c_str(), at.port,
-                 error.c_str());
+    ServerLog::write(
+        OPC_LOG_ERROR, "",
+        "OPC UA server cannot listen on " + at.host + ":" + std::to_string(at.port) + ": " + error);
     return -1;
   }
   m_strUrl = EndpointUrl(at, listener->Port());
@@ -138,8 +139,8 @@ void TagServerHost::SecureServer(UaServer& server, const std::string& applicatio
   std::string error;
   if (!pki->LoadOrCreateOwn(applicationUri, error)) {
     // Without its certificate the server still serves what policy None allows.
-    std::fprintf(stderr, "OPC UA server has no certificate, secured endpoints are off: %s\n",
-                 error.c_str());
+    ServerLog::write(OPC_LOG_WARNING, "",
+                     "OPC UA server has no certificate, secured endpoints are off: " + error);
     pki.reset();
   }
   server.SetSecurity(settings, std::move(pki),

@@ -62,7 +62,7 @@ void TcpLink::Send(std::vector<uint8_t>&& bytes) {
 
 void TcpLink::Refuse(const std::string& why) {
   ForgetWrites();
-  ServerLog::write(OPC_LOG_WARNING, "OPC UA client " + m_strPeer + ": connection closed: " + why);
+  ServerLog::write(OPC_LOG_WARNING, "OPC UA client " + m_strPeer, "connection closed: " + why);
   m_conn->Shutdown();
   CloseSocket();
 }
@@ -101,7 +101,7 @@ void TcpLink::WriteNext() {
 void TcpLink::Dropped(const std::string& why) {
   // A client that ends its channel first is not dropped: the link is closing by then.
   if (m_conn->IsOpen()) {
-    ServerLog::write(OPC_LOG_WARNING, "OPC UA client " + m_strPeer + ": connection lost: " + why);
+    ServerLog::write(OPC_LOG_WARNING, "OPC UA client " + m_strPeer, "connection lost: " + why);
   }
   m_conn->Shutdown();
 }

@@ -53,9 +53,8 @@ void TcpListener::Accept() {
     if (!ec) {
       ForgetClosedLinks();
       if (m_links.size() >= limits::kMaxConnections) {
-        ServerLog::write(OPC_LOG_WARNING,
-                         "OPC UA client " + TcpLink::Describe(socket) +
-                             ": connection refused: " + std::to_string(limits::kMaxConnections) +
+        ServerLog::write(OPC_LOG_WARNING, "OPC UA client " + TcpLink::Describe(socket),
+                         "connection refused: " + std::to_string(limits::kMaxConnections) +
                              " connections are open already");
         asio::error_code ignored;
         socket.close(ignored);

@@ -338,9 +338,9 @@ void UaConnection::Fail(uint32_t status, const std::string& reason) {
   const std::string why = reason + " (" + StatusText(status) + ")";
   // Anyone who reaches the port can be refused as often as they like.
   if (HasChannel())
-    ServerLog::write(OPC_LOG_WARNING, ClientName() + ": connection closed: " + why);
+    ServerLog::write(OPC_LOG_WARNING, ClientName(), "connection closed: " + why);
   else
-    ServerLog::writeLimited(OPC_LOG_WARNING, why, ClientName() + ": connection refused: " + why);
+    ServerLog::writeLimited(OPC_LOG_WARNING, why, ClientName(), "connection refused: " + why);
   UaEncoder out;
   WriteHeader(out, "ERR", 'F');
   out.UInt32(status);

@@ -18,6 +18,10 @@ namespace {
 const QStringList kConfigFilters{"Test Configurations (*.tst)", "All Files (*)"};
 const QStringList kAllFiles{"All Files (*)"};
 
+void ShowEach(const std::vector<std::string>& messages) {
+  for (const std::string& text : messages) AfxMessageBox(text);
+}
+
 }  // namespace
 
 QString FileCommands::EnterExecutableDirectory() {
@@ -44,7 +48,11 @@ QString FileCommands::Choose(QWidget* parent, bool save, const QString& proposed
 QString FileCommands::OnSaveTestConfig(const std::string& startupPath) {
   EnterExecutableDirectory();
   QString path = Choose(&m_window, true, QString::fromStdString(startupPath), kConfigFilters);
-  if (path.isEmpty() || !ConfigFile(m_runtime).SaveTestConfig(path.toStdString())) return {};
+  if (path.isEmpty()) return {};
+  ConfigFile file(m_runtime);
+  const bool saved = file.SaveTestConfig(path.toStdString());
+  ShowEach(file.Messages());
+  if (!saved) return {};
   return QFileInfo(path).absoluteFilePath();
 }
 
@@ -53,7 +61,9 @@ bool FileCommands::OnRestoreTestConfig(const std::string& startupPath) {
   const QString path =
       Choose(&m_window, false, QString::fromStdString(startupPath), kConfigFilters);
   if (path.isEmpty()) return false;
-  ConfigFile(m_runtime).RestoreConfig(path.toStdString());
+  ConfigFile file(m_runtime);
+  file.RestoreConfig(path.toStdString());
+  ShowEach(file.Messages());
   return true;
 }
 
@@ -78,7 +88,10 @@ bool FileCommands::OnImportCsv(const std::string& startupPath) {
   const QString dir = ChooseDirectory("Import CSV");
   if (dir.isEmpty()) return false;
   std::string error;
-  if (CsvConfig(m_runtime).Import(dir.toStdString(), startupPath, error)) return true;
+  CsvConfig csv(m_runtime);
+  const bool imported = csv.Import(dir.toStdString(), startupPath, error);
+  ShowEach(csv.SaveMessages());
+  if (imported) return true;
   AfxMessageBox("The CSV files were not imported: " + error + ".");
   return false;
 }
@@ -86,7 +99,9 @@ bool FileCommands::OnImportCsv(const std::string& startupPath) {
 bool FileCommands::OnFileOpen() {
   const QString path = Choose(&m_window, false, QString(), kAllFiles);
   if (path.isEmpty()) return false;
-  m_runtime.m_docTemplate.OpenDocumentFile(path.toStdString());
+  std::string message;
+  m_runtime.m_docTemplate.OpenDocumentFile(path.toStdString(), &message);
+  if (!message.empty()) AfxMessageBox(message);
   return true;
 }
 
@@ -94,7 +109,12 @@ void FileCommands::OnFileSave(CPelmoranDoc& doc) {
   std::string path = doc.m_strPathName;
   if (path.empty()) path = AfxPromptSaveAs(doc.m_strTitle);
   // A failed save keeps the document as it was, still without a file.
-  if (path.empty() || !SaveScanFile(doc, path)) return;
+  if (path.empty()) return;
+  std::string message;
+  if (!SaveScanFile(doc, path, message)) {
+    AfxMessageBox(message);
+    return;
+  }
   doc.m_strPathName = path;
   doc.m_strTitle = QFileInfo(QString::fromStdString(path)).fileName().toStdString();
 }

@@ -1,5 +1,7 @@
 #include "SoakConfig.h"
 
+#include <cstdio>
+
 #include "DemoConfig.h"
 #include "link/EndpointRegistry.h"
 #include "pointdb/DocTemplate.h"
@@ -60,7 +62,10 @@ bool SoakConfig::write(const std::string& dir, const SoakEndpoint& steady,
     if (isCycledScan(scan.strFile))
       addScan(app, dir + "/cycled-" + scan.strFile, cycled.name, scan);
   }
-  return ConfigFile(app).SaveTestConfig(dir + "/pelmoran.tst");
+  ConfigFile file(app);
+  const bool saved = file.SaveTestConfig(dir + "/pelmoran.tst");
+  for (const std::string& text : file.Messages()) std::fprintf(stderr, "%s\n", text.c_str());
+  return saved;
 }
 
 }  // namespace soak

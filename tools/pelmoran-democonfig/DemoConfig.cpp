@@ -1,5 +1,7 @@
 #include "DemoConfig.h"
 
+#include <cstdio>
+
 #include "link/EndpointRegistry.h"
 #include "pointdb/DocTemplate.h"
 #include "pointdb/PelmoranDoc.h"
@@ -66,5 +68,8 @@ bool DemoConfig::Write(const std::string& dir, const std::string& endpoint, cons
   choice.nTcpPort = port;
   frame.AddEndpoint(choice);
   for (const DemoScan& scan : Scans()) AddScan(app, dir, endpoint, scan);
-  return ConfigFile(app).SaveTestConfig(dir + "/pelmoran.tst");
+  ConfigFile file(app);
+  const bool saved = file.SaveTestConfig(dir + "/pelmoran.tst");
+  for (const std::string& text : file.Messages()) std::fprintf(stderr, "%s\n", text.c_str());
+  return saved;
 }

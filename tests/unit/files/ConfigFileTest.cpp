@@ -43,10 +43,8 @@ const char kNewEndpointRecord[] =
 
 class ConfigFileTest : public FilesTest {
  protected:
-  ConfigFile Config() { return ConfigFile(m_app); }
-
   std::string Save(const std::string& name = "test.tst") {
-    EXPECT_TRUE(Config().SaveTestConfig(PathOf(name)));
+    EXPECT_TRUE(SaveConfig(PathOf(name)));
     return ReadFile(PathOf(name));
   }
 
@@ -155,7 +153,7 @@ TEST_F(ConfigFileTest, AFullConfigurationComesBackAsItWasSaved) {
   m_recorder.connects.clear();
   m_recorder.created.clear();
   m_app.m_nDefaultDataType = 0;
-  Config().RestoreConfig(PathOf("full.tst"));
+  RestoreConfig(PathOf("full.tst"));
   EXPECT_TRUE(m_recorder.messages.empty());
 
   ASSERT_EQ(m_frame.m_endpoints.size(), 2u);
@@ -250,7 +248,7 @@ TEST_F(ConfigFileTest, EndpointsThatCannotConnectAreKeptNotConnected) {
 
   m_recorder.connectsSucceed = false;
   m_recorder.connects.clear();
-  Config().RestoreConfig(PathOf("test.tst"));
+  RestoreConfig(PathOf("test.tst"));
   ASSERT_EQ(m_frame.m_endpoints.size(), 3u);
   for (const auto& endpoint : m_frame.m_endpoints) EXPECT_FALSE(endpoint->IsConnected());
   EXPECT_EQ(m_frame.m_endpoints[1]->m_nProtocol, 4);
@@ -293,7 +291,7 @@ TEST_F(ConfigFileTest, NewScansAreSavedBesideTheConfigurationOnceAndForAll) {
   const std::string second = Save();
   EXPECT_EQ(prompts, 2);
   EXPECT_EQ(second, first);
-  CPelmoranDoc* reread = m_template.OpenDocumentFile(scanA);
+  CPelmoranDoc* reread = OpenScanFile(scanA);
   ASSERT_NE(reread, nullptr);
   EXPECT_EQ(reread->GetTag(0)->m_nDataType, 2);
 }
@@ -302,7 +300,7 @@ TEST_F(ConfigFileTest, ScanFilesAreNamedByFullPathsFromARelativeConfigurationPat
   NewScan("A", 3, 4, 0);
   const auto previous = std::filesystem::current_path();
   std::filesystem::current_path(m_dir);
-  const bool saved = Config().SaveTestConfig("relative.tst");
+  const bool saved = SaveConfig("relative.tst");
   std::filesystem::current_path(previous);
   ASSERT_TRUE(saved);
 
@@ -311,7 +309,7 @@ TEST_F(ConfigFileTest, ScanFilesAreNamedByFullPathsFromARelativeConfigurationPat
   EXPECT_EQ(path.front(), '/');
   EXPECT_TRUE(std::filesystem::equivalent(path, PathOf(m_template.GetDocument(0)->m_strTitle)));
   // Restored from another current directory, the scan is still found.
-  Config().RestoreConfig(PathOf("relative.tst"));
+  RestoreConfig(PathOf("relative.tst"));
   EXPECT_EQ(m_template.GetDocumentCount(), 1);
   EXPECT_TRUE(m_recorder.messages.empty());
 }
@@ -339,7 +337,7 @@ TEST_F(ConfigFileTest, ACancelledSaveAsStoresAnEmptyNameThatOpensNothing) {
   EXPECT_TRUE(m_template.GetDocument(0)->m_strPathName.empty());
   EXPECT_EQ(bytes.substr(10, 1), std::string(1, '\0'));
 
-  Config().RestoreConfig(PathOf("test.tst"));
+  RestoreConfig(PathOf("test.tst"));
   ASSERT_EQ(m_template.GetDocumentCount(), 1);
   EXPECT_EQ(m_template.GetDocument(0)->m_strEndpoint, "B");
   EXPECT_TRUE(m_recorder.messages.empty());
@@ -350,7 +348,7 @@ TEST_F(ConfigFileTest, AMarkerOtherThanThreeLeavesAnEmptySystemSilently) {
   NewScan("RUNNING", 3, 4, 0);
   WriteFile(PathOf("old.tst"), std::string("\x02\x00\x00\x00\x00\x00\x00\x00\x00\x00", 10));
   m_recorder.calls.clear();
-  Config().RestoreConfig(PathOf("old.tst"));
+  RestoreConfig(PathOf("old.tst"));
   EXPECT_TRUE(m_frame.m_endpoints.empty());
   EXPECT_EQ(m_template.GetDocumentCount(), 0);
   EXPECT_TRUE(m_recorder.messages.empty());
@@ -362,17 +360,17 @@ TEST_F(ConfigFileTest, AMissingFileLeavesTheRunningConfigurationAlone) {
   AddEndpoint("RUNNING");
   NewScan("RUNNING", 3, 4, 0);
 
-  Config().RestoreConfig(PathOf("pelmoran.tst"));
+  RestoreConfig(PathOf("pelmoran.tst"));
   EXPECT_TRUE(m_recorder.messages.empty());
 
-  Config().RestoreConfig(PathOf("other.tst"));
+  RestoreConfig(PathOf("other.tst"));
   ASSERT_EQ(m_recorder.messages.size(), 1u);
   EXPECT_EQ(m_recorder.messages[0], "File Open Error - " + PathOf("other.tst"));
 
   // The name is compared exactly, case and all.
   m_recorder.messages.clear();
-  Config().RestoreConfig(PathOf("Pelmoran.tst"));
-  Config().RestoreConfig("tst");
+  RestoreConfig(PathOf("Pelmoran.tst"));
+  RestoreConfig("tst");
   EXPECT_EQ(m_recorder.messages,
             (std::vector<std::string>{"File Open Error - " + PathOf("Pelmoran.tst"),
                                       "File Open Error - tst"}));
@@ -399,7 +397,7 @@ TEST_F(ConfigFileTest, ADamagedFileIsRefusedAndTheRunningConfigurationStays) {
     WriteFile(PathOf("cut.tst"), bytes);
     m_recorder.calls.clear();
     m_recorder.messages.clear();
-    Config().RestoreConfig(PathOf("cut.tst"));
+    RestoreConfig(PathOf("cut.tst"));
     ASSERT_EQ(m_recorder.messages.size(), 1u) << Hex(bytes);
     EXPECT_NE(m_recorder.messages[0].find(PathOf("cut.tst")), std::string::npos);
     EXPECT_NE(m_recorder.messages[0].find("running configuration stays"), std::string::npos);
@@ -410,7 +408,7 @@ TEST_F(ConfigFileTest, ADamagedFileIsRefusedAndTheRunningConfigurationStays) {
     EXPECT_EQ(m_template.GetDocument(0), running);
   }
   WriteFile(PathOf("cut.tst"), whole);
-  Config().RestoreConfig(PathOf("cut.tst"));
+  RestoreConfig(PathOf("cut.tst"));
   EXPECT_EQ(m_frame.m_endpoints.size(), 2u);
   EXPECT_EQ(m_template.GetDocumentCount(), 0);
 }
@@ -421,7 +419,7 @@ TEST_F(ConfigFileTest, AScanFileNotUnderstoodIsNeverSavedOver) {
       "04 33 2E 30 31 05 50 4C 41 4E 54 01 2E F6 01 00 00 07 03 A4 9C "
       "08 00 E8 03 00 00 00 00 00 00");
   WriteFile(PathOf("plant.scn"), original);
-  CPelmoranDoc* doc = m_template.OpenDocumentFile(PathOf("plant.scn"));
+  CPelmoranDoc* doc = OpenScanFile(PathOf("plant.scn"));
   ASSERT_NE(doc, nullptr);
   Save();
   Save();
@@ -437,7 +435,7 @@ TEST_F(ConfigFileTest, AFileTooLargeToBeAConfigurationIsNamedAndNotRead) {
     WriteFile(path, std::string("\x03\x00", 2));
     std::filesystem::resize_file(path, DiskFile::kMaxReadBytes + 1);
     m_recorder.messages.clear();
-    Config().RestoreConfig(path);
+    RestoreConfig(path);
     ASSERT_EQ(m_recorder.messages.size(), 1u) << name;
     EXPECT_NE(m_recorder.messages[0].find(path), std::string::npos);
     EXPECT_NE(m_recorder.messages[0].find("too large"), std::string::npos);
@@ -447,8 +445,8 @@ TEST_F(ConfigFileTest, AFileTooLargeToBeAConfigurationIsNamedAndNotRead) {
   std::filesystem::create_directory(PathOf("dir/"));
   std::filesystem::create_directory(PathOf("dir/pelmoran.tst"));
   m_recorder.messages.clear();
-  Config().RestoreConfig(PathOf("dir/pelmoran.tst"));
-  Config().RestoreConfig(PathOf("dir"));
+  RestoreConfig(PathOf("dir/pelmoran.tst"));
+  RestoreConfig(PathOf("dir"));
   EXPECT_EQ(m_recorder.messages, std::vector<std::string>{"File Open Error - " + PathOf("dir")});
 }
 
@@ -459,7 +457,7 @@ TEST_F(ConfigFileTest, ImpossibleCountsAreDamageNotAllocations) {
         std::string("\x03\x00\x00\x00\x00\x00\x02\x00\x00\x00\x00", 11)}) {
     WriteFile(PathOf("count.tst"), bytes);
     m_recorder.messages.clear();
-    Config().RestoreConfig(PathOf("count.tst"));
+    RestoreConfig(PathOf("count.tst"));
     ASSERT_EQ(m_recorder.messages.size(), 1u) << Hex(bytes);
     EXPECT_NE(m_recorder.messages[0].find(PathOf("count.tst")), std::string::npos)
         << m_recorder.messages[0];
@@ -479,7 +477,7 @@ TEST_F(ConfigFileTest, OneBadScanFileDoesNotStopTheOthers) {
   damaged[5 + 2 + 2 + 4 + 1] = 9;  // the point type, after version, endpoint, delimiter, port
   WriteFile(m_template.GetDocument(1)->m_strPathName, damaged);
 
-  Config().RestoreConfig(PathOf("test.tst"));
+  RestoreConfig(PathOf("test.tst"));
   ASSERT_EQ(m_template.GetDocumentCount(), 1);
   EXPECT_EQ(m_template.GetDocument(0)->m_scan.m_nPointType, 1);
   ASSERT_EQ(m_recorder.messages.size(), 2u);
@@ -492,14 +490,14 @@ TEST_F(ConfigFileTest, AFileThatCannotBeCreatedSavesNothing) {
   AddEndpoint("E");
   NewScan("E", 3, 4, 0);
   WriteFile(PathOf("plain"), "x");
-  EXPECT_FALSE(Config().SaveTestConfig(PathOf("plain/test.tst")));
+  EXPECT_FALSE(SaveConfig(PathOf("plain/test.tst")));
   EXPECT_EQ(m_recorder.messages, std::vector<std::string>{"File Creation Error"});
   // Nothing was written: not even the scan got a file.
   EXPECT_TRUE(m_template.GetDocument(0)->m_strPathName.empty());
   EXPECT_EQ(DirectoryEntries(), std::vector<std::string>{"plain"});
 
   m_recorder.messages.clear();
-  EXPECT_FALSE(Config().SaveTestConfig(m_dir));
+  EXPECT_FALSE(SaveConfig(m_dir));
   EXPECT_EQ(m_recorder.messages, std::vector<std::string>{"File Creation Error"});
 }
 
@@ -537,7 +535,7 @@ TEST_F(ConfigFileTest, ASaveThatFailsHalfWayLeavesTheOldFilesWhole) {
   doc->GetTag(0)->m_nDataType = 3;
   {
     FileSizeLimit limit(200);
-    EXPECT_FALSE(Config().SaveTestConfig(PathOf("test.tst")));
+    EXPECT_FALSE(SaveConfig(PathOf("test.tst")));
   }
   ASSERT_EQ(m_recorder.messages.size(), 2u);
   EXPECT_NE(m_recorder.messages[0].find(scanPath), std::string::npos) << m_recorder.messages[0];
@@ -576,7 +574,7 @@ TEST_F(ConfigFileTest, ARestoreFinishesAnInterruptedSaveAndRemovesItsLeftovers) 
   };
   for (const Leftover& l : leftovers) WriteFile(PathOf(l.name), "x");
   m_frame.RemoveAllEndpoints();
-  Config().RestoreConfig(PathOf("test.tst"));
+  RestoreConfig(PathOf("test.tst"));
   EXPECT_EQ(m_frame.m_endpoints.size(), 2u) << "the new configuration";
   EXPECT_EQ(ReadFile(PathOf("test.tst")), saved);
   EXPECT_FALSE(std::filesystem::exists(PathOf("test.tst.commit")));

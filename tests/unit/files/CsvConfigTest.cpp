@@ -82,7 +82,7 @@ class CsvConfigTest : public FilesTest {
     CPelmoranDoc* coils = NewScan("SERIAL3", 1, 8, 0);
     coils->GetTag(2)->m_nFileDataType = 5;  // a file's 32-bit type on a bit point
     NewScan("SERIAL3", 4, 6, 1, "_")->m_scan.m_nPollFrequency = 5000;
-    ASSERT_TRUE(ConfigFile(m_app).SaveTestConfig(ConfigPath()));
+    ASSERT_TRUE(SaveConfig(ConfigPath()));
   }
 
   std::string ConfigPath() const { return PathOf("pelmoran.tst"); }
@@ -116,7 +116,7 @@ TEST_F(CsvConfigTest, ExportImportExportChangesNothing) {
   }
   // The files written are what the next start restores.
   Runtime restarted;
-  ConfigFile(restarted).RestoreConfig(ConfigPath());
+  RestoreConfig(ConfigPath(), restarted);
   EXPECT_EQ(Describe(restarted), before);
   restarted.m_endpoints.RemoveAllEndpoints();
   restarted.CloseAllDocuments();

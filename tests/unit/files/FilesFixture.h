@@ -22,8 +22,10 @@
 #include "platform/MessageBox.h"
 #include "pointdb/DocTemplate.h"
 #include "pointdb/PelmoranDoc.h"
+#include "pointdb/ScanFile.h"
 #include "pointdb/ScanView.h"
 #include "pointdb/TagServerBinding.h"
+#include "runtime/ConfigFile.h"
 #include "runtime/Runtime.h"
 
 namespace files_test {
@@ -185,6 +187,36 @@ class FilesTest : public ::testing::Test {
     m_app.m_nDefaultDataType = dataType;
     m_app.CreateScan(definition, endpoint);
     return m_template.GetDocument(m_template.GetDocumentCount() - 1);
+  }
+
+  // The file operations, what they tell the operator kept as the window
+  // shows it: one message after the other.
+  CPelmoranDoc* OpenScanFile(const std::string& path) {
+    std::string message;
+    CPelmoranDoc* doc = m_template.OpenDocumentFile(path, &message);
+    if (!message.empty()) m_recorder.messages.push_back(message);
+    return doc;
+  }
+  bool SaveScan(CPelmoranDoc& doc, const std::string& path) {
+    std::string message;
+    const bool saved = SaveScanFile(doc, path, message);
+    if (!saved) m_recorder.messages.push_back(message);
+    return saved;
+  }
+  bool SaveConfig(const std::string& path) {
+    ConfigFile file(m_app);
+    const bool saved = file.SaveTestConfig(path);
+    Keep(file.Messages());
+    return saved;
+  }
+  void RestoreConfig(const std::string& path, Runtime& runtime) {
+    ConfigFile file(runtime);
+    file.RestoreConfig(path);
+    Keep(file.Messages());
+  }
+  void RestoreConfig(const std::string& path) { RestoreConfig(path, m_app); }
+  void Keep(const std::vector<std::string>& messages) {
+    m_recorder.messages.insert(m_recorder.messages.end(), messages.begin(), messages.end());
   }
 
   CModbusConnection* AddEndpoint(const std::string& name) {

@@ -71,7 +71,7 @@ class ScanFileTest : public FilesTest {
     WriteFile(path, bytes);
     m_recorder.calls.clear();
     m_recorder.created.clear();
-    return m_template.OpenDocumentFile(path);
+    return OpenScanFile(path);
   }
 
   // The tags published and not removed again: those of the loaded file.
@@ -270,11 +270,11 @@ TEST_F(ScanFileTest, BitScansReadThirtyTwoBitTagsAsUnsignedAndWriteThemBackAsRea
       }
       m_recorder.writes.clear();
 
-      ASSERT_TRUE(SaveScanFile(*doc, PathOf("back.scn")));
+      ASSERT_TRUE(SaveScan(*doc, PathOf("back.scn")));
       EXPECT_EQ(ReadFile(PathOf("back.scn")), bytes);
       // A type chosen since is the one saved.
       doc->GetTag(3)->m_nDataType = 2;
-      ASSERT_TRUE(SaveScanFile(*doc, PathOf("back.scn")));
+      ASSERT_TRUE(SaveScan(*doc, PathOf("back.scn")));
       EXPECT_EQ(ReadFile(PathOf("back.scn"))[bytes.size() - 12], 2);
     }
   }
@@ -383,13 +383,13 @@ TEST_F(ScanFileTest, AHugeTagCountIsDamageNotAnAllocation) {
 }
 
 TEST_F(ScanFileTest, AMissingFileIsReportedAndNotOpened) {
-  EXPECT_EQ(m_template.OpenDocumentFile(PathOf("absent.scn")), nullptr);
+  EXPECT_EQ(OpenScanFile(PathOf("absent.scn")), nullptr);
   ASSERT_EQ(m_recorder.messages.size(), 1u);
   EXPECT_NE(m_recorder.messages[0].find(PathOf("absent.scn")), std::string::npos);
   EXPECT_EQ(m_template.GetDocumentCount(), 0);
 
   m_recorder.messages.clear();
-  EXPECT_EQ(m_template.OpenDocumentFile(m_dir), nullptr);
+  EXPECT_EQ(OpenScanFile(m_dir), nullptr);
   EXPECT_EQ(m_recorder.messages.size(), 1u);
 }
 
@@ -441,9 +441,9 @@ TEST_F(ScanFileTest, VersionFourReadsBackEveryTypeAndFormat) {
   doc->GetTag(2)->m_nDataType = static_cast<int32_t>(DataType::Bit);
   doc->GetTag(2)->m_format.bit = 15;
   const std::string path = PathOf("four.scn");
-  ASSERT_TRUE(SaveScanFile(*doc, path));
+  ASSERT_TRUE(SaveScan(*doc, path));
 
-  CPelmoranDoc* back = m_template.OpenDocumentFile(path);
+  CPelmoranDoc* back = OpenScanFile(path);
   ASSERT_NE(back, nullptr);
   ASSERT_EQ(back->GetTagCount(), 20);
   for (int i = 0; i < 20; ++i) {
@@ -507,9 +507,9 @@ TEST_F(ScanFileTest, SavedScanReadsBackTheSame) {
   doc->GetTag(4)->m_fLowLimit = 1e-3f;
   doc->GetTag(4)->m_fHighLimit = -3.25e7f;
   const std::string path = PathOf("round.scn");
-  ASSERT_TRUE(SaveScanFile(*doc, path));
+  ASSERT_TRUE(SaveScan(*doc, path));
 
-  CPelmoranDoc* back = m_template.OpenDocumentFile(path);
+  CPelmoranDoc* back = OpenScanFile(path);
   ASSERT_NE(back, nullptr);
   EXPECT_EQ(back->m_strEndpoint, "MODBUS1");
   EXPECT_EQ(back->m_scan.m_strDelimiter, "#");

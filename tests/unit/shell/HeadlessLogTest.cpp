@@ -1,10 +1,13 @@
 // The lines of the program without windows: start-up, endpoint changes and
 // scan status changes, each once; the libraries' log lines.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <QCoreApplication>
 #include <QRegularExpression>
 #include <cstdio>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -12,11 +15,13 @@
 #include "FakeModbus.h"
 #include "FakeTagServer.h"
 #include "link/EndpointRegistry.h"
+#include "platform/Log.h"
 #include "pointdb/DocTemplate.h"
 #include "pointdb/PelmoranDoc.h"
 #include "runtime/Runtime.h"
 #include "shell/HeadlessLog.h"
 #include "shell/HeadlessViews.h"
+#include "shell/JournalStream.h"
 #include "shell/LibraryLog.h"
 #include "ui/PollClock.h"
 
@@ -139,17 +144,19 @@ TEST_F(HeadlessLogTest, AScanStatusIsToldWhenItChangesNotAtEveryPoll) {
                          scan + "GOOD", scan + "POLL TIMEOUT", "endpoint MODBUS1 not connected"}));
 }
 
-TEST_F(HeadlessLogTest, LibraryLinesArePostedThenWrittenWithTheirLevel) {
+TEST_F(HeadlessLogTest, LoggerLinesArePostedThenWrittenWithTheirLevel) {
+  using platform::LogCategory;
+  using platform::LogLevel;
   LibraryLog::install(
       [this](int level, const std::string& text) { log_->LibraryLine(level, text); });
-  ASSERT_NE(modbus_.logCallback, nullptr);
-  ASSERT_NE(tagServer_.logCallback, nullptr);
-  std::thread library([this] {
-    modbus_.logCallback(MBS_LOG_ERROR, "COM3 (/dev/ttyS2): cannot open: Permission denied");
-    tagServer_.logCallback(OPC_LOG_WARNING, "OPC UA client 10.0.0.9:50312: connection lost");
-    std::string text = "COM3 (/dev/ttyS2): the line reads again";
-    modbus_.logCallback(MBS_LOG_INFO, text.c_str());
-    text.assign(text.size(), 'x');  // the hook's text lives only as long as the call
+  std::thread library([] {
+    platform::log(LogLevel::Error, LogCategory::Modbus, "COM3 (/dev/ttyS2)",
+                  "cannot open: Permission denied");
+    platform::log(LogLevel::Warning, LogCategory::OpcUa, "OPC UA client 10.0.0.9:50312",
+                  "connection lost");
+    std::string text = "the line reads again";
+    platform::log(LogLevel::Info, LogCategory::Modbus, "COM3 (/dev/ttyS2)", text);
+    text.assign(text.size(), 'x');  // the record's text lives only as long as the call
   });
   library.join();
   EXPECT_TRUE(Lines().empty());
@@ -158,13 +165,63 @@ TEST_F(HeadlessLogTest, LibraryLinesArePostedThenWrittenWithTheirLevel) {
             (std::vector<std::string>{"error: COM3 (/dev/ttyS2): cannot open: Permission denied",
                                       "warning: OPC UA client 10.0.0.9:50312: connection lost",
                                       "COM3 (/dev/ttyS2): the line reads again"}));
-  // Taken away, the hooks are off, and a line still queued is dropped.
-  tagServer_.logCallback(OPC_LOG_WARNING, "queued when the program ended");
+  // Taken away, the sink is off, and a line still queued is dropped.
+  platform::log(LogLevel::Warning, LogCategory::OpcUa, {}, "queued when the program ended");
   LibraryLog::install(nullptr);
-  EXPECT_EQ(modbus_.logCallback, nullptr);
-  EXPECT_EQ(tagServer_.logCallback, nullptr);
+  platform::log(LogLevel::Warning, LogCategory::OpcUa, {}, "after the end");
   QCoreApplication::processEvents();
   EXPECT_EQ(Lines().size(), 3u);
+  // The program takes the lines from the logger, not from the hooks as well.
+  EXPECT_EQ(modbus_.logCallback, nullptr);
+  EXPECT_EQ(tagServer_.logCallback, nullptr);
+}
+
+// Under systemd the journal's stream gets each line's priority first; a
+// stream JOURNAL_STREAM does not name (standard error redirected) does not.
+TEST_F(HeadlessLogTest, PriorityOnlyOnTheJournalsStream) {
+  // What JOURNAL_STREAM holds, given the device and inode of the log's stream.
+  using Naming = std::function<std::string(const struct stat&)>;
+  auto id = [](const struct stat& s, ino_t inode) {
+    return std::to_string(s.st_dev) + ":" + std::to_string(inode);
+  };
+  struct Case {
+    const char* what;
+    Naming variable;  // null: unset
+    std::string own;
+    std::string library;
+  };
+  const Case cases[] = {
+      {"unset", nullptr, "2", "2"},
+      {"empty", [](const struct stat&) { return std::string(); }, "2", "2"},
+      {"not a pair", [](const struct stat&) { return std::string("journal"); }, "2", "2"},
+      {"another stream", [&](const struct stat& s) { return id(s, s.st_ino + 1); }, "2", "2"},
+      {"this stream", [&](const struct stat& s) { return id(s, s.st_ino); }, "<6>2", "<4>2"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::FILE* out = std::tmpfile();
+    ASSERT_NE(out, nullptr);
+    struct stat info {};
+    ASSERT_EQ(fstat(fileno(out), &info), 0);
+    if (c.variable)
+      setenv(JournalStream::kVariable, c.variable(info).c_str(), 1);
+    else
+      unsetenv(JournalStream::kVariable);
+    {
+      HeadlessLog log(frame_, out);
+      log.Start("opc.tcp://127.0.0.1:4840", "/nonexistent/pelmoran.tst");
+      log.LibraryLine(4, "connection lost");
+    }
+    std::rewind(out);
+    char line[3][256] = {};
+    for (auto& text : line) ASSERT_NE(std::fgets(text, sizeof text, out), nullptr);
+    std::fclose(out);
+    EXPECT_EQ(std::string(line[0]).substr(0, c.own.size()), c.own) << line[0];
+    EXPECT_EQ(std::string(line[2]).substr(0, c.library.size()), c.library) << line[2];
+    EXPECT_NE(std::string(line[2]).find(" pelmoran: warning: connection lost"), std::string::npos)
+        << line[2];
+  }
+  unsetenv(JournalStream::kVariable);
 }
 
 TEST(HeadlessLogStatus, EveryStatusHasAText) {

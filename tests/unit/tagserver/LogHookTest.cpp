@@ -149,3 +149,32 @@ TEST_F(LogHook, AConnectionBeyondTheLimitIsRefused) {
 }
 
 }  // namespace
+
+// Why the server could not start as asked is a line of the log, not of its
+// standard error, so that the program shows it wherever it shows its log.
+TEST(ServerStartLog, AServerThatCannotStartAsAskedSaysWhyInTheLog) {
+  asio::io_context io;
+  asio::ip::tcp::acceptor taken(io, {asio::ip::make_address("127.0.0.1"), 0});
+  const std::string busy = "127.0.0.1:" + std::to_string(taken.local_endpoint().port());
+  struct Case {
+    std::string setting;
+    std::string told;
+  };
+  const Case cases[] = {
+      {"http://127.0.0.1:4840",
+       "PELMORAN_OPCUA_ENDPOINT=http://127.0.0.1:4840: the endpoint must begin with opc.tcp://"},
+      {"opc.tcp://" + busy, "OPC UA server cannot listen on " + busy + ": "},
+  };
+  EnableOPCLogCallback(&OnLog);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.setting);
+    setenv("PELMORAN_OPCUA_ENDPOINT", c.setting.c_str(), 1);
+    GUID clsid{};
+    EXPECT_EQ(InitOPCServer(&clsid, 250), -1);
+    Line line{};
+    ASSERT_TRUE(WaitFor(c.told, line));
+    EXPECT_EQ(line.level, OPC_LOG_ERROR);
+  }
+  EnableOPCLogCallback(nullptr);
+  unsetenv("PELMORAN_OPCUA_ENDPOINT");
+}
