@@ -28,7 +28,7 @@ void LibraryLog::install(Sink sink) {
   LibraryLog::sink() = std::move(sink);
   if (on) {
     SinkId() = platform::addLogSink([](const platform::LogRecord& record) {
-      post(static_cast<int>(record.level), platform::formatLine(record));
+      post(static_cast<int>(record.level), lineOf(record));
     });
   }
 }
@@ -39,8 +39,9 @@ std::string LibraryLog::levelPrefix(int level) {
   return {};
 }
 
-void LibraryLog::onMqttLine(int level, const std::string& text) {
-  platform::log(static_cast<platform::LogLevel>(level), platform::LogCategory::Mqtt, {}, text);
+std::string LibraryLog::lineOf(const platform::LogRecord& record) {
+  if (record.category == platform::LogCategory::Mqtt) return "MQTT: " + std::string(record.text);
+  return platform::formatLine(record);
 }
 
 void LibraryLog::post(int level, std::string line) {

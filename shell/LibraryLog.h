@@ -6,6 +6,8 @@
 #include <functional>
 #include <string>
 
+#include "platform/Log.h"
+
 class LibraryLog {
  public:
   using Sink = std::function<void(int level, const std::string& line)>;
@@ -16,8 +18,10 @@ class LibraryLog {
   // "error: " or "warning: " for the levels that need saying, else nothing.
   static std::string levelPrefix(int level);
 
-  // The MQTT publisher's lines, which begin with "MQTT: " already.
-  static void onMqttLine(int level, const std::string& text);
+  // The line as the program shows it: the MQTT publisher's after "MQTT: "
+  // (its broker is in the settings, so the text alone says enough), every
+  // other line after the context it is about.
+  static std::string lineOf(const platform::LogRecord& record);
 
  private:
   static void post(int level, std::string line);

@@ -2,7 +2,6 @@
 
 #include "runtime/MqttBridge.h"
 #include "runtime/Runtime.h"
-#include "shell/LibraryLog.h"
 #include "shell/MainThread.h"
 
 namespace {
@@ -29,13 +28,8 @@ MqttService::~MqttService() {
   m_publisher.Stop();
 }
 
-// The logger numbers its levels as syslog does, and so does the library log.
 void MqttService::Say(LogLevel level, const std::string& text) {
-  LibraryLog::onMqttLine(static_cast<int>(level), "MQTT: " + text);
-}
-
-void MqttService::OnLogLine(const platform::LogRecord& line) {
-  if (line.category == platform::LogCategory::Mqtt) Say(line.level, std::string(line.text));
+  platform::log(level, platform::LogCategory::Mqtt, {}, text);
 }
 
 std::shared_ptr<MqttService> MqttService::Start(Runtime& runtime,

@@ -32,13 +32,10 @@ class MqttService : public std::enable_shared_from_this<MqttService> {
   mqtt::PublisherCounters Counters() const { return m_publisher.Counters(); }
 
  private:
-  // A line of the publisher's, or of its start, to the library log after "MQTT: ".
+  // A line of the publisher's start, beside the publisher's own lines.
   static void Say(platform::LogLevel level, const std::string& text);
-  static void OnLogLine(const platform::LogRecord& line);
   void InstallHandlers();
 
-  // Declared first: the publisher's lines reach the library log up to its end.
-  platform::ScopedLogSink m_logSink{&MqttService::OnLogLine};
   mqtt::MqttPublisher m_publisher;
   std::unique_ptr<MqttBridge> m_bridge;
 };
