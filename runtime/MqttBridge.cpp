@@ -4,6 +4,7 @@
 
 #include "mqtt/MqttPublisher.h"
 #include "mqtt/Topics.h"
+#include "platform/SharedVariant.h"
 #include "pointdb/PelmoranDoc.h"
 #include "runtime/MetricPublisher.h"
 #include "runtime/Runtime.h"
@@ -39,12 +40,7 @@ void MqttBridge::OnCommand(int32_t handle, const VARIANT& value, uint64_t comman
     return;
   }
   // The write path converts the value in place.
-  std::unique_ptr<VARIANT, void (*)(VARIANT*)> copy(new VARIANT, [](VARIANT* v) {
-    VariantClear(v);
-    delete v;
-  });
-  VariantInit(copy.get());
-  VariantCopy(copy.get(), &value);
+  std::shared_ptr<VARIANT> copy = SharedVariantCopy(&value);
   m_runtime.OfferClientWrite(handle, copy.get(), commandId);
 }
 

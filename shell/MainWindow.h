@@ -87,11 +87,6 @@ class MainWindow : public QMainWindow {
   void RestoreLayout();
   // False when the settings file could not be written.
   bool SaveLayout() const;
-  // The operator changed endpoints or scans since the configuration was
-  // last saved or restored; the operator's closing of the window (File Exit,
-  // the close box) then asks to save.
-  bool IsModified() const { return m_bModified; }
-  void SetModified(bool modified) { m_bModified = modified; }
 
   // A line of the program's logger, in the status bar for a while.
   void ShowLibraryLine(int level, const std::string& text);
@@ -153,6 +148,9 @@ class MainWindow : public QMainWindow {
   std::vector<QMenu*> m_documentMenus;
   QMenu* m_pWindowMenu = nullptr;
   bool m_bDocumentMenus = true;
+  // The operator changed endpoints or scans since the configuration was
+  // last saved or restored; the operator's closing of the window (File Exit,
+  // the close box) then asks to save.
   bool m_bModified = false;
   // The close under way comes from File Exit.
   bool m_bExitCommand = false;

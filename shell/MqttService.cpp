@@ -1,5 +1,6 @@
 #include "shell/MqttService.h"
 
+#include "platform/SharedVariant.h"
 #include "runtime/MqttBridge.h"
 #include "runtime/Runtime.h"
 #include "shell/MainThread.h"
@@ -7,17 +8,6 @@
 namespace {
 
 using platform::LogLevel;
-
-// The value belongs to the library's thread: the main thread gets a copy.
-std::shared_ptr<VARIANT> CopyForMainThread(const VARIANT& value) {
-  std::shared_ptr<VARIANT> copy(new VARIANT, [](VARIANT* v) {
-    VariantClear(v);
-    delete v;
-  });
-  VariantInit(copy.get());
-  VariantCopy(copy.get(), &value);
-  return copy;
-}
 
 }  // namespace
 
@@ -56,7 +46,7 @@ void MqttService::InstallHandlers() {
   // A command still queued when its session has ended goes nowhere: the
   // session that took it from the broker is gone, and its answer with it.
   m_publisher.SetCommandHandler([weak](int32_t handle, const VARIANT& value, uint64_t commandId) {
-    PostToMainThread([weak, handle, copy = CopyForMainThread(value), commandId] {
+    PostToMainThread([weak, handle, copy = SharedVariantCopy(&value), commandId] {
       if (std::shared_ptr<MqttService> session = weak.lock())
         session->m_bridge->OnCommand(handle, *copy, commandId);
     });

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "link/ModbusBinding.h"
+#include "platform/SharedVariant.h"
 #include "pointdb/TagServerBinding.h"
 #include "runtime/Runtime.h"
 #include "shell/CommandLine.h"
@@ -34,17 +35,6 @@ void PostToRuntime(std::function<void(Runtime&)> fn) {
   });
 }
 
-// The value belongs to the library's thread: the main thread gets a copy.
-std::shared_ptr<VARIANT> CopyForMainThread(const VARIANT* value) {
-  std::shared_ptr<VARIANT> copy(new VARIANT, [](VARIANT* v) {
-    VariantClear(v);
-    delete v;
-  });
-  VariantInit(copy.get());
-  if (value != nullptr) VariantCopy(copy.get(), value);
-  return copy;
-}
-
 }  // namespace
 
 CPelmoranApp::CPelmoranApp(std::string directory)
@@ -68,7 +58,9 @@ bool CPelmoranApp::InitInstance(const std::string& commandLine) {
   m_bStarted = true;
 
   if (QCoreApplication::instance() != nullptr) {
-    QCoreApplication::setOrganizationName("Local AppWizard-Generated Applications");
+    // Nothing of the program's is kept under Qt's per-user paths (settings
+    // live in pelmoran.ini, see ConfigLocation), so the names are only its own.
+    QCoreApplication::setOrganizationName("pelmoran");
     QCoreApplication::setApplicationName("pelmoran");
   }
   m_frame = std::make_unique<CMainFrame>(*m_runtime);
@@ -151,13 +143,15 @@ void CPelmoranApp::ExitInstance() {
 }
 
 void CPelmoranApp::OnClientWrite(int32_t hTag, VARIANT* value, int32_t* result) {
-  std::shared_ptr<VARIANT> copy = CopyForMainThread(value);
+  // The value belongs to the library's thread: the main thread gets a copy.
+  std::shared_ptr<VARIANT> copy = SharedVariantCopy(value);
   if (result != nullptr) *result = 0;
   PostToRuntime([hTag, copy](Runtime& runtime) { runtime.OfferClientWrite(hTag, copy.get()); });
 }
 
 void CPelmoranApp::OnClientWriteAsync(int32_t hTag, VARIANT* value, OPCWriteToken token) {
-  std::shared_ptr<VARIANT> copy = CopyForMainThread(value);
+  // The value belongs to the library's thread: the main thread gets a copy.
+  std::shared_ptr<VARIANT> copy = SharedVariantCopy(value);
   PostToRuntime(
       [hTag, copy, token](Runtime& runtime) { runtime.OfferClientWrite(hTag, copy.get(), token); });
 }

@@ -28,7 +28,6 @@ class ChannelSecurity {
   const SecurityPolicy& Policy() const { return *m_policy; }
   SecurityMode Mode() const { return m_mode; }
   bool Encrypts() const { return m_mode == SecurityMode::SignAndEncrypt; }
-  bool Signs() const { return m_mode == SecurityMode::Sign || Encrypts(); }
   const Certificate& PeerCertificate() const { return m_peer; }
   const PkiStore* Pki() const { return m_pki; }
 

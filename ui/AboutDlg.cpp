@@ -44,7 +44,7 @@ QPixmap AboutDlg::Logo() {
 AboutDlg::AboutDlg(QWidget* parent) : QDialog(parent), m_pLogoPlace(new QWidget(this)) {
   setWindowTitle("About pelmoran");
   setModal(true);
-  m_pLogoPlace->setObjectName("1018");
+  m_pLogoPlace->setObjectName(QString::number(static_cast<int>(ControlId::kLogo)));
   m_pLogoPlace->setFixedSize(kLogoWidth, kLogoHeight);
   auto* title = new QLabel("pelmoran Version 3.04", this);
   title->setObjectName("title");

@@ -6,6 +6,8 @@
 class AboutDlg : public QDialog {
   Q_OBJECT
  public:
+  enum class ControlId { kLogo = 1018 };
+
   explicit AboutDlg(QWidget* parent = nullptr);
 
   // The logo as painted, 120 by 50 pixels.

@@ -16,9 +16,11 @@
 
 namespace {
 
-QComboBox* EditableList(int id, QWidget* parent) {
+using ControlId = CDataDefDlg::ControlId;
+
+QComboBox* EditableList(ControlId id, QWidget* parent) {
   auto* list = new QComboBox(parent);
-  list->setObjectName(QString::number(id));
+  list->setObjectName(ExchangeDialog::ControlName(id));
   list->setEditable(true);
   list->setInsertPolicy(QComboBox::NoInsert);
   return list;
@@ -32,15 +34,15 @@ int NamedEntry(const QComboBox& list) {
 
 CDataDefDlg::CDataDefDlg(QWidget* parent)
     : ExchangeDialog(parent),
-      m_pEndpoint(EditableList(1031, this)),
-      m_pPollFrequency(AddEdit(1004)),
-      m_pSlaveNode(AddEdit(1000)),
-      m_pPointType(EditableList(1002, this)),
-      m_pPointAddress(AddEdit(1001)),
-      m_pScanLength(AddEdit(1003)),
+      m_pEndpoint(EditableList(ControlId::kEndpoint, this)),
+      m_pPollFrequency(AddEdit(ControlId::kPollFrequency)),
+      m_pSlaveNode(AddEdit(ControlId::kSlaveNode)),
+      m_pPointType(EditableList(ControlId::kPointType, this)),
+      m_pPointAddress(AddEdit(ControlId::kPointAddress)),
+      m_pScanLength(AddEdit(ControlId::kScanLength)),
       m_pSetDefault(new QPushButton("Set Default Data Type", this)) {
   setWindowTitle("Scan Definition");
-  m_pSetDefault->setObjectName("1013");
+  m_pSetDefault->setObjectName(ControlName(ControlId::kSetDefault));
   m_pSetDefault->setAutoDefault(false);
   auto* top = new QFormLayout;
   top->addRow("Endpoint:", m_pEndpoint);

@@ -16,6 +16,16 @@ class QPushButton;
 class CDataDefDlg : public ExchangeDialog {
   Q_OBJECT
  public:
+  enum class ControlId {
+    kSlaveNode = 1000,
+    kPointAddress = 1001,
+    kPointType = 1002,
+    kScanLength = 1003,
+    kPollFrequency = 1004,
+    kSetDefault = 1013,
+    kEndpoint = 1031,
+  };
+
   explicit CDataDefDlg(QWidget* parent = nullptr);
 
   int m_nPointType = 0;

@@ -13,17 +13,6 @@
 
 namespace {
 
-// Controls beyond the documented dialog's.
-enum ControlId {
-  kBitNumber = 1020,
-  kStringRegisters = 1021,
-  kLinearScale = 1022,
-  kRawLow = 1023,
-  kRawHigh = 1024,
-  kEngineeringLow = 1025,
-  kEngineeringHigh = 1026,
-};
-
 // The first four, then the types a single tag row may change to: one
 // register each, so that no other tag moves.
 bool OfferedForOneRow(int32_t dataType) {
@@ -38,18 +27,18 @@ CDataTypeDlg::CDataTypeDlg(QWidget* parent)
       m_pDataType(new QComboBox(this)),
       m_pScaled(new QCheckBox("Scale linearly", this)) {
   setWindowTitle("Modbus Register Configuration");
-  m_pDataType->setObjectName("1002");
-  m_pLow = AddEdit(1011);
-  m_pHigh = AddEdit(1012);
-  m_pDelimiter = AddEdit(1015);
+  m_pDataType->setObjectName(ControlName(ControlId::kDataType));
+  m_pLow = AddEdit(ControlId::kLowLimit);
+  m_pHigh = AddEdit(ControlId::kHighLimit);
+  m_pDelimiter = AddEdit(ControlId::kDelimiter);
   m_pDelimiter->setMaxLength(1);
-  m_pBit = AddEdit(kBitNumber);
-  m_pStringRegisters = AddEdit(kStringRegisters);
-  m_pScaled->setObjectName(QString::number(kLinearScale));
-  m_pRawLow = AddEdit(kRawLow);
-  m_pRawHigh = AddEdit(kRawHigh);
-  m_pEngLow = AddEdit(kEngineeringLow);
-  m_pEngHigh = AddEdit(kEngineeringHigh);
+  m_pBit = AddEdit(ControlId::kBitNumber);
+  m_pStringRegisters = AddEdit(ControlId::kStringRegisters);
+  m_pScaled->setObjectName(ControlName(ControlId::kLinearScale));
+  m_pRawLow = AddEdit(ControlId::kRawLow);
+  m_pRawHigh = AddEdit(ControlId::kRawHigh);
+  m_pEngLow = AddEdit(ControlId::kEngineeringLow);
+  m_pEngHigh = AddEdit(ControlId::kEngineeringHigh);
   auto* scaling = new QGroupBox("Modbus Register Scaling", this);
   auto* form = new QFormLayout(scaling);
   form->addRow("Data Type:", m_pDataType);

@@ -15,6 +15,21 @@ class QLineEdit;
 class CDataTypeDlg : public ExchangeDialog {
   Q_OBJECT
  public:
+  enum class ControlId {
+    kDataType = 1002,
+    kLowLimit = 1011,
+    kHighLimit = 1012,
+    kDelimiter = 1015,
+    // Beyond the documented dialog's controls.
+    kBitNumber = 1020,
+    kStringRegisters = 1021,
+    kLinearScale = 1022,
+    kRawLow = 1023,
+    kRawHigh = 1024,
+    kEngineeringLow = 1025,
+    kEngineeringHigh = 1026,
+  };
+
   explicit CDataTypeDlg(QWidget* parent = nullptr);
 
   int m_nDataType = 0;

@@ -12,10 +12,14 @@
 CDebugDlg::CDebugDlg(QWidget* parent) : ExchangeDialog(parent) {
   setWindowTitle("Debug Dialog");
   auto* form = new QFormLayout(this);
-  const std::pair<const char*, int> rows[] = {{"NumbrPolls:", 1017},    {"ScanInProgress:", 1018},
-                                              {"PollFrequency:", 1004}, {"Port:", 1006},
-                                              {"SlaveId:", 1021},       {"Msg Type:", 1022},
-                                              {"Address:", 1001},       {"Length:", 1003}};
+  const std::pair<const char*, ControlId> rows[] = {{"NumbrPolls:", ControlId::kNumbrPolls},
+                                                    {"ScanInProgress:", ControlId::kScanInProgress},
+                                                    {"PollFrequency:", ControlId::kPollFrequency},
+                                                    {"Port:", ControlId::kPort},
+                                                    {"SlaveId:", ControlId::kSlaveId},
+                                                    {"Msg Type:", ControlId::kMsgType},
+                                                    {"Address:", ControlId::kAddress},
+                                                    {"Length:", ControlId::kLength}};
   // Disabled, as nothing here can be changed, yet drawn in the colours of an
   // enabled edit: the style's grey on grey is too faint to read.
   QPalette readable = palette();
@@ -38,14 +42,14 @@ CDebugDlg::CDebugDlg(QWidget* parent) : ExchangeDialog(parent) {
 }
 
 void CDebugDlg::DoDataExchange(DataExchange& dx) {
-  dx.Int(Control<QLineEdit>(1001), m_nAddress);
-  dx.Int(Control<QLineEdit>(1003), m_nLength);
-  dx.Int(Control<QLineEdit>(1022), m_nMsgType);
-  dx.Int(Control<QLineEdit>(1017), m_nNumbrPolls);
-  dx.Int(Control<QLineEdit>(1004), m_nPollFrequency);
-  dx.Int(Control<QLineEdit>(1006), m_nPortNumber);
-  dx.Int(Control<QLineEdit>(1018), m_nScanInProgress);
-  dx.Int(Control<QLineEdit>(1021), m_nSlaveId);
+  dx.Int(Control<QLineEdit>(ControlId::kAddress), m_nAddress);
+  dx.Int(Control<QLineEdit>(ControlId::kLength), m_nLength);
+  dx.Int(Control<QLineEdit>(ControlId::kMsgType), m_nMsgType);
+  dx.Int(Control<QLineEdit>(ControlId::kNumbrPolls), m_nNumbrPolls);
+  dx.Int(Control<QLineEdit>(ControlId::kPollFrequency), m_nPollFrequency);
+  dx.Int(Control<QLineEdit>(ControlId::kPort), m_nPortNumber);
+  dx.Int(Control<QLineEdit>(ControlId::kScanInProgress), m_nScanInProgress);
+  dx.Int(Control<QLineEdit>(ControlId::kSlaveId), m_nSlaveId);
 }
 
 void CDebugDlg::OnInitDialog() {

@@ -12,6 +12,17 @@ class CDebugDlg : public ExchangeDialog {
  public:
   static constexpr int kRefreshMs = 1000;
 
+  enum class ControlId {
+    kAddress = 1001,
+    kLength = 1003,
+    kPollFrequency = 1004,
+    kPort = 1006,
+    kNumbrPolls = 1017,
+    kScanInProgress = 1018,
+    kSlaveId = 1021,
+    kMsgType = 1022,
+  };
+
   explicit CDebugDlg(QWidget* parent = nullptr);
 
   int32_t m_nAddress = 0;

@@ -14,22 +14,32 @@
 
 namespace {
 
+using ControlId = CEndPointDlg::ControlId;
+
 struct SerialList {
-  int id;
+  ControlId id;
+  ControlId label;
   std::vector<const char*> entries;
   std::vector<uint32_t> values;
 };
 
-const SerialList kBaud{1004,
+const SerialList kBaud{ControlId::kBaudRate,
+                       ControlId::kBaudRateLabel,
                        {"110", "300", "600", "1200", "2400", "4800", "9600", "14400", "19200",
                         "38400", "56000", "57600", "115200", "128000", "256000"},
                        {110, 300, 600, 1200, 2400, 4800, 9600, 14400, 19200, 38400, 56000, 57600,
                         115200, 128000, 256000}};
-const SerialList kWordLength{1022, {"7", "8"}, {7, 8}};
-const SerialList kParity{1006, {"ODD", "EVEN", "NONE"}, {1, 2, 0}};
-const SerialList kStopBits{1024, {"1", "2"}, {0, 2}};
-const SerialList kDtr{1025, {"DISABLED", "ENABLED", "HANDSHAKE"}, {0, 1, 2}};
-const SerialList kRts{1026, {"DISABLED", "ENABLED", "HANDSHAKE", "TOGGLE"}, {0, 1, 2, 3}};
+const SerialList kWordLength{
+    ControlId::kWordLength, ControlId::kWordLengthLabel, {"7", "8"}, {7, 8}};
+const SerialList kParity{
+    ControlId::kParity, ControlId::kParityLabel, {"ODD", "EVEN", "NONE"}, {1, 2, 0}};
+const SerialList kStopBits{ControlId::kStopBits, ControlId::kStopBitsLabel, {"1", "2"}, {0, 2}};
+const SerialList kDtr{
+    ControlId::kDtr, ControlId::kDtrLabel, {"DISABLED", "ENABLED", "HANDSHAKE"}, {0, 1, 2}};
+const SerialList kRts{ControlId::kRts,
+                      ControlId::kRtsLabel,
+                      {"DISABLED", "ENABLED", "HANDSHAKE", "TOGGLE"},
+                      {0, 1, 2, 3}};
 
 // The entry that shows a value, or the fallback entry for any other value.
 int EntryOf(const SerialList& list, uint32_t value, int fallback) {
@@ -42,9 +52,9 @@ uint32_t ValueOf(const SerialList& list, int entry) {
   return entry < 0 ? list.values[0] : list.values[static_cast<size_t>(entry)];
 }
 
-QLabel* Label(const char* text, int id, QWidget* parent) {
+QLabel* Label(const char* text, ControlId id, QWidget* parent) {
   auto* label = new QLabel(text, parent);
-  if (id) label->setObjectName(QString::number(id));
+  label->setObjectName(ExchangeDialog::ControlName(id));
   return label;
 }
 
@@ -55,21 +65,21 @@ CEndPointDlg::CEndPointDlg(QWidget* parent) : ExchangeDialog(parent) {
   BuildControls();
 }
 
-QComboBox* CEndPointDlg::List(int id) const { return Control<QComboBox>(id); }
+QComboBox* CEndPointDlg::List(ControlId id) const { return Control<QComboBox>(id); }
 
 void CEndPointDlg::BuildControls() {
   auto* layout = new QVBoxLayout(this);
   auto* top = new QFormLayout;
-  m_pName = AddEdit(1000);
+  m_pName = AddEdit(ControlId::kName);
   m_pName->setMaxLength(99);
   auto* connectUsing = new QComboBox(this);
-  connectUsing->setObjectName("1027");
+  connectUsing->setObjectName(ControlName(ControlId::kConnectUsing));
   // Wide enough for its longest entry, "Remote modbusTCP Server".
   connectUsing->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-  m_pIp = AddEdit(1007);
-  m_pPort = AddEdit(1020);
-  QLabel* ipLabel = Label("IP Address:", 1010, this);
-  QLabel* portLabel = Label("Service Port:", 1011, this);
+  m_pIp = AddEdit(ControlId::kIpAddress);
+  m_pPort = AddEdit(ControlId::kTcpPort);
+  QLabel* ipLabel = Label("IP Address:", ControlId::kIpAddressLabel, this);
+  QLabel* portLabel = Label("Service Port:", ControlId::kTcpPortLabel, this);
   top->addRow("Endpoint Name:", m_pName);
   top->addRow("Connect Using:", connectUsing);
   m_pDevice = new QLabel(this);
@@ -82,29 +92,29 @@ void CEndPointDlg::BuildControls() {
   m_pTcpPart[3] = m_pPort;
 
   auto* comm = new QGroupBox("COMM Port Configuration", this);
-  comm->setObjectName("1012");
+  comm->setObjectName(ControlName(ControlId::kCommGroup));
   auto* commForm = new QFormLayout(comm);
   const SerialList* commLists[] = {&kBaud, &kWordLength, &kParity, &kStopBits};
   const char* commLabels[] = {"Baud Rate:", "Word Length:", "Parity:", "Stop Bits:"};
   auto* flow = new QGroupBox("Hardware Flow Control", this);
-  flow->setObjectName("1028");
+  flow->setObjectName(ControlName(ControlId::kFlowGroup));
   auto* flowForm = new QFormLayout(flow);
   int n = 0;
   m_pSerialPart[n++] = comm;
   m_pSerialPart[n++] = flow;
   for (int i = 0; i < 4; ++i) {
-    QLabel* label = Label(commLabels[i], 1013 + i, comm);
+    QLabel* label = Label(commLabels[i], commLists[i]->label, comm);
     auto* list = new QComboBox(comm);
-    list->setObjectName(QString::number(commLists[i]->id));
+    list->setObjectName(ControlName(commLists[i]->id));
     commForm->addRow(label, list);
     m_pSerialPart[n++] = label, m_pSerialPart[n++] = list;
   }
   const SerialList* flowLists[] = {&kDtr, &kRts};
   const char* flowLabels[] = {"DTR", "RTS"};
   for (int i = 0; i < 2; ++i) {
-    QLabel* label = Label(flowLabels[i], 1029 + i, flow);
+    QLabel* label = Label(flowLabels[i], flowLists[i]->label, flow);
     auto* list = new QComboBox(flow);
-    list->setObjectName(QString::number(flowLists[i]->id));
+    list->setObjectName(ControlName(flowLists[i]->id));
     flowForm->addRow(label, list);
     m_pSerialPart[n++] = label, m_pSerialPart[n++] = list;
   }
@@ -119,7 +129,7 @@ void CEndPointDlg::BuildControls() {
 void CEndPointDlg::FillSerialLists() {
   for (const SerialList* list : {&kBaud, &kWordLength, &kParity, &kStopBits, &kDtr, &kRts})
     for (const char* entry : list->entries) List(list->id)->addItem(entry);
-  QComboBox* connectUsing = List(1027);
+  QComboBox* connectUsing = List(ControlId::kConnectUsing);
   connectUsing->addItem("Remote modbusTCP Server");
   for (int port = 1; port <= 32; ++port) {
     connectUsing->addItem(QString("Direct Connection to COM%1").arg(port));
@@ -129,20 +139,21 @@ void CEndPointDlg::FillSerialLists() {
 }
 
 void CEndPointDlg::SelectSerialEntries() {
-  List(1004)->setCurrentIndex(EntryOf(kBaud, m_serial.baudRate, 6));  // "9600"
-  List(1022)->setCurrentIndex(m_serial.wordLength == 7 ? 0 : 1);
-  List(1006)->setCurrentIndex(EntryOf(kParity, m_serial.parity, 2));
-  List(1024)->setCurrentIndex(m_serial.stopBits == 0 ? 0 : 1);
-  List(1025)->setCurrentIndex(EntryOf(kDtr, m_serial.dtrControl, 0));
-  List(1026)->setCurrentIndex(EntryOf(kRts, m_serial.rtsControl, 0));
+  List(ControlId::kBaudRate)->setCurrentIndex(EntryOf(kBaud, m_serial.baudRate, 6));  // "9600"
+  List(ControlId::kWordLength)->setCurrentIndex(m_serial.wordLength == 7 ? 0 : 1);
+  List(ControlId::kParity)->setCurrentIndex(EntryOf(kParity, m_serial.parity, 2));
+  List(ControlId::kStopBits)->setCurrentIndex(m_serial.stopBits == 0 ? 0 : 1);
+  List(ControlId::kDtr)->setCurrentIndex(EntryOf(kDtr, m_serial.dtrControl, 0));
+  List(ControlId::kRts)->setCurrentIndex(EntryOf(kRts, m_serial.rtsControl, 0));
 }
 
 void CEndPointDlg::OnInitDialog() {
   FillSerialLists();
-  List(1027)->setCurrentIndex(m_nCommPort);
+  List(ControlId::kConnectUsing)->setCurrentIndex(m_nCommPort);
   SelectSerialEntries();
   UpdateControls();
-  connect(List(1027), &QComboBox::currentIndexChanged, this, &CEndPointDlg::OnConnectUsingChange);
+  connect(List(ControlId::kConnectUsing), &QComboBox::currentIndexChanged, this,
+          &CEndPointDlg::OnConnectUsingChange);
   ConnectSerialLists();
   // The lists were filled after the first layout: sized again for their entries.
   layout()->invalidate();
@@ -151,8 +162,8 @@ void CEndPointDlg::OnInitDialog() {
 }
 
 void CEndPointDlg::UpdateControls() {
-  const bool tcp = List(1027)->currentIndex() == 0;
-  const int port = List(1027)->currentIndex();
+  const bool tcp = List(ControlId::kConnectUsing)->currentIndex() == 0;
+  const int port = List(ControlId::kConnectUsing)->currentIndex();
   m_pDevice->setText(
       tcp || !m_devicePath ? QString() : "Device: " + QString::fromStdString(m_devicePath(port)));
   for (QWidget* w : m_pTcpPart) w->setEnabled(tcp);

@@ -16,6 +16,29 @@ class QLineEdit;
 class CEndPointDlg : public ExchangeDialog {
   Q_OBJECT
  public:
+  enum class ControlId {
+    kName = 1000,
+    kBaudRate = 1004,
+    kParity = 1006,
+    kIpAddress = 1007,
+    kIpAddressLabel = 1010,
+    kTcpPortLabel = 1011,
+    kCommGroup = 1012,
+    kBaudRateLabel = 1013,
+    kWordLengthLabel = 1014,
+    kParityLabel = 1015,
+    kStopBitsLabel = 1016,
+    kTcpPort = 1020,
+    kWordLength = 1022,
+    kStopBits = 1024,
+    kDtr = 1025,
+    kRts = 1026,
+    kConnectUsing = 1027,
+    kFlowGroup = 1028,
+    kDtrLabel = 1029,
+    kRtsLabel = 1030,
+  };
+
   explicit CEndPointDlg(QWidget* parent = nullptr);
 
   // Filled by the caller, read back after OK.
@@ -43,7 +66,7 @@ class CEndPointDlg : public ExchangeDialog {
   // Each serial list stores its chosen value in its own field of m_serial.
   void ConnectSerialLists();
 
-  QComboBox* List(int id) const;
+  QComboBox* List(ControlId id) const;
 
   QLineEdit* m_pName;
   QLineEdit* m_pIp;

@@ -18,9 +18,9 @@ void ExchangeDialog::OnOK() {
   if (UpdateData(true)) EndDialog(QDialog::Accepted);
 }
 
-QLineEdit* ExchangeDialog::AddEdit(int id) {
+QLineEdit* ExchangeDialog::AddEdit(const QString& name) {
   auto* edit = new QLineEdit(this);
-  edit->setObjectName(QString::number(id));
+  edit->setObjectName(name);
   return edit;
 }
 

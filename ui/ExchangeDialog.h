@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QDialog>
+#include <QString>
 
 class DataExchange;
 class QLineEdit;
@@ -18,10 +19,16 @@ class ExchangeDialog : public QDialog {
   void accept() override { OnOK(); }
   // Fields to controls (false) or controls to fields with the checks (true).
   bool UpdateData(bool bSaveAndValidate);
-  // The control of a dialog id (control ids are the controls' object names).
-  template <class T>
-  T* Control(int id) const {
-    return findChild<T*>(QString::number(id));
+  // Control ids are the controls' object names, so that tests find them by
+  // the dialog's numbers; each dialog names its ids in an enum of its own.
+  template <class Id>
+  static QString ControlName(Id id) {
+    return QString::number(static_cast<int>(id));
+  }
+  // The control of a dialog id.
+  template <class T, class Id>
+  T* Control(Id id) const {
+    return findChild<T*>(ControlName(id));
   }
 
  protected:
@@ -32,7 +39,11 @@ class ExchangeDialog : public QDialog {
   virtual void OnOK();
   void EndDialog(int result) { done(result); }
 
-  QLineEdit* AddEdit(int id);
+  template <class Id>
+  QLineEdit* AddEdit(Id id) {
+    return AddEdit(ControlName(id));
+  }
+  QLineEdit* AddEdit(const QString& name);
 
  private:
   void showEvent(QShowEvent* event) override;

@@ -4,7 +4,6 @@
 #include <QHeaderView>
 #include <QKeyEvent>
 #include <QMouseEvent>
-#include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QScrollBar>
 #include <algorithm>
@@ -148,14 +147,6 @@ void CPelmoranView::OnFilePrint() {
 
 void CPelmoranView::OnFilePrintDirect() {
   if (!IsDetached()) m_printer.PrintLoop(Printer());
-}
-
-void CPelmoranView::OnFilePrintPreview() {
-  QPrintPreviewDialog preview(&Printer(), this);
-  connect(&preview, &QPrintPreviewDialog::paintRequested, this, [this](QPrinter* printer) {
-    if (!IsDetached()) m_printer.PrintLoop(*printer);
-  });
-  preview.exec();
 }
 
 void CPelmoranView::mouseDoubleClickEvent(QMouseEvent* event) {

@@ -23,7 +23,6 @@ class CPelmoranView : public QTreeView {
   CPelmoranDoc& GetDocument() const { return m_doc; }
   // What the document knows of its view: the poll clock.
   PollClock& Clock() const { return *m_pClock; }
-  TagListModel& Model() const { return *m_pModel; }
 
   // One row per tag, each column as wide as the widest text it can show.
   void OnInitialUpdate();
@@ -40,7 +39,6 @@ class CPelmoranView : public QTreeView {
   void OnDebugData();
   void OnFilePrint();
   void OnFilePrintDirect();
-  void OnFilePrintPreview();
   // Double-click at a point of the list's viewport.
   void OnDblclk(const QPoint& pos);
   // The data type and limits of one tag, in the data type dialog.

@@ -8,7 +8,7 @@
 CRemoveEndpointDlg::CRemoveEndpointDlg(QWidget* parent)
     : ExchangeDialog(parent), m_pList(new QListWidget(this)) {
   setWindowTitle("Remove Modbus EndPoint");
-  m_pList->setObjectName("1002");
+  m_pList->setObjectName(ControlName(ControlId::kEndpointList));
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   connect(buttons, &QDialogButtonBox::accepted, this, &CRemoveEndpointDlg::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &CRemoveEndpointDlg::reject);

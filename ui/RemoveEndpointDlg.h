@@ -11,6 +11,8 @@ class QListWidget;
 class CRemoveEndpointDlg : public ExchangeDialog {
   Q_OBJECT
  public:
+  enum class ControlId { kEndpointList = 1002 };
+
   explicit CRemoveEndpointDlg(QWidget* parent = nullptr);
 
   std::vector<std::string> m_names;

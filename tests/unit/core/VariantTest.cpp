@@ -5,6 +5,7 @@
 #include <limits>
 #include <string>
 
+#include "platform/SharedVariant.h"
 #include "platform/Variant.h"
 
 namespace {
@@ -61,6 +62,13 @@ TEST(VariantLifecycle, InitClearCopyAndTextOwnership) {
   EXPECT_EQ(a.v.vt, VT_EMPTY);
   EXPECT_STREQ(b.v.bstrVal, "pump 7");
   EXPECT_EQ(SysAllocString(nullptr), nullptr);
+
+  // The shared copy a value crosses threads in outlives its original.
+  std::shared_ptr<VARIANT> shared = SharedVariantCopy(&b.v);
+  VariantClear(&b.v);
+  ASSERT_EQ(shared->vt, VT_BSTR);
+  EXPECT_STREQ(shared->bstrVal, "pump 7");
+  EXPECT_EQ(SharedVariantCopy(nullptr)->vt, VT_EMPTY);
 }
 
 TEST(VariantLifecycle, ConversionInPlaceAndFailureLeavesTheValue) {

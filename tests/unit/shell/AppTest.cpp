@@ -111,6 +111,7 @@ TEST_F(AppTest, HeadlessStartInTheFixedOrderWithTheFixedValues) {
   EXPECT_EQ(modbus.logCallback, nullptr);
   EXPECT_EQ(tagServer.logCallback, nullptr);
 
+  EXPECT_EQ(QCoreApplication::organizationName().toStdString(), "pelmoran");
   EXPECT_EQ(app.Window(), nullptr);
   ASSERT_NE(app.MainFrame(), nullptr);
   EXPECT_EQ(&app.MainFrame()->Endpoints(), &app.GetRuntime().m_endpoints);
