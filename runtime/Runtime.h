@@ -1,18 +1,19 @@
 // The one owner of the program's state, plain C++: the endpoint registry,
 // the document template with the open scans, the document keys and the
 // defaults. It wires the parts together: documents reach their endpoints
-// through the registry, endpoints hand finished requests back here, and from
-// here to the scan that sent them. The window program and the headless
-// program hold one each; so do tests and tools.
+// through the registry, endpoints hand finished requests straight back to the
+// scan that sent them (here only when that scan has been closed), and client
+// writes go to the scan that owns the tag. The window program and the
+// headless program hold one each; so do tests and tools.
 #pragma once
 
 #include <cstdint>
 #include <string>
 
 #include "link/EndpointRegistry.h"
-#include "link/RequestSink.h"
 #include "platform/Variant.h"
 #include "pointdb/DocTemplate.h"
+#include "pointdb/RequestSink.h"
 #include "pointdb/ScanContext.h"
 
 class Archive;
@@ -33,7 +34,7 @@ class Runtime : public ScanContext, public IRequestSink {
   CPelmoranDoc* FindDocumentByKey(int key) const;
   int GetDocumentCount() const;
   void CloseAllDocuments();
-  // Offers a client write to every document in order until one owns the tag.
+  // Hands a client write to the document that owns the tag.
   void OfferClientWrite(int32_t hTag, VARIANT* value);
   // The same, answering its client through the token; a tag that no scan
   // owns any more is answered at once.
@@ -43,8 +44,8 @@ class Runtime : public ScanContext, public IRequestSink {
   // save set, the files are put in place when the set commits.
   void SaveAllDocuments(Archive& ar, SaveSet* set = nullptr);
 
-  // A finished request goes to its scan; one whose scan has been closed
-  // meanwhile is deleted.
+  // A finished request whose scan has been closed meanwhile: its clients are
+  // answered and it is deleted.
   void OnRequestDone(CModbusMsg* request) override;
 
   EndpointRegistry m_endpoints;
