@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "link/EndpointObserver.h"
+#include "link/ModbusBinding.h"
 
 namespace {
 
@@ -19,7 +20,10 @@ std::string DottedAddress(const std::array<uint8_t, 4>& address) {
 
 EndpointRegistry::EndpointRegistry(IRequestSink* sink) : m_pSink(sink) {}
 
-EndpointRegistry::~EndpointRegistry() { RemoveAllEndpoints(); }
+EndpointRegistry::~EndpointRegistry() {
+  StopListening();
+  RemoveAllEndpoints();
+}
 
 CModbusConnection* EndpointRegistry::FindEndpoint(const std::string& name) const {
   for (const auto& endpoint : m_endpoints)
@@ -59,13 +63,36 @@ bool EndpointRegistry::IsCommPortInUse(int comPort) const {
   return false;
 }
 
-void EndpointRegistry::RouteModbusCallback(int handle, int spare1, int spare2) {
-  if (handle == -1) return;  // -1 is "no connection" and names no endpoint
+void EndpointRegistry::RouteModbusCallback(const ModbusAnswer& answer) {
+  if (answer.handle == -1) return;  // -1 is "no connection" and names no endpoint
   for (const auto& endpoint : m_endpoints) {
-    if (endpoint->m_hConnection != handle) continue;
-    endpoint->OnResponse(spare1, spare2);
+    if (endpoint->m_hConnection != answer.handle) continue;
+    endpoint->OnResponse(answer);
     return;
   }
+}
+
+void EndpointRegistry::ListenForAnswers(MainThreadPost post) {
+  m_pListener = std::make_shared<EndpointRegistry*>(this);
+  std::weak_ptr<EndpointRegistry*> listener = m_pListener;
+  // Called on the library's thread: it only posts, and the answer is looked
+  // at on the main thread, if the registry still listens by then.
+  SetModbusCallbackDispatcher([listener, post = std::move(post)](ModbusAnswer answer) {
+    auto route = [listener, answer = std::move(answer)] {
+      if (std::shared_ptr<EndpointRegistry*> registry = listener.lock())
+        (*registry)->RouteModbusCallback(answer);
+    };
+    if (post)
+      post(std::move(route));
+    else
+      route();
+  });
+}
+
+void EndpointRegistry::StopListening() {
+  if (!m_pListener) return;
+  m_pListener.reset();
+  SetModbusCallbackDispatcher(nullptr);
 }
 
 void EndpointRegistry::OnConnectionEvent(int event, int handle) {

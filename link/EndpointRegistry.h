@@ -1,18 +1,23 @@
 // The endpoint list and every way the rest of the system reaches an endpoint
 // (by name from the scans, by library handle from the callbacks). The
-// runtime owns it; the main frame works on it.
+// runtime owns it; the main frame works on it. Main thread only.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "link/ModbusAnswer.h"
 #include "link/ModbusConnection.h"
 #include "pointdb/ScanLink.h"
 
 class CModbusMsg;
 class IEndpointObserver;
 class IRequestSink;
+
+// Runs a call on the main thread; empty: at once, on the calling thread.
+using MainThreadPost = std::function<void(std::function<void()>)>;
 
 // What the endpoint dialog hands back (and is filled with).
 struct EndpointChoice {
@@ -25,9 +30,10 @@ struct EndpointChoice {
 
 class EndpointRegistry : public IScanLink {
  public:
-  // Every endpoint hands its finished requests to sink (none: deleted).
+  // Every endpoint hands the finished requests whose scan has been closed to
+  // sink (none: deleted); the others go straight to their scans.
   explicit EndpointRegistry(IRequestSink* sink = nullptr);
-  // Deletes every endpoint (each closes its connection).
+  // Stops listening, then deletes every endpoint (each closes its connection).
   ~EndpointRegistry() override;
   EndpointRegistry(const EndpointRegistry&) = delete;
   EndpointRegistry& operator=(const EndpointRegistry&) = delete;
@@ -38,8 +44,14 @@ class EndpointRegistry : public IScanLink {
   void CloseEndpoint(const std::string& name) override;
   bool HasDanielsRegisters(const std::string& name) const override;
   bool IsCommPortInUse(int comPort) const;
-  void RouteModbusCallback(int handle, int spare1, int spare2);
+  // The answer goes to the endpoint whose connection it names.
+  void RouteModbusCallback(const ModbusAnswer& answer);
   void OnConnectionEvent(int event, int handle);
+  // From now on every answer of the Modbus library is posted through post
+  // and routed here; one registry listens at a time. Stopping drops the
+  // answers still on their way.
+  void ListenForAnswers(MainThreadPost post = {});
+  void StopListening();
 
   // Endpoint New, without the dialog: what the dialog is filled with, and
   // the endpoint made from what it handed back (appended, connected or not).
@@ -77,6 +89,8 @@ class EndpointRegistry : public IScanLink {
 
   IRequestSink* m_pSink;
   IEndpointObserver* m_pObserver = nullptr;
+  // What the answers on their way hold of the registry while it listens.
+  std::shared_ptr<EndpointRegistry*> m_pListener;
   DemotionPolicy m_demotionPolicy;
   LinkNow m_now = LinkClock::now;
 };

@@ -1,12 +1,33 @@
 #include "link/ModbusBinding.h"
 
+#include <algorithm>
+#include <mutex>
 #include <utility>
 
 namespace {
 
-std::function<void(int, int, int)>& Dispatcher() {
-  static std::function<void(int, int, int)> dispatcher;
+// Replaced on the main thread while the library's thread may be calling it.
+std::mutex& DispatcherMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+ModbusAnswerDispatcher& Dispatcher() {
+  static ModbusAnswerDispatcher dispatcher;
   return dispatcher;
+}
+
+ModbusAnswer ReadAnswer(int handle) {
+  ModbusAnswer answer;
+  answer.handle = handle;
+  if (!Modbus().MODBUSResponse) return answer;
+  uint16_t words[MBS_RESPONSE_CAPACITY] = {};
+  answer.status = Modbus().MODBUSResponse(handle, &answer.header, words, MBS_RESPONSE_CAPACITY);
+  const int count = std::min<int>(answer.header.length, MBS_RESPONSE_CAPACITY);
+  answer.words.assign(words, words + count);
+  if (Modbus().MODBUSResponseTime && Modbus().MODBUSResponseTime(handle, &answer.settledAt) != 0)
+    answer.settledAt = 0;
+  return answer;
 }
 
 }  // namespace
@@ -16,10 +37,16 @@ ModbusBinding& Modbus() {
   return binding;
 }
 
-void OnModbusCallback(int handle, int spare1, int spare2) {
-  if (const auto& dispatcher = Dispatcher()) dispatcher(handle, spare1, spare2);
+void OnModbusCallback(int handle, int, int) {
+  ModbusAnswerDispatcher dispatcher;
+  {
+    std::lock_guard lock(DispatcherMutex());
+    dispatcher = Dispatcher();
+  }
+  if (dispatcher) dispatcher(ReadAnswer(handle));
 }
 
-void SetModbusCallbackDispatcher(std::function<void(int, int, int)> dispatcher) {
+void SetModbusCallbackDispatcher(ModbusAnswerDispatcher dispatcher) {
+  std::lock_guard lock(DispatcherMutex());
   Dispatcher() = std::move(dispatcher);
 }

@@ -4,6 +4,7 @@
 
 #include <functional>
 
+#include "link/ModbusAnswer.h"
 #include "modbuslib/modbuslib.h"
 
 struct ModbusBinding {
@@ -26,8 +27,10 @@ struct ModbusBinding {
 // The binding in use.
 ModbusBinding& Modbus();
 
-// The response callback every connection installs. It hands the call to the
-// dispatcher below, which whoever owns the endpoints installs: the program's
-// posts it onto the main thread. Until one is installed calls are dropped.
+// The response callback every connection installs. On the library's thread it
+// reads the finished request's answer and hands it to the dispatcher below,
+// which the endpoint registry installs (EndpointRegistry::ListenForAnswers).
+// Until one is installed calls are dropped and nothing is read.
 void OnModbusCallback(int handle, int spare1, int spare2);
-void SetModbusCallbackDispatcher(std::function<void(int, int, int)> dispatcher);
+using ModbusAnswerDispatcher = std::function<void(ModbusAnswer)>;
+void SetModbusCallbackDispatcher(ModbusAnswerDispatcher dispatcher);

@@ -2,13 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
-#include <mutex>
 
 #include "link/ModbusBinding.h"
-#include "link/RequestSink.h"
 #include "platform/Bell.h"
 #include "pointdb/ModbusFunction.h"
 #include "pointdb/ModbusMsg.h"
+#include "pointdb/RequestSink.h"
 
 namespace {
 
@@ -162,7 +161,6 @@ bool CModbusConnection::ReplaceWaitingWrite(CModbusMsg& request) {
 
 int CModbusConnection::Enqueue(CModbusMsg* request) {
   if (!IsConnected()) return 0;
-  std::lock_guard<std::recursive_mutex> lock(m_hMutex);
   // The response copy holds 2000 words; a longer request is never sent.
   if (request->m_nScanLength > CModbusMsg::kTravelWords) {
     request->SetStatus(ScanStatus::InvalidLength);
@@ -233,24 +231,18 @@ void CModbusConnection::StartHead() {
   HandBack(head);
 }
 
-void CModbusConnection::OnResponse(int, int) {
+void CModbusConnection::OnResponse(const ModbusAnswer& answer) {
   if (m_queue.empty()) return;
-  RequestHeader header{};
-  uint16_t words[MBS_RESPONSE_CAPACITY] = {};
-  int result = Modbus().MODBUSResponse
-                   ? Modbus().MODBUSResponse(m_hConnection, &header, words, MBS_RESPONSE_CAPACITY)
-                   : MBS_INVALID_HANDLE;
   CModbusMsg* head = m_queue.front();
-  if (!SameHeader(header, HeaderOf(*head))) {
+  if (!SameHeader(answer.header, HeaderOf(*head))) {
     HandBackAll(TakeQueue(), ScanStatus::InvalidResponse);
     return;
   }
   // A write keeps the words it carried, which a refused mask write is sent
   // again from.
-  if (!IsWrite(*head))
-    std::copy_n(words, std::min<int>(head->m_nScanLength, MBS_RESPONSE_CAPACITY), head->m_data);
-  head->m_nStatus = result;
-  if (Modbus().MODBUSResponseTime) Modbus().MODBUSResponseTime(m_hConnection, &head->m_answeredAt);
+  if (!IsWrite(*head)) std::copy(answer.words.begin(), answer.words.end(), head->m_data);
+  head->m_nStatus = answer.status;
+  head->m_answeredAt = answer.settledAt;
   m_queue.erase(m_queue.begin());
   m_bBusy = false;
   HandBack(head);
@@ -261,7 +253,9 @@ void CModbusConnection::HandBack(CModbusMsg* request) {
   // Before the scan sees it: a time-out there may close the endpoint, which
   // asks whether the devices are all silent.
   m_demotion.OnResult(request->m_nSlaveNode, request->m_nStatus);
-  if (m_pSink)
+  if (std::shared_ptr<IRequestSink> scan = request->m_pScan.lock())
+    scan->OnRequestDone(request);
+  else if (m_pSink)
     m_pSink->OnRequestDone(request);
   else
     delete request;

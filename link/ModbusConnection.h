@@ -1,15 +1,16 @@
 // One endpoint: a serial COM port or a remote Modbus/TCP server, with its
-// library connection and its first-in, first-out request queue.
+// library connection and its first-in, first-out request queue. Main thread
+// only: the library's thread reaches it through answers posted there.
 #pragma once
 
 #include <array>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "link/DeviceDemotion.h"
+#include "link/ModbusAnswer.h"
 #include "link/ReconnectBackoff.h"
 #include "modbuslib/modbuslib.h"
 #include "pointdb/ScanStatus.h"
@@ -45,12 +46,11 @@ class CModbusConnection {
   // than a response can carry).
   int Enqueue(CModbusMsg* request);
   void SendNext();
-  void OnResponse(int spare1, int spare2);
+  void OnResponse(const ModbusAnswer& answer);
   void HandBack(CModbusMsg* request);
 
   std::string m_strName;
   int m_hConnection = -1;
-  std::recursive_mutex m_hMutex;
   int m_hTcpConnection = -1;
   int m_nPort = 502;
   int m_nProtocol = 1;
@@ -60,7 +60,8 @@ class CModbusConnection {
   std::array<uint8_t, 4> m_ipAddress{127, 0, 0, 1};
   std::vector<CModbusMsg*> m_queue;
   bool m_bBusy = false;
-  // Where finished requests go; without one they are deleted.
+  // Where a finished request goes whose scan has been closed meanwhile (the
+  // others go straight to the scan they carry); without one it is deleted.
   IRequestSink* m_pSink = nullptr;
   // Serial: the library reports the device gone until it can open it again.
   bool m_bDeviceLost = false;

@@ -2,10 +2,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "pointdb/ScanStatus.h"
+
+class IRequestSink;
 
 class CModbusMsg {
  public:
@@ -43,4 +46,8 @@ class CModbusMsg {
   // out), as FILETIME ticks; 0 when the program settled it itself. Not
   // copied: it belongs to one exchange.
   int64_t m_answeredAt = 0;
+  // The scan that takes the request back when its endpoint is done with it,
+  // so that finishing needs no search; expired once that scan is closed. Not
+  // copied: a request belongs to the scan that sent it.
+  std::weak_ptr<IRequestSink> m_pScan;
 };

@@ -10,6 +10,7 @@
 #include "pointdb/DataTypeInfo.h"
 #include "pointdb/ModbusFunction.h"
 #include "pointdb/RegisterCodec.h"
+#include "pointdb/RequestSink.h"
 #include "pointdb/ScanContext.h"
 #include "pointdb/ScanLink.h"
 #include "pointdb/ScanView.h"
@@ -142,10 +143,23 @@ void PublishAll(std::vector<std::unique_ptr<CModbusTag>>& tags, int32_t modbusSt
     tagpublisher::Publish(*tag, clientwrites::StatusOf(modbusStatus), now, observer);
 }
 
+// The scan as its finished requests reach it.
+class ScanResponder : public IRequestSink {
+ public:
+  explicit ScanResponder(CPelmoranDoc& doc) : m_doc(doc) {}
+  void OnRequestDone(CModbusMsg* request) override { m_doc.OnScanResponse(request); }
+
+ private:
+  CPelmoranDoc& m_doc;
+};
+
 }  // namespace
 
 CPelmoranDoc::CPelmoranDoc(ScanContext& context)
-    : m_nKey(++context.m_nDocKeyCounter), m_nNumbrPolls(0), m_context(context) {
+    : m_nKey(++context.m_nDocKeyCounter),
+      m_nNumbrPolls(0),
+      m_context(context),
+      m_pResponder(std::make_shared<ScanResponder>(*this)) {
   m_scan.Copy(context.m_pendingScan);
   m_strEndpoint = context.m_strPendingEndpoint;
   m_scan.m_nKey = m_nKey;
@@ -166,6 +180,7 @@ CPelmoranDoc::CPelmoranDoc(ScanContext& context)
     tag->m_fHighLimit = context.m_fDefaultHighLimit;
     tag->m_format = format;
     tagpublisher::Create(*tag, name, OPC_QUALITY_BAD, TagSource());
+    context.m_tagOwners.Add(tag->m_hTag, *this);
     // Quality 0 alone would not tell a client that a value is on its way.
     tagpublisher::Publish(*tag, OPC_STATUS_BAD_WAITING_FOR_INITIAL_DATA, tagpublisher::Now(),
                           context.m_pTagObserver);
@@ -174,6 +189,7 @@ CPelmoranDoc::CPelmoranDoc(ScanContext& context)
 }
 
 CPelmoranDoc::~CPelmoranDoc() {
+  m_context.m_tagOwners.RemoveScan(*this);
   for (auto& tag : m_tags) tagpublisher::Remove(*tag, m_context.m_pTagObserver);
 }
 
@@ -243,9 +259,11 @@ void CPelmoranDoc::SetTagFormat(int i, int32_t dataType, float low, float high,
   if (PublishedVarType(dataType, format) == before || tag->m_hTag == -1) return;
   // A node's type is fixed when it is published: a tag whose values change
   // type is published anew, and has no value until the next answer.
+  m_context.m_tagOwners.Remove(tag->m_hTag);
   tagpublisher::Remove(*tag, m_context.m_pTagObserver);
   VariantClear(&tag->m_value);
   tagpublisher::Create(*tag, GetTagName(i), OPC_QUALITY_BAD, TagSource());
+  m_context.m_tagOwners.Add(tag->m_hTag, *this);
   tagpublisher::Publish(*tag, OPC_STATUS_BAD_WAITING_FOR_INITIAL_DATA, tagpublisher::Now(),
                         m_context.m_pTagObserver);
 }
@@ -435,6 +453,7 @@ int CPelmoranDoc::Poll() {
   auto request = std::make_unique<CModbusMsg>();
   request->Copy(m_scan);
   request->m_nKey = m_nKey;
+  request->m_pScan = m_pResponder;
   if (link->SendToEndpoint(m_strEndpoint, request.get())) {
     request.release();  // the endpoint owns it now and hands it back
     ++m_nNumbrPolls;
@@ -541,6 +560,7 @@ bool CPelmoranDoc::SendFunction(ModbusFunction function, int offset, const uint1
   auto request = std::make_unique<CModbusMsg>();
   request->Copy(m_scan);
   request->m_nKey = m_nKey;
+  request->m_pScan = m_pResponder;
   request->m_nSlaveNode = m_scan.m_nSlaveNode;
   request->m_nPointType = static_cast<uint8_t>(function);
   request->m_nPointAddress = static_cast<uint16_t>(m_scan.m_nPointAddress + offset);

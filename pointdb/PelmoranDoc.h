@@ -14,6 +14,7 @@
 #include "pointdb/TagPublisher.h"
 
 class Archive;
+class IRequestSink;
 class IScanView;
 class ITagObserver;
 struct ScanContext;
@@ -120,4 +121,7 @@ class CPelmoranDoc {
   ClientWrite m_clientWrite;
   // The scan's device answered a mask write with exception 01.
   bool m_bMaskWriteRefused = false;
+  // What every request of the scan carries back to it; it goes with the
+  // document, so a request still out when the scan closes finds it expired.
+  std::shared_ptr<IRequestSink> m_pResponder;
 };

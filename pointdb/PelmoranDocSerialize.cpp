@@ -161,6 +161,7 @@ ScanRecord ReadScan(Archive& ar, const std::string& version, const CPelmoranDoc&
 }
 
 void RemoveTags(CPelmoranDoc& doc) {
+  doc.m_context.m_tagOwners.RemoveScan(doc);
   for (const auto& tag : doc.m_tags) tagpublisher::Remove(*tag, doc.m_context.m_pTagObserver);
   doc.m_tags.clear();
 }
@@ -181,6 +182,7 @@ void PublishTags(CPelmoranDoc& doc, const std::vector<TagRecord>& records) {
     const std::string name = doc.m_scan.MakeTagName(
         doc.TagPointOffset(static_cast<int>(i), doc.TagRegisters(*tag)), doc.m_strEndpoint);
     tagpublisher::Create(*tag, name, OPC_QUALITY_GOOD, source);
+    doc.m_context.m_tagOwners.Add(tag->m_hTag, doc);
     doc.m_tags.push_back(std::move(tag));
   }
 }

@@ -1,5 +1,6 @@
 // What every scan document is given by the runtime that owns it: the link to
-// its endpoints, the observer of its tags, the document keys, the definition that the next new scan
+// its endpoints, the observer of its tags, the index of the tags' handles, the
+// document keys, the definition that the next new scan
 // copies, and the default register configuration (which a scan file that is
 // opened sets in turn).
 #pragma once
@@ -9,6 +10,7 @@
 
 #include "pointdb/ModbusMsg.h"
 #include "pointdb/TagFormat.h"
+#include "pointdb/TagOwners.h"
 
 class IScanLink;
 class ITagObserver;
@@ -18,6 +20,8 @@ struct ScanContext {
   IScanLink* m_pLink = nullptr;
   // Told of every tag the tag server is told of; null: nobody else is.
   ITagObserver* m_pTagObserver = nullptr;
+  // Which open scan publishes each tag handle.
+  TagOwners m_tagOwners;
   int32_t m_nDocKeyCounter = 1;
   CModbusMsg m_pendingScan;
   std::string m_strPendingEndpoint;

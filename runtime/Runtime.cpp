@@ -42,16 +42,12 @@ void Runtime::OfferClientWrite(int32_t hTag, VARIANT* value) {
 }
 
 void Runtime::OfferClientWrite(int32_t hTag, VARIANT* value, uint64_t token) {
-  for (int i = 0; i < GetDocumentCount(); ++i)
-    if (m_docTemplate.GetDocument(i)->HandleClientWrite(hTag, value, token)) return;
+  CPelmoranDoc* doc = m_tagOwners.Find(hTag);
+  if (doc && doc->HandleClientWrite(hTag, value, token)) return;
   clientwrites::Complete(m_pTagObserver, token, OPC_STATUS_BAD_NODE_ID_UNKNOWN);
 }
 
 void Runtime::OnRequestDone(CModbusMsg* request) {
-  if (CPelmoranDoc* doc = FindDocumentByKey(request->m_nKey)) {
-    doc->OnScanResponse(request);
-    return;
-  }
   // The scan was closed while its write was out: the device still answered.
   clientwrites::CompleteAll(m_pTagObserver, *request);
   delete request;

@@ -1,9 +1,10 @@
 // The one owner of the program's state, plain C++: the endpoint registry,
 // the document template with the open scans, the document keys and the
 // defaults. It wires the parts together: documents reach their endpoints
-// through the registry, endpoints hand finished requests back here, and from
-// here to the scan that sent them. The window program and the headless
-// program hold one each; so do tests and tools.
+// through the registry, endpoints hand finished requests straight back to the
+// scan that sent them (here only when that scan has been closed), and client
+// writes go to the scan that owns the tag. The window program and the
+// headless program hold one each; so do tests and tools.
 #pragma once
 
 #include <cstdint>
@@ -11,9 +12,9 @@
 #include <vector>
 
 #include "link/EndpointRegistry.h"
-#include "link/RequestSink.h"
 #include "platform/Variant.h"
 #include "pointdb/DocTemplate.h"
+#include "pointdb/RequestSink.h"
 #include "pointdb/ScanContext.h"
 
 class Archive;
@@ -34,7 +35,7 @@ class Runtime : public ScanContext, public IRequestSink {
   CPelmoranDoc* FindDocumentByKey(int key) const;
   int GetDocumentCount() const;
   void CloseAllDocuments();
-  // Offers a client write to every document in order until one owns the tag.
+  // Hands a client write to the document that owns the tag.
   void OfferClientWrite(int32_t hTag, VARIANT* value);
   // The same, answering its client through the token; a tag that no scan
   // owns any more is answered at once.
@@ -45,8 +46,8 @@ class Runtime : public ScanContext, public IRequestSink {
   // was not saved is added to messages, for the operator.
   void SaveAllDocuments(Archive& ar, SaveSet* set, std::vector<std::string>& messages);
 
-  // A finished request goes to its scan; one whose scan has been closed
-  // meanwhile is deleted.
+  // A finished request whose scan has been closed meanwhile: its clients are
+  // answered and it is deleted.
   void OnRequestDone(CModbusMsg* request) override;
 
   EndpointRegistry m_endpoints;

@@ -3,7 +3,6 @@
 #include <QCoreApplication>
 #include <utility>
 
-#include "link/ModbusBinding.h"
 #include "platform/SharedVariant.h"
 #include "pointdb/TagServerBinding.h"
 #include "runtime/Runtime.h"
@@ -87,10 +86,7 @@ void CPelmoranApp::WireCallbacks() {
     if (m_window && journal)
       HeadlessLog::Write(stderr, true, level, LibraryLog::levelPrefix(level) + text);
   });
-  SetModbusCallbackDispatcher([](int handle, int spare1, int spare2) {
-    PostToRuntime(
-        [=](Runtime& runtime) { runtime.m_endpoints.RouteModbusCallback(handle, spare1, spare2); });
-  });
+  m_runtime->m_endpoints.ListenForAnswers(PostToMainThread);
 }
 
 bool CPelmoranApp::LoadFrame() {
@@ -127,7 +123,7 @@ void CPelmoranApp::ExitInstance() {
   // Callbacks still queued for the main thread find nothing from now on.
   CallbackTarget().reset();
   FrameTrace::Stop();
-  SetModbusCallbackDispatcher(nullptr);
+  m_runtime->m_endpoints.StopListening();
   // The broker hears of the gateway's end while its tags are all there.
   if (m_frame) m_frame->StopMqtt();
   LibraryLog::install(nullptr);

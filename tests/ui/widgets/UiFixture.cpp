@@ -10,7 +10,6 @@
 #include <vector>
 
 #include "link/EndpointRegistry.h"
-#include "link/ModbusBinding.h"
 #include "platform/MessageBox.h"
 #include "pointdb/DocTemplate.h"
 #include "pointdb/TagServerBinding.h"
@@ -85,9 +84,7 @@ void InstallFakeTagServer() {
 
 WindowProgram::WindowProgram() : app(std::make_unique<Runtime>()) {
   InstallFakeTagServer();
-  SetModbusCallbackDispatcher([this](int handle, int spare1, int spare2) {
-    app->m_endpoints.RouteModbusCallback(handle, spare1, spare2);
-  });
+  app->m_endpoints.ListenForAnswers();
   frame = std::make_unique<CMainFrame>(*app);
   window = std::make_unique<MainWindow>(*frame);
   app->m_docTemplate.m_pViewFactory = window->ViewFactory();
@@ -95,7 +92,7 @@ WindowProgram::WindowProgram() : app(std::make_unique<Runtime>()) {
 }
 
 WindowProgram::~WindowProgram() {
-  SetModbusCallbackDispatcher(nullptr);
+  app->m_endpoints.StopListening();
   app->CloseAllDocuments();
   window.reset();
   frame.reset();

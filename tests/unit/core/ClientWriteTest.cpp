@@ -2,10 +2,15 @@
 // specific status, or completed when its response comes back.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
+#include <filesystem>
 #include <string>
 
 #include "pointdb/ClientWrites.h"
+#include "pointdb/DataType.h"
+#include "pointdb/ScanFile.h"
 #include "support/CoreWorld.h"
 #include "support/Variants.h"
 
@@ -184,6 +189,38 @@ TEST_F(ClientWriteFixture, AWriteStillOutIsAnsweredWhenItsEndpointOrItsScanGoes)
   FakeModbus::Respond(tcp->m_hConnection);
   EXPECT_EQ(StatusesOf(orphaned), std::vector<uint32_t>{OPC_STATUS_GOOD});
   EXPECT_EQ(w.modbus.memory[1], 6);
+}
+
+TEST_F(ClientWriteFixture, AWriteGoesToTheScanThatPublishesItsHandleNow) {
+  CPelmoranDoc* doc = w.Scan("MODBUS1", 3, 1, 2);
+  const int32_t before = doc->GetTag(0)->m_hTag;
+  doc->SetTagFormat(0, static_cast<int32_t>(DataType::LongLowWordFirst), 0, 0, {});
+  const std::filesystem::path file =
+      std::filesystem::temp_directory_path() / ("owners-" + std::to_string(getpid()) + ".scn");
+  ASSERT_TRUE(SaveScanFile(*doc, file.string()));
+  CPelmoranDoc* loaded = w.app.m_docTemplate.OpenDocumentFile(file.string());
+  std::filesystem::remove(file);
+  ASSERT_NE(loaded, nullptr);
+  CPelmoranDoc* closed = w.Scan("MODBUS1", 3, 50, 2);
+  const int32_t gone = closed->GetTag(1)->m_hTag;
+  w.app.m_docTemplate.CloseDocument(closed);
+  struct Case {
+    const char* what;
+    int32_t handle;
+    uint32_t expected;
+  };
+  const Case cases[] = {
+      {"a tag published anew", doc->GetTag(0)->m_hTag, OPC_STATUS_GOOD},
+      {"the handle it had before", before, OPC_STATUS_BAD_NODE_ID_UNKNOWN},
+      {"a tag loaded from a scan file", loaded->GetTag(1)->m_hTag, OPC_STATUS_GOOD},
+      {"a tag of a closed scan", gone, OPC_STATUS_BAD_NODE_ID_UNKNOWN},
+  };
+  for (const Case& c : cases) {
+    OPCWriteToken token = Write(c.handle, Number(5));
+    if (!tcp->m_queue.empty()) FakeModbus::Respond(tcp->m_hConnection);
+    EXPECT_EQ(StatusesOf(token), std::vector<uint32_t>{c.expected}) << c.what;
+  }
+  EXPECT_EQ(w.modbus.Count("WriteMODBUS"), 2);
 }
 
 }  // namespace

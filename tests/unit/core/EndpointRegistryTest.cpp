@@ -1,6 +1,8 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "support/CoreWorld.h"
 
 namespace {
@@ -180,22 +182,55 @@ TEST_F(RegistryFixture, RoutingReachesTheEndpointOfTheHandle) {
   CPelmoranDoc* docB = w.Scan("B", 3, 1, 1);
   docA->Poll();
   docB->Poll();
-  w.frame.RouteModbusCallback(b->m_hConnection, 0, 0);
+  FakeModbus::Respond(b->m_hConnection);
   EXPECT_EQ(docB->m_scan.m_nStatus, 0);
   EXPECT_EQ(docA->m_scan.m_nStatus, 270);
-  w.frame.RouteModbusCallback(12345, 0, 0);
-  w.frame.RouteModbusCallback(-1, 0, 0);
+  for (int handle : {12345, -1}) {
+    ModbusAnswer stray;
+    stray.handle = handle;
+    stray.status = 0;
+    w.frame.RouteModbusCallback(stray);
+  }
   EXPECT_EQ(a->m_queue.size(), 1u);
-  OnModbusCallback(a->m_hConnection, 0, 0);
-  EXPECT_EQ(docA->m_scan.m_nStatus, 0) << "the default dispatcher routes at once";
+  FakeModbus::Respond(a->m_hConnection);
+  EXPECT_EQ(docA->m_scan.m_nStatus, 0) << "listening without a post routes at once";
 }
 
 TEST_F(RegistryFixture, ADispatcherCanTakeTheCallbackElsewhere) {
   std::vector<int> posted;
-  SetModbusCallbackDispatcher([&](int h, int, int) { posted.push_back(h); });
+  SetModbusCallbackDispatcher([&](ModbusAnswer answer) { posted.push_back(answer.handle); });
   OnModbusCallback(7, 0, 0);
   SetModbusCallbackDispatcher(nullptr);
   EXPECT_EQ(posted, std::vector<int>{7});
+}
+
+TEST_F(RegistryFixture, AnAnswerIsReadAsTheLibraryCallsBackAndRoutedWhereItIsPosted) {
+  std::vector<std::function<void()>> posted;
+  w.frame.ListenForAnswers([&](std::function<void()> call) { posted.push_back(std::move(call)); });
+  CModbusConnection* tcp = w.ConnectedTcpEndpoint("A");
+  CPelmoranDoc* doc = w.Scan("A", 3, 1, 1);
+  w.modbus.memory[1] = 7;
+  w.modbus.answeredAt = 1234;
+  doc->Poll();
+  FakeModbus::Respond(tcp->m_hConnection);
+  EXPECT_EQ(w.modbus.Count("MODBUSResponse"), 1) << "read as the library called back";
+  EXPECT_EQ(tcp->m_queue.size(), 1u) << "routed only where it is posted";
+  w.modbus.memory[1] = 8;  // what a later read would find
+  w.modbus.answeredAt = 0;
+  ASSERT_EQ(posted.size(), 1u);
+  posted[0]();
+  EXPECT_EQ(w.modbus.Count("MODBUSResponse"), 1);
+  EXPECT_EQ(doc->m_scan.m_data[0], 7);
+  EXPECT_EQ(doc->m_lastGoodTime, 1234);
+
+  doc->Poll();
+  FakeModbus::Respond(tcp->m_hConnection);
+  w.frame.StopListening();
+  ASSERT_EQ(posted.size(), 2u);
+  posted[1]();
+  EXPECT_EQ(tcp->m_queue.size(), 1u) << "an answer on its way when listening stopped is dropped";
+  FakeModbus::Respond(tcp->m_hConnection);
+  EXPECT_EQ(w.modbus.Count("MODBUSResponse"), 2) << "and none is read after";
 }
 
 TEST_F(RegistryFixture, SendAndCloseByName) {

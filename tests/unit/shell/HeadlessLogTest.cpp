@@ -37,9 +37,7 @@ class HeadlessLogTest : public ::testing::Test {
   }
   void SetUp() override {
     // Responses are routed at once here, as no event loop runs.
-    SetModbusCallbackDispatcher([this](int handle, int spare1, int spare2) {
-      frame_.RouteModbusCallback(handle, spare1, spare2);
-    });
+    frame_.ListenForAnswers();
     out_ = std::tmpfile();
     ASSERT_NE(out_, nullptr);
     log_ = std::make_unique<HeadlessLog>(frame_, out_);
@@ -47,7 +45,7 @@ class HeadlessLogTest : public ::testing::Test {
     app_.m_docTemplate.m_pViewFactory = &views_;
   }
   void TearDown() override {
-    SetModbusCallbackDispatcher(nullptr);
+    frame_.StopListening();
     app_.CloseAllDocuments();
     std::fclose(out_);
   }

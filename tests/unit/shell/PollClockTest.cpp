@@ -65,12 +65,10 @@ class PollClockTest : public ::testing::Test {
     if (QCoreApplication::instance() == nullptr) new QCoreApplication(argc, argv);
   }
   void SetUp() override {
-    SetModbusCallbackDispatcher([this](int handle, int spare1, int spare2) {
-      frame.RouteModbusCallback(handle, spare1, spare2);
-    });
+    frame.ListenForAnswers();
   }
   void TearDown() override {
-    SetModbusCallbackDispatcher(nullptr);
+    frame.StopListening();
     app.CloseAllDocuments();
   }
 

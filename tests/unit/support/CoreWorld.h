@@ -1,6 +1,6 @@
 // The whole core in one object for tests: fake libraries, fake views, and the
 // runtime with its endpoint registry and document template, the Modbus
-// callbacks routed to it at once. Members go in the order the program tears
+// answers routed to it at once. Members go in the order the program tears
 // them down: the runtime (endpoints closed, then the documents) first, then
 // the views, then the libraries.
 #pragma once
@@ -11,7 +11,6 @@
 #include "FakeTagServer.h"
 #include "FakeView.h"
 #include "link/EndpointRegistry.h"
-#include "link/ModbusBinding.h"
 #include "pointdb/DocTemplate.h"
 #include "pointdb/PelmoranDoc.h"
 #include "runtime/Runtime.h"
@@ -23,12 +22,7 @@ struct CoreWorld {
   Runtime app{&views};
   EndpointRegistry& frame = app.m_endpoints;
 
-  CoreWorld() {
-    SetModbusCallbackDispatcher([this](int handle, int spare1, int spare2) {
-      frame.RouteModbusCallback(handle, spare1, spare2);
-    });
-  }
-  ~CoreWorld() { SetModbusCallbackDispatcher(nullptr); }
+  CoreWorld() { frame.ListenForAnswers(); }
   CoreWorld(const CoreWorld&) = delete;
   CoreWorld& operator=(const CoreWorld&) = delete;
 
