@@ -197,7 +197,8 @@ TEST_F(ClientWriteFixture, AWriteGoesToTheScanThatPublishesItsHandleNow) {
   doc->SetTagFormat(0, static_cast<int32_t>(DataType::LongLowWordFirst), 0, 0, {});
   const std::filesystem::path file =
       std::filesystem::temp_directory_path() / ("owners-" + std::to_string(getpid()) + ".scn");
-  ASSERT_TRUE(SaveScanFile(*doc, file.string()));
+  std::string message;
+  ASSERT_TRUE(SaveScanFile(*doc, file.string(), message)) << message;
   CPelmoranDoc* loaded = w.app.m_docTemplate.OpenDocumentFile(file.string());
   std::filesystem::remove(file);
   ASSERT_NE(loaded, nullptr);
