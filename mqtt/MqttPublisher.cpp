@@ -59,7 +59,7 @@ constexpr const char* kClientIdPrefix = "pelmoran-";
 constexpr mode_t kFileMode = S_IRUSR | S_IWUSR | S_IRGRP | S_IROTH;
 // OPC UA's Bad_Shutdown: what a command still pending when the publisher
 // stops is answered with, for its write may or may not have happened.
-constexpr uint32_t kBadShutdown = 0x800C0000u;
+constexpr uint32_t kBadShutdown = UaStatus::BadShutdown;
 // An empty retained message is how MQTT deletes a retained one.
 constexpr const char* kNoDocument = "";
 

@@ -3,12 +3,12 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "opcua/UaStatusCodes.h"
 #include "platform/ConfigLocation.h"
 #include "tagserver/EndpointSetting.h"
 #include "tagserver/PkiStore.h"
 #include "tagserver/TcpListener.h"
 #include "tagserver/UaServer.h"
-#include "tagserver/UaStatusCodes.h"
 
 namespace tagserver {
 
