@@ -43,6 +43,7 @@ static_assert(sizeof(TcpOptions) == 20);
 static_assert(sizeof(RequestHeader) == 6);
 
 // Status codes of a request: 0 good, 1-255 the slave's exception number.
+constexpr int MBS_LAST_EXCEPTION = 255;
 enum ModbusStatus {
   MBS_OK = 0,
   MBS_INVALID_HANDLE = 256,
@@ -62,6 +63,12 @@ enum ModbusStatus {
   MBS_UNINITIALIZED = 270,
   MBS_FUNCTION_NOT_SUPPORTED = 272,
 };
+
+// The text of a status, as strerror gives an errno's: "Slave Exception #2" for
+// an exception number, the code's name in capitals ("POLL TIMEOUT") for the
+// library's own, and the empty text for 0 and for any other value. The text
+// stays valid for the life of the program.
+const char* ModbusStatusText(int status);
 
 // Link events of a Modbus/TCP connection.
 enum ModbusLinkEvent { MBS_EVENT_CONNECTED = 3, MBS_EVENT_TERMINATED = 4 };

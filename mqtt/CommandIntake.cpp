@@ -5,6 +5,7 @@
 
 #include "mqtt/PublishFormat.h"
 #include "mqtt/PublisherContext.h"
+#include "opcua/UaStatusCodes.h"
 
 namespace mqtt {
 
@@ -12,7 +13,7 @@ namespace {
 
 // OPC UA's Bad_Shutdown: what a command still pending when the publisher
 // stops is answered with, for its write may or may not have happened.
-constexpr uint32_t kBadShutdown = 0x800C0000u;
+constexpr uint32_t kBadShutdown = UaStatus::BadShutdown;
 
 // Command numbers run on across every publisher of the process: the program
 // may complete a command of a stopped publisher against its successor, which

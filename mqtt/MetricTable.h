@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "mqtt/MetricSample.h"
+#include "opcua/UaStatusCodes.h"
 #include "platform/Variant.h"
 
 namespace mqtt {
@@ -57,7 +58,7 @@ class MetricTable {
   std::string DeviceByLevel(const std::string& level) const;
 
  private:
-  static constexpr uint32_t kWaitingForInitialData = 0x80320000u;
+  static constexpr uint32_t kWaitingForInitialData = UaStatus::BadWaitingForInitialData;
 
   struct Metric {
     MetricSample sample;

@@ -9,9 +9,10 @@ namespace mqtt {
 namespace {
 constexpr int64_t kTicksTo1970 = 116444736000000000LL;
 constexpr int64_t kTicksPerMillisecond = 10000;
-constexpr uint32_t kSeverityMask = 0xC0000000u;
-constexpr uint32_t kSeverityUncertain = 0x40000000u;
-constexpr uint32_t kSeverityBadBit = 0x80000000u;
+// A code's top two bits are its severity, named by the bare severity codes.
+constexpr uint32_t kSeverityMask = UaStatus::Uncertain | UaStatus::Bad;
+constexpr uint32_t kSeverityUncertain = UaStatus::Uncertain;
+constexpr uint32_t kSeverityBadBit = UaStatus::Bad;
 constexpr double kMillisecondsPerDay = 86400000.0;
 // DATE 0 is 1899-12-30, 25569 days before 1970.
 constexpr double kDateTo1970Days = 25569.0;

@@ -8,6 +8,7 @@
 #include <string_view>
 
 #include "mqtt/MetricSample.h"
+#include "opcua/UaStatusCodes.h"
 #include "platform/Variant.h"
 
 namespace mqtt {
@@ -17,10 +18,10 @@ enum class Quality : int32_t { Bad = 0, Uncertain = 64, Good = 192 };
 
 // OPC UA status codes the publisher answers refused writes with.
 enum class WriteRefusal : uint32_t {
-  NodeIdUnknown = 0x80340000u,
-  NotWritable = 0x803B0000u,
-  OutOfRange = 0x803C0000u,
-  TypeMismatch = 0x80740000u,
+  NodeIdUnknown = UaStatus::BadNodeIdUnknown,
+  NotWritable = UaStatus::BadNotWritable,
+  OutOfRange = UaStatus::BadOutOfRange,
+  TypeMismatch = UaStatus::BadTypeMismatch,
 };
 
 class ValueConversion {

@@ -6,20 +6,7 @@
 
 namespace clientwrites {
 
-uint32_t StatusOf(int32_t modbusStatus) {
-  if (IsSlaveException(modbusStatus)) return OPC_STATUS_BAD_DEVICE_FAILURE;
-  switch (static_cast<ScanStatus>(modbusStatus)) {
-    case ScanStatus::Ok: return OPC_STATUS_GOOD;
-    case ScanStatus::PollTimeout: return OPC_STATUS_BAD_TIMEOUT;
-    case ScanStatus::InvalidHandle:
-    case ScanStatus::ChannelNotConnected:
-    case ScanStatus::SvrNotConnected: return OPC_STATUS_BAD_NOT_CONNECTED;
-    case ScanStatus::InvalidAddress:
-    case ScanStatus::InvalidLength: return OPC_STATUS_BAD_OUT_OF_RANGE;
-    case ScanStatus::DeviceDemoted: return OPC_STATUS_BAD_OUT_OF_SERVICE;
-    default: return OPC_STATUS_BAD_COMMUNICATION_ERROR;
-  }
-}
+uint32_t StatusOf(int32_t modbusStatus) { return UaStatusOf(modbusStatus); }
 
 void Complete(ITagObserver* observer, uint64_t token, uint32_t status) {
   if (token == kNoToken) return;

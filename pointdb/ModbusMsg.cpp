@@ -66,26 +66,4 @@ std::string CModbusMsg::MakeTagName(int offset, const std::string& prefix) const
   return prefix + m_strDelimiter + node + m_strDelimiter + PointTypeDigit(m_nPointType) + number;
 }
 
-std::string CModbusMsg::GetStatusText() const {
-  if (IsSlaveException(m_nStatus)) return "Slave Exception #" + std::to_string(m_nStatus);
-  switch (Status()) {
-    case ScanStatus::InvalidHandle: return "INVALID HANDLE";
-    case ScanStatus::MsgOverrun: return "MSG OVERRUN";
-    case ScanStatus::InvalidAddress: return "INVALID MODBUS ADDRESS";
-    case ScanStatus::InvalidNode: return "INVALID NODE ADDRESS";
-    case ScanStatus::InvalidLength: return "INVALID LENGTH";
-    case ScanStatus::InvalidCommand: return "INVALID MODBUS COMMAND";
-    case ScanStatus::OutOfMemory: return "OUT OF MEMORY";
-    case ScanStatus::PollTimeout: return "POLL TIMEOUT";
-    case ScanStatus::InvalidProtocol: return "INVALID PROTOCOL SELECTION";
-    case ScanStatus::InvalidChecksum: return "INVALID CHECKSUM";
-    case ScanStatus::ChannelNotConnected: return "CHANNEL NOT CONNECTED";
-    case ScanStatus::InvalidResponse: return "INVALID SLAVE RESPONSE";
-    case ScanStatus::WriteFailure: return "WRITE FAILURE";
-    case ScanStatus::SvrNotConnected: return "SVR NOT CONNECTED";
-    case ScanStatus::Uninitialized: return "UNINITIALIZED";
-    case ScanStatus::FunctionNotSupported: return "FUNCTION NOT SUPPORTED";
-    case ScanStatus::DeviceDemoted: return "DEVICE DEMOTED";
-    default: return "";
-  }
-}
+std::string CModbusMsg::GetStatusText() const { return ScanStatusText(m_nStatus); }

@@ -1,6 +1,7 @@
 // The documented numbers of a scan's or request's status: 0 when good, 1-255
 // a slave's exception code, and from 256 the Modbus library's own reasons,
-// with the program's own past them.
+// with the program's own past them; and what each says to an operator and to
+// an OPC UA client.
 #pragma once
 
 #include <cstdint>
@@ -29,7 +30,7 @@ enum class ScanStatus : int32_t {
   DeviceDemoted = 280,
 };
 
-constexpr int32_t kLastSlaveException = 255;
+constexpr int32_t kLastSlaveException = MBS_LAST_EXCEPTION;
 
 // An exception answer is still an answer: the device is alive.
 constexpr bool IsSlaveException(int32_t status) {
@@ -37,3 +38,10 @@ constexpr bool IsSlaveException(int32_t status) {
 }
 
 constexpr int32_t ToNumber(ScanStatus status) { return static_cast<int32_t>(status); }
+
+// The text a scan shows for its status: empty for 0 and for a number this
+// table does not know.
+const char* ScanStatusText(int32_t status);
+// The OPC UA status a tag is published with, and a client's write answered
+// with, after a request ends with status.
+uint32_t UaStatusOf(int32_t status);

@@ -1,9 +1,9 @@
 #include "tagserver/AddressSpace.h"
 
+#include "opcua/UaStatusCodes.h"
 #include "tagserver/UaEncoder.h"
 #include "tagserver/UaLimits.h"
 #include "tagserver/UaNodeIds.h"
-#include "tagserver/UaStatusCodes.h"
 
 namespace tagserver {
 

@@ -1,6 +1,6 @@
 #include "tagserver/AsymmetricSecurityHeader.h"
 
-#include "tagserver/UaStatusCodes.h"
+#include "opcua/UaStatusCodes.h"
 
 namespace tagserver {
 

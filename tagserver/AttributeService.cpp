@@ -1,12 +1,12 @@
 #include "tagserver/AttributeService.h"
 
+#include "opcua/UaStatusCodes.h"
 #include "tagserver/QualityMap.h"
 #include "tagserver/Session.h"
 #include "tagserver/UaLimits.h"
 #include "tagserver/UaNodeIds.h"
 #include "tagserver/UaServer.h"
 #include "tagserver/UaServiceError.h"
-#include "tagserver/UaStatusCodes.h"
 
 namespace tagserver {
 

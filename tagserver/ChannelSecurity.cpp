@@ -2,10 +2,10 @@
 
 #include <openssl/crypto.h>
 
+#include "opcua/UaStatusCodes.h"
 #include "tagserver/PkiStore.h"
 #include "tagserver/RsaCrypto.h"
 #include "tagserver/UaDecodeError.h"
-#include "tagserver/UaStatusCodes.h"
 
 namespace tagserver {
 

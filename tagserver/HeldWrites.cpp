@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
+#include "opcua/UaStatusCodes.h"
 #include "tagserver/RequestContext.h"
 #include "tagserver/UaConnection.h"
 #include "tagserver/UaNodeIds.h"
 #include "tagserver/UaServer.h"
-#include "tagserver/UaStatusCodes.h"
 
 namespace tagserver {
 

@@ -17,8 +17,8 @@
 #include <fstream>
 #include <set>
 
+#include "opcua/UaStatusCodes.h"
 #include "tagserver/ServerLog.h"
-#include "tagserver/UaStatusCodes.h"
 
 namespace fs = std::filesystem;
 

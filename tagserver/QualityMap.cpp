@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "tagserver/UaStatusCodes.h"
+#include "opcua/UaStatusCodes.h"
 
 namespace tagserver {
 

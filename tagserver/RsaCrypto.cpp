@@ -4,9 +4,9 @@
 
 #include <algorithm>
 
+#include "opcua/UaStatusCodes.h"
 #include "tagserver/OpenSslPtr.h"
 #include "tagserver/UaDecodeError.h"
-#include "tagserver/UaStatusCodes.h"
 
 namespace tagserver {
 

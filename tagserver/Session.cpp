@@ -1,11 +1,11 @@
 #include "tagserver/Session.h"
 
+#include "opcua/UaStatusCodes.h"
 #include "tagserver/UaConnection.h"
 #include "tagserver/UaEncoder.h"
 #include "tagserver/UaLimits.h"
 #include "tagserver/UaNodeIds.h"
 #include "tagserver/UaServer.h"
-#include "tagserver/UaStatusCodes.h"
 
 namespace tagserver {
 

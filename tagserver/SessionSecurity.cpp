@@ -1,10 +1,10 @@
 #include "tagserver/SessionSecurity.h"
 
+#include "opcua/UaStatusCodes.h"
 #include "tagserver/PkiStore.h"
 #include "tagserver/RsaCrypto.h"
 #include "tagserver/UaNodeIds.h"
 #include "tagserver/UaServiceError.h"
-#include "tagserver/UaStatusCodes.h"
 
 namespace tagserver {
 

@@ -5,9 +5,9 @@
 
 #include <stdexcept>
 
+#include "opcua/UaStatusCodes.h"
 #include "tagserver/OpenSslPtr.h"
 #include "tagserver/UaDecodeError.h"
-#include "tagserver/UaStatusCodes.h"
 
 namespace tagserver {
 

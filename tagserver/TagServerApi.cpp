@@ -1,26 +1,11 @@
 // The library's entry points, as the program calls them.
 #include "tagserver/QualityMap.h"
 #include "tagserver/TagServerHost.h"
-#include "tagserver/UaStatusCodes.h"
 #include "tagserver/tagserver.h"
 
 using tagserver::TagServerHost;
-namespace UaStatus = tagserver::UaStatus;
 
-// The public codes are the published ones.
-static_assert(OPC_STATUS_GOOD == UaStatus::Good);
-static_assert(OPC_STATUS_BAD_TIMEOUT == UaStatus::BadTimeout);
-static_assert(OPC_STATUS_BAD_COMMUNICATION_ERROR == UaStatus::BadCommunicationError);
-static_assert(OPC_STATUS_BAD_NODE_ID_UNKNOWN == UaStatus::BadNodeIdUnknown);
-static_assert(OPC_STATUS_BAD_NOT_WRITABLE == UaStatus::BadNotWritable);
-static_assert(OPC_STATUS_BAD_OUT_OF_RANGE == UaStatus::BadOutOfRange);
-static_assert(OPC_STATUS_BAD_TYPE_MISMATCH == UaStatus::BadTypeMismatch);
-static_assert(OPC_STATUS_BAD_NOT_CONNECTED == UaStatus::BadNotConnected);
-static_assert(OPC_STATUS_BAD_DEVICE_FAILURE == UaStatus::BadDeviceFailure);
-static_assert(OPC_STATUS_BAD_OUT_OF_SERVICE == UaStatus::BadOutOfService);
-static_assert(OPC_STATUS_BAD_WAITING_FOR_INITIAL_DATA == UaStatus::BadWaitingForInitialData);
 static_assert(OPC_TAG_FOLDER == tagserver::FolderTree::kTagFolder);
-static_assert(OPC_STATUS_BAD_DATA_ENCODING_INVALID == UaStatus::BadDataEncodingInvalid);
 
 extern "C" {
 

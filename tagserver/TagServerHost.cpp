@@ -2,13 +2,13 @@
 
 #include <cstdlib>
 
+#include "opcua/UaStatusCodes.h"
 #include "platform/ConfigLocation.h"
 #include "tagserver/EndpointSetting.h"
 #include "tagserver/PkiStore.h"
 #include "tagserver/ServerLog.h"
 #include "tagserver/TcpListener.h"
 #include "tagserver/UaServer.h"
-#include "tagserver/UaStatusCodes.h"
 
 namespace tagserver {
 

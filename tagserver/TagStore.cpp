@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
+#include "opcua/UaStatusCodes.h"
 #include "tagserver/QualityMap.h"
-#include "tagserver/UaStatusCodes.h"
 
 namespace tagserver {
 

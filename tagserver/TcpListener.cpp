@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
+#include "opcua/UaStatusCodes.h"
 #include "tagserver/ServerLog.h"
 #include "tagserver/TcpLink.h"
 #include "tagserver/UaLimits.h"
 #include "tagserver/UaServer.h"
-#include "tagserver/UaStatusCodes.h"
 #include "tagserver/UaTypes.h"
 
 namespace tagserver {

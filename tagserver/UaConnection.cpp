@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "opcua/UaStatusCodes.h"
 #include "tagserver/AsymmetricSecurityHeader.h"
 #include "tagserver/RequestHeader.h"
 #include "tagserver/SecureChannelRequests.h"
@@ -13,7 +14,6 @@
 #include "tagserver/UaLimits.h"
 #include "tagserver/UaNodeIds.h"
 #include "tagserver/UaServer.h"
-#include "tagserver/UaStatusCodes.h"
 
 namespace tagserver {
 

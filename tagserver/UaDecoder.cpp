@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "tagserver/UaStatusCodes.h"
+#include "opcua/UaStatusCodes.h"
 
 namespace tagserver {
 

@@ -4,6 +4,7 @@
 #include <random>
 #include <stdexcept>
 
+#include "opcua/UaStatusCodes.h"
 #include "tagserver/PkiStore.h"
 #include "tagserver/RequestHeader.h"
 #include "tagserver/SymmetricCrypto.h"
@@ -12,7 +13,6 @@
 #include "tagserver/UaLimits.h"
 #include "tagserver/UaNodeIds.h"
 #include "tagserver/UaServiceError.h"
-#include "tagserver/UaStatusCodes.h"
 
 namespace tagserver {
 

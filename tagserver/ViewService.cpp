@@ -2,11 +2,11 @@
 
 #include <algorithm>
 
+#include "opcua/UaStatusCodes.h"
 #include "tagserver/Session.h"
 #include "tagserver/UaLimits.h"
 #include "tagserver/UaNodeIds.h"
 #include "tagserver/UaServiceError.h"
-#include "tagserver/UaStatusCodes.h"
 
 namespace tagserver {
 

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "opcua/UaStatusCodes.h"
 #include "platform/Guid.h"
 #include "platform/Variant.h"
 
@@ -22,20 +23,21 @@ typedef void (*OPCWriteCallback)(int32_t hTag, VARIANT* value, int32_t* result);
 typedef uint64_t OPCWriteToken;
 typedef void (*OPCAsyncWriteCallback)(int32_t hTag, VARIANT* value, OPCWriteToken token);
 
-// OPC UA status codes a completed write carries to its client.
-constexpr uint32_t OPC_STATUS_GOOD = 0x00000000u;
-constexpr uint32_t OPC_STATUS_BAD_TIMEOUT = 0x800A0000u;
-constexpr uint32_t OPC_STATUS_BAD_COMMUNICATION_ERROR = 0x80050000u;
-constexpr uint32_t OPC_STATUS_BAD_NODE_ID_UNKNOWN = 0x80340000u;
-constexpr uint32_t OPC_STATUS_BAD_NOT_WRITABLE = 0x803B0000u;
-constexpr uint32_t OPC_STATUS_BAD_OUT_OF_RANGE = 0x803C0000u;
-constexpr uint32_t OPC_STATUS_BAD_TYPE_MISMATCH = 0x80740000u;
-constexpr uint32_t OPC_STATUS_BAD_NOT_CONNECTED = 0x808A0000u;
-constexpr uint32_t OPC_STATUS_BAD_DEVICE_FAILURE = 0x808B0000u;
-constexpr uint32_t OPC_STATUS_BAD_OUT_OF_SERVICE = 0x808D0000u;
-constexpr uint32_t OPC_STATUS_BAD_WAITING_FOR_INITIAL_DATA = 0x80320000u;
-constexpr uint32_t OPC_STATUS_BAD_DATA_ENCODING_INVALID = 0x80380000u;
-constexpr uint32_t OPC_STATUS_BAD_INVALID_ARGUMENT = 0x80AB0000u;
+// OPC UA status codes a completed write carries to its client, and a tag's
+// update may carry: the published codes under the names of this interface.
+constexpr uint32_t OPC_STATUS_GOOD = UaStatus::Good;
+constexpr uint32_t OPC_STATUS_BAD_TIMEOUT = UaStatus::BadTimeout;
+constexpr uint32_t OPC_STATUS_BAD_COMMUNICATION_ERROR = UaStatus::BadCommunicationError;
+constexpr uint32_t OPC_STATUS_BAD_NODE_ID_UNKNOWN = UaStatus::BadNodeIdUnknown;
+constexpr uint32_t OPC_STATUS_BAD_NOT_WRITABLE = UaStatus::BadNotWritable;
+constexpr uint32_t OPC_STATUS_BAD_OUT_OF_RANGE = UaStatus::BadOutOfRange;
+constexpr uint32_t OPC_STATUS_BAD_TYPE_MISMATCH = UaStatus::BadTypeMismatch;
+constexpr uint32_t OPC_STATUS_BAD_NOT_CONNECTED = UaStatus::BadNotConnected;
+constexpr uint32_t OPC_STATUS_BAD_DEVICE_FAILURE = UaStatus::BadDeviceFailure;
+constexpr uint32_t OPC_STATUS_BAD_OUT_OF_SERVICE = UaStatus::BadOutOfService;
+constexpr uint32_t OPC_STATUS_BAD_WAITING_FOR_INITIAL_DATA = UaStatus::BadWaitingForInitialData;
+constexpr uint32_t OPC_STATUS_BAD_DATA_ENCODING_INVALID = UaStatus::BadDataEncodingInvalid;
+constexpr uint32_t OPC_STATUS_BAD_INVALID_ARGUMENT = UaStatus::BadInvalidArgument;
 
 // Registration record (and, for the service, a systemd user unit) under the
 // user's configuration directory.

@@ -11,11 +11,11 @@
 #include <utility>
 
 #include "TestClient.h"
+#include "opcua/UaStatusCodes.h"
 #include "tagserver/ChannelSecurity.h"
 #include "tagserver/PkiStore.h"
 #include "tagserver/RsaCrypto.h"
 #include "tagserver/UaDecodeError.h"
-#include "tagserver/UaStatusCodes.h"
 #include "tagserver/tagserver.h"
 
 namespace fs = std::filesystem;

@@ -4,9 +4,9 @@
 
 #include <cmath>
 
+#include "opcua/UaStatusCodes.h"
 #include "tagserver/UaDecoder.h"
 #include "tagserver/UaEncoder.h"
-#include "tagserver/UaStatusCodes.h"
 
 namespace tagserver {
 namespace {

@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include "TestClient.h"
+#include "opcua/UaStatusCodes.h"
 #include "tagserver/UaLimits.h"
 #include "tagserver/UaNodeIds.h"
-#include "tagserver/UaStatusCodes.h"
 
 namespace tagserver {
 namespace {

@@ -3,8 +3,8 @@
 #include <gtest/gtest.h>
 
 #include "TestClient.h"
+#include "opcua/UaStatusCodes.h"
 #include "tagserver/UaNodeIds.h"
-#include "tagserver/UaStatusCodes.h"
 
 namespace tagserver {
 namespace {

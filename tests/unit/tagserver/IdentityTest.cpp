@@ -11,10 +11,10 @@
 #include <tuple>
 
 #include "TestClient.h"
+#include "opcua/UaStatusCodes.h"
 #include "tagserver/PkiStore.h"
 #include "tagserver/RsaCrypto.h"
 #include "tagserver/UaNodeIds.h"
-#include "tagserver/UaStatusCodes.h"
 
 namespace tagserver {
 namespace {

@@ -7,10 +7,10 @@
 #include <utility>
 
 #include "TestClient.h"
+#include "opcua/UaStatusCodes.h"
 #include "tagserver/TcpLink.h"
 #include "tagserver/UaLimits.h"
 #include "tagserver/UaNodeIds.h"
-#include "tagserver/UaStatusCodes.h"
 
 namespace tagserver {
 namespace {

@@ -9,9 +9,9 @@
 #include <fstream>
 #include <functional>
 
+#include "opcua/UaStatusCodes.h"
 #include "tagserver/PkiStore.h"
 #include "tagserver/RsaCrypto.h"
-#include "tagserver/UaStatusCodes.h"
 
 namespace fs = std::filesystem;
 using namespace tagserver;

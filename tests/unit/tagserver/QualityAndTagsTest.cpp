@@ -6,9 +6,9 @@
 #include <variant>
 
 #include "TestClient.h"
+#include "opcua/UaStatusCodes.h"
 #include "tagserver/QualityMap.h"
 #include "tagserver/TagStore.h"
-#include "tagserver/UaStatusCodes.h"
 
 namespace tagserver {
 namespace {

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace tagserver::UaStatus {
+namespace UaStatus {
 
 constexpr uint32_t Good = 0x00000000u;
 constexpr uint32_t Uncertain = 0x40000000u;
@@ -278,4 +278,4 @@ constexpr uint32_t GoodInitiateFaultState = 0x04080000u;
 constexpr uint32_t GoodCascade = 0x04090000u;
 constexpr uint32_t BadDataSetIdInvalid = 0x80E70000u;
 
-}  // namespace tagserver::UaStatus
+}  // namespace UaStatus
