@@ -26,6 +26,24 @@ class SerialConnection : public Connection {
   static std::chrono::microseconds characterTime(const SerialSettings& settings);
 
  protected:
+  // For a line that is opened later (see lineOpened), and is tried again
+  // every retryAfter while it cannot be.
+  SerialConnection(asio::io_context& io, int handle, Dialect dialect, int timeoutMs,
+                   std::unique_ptr<Framer> framer, const SerialSettings& settings,
+                   std::string device, std::chrono::milliseconds retryAfter);
+  // I/O thread: the line is open on fd (a socket, for a converter on a network).
+  void lineOpened(int fd);
+  // I/O thread: opens the line again after it was lost; lineOpened or retryLater follows.
+  virtual void reopen();
+  void lineFailed(const std::string& why);
+  void retryLater();
+  // Bytes still waiting in the device's output queue.
+  virtual int pendingOutput();
+  // Drops what arrived and was not read yet.
+  virtual void flushInput();
+  const std::string& device() const { return device_; }
+  bool lineDown() const { return lineDown_; }
+
   // False while the device is away: requests are refused at once.
   bool linkUp() const override { return present_; }
   bool serialLine() const override { return true; }
@@ -49,17 +67,15 @@ class SerialConnection : public Connection {
   void waitForInput();
   void readAvailable();
   bool requestLeaving();
-  void lineFailed(const std::string& why);
-  void retryLater();
   // The device is gone (a USB adapter unplugged, a pseudo-terminal closed):
   // it is closed, and opened again with the same settings when it is back.
   void lose();
-  void reopen();
   void releaseRts(int checks);
 
   asio::posix::stream_descriptor port_;
   const std::string device_;  // as the log names it
   const std::string path_;
+  const std::chrono::milliseconds retryAfter_;
   std::atomic<bool> present_{true};
   const SerialSettings settings_;
   const bool manualRts_;

@@ -16,8 +16,15 @@ TcpConnection::TcpConnection(asio::io_context& io, int handle,
     : Connection(io, handle, Dialect::Standard, timeoutMs, std::make_unique<MbapFramer>()),
       socket_(io),
       server_(server),
+      resolver_(io),
       connectTimer_(io),
       connectTimeoutMs_(timeoutMs > 0 ? timeoutMs : 2000) {}
+
+TcpConnection::TcpConnection(asio::io_context& io, int handle, std::string host, uint16_t port,
+                             int timeoutMs)
+    : TcpConnection(io, handle, asio::ip::tcp::endpoint(asio::ip::tcp::v4(), port), timeoutMs) {
+  host_ = std::move(host);
+}
 
 std::shared_ptr<TcpConnection> TcpConnection::self() {
   return std::static_pointer_cast<TcpConnection>(shared_from_this());
@@ -25,6 +32,25 @@ std::shared_ptr<TcpConnection> TcpConnection::self() {
 
 void TcpConnection::start() {
   if (!isOpen()) return;
+  if (host_.empty()) {
+    connect();
+    return;
+  }
+  // The resolver works on a thread of its own: a slow name server holds up nothing.
+  resolver_.async_resolve(
+      host_, std::to_string(server_.port()), asio::ip::resolver_base::numeric_service,
+      [me = self()](const asio::error_code& ec, asio::ip::tcp::resolver::results_type found) {
+        if (!me->isOpen()) return;
+        if (ec || found.empty()) {
+          me->lost(ec ? ec : asio::error::host_not_found);
+          return;
+        }
+        me->server_ = found.begin()->endpoint();
+        me->connect();
+      });
+}
+
+void TcpConnection::connect() {
   // An unreachable host would otherwise keep the kernel trying for minutes.
   connectTimer_.expires_after(std::chrono::milliseconds(connectTimeoutMs_));
   connectTimer_.async_wait([me = self()](const asio::error_code& ec) {
@@ -132,7 +158,8 @@ void TcpConnection::reconnect() {
 }
 
 std::string TcpConnection::name() const {
-  return "Modbus/TCP " + server_.address().to_string() + ":" + std::to_string(server_.port());
+  const std::string host = host_.empty() ? server_.address().to_string() : host_;
+  return "Modbus/TCP " + host + ":" + std::to_string(server_.port());
 }
 
 void TcpConnection::lost(const asio::error_code& ec) {
