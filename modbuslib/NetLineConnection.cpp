@@ -130,6 +130,15 @@ void NetLineConnection::connectUdp(const asio::ip::udp::resolver::results_type& 
   lineOpened(fd);
 }
 
+void NetLineConnection::shutdown() {
+  SerialConnection::shutdown();
+  tcpResolver_.cancel();
+  udpResolver_.cancel();
+  connectTimer_.cancel();
+  asio::error_code ignored;
+  tcpSocket_.close(ignored);
+}
+
 std::chrono::microseconds NetLineConnection::settleTime() const {
   const auto line = SerialConnection::settleTime();
   return transport_ == Transport::Tcp ? std::max<std::chrono::microseconds>(line, kStreamSettle)

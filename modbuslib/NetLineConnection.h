@@ -23,6 +23,7 @@ class NetLineConnection : public SerialConnection {
 
  protected:
   void reopen() override;
+  void shutdown() override;
   // Sockets have no driver queue for a turnaround and nothing to flush:
   // whatever was received is read at once.
   int pendingOutput() override { return 0; }

@@ -10,6 +10,7 @@
 
 #include "modbuslib/Library.h"
 #include "modbuslib/SerialPort.h"
+#include "platform/Log.h"
 
 namespace mbl {
 
@@ -75,6 +76,29 @@ void SerialConnection::setTiming(microseconds gap, microseconds turnaround) {
     me->gap_ = gap.count() > 0 ? gap : silentInterval(me->settings_);
     me->turnaround_ = turnaround.count() > 0 ? turnaround : silentInterval(me->settings_);
   });
+}
+
+void SerialConnection::setRs485(int mode, uint32_t beforeMs, uint32_t afterMs) {
+  asio::post(port_.get_executor(), [me = self(), mode, beforeMs, afterMs] {
+    me->rs485Mode_ = mode;
+    me->rs485Before_ = beforeMs;
+    me->rs485After_ = afterMs;
+    me->applyRs485();
+  });
+}
+
+void SerialConnection::applyRs485() {
+  if (rs485Mode_ == MBS_RS485_OFF || !port_.is_open()) return;
+  if (SerialPort::setRs485(port_.native_handle(), rs485Mode_ == MBS_RS485_RTS_ON_SEND,
+                           rs485Before_, rs485After_)) {
+    manualRts_ = false;
+    return;
+  }
+  // A pseudo-terminal or a plain UART driver has no RS-485 mode: the line
+  // works on, turning RTS around itself if its RTS control says so.
+  const std::string why = std::strerror(errno);
+  platform::log(platform::LogLevel::Warning, platform::LogCategory::Modbus, device_,
+                device_ + ": RS-485 mode refused by the driver: " + why);
 }
 
 void SerialConnection::exchangeTimedOut() {
@@ -300,6 +324,7 @@ void SerialConnection::lineOpened(int fd) {
     Library::instance().log(MBS_LOG_INFO, device_ + ": the line reads again");
   }
   present_ = true;
+  applyRs485();
   Library::instance().linkEvent(MBS_EVENT_CONNECTED, *this);
   waitForInput();
 }

@@ -20,6 +20,8 @@ class SerialConnection : public Connection {
   void start() override { waitForInput(); }
   // Caller's thread; 0 keeps the default of each.
   void setTiming(std::chrono::microseconds gap, std::chrono::microseconds turnaround);
+  // Caller's thread: the driver's RS-485 mode, now and at every reopening.
+  void setRs485(int mode, uint32_t beforeMs, uint32_t afterMs);
 
   // 3.5 characters, and 1.75 ms at rates above 19200 baud.
   static std::chrono::microseconds silentInterval(const SerialSettings& settings);
@@ -71,6 +73,7 @@ class SerialConnection : public Connection {
   // it is closed, and opened again with the same settings when it is back.
   void lose();
   void releaseRts(int checks);
+  void applyRs485();
 
   asio::posix::stream_descriptor port_;
   const std::string device_;  // as the log names it
@@ -78,7 +81,10 @@ class SerialConnection : public Connection {
   const std::chrono::milliseconds retryAfter_;
   std::atomic<bool> present_{true};
   const SerialSettings settings_;
-  const bool manualRts_;
+  bool manualRts_;  // RTS turned around here, the driver not doing it
+  int rs485Mode_ = MBS_RS485_OFF;
+  uint32_t rs485Before_ = 0;
+  uint32_t rs485After_ = 0;
   asio::steady_timer lineTimer_;
   asio::steady_timer rtsTimer_;
   asio::steady_timer retryTimer_;

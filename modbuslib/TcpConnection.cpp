@@ -1,14 +1,24 @@
 #include "modbuslib/TcpConnection.h"
 
+#include <map>
 #include <utility>
 
 #include "modbuslib/Library.h"
 #include "modbuslib/MbapFramer.h"
+#include "platform/Log.h"
 
 namespace mbl {
 
 namespace {
 constexpr int kOutOfStepLimit = 2;
+
+// Why each server named in the log last could not be reached. Its owner tries
+// again every few seconds with a new connection: the log gets one line when
+// the server goes and one when it is back, not one per attempt. I/O thread only.
+std::map<std::string, std::string>& Unreachable() {
+  static std::map<std::string, std::string> servers;
+  return servers;
+}
 }  // namespace
 
 TcpConnection::TcpConnection(asio::io_context& io, int handle,
@@ -73,6 +83,10 @@ void TcpConnection::connected(const asio::error_code& ec) {
   socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
   socket_.non_blocking(true, ignored);
   up_ = true;
+  if (Unreachable().erase(name()) > 0) {
+    platform::log(platform::LogLevel::Info, platform::LogCategory::Modbus, name(),
+                  name() + ": connected again");
+  }
   if (!reconnecting_.exchange(false)) Library::instance().linkEvent(MBS_EVENT_CONNECTED, *this);
   readMore();
   if (std::exchange(awaitingLink_, false)) {
@@ -172,9 +186,13 @@ void TcpConnection::lost(const asio::error_code& ec) {
   failOutstanding(MBS_SVR_NOT_CONNECTED);
   if (ended_) return;
   ended_ = true;
-  Library::instance().log(
-      MBS_LOG_WARNING,
-      name() + (wasUp ? ": connection lost: " : ": cannot connect: ") + reason(ec));
+  const std::string why = reason(ec);
+  std::string& known = Unreachable()[name()];
+  if (wasUp || known != why) {
+    Library::instance().log(
+        MBS_LOG_WARNING, name() + (wasUp ? ": connection lost: " : ": cannot connect: ") + why);
+  }
+  known = why;
   Library::instance().linkEvent(MBS_EVENT_TERMINATED, *this);
 }
 

@@ -198,4 +198,16 @@ int SetLineTiming(int handle, uint32_t interFrameGapUs, uint32_t turnaroundUs) {
   return MBS_OK;
 }
 
+int SetRs485Mode(int handle, int mode, uint32_t delayBeforeMs, uint32_t delayAfterMs) {
+  auto connection = mbl::Library::instance().find(handle);
+  if (!connection) return MBS_INVALID_HANDLE;
+  auto serial = std::dynamic_pointer_cast<mbl::SerialConnection>(connection);
+  if (!serial || std::dynamic_pointer_cast<mbl::NetLineConnection>(connection)) {
+    return MBS_INVALID_PROTOCOL;
+  }
+  if (mode < MBS_RS485_OFF || mode > MBS_RS485_RTS_AFTER_SEND) return MBS_INVALID_LENGTH;
+  serial->setRs485(mode, delayBeforeMs, delayAfterMs);
+  return MBS_OK;
+}
+
 }  // extern "C"

@@ -145,5 +145,13 @@ int ConnectNetLine(const char* host, uint32_t port, int transport, int framing, 
 // exchange and the next (0, or 256 for an unknown handle).
 int SetRequestRetries(int handle, uint32_t retries);
 int SetRequestPause(int handle, uint32_t pauseMs);
+// The Linux driver's RS-485 mode of a serial connection: the driver raises
+// RTS for each transmission (or lowers it, "after send") and keeps it the
+// given milliseconds before and after. Set now and at every reopening; where
+// the driver refuses it a log line names the port and the reason and the
+// line works on as before. 0, 256 for an unknown handle, 264 for a
+// connection that is not a serial port, 260 for an unknown mode.
+enum ModbusRs485Mode { MBS_RS485_OFF = 0, MBS_RS485_RTS_ON_SEND = 1, MBS_RS485_RTS_AFTER_SEND = 2 };
+int SetRs485Mode(int handle, int mode, uint32_t delayBeforeMs, uint32_t delayAfterMs);
 
 }  // extern "C"

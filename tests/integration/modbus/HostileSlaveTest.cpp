@@ -5,12 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
 #include <cstdlib>
 #include <tuple>
 
 #include "CallbackRecorder.h"
 #include "HostileSlave.h"
+#include "platform/Log.h"
 
 using namespace std::chrono_literals;
 
@@ -188,6 +191,34 @@ TEST_P(NoisyLineTest, TheAnswerIsFoundOrItsFaultReportedAndTheLineRecovers) {
     EXPECT_EQ(words, wanted);
   }
   EXPECT_GE(counters().*GetParam().counter, 1u);
+  ASSERT_EQ(run(header(3, 101, 10), words), MBS_OK);
+  EXPECT_EQ(words, wanted);
+}
+
+// A pseudo-terminal has no RS-485 mode: asked for it, the port says so in the
+// log, naming itself and the driver's reason, and goes on working.
+TEST_F(HostileTest, AnRs485ModeTheDriverRefusesIsLoggedAndTheLineWorksOn) {
+  std::mutex mutex;
+  std::condition_variable logged;
+  std::vector<std::string> lines;
+  platform::ScopedLogSink sink([&](const platform::LogRecord& record) {
+    std::lock_guard lock(mutex);
+    lines.emplace_back(record.text);
+    logged.notify_all();
+  });
+  open("rtu");
+  const auto wanted = fill(100, 2000);
+  ASSERT_EQ(SetRs485Mode(handle_, MBS_RS485_RTS_ON_SEND, 1, 2), MBS_OK);
+  EXPECT_EQ(SetRs485Mode(handle_, 3, 0, 0), MBS_INVALID_LENGTH);
+  {
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(logged.wait_for(lock, 5s, [&] { return !lines.empty(); }));
+    EXPECT_NE(lines[0].find("(" + slave_->masterDevice() + "): RS-485 mode refused by the driver: "),
+              std::string::npos)
+        << lines[0];
+    EXPECT_NE(lines[0].find("Inappropriate ioctl"), std::string::npos) << lines[0];
+  }
+  std::vector<uint16_t> words;
   ASSERT_EQ(run(header(3, 101, 10), words), MBS_OK);
   EXPECT_EQ(words, wanted);
 }

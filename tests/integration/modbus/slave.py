@@ -76,6 +76,10 @@ async def serve(args):
         await server.start()
         task = None
         port = 0
+    if args.no_commands:
+        # A benchmark's peer: no commands, served until it is stopped.
+        print(f"ready {port}", file=sys.stderr, flush=True)
+        await asyncio.Event().wait()
     print(f"ready {port}", flush=True)
 
     reader = asyncio.StreamReader()
@@ -98,6 +102,8 @@ def main():
     parser.add_argument("--tcp-port", type=int, default=0)
     parser.add_argument("--units", type=int, nargs="+", default=[1])
     parser.add_argument("--size", type=int, default=2000)
+    parser.add_argument("--no-commands", action="store_true",
+                        help="serve without reading stdin; the ready line goes to stderr")
     args = parser.parse_args()
     logging.basicConfig(level=logging.CRITICAL)
     asyncio.run(serve(args))

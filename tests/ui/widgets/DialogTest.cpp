@@ -308,8 +308,16 @@ void DialogTest::endpointDialogChecksTheNetworkFields_data() {
                                    << "502" << addresses;
   QTest::newRow("three octets") << 0 << "10.0.9"
                                 << "502" << addresses;
-  QTest::newRow("host name") << 0 << "plc.local"
-                             << "502" << addresses;
+  const QString hosts =
+      "Enter an IPv4 address or a host name: letters, digits and hyphens, with dots between the "
+      "parts.";
+  QTest::newRow("host name") << 0 << "plc-7.local"
+                             << "502"
+                             << "";
+  QTest::newRow("host name with a blank") << 0 << "plc local"
+                                          << "502" << hosts;
+  QTest::newRow("host part ending in a hyphen") << 0 << "plc-.local"
+                                                << "502" << hosts;
   QTest::newRow("empty address") << 0 << ""
                                  << "502" << addresses;
   // A serial endpoint never uses them: whatever they hold stays unchecked.
