@@ -11,6 +11,10 @@ namespace {
 // A connect attempt is cheap; trying every second puts a converter that
 // comes back in use within a second of its return, whatever the outage lasted.
 constexpr std::chrono::milliseconds kRetryAfter{1000};
+// A serial device server times the frames on its serial side itself, and an
+// answer has crossed the network before the next request leaves: no gap is
+// kept unless SetLineTiming asks for one.
+constexpr std::chrono::microseconds kNoGap{0};
 // Longer than the 40 ms a delayed acknowledgement takes at least.
 constexpr std::chrono::milliseconds kStreamSettle{60};
 
@@ -31,8 +35,8 @@ int TakeDescriptor(Socket& socket) {
 }
 
 SerialSettings NetworkSettings() {
-  // The silent interval a converter needs between frames on its serial side
-  // at the usual 19200 baud; RTS is the converter's business.
+  // The wait after a broadcast at the usual 19200 baud on the converter's
+  // serial side; RTS is the converter's business.
   SerialSettings settings{};
   settings.baudRate = 19200;
   settings.wordLength = 8;
@@ -44,7 +48,7 @@ NetLineConnection::NetLineConnection(asio::io_context& io, int handle, Dialect d
                                      int timeoutMs, std::unique_ptr<Framer> framer,
                                      Transport transport, std::string host, uint16_t port)
     : SerialConnection(io, handle, dialect, timeoutMs, std::move(framer), NetworkSettings(),
-                       Name(transport, host, port), kRetryAfter),
+                       Name(transport, host, port), kRetryAfter, kNoGap),
       transport_(transport),
       host_(std::move(host)),
       port_(port),

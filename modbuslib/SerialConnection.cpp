@@ -37,13 +37,14 @@ SerialConnection::SerialConnection(asio::io_context& io, int handle, Dialect dia
       lineTimer_(io),
       rtsTimer_(io),
       retryTimer_(io),
-      gap_(silentInterval(settings)),
+      defaultGap_(silentInterval(settings)),
+      gap_(defaultGap_),
       turnaround_(silentInterval(settings)) {}
 
 SerialConnection::SerialConnection(asio::io_context& io, int handle, Dialect dialect,
                                    int timeoutMs, std::unique_ptr<Framer> framer,
                                    const SerialSettings& settings, std::string device,
-                                   milliseconds retryAfter)
+                                   milliseconds retryAfter, microseconds gap)
     : Connection(io, handle, dialect, timeoutMs, std::move(framer)),
       port_(io),
       device_(std::move(device)),
@@ -54,7 +55,8 @@ SerialConnection::SerialConnection(asio::io_context& io, int handle, Dialect dia
       lineTimer_(io),
       rtsTimer_(io),
       retryTimer_(io),
-      gap_(silentInterval(settings)),
+      defaultGap_(gap),
+      gap_(gap),
       turnaround_(silentInterval(settings)) {}
 
 std::shared_ptr<SerialConnection> SerialConnection::self() {
@@ -73,7 +75,7 @@ microseconds SerialConnection::silentInterval(const SerialSettings& settings) {
 
 void SerialConnection::setTiming(microseconds gap, microseconds turnaround) {
   asio::post(port_.get_executor(), [me = self(), gap, turnaround] {
-    me->gap_ = gap.count() > 0 ? gap : silentInterval(me->settings_);
+    me->gap_ = gap.count() > 0 ? gap : me->defaultGap_;
     me->turnaround_ = turnaround.count() > 0 ? turnaround : silentInterval(me->settings_);
   });
 }

@@ -29,10 +29,11 @@ class SerialConnection : public Connection {
 
  protected:
   // For a line that is opened later (see lineOpened), and is tried again
-  // every retryAfter while it cannot be.
+  // every retryAfter while it cannot be; gap is its default inter-frame gap.
   SerialConnection(asio::io_context& io, int handle, Dialect dialect, int timeoutMs,
                    std::unique_ptr<Framer> framer, const SerialSettings& settings,
-                   std::string device, std::chrono::milliseconds retryAfter);
+                   std::string device, std::chrono::milliseconds retryAfter,
+                   std::chrono::microseconds gap);
   // I/O thread: the line is open on fd (a socket, for a converter on a network).
   void lineOpened(int fd);
   // I/O thread: opens the line again after it was lost; lineOpened or retryLater follows.
@@ -88,6 +89,7 @@ class SerialConnection : public Connection {
   asio::steady_timer lineTimer_;
   asio::steady_timer rtsTimer_;
   asio::steady_timer retryTimer_;
+  const std::chrono::microseconds defaultGap_;
   std::chrono::microseconds gap_;
   std::chrono::microseconds turnaround_;
   Clock::time_point lastActivity_{};
