@@ -506,9 +506,18 @@ void OpenScan(Runtime& runtime, const ScanEntry& scan, const std::string& config
 CsvConfig::CsvConfig(Runtime& runtime, bool connect) : m_runtime(runtime), m_bConnect(connect) {}
 
 bool CsvConfig::Export(const std::string& directory, std::string& error) const {
-  std::vector<Row> endpoints{kEndpointColumns};
-  for (const auto& endpoint : m_runtime.m_endpoints.m_endpoints)
-    endpoints.push_back(EndpointRow(*endpoint));
+  // The later columns only when some endpoint uses them, so that the files
+  // of a configuration without them stay what they always were.
+  const auto& all = m_runtime.m_endpoints.m_endpoints;
+  const bool extended =
+      std::any_of(all.begin(), all.end(), [](const auto& e) { return e->HasExtendedSettings(); });
+  const size_t columns = extended ? kEndpointColumns.size() : kFirstEndpointColumns;
+  std::vector<Row> endpoints{Row(kEndpointColumns.begin(), kEndpointColumns.begin() + columns)};
+  for (const auto& endpoint : all) {
+    Row row = EndpointRow(*endpoint);
+    row.resize(columns);
+    endpoints.push_back(std::move(row));
+  }
   std::vector<Row> scans{kScanColumns};
   std::vector<Row> tags{kTagColumns};
   for (int d = 0; d < m_runtime.GetDocumentCount(); ++d) {

@@ -228,6 +228,9 @@ TEST_F(CsvConfigTest, EndpointsWithoutTheLaterColumnsImportWithTheirDefaults) {
   ASSERT_EQ(m_app.m_endpoints.m_endpoints.size(), 3u);
   for (const auto& e : m_app.m_endpoints.m_endpoints) EXPECT_FALSE(e->HasExtendedSettings());
   EXPECT_EQ(m_app.m_endpoints.m_endpoints[2]->m_nProtocol, 10);
+  // Exported again, they are the same 19 columns.
+  const std::string again = Export("again");
+  EXPECT_EQ(ReadFile(again + "/endpoints.csv"), ReadFile(dir + "/endpoints.csv"));
 }
 
 TEST_F(CsvConfigTest, ABadRowIsRefusedWithItsNumberAndNothingChanges) {
