@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "link/EndpointKind.h"
 #include "link/EndpointObserver.h"
 #include "link/ModbusBinding.h"
 
@@ -17,6 +18,16 @@ std::string DottedAddress(const std::array<uint8_t, 4>& address) {
 }
 
 }  // namespace
+
+void SetAddress(CModbusConnection& endpoint, const std::string& text) {
+  // Text that is no dotted address is a host name; the address item then
+  // holds one that nothing connects to.
+  const uint32_t address = inet_addr(text.c_str());
+  const bool name = address == kNoAddress && text != "255.255.255.255" && !text.empty() &&
+                    text.find_first_of(" \t") == std::string::npos;
+  endpoint.m_strHost = name ? text : "";
+  std::memcpy(endpoint.m_ipAddress.data(), &address, sizeof address);
+}
 
 EndpointRegistry::EndpointRegistry(IRequestSink* sink) : m_pSink(sink) {}
 
@@ -45,7 +56,9 @@ void EndpointRegistry::CloseEndpoint(const std::string& name) {
   CModbusConnection* endpoint = FindEndpoint(name);
   // One silent unit behind a Modbus/TCP gateway is demoted, not a reason to
   // drop the others; when none answers, the connection itself is suspect.
-  if (!endpoint || !endpoint->m_bTcp || !endpoint->m_demotion.AllSilent()) return;
+  if (!endpoint || !endpoint->m_bTcp || endpoint->IsNetLine() ||
+      !endpoint->m_demotion.AllSilent())
+    return;
   endpoint->Close();
   endpoint->m_reconnect.Lost(m_now());
   ReportLink(*endpoint);
@@ -53,8 +66,7 @@ void EndpointRegistry::CloseEndpoint(const std::string& name) {
 
 bool EndpointRegistry::HasDanielsRegisters(const std::string& name) const {
   const CModbusConnection* endpoint = FindEndpoint(name);
-  return endpoint && !endpoint->m_bTcp &&
-         (endpoint->m_nProtocol == 2 || endpoint->m_nProtocol == 3);
+  return endpoint && EndpointKind::IsDaniels(endpoint->m_bTcp, endpoint->m_nProtocol);
 }
 
 bool EndpointRegistry::IsCommPortInUse(int comPort) const {
@@ -98,7 +110,7 @@ void EndpointRegistry::StopListening() {
 void EndpointRegistry::OnConnectionEvent(int event, int handle) {
   if (handle == -1 || (event != MBS_EVENT_CONNECTED && event != MBS_EVENT_TERMINATED)) return;
   for (const auto& endpoint : m_endpoints) {
-    if (!endpoint->m_bTcp) {
+    if (!endpoint->m_bTcp || endpoint->IsNetLine()) {
       if (endpoint->m_hConnection != handle) continue;
       OnSerialDeviceEvent(*endpoint, event);
       return;
@@ -123,8 +135,8 @@ void EndpointRegistry::OnConnectionEvent(int event, int handle) {
   }
 }
 
-// The library keeps a serial connection while its device is away and opens
-// the device again when it returns; meanwhile the scans are told at once.
+// The library keeps a serial connection (or a network line) while its device
+// is away and opens it again when it returns; meanwhile the scans are told at once.
 void EndpointRegistry::OnSerialDeviceEvent(CModbusConnection& endpoint, int event) {
   endpoint.m_bDeviceLost = event == MBS_EVENT_TERMINATED;
   if (endpoint.m_bDeviceLost) endpoint.ClearQueue();
@@ -139,6 +151,7 @@ EndpointChoice EndpointRegistry::ProposeEndpoint() const {
   choice.nTcpPort = fresh.m_nPort;
   choice.nCommPort = 0;
   choice.serial = fresh.m_serial;
+  choice.nProtocol = fresh.m_nProtocol;
   return choice;
 }
 
@@ -146,16 +159,21 @@ CModbusConnection* EndpointRegistry::AddEndpoint(const EndpointChoice& choice) {
   auto endpoint = std::make_unique<CModbusConnection>();
   Equip(*endpoint);
   endpoint->m_strName = choice.strName;
+  endpoint->m_nPauseMs = choice.nPauseMs;
   if (choice.nCommPort == 0) {
     endpoint->m_bTcp = true;
     endpoint->m_nPort = choice.nTcpPort;
-    uint32_t address = inet_addr(choice.strIpAddress.c_str());
-    std::memcpy(endpoint->m_ipAddress.data(), &address, sizeof address);
-    if (address != kNoAddress) endpoint->ConnectTcp();
+    endpoint->m_nProtocol = choice.nProtocol;
+    endpoint->m_nRetries = choice.nRetries;
+    SetAddress(*endpoint, choice.strIpAddress);
+    endpoint->Connect();
   } else {
     endpoint->m_bTcp = false;
     endpoint->m_nPort = choice.nCommPort;
     endpoint->m_serial = choice.serial;
+    endpoint->m_nRs485Mode = choice.nRs485Mode;
+    endpoint->m_nRs485BeforeMs = choice.nRs485BeforeMs;
+    endpoint->m_nRs485AfterMs = choice.nRs485AfterMs;
     endpoint->ConnectSerial();
   }
   m_endpoints.push_back(std::move(endpoint));
@@ -199,15 +217,18 @@ void EndpointRegistry::RemoveAllEndpoints() {
   }
 }
 
+// A network line is made again by the library itself.
 void EndpointRegistry::ReconnectTcpEndpoints() {
   for (const auto& endpoint : m_endpoints)
-    if (endpoint->m_bTcp && endpoint->m_hConnection == -1) Reconnect(*endpoint);
+    if (endpoint->m_bTcp && !endpoint->IsNetLine() && endpoint->m_hConnection == -1)
+      Reconnect(*endpoint);
 }
 
 void EndpointRegistry::ReconnectDueEndpoints() {
   const LinkClock::time_point now = m_now();
   for (const auto& endpoint : m_endpoints)
-    if (endpoint->m_bTcp && endpoint->m_hConnection == -1 && endpoint->m_reconnect.IsDue(now))
+    if (endpoint->m_bTcp && !endpoint->IsNetLine() && endpoint->m_hConnection == -1 &&
+        endpoint->m_reconnect.IsDue(now))
       Reconnect(*endpoint);
 }
 

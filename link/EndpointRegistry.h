@@ -24,9 +24,19 @@ struct EndpointChoice {
   std::string strName;
   int nCommPort = 0;  // 0 Modbus/TCP, n the COM port n
   SerialSettings serial{};
-  std::string strIpAddress;
+  std::string strIpAddress;  // or a host name
   int nTcpPort = 0;
+  // A network endpoint's protocol number (EndpointKind.h): 1 Modbus/TCP.
+  int nProtocol = 1;
+  int nPauseMs = 0;
+  int nRetries = 0;
+  int nRs485Mode = 0;  // serial, see CModbusConnection
+  int nRs485BeforeMs = 0;
+  int nRs485AfterMs = 0;
 };
+
+// A dotted address into the address item, any other text as a host name.
+void SetAddress(CModbusConnection& endpoint, const std::string& text);
 
 class EndpointRegistry : public IScanLink {
  public:

@@ -22,6 +22,11 @@ struct ModbusBinding {
   decltype(&::CloseConnection) CloseConnection = nullptr;
   decltype(&::EnableLogCallback) EnableLogCallback = nullptr;
   decltype(&::GetModbusCounters) GetModbusCounters = nullptr;
+  decltype(&::ConnectTCPHost) ConnectTCPHost = nullptr;
+  decltype(&::ConnectNetLine) ConnectNetLine = nullptr;
+  decltype(&::SetRequestPause) SetRequestPause = nullptr;
+  decltype(&::SetRequestRetries) SetRequestRetries = nullptr;
+  decltype(&::SetRs485Mode) SetRs485Mode = nullptr;
 };
 
 // The binding in use.

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "link/EndpointKind.h"
 #include "link/ModbusBinding.h"
 #include "platform/Bell.h"
 #include "pointdb/ModbusFunction.h"
@@ -78,25 +79,76 @@ CModbusConnection::~CModbusConnection() {
   ClosePendingTcpHandle();
 }
 
+bool CModbusConnection::Connect() {
+  if (!m_bTcp) return ConnectSerial();
+  return IsNetLine() ? ConnectNetLine() : ConnectTcp();
+}
+
+bool CModbusConnection::IsNetLine() const { return EndpointKind::IsNetLine(m_bTcp, m_nProtocol); }
+
+std::string CModbusConnection::HostText() const {
+  if (!m_strHost.empty()) return m_strHost;
+  const auto& ip = m_ipAddress;
+  return std::to_string(ip[0]) + "." + std::to_string(ip[1]) + "." + std::to_string(ip[2]) + "." +
+         std::to_string(ip[3]);
+}
+
 bool CModbusConnection::ConnectSerial() {
   m_hConnection = ConnectSerialPort(m_nProtocol, m_nPort, m_nTimeout, &m_serial);
   if (m_hConnection == -1) return false;
+  ApplyRequestSettings(m_hConnection);
+  if (m_nRs485Mode != 0 && Modbus().SetRs485Mode)
+    Modbus().SetRs485Mode(m_hConnection, m_nRs485Mode, static_cast<uint32_t>(m_nRs485BeforeMs),
+                          static_cast<uint32_t>(m_nRs485AfterMs));
   EnableCallback(m_hConnection, OnModbusCallback);
   return true;
+}
+
+bool CModbusConnection::ConnectNetLine() {
+  uint32_t address = 0;
+  std::memcpy(&address, m_ipAddress.data(), sizeof address);
+  if (m_strHost.empty() && address == kNoAddress) return false;
+  if (!Modbus().ConnectNetLine) return false;
+  m_hConnection = Modbus().ConnectNetLine(
+      HostText().c_str(), static_cast<uint32_t>(m_nPort), EndpointKind::Transport(m_nProtocol),
+      EndpointKind::Framing(m_nProtocol), m_nTimeout);
+  if (m_hConnection == -1) return false;
+  // Away until the library reports the host reached.
+  m_bDeviceLost = true;
+  ApplyRequestSettings(m_hConnection);
+  EnableCallback(m_hConnection, OnModbusCallback);
+  return true;
+}
+
+void CModbusConnection::ApplyRequestSettings(int handle) const {
+  if (m_nPauseMs > 0 && Modbus().SetRequestPause)
+    Modbus().SetRequestPause(handle, static_cast<uint32_t>(m_nPauseMs));
+  if (m_nRetries > 0 && Modbus().SetRequestRetries)
+    Modbus().SetRequestRetries(handle, static_cast<uint32_t>(m_nRetries));
 }
 
 bool CModbusConnection::ConnectTcp() {
   uint32_t address = 0;
   std::memcpy(&address, m_ipAddress.data(), sizeof address);
-  if (address != kNoAddress) {
+  if (address != kNoAddress || !m_strHost.empty()) {
     // The handle it replaces never came up; it would otherwise stay open.
     ClosePendingTcpHandle();
     TcpOptions options{};
     options.protocol = static_cast<uint16_t>(m_nProtocol);
     options.timeoutMs = static_cast<uint32_t>(m_nTimeout);
-    m_hTcpConnection = Modbus().ConnectTCP2
-                           ? Modbus().ConnectTCP2(address, static_cast<uint16_t>(m_nPort), &options)
-                           : -1;
+    if (!m_strHost.empty()) {
+      // Resolved by the library on its own thread, at every attempt.
+      m_hTcpConnection = Modbus().ConnectTCPHost
+                             ? Modbus().ConnectTCPHost(m_strHost.c_str(),
+                                                       static_cast<uint16_t>(m_nPort), &options)
+                             : -1;
+    } else {
+      m_hTcpConnection =
+          Modbus().ConnectTCP2
+              ? Modbus().ConnectTCP2(address, static_cast<uint16_t>(m_nPort), &options)
+              : -1;
+    }
+    if (m_hTcpConnection != -1) ApplyRequestSettings(m_hTcpConnection);
   }
   return m_hTcpConnection != -1;
 }

@@ -1,6 +1,7 @@
-// One endpoint: a serial COM port or a remote Modbus/TCP server, with its
-// library connection and its first-in, first-out request queue. Main thread
-// only: the library's thread reaches it through answers posted there.
+// One endpoint: a serial COM port, a remote Modbus/TCP server, or a serial
+// framing carried over a network (see EndpointKind.h), with its library
+// connection and its first-in, first-out request queue. Main thread only: the
+// library's thread reaches it through answers posted there.
 #pragma once
 
 #include <array>
@@ -29,8 +30,14 @@ class CModbusConnection {
   // Connection lifecycle.
   bool ConnectSerial();
   bool ConnectTcp();
-  // Whichever of the two the endpoint's kind takes.
-  bool Connect() { return m_bTcp ? ConnectTcp() : ConnectSerial(); }
+  // A serial framing over a network: its handle comes at once, the link once
+  // the host answers (like a serial device that is back).
+  bool ConnectNetLine();
+  // Whichever the endpoint's kind takes.
+  bool Connect();
+  bool IsNetLine() const;
+  // The host of a network endpoint: its name, or the dotted address.
+  std::string HostText() const;
   bool IsConnected() const;
   // Connected, and (serial) the device is present: requests can reach it.
   bool IsLinkUp() const { return IsConnected() && !m_bDeviceLost; }
@@ -58,6 +65,22 @@ class CModbusConnection {
   int m_nTimeout = 2000;
   bool m_bTcp = true;
   std::array<uint8_t, 4> m_ipAddress{127, 0, 0, 1};
+  // A host name, taken instead of m_ipAddress when not empty.
+  std::string m_strHost;
+  // Quiet time between one exchange and the next, for slow devices.
+  int m_nPauseMs = 0;
+  // How often a request without an answer is sent again (datagrams get lost).
+  int m_nRetries = 0;
+  // Serial: the driver's RS-485 mode, set when the port opens (see Rs485Mode
+  // in modbuslib.h; 0 leaves RTS to m_serial.rtsControl), and its delays.
+  int m_nRs485Mode = 0;
+  int m_nRs485BeforeMs = 0;
+  int m_nRs485AfterMs = 0;
+  // Whether any setting beyond the 52-byte record differs from its default.
+  bool HasExtendedSettings() const {
+    return !m_strHost.empty() || m_nPauseMs != 0 || m_nRetries != 0 || m_nRs485Mode != 0 ||
+           m_nRs485BeforeMs != 0 || m_nRs485AfterMs != 0;
+  }
   std::vector<CModbusMsg*> m_queue;
   bool m_bBusy = false;
   // Where a finished request goes whose scan has been closed meanwhile (the
@@ -81,4 +104,5 @@ class CModbusConnection {
   bool RefuseDemoted(CModbusMsg& request);
   void StartHead();
   void ClosePendingTcpHandle();
+  void ApplyRequestSettings(int handle) const;
 };

@@ -38,7 +38,16 @@ Connection::Connection(asio::io_context& io, int handle, Dialect dialect, int ti
       timeoutMs_(timeoutMs > 0 ? timeoutMs : kDefaultTimeoutMs),
       framer_(std::move(framer)),
       timer_(io),
-      settleTimer_(io) {}
+      settleTimer_(io),
+      pauseTimer_(io) {}
+
+void Connection::setRetries(int retries) {
+  asio::post(io_, [self = shared_from_this(), retries] { self->retries_ = std::max(retries, 0); });
+}
+
+void Connection::setPause(std::chrono::milliseconds pause) {
+  asio::post(io_, [self = shared_from_this(), pause] { self->pause_ = pause; });
+}
 
 int Connection::accept(const RequestHeader& header, const uint16_t* data, bool write, Job& job) {
   // Reads go through PollMODBUS, writes through WriteMODBUS.
@@ -118,6 +127,7 @@ void Connection::close() {
     self->held_.reset();
     self->timer_.cancel();
     self->settleTimer_.cancel();
+    self->pauseTimer_.cancel();
     self->shutdown();
   };
   if (io_.get_executor().running_in_this_thread()) {
@@ -140,6 +150,13 @@ void Connection::begin(Job job) {
 }
 
 void Connection::sendExchange() {
+  if (std::chrono::steady_clock::now() < pauseUntil_) {
+    pauseTimer_.expires_at(pauseUntil_);
+    pauseTimer_.async_wait([self = shared_from_this()](const asio::error_code& ec) {
+      if (!ec && !self->closed_) self->sendExchange();
+    });
+    return;
+  }
   const Exchange& ex = job_.plan.exchanges()[job_.step];
   const std::vector<uint8_t> pdu = PduCodec::encode(ex, job_.words.data() + ex.firstWord);
   // A serial line starts each exchange afresh; a Modbus/TCP stream keeps
@@ -151,12 +168,27 @@ void Connection::sendExchange() {
   expect_ = Expectation{ex.slave, ex.function, PduCodec::answerLength(ex)};
   active_ = true;
   awaiting_ = !job_.plan.broadcast();
+  retriesLeft_ = retries_;
   ++counters_.requests;
   // The time limit runs from the start, so a transmission that never ends still finishes.
   armTimer();
   std::vector<uint8_t> frame = framer_->encode(ex.slave, pdu);
   Library::instance().trace(handle_, MBS_TRACE_SENT, frame.data(), frame.size());
+  if (retries_ > 0) sentFrame_ = frame;
   transmit(std::move(frame));
+}
+
+bool Connection::resend() {
+  if (retriesLeft_ <= 0 || !awaiting_ || held_ || requestHeld()) return false;
+  --retriesLeft_;
+  // A part of the lost answer cannot begin the answer to the resend; the
+  // whole lost answer, coming late, is an answer to the same request.
+  rx_.clear();
+  armTimer();
+  std::vector<uint8_t> frame = sentFrame_;
+  Library::instance().trace(handle_, MBS_TRACE_SENT, frame.data(), frame.size());
+  transmit(std::move(frame));
+  return true;
 }
 
 void Connection::armTimer() {
@@ -185,6 +217,7 @@ void Connection::waitForDeadline() {
       self->takeHeld();  // nothing followed it in the whole time-out
       return;
     }
+    if (self->resend()) return;
     self->awaiting_ = false;
     self->lateAnswerDue_ = true;
     // Part of an answer that never finished cannot begin the next one.
@@ -312,6 +345,7 @@ void Connection::count(int status) {
 
 void Connection::stepDone(int status) {
   active_ = false;
+  if (pause_.count() > 0) pauseUntil_ = std::chrono::steady_clock::now() + pause_;
   if (status == MBS_OK && ++job_.step < job_.plan.exchanges().size()) {
     sendExchange();
     return;

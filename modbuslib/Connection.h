@@ -42,6 +42,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
   // for the I/O thread unless called on it.
   void close();
 
+  // Caller's thread: how often a request that got no answer in time is sent
+  // again before it times out (datagrams may be lost), and how long the line
+  // stays quiet between one exchange and the next (slow devices).
+  void setRetries(int retries);
+  void setPause(std::chrono::milliseconds pause);
+
   // I/O thread: begins the transport's own work (connecting, reading).
   virtual void start() = 0;
 
@@ -102,6 +108,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
   void begin(Job job);
   void sendExchange();
   void waitForDeadline();
+  bool resend();
   void settled(const FrameResult& frame);
   void answer(const FrameResult& frame);
   bool mayBeCopy(const FrameResult& frame) const;
@@ -145,6 +152,12 @@ class Connection : public std::enable_shared_from_this<Connection> {
   asio::steady_timer settleTimer_;
   // Modbus/TCP: a request timed out and its answer may still come.
   bool lateAnswerDue_ = false;
+  int retries_ = 0;
+  int retriesLeft_ = 0;
+  std::vector<uint8_t> sentFrame_;  // kept for a resend
+  std::chrono::milliseconds pause_{0};
+  std::chrono::steady_clock::time_point pauseUntil_{};
+  asio::steady_timer pauseTimer_;
 };
 
 }  // namespace mbl

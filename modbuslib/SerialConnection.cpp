@@ -6,9 +6,11 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <utility>
 
 #include "modbuslib/Library.h"
 #include "modbuslib/SerialPort.h"
+#include "platform/Log.h"
 
 namespace mbl {
 
@@ -29,12 +31,32 @@ SerialConnection::SerialConnection(asio::io_context& io, int handle, Dialect dia
       port_(io, fd),
       device_(std::move(device)),
       path_(std::move(path)),
+      retryAfter_(kRetryAfterError),
       settings_(settings),
       manualRts_(settings.rtsControl == 3 && !kernelRs485),
       lineTimer_(io),
       rtsTimer_(io),
       retryTimer_(io),
-      gap_(silentInterval(settings)),
+      defaultGap_(silentInterval(settings)),
+      gap_(defaultGap_),
+      turnaround_(silentInterval(settings)) {}
+
+SerialConnection::SerialConnection(asio::io_context& io, int handle, Dialect dialect,
+                                   int timeoutMs, std::unique_ptr<Framer> framer,
+                                   const SerialSettings& settings, std::string device,
+                                   milliseconds retryAfter, microseconds gap)
+    : Connection(io, handle, dialect, timeoutMs, std::move(framer)),
+      port_(io),
+      device_(std::move(device)),
+      retryAfter_(retryAfter),
+      present_(false),
+      settings_(settings),
+      manualRts_(false),
+      lineTimer_(io),
+      rtsTimer_(io),
+      retryTimer_(io),
+      defaultGap_(gap),
+      gap_(gap),
       turnaround_(silentInterval(settings)) {}
 
 std::shared_ptr<SerialConnection> SerialConnection::self() {
@@ -53,9 +75,32 @@ microseconds SerialConnection::silentInterval(const SerialSettings& settings) {
 
 void SerialConnection::setTiming(microseconds gap, microseconds turnaround) {
   asio::post(port_.get_executor(), [me = self(), gap, turnaround] {
-    me->gap_ = gap.count() > 0 ? gap : silentInterval(me->settings_);
+    me->gap_ = gap.count() > 0 ? gap : me->defaultGap_;
     me->turnaround_ = turnaround.count() > 0 ? turnaround : silentInterval(me->settings_);
   });
+}
+
+void SerialConnection::setRs485(int mode, uint32_t beforeMs, uint32_t afterMs) {
+  asio::post(port_.get_executor(), [me = self(), mode, beforeMs, afterMs] {
+    me->rs485Mode_ = mode;
+    me->rs485Before_ = beforeMs;
+    me->rs485After_ = afterMs;
+    me->applyRs485();
+  });
+}
+
+void SerialConnection::applyRs485() {
+  if (rs485Mode_ == MBS_RS485_OFF || !port_.is_open()) return;
+  if (SerialPort::setRs485(port_.native_handle(), rs485Mode_ == MBS_RS485_RTS_ON_SEND,
+                           rs485Before_, rs485After_)) {
+    manualRts_ = false;
+    return;
+  }
+  // A pseudo-terminal or a plain UART driver has no RS-485 mode: the line
+  // works on, turning RTS around itself if its RTS control says so.
+  const std::string why = std::strerror(errno);
+  platform::log(platform::LogLevel::Warning, platform::LogCategory::Modbus, device_,
+                device_ + ": RS-485 mode refused by the driver: " + why);
 }
 
 void SerialConnection::exchangeTimedOut() {
@@ -122,7 +167,7 @@ void SerialConnection::write() {
   holding_ = false;
   if (mustDrain()) drainUntil_ = {};
   // Whatever arrived before the request cannot be its answer.
-  tcflush(port_.native_handle(), TCIFLUSH);
+  flushInput();
   if (manualRts_) SerialPort::setRts(port_.native_handle(), true);
   armTimer();
   writing_ = true;
@@ -171,7 +216,7 @@ void SerialConnection::written(bool ok) {
 void SerialConnection::releaseRts(int checks) {
   // RTS drops only when the last character has left the line; the driver's
   // queue says when that is, up to a bound in case it never empties.
-  const int pending = SerialPort::pendingOutput(port_.native_handle());
+  const int pending = pendingOutput();
   if (pending == 0 || checks > 1000) {
     rtsTimer_.expires_after(characterTime(settings_));
   } else {
@@ -204,7 +249,9 @@ void SerialConnection::readAvailable() {
   for (;;) {
     const ssize_t n = ::read(port_.native_handle(), buffer_.data(), buffer_.size());
     if (n < 0 && errno == EINTR) continue;
-    const bool empty = n < 0 && errno == EAGAIN;
+    // A datagram line hears of a peer not listening (yet) as a refused
+    // read: its request simply goes unanswered.
+    const bool empty = n < 0 && (errno == EAGAIN || errno == ECONNREFUSED);
     if (n <= 0 && !empty) {
       // The port is opened so that an empty line reads as EAGAIN; end of
       // file or an error means the other end or the device is gone.
@@ -225,9 +272,15 @@ void SerialConnection::readAvailable() {
 }
 
 bool SerialConnection::requestLeaving() {
-  if (leaving_) leaving_ = SerialPort::pendingOutput(port_.native_handle()) > 0;
+  if (leaving_) leaving_ = pendingOutput() > 0;
   return leaving_;
 }
+
+int SerialConnection::pendingOutput() {
+  return SerialPort::pendingOutput(port_.native_handle());
+}
+
+void SerialConnection::flushInput() { tcflush(port_.native_handle(), TCIFLUSH); }
 
 void SerialConnection::lineFailed(const std::string& why) {
   // The line is tried again every retry interval: one line in the log for
@@ -260,18 +313,26 @@ void SerialConnection::reopen() {
     retryLater();
     return;
   }
+  lineOpened(fd);
+}
+
+void SerialConnection::lineOpened(int fd) {
   asio::error_code ignored;
   port_.assign(fd, ignored);
   lastActivity_ = Clock::now();
-  lineDown_ = false;
+  // A line that was never down (a network line coming up the first time)
+  // has nothing to report in the log.
+  if (std::exchange(lineDown_, false)) {
+    Library::instance().log(MBS_LOG_INFO, device_, "the line reads again");
+  }
   present_ = true;
-  Library::instance().log(MBS_LOG_INFO, device_, "the line reads again");
+  applyRs485();
   Library::instance().linkEvent(MBS_EVENT_CONNECTED, *this);
   waitForInput();
 }
 
 void SerialConnection::retryLater() {
-  retryTimer_.expires_after(kRetryAfterError);
+  retryTimer_.expires_after(retryAfter_);
   retryTimer_.async_wait([me = self()](const asio::error_code& ec) {
     if (!ec && me->isOpen()) me->reopen();
   });

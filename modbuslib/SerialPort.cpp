@@ -130,6 +130,14 @@ bool SerialPort::enableKernelRs485(int fd) {
   return ioctl(fd, TIOCSRS485, &rs485) == 0;
 }
 
+bool SerialPort::setRs485(int fd, bool rtsOnSend, uint32_t beforeMs, uint32_t afterMs) {
+  serial_rs485 rs485{};
+  rs485.flags = SER_RS485_ENABLED | (rtsOnSend ? SER_RS485_RTS_ON_SEND : SER_RS485_RTS_AFTER_SEND);
+  rs485.delay_rts_before_send = beforeMs;
+  rs485.delay_rts_after_send = afterMs;
+  return ioctl(fd, TIOCSRS485, &rs485) == 0;
+}
+
 void SerialPort::setRts(int fd, bool on) {
   int rts = TIOCM_RTS;
   ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &rts);

@@ -16,6 +16,9 @@ class SerialPort {
   // the driver turns RTS around for each transmission itself.
   static int open(const std::string& path, const SerialSettings& settings, bool& kernelRs485);
   static void setRts(int fd, bool on);
+  // TIOCSRS485 with RTS high during sending (or after it) and the delays
+  // around it; errno is left as the driver set it when refused.
+  static bool setRs485(int fd, bool rtsOnSend, uint32_t beforeMs, uint32_t afterMs);
   // Bytes still waiting in the output queue (0 when the driver cannot tell).
   static int pendingOutput(int fd);
   // Start, data, parity and stop bits of one character on the line.

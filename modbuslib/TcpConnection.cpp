@@ -1,14 +1,24 @@
 #include "modbuslib/TcpConnection.h"
 
+#include <map>
 #include <utility>
 
 #include "modbuslib/Library.h"
 #include "modbuslib/MbapFramer.h"
+#include "platform/Log.h"
 
 namespace mbl {
 
 namespace {
 constexpr int kOutOfStepLimit = 2;
+
+// Why each server named in the log last could not be reached. Its owner tries
+// again every few seconds with a new connection: the log gets one line when
+// the server goes and one when it is back, not one per attempt. I/O thread only.
+std::map<std::string, std::string>& Unreachable() {
+  static std::map<std::string, std::string> servers;
+  return servers;
+}
 }  // namespace
 
 TcpConnection::TcpConnection(asio::io_context& io, int handle,
@@ -16,8 +26,15 @@ TcpConnection::TcpConnection(asio::io_context& io, int handle,
     : Connection(io, handle, Dialect::Standard, timeoutMs, std::make_unique<MbapFramer>()),
       socket_(io),
       server_(server),
+      resolver_(io),
       connectTimer_(io),
       connectTimeoutMs_(timeoutMs > 0 ? timeoutMs : 2000) {}
+
+TcpConnection::TcpConnection(asio::io_context& io, int handle, std::string host, uint16_t port,
+                             int timeoutMs)
+    : TcpConnection(io, handle, asio::ip::tcp::endpoint(asio::ip::tcp::v4(), port), timeoutMs) {
+  host_ = std::move(host);
+}
 
 std::shared_ptr<TcpConnection> TcpConnection::self() {
   return std::static_pointer_cast<TcpConnection>(shared_from_this());
@@ -25,6 +42,25 @@ std::shared_ptr<TcpConnection> TcpConnection::self() {
 
 void TcpConnection::start() {
   if (!isOpen()) return;
+  if (host_.empty()) {
+    connect();
+    return;
+  }
+  // The resolver works on a thread of its own: a slow name server holds up nothing.
+  resolver_.async_resolve(
+      host_, std::to_string(server_.port()), asio::ip::resolver_base::numeric_service,
+      [me = self()](const asio::error_code& ec, asio::ip::tcp::resolver::results_type found) {
+        if (!me->isOpen()) return;
+        if (ec || found.empty()) {
+          me->lost(ec ? ec : asio::error::host_not_found);
+          return;
+        }
+        me->server_ = found.begin()->endpoint();
+        me->connect();
+      });
+}
+
+void TcpConnection::connect() {
   // An unreachable host would otherwise keep the kernel trying for minutes.
   connectTimer_.expires_after(std::chrono::milliseconds(connectTimeoutMs_));
   connectTimer_.async_wait([me = self()](const asio::error_code& ec) {
@@ -47,6 +83,10 @@ void TcpConnection::connected(const asio::error_code& ec) {
   socket_.set_option(asio::ip::tcp::no_delay(true), ignored);
   socket_.non_blocking(true, ignored);
   up_ = true;
+  if (Unreachable().erase(name()) > 0) {
+    platform::log(platform::LogLevel::Info, platform::LogCategory::Modbus, name(),
+                  name() + ": connected again");
+  }
   if (!reconnecting_.exchange(false)) Library::instance().linkEvent(MBS_EVENT_CONNECTED, *this);
   readMore();
   if (std::exchange(awaitingLink_, false)) {
@@ -132,7 +172,8 @@ void TcpConnection::reconnect() {
 }
 
 std::string TcpConnection::name() const {
-  return "Modbus/TCP " + server_.address().to_string() + ":" + std::to_string(server_.port());
+  const std::string host = host_.empty() ? server_.address().to_string() : host_;
+  return "Modbus/TCP " + host + ":" + std::to_string(server_.port());
 }
 
 void TcpConnection::lost(const asio::error_code& ec) {
@@ -145,8 +186,13 @@ void TcpConnection::lost(const asio::error_code& ec) {
   failOutstanding(MBS_SVR_NOT_CONNECTED);
   if (ended_) return;
   ended_ = true;
-  Library::instance().log(MBS_LOG_WARNING, name(),
-                          (wasUp ? "connection lost: " : "cannot connect: ") + reason(ec));
+  const std::string why = reason(ec);
+  std::string& known = Unreachable()[name()];
+  if (wasUp || known != why) {
+    Library::instance().log(MBS_LOG_WARNING, name(),
+                            (wasUp ? "connection lost: " : "cannot connect: ") + why);
+  }
+  known = why;
   Library::instance().linkEvent(MBS_EVENT_TERMINATED, *this);
 }
 

@@ -13,6 +13,9 @@ class TcpConnection : public Connection {
  public:
   TcpConnection(asio::io_context& io, int handle, const asio::ip::tcp::endpoint& server,
                 int timeoutMs);
+  // A host name (or dotted address), resolved on the library's thread at
+  // every connection attempt.
+  TcpConnection(asio::io_context& io, int handle, std::string host, uint16_t port, int timeoutMs);
   void start() override;
 
  protected:
@@ -28,6 +31,7 @@ class TcpConnection : public Connection {
 
  private:
   std::shared_ptr<TcpConnection> self();
+  void connect();
   void connected(const asio::error_code& ec);
   void readMore();
   void lost(const asio::error_code& ec);
@@ -37,6 +41,8 @@ class TcpConnection : public Connection {
 
   asio::ip::tcp::socket socket_;
   asio::ip::tcp::endpoint server_;
+  std::string host_;  // empty: server_ is given
+  asio::ip::tcp::resolver resolver_;
   asio::steady_timer connectTimer_;
   const int connectTimeoutMs_;
   std::atomic<bool> up_{false};

@@ -3,12 +3,16 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 #include "modbuslib/AsciiFramer.h"
 #include "modbuslib/ComPortMap.h"
 #include "modbuslib/Library.h"
+#include "modbuslib/MbapFramer.h"
+#include "modbuslib/NetLineConnection.h"
 #include "modbuslib/RtuFramer.h"
 #include "modbuslib/SerialConnection.h"
 #include "modbuslib/SerialPort.h"
@@ -53,6 +57,19 @@ int connectSerial(int comPort, int timeoutMs, const SerialSettings* settings, mb
       kernelRs485, device, path));
 }
 
+std::unique_ptr<mbl::Framer> NetFramer(int framing) {
+  switch (framing) {
+    case MBS_FRAMING_ASCII:
+    case MBS_FRAMING_DANIELS_ASCII: return std::make_unique<mbl::AsciiFramer>();
+    case MBS_FRAMING_RTU:
+    case MBS_FRAMING_DANIELS_RTU: return std::make_unique<mbl::RtuFramer>();
+    case MBS_FRAMING_MBAP: return std::make_unique<mbl::MbapFramer>();
+    default: return nullptr;
+  }
+}
+
+bool ValidPort(uint32_t port) { return port > 0 && port <= 65535; }
+
 }  // namespace
 
 extern "C" {
@@ -82,6 +99,46 @@ int ConnectTCP2(uint32_t ipAddress, uint32_t port, const TcpOptions* options) {
   auto& library = mbl::Library::instance();
   return library.add(std::make_shared<mbl::TcpConnection>(library.io(), library.reserveHandle(),
                                                           server, timeoutMs));
+}
+
+int ConnectTCPHost(const char* host, uint32_t port, const TcpOptions* options) {
+  if (host == nullptr || *host == '\0' || !ValidPort(port)) return -1;
+  const int timeoutMs = options != nullptr ? static_cast<int>(options->timeoutMs) : 0;
+  auto& library = mbl::Library::instance();
+  return library.add(std::make_shared<mbl::TcpConnection>(
+      library.io(), library.reserveHandle(), host, static_cast<uint16_t>(port), timeoutMs));
+}
+
+int ConnectNetLine(const char* host, uint32_t port, int transport, int framing, int timeoutMs) {
+  if (host == nullptr || *host == '\0' || !ValidPort(port)) return -1;
+  if (transport != MBS_NET_TCP && transport != MBS_NET_UDP) return -1;
+  // Modbus/TCP framing on a stream is ConnectTCPHost's.
+  if (framing == MBS_FRAMING_MBAP && transport == MBS_NET_TCP) return -1;
+  std::unique_ptr<mbl::Framer> framer = NetFramer(framing);
+  if (!framer) return -1;
+  const auto dialect = framing == MBS_FRAMING_DANIELS_ASCII || framing == MBS_FRAMING_DANIELS_RTU
+                           ? mbl::Dialect::Daniels
+                           : mbl::Dialect::Standard;
+  const auto over = transport == MBS_NET_TCP ? mbl::NetLineConnection::Transport::Tcp
+                                             : mbl::NetLineConnection::Transport::Udp;
+  auto& library = mbl::Library::instance();
+  return library.add(std::make_shared<mbl::NetLineConnection>(
+      library.io(), library.reserveHandle(), dialect, timeoutMs, std::move(framer), over, host,
+      static_cast<uint16_t>(port)));
+}
+
+int SetRequestRetries(int handle, uint32_t retries) {
+  auto connection = mbl::Library::instance().find(handle);
+  if (!connection) return MBS_INVALID_HANDLE;
+  connection->setRetries(static_cast<int>(std::min<uint32_t>(retries, INT32_MAX)));
+  return MBS_OK;
+}
+
+int SetRequestPause(int handle, uint32_t pauseMs) {
+  auto connection = mbl::Library::instance().find(handle);
+  if (!connection) return MBS_INVALID_HANDLE;
+  connection->setPause(std::chrono::milliseconds(pauseMs));
+  return MBS_OK;
 }
 
 void EnableConnectionCallback(ConnectionCallback callback) {
@@ -138,6 +195,18 @@ int SetLineTiming(int handle, uint32_t interFrameGapUs, uint32_t turnaroundUs) {
   if (!serial) return MBS_INVALID_PROTOCOL;
   serial->setTiming(std::chrono::microseconds(interFrameGapUs),
                     std::chrono::microseconds(turnaroundUs));
+  return MBS_OK;
+}
+
+int SetRs485Mode(int handle, int mode, uint32_t delayBeforeMs, uint32_t delayAfterMs) {
+  auto connection = mbl::Library::instance().find(handle);
+  if (!connection) return MBS_INVALID_HANDLE;
+  auto serial = std::dynamic_pointer_cast<mbl::SerialConnection>(connection);
+  if (!serial || std::dynamic_pointer_cast<mbl::NetLineConnection>(connection)) {
+    return MBS_INVALID_PROTOCOL;
+  }
+  if (mode < MBS_RS485_OFF || mode > MBS_RS485_RTS_AFTER_SEND) return MBS_INVALID_LENGTH;
+  serial->setRs485(mode, delayBeforeMs, delayAfterMs);
   return MBS_OK;
 }
 

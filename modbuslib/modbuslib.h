@@ -129,4 +129,36 @@ void EnableLogCallback(LogCallback callback);
 // so it must be quick; null stops it, and none arrives after that call returns.
 void EnableTraceCallback(TraceCallback callback);
 
+
+// Links over a network by host name or dotted address, resolved on the
+// library's thread. ConnectTCPHost is ConnectTCP2 by name. ConnectNetLine
+// carries a serial framing to a converter (or Modbus/TCP framing on UDP):
+// framing as ModbusNetFraming, transport as ModbusNetTransport. Its handle
+// comes at once and works as a serial line's: link event 4 (once) while the
+// host cannot be reached, 3 when it can, and it is tried again every second
+// meanwhile. -1 for an empty host, port 0 or an unknown framing or transport.
+enum ModbusNetTransport { MBS_NET_TCP = 0, MBS_NET_UDP = 1 };
+enum ModbusNetFraming {
+  MBS_FRAMING_ASCII = 0,
+  MBS_FRAMING_RTU = 1,
+  MBS_FRAMING_DANIELS_ASCII = 2,
+  MBS_FRAMING_DANIELS_RTU = 3,
+  MBS_FRAMING_MBAP = 4,
+};
+int ConnectTCPHost(const char* host, uint32_t port, const TcpOptions* options);
+int ConnectNetLine(const char* host, uint32_t port, int transport, int framing, int timeoutMs);
+// How often a request that got no answer in time is sent again before it
+// ends with 263, and the quiet time the connection keeps between one
+// exchange and the next (0, or 256 for an unknown handle).
+int SetRequestRetries(int handle, uint32_t retries);
+int SetRequestPause(int handle, uint32_t pauseMs);
+// The Linux driver's RS-485 mode of a serial connection: the driver raises
+// RTS for each transmission (or lowers it, "after send") and keeps it the
+// given milliseconds before and after. Set now and at every reopening; where
+// the driver refuses it a log line names the port and the reason and the
+// line works on as before. 0, 256 for an unknown handle, 264 for a
+// connection that is not a serial port, 260 for an unknown mode.
+enum ModbusRs485Mode { MBS_RS485_OFF = 0, MBS_RS485_RTS_ON_SEND = 1, MBS_RS485_RTS_AFTER_SEND = 2 };
+int SetRs485Mode(int handle, int mode, uint32_t delayBeforeMs, uint32_t delayAfterMs);
+
 }  // extern "C"

@@ -1,5 +1,6 @@
 #include "runtime/ConfigFile.h"
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -12,6 +13,11 @@
 namespace {
 
 constexpr uint16_t kFormatMarker = 3;
+// The endpoints' settings beyond their 52-byte records follow the scan list,
+// where a reader that does not know them stops reading.
+constexpr uint16_t kExtensionMarker = 1;
+// A one-byte host length prefix and five int32.
+constexpr size_t kMinExtensionBytes = 1 + 5 * 4;
 // The least an endpoint record or a file name can take: the fixed items and
 // a one-byte length prefix.
 constexpr size_t kMinEndpointBytes = 1 + 52;
@@ -54,6 +60,34 @@ std::unique_ptr<CModbusConnection> LoadEndpoint(Archive& ar) {
   return endpoint;
 }
 
+void StoreExtension(Archive& ar, const CModbusConnection& e) {
+  ar << e.m_strHost << static_cast<int32_t>(e.m_nPauseMs) << static_cast<int32_t>(e.m_nRetries)
+     << static_cast<int32_t>(e.m_nRs485Mode) << static_cast<int32_t>(e.m_nRs485BeforeMs)
+     << static_cast<int32_t>(e.m_nRs485AfterMs);
+}
+
+void LoadExtension(Archive& ar, CModbusConnection& e) {
+  int32_t pause, retries, mode, before, after;
+  ar >> e.m_strHost >> pause >> retries >> mode >> before >> after;
+  e.m_nPauseMs = pause;
+  e.m_nRetries = retries;
+  e.m_nRs485Mode = mode;
+  e.m_nRs485BeforeMs = before;
+  e.m_nRs485AfterMs = after;
+}
+
+// An extension of another marker, or for another number of endpoints, is
+// not this program's to read: it is passed over.
+void ReadExtensions(Archive& ar, ConfigRecord& config) {
+  if (ar.GetRemaining() == 0) return;
+  uint16_t marker;
+  ar >> marker;
+  if (marker != kExtensionMarker) return;
+  const int32_t count = ar.ReadCount(kMinExtensionBytes);
+  if (static_cast<size_t>(count) != config.endpoints.size()) return;
+  for (auto& endpoint : config.endpoints) LoadExtension(ar, *endpoint);
+}
+
 ConfigRecord ReadConfig(Archive& ar) {
   ConfigRecord config;
   uint16_t marker;
@@ -63,6 +97,7 @@ ConfigRecord ReadConfig(Archive& ar) {
   for (auto& endpoint : config.endpoints) endpoint = LoadEndpoint(ar);
   config.scanPaths.resize(static_cast<size_t>(ar.ReadCount(kMinTextBytes)));
   for (auto& path : config.scanPaths) ar >> path;
+  ReadExtensions(ar, config);
   return config;
 }
 
@@ -151,6 +186,13 @@ void ConfigFile::Store(Archive& ar, SaveSet* set) {
   for (const auto& endpoint : endpoints) StoreEndpoint(ar, *endpoint);
   ar << static_cast<int32_t>(m_runtime.GetDocumentCount());
   m_runtime.SaveAllDocuments(ar, set, m_messages);
+  // Only when needed, so that a configuration without them stays byte for
+  // byte what it always was.
+  const bool extended = std::any_of(endpoints.begin(), endpoints.end(),
+                                    [](const auto& e) { return e->HasExtendedSettings(); });
+  if (!extended) return;
+  ar << kExtensionMarker << static_cast<int32_t>(endpoints.size());
+  for (const auto& endpoint : endpoints) StoreExtension(ar, *endpoint);
 }
 
 // Nothing running is touched until the whole file has been read: a file

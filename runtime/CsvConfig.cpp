@@ -1,5 +1,6 @@
 #include "runtime/CsvConfig.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <map>
@@ -7,6 +8,7 @@
 #include <stdexcept>
 #include <vector>
 
+#include "link/EndpointKind.h"
 #include "pointdb/Archive.h"
 #include "pointdb/DataTypeInfo.h"
 #include "pointdb/DiskFile.h"
@@ -23,11 +25,18 @@ using Row = CsvTable::Row;
 // Scans are handed to the document as a scan file of this version would
 // carry them, so that they are checked and published as a loaded file is.
 const std::string kScanVersion = "4.00";
+constexpr int64_t kMostRetries = 100;
+constexpr int64_t kLastRs485Mode = 2;
+constexpr int64_t kMostRs485DelayMs = 1000;
 
 const Row kEndpointColumns = {"name",       "protocol",  "timeout",   "port",        "tcp",
                               "ip_address", "baud_rate", "parity",    "stop_bits",   "word_length",
                               "pad0",       "reserved1", "reserved2", "rts_control", "dtr_control",
-                              "reserved3",  "reserved4", "pad1_0",    "pad1_1"};
+                              "reserved3",  "reserved4", "pad1_0",    "pad1_1",
+                              "host",       "pause_ms",  "retries",   "rs485_mode",
+                              "rs485_before_ms", "rs485_after_ms"};
+// Files written before the network and RS-485 columns end after pad1_1.
+constexpr size_t kFirstEndpointColumns = 19;
 const Row kScanColumns = {"file",        "endpoint",       "port",
                           "slave_node",  "point_type",     "point_address",
                           "scan_length", "poll_frequency", "delimiter"};
@@ -55,7 +64,13 @@ enum EndpointColumn {
   eReserved3,
   eReserved4,
   ePad1a,
-  ePad1b
+  ePad1b,
+  eHost,
+  ePause,
+  eRetries,
+  eRs485Mode,
+  eRs485Before,
+  eRs485After
 };
 enum ScanColumn {
   sFile,
@@ -125,7 +140,9 @@ Row EndpointRow(const CModbusConnection& e) {
           Text(e.m_bTcp),    IpText(e.m_ipAddress), Text(s.baudRate),   Text(s.parity),
           Text(s.stopBits),  Text(s.wordLength),    Text(s.pad0),       Text(s.reserved1),
           Text(s.reserved2), Text(s.rtsControl),    Text(s.dtrControl), Text(s.reserved3),
-          Text(s.reserved4), Text(s.pad1[0]),       Text(s.pad1[1])};
+          Text(s.reserved4), Text(s.pad1[0]),       Text(s.pad1[1]),    e.m_strHost,
+          Text(e.m_nPauseMs), Text(e.m_nRetries),   Text(e.m_nRs485Mode), Text(e.m_nRs485BeforeMs),
+          Text(e.m_nRs485AfterMs)};
 }
 
 Row ScanRow(const CPelmoranDoc& doc) {
@@ -167,14 +184,16 @@ bool WriteTable(const std::string& path, const std::vector<Row>& rows, std::stri
 // One file's rows as read, with the refusals that name them.
 class Table {
  public:
-  Table(const std::string& directory, const char* name, const Row& columns) : m_name(name) {
+  // A header may end early, after the first `required` columns.
+  Table(const std::string& directory, const char* name, const Row& columns, size_t required = 0)
+      : m_name(name) {
     std::string bytes;
     std::string error;
     if (DiskFile::ReadAll(directory + "/" + name, bytes, error) != DiskFile::ReadResult::ok) {
       throw Refusal(m_name + ": " + error);
     }
     if (!CsvTable::Parse(bytes, m_rows, error)) throw Refusal(m_name + " " + error);
-    CheckHeader(columns);
+    CheckHeader(columns, required == 0 ? columns.size() : required);
   }
 
   // The data rows, by row number (the header is row 1); blank lines are
@@ -196,16 +215,16 @@ class Table {
   }
 
  private:
-  void CheckHeader(const Row& columns) {
-    m_columns = columns.size();
+  void CheckHeader(const Row& columns, size_t required) {
     const Row none;
     const Row& header = m_rows.empty() ? none : m_rows[0];
-    for (size_t i = 0; i < columns.size(); ++i) {
+    m_columns = std::clamp(header.size(), required, columns.size());
+    for (size_t i = 0; i < m_columns; ++i) {
       if (i >= header.size() || header[i] != columns[i]) {
         Refuse(1, "column " + Text(static_cast<int64_t>(i + 1)) + " is not \"" + columns[i] + "\"");
       }
     }
-    if (header.size() != columns.size()) Refuse(1, "more columns than the file's kind has");
+    if (header.size() != m_columns) Refuse(1, "more columns than the file's kind has");
   }
 
   std::string m_name;
@@ -242,6 +261,8 @@ class Fields {
   }
 
   const std::string& Field(size_t column) const { return m_row[column]; }
+  // Whether the file has the column at all (an older file ends early).
+  bool Has(size_t column) const { return column < m_row.size(); }
 
   [[noreturn]] void Refuse(size_t column, const std::string& reason) const {
     m_table.Refuse(m_number, m_columns[column] + " \"" + m_row[column] + "\" " + reason);
@@ -306,10 +327,13 @@ std::unique_ptr<CModbusConnection> ReadEndpoint(const Fields& f) {
   constexpr int64_t kInt32Max = INT32_MAX;
   e->m_strName = f.Field(eName);
   if (e->m_strName.empty()) f.RefuseRow("the endpoint has no name");
-  e->m_nProtocol = static_cast<int>(f.Integer(eProtocol, 0, 3));
+  e->m_nProtocol = static_cast<int>(f.Integer(eProtocol, 0, EndpointKind::kLastProtocol));
   e->m_nTimeout = static_cast<int>(f.Integer(eTimeout, 0, kInt32Max));
   e->m_nPort = static_cast<int>(f.Integer(ePort, 0, kInt32Max));
   e->m_bTcp = f.Integer(eTcp, 0, 1) == 1;
+  if (!e->m_bTcp && e->m_nProtocol >= EndpointKind::kFramings) {
+    f.Refuse(eProtocol, "is a network protocol, but tcp is 0");
+  }
   e->m_ipAddress = ReadIp(f);
   SerialSettings& s = e->m_serial;
   s.baudRate = static_cast<uint32_t>(f.Integer(eBaud, 0, UINT32_MAX));
@@ -325,6 +349,13 @@ std::unique_ptr<CModbusConnection> ReadEndpoint(const Fields& f) {
   s.reserved4 = static_cast<uint8_t>(f.Integer(eReserved4, 0, UINT8_MAX));
   s.pad1[0] = static_cast<uint8_t>(f.Integer(ePad1a, 0, UINT8_MAX));
   s.pad1[1] = static_cast<uint8_t>(f.Integer(ePad1b, 0, UINT8_MAX));
+  if (!f.Has(eHost)) return e;
+  e->m_strHost = f.Field(eHost);
+  e->m_nPauseMs = static_cast<int>(f.Integer(ePause, 0, kInt32Max));
+  e->m_nRetries = static_cast<int>(f.Integer(eRetries, 0, kMostRetries));
+  e->m_nRs485Mode = static_cast<int>(f.Integer(eRs485Mode, 0, kLastRs485Mode));
+  e->m_nRs485BeforeMs = static_cast<int>(f.Integer(eRs485Before, 0, kMostRs485DelayMs));
+  e->m_nRs485AfterMs = static_cast<int>(f.Integer(eRs485After, 0, kMostRs485DelayMs));
   return e;
 }
 
@@ -382,7 +413,7 @@ int WordsOf(const ScanEntry& scan, const TagEntry& tag) {
 }
 
 void ReadEndpoints(const std::string& directory, ImportedConfig& config) {
-  const Table table(directory, CsvConfig::kEndpointsFile, kEndpointColumns);
+  const Table table(directory, CsvConfig::kEndpointsFile, kEndpointColumns, kFirstEndpointColumns);
   std::map<std::string, size_t> rows;
   table.ForEachRow([&](size_t number, const Row& row) {
     auto endpoint = ReadEndpoint(Fields(table, number, row, kEndpointColumns));
@@ -475,9 +506,18 @@ void OpenScan(Runtime& runtime, const ScanEntry& scan, const std::string& config
 CsvConfig::CsvConfig(Runtime& runtime, bool connect) : m_runtime(runtime), m_bConnect(connect) {}
 
 bool CsvConfig::Export(const std::string& directory, std::string& error) const {
-  std::vector<Row> endpoints{kEndpointColumns};
-  for (const auto& endpoint : m_runtime.m_endpoints.m_endpoints)
-    endpoints.push_back(EndpointRow(*endpoint));
+  // The later columns only when some endpoint uses them, so that the files
+  // of a configuration without them stay what they always were.
+  const auto& all = m_runtime.m_endpoints.m_endpoints;
+  const bool extended =
+      std::any_of(all.begin(), all.end(), [](const auto& e) { return e->HasExtendedSettings(); });
+  const size_t columns = extended ? kEndpointColumns.size() : kFirstEndpointColumns;
+  std::vector<Row> endpoints{Row(kEndpointColumns.begin(), kEndpointColumns.begin() + columns)};
+  for (const auto& endpoint : all) {
+    Row row = EndpointRow(*endpoint);
+    row.resize(columns);
+    endpoints.push_back(std::move(row));
+  }
   std::vector<Row> scans{kScanColumns};
   std::vector<Row> tags{kTagColumns};
   for (int d = 0; d < m_runtime.GetDocumentCount(); ++d) {

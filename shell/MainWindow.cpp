@@ -366,6 +366,12 @@ void MainWindow::OnEndpointNew() {
   dlg.m_nTcpPort = choice.nTcpPort;
   dlg.m_nCommPort = choice.nCommPort;
   dlg.m_serial = choice.serial;
+  dlg.m_nProtocol = choice.nProtocol;
+  dlg.m_nPauseMs = choice.nPauseMs;
+  dlg.m_nRetries = choice.nRetries;
+  dlg.m_nRs485Mode = choice.nRs485Mode;
+  dlg.m_nRs485BeforeMs = choice.nRs485BeforeMs;
+  dlg.m_nRs485AfterMs = choice.nRs485AfterMs;
   dlg.m_pFrame = &registry;
   dlg.m_devicePath = &mbl::ComPortMap::devicePath;
   if (dlg.DoModal() != QDialog::Accepted) return;
@@ -374,6 +380,12 @@ void MainWindow::OnEndpointNew() {
   choice.serial = dlg.m_serial;
   choice.strIpAddress = dlg.m_strIpAddress;
   choice.nTcpPort = dlg.m_nTcpPort;
+  choice.nProtocol = dlg.m_nProtocol;
+  choice.nPauseMs = dlg.m_nPauseMs;
+  choice.nRetries = dlg.m_nRetries;
+  choice.nRs485Mode = dlg.m_nRs485Mode;
+  choice.nRs485BeforeMs = dlg.m_nRs485BeforeMs;
+  choice.nRs485AfterMs = dlg.m_nRs485AfterMs;
   registry.AddEndpoint(choice);
   m_bModified = true;
   UpdateCommandUI();

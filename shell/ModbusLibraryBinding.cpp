@@ -17,4 +17,9 @@ void InstallModbusLibrary() {
   m.CloseConnection = &::CloseConnection;
   m.EnableLogCallback = &::EnableLogCallback;
   m.GetModbusCounters = &::GetModbusCounters;
+  m.ConnectTCPHost = &::ConnectTCPHost;
+  m.ConnectNetLine = &::ConnectNetLine;
+  m.SetRequestPause = &::SetRequestPause;
+  m.SetRequestRetries = &::SetRequestRetries;
+  m.SetRs485Mode = &::SetRs485Mode;
 }

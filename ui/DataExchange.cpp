@@ -4,6 +4,8 @@
 
 #include <QLineEdit>
 #include <QString>
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <limits>
 
@@ -113,6 +115,42 @@ void DataExchange::MaxChars(QLineEdit* edit, const std::string& value, int maxCh
   if (m_bFailed) return;
   if (QString::fromStdString(value).size() > maxChars)
     Fail(edit, "Enter no more than " + std::to_string(maxChars) + " characters.");
+}
+
+namespace {
+
+constexpr size_t kLongestHostName = 253;
+constexpr size_t kLongestLabel = 63;
+
+bool IsHostName(const std::string& text) {
+  if (text.empty() || text.size() > kLongestHostName) return false;
+  size_t start = 0;
+  for (;;) {
+    const size_t dot = std::min(text.find('.', start), text.size());
+    const std::string label = text.substr(start, dot - start);
+    const bool letters = std::all_of(label.begin(), label.end(), [](unsigned char c) {
+      return std::isalnum(c) || c == '-';
+    });
+    if (label.empty() || label.size() > kLongestLabel || !letters || label.front() == '-' ||
+        label.back() == '-')
+      return false;
+    if (dot == text.size()) return true;
+    start = dot + 1;
+  }
+}
+
+}  // namespace
+
+void DataExchange::Host(QLineEdit* edit, const std::string& value) {
+  if (!m_bSaveAndValidate || m_bFailed) return;
+  // Digits and dots alone can only mean an address.
+  const bool numeric = value.find_first_not_of("0123456789.") == std::string::npos;
+  if (numeric) {
+    Ipv4(edit, value);
+  } else if (!IsHostName(value)) {
+    Fail(edit, "Enter an IPv4 address or a host name: letters, digits and hyphens, "
+               "with dots between the parts.");
+  }
 }
 
 void DataExchange::Ipv4(QLineEdit* edit, const std::string& value) {

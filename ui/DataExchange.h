@@ -28,6 +28,9 @@ class DataExchange {
   void MaxChars(QLineEdit* edit, const std::string& value, int maxChars);
   // Four numbers 0-255 separated by dots, as the endpoint connects to.
   void Ipv4(QLineEdit* edit, const std::string& value);
+  // Such an address, or a host name (letters, digits and hyphens in labels
+  // separated by dots), resolved when the endpoint connects.
+  void Host(QLineEdit* edit, const std::string& value);
 
   // Shows the message, focuses the control and stops the exchange.
   void Fail(QWidget* control, const std::string& message);

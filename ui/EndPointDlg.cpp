@@ -7,7 +7,9 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QVBoxLayout>
+#include <algorithm>
 
+#include "link/EndpointKind.h"
 #include "link/EndpointRegistry.h"
 #include "platform/MessageBox.h"
 #include "ui/DataExchange.h"
@@ -40,6 +42,28 @@ const SerialList kRts{ControlId::kRts,
                       ControlId::kRtsLabel,
                       {"DISABLED", "ENABLED", "HANDSHAKE", "TOGGLE"},
                       {0, 1, 2, 3}};
+
+// What a network endpoint speaks, by its protocol number.
+struct LinkProtocol {
+  const char* entry;
+  int protocol;
+};
+const LinkProtocol kLinkProtocols[] = {
+    {"Modbus/TCP", EndpointKind::kRtu},  // 0 and 1 both mean Modbus/TCP
+    {"RTU over TCP", EndpointKind::kOverTcp + EndpointKind::kRtu},
+    {"ASCII over TCP", EndpointKind::kOverTcp + EndpointKind::kAscii},
+    {"Daniels/ENRON RTU over TCP", EndpointKind::kOverTcp + EndpointKind::kDanielsRtu},
+    {"Daniels/ENRON ASCII over TCP", EndpointKind::kOverTcp + EndpointKind::kDanielsAscii},
+    {"Modbus/TCP over UDP", EndpointKind::kMbapOverUdp},
+    {"RTU over UDP", EndpointKind::kOverUdp + EndpointKind::kRtu},
+    {"ASCII over UDP", EndpointKind::kOverUdp + EndpointKind::kAscii},
+    {"Daniels/ENRON RTU over UDP", EndpointKind::kOverUdp + EndpointKind::kDanielsRtu},
+    {"Daniels/ENRON ASCII over UDP", EndpointKind::kOverUdp + EndpointKind::kDanielsAscii},
+};
+const char* const kRs485Modes[] = {"AS RTS SAYS", "RTS ON SEND", "RTS AFTER SEND"};
+constexpr int kMostRetries = 100;
+constexpr int kLongestPauseMs = 60000;
+constexpr int kLongestRs485DelayMs = 1000;
 
 // The entry that shows a value, or the fallback entry for any other value.
 int EntryOf(const SerialList& list, uint32_t value, int fallback) {
@@ -87,7 +111,7 @@ void CEndPointDlg::BuildControls() {
   top->addRow(QString(), m_pDevice);
   top->addRow(ipLabel, m_pIp);
   top->addRow(portLabel, m_pPort);
-  layout->addLayout(top);
+  BuildLinkControls(top, layout);
   m_pTcpPart[0] = ipLabel, m_pTcpPart[1] = portLabel, m_pTcpPart[2] = m_pIp,
   m_pTcpPart[3] = m_pPort;
 
@@ -120,10 +144,54 @@ void CEndPointDlg::BuildControls() {
   }
   layout->addWidget(comm);
   layout->addWidget(flow);
+  auto* rs485 = new QGroupBox("RS-485 Direction (driver)", this);
+  rs485->setObjectName("rs485");
+  auto* rs485Form = new QFormLayout(rs485);
+  m_pRs485 = new QComboBox(rs485);
+  m_pRs485->setObjectName("rs485Mode");
+  m_pRs485Before = AddEdit(0);
+  m_pRs485Before->setObjectName("rs485Before");
+  m_pRs485After = AddEdit(0);
+  m_pRs485After->setObjectName("rs485After");
+  rs485Form->addRow("Mode:", m_pRs485);
+  rs485Form->addRow("Delay before send (ms):", m_pRs485Before);
+  rs485Form->addRow("Delay after send (ms):", m_pRs485After);
+  m_rs485Part = {rs485, m_pRs485, m_pRs485Before, m_pRs485After};
+  layout->addWidget(rs485);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   connect(buttons, &QDialogButtonBox::accepted, this, &CEndPointDlg::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &CEndPointDlg::reject);
   layout->addWidget(buttons);
+}
+
+void CEndPointDlg::BuildLinkControls(QFormLayout* top, QVBoxLayout* layout) {
+  m_pProtocol = new QComboBox(this);
+  m_pProtocol->setObjectName("protocol");
+  m_pRetries = AddEdit(0);
+  m_pRetries->setObjectName("retries");
+  m_pPause = AddEdit(0);
+  m_pPause->setObjectName("pause");
+  QLabel* protocolLabel = Label("Protocol:", 0, this);
+  QLabel* retriesLabel = Label("Retries (UDP):", 0, this);
+  top->addRow(protocolLabel, m_pProtocol);
+  top->addRow(retriesLabel, m_pRetries);
+  top->addRow("Pause Between Requests (ms):", m_pPause);
+  layout->addLayout(top);
+  m_netPart = {protocolLabel, m_pProtocol, retriesLabel, m_pRetries};
+}
+
+void CEndPointDlg::FillLinkLists() {
+  for (const LinkProtocol& p : kLinkProtocols) m_pProtocol->addItem(p.entry, p.protocol);
+  const int shown = EndpointKind::IsNetLine(true, m_nProtocol) ? m_nProtocol : EndpointKind::kRtu;
+  m_pProtocol->setCurrentIndex(std::max(0, m_pProtocol->findData(shown)));
+  connect(m_pProtocol, &QComboBox::currentIndexChanged, this, [this](int entry) {
+    m_nProtocol = m_pProtocol->itemData(entry).toInt();
+    UpdateControls();
+  });
+  for (const char* mode : kRs485Modes) m_pRs485->addItem(mode);
+  m_pRs485->setCurrentIndex(std::clamp(m_nRs485Mode, 0, 2));
+  connect(m_pRs485, &QComboBox::currentIndexChanged, this,
+          [this](int entry) { m_nRs485Mode = std::max(entry, 0); });
 }
 
 void CEndPointDlg::FillSerialLists() {
@@ -149,6 +217,7 @@ void CEndPointDlg::SelectSerialEntries() {
 
 void CEndPointDlg::OnInitDialog() {
   FillSerialLists();
+  FillLinkLists();
   List(ControlId::kConnectUsing)->setCurrentIndex(m_nCommPort);
   SelectSerialEntries();
   UpdateControls();
@@ -168,6 +237,10 @@ void CEndPointDlg::UpdateControls() {
       tcp || !m_devicePath ? QString() : "Device: " + QString::fromStdString(m_devicePath(port)));
   for (QWidget* w : m_pTcpPart) w->setEnabled(tcp);
   for (QWidget* w : m_pSerialPart) w->setEnabled(!tcp);
+  for (QWidget* w : m_netPart) w->setEnabled(tcp);
+  for (QWidget* w : m_rs485Part) w->setEnabled(!tcp);
+  m_pRetries->setEnabled(tcp && EndpointKind::Transport(m_nProtocol) == MBS_NET_UDP &&
+                         EndpointKind::IsNetLine(true, m_nProtocol));
 }
 
 void CEndPointDlg::OnConnectUsingChange(int index) {
@@ -205,8 +278,18 @@ void CEndPointDlg::DoDataExchange(DataExchange& dx) {
   dx.Text(m_pName, m_strName);
   dx.Text(m_pIp, m_strIpAddress);
   dx.Int(m_pPort, m_nTcpPort);
-  // A serial endpoint keeps whatever the network fields hold: it never uses them.
-  if (m_nCommPort != 0) return;
-  dx.Ipv4(m_pIp, m_strIpAddress);
+  dx.Int(m_pPause, m_nPauseMs);
+  dx.MinMax(m_pPause, m_nPauseMs, 0, kLongestPauseMs);
+  dx.Int(m_pRetries, m_nRetries);
+  dx.Int(m_pRs485Before, m_nRs485BeforeMs);
+  dx.Int(m_pRs485After, m_nRs485AfterMs);
+  // An endpoint keeps whatever the other kind's fields hold: it never uses them.
+  if (m_nCommPort != 0) {
+    dx.MinMax(m_pRs485Before, m_nRs485BeforeMs, 0, kLongestRs485DelayMs);
+    dx.MinMax(m_pRs485After, m_nRs485AfterMs, 0, kLongestRs485DelayMs);
+    return;
+  }
+  dx.Host(m_pIp, m_strIpAddress);
   dx.TcpPort(m_pPort, m_nTcpPort);
+  dx.MinMax(m_pRetries, m_nRetries, 0, kMostRetries);
 }

@@ -1,9 +1,11 @@
-// "Modbus Connection": defines a new endpoint, a remote Modbus/TCP server or
-// a direct connection to one of 32 COM ports with its serial settings.
+// "Modbus Connection": defines a new endpoint, a remote Modbus/TCP server (or
+// a serial device server, by address or host name, over TCP or UDP) or a
+// direct connection to one of 32 COM ports with its serial settings.
 #pragma once
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "modbuslib/modbuslib.h"
 #include "ui/ExchangeDialog.h"
@@ -46,8 +48,15 @@ class CEndPointDlg : public ExchangeDialog {
   int m_nCommPort = 0;  // position in Connect Using: 0 Modbus/TCP, n COM port n
   SerialSettings m_serial{};
   EndpointRegistry* m_pFrame = nullptr;
-  std::string m_strIpAddress;
+  std::string m_strIpAddress;  // or a host name
   int m_nTcpPort = 0;
+  // A network endpoint's protocol number (link/EndpointKind.h).
+  int m_nProtocol = 1;
+  int m_nRetries = 0;
+  int m_nPauseMs = 0;
+  int m_nRs485Mode = 0;
+  int m_nRs485BeforeMs = 0;
+  int m_nRs485AfterMs = 0;
   // The device a COM port number maps to on this machine, shown under
   // Connect Using and as each entry's tip; none when not set.
   std::function<std::string(int)> m_devicePath;
@@ -65,6 +74,8 @@ class CEndPointDlg : public ExchangeDialog {
   void OnConnectUsingChange(int index);
   // Each serial list stores its chosen value in its own field of m_serial.
   void ConnectSerialLists();
+  void BuildLinkControls(class QFormLayout* top, class QVBoxLayout* layout);
+  void FillLinkLists();
 
   QComboBox* List(ControlId id) const;
 
@@ -74,4 +85,12 @@ class CEndPointDlg : public ExchangeDialog {
   QWidget* m_pTcpPart[4];
   QWidget* m_pSerialPart[14];
   QLabel* m_pDevice;
+  QComboBox* m_pProtocol;
+  QLineEdit* m_pRetries;
+  QLineEdit* m_pPause;
+  QComboBox* m_pRs485;
+  QLineEdit* m_pRs485Before;
+  QLineEdit* m_pRs485After;
+  std::vector<QWidget*> m_netPart;     // enabled with the network part
+  std::vector<QWidget*> m_rs485Part;   // enabled with the serial part
 };

@@ -57,13 +57,7 @@ int EndpointsPane::PreferredHeight() const {
 
 QString EndpointsPane::Where(const CModbusConnection& endpoint) const {
   if (endpoint.m_bTcp) {
-    const auto& ip = endpoint.m_ipAddress;
-    return QString("%1.%2.%3.%4:%5")
-        .arg(ip[0])
-        .arg(ip[1])
-        .arg(ip[2])
-        .arg(ip[3])
-        .arg(endpoint.m_nPort);
+    return QString("%1:%2").arg(QString::fromStdString(endpoint.HostText())).arg(endpoint.m_nPort);
   }
   const QString device = m_devicePath ? QString::fromStdString(m_devicePath(endpoint.m_nPort)) : "";
   return QString("COM%1 = %2").arg(endpoint.m_nPort).arg(device);

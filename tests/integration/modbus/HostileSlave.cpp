@@ -5,7 +5,7 @@
 HostileSlave::HostileSlave(const std::string& transport, const std::string& dialect) {
   std::vector<std::string> argv{"/usr/bin/python3", HOSTILE_SLAVE_SCRIPT, "--transport",
                                 transport,          "--dialect",          dialect};
-  if (transport != "tcp") {
+  if (transport == "rtu" || transport == "ascii") {
     ptys_ = std::make_unique<PtyPair>();
     if (!ptys_->ready()) return;
     argv.insert(argv.end(), {"--device", ptys_->slaveDevice()});

@@ -13,7 +13,8 @@
 
 class HostileSlave {
  public:
-  // transport "tcp", "rtu" or "ascii"; dialect "standard" or "enron".
+  // transport "tcp", "rtu" or "ascii", or "rtu-tcp" or "ascii-tcp" (serial
+  // framing on TCP); dialect "standard" or "enron".
   HostileSlave(const std::string& transport, const std::string& dialect);
   bool ready() const { return ready_; }
   int tcpPort() const { return tcpPort_; }

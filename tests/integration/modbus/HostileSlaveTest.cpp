@@ -4,12 +4,16 @@
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <condition_variable>
 #include <cstdio>
+#include <mutex>
 #include <cstdlib>
 #include <tuple>
 
 #include "CallbackRecorder.h"
 #include "HostileSlave.h"
+#include "platform/Log.h"
 
 using namespace std::chrono_literals;
 
@@ -46,6 +50,16 @@ int connectSerial(const std::string& transport, const std::string& device, bool 
   return connect(com, timeoutMs, &settings);
 }
 
+// RTU or ASCII framing on TCP, as a serial device server passes it.
+int connectNetLine(const std::string& transport, int port, bool daniels, int timeoutMs) {
+  const bool rtu = transport.rfind("rtu", 0) == 0;
+  const int framing = rtu ? (daniels ? MBS_FRAMING_DANIELS_RTU : MBS_FRAMING_RTU)
+                          : (daniels ? MBS_FRAMING_DANIELS_ASCII : MBS_FRAMING_ASCII);
+  const int handle = ConnectNetLine("localhost", static_cast<uint32_t>(port), MBS_NET_TCP,
+                                    framing, timeoutMs);
+  return CallbackRecorder::waitLink(handle, MBS_EVENT_CONNECTED, 5s) ? handle : -1;
+}
+
 RequestHeader header(uint8_t function, uint16_t address, uint16_t length) {
   return RequestHeader{1, function, address, length};
 }
@@ -60,7 +74,13 @@ std::string hexOf(const std::string& text) {
   return hex;
 }
 
-const auto kTransports = ::testing::Values("tcp", "rtu", "ascii");
+// Test names cannot hold the dash of "rtu-tcp".
+std::string nameOf(std::string transport) {
+  std::replace(transport.begin(), transport.end(), '-', '_');
+  return transport;
+}
+
+const auto kTransports = ::testing::Values("tcp", "rtu", "ascii", "rtu-tcp", "ascii-tcp");
 
 }  // namespace
 
@@ -71,9 +91,13 @@ class HostileTest : public ::testing::Test {
     EnableConnectionCallback(&CallbackRecorder::onLink);
     slave_ = std::make_unique<HostileSlave>(transport, dialect);
     ASSERT_TRUE(slave_->ready()) << "the hostile slave did not start";
-    handle_ = transport == "tcp"
-                  ? connectTcp(slave_->tcpPort(), timeoutMs)
-                  : connectSerial(transport, slave_->masterDevice(), dialect == "enron", timeoutMs);
+    if (transport == "tcp") {
+      handle_ = connectTcp(slave_->tcpPort(), timeoutMs);
+    } else if (transport.ends_with("-tcp")) {
+      handle_ = connectNetLine(transport, slave_->tcpPort(), dialect == "enron", timeoutMs);
+    } else {
+      handle_ = connectSerial(transport, slave_->masterDevice(), dialect == "enron", timeoutMs);
+    }
     ASSERT_NE(handle_, -1);
     EnableModbusCallback(handle_, &CallbackRecorder::onResponse);
   }
@@ -141,7 +165,7 @@ TEST_P(LateAnswerTest, ALateWriteEchoIsSkippedAndTheNextPollGetsItsOwnAnswer) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, LateAnswerTest, kTransports,
-                         [](const auto& info) { return info.param; });
+                         [](const auto& info) { return nameOf(info.param); });
 
 // Bytes around an answer on a serial line: noise is skipped, a spoiled checksum is reported.
 struct LineCase {
@@ -171,6 +195,48 @@ TEST_P(NoisyLineTest, TheAnswerIsFoundOrItsFaultReportedAndTheLineRecovers) {
   EXPECT_EQ(words, wanted);
 }
 
+// A pseudo-terminal has no RS-485 mode: asked for it, the port says so in the
+// log, naming itself and the driver's reason, and goes on working.
+TEST_F(HostileTest, AnRs485ModeTheDriverRefusesIsLoggedAndTheLineWorksOn) {
+  std::mutex mutex;
+  std::condition_variable logged;
+  std::vector<std::string> lines;
+  platform::ScopedLogSink sink([&](const platform::LogRecord& record) {
+    std::lock_guard lock(mutex);
+    lines.emplace_back(record.text);
+    logged.notify_all();
+  });
+  open("rtu");
+  const auto wanted = fill(100, 2000);
+  ASSERT_EQ(SetRs485Mode(handle_, MBS_RS485_RTS_ON_SEND, 1, 2), MBS_OK);
+  EXPECT_EQ(SetRs485Mode(handle_, 3, 0, 0), MBS_INVALID_LENGTH);
+  {
+    std::unique_lock lock(mutex);
+    ASSERT_TRUE(logged.wait_for(lock, 5s, [&] { return !lines.empty(); }));
+    EXPECT_NE(lines[0].find("(" + slave_->masterDevice() + "): RS-485 mode refused by the driver: "),
+              std::string::npos)
+        << lines[0];
+    EXPECT_NE(lines[0].find("Inappropriate ioctl"), std::string::npos) << lines[0];
+  }
+  std::vector<uint16_t> words;
+  ASSERT_EQ(run(header(3, 101, 10), words), MBS_OK);
+  EXPECT_EQ(words, wanted);
+}
+
+// A converter that closes the connection in the middle of an answer: that
+// request ends as not connected, never with another's data, and the link
+// comes back by itself.
+TEST_F(HostileTest, AConverterClosingMidFrameFailsOnlyThatRequest) {
+  open("rtu-tcp");
+  const auto wanted = fill(100, 2000);
+  std::vector<uint16_t> words;
+  slave_->behave("cut 4");
+  EXPECT_EQ(run(header(3, 101, 10), words), MBS_SVR_NOT_CONNECTED);
+  ASSERT_TRUE(CallbackRecorder::waitLinkCount(handle_, MBS_EVENT_CONNECTED, 2, 5s));
+  ASSERT_EQ(run(header(3, 101, 10), words), MBS_OK);
+  EXPECT_EQ(words, wanted);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Cases, NoisyLineTest,
     ::testing::Values(
@@ -183,6 +249,15 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"RtuBadCrc", "rtu", "bad-crc", MBS_INVALID_CHECKSUM,
                  &ModbusCounters::checksumErrors},
         LineCase{"AsciiBadLrc", "ascii", "bad-crc", MBS_INVALID_CHECKSUM,
+                 &ModbusCounters::checksumErrors},
+        LineCase{"RtuOverTcpNoise", "rtu-tcp", "noise ff 00 55 aa 13", MBS_OK,
+                 &ModbusCounters::discarded},
+        // A converter passing on another slave's answer first.
+        LineCase{"RtuOverTcpOtherSlave", "rtu-tcp", "noise 02 03 02 00 07 bd 86", MBS_OK,
+                 &ModbusCounters::discarded},
+        LineCase{"RtuOverTcpBadCrc", "rtu-tcp", "bad-crc", MBS_INVALID_CHECKSUM,
+                 &ModbusCounters::checksumErrors},
+        LineCase{"AsciiOverTcpBadLrc", "ascii-tcp", "bad-crc", MBS_INVALID_CHECKSUM,
                  &ModbusCounters::checksumErrors}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -227,7 +302,9 @@ INSTANTIATE_TEST_SUITE_P(
             EchoCase{"Registers", 16, "", MBS_OK},
             EchoCase{"RegistersOtherAddress", 16, "wrong-address", MBS_INVALID_RESPONSE},
             EchoCase{"RegistersOtherQuantity", 16, "wrong-quantity", MBS_INVALID_RESPONSE})),
-    [](const auto& info) { return std::get<0>(info.param) + "_" + std::get<1>(info.param).name; });
+    [](const auto& info) {
+      return nameOf(std::get<0>(info.param)) + "_" + std::get<1>(info.param).name;
+    });
 
 // A slave that repeats each answer (or junk after it) while two register runs are
 // polled in turn: no answer carries the other run's data with a good status.
@@ -249,7 +326,7 @@ TEST_P(HabitTest, EachPollGetsItsOwnRunsData) {
   const HabitCase& c = GetParam();
   const std::vector<uint16_t> runs[] = {fill(100, 2000), fill(200, 3000)};
   const uint16_t pointOffset = std::string(c.dialect) == "standard" ? 1 : 0;
-  if (std::string(c.transport) != "tcp") {
+  if (std::string(c.transport) != "tcp") {  // a serial framing
     ASSERT_EQ(SetLineTiming(handle_, 0, kSettleUs), MBS_OK);
   }
   slave_->habit(c.habit);
@@ -272,6 +349,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(HabitCase{"RtuDuplicated", "rtu", "standard", "duplicate 5", 0},
                       HabitCase{"AsciiDuplicated", "ascii", "standard", "duplicate 5", 0},
                       HabitCase{"EnronRtuDuplicated", "rtu", "enron", "duplicate 5", 0},
+                      HabitCase{"RtuOverTcpDuplicated", "rtu-tcp", "standard", "duplicate 5", 0},
                       HabitCase{"TcpJunkAfterAnswer", "tcp", "standard", "junk ff 00 ff 00 ff", 1}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -305,8 +383,9 @@ TEST_P(EnronTest, SixteenBitRegistersAreAddressedAsGiven) {
   EXPECT_EQ(words, (std::vector<uint16_t>{22, 33, 44}));
 }
 
-INSTANTIATE_TEST_SUITE_P(Transports, EnronTest, ::testing::Values("rtu", "ascii"),
-                         [](const auto& info) { return info.param; });
+INSTANTIATE_TEST_SUITE_P(Transports, EnronTest,
+                         ::testing::Values("rtu", "ascii", "rtu-tcp", "ascii-tcp"),
+                         [](const auto& info) { return nameOf(info.param); });
 
 // Many ordinary exchanges: each answered and counted once, nothing else counted.
 class CountersTest : public HostileTest, public ::testing::WithParamInterface<std::string> {
@@ -332,4 +411,4 @@ TEST_P(CountersTest, EveryExchangeIsCountedOnceAndAClosedHandleHasNone) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Transports, CountersTest, kTransports,
-                         [](const auto& info) { return info.param; });
+                         [](const auto& info) { return nameOf(info.param); });

@@ -6,6 +6,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "CallbackRecorder.h"
@@ -48,6 +49,19 @@ int freePort() {
   return ntohs(a.sin_port);
 }
 
+// "rtu-tcp", "ascii-udp", "tcp-udp": a framing on a network transport, as a
+// serial device server carries it; the host is given by name.
+int connectNetLine(const std::string& mode, int port, int timeoutMs = kTimeoutMs) {
+  const std::string framing = mode.substr(0, mode.find('-'));
+  const int code = framing == "rtu" ? MBS_FRAMING_RTU
+                   : framing == "ascii" ? MBS_FRAMING_ASCII
+                                        : MBS_FRAMING_MBAP;
+  const int transport = mode.ends_with("-udp") ? MBS_NET_UDP : MBS_NET_TCP;
+  return ConnectNetLine("localhost", static_cast<uint32_t>(port), transport, code, timeoutMs);
+}
+
+bool overNetwork(const std::string& mode) { return mode.find('-') != std::string::npos; }
+
 RequestHeader header(uint8_t node, uint8_t function, uint16_t address, uint16_t length) {
   return RequestHeader{node, function, address, length};
 }
@@ -67,6 +81,10 @@ class PeerTransportTest : public ::testing::TestWithParam<std::string> {
     ASSERT_TRUE(slave_->ready()) << "the pymodbus slave did not start";
     if (GetParam() == "tcp") {
       handle_ = connectTcp(slave_->tcpPort());
+      ASSERT_NE(handle_, -1);
+      ASSERT_TRUE(CallbackRecorder::waitLink(handle_, MBS_EVENT_CONNECTED, 5s));
+    } else if (overNetwork(GetParam())) {
+      handle_ = connectNetLine(GetParam(), slave_->tcpPort());
       ASSERT_NE(handle_, -1);
       ASSERT_TRUE(CallbackRecorder::waitLink(handle_, MBS_EVENT_CONNECTED, 5s));
     } else {
@@ -178,8 +196,104 @@ TEST_P(PeerTransportTest, LongReadsAreSplitAndDeliveredAsOne) {
   EXPECT_EQ(run(header(1, 3, 1901, 200), words), 2);
 }
 
-INSTANTIATE_TEST_SUITE_P(Transports, PeerTransportTest, ::testing::Values("tcp", "rtu", "ascii"),
-                         [](const auto& info) { return info.param; });
+INSTANTIATE_TEST_SUITE_P(Transports, PeerTransportTest,
+                         ::testing::Values("tcp", "rtu", "ascii", "rtu-tcp", "ascii-tcp",
+                                           "rtu-udp", "ascii-udp", "tcp-udp"),
+                         [](const auto& info) {
+                           std::string name = info.param;
+                           std::replace(name.begin(), name.end(), '-', '_');
+                           return name;
+                         });
+
+// A converter (or a Modbus/TCP server named by its host) that restarts is
+// in use again soon after it is back, however long it was away.
+class ReturnTest : public ::testing::TestWithParam<std::string> {
+ protected:
+  void SetUp() override { EnableConnectionCallback(&CallbackRecorder::onLink); }
+};
+
+TEST_P(ReturnTest, ASlaveRestartedOnItsPortIsPolledAgainWithinFiveSeconds) {
+  auto slave = std::make_unique<PeerSlave>(GetParam());
+  ASSERT_TRUE(slave->ready());
+  const int port = slave->tcpPort();
+  const int handle = GetParam() == "tcp" ? ConnectTCPHost("localhost", port, nullptr)
+                                         : connectNetLine(GetParam(), port);
+  ASSERT_TRUE(CallbackRecorder::waitLink(handle, MBS_EVENT_CONNECTED, 5s));
+  EnableModbusCallback(handle, &CallbackRecorder::onResponse);
+  slave->stop();
+  ASSERT_TRUE(CallbackRecorder::waitLink(handle, MBS_EVENT_TERMINATED, 5s));
+  slave = std::make_unique<PeerSlave>(GetParam(), port);
+  ASSERT_TRUE(slave->ready());
+  if (GetParam() == "tcp") {
+    // A Modbus/TCP connection is made anew by its owner; by name it resolves again.
+    CloseConnection(handle);
+    const int again = ConnectTCPHost("localhost", port, nullptr);
+    ASSERT_TRUE(CallbackRecorder::waitLink(again, MBS_EVENT_CONNECTED, 5s));
+    CloseConnection(again);
+    return;
+  }
+  ASSERT_TRUE(CallbackRecorder::waitLinkCount(handle, MBS_EVENT_CONNECTED, 2, 5s));
+  std::vector<uint16_t> words;
+  ASSERT_EQ(CallbackRecorder::exchange(handle, header(1, 3, 1, 2), words), MBS_OK);
+  EXPECT_EQ(asInts(words), (std::vector<int>{0, 1}));
+  EXPECT_EQ(CallbackRecorder::linkEvents(handle, MBS_EVENT_TERMINATED), 1);
+  CloseConnection(handle);
+}
+
+INSTANTIATE_TEST_SUITE_P(Transports, ReturnTest, ::testing::Values("tcp", "rtu-tcp"),
+                         [](const auto& info) {
+                           return info.param == "tcp" ? std::string("tcp") : "rtu_tcp";
+                         });
+
+// Datagrams get lost: a request is sent again as often as asked before it
+// times out, and an answer that comes twice is taken once.
+TEST(DatagramTest, ALostRequestIsSentAgainAndAnAnswerTwiceIsTakenOnce) {
+  EnableConnectionCallback(&CallbackRecorder::onLink);
+  // A socket of the test's own plays the lossy network in front of nothing:
+  // it drops the first datagram and answers the second twice.
+  const int sock = socket(AF_INET, SOCK_DGRAM, 0);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(bind(sock, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
+  socklen_t len = sizeof a;
+  getsockname(sock, reinterpret_cast<sockaddr*>(&a), &len);
+  const int handle = ConnectNetLine("127.0.0.1", ntohs(a.sin_port), MBS_NET_UDP, MBS_FRAMING_RTU,
+                                    300);
+  ASSERT_TRUE(CallbackRecorder::waitLink(handle, MBS_EVENT_CONNECTED, 5s));
+  EnableModbusCallback(handle, &CallbackRecorder::onResponse);
+  ASSERT_EQ(SetRequestRetries(handle, 1), MBS_OK);
+  const RequestHeader h = header(1, 3, 1, 1);
+  ASSERT_EQ(PollMODBUS(handle, &h), MBS_OK);
+  uint8_t request[64];
+  sockaddr_in from{};
+  socklen_t fromLen = sizeof from;
+  ASSERT_EQ(recvfrom(sock, request, sizeof request, 0, nullptr, nullptr), 8);  // lost
+  ASSERT_EQ(recvfrom(sock, request, sizeof request, 0, reinterpret_cast<sockaddr*>(&from),
+                     &fromLen),
+            8);
+  const uint8_t answer[] = {0x01, 0x03, 0x02, 0x00, 0x2A, 0x39, 0x9B};
+  for (int copy = 0; copy < 2; ++copy) {
+    sendto(sock, answer, sizeof answer, 0, reinterpret_cast<sockaddr*>(&from), fromLen);
+  }
+  ASSERT_TRUE(CallbackRecorder::waitResponses(handle, 1, 5s));
+  RequestHeader out{};
+  uint16_t word = 0;
+  EXPECT_EQ(MODBUSResponse(handle, &out, &word, 1), MBS_OK);
+  EXPECT_EQ(word, 42);
+  // The copy is discarded, never kept for the next request: this one times out.
+  std::vector<uint16_t> words;
+  ASSERT_EQ(SetRequestRetries(handle, 0), MBS_OK);
+  EXPECT_EQ(CallbackRecorder::exchange(handle, h, words), MBS_POLL_TIMEOUT);
+  ModbusCounters c{};
+  ASSERT_EQ(GetModbusCounters(handle, &c), MBS_OK);
+  EXPECT_EQ(c.requests, 2u);
+  EXPECT_EQ(c.answers, 1u);
+  EXPECT_EQ(c.timeouts, 1u);
+  EXPECT_GE(c.discarded, 1u);
+  CloseConnection(handle);
+  close(sock);
+}
 
 // What only a Modbus/TCP connection has: its link and its events.
 class TcpLinkTest : public ::testing::Test {

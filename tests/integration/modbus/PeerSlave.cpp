@@ -4,7 +4,7 @@
 
 PeerSlave::PeerSlave(const std::string& mode, int tcpPort) {
   std::vector<std::string> argv{"/usr/bin/python3", MODBUS_SLAVE_SCRIPT, "--mode", mode};
-  if (mode == "tcp") {
+  if (mode == "tcp" || mode.find('-') != std::string::npos) {
     argv.insert(argv.end(), {"--tcp-port", std::to_string(tcpPort)});
   } else {
     ptys_ = std::make_unique<PtyPair>();

@@ -11,7 +11,8 @@
 
 class PeerSlave {
  public:
-  // mode "tcp", "rtu" or "ascii"; tcpPort 0 lets the slave pick a free one.
+  // mode "tcp", "rtu" or "ascii", or a framing over a network ("rtu-tcp",
+  // "ascii-udp", "tcp-udp" ...); tcpPort 0 lets the slave pick a free one.
   PeerSlave(const std::string& mode, int tcpPort = 0);
   bool ready() const { return ready_; }
   int tcpPort() const { return tcpPort_; }

@@ -1,7 +1,8 @@
 """A Modbus slave that frames every byte itself and misbehaves on command, so
 that the library is held to the wire rather than to a peer's politeness.
 
-Serves one register map on Modbus/TCP, or RTU or ASCII on a serial device, as
+Serves one register map on Modbus/TCP, or RTU or ASCII on a serial device or
+on TCP (as a serial device server passes the bytes: "rtu-tcp", "ascii-tcp"), as
 a standard slave or a Daniels/ENRON one (registers 5001-5999 and 7001-7999
 hold 32 bits each). Prints "ready <port>" once it serves; then answers lines
 on stdin (addresses as on the wire):
@@ -12,6 +13,7 @@ on stdin (addresses as on the wire):
     noise <hex bytes>            preceded by these bytes
     wrong-value | wrong-address | wrong-quantity   a write echo that lies
     bad-crc                      sent with a spoiled CRC or LRC
+    cut <n>                      only its first n bytes, then the connection is closed
   habit <name> [args]         -> "ok"; every answer from then on is
     duplicate <ms>               sent again that much later (deaf meanwhile)
     junk <hex bytes>             followed by these bytes
@@ -188,6 +190,45 @@ class SerialLink:
             data = data[os.write(self.fd, data):]
 
 
+class SerialStreamLink(SerialLink):
+    """RTU or ASCII on TCP connections, as a serial device server passes them."""
+
+    def __init__(self, port, ascii_framing, unit):  # pylint: disable=super-init-not-called
+        self.server = socket.create_server(("127.0.0.1", port))
+        self.port = self.server.getsockname()[1]
+        self.ascii = ascii_framing
+        self.unit = unit
+        self.clients = {}
+        self.pending = bytearray()
+
+    def fds(self):
+        return [self.server.fileno(), *self.clients]
+
+    def receive(self, fd):
+        if fd == self.server.fileno():
+            sock, _ = self.server.accept()
+            self.clients[sock.fileno()] = (sock, bytearray())
+            return []
+        sock, pending = self.clients[fd]
+        data = sock.recv(4096)
+        if not data:
+            del self.clients[fd]
+            sock.close()
+            return []
+        self.pending = pending
+        self.pending += data
+        requests = self.ascii_requests() if self.ascii else self.rtu_requests()
+        return [(unit, pdu, sock) for unit, pdu in requests if unit == self.unit]
+
+    def send(self, data, context):
+        context.sendall(data)
+
+    def cut(self, data, context):
+        context.sendall(data)
+        self.clients.pop(context.fileno(), None)
+        context.close()
+
+
 class TcpLink:
     """Modbus/TCP; every unit is served, each answer carries its request's transaction id."""
 
@@ -238,6 +279,9 @@ def respond(link, slave, unit, pdu, context):
     if name == "late":
         # A slow device: nothing else is read or answered meanwhile.
         time.sleep(int(args[0]) / 1000)
+    if name == "cut":
+        link.cut(data[:int(args[0])], context)
+        return
     habit, habit_args = (slave.habit[0], slave.habit[1:]) if slave.habit else ("", [])
     if habit == "junk":
         data += bytes.fromhex("".join(habit_args))
@@ -271,7 +315,8 @@ def serve(link, slave):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--transport", choices=["rtu", "ascii", "tcp"], required=True)
+    parser.add_argument("--transport", choices=["rtu", "ascii", "tcp", "rtu-tcp", "ascii-tcp"],
+                        required=True)
     parser.add_argument("--dialect", choices=["standard", "enron"], default="standard")
     parser.add_argument("--device", default="")
     parser.add_argument("--tcp-port", type=int, default=0)
@@ -279,6 +324,9 @@ def main():
     args = parser.parse_args()
     if args.transport == "tcp":
         link = TcpLink(args.tcp_port)
+        port = link.port
+    elif args.transport.endswith("-tcp"):
+        link = SerialStreamLink(args.tcp_port, args.transport.startswith("ascii"), args.unit)
         port = link.port
     else:
         link = SerialLink(args.device, args.transport == "ascii", args.unit)

@@ -1,7 +1,9 @@
 """A pymodbus slave for the library's tests.
 
 Serves coils, discrete inputs, holding and input registers on Modbus/TCP or
-on a serial device (RTU or ASCII framing). Prints "ready <port>" once it
+on a serial device (RTU or ASCII framing), or with RTU or ASCII framing on
+TCP or UDP as a serial device server passes it, or Modbus/TCP framing on
+UDP ("rtu-tcp", "ascii-udp", "tcp-udp" ...). Prints "ready <port>" once it
 serves; then answers lines on stdin:
   get <co|di|hr|ir> <address> <count>   -> "values v1 v2 ..."
   set <co|di|hr|ir> <address> v1 v2 ... -> "ok"
@@ -16,9 +18,12 @@ from pymodbus.datastore import (ModbusSequentialDataBlock, ModbusServerContext,
                                 ModbusSlaveContext)
 from pymodbus.framer.ascii_framer import ModbusAsciiFramer
 from pymodbus.framer.rtu_framer import ModbusRtuFramer
-from pymodbus.server.async_io import ModbusSerialServer, ModbusTcpServer
+from pymodbus.framer.socket_framer import ModbusSocketFramer
+from pymodbus.server.async_io import ModbusSerialServer, ModbusTcpServer, ModbusUdpServer
 
 TABLES = {"co": 1, "di": 2, "hr": 3, "ir": 4}
+FRAMERS = {"tcp": ModbusSocketFramer, "rtu": ModbusRtuFramer, "ascii": ModbusAsciiFramer}
+MODES = ["tcp", "rtu", "ascii", "rtu-tcp", "ascii-tcp", "tcp-udp", "rtu-udp", "ascii-udp"]
 
 
 def make_context(units, size):
@@ -50,12 +55,20 @@ def command(context, unit, line):
 async def serve(args):
     context = make_context(args.units, args.size)
     loop = asyncio.get_running_loop()
-    if args.mode == "tcp":
-        server = ModbusTcpServer(context, address=("127.0.0.1", args.tcp_port),
+    framing, _, transport = args.mode.partition("-")
+    if args.mode == "tcp" or transport == "tcp":
+        server = ModbusTcpServer(context, framer=FRAMERS[framing],
+                                 address=("127.0.0.1", args.tcp_port),
                                  ignore_missing_slaves=True, allow_reuse_address=True)
         task = asyncio.create_task(server.serve_forever())
         await server.serving
         port = server.server.sockets[0].getsockname()[1]
+    elif transport == "udp":
+        server = ModbusUdpServer(context, framer=FRAMERS[framing],
+                                 address=("127.0.0.1", args.tcp_port), ignore_missing_slaves=True)
+        task = asyncio.create_task(server.serve_forever())
+        await server.serving
+        port = server.protocol.get_extra_info("sockname")[1]
     else:
         framer = ModbusRtuFramer if args.mode == "rtu" else ModbusAsciiFramer
         server = ModbusSerialServer(context, framer=framer, port=args.device,
@@ -63,6 +76,10 @@ async def serve(args):
         await server.start()
         task = None
         port = 0
+    if args.no_commands:
+        # A benchmark's peer: no commands, served until it is stopped.
+        print(f"ready {port}", file=sys.stderr, flush=True)
+        await asyncio.Event().wait()
     print(f"ready {port}", flush=True)
 
     reader = asyncio.StreamReader()
@@ -79,12 +96,14 @@ async def serve(args):
 
 def main():
     parser = argparse.ArgumentParser()
-    parser.add_argument("--mode", choices=["tcp", "rtu", "ascii"], required=True)
+    parser.add_argument("--mode", choices=MODES, required=True)
     parser.add_argument("--device", default="")
     parser.add_argument("--baud", type=int, default=19200)
     parser.add_argument("--tcp-port", type=int, default=0)
     parser.add_argument("--units", type=int, nargs="+", default=[1])
     parser.add_argument("--size", type=int, default=2000)
+    parser.add_argument("--no-commands", action="store_true",
+                        help="serve without reading stdin; the ready line goes to stderr")
     args = parser.parse_args()
     logging.basicConfig(level=logging.CRITICAL)
     asyncio.run(serve(args))

@@ -35,8 +35,8 @@ TAGS = (
 
 # A file, the text to find in it, what to put instead, and the refusal.
 BAD_ROWS = [
-    ("endpoints.csv", "PLC1,1,", "PLC1,7,",
-     'endpoints.csv row 2: protocol "7" is not a whole number from 0 to 3'),
+    ("endpoints.csv", "PLC1,1,", "PLC1,13,",
+     'endpoints.csv row 2: protocol "13" is not a whole number from 0 to 12'),
     ("scans.csv", "PLC1,0,1,3,", "PLC2,0,1,3,",
      'scans.csv row 2: the endpoint "PLC2" is not in endpoints.csv'),
     ("tags.csv", ",3,35,", ",3,36,",

@@ -70,6 +70,8 @@ class DialogTest : public QObject {
   void endpointDialogRefusesAPortThatIsNoInteger();
   void endpointDialogChecksTheNetworkFields_data();
   void endpointDialogChecksTheNetworkFields();
+  void endpointDialogCarriesTheLinkSettings_data();
+  void endpointDialogCarriesTheLinkSettings();
   void scanDefinitionTextNamingNoEntryChoosesNone_data();
   void scanDefinitionTextNamingNoEntryChoosesNone();
   void dialogTextsAreReadableAndWhole();
@@ -308,14 +310,85 @@ void DialogTest::endpointDialogChecksTheNetworkFields_data() {
                                    << "502" << addresses;
   QTest::newRow("three octets") << 0 << "10.0.9"
                                 << "502" << addresses;
-  QTest::newRow("host name") << 0 << "plc.local"
-                             << "502" << addresses;
+  const QString hosts =
+      "Enter an IPv4 address or a host name: letters, digits and hyphens, with dots between the "
+      "parts.";
+  QTest::newRow("host name") << 0 << "plc-7.local"
+                             << "502"
+                             << "";
+  QTest::newRow("host name with a blank") << 0 << "plc local"
+                                          << "502" << hosts;
+  QTest::newRow("host part ending in a hyphen") << 0 << "plc-.local"
+                                                << "502" << hosts;
   QTest::newRow("empty address") << 0 << ""
                                  << "502" << addresses;
   // A serial endpoint never uses them: whatever they hold stays unchecked.
   QTest::newRow("serial") << 3 << "plc.local"
                           << "102037"
                           << "";
+}
+
+// The protocol, pause, retries and RS-485 fields reach the dialog's fields;
+// retries only count for datagrams, RS-485 only for a COM port.
+void DialogTest::endpointDialogCarriesTheLinkSettings_data() {
+  QTest::addColumn<int>("connectUsing");
+  QTest::addColumn<QString>("protocol");
+  QTest::addColumn<QString>("retries");
+  QTest::addColumn<QString>("rs485");
+  QTest::addColumn<int>("wantProtocol");
+  QTest::addColumn<bool>("retriesEnabled");
+  QTest::addColumn<QString>("refusal");
+  const QString retries = "Enter an integer between 0 and 100.";
+  QTest::newRow("rtu over tcp") << 0 << "RTU over TCP"
+                                << "0"
+                                << "RTS ON SEND" << 5 << false << "";
+  QTest::newRow("rtu over udp") << 0 << "RTU over UDP"
+                                << "3"
+                                << "AS RTS SAYS" << 10 << true << "";
+  QTest::newRow("too many retries") << 0 << "Modbus/TCP over UDP"
+                                    << "101"
+                                    << "AS RTS SAYS" << 8 << true << retries;
+  QTest::newRow("com port rs485") << 2 << "Modbus/TCP"
+                                  << "0"
+                                  << "RTS AFTER SEND" << 1 << false << "";
+}
+
+void DialogTest::endpointDialogCarriesTheLinkSettings() {
+  QFETCH(int, connectUsing);
+  QFETCH(QString, protocol);
+  QFETCH(QString, retries);
+  QFETCH(QString, rs485);
+  QFETCH(int, wantProtocol);
+  QFETCH(bool, retriesEnabled);
+  QFETCH(QString, refusal);
+  MessageLog log;
+  EndpointRegistry registry;
+  CEndPointDlg dlg;
+  dlg.m_pFrame = &registry;
+  dlg.m_serial = InitialSerial();
+  dlg.m_nTcpPort = 4001;
+  dlg.m_strIpAddress = "gw.plant";
+  dlg.show();
+  dlg.Control<QComboBox>(1027)->setCurrentIndex(connectUsing);
+  dlg.findChild<QComboBox*>("protocol")->setCurrentText(protocol);
+  dlg.findChild<QComboBox*>("rs485Mode")->setCurrentText(rs485);
+  QCOMPARE(dlg.findChild<QLineEdit*>("retries")->isEnabled(), retriesEnabled);
+  QCOMPARE(dlg.findChild<QComboBox*>("rs485Mode")->isEnabled(), connectUsing != 0);
+  dlg.findChild<QLineEdit*>("retries")->setText(retries);
+  dlg.findChild<QLineEdit*>("pause")->setText("25");
+  dlg.findChild<QLineEdit*>("rs485Before")->setText("2");
+  dlg.accept();
+  if (!refusal.isEmpty()) {
+    QCOMPARE(log.texts, std::vector<std::string>{refusal.toStdString()});
+    return;
+  }
+  QVERIFY(log.texts.empty());
+  QCOMPARE(dlg.result(), int(QDialog::Accepted));
+  QCOMPARE(dlg.m_nProtocol, wantProtocol);
+  QCOMPARE(dlg.m_nRetries, retries.toInt());
+  QCOMPARE(dlg.m_nPauseMs, 25);
+  QCOMPARE(dlg.m_nRs485Mode, dlg.findChild<QComboBox*>("rs485Mode")->currentIndex());
+  QCOMPARE(dlg.m_nRs485BeforeMs, 2);
 }
 
 void DialogTest::endpointDialogChecksTheNetworkFields() {

@@ -282,4 +282,84 @@ TEST_F(RegistryFixture, TheRuntimesDocumentsReachTheRuntimesRegistry) {
   EXPECT_EQ(&doc->m_context, &w.app);
 }
 
+
+// Every network kind reaches the library through its own entry point, with
+// a host name where one was given; a serial framing over a network is a line
+// that the library keeps trying itself, up only once it reports the host.
+struct NetworkCase {
+  const char* address;
+  int protocol;
+  int pauseMs, retries;
+  const char* connect;
+  const char* host;
+  int transport, framing;
+  bool daniels;
+};
+
+class NetworkKindTest : public RegistryFixture, public ::testing::WithParamInterface<NetworkCase> {};
+
+TEST_P(NetworkKindTest, TheKindPicksTheConnectionAndItsSettingsFollow) {
+  const NetworkCase& c = GetParam();
+  EndpointChoice choice = w.frame.ProposeEndpoint();
+  choice.strName = "NET";
+  choice.strIpAddress = c.address;
+  choice.nTcpPort = 4001;
+  choice.nProtocol = c.protocol;
+  choice.nPauseMs = c.pauseMs;
+  choice.nRetries = c.retries;
+  CModbusConnection* e = w.frame.AddEndpoint(choice);
+  const FakeModbus::Call* call = w.modbus.Last(c.connect);
+  ASSERT_NE(call, nullptr);
+  EXPECT_EQ(w.modbus.Count("ConnectTCP2"), std::string(c.connect) == "ConnectTCP2" ? 1 : 0);
+  EXPECT_EQ(call->host, c.host);
+  EXPECT_EQ(call->tcpPort, 4001u);
+  EXPECT_EQ(w.frame.HasDanielsRegisters("NET"), c.daniels);
+  const FakeModbus::Call* pause = w.modbus.Last("SetRequestPause");
+  EXPECT_EQ(pause ? pause->values[0] : 0u, static_cast<uint32_t>(c.pauseMs));
+  const FakeModbus::Call* retries = w.modbus.Last("SetRequestRetries");
+  EXPECT_EQ(retries ? retries->values[0] : 0u, static_cast<uint32_t>(c.retries));
+  if (std::string(c.connect) != "ConnectNetLine") return;
+  EXPECT_EQ(call->transport, c.transport);
+  EXPECT_EQ(call->framing, c.framing);
+  EXPECT_TRUE(e->IsConnected());
+  EXPECT_FALSE(w.frame.IsEndpointConnected("NET")) << "not before the host is reached";
+  w.frame.OnConnectionEvent(MBS_EVENT_CONNECTED, e->m_hConnection);
+  EXPECT_TRUE(w.frame.IsEndpointConnected("NET"));
+  w.frame.OnConnectionEvent(MBS_EVENT_TERMINATED, e->m_hConnection);
+  EXPECT_FALSE(w.frame.IsEndpointConnected("NET"));
+  w.frame.CloseEndpoint("NET");
+  w.frame.ReconnectTcpEndpoints();
+  w.frame.ReconnectDueEndpoints();
+  EXPECT_EQ(w.modbus.Count("ConnectNetLine"), 1) << "the library tries again itself";
+  EXPECT_EQ(w.modbus.Count("CloseConnection"), 0);
+  w.frame.OnConnectionEvent(MBS_EVENT_CONNECTED, e->m_hConnection);
+  EXPECT_TRUE(w.frame.IsEndpointConnected("NET"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, NetworkKindTest,
+    ::testing::Values(
+        NetworkCase{"10.1.2.3", 1, 0, 0, "ConnectTCP2", "", 0, 0, false},
+        NetworkCase{"plc-7.plant", 1, 25, 0, "ConnectTCPHost", "plc-7.plant", 0, 0, false},
+        NetworkCase{"10.1.2.3", 5, 0, 0, "ConnectNetLine", "10.1.2.3", MBS_NET_TCP,
+                    MBS_FRAMING_RTU, false},
+        NetworkCase{"gw", 6, 0, 0, "ConnectNetLine", "gw", MBS_NET_TCP, MBS_FRAMING_DANIELS_ASCII,
+                    true},
+        NetworkCase{"gw", 8, 0, 2, "ConnectNetLine", "gw", MBS_NET_UDP, MBS_FRAMING_MBAP, false},
+        NetworkCase{"gw", 10, 40, 3, "ConnectNetLine", "gw", MBS_NET_UDP, MBS_FRAMING_RTU,
+                    false}));
+
+TEST_F(RegistryFixture, ASerialEndpointGetsItsRs485ModeWhenItOpens) {
+  EndpointChoice choice = w.frame.ProposeEndpoint();
+  choice.nCommPort = 4;
+  choice.nRs485Mode = MBS_RS485_RTS_AFTER_SEND;
+  choice.nRs485BeforeMs = 2;
+  choice.nRs485AfterMs = 3;
+  CModbusConnection* e = w.frame.AddEndpoint(choice);
+  const FakeModbus::Call* rs485 = w.modbus.Last("SetRs485Mode");
+  ASSERT_NE(rs485, nullptr);
+  EXPECT_EQ(rs485->handle, e->m_hConnection);
+  EXPECT_EQ(rs485->values, (std::vector<uint32_t>{2, 2, 3}));
+}
+
 }  // namespace

@@ -98,6 +98,63 @@ TEST_F(ConfigFileTest, ANewEndpointIsStoredByteForByte) {
   EXPECT_EQ(Hex(Save()), "03 00 01 00 00 00 " + std::string(kNewEndpointRecord) + " 00 00 00 00");
 }
 
+// Network lines, host names, pauses, retries and RS-485 settings come back;
+// they follow the scan list, so the file up to there is a format-3 file that
+// an older reader takes as it always did.
+TEST_F(ConfigFileTest, SettingsBeyondTheRecordFollowTheScanListAndComeBack) {
+  struct Row {
+    const char* name;
+    int32_t tcp, protocol;
+    const char* host;
+    int pause, retries, rs485, before, after;
+  };
+  const Row rows[] = {
+      {"CONVERTER", 1, 5, "gw-7.plant.example", 20, 0, 0, 0, 0},
+      {"UDPRTU", 1, 10, "", 0, 3, 0, 0, 0},
+      {"RS485", 0, 1, "", 5, 0, 2, 3, 4},
+      {"PLAIN", 1, 1, "", 0, 0, 0, 0, 0},
+  };
+  size_t formatThreeBytes = 2 + 4 + 4;
+  for (const Row& r : rows) {
+    CModbusConnection* e = AddEndpoint(r.name);
+    e->m_bTcp = r.tcp != 0;
+    e->m_nProtocol = r.protocol;
+    e->m_strHost = r.host;
+    e->m_nPauseMs = r.pause;
+    e->m_nRetries = r.retries;
+    e->m_nRs485Mode = r.rs485;
+    e->m_nRs485BeforeMs = r.before;
+    e->m_nRs485AfterMs = r.after;
+    formatThreeBytes += 1 + std::strlen(r.name) + 52;
+  }
+  const std::string bytes = Save();
+  ASSERT_GT(bytes.size(), formatThreeBytes);
+  EXPECT_EQ(Hex(bytes.substr(formatThreeBytes - 4, 8)), "00 00 00 00 01 00 04 00")
+      << "no scans, then the extension marker and the endpoint count";
+
+  Config().RestoreConfig(PathOf("test.tst"));
+  ASSERT_EQ(m_frame.m_endpoints.size(), std::size(rows));
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    const Row& r = rows[i];
+    const CModbusConnection& e = *m_frame.m_endpoints[i];
+    SCOPED_TRACE(r.name);
+    EXPECT_EQ(e.m_nProtocol, r.protocol);
+    EXPECT_EQ(e.m_strHost, r.host);
+    EXPECT_EQ(e.m_nPauseMs, r.pause);
+    EXPECT_EQ(e.m_nRetries, r.retries);
+    EXPECT_EQ(e.m_nRs485Mode, r.rs485);
+    EXPECT_EQ(e.m_nRs485BeforeMs, r.before);
+    EXPECT_EQ(e.m_nRs485AfterMs, r.after);
+  }
+  // Saved again without them, the file is a plain format-3 file once more.
+  for (const auto& e : m_frame.m_endpoints) {
+    e->m_strHost.clear();
+    e->m_nPauseMs = e->m_nRetries = e->m_nRs485Mode = 0;
+    e->m_nRs485BeforeMs = e->m_nRs485AfterMs = 0;
+  }
+  EXPECT_EQ(Save().size(), formatThreeBytes);
+}
+
 TEST_F(ConfigFileTest, TheConnectedFlagSaysWhetherTheEndpointWasConnected) {
   AddEndpoint("MODBUS1")->m_hConnection = 9;
   AddEndpoint("MODBUS2");

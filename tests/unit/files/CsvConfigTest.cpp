@@ -25,6 +25,8 @@ std::string Describe(Runtime& app) {
         << e->m_bTcp << '|';
     for (unsigned b : e->m_ipAddress) out << b << '.';
     for (unsigned b : serial) out << b << ' ';
+    out << '|' << e->m_strHost << '|' << e->m_nPauseMs << '|' << e->m_nRetries << '|'
+        << e->m_nRs485Mode << '|' << e->m_nRs485BeforeMs << '|' << e->m_nRs485AfterMs;
     out << '\n';
   }
   for (int d = 0; d < app.GetDocumentCount(); ++d) {
@@ -61,6 +63,15 @@ class CsvConfigTest : public FilesTest {
     tcp->m_nPort = 1502;
     tcp->m_nProtocol = 0;
     tcp->m_ipAddress = {10, 1, 2, 3};
+    serial->m_nRs485Mode = 2;
+    serial->m_nRs485BeforeMs = 1;
+    serial->m_nRs485AfterMs = 2;
+    CModbusConnection* converter = AddEndpoint("CONVERTER");
+    converter->m_nProtocol = 10;  // RTU over UDP
+    converter->m_strHost = "gw.plant";
+    converter->m_ipAddress = {255, 255, 255, 255};
+    converter->m_nPauseMs = 15;
+    converter->m_nRetries = 2;
 
     CPelmoranDoc* registers = NewScan(tcp->m_strName, 3, 40, 0, ",\"");
     registers->m_scan.m_nSlaveNode = 17;
@@ -153,8 +164,14 @@ struct BadRow {
 
 const BadRow kBadRows[] = {
     {"endpoints.csv", 1, 1, "proto", "endpoints.csv row 1: column 2 is not \"protocol\""},
+    {"endpoints.csv", 2, 1, "13",
+     "endpoints.csv row 2: protocol \"13\" is not a whole number from 0 to 12"},
     {"endpoints.csv", 2, 1, "4",
-     "endpoints.csv row 2: protocol \"4\" is not a whole number from 0 to 3"},
+     "endpoints.csv row 2: protocol \"4\" is a network protocol, but tcp is 0"},
+    {"endpoints.csv", 4, 21, "101",
+     "endpoints.csv row 4: retries \"101\" is not a whole number from 0 to 100"},
+    {"endpoints.csv", 2, 22, "3",
+     "endpoints.csv row 2: rs485_mode \"3\" is not a whole number from 0 to 2"},
     {"endpoints.csv", 3, 5, "10.1.2",
      "endpoints.csv row 3: ip_address \"10.1.2\" is not an "
      "address a.b.c.d"},
@@ -164,7 +181,7 @@ const BadRow kBadRows[] = {
     {"endpoints.csv", 2, 7, "-1",
      "endpoints.csv row 2: parity \"-1\" is not a whole number from 0 to 255"},
     {"endpoints.csv", 0, 2, "9",
-     "endpoints.csv row 4: the endpoint name \"SERIAL3\" is on row 2 already"},
+     "endpoints.csv row 5: the endpoint name \"SERIAL3\" is on row 2 already"},
     {"endpoints.csv", 2, 0, "", "endpoints.csv row 2: the endpoint has no name"},
     {"scans.csv", 3, 1, "NOWHERE",
      "scans.csv row 3: the endpoint \"NOWHERE\" is not in endpoints.csv"},
@@ -196,6 +213,24 @@ std::string Replace(std::string text, const std::string& from, const std::string
   for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
     text.replace(at, from.size(), to);
   return text;
+}
+
+// A file written before the network and RS-485 columns still imports.
+TEST_F(CsvConfigTest, EndpointsWithoutTheLaterColumnsImportWithTheirDefaults) {
+  Build();
+  const std::string dir = Export("out");
+  std::vector<CsvTable::Row> rows;
+  std::string error;
+  ASSERT_TRUE(CsvTable::Parse(ReadFile(dir + "/endpoints.csv"), rows, error));
+  for (auto& row : rows) row.resize(19);
+  WriteFile(dir + "/endpoints.csv", CsvTable::Format(rows));
+  ASSERT_TRUE(Import(dir, error)) << error;
+  ASSERT_EQ(m_app.m_endpoints.m_endpoints.size(), 3u);
+  for (const auto& e : m_app.m_endpoints.m_endpoints) EXPECT_FALSE(e->HasExtendedSettings());
+  EXPECT_EQ(m_app.m_endpoints.m_endpoints[2]->m_nProtocol, 10);
+  // Exported again, they are the same 19 columns.
+  const std::string again = Export("again");
+  EXPECT_EQ(ReadFile(again + "/endpoints.csv"), ReadFile(dir + "/endpoints.csv"));
 }
 
 TEST_F(CsvConfigTest, ABadRowIsRefusedWithItsNumberAndNothingChanges) {

@@ -44,6 +44,12 @@ bool CallbackRecorder::waitLink(int handle, int event, std::chrono::milliseconds
   return changed.wait_for(lock, limit, [&] { return linkCounts[{handle, event}] > 0; });
 }
 
+bool CallbackRecorder::waitLinkCount(int handle, int event, int count,
+                                     std::chrono::milliseconds limit) {
+  std::unique_lock lock(mutex);
+  return changed.wait_for(lock, limit, [&] { return linkCounts[{handle, event}] >= count; });
+}
+
 int CallbackRecorder::exchange(int handle, RequestHeader header, std::vector<uint16_t>& words,
                                std::chrono::milliseconds limit) {
   const int before = responses(handle);

@@ -16,6 +16,8 @@ class CallbackRecorder {
   static int linkEvents(int handle, int event);
   static bool waitResponses(int handle, int count, std::chrono::milliseconds limit);
   static bool waitLink(int handle, int event, std::chrono::milliseconds limit);
+  // Until the event has come count times in all.
+  static bool waitLinkCount(int handle, int event, int count, std::chrono::milliseconds limit);
 
   // Starts a request (a write when its function is above 4), waits for its
   // callback and fetches it. Returns the status; a refusal at once is

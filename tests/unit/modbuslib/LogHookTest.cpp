@@ -137,6 +137,27 @@ TEST_F(LogHook, TcpConnectionRefusedThenOneDroppedByItsPeer) {
   CloseConnection(failed);
 }
 
+// The program tries a server that is away again every few seconds, each time
+// with a new connection: the log tells the reason once, not once per attempt.
+TEST_F(LogHook, AServerTriedAgainAndAgainIsToldOnceWhileItStaysAway) {
+  const uint16_t refused = closedPort();
+  TcpOptions options{};
+  options.timeoutMs = 1000;
+  constexpr int kAttempts = 5;
+  for (int i = 0; i < kAttempts; ++i) {
+    const int attempt = ConnectTCP2(inet_addr("127.0.0.1"), refused, &options);
+    ASSERT_TRUE(CallbackRecorder::waitLink(attempt, MBS_EVENT_TERMINATED, 5s));
+    CloseConnection(attempt);
+  }
+  // A line for another server comes after every line of the attempts above.
+  const uint16_t other = closedPort();
+  const int last = ConnectTCP2(inet_addr("127.0.0.1"), other, &options);
+  Line line{};
+  ASSERT_TRUE(LogRecorder::waitFor(tcpName(other) + ": cannot connect", line));
+  EXPECT_EQ(LogRecorder::count(tcpName(refused) + ": cannot connect"), 1);
+  CloseConnection(last);
+}
+
 TEST_F(LogHook, ASerialLineThatFailsIsToldOnceWhileItStaysDown) {
   auto slave = std::make_unique<ScriptedSlave>(
       [](const ScriptedSlave::Bytes&) { return ScriptedSlave::Bytes{}; });

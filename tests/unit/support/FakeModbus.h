@@ -32,6 +32,10 @@ class FakeModbus {
     uint32_t tcpPort = 0;
     TcpOptions tcp{};
     bool callbackSet = false;
+    std::string host;  // ConnectTCPHost, ConnectNetLine
+    int transport = 0;
+    int framing = 0;
+    std::vector<uint32_t> values;  // SetRequestPause, SetRequestRetries, SetRs485Mode
   };
   // A scripted answer of MODBUSResponse.
   struct Response {
@@ -56,6 +60,26 @@ class FakeModbus {
       return Me().Serial("ConnectDanielsRTU", p, t, s);
     };
     b.ConnectTCP2 = [](uint32_t a, uint32_t p, const TcpOptions* o) { return Me().Tcp(a, p, o); };
+    b.ConnectTCPHost = [](const char* h, uint32_t p, const TcpOptions* o) {
+      Me().Record(Call{.fn = "ConnectTCPHost", .tcpPort = p, .tcp = *o, .host = h});
+      return Me().NewHandle();
+    };
+    b.ConnectNetLine = [](const char* h, uint32_t p, int transport, int framing, int t) {
+      Me().Record(Call{.fn = "ConnectNetLine",
+                       .timeoutMs = t,
+                       .tcpPort = p,
+                       .host = h,
+                       .transport = transport,
+                       .framing = framing});
+      return Me().NewHandle();
+    };
+    b.SetRequestPause = [](int h, uint32_t ms) { return Me().Setting("SetRequestPause", h, {ms}); };
+    b.SetRequestRetries = [](int h, uint32_t n) {
+      return Me().Setting("SetRequestRetries", h, {n});
+    };
+    b.SetRs485Mode = [](int h, int mode, uint32_t before, uint32_t after) {
+      return Me().Setting("SetRs485Mode", h, {static_cast<uint32_t>(mode), before, after});
+    };
     b.EnableConnectionCallback = [](ConnectionCallback cb) {
       Me().connectionCallback = cb;
       Me().Record(Call{.fn = "EnableConnectionCallback", .callbackSet = cb != nullptr});
@@ -146,6 +170,10 @@ class FakeModbus {
   int Serial(const char* fn, int port, int timeout, const SerialSettings* s) {
     Record(Call{.fn = fn, .comPort = port, .timeoutMs = timeout, .serial = *s});
     return NewHandle();
+  }
+  int Setting(const char* fn, int handle, std::vector<uint32_t> values) {
+    Record(Call{.fn = fn, .handle = handle, .values = std::move(values)});
+    return 0;
   }
   int Tcp(uint32_t address, uint32_t port, const TcpOptions* options) {
     Record(Call{.fn = "ConnectTCP2", .ipAddress = address, .tcpPort = port, .tcp = *options});
