@@ -149,10 +149,8 @@ void CEndPointDlg::BuildControls() {
   auto* rs485Form = new QFormLayout(rs485);
   m_pRs485 = new QComboBox(rs485);
   m_pRs485->setObjectName("rs485Mode");
-  m_pRs485Before = AddEdit(0);
-  m_pRs485Before->setObjectName("rs485Before");
-  m_pRs485After = AddEdit(0);
-  m_pRs485After->setObjectName("rs485After");
+  m_pRs485Before = AddEdit(QStringLiteral("rs485Before"));
+  m_pRs485After = AddEdit(QStringLiteral("rs485After"));
   rs485Form->addRow("Mode:", m_pRs485);
   rs485Form->addRow("Delay before send (ms):", m_pRs485Before);
   rs485Form->addRow("Delay after send (ms):", m_pRs485After);
@@ -167,12 +165,10 @@ void CEndPointDlg::BuildControls() {
 void CEndPointDlg::BuildLinkControls(QFormLayout* top, QVBoxLayout* layout) {
   m_pProtocol = new QComboBox(this);
   m_pProtocol->setObjectName("protocol");
-  m_pRetries = AddEdit(0);
-  m_pRetries->setObjectName("retries");
-  m_pPause = AddEdit(0);
-  m_pPause->setObjectName("pause");
-  QLabel* protocolLabel = Label("Protocol:", 0, this);
-  QLabel* retriesLabel = Label("Retries (UDP):", 0, this);
+  m_pRetries = AddEdit(QStringLiteral("retries"));
+  m_pPause = AddEdit(QStringLiteral("pause"));
+  QLabel* protocolLabel = new QLabel("Protocol:", this);
+  QLabel* retriesLabel = new QLabel("Retries (UDP):", this);
   top->addRow(protocolLabel, m_pProtocol);
   top->addRow(retriesLabel, m_pRetries);
   top->addRow("Pause Between Requests (ms):", m_pPause);

@@ -132,7 +132,7 @@ TEST_F(ConfigFileTest, SettingsBeyondTheRecordFollowTheScanListAndComeBack) {
   EXPECT_EQ(Hex(bytes.substr(formatThreeBytes - 4, 8)), "00 00 00 00 01 00 04 00")
       << "no scans, then the extension marker and the endpoint count";
 
-  Config().RestoreConfig(PathOf("test.tst"));
+  RestoreConfig(PathOf("test.tst"));
   ASSERT_EQ(m_frame.m_endpoints.size(), std::size(rows));
   for (size_t i = 0; i < std::size(rows); ++i) {
     const Row& r = rows[i];
