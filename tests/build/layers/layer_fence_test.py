@@ -100,24 +100,6 @@ def include_found(command, header, folder):
     raise RuntimeError("preprocessing #include \"%s\" failed otherwise:\n%s" % (header, done.stderr))
 
 
-class Parts(unittest.TestCase):
-    def test_target_of(self):
-        cases = [
-            (["c++", "-o", "pointdb/CMakeFiles/pelmoran_pointdb.dir/Archive.cpp.o"],
-             "pelmoran_pointdb"),
-            (["clang++", "-otests/CMakeFiles/a_b.dir/x.cpp.o"], "a_b"),
-            (["c++", "-c", "x.cpp"], None),
-        ]
-        for words, expected in cases:
-            with self.subTest(words=words):
-                self.assertEqual(target_of(words), expected)
-
-    def test_probe_command(self):
-        words = ["ccache", "/usr/bin/c++", "-I/r", "-o", "a.o", "-c", "/s/a.cpp"]
-        self.assertEqual(probe_command(words, "/s/a.cpp", "/t/probe.cpp"),
-                         ["/usr/bin/c++", "-I/r", "-E", "-o", os.devnull, "/t/probe.cpp"])
-
-
 class Fence(unittest.TestCase):
     def test_each_target_reaches_only_what_it_may(self):
         with open(COMMANDS) as f:
