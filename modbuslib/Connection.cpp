@@ -5,6 +5,7 @@
 #include <future>
 
 #include "modbuslib/Library.h"
+#include "modbuslib/LineServer.h"
 #include "modbuslib/PduCodec.h"
 
 namespace mbl {
@@ -128,6 +129,8 @@ void Connection::close() {
     self->timer_.cancel();
     self->settleTimer_.cancel();
     self->pauseTimer_.cancel();
+    self->waiting_.clear();
+    if (self->server_) self->server_->stop();
     self->shutdown();
   };
   if (io_.get_executor().running_in_this_thread()) {
@@ -143,10 +146,54 @@ void Connection::close() {
   released.get_future().wait();
 }
 
+void Connection::share(std::shared_ptr<LineServer> server) {
+  asio::post(io_, [self = shared_from_this(), server = std::move(server)]() mutable {
+    if (self->server_) self->server_->stop();
+    if (self->closed_) {
+      server->stop();
+      return;
+    }
+    self->server_ = std::move(server);
+  });
+}
+
+void Connection::forward(const Exchange& ex, std::vector<uint8_t> pdu, ForwardDone done) {
+  if (closed_ || !linkUp()) {
+    done(MBS_SVR_NOT_CONNECTED, {});
+    return;
+  }
+  Job job;
+  job.done = std::move(done);
+  job.forwarded = ex;
+  job.pdu = std::move(pdu);
+  begin(std::move(job));
+}
+
 void Connection::begin(Job job) {
   if (closed_) return;
+  // One exchange on the line at a time; the others wait their turn in order.
+  if (running_ || !waiting_.empty()) {
+    waiting_.push_back(std::move(job));
+    return;
+  }
+  run(std::move(job));
+}
+
+void Connection::run(Job job) {
+  running_ = true;
   job_ = std::move(job);
   sendExchange();
+}
+
+void Connection::startNext() {
+  if (running_ || waiting_.empty() || closed_) return;
+  Job next = std::move(waiting_.front());
+  waiting_.pop_front();
+  run(std::move(next));
+}
+
+const Exchange& Connection::current() const {
+  return job_.done ? job_.forwarded : job_.plan.exchanges()[job_.step];
 }
 
 void Connection::sendExchange() {
@@ -157,8 +204,9 @@ void Connection::sendExchange() {
     });
     return;
   }
-  const Exchange& ex = job_.plan.exchanges()[job_.step];
-  const std::vector<uint8_t> pdu = PduCodec::encode(ex, job_.words.data() + ex.firstWord);
+  const Exchange& ex = current();
+  const std::vector<uint8_t> pdu =
+      job_.done ? job_.pdu : PduCodec::encode(ex, job_.words.data() + ex.firstWord);
   // A serial line starts each exchange afresh; a Modbus/TCP stream keeps
   // what came meanwhile, so that a late answer there is skipped whole.
   if (serialLine()) rx_.clear();
@@ -314,7 +362,7 @@ void Connection::stray(const uint8_t* bytes, size_t size) {
 }
 
 void Connection::answer(const FrameResult& frame) {
-  const Exchange& ex = job_.plan.exchanges()[job_.step];
+  const Exchange& ex = current();
   lastAsked_ = asking_;
   lastAnswer_.assign(1, frame.address);
   lastAnswer_.insert(lastAnswer_.end(), frame.pdu.begin(), frame.pdu.end());
@@ -326,7 +374,13 @@ void Connection::answer(const FrameResult& frame) {
     rx_.clear();
   }
   int status = MBS_INVALID_RESPONSE;
-  if (frame.address == ex.slave) {
+  if (frame.address == ex.slave && job_.done) {
+    // Another master's answer goes back as the slave gave it, exceptions too.
+    if (!frame.pdu.empty() && (frame.pdu[0] & 0x7F) == ex.function) {
+      status = MBS_OK;
+      job_.pdu = frame.pdu;
+    }
+  } else if (frame.address == ex.slave) {
     status = PduCodec::decode(ex, frame.pdu, job_.words.data() + ex.firstWord);
   }
   count(status);
@@ -346,7 +400,7 @@ void Connection::count(int status) {
 void Connection::stepDone(int status) {
   active_ = false;
   if (pause_.count() > 0) pauseUntil_ = std::chrono::steady_clock::now() + pause_;
-  if (status == MBS_OK && ++job_.step < job_.plan.exchanges().size()) {
+  if (status == MBS_OK && !job_.done && ++job_.step < job_.plan.exchanges().size()) {
     sendExchange();
     return;
   }
@@ -359,7 +413,19 @@ void Connection::failOutstanding(int status) {
   stepDone(status);
 }
 
+void Connection::forwardDone(int status, std::vector<uint8_t> answer) {
+  ForwardDone done = std::move(job_.done);
+  job_ = Job{};
+  running_ = false;
+  done(status, std::move(answer));
+  startNext();
+}
+
 void Connection::finish(int status) {
+  if (job_.done) {
+    forwardDone(status, status == MBS_OK ? std::move(job_.pdu) : std::vector<uint8_t>{});
+    return;
+  }
   // Taken here, as the answer's last bytes are parsed, not when the caller
   // gets round to fetching it.
   const int64_t settledAt = FileTimeNow();
@@ -373,7 +439,9 @@ void Connection::finish(int status) {
     busy_ = false;
   }
   job_ = Job{};
+  running_ = false;
   Library::instance().requestDone(*this);
+  startNext();
 }
 
 }  // namespace mbl

@@ -6,6 +6,8 @@
 #include <asio.hpp>
 #include <atomic>
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -16,6 +18,8 @@
 #include "modbuslib/modbuslib.h"
 
 namespace mbl {
+
+class LineServer;
 
 class Connection : public std::enable_shared_from_this<Connection> {
  public:
@@ -50,6 +54,16 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   // I/O thread: begins the transport's own work (connecting, reading).
   virtual void start() = 0;
+
+  // Whether other masters may share it: a serial framing, on a port or a network.
+  bool sharable() const { return serialLine(); }
+  // Caller's thread: the server of the other masters, stopped with the connection.
+  void share(std::shared_ptr<LineServer> server);
+  // I/O thread: a checked request PDU of another master, put on the line in
+  // turn with the caller's requests. done gets 0 and the slave's answer PDU
+  // (an exception answer included), or the status that ended the exchange.
+  using ForwardDone = std::function<void(int status, std::vector<uint8_t> answer)>;
+  void forward(const Exchange& ex, std::vector<uint8_t> pdu, ForwardDone done);
 
  protected:
   virtual bool linkUp() const = 0;
@@ -87,6 +101,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
     RequestPlan plan;
     std::vector<uint16_t> words;
     size_t step = 0;
+    // Another master's request: sent as it came, its answer handed to done.
+    ForwardDone done;
+    Exchange forwarded;
+    std::vector<uint8_t> pdu;
   };
   // Updated on the I/O thread, read by the caller's.
   struct Counters {
@@ -106,6 +124,10 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   int accept(const RequestHeader& header, const uint16_t* data, bool write, Job& job);
   void begin(Job job);
+  void run(Job job);
+  void startNext();
+  const Exchange& current() const;
+  void forwardDone(int status, std::vector<uint8_t> answer);
   void sendExchange();
   void waitForDeadline();
   bool resend();
@@ -135,6 +157,9 @@ class Connection : public std::enable_shared_from_this<Connection> {
 
   // I/O thread only.
   Job job_;
+  bool running_ = false;      // job_ is on its way
+  std::deque<Job> waiting_;   // the caller's and other masters' requests, in turn
+  std::shared_ptr<LineServer> server_;
   bool active_ = false;    // an exchange is on the wire
   bool awaiting_ = false;  // its answer is still due
   bool timerPending_ = false;

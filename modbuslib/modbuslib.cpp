@@ -11,6 +11,7 @@
 #include "modbuslib/AsciiFramer.h"
 #include "modbuslib/ComPortMap.h"
 #include "modbuslib/Library.h"
+#include "modbuslib/LineServer.h"
 #include "modbuslib/MbapFramer.h"
 #include "modbuslib/NetLineConnection.h"
 #include "modbuslib/RtuFramer.h"
@@ -207,6 +208,29 @@ int SetRs485Mode(int handle, int mode, uint32_t delayBeforeMs, uint32_t delayAft
   }
   if (mode < MBS_RS485_OFF || mode > MBS_RS485_RTS_AFTER_SEND) return MBS_INVALID_LENGTH;
   serial->setRs485(mode, delayBeforeMs, delayAfterMs);
+  return MBS_OK;
+}
+
+int ShareLine(int handle, const SharedLineSettings* settings, uint16_t* boundPort) {
+  auto& library = mbl::Library::instance();
+  auto connection = library.find(handle);
+  if (!connection) return MBS_INVALID_HANDLE;
+  if (!connection->sharable() || settings == nullptr) return MBS_INVALID_PROTOCOL;
+  mbl::LineLimits limits;
+  if (settings->maxClients > 0) limits.clients = settings->maxClients;
+  if (settings->maxQueuedPerClient > 0) limits.queuedPerClient = settings->maxQueuedPerClient;
+  const std::string bind = settings->bindAddress ? settings->bindAddress : "127.0.0.1";
+  const std::string context = "line " + std::to_string(handle) + " shared on " + bind;
+  auto server = std::make_shared<mbl::LineServer>(library.io(), connection, context, limits);
+  std::string why;
+  const uint16_t bound = server->listen(bind, settings->port, why);
+  if (bound == 0) {
+    library.log(MBS_LOG_ERROR, context, why);
+    return MBS_CHANNEL_NOT_CONNECTED;
+  }
+  if (boundPort != nullptr) *boundPort = bound;
+  server->start();
+  connection->share(server);
   return MBS_OK;
 }
 

@@ -161,4 +161,23 @@ int SetRequestPause(int handle, uint32_t pauseMs);
 enum ModbusRs485Mode { MBS_RS485_OFF = 0, MBS_RS485_RTS_ON_SEND = 1, MBS_RS485_RTS_AFTER_SEND = 2 };
 int SetRs485Mode(int handle, int mode, uint32_t delayBeforeMs, uint32_t delayAfterMs);
 
+// Opens a Modbus/TCP port through which other masters reach the slaves of a
+// serial line (on a port or over a network): their requests take turns with
+// the caller's on the line, each answered with its own slave's answer. A
+// line's time-out answers exception 11, a line that is down exception 10, a
+// request past a client's queue exception 6; a client past the limit is
+// closed at once. Writes are logged (category Modbus), a few per ten
+// seconds. 0 for any limit keeps its default (4 and 4); bindAddress null
+// means 127.0.0.1; port 0 takes a free one. The port bound goes to
+// *boundPort; the port closes with the connection. 0, 256 for an unknown
+// handle, 264 for a connection that is not a serial line, 266 when the port
+// cannot be opened (a log line says why).
+struct SharedLineSettings {
+  const char* bindAddress;
+  uint16_t port;
+  uint16_t maxClients;
+  uint16_t maxQueuedPerClient;
+};
+int ShareLine(int handle, const SharedLineSettings* settings, uint16_t* boundPort);
+
 }  // extern "C"
