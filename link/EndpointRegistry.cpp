@@ -160,6 +160,10 @@ CModbusConnection* EndpointRegistry::AddEndpoint(const EndpointChoice& choice) {
   Equip(*endpoint);
   endpoint->m_strName = choice.strName;
   endpoint->m_nPauseMs = choice.nPauseMs;
+  endpoint->m_nSharePort = choice.nSharePort;
+  endpoint->m_strShareBind = choice.strShareBind;
+  endpoint->m_nShareClients = choice.nShareClients;
+  endpoint->m_nShareQueued = choice.nShareQueued;
   if (choice.nCommPort == 0) {
     endpoint->m_bTcp = true;
     endpoint->m_nPort = choice.nTcpPort;

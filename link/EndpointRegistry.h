@@ -33,6 +33,11 @@ struct EndpointChoice {
   int nRs485Mode = 0;  // serial, see CModbusConnection
   int nRs485BeforeMs = 0;
   int nRs485AfterMs = 0;
+  // A serial line's port for other masters, see CModbusConnection.
+  int nSharePort = 0;
+  std::string strShareBind;
+  int nShareClients = 0;
+  int nShareQueued = 0;
 };
 
 // A dotted address into the address item, any other text as a host name.

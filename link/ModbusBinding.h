@@ -27,6 +27,7 @@ struct ModbusBinding {
   decltype(&::SetRequestPause) SetRequestPause = nullptr;
   decltype(&::SetRequestRetries) SetRequestRetries = nullptr;
   decltype(&::SetRs485Mode) SetRs485Mode = nullptr;
+  decltype(&::ShareLine) ShareLine = nullptr;
 };
 
 // The binding in use.

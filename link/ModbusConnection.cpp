@@ -100,6 +100,7 @@ bool CModbusConnection::ConnectSerial() {
   if (m_nRs485Mode != 0 && Modbus().SetRs485Mode)
     Modbus().SetRs485Mode(m_hConnection, m_nRs485Mode, static_cast<uint32_t>(m_nRs485BeforeMs),
                           static_cast<uint32_t>(m_nRs485AfterMs));
+  ShareLine(m_hConnection);
   EnableCallback(m_hConnection, OnModbusCallback);
   return true;
 }
@@ -116,8 +117,19 @@ bool CModbusConnection::ConnectNetLine() {
   // Away until the library reports the host reached.
   m_bDeviceLost = true;
   ApplyRequestSettings(m_hConnection);
+  ShareLine(m_hConnection);
   EnableCallback(m_hConnection, OnModbusCallback);
   return true;
+}
+
+void CModbusConnection::ShareLine(int handle) const {
+  if (m_nSharePort <= 0 || !Modbus().ShareLine) return;
+  const SharedLineSettings settings{m_strShareBind.empty() ? nullptr : m_strShareBind.c_str(),
+                                    static_cast<uint16_t>(m_nSharePort),
+                                    static_cast<uint16_t>(m_nShareClients),
+                                    static_cast<uint16_t>(m_nShareQueued)};
+  // The library logs why a port cannot be opened; the line works on unshared.
+  Modbus().ShareLine(handle, &settings, nullptr);
 }
 
 void CModbusConnection::ApplyRequestSettings(int handle) const {

@@ -76,10 +76,21 @@ class CModbusConnection {
   int m_nRs485Mode = 0;
   int m_nRs485BeforeMs = 0;
   int m_nRs485AfterMs = 0;
+  // A serial line's Modbus/TCP port for other masters (ShareLine in
+  // modbuslib.h): 0 keeps it closed; an empty bind address is 127.0.0.1;
+  // 0 for a limit keeps the library's default.
+  int m_nSharePort = 0;
+  std::string m_strShareBind;
+  int m_nShareClients = 0;
+  int m_nShareQueued = 0;
+  bool HasSharedLine() const {
+    return m_nSharePort != 0 || !m_strShareBind.empty() || m_nShareClients != 0 ||
+           m_nShareQueued != 0;
+  }
   // Whether any setting beyond the 52-byte record differs from its default.
   bool HasExtendedSettings() const {
     return !m_strHost.empty() || m_nPauseMs != 0 || m_nRetries != 0 || m_nRs485Mode != 0 ||
-           m_nRs485BeforeMs != 0 || m_nRs485AfterMs != 0;
+           m_nRs485BeforeMs != 0 || m_nRs485AfterMs != 0 || HasSharedLine();
   }
   std::vector<CModbusMsg*> m_queue;
   bool m_bBusy = false;
@@ -105,4 +116,6 @@ class CModbusConnection {
   void StartHead();
   void ClosePendingTcpHandle();
   void ApplyRequestSettings(int handle) const;
+  // Opens the line's port for other masters when one is set.
+  void ShareLine(int handle) const;
 };

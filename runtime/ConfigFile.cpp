@@ -16,6 +16,10 @@ constexpr uint16_t kFormatMarker = 3;
 // The endpoints' settings beyond their 52-byte records follow the scan list,
 // where a reader that does not know them stops reading.
 constexpr uint16_t kExtensionMarker = 1;
+// After the extension, only where a line is shared: a block of its own, so
+// that a reader that knows only the extension passes over it.
+constexpr uint16_t kSharedLineMarker = 2;
+constexpr size_t kMinSharedLineBytes = 1 + 3 * 4;
 // A one-byte host length prefix and five int32.
 constexpr size_t kMinExtensionBytes = 1 + 5 * 4;
 // The least an endpoint record or a file name can take: the fixed items and
@@ -76,6 +80,29 @@ void LoadExtension(Archive& ar, CModbusConnection& e) {
   e.m_nRs485AfterMs = after;
 }
 
+void StoreSharedLine(Archive& ar, const CModbusConnection& e) {
+  ar << e.m_strShareBind << static_cast<int32_t>(e.m_nSharePort)
+     << static_cast<int32_t>(e.m_nShareClients) << static_cast<int32_t>(e.m_nShareQueued);
+}
+
+void LoadSharedLine(Archive& ar, CModbusConnection& e) {
+  int32_t port, clients, queued;
+  ar >> e.m_strShareBind >> port >> clients >> queued;
+  e.m_nSharePort = port;
+  e.m_nShareClients = clients;
+  e.m_nShareQueued = queued;
+}
+
+void ReadSharedLines(Archive& ar, ConfigRecord& config) {
+  if (ar.GetRemaining() == 0) return;
+  uint16_t marker;
+  ar >> marker;
+  if (marker != kSharedLineMarker) return;
+  const int32_t count = ar.ReadCount(kMinSharedLineBytes);
+  if (static_cast<size_t>(count) != config.endpoints.size()) return;
+  for (auto& endpoint : config.endpoints) LoadSharedLine(ar, *endpoint);
+}
+
 // An extension of another marker, or for another number of endpoints, is
 // not this program's to read: it is passed over.
 void ReadExtensions(Archive& ar, ConfigRecord& config) {
@@ -86,6 +113,7 @@ void ReadExtensions(Archive& ar, ConfigRecord& config) {
   const int32_t count = ar.ReadCount(kMinExtensionBytes);
   if (static_cast<size_t>(count) != config.endpoints.size()) return;
   for (auto& endpoint : config.endpoints) LoadExtension(ar, *endpoint);
+  ReadSharedLines(ar, config);
 }
 
 ConfigRecord ReadConfig(Archive& ar) {
@@ -193,6 +221,11 @@ void ConfigFile::Store(Archive& ar, SaveSet* set) {
   if (!extended) return;
   ar << kExtensionMarker << static_cast<int32_t>(endpoints.size());
   for (const auto& endpoint : endpoints) StoreExtension(ar, *endpoint);
+  const bool shared = std::any_of(endpoints.begin(), endpoints.end(),
+                                  [](const auto& e) { return e->HasSharedLine(); });
+  if (!shared) return;
+  ar << kSharedLineMarker << static_cast<int32_t>(endpoints.size());
+  for (const auto& endpoint : endpoints) StoreSharedLine(ar, *endpoint);
 }
 
 // Nothing running is touched until the whole file has been read: a file

@@ -34,9 +34,13 @@ const Row kEndpointColumns = {"name",       "protocol",  "timeout",   "port",   
                               "pad0",       "reserved1", "reserved2", "rts_control", "dtr_control",
                               "reserved3",  "reserved4", "pad1_0",    "pad1_1",
                               "host",       "pause_ms",  "retries",   "rs485_mode",
-                              "rs485_before_ms", "rs485_after_ms"};
-// Files written before the network and RS-485 columns end after pad1_1.
+                              "rs485_before_ms", "rs485_after_ms", "share_port", "share_bind",
+                              "share_clients", "share_queued"};
+// Files written before the network and RS-485 columns end after pad1_1;
+// files without a shared line end after rs485_after_ms.
 constexpr size_t kFirstEndpointColumns = 19;
+constexpr size_t kUnsharedEndpointColumns = 25;
+constexpr int64_t kMostSharedLineLimit = 1000;
 const Row kScanColumns = {"file",        "endpoint",       "port",
                           "slave_node",  "point_type",     "point_address",
                           "scan_length", "poll_frequency", "delimiter"};
@@ -70,7 +74,11 @@ enum EndpointColumn {
   eRetries,
   eRs485Mode,
   eRs485Before,
-  eRs485After
+  eRs485After,
+  eSharePort,
+  eShareBind,
+  eShareClients,
+  eShareQueued
 };
 enum ScanColumn {
   sFile,
@@ -142,7 +150,8 @@ Row EndpointRow(const CModbusConnection& e) {
           Text(s.reserved2), Text(s.rtsControl),    Text(s.dtrControl), Text(s.reserved3),
           Text(s.reserved4), Text(s.pad1[0]),       Text(s.pad1[1]),    e.m_strHost,
           Text(e.m_nPauseMs), Text(e.m_nRetries),   Text(e.m_nRs485Mode), Text(e.m_nRs485BeforeMs),
-          Text(e.m_nRs485AfterMs)};
+          Text(e.m_nRs485AfterMs), Text(e.m_nSharePort), e.m_strShareBind,
+          Text(e.m_nShareClients), Text(e.m_nShareQueued)};
 }
 
 Row ScanRow(const CPelmoranDoc& doc) {
@@ -356,6 +365,11 @@ std::unique_ptr<CModbusConnection> ReadEndpoint(const Fields& f) {
   e->m_nRs485Mode = static_cast<int>(f.Integer(eRs485Mode, 0, kLastRs485Mode));
   e->m_nRs485BeforeMs = static_cast<int>(f.Integer(eRs485Before, 0, kMostRs485DelayMs));
   e->m_nRs485AfterMs = static_cast<int>(f.Integer(eRs485After, 0, kMostRs485DelayMs));
+  if (!f.Has(eSharePort)) return e;
+  e->m_nSharePort = static_cast<int>(f.Integer(eSharePort, 0, UINT16_MAX));
+  e->m_strShareBind = f.Field(eShareBind);
+  e->m_nShareClients = static_cast<int>(f.Integer(eShareClients, 0, kMostSharedLineLimit));
+  e->m_nShareQueued = static_cast<int>(f.Integer(eShareQueued, 0, kMostSharedLineLimit));
   return e;
 }
 
@@ -511,7 +525,11 @@ bool CsvConfig::Export(const std::string& directory, std::string& error) const {
   const auto& all = m_runtime.m_endpoints.m_endpoints;
   const bool extended =
       std::any_of(all.begin(), all.end(), [](const auto& e) { return e->HasExtendedSettings(); });
-  const size_t columns = extended ? kEndpointColumns.size() : kFirstEndpointColumns;
+  const bool shared =
+      std::any_of(all.begin(), all.end(), [](const auto& e) { return e->HasSharedLine(); });
+  const size_t columns = shared     ? kEndpointColumns.size()
+                         : extended ? kUnsharedEndpointColumns
+                                    : kFirstEndpointColumns;
   std::vector<Row> endpoints{Row(kEndpointColumns.begin(), kEndpointColumns.begin() + columns)};
   for (const auto& endpoint : all) {
     Row row = EndpointRow(*endpoint);

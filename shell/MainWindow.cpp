@@ -372,6 +372,10 @@ void MainWindow::OnEndpointNew() {
   dlg.m_nRs485Mode = choice.nRs485Mode;
   dlg.m_nRs485BeforeMs = choice.nRs485BeforeMs;
   dlg.m_nRs485AfterMs = choice.nRs485AfterMs;
+  dlg.m_nSharePort = choice.nSharePort;
+  dlg.m_strShareBind = choice.strShareBind;
+  dlg.m_nShareClients = choice.nShareClients;
+  dlg.m_nShareQueued = choice.nShareQueued;
   dlg.m_pFrame = &registry;
   dlg.m_devicePath = &mbl::ComPortMap::devicePath;
   if (dlg.DoModal() != QDialog::Accepted) return;
@@ -386,6 +390,10 @@ void MainWindow::OnEndpointNew() {
   choice.nRs485Mode = dlg.m_nRs485Mode;
   choice.nRs485BeforeMs = dlg.m_nRs485BeforeMs;
   choice.nRs485AfterMs = dlg.m_nRs485AfterMs;
+  choice.nSharePort = dlg.m_nSharePort;
+  choice.strShareBind = dlg.m_strShareBind;
+  choice.nShareClients = dlg.m_nShareClients;
+  choice.nShareQueued = dlg.m_nShareQueued;
   registry.AddEndpoint(choice);
   m_bModified = true;
   UpdateCommandUI();

@@ -22,4 +22,5 @@ void InstallModbusLibrary() {
   m.SetRequestPause = &::SetRequestPause;
   m.SetRequestRetries = &::SetRequestRetries;
   m.SetRs485Mode = &::SetRs485Mode;
+  m.ShareLine = &::ShareLine;
 }

@@ -64,6 +64,8 @@ const char* const kRs485Modes[] = {"AS RTS SAYS", "RTS ON SEND", "RTS AFTER SEND
 constexpr int kMostRetries = 100;
 constexpr int kLongestPauseMs = 60000;
 constexpr int kLongestRs485DelayMs = 1000;
+constexpr int kLastTcpPort = 65535;
+constexpr int kMostShareLimit = 1000;
 
 // The entry that shows a value, or the fallback entry for any other value.
 int EntryOf(const SerialList& list, uint32_t value, int fallback) {
@@ -156,6 +158,19 @@ void CEndPointDlg::BuildControls() {
   rs485Form->addRow("Delay after send (ms):", m_pRs485After);
   m_rs485Part = {rs485, m_pRs485, m_pRs485Before, m_pRs485After};
   layout->addWidget(rs485);
+  auto* share = new QGroupBox("Shared With Other Masters (Modbus/TCP)", this);
+  share->setObjectName("shareLine");
+  auto* shareForm = new QFormLayout(share);
+  m_pSharePort = AddEdit(QStringLiteral("sharePort"));
+  m_pShareBind = AddEdit(QStringLiteral("shareBind"));
+  m_pShareBind->setPlaceholderText(QStringLiteral("127.0.0.1"));
+  m_pShareClients = AddEdit(QStringLiteral("shareClients"));
+  m_pShareQueued = AddEdit(QStringLiteral("shareQueued"));
+  shareForm->addRow("Port (0 off):", m_pSharePort);
+  shareForm->addRow("Bind address:", m_pShareBind);
+  shareForm->addRow("Most clients (0 default):", m_pShareClients);
+  shareForm->addRow("Queued per client (0 default):", m_pShareQueued);
+  layout->addWidget(share);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
   connect(buttons, &QDialogButtonBox::accepted, this, &CEndPointDlg::accept);
   connect(buttons, &QDialogButtonBox::rejected, this, &CEndPointDlg::reject);
@@ -279,6 +294,13 @@ void CEndPointDlg::DoDataExchange(DataExchange& dx) {
   dx.Int(m_pRetries, m_nRetries);
   dx.Int(m_pRs485Before, m_nRs485BeforeMs);
   dx.Int(m_pRs485After, m_nRs485AfterMs);
+  dx.Int(m_pSharePort, m_nSharePort);
+  dx.MinMax(m_pSharePort, m_nSharePort, 0, kLastTcpPort);
+  dx.Text(m_pShareBind, m_strShareBind);
+  dx.Int(m_pShareClients, m_nShareClients);
+  dx.MinMax(m_pShareClients, m_nShareClients, 0, kMostShareLimit);
+  dx.Int(m_pShareQueued, m_nShareQueued);
+  dx.MinMax(m_pShareQueued, m_nShareQueued, 0, kMostShareLimit);
   // An endpoint keeps whatever the other kind's fields hold: it never uses them.
   if (m_nCommPort != 0) {
     dx.MinMax(m_pRs485Before, m_nRs485BeforeMs, 0, kLongestRs485DelayMs);

@@ -57,6 +57,12 @@ class CEndPointDlg : public ExchangeDialog {
   int m_nRs485Mode = 0;
   int m_nRs485BeforeMs = 0;
   int m_nRs485AfterMs = 0;
+  // A serial line's Modbus/TCP port for other masters: 0 closed; an empty
+  // bind address is 127.0.0.1; 0 for a limit keeps the library's default.
+  int m_nSharePort = 0;
+  std::string m_strShareBind;
+  int m_nShareClients = 0;
+  int m_nShareQueued = 0;
   // The device a COM port number maps to on this machine, shown under
   // Connect Using and as each entry's tip; none when not set.
   std::function<std::string(int)> m_devicePath;
@@ -91,6 +97,10 @@ class CEndPointDlg : public ExchangeDialog {
   QComboBox* m_pRs485;
   QLineEdit* m_pRs485Before;
   QLineEdit* m_pRs485After;
+  QLineEdit* m_pSharePort;
+  QLineEdit* m_pShareBind;
+  QLineEdit* m_pShareClients;
+  QLineEdit* m_pShareQueued;
   std::vector<QWidget*> m_netPart;     // enabled with the network part
   std::vector<QWidget*> m_rs485Part;   // enabled with the serial part
 };

@@ -377,6 +377,8 @@ void DialogTest::endpointDialogCarriesTheLinkSettings() {
   dlg.findChild<QLineEdit*>("retries")->setText(retries);
   dlg.findChild<QLineEdit*>("pause")->setText("25");
   dlg.findChild<QLineEdit*>("rs485Before")->setText("2");
+  dlg.findChild<QLineEdit*>("sharePort")->setText("5020");
+  dlg.findChild<QLineEdit*>("shareBind")->setText("0.0.0.0");
   dlg.accept();
   if (!refusal.isEmpty()) {
     QCOMPARE(log.texts, std::vector<std::string>{refusal.toStdString()});
@@ -389,6 +391,8 @@ void DialogTest::endpointDialogCarriesTheLinkSettings() {
   QCOMPARE(dlg.m_nPauseMs, 25);
   QCOMPARE(dlg.m_nRs485Mode, dlg.findChild<QComboBox*>("rs485Mode")->currentIndex());
   QCOMPARE(dlg.m_nRs485BeforeMs, 2);
+  QCOMPARE(dlg.m_nSharePort, 5020);
+  QCOMPARE(dlg.m_strShareBind, std::string("0.0.0.0"));
 }
 
 void DialogTest::endpointDialogChecksTheNetworkFields() {

@@ -362,4 +362,27 @@ TEST_F(RegistryFixture, ASerialEndpointGetsItsRs485ModeWhenItOpens) {
   EXPECT_EQ(rs485->values, (std::vector<uint32_t>{2, 2, 3}));
 }
 
+TEST_F(RegistryFixture, ASerialLineIsSharedWhenItOpensOnlyWithAPort) {
+  struct Case {
+    int port, clients, queued;
+    bool shared;
+  };
+  for (const Case c : {Case{0, 3, 3, false}, Case{5020, 0, 0, true}, Case{1502, 2, 8, true}}) {
+    EndpointChoice choice = w.frame.ProposeEndpoint();
+    choice.nCommPort = 4;
+    choice.nSharePort = c.port;
+    choice.nShareClients = c.clients;
+    choice.nShareQueued = c.queued;
+    const int before = w.modbus.Count("ShareLine");
+    CModbusConnection* e = w.frame.AddEndpoint(choice);
+    ASSERT_EQ(w.modbus.Count("ShareLine"), before + (c.shared ? 1 : 0)) << c.port;
+    if (!c.shared) continue;
+    const FakeModbus::Call* share = w.modbus.Last("ShareLine");
+    EXPECT_EQ(share->handle, e->m_hConnection);
+    EXPECT_EQ(share->values, (std::vector<uint32_t>{static_cast<uint32_t>(c.port),
+                                                    static_cast<uint32_t>(c.clients),
+                                                    static_cast<uint32_t>(c.queued)}));
+  }
+}
+
 }  // namespace

@@ -107,12 +107,15 @@ TEST_F(ConfigFileTest, SettingsBeyondTheRecordFollowTheScanListAndComeBack) {
     int32_t tcp, protocol;
     const char* host;
     int pause, retries, rs485, before, after;
+    int sharePort;
+    const char* shareBind;
+    int clients, queued;
   };
   const Row rows[] = {
-      {"CONVERTER", 1, 5, "gw-7.plant.example", 20, 0, 0, 0, 0},
-      {"UDPRTU", 1, 10, "", 0, 3, 0, 0, 0},
-      {"RS485", 0, 1, "", 5, 0, 2, 3, 4},
-      {"PLAIN", 1, 1, "", 0, 0, 0, 0, 0},
+      {"CONVERTER", 1, 5, "gw-7.plant.example", 20, 0, 0, 0, 0, 0, "", 0, 0},
+      {"UDPRTU", 1, 10, "", 0, 3, 0, 0, 0, 1502, "", 0, 0},
+      {"RS485", 0, 1, "", 5, 0, 2, 3, 4, 5020, "0.0.0.0", 2, 8},
+      {"PLAIN", 1, 1, "", 0, 0, 0, 0, 0, 0, "", 0, 0},
   };
   size_t formatThreeBytes = 2 + 4 + 4;
   for (const Row& r : rows) {
@@ -125,6 +128,10 @@ TEST_F(ConfigFileTest, SettingsBeyondTheRecordFollowTheScanListAndComeBack) {
     e->m_nRs485Mode = r.rs485;
     e->m_nRs485BeforeMs = r.before;
     e->m_nRs485AfterMs = r.after;
+    e->m_nSharePort = r.sharePort;
+    e->m_strShareBind = r.shareBind;
+    e->m_nShareClients = r.clients;
+    e->m_nShareQueued = r.queued;
     formatThreeBytes += 1 + std::strlen(r.name) + 52;
   }
   const std::string bytes = Save();
@@ -145,12 +152,18 @@ TEST_F(ConfigFileTest, SettingsBeyondTheRecordFollowTheScanListAndComeBack) {
     EXPECT_EQ(e.m_nRs485Mode, r.rs485);
     EXPECT_EQ(e.m_nRs485BeforeMs, r.before);
     EXPECT_EQ(e.m_nRs485AfterMs, r.after);
+    EXPECT_EQ(e.m_nSharePort, r.sharePort);
+    EXPECT_EQ(e.m_strShareBind, r.shareBind);
+    EXPECT_EQ(e.m_nShareClients, r.clients);
+    EXPECT_EQ(e.m_nShareQueued, r.queued);
   }
   // Saved again without them, the file is a plain format-3 file once more.
   for (const auto& e : m_frame.m_endpoints) {
     e->m_strHost.clear();
     e->m_nPauseMs = e->m_nRetries = e->m_nRs485Mode = 0;
     e->m_nRs485BeforeMs = e->m_nRs485AfterMs = 0;
+    e->m_nSharePort = e->m_nShareClients = e->m_nShareQueued = 0;
+    e->m_strShareBind.clear();
   }
   EXPECT_EQ(Save().size(), formatThreeBytes);
 }

@@ -26,7 +26,9 @@ std::string Describe(Runtime& app) {
     for (unsigned b : e->m_ipAddress) out << b << '.';
     for (unsigned b : serial) out << b << ' ';
     out << '|' << e->m_strHost << '|' << e->m_nPauseMs << '|' << e->m_nRetries << '|'
-        << e->m_nRs485Mode << '|' << e->m_nRs485BeforeMs << '|' << e->m_nRs485AfterMs;
+        << e->m_nRs485Mode << '|' << e->m_nRs485BeforeMs << '|' << e->m_nRs485AfterMs << '|'
+        << e->m_nSharePort << '|' << e->m_strShareBind << '|' << e->m_nShareClients << '|'
+        << e->m_nShareQueued;
     out << '\n';
   }
   for (int d = 0; d < app.GetDocumentCount(); ++d) {
@@ -66,6 +68,9 @@ class CsvConfigTest : public FilesTest {
     serial->m_nRs485Mode = 2;
     serial->m_nRs485BeforeMs = 1;
     serial->m_nRs485AfterMs = 2;
+    serial->m_nSharePort = 5020;
+    serial->m_strShareBind = "0.0.0.0";
+    serial->m_nShareQueued = 6;
     CModbusConnection* converter = AddEndpoint("CONVERTER");
     converter->m_nProtocol = 10;  // RTU over UDP
     converter->m_strHost = "gw.plant";

@@ -77,6 +77,9 @@ class FakeModbus {
     b.SetRequestRetries = [](int h, uint32_t n) {
       return Me().Setting("SetRequestRetries", h, {n});
     };
+    b.ShareLine = [](int h, const SharedLineSettings* s, uint16_t*) {
+      return Me().Setting("ShareLine", h, {s->port, s->maxClients, s->maxQueuedPerClient});
+    };
     b.SetRs485Mode = [](int h, int mode, uint32_t before, uint32_t after) {
       return Me().Setting("SetRs485Mode", h, {static_cast<uint32_t>(mode), before, after});
     };
