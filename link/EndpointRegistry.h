@@ -35,7 +35,7 @@ struct EndpointChoice {
   int nRs485AfterMs = 0;
   // A serial line's port for other masters, see CModbusConnection.
   int nSharePort = 0;
-  std::string strShareBind;
+  std::string strShareBind{};
   int nShareClients = 0;
   int nShareQueued = 0;
 };
