@@ -13,38 +13,22 @@
 #include <string>
 
 #include "ChildProcess.h"
+#include "PollRounds.h"
 #include "modbuslib/modbuslib.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
 constexpr int kRounds = 10;
 constexpr auto kRound = std::chrono::milliseconds(500);
-constexpr RequestHeader kPoll{1, 3, 1, 10};
 
 std::mutex mutex;
 std::condition_variable changed;
 std::map<int, bool> linkUp;
-bool roundOver = false;
-long polls = 0;
-Clock::time_point deadline;
 
 void onLink(int event, int handle) {
   std::lock_guard lock(mutex);
   linkUp[handle] = event == MBS_EVENT_CONNECTED;
   changed.notify_all();
-}
-
-void onResponse(int handle, int, int) {
-  uint16_t words[10];
-  RequestHeader header{};
-  const int status = MODBUSResponse(handle, &header, words, 10);
-  if (status == MBS_OK && words[9] == 9) ++polls;
-  if (status != MBS_OK || Clock::now() >= deadline || PollMODBUS(handle, &kPoll) != MBS_OK) {
-    std::lock_guard lock(mutex);
-    roundOver = true;
-    changed.notify_all();
-  }
 }
 
 // The slave's port, from its ready line; 0 when it did not start.
@@ -56,20 +40,8 @@ int startSlave(bench::ChildProcess& slave) {
 bool waitUp(int handle) {
   std::unique_lock lock(mutex);
   if (!changed.wait_for(lock, std::chrono::seconds(5), [&] { return linkUp[handle]; })) return false;
-  EnableModbusCallback(handle, &onResponse);
+  EnableModbusCallback(handle, &bench::onPollAnswer);
   return true;
-}
-
-double pollRound(int handle, long& count) {
-  const long before = polls;
-  const auto start = Clock::now();
-  deadline = start + kRound;
-  roundOver = false;
-  if (PollMODBUS(handle, &kPoll) != MBS_OK) return 0;
-  std::unique_lock lock(mutex);
-  changed.wait(lock, [] { return roundOver; });
-  count += polls - before;
-  return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 std::vector<std::string> slaveArgs(const char* mode) {
@@ -98,8 +70,8 @@ int main() {
   double rtuSeconds = 0;
   double mbapSeconds = 0;
   for (int i = 0; i < kRounds; ++i) {
-    mbapSeconds += pollRound(mbap, mbapPolls);
-    rtuSeconds += pollRound(rtu, rtuPolls);
+    mbapSeconds += bench::pollRound(mbap, kRound, mbapPolls);
+    rtuSeconds += bench::pollRound(rtu, kRound, rtuPolls);
   }
   CloseConnection(mbap);
   CloseConnection(rtu);

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "ChildProcess.h"
+#include "PollRounds.h"
 #include "modbuslib/modbuslib.h"
 
 namespace {
@@ -20,7 +21,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kRounds = 10;
 constexpr auto kRound = std::chrono::milliseconds(500);
-constexpr RequestHeader kPoll{1, 3, 1, 10};
 // The same read as a Modbus/TCP request: transaction 1, unit 1, registers 0-9.
 constexpr uint8_t kRequest[] = {0, 1, 0, 0, 0, 6, 1, 3, 0, 0, 0, 10};
 constexpr size_t kAnswerSize = 7 + 2 + 20;
@@ -28,38 +28,11 @@ constexpr size_t kAnswerSize = 7 + 2 + 20;
 std::mutex mutex;
 std::condition_variable changed;
 bool up = false;
-bool roundOver = false;
-long polls = 0;
-Clock::time_point deadline;
 
 void onLink(int event, int) {
   std::lock_guard lock(mutex);
   up = event == MBS_EVENT_CONNECTED;
   changed.notify_all();
-}
-
-void onResponse(int handle, int, int) {
-  uint16_t words[10];
-  RequestHeader header{};
-  const int status = MODBUSResponse(handle, &header, words, 10);
-  if (status == MBS_OK && words[9] == 9) ++polls;
-  if (status != MBS_OK || Clock::now() >= deadline || PollMODBUS(handle, &kPoll) != MBS_OK) {
-    std::lock_guard lock(mutex);
-    roundOver = true;
-    changed.notify_all();
-  }
-}
-
-double directRound(int handle, long& count) {
-  const long before = polls;
-  const auto start = Clock::now();
-  deadline = start + kRound;
-  roundOver = false;
-  if (PollMODBUS(handle, &kPoll) != MBS_OK) return 0;
-  std::unique_lock lock(mutex);
-  changed.wait(lock, [] { return roundOver; });
-  count += polls - before;
-  return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
 double sharedRound(asio::ip::tcp::socket& socket, long& count) {
@@ -91,7 +64,7 @@ int main() {
       return 1;
     }
   }
-  EnableModbusCallback(line, &onResponse);
+  EnableModbusCallback(line, &bench::onPollAnswer);
   const SharedLineSettings settings{nullptr, 0, 1, 1};
   uint16_t port = 0;
   if (ShareLine(line, &settings, &port) != MBS_OK) return 1;
@@ -104,7 +77,7 @@ int main() {
   double directSeconds = 0;
   double sharedSeconds = 0;
   for (int i = 0; i < kRounds; ++i) {
-    directSeconds += directRound(line, directPolls);
+    directSeconds += bench::pollRound(line, kRound, directPolls);
     sharedSeconds += sharedRound(socket, sharedPolls);
   }
   CloseConnection(line);
