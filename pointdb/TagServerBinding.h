@@ -21,6 +21,7 @@ struct TagServerBinding {
   decltype(&::CreateOPCFolder) CreateOPCFolder = nullptr;
   decltype(&::CreateOPCFolderTag) CreateOPCFolderTag = nullptr;
   decltype(&::RemoveOPCFolder) RemoveOPCFolder = nullptr;
+  decltype(&::SetOPCTagProperties) SetOPCTagProperties = nullptr;
   decltype(&::GetOPCServerURL) GetOPCServerURL = nullptr;
   decltype(&::ShutdownOPCServer) ShutdownOPCServer = nullptr;
   decltype(&::GetOPCClientCount) GetOPCClientCount = nullptr;

@@ -119,6 +119,20 @@ int32_t CreateOPCFolderTag(int32_t hFolder, const char* name, VARIANT value, uin
 // Removes the folder with its sub-folders and tags.
 int RemoveOPCFolder(int32_t hFolder);
 
+// What a register map says of a tag beside its value: the tag's Description
+// attribute, and the EngineeringUnits (EUInformation) and EURange properties
+// of an AnalogItem. Null or empty texts and hasRange 0 leave them out.
+typedef struct OPCTagProperties {
+  const char* description;
+  const char* units;  // the units' display name, e.g. "V"
+  int hasRange;
+  double rangeLow;
+  double rangeHigh;
+} OPCTagProperties;
+// 0, or -1 for an unknown tag or null properties. Set once, before clients
+// browse the tag; a later call replaces what an earlier one set.
+int SetOPCTagProperties(int32_t hTag, const OPCTagProperties* properties);
+
 // Beyond the classic entry points: the endpoint URL clients connect to
 // (empty before InitOPCServer), and an orderly stop of the server thread.
 const char* GetOPCServerURL();
