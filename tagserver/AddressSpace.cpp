@@ -143,11 +143,11 @@ bool AddressSpace::Header(const UaNodeId& id, NodeHeader& out) {
   return true;
 }
 
-// Units make a numeric tag an analog item; its range, one whose EURange is
-// given (as AnalogItemType requires).
+// Units or a range make a numeric tag an analog item: an AnalogItemType when
+// its range is known (that type requires EURange), else a BaseAnalogType.
 uint32_t AddressSpace::VariableTypeOf(TagNode* tag) {
-  TagProperties properties = m_tags.Properties(tag);
   if (!IsNumeric(m_tags.Sample(tag).type)) return kBaseDataVariableType;
+  TagProperties properties = m_tags.Properties(tag);
   if (properties.hasRange) return kAnalogItemType;
   return properties.units.empty() ? kBaseDataVariableType : kBaseAnalogType;
 }
@@ -209,9 +209,9 @@ void AddressSpace::References(const UaNodeId& id, std::vector<NodeReference>& ou
     return;
   }
   TagNode* tag = Tag(id);
-  TagProperty which{};
   if (tag == nullptr) {
     // Its tag may have gone since the caller found the node.
+    TagProperty which{};
     if (TagNode* owner = PropertyTag(id, which)) {
       out.push_back({kHasProperty, false, UaNodeId::Str(1, owner->name)});
       out.push_back({kHasTypeDefinition, true, UaNodeId::Num(0, kPropertyType)});
@@ -226,7 +226,8 @@ void AddressSpace::References(const UaNodeId& id, std::vector<NodeReference>& ou
   out.push_back({kHasTypeDefinition, true, UaNodeId::Num(0, VariableTypeOf(tag))});
   TagProperties properties = m_tags.Properties(tag);
   for (TagProperty property : kTagProperties)
-    if (Has(properties, property)) out.push_back({kHasProperty, true, PropertyId(id.text, property)});
+    if (Has(properties, property))
+      out.push_back({kHasProperty, true, PropertyId(id.text, property)});
 }
 
 // Sub-folders are organized, variables are the folder's components.

@@ -100,8 +100,8 @@ int SetProperties(std::istringstream& in) {
   in >> handle >> units >> low >> high;
   std::getline(in >> std::ws, description);
   bool hasRange = low != "-";
-  OPCTagProperties properties{description.c_str(), units == "-" ? nullptr : units.c_str(),
-                              hasRange, hasRange ? std::stod(low) : 0, hasRange ? std::stod(high) : 0};
+  OPCTagProperties properties{description.c_str(), units == "-" ? nullptr : units.c_str(), hasRange,
+                              hasRange ? std::stod(low) : 0, hasRange ? std::stod(high) : 0};
   return SetOPCTagProperties(handle, &properties);
 }
 

@@ -446,9 +446,11 @@ TEST_F(Services, RegisterNodesHandsBackUsableIds) {
 // What a client reads as a property's value: the structure's encoding id
 // and body, or the Float of a real tag that has the property's node id.
 std::string PropertyRead(TestClient& c, const UaNodeId& id) {
-  UaDataValue dv = DataValues(c.Call(UaId::ReadRequest_Encoding_DefaultBinary, Read({{id, 13}})))[0];
+  UaDataValue dv =
+      DataValues(c.Call(UaId::ReadRequest_Encoding_DefaultBinary, Read({{id, 13}})))[0];
   if (!dv.hasValue) return "status " + std::to_string(dv.status);
-  if (dv.value.type == UaType::Float) return "tag " + std::to_string(std::get<float>(dv.value.values[0]));
+  if (dv.value.type == UaType::Float)
+    return "tag " + std::to_string(std::get<float>(dv.value.values[0]));
   const auto& eo = std::get<UaExtensionObject>(dv.value.values[0]);
   UaDecoder d(eo.body.data(), eo.body.size());
   if (eo.typeId.numeric == UaId::Range_Encoding_DefaultBinary) {
@@ -483,7 +485,8 @@ TEST_F(Services, TagPropertiesLiveWithTheirNodeAndYieldToARealTag) {
   };
   for (size_t i = 0; i < std::size(steps); ++i) {
     steps[i].change();
-    EXPECT_EQ(PropertyRead(c, UaNodeId::Str(1, "PLC.4.0007.EngineeringUnits")), steps[i].units) << i;
+    EXPECT_EQ(PropertyRead(c, UaNodeId::Str(1, "PLC.4.0007.EngineeringUnits")), steps[i].units)
+        << i;
     EXPECT_EQ(PropertyRead(c, UaNodeId::Str(1, "PLC.4.0007.EURange")), steps[i].range) << i;
   }
 }
