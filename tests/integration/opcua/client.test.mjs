@@ -466,14 +466,4 @@ test("a map tag's description, units and range read as an analog item's properti
     const gone = await session.read({ nodeId: "ns=1;s=Meter.PhaseAVoltage.EURange", attributeId: AttributeIds.Value });
     assert.equal(gone.statusCode, StatusCodes.BadNodeIdUnknown);
   });
-  // A tag made anew under the same name starts without the old properties.
-  const again = handle(await host.command(`folder 0 Meter`));
-  await host.command(`ftag ${again} PhaseAVoltage u 1`);
-  await withSession(async (session) => {
-    const props = await session.browse({ nodeId: "ns=1;s=Meter.PhaseAVoltage", referenceTypeId: "HasProperty" });
-    assert.equal(props.references.length, 0);
-    const description = await session.read({ nodeId: "ns=1;s=Meter.PhaseAVoltage", attributeId: AttributeIds.Description });
-    assert.equal(description.value.value.text, null);
-  });
-  await host.command(`rmfolder ${again}`);
 });
