@@ -139,6 +139,8 @@ def run_case(args, server_name, tags, client_mode, pki):
         if created is None:
             raise RuntimeError("the client never finished creating items")
         result["created"], result["create_s"] = int(created[1]), float(created[2])
+        if result["created"] == 0:
+            raise RuntimeError("the client created no item")
         if client.expect("ready", 60) is None:
             raise RuntimeError("the client never got ready")
         start, cpu0, rounds0 = time.monotonic(), cpu_seconds(pid), server.rounds()

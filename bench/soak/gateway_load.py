@@ -112,6 +112,8 @@ class GatewayLoad(mqtt_bench.Run):
             created = client.expect("created", CREATE_TIMEOUT_S + 60)
             if created is None or client.expect("ready", 60) is None:
                 raise RuntimeError("the OPC UA client never got ready")
+            if int(created[1]) == 0:
+                raise RuntimeError("the OPC UA client found none of the tags")
             load = os.getloadavg()
             start = self.sample(slaves, counter, gateway)
             peak, words = mqtt_bench.rss_mib(gateway.pid), None
