@@ -6,7 +6,7 @@ PELMORAN_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config ccache qt6-base-dev li
   libgtest-dev libgmock-dev libbenchmark-dev libmodbus-dev libmosquitto-dev libprotobuf-dev protobuf-compiler)
 PELMORAN_TEST_PACKAGES=(clang mbpoll libclang-rt-14-dev python3-pymodbus python3-serial-asyncio socat poppler-utils fonts-dejavu-core
   libmodbus5 procps iproute2 dpkg-dev file valgrind mosquitto python3-paho-mqtt python3-protobuf
-  openssl)
+  openssl stress-ng)
 
 pelmoran_as_root() {
   if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi
@@ -25,7 +25,7 @@ pelmoran_ensure_packages() {
   pelmoran_as_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}"
 }
 
-# npm ci for every lock file under tests/, skipped when node_modules is newer.
+# npm ci for every lock file under tests/ and bench/, skipped when node_modules is newer.
 pelmoran_ensure_npm() {
   local lock dir
   while IFS= read -r lock; do
@@ -33,5 +33,5 @@ pelmoran_ensure_npm() {
     if [ ! -d "$dir/node_modules" ] || [ "$lock" -nt "$dir/node_modules" ]; then
       (cd "$dir" && npm ci --no-audit --no-fund --loglevel=error) && touch "$dir/node_modules"
     fi
-  done < <(find tests -name package-lock.json -not -path '*/node_modules/*')
+  done < <(find tests bench -name package-lock.json -not -path '*/node_modules/*')
 }

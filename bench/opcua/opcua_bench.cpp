@@ -83,7 +83,10 @@ int main(int argc, char** argv) {
   close(pipefd[1]);
   FILE* out = fdopen(pipefd[0], "r");
   char line[128] = {};
-  if (!std::fgets(line, sizeof line, out) || std::string(line) != "ready\n") return 1;
+  // The client tells how creating went before it is ready.
+  while (std::fgets(line, sizeof line, out) && std::string(line) != "ready\n") {
+  }
+  if (std::string(line) != "ready\n") return 1;
   long rssMonitored = ResidentBytes();
 
   double cpu0 = CpuSeconds();
