@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "link/DeviceDemotion.h"
+#include "runtime/HttpSettings.h"
 
 class SettingsFile {
  public:
@@ -40,6 +41,9 @@ class SettingsFile {
 
   DemotionPolicy GetDemotionPolicy() const;
   void SetDemotionPolicy(const DemotionPolicy& policy);
+  // [Http]; a value out of range keeps its default.
+  HttpSettings GetHttpSettings() const;
+  void SetHttpSettings(const HttpSettings& settings);
 
  private:
   struct Line {
