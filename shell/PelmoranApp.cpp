@@ -17,6 +17,7 @@
 #include "shell/MainFrame.h"
 #include "shell/MainThread.h"
 #include "shell/MainWindow.h"
+#include "shell/ServiceNotify.h"
 #include "shell/Startup.h"
 #include "web/WebServer.h"
 
@@ -76,6 +77,8 @@ bool CPelmoranApp::InitInstance(const std::string& commandLine) {
   if (switches.m_bTraceFile) m_frame->StartTraceFile();
   if (m_bHeadless) StartLog(m_frame->m_strConfigPath);
   StartWeb(startup.ConfigFolder());
+  m_notify = std::make_unique<ServiceNotify>();
+  m_notify->Ready();
   return true;
 }
 
@@ -145,6 +148,8 @@ void CPelmoranApp::ShowMainWindow() {
 void CPelmoranApp::ExitInstance() {
   if (!m_bStarted) return;
   m_bStarted = false;
+  if (m_notify) m_notify->Stopping();
+  m_notify.reset();
   // Callbacks still queued for the main thread find nothing from now on.
   CallbackTarget().reset();
   // Before the state its requests read goes.

@@ -15,6 +15,7 @@ class HeadlessViewFactory;
 class CMainFrame;
 class MainWindow;
 class Runtime;
+class ServiceNotify;
 namespace web {
 class WebServer;
 }
@@ -71,4 +72,5 @@ class CPelmoranApp {
   std::unique_ptr<CMainFrame> m_frame;
   std::unique_ptr<MainWindow> m_window;
   std::unique_ptr<web::WebServer> m_web;
+  std::unique_ptr<ServiceNotify> m_notify;
 };

@@ -10,6 +10,7 @@
 #include "platform/Log.h"
 #include "web/HealthCheck.h"
 #include "web/MetricsText.h"
+#include "web/StatusJson.h"
 #include "web/WebAccess.h"
 
 namespace web {
@@ -101,6 +102,7 @@ bool WebServer::Start(const HttpSettings& settings, const std::string& folder,
   });
   Route("/metrics", WebRole::Read, [this](const auto&, auto& response) { Metrics(response); });
   Route("/health", WebRole::Read, [this](const auto&, auto& response) { Health(response); });
+  Route("/api/status", WebRole::Read, [this](const auto&, auto& response) { Status(response); });
 
   m_nPort = settings.port == 0 ? m_server->bind_to_any_port(settings.address)
                                : (m_server->bind_to_port(settings.address, settings.port)
@@ -178,6 +180,14 @@ void WebServer::Metrics(httplib::Response& response) {
   });
   if (!text) return Answer(response, 503, kBusy);
   response.set_content(std::move(*text), kMetricsType);
+}
+
+void WebServer::Status(httplib::Response& response) {
+  std::optional<std::string> json = m_gate->Call<std::string>([this] {
+    return StatusJson::Of(m_runtime, m_figures());
+  });
+  if (!json) return Answer(response, 503, kBusy);
+  response.set_content(std::move(*json), "application/json");
 }
 
 void WebServer::Health(httplib::Response& response) {

@@ -1,5 +1,5 @@
-// The program's HTTP server: Prometheus metrics at /metrics and the health at
-// /health, over HTTPS with the program's own certificate (or plain HTTP
+// The program's HTTP server: Prometheus metrics at /metrics, the health at
+// /health and the live status as JSON at /api/status, over HTTPS with the program's own certificate (or plain HTTP
 // where the operator says so), on the address and port pelmoran.ini's [Http]
 // gives. The HTTP work (cpp-httplib) runs on threads of its own: a listener
 // and a pool of workers. A worker reads the program's state only through the
@@ -62,6 +62,7 @@ class WebServer {
   void Route(const char* path, WebRole need, Handler handler);
   void Metrics(httplib::Response& response);
   void Health(httplib::Response& response);
+  void Status(httplib::Response& response);
 
   Runtime& m_runtime;
   Figures m_figures;

@@ -9,6 +9,7 @@ import json
 import os
 import re
 import shutil
+import socket
 import ssl
 import subprocess
 import sys
@@ -141,6 +142,8 @@ scrape_configs:
                         0.5)
         self.assertTrue(down, "health stayed good with the slave gone")
         self.assertIn("SIM", down[1])
+        status = json.loads(self.get("/api/status")[1])
+        self.assertFalse([e for e in status["endpoints"] if e["name"] == "SIM"][0]["up"])
         self.sim = Simulator(SIM, "--tcp", str(self.sim_port), "--tick", "200")
         self.assertTrue(wait_for(healthy, 30, 0.5), self.get("/health")[1])
 
@@ -157,6 +160,60 @@ scrape_configs:
             self.assertEqual(got, status, (user, password, body))
             if status == 401:
                 self.assertIn("Basic", headers.get("WWW-Authenticate", ""))
+
+    def raw(self, data):
+        """What the server answers to bytes sent as they are, up to its close."""
+        host, port = self.url.split("/")[2].split(":")
+        with socket.create_connection((host, int(port)), timeout=30) as plain:
+            with self.tls.wrap_socket(plain) as tls:
+                tls.sendall(data)
+                answer = b""
+                while b"\r\n\r\n" not in answer:
+                    chunk = tls.recv(65536)
+                    if not chunk:
+                        break
+                    answer += chunk
+                return answer
+
+    def test_hostile_requests_get_a_clear_status_and_the_rest_keeps_serving(self):
+        auth = ("Authorization: %s\r\n" % credentials(READER, PASSWORD)).encode()
+        head = b"Host: gateway\r\n" + auth
+        cases = [  # what, bytes, statuses accepted
+            ("oversized header", b"GET /metrics HTTP/1.1\r\n" + head + b"X-Big: " + b"a" * 20000 +
+             b"\r\n\r\n", (400, 431)),
+            ("oversized body", b"POST /metrics HTTP/1.1\r\n" + head +
+             b"Content-Length: 100000000\r\n\r\n", (413,)),
+            ("path too long", b"GET /" + b"a" * 10000 + b" HTTP/1.1\r\n" + head + b"\r\n",
+             (414,)),
+            ("path traversal", b"GET /../../../../etc/passwd HTTP/1.1\r\n" + head + b"\r\n",
+             (400, 404)),
+            ("encoded traversal", b"GET /%2e%2e/%2e%2e/etc/passwd HTTP/1.1\r\n" + head + b"\r\n",
+             (400, 404)),
+            ("not HTTP", b"\x16\x03garbage\r\n\r\n", (400,)),
+            ("no credentials", b"GET /metrics HTTP/1.1\r\nHost: gateway\r\n\r\n", (401,)),
+        ]
+        for what, data, statuses in cases:
+            answer = self.raw(data)
+            status = int(answer.split(b" ")[1]) if answer.startswith(b"HTTP/1.1 ") else None
+            self.assertIn(status, statuses, "%s: %r" % (what, answer[:200]))
+            self.assertNotIn(b"root:", answer, what)
+        # Slow clients that never end their header hold a worker each until
+        # the read timeout, then get 400 and are let go; the others still get
+        # their answers meanwhile.
+        host, port = self.url.split("/")[2].split(":")
+        slow = []
+        for _ in range(3):
+            tls = self.tls.wrap_socket(socket.create_connection((host, int(port)), timeout=30))
+            tls.sendall(b"GET /metrics HTTP/1.1\r\nHost: gat")
+            slow.append(tls)
+        self.addCleanup(lambda: [s.close() for s in slow])
+        self.assertEqual(self.get("/metrics")[0], 200)
+        for tls in slow:
+            answer = b""
+            for chunk in iter(lambda: tls.recv(1024), b""):
+                answer += chunk
+            self.assertTrue(answer.startswith(b"HTTP/1.1 400 "), answer)
+        self.assertEqual(self.get("/metrics")[0], 200)
 
 
 if __name__ == "__main__":
