@@ -83,6 +83,15 @@ std::string SettingsFile::GetString(const std::string& section, const std::strin
   return line ? Trim(line->text.substr(line->text.find('=') + 1)) : fallback;
 }
 
+std::vector<std::pair<std::string, std::string>> SettingsFile::Section(
+    const std::string& section) const {
+  std::vector<std::pair<std::string, std::string>> keys;
+  for (const Line& line : m_lines)
+    if (line.section == section && !line.key.empty())
+      keys.emplace_back(line.key, Trim(line.text.substr(line.text.find('=') + 1)));
+  return keys;
+}
+
 void SettingsFile::SetInt(const std::string& section, const std::string& key, int value) {
   SetString(section, key, std::to_string(value));
 }

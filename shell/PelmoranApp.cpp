@@ -124,6 +124,8 @@ void CPelmoranApp::StartWeb(const std::string& folder) {
     web::ProgramFigures figures;
     figures.mqttEnabled = frame->MqttSettings().enabled;
     figures.mqtt = frame->MqttCounters();
+    figures.configPath = frame->m_strConfigPath;
+    figures.settingsPath = frame->SettingsPath();
     return figures;
   };
   m_web = std::make_unique<web::WebServer>(*m_runtime, figures, PostToMainThread);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 
 #include "mqtt/MqttPublisher.h"
 
@@ -12,6 +13,9 @@ struct ProgramFigures {
   bool mqttEnabled = false;
   // The publisher's counts while it runs.
   std::optional<mqtt::PublisherCounters> mqtt;
+  // The configuration file, which a change is saved to, and pelmoran.ini.
+  std::string configPath;
+  std::string settingsPath;
 };
 
 }  // namespace web

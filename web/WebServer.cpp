@@ -8,6 +8,8 @@
 #include <cstdio>
 
 #include "platform/Log.h"
+#include "web/ConfigApi.h"
+#include "web/ConfigTables.h"
 #include "web/HealthCheck.h"
 #include "web/MetricsText.h"
 #include "web/StatusJson.h"
@@ -22,6 +24,7 @@ constexpr const char* kPrivateKey = "pki/own/private/pelmoran.pem";
 constexpr const char* kUsers = "opcua-users";
 constexpr const char* kMetricsType = "text/plain; version=0.0.4; charset=utf-8";
 constexpr const char* kText = "text/plain; charset=utf-8";
+constexpr const char* kJson = "application/json";
 constexpr const char* kBusy = "the program did not answer in time\n";
 // How long Start waits for the listener to run, so that Stop can end it.
 constexpr auto kListenerStartBound = std::chrono::seconds(5);
@@ -100,9 +103,14 @@ bool WebServer::Start(const HttpSettings& settings, const std::string& folder,
   m_server->set_error_handler([](const httplib::Request&, httplib::Response& response) {
     if (response.body.empty()) Answer(response, response.status, ErrorText(response.status));
   });
-  Route("/metrics", WebRole::Read, [this](const auto&, auto& response) { Metrics(response); });
-  Route("/health", WebRole::Read, [this](const auto&, auto& response) { Health(response); });
-  Route("/api/status", WebRole::Read, [this](const auto&, auto& response) { Status(response); });
+  Route("GET", "/metrics", WebRole::Read, [this](const auto&, auto& r) { Metrics(r); });
+  Route("GET", "/health", WebRole::Read, [this](const auto&, auto& r) { Health(r); });
+  Route("GET", "/api/status", WebRole::Read, [this](const auto&, auto& r) { Status(r); });
+  Route("GET", "/api/config", WebRole::Read, [this](const auto&, auto& r) { Config(r); });
+  Route("PUT", "/api/endpoints/(.+)", WebRole::ReadWrite,
+        [this](const auto& q, auto& r) { Change(ConfigTables::kEndpoints, q, r); });
+  Route("PUT", "/api/scans/(.+)", WebRole::ReadWrite,
+        [this](const auto& q, auto& r) { Change(ConfigTables::kScans, q, r); });
 
   m_nPort = settings.port == 0 ? m_server->bind_to_any_port(settings.address)
                                : (m_server->bind_to_port(settings.address, settings.port)
@@ -157,9 +165,9 @@ void WebServer::Stop() {
   m_nPort = 0;
 }
 
-void WebServer::Route(const char* path, WebRole need, Handler handler) {
-  m_server->Get(path, [this, need, handler](const httplib::Request& request,
-                                            httplib::Response& response) {
+void WebServer::Route(const char* method, const char* path, WebRole need, Handler handler) {
+  auto guarded = [this, need, handler](const httplib::Request& request,
+                                       httplib::Response& response) {
     WebAccess::Request asking{request.get_header_value("Authorization"), request.remote_addr,
                               m_settings.https};
     AccessAnswer access = m_access->Check(asking);
@@ -171,7 +179,11 @@ void WebServer::Route(const char* path, WebRole need, Handler handler) {
     if (need == WebRole::ReadWrite && access.role != WebRole::ReadWrite)
       return Answer(response, 403, "changing needs a read-write user");
     handler(request, response);
-  });
+  };
+  if (std::string(method) == "PUT")
+    m_server->Put(path, guarded);
+  else
+    m_server->Get(path, guarded);
 }
 
 void WebServer::Metrics(httplib::Response& response) {
@@ -187,7 +199,27 @@ void WebServer::Status(httplib::Response& response) {
     return StatusJson::Of(m_runtime, m_figures());
   });
   if (!json) return Answer(response, 503, kBusy);
-  response.set_content(std::move(*json), "application/json");
+  response.set_content(std::move(*json), kJson);
+}
+
+void WebServer::Config(httplib::Response& response) {
+  std::optional<ConfigAnswer> answer =
+      m_gate->Call<ConfigAnswer>([this] { return ConfigApi::Read(m_runtime, m_figures()); });
+  if (!answer) return Answer(response, 503, kBusy);
+  if (answer->status != 200) return Answer(response, answer->status, answer->text);
+  response.set_content(std::move(answer->text), kJson);
+}
+
+void WebServer::Change(const char* table, const httplib::Request& request,
+                       httplib::Response& response) {
+  const std::string key = request.matches[1];
+  const std::string body = request.body;
+  std::optional<ConfigAnswer> answer = m_gate->Call<ConfigAnswer>([this, table, key, body] {
+    return ConfigApi::Change(m_runtime, m_figures(), table, key, body);
+  });
+  if (!answer) return Answer(response, 503, kBusy);
+  if (answer->status != 200) return Answer(response, answer->status, answer->text);
+  response.set_content(std::move(answer->text), kJson);
 }
 
 void WebServer::Health(httplib::Response& response) {

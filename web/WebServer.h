@@ -1,5 +1,7 @@
 // The program's HTTP server: Prometheus metrics at /metrics, the health at
-// /health and the live status as JSON at /api/status, over HTTPS with the program's own certificate (or plain HTTP
+// /health, the live status as JSON at /api/status and the configuration at
+// /api/config, changed an endpoint or scan at a time (PUT /api/endpoints/NAME,
+// /api/scans/FILE), over HTTPS with the program's own certificate (or plain HTTP
 // where the operator says so), on the address and port pelmoran.ini's [Http]
 // gives. The HTTP work (cpp-httplib) runs on threads of its own: a listener
 // and a pool of workers. A worker reads the program's state only through the
@@ -59,10 +61,13 @@ class WebServer {
  private:
   using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
   bool MakeServer(const HttpSettings& settings, const std::string& folder, std::string* error);
-  void Route(const char* path, WebRole need, Handler handler);
+  // method: "GET" or "PUT".
+  void Route(const char* method, const char* path, WebRole need, Handler handler);
   void Metrics(httplib::Response& response);
   void Health(httplib::Response& response);
   void Status(httplib::Response& response);
+  void Config(httplib::Response& response);
+  void Change(const char* table, const httplib::Request& request, httplib::Response& response);
 
   Runtime& m_runtime;
   Figures m_figures;

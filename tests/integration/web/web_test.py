@@ -16,6 +16,7 @@ import sys
 import tempfile
 import unittest
 import urllib.error
+import urllib.parse
 import urllib.request
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "ops"))
@@ -65,8 +66,9 @@ class WebServerTest(unittest.TestCase):
         with open(self.stderr.name) as f:
             return f.read()
 
-    def get(self, path, user=READER, password=PASSWORD):
-        request = urllib.request.Request(self.url + path.lstrip("/"))
+    def get(self, path, user=READER, password=PASSWORD, method="GET", body=None):
+        request = urllib.request.Request(self.url + path.lstrip("/"), method=method,
+                                         data=body.encode() if body is not None else None)
         if user:
             request.add_header("Authorization", credentials(user, password))
         try:
@@ -160,6 +162,38 @@ scrape_configs:
             self.assertEqual(got, status, (user, password, body))
             if status == 401:
                 self.assertIn("Basic", headers.get("WWW-Authenticate", ""))
+
+    def test_a_scan_changed_through_the_api_is_checked_saved_and_polled(self):
+        config = json.loads(self.get("/api/config")[1])
+        self.assertEqual([e["name"] for e in config["endpoints"]], ["SIM"])
+        scan = [s for s in config["scans"] if s["file"].endswith("demo-holding.scn")][0]
+        path = "/api/scans/" + urllib.parse.quote(scan["file"], safe="")
+        refused = [  # who, body, status, message
+            (READER, '{"poll_frequency": 250}', 403, "changing needs a read-write user"),
+            (WRITER, '{"poll_frequency": ', 400, "the body is not JSON"),
+            (WRITER, '{"speed": 1}', 400, 'no column "speed" in scans'),
+            (WRITER, '{"slave_node": 300}', 422, "scans.csv row"),
+            (WRITER, '{"endpoint": "NOWHERE"}', 422, "scans.csv row"),
+        ]
+        for user, body, status, message in refused:
+            got, text, _ = self.get(path, user, method="PUT", body=body)
+            self.assertEqual(got, status, (body, text))
+            self.assertIn(message, text, body)
+        self.assertEqual(json.loads(self.get("/api/config")[1])["scans"], config["scans"])
+        saved = os.path.getmtime(os.path.join(self.dir, "pelmoran.tst"))
+        got, text, _ = self.get(path, WRITER, method="PUT", body='{"poll_frequency": 250}')
+        self.assertEqual(got, 200, text)
+        self.assertEqual(json.loads(text)["poll_frequency"], "250")
+        self.assertNotEqual(os.path.getmtime(os.path.join(self.dir, "pelmoran.tst")), saved)
+        changed = json.loads(self.get("/api/config")[1])["scans"]
+        self.assertEqual([s["poll_frequency"] for s in changed if s["file"] == scan["file"]],
+                         ["250"])
+
+        def polled_again():
+            status = json.loads(self.get("/api/status")[1])
+            scans = [s for s in status["scans"] if s["file"] == scan["file"]]
+            return scans and scans[0]["polls"] > 0 and scans[0]["statusText"] == "OK"
+        self.assertTrue(wait_for(polled_again, 30, 0.5), self.get("/api/status")[1])
 
     def raw(self, data):
         """What the server answers to bytes sent as they are, up to its close."""
