@@ -7,7 +7,7 @@ PELMORAN_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config ccache qt6-base-dev li
   libcpp-httplib-dev libsystemd-dev nlohmann-json3-dev)
 PELMORAN_TEST_PACKAGES=(clang mbpoll libclang-rt-14-dev python3-pymodbus python3-serial-asyncio socat poppler-utils fonts-dejavu-core
   libmodbus5 procps iproute2 dpkg-dev file valgrind mosquitto python3-paho-mqtt python3-protobuf
-  openssl prometheus)
+  openssl prometheus chromium)
 
 pelmoran_as_root() {
   if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi

@@ -89,6 +89,7 @@ void CPelmoranApp::WireCallbacks() {
   const bool journal = JournalStream::Is(stderr);
   LibraryLog::install([this, journal](int level, const std::string& text) {
     if (m_log) m_log->LibraryLine(level, text);
+    if (m_web) m_web->LogLine(LibraryLog::levelPrefix(level) + text);
     if (m_window) m_window->ShowLibraryLine(level, text);
     if (m_window && journal)
       HeadlessLog::Write(stderr, true, level, LibraryLog::levelPrefix(level) + text);

@@ -61,9 +61,26 @@ std::string Slave(const SlaveHealth& s) {
       .Close('}');
 }
 
-std::string Scan(const CPelmoranDoc& doc) {
+std::string Tags(const CPelmoranDoc& doc, bool ok) {
+  List tags('[');
+  for (int i = 0; i < doc.GetTagCount(); ++i) {
+    std::string value, type, low, high;
+    doc.FormatLastGood(i, value, type, low, high);
+    tags.Add(List('{')
+                 .Add("name", StatusJson::Quoted(doc.GetTagName(i)))
+                 .Add("value", StatusJson::Quoted(value))
+                 .Add("quality", StatusJson::Quoted(ok ? "Good" : "Bad"))
+                 .Close('}'));
+  }
+  return tags.Close(']');
+}
+
+std::string Scan(const CPelmoranDoc& doc, bool withTags) {
   const bool ok = doc.m_scan.Status() == ScanStatus::Ok;
-  return List('{')
+  List scan('{');
+  if (withTags)
+    scan.Add("pollFrequency", Num(doc.m_scan.m_nPollFrequency)).Add("tags", Tags(doc, ok));
+  return scan
       .Add("key", Num(doc.m_nKey))
       .Add("endpoint", StatusJson::Quoted(doc.m_strEndpoint))
       .Add("file", StatusJson::Quoted(doc.m_strPathName))
@@ -92,7 +109,7 @@ std::string StatusJson::Quoted(const std::string& text) {
   return out + "\"";
 }
 
-std::string StatusJson::Of(Runtime& runtime, const ProgramFigures& figures) {
+std::string StatusJson::Of(Runtime& runtime, const ProgramFigures& figures, bool withTags) {
   List endpoints('[');
   for (const std::string& name : runtime.m_endpoints.GetEndpointNames())
     if (const CModbusConnection* endpoint = runtime.m_endpoints.FindEndpoint(name))
@@ -101,7 +118,7 @@ std::string StatusJson::Of(Runtime& runtime, const ProgramFigures& figures) {
   for (const SlaveHealth& slave : SlaveHealth::Of(runtime)) slaves.Add(Slave(slave));
   List scans('[');
   for (int i = 0; i < runtime.GetDocumentCount(); ++i)
-    scans.Add(Scan(*runtime.m_docTemplate.GetDocument(i)));
+    scans.Add(Scan(*runtime.m_docTemplate.GetDocument(i), withTags));
   List mqtt('{');
   mqtt.Add("enabled", Bool(figures.mqttEnabled))
       .Add("connected", Bool(figures.mqtt && figures.mqtt->connected));

@@ -12,7 +12,9 @@ class Runtime;
 namespace web {
 
 struct StatusJson {
-  static std::string Of(Runtime& runtime, const ProgramFigures& figures);
+  // withTags: each scan's tags with their last good values and quality, and
+  // its poll period, for the page.
+  static std::string Of(Runtime& runtime, const ProgramFigures& figures, bool withTags = false);
   // text as a JSON string, quotes included.
   static std::string Quoted(const std::string& text);
 };

@@ -12,6 +12,7 @@
 #include "web/ConfigTables.h"
 #include "web/HealthCheck.h"
 #include "web/MetricsText.h"
+#include "web/PageAssets.h"
 #include "web/StatusJson.h"
 #include "web/WebAccess.h"
 
@@ -106,6 +107,13 @@ bool WebServer::Start(const HttpSettings& settings, const std::string& folder,
   Route("GET", "/metrics", WebRole::Read, [this](const auto&, auto& r) { Metrics(r); });
   Route("GET", "/health", WebRole::Read, [this](const auto&, auto& r) { Health(r); });
   Route("GET", "/api/status", WebRole::Read, [this](const auto&, auto& r) { Status(r); });
+  for (const char* path : {"/", "/page/app.js", "/page/style.css"}) {
+    Route("GET", path, WebRole::Read, [](const auto& request, auto& response) {
+      const PageAsset* asset = FindPageAsset(request.path);
+      response.set_content(asset->body, asset->type);
+    });
+  }
+  Route("GET", "/api/events", WebRole::Read, [this](const auto&, auto& r) { Events(r); });
   Route("GET", "/api/config", WebRole::Read, [this](const auto&, auto& r) { Config(r); });
   Route("PUT", "/api/endpoints/(.+)", WebRole::ReadWrite,
         [this](const auto& q, auto& r) { Change(ConfigTables::kEndpoints, q, r); });
@@ -154,6 +162,11 @@ bool WebServer::MakeServer(const HttpSettings& settings, const std::string& fold
 
 void WebServer::Stop() {
   if (!m_server) return;
+  {
+    std::lock_guard<std::mutex> lock(m_stopMutex);
+    m_bStopping = true;
+  }
+  m_stopped.notify_all();
   // Requests waiting for the main thread, which is here, give up first.
   if (m_gate) m_gate->Close();
   m_server->stop();
@@ -163,6 +176,48 @@ void WebServer::Stop() {
   m_metrics.reset();
   m_gate.reset();
   m_nPort = 0;
+  std::lock_guard<std::mutex> lock(m_stopMutex);
+  m_bStopping = false;
+}
+
+void WebServer::LogLine(const std::string& line) {
+  m_log.emplace_back(++m_nLogLines, line);
+  if (m_log.size() > kLogLines) m_log.pop_front();
+}
+
+std::string WebServer::PageStatus(uint64_t& cursor) {
+  std::string json = StatusJson::Of(m_runtime, m_figures(), true);
+  std::string lines;
+  for (const auto& [id, line] : m_log) {
+    if (id <= cursor) continue;
+    lines += (lines.empty() ? "" : ",") + StatusJson::Quoted(line);
+    cursor = id;
+  }
+  json.pop_back();  // the closing brace, to add the log
+  return json + ",\"log\":[" + lines + "]}";
+}
+
+// Server-sent events: the page's status once a period, until the client
+// goes or the server stops.
+void WebServer::Events(httplib::Response& response) {
+  if (++m_nStreams > kMaxStreams) {
+    --m_nStreams;
+    return Answer(response, 429, "too many event streams open: close a page");
+  }
+  auto cursor = std::make_shared<uint64_t>(0);
+  response.set_header("Cache-Control", "no-store");
+  response.set_chunked_content_provider(
+      "text/event-stream",
+      [this, cursor](size_t, httplib::DataSink& sink) {
+        std::optional<std::string> json =
+            m_gate->Call<std::string>([this, cursor] { return PageStatus(*cursor); });
+        if (!json) return false;
+        const std::string event = "data: " + *json + "\n\n";
+        if (!sink.is_writable() || !sink.write(event.data(), event.size())) return false;
+        std::unique_lock<std::mutex> lock(m_stopMutex);
+        return !m_stopped.wait_for(lock, kStreamPeriod, [this] { return m_bStopping; });
+      },
+      [this](bool) { --m_nStreams; });
 }
 
 void WebServer::Route(const char* method, const char* path, WebRole need, Handler handler) {

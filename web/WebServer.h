@@ -1,13 +1,17 @@
 // The program's HTTP server: Prometheus metrics at /metrics, the health at
 // /health, the live status as JSON at /api/status and the configuration at
 // /api/config, changed an endpoint or scan at a time (PUT /api/endpoints/NAME,
-// /api/scans/FILE), over HTTPS with the program's own certificate (or plain HTTP
+// /api/scans/FILE), and the page (web/page/) with its event stream at
+// /api/events, over HTTPS with the program's own certificate (or plain HTTP
 // where the operator says so), on the address and port pelmoran.ini's [Http]
 // gives. The HTTP work (cpp-httplib) runs on threads of its own: a listener
 // and a pool of workers. A worker reads the program's state only through the
 // main-thread gate, which posts the call and waits for its answer.
 #pragma once
 
+#include <atomic>
+#include <condition_variable>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <string>
@@ -39,6 +43,10 @@ class WebServer {
   static constexpr size_t kMaxBody = 256 * 1024;
   // How long a request waits for the main thread before it is answered 503.
   static constexpr std::chrono::milliseconds kMainThreadPatience{5000};
+  // The page's event streams: each holds a worker, so that only some may.
+  static constexpr int kMaxStreams = 3;
+  static constexpr std::chrono::milliseconds kStreamPeriod{1000};
+  static constexpr size_t kLogLines = 200;
 
   // runtime and figures are used on the main thread only; post queues a call
   // there. The runtime outlives the server.
@@ -57,6 +65,8 @@ class WebServer {
   int Port() const { return m_nPort; }
   // "https://127.0.0.1:8443/"
   std::string Url() const;
+  // Main thread. A line of the program's log, for the page's event log.
+  void LogLine(const std::string& line);
 
  private:
   using Handler = std::function<void(const httplib::Request&, httplib::Response&)>;
@@ -67,6 +77,10 @@ class WebServer {
   void Health(httplib::Response& response);
   void Status(httplib::Response& response);
   void Config(httplib::Response& response);
+  void Events(httplib::Response& response);
+  // What the page's stream sends next: the status with the tags, and the
+  // log lines after cursor, which it moves on. Main thread.
+  std::string PageStatus(uint64_t& cursor);
   void Change(const char* table, const httplib::Request& request, httplib::Response& response);
 
   Runtime& m_runtime;
@@ -78,6 +92,12 @@ class WebServer {
   std::unique_ptr<httplib::Server> m_server;
   std::thread m_listener;
   HttpSettings m_settings;
+  std::deque<std::pair<uint64_t, std::string>> m_log;  // main thread
+  uint64_t m_nLogLines = 0;
+  std::atomic<int> m_nStreams{0};
+  std::mutex m_stopMutex;  // guards m_bStopping, which the streams wait on
+  std::condition_variable m_stopped;
+  bool m_bStopping = false;
   int m_nPort = 0;
 };
 

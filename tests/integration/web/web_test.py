@@ -3,6 +3,7 @@ its /metrics pass promtool and are scraped by a real Prometheus server, its
 /health follows the simulator down and up, and only the OPC UA users get in.
 
 Usage: web_test.py <pelmoran> <pelmoran-sim> <pelmoran-democonfig> <promtool> <prometheus>
+                   [<node> <chromium>]
 """
 import base64
 import json
@@ -22,7 +23,8 @@ import urllib.request
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "ops"))
 from ops_support import Simulator, free_port, program_environment, stop_process, wait_for  # noqa
 
-PROGRAM = SIM = DEMOCONFIG = PROMTOOL = PROMETHEUS = None
+PROGRAM = SIM = DEMOCONFIG = PROMTOOL = PROMETHEUS = NODE = CHROMIUM = None
+HERE = os.path.dirname(os.path.abspath(__file__))
 READER, WRITER, PASSWORD = "viewer", "engineer", "correct horse 7"
 SERVING = re.compile(r"HTTP: serving (https://127\.0\.0\.1:\d+/)")
 
@@ -195,6 +197,38 @@ scrape_configs:
             return scans and scans[0]["polls"] > 0 and scans[0]["statusText"] == "OK"
         self.assertTrue(wait_for(polled_again, 30, 0.5), self.get("/api/status")[1])
 
+    @unittest.skipUnless(NODE or len(sys.argv) > 7, "needs node and chromium")
+    def test_the_page_in_chromium(self):
+        browser = subprocess.Popen([NODE, os.path.join(HERE, "page_test.mjs"), CHROMIUM, self.url,
+                                    WRITER, PASSWORD, "demo-holding.scn"],
+                                   stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                   stderr=subprocess.PIPE, text=True)
+        self.addCleanup(lambda: browser.poll() is None and browser.kill())
+
+        def heard(wanted):
+            line = browser.stdout.readline().strip()
+            if not line.startswith(wanted):
+                browser.kill()
+                self.fail("the page said %r, not %r: %s" % (line, wanted, browser.stderr.read()))
+            return line
+
+        heard("GOOD")
+        self.sim.stop()
+        browser.stdin.write("next\n")
+        browser.stdin.flush()
+        heard("BAD")
+        self.sim = Simulator(SIM, "--tcp", str(self.sim_port), "--tick", "200")
+        browser.stdin.write("next\n")
+        browser.stdin.flush()
+        heard("GOOD")
+        self.assertIn("scans.csv row", heard("refused "))
+        heard("saved")
+        heard("POLLED")
+        browser.stdin.close()
+        self.assertEqual(browser.wait(timeout=60), 0, browser.stderr.read())
+        browser.stdout.close()
+        browser.stderr.close()
+
     def raw(self, data):
         """What the server answers to bytes sent as they are, up to its close."""
         host, port = self.url.split("/")[2].split(":")
@@ -252,5 +286,7 @@ scrape_configs:
 
 if __name__ == "__main__":
     PROGRAM, SIM, DEMOCONFIG, PROMTOOL, PROMETHEUS = sys.argv[1:6]
-    del sys.argv[1:6]
+    if len(sys.argv) > 7:
+        NODE, CHROMIUM = sys.argv[6:8]
+    del sys.argv[1:8]
     unittest.main(verbosity=2)
