@@ -12,6 +12,7 @@ namespace {
 
 constexpr const char* kDemotion = "Demotion";
 constexpr mode_t kOwnerOnly = S_IRUSR | S_IWUSR;
+constexpr int kHighestPort = 65535;
 
 std::string Trim(const std::string& text) {
   const char* blanks = " \t\r";
@@ -82,6 +83,15 @@ std::string SettingsFile::GetString(const std::string& section, const std::strin
   return line ? Trim(line->text.substr(line->text.find('=') + 1)) : fallback;
 }
 
+std::vector<std::pair<std::string, std::string>> SettingsFile::Section(
+    const std::string& section) const {
+  std::vector<std::pair<std::string, std::string>> keys;
+  for (const Line& line : m_lines)
+    if (line.section == section && !line.key.empty())
+      keys.emplace_back(line.key, Trim(line.text.substr(line.text.find('=') + 1)));
+  return keys;
+}
+
 void SettingsFile::SetInt(const std::string& section, const std::string& key, int value) {
   SetString(section, key, std::to_string(value));
 }
@@ -121,4 +131,29 @@ DemotionPolicy SettingsFile::GetDemotionPolicy() const {
 void SettingsFile::SetDemotionPolicy(const DemotionPolicy& policy) {
   SetInt(kDemotion, "Timeouts", policy.timeouts);
   SetInt(kDemotion, "HoldSeconds", policy.holdSeconds);
+}
+
+HttpSettings SettingsFile::GetHttpSettings() const {
+  HttpSettings s;
+  const char* http = HttpSettings::kSection;
+  s.enabled = GetInt(http, "Enabled", 0, 0, 1) == 1;
+  s.address = GetString(http, "Address", s.address);
+  if (s.address.empty()) s.address = HttpSettings::kLoopback;
+  s.port = GetInt(http, "Port", s.port, 0, kHighestPort);
+  s.https = GetInt(http, "Https", 1, 0, 1) == 1;
+  s.anonymousLoopbackRead = GetInt(http, "AnonymousLoopbackRead", 0, 0, 1) == 1;
+  s.certificateFile = GetString(http, "CertificateFile", "");
+  s.keyFile = GetString(http, "KeyFile", "");
+  return s;
+}
+
+void SettingsFile::SetHttpSettings(const HttpSettings& s) {
+  const char* http = HttpSettings::kSection;
+  SetInt(http, "Enabled", s.enabled ? 1 : 0);
+  SetString(http, "Address", s.address);
+  SetInt(http, "Port", s.port);
+  SetInt(http, "Https", s.https ? 1 : 0);
+  SetInt(http, "AnonymousLoopbackRead", s.anonymousLoopbackRead ? 1 : 0);
+  SetString(http, "CertificateFile", s.certificateFile);
+  SetString(http, "KeyFile", s.keyFile);
 }

@@ -11,9 +11,11 @@
 #pragma once
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "link/DeviceDemotion.h"
+#include "runtime/HttpSettings.h"
 
 class SettingsFile {
  public:
@@ -35,11 +37,16 @@ class SettingsFile {
   // The value with its blanks trimmed, or fallback when the key is missing.
   std::string GetString(const std::string& section, const std::string& key,
                         const std::string& fallback) const;
+  // Every key of the section with its trimmed value, in the file's order.
+  std::vector<std::pair<std::string, std::string>> Section(const std::string& section) const;
   // A line break would end the line: the value is cut at the first one.
   void SetString(const std::string& section, const std::string& key, const std::string& value);
 
   DemotionPolicy GetDemotionPolicy() const;
   void SetDemotionPolicy(const DemotionPolicy& policy);
+  // [Http]; a value out of range keeps its default.
+  HttpSettings GetHttpSettings() const;
+  void SetHttpSettings(const HttpSettings& settings);
 
  private:
   struct Line {

@@ -3,10 +3,11 @@
 # Sourced by run.sh and test.sh.
 
 PELMORAN_BUILD_PACKAGES=(cmake ninja-build g++ pkg-config ccache qt6-base-dev libasio-dev libssl-dev
-  libgtest-dev libgmock-dev libbenchmark-dev libmodbus-dev libmosquitto-dev libprotobuf-dev protobuf-compiler)
+  libgtest-dev libgmock-dev libbenchmark-dev libmodbus-dev libmosquitto-dev libprotobuf-dev protobuf-compiler
+  libcpp-httplib-dev libsystemd-dev nlohmann-json3-dev)
 PELMORAN_TEST_PACKAGES=(clang mbpoll libclang-rt-14-dev python3-pymodbus python3-serial-asyncio socat poppler-utils fonts-dejavu-core
   libmodbus5 procps iproute2 dpkg-dev file valgrind mosquitto python3-paho-mqtt python3-protobuf
-  openssl stress-ng)
+  openssl stress-ng prometheus chromium)
 
 pelmoran_as_root() {
   if [ "$(id -u)" = 0 ]; then "$@"; else sudo "$@"; fi

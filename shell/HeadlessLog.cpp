@@ -98,6 +98,8 @@ void HeadlessLog::Line(const std::string& text, int level) {
 }
 
 void HeadlessLog::Write(std::FILE* out, bool journal, int level, const std::string& text) {
+  // The journal stamps its records itself.
+  if (journal && JournalStream::Send(level, text)) return;
   const std::string priority = journal ? JournalStream::Priority(level) : std::string();
   const std::string stamp = QDateTime::currentDateTime().toString(Qt::ISODateWithMs).toStdString();
   std::fprintf(out, "%s%s pelmoran: %s\n", priority.c_str(), stamp.c_str(), text.c_str());

@@ -1,6 +1,7 @@
 #include "shell/JournalStream.h"
 
 #include <sys/stat.h>
+#include <systemd/sd-journal.h>
 
 #include <cinttypes>
 #include <cstdlib>
@@ -18,3 +19,11 @@ bool JournalStream::Is(std::FILE* stream) {
 }
 
 std::string JournalStream::Priority(int level) { return "<" + std::to_string(level) + ">"; }
+
+bool JournalStream::Send(int level, const std::string& text) {
+  // sd_journal_send drops a line silently when there is no journal to take it.
+  struct stat socket;
+  if (stat(kJournalSocket, &socket) != 0 || !S_ISSOCK(socket.st_mode)) return false;
+  return sd_journal_send("MESSAGE=%s", text.c_str(), "PRIORITY=%i", level,
+                         "SYSLOG_IDENTIFIER=pelmoran", nullptr) == 0;
+}

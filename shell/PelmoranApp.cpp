@@ -4,7 +4,9 @@
 #include <utility>
 
 #include "platform/SharedVariant.h"
+#include "platform/Log.h"
 #include "pointdb/TagServerBinding.h"
+#include "runtime/SettingsFile.h"
 #include "runtime/Runtime.h"
 #include "shell/CommandLine.h"
 #include "shell/FrameTrace.h"
@@ -15,7 +17,9 @@
 #include "shell/MainFrame.h"
 #include "shell/MainThread.h"
 #include "shell/MainWindow.h"
+#include "shell/ServiceNotify.h"
 #include "shell/Startup.h"
+#include "web/WebServer.h"
 
 namespace {
 
@@ -72,6 +76,9 @@ bool CPelmoranApp::InitInstance(const std::string& commandLine) {
   if (switches.m_bTrace) FrameTrace::Start(m_runtime->m_endpoints);
   if (switches.m_bTraceFile) m_frame->StartTraceFile();
   if (m_bHeadless) StartLog(m_frame->m_strConfigPath);
+  StartWeb(startup.ConfigFolder());
+  m_notify = std::make_unique<ServiceNotify>();
+  m_notify->Ready();
   return true;
 }
 
@@ -82,6 +89,7 @@ void CPelmoranApp::WireCallbacks() {
   const bool journal = JournalStream::Is(stderr);
   LibraryLog::install([this, journal](int level, const std::string& text) {
     if (m_log) m_log->LibraryLine(level, text);
+    if (m_web) m_web->LogLine(LibraryLog::levelPrefix(level) + text);
     if (m_window) m_window->ShowLibraryLine(level, text);
     if (m_window && journal)
       HeadlessLog::Write(stderr, true, level, LibraryLog::levelPrefix(level) + text);
@@ -109,6 +117,29 @@ void CPelmoranApp::StartLog(const std::string& configPath) {
   m_log->Start(url != nullptr ? url : "", configPath);
 }
 
+void CPelmoranApp::StartWeb(const std::string& folder) {
+  const HttpSettings settings = SettingsFile::Load(m_frame->SettingsPath()).GetHttpSettings();
+  if (!settings.enabled) return;
+  CMainFrame* frame = m_frame.get();
+  auto figures = [frame] {
+    web::ProgramFigures figures;
+    figures.mqttEnabled = frame->MqttSettings().enabled;
+    figures.mqtt = frame->MqttCounters();
+    figures.configPath = frame->m_strConfigPath;
+    figures.settingsPath = frame->SettingsPath();
+    return figures;
+  };
+  m_web = std::make_unique<web::WebServer>(*m_runtime, figures, PostToMainThread);
+  std::string error;
+  if (m_web->Start(settings, folder, &error)) {
+    platform::log(platform::LogLevel::Info, platform::LogCategory::Program, "HTTP",
+                  "serving " + m_web->Url());
+    return;
+  }
+  platform::log(platform::LogLevel::Error, platform::LogCategory::Program, "HTTP", error);
+  m_web.reset();
+}
+
 void CPelmoranApp::ShowMainWindow() {
   if (!m_window) return;
   if (m_bMinimize)
@@ -120,8 +151,12 @@ void CPelmoranApp::ShowMainWindow() {
 void CPelmoranApp::ExitInstance() {
   if (!m_bStarted) return;
   m_bStarted = false;
+  if (m_notify) m_notify->Stopping();
+  m_notify.reset();
   // Callbacks still queued for the main thread find nothing from now on.
   CallbackTarget().reset();
+  // Before the state its requests read goes.
+  m_web.reset();
   FrameTrace::Stop();
   m_runtime->m_endpoints.StopListening();
   // The broker hears of the gateway's end while its tags are all there.

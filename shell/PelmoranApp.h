@@ -15,6 +15,10 @@ class HeadlessViewFactory;
 class CMainFrame;
 class MainWindow;
 class Runtime;
+class ServiceNotify;
+namespace web {
+class WebServer;
+}
 
 class CPelmoranApp {
  public:
@@ -53,6 +57,9 @@ class CPelmoranApp {
   void StartLog(const std::string& configPath);
   void ShowMainWindow();
   void WireCallbacks();
+  // The HTTP server, when pelmoran.ini's [Http] enables it; the log says
+  // where it serves, or why it cannot.
+  void StartWeb(const std::string& folder);
 
   std::string m_strDirectory;
   // The libraries were started: the end has work to do.
@@ -64,4 +71,6 @@ class CPelmoranApp {
   std::unique_ptr<HeadlessLog> m_log;
   std::unique_ptr<CMainFrame> m_frame;
   std::unique_ptr<MainWindow> m_window;
+  std::unique_ptr<web::WebServer> m_web;
+  std::unique_ptr<ServiceNotify> m_notify;
 };

@@ -180,7 +180,8 @@ int RegisterOPCService(const char* progId) {
   for (char c : record["Description"])
     description += c == '%' ? std::string("%%") : std::string(1, c);
   std::string unit = "[Unit]\nDescription=" + description + "\n";
-  unit += "After=network.target\n\n[Service]\nType=simple\n";
+  // The program says when it is up and pings from its main loop (sd_notify).
+  unit += "After=network.target\n\n[Service]\nType=notify\nNotifyAccess=main\nWatchdogSec=30\n";
   unit += "ExecStart=" + ExecStart(command->second) + "\n";
   unit += "Restart=on-failure\n\n[Install]\nWantedBy=default.target\n";
   return WriteFileWhole(UnitPath(), unit) ? 0 : -1;

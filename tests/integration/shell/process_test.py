@@ -66,6 +66,7 @@ class RegistrationSwitches(unittest.TestCase):
         with open(self.path(UNIT)) as f:
             unit = f.read()
         self.assertIn('"-Headless"', unit)
+        self.assertIn("Type=notify\nNotifyAccess=main\nWatchdogSec=30\n", unit)
         self.assertIn('ExecStart="' + os.path.realpath(PROGRAM) + '"', unit)
         result = self.run_program("-UnregServer", "-Minimize")
         self.assertEqual(result.returncode, 0)
