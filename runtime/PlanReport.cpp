@@ -52,17 +52,21 @@ std::string DescribePlan(const DeviceMap& map, const DevicePlan& plan) {
   double perSecond = 0;
   for (const auto& [pollMs, totals] : classes) perSecond += totals.requests * kMsPerSecond / pollMs;
   const DeviceLimits& l = map.limits;
-  std::string text = map.endpoint + "." + map.DisplayName() + " (slave " + std::to_string(map.slave) +
+  std::string text = map.endpoint + "." + map.DisplayName() + " (slave " +
+                     std::to_string(map.slave) +
                      "): " + Plural(static_cast<int>(map.tags.size()), "tag", "tags") + " in " +
                      Plural(static_cast<int>(plan.reads.size()), "request", "requests") + ", " +
                      Rate(perSecond) + " requests/s\n";
-  text += "  limits: " + std::to_string(l.maxRegisters) + " registers or " + std::to_string(l.maxBits) +
-          " bits a request, gaps up to " + std::to_string(l.maxGap) + ", " + std::to_string(l.pauseMs) +
-          " ms pause, writes " + (l.alwaysMultipleWrites ? "16/15 always" : "06/05 for one") + "\n";
+  text += "  limits: " + std::to_string(l.maxRegisters) + " registers or " +
+          std::to_string(l.maxBits) + " bits a request, gaps up to " + std::to_string(l.maxGap) +
+          ", " + std::to_string(l.pauseMs) + " ms pause, writes " +
+          (l.alwaysMultipleWrites ? "16/15 always" : "06/05 for one") + "\n";
   for (const auto& [pollMs, totals] : classes) {
-    text += "  every " + std::to_string(pollMs) + " ms: " + Plural(totals.requests, "request", "requests") +
-            ", " + Plural(totals.registers, "register", "registers") + ", " + Plural(totals.bits, "bit", "bits") +
-            ", " + Rate(totals.requests * kMsPerSecond / pollMs) + " requests/s\n";
+    text += "  every " + std::to_string(pollMs) +
+            " ms: " + Plural(totals.requests, "request", "requests") + ", " +
+            Plural(totals.registers, "register", "registers") + ", " +
+            Plural(totals.bits, "bit", "bits") + ", " +
+            Rate(totals.requests * kMsPerSecond / pollMs) + " requests/s\n";
     for (const PlannedRead& read : plan.reads)
       if (read.pollClassMs == pollMs) text += ReadLine(read);
   }

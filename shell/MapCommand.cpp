@@ -31,23 +31,26 @@ bool ReadSlave(const std::string& text, int32_t& slave) {
 bool ApplySettings(const std::vector<std::string>& settings, DeviceMap& map, std::string& error) {
   for (const std::string& setting : settings) {
     const size_t equals = setting.find('=');
-    if (equals == std::string::npos) return (error = "\"" + setting + "\" is not SETTING=VALUE", false);
-    if (!MapFile::ApplySetting(setting.substr(0, equals), setting.substr(equals + 1), map, error)) return false;
+    if (equals == std::string::npos)
+      return (error = "\"" + setting + "\" is not SETTING=VALUE", false);
+    if (!MapFile::ApplySetting(setting.substr(0, equals), setting.substr(equals + 1), map, error))
+      return false;
   }
   return true;
 }
 
 bool NameTaken(const Runtime& runtime, const DeviceMap& map) {
   for (const DeviceMap& other : runtime.m_deviceMaps.All())
-    if (other.endpoint == map.endpoint && other.slave != map.slave && other.DisplayName() == map.DisplayName())
+    if (other.endpoint == map.endpoint && other.slave != map.slave &&
+        other.DisplayName() == map.DisplayName())
       return true;
   return false;
 }
 
 // The device's map as the command gives it: its settings stay as they were
 // unless the command gives them, its tags are the file's.
-bool ImportedMap(const Runtime& runtime, const std::vector<std::string>& arguments, const std::string& configPath,
-                 DeviceMap& map, std::string& error) {
+bool ImportedMap(const Runtime& runtime, const std::vector<std::string>& arguments,
+                 const std::string& configPath, DeviceMap& map, std::string& error) {
   map.endpoint = arguments[0];
   if (!ReadSlave(arguments[1], map.slave))
     return (error = "slave \"" + arguments[1] + "\" is not from 1 to 255", false);
@@ -56,7 +59,9 @@ bool ImportedMap(const Runtime& runtime, const std::vector<std::string>& argumen
   if (const DeviceMap* old = runtime.m_deviceMaps.Find(map.endpoint, map.slave)) map = *old;
   if (!ApplySettings({arguments.begin() + 3, arguments.end()}, map, error)) return false;
   if (NameTaken(runtime, map))
-    return (error = "the name \"" + map.DisplayName() + "\" is that of another device of " + map.endpoint, false);
+    return (error = "the name \"" + map.DisplayName() + "\" is that of another device of " +
+                    map.endpoint,
+            false);
   const std::string& path = arguments[2];
   std::string bytes;
   if (DiskFile::ReadAll(path, bytes, error) != DiskFile::ReadResult::ok)
@@ -85,7 +90,8 @@ std::optional<MapCommand> MapCommand::Parse(int argc, const char* const* argv) {
 int MapCommand::Run(const std::string& configPath, std::ostream& out, std::ostream& err) const {
   const size_t needed = kind == Kind::Plan ? 0 : 3;
   if (arguments.size() < needed || (kind == Kind::ExportMap && arguments.size() > needed)) {
-    err << "pelmoran: the command needs " << (needed == 0 ? "no arguments" : "ENDPOINT SLAVE FILE") << std::endl;
+    err << "pelmoran: the command needs " << (needed == 0 ? "no arguments" : "ENDPOINT SLAVE FILE")
+        << std::endl;
     return kUsage;
   }
   Runtime runtime;
@@ -97,7 +103,8 @@ int MapCommand::Run(const std::string& configPath, std::ostream& out, std::ostre
     case Kind::ImportMap:
       // Saving what was restored in part would lose the rest.
       if (!file.Messages().empty()) {
-        err << "pelmoran: " << configPath << " was not restored whole; nothing was changed" << std::endl;
+        err << "pelmoran: " << configPath << " was not restored whole; nothing was changed"
+            << std::endl;
         return kRefused;
       }
       return Import(runtime, configPath, out, err);
@@ -127,16 +134,18 @@ int MapCommand::Import(Runtime& runtime, const std::string& configPath, std::ost
     err << "pelmoran: " << configPath << " was not saved" << std::endl;
     return kRefused;
   }
-  out << "imported " << map.tags.size() << " tags for " << map.endpoint << " slave " << map.slave << " into "
-      << configPath << std::endl;
+  out << "imported " << map.tags.size() << " tags for " << map.endpoint << " slave " << map.slave
+      << " into " << configPath << std::endl;
   return 0;
 }
 
 int MapCommand::Export(const Runtime& runtime, std::ostream& out, std::ostream& err) const {
   int32_t slave = 0;
-  const DeviceMap* map = ReadSlave(arguments[1], slave) ? runtime.m_deviceMaps.Find(arguments[0], slave) : nullptr;
+  const DeviceMap* map =
+      ReadSlave(arguments[1], slave) ? runtime.m_deviceMaps.Find(arguments[0], slave) : nullptr;
   if (map == nullptr) {
-    err << "pelmoran: " << arguments[0] << " slave " << arguments[1] << " has no register map" << std::endl;
+    err << "pelmoran: " << arguments[0] << " slave " << arguments[1] << " has no register map"
+        << std::endl;
     return kRefused;
   }
   DiskFile file;
@@ -144,7 +153,7 @@ int MapCommand::Export(const Runtime& runtime, std::ostream& out, std::ostream& 
     err << "pelmoran: " << arguments[2] << " was not written: " << file.GetError() << std::endl;
     return kRefused;
   }
-  out << "exported " << map->tags.size() << " tags of " << map->endpoint << " slave " << map->slave << " to "
-      << arguments[2] << std::endl;
+  out << "exported " << map->tags.size() << " tags of " << map->endpoint << " slave " << map->slave
+      << " to " << arguments[2] << std::endl;
   return 0;
 }

@@ -33,6 +33,7 @@ class MapCommand {
 
  private:
   int Plan(const Runtime& runtime, std::ostream& out) const;
-  int Import(Runtime& runtime, const std::string& configPath, std::ostream& out, std::ostream& err) const;
+  int Import(Runtime& runtime, const std::string& configPath, std::ostream& out,
+             std::ostream& err) const;
   int Export(const Runtime& runtime, std::ostream& out, std::ostream& err) const;
 };

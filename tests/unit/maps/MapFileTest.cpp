@@ -52,10 +52,11 @@ TEST_F(MapFileTest, ADamagedMapFileRefusesTheRestoreAndWhatRunsStays) {
   ASSERT_TRUE(ConfigFile(m_runtime, false).SaveTestConfig(Config()));
   const std::string maps = MapFile::MapsPathOf(Config());
   Write(maps, Read(maps) + "PLC1,3,Twice,HR1,,,,,,,,,,read,\r\n");
-  EXPECT_EQ(Restore(m_runtime), std::vector<std::string>{
-                                    "The configuration file " + Config() +
-                                    " was not restored: pelmoran.maps.csv row 6: its registers overlap those of "
-                                    "\"Phase A voltage\" on row 2. The running configuration stays."});
+  EXPECT_EQ(Restore(m_runtime),
+            std::vector<std::string>{
+                "The configuration file " + Config() +
+                " was not restored: pelmoran.maps.csv row 6: its registers overlap those of "
+                "\"Phase A voltage\" on row 2. The running configuration stays."});
   EXPECT_EQ(m_runtime.m_deviceMaps.All(), std::vector<DeviceMap>{Meter()});
 }
 
