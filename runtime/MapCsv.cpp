@@ -57,18 +57,27 @@ std::string Real(T value) {
   return std::string(text, ec == std::errc() ? end : text);
 }
 
+// Well-formed UTF-8 only: no overlong form, no surrogate, nothing past U+10FFFF.
 bool IsUtf8(std::string_view text) {
+  constexpr uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
   size_t i = 0;
   while (i < text.size()) {
     const auto c = static_cast<unsigned char>(text[i]);
-    const size_t length = c < 0x80           ? 1
-                          : (c >> 5) == 0x6  ? 2
-                          : (c >> 4) == 0xE  ? 3
-                          : (c >> 3) == 0x1E ? 4
-                                             : 0;
-    if (length == 0 || i + length > text.size() || (length == 2 && c < 0xC2)) return false;
-    for (size_t k = 1; k < length; ++k)
-      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+    const size_t length = c < 0x80   ? 1
+                          : c < 0xC0 ? 0
+                          : c < 0xE0 ? 2
+                          : c < 0xF0 ? 3
+                          : c < 0xF8 ? 4
+                                     : 0;
+    if (length == 0 || i + length > text.size()) return false;
+    uint32_t point = length == 1 ? c : c & (0x7F >> length);
+    for (size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      point = point << 6 | (next & 0x3F);
+    }
+    if (point < kLeast[length] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF))
+      return false;
     i += length;
   }
   return true;
