@@ -90,14 +90,7 @@ bool ReadDevice(const Row& row, const MapFile::EndpointCheck& known, std::vector
     return (error = "slave \"" + row[1] + "\" is not from 1 to 255", false);
   for (size_t i = kFirstSetting; i < kDeviceColumns.size(); ++i)
     if (!MapFile::ApplySetting(kDeviceColumns[i], row[i], map, error)) return false;
-  for (const DeviceMap& other : maps) {
-    if (other.endpoint == map.endpoint && other.slave == map.slave)
-      return (error = "the device " + map.endpoint + " slave " + row[1] + " is given twice", false);
-    if (other.endpoint == map.endpoint && other.DisplayName() == map.DisplayName())
-      return (error = "the name \"" + map.DisplayName() + "\" is that of another device of " +
-                      map.endpoint,
-              false);
-  }
+  if (error = MapFile::Clash(maps, map); !error.empty()) return false;
   maps.push_back(std::move(map));
   return true;
 }
@@ -141,6 +134,21 @@ bool Wanted(const std::string& devicesPath, const std::string& mapsPath,
 }
 
 }  // namespace
+
+std::string MapFile::Clash(const std::vector<DeviceMap>& maps, const DeviceMap& map,
+                           bool replaces) {
+  for (const DeviceMap& other : maps) {
+    if (other.endpoint != map.endpoint) continue;
+    if (other.slave == map.slave) {
+      if (replaces) continue;
+      return "the device " + map.endpoint + " slave " + std::to_string(map.slave) +
+             " is given twice";
+    }
+    if (other.DisplayName() == map.DisplayName())
+      return "the name \"" + map.DisplayName() + "\" is that of another device of " + map.endpoint;
+  }
+  return "";
+}
 
 std::string MapFile::DevicesPathOf(const std::string& configPath) {
   return PathBeside(configPath, kDevicesFile);

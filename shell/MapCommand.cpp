@@ -39,14 +39,6 @@ bool ApplySettings(const std::vector<std::string>& settings, DeviceMap& map, std
   return true;
 }
 
-bool NameTaken(const Runtime& runtime, const DeviceMap& map) {
-  for (const DeviceMap& other : runtime.m_deviceMaps.All())
-    if (other.endpoint == map.endpoint && other.slave != map.slave &&
-        other.DisplayName() == map.DisplayName())
-      return true;
-  return false;
-}
-
 // The device's map as the command gives it: its settings stay as they were
 // unless the command gives them, its tags are the file's.
 bool ImportedMap(const Runtime& runtime, const std::vector<std::string>& arguments,
@@ -58,10 +50,7 @@ bool ImportedMap(const Runtime& runtime, const std::vector<std::string>& argumen
     return (error = "the endpoint \"" + map.endpoint + "\" is not in " + configPath, false);
   if (const DeviceMap* old = runtime.m_deviceMaps.Find(map.endpoint, map.slave)) map = *old;
   if (!ApplySettings({arguments.begin() + 3, arguments.end()}, map, error)) return false;
-  if (NameTaken(runtime, map))
-    return (error = "the name \"" + map.DisplayName() + "\" is that of another device of " +
-                    map.endpoint,
-            false);
+  if (error = MapFile::Clash(runtime.m_deviceMaps.All(), map, true); !error.empty()) return false;
   const std::string& path = arguments[2];
   std::string bytes;
   if (DiskFile::ReadAll(path, bytes, error) != DiskFile::ReadResult::ok)

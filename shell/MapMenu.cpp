@@ -9,6 +9,7 @@
 #include "pointdb/DiskFile.h"
 #include "runtime/ConfigFile.h"
 #include "runtime/MapCsv.h"
+#include "runtime/MapFile.h"
 #include "runtime/Runtime.h"
 
 namespace {
@@ -18,6 +19,16 @@ constexpr int kLastSlave = 255;
 QString DeviceText(const DeviceMap& map) {
   return QString::fromStdString(map.endpoint + " slave " + std::to_string(map.slave) + " (" +
                                 map.DisplayName() + ")");
+}
+
+// The file's tags for the device, its settings as they were.
+bool ReadDeviceMap(const Runtime& runtime, const std::string& path, DeviceMap& map,
+                   std::string& error) {
+  if (error = MapFile::Clash(runtime.m_deviceMaps.All(), map, true); !error.empty()) return false;
+  std::string bytes;
+  if (DiskFile::ReadAll(path, bytes, error) != DiskFile::ReadResult::ok)
+    return (error = path + " was not read: " + error, false);
+  return MapCsv::Read(bytes, path, map, error);
 }
 
 }  // namespace
@@ -45,18 +56,16 @@ bool MapMenu::OnImportMap(const std::string& configPath) {
   map.endpoint = endpoint.toStdString();
   map.slave = slave;
   if (const DeviceMap* old = m_runtime.m_deviceMaps.Find(map.endpoint, slave)) map = *old;
-  std::string bytes, error;
-  if (DiskFile::ReadAll(path.toStdString(), bytes, error) != DiskFile::ReadResult::ok) {
-    error = path.toStdString() + " was not read: " + error;
-  } else if (MapCsv::Read(bytes, path.toStdString(), map, error)) {
-    m_runtime.m_deviceMaps.Put(std::move(map));
-    ConfigFile file(m_runtime);
-    if (file.SaveTestConfig(configPath)) return true;
-    for (const std::string& text : file.Messages()) AfxMessageBox(text);
+  std::string error;
+  if (!ReadDeviceMap(m_runtime, path.toStdString(), map, error)) {
+    AfxMessageBox("The register map was not imported: " + error + ".");
     return false;
   }
-  AfxMessageBox("The register map was not imported: " + error + ".");
-  return false;
+  m_runtime.m_deviceMaps.Put(std::move(map));
+  ConfigFile file(m_runtime);
+  const bool saved = file.SaveTestConfig(configPath);
+  for (const std::string& text : file.Messages()) AfxMessageBox(text);
+  return saved;
 }
 
 bool MapMenu::OnExportMap() {

@@ -76,6 +76,8 @@ TEST_F(MapCommandTest, ARefusedImportChangesNoFile) {
        "max_gap \"-1\" is not a whole number from 0 to 2000"},
       {{"-ImportMap", "PLC2", "3", bad}, "the endpoint \"PLC2\" is not in " + Config()},
       {{"-ImportMap", "PLC1", "0", bad}, "slave \"0\" is not from 1 to 255"},
+      {{"-ImportMap", "PLC1", "4", bad, "name=NODE3"},
+       "the name \"NODE3\" is that of another device of PLC1"},
       {{"-ExportMap", "PLC1", "4", Path("x.csv")}, "PLC1 slave 4 has no register map"},
   };
   for (const auto& [arguments, error] : cases) {
