@@ -24,6 +24,7 @@ bool DeviceDemotion::MayPoll(uint8_t slave) {
   Device& device = it->second;
   if (device.probing || m_now() < device.heldUntil) return false;
   device.probing = true;
+  device.probedAt = m_now();
   return true;
 }
 
@@ -53,9 +54,12 @@ void DeviceDemotion::OnResult(uint8_t slave, int32_t status) {
 }
 
 void DeviceDemotion::Demote(Device& device) {
+  // From the failed probe's start: a device that returns just after a probe
+  // went out is probed again within the gap, however long that probe waited.
+  const LinkClock::time_point from = device.probing ? device.probedAt : m_now();
   device.demoted = true;
   device.probing = false;
-  device.heldUntil = m_now() + std::chrono::seconds(m_policy.holdSeconds);
+  device.heldUntil = from + m_policy.ProbeGap();
 }
 
 bool DeviceDemotion::AllSilent() const {

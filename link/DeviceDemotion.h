@@ -2,9 +2,12 @@
 // answering. A device that keeps timing out would cost every other device on
 // its line a whole time-out per poll; after a run of time-outs it is demoted:
 // its requests are held back for a while, then one request probes it, and a
-// good answer restores it.
+// good answer restores it. Probes follow each other at most 4 s apart, so
+// that a device that returns is polled again within 5 s, however long it was
+// away and whatever the hold says; each costs the line one request.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <vector>
@@ -19,8 +22,14 @@ struct DemotionPolicy {
   static constexpr int kLongestHoldSeconds = 86400;
   // Consecutive time-outs that demote a device; 0 never demotes.
   int timeouts = kDefaultTimeouts;
-  // How long a demoted device's requests are held back before a probe.
+  // How long a demoted device's requests are held back before a probe,
+  // counted from the last probe's start; longer than the probe gap counts as it.
   int holdSeconds = kDefaultHoldSeconds;
+  // The longest time from one probe of a demoted device to the next.
+  static constexpr std::chrono::seconds kLongestProbeGap{4};
+  LinkClock::duration ProbeGap() const {
+    return std::min<LinkClock::duration>(std::chrono::seconds(holdSeconds), kLongestProbeGap);
+  }
 };
 
 class DeviceDemotion {
@@ -49,6 +58,7 @@ class DeviceDemotion {
     int timeouts = 0;
     bool demoted = false;
     bool probing = false;
+    LinkClock::time_point probedAt{};
     LinkClock::time_point heldUntil{};
   };
 

@@ -316,7 +316,13 @@ void CModbusConnection::OnResponse(const ModbusAnswer& answer) {
 void CModbusConnection::HandBack(CModbusMsg* request) {
   // Before the scan sees it: a time-out there may close the endpoint, which
   // asks whether the devices are all silent.
+  const bool wasDemoted = m_demotion.IsDemoted(request->m_nSlaveNode);
   m_demotion.OnResult(request->m_nSlaveNode, request->m_nStatus);
+  // A failed probe changes nothing: its scan goes on showing the device
+  // demoted, rather than a time-out and back (two log lines, two tag status
+  // changes) at every probe. The library still counts the time-out.
+  if (wasDemoted && request->m_nStatus == ToNumber(ScanStatus::PollTimeout))
+    request->SetStatus(ScanStatus::DeviceDemoted);
   if (std::shared_ptr<IRequestSink> scan = request->m_pScan.lock())
     scan->OnRequestDone(request);
   else if (m_pSink)

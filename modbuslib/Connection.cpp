@@ -115,7 +115,8 @@ ModbusCallback Connection::callback() const {
 
 ModbusCounters Connection::counters() const {
   return ModbusCounters{counters_.requests,       counters_.answers,          counters_.timeouts,
-                        counters_.checksumErrors, counters_.invalidResponses, counters_.discarded};
+                        counters_.checksumErrors, counters_.invalidResponses, counters_.discarded,
+                        counters_.linkLosses};
 }
 
 void Connection::markClosed() { closed_ = true; }
@@ -409,6 +410,7 @@ void Connection::stepDone(int status) {
 
 void Connection::failOutstanding(int status) {
   if (!active_) return;
+  if (status == MBS_SVR_NOT_CONNECTED) ++counters_.linkLosses;
   awaiting_ = false;
   stepDone(status);
 }

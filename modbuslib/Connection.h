@@ -114,6 +114,7 @@ class Connection : public std::enable_shared_from_this<Connection> {
     std::atomic<uint32_t> checksumErrors{0};
     std::atomic<uint32_t> invalidResponses{0};
     std::atomic<uint32_t> discarded{0};
+    std::atomic<uint32_t> linkLosses{0};
   };
   struct Result {
     int status = MBS_UNINITIALIZED;

@@ -83,6 +83,7 @@ struct ModbusCounters {
   uint32_t checksumErrors;    // answers that failed their CRC or LRC (265)
   uint32_t invalidResponses;  // answers that fit the request but not its echo or shape (267)
   uint32_t discarded;         // late answers, frames for another request, noise on the line
+  uint32_t linkLosses;        // exchanges the link closed under (269), mid-frame or before
 };
 
 // Levels of the log hook, numbered as syslog numbers them.

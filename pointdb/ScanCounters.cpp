@@ -10,6 +10,7 @@ void ScanCounters::Count(int32_t number, int64_t roundTripMs) {
   timeouts += status == ScanStatus::PollTimeout;
   checksumErrors += status == ScanStatus::InvalidChecksum;
   mismatches += status == ScanStatus::InvalidResponse;
+  linkLosses += status == ScanStatus::SvrNotConnected;
   if (roundTripMs >= 0) lastRoundTripMs = roundTripMs;
   if (status != ScanStatus::Ok) lastError = number;
 }
@@ -19,6 +20,7 @@ void ScanCounters::Add(const ScanCounters& other) {
   timeouts += other.timeouts;
   checksumErrors += other.checksumErrors;
   mismatches += other.mismatches;
+  linkLosses += other.linkLosses;
   exceptions += other.exceptions;
   if (lastRoundTripMs < 0) lastRoundTripMs = other.lastRoundTripMs;
   if (lastError == 0) lastError = other.lastError;

@@ -20,6 +20,7 @@ class ScanCounters {
   uint32_t timeouts = 0;        // 263
   uint32_t checksumErrors = 0;  // 265
   uint32_t mismatches = 0;      // 267: an answer that does not fit the request
+  uint32_t linkLosses = 0;      // 269: the link closed under the exchange
   uint32_t exceptions = 0;      // exception answers 1-255
   int64_t lastRoundTripMs = -1;
   int32_t lastError = 0;  // the last status other than 0

@@ -106,6 +106,7 @@ void DiagnosticsNodes::SetLibraryCounters(const FolderPath& endpoint,
       {"ChecksumErrors", health.counters.checksumErrors},
       {"Mismatches", health.counters.invalidResponses},
       {"LateAnswersDiscarded", health.counters.discarded},
+      {"LinkLosses", health.counters.linkLosses},
   };
   for (const auto& [name, count] : counts) {
     std::string id = IdOf(endpoint, name);
@@ -149,6 +150,7 @@ void DiagnosticsNodes::RefreshDevices() {
     Set(folder, "Timeouts", UInt(c.timeouts));
     Set(folder, "ChecksumErrors", UInt(c.checksumErrors));
     Set(folder, "Mismatches", UInt(c.mismatches));
+    Set(folder, "LinkLosses", UInt(c.linkLosses));
     SetOutcome(folder, c);
   }
   // An endpoint's exchanges are the library's to count (SetLibraryCounters);

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Builds and runs every test: the Release build (warnings are errors) with
 # unit, widget and integration tests, the headless program under valgrind
-# memcheck among them; the unit tests and the headless end-to-end tests again
-# under AddressSanitizer and UndefinedBehaviorSanitizer at -O2; and a short
+# memcheck among them; the unit tests, the Modbus library against its peers and
+# the headless end-to-end tests again under AddressSanitizer and UndefinedBehaviorSanitizer at -O2; and a short
 # run of every fuzz target. ThreadSanitizer has a command of its own,
 # scripts/tsan.sh (see tests/README.md).
 set -euo pipefail
@@ -23,7 +23,7 @@ ctest --test-dir build -j "$jobs" --timeout 600
 
 # Optimised, because some faults (memory freed by the wrong function, among
 # them) only show once the compiler inlines; asserts stay on.
-echo "== unit and headless end-to-end tests under ASan+UBSan (-O2)"
+echo "== unit, Modbus peer and headless end-to-end tests under ASan+UBSan (-O2)"
 cmake -S . -B build-asan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
   "-DCMAKE_CXX_FLAGS_RELWITHDEBINFO=-O2 -g" "-DCMAKE_C_FLAGS_RELWITHDEBINFO=-O2 -g" \
   -DPELMORAN_SANITIZE=ON -DPELMORAN_BENCH=OFF -DPELMORAN_WERROR=ON >/dev/null

@@ -34,6 +34,7 @@ QStringList SlaveTexts(const SlaveHealth& slave) {
           QString::number(c.timeouts),
           QString::number(c.checksumErrors),
           QString::number(c.mismatches),
+          QString::number(c.linkLosses),
           QString::number(c.exceptions),
           c.lastRoundTripMs < 0 ? QString() : QString::number(c.lastRoundTripMs),
           slave.demoted ? "Yes" : "No",
@@ -55,13 +56,13 @@ HealthDlg::HealthDlg(Runtime& runtime, QWidget* parent)
       m_runtime(runtime),
       m_pTable(NewTable(kColumns,
                         {"Endpoint", "State", "Demoted devices", "Requests", "Answers", "Time-outs",
-                         "Checksum errors", "Invalid answers", "Discarded"},
+                         "Checksum errors", "Invalid answers", "Discarded", "Link losses"},
                         this)),
-      m_pSlaves(NewTable(
-          kSlaveColumns,
-          {"Endpoint", "Slave node", "Requests", "Responses", "Time-outs", "Checksum errors",
-           "Mismatches", "Exceptions", "Last round trip (ms)", "Demoted", "Last error"},
-          this)) {
+      m_pSlaves(NewTable(kSlaveColumns,
+                         {"Endpoint", "Slave node", "Requests", "Responses", "Time-outs",
+                          "Checksum errors", "Mismatches", "Link losses", "Exceptions",
+                          "Last round trip (ms)", "Demoted", "Last error"},
+                         this)) {
   setWindowTitle("Endpoint Health");
   auto* buttons = new QDialogButtonBox(this);
   QPushButton* reconnect = buttons->addButton("Reconnect now", QDialogButtonBox::ActionRole);
@@ -93,11 +94,12 @@ void HealthDlg::Refresh() {
 
 void HealthDlg::ShowRow(int row, const EndpointHealth& health) {
   const ModbusCounters& c = health.counters;
-  SetRow(*m_pTable, row,
-         {QString::fromStdString(health.name), QString::fromStdString(health.StateText()),
-          QString::fromStdString(health.DemotedText()), Count(health, c.requests),
-          Count(health, c.answers), Count(health, c.timeouts), Count(health, c.checksumErrors),
-          Count(health, c.invalidResponses), Count(health, c.discarded)});
+  SetRow(
+      *m_pTable, row,
+      {QString::fromStdString(health.name), QString::fromStdString(health.StateText()),
+       QString::fromStdString(health.DemotedText()), Count(health, c.requests),
+       Count(health, c.answers), Count(health, c.timeouts), Count(health, c.checksumErrors),
+       Count(health, c.invalidResponses), Count(health, c.discarded), Count(health, c.linkLosses)});
 }
 
 void HealthDlg::RefreshSlaves() {

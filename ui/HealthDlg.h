@@ -27,6 +27,7 @@ class HealthDlg : public QDialog {
     kChecksumErrors,
     kInvalidResponses,
     kDiscarded,
+    kLinkLosses,
     kColumns
   };
   enum SlaveColumn {
@@ -37,6 +38,7 @@ class HealthDlg : public QDialog {
     kSlaveTimeouts,
     kSlaveChecksumErrors,
     kSlaveMismatches,
+    kSlaveLinkLosses,
     kSlaveExceptions,
     kSlaveRoundTrip,
     kSlaveDemoted,

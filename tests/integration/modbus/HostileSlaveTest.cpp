@@ -24,8 +24,9 @@ constexpr int kShortTimeoutMs = 300;
 constexpr int kExchanges = 200;
 constexpr int kAlternations = 40;
 // The slave's answer to the next request comes right after its copy, but a
-// loaded test machine may hold it up for longer than the default 3.5 characters.
-constexpr uint32_t kSettleUs = 20000;
+// loaded test machine may hold it up for longer than the default 3.5 characters
+// (under the sanitizers, beside a compile, past 20 ms).
+constexpr uint32_t kSettleUs = 100000;
 const std::string kLate = "late 450";
 
 int connectTcp(int port, int timeoutMs) {
@@ -167,7 +168,9 @@ TEST_P(LateAnswerTest, ALateWriteEchoIsSkippedAndTheNextPollGetsItsOwnAnswer) {
 INSTANTIATE_TEST_SUITE_P(Transports, LateAnswerTest, kTransports,
                          [](const auto& info) { return nameOf(info.param); });
 
-// Bytes around an answer on a serial line: noise is skipped, a spoiled checksum is reported.
+// Bytes around an answer on a serial line: noise is skipped, a spoiled checksum is
+// reported; a converter that closes the connection mid-answer fails only that
+// request, with a count of its own, and the link comes back by itself.
 struct LineCase {
   const char* name;
   const char* transport;
@@ -191,6 +194,9 @@ TEST_P(NoisyLineTest, TheAnswerIsFoundOrItsFaultReportedAndTheLineRecovers) {
     EXPECT_EQ(words, wanted);
   }
   EXPECT_GE(counters().*GetParam().counter, 1u);
+  if (GetParam().status == MBS_SVR_NOT_CONNECTED) {
+    ASSERT_TRUE(CallbackRecorder::waitLinkCount(handle_, MBS_EVENT_CONNECTED, 2, 5s));
+  }
   ASSERT_EQ(run(header(3, 101, 10), words), MBS_OK);
   EXPECT_EQ(words, wanted);
 }
@@ -223,20 +229,6 @@ TEST_F(HostileTest, AnRs485ModeTheDriverRefusesIsLoggedAndTheLineWorksOn) {
   EXPECT_EQ(words, wanted);
 }
 
-// A converter that closes the connection in the middle of an answer: that
-// request ends as not connected, never with another's data, and the link
-// comes back by itself.
-TEST_F(HostileTest, AConverterClosingMidFrameFailsOnlyThatRequest) {
-  open("rtu-tcp");
-  const auto wanted = fill(100, 2000);
-  std::vector<uint16_t> words;
-  slave_->behave("cut 4");
-  EXPECT_EQ(run(header(3, 101, 10), words), MBS_SVR_NOT_CONNECTED);
-  ASSERT_TRUE(CallbackRecorder::waitLinkCount(handle_, MBS_EVENT_CONNECTED, 2, 5s));
-  ASSERT_EQ(run(header(3, 101, 10), words), MBS_OK);
-  EXPECT_EQ(words, wanted);
-}
-
 INSTANTIATE_TEST_SUITE_P(
     Cases, NoisyLineTest,
     ::testing::Values(
@@ -258,7 +250,9 @@ INSTANTIATE_TEST_SUITE_P(
         LineCase{"RtuOverTcpBadCrc", "rtu-tcp", "bad-crc", MBS_INVALID_CHECKSUM,
                  &ModbusCounters::checksumErrors},
         LineCase{"AsciiOverTcpBadLrc", "ascii-tcp", "bad-crc", MBS_INVALID_CHECKSUM,
-                 &ModbusCounters::checksumErrors}),
+                 &ModbusCounters::checksumErrors},
+        LineCase{"RtuOverTcpClosedMidFrame", "rtu-tcp", "cut 4", MBS_SVR_NOT_CONNECTED,
+                 &ModbusCounters::linkLosses}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A write echo must repeat the request: address and value, or address and quantity.

@@ -116,6 +116,10 @@ TEST_F(SharedLineTest, EveryMasterGetsItsOwnAnswers) {
   int pyGood = -1, pyMixed = -1, mbGood = -1, mbMixed = -1;
   done >> word >> pyGood >> pyMixed >> mbGood >> mbMixed;
   ASSERT_EQ(word, "done");
+  // The counts, for the record (--gtest_output=xml).
+  for (const auto& [key, count] :
+       {std::pair{"gateway_good", gatewayGood}, {"pymodbus_good", pyGood}, {"mbpoll_good", mbGood}})
+    RecordProperty(key, count);
   EXPECT_EQ(pyMixed, 0);
   EXPECT_EQ(mbMixed, 0);
   EXPECT_EQ(gatewayMixed, 0);

@@ -17,6 +17,7 @@ on stdin (addresses as on the wire):
   habit <name> [args]         -> "ok"; every answer from then on is
     duplicate <ms>               sent again that much later (deaf meanwhile)
     junk <hex bytes>             followed by these bytes
+    silent                       never sent: the device is away (habit none: back)
 Unwritten registers hold their own address (both halves of a 32-bit one);
 coils alternate 0, 1.
 """
@@ -283,6 +284,8 @@ def respond(link, slave, unit, pdu, context):
         link.cut(data[:int(args[0])], context)
         return
     habit, habit_args = (slave.habit[0], slave.habit[1:]) if slave.habit else ("", [])
+    if habit == "silent":
+        return
     if habit == "junk":
         data += bytes.fromhex("".join(habit_args))
     try:

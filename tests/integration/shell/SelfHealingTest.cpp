@@ -3,7 +3,8 @@
 // reconnected long before the minute timer; a unit that never answers on a
 // serial line is demoted while its neighbour keeps polling; a serial device
 // that vanishes (its socat pair killed) is used again once it is back under
-// the same name. The tag server is the recording fake.
+// the same name; a unit behind a serial device server that stops answering
+// is polled again soon after it returns. The tag server is the recording fake.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -15,6 +16,9 @@
 #include <string>
 
 #include "FakeTagServer.h"
+#include "HostileSlave.h"
+#include "link/EndpointHealth.h"
+#include "link/EndpointKind.h"
 #include "link/ModbusBinding.h"
 #include "pointdb/PelmoranDoc.h"
 #include "runtime/Runtime.h"
@@ -195,6 +199,55 @@ TEST_F(SelfHealing, ASerialDeviceThatVanishesIsUsedAgainWhenItReturns) {
   slave = StartRtuSlave(dir_ + "device", {"1"});
   EXPECT_TRUE(WaitStatus(scan, 0, 30000)) << scan->m_scan.GetStatusText();
   EXPECT_TRUE(endpoint->IsLinkUp());
+}
+
+// However long a device was away and whatever the hold, probes go out at
+// most 4 s apart, so it is polled Good within 5 s of its return; the worst
+// case is a return just after a probe went out that then waits its time-out.
+// The link clock is the test's: the outage and the time-outs pass in it.
+TEST_F(SelfHealing, ADemotedDeviceIsPolledGoodWithinFiveSecondsOfItsReturn) {
+  struct Case {
+    const char* name;
+    int holdSeconds;
+    int outageSeconds;  // from the demotion to the last probe that finds it away
+    int probeSeconds;   // that probe's wait for its time-out
+    int returnSeconds;  // when the device is back, after that probe went out
+  };
+  const Case cases[] = {
+      {"DefaultHoldADayAway", 10, 86400, 2, 0},
+      {"DayLongHoldAnHourAway", 86400, 3600, 2, 1},
+      {"ShortHoldAMinuteAway", 2, 60, 1, 0},
+  };
+  LinkClock::time_point now{};
+  Endpoints().SetClock([&now] { return now; });
+  HostileSlave slave("rtu-tcp", "standard");
+  ASSERT_TRUE(slave.ready());
+  EndpointChoice choice;
+  choice.strName = "NET";
+  choice.strIpAddress = "127.0.0.1";
+  choice.nTcpPort = slave.tcpPort();
+  choice.nProtocol = EndpointKind::kOverTcp + EndpointKind::kRtu;
+  Endpoints().AddEndpoint(choice);
+  CPelmoranDoc* scan = Scan("NET", 1);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    Endpoints().SetDemotionPolicy(DemotionPolicy{1, c.holdSeconds});
+    ASSERT_TRUE(WaitStatus(scan, 0, 15000)) << scan->m_scan.GetStatusText();
+    slave.habit("silent");
+    ASSERT_TRUE(WaitStatus(scan, ToNumber(ScanStatus::DeviceDemoted), 15000));
+    now += std::chrono::seconds(c.outageSeconds);
+    const int polls = scan->m_nNumbrPolls;
+    CModbusConnection& line = *Endpoints().FindEndpoint("NET");
+    const uint32_t timeouts = EndpointHealth::Of(line).counters.timeouts;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return scan->m_nNumbrPolls > polls; }, 15000));
+    const LinkClock::time_point probed = now;
+    now += std::chrono::seconds(c.probeSeconds);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return EndpointHealth::Of(line).counters.timeouts > timeouts; }, 15000));
+    slave.habit("none");
+    now = probed + std::chrono::seconds(c.returnSeconds + 5) - std::chrono::milliseconds(1);
+    EXPECT_TRUE(WaitStatus(scan, 0, 15000)) << scan->m_scan.GetStatusText();
+  }
 }
 
 }  // namespace

@@ -286,7 +286,7 @@ void HealthTest::healthShowsStateAndCountersAndReconnects() {
   CModbusConnection& line = *Endpoints().m_endpoints[2];
   line.m_hConnection = 8;
   line.m_bDeviceLost = true;
-  FakeCounters()[7] = ModbusCounters{120, 100, 15, 2, 3, 4};
+  FakeCounters()[7] = ModbusCounters{120, 100, 15, 2, 3, 4, 5};
 
   Window().Action(W::ID_MODBUS_HEALTH)->trigger();
   HealthDlg* dlg = Window().HealthDialog();
@@ -294,10 +294,12 @@ void HealthTest::healthShowsStateAndCountersAndReconnects() {
   const QTableWidget& table = dlg->Table();
   QCOMPARE(table.rowCount(), 3);
   QCOMPARE(RowTexts(table, 0),
-           QStringList({"PLC", "Connected", "2, 9", "120", "100", "15", "2", "3", "4"}));
-  QCOMPARE(RowTexts(table, 1), QStringList({"DOWN", "Not connected", "", "", "", "", "", "", ""}));
+           QStringList({"PLC", "Connected", "2, 9", "120", "100", "15", "2", "3", "4", "5"}));
+  QCOMPARE(RowTexts(table, 1),
+           QStringList({"DOWN", "Not connected", "", "", "", "", "", "", "", ""}));
   // The library knows no handle 8: no counts rather than zeros.
-  QCOMPARE(RowTexts(table, 2), QStringList({"LINE", "Device lost", "", "", "", "", "", "", ""}));
+  QCOMPARE(RowTexts(table, 2),
+           QStringList({"LINE", "Device lost", "", "", "", "", "", "", "", ""}));
 
   // Read again while open, endpoints gone included.
   FakeCounters()[7].timeouts = 16;
@@ -333,7 +335,12 @@ void HealthTest::healthShowsEachSlaveNodeOfEachEndpoint() {
   const Scan scans[] = {
       {"PLC", 2, {{MBS_POLL_TIMEOUT, -1}, {MBS_POLL_TIMEOUT, -1}, {MBS_POLL_TIMEOUT, -1}}},
       {"PLC", 1, {{MBS_OK, 30}, {2, 12}}},
-      {"LINE", 1, {{MBS_INVALID_CHECKSUM, 40}, {MBS_INVALID_RESPONSE, 41}, {MBS_OK, 9}}},
+      {"LINE",
+       1,
+       {{MBS_INVALID_CHECKSUM, 40},
+        {MBS_INVALID_RESPONSE, 41},
+        {MBS_OK, 9},
+        {MBS_SVR_NOT_CONNECTED, -1}}},
       {"PLC", 1, {{MBS_INVALID_CHECKSUM, 7}}},
   };
   for (const Scan& scan : scans) {
@@ -350,12 +357,12 @@ void HealthTest::healthShowsEachSlaveNodeOfEachEndpoint() {
   QCOMPARE(table.rowCount(), 3);
   // By endpoint, then slave node; a slave sums its scans, the last round
   // trip and error being those of its first scan that has one.
-  QCOMPARE(RowTexts(table, 0), QStringList({"LINE", "1", "3", "1", "0", "1", "1", "0", "9", "No",
-                                            "INVALID SLAVE RESPONSE"}));
-  QCOMPARE(RowTexts(table, 1), QStringList({"PLC", "1", "3", "2", "0", "1", "0", "1", "12", "No",
-                                            "Slave Exception #2"}));
+  QCOMPARE(RowTexts(table, 0), QStringList({"LINE", "1", "4", "1", "0", "1", "1", "1", "0", "9",
+                                            "No", "SVR NOT CONNECTED"}));
+  QCOMPARE(RowTexts(table, 1), QStringList({"PLC", "1", "3", "2", "0", "1", "0", "0", "1", "12",
+                                            "No", "Slave Exception #2"}));
   QCOMPARE(RowTexts(table, 2),
-           QStringList({"PLC", "2", "3", "0", "3", "0", "0", "0", "", "Yes", "POLL TIMEOUT"}));
+           QStringList({"PLC", "2", "3", "0", "3", "0", "0", "0", "0", "", "Yes", "POLL TIMEOUT"}));
 
   // Read again while open: a new answer, a closed scan.
   m_program->app->m_docTemplate.GetDocument(0)->m_counters.Count(MBS_POLL_TIMEOUT, -1);

@@ -26,7 +26,7 @@ int g_clients = 0;
 
 int FakeGetCounters(int handle, ModbusCounters* counters) {
   if (handle != 7) return MBS_INVALID_HANDLE;
-  *counters = ModbusCounters{120, 100, 15, 2, 3, 4};
+  *counters = ModbusCounters{120, 100, 15, 2, 3, 4, 0};
   return 0;
 }
 

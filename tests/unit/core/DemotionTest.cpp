@@ -34,6 +34,7 @@ struct Step {
   int seconds;     // the clock moves on this far before the poll
   int answer;      // how the device ends the exchange, or kHeld
   int scanStatus;  // the scan's status afterwards
+  int waits = 0;   // and this far while the exchange waits for its end
 };
 
 struct DemotionCase {
@@ -49,12 +50,12 @@ const DemotionCase kCases[] = {
       {0, 263, 263},
       {0, 263, 263},
       {0, kHeld, 280},
-      {9, kHeld, 280},
+      {3, kHeld, 280},
       {1, 0, 0},
       {0, 0, 0}}},
     {"AFailedProbeHoldsTheDeviceBackAgainAtOnce",
      {3, 10},
-     {{0, 263, 263}, {0, 263, 263}, {0, 263, 263}, {10, 263, 263}, {0, kHeld, 280}, {10, 0, 0}}},
+     {{0, 263, 263}, {0, 263, 263}, {0, 263, 263}, {10, 263, 280}, {0, kHeld, 280}, {10, 0, 0}}},
     {"AnAnswerBetweenTimeoutsStartsTheCountAfresh",
      {3, 10},
      {{0, 263, 263}, {0, 263, 263}, {0, 0, 0}, {0, 263, 263}, {0, 263, 263}, {0, 0, 0}}},
@@ -67,7 +68,17 @@ const DemotionCase kCases[] = {
     {"ZeroTimeoutsNeverDemotes",
      {0, 10},
      {{0, 263, 263}, {0, 263, 263}, {0, 263, 263}, {0, 263, 263}, {0, 0, 0}}},
-    {"ASingleTimeoutDemotesWhenSoSet", {1, 5}, {{0, 263, 263}, {4, kHeld, 280}, {1, 0, 0}}},
+    {"ASingleTimeoutDemotesWhenSoSet", {1, 3}, {{0, 263, 263}, {2, kHeld, 280}, {1, 0, 0}}},
+    // Counted from the failed probe's start, not from its time-out's end.
+    {"ProbesGoOutFourSecondsApartWhateverTheHold",
+     {3, 86400},
+     {{0, 263, 263},
+      {0, 263, 263},
+      {0, 263, 263},
+      {3, kHeld, 280},
+      {1, 263, 280, 2},
+      {1, kHeld, 280},
+      {1, 0, 0}}},
 };
 
 // Each case has a world of its own: the fake library is one per process.
@@ -88,6 +99,7 @@ TEST(DemotionStateMachine, EveryCase) {
       int accepted = doc->Poll();
       EXPECT_EQ(accepted, step.answer != kHeld);
       if (accepted) {
+        now += seconds(step.waits);
         world.modbus.responseStatus = step.answer;
         FakeModbus::Respond(line->m_hConnection);
       }

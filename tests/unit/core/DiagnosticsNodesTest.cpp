@@ -132,7 +132,8 @@ TEST_F(DiagnosticsFixture, ExchangesAreCountedPerSlaveAndPerEndpoint) {
   CPelmoranDoc* one = w.Scan("MODBUS1", 3, 1, 1, 0, 1);
   CPelmoranDoc* two = w.Scan("MODBUS1", 3, 1, 1, 0, 2);
   // Each scan polled once per status, in this order.
-  const int32_t statuses[] = {0, 2, MBS_INVALID_CHECKSUM, MBS_INVALID_RESPONSE, 0};
+  const int32_t statuses[] = {
+      0, 2, MBS_INVALID_CHECKSUM, MBS_SVR_NOT_CONNECTED, MBS_INVALID_RESPONSE, 0};
   for (int32_t status : statuses) {
     w.modbus.responseStatus = status;
     Cycle(one);
@@ -145,20 +146,22 @@ TEST_F(DiagnosticsFixture, ExchangesAreCountedPerSlaveAndPerEndpoint) {
                        .timeouts = 1,
                        .checksumErrors = 1,
                        .invalidResponses = 1,
-                       .discarded = 2};
+                       .discarded = 2,
+                       .linkLosses = 3};
   nodes.Refresh(1000);
   struct Expect {
     std::string name;
     double number;
   };
   const Expect expected[] = {
-      {"MODBUS1.NODE1.Requests", 5},   {"MODBUS1.NODE1.Responses", 3},
+      {"MODBUS1.NODE1.Requests", 6},   {"MODBUS1.NODE1.Responses", 3},
       {"MODBUS1.NODE1.Exceptions", 1}, {"MODBUS1.NODE1.ChecksumErrors", 1},
       {"MODBUS1.NODE1.Mismatches", 1}, {"MODBUS1.NODE1.Timeouts", 0},
       {"MODBUS1.NODE2.Requests", 1},   {"MODBUS1.NODE2.Timeouts", 1},
       {"MODBUS1.NODE2.Responses", 0},  {"MODBUS1.Requests", 40},
       {"MODBUS1.Responses", 36},       {"MODBUS1.LateAnswersDiscarded", 2},
       {"MODBUS1.Mismatches", 1},       {"MODBUS1.Exceptions", 1},
+      {"MODBUS1.NODE1.LinkLosses", 1}, {"MODBUS1.LinkLosses", 3},
   };
   for (const Expect& e : expected) {
     SCOPED_TRACE(e.name);

@@ -282,7 +282,6 @@ TEST_F(RegistryFixture, TheRuntimesDocumentsReachTheRuntimesRegistry) {
   EXPECT_EQ(&doc->m_context, &w.app);
 }
 
-
 // Every network kind reaches the library through its own entry point, with
 // a host name where one was given; a serial framing over a network is a line
 // that the library keeps trying itself, up only once it reports the host.
@@ -296,7 +295,8 @@ struct NetworkCase {
   bool daniels;
 };
 
-class NetworkKindTest : public RegistryFixture, public ::testing::WithParamInterface<NetworkCase> {};
+class NetworkKindTest : public RegistryFixture,
+                        public ::testing::WithParamInterface<NetworkCase> {};
 
 TEST_P(NetworkKindTest, TheKindPicksTheConnectionAndItsSettingsFollow) {
   const NetworkCase& c = GetParam();
@@ -341,47 +341,46 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         NetworkCase{"10.1.2.3", 1, 0, 0, "ConnectTCP2", "", 0, 0, false},
         NetworkCase{"plc-7.plant", 1, 25, 0, "ConnectTCPHost", "plc-7.plant", 0, 0, false},
-        NetworkCase{"10.1.2.3", 5, 0, 0, "ConnectNetLine", "10.1.2.3", MBS_NET_TCP,
-                    MBS_FRAMING_RTU, false},
+        NetworkCase{"10.1.2.3", 5, 0, 0, "ConnectNetLine", "10.1.2.3", MBS_NET_TCP, MBS_FRAMING_RTU,
+                    false},
         NetworkCase{"gw", 6, 0, 0, "ConnectNetLine", "gw", MBS_NET_TCP, MBS_FRAMING_DANIELS_ASCII,
                     true},
         NetworkCase{"gw", 8, 0, 2, "ConnectNetLine", "gw", MBS_NET_UDP, MBS_FRAMING_MBAP, false},
-        NetworkCase{"gw", 10, 40, 3, "ConnectNetLine", "gw", MBS_NET_UDP, MBS_FRAMING_RTU,
-                    false}));
+        NetworkCase{"gw", 10, 40, 3, "ConnectNetLine", "gw", MBS_NET_UDP, MBS_FRAMING_RTU, false}));
 
-TEST_F(RegistryFixture, ASerialEndpointGetsItsRs485ModeWhenItOpens) {
-  EndpointChoice choice = w.frame.ProposeEndpoint();
-  choice.nCommPort = 4;
-  choice.nRs485Mode = MBS_RS485_RTS_AFTER_SEND;
-  choice.nRs485BeforeMs = 2;
-  choice.nRs485AfterMs = 3;
-  CModbusConnection* e = w.frame.AddEndpoint(choice);
-  const FakeModbus::Call* rs485 = w.modbus.Last("SetRs485Mode");
-  ASSERT_NE(rs485, nullptr);
-  EXPECT_EQ(rs485->handle, e->m_hConnection);
-  EXPECT_EQ(rs485->values, (std::vector<uint32_t>{2, 2, 3}));
-}
-
-TEST_F(RegistryFixture, ASerialLineIsSharedWhenItOpensOnlyWithAPort) {
+// A serial endpoint's line settings reach the library when it opens, and only
+// those set: the driver's RS-485 mode, the port other masters share.
+TEST_F(RegistryFixture, ASerialEndpointsLineSettingsReachTheLibraryWhenItOpens) {
   struct Case {
-    int port, clients, queued;
-    bool shared;
+    const char* call;
+    int rs485Mode, rs485Before, rs485After;
+    int sharePort, shareClients, shareQueued;
+    std::vector<uint32_t> values;  // what the call is given; none: not called
   };
-  for (const Case c : {Case{0, 3, 3, false}, Case{5020, 0, 0, true}, Case{1502, 2, 8, true}}) {
+  const Case cases[] = {
+      {"SetRs485Mode", MBS_RS485_RTS_AFTER_SEND, 2, 3, 0, 0, 0, {2, 2, 3}},
+      {"SetRs485Mode", 0, 2, 3, 0, 0, 0, {}},
+      {"ShareLine", 0, 0, 0, 0, 3, 3, {}},
+      {"ShareLine", 0, 0, 0, 5020, 0, 0, {5020, 0, 0}},
+      {"ShareLine", 0, 0, 0, 1502, 2, 8, {1502, 2, 8}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::string(c.call) + " " + std::to_string(c.values.size()));
     EndpointChoice choice = w.frame.ProposeEndpoint();
     choice.nCommPort = 4;
-    choice.nSharePort = c.port;
-    choice.nShareClients = c.clients;
-    choice.nShareQueued = c.queued;
-    const int before = w.modbus.Count("ShareLine");
+    choice.nRs485Mode = c.rs485Mode;
+    choice.nRs485BeforeMs = c.rs485Before;
+    choice.nRs485AfterMs = c.rs485After;
+    choice.nSharePort = c.sharePort;
+    choice.nShareClients = c.shareClients;
+    choice.nShareQueued = c.shareQueued;
+    const int before = w.modbus.Count(c.call);
     CModbusConnection* e = w.frame.AddEndpoint(choice);
-    ASSERT_EQ(w.modbus.Count("ShareLine"), before + (c.shared ? 1 : 0)) << c.port;
-    if (!c.shared) continue;
-    const FakeModbus::Call* share = w.modbus.Last("ShareLine");
-    EXPECT_EQ(share->handle, e->m_hConnection);
-    EXPECT_EQ(share->values, (std::vector<uint32_t>{static_cast<uint32_t>(c.port),
-                                                    static_cast<uint32_t>(c.clients),
-                                                    static_cast<uint32_t>(c.queued)}));
+    ASSERT_EQ(w.modbus.Count(c.call), before + (c.values.empty() ? 0 : 1));
+    if (c.values.empty()) continue;
+    const FakeModbus::Call* call = w.modbus.Last(c.call);
+    EXPECT_EQ(call->handle, e->m_hConnection);
+    EXPECT_EQ(call->values, c.values);
   }
 }
 
