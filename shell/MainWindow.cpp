@@ -44,7 +44,7 @@ MainWindow::MainWindow(CMainFrame& frame, QWidget* parent)
     : QMainWindow(parent),
       m_frame(frame),
       m_pMdiArea(new QMdiArea(this)),
-      m_pViews(std::make_unique<WidgetViewFactory>(*m_pMdiArea, frame.GetRuntime().m_docTemplate)),
+      m_pViews(std::make_unique<WidgetViewFactory>(*m_pMdiArea)),
       m_pFiles(std::make_unique<FileCommands>(frame.GetRuntime(), *this)),
       m_pEndpointsPane(new EndpointsPane(frame.Endpoints(), &mbl::ComPortMap::devicePath, this)),
       m_pServerUrl(new QLineEdit(this)),
@@ -64,6 +64,7 @@ MainWindow::MainWindow(CMainFrame& frame, QWidget* parent)
   CreateMenus();
   m_pViews->m_onFramesChanged = [this] { UpdateFrame(); };
   m_pViews->m_onChangedByOperator = [this] { m_bModified = true; };
+  m_pViews->m_onDeleteRequested = [this](CPelmoranDoc& doc) { DeleteScan(doc); };
   m_pViews->m_restorePlace = [this](CChildFrame& child) {
     return WindowLayout(LayoutPath()).RestoreChild(child, *m_pMdiArea);
   };
@@ -77,6 +78,7 @@ MainWindow::~MainWindow() {
   disconnect(m_pMdiArea, nullptr, this, nullptr);
   m_pViews->m_onFramesChanged = nullptr;
   m_pViews->m_onChangedByOperator = nullptr;
+  m_pViews->m_onDeleteRequested = nullptr;
   m_pViews->m_restorePlace = nullptr;
 }
 
@@ -164,8 +166,9 @@ void MainWindow::CreateCommands() {
   AddCommand(ID_ENDPOINT_NEW, "&New", [this] { OnEndpointNew(); });
   AddCommand(ID_ENDPOINT_REMOVE, "&Remove", [this] { OnEndpointRemove(); });
   AddCommand(ID_DATA_NEW, "&New", [this] { OnDataNew(); });
-  // Nobody handles Data Delete: it is always greyed.
-  AddCommand(ID_DATA_DELETE, "&Delete", nullptr);
+  QAction* remove = AddCommand(ID_DATA_DELETE, "&Delete...", [this] { OnDataDelete(); });
+  remove->setShortcut(QKeySequence::Delete);
+  addAction(remove);
   AddCommand(ID_VIEW_SCAN_DEFINITION, "Scan Definition",
              [this] { WithActiveView(&CPelmoranView::OnScanDefinition); });
   AddCommand(ID_VIEW_DEBUG_DATA, "DebugData",
@@ -270,17 +273,19 @@ void MainWindow::FillWindowMenu() {
   m_pWindowMenu->clear();
   m_pWindowMenu->addActions({Action(ID_WINDOW_CASCADE), Action(ID_WINDOW_TILE)});
   m_pWindowMenu->addSeparator();
-  int number = 0;
-  for (CChildFrame* child : m_pViews->Frames()) {
-    ++number;
+  const DocTemplate& docs = m_frame.GetRuntime().m_docTemplate;
+  for (int i = 0; i < docs.GetDocumentCount(); ++i) {
+    CPelmoranDoc* doc = docs.GetDocument(i);
+    CChildFrame* child = m_pViews->FrameOf(*doc);
     // The first nine are reached by their digit, the rest by the mouse.
+    const int number = i + 1;
     const QString prefix = number < 10 ? QString("&%1 ").arg(number) : QString("%1 ").arg(number);
-    QAction* entry = m_pWindowMenu->addAction(prefix + child->windowTitle());
+    const QString title = QString::fromStdString(doc->m_strTitle);
+    QAction* entry = m_pWindowMenu->addAction(prefix + title + (child ? "" : " (closed)"));
     entry->setCheckable(true);
-    entry->setChecked(child == m_pMdiArea->currentSubWindow());
-    connect(entry, &QAction::triggered, this, [this, child = QPointer<CChildFrame>(child)] {
-      if (child && !child->IsRetired()) m_pMdiArea->setActiveSubWindow(child);
-    });
+    entry->setChecked(child && child == m_pMdiArea->currentSubWindow());
+    // A closed scan's entry shows its window again.
+    connect(entry, &QAction::triggered, this, [this, doc] { OpenScan(doc); });
   }
 }
 
@@ -288,13 +293,14 @@ void MainWindow::UpdateCommandUI() {
   const bool endpoints = !m_frame.Endpoints().m_endpoints.empty();
   Action(ID_ENDPOINT_REMOVE)->setEnabled(endpoints);
   Action(ID_DATA_NEW)->setEnabled(endpoints);
-  Action(ID_DATA_DELETE)->setEnabled(false);
+  Action(ID_DATA_DELETE)->setEnabled(SelectedScan() != nullptr);
   // -Trace may have started it on standard error.
   Action(ID_MODBUS_TRACE)->setChecked(FrameTrace::IsRunning());
 }
 
 void MainWindow::UpdateFrame() {
-  const bool documents = m_pViews->FrameCount() > 0;
+  // A scan whose window is closed still polls: its menus stay.
+  const bool documents = m_frame.GetRuntime().GetDocumentCount() > 0;
   if (documents != m_bDocumentMenus) {
     m_bDocumentMenus = documents;
     menuBar()->clear();
@@ -420,11 +426,73 @@ void MainWindow::OnEndpointRemove() {
   dlg.m_names = registry.GetEndpointNames();
   dlg.m_nSelection = static_cast<int>(dlg.m_names.size()) - 1;
   if (dlg.DoModal() != QDialog::Accepted) return;
-  if (dlg.m_nSelection >= 0 && dlg.m_nSelection < static_cast<int>(registry.m_endpoints.size()))
-    registry.RemoveEndpoint(dlg.m_nSelection);
+  if (dlg.m_nSelection < 0 || dlg.m_nSelection >= static_cast<int>(registry.m_endpoints.size()))
+    return;
+  RemoveEndpoint(dlg.m_nSelection, false);
+}
+
+bool MainWindow::Confirm(const QString& text) {
+  QMessageBox box(QMessageBox::Question, "pelmoran", text, QMessageBox::Yes | QMessageBox::No,
+                  this);
+  // What goes cannot be had back: a hasty Enter keeps it.
+  box.setDefaultButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
+int MainWindow::ScanCount(const std::string& endpoint) const {
+  const DocTemplate& docs = m_frame.GetRuntime().m_docTemplate;
+  int count = 0;
+  for (int i = 0; i < docs.GetDocumentCount(); ++i)
+    if (docs.GetDocument(i)->m_strEndpoint == endpoint) ++count;
+  return count;
+}
+
+void MainWindow::RemoveEndpoint(int index, bool alwaysAsk) {
+  EndpointRegistry& registry = m_frame.Endpoints();
+  const std::string name = registry.m_endpoints[static_cast<size_t>(index)]->m_strName;
+  const int scans = ScanCount(name);
+  const QString who = QString::fromStdString(name);
+  QString question = "Remove endpoint " + who + "?";
+  if (scans > 0)
+    question += QString(" %1 scan%2 poll through it; they stay, without a connection, until an "
+                        "endpoint named %3 is added again.")
+                    .arg(scans)
+                    .arg(scans == 1 ? "" : "s")
+                    .arg(who);
+  if ((scans > 0 || alwaysAsk) && !Confirm(question)) return;
+  registry.RemoveEndpoint(index);
   m_bModified = true;
   UpdateCommandUI();
   m_pEndpointsPane->Refresh();
+}
+
+CPelmoranDoc* MainWindow::SelectedScan() const {
+  CPelmoranView* view = ActiveView();
+  return view ? &view->GetDocument() : nullptr;
+}
+
+void MainWindow::OnDataDelete() {
+  if (CPelmoranDoc* doc = SelectedScan()) DeleteScan(*doc);
+}
+
+void MainWindow::OpenScan(CPelmoranDoc* doc) {
+  const DocTemplate& docs = m_frame.GetRuntime().m_docTemplate;
+  for (int i = 0; i < docs.GetDocumentCount(); ++i)
+    if (docs.GetDocument(i) == doc) m_pViews->OpenView(*doc);
+}
+
+void MainWindow::DeleteScan(CPelmoranDoc& doc) {
+  const QString question =
+      QString("Delete scan %1 (%2 tags from slave %3 on %4)? It stops polling and its tags are "
+              "no longer published.")
+          .arg(QString::fromStdString(doc.m_strTitle))
+          .arg(doc.GetTagCount())
+          .arg(doc.m_scan.m_nSlaveNode)
+          .arg(QString::fromStdString(doc.m_strEndpoint));
+  if (!Confirm(question)) return;
+  m_frame.GetRuntime().m_docTemplate.CloseDocument(&doc);
+  m_bModified = true;
+  UpdateFrame();
 }
 
 void MainWindow::OnDataNew() {

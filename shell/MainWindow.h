@@ -15,6 +15,7 @@ class FileCommands;
 class EndpointsPane;
 class HealthDlg;
 class CMainFrame;
+class CPelmoranDoc;
 class CPelmoranView;
 class WidgetViewFactory;
 class IViewFactory;
@@ -103,6 +104,16 @@ class MainWindow : public QMainWindow {
   void OnEndpointNew();
   void OnEndpointRemove();
   void OnDataNew();
+  // Deletes the selected scan, after asking.
+  void OnDataDelete();
+  // The scan the commands on one scan work on: the active window's.
+  CPelmoranDoc* SelectedScan() const;
+  // Asks, naming the scan, and deletes it: polling stops, its tags go.
+  void DeleteScan(CPelmoranDoc& doc);
+  // The scan's window shown again (or brought forward); its polling never stopped.
+  void OpenScan(CPelmoranDoc* doc);
+  // Removes an endpoint; asks first when scans poll through it, or always.
+  void RemoveEndpoint(int index, bool alwaysAsk);
   void OnHelpTopics();
   void OnAppAbout();
   // The endpoint health dialog, modeless: opened once, raised after.
@@ -128,6 +139,10 @@ class MainWindow : public QMainWindow {
   std::string LayoutPath() const;
   void FillWindowMenu();
   void CreateStatusBar();
+  // A Yes/No question whose default is No.
+  bool Confirm(const QString& text);
+  // The scans that poll through the endpoint of that name.
+  int ScanCount(const std::string& endpoint) const;
   // Save, discard or go on: false when the window is to stay open.
   bool AskToSaveBeforeClosing();
   // Where Save Test Config wrote, in the status bar until the next message.

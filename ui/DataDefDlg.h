@@ -26,6 +26,10 @@ class CDataDefDlg : public ExchangeDialog {
     kEndpoint = 1031,
   };
 
+  // A scan's first point is stored in 16 bits; its last may be 65536.
+  static constexpr int32_t kLastPointAddress = 65535;
+  static constexpr int32_t kTableEnd = 65536;
+
   explicit CDataDefDlg(QWidget* parent = nullptr);
 
   int m_nPointType = 0;
@@ -51,6 +55,8 @@ class CDataDefDlg : public ExchangeDialog {
  private:
   void OnPointTypeChange(int index);
   void OnSetDefaultDataType();
+  // The endpoint and point type must name entries of their lists.
+  void CheckChoices(DataExchange& dx);
 
   QComboBox* m_pEndpoint;
   QLineEdit* m_pPollFrequency;

@@ -89,6 +89,15 @@ QLabel* Label(const char* text, ControlId id, QWidget* parent) {
 CEndPointDlg::CEndPointDlg(QWidget* parent) : ExchangeDialog(parent) {
   setWindowTitle("Modbus Connection");
   BuildControls();
+  NameFieldsFromLabels();
+}
+
+void CEndPointDlg::CheckName(DataExchange& dx, QWidget* field, const std::string& name) {
+  // Refused rather than cut: a name cut short could name another endpoint.
+  if (name.empty())
+    dx.Fail(field, "Enter a name: scans and tags are named after their endpoint.");
+  else if (QString::fromStdString(name).size() > kLongestName)
+    dx.Fail(field, "Enter no more than " + std::to_string(kLongestName) + " characters.");
 }
 
 QComboBox* CEndPointDlg::List(ControlId id) const { return Control<QComboBox>(id); }
@@ -97,7 +106,6 @@ void CEndPointDlg::BuildControls() {
   auto* layout = new QVBoxLayout(this);
   auto* top = new QFormLayout;
   m_pName = AddEdit(ControlId::kName);
-  m_pName->setMaxLength(99);
   auto* connectUsing = new QComboBox(this);
   connectUsing->setObjectName(ControlName(ControlId::kConnectUsing));
   // Wide enough for its longest entry, "Remote modbusTCP Server".
@@ -287,6 +295,8 @@ void CEndPointDlg::OnOK() {
 
 void CEndPointDlg::DoDataExchange(DataExchange& dx) {
   dx.Text(m_pName, m_strName);
+  // Refused rather than cut: a name cut short could name another endpoint.
+  if (dx.m_bSaveAndValidate && !dx.m_bFailed) CheckName(dx, m_pName, m_strName);
   dx.Text(m_pIp, m_strIpAddress);
   dx.Int(m_pPort, m_nTcpPort);
   dx.Int(m_pPause, m_nPauseMs);

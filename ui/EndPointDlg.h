@@ -41,7 +41,12 @@ class CEndPointDlg : public ExchangeDialog {
     kRtsLabel = 1030,
   };
 
+  // The longest endpoint name the configuration file keeps.
+  static constexpr int kLongestName = 99;
+
   explicit CEndPointDlg(QWidget* parent = nullptr);
+  // An endpoint's name: not empty, not longer than kLongestName.
+  static void CheckName(DataExchange& dx, QWidget* field, const std::string& name);
 
   // Filled by the caller, read back after OK.
   std::string m_strName;

@@ -25,11 +25,11 @@ const char* const kPairReason =
 
 }  // namespace
 
-CPelmoranView::CPelmoranView(CPelmoranDoc& doc, QWidget* parent)
+CPelmoranView::CPelmoranView(CPelmoranDoc& doc, PollClock& clock, QWidget* parent)
     : QTreeView(parent),
       m_printer(doc),
       m_doc(doc),
-      m_pClock(new PollClock(doc, this)),
+      m_pClock(&clock),
       m_pModel(new TagListModel(doc, this)) {
   setRootIsDecorated(false);
   setItemsExpandable(false);
@@ -41,6 +41,9 @@ CPelmoranView::CPelmoranView(CPelmoranDoc& doc, QWidget* parent)
   auto* edit = new QAction("Set Data Type and Limits...", this);
   connect(edit, &QAction::triggered, this, [this] { EditTags(SelectedRows()); });
   addAction(edit);
+  auto* remove = new QAction("Delete Scan...", this);
+  connect(remove, &QAction::triggered, this, &CPelmoranView::deleteRequested);
+  addAction(remove);
   setContextMenuPolicy(Qt::ActionsContextMenu);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
   header()->setStretchLastSection(false);
@@ -90,7 +93,7 @@ QSize CPelmoranView::PreferredSize() const {
 void CPelmoranView::RefreshTagValues() { m_pModel->RefreshTagValues(); }
 
 void CPelmoranView::Detach() {
-  delete m_pClock;
+  if (m_pClock) disconnect(m_pClock, nullptr, this, nullptr);
   m_pClock = nullptr;
   m_pModel->Detach();
 }

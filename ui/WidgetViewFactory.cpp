@@ -12,32 +12,59 @@
 #include "ui/PollClock.h"
 #include "ui/WindowLayout.h"
 
+WidgetViewFactory::WidgetViewFactory(QMdiArea& area) : m_area(area) {}
+
+WidgetViewFactory::~WidgetViewFactory() = default;
+
 IScanView* WidgetViewFactory::CreateView(CPelmoranDoc& doc) {
-  auto* frame = new CChildFrame(doc, m_docTemplate);
+  auto& clock = m_clocks[&doc];
+  clock = std::make_unique<PollClock>(doc);
+  MakeFrame(doc);
+  return clock.get();
+}
+
+CChildFrame& WidgetViewFactory::MakeFrame(CPelmoranDoc& doc) {
+  auto* frame = new CChildFrame(doc, *m_clocks.at(&doc));
   m_area.addSubWindow(frame);
   // The program's own icon, not the toolkit's.
   frame->setWindowIcon(m_area.window()->windowIcon());
   QObject::connect(frame, &CChildFrame::changedByOperator, [this] {
     if (m_onChangedByOperator) m_onChangedByOperator();
   });
+  QObject::connect(frame, &CChildFrame::closedByOperator, [this, &doc] { CloseView(doc); });
+  QObject::connect(&frame->View(), &CPelmoranView::deleteRequested, [this, &doc] {
+    if (m_onDeleteRequested) m_onDeleteRequested(doc);
+  });
   m_frames[&doc] = frame;
   frame->show();
   if (m_onFramesChanged) m_onFramesChanged();
-  return &frame->View().Clock();
+  return *frame;
 }
 
 void WidgetViewFactory::InitialUpdate(CPelmoranDoc& doc) {
-  if (CChildFrame* frame = FrameOf(doc)) {
-    // The title is known only now for a document read from its file.
-    frame->setWindowTitle(QString::fromStdString(doc.m_strTitle));
-    if (frame->layout()) frame->layout()->activate();
-    frame->View().OnInitialUpdate();
-    if (!m_restorePlace || !m_restorePlace(*frame)) Cascade(*frame);
-    if (m_onFramesChanged) m_onFramesChanged();
-  }
+  if (CChildFrame* frame = FrameOf(doc)) ShowRows(*frame);
 }
 
-void WidgetViewFactory::DestroyView(CPelmoranDoc& doc) {
+void WidgetViewFactory::ShowRows(CChildFrame& frame) {
+  // The title is known only now for a document read from its file.
+  frame.setWindowTitle(QString::fromStdString(frame.GetDocument().m_strTitle));
+  if (frame.layout()) frame.layout()->activate();
+  frame.View().OnInitialUpdate();
+  if (!m_restorePlace || !m_restorePlace(frame)) Cascade(frame);
+  if (m_onFramesChanged) m_onFramesChanged();
+}
+
+void WidgetViewFactory::OpenView(CPelmoranDoc& doc) {
+  if (!m_clocks.count(&doc)) return;
+  CChildFrame* frame = FrameOf(doc);
+  if (!frame) {
+    frame = &MakeFrame(doc);
+    ShowRows(*frame);
+  }
+  m_area.setActiveSubWindow(frame);
+}
+
+void WidgetViewFactory::CloseView(CPelmoranDoc& doc) {
   CChildFrame* frame = FrameOf(doc);
   if (!frame) return;
   m_frames.erase(&doc);
@@ -46,6 +73,16 @@ void WidgetViewFactory::DestroyView(CPelmoranDoc& doc) {
   // The operator goes on with the next scan, as after any closed window.
   if (active) m_area.activateNextSubWindow();
   if (m_onFramesChanged) m_onFramesChanged();
+}
+
+void WidgetViewFactory::DestroyView(CPelmoranDoc& doc) {
+  CloseView(doc);
+  m_clocks.erase(&doc);
+}
+
+PollClock* WidgetViewFactory::ClockOf(const CPelmoranDoc& doc) const {
+  const auto it = m_clocks.find(&doc);
+  return it == m_clocks.end() ? nullptr : it->second.get();
 }
 
 CChildFrame* WidgetViewFactory::FrameOf(const CPelmoranDoc& doc) const {

@@ -174,7 +174,7 @@ void MainWindowTest::menusAndEnablingFollowEndpointsAndDocuments() {
                            "<",
                            "&Data>",
                            "&New",
-                           "&Delete",
+                           "&Delete...",
                            "<",
                            "-",
                            "&Health...",
@@ -223,6 +223,10 @@ void MainWindowTest::menusAndEnablingFollowEndpointsAndDocuments() {
     auto* dlg = qobject_cast<CRemoveEndpointDlg*>(modal);
     QVERIFY(dlg);
     QCOMPARE(dlg->m_nSelection, 0);
+    // Its scan is named in the question that follows.
+    AnswerNextModal([](QWidget* question) {
+      qobject_cast<QMessageBox*>(question)->button(QMessageBox::Yes)->click();
+    });
     dlg->accept();
   });
   QVERIFY(Frame().m_endpoints.empty());
@@ -277,7 +281,7 @@ void MainWindowTest::dataNewBuildsTheScanFromTheDialog() {
     QCOMPARE(dlg->Control<QComboBox>(1031)->currentText(), QString("MODBUS1"));
     dlg->Control<QComboBox>(1031)->setCurrentIndex(1);
     dlg->Control<QLineEdit>(1000)->setText("17");
-    dlg->Control<QLineEdit>(1001)->setText("70000");
+    dlg->Control<QLineEdit>(1001)->setText("4464");
     dlg->Control<QLineEdit>(1003)->setText("10");
     AnswerNextModal([](QWidget* nested) {
       auto* types = qobject_cast<CDataTypeDlg*>(nested);
@@ -301,11 +305,12 @@ void MainWindowTest::dataNewBuildsTheScanFromTheDialog() {
   QCOMPARE(App().m_nDefaultDataType, 6);
   QCOMPARE(App().m_strDefaultDelimiter, std::string("_"));
 
-  // The next Data New starts from the defaults chosen; -1 wraps to 65535.
+  // The next Data New starts from the defaults chosen; the last address fits.
   RunWithAnswer(Window(), W::ID_DATA_NEW, [](QWidget* modal) {
     auto* dlg = qobject_cast<CDataDefDlg*>(modal);
     QCOMPARE(dlg->m_nDataType, 6);
-    dlg->Control<QLineEdit>(1001)->setText("-1");
+    dlg->Control<QLineEdit>(1001)->setText("65535");
+    dlg->Control<QLineEdit>(1003)->setText("1");
     dlg->accept();
   });
   QCOMPARE(int(App().m_docTemplate.GetDocument(1)->m_scan.m_nPointAddress), 65535);
@@ -329,14 +334,17 @@ void MainWindowTest::dataNewCancelKeepsNoDefaults() {
   QCOMPARE(App().m_nDefaultDataType, 0);
   QCOMPARE(App().m_fDefaultHighLimit, 100.0f);
 
-  // OK with no endpoint chosen names none: nothing is made or kept.
+  // OK with no endpoint chosen is refused; cancelled, nothing is made or kept.
   RunWithAnswer(Window(), W::ID_DATA_NEW, [](QWidget* modal) {
     auto* dlg = qobject_cast<CDataDefDlg*>(modal);
     dlg->m_nDataType = 2;
     dlg->Control<QComboBox>(1031)->setCurrentIndex(-1);
     dlg->accept();
+    QVERIFY(dlg->isVisible());
+    dlg->reject();
   });
-  QCOMPARE(m_log->texts, std::vector<std::string>{"Encountered an improper argument."});
+  QCOMPARE(m_log->texts.size(), size_t(1));
+  QVERIFY(m_log->texts[0].find("Endpoint: There is no endpoint named") == 0);
   QCOMPARE(App().GetDocumentCount(), 0);
   QCOMPARE(App().m_nDefaultDataType, 0);
 }
@@ -670,11 +678,12 @@ void MainWindowTest::closingAChildWindowClosesItsScan() {
   App().OnFileNew();
   QCOMPARE(Window().windowTitle(), QString("pelmoran - Pelmor2"));
   qobject_cast<QMdiSubWindow*>(ViewOf(first, Window())->parentWidget())->close();
-  QCOMPARE(App().GetDocumentCount(), 1);
-  QCOMPARE(App().m_docTemplate.GetDocument(0)->m_strTitle, std::string("Pelmor2"));
-  ViewOf(App().m_docTemplate.GetDocument(0), Window())->parentWidget()->close();
-  QCOMPARE(App().GetDocumentCount(), 0);
-  QCOMPARE(MenuTitles(Window()), QStringList({"&File", "&Modbus", "&Help"}));
+  // The view goes; the scan stays, polling.
+  QCOMPARE(App().GetDocumentCount(), 2);
+  QVERIFY(ViewOf(first, Window()) == nullptr);
+  ViewOf(App().m_docTemplate.GetDocument(1), Window())->parentWidget()->close();
+  QCOMPARE(App().GetDocumentCount(), 2);
+  QCOMPARE(MenuTitles(Window()), QStringList({"&File", "&Modbus", "&View", "&Window", "&Help"}));
   QCOMPARE(Window().windowTitle(), QString("pelmoran"));
   // The retired windows go with the deletions they posted.
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -878,7 +887,7 @@ void MainWindowTest::closingAsksToSaveOnlyAfterChanges_data() {
   QTest::newRow("unchanged") << "none" << true << discard << false << true;
   QTest::newRow("endpoint added, cancelled") << "endpoint" << true << cancel << true << false;
   QTest::newRow("endpoint added, saved") << "endpoint" << true << save << true << true;
-  QTest::newRow("scan closed, discarded") << "close scan" << true << discard << true << true;
+  QTest::newRow("scan deleted, discarded") << "delete scan" << true << discard << true << true;
   QTest::newRow("tag edited, discarded") << "edit tag" << true << discard << true << true;
   QTest::newRow("restored after a change") << "restore" << true << discard << false << true;
   // As on SIGTERM: an ending nobody is there to answer for.
@@ -894,9 +903,13 @@ void MainWindowTest::closingAsksToSaveOnlyAfterChanges() {
   const QString dir = ScratchDirectory("closing");
   MainWindow& window = Window();
   if (change == "endpoint") RunWithAnswer(window, W::ID_ENDPOINT_NEW, Accept);
-  if (change == "close scan") {
+  if (change == "delete scan") {
     App().OnFileNew();
-    window.MdiArea().currentSubWindow()->close();
+    AnswerNextModal([](QWidget* question) {
+      qobject_cast<QMessageBox*>(question)->button(QMessageBox::Yes)->click();
+    });
+    window.Action(W::ID_DATA_DELETE)->trigger();
+    QVERIFY(AllModalsAnswered());
   }
   if (change == "edit tag") {
     CPelmoranView* view = ViewOf(App().OnFileNew(), window);

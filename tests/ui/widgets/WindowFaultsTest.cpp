@@ -1,0 +1,216 @@
+// The faults a new user met in the window, one row each: every row drives the
+// window as the operator did and checks what should have happened.
+#include <QApplication>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QMdiSubWindow>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+
+#include "UiFixture.h"
+#include "pointdb/PelmoranDoc.h"
+#include "runtime/Runtime.h"
+#include "shell/MainFrame.h"
+#include "shell/MainWindow.h"
+#include "ui/ChildFrame.h"
+#include "ui/DataDefDlg.h"
+#include "ui/EndPointDlg.h"
+#include "ui/PelmoranView.h"
+#include "ui/PollClock.h"
+#include "ui/RemoveEndpointDlg.h"
+
+namespace {
+
+using W = MainWindow;
+
+struct Session {
+  WindowProgram program;
+  MessageLog log;
+  MainWindow& window = *program.window;
+  Runtime& app = *program.app;
+
+  CPelmoranDoc* NewScan(const std::string& endpoint = "MODBUS1") {
+    app.m_strPendingEndpoint = endpoint;
+    return app.OnFileNew();
+  }
+  CChildFrame* FrameOf(const CPelmoranDoc* doc) {
+    for (QMdiSubWindow* sub : window.MdiArea().subWindowList())
+      if (auto* f = qobject_cast<CChildFrame*>(sub); f && !f->IsRetired() && &f->GetDocument() == doc)
+        return f;
+    return nullptr;
+  }
+  void Run(int id) {
+    window.UpdateCommandUI();
+    window.Action(id)->trigger();
+  }
+};
+
+// Answers the next question box: checks its text holds every part and that
+// its default button is the one given, then presses the answer.
+void AnswerQuestion(QStringList parts, QMessageBox::StandardButton defaultButton,
+                    QMessageBox::StandardButton answer) {
+  AnswerNextModal([=](QWidget* modal) {
+    auto* box = qobject_cast<QMessageBox*>(modal);
+    QVERIFY(box);
+    for (const QString& part : parts) QVERIFY2(box->text().contains(part), qPrintable(box->text()));
+    QCOMPARE(box->standardButton(box->defaultButton()), defaultButton);
+    box->button(answer)->click();
+  });
+}
+
+void ClosingAWindowKeepsTheScanPolling(Session& s) {
+  AddEndpoint(s.app.m_endpoints, "MODBUS1");
+  CPelmoranDoc* doc = s.NewScan();
+  PollClock& clock = s.FrameOf(doc)->View().Clock();
+  clock.SetPollFrequency(PollClock::kMinimumPeriodMs);
+  s.Run(W::ID_FILE_CLOSE);
+  QCOMPARE(s.app.GetDocumentCount(), 1);
+  QVERIFY(s.FrameOf(doc) == nullptr);
+  QSignalSpy polled(&clock, &PollClock::tagValuesRefreshed);
+  QVERIFY(polled.wait(2000));
+  // The Window menu names it and shows it again.
+  QMenu* menu = nullptr;
+  s.window.UpdateFrame();
+  QAction* entry = nullptr;
+  for (QMenu* m : s.window.findChildren<QMenu*>())
+    if (m->title() == "&Window") menu = m;
+  emit menu->aboutToShow();
+  for (QAction* a : menu->actions())
+    if (a->text() == "&1 Pelmor1 (closed)") entry = a;
+  QVERIFY(entry);
+  entry->trigger();
+  QVERIFY(s.FrameOf(doc));
+  QCOMPARE(s.FrameOf(doc)->View().model()->rowCount(), 16);
+}
+
+void DeleteAsksNamingTheScanAndDefaultsToNo(Session& s) {
+  QVERIFY(!(s.window.UpdateCommandUI(), s.window.Action(W::ID_DATA_DELETE)->isEnabled()));
+  CPelmoranDoc* doc = s.NewScan();
+  s.window.UpdateCommandUI();
+  QVERIFY(s.window.Action(W::ID_DATA_DELETE)->isEnabled());
+  QCOMPARE(s.window.Action(W::ID_DATA_DELETE)->shortcut(), QKeySequence(QKeySequence::Delete));
+  AnswerQuestion({"Delete scan Pelmor1", "16 tags", "MODBUS1"}, QMessageBox::No, QMessageBox::No);
+  s.Run(W::ID_DATA_DELETE);
+  QVERIFY(AllModalsAnswered());
+  QCOMPARE(s.app.GetDocumentCount(), 1);
+  // From the tag list's context menu, answered Yes.
+  AnswerQuestion({"Pelmor1"}, QMessageBox::No, QMessageBox::Yes);
+  for (QAction* a : s.FrameOf(doc)->View().actions())
+    if (a->text() == "Delete Scan...") a->trigger();
+  QVERIFY(AllModalsAnswered());
+  QCOMPARE(s.app.GetDocumentCount(), 0);
+}
+
+void RemovingAnEndpointWithScansAsksWithTheCount(Session& s) {
+  AddEndpoint(s.app.m_endpoints, "MODBUS1");
+  for (int i = 0; i < 4; ++i) s.NewScan();
+  for (auto answer : {QMessageBox::No, QMessageBox::Yes}) {
+    AnswerNextModal([answer](QWidget* modal) {
+      AnswerQuestion({"Remove endpoint MODBUS1?", "4 scans"}, QMessageBox::No, answer);
+      static_cast<QDialog*>(modal)->accept();
+    });
+    s.Run(W::ID_ENDPOINT_REMOVE);
+    QVERIFY(AllModalsAnswered());
+    QCOMPARE(s.app.m_endpoints.m_endpoints.size(), size_t(answer == QMessageBox::No ? 1 : 0));
+  }
+  QCOMPARE(s.app.GetDocumentCount(), 4);
+}
+
+// Types each entry into the dialog of the command and presses OK: the dialog
+// must stay open with what was typed, and say why naming the field.
+template <class Dialog>
+void RefusedWhereTyped(Session& s, int command,
+                       std::vector<std::pair<int, QString>> entries, std::string message) {
+  s.log.texts.clear();
+  s.window.UpdateCommandUI();
+  AnswerNextModal([&](QWidget* modal) {
+    auto* dlg = qobject_cast<Dialog*>(modal);
+    QVERIFY(dlg);
+    for (const auto& [id, text] : entries) {
+      if (auto* edit = dlg->template Control<QLineEdit>(id))
+        edit->setText(text);
+      else
+        dlg->template Control<QComboBox>(id)->setEditText(text);
+    }
+    dlg->accept();
+    QVERIFY(dlg->isVisible());
+    for (const auto& [id, text] : entries) {
+      auto* edit = dlg->template Control<QLineEdit>(id);
+      QCOMPARE(edit ? edit->text() : dlg->template Control<QComboBox>(id)->currentText(), text);
+    }
+    dlg->reject();
+  });
+  const int scans = s.app.GetDocumentCount();
+  const size_t endpoints = s.app.m_endpoints.m_endpoints.size();
+  s.window.Action(command)->trigger();
+  QVERIFY(AllModalsAnswered());
+  QCOMPARE(s.log.texts, std::vector<std::string>{message});
+  QCOMPARE(s.app.GetDocumentCount(), scans);
+  QCOMPARE(s.app.m_endpoints.m_endpoints.size(), endpoints);
+}
+
+void BadScanDefinitionsAreRefusedWhereTyped(Session& s) {
+  AddEndpoint(s.app.m_endpoints, "MODBUS1");
+  const int address = 1001, length = 1003, endpoint = 1031;
+  const std::string range = "Point Address: Enter an integer between 1 and 65535.";
+  RefusedWhereTyped<CDataDefDlg>(s, W::ID_DATA_NEW, {{address, "70000"}}, range);
+  RefusedWhereTyped<CDataDefDlg>(s, W::ID_DATA_NEW, {{address, "0"}}, range);
+  RefusedWhereTyped<CDataDefDlg>(s, W::ID_DATA_NEW, {{address, "65500"}, {length, "100"}},
+                                 "Scan Length: The scan would end past address 65536: enter at "
+                                 "most 37.");
+  RefusedWhereTyped<CDataDefDlg>(s, W::ID_DATA_NEW, {{endpoint, "MODBUS9"}},
+                                 "Endpoint: There is no endpoint named \"MODBUS9\". Choose one "
+                                 "from the list, or add it first.");
+}
+
+void BadEndpointNamesAreRefusedNotCut(Session& s) {
+  const int name = 1000;
+  RefusedWhereTyped<CEndPointDlg>(
+      s, W::ID_ENDPOINT_NEW, {{name, ""}},
+      "Endpoint Name: Enter a name: scans and tags are named after their endpoint.");
+  RefusedWhereTyped<CEndPointDlg>(s, W::ID_ENDPOINT_NEW, {{name, QString(110, 'P')}},
+                                  "Endpoint Name: Enter no more than 99 characters.");
+}
+
+struct Fault {
+  const char* name;
+  void (*check)(Session&);
+};
+
+const Fault kFaults[] = {
+    {"closing a scan window deleted the scan", ClosingAWindowKeepsTheScanPolling},
+    {"delete was greyed and nothing asked", DeleteAsksNamingTheScanAndDefaultsToNo},
+    {"removing an endpoint with scans did not ask", RemovingAnEndpointWithScansAsksWithTheCount},
+    {"address 70000 wrapped, 0 taken, unknown endpoint lost what was typed",
+     BadScanDefinitionsAreRefusedWhereTyped},
+    {"empty endpoint name taken, long one cut", BadEndpointNamesAreRefusedNotCut},
+};
+
+}  // namespace
+
+class WindowFaultsTest : public QObject {
+  Q_OBJECT
+ private slots:
+  void faults_data();
+  void faults();
+  void cleanup() { CancelPendingAnswers(); }
+};
+
+void WindowFaultsTest::faults_data() {
+  QTest::addColumn<int>("fault");
+  for (int i = 0; i < int(std::size(kFaults)); ++i) QTest::newRow(kFaults[i].name) << i;
+}
+
+void WindowFaultsTest::faults() {
+  QFETCH(int, fault);
+  Session session;
+  session.log.texts.clear();
+  kFaults[fault].check(session);
+}
+
+QTEST_MAIN(WindowFaultsTest)
+#include "WindowFaultsTest.moc"
