@@ -108,7 +108,7 @@ void CEndPointDlg::BuildControls() {
   m_pName = AddEdit(ControlId::kName);
   auto* connectUsing = new QComboBox(this);
   connectUsing->setObjectName(ControlName(ControlId::kConnectUsing));
-  // Wide enough for its longest entry, "Remote modbusTCP Server".
+  // Wide enough for its longest entry, "Remote Modbus/TCP Server".
   connectUsing->setSizeAdjustPolicy(QComboBox::AdjustToContents);
   m_pIp = AddEdit(ControlId::kIpAddress);
   m_pPort = AddEdit(ControlId::kTcpPort);
@@ -217,7 +217,7 @@ void CEndPointDlg::FillSerialLists() {
   for (const SerialList* list : {&kBaud, &kWordLength, &kParity, &kStopBits, &kDtr, &kRts})
     for (const char* entry : list->entries) List(list->id)->addItem(entry);
   QComboBox* connectUsing = List(ControlId::kConnectUsing);
-  connectUsing->addItem("Remote modbusTCP Server");
+  connectUsing->addItem("Remote Modbus/TCP Server");
   for (int port = 1; port <= 32; ++port) {
     connectUsing->addItem(QString("Direct Connection to COM%1").arg(port));
     if (m_devicePath)

@@ -46,8 +46,13 @@ CPelmoranView::CPelmoranView(CPelmoranDoc& doc, PollClock& clock, QWidget* paren
   addAction(remove);
   setContextMenuPolicy(Qt::ActionsContextMenu);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
-  header()->setStretchLastSection(false);
   setModel(m_pModel);
+  // What matters first stays in sight in a narrow window: the quality and
+  // status beside the name; the last column takes what room is left.
+  header()->moveSection(TagListModel::kQuality, 1);
+  header()->moveSection(TagListModel::kStatus, 2);
+  header()->setStretchLastSection(true);
+  setTextElideMode(Qt::ElideRight);
   connect(m_pClock, &PollClock::tagValuesRefreshed, this, &CPelmoranView::RefreshTagValues);
 }
 

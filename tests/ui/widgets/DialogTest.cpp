@@ -150,7 +150,7 @@ void DialogTest::endpointDialogShowsTheInitialEndpoint() {
   QCOMPARE(dlg.Control<QLineEdit>(1020)->text(), QString("502"));
   QComboBox* connectUsing = dlg.Control<QComboBox>(1027);
   QCOMPARE(connectUsing->count(), 33);
-  QCOMPARE(connectUsing->currentText(), QString("Remote modbusTCP Server"));
+  QCOMPARE(connectUsing->currentText(), QString("Remote Modbus/TCP Server"));
   QCOMPARE(connectUsing->itemText(1), QString("Direct Connection to COM1"));
   QCOMPARE(connectUsing->itemText(32), QString("Direct Connection to COM32"));
   QCOMPARE(Entries(dlg.Control<QComboBox>(1004)),
@@ -489,9 +489,9 @@ void DialogTest::dialogTextsAreReadableAndWhole() {
   endpoint.m_serial = InitialSerial();
   endpoint.show();
   auto* connectUsing = endpoint.Control<QComboBox>(1027);
-  QCOMPARE(connectUsing->currentText(), QString("Remote modbusTCP Server"));
+  QCOMPARE(connectUsing->currentText(), QString("Remote Modbus/TCP Server"));
   QVERIFY(connectUsing->width() >
-          connectUsing->fontMetrics().horizontalAdvance("Remote modbusTCP Server"));
+          connectUsing->fontMetrics().horizontalAdvance("Remote Modbus/TCP Server"));
 
   // Each COM port says which device it opens, under the list and as its tip.
   CEndPointDlg serial;

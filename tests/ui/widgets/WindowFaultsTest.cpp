@@ -1,6 +1,8 @@
 // The faults a new user met in the window, one row each: every row drives the
 // window as the operator did and checks what should have happened.
 #include <QApplication>
+#include <QHeaderView>
+#include <QLabel>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMdiArea>
@@ -21,6 +23,8 @@
 #include "ui/EndPointDlg.h"
 #include "ui/PelmoranView.h"
 #include "ui/PollClock.h"
+#include "ui/DebugDlg.h"
+#include "ui/TagListModel.h"
 #include "ui/RemoveEndpointDlg.h"
 
 namespace {
@@ -176,6 +180,54 @@ void BadEndpointNamesAreRefusedNotCut(Session& s) {
                                   "Endpoint Name: Enter no more than 99 characters.");
 }
 
+void GridRowsRefreshWholeWithQualityInSight(Session& s) {
+  CPelmoranDoc* doc = s.NewScan();
+  CPelmoranView& view = s.FrameOf(doc)->View();
+  doc->m_scan.SetStatus(ScanStatus::PollTimeout);
+  QSignalSpy changed(view.model(), &QAbstractItemModel::dataChanged);
+  view.Clock().OnScanComplete();
+  QCOMPARE(changed.count(), 1);
+  // The name cell's tint is refreshed with the rest of its row.
+  QCOMPARE(changed[0][0].toModelIndex().column(), 0);
+  const auto name = view.model()->index(0, TagListModel::kName);
+  const auto quality = view.model()->index(0, TagListModel::kQuality);
+  QCOMPARE(name.data(Qt::BackgroundRole), quality.data(Qt::BackgroundRole));
+  // Beside the name, with a sign besides the tint.
+  QCOMPARE(view.header()->visualIndex(TagListModel::kQuality), 1);
+  QCOMPARE(view.header()->visualIndex(TagListModel::kStatus), 2);
+  QVERIFY(!quality.data(Qt::DecorationRole).value<QIcon>().isNull());
+  QVERIFY(view.header()->stretchLastSection());
+}
+
+void LongTextsAreElidedWithTheirTip(Session& s) {
+  CPelmoranDoc* doc = s.NewScan();
+  CPelmoranView& view = s.FrameOf(doc)->View();
+  // Every type text fits its column; what does not fit elsewhere is in the tip.
+  const QFontMetrics metrics(view.font());
+  QVERIFY(view.columnWidth(TagListModel::kType) > metrics.horizontalAdvance("Unsigned 64 (DCBA)"));
+  QCOMPARE(view.textElideMode(), Qt::ElideRight);
+  doc->m_scan.SetStatus(ScanStatus::ChannelNotConnected);
+  const auto status = view.model()->index(0, TagListModel::kStatus);
+  QCOMPARE(status.data(Qt::ToolTipRole), status.data());
+  const auto name = view.model()->index(0, TagListModel::kName);
+  QCOMPARE(name.data(Qt::ToolTipRole), name.data());
+}
+
+void UnfinishedTextsAreGone(Session& s) {
+  CDebugDlg debug(&s.window);
+  CEndPointDlg endpoint(&s.window);
+  endpoint.m_serial = SerialSettings{};
+  endpoint.show();  // its lists are filled as it opens
+  QStringList texts;
+  for (QLabel* label : debug.findChildren<QLabel*>()) texts << label->text();
+  for (QComboBox* list : endpoint.findChildren<QComboBox*>())
+    for (int i = 0; i < list->count(); ++i) texts << list->itemText(i);
+  for (const char* unfinished : {"NumbrPolls", "Msg Type", "modbusTCP"})
+    QVERIFY2(texts.filter(unfinished).isEmpty(), unfinished);
+  QVERIFY(texts.contains("Polls Sent:"));
+  QVERIFY(texts.contains("Remote Modbus/TCP Server"));
+}
+
 struct Fault {
   const char* name;
   void (*check)(Session&);
@@ -188,6 +240,10 @@ const Fault kFaults[] = {
     {"address 70000 wrapped, 0 taken, unknown endpoint lost what was typed",
      BadScanDefinitionsAreRefusedWhereTyped},
     {"empty endpoint name taken, long one cut", BadEndpointNamesAreRefusedNotCut},
+    {"name cell kept its tint, quality and status off-screen",
+     GridRowsRefreshWholeWithQualityInSight},
+    {"value and type texts clipped", LongTextsAreElidedWithTheirTip},
+    {"unfinished texts", UnfinishedTextsAreGone},
 };
 
 }  // namespace
