@@ -12,6 +12,8 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QStatusBar>
+#include <QStyle>
+#include <QToolBar>
 #include <QTimer>
 #include <QWhatsThis>
 
@@ -48,7 +50,8 @@ MainWindow::MainWindow(CMainFrame& frame, QWidget* parent)
       m_pFiles(std::make_unique<FileCommands>(frame.GetRuntime(), *this)),
       m_pEndpointsPane(new EndpointsPane(frame.Endpoints(), &mbl::ComPortMap::devicePath, this)),
       m_pServerUrl(new QLineEdit(this)),
-      m_pClients(new QLabel(this)) {
+      m_pClients(new QLabel(this)),
+      m_pHint(new QLabel(m_pMdiArea->viewport())) {
   setWindowTitle("pelmoran");
   if (QFileInfo::exists(":/icon.png")) setWindowIcon(QIcon(":/icon.png"));
   setCentralWidget(m_pMdiArea);
@@ -58,10 +61,11 @@ MainWindow::MainWindow(CMainFrame& frame, QWidget* parent)
   resizeDocks({m_pEndpointsPane}, {m_pEndpointsPane->PreferredHeight()}, Qt::Vertical);
   CreateStatusBar();
   InstallWidgetMessageBox();
-  FileCommands::InstallSaveAsPrompt(this);
   CreateCommands();
   CreateAccelerators();
   CreateMenus();
+  CreateToolBar();
+  CreateHint();
   m_pViews->m_onFramesChanged = [this] { UpdateFrame(); };
   m_pViews->m_onChangedByOperator = [this] { m_bModified = true; };
   m_pViews->m_onDeleteRequested = [this](CPelmoranDoc& doc) { DeleteScan(doc); };
@@ -144,10 +148,10 @@ void MainWindow::WithActiveView(void (CPelmoranView::*command)()) {
 }
 
 void MainWindow::CreateCommands() {
-  AddCommand(ID_SAVE_TEST_CONFIG, "Save &Test Config", [this] {
+  AddCommand(ID_SAVE_TEST_CONFIG, "Save &As...", [this] {
     ReportSaved(m_pFiles->OnSaveTestConfig(m_frame.m_strConfigPath));
     UpdateFrame();
-  });
+  })->setShortcut(QKeySequence::SaveAs);
   // Restoring never asks: what runs is replaced by what the file holds.
   AddCommand(ID_RESTORE_TEST_CONFIG, "&Restore Test Config", [this] {
     if (m_pFiles->OnRestoreTestConfig(m_frame.m_strConfigPath)) m_bModified = false;
@@ -194,6 +198,11 @@ void MainWindow::CreateAccelerators() {
       {ID_FILE_SAVE, QKeySequence("Ctrl+S")}, {ID_FILE_PRINT, QKeySequence("Ctrl+P")},
       {ID_HELP, QKeySequence("F1")},          {ID_CONTEXT_HELP, QKeySequence("Shift+F1")},
       {ID_NEXT_PANE, QKeySequence("F6")},     {ID_PREV_PANE, QKeySequence("Shift+F6")}};
+  // The File menu shows them, with their keys.
+  const std::map<int, QString> texts{{ID_FILE_NEW, "&New Scan"},
+                                     {ID_FILE_OPEN, "&Open Scan File..."},
+                                     {ID_FILE_SAVE, "&Save"},
+                                     {ID_FILE_PRINT, "&Print..."}};
   std::map<int, std::function<void()>> handlers{
       {ID_FILE_NEW, [this] { OnFileNew(); }},
       {ID_FILE_OPEN,
@@ -202,14 +211,16 @@ void MainWindow::CreateAccelerators() {
        }},
       {ID_FILE_SAVE,
        [this] {
-         if (CPelmoranView* view = ActiveView()) m_pFiles->OnFileSave(view->GetDocument());
+         ReportSaved(m_pFiles->OnSave(m_frame.m_strConfigPath));
          UpdateFrame();
        }},
       {ID_FILE_PRINT, [this] { WithActiveView(&CPelmoranView::OnFilePrint); }},
       {ID_HELP, [this] { OnHelpTopics(); }},
       {ID_CONTEXT_HELP, [] { QWhatsThis::enterWhatsThisMode(); }}};
   for (const auto& [id, key] : keys) {
-    QAction* action = AddCommand(id, QString(), handlers[id]);
+    const auto text = texts.find(id);
+    QAction* action =
+        AddCommand(id, text == texts.end() ? QString() : text->second, handlers[id]);
     action->setShortcut(key);
     addAction(action);
   }
@@ -257,16 +268,41 @@ void MainWindow::CreateMenus() {
   pane->setText("Endpoints &Pane");
   modbus->addAction(pane);
   QMenu* help = NewMenu("&Help", {ID_HELP_FINDER, 0, ID_APP_ABOUT});
-  m_noDocumentMenus = {
-      NewMenu("&File", {ID_RESTORE_TEST_CONFIG, 0, ID_IMPORT_CSV, ID_EXPORT_CSV, 0, ID_APP_EXIT}),
-      modbus, help};
+  // The same File menu whether or not a scan is open: Save is always there.
+  QMenu* file = NewMenu("&File", {ID_FILE_NEW, ID_FILE_OPEN, 0, ID_FILE_SAVE, ID_SAVE_TEST_CONFIG,
+                                  ID_RESTORE_TEST_CONFIG, 0, ID_FILE_PRINT, 0, ID_IMPORT_CSV,
+                                  ID_EXPORT_CSV, 0, ID_APP_EXIT});
+  m_noDocumentMenus = {file, modbus, help};
   m_pWindowMenu = NewMenu("&Window", {});
   connect(m_pWindowMenu, &QMenu::aboutToShow, this, &MainWindow::FillWindowMenu);
   FillWindowMenu();
-  m_documentMenus = {NewMenu("&File", {ID_SAVE_TEST_CONFIG, ID_RESTORE_TEST_CONFIG, 0,
-                                       ID_IMPORT_CSV, ID_EXPORT_CSV, 0, ID_APP_EXIT}),
-                     modbus, NewMenu("&View", {ID_VIEW_SCAN_DEFINITION, ID_VIEW_DEBUG_DATA}),
+  m_documentMenus = {file, modbus,
+                     NewMenu("&View", {ID_VIEW_SCAN_DEFINITION, ID_VIEW_DEBUG_DATA}),
                      m_pWindowMenu, help};
+}
+
+void MainWindow::CreateToolBar() {
+  QToolBar* bar = addToolBar("Commands");
+  bar->setObjectName("mainToolBar");
+  bar->setMovable(false);
+  const std::pair<int, QStyle::StandardPixmap> tools[] = {
+      {ID_FILE_NEW, QStyle::SP_FileIcon},          {ID_FILE_OPEN, QStyle::SP_DialogOpenButton},
+      {ID_FILE_SAVE, QStyle::SP_DialogSaveButton}, {ID_FILE_PRINT, QStyle::SP_FileDialogDetailedView},
+      {0, QStyle::SP_CustomBase},                  {ID_ENDPOINT_NEW, QStyle::SP_DriveNetIcon},
+      {ID_DATA_NEW, QStyle::SP_FileDialogNewFolder}, {ID_DATA_DELETE, QStyle::SP_TrashIcon},
+      {0, QStyle::SP_CustomBase},                  {ID_MODBUS_HEALTH, QStyle::SP_MessageBoxInformation}};
+  for (const auto& [id, icon] : tools) {
+    if (id == 0) {
+      bar->addSeparator();
+      continue;
+    }
+    Action(id)->setIcon(style()->standardIcon(icon));
+    bar->addAction(Action(id));
+  }
+  // The entries of both Modbus submenus share their words; the tip tells them apart.
+  Action(ID_ENDPOINT_NEW)->setToolTip("New endpoint");
+  Action(ID_DATA_NEW)->setToolTip("New scan definition");
+  Action(ID_DATA_DELETE)->setToolTip("Delete the selected scan");
 }
 
 void MainWindow::FillWindowMenu() {
@@ -289,7 +325,31 @@ void MainWindow::FillWindowMenu() {
   }
 }
 
+void MainWindow::CreateHint() {
+  m_pHint->setObjectName("firstStartHint");
+  m_pHint->setAlignment(Qt::AlignCenter);
+  m_pHint->setWordWrap(true);
+  m_pHint->setAttribute(Qt::WA_TransparentForMouseEvents);
+  m_pMdiArea->viewport()->installEventFilter(this);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == m_pMdiArea->viewport() && event->type() == QEvent::Resize)
+    m_pHint->setGeometry(m_pMdiArea->viewport()->rect());
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::UpdateHint() {
+  const bool endpoints = !m_frame.Endpoints().m_endpoints.empty();
+  const bool scans = m_frame.GetRuntime().GetDocumentCount() > 0;
+  m_pHint->setText(endpoints ? "Add a scan: Modbus > Data > New (Ctrl+N)."
+                             : "Add an endpoint to begin: Modbus > Endpoint > New.");
+  m_pHint->setVisible(!scans);
+}
+
 void MainWindow::UpdateCommandUI() {
+  UpdateHint();
+  Action(ID_FILE_PRINT)->setEnabled(ActiveView() != nullptr);
   const bool endpoints = !m_frame.Endpoints().m_endpoints.empty();
   Action(ID_ENDPOINT_REMOVE)->setEnabled(endpoints);
   Action(ID_DATA_NEW)->setEnabled(endpoints);

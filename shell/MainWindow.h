@@ -133,6 +133,8 @@ class MainWindow : public QMainWindow {
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // Keeps the first-start hint over the whole scan area.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   // Where the layout is kept; empty while no configuration directory is known.
@@ -151,6 +153,10 @@ class MainWindow : public QMainWindow {
   void CreateCommands();
   void CreateAccelerators();
   void CreateMenus();
+  void CreateToolBar();
+  // What to do first, over the empty scan area, until a scan exists.
+  void CreateHint();
+  void UpdateHint();
   QMenu* NewMenu(const QString& title, std::initializer_list<int> ids);
   void WithActiveView(void (CPelmoranView::*command)());
 
@@ -173,4 +179,5 @@ class MainWindow : public QMainWindow {
   EndpointsPane* m_pEndpointsPane;
   QLineEdit* m_pServerUrl;
   QLabel* m_pClients;
+  QLabel* m_pHint;
 };

@@ -165,9 +165,10 @@ void MainWindowTest::menusAndEnablingFollowEndpointsAndDocuments() {
   MainWindow& window = Window();
   QCOMPARE(window.windowTitle(), QString("pelmoran"));
   QCOMPARE(MenuTitles(window), QStringList({"&File", "&Modbus", "&Help"}));
-  QCOMPARE(
-      Describe(TopMenu(window, "&File")),
-      QStringList({"&Restore Test Config", "-", "&Import CSV...", "&Export CSV...", "-", "E&xit"}));
+  const QStringList file{"&New Scan", "&Open Scan File...", "-", "&Save", "Save &As...",
+                         "&Restore Test Config", "-", "&Print...", "-", "&Import CSV...",
+                         "&Export CSV...", "-", "E&xit"};
+  QCOMPARE(Describe(TopMenu(window, "&File")), file);
   const QStringList modbus{"&Endpoint>",
                            "&New",
                            "&Remove",
@@ -212,9 +213,7 @@ void MainWindowTest::menusAndEnablingFollowEndpointsAndDocuments() {
   RunWithAnswer(window, W::ID_DATA_NEW, Accept);
   QCOMPARE(App().GetDocumentCount(), 1);
   QCOMPARE(MenuTitles(window), QStringList({"&File", "&Modbus", "&View", "&Window", "&Help"}));
-  QCOMPARE(Describe(TopMenu(window, "&File")),
-           QStringList({"Save &Test Config", "&Restore Test Config", "-", "&Import CSV...",
-                        "&Export CSV...", "-", "E&xit"}));
+  QCOMPARE(Describe(TopMenu(window, "&File")), file);
   QCOMPARE(Describe(TopMenu(window, "&View")), QStringList({"Scan Definition", "DebugData"}));
   QCOMPARE(Describe(TopMenu(window, "&Modbus")), modbus);
   QCOMPARE(window.windowTitle(), QString("pelmoran - Pelmor1"));
@@ -732,7 +731,7 @@ void MainWindowTest::aboutBoxShowsTheVersionAndLogo() {
 void MainWindowTest::saveAndRestoreThroughTheFileMenu() {
   const QString dir = ScratchDirectory("save");
   const QString config = dir + "/plant.tst";
-  const QString scan = dir + "/boiler.scn";
+  const QString scan = dir + "/Pelmor1.scn";
   AddEndpoint(Frame(), "MODBUS1");
   App().m_strPendingEndpoint = "MODBUS1";
   App().m_pendingScan.m_nPollFrequency = 750;
@@ -748,19 +747,15 @@ void MainWindowTest::saveAndRestoreThroughTheFileMenu() {
     QCOMPARE(QDir(dialog->directory()).canonicalPath(),
              QDir(QFileInfo(startup).path()).canonicalPath());
     QCOMPARE(dialog->findChild<QLineEdit*>("fileNameEdit")->text(), QString("pelmoran.tst"));
-    // The scan without a file is asked for a name once, after the config.
-    AnswerNextModal([scan](QWidget* saveAs) {
-      QCOMPARE(qobject_cast<QFileDialog*>(saveAs)->acceptMode(), QFileDialog::AcceptSave);
-      ChooseFile(saveAs, scan);
-    });
+    // The scan without a file is named beside the configuration, unasked.
     ChooseFile(modal, config);
   });
   Window().Action(W::ID_SAVE_TEST_CONFIG)->trigger();
   QVERIFY(AllModalsAnswered());
   QVERIFY(QFile::exists(config));
   QVERIFY(QFile::exists(scan));
-  QCOMPARE(App().m_docTemplate.GetDocument(0)->m_strTitle, std::string("boiler.scn"));
-  QCOMPARE(Window().windowTitle(), QString("pelmoran - boiler.scn"));
+  QCOMPARE(App().m_docTemplate.GetDocument(0)->m_strTitle, std::string("Pelmor1.scn"));
+  QCOMPARE(Window().windowTitle(), QString("pelmoran - Pelmor1.scn"));
   // Saved elsewhere than start-up reads, the operator is told both places.
   QCOMPARE(Window().statusBar()->currentMessage(),
            "Configuration saved to " + config + "; start-up restores " + startup);
@@ -785,7 +780,7 @@ void MainWindowTest::saveAndRestoreThroughTheFileMenu() {
   QCOMPARE(App().GetDocumentCount(), 1);
   CPelmoranDoc* restored = App().m_docTemplate.GetDocument(0);
   QCOMPARE(restored->m_scan.m_nPollFrequency, 750);
-  QCOMPARE(restored->m_strTitle, std::string("boiler.scn"));
+  QCOMPARE(restored->m_strTitle, std::string("Pelmor1.scn"));
   QCOMPARE(ViewOf(restored, Window())->model()->rowCount(), 16);
   QCOMPARE(MenuTitles(Window()), QStringList({"&File", "&Modbus", "&View", "&Window", "&Help"}));
 
@@ -832,30 +827,27 @@ void MainWindowTest::csvExportAndImportThroughTheFileMenu() {
 
 void MainWindowTest::oneScanSavedAndOpenedWithTheKeys() {
   const QString dir = ScratchDirectory("keys");
-  const QString file = dir + "/pump.scn";
+  const QString file = dir + "/Pelmor1.scn";
+  m_program->frame->m_strConfigPath = (dir + "/pelmoran.tst").toStdString();
   App().m_strPendingEndpoint = "MODBUS1";
   App().m_pendingScan.m_nScanLength = 4;
   CPelmoranDoc* doc = App().OnFileNew();
-  // Ctrl+S without a file asks for one, proposing the title.
-  RunWithAnswer(Window(), W::ID_FILE_SAVE, [file](QWidget* modal) {
-    auto* dialog = qobject_cast<QFileDialog*>(modal);
-    QVERIFY(dialog);
-    QCOMPARE(dialog->selectedFiles().value(0).section('/', -1), QString("Pelmor1"));
-    ChooseFile(modal, file);
-  });
+  // Ctrl+S saves the whole configuration where start-up reads it, without a
+  // dialog; the scan gets its file beside it.
+  Window().UpdateCommandUI();
+  Window().Action(W::ID_FILE_SAVE)->trigger();
+  QVERIFY(QApplication::activeModalWidget() == nullptr);
+  QVERIFY(QFile::exists(dir + "/pelmoran.tst"));
   QVERIFY(QFile::exists(file));
   QCOMPARE(doc->m_strPathName, file.toStdString());
-  QCOMPARE(Window().windowTitle(), QString("pelmoran - pump.scn"));
-  // From then on Ctrl+S saves silently.
-  QFile::remove(file);
-  Window().Action(W::ID_FILE_SAVE)->trigger();
-  QVERIFY(QFile::exists(file));
+  QCOMPARE(Window().windowTitle(), QString("pelmoran - Pelmor1.scn"));
+  QCOMPARE(Window().statusBar()->currentMessage(), "Configuration saved to " + dir + "/pelmoran.tst");
 
   RunWithAnswer(Window(), W::ID_FILE_OPEN, [file](QWidget* modal) { ChooseFile(modal, file); });
   QCOMPARE(App().GetDocumentCount(), 2);
   CPelmoranDoc* opened = App().m_docTemplate.GetDocument(1);
   QCOMPARE(opened->GetTagCount(), 4);
-  QCOMPARE(opened->m_strTitle, std::string("pump.scn"));
+  QCOMPARE(opened->m_strTitle, std::string("Pelmor1.scn"));
   QCOMPARE(ViewOf(opened, Window())->model()->rowCount(), 4);
 }
 

@@ -1,13 +1,19 @@
 // The faults a new user met in the window, one row each: every row drives the
 // window as the operator did and checks what should have happened.
 #include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QToolBar>
 #include <QHeaderView>
 #include <QLabel>
 #include <QComboBox>
 #include <QLineEdit>
 #include <QMdiArea>
 #include <QMdiSubWindow>
+#include <QFileInfo>
 #include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -228,6 +234,64 @@ void UnfinishedTextsAreGone(Session& s) {
   QVERIFY(texts.contains("Remote Modbus/TCP Server"));
 }
 
+void CommandsAreInSightWithTheirKeys(Session& s) {
+  auto* hint = s.window.findChild<QLabel*>("firstStartHint");
+  QVERIFY(hint && hint->isVisible());
+  QVERIFY(hint->text().startsWith("Add an endpoint to begin"));
+  QMenu* file = nullptr;
+  for (QAction* top : s.window.menuBar()->actions())
+    if (top->text() == "&File") file = top->menu();
+  QVERIFY(file);
+  auto* tools = s.window.findChild<QToolBar*>("mainToolBar");
+  QVERIFY(tools && tools->isVisible());
+  for (int id : {W::ID_FILE_NEW, W::ID_FILE_OPEN, W::ID_FILE_SAVE, W::ID_FILE_PRINT}) {
+    QAction* action = s.window.Action(id);
+    QVERIFY(file->actions().contains(action));
+    QVERIFY(tools->actions().contains(action));
+    QVERIFY(!action->shortcut().isEmpty());
+  }
+  QVERIFY(file->actions().contains(s.window.Action(W::ID_SAVE_TEST_CONFIG)));
+  // Saving needs no open scan.
+  s.window.UpdateCommandUI();
+  QVERIFY(s.window.Action(W::ID_FILE_SAVE)->isEnabled());
+  AddEndpoint(s.app.m_endpoints, "MODBUS1");
+  s.window.UpdateCommandUI();
+  QVERIFY(hint->text().startsWith("Add a scan"));
+  s.NewScan();
+  s.window.UpdateCommandUI();
+  QVERIFY(!hint->isVisible());
+}
+
+void OneSaveAsIsOneDialogAndReplacesByDefault(Session& s) {
+  const QString dir = QDir::temp().filePath("pelmoran-ui-faults-save");
+  QDir(dir).removeRecursively();
+  QDir().mkpath(dir);
+  const QString config = dir + "/plant.tst";
+  QFile(config).open(QIODevice::WriteOnly);
+  for (int i = 0; i < 5; ++i) s.NewScan();
+  int dialogs = 0;
+  AnswerNextModal([&](QWidget* modal) {
+    ++dialogs;
+    auto* dialog = qobject_cast<QFileDialog*>(modal);
+    QVERIFY(dialog);
+    dialog->findChild<QLineEdit*>("fileNameEdit")->setText(config);
+    // The file is there: replacing it is the default answer.
+    AnswerQuestion({"plant.tst already exists. Replace it?"}, QMessageBox::Yes, QMessageBox::Yes);
+    // Any dialog after that is one too many.
+    AnswerNextModal([&](QWidget* extra) {
+      ++dialogs;
+      static_cast<QDialog*>(extra)->reject();
+    });
+    static_cast<QDialog*>(dialog)->accept();
+  });
+  s.Run(W::ID_SAVE_TEST_CONFIG);
+  QTRY_VERIFY(QApplication::activeModalWidget() == nullptr);
+  CancelPendingAnswers();
+  QCOMPARE(dialogs, 1);
+  QVERIFY(QFileInfo(config).size() > 0);
+  for (int i = 1; i <= 5; ++i) QVERIFY(QFile::exists(dir + QString("/Pelmor%1.scn").arg(i)));
+}
+
 struct Fault {
   const char* name;
   void (*check)(Session&);
@@ -244,6 +308,10 @@ const Fault kFaults[] = {
      GridRowsRefreshWholeWithQualityInSight},
     {"value and type texts clipped", LongTextsAreElidedWithTheirTip},
     {"unfinished texts", UnfinishedTextsAreGone},
+    {"print, open, save and new only as shortcuts; no save without a scan",
+     CommandsAreInSightWithTheirKeys},
+    {"one save opened six dialogs; the replace question defaulted to No",
+     OneSaveAsIsOneDialogAndReplacesByDefault},
 };
 
 }  // namespace
