@@ -189,7 +189,7 @@ void MainWindow::CreateCommands() {
   // The toolkit's own cascade would cut the columns; ours keeps each window
   // wide enough for them.
   AddCommand(ID_WINDOW_CASCADE, "&Cascade", [this] { m_pViews->CascadeAll(); });
-  AddCommand(ID_WINDOW_TILE, "&Tile", [this] { m_pMdiArea->tileSubWindows(); });
+  AddCommand(ID_WINDOW_TILE, "&Tile", [this] { m_pViews->TileAll(); });
 }
 
 void MainWindow::CreateAccelerators() {

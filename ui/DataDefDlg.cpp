@@ -70,6 +70,10 @@ CDataDefDlg::CDataDefDlg(QWidget* parent)
   NameFieldsFromLabels();
 }
 
+QStringList CDataDefDlg::PointTypeNames() {
+  return {"COIL STATUS", "INPUT STATUS", "HOLDING REGISTER", "INPUT REGISTER"};
+}
+
 void CDataDefDlg::DoDataExchange(DataExchange& dx) {
   if (dx.m_bSaveAndValidate && m_bEditable) CheckChoices(dx);
   dx.Int(m_pPointAddress, m_nPointAddress);
@@ -99,7 +103,7 @@ void CDataDefDlg::CheckChoices(DataExchange& dx) {
 void CDataDefDlg::OnInitDialog() {
   for (const std::string& name : m_strEndpoints) m_pEndpoint->addItem(QString::fromStdString(name));
   m_pEndpoint->setCurrentIndex(m_nEndpoint);
-  m_pPointType->addItems({"COIL STATUS", "INPUT STATUS", "HOLDING REGISTER", "INPUT REGISTER"});
+  m_pPointType->addItems(PointTypeNames());
   m_pPointType->setCurrentIndex(m_nPointType - 1);
   m_pSetDefault->setEnabled(!IsBitPointType(static_cast<PointType>(m_nPointType)));
   if (!m_bEditable) {

@@ -9,6 +9,8 @@
 #include "pointdb/TagFormat.h"
 #include "ui/ExchangeDialog.h"
 
+#include <QStringList>
+
 class QComboBox;
 class QLineEdit;
 class QPushButton;
@@ -31,6 +33,8 @@ class CDataDefDlg : public ExchangeDialog {
   static constexpr int32_t kTableEnd = 65536;
 
   explicit CDataDefDlg(QWidget* parent = nullptr);
+  // The four point types by their number less one: "COIL STATUS" ...
+  static QStringList PointTypeNames();
 
   int m_nPointType = 0;
   bool m_bEditable = false;

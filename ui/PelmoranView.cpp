@@ -61,7 +61,11 @@ CPelmoranView::~CPelmoranView() = default;
 QPrinter& CPelmoranView::Printer() {
   // Made at the first print: asking for the system's printers costs time that
   // a program opening many scans should not spend.
-  if (!m_pPrinter) m_pPrinter = std::make_unique<QPrinter>();
+  if (!m_pPrinter) {
+    m_pPrinter = std::make_unique<QPrinter>();
+    const double margin = TagPrinter::kMarginMm;
+    m_pPrinter->setPageMargins(QMarginsF(margin, margin, margin, margin), QPageLayout::Millimeter);
+  }
   return *m_pPrinter;
 }
 

@@ -5,6 +5,7 @@
 #include <QMdiSubWindow>
 #include <QStyle>
 #include <algorithm>
+#include <cmath>
 
 #include "pointdb/PelmoranDoc.h"
 #include "ui/ChildFrame.h"
@@ -111,6 +112,24 @@ void WidgetViewFactory::Cascade(CChildFrame& frame) {
   const int fitting = std::max(1, (area.height() - size.height()) / step + 1);
   const int place = m_nCascaded++ % fitting;
   frame.setGeometry(WindowLayout::PlaceInView(QRect(QPoint(place, place) * step, size), area));
+}
+
+void WidgetViewFactory::TileAll() {
+  const std::vector<CChildFrame*> frames = Frames();
+  if (frames.empty()) return;
+  const QRect area = m_area.viewport()->rect();
+  const int count = static_cast<int>(frames.size());
+  const int columns = static_cast<int>(std::ceil(std::sqrt(static_cast<double>(count))));
+  const int rows = (count + columns - 1) / columns;
+  for (int i = 0; i < count; ++i) {
+    const int column = i % columns, row = i / columns;
+    const QPoint topLeft(area.width() * column / columns, area.height() * row / rows);
+    const QPoint next(area.width() * (column + 1) / columns, area.height() * (row + 1) / rows);
+    frames[i]->showNormal();
+    // A tile smaller than a window's least size overlaps its neighbour;
+    // the area never grows, nor the main window with it.
+    frames[i]->setGeometry(QRect(topLeft, next - QPoint(1, 1)));
+  }
 }
 
 void WidgetViewFactory::CascadeAll() {

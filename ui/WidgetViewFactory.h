@@ -53,6 +53,9 @@ class WidgetViewFactory : public IViewFactory {
   void Cascade(CChildFrame& frame);
   // Every child window cascaded anew from the top left.
   void CascadeAll();
+  // Every child window in a grid over the area as it is: unlike the
+  // toolkit's tiling, it never grows the main window to fit many windows.
+  void TileAll();
 
  private:
   CChildFrame& MakeFrame(CPelmoranDoc& doc);

@@ -14,6 +14,11 @@
 #include <QFileInfo>
 #include <QMenu>
 #include <QMenuBar>
+#include <QPageLayout>
+#include <QPrinter>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QScreen>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
@@ -22,6 +27,7 @@
 #include "UiFixture.h"
 #include "pointdb/PelmoranDoc.h"
 #include "runtime/Runtime.h"
+#include "runtime/SettingsFile.h"
 #include "shell/MainFrame.h"
 #include "shell/MainWindow.h"
 #include "ui/ChildFrame.h"
@@ -292,6 +298,56 @@ void OneSaveAsIsOneDialogAndReplacesByDefault(Session& s) {
   for (int i = 1; i <= 5; ++i) QVERIFY(QFile::exists(dir + QString("/Pelmor%1.scn").arg(i)));
 }
 
+void TileKeepsTheWindowOnTheScreen(Session& s) {
+  const QRect screen = s.window.screen()->availableGeometry();
+  s.window.setGeometry(screen.adjusted(0, 0, -screen.width() / 4, -screen.height() / 4));
+  for (int i = 0; i < 100; ++i) s.NewScan();
+  for (int command : {W::ID_WINDOW_TILE, W::ID_WINDOW_CASCADE, W::ID_WINDOW_TILE}) {
+    s.Run(command);
+    QApplication::processEvents();
+    QVERIFY(screen.contains(s.window.frameGeometry()));
+  }
+}
+
+void LayoutKeepsMaximizedScansAndNoSizePastTheScreen(Session& s) {
+  const QString dir = QDir::temp().filePath("pelmoran-ui-faults-layout");
+  QDir(dir).removeRecursively();
+  QDir().mkpath(dir);
+  s.program.frame->m_strConfigPath = (dir + "/pelmoran.tst").toStdString();
+  const QRect screen = s.window.screen()->availableGeometry();
+  s.window.resize(screen.width() * 2, screen.height() * 2);
+  CPelmoranDoc* doc = s.NewScan();
+  s.FrameOf(doc)->showMaximized();
+  QVERIFY(s.window.SaveLayout());
+  const SettingsFile file = SettingsFile::Load(s.program.frame->SettingsPath());
+  QVERIFY(file.GetInt("Window", "Width", 0, 0, 1 << 20) <= screen.width());
+  QVERIFY(file.GetInt("Window", "Height", 0, 0, 1 << 20) <= screen.height());
+  s.Run(W::ID_FILE_CLOSE);
+  s.window.OpenScan(doc);
+  QVERIFY(s.FrameOf(doc) && s.FrameOf(doc)->isMaximized());
+}
+
+void PrintoutHasMarginsDefinitionAndQuality(Session& s) {
+  CPelmoranDoc* doc = s.NewScan();
+  CPelmoranView& view = s.FrameOf(doc)->View();
+  const QMarginsF margins = view.Printer().pageLayout().margins(QPageLayout::Millimeter);
+  for (double side : {margins.left(), margins.top(), margins.right(), margins.bottom()})
+    QVERIFY(qAbs(side - 15.0) < 0.5);
+  const QString pdf = QDir::temp().filePath("pelmoran-ui-faults-print.pdf");
+  view.Printer().setOutputFormat(QPrinter::PdfFormat);
+  view.Printer().setOutputFileName(pdf);
+  view.m_printer.ChooseTagDescriptions();
+  view.m_printer.PrintLoop(view.Printer());
+  QProcess text;
+  text.start("pdftotext", {"-layout", pdf, "-"});
+  QVERIFY(text.waitForFinished(10000));
+  const QString page = QString::fromUtf8(text.readAllStandardOutput());
+  QVERIFY2(page.contains("Slave 1, HOLDING REGISTER 1 to 16, 16 points, polled every 1000 ms"),
+           qPrintable(page));
+  QVERIFY(page.contains(QRegularExpression("High Limit\\s+Quality")));
+  QVERIFY(page.contains(QRegularExpression("40016.*Bad")));
+}
+
 struct Fault {
   const char* name;
   void (*check)(Session&);
@@ -312,6 +368,10 @@ const Fault kFaults[] = {
      CommandsAreInSightWithTheirKeys},
     {"one save opened six dialogs; the replace question defaulted to No",
      OneSaveAsIsOneDialogAndReplacesByDefault},
+    {"tile grew the main window past the screen", TileKeepsTheWindowOnTheScreen},
+    {"a size past the screen was saved; a maximized scan came back unmaximized",
+     LayoutKeepsMaximizedScansAndNoSizePastTheScreen},
+    {"printout with 3 mm margins, no definition, no quality", PrintoutHasMarginsDefinitionAndQuality},
 };
 
 }  // namespace
