@@ -36,6 +36,7 @@
 #include "ui/MqttDlg.h"
 #include "ui/OptionsDlg.h"
 #include "ui/PelmoranView.h"
+#include "ui/ProjectTree.h"
 #include "ui/RemoveEndpointDlg.h"
 #include "ui/SecurityDlg.h"
 #include "ui/WidgetMessageBox.h"
@@ -49,6 +50,7 @@ MainWindow::MainWindow(CMainFrame& frame, QWidget* parent)
       m_pViews(std::make_unique<WidgetViewFactory>(*m_pMdiArea)),
       m_pFiles(std::make_unique<FileCommands>(frame.GetRuntime(), *this)),
       m_pEndpointsPane(new EndpointsPane(frame.Endpoints(), &mbl::ComPortMap::devicePath, this)),
+      m_pProjectTree(new ProjectTree(frame.GetRuntime(), this)),
       m_pServerUrl(new QLineEdit(this)),
       m_pClients(new QLabel(this)),
       m_pHint(new QLabel(m_pMdiArea->viewport())) {
@@ -57,6 +59,11 @@ MainWindow::MainWindow(CMainFrame& frame, QWidget* parent)
   setCentralWidget(m_pMdiArea);
   resize(900, 600);
   addDockWidget(Qt::BottomDockWidgetArea, m_pEndpointsPane);
+  // The main navigation, beside the scans.
+  addDockWidget(Qt::LeftDockWidgetArea, m_pProjectTree);
+  connect(m_pProjectTree, &ProjectTree::openRequested, this, &MainWindow::OpenScan);
+  connect(m_pProjectTree, &ProjectTree::deleteRequested, this, &MainWindow::OnDataDelete);
+  connect(m_pProjectTree, &ProjectTree::selectionChanged, this, &MainWindow::UpdateCommandUI);
   // A few endpoints' rows: the scans keep the room.
   resizeDocks({m_pEndpointsPane}, {m_pEndpointsPane->PreferredHeight()}, Qt::Vertical);
   CreateStatusBar();
@@ -72,7 +79,11 @@ MainWindow::MainWindow(CMainFrame& frame, QWidget* parent)
   m_pViews->m_restorePlace = [this](CChildFrame& child) {
     return WindowLayout(LayoutPath()).RestoreChild(child, *m_pMdiArea);
   };
-  connect(m_pMdiArea, &QMdiArea::subWindowActivated, this, [this] { UpdateFrame(); });
+  connect(m_pMdiArea, &QMdiArea::subWindowActivated, this, [this] {
+    // The tree follows the scan the operator went to: Delete means that one.
+    if (CPelmoranView* view = ActiveView()) m_pProjectTree->Select(view->GetDocument());
+    UpdateFrame();
+  });
   UpdateFrame();
 }
 
@@ -267,6 +278,9 @@ void MainWindow::CreateMenus() {
   QAction* pane = m_pEndpointsPane->toggleViewAction();
   pane->setText("Endpoints &Pane");
   modbus->addAction(pane);
+  QAction* tree = m_pProjectTree->toggleViewAction();
+  tree->setText("Project T&ree");
+  modbus->addAction(tree);
   QMenu* help = NewMenu("&Help", {ID_HELP_FINDER, 0, ID_APP_ABOUT});
   // The same File menu whether or not a scan is open: Save is always there.
   QMenu* file = NewMenu("&File", {ID_FILE_NEW, ID_FILE_OPEN, 0, ID_FILE_SAVE, ID_SAVE_TEST_CONFIG,
@@ -353,7 +367,8 @@ void MainWindow::UpdateCommandUI() {
   const bool endpoints = !m_frame.Endpoints().m_endpoints.empty();
   Action(ID_ENDPOINT_REMOVE)->setEnabled(endpoints);
   Action(ID_DATA_NEW)->setEnabled(endpoints);
-  Action(ID_DATA_DELETE)->setEnabled(SelectedScan() != nullptr);
+  Action(ID_DATA_DELETE)->setEnabled(SelectedScan() != nullptr ||
+                                     !m_pProjectTree->SelectedEndpoint().empty());
   // -Trace may have started it on standard error.
   Action(ID_MODBUS_TRACE)->setChecked(FrameTrace::IsRunning());
 }
@@ -369,6 +384,7 @@ void MainWindow::UpdateFrame() {
   UpdateCommandUI();
   // Endpoints come and go with the configuration: shown at once, not at the next second.
   m_pEndpointsPane->Refresh();
+  m_pProjectTree->Refresh();
   for (QMdiSubWindow* window : m_pMdiArea->subWindowList())
     if (auto* frame = qobject_cast<CChildFrame*>(window); frame && !frame->IsRetired())
       frame->setWindowTitle(QString::fromStdString(frame->GetDocument().m_strTitle));
@@ -462,8 +478,7 @@ void MainWindow::OnEndpointNew() {
   choice.nShareQueued = dlg.m_nShareQueued;
   registry.AddEndpoint(choice);
   m_bModified = true;
-  UpdateCommandUI();
-  m_pEndpointsPane->Refresh();
+  UpdateFrame();
 }
 
 void MainWindow::OnFileNew() {
@@ -522,17 +537,25 @@ void MainWindow::RemoveEndpoint(int index, bool alwaysAsk) {
   if ((scans > 0 || alwaysAsk) && !Confirm(question)) return;
   registry.RemoveEndpoint(index);
   m_bModified = true;
-  UpdateCommandUI();
-  m_pEndpointsPane->Refresh();
+  UpdateFrame();
 }
 
 CPelmoranDoc* MainWindow::SelectedScan() const {
+  if (CPelmoranDoc* doc = m_pProjectTree->SelectedScan()) return doc;
+  // An endpoint chosen in the tree is what Delete means, not the window.
+  if (!m_pProjectTree->SelectedEndpoint().empty()) return nullptr;
   CPelmoranView* view = ActiveView();
   return view ? &view->GetDocument() : nullptr;
 }
 
 void MainWindow::OnDataDelete() {
-  if (CPelmoranDoc* doc = SelectedScan()) DeleteScan(*doc);
+  if (CPelmoranDoc* doc = SelectedScan()) {
+    DeleteScan(*doc);
+    return;
+  }
+  const std::vector<std::string> names = m_frame.Endpoints().GetEndpointNames();
+  const auto it = std::find(names.begin(), names.end(), m_pProjectTree->SelectedEndpoint());
+  if (it != names.end()) RemoveEndpoint(static_cast<int>(it - names.begin()), true);
 }
 
 void MainWindow::OpenScan(CPelmoranDoc* doc) {

@@ -13,6 +13,7 @@
 
 class FileCommands;
 class EndpointsPane;
+class ProjectTree;
 class HealthDlg;
 class CMainFrame;
 class CPelmoranDoc;
@@ -127,6 +128,7 @@ class MainWindow : public QMainWindow {
   void OnMqtt();
   HealthDlg* HealthDialog() const;
   EndpointsPane& Endpoints() const { return *m_pEndpointsPane; }
+  ProjectTree& Tree() const { return *m_pProjectTree; }
   // The OPC UA address clients connect to and how many are connected, in
   // the status bar; read again once a second.
   void RefreshServerStatus();
@@ -177,6 +179,7 @@ class MainWindow : public QMainWindow {
   bool m_bExitCommand = false;
   QPointer<HealthDlg> m_pHealth;
   EndpointsPane* m_pEndpointsPane;
+  ProjectTree* m_pProjectTree;
   QLineEdit* m_pServerUrl;
   QLabel* m_pClients;
   QLabel* m_pHint;

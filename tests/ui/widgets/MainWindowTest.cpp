@@ -183,7 +183,8 @@ void MainWindowTest::menusAndEnablingFollowEndpointsAndDocuments() {
                            "&Options...",
                            "OPC UA &Security...",
                            "&MQTT...",
-                           "Endpoints &Pane"};
+                           "Endpoints &Pane",
+                           "Project T&ree"};
   QCOMPARE(Describe(TopMenu(window, "&Modbus")), modbus);
   QCOMPARE(Describe(TopMenu(window, "&Help")),
            QStringList({"&Help Topics", "-", "&About Pelmoran..."}));
@@ -391,6 +392,8 @@ void MainWindowTest::acceleratorsMakeScansAndEditingKeysDoNothing() {
 }
 
 void MainWindowTest::tagListShowsColumnsRowsAndRefreshes() {
+  // Room for every column beside the project tree.
+  Window().resize(1280, 700);
   CPelmoranDoc* doc = App().OnFileNew();
   CPelmoranView* view = ViewOf(doc, Window());
   QVERIFY(view);

@@ -5,6 +5,7 @@
 #include <QFile>
 #include <QFileDialog>
 #include <QToolBar>
+#include <QTreeWidget>
 #include <QHeaderView>
 #include <QLabel>
 #include <QComboBox>
@@ -37,6 +38,8 @@
 #include "ui/PollClock.h"
 #include "ui/DebugDlg.h"
 #include "ui/TagListModel.h"
+#include "ui/ProjectTree.h"
+#include "link/ModbusConnection.h"
 #include "ui/RemoveEndpointDlg.h"
 
 namespace {
@@ -348,6 +351,46 @@ void PrintoutHasMarginsDefinitionAndQuality(Session& s) {
   QVERIFY(page.contains(QRegularExpression("40016.*Bad")));
 }
 
+QTreeWidgetItem* Child(QTreeWidgetItem* parent, const QString& name) {
+  for (int i = 0; parent && i < parent->childCount(); ++i)
+    if (parent->child(i)->text(0) == name) return parent->child(i);
+  return nullptr;
+}
+
+void TreeShowsWhatRunsAndWhy(Session& s) {
+  AddEndpoint(s.app.m_endpoints, "LINE4", 4);
+  CModbusConnection& line = *s.app.m_endpoints.m_endpoints[0];
+  CPelmoranDoc* doc = s.NewScan("LINE4");
+  for (int i = 0; i < 3; ++i) line.m_demotion.OnResult(1, ToNumber(ScanStatus::PollTimeout));
+  doc->m_scan.SetStatus(ScanStatus::PollTimeout);
+  ProjectTree& tree = s.window.Tree();
+  QVERIFY(tree.isVisible());
+  tree.Refresh();
+  QTreeWidgetItem* endpoint = tree.Tree().topLevelItem(0);
+  QCOMPARE(endpoint->text(ProjectTree::kName), QString("LINE4"));
+  // Never "Connected" alone while its device is held back.
+  QVERIFY2(endpoint->text(ProjectTree::kState).contains("demoted: slave 1"),
+           qPrintable(endpoint->text(ProjectTree::kState)));
+  QTreeWidgetItem* device = Child(endpoint, "Slave 1");
+  QVERIFY(device);
+  QVERIFY(device->text(ProjectTree::kState).startsWith("Demoted"));
+  QTreeWidgetItem* scan = Child(device, "Pelmor1");
+  QVERIFY(scan);
+  QCOMPARE(scan->text(ProjectTree::kState), QString("Failing: POLL TIMEOUT"));
+  QVERIFY(!scan->icon(ProjectTree::kName).isNull());
+  // A closed scan's window comes back with a double-click.
+  s.Run(W::ID_FILE_CLOSE);
+  QVERIFY(!s.FrameOf(doc));
+  emit tree.Tree().itemDoubleClicked(scan, 0);
+  QVERIFY(s.FrameOf(doc));
+  // Delete on the endpoint's item names the endpoint and its scan.
+  tree.Tree().setCurrentItem(endpoint);
+  AnswerQuestion({"Remove endpoint LINE4?", "1 scan poll"}, QMessageBox::No, QMessageBox::No);
+  s.Run(W::ID_DATA_DELETE);
+  QVERIFY(AllModalsAnswered());
+  QCOMPARE(s.app.m_endpoints.m_endpoints.size(), size_t(1));
+}
+
 struct Fault {
   const char* name;
   void (*check)(Session&);
@@ -372,6 +415,8 @@ const Fault kFaults[] = {
     {"a size past the screen was saved; a maximized scan came back unmaximized",
      LayoutKeepsMaximizedScansAndNoSizePastTheScreen},
     {"printout with 3 mm margins, no definition, no quality", PrintoutHasMarginsDefinitionAndQuality},
+    {"no tree of what runs; a serial endpoint Connected while its device was demoted",
+     TreeShowsWhatRunsAndWhy},
 };
 
 }  // namespace

@@ -181,7 +181,8 @@ void WindowLayoutTest::layoutIsKeptInTheSettingsFile() {
   CChildFrame* second = Children(Window())[1];
   second->setGeometry(40, 30, 400, 120);
   second->View().setColumnWidth(1, 123);
-  Window().setGeometry(30, 40, 700, 500);
+  // Room for the child beside the project tree, within the screen.
+  Window().setGeometry(10, 40, 780, 500);
   QVERIFY(Window().close());
   QVERIFY(QFile::exists(dir + "/pelmoran.ini"));
 
@@ -191,7 +192,7 @@ void WindowLayoutTest::layoutIsKeptInTheSettingsFile() {
   init();
   m_program->frame->m_strConfigPath = (dir + "/pelmoran.tst").toStdString();
   Window().RestoreLayout();
-  QCOMPARE(Window().size(), QSize(700, 500));
+  QCOMPARE(Window().size(), QSize(780, 500));
   OpenScans(2);
   CChildFrame* again = Children(Window())[1];
   QCOMPARE(again->geometry(), QRect(40, 30, 400, 120));
