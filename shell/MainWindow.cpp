@@ -37,6 +37,7 @@
 #include "ui/OptionsDlg.h"
 #include "ui/PelmoranView.h"
 #include "ui/ProjectTree.h"
+#include "ui/PropertyPanel.h"
 #include "ui/RemoveEndpointDlg.h"
 #include "ui/SecurityDlg.h"
 #include "ui/WidgetMessageBox.h"
@@ -51,6 +52,7 @@ MainWindow::MainWindow(CMainFrame& frame, QWidget* parent)
       m_pFiles(std::make_unique<FileCommands>(frame.GetRuntime(), *this)),
       m_pEndpointsPane(new EndpointsPane(frame.Endpoints(), &mbl::ComPortMap::devicePath, this)),
       m_pProjectTree(new ProjectTree(frame.GetRuntime(), this)),
+      m_pProperties(new PropertyPanel(frame.GetRuntime(), this)),
       m_pServerUrl(new QLineEdit(this)),
       m_pClients(new QLabel(this)),
       m_pHint(new QLabel(m_pMdiArea->viewport())) {
@@ -63,7 +65,21 @@ MainWindow::MainWindow(CMainFrame& frame, QWidget* parent)
   addDockWidget(Qt::LeftDockWidgetArea, m_pProjectTree);
   connect(m_pProjectTree, &ProjectTree::openRequested, this, &MainWindow::OpenScan);
   connect(m_pProjectTree, &ProjectTree::deleteRequested, this, &MainWindow::OnDataDelete);
-  connect(m_pProjectTree, &ProjectTree::selectionChanged, this, &MainWindow::UpdateCommandUI);
+  connect(m_pProjectTree, &ProjectTree::selectionChanged, this, &MainWindow::ShowProperties);
+  addDockWidget(Qt::LeftDockWidgetArea, m_pProperties);
+  // The scans keep most of the width.
+  constexpr int kSideWidth = 220;
+  resizeDocks({m_pProjectTree, m_pProperties}, {kSideWidth, kSideWidth}, Qt::Horizontal);
+  connect(m_pProperties, &PropertyPanel::applied, this, [this](CPelmoranDoc* scan) {
+    m_bModified = true;
+    // The tree is made anew when names change: what was edited stays selected.
+    const std::string endpoint = m_pProperties->Endpoint();
+    UpdateFrame();
+    if (scan)
+      m_pProjectTree->Select(*scan);
+    else if (!endpoint.empty())
+      m_pProjectTree->SelectEndpoint(endpoint);
+  });
   // A few endpoints' rows: the scans keep the room.
   resizeDocks({m_pEndpointsPane}, {m_pEndpointsPane->PreferredHeight()}, Qt::Vertical);
   CreateStatusBar();
@@ -281,6 +297,9 @@ void MainWindow::CreateMenus() {
   QAction* tree = m_pProjectTree->toggleViewAction();
   tree->setText("Project T&ree");
   modbus->addAction(tree);
+  QAction* properties = m_pProperties->toggleViewAction();
+  properties->setText("Propert&ies");
+  modbus->addAction(properties);
   QMenu* help = NewMenu("&Help", {ID_HELP_FINDER, 0, ID_APP_ABOUT});
   // The same File menu whether or not a scan is open: Save is always there.
   QMenu* file = NewMenu("&File", {ID_FILE_NEW, ID_FILE_OPEN, 0, ID_FILE_SAVE, ID_SAVE_TEST_CONFIG,
@@ -538,6 +557,16 @@ void MainWindow::RemoveEndpoint(int index, bool alwaysAsk) {
   registry.RemoveEndpoint(index);
   m_bModified = true;
   UpdateFrame();
+}
+
+void MainWindow::ShowProperties() {
+  if (CPelmoranDoc* doc = m_pProjectTree->SelectedScan())
+    m_pProperties->ShowScan(doc);
+  else if (const std::string endpoint = m_pProjectTree->SelectedEndpoint(); !endpoint.empty())
+    m_pProperties->ShowEndpoint(endpoint);
+  else
+    m_pProperties->ShowNothing();
+  UpdateCommandUI();
 }
 
 CPelmoranDoc* MainWindow::SelectedScan() const {

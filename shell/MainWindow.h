@@ -14,6 +14,7 @@
 class FileCommands;
 class EndpointsPane;
 class ProjectTree;
+class PropertyPanel;
 class HealthDlg;
 class CMainFrame;
 class CPelmoranDoc;
@@ -129,6 +130,9 @@ class MainWindow : public QMainWindow {
   HealthDlg* HealthDialog() const;
   EndpointsPane& Endpoints() const { return *m_pEndpointsPane; }
   ProjectTree& Tree() const { return *m_pProjectTree; }
+  PropertyPanel& Properties() const { return *m_pProperties; }
+  // The property panel shows what the tree has selected.
+  void ShowProperties();
   // The OPC UA address clients connect to and how many are connected, in
   // the status bar; read again once a second.
   void RefreshServerStatus();
@@ -180,6 +184,7 @@ class MainWindow : public QMainWindow {
   QPointer<HealthDlg> m_pHealth;
   EndpointsPane* m_pEndpointsPane;
   ProjectTree* m_pProjectTree;
+  PropertyPanel* m_pProperties;
   QLineEdit* m_pServerUrl;
   QLabel* m_pClients;
   QLabel* m_pHint;

@@ -92,6 +92,12 @@ CEndPointDlg::CEndPointDlg(QWidget* parent) : ExchangeDialog(parent) {
   NameFieldsFromLabels();
 }
 
+std::vector<std::pair<QString, int>> CEndPointDlg::ProtocolEntries() {
+  std::vector<std::pair<QString, int>> entries;
+  for (const LinkProtocol& p : kLinkProtocols) entries.emplace_back(p.entry, p.protocol);
+  return entries;
+}
+
 void CEndPointDlg::CheckName(DataExchange& dx, QWidget* field, const std::string& name) {
   // Refused rather than cut: a name cut short could name another endpoint.
   if (name.empty())

@@ -45,6 +45,8 @@ class CEndPointDlg : public ExchangeDialog {
   static constexpr int kLongestName = 99;
 
   explicit CEndPointDlg(QWidget* parent = nullptr);
+  // The network protocols by their entries' texts, with their numbers.
+  static std::vector<std::pair<QString, int>> ProtocolEntries();
   // An endpoint's name: not empty, not longer than kLongestName.
   static void CheckName(DataExchange& dx, QWidget* field, const std::string& name);
 

@@ -215,6 +215,13 @@ void ProjectTree::Select(const CPelmoranDoc& doc) {
   }
 }
 
+void ProjectTree::SelectEndpoint(const std::string& name) {
+  Refresh();
+  for (int i = 0; i < m_pTree->topLevelItemCount(); ++i)
+    if (m_pTree->topLevelItem(i)->data(kName, kKeyRole).toString().toStdString() == name)
+      m_pTree->setCurrentItem(m_pTree->topLevelItem(i));
+}
+
 QTreeWidgetItem* ProjectTree::DeviceItem(const std::string& endpoint, int slave) const {
   for (QTreeWidgetItemIterator it(m_pTree); *it; ++it) {
     QTreeWidgetItem* item = *it;

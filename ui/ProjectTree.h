@@ -32,6 +32,7 @@ class ProjectTree : public QDockWidget {
   std::string SelectedEndpoint() const;
   // The scan's item becomes the current one (its window was activated).
   void Select(const CPelmoranDoc& doc);
+  void SelectEndpoint(const std::string& name);
   // The item of a slave device, for what hangs under it; null when no scan
   // polls it.
   QTreeWidgetItem* DeviceItem(const std::string& endpoint, int slave) const;

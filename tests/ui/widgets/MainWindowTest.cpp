@@ -184,7 +184,8 @@ void MainWindowTest::menusAndEnablingFollowEndpointsAndDocuments() {
                            "OPC UA &Security...",
                            "&MQTT...",
                            "Endpoints &Pane",
-                           "Project T&ree"};
+                           "Project T&ree",
+                           "Propert&ies"};
   QCOMPARE(Describe(TopMenu(window, "&Modbus")), modbus);
   QCOMPARE(Describe(TopMenu(window, "&Help")),
            QStringList({"&Help Topics", "-", "&About Pelmoran..."}));

@@ -39,6 +39,7 @@
 #include "ui/DebugDlg.h"
 #include "ui/TagListModel.h"
 #include "ui/ProjectTree.h"
+#include "ui/PropertyPanel.h"
 #include "link/ModbusConnection.h"
 #include "ui/RemoveEndpointDlg.h"
 
@@ -391,6 +392,64 @@ void TreeShowsWhatRunsAndWhy(Session& s) {
   QCOMPARE(s.app.m_endpoints.m_endpoints.size(), size_t(1));
 }
 
+// Types into the panel's field and leaves it, as the operator does.
+void Type(PropertyPanel& panel, const QString& field, const QString& text) {
+  for (QLineEdit* edit : panel.findChildren<QLineEdit*>())
+    if (edit->accessibleName() == field) {
+      edit->setText(text);
+      emit edit->editingFinished();
+      return;
+    }
+  QFAIL(qPrintable("no field " + field));
+}
+
+void EditingGoesOnAfterCreation(Session& s) {
+  EndpointChoice choice = s.app.m_endpoints.ProposeEndpoint();
+  choice.strName = "PLC";
+  s.app.m_endpoints.AddEndpoint(choice);
+  CPelmoranDoc* doc = s.NewScan("PLC");
+  PropertyPanel& panel = s.window.Properties();
+  s.window.Tree().SelectEndpoint("PLC");
+  QCOMPARE(panel.Endpoint(), std::string("PLC"));
+  Type(panel, "IP Address", "10.0.0.7");
+  Type(panel, "Time-out (ms)", "750");
+  const CModbusConnection* plc = s.app.m_endpoints.FindEndpoint("PLC");
+  QCOMPARE(plc->HostText(), std::string("10.0.0.7"));
+  QCOMPARE(plc->m_nTimeout, 750);
+  s.log.texts.clear();
+  Type(panel, "Service Port", "70000");
+  QCOMPARE(s.log.texts,
+           std::vector<std::string>{"Service Port: Enter an integer between 1 and 65535."});
+  QCOMPARE(s.app.m_endpoints.FindEndpoint("PLC")->m_nPort, 502);
+  // Renamed, its scans follow with their tags.
+  Type(panel, "Endpoint Name", "PLC2");
+  QCOMPARE(s.app.m_endpoints.GetEndpointNames(), std::vector<std::string>{"PLC2"});
+  QCOMPARE(s.app.m_docTemplate.GetDocument(0)->m_strEndpoint, std::string("PLC2"));
+  QCOMPARE(panel.Endpoint(), std::string("PLC2"));
+
+  doc = s.app.m_docTemplate.GetDocument(0);
+  s.window.Tree().Select(*doc);
+  QCOMPARE(panel.Scan(), doc);
+  Type(panel, "Point Address", "40");
+  doc = s.app.m_docTemplate.GetDocument(0);
+  QCOMPARE(int(doc->m_scan.m_nPointAddress), 40);
+  QCOMPARE(panel.Scan(), doc);
+  Type(panel, "Scan Name", "Boiler");
+  QCOMPARE(doc->m_strTitle, std::string("Boiler"));
+  s.log.texts.clear();
+  Type(panel, "Slave Node", "300");
+  QCOMPARE(s.log.texts,
+           std::vector<std::string>{"Slave Node: Enter an integer between 0 and 255."});
+  auto* type = panel.findChild<QComboBox*>(QString(), Qt::FindChildrenRecursively);
+  for (QComboBox* list : panel.findChildren<QComboBox*>())
+    if (list->accessibleName() == "Data Type") type = list;
+  type->setCurrentIndex(type->findText("LONG INTEGER"));
+  emit type->activated(type->currentIndex());
+  doc = s.app.m_docTemplate.GetDocument(0);
+  QCOMPARE(doc->GetTag(0)->m_nDataType, type->currentData().toInt());
+  QCOMPARE(doc->m_strTitle, std::string("Boiler"));
+}
+
 struct Fault {
   const char* name;
   void (*check)(Session&);
@@ -417,6 +476,8 @@ const Fault kFaults[] = {
     {"printout with 3 mm margins, no definition, no quality", PrintoutHasMarginsDefinitionAndQuality},
     {"no tree of what runs; a serial endpoint Connected while its device was demoted",
      TreeShowsWhatRunsAndWhy},
+    {"an endpoint's address or a scan's address could not be changed after creation",
+     EditingGoesOnAfterCreation},
 };
 
 }  // namespace
