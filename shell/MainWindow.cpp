@@ -26,11 +26,13 @@
 #include "shell/FrameTrace.h"
 #include "shell/LibraryLog.h"
 #include "shell/MainFrame.h"
+#include "shell/RollingTraceFile.h"
 #include "ui/AboutDlg.h"
 #include "ui/ChildFrame.h"
 #include "ui/DataDefDlg.h"
 #include "ui/EndPointDlg.h"
 #include "ui/EndpointsPane.h"
+#include "ui/EventLogPane.h"
 #include "ui/FileCommands.h"
 #include "ui/HealthDlg.h"
 #include "ui/MqttDlg.h"
@@ -53,6 +55,7 @@ MainWindow::MainWindow(CMainFrame& frame, QWidget* parent)
       m_pEndpointsPane(new EndpointsPane(frame.Endpoints(), &mbl::ComPortMap::devicePath, this)),
       m_pProjectTree(new ProjectTree(frame.GetRuntime(), this)),
       m_pProperties(new PropertyPanel(frame.GetRuntime(), this)),
+      m_pEventLog(new EventLogPane(frame.GetRuntime(), this)),
       m_pServerUrl(new QLineEdit(this)),
       m_pClients(new QLabel(this)),
       m_pHint(new QLabel(m_pMdiArea->viewport())) {
@@ -80,6 +83,10 @@ MainWindow::MainWindow(CMainFrame& frame, QWidget* parent)
     else if (!endpoint.empty())
       m_pProjectTree->SelectEndpoint(endpoint);
   });
+  addDockWidget(Qt::BottomDockWidgetArea, m_pEventLog);
+  tabifyDockWidget(m_pEndpointsPane, m_pEventLog);
+  m_pEndpointsPane->raise();
+  m_pEventLog->SetWriter([this](const std::string& line) { WriteEvent(line); });
   // A few endpoints' rows: the scans keep the room.
   resizeDocks({m_pEndpointsPane}, {m_pEndpointsPane->PreferredHeight()}, Qt::Vertical);
   CreateStatusBar();
@@ -300,6 +307,9 @@ void MainWindow::CreateMenus() {
   QAction* properties = m_pProperties->toggleViewAction();
   properties->setText("Propert&ies");
   modbus->addAction(properties);
+  QAction* events = m_pEventLog->toggleViewAction();
+  events->setText("Event &Log");
+  modbus->addAction(events);
   QMenu* help = NewMenu("&Help", {ID_HELP_FINDER, 0, ID_APP_ABOUT});
   // The same File menu whether or not a scan is open: Save is always there.
   QMenu* file = NewMenu("&File", {ID_FILE_NEW, ID_FILE_OPEN, 0, ID_FILE_SAVE, ID_SAVE_TEST_CONFIG,
@@ -452,7 +462,27 @@ void MainWindow::ReportSaved(const QString& path) {
   statusBar()->showMessage(text);
 }
 
+std::string MainWindow::EventFilePath() const {
+  const std::string settings = LayoutPath();
+  if (settings.empty()) return {};
+  return settings.substr(0, settings.rfind('/') + 1) + kEventFileName;
+}
+
+void MainWindow::WriteEvent(const std::string& line) {
+  const std::string path = EventFilePath();
+  if (path.empty()) return;
+  if (!m_pEventFile || m_pEventFile->Path() != path)
+    m_pEventFile = std::make_unique<RollingTraceFile>(path);
+  m_pEventFile->Write(line);
+}
+
 void MainWindow::ShowLibraryLine(int level, const std::string& text) {
+  // Levels as syslog numbers them: 3 and below are errors, 4 warnings.
+  constexpr int kWarning = 4;
+  if (level <= kWarning)
+    m_pEventLog->Add(level < kWarning ? EventLogPane::Severity::kError
+                                      : EventLogPane::Severity::kWarning,
+                     {}, QString::fromStdString(text));
   // Long enough to be read, short enough not to outlive a connection made again.
   constexpr int kShownMs = 30000;
   statusBar()->showMessage(QString::fromStdString(LibraryLog::levelPrefix(level) + text), kShownMs);

@@ -13,6 +13,8 @@
 
 class FileCommands;
 class EndpointsPane;
+class EventLogPane;
+class RollingTraceFile;
 class ProjectTree;
 class PropertyPanel;
 class HealthDlg;
@@ -94,6 +96,11 @@ class MainWindow : public QMainWindow {
   // A line of the program's logger, in the status bar for a while.
   void ShowLibraryLine(int level, const std::string& text);
 
+  // The event log's lines go to this rolling file beside the configuration.
+  static constexpr const char* kEventFileName = "pelmoran-events.log";
+  EventLogPane& EventLog() const { return *m_pEventLog; }
+  std::string EventFilePath() const;
+
   // Opens the program's manual; the desktop's browser by default.
   static std::function<bool(const QUrl&)>& UrlOpener();
   // The manual beside the executable.
@@ -147,6 +154,7 @@ class MainWindow : public QMainWindow {
   std::string LayoutPath() const;
   void FillWindowMenu();
   void CreateStatusBar();
+  void WriteEvent(const std::string& line);
   // A Yes/No question whose default is No.
   bool Confirm(const QString& text);
   // The scans that poll through the endpoint of that name.
@@ -185,6 +193,8 @@ class MainWindow : public QMainWindow {
   EndpointsPane* m_pEndpointsPane;
   ProjectTree* m_pProjectTree;
   PropertyPanel* m_pProperties;
+  EventLogPane* m_pEventLog;
+  std::unique_ptr<RollingTraceFile> m_pEventFile;
   QLineEdit* m_pServerUrl;
   QLabel* m_pClients;
   QLabel* m_pHint;

@@ -185,7 +185,8 @@ void MainWindowTest::menusAndEnablingFollowEndpointsAndDocuments() {
                            "&MQTT...",
                            "Endpoints &Pane",
                            "Project T&ree",
-                           "Propert&ies"};
+                           "Propert&ies",
+                           "Event &Log"};
   QCOMPARE(Describe(TopMenu(window, "&Modbus")), modbus);
   QCOMPARE(Describe(TopMenu(window, "&Help")),
            QStringList({"&Help Topics", "-", "&About Pelmoran..."}));

@@ -40,6 +40,7 @@
 #include "ui/TagListModel.h"
 #include "ui/ProjectTree.h"
 #include "ui/PropertyPanel.h"
+#include "ui/EventLogPane.h"
 #include "link/ModbusConnection.h"
 #include "ui/RemoveEndpointDlg.h"
 
@@ -450,6 +451,47 @@ void EditingGoesOnAfterCreation(Session& s) {
   QCOMPARE(doc->m_strTitle, std::string("Boiler"));
 }
 
+QStringList Shown(const QTreeWidget& list) {
+  QStringList lines;
+  for (int i = 0; i < list.topLevelItemCount(); ++i)
+    if (!list.topLevelItem(i)->isHidden())
+      lines << list.topLevelItem(i)->text(EventLogPane::kEndpoint) + ": " +
+                   list.topLevelItem(i)->text(EventLogPane::kText);
+  return lines;
+}
+
+void EventsAreLoggedFilteredAndWritten(Session& s) {
+  const QString dir = QDir::temp().filePath("pelmoran-ui-faults-events");
+  QDir(dir).removeRecursively();
+  QDir().mkpath(dir);
+  s.program.frame->m_strConfigPath = (dir + "/pelmoran.tst").toStdString();
+  AddEndpoint(s.app.m_endpoints, "LINE4", 4);
+  AddEndpoint(s.app.m_endpoints, "LINE5", 5);
+  CPelmoranDoc* doc = s.NewScan("LINE4");
+  EventLogPane& log = s.window.EventLog();
+  log.Watch();
+  const int first = log.List().topLevelItemCount();
+  doc->m_scan.SetStatus(ScanStatus::PollTimeout);
+  for (int i = 0; i < 3; ++i)
+    s.app.m_endpoints.m_endpoints[0]->m_demotion.OnResult(1, ToNumber(ScanStatus::PollTimeout));
+  log.Watch();
+  QCOMPARE(Shown(log.List()).mid(first),
+           QStringList({"LINE4: device 1 demoted", "LINE4: scan Pelmor1: POLL TIMEOUT"}));
+  // Filtered by endpoint and by severity.
+  log.EndpointFilter().setCurrentText("LINE5");
+  QVERIFY(Shown(log.List()).filter("LINE4").isEmpty());
+  QVERIFY(!Shown(log.List()).isEmpty());
+  log.EndpointFilter().setCurrentIndex(0);
+  log.SeverityFilter().setCurrentIndex(1);
+  for (int i = 0; i < log.List().topLevelItemCount(); ++i)
+    if (!log.List().topLevelItem(i)->isHidden())
+      QCOMPARE(log.List().topLevelItem(i)->text(EventLogPane::kSeverity), QString("warning"));
+  QFile file(QString::fromStdString(s.window.EventFilePath()));
+  QVERIFY(file.open(QIODevice::ReadOnly));
+  const QString written = QString::fromUtf8(file.readAll());
+  QVERIFY(written.contains(QRegularExpression("T\\d\\d:\\d\\d:\\d\\d\\.\\d{3} warning LINE4: device 1 demoted\n")));
+}
+
 struct Fault {
   const char* name;
   void (*check)(Session&);
@@ -478,6 +520,7 @@ const Fault kFaults[] = {
      TreeShowsWhatRunsAndWhy},
     {"an endpoint's address or a scan's address could not be changed after creation",
      EditingGoesOnAfterCreation},
+    {"no log of what changed", EventsAreLoggedFilteredAndWritten},
 };
 
 }  // namespace
