@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "link/EndpointKind.h"
@@ -152,13 +153,45 @@ EndpointChoice EndpointRegistry::ProposeEndpoint() const {
   choice.nCommPort = 0;
   choice.serial = fresh.m_serial;
   choice.nProtocol = fresh.m_nProtocol;
+  choice.nTimeoutMs = fresh.m_nTimeout;
   return choice;
+}
+
+EndpointChoice ChoiceOf(const CModbusConnection& endpoint) {
+  EndpointChoice choice;
+  choice.strName = endpoint.m_strName;
+  choice.nCommPort = endpoint.m_bTcp ? 0 : endpoint.m_nPort;
+  choice.serial = endpoint.m_serial;
+  choice.strIpAddress = endpoint.HostText();
+  choice.nTcpPort = endpoint.m_bTcp ? endpoint.m_nPort : 502;
+  choice.nProtocol = endpoint.m_nProtocol;
+  choice.nPauseMs = endpoint.m_nPauseMs;
+  choice.nRetries = endpoint.m_nRetries;
+  choice.nRs485Mode = endpoint.m_nRs485Mode;
+  choice.nRs485BeforeMs = endpoint.m_nRs485BeforeMs;
+  choice.nRs485AfterMs = endpoint.m_nRs485AfterMs;
+  choice.nSharePort = endpoint.m_nSharePort;
+  choice.strShareBind = endpoint.m_strShareBind;
+  choice.nShareClients = endpoint.m_nShareClients;
+  choice.nShareQueued = endpoint.m_nShareQueued;
+  choice.nTimeoutMs = endpoint.m_nTimeout;
+  return choice;
+}
+
+CModbusConnection* EndpointRegistry::ReplaceEndpoint(int index, const EndpointChoice& choice) {
+  if (index < 0 || static_cast<size_t>(index) >= m_endpoints.size()) return nullptr;
+  RemoveEndpoint(index);
+  CModbusConnection* made = AddEndpoint(choice);
+  // Back where the old one stood: the list's order is the file's.
+  std::rotate(m_endpoints.begin() + index, m_endpoints.end() - 1, m_endpoints.end());
+  return made;
 }
 
 CModbusConnection* EndpointRegistry::AddEndpoint(const EndpointChoice& choice) {
   auto endpoint = std::make_unique<CModbusConnection>();
   Equip(*endpoint);
   endpoint->m_strName = choice.strName;
+  endpoint->m_nTimeout = choice.nTimeoutMs;
   endpoint->m_nPauseMs = choice.nPauseMs;
   endpoint->m_nSharePort = choice.nSharePort;
   endpoint->m_strShareBind = choice.strShareBind;

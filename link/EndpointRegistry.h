@@ -38,7 +38,12 @@ struct EndpointChoice {
   std::string strShareBind{};
   int nShareClients = 0;
   int nShareQueued = 0;
+  // How long a request waits for its answer.
+  int nTimeoutMs = 2000;
 };
+
+// What an endpoint was made of, for an edit of some of it.
+EndpointChoice ChoiceOf(const CModbusConnection& endpoint);
 
 // A dotted address into the address item, any other text as a host name.
 void SetAddress(CModbusConnection& endpoint, const std::string& text);
@@ -79,6 +84,10 @@ class EndpointRegistry : public IScanLink {
   // Endpoint Remove, without the dialog: the names offered, and the removal.
   std::vector<std::string> GetEndpointNames() const;
   void RemoveEndpoint(int index);
+  // An endpoint edited while it runs: the one at index closed (its scans'
+  // outstanding polls released) and one made from choice, connected, put in
+  // its place. Null when index is outside the list.
+  CModbusConnection* ReplaceEndpoint(int index, const EndpointChoice& choice);
   // Every endpoint closed and deleted (restore, shutdown).
   void RemoveAllEndpoints();
   // Timer 3: every Modbus/TCP endpoint without a handle connects anew.

@@ -21,6 +21,17 @@ void Runtime::CreateScan(const CModbusMsg& definition, const std::string& endpoi
 
 CPelmoranDoc* Runtime::OnFileNew() { return m_docTemplate.OpenDocumentFile(""); }
 
+CPelmoranDoc* Runtime::RedefineScan(CPelmoranDoc& doc, const CModbusMsg& definition,
+                                    const std::string& endpoint) {
+  m_pendingScan.Copy(definition);
+  m_strPendingEndpoint = endpoint;
+  CPelmoranDoc* made = OnFileNew();
+  made->m_strTitle = doc.m_strTitle;
+  made->m_strPathName = doc.m_strPathName;
+  m_docTemplate.CloseDocument(&doc);
+  return made;
+}
+
 CPelmoranDoc* Runtime::FindDocumentByKey(int key) const {
   for (int i = 0; i < GetDocumentCount(); ++i) {
     CPelmoranDoc* doc = m_docTemplate.GetDocument(i);

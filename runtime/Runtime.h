@@ -33,6 +33,11 @@ class Runtime : public ScanContext, public IRequestSink {
   // Stores the definition as pending and runs File New.
   void CreateScan(const CModbusMsg& definition, const std::string& endpoint);
   CPelmoranDoc* OnFileNew();
+  // A scan edited while it runs: a scan made from definition on endpoint,
+  // with doc's title and file, takes its place, and doc is closed (its tags
+  // withdrawn, the new ones published).
+  CPelmoranDoc* RedefineScan(CPelmoranDoc& doc, const CModbusMsg& definition,
+                             const std::string& endpoint);
   CPelmoranDoc* FindDocumentByKey(int key) const;
   int GetDocumentCount() const;
   void CloseAllDocuments();

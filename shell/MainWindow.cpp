@@ -12,6 +12,8 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QStatusBar>
+#include <QStyle>
+#include <QToolBar>
 #include <QTimer>
 #include <QWhatsThis>
 
@@ -25,16 +27,20 @@
 #include "shell/LibraryLog.h"
 #include "shell/MainFrame.h"
 #include "shell/MapMenu.h"
+#include "shell/RollingTraceFile.h"
 #include "ui/AboutDlg.h"
 #include "ui/ChildFrame.h"
 #include "ui/DataDefDlg.h"
 #include "ui/EndPointDlg.h"
 #include "ui/EndpointsPane.h"
+#include "ui/EventLogPane.h"
 #include "ui/FileCommands.h"
 #include "ui/HealthDlg.h"
 #include "ui/MqttDlg.h"
 #include "ui/OptionsDlg.h"
 #include "ui/PelmoranView.h"
+#include "ui/ProjectTree.h"
+#include "ui/PropertyPanel.h"
 #include "ui/RemoveEndpointDlg.h"
 #include "ui/SecurityDlg.h"
 #include "ui/WidgetMessageBox.h"
@@ -45,30 +51,63 @@ MainWindow::MainWindow(CMainFrame& frame, QWidget* parent)
     : QMainWindow(parent),
       m_frame(frame),
       m_pMdiArea(new QMdiArea(this)),
-      m_pViews(std::make_unique<WidgetViewFactory>(*m_pMdiArea, frame.GetRuntime().m_docTemplate)),
+      m_pViews(std::make_unique<WidgetViewFactory>(*m_pMdiArea)),
       m_pFiles(std::make_unique<FileCommands>(frame.GetRuntime(), *this)),
       m_pEndpointsPane(new EndpointsPane(frame.Endpoints(), &mbl::ComPortMap::devicePath, this)),
+      m_pProjectTree(new ProjectTree(frame.GetRuntime(), this)),
+      m_pProperties(new PropertyPanel(frame.GetRuntime(), this)),
+      m_pEventLog(new EventLogPane(frame.GetRuntime(), this)),
       m_pServerUrl(new QLineEdit(this)),
-      m_pClients(new QLabel(this)) {
+      m_pClients(new QLabel(this)),
+      m_pHint(new QLabel(m_pMdiArea->viewport())) {
   setWindowTitle("pelmoran");
   if (QFileInfo::exists(":/icon.png")) setWindowIcon(QIcon(":/icon.png"));
   setCentralWidget(m_pMdiArea);
   resize(900, 600);
   addDockWidget(Qt::BottomDockWidgetArea, m_pEndpointsPane);
+  // The main navigation, beside the scans.
+  addDockWidget(Qt::LeftDockWidgetArea, m_pProjectTree);
+  connect(m_pProjectTree, &ProjectTree::openRequested, this, &MainWindow::OpenScan);
+  connect(m_pProjectTree, &ProjectTree::deleteRequested, this, &MainWindow::OnDataDelete);
+  connect(m_pProjectTree, &ProjectTree::selectionChanged, this, &MainWindow::ShowProperties);
+  addDockWidget(Qt::LeftDockWidgetArea, m_pProperties);
+  // The scans keep most of the width.
+  constexpr int kSideWidth = 220;
+  resizeDocks({m_pProjectTree, m_pProperties}, {kSideWidth, kSideWidth}, Qt::Horizontal);
+  connect(m_pProperties, &PropertyPanel::applied, this, [this](CPelmoranDoc* scan) {
+    m_bModified = true;
+    // The tree is made anew when names change: what was edited stays selected.
+    const std::string endpoint = m_pProperties->Endpoint();
+    UpdateFrame();
+    if (scan)
+      m_pProjectTree->Select(*scan);
+    else if (!endpoint.empty())
+      m_pProjectTree->SelectEndpoint(endpoint);
+  });
+  addDockWidget(Qt::BottomDockWidgetArea, m_pEventLog);
+  tabifyDockWidget(m_pEndpointsPane, m_pEventLog);
+  m_pEndpointsPane->raise();
+  m_pEventLog->SetWriter([this](const std::string& line) { WriteEvent(line); });
   // A few endpoints' rows: the scans keep the room.
   resizeDocks({m_pEndpointsPane}, {m_pEndpointsPane->PreferredHeight()}, Qt::Vertical);
   CreateStatusBar();
   InstallWidgetMessageBox();
-  FileCommands::InstallSaveAsPrompt(this);
   CreateCommands();
   CreateAccelerators();
   CreateMenus();
+  CreateToolBar();
+  CreateHint();
   m_pViews->m_onFramesChanged = [this] { UpdateFrame(); };
   m_pViews->m_onChangedByOperator = [this] { m_bModified = true; };
+  m_pViews->m_onDeleteRequested = [this](CPelmoranDoc& doc) { DeleteScan(doc); };
   m_pViews->m_restorePlace = [this](CChildFrame& child) {
     return WindowLayout(LayoutPath()).RestoreChild(child, *m_pMdiArea);
   };
-  connect(m_pMdiArea, &QMdiArea::subWindowActivated, this, [this] { UpdateFrame(); });
+  connect(m_pMdiArea, &QMdiArea::subWindowActivated, this, [this] {
+    // The tree follows the scan the operator went to: Delete means that one.
+    if (CPelmoranView* view = ActiveView()) m_pProjectTree->Select(view->GetDocument());
+    UpdateFrame();
+  });
   UpdateFrame();
 }
 
@@ -78,6 +117,7 @@ MainWindow::~MainWindow() {
   disconnect(m_pMdiArea, nullptr, this, nullptr);
   m_pViews->m_onFramesChanged = nullptr;
   m_pViews->m_onChangedByOperator = nullptr;
+  m_pViews->m_onDeleteRequested = nullptr;
   m_pViews->m_restorePlace = nullptr;
 }
 
@@ -143,10 +183,10 @@ void MainWindow::WithActiveView(void (CPelmoranView::*command)()) {
 }
 
 void MainWindow::CreateCommands() {
-  AddCommand(ID_SAVE_TEST_CONFIG, "Save &Test Config", [this] {
+  AddCommand(ID_SAVE_TEST_CONFIG, "Save &As...", [this] {
     ReportSaved(m_pFiles->OnSaveTestConfig(m_frame.m_strConfigPath));
     UpdateFrame();
-  });
+  })->setShortcut(QKeySequence::SaveAs);
   // Restoring never asks: what runs is replaced by what the file holds.
   AddCommand(ID_RESTORE_TEST_CONFIG, "&Restore Test Config", [this] {
     if (m_pFiles->OnRestoreTestConfig(m_frame.m_strConfigPath)) m_bModified = false;
@@ -172,8 +212,9 @@ void MainWindow::CreateCommands() {
   AddCommand(ID_ENDPOINT_NEW, "&New", [this] { OnEndpointNew(); });
   AddCommand(ID_ENDPOINT_REMOVE, "&Remove", [this] { OnEndpointRemove(); });
   AddCommand(ID_DATA_NEW, "&New", [this] { OnDataNew(); });
-  // Nobody handles Data Delete: it is always greyed.
-  AddCommand(ID_DATA_DELETE, "&Delete", nullptr);
+  QAction* remove = AddCommand(ID_DATA_DELETE, "&Delete...", [this] { OnDataDelete(); });
+  remove->setShortcut(QKeySequence::Delete);
+  addAction(remove);
   AddCommand(ID_VIEW_SCAN_DEFINITION, "Scan Definition",
              [this] { WithActiveView(&CPelmoranView::OnScanDefinition); });
   AddCommand(ID_VIEW_DEBUG_DATA, "DebugData",
@@ -190,7 +231,7 @@ void MainWindow::CreateCommands() {
   // The toolkit's own cascade would cut the columns; ours keeps each window
   // wide enough for them.
   AddCommand(ID_WINDOW_CASCADE, "&Cascade", [this] { m_pViews->CascadeAll(); });
-  AddCommand(ID_WINDOW_TILE, "&Tile", [this] { m_pMdiArea->tileSubWindows(); });
+  AddCommand(ID_WINDOW_TILE, "&Tile", [this] { m_pViews->TileAll(); });
 }
 
 void MainWindow::CreateAccelerators() {
@@ -199,6 +240,11 @@ void MainWindow::CreateAccelerators() {
       {ID_FILE_SAVE, QKeySequence("Ctrl+S")}, {ID_FILE_PRINT, QKeySequence("Ctrl+P")},
       {ID_HELP, QKeySequence("F1")},          {ID_CONTEXT_HELP, QKeySequence("Shift+F1")},
       {ID_NEXT_PANE, QKeySequence("F6")},     {ID_PREV_PANE, QKeySequence("Shift+F6")}};
+  // The File menu shows them, with their keys.
+  const std::map<int, QString> texts{{ID_FILE_NEW, "&New Scan"},
+                                     {ID_FILE_OPEN, "&Open Scan File..."},
+                                     {ID_FILE_SAVE, "&Save"},
+                                     {ID_FILE_PRINT, "&Print..."}};
   std::map<int, std::function<void()>> handlers{
       {ID_FILE_NEW, [this] { OnFileNew(); }},
       {ID_FILE_OPEN,
@@ -207,14 +253,16 @@ void MainWindow::CreateAccelerators() {
        }},
       {ID_FILE_SAVE,
        [this] {
-         if (CPelmoranView* view = ActiveView()) m_pFiles->OnFileSave(view->GetDocument());
+         ReportSaved(m_pFiles->OnSave(m_frame.m_strConfigPath));
          UpdateFrame();
        }},
       {ID_FILE_PRINT, [this] { WithActiveView(&CPelmoranView::OnFilePrint); }},
       {ID_HELP, [this] { OnHelpTopics(); }},
       {ID_CONTEXT_HELP, [] { QWhatsThis::enterWhatsThisMode(); }}};
   for (const auto& [id, key] : keys) {
-    QAction* action = AddCommand(id, QString(), handlers[id]);
+    const auto text = texts.find(id);
+    QAction* action =
+        AddCommand(id, text == texts.end() ? QString() : text->second, handlers[id]);
     action->setShortcut(key);
     addAction(action);
   }
@@ -261,50 +309,110 @@ void MainWindow::CreateMenus() {
   QAction* pane = m_pEndpointsPane->toggleViewAction();
   pane->setText("Endpoints &Pane");
   modbus->addAction(pane);
+  QAction* tree = m_pProjectTree->toggleViewAction();
+  tree->setText("Project T&ree");
+  modbus->addAction(tree);
+  QAction* properties = m_pProperties->toggleViewAction();
+  properties->setText("Propert&ies");
+  modbus->addAction(properties);
+  QAction* events = m_pEventLog->toggleViewAction();
+  events->setText("Event &Log");
+  modbus->addAction(events);
   QMenu* help = NewMenu("&Help", {ID_HELP_FINDER, 0, ID_APP_ABOUT});
-  m_noDocumentMenus = {
-      NewMenu("&File", {ID_RESTORE_TEST_CONFIG, 0, ID_IMPORT_CSV, ID_EXPORT_CSV, ID_IMPORT_MAP,
-                        ID_EXPORT_MAP, 0, ID_APP_EXIT}),
-      modbus, help};
+  // The same File menu whether or not a scan is open: Save is always there.
+  QMenu* file = NewMenu("&File", {ID_FILE_NEW, ID_FILE_OPEN, 0, ID_FILE_SAVE, ID_SAVE_TEST_CONFIG,
+                                  ID_RESTORE_TEST_CONFIG, 0, ID_FILE_PRINT, 0, ID_IMPORT_CSV,
+                                  ID_EXPORT_CSV, ID_IMPORT_MAP, ID_EXPORT_MAP, 0, ID_APP_EXIT});
+  m_noDocumentMenus = {file, modbus, help};
   m_pWindowMenu = NewMenu("&Window", {});
   connect(m_pWindowMenu, &QMenu::aboutToShow, this, &MainWindow::FillWindowMenu);
   FillWindowMenu();
-  m_documentMenus = {NewMenu("&File", {ID_SAVE_TEST_CONFIG, ID_RESTORE_TEST_CONFIG, 0,
-                                       ID_IMPORT_CSV, ID_EXPORT_CSV, ID_IMPORT_MAP, ID_EXPORT_MAP,
-                                       0, ID_APP_EXIT}),
-                     modbus, NewMenu("&View", {ID_VIEW_SCAN_DEFINITION, ID_VIEW_DEBUG_DATA}),
+  m_documentMenus = {file, modbus,
+                     NewMenu("&View", {ID_VIEW_SCAN_DEFINITION, ID_VIEW_DEBUG_DATA}),
                      m_pWindowMenu, help};
+}
+
+void MainWindow::CreateToolBar() {
+  QToolBar* bar = addToolBar("Commands");
+  bar->setObjectName("mainToolBar");
+  bar->setMovable(false);
+  const std::pair<int, QStyle::StandardPixmap> tools[] = {
+      {ID_FILE_NEW, QStyle::SP_FileIcon},          {ID_FILE_OPEN, QStyle::SP_DialogOpenButton},
+      {ID_FILE_SAVE, QStyle::SP_DialogSaveButton}, {ID_FILE_PRINT, QStyle::SP_FileDialogDetailedView},
+      {0, QStyle::SP_CustomBase},                  {ID_ENDPOINT_NEW, QStyle::SP_DriveNetIcon},
+      {ID_DATA_NEW, QStyle::SP_FileDialogNewFolder}, {ID_DATA_DELETE, QStyle::SP_TrashIcon},
+      {0, QStyle::SP_CustomBase},                  {ID_MODBUS_HEALTH, QStyle::SP_MessageBoxInformation}};
+  for (const auto& [id, icon] : tools) {
+    if (id == 0) {
+      bar->addSeparator();
+      continue;
+    }
+    Action(id)->setIcon(style()->standardIcon(icon));
+    bar->addAction(Action(id));
+  }
+  // The entries of both Modbus submenus share their words; the tip tells them apart.
+  Action(ID_ENDPOINT_NEW)->setToolTip("New endpoint");
+  Action(ID_DATA_NEW)->setToolTip("New scan definition");
+  Action(ID_DATA_DELETE)->setToolTip("Delete the selected scan");
 }
 
 void MainWindow::FillWindowMenu() {
   m_pWindowMenu->clear();
   m_pWindowMenu->addActions({Action(ID_WINDOW_CASCADE), Action(ID_WINDOW_TILE)});
   m_pWindowMenu->addSeparator();
-  int number = 0;
-  for (CChildFrame* child : m_pViews->Frames()) {
-    ++number;
+  const DocTemplate& docs = m_frame.GetRuntime().m_docTemplate;
+  for (int i = 0; i < docs.GetDocumentCount(); ++i) {
+    CPelmoranDoc* doc = docs.GetDocument(i);
+    CChildFrame* child = m_pViews->FrameOf(*doc);
     // The first nine are reached by their digit, the rest by the mouse.
+    const int number = i + 1;
     const QString prefix = number < 10 ? QString("&%1 ").arg(number) : QString("%1 ").arg(number);
-    QAction* entry = m_pWindowMenu->addAction(prefix + child->windowTitle());
+    const QString title = QString::fromStdString(doc->m_strTitle);
+    QAction* entry = m_pWindowMenu->addAction(prefix + title + (child ? "" : " (closed)"));
     entry->setCheckable(true);
-    entry->setChecked(child == m_pMdiArea->currentSubWindow());
-    connect(entry, &QAction::triggered, this, [this, child = QPointer<CChildFrame>(child)] {
-      if (child && !child->IsRetired()) m_pMdiArea->setActiveSubWindow(child);
-    });
+    entry->setChecked(child && child == m_pMdiArea->currentSubWindow());
+    // A closed scan's entry shows its window again.
+    connect(entry, &QAction::triggered, this, [this, doc] { OpenScan(doc); });
   }
 }
 
+void MainWindow::CreateHint() {
+  m_pHint->setObjectName("firstStartHint");
+  m_pHint->setAlignment(Qt::AlignCenter);
+  m_pHint->setWordWrap(true);
+  m_pHint->setAttribute(Qt::WA_TransparentForMouseEvents);
+  m_pMdiArea->viewport()->installEventFilter(this);
+}
+
+bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
+  if (watched == m_pMdiArea->viewport() && event->type() == QEvent::Resize)
+    m_pHint->setGeometry(m_pMdiArea->viewport()->rect());
+  return QMainWindow::eventFilter(watched, event);
+}
+
+void MainWindow::UpdateHint() {
+  const bool endpoints = !m_frame.Endpoints().m_endpoints.empty();
+  const bool scans = m_frame.GetRuntime().GetDocumentCount() > 0;
+  m_pHint->setText(endpoints ? "Add a scan: Modbus > Data > New (Ctrl+N)."
+                             : "Add an endpoint to begin: Modbus > Endpoint > New.");
+  m_pHint->setVisible(!scans);
+}
+
 void MainWindow::UpdateCommandUI() {
+  UpdateHint();
+  Action(ID_FILE_PRINT)->setEnabled(ActiveView() != nullptr);
   const bool endpoints = !m_frame.Endpoints().m_endpoints.empty();
   Action(ID_ENDPOINT_REMOVE)->setEnabled(endpoints);
   Action(ID_DATA_NEW)->setEnabled(endpoints);
-  Action(ID_DATA_DELETE)->setEnabled(false);
+  Action(ID_DATA_DELETE)->setEnabled(SelectedScan() != nullptr ||
+                                     !m_pProjectTree->SelectedEndpoint().empty());
   // -Trace may have started it on standard error.
   Action(ID_MODBUS_TRACE)->setChecked(FrameTrace::IsRunning());
 }
 
 void MainWindow::UpdateFrame() {
-  const bool documents = m_pViews->FrameCount() > 0;
+  // A scan whose window is closed still polls: its menus stay.
+  const bool documents = m_frame.GetRuntime().GetDocumentCount() > 0;
   if (documents != m_bDocumentMenus) {
     m_bDocumentMenus = documents;
     menuBar()->clear();
@@ -313,6 +421,7 @@ void MainWindow::UpdateFrame() {
   UpdateCommandUI();
   // Endpoints come and go with the configuration: shown at once, not at the next second.
   m_pEndpointsPane->Refresh();
+  m_pProjectTree->Refresh();
   for (QMdiSubWindow* window : m_pMdiArea->subWindowList())
     if (auto* frame = qobject_cast<CChildFrame*>(window); frame && !frame->IsRetired())
       frame->setWindowTitle(QString::fromStdString(frame->GetDocument().m_strTitle));
@@ -361,7 +470,27 @@ void MainWindow::ReportSaved(const QString& path) {
   statusBar()->showMessage(text);
 }
 
+std::string MainWindow::EventFilePath() const {
+  const std::string settings = LayoutPath();
+  if (settings.empty()) return {};
+  return settings.substr(0, settings.rfind('/') + 1) + kEventFileName;
+}
+
+void MainWindow::WriteEvent(const std::string& line) {
+  const std::string path = EventFilePath();
+  if (path.empty()) return;
+  if (!m_pEventFile || m_pEventFile->Path() != path)
+    m_pEventFile = std::make_unique<RollingTraceFile>(path);
+  m_pEventFile->Write(line);
+}
+
 void MainWindow::ShowLibraryLine(int level, const std::string& text) {
+  // Levels as syslog numbers them: 3 and below are errors, 4 warnings.
+  constexpr int kWarning = 4;
+  if (level <= kWarning)
+    m_pEventLog->Add(level < kWarning ? EventLogPane::Severity::kError
+                                      : EventLogPane::Severity::kWarning,
+                     {}, QString::fromStdString(text));
   // Long enough to be read, short enough not to outlive a connection made again.
   constexpr int kShownMs = 30000;
   statusBar()->showMessage(QString::fromStdString(LibraryLog::levelPrefix(level) + text), kShownMs);
@@ -406,8 +535,7 @@ void MainWindow::OnEndpointNew() {
   choice.nShareQueued = dlg.m_nShareQueued;
   registry.AddEndpoint(choice);
   m_bModified = true;
-  UpdateCommandUI();
-  m_pEndpointsPane->Refresh();
+  UpdateFrame();
 }
 
 void MainWindow::OnFileNew() {
@@ -430,11 +558,91 @@ void MainWindow::OnEndpointRemove() {
   dlg.m_names = registry.GetEndpointNames();
   dlg.m_nSelection = static_cast<int>(dlg.m_names.size()) - 1;
   if (dlg.DoModal() != QDialog::Accepted) return;
-  if (dlg.m_nSelection >= 0 && dlg.m_nSelection < static_cast<int>(registry.m_endpoints.size()))
-    registry.RemoveEndpoint(dlg.m_nSelection);
+  if (dlg.m_nSelection < 0 || dlg.m_nSelection >= static_cast<int>(registry.m_endpoints.size()))
+    return;
+  RemoveEndpoint(dlg.m_nSelection, false);
+}
+
+bool MainWindow::Confirm(const QString& text) {
+  QMessageBox box(QMessageBox::Question, "pelmoran", text, QMessageBox::Yes | QMessageBox::No,
+                  this);
+  // What goes cannot be had back: a hasty Enter keeps it.
+  box.setDefaultButton(QMessageBox::No);
+  return box.exec() == QMessageBox::Yes;
+}
+
+int MainWindow::ScanCount(const std::string& endpoint) const {
+  const DocTemplate& docs = m_frame.GetRuntime().m_docTemplate;
+  int count = 0;
+  for (int i = 0; i < docs.GetDocumentCount(); ++i)
+    if (docs.GetDocument(i)->m_strEndpoint == endpoint) ++count;
+  return count;
+}
+
+void MainWindow::RemoveEndpoint(int index, bool alwaysAsk) {
+  EndpointRegistry& registry = m_frame.Endpoints();
+  const std::string name = registry.m_endpoints[static_cast<size_t>(index)]->m_strName;
+  const int scans = ScanCount(name);
+  const QString who = QString::fromStdString(name);
+  QString question = "Remove endpoint " + who + "?";
+  if (scans > 0)
+    question += QString(" %1 scan%2 poll through it; they stay, without a connection, until an "
+                        "endpoint named %3 is added again.")
+                    .arg(scans)
+                    .arg(scans == 1 ? "" : "s")
+                    .arg(who);
+  if ((scans > 0 || alwaysAsk) && !Confirm(question)) return;
+  registry.RemoveEndpoint(index);
   m_bModified = true;
+  UpdateFrame();
+}
+
+void MainWindow::ShowProperties() {
+  if (CPelmoranDoc* doc = m_pProjectTree->SelectedScan())
+    m_pProperties->ShowScan(doc);
+  else if (const std::string endpoint = m_pProjectTree->SelectedEndpoint(); !endpoint.empty())
+    m_pProperties->ShowEndpoint(endpoint);
+  else
+    m_pProperties->ShowNothing();
   UpdateCommandUI();
-  m_pEndpointsPane->Refresh();
+}
+
+CPelmoranDoc* MainWindow::SelectedScan() const {
+  if (CPelmoranDoc* doc = m_pProjectTree->SelectedScan()) return doc;
+  // An endpoint chosen in the tree is what Delete means, not the window.
+  if (!m_pProjectTree->SelectedEndpoint().empty()) return nullptr;
+  CPelmoranView* view = ActiveView();
+  return view ? &view->GetDocument() : nullptr;
+}
+
+void MainWindow::OnDataDelete() {
+  if (CPelmoranDoc* doc = SelectedScan()) {
+    DeleteScan(*doc);
+    return;
+  }
+  const std::vector<std::string> names = m_frame.Endpoints().GetEndpointNames();
+  const auto it = std::find(names.begin(), names.end(), m_pProjectTree->SelectedEndpoint());
+  if (it != names.end()) RemoveEndpoint(static_cast<int>(it - names.begin()), true);
+}
+
+void MainWindow::OpenScan(CPelmoranDoc* doc) {
+  const DocTemplate& docs = m_frame.GetRuntime().m_docTemplate;
+  for (int i = 0; i < docs.GetDocumentCount(); ++i)
+    if (docs.GetDocument(i) == doc) m_pViews->OpenView(*doc);
+}
+
+void MainWindow::DeleteScan(CPelmoranDoc& doc) {
+  const QString question =
+      QString("Delete scan %1 (%2 tags from slave %3 on %4)? It stops polling and its tags are "
+              "no longer published.")
+          .arg(QString::fromStdString(doc.m_strTitle))
+          .arg(doc.GetTagCount())
+          .arg(doc.m_scan.m_nSlaveNode)
+          .arg(QString::fromStdString(doc.m_strEndpoint));
+  if (!Confirm(question)) return;
+  m_frame.GetRuntime().m_docTemplate.CloseDocument(&doc);
+  m_bModified = true;
+  UpdateFrame();
 }
 
 void MainWindow::OnDataNew() {

@@ -13,8 +13,13 @@
 
 class FileCommands;
 class EndpointsPane;
+class EventLogPane;
+class RollingTraceFile;
+class ProjectTree;
+class PropertyPanel;
 class HealthDlg;
 class CMainFrame;
+class CPelmoranDoc;
 class CPelmoranView;
 class WidgetViewFactory;
 class IViewFactory;
@@ -93,6 +98,11 @@ class MainWindow : public QMainWindow {
   // A line of the program's logger, in the status bar for a while.
   void ShowLibraryLine(int level, const std::string& text);
 
+  // The event log's lines go to this rolling file beside the configuration.
+  static constexpr const char* kEventFileName = "pelmoran-events.log";
+  EventLogPane& EventLog() const { return *m_pEventLog; }
+  std::string EventFilePath() const;
+
   // Opens the program's manual; the desktop's browser by default.
   static std::function<bool(const QUrl&)>& UrlOpener();
   // The manual beside the executable.
@@ -105,6 +115,16 @@ class MainWindow : public QMainWindow {
   void OnEndpointNew();
   void OnEndpointRemove();
   void OnDataNew();
+  // Deletes the selected scan, after asking.
+  void OnDataDelete();
+  // The scan the commands on one scan work on: the active window's.
+  CPelmoranDoc* SelectedScan() const;
+  // Asks, naming the scan, and deletes it: polling stops, its tags go.
+  void DeleteScan(CPelmoranDoc& doc);
+  // The scan's window shown again (or brought forward); its polling never stopped.
+  void OpenScan(CPelmoranDoc* doc);
+  // Removes an endpoint; asks first when scans poll through it, or always.
+  void RemoveEndpoint(int index, bool alwaysAsk);
   void OnHelpTopics();
   void OnAppAbout();
   // The endpoint health dialog, modeless: opened once, raised after.
@@ -118,18 +138,29 @@ class MainWindow : public QMainWindow {
   void OnMqtt();
   HealthDlg* HealthDialog() const;
   EndpointsPane& Endpoints() const { return *m_pEndpointsPane; }
+  ProjectTree& Tree() const { return *m_pProjectTree; }
+  PropertyPanel& Properties() const { return *m_pProperties; }
+  // The property panel shows what the tree has selected.
+  void ShowProperties();
   // The OPC UA address clients connect to and how many are connected, in
   // the status bar; read again once a second.
   void RefreshServerStatus();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
+  // Keeps the first-start hint over the whole scan area.
+  bool eventFilter(QObject* watched, QEvent* event) override;
 
  private:
   // Where the layout is kept; empty while no configuration directory is known.
   std::string LayoutPath() const;
   void FillWindowMenu();
   void CreateStatusBar();
+  void WriteEvent(const std::string& line);
+  // A Yes/No question whose default is No.
+  bool Confirm(const QString& text);
+  // The scans that poll through the endpoint of that name.
+  int ScanCount(const std::string& endpoint) const;
   // Save, discard or go on: false when the window is to stay open.
   bool AskToSaveBeforeClosing();
   // Where Save Test Config wrote, in the status bar until the next message.
@@ -138,6 +169,10 @@ class MainWindow : public QMainWindow {
   void CreateCommands();
   void CreateAccelerators();
   void CreateMenus();
+  void CreateToolBar();
+  // What to do first, over the empty scan area, until a scan exists.
+  void CreateHint();
+  void UpdateHint();
   QMenu* NewMenu(const QString& title, std::initializer_list<int> ids);
   void WithActiveView(void (CPelmoranView::*command)());
 
@@ -158,6 +193,11 @@ class MainWindow : public QMainWindow {
   bool m_bExitCommand = false;
   QPointer<HealthDlg> m_pHealth;
   EndpointsPane* m_pEndpointsPane;
+  ProjectTree* m_pProjectTree;
+  PropertyPanel* m_pProperties;
+  EventLogPane* m_pEventLog;
+  std::unique_ptr<RollingTraceFile> m_pEventFile;
   QLineEdit* m_pServerUrl;
   QLabel* m_pClients;
+  QLabel* m_pHint;
 };

@@ -3,15 +3,11 @@
 #include <QCloseEvent>
 #include <QMenu>
 
-#include "pointdb/DocTemplate.h"
 #include "pointdb/PelmoranDoc.h"
 #include "ui/PelmoranView.h"
 
-CChildFrame::CChildFrame(CPelmoranDoc& doc, DocTemplate& docTemplate, QWidget* parent)
-    : QMdiSubWindow(parent),
-      m_doc(doc),
-      m_docTemplate(docTemplate),
-      m_pView(new CPelmoranView(doc, this)) {
+CChildFrame::CChildFrame(CPelmoranDoc& doc, PollClock& clock, QWidget* parent)
+    : QMdiSubWindow(parent), m_doc(doc), m_pView(new CPelmoranView(doc, clock, this)) {
   setWidget(m_pView);
   setAttribute(Qt::WA_DeleteOnClose, false);
   setWindowTitle(QString::fromStdString(doc.m_strTitle));
@@ -29,10 +25,9 @@ void CChildFrame::Retire() {
 }
 
 void CChildFrame::closeEvent(QCloseEvent* event) {
-  // The window closes with its document: the template closes the document,
-  // which retires this window through the view factory.
+  // The view factory retires the window; the scan itself is deleted only by
+  // the explicit Delete command, which asks first.
   event->ignore();
   if (m_bRetired) return;
-  emit changedByOperator();
-  m_docTemplate.CloseDocument(&m_doc);
+  emit closedByOperator();
 }

@@ -9,6 +9,7 @@
 #include <QLineEdit>
 #include <QPushButton>
 #include <QVBoxLayout>
+#include <string>
 
 #include "pointdb/PointType.h"
 #include "ui/DataExchange.h"
@@ -65,21 +66,44 @@ CDataDefDlg::CDataDefDlg(QWidget* parent)
   layout->addWidget(group);
   layout->addWidget(m_pSetDefault);
   layout->addWidget(buttons);
+  m_pPollFrequency->setAccessibleName("Poll Frequency");
+  NameFieldsFromLabels();
+}
+
+QStringList CDataDefDlg::PointTypeNames() {
+  return {"COIL STATUS", "INPUT STATUS", "HOLDING REGISTER", "INPUT REGISTER"};
 }
 
 void CDataDefDlg::DoDataExchange(DataExchange& dx) {
+  if (dx.m_bSaveAndValidate && m_bEditable) CheckChoices(dx);
   dx.Int(m_pPointAddress, m_nPointAddress);
+  dx.MinMax(m_pPointAddress, m_nPointAddress, 1, kLastPointAddress);
   dx.Byte(m_pSlaveNode, m_nSlaveNode);
   dx.Int(m_pPollFrequency, m_nPollFrequency);
   dx.MinMax(m_pPollFrequency, m_nPollFrequency, 100, 10000);
   dx.Int(m_pScanLength, m_nScanLength);
   dx.MinMax(m_pScanLength, m_nScanLength, 1, 1000);
+  // The table ends at 65536: a longer scan would read past it.
+  const int32_t longest = kTableEnd - m_nPointAddress + 1;
+  if (dx.m_bSaveAndValidate && !dx.m_bFailed && m_nScanLength > longest)
+    dx.Fail(m_pScanLength, "The scan would end past address " + std::to_string(kTableEnd) +
+                               ": enter at most " + std::to_string(longest) + ".");
+}
+
+void CDataDefDlg::CheckChoices(DataExchange& dx) {
+  // What was typed stays in the list, for the operator to correct.
+  if (m_nEndpoint < 0)
+    dx.Fail(m_pEndpoint, "There is no endpoint named \"" +
+                             m_pEndpoint->currentText().trimmed().toStdString() +
+                             "\". Choose one from the list, or add it first.");
+  else if (m_nPointType < 1)
+    dx.Fail(m_pPointType, "Choose one of the four point types.");
 }
 
 void CDataDefDlg::OnInitDialog() {
   for (const std::string& name : m_strEndpoints) m_pEndpoint->addItem(QString::fromStdString(name));
   m_pEndpoint->setCurrentIndex(m_nEndpoint);
-  m_pPointType->addItems({"COIL STATUS", "INPUT STATUS", "HOLDING REGISTER", "INPUT REGISTER"});
+  m_pPointType->addItems(PointTypeNames());
   m_pPointType->setCurrentIndex(m_nPointType - 1);
   m_pSetDefault->setEnabled(!IsBitPointType(static_cast<PointType>(m_nPointType)));
   if (!m_bEditable) {

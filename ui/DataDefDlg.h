@@ -9,6 +9,8 @@
 #include "pointdb/TagFormat.h"
 #include "ui/ExchangeDialog.h"
 
+#include <QStringList>
+
 class QComboBox;
 class QLineEdit;
 class QPushButton;
@@ -26,7 +28,13 @@ class CDataDefDlg : public ExchangeDialog {
     kEndpoint = 1031,
   };
 
+  // A scan's first point is stored in 16 bits; its last may be 65536.
+  static constexpr int32_t kLastPointAddress = 65535;
+  static constexpr int32_t kTableEnd = 65536;
+
   explicit CDataDefDlg(QWidget* parent = nullptr);
+  // The four point types by their number less one: "COIL STATUS" ...
+  static QStringList PointTypeNames();
 
   int m_nPointType = 0;
   bool m_bEditable = false;
@@ -51,6 +59,8 @@ class CDataDefDlg : public ExchangeDialog {
  private:
   void OnPointTypeChange(int index);
   void OnSetDefaultDataType();
+  // The endpoint and point type must name entries of their lists.
+  void CheckChoices(DataExchange& dx);
 
   QComboBox* m_pEndpoint;
   QLineEdit* m_pPollFrequency;

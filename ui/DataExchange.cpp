@@ -35,7 +35,11 @@ bool ParseInt(const QString& text, int32_t& out) {
 }  // namespace
 
 void DataExchange::Fail(QWidget* control, const std::string& message) {
-  AfxMessageBox(message, MB_ICONEXCLAMATION);
+  // A field named by its dialog is named in the message: with many fields,
+  // the focus alone does not tell the operator which one was refused.
+  const QString field = control ? control->accessibleName() : QString();
+  AfxMessageBox(field.isEmpty() ? message : field.toStdString() + ": " + message,
+                MB_ICONEXCLAMATION);
   if (control) {
     control->setFocus(Qt::OtherFocusReason);
     if (auto* edit = qobject_cast<QLineEdit*>(control)) edit->selectAll();

@@ -12,14 +12,15 @@
 CDebugDlg::CDebugDlg(QWidget* parent) : ExchangeDialog(parent) {
   setWindowTitle("Debug Dialog");
   auto* form = new QFormLayout(this);
-  const std::pair<const char*, ControlId> rows[] = {{"NumbrPolls:", ControlId::kNumbrPolls},
-                                                    {"ScanInProgress:", ControlId::kScanInProgress},
-                                                    {"PollFrequency:", ControlId::kPollFrequency},
-                                                    {"Port:", ControlId::kPort},
-                                                    {"SlaveId:", ControlId::kSlaveId},
-                                                    {"Msg Type:", ControlId::kMsgType},
-                                                    {"Address:", ControlId::kAddress},
-                                                    {"Length:", ControlId::kLength}};
+  const std::pair<const char*, ControlId> rows[] = {
+      {"Polls Sent:", ControlId::kNumbrPolls},
+      {"Scan In Progress:", ControlId::kScanInProgress},
+      {"Poll Frequency (ms):", ControlId::kPollFrequency},
+      {"Port:", ControlId::kPort},
+      {"Slave Node:", ControlId::kSlaveId},
+      {"Function Code:", ControlId::kMsgType},
+      {"Point Address:", ControlId::kAddress},
+      {"Scan Length:", ControlId::kLength}};
   // Disabled, as nothing here can be changed, yet drawn in the colours of an
   // enabled edit: the style's grey on grey is too faint to read.
   QPalette readable = palette();

@@ -89,6 +89,21 @@ QLabel* Label(const char* text, ControlId id, QWidget* parent) {
 CEndPointDlg::CEndPointDlg(QWidget* parent) : ExchangeDialog(parent) {
   setWindowTitle("Modbus Connection");
   BuildControls();
+  NameFieldsFromLabels();
+}
+
+std::vector<std::pair<QString, int>> CEndPointDlg::ProtocolEntries() {
+  std::vector<std::pair<QString, int>> entries;
+  for (const LinkProtocol& p : kLinkProtocols) entries.emplace_back(p.entry, p.protocol);
+  return entries;
+}
+
+void CEndPointDlg::CheckName(DataExchange& dx, QWidget* field, const std::string& name) {
+  // Refused rather than cut: a name cut short could name another endpoint.
+  if (name.empty())
+    dx.Fail(field, "Enter a name: scans and tags are named after their endpoint.");
+  else if (QString::fromStdString(name).size() > kLongestName)
+    dx.Fail(field, "Enter no more than " + std::to_string(kLongestName) + " characters.");
 }
 
 QComboBox* CEndPointDlg::List(ControlId id) const { return Control<QComboBox>(id); }
@@ -97,10 +112,9 @@ void CEndPointDlg::BuildControls() {
   auto* layout = new QVBoxLayout(this);
   auto* top = new QFormLayout;
   m_pName = AddEdit(ControlId::kName);
-  m_pName->setMaxLength(99);
   auto* connectUsing = new QComboBox(this);
   connectUsing->setObjectName(ControlName(ControlId::kConnectUsing));
-  // Wide enough for its longest entry, "Remote modbusTCP Server".
+  // Wide enough for its longest entry, "Remote Modbus/TCP Server".
   connectUsing->setSizeAdjustPolicy(QComboBox::AdjustToContents);
   m_pIp = AddEdit(ControlId::kIpAddress);
   m_pPort = AddEdit(ControlId::kTcpPort);
@@ -209,7 +223,7 @@ void CEndPointDlg::FillSerialLists() {
   for (const SerialList* list : {&kBaud, &kWordLength, &kParity, &kStopBits, &kDtr, &kRts})
     for (const char* entry : list->entries) List(list->id)->addItem(entry);
   QComboBox* connectUsing = List(ControlId::kConnectUsing);
-  connectUsing->addItem("Remote modbusTCP Server");
+  connectUsing->addItem("Remote Modbus/TCP Server");
   for (int port = 1; port <= 32; ++port) {
     connectUsing->addItem(QString("Direct Connection to COM%1").arg(port));
     if (m_devicePath)
@@ -287,6 +301,8 @@ void CEndPointDlg::OnOK() {
 
 void CEndPointDlg::DoDataExchange(DataExchange& dx) {
   dx.Text(m_pName, m_strName);
+  // Refused rather than cut: a name cut short could name another endpoint.
+  if (dx.m_bSaveAndValidate && !dx.m_bFailed) CheckName(dx, m_pName, m_strName);
   dx.Text(m_pIp, m_strIpAddress);
   dx.Int(m_pPort, m_nTcpPort);
   dx.Int(m_pPause, m_nPauseMs);

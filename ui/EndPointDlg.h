@@ -41,7 +41,14 @@ class CEndPointDlg : public ExchangeDialog {
     kRtsLabel = 1030,
   };
 
+  // The longest endpoint name the configuration file keeps.
+  static constexpr int kLongestName = 99;
+
   explicit CEndPointDlg(QWidget* parent = nullptr);
+  // The network protocols by their entries' texts, with their numbers.
+  static std::vector<std::pair<QString, int>> ProtocolEntries();
+  // An endpoint's name: not empty, not longer than kLongestName.
+  static void CheckName(DataExchange& dx, QWidget* field, const std::string& name);
 
   // Filled by the caller, read back after OK.
   std::string m_strName;

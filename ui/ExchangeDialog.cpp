@@ -1,5 +1,7 @@
 #include "ui/ExchangeDialog.h"
 
+#include <QFormLayout>
+#include <QLabel>
 #include <QLineEdit>
 
 #include "ui/DataExchange.h"
@@ -22,6 +24,21 @@ QLineEdit* ExchangeDialog::AddEdit(const QString& name) {
   auto* edit = new QLineEdit(this);
   edit->setObjectName(name);
   return edit;
+}
+
+void ExchangeDialog::NameFieldsFromLabels() {
+  for (QFormLayout* form : findChildren<QFormLayout*>()) {
+    for (int row = 0; row < form->rowCount(); ++row) {
+      QLayoutItem* label = form->itemAt(row, QFormLayout::LabelRole);
+      QLayoutItem* field = form->itemAt(row, QFormLayout::FieldRole);
+      auto* text = label ? qobject_cast<QLabel*>(label->widget()) : nullptr;
+      QWidget* control = field ? field->widget() : nullptr;
+      if (!text || !control || !control->accessibleName().isEmpty()) continue;
+      QString name = text->text().remove('&').trimmed();
+      if (name.endsWith(':')) name.chop(1);
+      control->setAccessibleName(name);
+    }
+  }
 }
 
 void ExchangeDialog::showEvent(QShowEvent* event) {

@@ -44,6 +44,9 @@ class ExchangeDialog : public QDialog {
     return AddEdit(ControlName(id));
   }
   QLineEdit* AddEdit(const QString& name);
+  // Every control with a label gets the label's text as its name, which the
+  // refusals then carry ("Point Address: Enter an integer ...").
+  void NameFieldsFromLabels();
 
  private:
   void showEvent(QShowEvent* event) override;

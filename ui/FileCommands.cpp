@@ -4,11 +4,9 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QMessageBox>
 
-#include "platform/FileDialog.h"
 #include "platform/MessageBox.h"
-#include "pointdb/PelmoranDoc.h"
-#include "pointdb/ScanFile.h"
 #include "runtime/ConfigFile.h"
 #include "runtime/CsvConfig.h"
 #include "runtime/Runtime.h"
@@ -37,18 +35,40 @@ QString FileCommands::Choose(QWidget* parent, bool save, const QString& proposed
   dlg.setAcceptMode(save ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
   // An open dialog may name a file that is not there: the command says so.
   dlg.setFileMode(QFileDialog::AnyFile);
+  // The dialog's own replace question defaults to No; ours says Yes.
+  dlg.setOption(QFileDialog::DontConfirmOverwrite);
   dlg.setNameFilters(filters);
   const QFileInfo info(proposed);
   dlg.setDirectory(info.isAbsolute() ? info.absolutePath() : QDir::currentPath());
   if (!info.fileName().isEmpty()) dlg.selectFile(info.fileName());
   if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty()) return {};
-  return dlg.selectedFiles().first();
+  const QString chosen = dlg.selectedFiles().first();
+  if (save && QFileInfo::exists(chosen) && !ConfirmReplace(parent, chosen)) return {};
+  return chosen;
+}
+
+bool FileCommands::ConfirmReplace(QWidget* parent, const QString& path) {
+  QMessageBox box(QMessageBox::Question, "Save As",
+                  QFileInfo(path).fileName() + " already exists. Replace it?",
+                  QMessageBox::Yes | QMessageBox::No, parent);
+  // Saving over the configuration just chosen is what Save As is for.
+  box.setDefaultButton(QMessageBox::Yes);
+  return box.exec() == QMessageBox::Yes;
 }
 
 QString FileCommands::OnSaveTestConfig(const std::string& startupPath) {
   EnterExecutableDirectory();
   QString path = Choose(&m_window, true, QString::fromStdString(startupPath), kConfigFilters);
   if (path.isEmpty()) return {};
+  return Save(path);
+}
+
+QString FileCommands::OnSave(const std::string& startupPath) {
+  if (startupPath.empty()) return OnSaveTestConfig(startupPath);
+  return Save(QString::fromStdString(startupPath));
+}
+
+QString FileCommands::Save(const QString& path) {
   ConfigFile file(m_runtime);
   const bool saved = file.SaveTestConfig(path.toStdString());
   ShowEach(file.Messages());
@@ -103,25 +123,4 @@ bool FileCommands::OnFileOpen() {
   m_runtime.m_docTemplate.OpenDocumentFile(path.toStdString(), &message);
   if (!message.empty()) AfxMessageBox(message);
   return true;
-}
-
-void FileCommands::OnFileSave(CPelmoranDoc& doc) {
-  std::string path = doc.m_strPathName;
-  if (path.empty()) path = AfxPromptSaveAs(doc.m_strTitle);
-  // A failed save keeps the document as it was, still without a file.
-  if (path.empty()) return;
-  std::string message;
-  if (!SaveScanFile(doc, path, message)) {
-    AfxMessageBox(message);
-    return;
-  }
-  doc.m_strPathName = path;
-  doc.m_strTitle = QFileInfo(QString::fromStdString(path)).fileName().toStdString();
-}
-
-void FileCommands::InstallSaveAsPrompt(QWidget* parent) {
-  SetSaveAsHandler([parent](const std::string& proposed) {
-    const QString chosen = Choose(parent, true, QString::fromStdString(proposed), kAllFiles);
-    return chosen.isEmpty() ? std::string() : QFileInfo(chosen).absoluteFilePath().toStdString();
-  });
 }

@@ -6,7 +6,6 @@
 #include <QString>
 #include <string>
 
-class CPelmoranDoc;
 class Runtime;
 class QWidget;
 
@@ -14,10 +13,15 @@ class FileCommands {
  public:
   FileCommands(Runtime& runtime, QWidget& window) : m_runtime(runtime), m_window(window) {}
 
-  // startupPath is the file start-up restores, offered first; empty offers
-  // the executable's directory. The path written is returned; empty when
-  // cancelled or not written.
+  // Save As: startupPath is the file start-up restores, offered first; empty
+  // offers the executable's directory. A file there is replaced after a
+  // question whose default is Yes. Scans without a file are named beside the
+  // configuration file, without a dialog. The path written is returned;
+  // empty when cancelled or not written.
   QString OnSaveTestConfig(const std::string& startupPath);
+  // Save: the whole configuration into the file start-up restores, without
+  // a dialog; Save As while that file is not known.
+  QString OnSave(const std::string& startupPath);
   // False when cancelled.
   bool OnRestoreTestConfig(const std::string& startupPath);
   // The configuration written as CSV files into a chosen directory; false
@@ -29,17 +33,15 @@ class FileCommands {
   bool OnImportCsv(const std::string& startupPath);
   // A scan file read as a new document; false when cancelled.
   bool OnFileOpen();
-  // The document saved to its file; a document without one asks for a name
-  // once, and is saved silently from then on.
-  void OnFileSave(CPelmoranDoc& doc);
-
-  // The Save As prompt of documents saved without a file becomes a dialog.
-  static void InstallSaveAsPrompt(QWidget* parent);
   // The directory of the executable, made the current directory so that
   // relative names and the dialogs start there.
   static QString EnterExecutableDirectory();
 
  private:
+  // Writes the configuration file and every scan; the path written, or empty.
+  QString Save(const QString& path);
+  // "NAME already exists. Replace it?", Yes by default.
+  static bool ConfirmReplace(QWidget* parent, const QString& path);
   // A file dialog; empty when cancelled.
   static QString Choose(QWidget* parent, bool save, const QString& proposed,
                         const QStringList& filters);

@@ -25,11 +25,11 @@ const char* const kPairReason =
 
 }  // namespace
 
-CPelmoranView::CPelmoranView(CPelmoranDoc& doc, QWidget* parent)
+CPelmoranView::CPelmoranView(CPelmoranDoc& doc, PollClock& clock, QWidget* parent)
     : QTreeView(parent),
       m_printer(doc),
       m_doc(doc),
-      m_pClock(new PollClock(doc, this)),
+      m_pClock(&clock),
       m_pModel(new TagListModel(doc, this)) {
   setRootIsDecorated(false);
   setItemsExpandable(false);
@@ -41,10 +41,18 @@ CPelmoranView::CPelmoranView(CPelmoranDoc& doc, QWidget* parent)
   auto* edit = new QAction("Set Data Type and Limits...", this);
   connect(edit, &QAction::triggered, this, [this] { EditTags(SelectedRows()); });
   addAction(edit);
+  auto* remove = new QAction("Delete Scan...", this);
+  connect(remove, &QAction::triggered, this, &CPelmoranView::deleteRequested);
+  addAction(remove);
   setContextMenuPolicy(Qt::ActionsContextMenu);
   setEditTriggers(QAbstractItemView::NoEditTriggers);
-  header()->setStretchLastSection(false);
   setModel(m_pModel);
+  // What matters first stays in sight in a narrow window: the quality and
+  // status beside the name; the last column takes what room is left.
+  header()->moveSection(TagListModel::kQuality, 1);
+  header()->moveSection(TagListModel::kStatus, 2);
+  header()->setStretchLastSection(true);
+  setTextElideMode(Qt::ElideRight);
   connect(m_pClock, &PollClock::tagValuesRefreshed, this, &CPelmoranView::RefreshTagValues);
 }
 
@@ -53,7 +61,11 @@ CPelmoranView::~CPelmoranView() = default;
 QPrinter& CPelmoranView::Printer() {
   // Made at the first print: asking for the system's printers costs time that
   // a program opening many scans should not spend.
-  if (!m_pPrinter) m_pPrinter = std::make_unique<QPrinter>();
+  if (!m_pPrinter) {
+    m_pPrinter = std::make_unique<QPrinter>();
+    const double margin = TagPrinter::kMarginMm;
+    m_pPrinter->setPageMargins(QMarginsF(margin, margin, margin, margin), QPageLayout::Millimeter);
+  }
   return *m_pPrinter;
 }
 
@@ -90,7 +102,7 @@ QSize CPelmoranView::PreferredSize() const {
 void CPelmoranView::RefreshTagValues() { m_pModel->RefreshTagValues(); }
 
 void CPelmoranView::Detach() {
-  delete m_pClock;
+  if (m_pClock) disconnect(m_pClock, nullptr, this, nullptr);
   m_pClock = nullptr;
   m_pModel->Detach();
 }

@@ -17,7 +17,8 @@ class QPrinter;
 class CPelmoranView : public QTreeView {
   Q_OBJECT
  public:
-  explicit CPelmoranView(CPelmoranDoc& doc, QWidget* parent = nullptr);
+  // The clock is the scan's own: it outlives the view and polls without it.
+  CPelmoranView(CPelmoranDoc& doc, PollClock& clock, QWidget* parent = nullptr);
   ~CPelmoranView() override;
 
   CPelmoranDoc& GetDocument() const { return m_doc; }
@@ -29,9 +30,9 @@ class CPelmoranView : public QTreeView {
   // The size that shows every column and a screenful of rows.
   QSize PreferredSize() const;
   void RefreshTagValues();
-  // The document is going: the clock stops and no row reads it any more.
+  // The view or its document is going: no row reads the document any more.
   void Detach();
-  // The document has gone; the window only waits to be deleted.
+  // The view has gone; its window only waits to be deleted.
   bool IsDetached() const { return m_pClock == nullptr; }
 
   // Commands on the scan.
@@ -56,6 +57,8 @@ class CPelmoranView : public QTreeView {
  signals:
   // A tag's data type or limits, or the poll frequency, changed by the operator.
   void definitionChanged();
+  // The context menu's Delete Scan: the main window asks and deletes.
+  void deleteRequested();
 
  protected:
   void mouseDoubleClickEvent(QMouseEvent* event) override;

@@ -1,12 +1,16 @@
 #include "ui/TagListModel.h"
 
+#include <QApplication>
 #include <QBrush>
 #include <QColor>
 #include <QDateTime>
+#include <QIcon>
+#include <QStyle>
 #include <algorithm>
 #include <string>
 
 #include "pointdb/DataType.h"
+#include "pointdb/DataTypeInfo.h"
 #include "pointdb/PelmoranDoc.h"
 
 namespace {
@@ -14,7 +18,7 @@ namespace {
 const char* const kHeaders[] = {"TagName",    "Current Value", "Type",   "Low Limit",
                                 "High Limit", "Quality",       "Status", "Last Good"};
 constexpr int kColumns = static_cast<int>(std::size(kHeaders));
-enum Column { kName = 0, kValue = 1, kType = 2, kLow = 3, kHigh = 4, kQuality, kStatus, kTime };
+using enum TagListModel::Column;
 
 // OPC UA stamps time in 100 ns ticks since 1601; the epoch is 11644473600 s later.
 constexpr int64_t kTicksPerMs = 10000;
@@ -52,7 +56,8 @@ void TagListModel::InsertRows() {
 
 void TagListModel::RefreshTagValues() {
   if (m_names.isEmpty()) return;
-  emit dataChanged(index(0, kValue), index(static_cast<int>(m_names.size()) - 1, kColumns - 1));
+  // Whole rows: the name cell's tint and the quality icon follow the answer too.
+  emit dataChanged(index(0, 0), index(static_cast<int>(m_names.size()) - 1, kColumns - 1));
 }
 
 void TagListModel::Detach() {
@@ -66,7 +71,7 @@ QStringList TagListModel::ColumnSamples(int column) const {
   switch (column) {
     case kName: return m_names;
     case kValue: return {"-2147483648", "-32768.00"};
-    case kType: return {"IEEE Floating-Pt", "32-Bit Integer", "Scaled 0-9999"};
+    case kType: return TypeTexts();
     case kQuality: return {"Good", "Bad"};
     case kStatus: return {"CHANNEL NOT CONNECTED", "INVALID SLAVE RESPONSE"};
     case kTime: return {"2000-12-30 20:00:00"};
@@ -94,12 +99,37 @@ QVariant TagListModel::data(const QModelIndex& index, int role) const {
       if (!IsGood() && index.column() >= kValue && index.column() <= kHigh)
         return QBrush(QColor(0x5f, 0x5f, 0x5f));
       return {};
-    // Both word orders of a type share its text; the tip tells them apart.
-    case Qt::ToolTipRole: return index.column() == kType ? WordOrder(index.row()) : QVariant();
+    // A text cut to its column is read whole in the tip; both word orders
+    // of a type share its text, and the tip tells them apart.
+    case Qt::ToolTipRole: return ToolTip(index.row(), index.column());
+    // Never colour alone: the quality carries a sign as well.
+    case Qt::DecorationRole:
+      return index.column() == kQuality ? QualityIcon(IsGood()) : QVariant();
     case Qt::BackgroundRole:
       return QBrush(IsGood() ? QColor(0xe8, 0xf5, 0xe9) : QColor(0xfd, 0xe8, 0xe6));
     default: return {};
   }
+}
+
+QStringList TagListModel::TypeTexts() {
+  QStringList texts;
+  for (int32_t type = 0; type <= kLastDataType; ++type)
+    if (const DataTypeInfo* info = FindDataTypeInfo(type)) texts << info->typeText;
+  return texts;
+}
+
+QIcon TagListModel::QualityIcon(bool good) {
+  static const QIcon goodIcon = QApplication::style()->standardIcon(QStyle::SP_DialogApplyButton);
+  static const QIcon badIcon = QApplication::style()->standardIcon(QStyle::SP_MessageBoxWarning);
+  return good ? goodIcon : badIcon;
+}
+
+QVariant TagListModel::ToolTip(int row, int column) const {
+  if (column == kQuality || column == kTime) return {};
+  const QString text = Text(row, column);
+  if (column != kType) return text;
+  const QString order = WordOrder(row);
+  return order.isEmpty() ? text : text + ": " + order;
 }
 
 QString TagListModel::WordOrder(int row) const {

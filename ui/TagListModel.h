@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QIcon>
 #include <QStringList>
 
 class CPelmoranDoc;
@@ -13,6 +14,8 @@ class CPelmoranDoc;
 class TagListModel : public QAbstractTableModel {
   Q_OBJECT
  public:
+  enum Column { kName = 0, kValue = 1, kType = 2, kLow = 3, kHigh = 4, kQuality, kStatus, kTime };
+
   explicit TagListModel(CPelmoranDoc& doc, QObject* parent = nullptr);
 
   // Inserts the rows, one per tag, each named once.
@@ -30,6 +33,10 @@ class TagListModel : public QAbstractTableModel {
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
 
  private:
+  // Every text the type column can show.
+  static QStringList TypeTexts();
+  static QIcon QualityIcon(bool good);
+  QVariant ToolTip(int row, int column) const;
   bool IsGood() const;
   QString Text(int row, int column) const;
   QString WordOrder(int row) const;

@@ -15,6 +15,10 @@ class QWidget;
 class TagPrinter {
  public:
   enum PrintMode { kPrintNone = 0, kPrintTagDescriptions = 1 };
+  // Title, scan definition and headings above the tags, two free lines below.
+  static constexpr int kLinesAroundTags = 5;
+  // A new printer's margins on every side: the page's text off its edge.
+  static constexpr double kMarginMm = 15.0;
 
   explicit TagPrinter(const CPelmoranDoc& doc) : m_doc(doc) {}
 
@@ -45,6 +49,8 @@ class TagPrinter {
   void PrintTagPage(QPainter& painter);
   void OnEndPrinting() { m_nPrintMode = kPrintNone; }
   QString Title() const;
+  // The slave, point type, addresses, poll period and status of the scan.
+  QString Definition() const;
   // Known from the tag count and the lines a page holds.
   int PageCount() const;
 

@@ -67,6 +67,7 @@ bool WindowLayout::RestoreChild(CChildFrame& child, const QMdiArea& area) const 
   const QRect kept = ReadRect(file, section);
   if (kept.isEmpty()) return false;
   child.setGeometry(PlaceInView(kept, area.viewport()->rect()));
+  if (file.GetInt(section, "Maximized", 0, 0, 1) == 1) child.showMaximized();
   CPelmoranView& view = child.View();
   const int columns = std::min(view.header()->count(), kColumnsKept);
   for (int column = 0; column < columns; ++column) {
@@ -80,11 +81,16 @@ bool WindowLayout::Save(const QMainWindow& window,
                         const std::vector<CChildFrame*>& children) const {
   if (m_path.empty()) return true;
   SettingsFile file = SettingsFile::Load(m_path);
-  WriteRect(file, kFrameSection, window.normalGeometry());
+  // Never a size the screen cannot show: the next start would open past it.
+  const QScreen* screen = window.screen();
+  const QRect normal = window.normalGeometry();
+  WriteRect(file, kFrameSection,
+            screen ? PlaceInView(normal, screen->availableGeometry()) : normal);
   file.SetInt(kFrameSection, "Maximized", window.isMaximized() ? 1 : 0);
   for (const CChildFrame* child : children) {
     const std::string section = ChildSection(*child);
     WriteRect(file, section, child->geometry());
+    file.SetInt(section, "Maximized", child->isMaximized() ? 1 : 0);
     const CPelmoranView& view = child->View();
     const int columns = std::min(view.header()->count(), kColumnsKept);
     for (int column = 0; column < columns; ++column)

@@ -150,7 +150,7 @@ void DialogTest::endpointDialogShowsTheInitialEndpoint() {
   QCOMPARE(dlg.Control<QLineEdit>(1020)->text(), QString("502"));
   QComboBox* connectUsing = dlg.Control<QComboBox>(1027);
   QCOMPARE(connectUsing->count(), 33);
-  QCOMPARE(connectUsing->currentText(), QString("Remote modbusTCP Server"));
+  QCOMPARE(connectUsing->currentText(), QString("Remote Modbus/TCP Server"));
   QCOMPARE(connectUsing->itemText(1), QString("Direct Connection to COM1"));
   QCOMPARE(connectUsing->itemText(32), QString("Direct Connection to COM32"));
   QCOMPARE(Entries(dlg.Control<QComboBox>(1004)),
@@ -272,10 +272,10 @@ void DialogTest::endpointDialogRefusesAPortThatIsNoInteger() {
   dlg.m_pFrame = &registry;
   dlg.m_serial = InitialSerial();
   dlg.show();
-  dlg.Control<QLineEdit>(1000)->setText("");
+  dlg.Control<QLineEdit>(1000)->setText("PLC");
   dlg.Control<QLineEdit>(1020)->setText("50x2");
   dlg.accept();
-  QCOMPARE(log.texts, std::vector<std::string>{"Enter an integer."});
+  QCOMPARE(log.texts, std::vector<std::string>{"Service Port: Enter an integer."});
   QVERIFY(dlg.isVisible());
   QCOMPARE(dlg.focusWidget(), dlg.Control<QLineEdit>(1020));
   dlg.Control<QLineEdit>(1020)->setText("1502");
@@ -284,7 +284,7 @@ void DialogTest::endpointDialogRefusesAPortThatIsNoInteger() {
   QCOMPARE(dlg.result(), int(QDialog::Accepted));
   QCOMPARE(dlg.m_nTcpPort, 1502);
   QCOMPARE(dlg.m_strIpAddress, std::string("10.0.0.9"));
-  QCOMPARE(dlg.m_strName, std::string());  // an empty name is accepted
+  QCOMPARE(dlg.m_strName, std::string("PLC"));
 }
 
 void DialogTest::endpointDialogChecksTheNetworkFields_data() {
@@ -292,8 +292,9 @@ void DialogTest::endpointDialogChecksTheNetworkFields_data() {
   QTest::addColumn<QString>("ip");
   QTest::addColumn<QString>("port");
   QTest::addColumn<QString>("refusal");  // empty: accepted
-  const QString ports = "Enter an integer between 1 and 65535.";
-  const QString addresses = "Enter an IPv4 address: four numbers from 0 to 255 separated by dots.";
+  const QString ports = "Service Port: Enter an integer between 1 and 65535.";
+  const QString addresses =
+      "IP Address: Enter an IPv4 address: four numbers from 0 to 255 separated by dots.";
   QTest::newRow("port beyond 16 bits") << 0 << "10.0.0.9"
                                        << "102037" << ports;
   QTest::newRow("port 0") << 0 << "10.0.0.9"
@@ -311,7 +312,7 @@ void DialogTest::endpointDialogChecksTheNetworkFields_data() {
   QTest::newRow("three octets") << 0 << "10.0.9"
                                 << "502" << addresses;
   const QString hosts =
-      "Enter an IPv4 address or a host name: letters, digits and hyphens, with dots between the "
+      "IP Address: Enter an IPv4 address or a host name: letters, digits and hyphens, with dots between the "
       "parts.";
   QTest::newRow("host name") << 0 << "plc-7.local"
                              << "502"
@@ -338,7 +339,7 @@ void DialogTest::endpointDialogCarriesTheLinkSettings_data() {
   QTest::addColumn<int>("wantProtocol");
   QTest::addColumn<bool>("retriesEnabled");
   QTest::addColumn<QString>("refusal");
-  const QString retries = "Enter an integer between 0 and 100.";
+  const QString retries = "Retries (UDP): Enter an integer between 0 and 100.";
   QTest::newRow("rtu over tcp") << 0 << "RTU over TCP"
                                 << "0"
                                 << "RTS ON SEND" << 5 << false << "";
@@ -364,6 +365,7 @@ void DialogTest::endpointDialogCarriesTheLinkSettings() {
   MessageLog log;
   EndpointRegistry registry;
   CEndPointDlg dlg;
+  dlg.m_strName = "GW1";
   dlg.m_pFrame = &registry;
   dlg.m_serial = InitialSerial();
   dlg.m_nTcpPort = 4001;
@@ -403,6 +405,7 @@ void DialogTest::endpointDialogChecksTheNetworkFields() {
   MessageLog log;
   EndpointRegistry registry;
   CEndPointDlg dlg;
+  dlg.m_strName = "PLC";
   dlg.m_pFrame = &registry;
   dlg.m_serial = InitialSerial();
   dlg.show();
@@ -486,9 +489,9 @@ void DialogTest::dialogTextsAreReadableAndWhole() {
   endpoint.m_serial = InitialSerial();
   endpoint.show();
   auto* connectUsing = endpoint.Control<QComboBox>(1027);
-  QCOMPARE(connectUsing->currentText(), QString("Remote modbusTCP Server"));
+  QCOMPARE(connectUsing->currentText(), QString("Remote Modbus/TCP Server"));
   QVERIFY(connectUsing->width() >
-          connectUsing->fontMetrics().horizontalAdvance("Remote modbusTCP Server"));
+          connectUsing->fontMetrics().horizontalAdvance("Remote Modbus/TCP Server"));
 
   // Each COM port says which device it opens, under the list and as its tip.
   CEndPointDlg serial;
@@ -528,15 +531,16 @@ void DialogTest::scanDefinitionRangeChecks_data() {
   QTest::addColumn<int>("edit");
   QTest::addColumn<QString>("text");
   QTest::addColumn<QString>("refusal");
-  const QString poll = "Enter an integer between 100 and 10000.";
-  const QString length = "Enter an integer between 1 and 1000.";
-  const QString node = "Enter an integer between 0 and 255.";
+  // Each refusal names its field.
+  const QString poll = "Poll Frequency: Enter an integer between 100 and 10000.";
+  const QString length = "Scan Length: Enter an integer between 1 and 1000.";
+  const QString node = "Slave Node: Enter an integer between 0 and 255.";
   QTest::newRow("poll 99") << 1004 << "99" << poll;
   QTest::newRow("poll 100") << 1004 << "100" << QString();
   QTest::newRow("poll 10000") << 1004 << "10000" << QString();
   QTest::newRow("poll 10001") << 1004 << "10001" << poll;
   QTest::newRow("poll text") << 1004 << "fast"
-                             << "Enter an integer.";
+                             << "Poll Frequency: Enter an integer.";
   QTest::newRow("length 0") << 1003 << "0" << length;
   QTest::newRow("length 1") << 1003 << "1" << QString();
   QTest::newRow("length 1000") << 1003 << "1000" << QString();
@@ -546,7 +550,7 @@ void DialogTest::scanDefinitionRangeChecks_data() {
   QTest::newRow("node 256") << 1000 << "256" << node;
   QTest::newRow("node -1") << 1000 << "-1" << node;
   QTest::newRow("address text") << 1001 << "4x"
-                                << "Enter an integer.";
+                                << "Point Address: Enter an integer.";
 }
 
 void DialogTest::scanDefinitionRangeChecks() {
@@ -592,11 +596,11 @@ void DialogTest::scanDefinitionPointTypeAndReadOnlyMode() {
   pointType->setCurrentIndex(3);
   QVERIFY(setDefault->isEnabled());
   dlg.Control<QComboBox>(1031)->setCurrentIndex(1);
-  dlg.Control<QLineEdit>(1001)->setText("70000");
+  dlg.Control<QLineEdit>(1001)->setText("7000");
   dlg.accept();
   QCOMPARE(dlg.m_nPointType, 4);
   QCOMPARE(dlg.m_nEndpoint, 1);
-  QCOMPARE(dlg.m_nPointAddress, 70000);
+  QCOMPARE(dlg.m_nPointAddress, 7000);
 
   CDataDefDlg shown;
   FillNewScan(shown);

@@ -166,17 +166,18 @@ void MainWindowTest::menusAndEnablingFollowEndpointsAndDocuments() {
   MainWindow& window = Window();
   QCOMPARE(window.windowTitle(), QString("pelmoran"));
   QCOMPARE(MenuTitles(window), QStringList({"&File", "&Modbus", "&Help"}));
-  QCOMPARE(
-      Describe(TopMenu(window, "&File")),
-      QStringList({"&Restore Test Config", "-", "&Import CSV...", "&Export CSV...",
-                   "Import Register &Map...", "Export Register Ma&p...", "-", "E&xit"}));
+  const QStringList file{"&New Scan", "&Open Scan File...", "-", "&Save", "Save &As...",
+                         "&Restore Test Config", "-", "&Print...", "-", "&Import CSV...",
+                         "&Export CSV...", "Import Register &Map...", "Export Register Ma&p...",
+                         "-", "E&xit"};
+  QCOMPARE(Describe(TopMenu(window, "&File")), file);
   const QStringList modbus{"&Endpoint>",
                            "&New",
                            "&Remove",
                            "<",
                            "&Data>",
                            "&New",
-                           "&Delete",
+                           "&Delete...",
                            "<",
                            "-",
                            "&Health...",
@@ -184,7 +185,10 @@ void MainWindowTest::menusAndEnablingFollowEndpointsAndDocuments() {
                            "&Options...",
                            "OPC UA &Security...",
                            "&MQTT...",
-                           "Endpoints &Pane"};
+                           "Endpoints &Pane",
+                           "Project T&ree",
+                           "Propert&ies",
+                           "Event &Log"};
   QCOMPARE(Describe(TopMenu(window, "&Modbus")), modbus);
   QCOMPARE(Describe(TopMenu(window, "&Help")),
            QStringList({"&Help Topics", "-", "&About Pelmoran..."}));
@@ -214,10 +218,7 @@ void MainWindowTest::menusAndEnablingFollowEndpointsAndDocuments() {
   RunWithAnswer(window, W::ID_DATA_NEW, Accept);
   QCOMPARE(App().GetDocumentCount(), 1);
   QCOMPARE(MenuTitles(window), QStringList({"&File", "&Modbus", "&View", "&Window", "&Help"}));
-  QCOMPARE(Describe(TopMenu(window, "&File")),
-           QStringList({"Save &Test Config", "&Restore Test Config", "-", "&Import CSV...",
-                        "&Export CSV...", "Import Register &Map...", "Export Register Ma&p...",
-                        "-", "E&xit"}));
+  QCOMPARE(Describe(TopMenu(window, "&File")), file);
   QCOMPARE(Describe(TopMenu(window, "&View")), QStringList({"Scan Definition", "DebugData"}));
   QCOMPARE(Describe(TopMenu(window, "&Modbus")), modbus);
   QCOMPARE(window.windowTitle(), QString("pelmoran - Pelmor1"));
@@ -226,6 +227,10 @@ void MainWindowTest::menusAndEnablingFollowEndpointsAndDocuments() {
     auto* dlg = qobject_cast<CRemoveEndpointDlg*>(modal);
     QVERIFY(dlg);
     QCOMPARE(dlg->m_nSelection, 0);
+    // Its scan is named in the question that follows.
+    AnswerNextModal([](QWidget* question) {
+      qobject_cast<QMessageBox*>(question)->button(QMessageBox::Yes)->click();
+    });
     dlg->accept();
   });
   QVERIFY(Frame().m_endpoints.empty());
@@ -280,7 +285,7 @@ void MainWindowTest::dataNewBuildsTheScanFromTheDialog() {
     QCOMPARE(dlg->Control<QComboBox>(1031)->currentText(), QString("MODBUS1"));
     dlg->Control<QComboBox>(1031)->setCurrentIndex(1);
     dlg->Control<QLineEdit>(1000)->setText("17");
-    dlg->Control<QLineEdit>(1001)->setText("70000");
+    dlg->Control<QLineEdit>(1001)->setText("4464");
     dlg->Control<QLineEdit>(1003)->setText("10");
     AnswerNextModal([](QWidget* nested) {
       auto* types = qobject_cast<CDataTypeDlg*>(nested);
@@ -304,11 +309,12 @@ void MainWindowTest::dataNewBuildsTheScanFromTheDialog() {
   QCOMPARE(App().m_nDefaultDataType, 6);
   QCOMPARE(App().m_strDefaultDelimiter, std::string("_"));
 
-  // The next Data New starts from the defaults chosen; -1 wraps to 65535.
+  // The next Data New starts from the defaults chosen; the last address fits.
   RunWithAnswer(Window(), W::ID_DATA_NEW, [](QWidget* modal) {
     auto* dlg = qobject_cast<CDataDefDlg*>(modal);
     QCOMPARE(dlg->m_nDataType, 6);
-    dlg->Control<QLineEdit>(1001)->setText("-1");
+    dlg->Control<QLineEdit>(1001)->setText("65535");
+    dlg->Control<QLineEdit>(1003)->setText("1");
     dlg->accept();
   });
   QCOMPARE(int(App().m_docTemplate.GetDocument(1)->m_scan.m_nPointAddress), 65535);
@@ -332,14 +338,17 @@ void MainWindowTest::dataNewCancelKeepsNoDefaults() {
   QCOMPARE(App().m_nDefaultDataType, 0);
   QCOMPARE(App().m_fDefaultHighLimit, 100.0f);
 
-  // OK with no endpoint chosen names none: nothing is made or kept.
+  // OK with no endpoint chosen is refused; cancelled, nothing is made or kept.
   RunWithAnswer(Window(), W::ID_DATA_NEW, [](QWidget* modal) {
     auto* dlg = qobject_cast<CDataDefDlg*>(modal);
     dlg->m_nDataType = 2;
     dlg->Control<QComboBox>(1031)->setCurrentIndex(-1);
     dlg->accept();
+    QVERIFY(dlg->isVisible());
+    dlg->reject();
   });
-  QCOMPARE(m_log->texts, std::vector<std::string>{"Encountered an improper argument."});
+  QCOMPARE(m_log->texts.size(), size_t(1));
+  QVERIFY(m_log->texts[0].find("Endpoint: There is no endpoint named") == 0);
   QCOMPARE(App().GetDocumentCount(), 0);
   QCOMPARE(App().m_nDefaultDataType, 0);
 }
@@ -387,6 +396,8 @@ void MainWindowTest::acceleratorsMakeScansAndEditingKeysDoNothing() {
 }
 
 void MainWindowTest::tagListShowsColumnsRowsAndRefreshes() {
+  // Room for every column beside the project tree.
+  Window().resize(1280, 700);
   CPelmoranDoc* doc = App().OnFileNew();
   CPelmoranView* view = ViewOf(doc, Window());
   QVERIFY(view);
@@ -416,11 +427,11 @@ void MainWindowTest::tagListShowsColumnsRowsAndRefreshes() {
   QApplication::sendPostedEvents();
   QCOMPARE(view->columnWidth(0), first);
 
-  // A refresh announces a change of every row's four value columns.
+  // A refresh announces a change of every row, whole.
   QSignalSpy changed(view->model(), &QAbstractItemModel::dataChanged);
   view->Clock().OnScanComplete();
   QCOMPARE(changed.count(), 1);
-  QCOMPARE(changed[0][0].toModelIndex(), view->model()->index(0, 1));
+  QCOMPARE(changed[0][0].toModelIndex(), view->model()->index(0, 0));
   QCOMPARE(changed[0][1].toModelIndex(), view->model()->index(15, 7));
   QCOMPARE(view->Clock().m_bScanInProgress, 0);
 
@@ -473,8 +484,8 @@ void MainWindowTest::failingScanKeepsLastValuesGreyed() {
              QColor(0x5f, 0x5f, 0x5f));
   }
   QCOMPARE(model.index(0, 5).data().toString(), QString("Bad"));
-  const QString order = dataType == 4 || dataType == 6 ? "Low word first" : "";
-  QCOMPARE(model.index(0, 2).data(Qt::ToolTipRole).toString(), order);
+  const QString order = dataType == 4 || dataType == 6 ? ": Low word first" : "";
+  QCOMPARE(model.index(0, 2).data(Qt::ToolTipRole).toString(), texts[1] + order);
   QCOMPARE(model.index(0, 6).data().toString(), QString("POLL TIMEOUT"));
   QCOMPARE(model.index(0, 7).data().toString(),
            QDateTime::fromMSecsSinceEpoch(1767323045000LL).toString("yyyy-MM-dd hh:mm:ss"));
@@ -673,11 +684,12 @@ void MainWindowTest::closingAChildWindowClosesItsScan() {
   App().OnFileNew();
   QCOMPARE(Window().windowTitle(), QString("pelmoran - Pelmor2"));
   qobject_cast<QMdiSubWindow*>(ViewOf(first, Window())->parentWidget())->close();
-  QCOMPARE(App().GetDocumentCount(), 1);
-  QCOMPARE(App().m_docTemplate.GetDocument(0)->m_strTitle, std::string("Pelmor2"));
-  ViewOf(App().m_docTemplate.GetDocument(0), Window())->parentWidget()->close();
-  QCOMPARE(App().GetDocumentCount(), 0);
-  QCOMPARE(MenuTitles(Window()), QStringList({"&File", "&Modbus", "&Help"}));
+  // The view goes; the scan stays, polling.
+  QCOMPARE(App().GetDocumentCount(), 2);
+  QVERIFY(ViewOf(first, Window()) == nullptr);
+  ViewOf(App().m_docTemplate.GetDocument(1), Window())->parentWidget()->close();
+  QCOMPARE(App().GetDocumentCount(), 2);
+  QCOMPARE(MenuTitles(Window()), QStringList({"&File", "&Modbus", "&View", "&Window", "&Help"}));
   QCOMPARE(Window().windowTitle(), QString("pelmoran"));
   // The retired windows go with the deletions they posted.
   QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -726,7 +738,7 @@ void MainWindowTest::aboutBoxShowsTheVersionAndLogo() {
 void MainWindowTest::saveAndRestoreThroughTheFileMenu() {
   const QString dir = ScratchDirectory("save");
   const QString config = dir + "/plant.tst";
-  const QString scan = dir + "/boiler.scn";
+  const QString scan = dir + "/Pelmor1.scn";
   AddEndpoint(Frame(), "MODBUS1");
   App().m_strPendingEndpoint = "MODBUS1";
   App().m_pendingScan.m_nPollFrequency = 750;
@@ -742,19 +754,15 @@ void MainWindowTest::saveAndRestoreThroughTheFileMenu() {
     QCOMPARE(QDir(dialog->directory()).canonicalPath(),
              QDir(QFileInfo(startup).path()).canonicalPath());
     QCOMPARE(dialog->findChild<QLineEdit*>("fileNameEdit")->text(), QString("pelmoran.tst"));
-    // The scan without a file is asked for a name once, after the config.
-    AnswerNextModal([scan](QWidget* saveAs) {
-      QCOMPARE(qobject_cast<QFileDialog*>(saveAs)->acceptMode(), QFileDialog::AcceptSave);
-      ChooseFile(saveAs, scan);
-    });
+    // The scan without a file is named beside the configuration, unasked.
     ChooseFile(modal, config);
   });
   Window().Action(W::ID_SAVE_TEST_CONFIG)->trigger();
   QVERIFY(AllModalsAnswered());
   QVERIFY(QFile::exists(config));
   QVERIFY(QFile::exists(scan));
-  QCOMPARE(App().m_docTemplate.GetDocument(0)->m_strTitle, std::string("boiler.scn"));
-  QCOMPARE(Window().windowTitle(), QString("pelmoran - boiler.scn"));
+  QCOMPARE(App().m_docTemplate.GetDocument(0)->m_strTitle, std::string("Pelmor1.scn"));
+  QCOMPARE(Window().windowTitle(), QString("pelmoran - Pelmor1.scn"));
   // Saved elsewhere than start-up reads, the operator is told both places.
   QCOMPARE(Window().statusBar()->currentMessage(),
            "Configuration saved to " + config + "; start-up restores " + startup);
@@ -779,7 +787,7 @@ void MainWindowTest::saveAndRestoreThroughTheFileMenu() {
   QCOMPARE(App().GetDocumentCount(), 1);
   CPelmoranDoc* restored = App().m_docTemplate.GetDocument(0);
   QCOMPARE(restored->m_scan.m_nPollFrequency, 750);
-  QCOMPARE(restored->m_strTitle, std::string("boiler.scn"));
+  QCOMPARE(restored->m_strTitle, std::string("Pelmor1.scn"));
   QCOMPARE(ViewOf(restored, Window())->model()->rowCount(), 16);
   QCOMPARE(MenuTitles(Window()), QStringList({"&File", "&Modbus", "&View", "&Window", "&Help"}));
 
@@ -851,30 +859,27 @@ void MainWindowTest::csvExportAndImportThroughTheFileMenu() {
 
 void MainWindowTest::oneScanSavedAndOpenedWithTheKeys() {
   const QString dir = ScratchDirectory("keys");
-  const QString file = dir + "/pump.scn";
+  const QString file = dir + "/Pelmor1.scn";
+  m_program->frame->m_strConfigPath = (dir + "/pelmoran.tst").toStdString();
   App().m_strPendingEndpoint = "MODBUS1";
   App().m_pendingScan.m_nScanLength = 4;
   CPelmoranDoc* doc = App().OnFileNew();
-  // Ctrl+S without a file asks for one, proposing the title.
-  RunWithAnswer(Window(), W::ID_FILE_SAVE, [file](QWidget* modal) {
-    auto* dialog = qobject_cast<QFileDialog*>(modal);
-    QVERIFY(dialog);
-    QCOMPARE(dialog->selectedFiles().value(0).section('/', -1), QString("Pelmor1"));
-    ChooseFile(modal, file);
-  });
+  // Ctrl+S saves the whole configuration where start-up reads it, without a
+  // dialog; the scan gets its file beside it.
+  Window().UpdateCommandUI();
+  Window().Action(W::ID_FILE_SAVE)->trigger();
+  QVERIFY(QApplication::activeModalWidget() == nullptr);
+  QVERIFY(QFile::exists(dir + "/pelmoran.tst"));
   QVERIFY(QFile::exists(file));
   QCOMPARE(doc->m_strPathName, file.toStdString());
-  QCOMPARE(Window().windowTitle(), QString("pelmoran - pump.scn"));
-  // From then on Ctrl+S saves silently.
-  QFile::remove(file);
-  Window().Action(W::ID_FILE_SAVE)->trigger();
-  QVERIFY(QFile::exists(file));
+  QCOMPARE(Window().windowTitle(), QString("pelmoran - Pelmor1.scn"));
+  QCOMPARE(Window().statusBar()->currentMessage(), "Configuration saved to " + dir + "/pelmoran.tst");
 
   RunWithAnswer(Window(), W::ID_FILE_OPEN, [file](QWidget* modal) { ChooseFile(modal, file); });
   QCOMPARE(App().GetDocumentCount(), 2);
   CPelmoranDoc* opened = App().m_docTemplate.GetDocument(1);
   QCOMPARE(opened->GetTagCount(), 4);
-  QCOMPARE(opened->m_strTitle, std::string("pump.scn"));
+  QCOMPARE(opened->m_strTitle, std::string("Pelmor1.scn"));
   QCOMPARE(ViewOf(opened, Window())->model()->rowCount(), 4);
 }
 
@@ -906,7 +911,7 @@ void MainWindowTest::closingAsksToSaveOnlyAfterChanges_data() {
   QTest::newRow("unchanged") << "none" << true << discard << false << true;
   QTest::newRow("endpoint added, cancelled") << "endpoint" << true << cancel << true << false;
   QTest::newRow("endpoint added, saved") << "endpoint" << true << save << true << true;
-  QTest::newRow("scan closed, discarded") << "close scan" << true << discard << true << true;
+  QTest::newRow("scan deleted, discarded") << "delete scan" << true << discard << true << true;
   QTest::newRow("tag edited, discarded") << "edit tag" << true << discard << true << true;
   QTest::newRow("restored after a change") << "restore" << true << discard << false << true;
   // As on SIGTERM: an ending nobody is there to answer for.
@@ -922,9 +927,13 @@ void MainWindowTest::closingAsksToSaveOnlyAfterChanges() {
   const QString dir = ScratchDirectory("closing");
   MainWindow& window = Window();
   if (change == "endpoint") RunWithAnswer(window, W::ID_ENDPOINT_NEW, Accept);
-  if (change == "close scan") {
+  if (change == "delete scan") {
     App().OnFileNew();
-    window.MdiArea().currentSubWindow()->close();
+    AnswerNextModal([](QWidget* question) {
+      qobject_cast<QMessageBox*>(question)->button(QMessageBox::Yes)->click();
+    });
+    window.Action(W::ID_DATA_DELETE)->trigger();
+    QVERIFY(AllModalsAnswered());
   }
   if (change == "edit tag") {
     CPelmoranView* view = ViewOf(App().OnFileNew(), window);

@@ -117,10 +117,8 @@ void OperatorSessionTest::defineWatchSaveAndRestore() {
     dlg->reject();
   });
 
-  AnswerNextModal([config, dir](QWidget* modal) {
-    AnswerNextModal([dir](QWidget* saveAs) { ChooseFile(saveAs, dir + "/holding.scn"); });
-    ChooseFile(modal, config);
-  });
+  // One dialog, for the configuration; the scan is named beside it.
+  AnswerNextModal([config](QWidget* modal) { ChooseFile(modal, config); });
   window.Action(MainWindow::ID_SAVE_TEST_CONFIG)->trigger();
   QVERIFY(AllModalsAnswered());
   QVERIFY(log.texts.empty());
@@ -136,7 +134,7 @@ void OperatorSessionTest::defineWatchSaveAndRestore() {
   QCOMPARE(program->app->GetDocumentCount(), 1);
   CPelmoranDoc* doc = program->app->m_docTemplate.GetDocument(0);
   QCOMPARE(doc->m_scan.m_nPollFrequency, 100);
-  QCOMPARE(again.windowTitle(), QString("pelmoran - holding.scn"));
+  QCOMPARE(again.windowTitle(), QString("pelmoran - Pelmor1.scn"));
   QTRY_VERIFY_WITH_TIMEOUT(g_nPolls > pollsBefore + 1, 5000);
   QTRY_VERIFY_WITH_TIMEOUT(ValueOfRow(again, 0).toInt() > pollsBefore * 10, 5000);
   program.reset();

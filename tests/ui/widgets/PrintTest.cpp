@@ -54,7 +54,8 @@ void Prepare(QPrinter& printer, const QString& file, int lines) {
   printer.setResolution(72);
   printer.setFullPage(true);
   const int h = LineHeight(printer);
-  const QPageSize size(QSize(400, (lines + 4) * h + h / 2), "tags", QPageSize::ExactMatch);
+  const QPageSize size(QSize(400, (lines + TagPrinter::kLinesAroundTags) * h + h / 2), "tags",
+                       QPageSize::ExactMatch);
   printer.setPageLayout(QPageLayout(size, QPageLayout::Portrait, QMarginsF()));
 }
 
@@ -125,7 +126,8 @@ void PrintTest::tenTagsFiveLinesGiveThreeOverlappingPages() {
   const QString title =
       "Modbus Tag Descriptions: " + QString::fromStdString(view.GetDocument().m_strTitle) +
       ", endpoint PLC, printed " + QDate::currentDate().toString("yyyy-MM-dd");
-  const QRegularExpression headings("TagName\\s+Current Value\\s+Type\\s+Low Limit\\s+High Limit");
+  const QRegularExpression headings(
+      "TagName\\s+Current Value\\s+Type\\s+Low Limit\\s+High Limit\\s+Quality");
   for (int i = 0; i < pages.size(); ++i) {
     QVERIFY2(pages[i].contains(title), qPrintable(pages[i]));
     QVERIFY(pages[i].contains(headings));

@@ -276,6 +276,57 @@ TEST_F(RegistryFixture, RemovingAPendingEndpointClosesItsHandle) {
   EXPECT_TRUE(w.frame.m_endpoints.empty());
 }
 
+// Edited while it runs: the old connection closes, its polls are released,
+// and the new settings connect in the same place of the list.
+TEST_F(RegistryFixture, AnEndpointEditedInPlaceReconnectsWithItsNewSettings) {
+  AddTcp("FIRST");
+  CModbusConnection* old = AddTcp("PLC", "10.1.2.3", 502);
+  AddTcp("LAST");
+  w.frame.OnConnectionEvent(MBS_EVENT_CONNECTED, old->m_hTcpConnection);
+  const int handle = old->m_hConnection;
+  CPelmoranDoc* doc = w.Scan("PLC", 3, 1, 2);
+  EXPECT_EQ(doc->Poll(), 1);
+  EndpointChoice choice = ChoiceOf(*old);
+  EXPECT_EQ(choice.strIpAddress, "10.1.2.3");
+  EXPECT_EQ(choice.nTimeoutMs, 2000);
+  choice.strIpAddress = "10.1.2.4";
+  choice.nTcpPort = 1502;
+  choice.nTimeoutMs = 750;
+  CModbusConnection* made = w.frame.ReplaceEndpoint(1, choice);
+  ASSERT_NE(made, nullptr);
+  EXPECT_EQ(w.frame.GetEndpointNames(), (std::vector<std::string>{"FIRST", "PLC", "LAST"}));
+  EXPECT_EQ(w.frame.m_endpoints[1].get(), made);
+  EXPECT_EQ(w.modbus.Last("CloseConnection")->handle, handle);
+  EXPECT_EQ(doc->m_scan.m_nStatus, 266) << "the poll out on the old connection was released";
+  const FakeModbus::Call* connect = w.modbus.Last("ConnectTCP2");
+  EXPECT_EQ(connect->ipAddress, inet_addr("10.1.2.4"));
+  EXPECT_EQ(connect->tcpPort, 1502u);
+  EXPECT_EQ(connect->tcp.timeoutMs, 750u);
+  EXPECT_EQ(w.frame.ReplaceEndpoint(3, choice), nullptr);
+  EXPECT_EQ(w.frame.m_endpoints.size(), 3u);
+}
+
+// A scan edited while it runs keeps its title and file; its tags are those
+// of the new definition.
+TEST_F(RegistryFixture, AScanRedefinedKeepsItsTitleAndFileWithTheNewTags) {
+  CPelmoranDoc* doc = w.Scan("PLC", 3, 1, 2);
+  doc->m_strTitle = "boiler.scn";
+  doc->m_strPathName = "/plant/boiler.scn";
+  CModbusMsg definition;
+  definition.Copy(doc->m_scan);
+  definition.m_nPointAddress = 101;
+  definition.m_nScanLength = 4;
+  definition.m_nSlaveNode = 7;
+  CPelmoranDoc* made = w.app.RedefineScan(*doc, definition, "PLC2");
+  EXPECT_EQ(w.app.GetDocumentCount(), 1);
+  EXPECT_EQ(w.app.m_docTemplate.GetDocument(0), made);
+  EXPECT_EQ(made->m_strTitle, "boiler.scn");
+  EXPECT_EQ(made->m_strPathName, "/plant/boiler.scn");
+  EXPECT_EQ(made->m_strEndpoint, "PLC2");
+  EXPECT_EQ(made->GetTagCount(), 4);
+  EXPECT_EQ(made->GetTagName(0), w.Scan("PLC2", 3, 101, 1, 0, 7)->GetTagName(0));
+}
+
 TEST_F(RegistryFixture, TheRuntimesDocumentsReachTheRuntimesRegistry) {
   EXPECT_EQ(w.app.m_pLink, &w.frame);
   CPelmoranDoc* doc = w.Scan("NOWHERE", 3, 1, 2);
