@@ -76,12 +76,15 @@ int32_t TagStore::Create(const std::string& name, UaType type, const VARIANT& va
   int32_t handle;
   {
     std::lock_guard lock(m_mutex);
-    auto& slot = m_nodes[name];
-    if (!slot) slot = std::make_unique<TagNode>(name);
-    TagNode* node = slot.get();
+    auto it = m_nodes.find(name);
+    if (it == m_nodes.end()) {
+      auto fresh = std::make_unique<TagNode>(name);
+      std::string_view key = fresh->name;
+      it = m_nodes.emplace(key, std::move(fresh)).first;
+    }
+    TagNode* node = it->second.get();
     handle = m_nNextHandle++;
-    node->handles.push_back(handle);
-    node->writable.push_back(writable);
+    node->handles.push_back({handle, writable});
     if (m_handles.size() <= static_cast<size_t>(handle))
       m_handles.resize(static_cast<size_t>(handle) + 1, nullptr);
     m_handles[static_cast<size_t>(handle)] = node;
@@ -149,9 +152,7 @@ bool TagStore::Remove(int32_t handle) {
     TagNode* node = NodeOf(handle);
     if (node == nullptr) return false;
     m_handles[static_cast<size_t>(handle)] = nullptr;
-    auto pos = std::find(node->handles.begin(), node->handles.end(), handle);
-    node->writable.erase(node->writable.begin() + (pos - node->handles.begin()));
-    node->handles.erase(pos);
+    std::erase_if(node->handles, [&](const TagNode::Handle& h) { return h.handle == handle; });
     if (node->handles.empty()) {
       // The node object stays so that monitored items watching the name pick
       // it up again when the program creates the tag anew.
@@ -179,13 +180,14 @@ TagSample TagStore::Sample(const TagNode* node) {
 
 bool TagStore::IsWritable(const TagNode* node) {
   std::lock_guard lock(m_mutex);
-  return std::find(node->writable.begin(), node->writable.end(), true) != node->writable.end();
+  return std::any_of(node->handles.begin(), node->handles.end(),
+                     [](const TagNode::Handle& h) { return h.writable; });
 }
 
 int32_t TagStore::WriteHandle(const TagNode* node) {
   std::lock_guard lock(m_mutex);
-  for (size_t i = 0; i < node->handles.size(); ++i)
-    if (node->writable[i]) return node->handles[i];
+  for (const TagNode::Handle& h : node->handles)
+    if (h.writable) return h.handle;
   return -1;
 }
 
@@ -194,7 +196,7 @@ std::vector<std::string> TagStore::PresentNames() {
   std::vector<std::string> names;
   names.reserve(m_nodes.size());
   for (const auto& [name, node] : m_nodes)
-    if (node->sample.present) names.push_back(name);
+    if (node->sample.present) names.emplace_back(name);
   return names;
 }
 

@@ -11,6 +11,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -43,8 +44,11 @@ struct TagNode {
   explicit TagNode(std::string n) : name(std::move(n)) {}
   const std::string name;
   TagSample sample;                      // guarded
-  std::vector<int32_t> handles;          // guarded, in creation order
-  std::vector<bool> writable;            // guarded, parallel to handles
+  struct Handle {
+    int32_t handle;
+    bool writable;
+  };
+  std::vector<Handle> handles;           // guarded, in creation order
   bool dirty = false;                    // guarded
   std::vector<MonitoredItem*> watchers;  // server thread only
 };
@@ -100,7 +104,8 @@ class TagStore {
   bool ChangeSample(int32_t handle, Fn&& change);
 
   std::mutex m_mutex;
-  std::map<std::string, std::unique_ptr<TagNode>> m_nodes;
+  // Keyed by the node's own name, which lives as long as the node.
+  std::map<std::string_view, std::unique_ptr<TagNode>, std::less<>> m_nodes;
   std::vector<TagNode*> m_handles;  // by handle; null once removed
   std::deque<TagNode*> m_dirty;
   int64_t m_nBatchTime = 0;

@@ -3,8 +3,9 @@
 // (BENCH.<i>) with one subscription, keeps Publish requests in flight and
 // counts the data change notifications it receives.
 //   opcua_bench_client <port> <tags> <seconds>
-// Prints "ready" once all items are created and the first notifications are
-// in, then, after the given seconds, "delivered <n>" (counted after ready).
+// Prints "ready <s>" once all items are created (in s seconds) and the first
+// notifications are in, then, after the given seconds, "delivered <n>"
+// (counted after ready).
 #include <asio.hpp>
 #include <chrono>
 #include <cstdio>
@@ -254,10 +255,13 @@ int main(int argc, char** argv) {
   BenchClient client(io, static_cast<uint16_t>(std::atoi(argv[1])));
   client.Open();
   client.Session();
+  auto creating = std::chrono::steady_clock::now();
   client.Monitor(std::atoi(argv[2]));
+  double created =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - creating).count();
   // Let the initial values drain before counting.
   client.Count(std::chrono::steady_clock::now() + std::chrono::seconds(2));
-  std::printf("ready\n");
+  std::printf("ready %.3f\n", created);
   std::fflush(stdout);
   auto until = std::chrono::steady_clock::now() + std::chrono::seconds(std::atoi(argv[3]));
   std::printf("delivered %llu\n", static_cast<unsigned long long>(client.Count(until)));

@@ -83,7 +83,9 @@ int main(int argc, char** argv) {
   close(pipefd[1]);
   FILE* out = fdopen(pipefd[0], "r");
   char line[128] = {};
-  if (!std::fgets(line, sizeof line, out) || std::string(line) != "ready\n") return 1;
+  double createSeconds = 0;
+  if (!std::fgets(line, sizeof line, out) || std::sscanf(line, "ready %lf", &createSeconds) != 1)
+    return 1;
   long rssMonitored = ResidentBytes();
 
   double cpu0 = CpuSeconds();
@@ -106,6 +108,8 @@ int main(int argc, char** argv) {
 
   double offered = static_cast<double>(tags) * rounds / wall;
   std::printf("tags %d, %d rounds of updates every 100 ms over %.1f s\n", tags, rounds, wall);
+  std::printf("items created in            %.2f s (%.0f per second)\n", createSeconds,
+              tags / createSeconds);
   std::printf("notifications/s offered   %.0f\n", offered);
   std::printf("notifications/s delivered %.0f (%.1f%%)\n", delivered / wall,
               100.0 * delivered / (offered * wall));
