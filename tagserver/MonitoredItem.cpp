@@ -55,6 +55,25 @@ uint32_t MonitoredItem::Attribute() const {
   return m_general ? m_general->attribute : static_cast<uint32_t>(UaId::AttrValue);
 }
 
+MonitoredItem::Older MonitoredItem::Keep(const TagSample& s) {
+  Older o{s.sourceTime, s.serverTime, s.status, s.value, s.type, s.hasValue, nullptr};
+  if (s.type != UaType::Float) o.typed = std::make_unique<TagScalar>(s.typed);
+  return o;
+}
+
+TagSample MonitoredItem::Restore(const Older& o) {
+  TagSample s;
+  s.present = true;
+  s.hasValue = o.hasValue;
+  s.value = o.value;
+  s.type = o.type;
+  if (o.typed) s.typed = *o.typed;
+  s.status = o.status;
+  s.sourceTime = o.sourceTime;
+  s.serverTime = o.serverTime;
+  return s;
+}
+
 size_t MonitoredItem::Queued() const {
   if (m_general) return m_general->queue.size();
   return m_older.size() + (m_bPending ? 1 : 0);
@@ -130,7 +149,7 @@ void MonitoredItem::Enqueue() {
     m_bLastOverflow = true;
     return;
   }
-  m_older.push_back(m_last);
+  m_older.push_back(Keep(m_last));
   if (m_bLastOverflow) m_older.back().status |= kOverflowBits;
   m_bLastOverflow = false;
   if (!full) return;
@@ -199,7 +218,7 @@ size_t MonitoredItem::Drain(UaEncoder& enc, size_t budget) {
     return n;
   }
   const size_t older = std::min(budget, m_older.size());
-  for (size_t i = 0; i < older; ++i) EncodeSample(enc, m_older[i], false);
+  for (size_t i = 0; i < older; ++i) EncodeSample(enc, Restore(m_older[i]), false);
   m_older.erase(m_older.begin(), m_older.begin() + static_cast<std::ptrdiff_t>(older));
   if (older == budget || !m_bPending) return older;
   EncodeSample(enc, m_last, m_bLastOverflow);

@@ -71,6 +71,19 @@ class MonitoredItem {
     bool hasLast = false;
     std::vector<uint8_t> last;  // the last reading, encoded without its server timestamp
   };
+  // A value queued before the latest: half the size of a TagSample, as a
+  // queue may hold many of them for every item.
+  struct Older {
+    int64_t sourceTime = 0;
+    int64_t serverTime = 0;
+    uint32_t status = 0;
+    float value = 0;
+    UaType type = UaType::Float;
+    bool hasValue = false;
+    std::unique_ptr<TagScalar> typed;  // null for a Float
+  };
+  static Older Keep(const TagSample& s);
+  static TagSample Restore(const Older& o);
   size_t Queued() const;
   bool Passes(const TagSample& s) const;
   void Enqueue();
@@ -92,7 +105,7 @@ class MonitoredItem {
   bool m_bPending = false;
   bool m_bLastOverflow = false;
   TagSample m_last;
-  std::vector<TagSample> m_older;  // queued before m_last, oldest first
+  std::vector<Older> m_older;  // queued before m_last, oldest first
   std::unique_ptr<General> m_general;
 };
 
