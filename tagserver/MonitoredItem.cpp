@@ -6,6 +6,7 @@
 
 #include "tagserver/Subscription.h"
 #include "tagserver/UaEncoder.h"
+#include "tagserver/UaNodeIds.h"
 
 namespace tagserver {
 
@@ -25,17 +26,23 @@ UaDataValue TypedDataValue(const TagSample& s, bool source, bool server) {
   return dv;
 }
 
+void FlagOverflow(UaDataValue& dv) {
+  dv.status |= kOverflowBits;
+  dv.hasStatus = true;
+}
+
 }  // namespace
 
 MonitoredItem::MonitoredItem(Subscription& owner, uint32_t id, UaNodeId node, uint32_t attribute,
                              TagNode* tag, uint32_t timestamps)
-    : m_owner(owner),
-      m_nId(id),
-      m_node(std::move(node)),
-      m_nAttribute(attribute),
-      m_pTag(tag),
-      m_nTimestamps(timestamps) {
-  if (m_pTag != nullptr) m_pTag->watchers.push_back(this);
+    : m_owner(owner), m_nId(id), m_pTag(tag), m_nTimestamps(static_cast<uint8_t>(timestamps)) {
+  if (m_pTag != nullptr) {
+    m_pTag->watchers.push_back(this);
+    return;
+  }
+  m_general = std::make_unique<General>();
+  m_general->node = std::move(node);
+  m_general->attribute = attribute;
 }
 
 MonitoredItem::~MonitoredItem() {
@@ -44,22 +51,62 @@ MonitoredItem::~MonitoredItem() {
   w.erase(std::remove(w.begin(), w.end(), this), w.end());
 }
 
+uint32_t MonitoredItem::Attribute() const {
+  return m_general ? m_general->attribute : static_cast<uint32_t>(UaId::AttrValue);
+}
+
+MonitoredItem::Older MonitoredItem::Keep(const TagSample& s) {
+  Older o{s.sourceTime, s.serverTime, s.status, s.value, s.type, s.hasValue, nullptr};
+  if (s.type != UaType::Float) o.typed = std::make_unique<TagScalar>(s.typed);
+  return o;
+}
+
+TagSample MonitoredItem::Restore(const Older& o) {
+  TagSample s;
+  s.present = true;
+  s.hasValue = o.hasValue;
+  s.value = o.value;
+  s.type = o.type;
+  if (o.typed) s.typed = *o.typed;
+  s.status = o.status;
+  s.sourceTime = o.sourceTime;
+  s.serverTime = o.serverTime;
+  return s;
+}
+
+size_t MonitoredItem::Queued() const {
+  if (m_general) return m_general->queue.size();
+  return m_older.size() + (m_bPending ? 1 : 0);
+}
+
 void MonitoredItem::Configure(const MonitoringSettings& s, uint32_t timestamps) {
   m_settings = s;
-  m_nTimestamps = timestamps;
-  if (m_queue.size() > m_settings.queueSize) {
-    size_t drop = m_queue.size() - m_settings.queueSize;
-    m_queue.erase(m_queue.begin(), m_queue.begin() + static_cast<std::ptrdiff_t>(drop));
+  m_nTimestamps = static_cast<uint8_t>(timestamps);
+  // A smaller queue keeps the newest values.
+  if (m_general) {
+    auto& q = m_general->queue;
+    if (q.size() > s.queueSize) q.erase(q.begin(), q.end() - s.queueSize);
+    return;
   }
+  const size_t olderRoom = s.queueSize - 1;
+  if (m_older.size() > olderRoom) m_older.erase(m_older.begin(), m_older.end() - olderRoom);
+}
+
+void MonitoredItem::Clear() {
+  m_older.clear();
+  m_bPending = false;
+  m_bLastOverflow = false;
+  m_bHasLast = false;
+  if (!m_general) return;
+  m_general->queue.clear();
+  m_general->hasLast = false;
 }
 
 void MonitoredItem::SetMode(MonitoringMode mode, const TagSample* current) {
   MonitoringMode old = m_mode;
   m_mode = mode;
   if (mode == MonitoringMode::Disabled) {
-    m_queue.clear();
-    m_bHasLast = false;
-    m_bHasLastGeneral = false;
+    Clear();
     return;
   }
   if (old == MonitoringMode::Disabled && current != nullptr) Push(*current);
@@ -85,11 +132,29 @@ bool MonitoredItem::Passes(const TagSample& s) const {
 
 void MonitoredItem::Push(const TagSample& s) {
   if (m_mode == MonitoringMode::Disabled || !Passes(s)) return;
+  Enqueue();
   m_last = s;
   m_bHasLast = true;
-  Entry e;
-  e.sample = s;
-  Enqueue(std::move(e));
+  m_bPending = true;
+  if (m_mode == MonitoringMode::Reporting) m_owner.MarkReady(this);
+}
+
+// Called before a new sample becomes m_last: a pending m_last moves into
+// the older values, or gives way to the new one when the queue is full and drops the newest.
+// A queue of one only ever holds the latest value, without the Overflow bit.
+void MonitoredItem::Enqueue() {
+  if (!m_bPending || m_settings.queueSize <= 1) return;
+  const bool full = m_older.size() + 1 >= m_settings.queueSize;
+  if (full && !m_settings.discardOldest) {
+    m_bLastOverflow = true;
+    return;
+  }
+  m_older.push_back(Keep(m_last));
+  if (m_bLastOverflow) m_older.back().status |= kOverflowBits;
+  m_bLastOverflow = false;
+  if (!full) return;
+  m_older.erase(m_older.begin());
+  m_older.front().status |= kOverflowBits;
 }
 
 void MonitoredItem::PushValue(const UaDataValue& dv) {
@@ -99,57 +164,67 @@ void MonitoredItem::PushValue(const UaDataValue& dv) {
   UaDataValue plain = dv;
   plain.serverTimestamp = 0;
   enc.DataValue(plain);
-  if (m_bHasLastGeneral && enc.Buffer() == m_lastGeneral) return;
-  m_lastGeneral = std::move(enc.Buffer());
-  m_bHasLastGeneral = true;
-  Entry e;
-  e.isGeneral = true;
-  e.general = dv;
-  Enqueue(std::move(e));
+  if (m_general->hasLast && enc.Buffer() == m_general->last) return;
+  m_general->last = std::move(enc.Buffer());
+  m_general->hasLast = true;
+  EnqueueGeneral(dv);
 }
 
-void MonitoredItem::Enqueue(Entry&& e) {
-  if (m_queue.size() >= m_settings.queueSize) {
+void MonitoredItem::EnqueueGeneral(const UaDataValue& dv) {
+  auto& q = m_general->queue;
+  UaDataValue e = dv;
+  if (q.size() >= m_settings.queueSize) {
     if (m_settings.discardOldest) {
-      m_queue.erase(m_queue.begin());
+      q.erase(q.begin());
     } else {
-      m_queue.pop_back();
+      q.pop_back();
     }
-    if (m_settings.queueSize > 1) {
-      Entry& flagged = m_settings.discardOldest ? (m_queue.empty() ? e : m_queue.front()) : e;
-      flagged.sample.status |= kOverflowBits;
-      flagged.general.status |= kOverflowBits;
-      flagged.general.hasStatus = true;
-    }
+    if (m_settings.queueSize > 1) FlagOverflow(m_settings.discardOldest ? q.front() : e);
   }
-  m_queue.push_back(std::move(e));
+  q.push_back(std::move(e));
   if (m_mode == MonitoringMode::Reporting) m_owner.MarkReady(this);
 }
 
+void MonitoredItem::EncodeSample(UaEncoder& enc, const TagSample& s, bool overflow) const {
+  const bool source = m_nTimestamps == 0 || m_nTimestamps == 2;
+  const bool server = m_nTimestamps == 1 || m_nTimestamps == 2;
+  const uint32_t status = overflow ? s.status | kOverflowBits : s.status;
+  enc.UInt32(m_settings.clientHandle);
+  if (s.type == UaType::Float) {
+    enc.FloatDataValue(s.hasValue, s.value, status, source ? s.sourceTime : 0,
+                       server ? s.serverTime : 0);
+    return;
+  }
+  UaDataValue dv = TypedDataValue(s, source, server);
+  dv.status = status;
+  dv.hasStatus = status != 0;
+  enc.DataValue(dv);
+}
+
 size_t MonitoredItem::Drain(UaEncoder& enc, size_t budget) {
-  size_t n = std::min(budget, m_queue.size());
-  bool source = m_nTimestamps == 0 || m_nTimestamps == 2;
-  bool server = m_nTimestamps == 1 || m_nTimestamps == 2;
-  for (size_t i = 0; i < n; ++i) {
-    const Entry& e = m_queue[i];
-    enc.UInt32(m_settings.clientHandle);
-    if (e.isGeneral) {
-      UaDataValue dv = e.general;
+  if (m_general) {
+    auto& q = m_general->queue;
+    const size_t n = std::min(budget, q.size());
+    const bool source = m_nTimestamps == 0 || m_nTimestamps == 2;
+    const bool server = m_nTimestamps == 1 || m_nTimestamps == 2;
+    for (size_t i = 0; i < n; ++i) {
+      UaDataValue dv = q[i];
       if (!server) dv.serverTimestamp = 0;
       if (!source) dv.sourceTimestamp = 0;
+      enc.UInt32(m_settings.clientHandle);
       enc.DataValue(dv);
-    } else {
-      const TagSample& s = e.sample;
-      if (s.type == UaType::Float) {
-        enc.FloatDataValue(s.hasValue, s.value, s.status, source ? s.sourceTime : 0,
-                           server ? s.serverTime : 0);
-      } else {
-        enc.DataValue(TypedDataValue(s, source, server));
-      }
     }
+    q.erase(q.begin(), q.begin() + static_cast<std::ptrdiff_t>(n));
+    return n;
   }
-  m_queue.erase(m_queue.begin(), m_queue.begin() + static_cast<std::ptrdiff_t>(n));
-  return n;
+  const size_t older = std::min(budget, m_older.size());
+  for (size_t i = 0; i < older; ++i) EncodeSample(enc, Restore(m_older[i]), false);
+  m_older.erase(m_older.begin(), m_older.begin() + static_cast<std::ptrdiff_t>(older));
+  if (older == budget || !m_bPending) return older;
+  EncodeSample(enc, m_last, m_bLastOverflow);
+  m_bPending = false;
+  m_bLastOverflow = false;
+  return older + 1;
 }
 
 }  // namespace tagserver

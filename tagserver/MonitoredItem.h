@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "tagserver/TagStore.h"
@@ -28,6 +29,7 @@ struct MonitoringSettings {
 
 class MonitoredItem {
  public:
+  // tag null: an item on a node or attribute that is not a tag's value.
   MonitoredItem(Subscription& owner, uint32_t id, UaNodeId node, uint32_t attribute, TagNode* tag,
                 uint32_t timestamps);
   ~MonitoredItem();
@@ -36,14 +38,19 @@ class MonitoredItem {
 
   uint32_t Id() const { return m_nId; }
   TagNode* Tag() const { return m_pTag; }
-  const UaNodeId& Node() const { return m_node; }
-  uint32_t Attribute() const { return m_nAttribute; }
+  // Items on a tag keep no node id: only other items are read by it.
+  const UaNodeId& Node() const { return m_general->node; }
+  uint32_t Attribute() const;
   const MonitoringSettings& Settings() const { return m_settings; }
   MonitoringMode Mode() const { return m_mode; }
-  bool HasReport() const { return m_mode == MonitoringMode::Reporting && !m_queue.empty(); }
+  bool HasReport() const { return m_mode == MonitoringMode::Reporting && Queued() > 0; }
   // Whether the item stands in its subscription's list of items to report.
   bool IsListed() const { return m_bListed; }
   void SetListed(bool listed) { m_bListed = listed; }
+  // Marked when deleted, so that its subscription drops it from its list of
+  // items to report in one pass however many go.
+  bool IsDeleted() const { return m_bDeleted; }
+  void SetDeleted() { m_bDeleted = true; }
 
   void Configure(const MonitoringSettings& s, uint32_t timestamps);
   void SetMode(MonitoringMode mode, const TagSample* current);
@@ -56,28 +63,50 @@ class MonitoredItem {
   size_t Drain(UaEncoder& enc, size_t budget);
 
  private:
-  struct Entry {
-    TagSample sample;
-    bool isGeneral = false;
-    UaDataValue general;
+  // What only an item on another node needs.
+  struct General {
+    UaNodeId node;
+    uint32_t attribute = 0;
+    std::vector<UaDataValue> queue;
+    bool hasLast = false;
+    std::vector<uint8_t> last;  // the last reading, encoded without its server timestamp
   };
+  // A value queued before the latest: half the size of a TagSample, as a
+  // queue may hold many of them for every item.
+  struct Older {
+    int64_t sourceTime = 0;
+    int64_t serverTime = 0;
+    uint32_t status = 0;
+    float value = 0;
+    UaType type = UaType::Float;
+    bool hasValue = false;
+    std::unique_ptr<TagScalar> typed;  // null for a Float
+  };
+  static Older Keep(const TagSample& s);
+  static TagSample Restore(const Older& o);
+  size_t Queued() const;
   bool Passes(const TagSample& s) const;
-  void Enqueue(Entry&& e);
+  void Enqueue();
+  void EnqueueGeneral(const UaDataValue& dv);
+  void EncodeSample(UaEncoder& enc, const TagSample& s, bool overflow) const;
+  void Clear();
 
   Subscription& m_owner;
   uint32_t m_nId;
-  UaNodeId m_node;
-  uint32_t m_nAttribute;
   TagNode* m_pTag;
-  uint32_t m_nTimestamps;
   MonitoringSettings m_settings;
   MonitoringMode m_mode = MonitoringMode::Disabled;
-  std::vector<Entry> m_queue;
+  uint8_t m_nTimestamps;
   bool m_bListed = false;
+  bool m_bDeleted = false;
   bool m_bHasLast = false;
+  // The last sample that passed the filter is also the newest in the
+  // queue while it is pending, so a queue of one holds no copy of it.
+  bool m_bPending = false;
+  bool m_bLastOverflow = false;
   TagSample m_last;
-  bool m_bHasLastGeneral = false;
-  std::vector<uint8_t> m_lastGeneral;
+  std::vector<Older> m_older;  // queued before m_last, oldest first
+  std::unique_ptr<General> m_general;
 };
 
 }  // namespace tagserver

@@ -26,6 +26,7 @@ Subscription::Subscription(Session& session, uint32_t id, double minSamplingMs)
 
 Subscription::~Subscription() {
   m_ready.clear();
+  m_general.clear();
   m_items.clear();
 }
 
@@ -47,16 +48,32 @@ MonitoredItem* Subscription::AddItem(UaNodeId node, uint32_t attribute, TagNode*
       std::make_unique<MonitoredItem>(*this, id, std::move(node), attribute, tag, timestamps);
   MonitoredItem* p = item.get();
   m_items[id] = std::move(item);
+  if (tag == nullptr) m_general.push_back(p);
   return p;
 }
 
-bool Subscription::DeleteItem(uint32_t id) {
-  auto it = m_items.find(id);
-  if (it == m_items.end()) return false;
-  if (it->second->IsListed())
-    m_ready.erase(std::remove(m_ready.begin(), m_ready.end(), it->second.get()), m_ready.end());
-  m_items.erase(it);
-  return true;
+std::vector<uint32_t> Subscription::DeleteItems(const std::vector<uint32_t>& ids) {
+  std::vector<uint32_t> results;
+  std::vector<std::unique_ptr<MonitoredItem>> doomed;
+  for (uint32_t id : ids) {
+    auto it = m_items.find(id);
+    if (it == m_items.end()) {
+      results.push_back(UaStatus::BadMonitoredItemIdInvalid);
+      continue;
+    }
+    it->second->SetDeleted();
+    doomed.push_back(std::move(it->second));
+    m_items.erase(it);
+    results.push_back(UaStatus::Good);
+  }
+  if (doomed.empty()) return results;
+  // One pass over each list, however many items go.
+  auto deleted = [](const MonitoredItem* item) { return item->IsDeleted(); };
+  m_ready.erase(m_ready.begin(), m_ready.begin() + static_cast<std::ptrdiff_t>(m_nReadyFrom));
+  m_nReadyFrom = 0;
+  std::erase_if(m_ready, deleted);
+  std::erase_if(m_general, deleted);
+  return results;
 }
 
 void Subscription::MarkReady(MonitoredItem* item) {
@@ -66,8 +83,8 @@ void Subscription::MarkReady(MonitoredItem* item) {
 }
 
 void Subscription::SampleGeneralItems() {
-  for (auto& [id, item] : m_items) {
-    if (item->Tag() != nullptr || item->Mode() == MonitoringMode::Disabled) continue;
+  for (MonitoredItem* item : m_general) {
+    if (item->Mode() == MonitoringMode::Disabled) continue;
     item->PushValue(m_session.Space()->Read(item->Node(), item->Attribute(), 2));
   }
 }
@@ -97,15 +114,19 @@ bool Subscription::SendNotifications() {
   size_t countAt = msg.Size();
   msg.Int32(0);
   size_t count = 0;
-  size_t done = 0;
-  for (; done < m_ready.size() && count < budget; ++done) {
-    MonitoredItem* item = m_ready[done];
+  for (; m_nReadyFrom < m_ready.size() && count < budget; ++m_nReadyFrom) {
+    MonitoredItem* item = m_ready[m_nReadyFrom];
     // An item switched to sampling since it was listed keeps its queue.
     if (item->Mode() == MonitoringMode::Reporting) count += item->Drain(msg, budget - count);
     if (item->HasReport()) break;
     item->SetListed(false);
   }
-  m_ready.erase(m_ready.begin(), m_ready.begin() + static_cast<std::ptrdiff_t>(done));
+  // The sent part goes once it is half the list: each item is moved O(1)
+  // times on average.
+  if (m_nReadyFrom * 2 >= m_ready.size()) {
+    m_ready.erase(m_ready.begin(), m_ready.begin() + static_cast<std::ptrdiff_t>(m_nReadyFrom));
+    m_nReadyFrom = 0;
+  }
   msg.PatchUInt32(countAt, static_cast<uint32_t>(count));
   msg.Int32(0);  // no diagnostic infos
   msg.PatchUInt32(lengthAt, static_cast<uint32_t>(msg.Size() - countAt));
@@ -119,7 +140,7 @@ bool Subscription::SendNotifications() {
     m_sent.pop_front();
   }
   m_sent.push_back({m_nNextSequence++, msg.Buffer()});
-  m_session.SendPublishResponse(*this, m_sent.back().encoded, !m_ready.empty());
+  m_session.SendPublishResponse(*this, m_sent.back().encoded, HasNotifications());
   return true;
 }
 

@@ -41,7 +41,8 @@ class Subscription {
 
   std::map<uint32_t, std::unique_ptr<MonitoredItem>>& Items() { return m_items; }
   MonitoredItem* AddItem(UaNodeId node, uint32_t attribute, TagNode* tag, uint32_t timestamps);
-  bool DeleteItem(uint32_t id);
+  // Good or BadMonitoredItemIdInvalid for each id.
+  std::vector<uint32_t> DeleteItems(const std::vector<uint32_t>& ids);
   void MarkReady(MonitoredItem* item);
 
   // One publishing interval has passed. Returns false when the subscription
@@ -60,7 +61,7 @@ class Subscription {
   void SendTimeoutStatus();
 
  private:
-  bool HasNotifications() const { return !m_ready.empty(); }
+  bool HasNotifications() const { return m_nReadyFrom < m_ready.size(); }
   void SampleGeneralItems();
   bool SendNotifications();
   bool SendKeepAlive();
@@ -78,7 +79,11 @@ class Subscription {
   uint32_t m_nNextSequence = 1;
   uint32_t m_nNextItemId = 1;
   std::map<uint32_t, std::unique_ptr<MonitoredItem>> m_items;
+  std::vector<MonitoredItem*> m_general;  // the items not on a tag, read at each cycle
+  // Items with something to report, in the order they got it; those before
+  // m_nReadyFrom are sent already.
   std::vector<MonitoredItem*> m_ready;
+  size_t m_nReadyFrom = 0;
   std::deque<SentMessage> m_sent;
 };
 

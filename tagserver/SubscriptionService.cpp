@@ -255,9 +255,7 @@ void SubscriptionService::DeleteItems(RequestContext& ctx,
                                       const DeleteMonitoredItemsRequest& request, UaEncoder& out) {
   Subscription& sub = Find(ctx, request.subscriptionId);
   CheckCount(request.monitoredItemIds.size());
-  std::vector<uint32_t> results;
-  for (uint32_t id : request.monitoredItemIds)
-    results.push_back(sub.DeleteItem(id) ? UaStatus::Good : UaStatus::BadMonitoredItemIdInvalid);
+  std::vector<uint32_t> results = sub.DeleteItems(request.monitoredItemIds);
   BeginResponse(out, ctx, UaId::DeleteMonitoredItemsResponse_Encoding_DefaultBinary);
   out.StatusArray(results);
   out.EmptyArray();

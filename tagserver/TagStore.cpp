@@ -9,7 +9,9 @@ namespace tagserver {
 
 namespace {
 
-void Apply(TagSample& s, const VARIANT& value, uint32_t status, int64_t sourceTime) {
+constexpr uint32_t kUpdatesPerClockRead = 256;
+
+void Apply(TagSample& s, const VARIANT& value, uint32_t status, int64_t sourceTime, int64_t now) {
   if (s.type == UaType::Float) {
     float f = 0;
     s.hasValue = FloatFromVariant(value, f);
@@ -22,12 +24,8 @@ void Apply(TagSample& s, const VARIANT& value, uint32_t status, int64_t sourceTi
   // A tag restored from a file is announced as good before its first poll;
   // without a value that would show clients a good nothing.
   if (!s.hasValue && (s.status & 0x80000000u) == 0) s.status = UaStatus::BadWaitingForInitialData;
-  s.serverTime = UaNow();
-  s.sourceTime = sourceTime != 0 ? sourceTime : s.serverTime;
-}
-
-void Apply(TagSample& s, const VARIANT& value, uint16_t quality) {
-  Apply(s, value, StatusFromQuality(quality), 0);
+  s.serverTime = now;
+  s.sourceTime = sourceTime != 0 ? sourceTime : now;
 }
 
 }  // namespace
@@ -40,6 +38,22 @@ UaVariant ValueOf(const TagSample& s) {
 void TagStore::SetChangeNotifier(std::function<void()> notify) {
   std::lock_guard lock(m_mutex);
   m_notify = std::move(notify);
+}
+
+// Reading the clock costs more than the rest of an update, and a program
+// updates tags in bursts: the updates between two of the server's takes
+// share one reading, renewed every kUpdatesPerClockRead updates so that a
+// long burst is not stamped with its start. Without a server taking them,
+// each update reads the clock.
+int64_t TagStore::BatchTime() {
+  if (m_nBatchUses == 0 || !m_notify) m_nBatchTime = UaNow();
+  m_nBatchUses = (m_nBatchUses + 1) % kUpdatesPerClockRead;
+  return m_nBatchTime;
+}
+
+TagNode* TagStore::NodeOf(int32_t handle) const {
+  if (handle <= 0 || static_cast<size_t>(handle) >= m_handles.size()) return nullptr;
+  return m_handles[static_cast<size_t>(handle)];
 }
 
 void TagStore::MarkDirty(TagNode* node, bool& notify) {
@@ -62,15 +76,20 @@ int32_t TagStore::Create(const std::string& name, UaType type, const VARIANT& va
   int32_t handle;
   {
     std::lock_guard lock(m_mutex);
-    auto& slot = m_nodes[name];
-    if (!slot) slot = std::make_unique<TagNode>(name);
-    TagNode* node = slot.get();
+    auto it = m_nodes.find(name);
+    if (it == m_nodes.end()) {
+      auto fresh = std::make_unique<TagNode>(name);
+      std::string_view key = fresh->name;
+      it = m_nodes.emplace(key, std::move(fresh)).first;
+    }
+    TagNode* node = it->second.get();
     handle = m_nNextHandle++;
-    node->handles.push_back(handle);
-    node->writable.push_back(writable);
-    m_handles[handle] = node;
+    node->handles.push_back({handle, writable});
+    if (m_handles.size() <= static_cast<size_t>(handle))
+      m_handles.resize(static_cast<size_t>(handle) + 1, nullptr);
+    m_handles[static_cast<size_t>(handle)] = node;
     if (node->handles.size() == 1) node->sample.type = type;
-    Apply(node->sample, value, quality);
+    Apply(node->sample, value, StatusFromQuality(quality), 0, BatchTime());
     node->sample.present = true;
     MarkDirty(node, notify);
     notifier = notify ? m_notify : nullptr;
@@ -85,10 +104,10 @@ bool TagStore::ChangeSample(int32_t handle, Fn&& change) {
   std::function<void()> notifier;
   {
     std::lock_guard lock(m_mutex);
-    auto it = m_handles.find(handle);
-    if (it == m_handles.end()) return false;
-    change(it->second->sample);
-    MarkDirty(it->second, notify);
+    TagNode* node = NodeOf(handle);
+    if (node == nullptr) return false;
+    change(node->sample, BatchTime());
+    MarkDirty(node, notify);
     if (notify) notifier = m_notify;
   }
   if (notifier) notifier();
@@ -96,12 +115,16 @@ bool TagStore::ChangeSample(int32_t handle, Fn&& change) {
 }
 
 bool TagStore::Update(int32_t handle, const VARIANT& value, uint16_t quality) {
-  return ChangeSample(handle, [&](TagSample& s) { Apply(s, value, quality); });
+  return ChangeSample(handle, [&](TagSample& s, int64_t now) {
+    Apply(s, value, StatusFromQuality(quality), 0, now);
+  });
 }
 
 bool TagStore::UpdateStatus(int32_t handle, const VARIANT& value, uint32_t status,
                             int64_t sourceTime) {
-  return ChangeSample(handle, [&](TagSample& s) { Apply(s, value, status, sourceTime); });
+  return ChangeSample(handle, [&](TagSample& s, int64_t now) {
+    Apply(s, value, status, sourceTime, now);
+  });
 }
 
 int32_t TagStore::CreateInFolder(int32_t folder, const std::string& name, const VARIANT& value,
@@ -126,20 +149,17 @@ bool TagStore::Remove(int32_t handle) {
   std::function<void()> notifier;
   {
     std::lock_guard lock(m_mutex);
-    auto it = m_handles.find(handle);
-    if (it == m_handles.end()) return false;
-    TagNode* node = it->second;
-    m_handles.erase(it);
-    auto pos = std::find(node->handles.begin(), node->handles.end(), handle);
-    node->writable.erase(node->writable.begin() + (pos - node->handles.begin()));
-    node->handles.erase(pos);
+    TagNode* node = NodeOf(handle);
+    if (node == nullptr) return false;
+    m_handles[static_cast<size_t>(handle)] = nullptr;
+    std::erase_if(node->handles, [&](const TagNode::Handle& h) { return h.handle == handle; });
     if (node->handles.empty()) {
       // The node object stays so that monitored items watching the name pick
       // it up again when the program creates the tag anew.
       node->sample = TagSample{};
       node->properties = TagProperties{};
       node->sample.status = UaStatus::BadNodeIdUnknown;
-      node->sample.serverTime = UaNow();
+      node->sample.serverTime = BatchTime();
       MarkDirty(node, notify);
       if (notify) notifier = m_notify;
     }
@@ -174,13 +194,14 @@ TagSample TagStore::Sample(const TagNode* node) {
 
 bool TagStore::IsWritable(const TagNode* node) {
   std::lock_guard lock(m_mutex);
-  return std::find(node->writable.begin(), node->writable.end(), true) != node->writable.end();
+  return std::any_of(node->handles.begin(), node->handles.end(),
+                     [](const TagNode::Handle& h) { return h.writable; });
 }
 
 int32_t TagStore::WriteHandle(const TagNode* node) {
   std::lock_guard lock(m_mutex);
-  for (size_t i = 0; i < node->handles.size(); ++i)
-    if (node->writable[i]) return node->handles[i];
+  for (const TagNode::Handle& h : node->handles)
+    if (h.writable) return h.handle;
   return -1;
 }
 
@@ -189,19 +210,23 @@ std::vector<std::string> TagStore::PresentNames() {
   std::vector<std::string> names;
   names.reserve(m_nodes.size());
   for (const auto& [name, node] : m_nodes)
-    if (node->sample.present) names.push_back(name);
+    if (node->sample.present) names.emplace_back(name);
   return names;
 }
 
-void TagStore::TakeChanges(std::vector<std::pair<TagNode*, TagSample>>& out) {
+bool TagStore::TakeChanges(std::vector<std::pair<TagNode*, TagSample>>& out, size_t max) {
   out.clear();
   std::lock_guard lock(m_mutex);
-  out.reserve(m_dirty.size());
-  for (TagNode* node : m_dirty) {
+  const size_t n = std::min(max, m_dirty.size());
+  out.reserve(n);
+  for (size_t i = 0; i < n; ++i) {
+    TagNode* node = m_dirty.front();
+    m_dirty.pop_front();
     node->dirty = false;
     out.emplace_back(node, node->sample);
   }
-  m_dirty.clear();
+  m_nBatchUses = 0;
+  return !m_dirty.empty();
 }
 
 }  // namespace tagserver

@@ -5,12 +5,13 @@
 #pragma once
 
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
 #include <string>
-#include <unordered_map>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -44,8 +45,11 @@ struct TagNode {
   explicit TagNode(std::string n) : name(std::move(n)) {}
   const std::string name;
   TagSample sample;                      // guarded
-  std::vector<int32_t> handles;          // guarded, in creation order
-  std::vector<bool> writable;            // guarded, parallel to handles
+  struct Handle {
+    int32_t handle;
+    bool writable;
+  };
+  std::vector<Handle> handles;           // guarded, in creation order
   bool dirty = false;                    // guarded
   TagProperties properties;              // guarded
   std::vector<MonitoredItem*> watchers;  // server thread only
@@ -85,10 +89,13 @@ class TagStore {
   // The handle that receives client writes: the first writable one.
   int32_t WriteHandle(const TagNode* node);
   std::vector<std::string> PresentNames();
-  // Nodes changed since the last call, each once, with their samples.
-  void TakeChanges(std::vector<std::pair<TagNode*, TagSample>>& out);
-  // Called, outside the lock, when the first change after a TakeChanges
-  // arrives: the server schedules its pass over the changes.
+  // Nodes changed since the last call, each once, with their samples, the
+  // longest waiting first and at most max of them; true when more are left,
+  // which then keep coalescing until taken.
+  bool TakeChanges(std::vector<std::pair<TagNode*, TagSample>>& out,
+                   size_t max = static_cast<size_t>(-1));
+  // Called, outside the lock, when the first change after the server took
+  // them all arrives: the server schedules its pass over the changes.
   void SetChangeNotifier(std::function<void()> notify);
   // The folders the program makes beside the tags; their variables are
   // tags of this store.
@@ -96,13 +103,19 @@ class TagStore {
 
  private:
   void MarkDirty(TagNode* node, bool& notify);
+  TagNode* NodeOf(int32_t handle) const;
+  // Updates taken together share one timestamp (see BatchTime()).
+  int64_t BatchTime();
   template <typename Fn>
   bool ChangeSample(int32_t handle, Fn&& change);
 
   std::mutex m_mutex;
-  std::map<std::string, std::unique_ptr<TagNode>> m_nodes;
-  std::unordered_map<int32_t, TagNode*> m_handles;
-  std::vector<TagNode*> m_dirty;
+  // Keyed by the node's own name, which lives as long as the node.
+  std::map<std::string_view, std::unique_ptr<TagNode>, std::less<>> m_nodes;
+  std::vector<TagNode*> m_handles;  // by handle; null once removed
+  std::deque<TagNode*> m_dirty;
+  int64_t m_nBatchTime = 0;
+  uint32_t m_nBatchUses = 0;  // 0: the next update reads the clock
   int32_t m_nNextHandle = 1;
   std::function<void()> m_notify;
   FolderTree m_folders;

@@ -18,6 +18,10 @@ namespace tagserver {
 
 namespace {
 
+// Changes handed to monitored items in one turn of the server's loop: short
+// enough that a request waits little behind them.
+constexpr size_t kChangesPerTurn = 4096;
+
 constexpr const char* kBinaryProfile =
     "http://opcfoundation.org/UA-Profile/Transport/uatcp-uasc-uabinary";
 // Clients pick the endpoint with the highest level they can use.
@@ -238,9 +242,12 @@ size_t UaServer::SessionsFrom(const std::string& address) const {
 }
 
 void UaServer::OnTagChanges() {
-  m_tags.TakeChanges(m_changes);
+  const bool more = m_tags.TakeChanges(m_changes, kChangesPerTurn);
   for (auto& [node, sample] : m_changes)
     for (MonitoredItem* item : node->watchers) item->Push(sample);
+  // Requests that arrived meanwhile are served before the rest, which
+  // waits in the store, where a tag's later updates replace its earlier.
+  if (more) asio::post(m_io, [this] { OnTagChanges(); });
 }
 
 void UaServer::Housekeeping(int64_t now) {

@@ -71,7 +71,8 @@ class UaServer {
   void OnRequest(const std::shared_ptr<UaConnection>& conn, uint32_t requestId,
                  const std::vector<uint8_t>& message);
   void OnConnectionClosed(UaConnection* conn);
-  // Hands changed tags to the monitored items watching them.
+  // Hands changed tags to the monitored items watching them, a bounded
+  // number at a time; the next turn is queued behind what waits already.
   void OnTagChanges();
   // Once a second: session and Publish timeouts, against the steady clock.
   void Housekeeping(int64_t nowMs);

@@ -83,10 +83,12 @@ int main(int argc, char** argv) {
   close(pipefd[1]);
   FILE* out = fdopen(pipefd[0], "r");
   char line[128] = {};
-  // The client tells how creating went before it is ready.
-  while (std::fgets(line, sizeof line, out) && std::string(line) != "ready\n") {
-  }
-  if (std::string(line) != "ready\n") return 1;
+  // The client tells how creating went ("created <items> <seconds>") before it is ready.
+  double createSeconds = 0;
+  unsigned long long createdItems = 0;
+  while (std::fgets(line, sizeof line, out) && std::string(line) != "ready\n")
+    std::sscanf(line, "created %llu %lf", &createdItems, &createSeconds);
+  if (std::string(line) != "ready\n" || createSeconds <= 0) return 1;
   long rssMonitored = ResidentBytes();
 
   double cpu0 = CpuSeconds();
@@ -109,6 +111,8 @@ int main(int argc, char** argv) {
 
   double offered = static_cast<double>(tags) * rounds / wall;
   std::printf("tags %d, %d rounds of updates every 100 ms over %.1f s\n", tags, rounds, wall);
+  std::printf("items created in            %.2f s (%.0f per second)\n", createSeconds,
+              tags / createSeconds);
   std::printf("notifications/s offered   %.0f\n", offered);
   std::printf("notifications/s delivered %.0f (%.1f%%)\n", delivered / wall,
               100.0 * delivered / (offered * wall));

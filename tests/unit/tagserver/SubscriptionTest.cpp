@@ -3,6 +3,9 @@
 // queues and monitoring modes. The server's timers run for real, briefly.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
+
 #include "TestClient.h"
 #include "opcua/UaStatusCodes.h"
 #include "tagserver/UaNodeIds.h"
@@ -90,7 +93,8 @@ class Subscriptions : public ::testing::Test {
   std::vector<std::pair<uint32_t, double>> CreateItems(uint32_t sub, std::vector<std::string> names,
                                                        uint32_t queue = 1,
                                                        UaExtensionObject filter = {},
-                                                       uint32_t mode = 2) {
+                                                       uint32_t mode = 2,
+                                                       bool discardOldest = true) {
     Response r =
         c.Call(UaId::CreateMonitoredItemsRequest_Encoding_DefaultBinary, [&](WireWriter& e) {
           e.uint32(sub);
@@ -107,7 +111,7 @@ class Subscriptions : public ::testing::Test {
             e.float64(0);
             e.extensionObject(filter);
             e.uint32(queue);
-            e.boolean(true);
+            e.boolean(discardOldest);
           }
         });
     std::vector<std::pair<uint32_t, double>> out;
@@ -327,6 +331,135 @@ TEST_F(Subscriptions, QueuesKeepTheNewestValuesAndFlagTheOverflow) {
   EXPECT_EQ(std::get<float>(p.items[2].value.value.values[0]), 14.0f);
   EXPECT_EQ(p.items[0].value.status & 0x0480u, 0x0480u);
   EXPECT_EQ(p.items[2].value.status, UaStatus::Good);
+}
+
+// A queue holds at most its size, the newest values or, dropping the newest,
+// the oldest and the latest; the value beside what it dropped carries the
+// Overflow bit, except in a queue of one, which holds the latest value only.
+TEST_F(Subscriptions, QueuesAreBoundedAndFlagWhatTheyDropped) {
+  struct Case {
+    uint32_t queue;
+    bool discardOldest;
+    std::vector<float> values;
+    std::vector<bool> overflow;
+  };
+  const Case cases[] = {
+      {1, true, {14}, {false}},
+      {1, false, {14}, {false}},
+      {2, true, {13, 14}, {true, false}},
+      {4, true, {11, 12, 13, 14}, {true, false, false, false}},
+      {3, false, {1, 10, 14}, {false, false, true}},
+      {6, true, {1, 10, 11, 12, 13, 14}, {false, false, false, false, false, false}},
+  };
+  for (const Case& k : cases) {
+    SCOPED_TRACE(testing::Message() << "queue " << k.queue << " oldest " << k.discardOldest);
+    s.tags.Update(a, FloatVariant(1), 192);
+    s.io.restart();
+    s.io.poll();
+    uint32_t sub = CreateSubscription(20, 300, 100);
+    CreateItems(sub, {"A"}, k.queue, {}, 2, k.discardOldest);
+    for (int i = 0; i < 5; ++i) {
+      s.tags.Update(a, FloatVariant(10.0f + i), 192);
+      s.io.restart();
+      s.io.poll();
+    }
+    Publish();
+    Published p = Decode(Await());
+    ASSERT_EQ(p.items.size(), k.values.size());
+    for (size_t i = 0; i < k.values.size(); ++i) {
+      EXPECT_EQ(std::get<float>(p.items[i].value.value.values[0]), k.values[i]);
+      EXPECT_EQ((p.items[i].value.status & 0x0480u) == 0x0480u, k.overflow[i]);
+    }
+    c.Call(UaId::DeleteSubscriptionsRequest_Encoding_DefaultBinary, [&](WireWriter& e) {
+      e.int32(1);
+      e.uint32(sub);
+    });
+  }
+}
+
+// Requests are not held up by tag changes: one that arrives behind a large
+// backlog of changes is answered after one bounded turn of handing them to
+// monitored items, and the rest are still waiting in the store.
+TEST_F(Subscriptions, RequestsAreAnsweredAheadOfABacklogOfChanges) {
+  constexpr int kTags = 20000;
+  std::vector<std::string> names;
+  std::vector<int32_t> handles;
+  for (int i = 0; i < kTags; ++i) {
+    names.push_back("L" + std::to_string(i));
+    handles.push_back(s.tags.Create(names.back(), FloatVariant(0), 192, true));
+  }
+  uint32_t sub = CreateSubscription();
+  for (size_t from = 0; from < names.size(); from += 1000)
+    CreateItems(sub, {names.begin() + from, names.begin() + from + 1000});
+  struct Case {
+    const char* name;
+    uint32_t type;
+    std::function<void(WireWriter&)> body;
+  };
+  const Case cases[] = {
+      {"Read", UaId::ReadRequest_Encoding_DefaultBinary,
+       [](WireWriter& e) {
+         e.float64(0);
+         e.uint32(0);
+         e.int32(1);
+         e.nodeId(UaNodeId::Str(1, "A"));
+         e.uint32(13);
+         e.nullString();
+         e.qualifiedName({});
+       }},
+      {"Browse", UaId::BrowseRequest_Encoding_DefaultBinary,
+       [](WireWriter& e) {
+         e.nodeId({});
+         e.dateTime(0);
+         e.uint32(0);
+         e.uint32(0);
+         e.int32(1);
+         e.nodeId(UaNodeId::Num(0, 85));
+         e.uint32(0);
+         e.nodeId({});
+         e.boolean(true);
+         e.uint32(0);
+         e.uint32(63);
+       }},
+      {"CreateMonitoredItems", UaId::CreateMonitoredItemsRequest_Encoding_DefaultBinary,
+       [&](WireWriter& e) {
+         e.uint32(sub);
+         e.uint32(2);
+         e.int32(1);
+         e.nodeId(UaNodeId::Str(1, "B"));
+         e.uint32(13);
+         e.nullString();
+         e.qualifiedName({});
+         e.uint32(2);
+         e.uint32(1);
+         e.float64(0);
+         e.extensionObject({});
+         e.uint32(1);
+         e.boolean(true);
+       }},
+  };
+  float round = 0;
+  for (const Case& k : cases) {
+    SCOPED_TRACE(k.name);
+    for (int32_t h : handles) s.tags.Update(h, FloatVariant(++round), 192);
+    uint32_t id = 0;
+    std::vector<uint8_t> bytes = c.RequestBytes(k.type, k.body, 1 << 20, id);
+    asio::post(s.io, [&] { c.Raw(bytes); });
+    s.io.restart();
+    std::vector<Response> answers;
+    auto answered = [&] {
+      return std::any_of(answers.begin(), answers.end(),
+                         [&](const Response& r) { return r.requestId == id; });
+    };
+    while (!answered()) {
+      ASSERT_EQ(s.io.run_one(), 1u);
+      for (Response& r : c.TakeResponses()) answers.push_back(std::move(r));
+    }
+    EXPECT_EQ(answers.back().serviceResult, UaStatus::Good);
+    std::vector<std::pair<TagNode*, TagSample>> waiting;
+    s.tags.TakeChanges(waiting);
+    EXPECT_GT(waiting.size(), 0u);
+  }
 }
 
 TEST_F(Subscriptions, AnAbsoluteDeadbandHoldsBackSmallChanges) {
