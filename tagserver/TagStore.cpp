@@ -170,9 +170,9 @@ bool TagStore::Remove(int32_t handle) {
 
 bool TagStore::SetProperties(int32_t handle, TagProperties properties) {
   std::lock_guard lock(m_mutex);
-  auto it = m_handles.find(handle);
-  if (it == m_handles.end()) return false;
-  it->second->properties = std::move(properties);
+  TagNode* node = NodeOf(handle);
+  if (!node) return false;
+  node->properties = std::move(properties);
   return true;
 }
 
