@@ -16,6 +16,7 @@
 #include "pointdb/DocTemplate.h"
 #include "pointdb/RequestSink.h"
 #include "pointdb/ScanContext.h"
+#include "runtime/DeviceMaps.h"
 
 class Archive;
 class SaveSet;
@@ -52,4 +53,6 @@ class Runtime : public ScanContext, public IRequestSink {
 
   EndpointRegistry m_endpoints;
   DocTemplate m_docTemplate;
+  // The register maps of the slave devices that have one.
+  DeviceMaps m_deviceMaps;
 };
