@@ -8,6 +8,7 @@
 #include "pointdb/DiskFile.h"
 #include "pointdb/PelmoranDoc.h"
 #include "pointdb/SaveSet.h"
+#include "runtime/MapFile.h"
 #include "runtime/Runtime.h"
 
 namespace {
@@ -167,7 +168,9 @@ bool ConfigFile::SaveTestConfig(const std::string& path) {
   ar.m_strFileName = path;
   Store(ar, &set);
   std::string error;
-  if (!set.Stage(file, ar.GetBuffer(), error) || !set.Commit(error)) {
+  if (!MapFile::Stage(set, MapFile::DevicesPathOf(path), MapFile::MapsPathOf(path),
+                      m_runtime.m_deviceMaps.All(), error) ||
+      !set.Stage(file, ar.GetBuffer(), error) || !set.Commit(error)) {
     m_messages.push_back("File Creation Error");
     return false;
   }
@@ -189,10 +192,18 @@ void ConfigFile::RestoreConfig(const std::string& path) {
       m_messages.push_back("The configuration file " + path + " was not read: " + error + ".");
       return;
   }
+  // The maps are read first: a damaged map file refuses the whole restore.
+  std::vector<DeviceMap> maps;
+  if (!MapFile::Load(MapFile::DevicesPathOf(path), MapFile::MapsPathOf(path), maps, error)) {
+    m_messages.push_back("The configuration file " + path + " was not restored: " + error +
+                         ". The running configuration stays.");
+    return;
+  }
   Archive ar(bytes);
   ar.m_strFileName = path;
   try {
     Load(ar);
+    m_runtime.m_deviceMaps.ReplaceAll(std::move(maps));
     RemoveLeftovers(path);
   } catch (const ArchiveException& e) {
     m_messages.push_back("The configuration file " + path + " was not restored: " + e.what() +

@@ -16,6 +16,7 @@
 #include "pointdb/PointType.h"
 #include "runtime/ConfigFile.h"
 #include "runtime/CsvTable.h"
+#include "runtime/MapFile.h"
 #include "runtime/Runtime.h"
 
 namespace {
@@ -311,6 +312,7 @@ struct ImportedConfig {
   std::vector<std::unique_ptr<CModbusConnection>> endpoints;
   std::vector<ScanEntry> scans;
   std::map<std::string, size_t> scanByPath;
+  std::vector<DeviceMap> maps;
 };
 
 std::array<uint8_t, 4> ReadIp(const Fields& f) {
@@ -480,6 +482,19 @@ void ReadTags(const std::string& directory, ImportedConfig& config) {
   });
 }
 
+// The maps are optional: an export of a configuration without them has no
+// such files.
+void ReadMaps(const std::string& directory, ImportedConfig& config) {
+  auto known = [&config](const std::string& name) {
+    return std::any_of(config.endpoints.begin(), config.endpoints.end(),
+                       [&name](const auto& e) { return e->m_strName == name; });
+  };
+  std::string error;
+  if (!MapFile::Load(directory + "/" + MapFile::kDevicesFile, directory + "/" + MapFile::kMapsFile,
+                     config.maps, error, known))
+    throw Refusal(error);
+}
+
 std::string ScanBytes(const ScanEntry& scan) {
   Archive ar;
   ar << kScanVersion << scan.endpoint << scan.delimiter << scan.port << scan.slaveNode
@@ -549,7 +564,9 @@ bool CsvConfig::Export(const std::string& directory, std::string& error) const {
   }
   return WriteTable(directory + "/" + kEndpointsFile, endpoints, error) &&
          WriteTable(directory + "/" + kScansFile, scans, error) &&
-         WriteTable(directory + "/" + kTagsFile, tags, error);
+         WriteTable(directory + "/" + kTagsFile, tags, error) &&
+         MapFile::Write(directory + "/" + MapFile::kDevicesFile, directory + "/" + MapFile::kMapsFile,
+                        m_runtime.m_deviceMaps.All(), error);
 }
 
 // Every scan handed to its document was checked as the scan file reader
@@ -561,6 +578,7 @@ bool CsvConfig::Import(const std::string& directory, const std::string& configPa
     ReadEndpoints(directory, config);
     ReadScans(directory, config);
     ReadTags(directory, config);
+    ReadMaps(directory, config);
   } catch (const Refusal& refusal) {
     error = refusal.what();
     return false;
@@ -572,6 +590,7 @@ bool CsvConfig::Import(const std::string& directory, const std::string& configPa
     if (m_bConnect) m_runtime.m_endpoints.Connect(*joined);
   }
   for (const ScanEntry& scan : config.scans) OpenScan(m_runtime, scan, configPath);
+  m_runtime.m_deviceMaps.ReplaceAll(std::move(config.maps));
   ConfigFile file(m_runtime);
   const bool saved = file.SaveTestConfig(configPath);
   m_saveMessages = file.Messages();

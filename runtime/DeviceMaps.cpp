@@ -35,3 +35,13 @@ bool DeviceMaps::Remove(const std::string& endpoint, int32_t slave) {
   if (m_listener) m_listener(endpoint, slave);
   return true;
 }
+
+void DeviceMaps::ReplaceAll(std::vector<DeviceMap> maps) {
+  std::vector<std::pair<std::string, int32_t>> gone;
+  for (const DeviceMap& old : m_maps) {
+    auto kept = std::find_if(maps.begin(), maps.end(), SameDevice(old.endpoint, old.slave));
+    if (kept == maps.end()) gone.emplace_back(old.endpoint, old.slave);
+  }
+  for (const auto& [endpoint, slave] : gone) Remove(endpoint, slave);
+  for (DeviceMap& map : maps) Put(std::move(map));
+}

@@ -17,6 +17,9 @@ class DeviceMaps {
   // Adds the map, or replaces the one of the same endpoint and slave.
   void Put(DeviceMap map);
   bool Remove(const std::string& endpoint, int32_t slave);
+  // Makes maps the whole store: the devices it lacks are removed, then each
+  // of maps is put.
+  void ReplaceAll(std::vector<DeviceMap> maps);
   // Called after every Put and Remove with the device that changed.
   void SetListener(Listener listener) { m_listener = std::move(listener); }
 
