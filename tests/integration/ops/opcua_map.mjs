@@ -1,5 +1,5 @@
-// Finds a device's tags by browsing names only (Objects, the endpoint's
-// folder, the device's folder) with the node-opcua client that the OPC UA
+// Finds a device's tags by browsing names only (Objects, the tag folder, the
+// endpoint's folder, the device's folder) with the node-opcua client that the OPC UA
 // tests' folder pins, then reads or writes them. 64-bit integers travel as
 // decimal text. Prints "RESULT <json>".
 // Usage: node opcua_map.mjs <node_modules folder> <endpoint URL> <endpoint> <device> read
@@ -24,9 +24,13 @@ async function children(session, nodeId, referenceTypeId = "HierarchicalReferenc
   return Object.fromEntries(result.references.map((r) => [r.browseName.name, r.nodeId.toString()]));
 }
 
+// Objects, the server's tag folder (whatever its name), the endpoint, the device.
 async function tagsOf(session) {
-  const endpointId = (await children(session, OBJECTS))[endpoint];
-  if (!endpointId) throw new Error(`no folder ${endpoint} under Objects`);
+  let endpointId;
+  for (const folder of Object.values(await children(session, OBJECTS))) {
+    if (folder.startsWith("ns=1;")) endpointId ??= (await children(session, folder))[endpoint];
+  }
+  if (!endpointId) throw new Error(`no folder ${endpoint} in a tag folder under Objects`);
   const deviceId = (await children(session, endpointId))[device];
   if (!deviceId) throw new Error(`no folder ${device} under ${endpoint}`);
   return children(session, deviceId, "HasComponent");
