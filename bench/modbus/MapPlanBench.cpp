@@ -32,7 +32,8 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int kHolding = 150, kInputs = 100, kCoils = 50;
 constexpr int kSlaveSize = 4000;
-constexpr int kLargestGap = 20;
+// Most rows follow closely; one in eight starts a new block further on.
+constexpr int kSmallGaps = 4, kBlockEvery = 8, kBlockGapFrom = 11, kBlockGaps = 30;
 constexpr auto kWarmUp = std::chrono::seconds(1);
 constexpr auto kMeasure = std::chrono::seconds(4);
 constexpr auto kStartTimeout = std::chrono::seconds(10);
@@ -100,7 +101,8 @@ void installLibrary() {
   m.EnableConnectionCallback(onConnection);
 }
 
-// The same map every run: tags of mixed widths with gaps of 0 to 20 between them.
+// The same map every run: tags of mixed widths, mostly 0 to 3 registers apart,
+// in blocks 11 to 40 registers apart.
 DeviceMap benchMap() {
   DeviceMap map;
   map.endpoint = "METER";
@@ -124,7 +126,9 @@ DeviceMap benchMap() {
       tag.offset = static_cast<uint16_t>(offset);
       tag.name = "T" + std::to_string(map.tags.size());
       map.tags.push_back(tag);
-      offset += MapTagWidth(tag) + static_cast<int>(next(kLargestGap + 1));
+      const bool block = next(kBlockEvery) == 0;
+      offset += MapTagWidth(tag) + static_cast<int>(block ? kBlockGapFrom + next(kBlockGaps)
+                                                          : next(kSmallGaps));
     }
   }
   return map;
@@ -231,9 +235,10 @@ int main() {
   const Rate single = measure(loop, runtime, perTag);
   const size_t fewest = fewestReads(planned);
 
-  std::printf("Register map of %zu tags (%d holding, %d input registers, %d coils) with gaps of "
-              "0-%d, on a pymodbus slave over Modbus/TCP\n",
-              planned.tags.size(), kHolding, kInputs, kCoils, kLargestGap);
+  std::printf("Register map of %zu tags (%d holding, %d input registers, %d coils), gaps of "
+              "0-%d and blocks %d-%d apart, on a pymodbus slave over Modbus/TCP\n",
+              planned.tags.size(), kHolding, kInputs, kCoils, kSmallGaps - 1, kBlockGapFrom,
+              kBlockGapFrom + kBlockGaps - 1);
   std::printf("  limits: %d registers, %d bits a read, gaps up to %d\n",
               planned.limits.maxRegisters, planned.limits.maxBits, planned.limits.maxGap);
   std::printf("%-22s %18s %12s\n", "", "requests per poll", "polls/s");
