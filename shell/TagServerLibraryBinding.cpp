@@ -19,6 +19,7 @@ void InstallTagServerLibrary() {
   t.CreateOPCFolder = &::CreateOPCFolder;
   t.CreateOPCFolderTag = &::CreateOPCFolderTag;
   t.RemoveOPCFolder = &::RemoveOPCFolder;
+  t.SetOPCTagProperties = &::SetOPCTagProperties;
   t.GetOPCServerURL = &::GetOPCServerURL;
   t.GetOPCClientCount = &::GetOPCClientCount;
   t.ShutdownOPCServer = &::ShutdownOPCServer;

@@ -12,10 +12,15 @@ namespace {
 constexpr uint32_t kOrganizes = 35;
 constexpr uint32_t kHasTypeDefinition = 40;
 constexpr uint32_t kHasSubtype = 45;
+constexpr uint32_t kHasProperty = 46;
 constexpr uint32_t kHasComponent = 47;
 constexpr uint32_t kObjectsFolder = 85;
 constexpr uint32_t kFolderType = 61;
 constexpr uint32_t kBaseDataVariableType = 63;
+constexpr uint32_t kPropertyType = 68;
+constexpr uint32_t kBaseAnalogType = 15318;
+constexpr uint32_t kAnalogItemType = 2368;
+constexpr TagProperty kTagProperties[] = {TagProperty::EngineeringUnits, TagProperty::EURange};
 constexpr uint8_t kAccessRead = 1;
 constexpr uint8_t kAccessWrite = 2;
 
@@ -64,6 +69,12 @@ bool ClassHasAttribute(uint8_t nodeClass, uint32_t a) {
     case kReferenceType: return a >= UaId::AttrIsAbstract && a <= UaId::AttrInverseName;
     default: return false;
   }
+}
+
+bool IsNumeric(UaType type) { return type >= UaType::SByte && type <= UaType::Double; }
+
+UaNodeId PropertyId(const std::string& tagId, TagProperty property) {
+  return UaNodeId::Str(1, tagId + "." + std::string(BrowseNameOf(property)));
 }
 
 }  // namespace
@@ -121,13 +132,48 @@ bool AddressSpace::Header(const UaNodeId& id, NodeHeader& out) {
   }
   if (id.ns == 1 && id.kind == UaNodeId::Kind::String && ProgramFolderHeader(id.text, out))
     return true;
-  if (Tag(id) == nullptr) return false;
+  TagNode* tag = Tag(id);
+  if (tag == nullptr) return PropertyHeader(id, out);
   std::string folder, name = id.text;
   m_tags.Folders().FolderOf(id.text, folder, name);
   out.nodeClass = kVariable;
   out.browseName = {1, name};
   out.displayName = {"", name};
-  out.typeDefinition = UaNodeId::Num(0, kBaseDataVariableType);
+  out.typeDefinition = UaNodeId::Num(0, VariableTypeOf(tag));
+  return true;
+}
+
+// Units or a range make a numeric tag an analog item: an AnalogItemType when
+// its range is known (that type requires EURange), else a BaseAnalogType.
+uint32_t AddressSpace::VariableTypeOf(TagNode* tag) {
+  if (!IsNumeric(m_tags.Sample(tag).type)) return kBaseDataVariableType;
+  TagProperties properties = m_tags.Properties(tag);
+  if (properties.hasRange) return kAnalogItemType;
+  return properties.units.empty() ? kBaseDataVariableType : kBaseAnalogType;
+}
+
+// A property node is named after its tag: a real tag of that name wins.
+TagNode* AddressSpace::PropertyTag(const UaNodeId& id, TagProperty& which) {
+  if (id.ns != 1 || id.kind != UaNodeId::Kind::String) return nullptr;
+  for (TagProperty property : kTagProperties) {
+    std::string suffix = "." + std::string(BrowseNameOf(property));
+    if (id.text.size() <= suffix.size() || !id.text.ends_with(suffix)) continue;
+    TagNode* tag = Tag(UaNodeId::Str(1, id.text.substr(0, id.text.size() - suffix.size())));
+    if (tag == nullptr || !Has(m_tags.Properties(tag), property)) continue;
+    which = property;
+    return tag;
+  }
+  return nullptr;
+}
+
+bool AddressSpace::PropertyHeader(const UaNodeId& id, NodeHeader& out) {
+  TagProperty which{};
+  if (PropertyTag(id, which) == nullptr) return false;
+  std::string name(BrowseNameOf(which));
+  out.nodeClass = kVariable;
+  out.browseName = {0, name};
+  out.displayName = {"", name};
+  out.typeDefinition = UaNodeId::Num(0, kPropertyType);
   return true;
 }
 
@@ -162,12 +208,26 @@ void AddressSpace::References(const UaNodeId& id, std::vector<NodeReference>& ou
     ProgramFolderReferences(folder, out);
     return;
   }
+  TagNode* tag = Tag(id);
+  if (tag == nullptr) {
+    // Its tag may have gone since the caller found the node.
+    TagProperty which{};
+    if (TagNode* owner = PropertyTag(id, which)) {
+      out.push_back({kHasProperty, false, UaNodeId::Str(1, owner->name)});
+      out.push_back({kHasTypeDefinition, true, UaNodeId::Num(0, kPropertyType)});
+    }
+    return;
+  }
   std::string name;
   if (m_tags.Folders().FolderOf(id.text, folder.parent, name))
     out.push_back({kHasComponent, false, UaNodeId::Str(1, folder.parent)});
   else
     out.push_back({kOrganizes, false, FolderId()});
-  out.push_back({kHasTypeDefinition, true, UaNodeId::Num(0, kBaseDataVariableType)});
+  out.push_back({kHasTypeDefinition, true, UaNodeId::Num(0, VariableTypeOf(tag))});
+  TagProperties properties = m_tags.Properties(tag);
+  for (TagProperty property : kTagProperties)
+    if (Has(properties, property))
+      out.push_back({kHasProperty, true, PropertyId(id.text, property)});
 }
 
 // Sub-folders are organized, variables are the folder's components.
@@ -223,14 +283,40 @@ UaDataValue AddressSpace::Read(const UaNodeId& id, uint32_t attribute, uint32_t 
     case UaId::AttrBrowseName: return Good(UaVariant::Scalar(UaType::QualifiedName, h.browseName));
     case UaId::AttrDisplayName:
       return Good(UaVariant::Scalar(UaType::LocalizedText, h.displayName));
-    case UaId::AttrDescription: return Good(Text(""));
+    case UaId::AttrDescription: return Good(Text(Description(id)));
     case UaId::AttrWriteMask:
     case UaId::AttrUserWriteMask: return Good(U32(0));
     default: break;
   }
   if (id.ns == 0) return ReadNs0(m_ns0.at(id.numeric), attribute);
   if (h.nodeClass == kObject) return ReadFolder(attribute);
-  return ReadTag(Tag(id), attribute, timestamps);
+  TagNode* tag = Tag(id);
+  if (tag == nullptr) return ReadProperty(id, attribute);
+  return ReadTag(tag, attribute, timestamps);
+}
+
+std::string AddressSpace::Description(const UaNodeId& id) {
+  TagNode* tag = Tag(id);
+  return tag != nullptr ? m_tags.Properties(tag).description : "";
+}
+
+UaDataValue AddressSpace::ReadProperty(const UaNodeId& id, uint32_t attribute) {
+  TagProperty which{};
+  TagNode* tag = PropertyTag(id, which);
+  if (tag == nullptr) return Bad(UaStatus::BadNodeIdUnknown);
+  switch (attribute) {
+    case UaId::AttrValue: return Good(PropertyValue(m_tags.Properties(tag), which));
+    case UaId::AttrDataType: return Good(Node(UaNodeId::Num(0, DataTypeOf(which))));
+    case UaId::AttrValueRank: return Good(I32(-1));
+    case UaId::AttrArrayDimensions: return Good(UaVariant::Array(UaType::UInt32, {}));
+    case UaId::AttrAccessLevel:
+    case UaId::AttrUserAccessLevel:
+      return Good(UaVariant::Scalar(UaType::Byte, uint64_t{kAccessRead}));
+    case UaId::AttrAccessLevelEx: return Good(U32(kAccessRead));
+    case UaId::AttrMinimumSamplingInterval: return Good(UaVariant::Scalar(UaType::Double, 0.0));
+    case UaId::AttrHistorizing: return Good(Bool(false));
+    default: return Bad(UaStatus::BadAttributeIdInvalid);
+  }
 }
 
 UaDataValue AddressSpace::ReadFolder(uint32_t attribute) {

@@ -1,7 +1,9 @@
 // What clients browse and read: the reduced namespace 0 and, in namespace 1,
 // the tag folder (ns=1;i=1, named after the ProgID, organized by Objects) and
 // one Float variable ns=1;s=<tag name> per published tag name; beside the
-// tags, the folders the program makes (FolderTree) with their variables.
+// tags, the folders the program makes (FolderTree) with their variables. A
+// tag given units or a range is an analog item with its EngineeringUnits and
+// EURange as properties, ns=1;s=<tag id>.EngineeringUnits and .EURange.
 #pragma once
 
 #include <cstdint>
@@ -82,6 +84,13 @@ class AddressSpace {
 
   void References(const UaNodeId& id, std::vector<NodeReference>& out);
   bool ProgramFolderHeader(const std::string& id, NodeHeader& out);
+  uint32_t VariableTypeOf(TagNode* tag);
+  // The tag a property node belongs to, and which property it is; null when
+  // the id names no property of a present tag.
+  TagNode* PropertyTag(const UaNodeId& id, TagProperty& which);
+  bool PropertyHeader(const UaNodeId& id, NodeHeader& out);
+  std::string Description(const UaNodeId& id);
+  UaDataValue ReadProperty(const UaNodeId& id, uint32_t attribute);
   void ProgramFolderReferences(const FolderTree::Folder& folder, std::vector<NodeReference>& out);
   bool RefPasses(const NodeReference& ref, const BrowseFilter& filter) const;
   UaDataValue ReadNs0(const Ns0Entry& e, uint32_t attribute);

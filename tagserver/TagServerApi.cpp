@@ -1,4 +1,6 @@
 // The library's entry points, as the program calls them.
+#include <cmath>
+
 #include "tagserver/QualityMap.h"
 #include "tagserver/TagServerHost.h"
 #include "tagserver/tagserver.h"
@@ -70,6 +72,20 @@ int32_t CreateOPCFolderTag(int32_t hFolder, const char* name, VARIANT value, uin
 
 int RemoveOPCFolder(int32_t hFolder) {
   return TagServerHost::Instance().Tags().RemoveFolder(hFolder) ? 0 : -1;
+}
+
+int SetOPCTagProperties(int32_t hTag, const OPCTagProperties* properties) {
+  if (properties == nullptr) return -1;
+  const bool hasRange = properties->hasRange != 0;
+  if (hasRange && !(std::isfinite(properties->rangeLow) && std::isfinite(properties->rangeHigh)))
+    return -1;
+  tagserver::TagProperties set;
+  set.description = properties->description != nullptr ? properties->description : "";
+  set.units = properties->units != nullptr ? properties->units : "";
+  set.hasRange = hasRange;
+  set.rangeLow = hasRange ? properties->rangeLow : 0;
+  set.rangeHigh = hasRange ? properties->rangeHigh : 0;
+  return TagServerHost::Instance().Tags().SetProperties(hTag, std::move(set)) ? 0 : -1;
 }
 
 const char* GetOPCServerURL() { return TagServerHost::Instance().Url(); }

@@ -139,6 +139,7 @@ bool TagStore::Remove(int32_t handle) {
       // The node object stays so that monitored items watching the name pick
       // it up again when the program creates the tag anew.
       node->sample = TagSample{};
+      node->properties = TagProperties{};
       node->sample.status = UaStatus::BadNodeIdUnknown;
       node->sample.serverTime = UaNow();
       MarkDirty(node, notify);
@@ -147,6 +148,19 @@ bool TagStore::Remove(int32_t handle) {
   }
   if (notifier) notifier();
   return true;
+}
+
+bool TagStore::SetProperties(int32_t handle, TagProperties properties) {
+  std::lock_guard lock(m_mutex);
+  auto it = m_handles.find(handle);
+  if (it == m_handles.end()) return false;
+  it->second->properties = std::move(properties);
+  return true;
+}
+
+TagProperties TagStore::Properties(const TagNode* node) {
+  std::lock_guard lock(m_mutex);
+  return node->properties;
 }
 
 TagNode* TagStore::Find(const std::string& name) {

@@ -16,6 +16,7 @@
 
 #include "platform/Variant.h"
 #include "tagserver/FolderTree.h"
+#include "tagserver/TagProperties.h"
 #include "tagserver/UaTypes.h"
 
 namespace tagserver {
@@ -46,6 +47,7 @@ struct TagNode {
   std::vector<int32_t> handles;          // guarded, in creation order
   std::vector<bool> writable;            // guarded, parallel to handles
   bool dirty = false;                    // guarded
+  TagProperties properties;              // guarded
   std::vector<MonitoredItem*> watchers;  // server thread only
 };
 
@@ -65,6 +67,9 @@ class TagStore {
   // sourceTime 0 is the moment of the call.
   bool UpdateStatus(int32_t handle, const VARIANT& value, uint32_t status, int64_t sourceTime);
   bool Remove(int32_t handle);
+  // Replaces the node's description, units and range; false for an unknown
+  // handle. They go with the node's last handle.
+  bool SetProperties(int32_t handle, TagProperties properties);
   // A tag that is a component of a folder of Folders(): -1 for an unknown
   // folder or an empty name.
   int32_t CreateInFolder(int32_t folder, const std::string& name, const VARIANT& value,
@@ -76,6 +81,7 @@ class TagStore {
   TagNode* Find(const std::string& name);
   TagSample Sample(const TagNode* node);
   bool IsWritable(const TagNode* node);
+  TagProperties Properties(const TagNode* node);
   // The handle that receives client writes: the first writable one.
   int32_t WriteHandle(const TagNode* node);
   std::vector<std::string> PresentNames();

@@ -129,8 +129,9 @@ typedef struct OPCTagProperties {
   double rangeLow;
   double rangeHigh;
 } OPCTagProperties;
-// 0, or -1 for an unknown tag or null properties. Set once, before clients
-// browse the tag; a later call replaces what an earlier one set.
+// 0, or -1 for an unknown tag, null properties or a range that is not
+// finite. Set once, before clients browse the tag; a later call replaces
+// what an earlier one set.
 int SetOPCTagProperties(int32_t hTag, const OPCTagProperties* properties);
 
 // Beyond the classic entry points: the endpoint URL clients connect to

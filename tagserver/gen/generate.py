@@ -23,8 +23,8 @@ NS = {"u": "http://opcfoundation.org/UA/2011/03/UANodeSet.xsd"}
 # results name. Every reference type is added as well.
 FOLDERS = [84, 85, 86, 87, 88, 89, 90, 91]
 OBJECT_TYPES = [58, 61, 2004, 2013, 11564, 77]
-VARIABLE_TYPES = [62, 63, 68, 2138, 3051]
-DATA_TYPES = list(range(1, 27)) + [29, 290, 294, 295, 338, 852, 862]
+VARIABLE_TYPES = [62, 63, 68, 2138, 3051, 2365, 15318, 2368]
+DATA_TYPES = list(range(1, 27)) + [29, 290, 294, 295, 338, 852, 862, 884, 887]
 MODELLING_RULES = [78, 80]
 SERVER = [2253, 2254, 2255, 2256, 2257, 2258, 2259, 2260, 2261, 2262, 2263, 2264,
           2265, 2266, 2992, 2993, 2267, 2994, 2268, 2269, 2271, 2272, 2735, 2736,
@@ -38,7 +38,7 @@ NODE_CLASS = {"UAObject": 1, "UAVariable": 2, "UAMethod": 4, "UAObjectType": 8,
 # structure it decodes or encodes is added by pattern.
 ENCODING_RE = re.compile(r"^(\w+(Request|Response)|ServiceFault|DataChangeNotification|"
                          r"StatusChangeNotification|\w+IdentityToken|DataChangeFilter|"
-                         r"EventFilter|AggregateFilter|ServerStatusDataType|BuildInfo)"
+                         r"EventFilter|AggregateFilter|ServerStatusDataType|BuildInfo|EUInformation|Range)"
                          r"_Encoding_DefaultBinary$")
 
 

@@ -396,3 +396,74 @@ test("program folders beside the tags are browsed, read and watched as a tree", 
   });
   assert.equal(await host.command(`set ${timeouts} u 5`), "ok -1", "its handle went with its folder");
 });
+
+test("a map tag's description, units and range read as an analog item's properties", async () => {
+  const handle = (line) => Number(line.split(" ")[1]);
+  const meter = handle(await host.command("folder 0 Meter"));
+  // units "-" is none, low "-" no range; the earlier properties of a row
+  // are replaced by its later ones.
+  const rows = [
+    { name: "PhaseAVoltage", set: ["V 0 300 Phase A voltage"], type: "ns=0;i=2368",
+      units: { unitId: 5655636, displayName: "V", description: "volt" }, range: [0, 300] },
+    { name: "Energy", set: ["kWh - - Active energy, import"], type: "ns=0;i=15318",
+      units: { unitId: 4937544, displayName: "kWh", description: "kilowatt hour" } },
+    { name: "Flow", set: ["furlong/fortnight -5.5 5.5 Odd units"], type: "ns=0;i=2368",
+      units: { unitId: -1, displayName: "furlong/fortnight", description: "furlong/fortnight" },
+      range: [-5.5, 5.5] },
+    { name: "Current", set: ["A 0 10 Phase A current", "- - - Current, now plain"], type: "ns=0;i=63" },
+    { name: "Firmware", kind: "s", set: ["% 0 100 Firmware text"], type: "ns=0;i=63",
+      units: { unitId: 20529, displayName: "%", description: "percent" }, range: [0, 100] },
+  ];
+  for (const row of rows) {
+    row.handle = handle(await host.command(`ftag ${meter} ${row.name} ${row.kind ?? "u"} 1`));
+    for (const set of row.set) assert.equal(await host.command(`props ${row.handle} ${set}`), "ok 0");
+    row.description = row.set.at(-1).split(" ").slice(3).join(" ");
+  }
+  assert.equal(await host.command("props 99999 V 0 1 none"), "ok -1", "an unknown tag");
+  assert.equal(await host.command(`props ${rows[0].handle} V nan 1 none`), "ok -1", "and changes nothing");
+  await withSession(async (session) => {
+    const inMeter = await session.browse({ nodeId: "ns=1;s=Meter", referenceTypeId: "HasComponent", resultMask: 63 });
+    assert.deepEqual(inMeter.references.map((r) => r.browseName.name).sort(),
+      rows.map((r) => r.name).sort());
+    for (const row of rows) {
+      const id = `ns=1;s=Meter.${row.name}`;
+      const seen = inMeter.references.find((r) => r.browseName.name === row.name);
+      assert.equal(seen.typeDefinition.toString(), row.type, row.name);
+      const description = await session.read({ nodeId: id, attributeId: AttributeIds.Description });
+      assert.equal(description.value.value.text, row.description, row.name);
+      const props = await session.browse({ nodeId: id, referenceTypeId: "HasProperty", resultMask: 63 });
+      const expected = [row.units && "EngineeringUnits", row.range && "EURange"].filter(Boolean);
+      assert.deepEqual(props.references.map((r) => [r.browseName.namespaceIndex, r.browseName.name]),
+        expected.map((name) => [0, name]), row.name);
+      for (const r of props.references) {
+        assert.equal(r.nodeId.toString(), `${id}.${r.browseName.name}`);
+        assert.equal(r.typeDefinition.toString(), "ns=0;i=68");
+        assert.equal(r.referenceTypeId.toString(), "ns=0;i=46");
+      }
+      if (row.units) {
+        const eu = (await session.read({ nodeId: `${id}.EngineeringUnits`, attributeId: AttributeIds.Value })).value.value;
+        assert.equal(eu.constructor.name, "EUInformation", row.name);
+        assert.deepEqual([eu.namespaceUri, eu.unitId, eu.displayName.text, eu.description.text],
+          ["http://www.opcfoundation.org/UA/units/un/cefact", row.units.unitId, row.units.displayName,
+            row.units.description], row.name);
+        const type = await session.read({ nodeId: `${id}.EngineeringUnits`, attributeId: AttributeIds.DataType });
+        assert.equal(type.value.value.toString(), "ns=0;i=887");
+      }
+      if (row.range) {
+        const path = await session.translateBrowsePath(makeBrowsePath("ns=1;s=Meter", `/1:${row.name}.EURange`));
+        assert.equal(path.targets[0].targetId.toString(), `${id}.EURange`, row.name);
+        const range = (await session.read({ nodeId: `${id}.EURange`, attributeId: AttributeIds.Value })).value.value;
+        assert.equal(range.constructor.name, "Range", row.name);
+        assert.deepEqual([range.low, range.high], row.range, row.name);
+      }
+    }
+    const none = await session.read({ nodeId: "ns=1;s=Meter.Energy.EURange", attributeId: AttributeIds.Value });
+    assert.equal(none.statusCode, StatusCodes.BadNodeIdUnknown, "a property the tag was not given");
+    const written = await session.write({ nodeId: "ns=1;s=Meter.PhaseAVoltage.EURange", attributeId: AttributeIds.Value,
+      value: { value: { dataType: DataType.Double, value: 0 } } });
+    assert.equal(written, StatusCodes.BadNotWritable);
+    assert.equal(await host.command(`rmfolder ${meter}`), "ok 0");
+    const gone = await session.read({ nodeId: "ns=1;s=Meter.PhaseAVoltage.EURange", attributeId: AttributeIds.Value });
+    assert.equal(gone.statusCode, StatusCodes.BadNodeIdUnknown);
+  });
+});

@@ -8,6 +8,8 @@
 //   ftag <folder> <name> <u|d|s> <value>  (read-only, good)  -> "handle <n>"
 //   set <handle> <u|d|s> <value>                             -> "ok <result>"
 //   rmfolder <handle>                                       -> "ok <result>"
+//   props <handle> <units|-> <low|-> <high> <description, to the end of the line>
+//                                                           -> "ok <result>"
 //     u: UInt32; d: DateTime as Unix milliseconds; s: String
 //   result <hresult>   (what the write callback answers from now on)
 //   user <name> <read|readwrite> <password>                 -> "ok <0|-1>"
@@ -91,6 +93,18 @@ VARIANT Typed(const std::string& type, const std::string& value) {
   return v;
 }
 
+// "-" stands for no units, and a low of "-" for no range.
+int SetProperties(std::istringstream& in) {
+  int32_t handle = 0;
+  std::string units, low, high, description;
+  in >> handle >> units >> low >> high;
+  std::getline(in >> std::ws, description);
+  bool hasRange = low != "-";
+  OPCTagProperties properties{description.c_str(), units == "-" ? nullptr : units.c_str(), hasRange,
+                              hasRange ? std::stod(low) : 0, hasRange ? std::stod(high) : 0};
+  return SetOPCTagProperties(handle, &properties);
+}
+
 void ObeyFolders(const std::string& word, std::istringstream& in) {
   int32_t handle = 0;
   std::string name, type, value;
@@ -110,6 +124,8 @@ void ObeyFolders(const std::string& word, std::istringstream& in) {
   } else if (word == "rmfolder") {
     in >> handle;
     Say("ok " + std::to_string(RemoveOPCFolder(handle)));
+  } else if (word == "props") {
+    Say("ok " + std::to_string(SetProperties(in)));
   }
 }
 

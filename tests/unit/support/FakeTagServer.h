@@ -52,6 +52,12 @@ class FakeTagServer {
     bool removed = false;
     int updates = 0;
     int32_t folder = OPC_TAG_FOLDER;
+    // As SetOPCTagProperties last left them.
+    std::string description;
+    std::string units;
+    bool hasRange = false;
+    double rangeLow = 0;
+    double rangeHigh = 0;
   };
   struct Folder {
     std::string id;  // the node id's text, as the library builds it
@@ -116,6 +122,9 @@ class FakeTagServer {
       return Me().CreateInFolder(folder, name, v, q, w);
     };
     b.RemoveOPCFolder = [](int32_t h) { return Me().RemoveFolder(h); };
+    b.SetOPCTagProperties = [](int32_t h, const OPCTagProperties* p) {
+      return Me().SetProperties(h, p);
+    };
     b.GetOPCServerURL = []() { return Me().url.c_str(); };
     b.ShutdownOPCServer = []() { Me().Record(Call{.fn = "ShutdownOPCServer"}); };
     // Kept apart from the calls, whose order start-up tests check.
@@ -263,6 +272,21 @@ class FakeTagServer {
     auto it = tags.find(handle);
     if (it == tags.end()) return -1;
     it->second.removed = true;
+    return 0;
+  }
+
+  int SetProperties(int32_t handle, const OPCTagProperties* p) {
+    auto it = tags.find(handle);
+    if (p == nullptr || it == tags.end() || it->second.removed) return -1;
+    Call call{.fn = "SetOPCTagProperties", .handle = handle, .name = it->second.name};
+    call.description = p->description != nullptr ? p->description : "";
+    Record(std::move(call));
+    Tag& tag = it->second;
+    tag.description = p->description != nullptr ? p->description : "";
+    tag.units = p->units != nullptr ? p->units : "";
+    tag.hasRange = p->hasRange != 0;
+    tag.rangeLow = p->rangeLow;
+    tag.rangeHigh = p->rangeHigh;
     return 0;
   }
 

@@ -443,5 +443,53 @@ TEST_F(Services, RegisterNodesHandsBackUsableIds) {
   EXPECT_EQ(r.serviceResult, UaStatus::BadNothingToDo);
 }
 
+// What a client reads as a property's value: the structure's encoding id
+// and body, or the Float of a real tag that has the property's node id.
+std::string PropertyRead(TestClient& c, const UaNodeId& id) {
+  UaDataValue dv =
+      DataValues(c.Call(UaId::ReadRequest_Encoding_DefaultBinary, Read({{id, 13}})))[0];
+  if (!dv.hasValue) return "status " + std::to_string(dv.status);
+  if (dv.value.type == UaType::Float)
+    return "tag " + std::to_string(std::get<float>(dv.value.values[0]));
+  const auto& eo = std::get<UaExtensionObject>(dv.value.values[0]);
+  UaDecoder d(eo.body.data(), eo.body.size());
+  if (eo.typeId.numeric == UaId::Range_Encoding_DefaultBinary) {
+    double low = d.Double();
+    return "range " + std::to_string(low) + " " + std::to_string(d.Double());
+  }
+  std::string text = d.String();
+  text += " " + std::to_string(d.Int32());
+  text += " " + d.LocalizedText().text;
+  return "units " + text + " " + d.LocalizedText().text;
+}
+
+// Properties belong to the node the tags of a name share, and a real tag
+// whose name is a property's node id is found before the property.
+TEST_F(Services, TagPropertiesLiveWithTheirNodeAndYieldToARealTag) {
+  const int32_t twin = s.tags.Create("PLC.4.0007", FloatVariant(1), 192, false);
+  s.tags.SetProperties(input, {"Oil temperature", "\u00b0C", true, -20, 150});
+  int32_t shadow = s.tags.Create("PLC.4.0007.EURange", FloatVariant(7), 192, false);
+  const std::string units =
+      "units http://www.opcfoundation.org/UA/units/un/cefact 4408652 \u00b0C degree Celsius";
+  const std::string gone = "status " + std::to_string(UaStatus::BadNodeIdUnknown);
+  struct Step {
+    std::function<void()> change;
+    std::string units, range;
+  };
+  const Step steps[] = {
+      {[] {}, units, "tag 7.000000"},
+      {[&] { s.tags.Remove(shadow); }, units, "range -20.000000 150.000000"},
+      {[&] { s.tags.Remove(input); }, units, "range -20.000000 150.000000"},
+      {[&] { s.tags.Remove(twin); }, gone, gone},
+      {[&] { s.tags.Create("PLC.4.0007", FloatVariant(2), 192, false); }, gone, gone},
+  };
+  for (size_t i = 0; i < std::size(steps); ++i) {
+    steps[i].change();
+    EXPECT_EQ(PropertyRead(c, UaNodeId::Str(1, "PLC.4.0007.EngineeringUnits")), steps[i].units)
+        << i;
+    EXPECT_EQ(PropertyRead(c, UaNodeId::Str(1, "PLC.4.0007.EURange")), steps[i].range) << i;
+  }
+}
+
 }  // namespace
 }  // namespace tagserver
