@@ -44,7 +44,7 @@ void DevicePoller::OnDeviceChanged(const std::string& endpoint, int32_t slave) {
   if (m_hooks.wake) m_hooks.wake();
 }
 
-void DevicePoller::Remove(const Key& key) {
+void DevicePoller::Remove(Key key) {
   auto it = m_devices.find(key);
   if (it == m_devices.end()) return;
   const int32_t folder = it->second->Folder();

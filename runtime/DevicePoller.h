@@ -58,7 +58,8 @@ class DevicePoller {
 
   int32_t OpenFolder(const DeviceMap& map);
   void CloseFolder(const std::string& endpoint, int32_t folder);
-  void Remove(const Key& key);
+  // By value: the key may be the erased entry's own.
+  void Remove(Key key);
 
   ScanContext& m_context;
   const DeviceMaps& m_maps;
