@@ -10,7 +10,7 @@ namespace {
 
 struct TableName {
   PointType table;
-  char digit;         // Modicon
+  char digit;  // Modicon
   const char* prefix;
 };
 
@@ -35,8 +35,9 @@ const TableName& ByTable(PointType table) {
 }
 
 bool AllOf(std::string_view text, int (*is)(int)) {
-  return !text.empty() &&
-         std::all_of(text.begin(), text.end(), [is](char c) { return is(static_cast<unsigned char>(c)) != 0; });
+  return !text.empty() && std::all_of(text.begin(), text.end(), [is](char c) {
+    return is(static_cast<unsigned char>(c)) != 0;
+  });
 }
 
 int32_t NumberOf(std::string_view digits, int radix) {
@@ -62,7 +63,8 @@ bool Fail(std::string& error, std::string reason) {
 
 bool ParseModicon(std::string_view text, MapAddress& address, std::string& error) {
   const TableName* table = ByDigit(text[0]);
-  if (table == nullptr) return Fail(error, "is no Modicon reference: its first digit is not 0, 1, 3 or 4");
+  if (table == nullptr)
+    return Fail(error, "is no Modicon reference: its first digit is not 0, 1, 3 or 4");
   const int32_t reference = NumberOf(text.substr(1), 10);
   if (reference == 0) return Fail(error, "is reference 0: Modicon references count from 1");
   if (reference > kTableSize) return Fail(error, "is past the last reference, 65536");
@@ -85,8 +87,9 @@ bool ParseCounted(std::string_view digits, PointType table, AddressNotation nota
   const int32_t value = digits.size() > 5 ? kTableSize + 1 : NumberOf(digits, 10);
   if (value < first) return Fail(error, "is before the first register, 1 in a one-based map");
   if (value - first >= kTableSize)
-    return Fail(error, base == MapBase::OneBased ? "is past the last register, 65536 in a one-based map"
-                                                 : "is past the last register, 65535");
+    return Fail(error, base == MapBase::OneBased
+                           ? "is past the last register, 65536 in a one-based map"
+                           : "is past the last register, 65535");
   address = {table, static_cast<uint16_t>(value - first), notation};
   return true;
 }
@@ -96,10 +99,13 @@ bool ParsePrefixed(std::string_view text, MapBase base, MapAddress& address, std
   for (char& c : prefix) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   auto it = std::find_if(kTables.begin(), kTables.end(),
                          [&](const TableName& t) { return prefix == t.prefix; });
-  if (it == kTables.end()) return Fail(error, "is not an address (40001, 400001, HR0, 0x9C40, HR0x10)");
+  if (it == kTables.end())
+    return Fail(error, "is not an address (40001, 400001, HR0, 0x9C40, HR0x10)");
   const std::string_view rest = text.substr(2);
-  if (IsHexStart(rest)) return ParseHex(rest.substr(2), it->table, AddressNotation::PrefixedHex, address, error);
-  if (!AllOf(rest, isdigit)) return Fail(error, "has no decimal or 0x number after " + std::string(it->prefix));
+  if (IsHexStart(rest))
+    return ParseHex(rest.substr(2), it->table, AddressNotation::PrefixedHex, address, error);
+  if (!AllOf(rest, isdigit))
+    return Fail(error, "has no decimal or 0x number after " + std::string(it->prefix));
   return ParseCounted(rest, it->table, AddressNotation::Prefixed, base, address, error);
 }
 
@@ -121,11 +127,13 @@ bool ParseMapAddress(std::string_view text, MapBase base, MapAddress& address, s
   text = Trimmed(text);
   if (text.empty()) return Fail(error, "is empty");
   if (IsHexStart(text))
-    return ParseHex(text.substr(2), PointType::HoldingRegister, AddressNotation::Hex, address, error);
+    return ParseHex(text.substr(2), PointType::HoldingRegister, AddressNotation::Hex, address,
+                    error);
   if (!AllOf(text, isdigit)) return ParsePrefixed(text, base, address, error);
   if (text.size() == 5 || text.size() == 6) return ParseModicon(text, address, error);
   if (text.size() > 6) return Fail(error, "has more digits than a Modicon reference, 6");
-  return ParseCounted(text, PointType::HoldingRegister, AddressNotation::Decimal, base, address, error);
+  return ParseCounted(text, PointType::HoldingRegister, AddressNotation::Decimal, base, address,
+                      error);
 }
 
 std::string FormatMapAddress(const MapAddress& address, MapBase base) {
@@ -138,7 +146,8 @@ std::string FormatMapAddress(const MapAddress& address, MapBase base) {
       break;
     case AddressNotation::Modicon6: return table.digit + Padded(reference, 5);
     case AddressNotation::Decimal:
-      if (address.table == PointType::HoldingRegister && std::to_string(counted).size() <= kMostDecimalDigits)
+      if (address.table == PointType::HoldingRegister &&
+          std::to_string(counted).size() <= kMostDecimalDigits)
         return std::to_string(counted);
       break;
     case AddressNotation::Hex:

@@ -29,11 +29,14 @@ std::string CheckFormat(const MapTag& tag) {
     if (std::string r = Range("bit", f.bit, 0, kLastBit); !r.empty()) return r;
   }
   if (IsString(tag.type)) {
-    if (std::string r = Range("string length", f.stringRegisters, 1, TagFormat::kMaxStringRegisters); !r.empty())
+    if (std::string r =
+            Range("string length", f.stringRegisters, 1, TagFormat::kMaxStringRegisters);
+        !r.empty())
       return r;
   }
   if (!f.scaled) return "";
-  if (!IsScalableDataType(static_cast<int32_t>(tag.type))) return "a tag of this type takes no scale";
+  if (!IsScalableDataType(static_cast<int32_t>(tag.type)))
+    return "a tag of this type takes no scale";
   if (!std::isfinite(f.rawLow) || !std::isfinite(f.rawHigh) || !std::isfinite(f.engLow) ||
       !std::isfinite(f.engHigh))
     return "a scale limit is not a finite number";
@@ -76,10 +79,12 @@ bool FindClash(const DeviceMap& map, MapFault& fault) {
     if (furthest != nullptr && furthest->table == place.table && place.start < furthest->end &&
         !MayShare(*furthest, place)) {
       fault = {std::max(place.tag, furthest->tag), std::min(place.tag, furthest->tag),
-               "its registers overlap those of \"" + map.tags[std::min(place.tag, furthest->tag)].name + "\""};
+               "its registers overlap those of \"" +
+                   map.tags[std::min(place.tag, furthest->tag)].name + "\""};
       return true;
     }
-    if (furthest == nullptr || furthest->table != place.table || place.end >= furthest->end) furthest = &place;
+    if (furthest == nullptr || furthest->table != place.table || place.end >= furthest->end)
+      furthest = &place;
   }
   return false;
 }
@@ -89,7 +94,8 @@ bool FindTwice(const DeviceMap& map, MapFault& fault) {
   for (size_t i = 0; i < map.tags.size(); ++i) {
     auto [it, added] = seen.emplace(map.tags[i].name, static_cast<int32_t>(i));
     if (!added) {
-      fault = {static_cast<int32_t>(i), it->second, "the name \"" + it->first + "\" is given twice"};
+      fault = {static_cast<int32_t>(i), it->second,
+               "the name \"" + it->first + "\" is given twice"};
       return true;
     }
   }
@@ -111,7 +117,8 @@ std::string CheckDeviceLimits(const DeviceLimits& limits) {
 
 std::string CheckMapTag(const MapTag& tag, const DeviceLimits& limits) {
   if (tag.name.empty()) return "the tag has no name";
-  if (std::any_of(tag.name.begin(), tag.name.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }))
+  if (std::any_of(tag.name.begin(), tag.name.end(),
+                  [](char c) { return static_cast<unsigned char>(c) < 0x20; }))
     return "the name holds a control character";
   if (!IsKnownPointType(static_cast<int>(tag.table))) return "the table is no Modbus table";
   if (IsBitPointType(tag.table) && tag.type != DataType::Bit)
@@ -126,7 +133,8 @@ std::string CheckMapTag(const MapTag& tag, const DeviceLimits& limits) {
     return "the tag runs past register 65535 (it takes " + Text(width) + ")";
   const int32_t most = IsBitPointType(tag.table) ? limits.maxBits : limits.maxRegisters;
   if (width > most)
-    return "the tag takes " + Text(width) + " registers, more than the device's max_registers " + Text(most);
+    return "the tag takes " + Text(width) + " registers, more than the device's max_registers " +
+           Text(most);
   return "";
 }
 

@@ -22,8 +22,8 @@ std::vector<Span> SpansOf(const DeviceMap& map) {
   for (size_t i = 0; i < map.tags.size(); ++i) {
     const MapTag& tag = map.tags[i];
     const int32_t pollMs = tag.pollClassMs > 0 ? tag.pollClassMs : map.limits.defaultPollMs;
-    spans.push_back({pollMs, tag.table, tag.offset, tag.offset + MapTagWidth(tag),
-                     static_cast<int32_t>(i)});
+    spans.push_back(
+        {pollMs, tag.table, tag.offset, tag.offset + MapTagWidth(tag), static_cast<int32_t>(i)});
   }
   std::sort(spans.begin(), spans.end(), [](const Span& a, const Span& b) {
     return std::tie(a.pollMs, a.table, a.start, a.end, a.tag) <
@@ -42,7 +42,8 @@ bool Joins(const PlannedRead& read, int32_t readEnd, const Span& span, const Dev
   if (span.pollMs != read.pollClassMs || span.table != read.table) return false;
   const int32_t gap = span.start - readEnd;
   const int32_t newEnd = std::max(readEnd, span.end);
-  return gap <= std::max(limits.maxGap, 0) && newEnd - read.start <= MostPerRead(limits, read.table);
+  return gap <= std::max(limits.maxGap, 0) &&
+         newEnd - read.start <= MostPerRead(limits, read.table);
 }
 
 }  // namespace

@@ -37,8 +37,9 @@ enum Column {
   cColumns
 };
 constexpr const char* kColumnNames[cColumns] = {
-    "endpoint", "slave",   "name",     "address", "type",  "bit",         "string_length", "raw_low",
-    "raw_high", "eng_low", "eng_high", "units",   "description", "access", "poll_ms"};
+    "endpoint", "slave",         "name",        "address",  "type",
+    "bit",      "string_length", "raw_low",     "raw_high", "eng_low",
+    "eng_high", "units",         "description", "access",   "poll_ms"};
 constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 constexpr int64_t kLastSlave = 255;
 
@@ -56,14 +57,27 @@ std::string Real(T value) {
   return std::string(text, ec == std::errc() ? end : text);
 }
 
+// Well-formed UTF-8 only: no overlong form, no surrogate, nothing past U+10FFFF.
 bool IsUtf8(std::string_view text) {
+  constexpr uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
   size_t i = 0;
   while (i < text.size()) {
     const auto c = static_cast<unsigned char>(text[i]);
-    const size_t length = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xE ? 3 : (c >> 3) == 0x1E ? 4 : 0;
-    if (length == 0 || i + length > text.size() || (length == 2 && c < 0xC2)) return false;
-    for (size_t k = 1; k < length; ++k)
-      if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return false;
+    const size_t length = c < 0x80   ? 1
+                          : c < 0xC0 ? 0
+                          : c < 0xE0 ? 2
+                          : c < 0xF0 ? 3
+                          : c < 0xF8 ? 4
+                                     : 0;
+    if (length == 0 || i + length > text.size()) return false;
+    uint32_t point = length == 1 ? c : c & (0x7F >> length);
+    for (size_t k = 1; k < length; ++k) {
+      const auto next = static_cast<unsigned char>(text[i + k]);
+      if ((next & 0xC0) != 0x80) return false;
+      point = point << 6 | (next & 0x3F);
+    }
+    if (point < kLeast[length] || point > 0x10FFFF || (point >= 0xD800 && point <= 0xDFFF))
+      return false;
     i += length;
   }
   return true;
@@ -85,12 +99,14 @@ class Header {
       const int column = static_cast<int>(it - std::begin(kColumnNames));
       if (it == std::end(kColumnNames) || (!withDevice && column <= cSlave))
         throw Refusal(file + " row 1: \"" + header[i] + "\" is no column of a register map");
-      if (m_index[column] >= 0) throw Refusal(file + " row 1: the column \"" + name + "\" is given twice");
+      if (m_index[column] >= 0)
+        throw Refusal(file + " row 1: the column \"" + name + "\" is given twice");
       m_index[column] = static_cast<int>(i);
     }
     for (int column : {cEndpoint, cSlave, cName, cAddress}) {
       if (m_index[column] < 0 && (withDevice || column > cSlave))
-        throw Refusal(file + " row 1: the column \"" + std::string(kColumnNames[column]) + "\" is missing");
+        throw Refusal(file + " row 1: the column \"" + std::string(kColumnNames[column]) +
+                      "\" is missing");
     }
     m_fields = header.size();
   }
@@ -112,7 +128,9 @@ class Fields {
     const int i = m_header.Index(column);
     return i < 0 ? std::string() : m_row[static_cast<size_t>(i)];
   }
-  bool Empty(Column column) const { return Field(column).find_first_not_of(' ') == std::string::npos; }
+  bool Empty(Column column) const {
+    return Field(column).find_first_not_of(' ') == std::string::npos;
+  }
 
   int64_t Integer(Column column, int64_t low, int64_t high) const {
     const std::string text = Field(column);
@@ -126,7 +144,8 @@ class Fields {
     const std::string text = Field(column);
     double value = 0;
     auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-    if (ec != std::errc() || end != text.data() + text.size() || text.empty()) Refuse(column, "is not a number");
+    if (ec != std::errc() || end != text.data() + text.size() || text.empty())
+      Refuse(column, "is not a number");
     if (!std::isfinite(value)) Refuse(column, "is not a finite number");
     return value;
   }
@@ -154,7 +173,8 @@ std::optional<DataType> TypeNamed(const std::string& text) {
 DataType ReadType(const Fields& f, PointType table) {
   if (f.Empty(cType)) return IsBitPointType(table) ? DataType::Bit : DataType::Unsigned;
   auto type = TypeNamed(f.Field(cType));
-  if (!type) f.Refuse(cType, "is no data type: a number 0 to 35 or a name such as \"Float 32 (BADC)\"");
+  if (!type)
+    f.Refuse(cType, "is no data type: a number 0 to 35 or a name such as \"Float 32 (BADC)\"");
   return *type;
 }
 
@@ -176,7 +196,8 @@ void ReadFormat(const Fields& f, MapTag& tag) {
     f.Refuse(cBit, "is given, but only a Bit tag of a register has a bit");
   }
   if (string) {
-    tag.format.stringRegisters = static_cast<int32_t>(f.Integer(cStringLength, 1, TagFormat::kMaxStringRegisters));
+    tag.format.stringRegisters =
+        static_cast<int32_t>(f.Integer(cStringLength, 1, TagFormat::kMaxStringRegisters));
   } else if (!f.Empty(cStringLength)) {
     f.Refuse(cStringLength, "is given, but only a string has a length");
   }
@@ -203,8 +224,10 @@ int32_t ReadPollMs(const Fields& f) {
   while (!text.empty() && text.back() == ' ') text.pop_back();
   int64_t value = -1;
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size() || value < 0 || value * scale > kMostPollMs)
-    f.Refuse(cPollMs, "is not a period from 0 (the device's) to 86400000 ms, such as 100, 250ms or 10s");
+  if (ec != std::errc() || end != text.data() + text.size() || value < 0 ||
+      value * scale > kMostPollMs)
+    f.Refuse(cPollMs,
+             "is not a period from 0 (the device's) to 86400000 ms, such as 100, 250ms or 10s");
   return static_cast<int32_t>(value * scale);
 }
 
@@ -238,7 +261,8 @@ struct ReadMap {
 };
 
 std::vector<Row> ParseRows(std::string_view text, const std::string& file) {
-  if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark) text.remove_prefix(kByteOrderMark.size());
+  if (text.substr(0, kByteOrderMark.size()) == kByteOrderMark)
+    text.remove_prefix(kByteOrderMark.size());
   std::vector<Row> rows;
   std::string error;
   if (!CsvTable::Parse(text, rows, error)) throw Refusal(file + " " + error);
@@ -253,20 +277,24 @@ void CheckWhole(const std::string& file, ReadMap& read) {
   if (CheckDeviceMap(candidate, fault)) return;
   if (fault.tag < 0) throw Refusal(file + ": " + fault.reason);
   std::string reason = fault.reason;
-  if (fault.other >= 0) reason += " on row " + Text(static_cast<int64_t>(read.rows[static_cast<size_t>(fault.other)]));
-  throw Refusal(file + " row " + Text(static_cast<int64_t>(read.rows[static_cast<size_t>(fault.tag)])) + ": " + reason);
+  if (fault.other >= 0)
+    reason += " on row " + Text(static_cast<int64_t>(read.rows[static_cast<size_t>(fault.other)]));
+  throw Refusal(file + " row " +
+                Text(static_cast<int64_t>(read.rows[static_cast<size_t>(fault.tag)])) + ": " +
+                reason);
 }
 
 // Rows are counted as the CSV table counts them: the header is row 1.
 template <typename F>
-void ForEachRow(const std::vector<Row>& rows, const Header& header, const std::string& file, F&& take) {
+void ForEachRow(const std::vector<Row>& rows, const Header& header, const std::string& file,
+                F&& take) {
   for (size_t i = 1; i < rows.size(); ++i) {
     const Row& row = rows[i];
     if (row.size() == 1 && row[0].empty()) continue;
     const std::string where = file + " row " + Text(static_cast<int64_t>(i + 1)) + ": ";
     if (row.size() != header.Fields())
-      throw Refusal(where + Text(static_cast<int64_t>(row.size())) + " fields where the header has " +
-                    Text(static_cast<int64_t>(header.Fields())));
+      throw Refusal(where + Text(static_cast<int64_t>(row.size())) +
+                    " fields where the header has " + Text(static_cast<int64_t>(header.Fields())));
     take(Fields(header, row, where), i + 1);
   }
 }
@@ -306,7 +334,8 @@ Row HeaderRow(bool withDevice) {
 
 }  // namespace
 
-bool MapCsv::Read(std::string_view text, const std::string& fileName, DeviceMap& map, std::string& error) {
+bool MapCsv::Read(std::string_view text, const std::string& fileName, DeviceMap& map,
+                  std::string& error) {
   try {
     const std::vector<Row> rows = ParseRows(text, fileName);
     const Header header(rows[0], false, fileName);
@@ -330,8 +359,8 @@ std::string MapCsv::Write(const DeviceMap& map) {
   return CsvTable::Format(rows);
 }
 
-bool MapCsv::ReadAll(std::string_view text, const std::string& fileName, std::vector<DeviceMap>& maps,
-                     std::string& error) {
+bool MapCsv::ReadAll(std::string_view text, const std::string& fileName,
+                     std::vector<DeviceMap>& maps, std::string& error) {
   try {
     const std::vector<Row> rows = ParseRows(text, fileName);
     const Header header(rows[0], true, fileName);
@@ -343,7 +372,8 @@ bool MapCsv::ReadAll(std::string_view text, const std::string& fileName, std::ve
       auto it = std::find_if(reads.begin(), reads.end(), [&](const ReadMap& r) {
         return r.map->endpoint == endpoint && r.map->slave == slave;
       });
-      if (it == reads.end()) f.RefuseRow("the device " + endpoint + " slave " + Text(slave) + " has no settings row");
+      if (it == reads.end())
+        f.RefuseRow("the device " + endpoint + " slave " + Text(slave) + " has no settings row");
       it->tags.push_back(ReadTag(f, it->map->base));
       it->rows.push_back(number);
     });

@@ -16,8 +16,9 @@ namespace {
 
 using Row = CsvTable::Row;
 
-const Row kDeviceColumns = {"endpoint", "slave",   "name",     "base",          "max_registers",
-                            "max_bits", "max_gap", "pause_ms", "always_multiple_writes",
+const Row kDeviceColumns = {"endpoint",       "slave",         "name",
+                            "base",           "max_registers", "max_bits",
+                            "max_gap",        "pause_ms",      "always_multiple_writes",
                             "default_poll_ms"};
 constexpr size_t kFirstSetting = 2;
 constexpr int64_t kLastSlave = 255;
@@ -34,7 +35,8 @@ std::string PathBeside(const std::string& configPath, const char* suffix) {
 bool Integer(const std::string& text, int64_t low, int64_t high, int32_t& out) {
   int64_t value = 0;
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size() || value < low || value > high) return false;
+  if (ec != std::errc() || end != text.data() + text.size() || value < low || value > high)
+    return false;
   out = static_cast<int32_t>(value);
   return true;
 }
@@ -49,7 +51,8 @@ struct Setting {
 
 const std::vector<Setting>& NumericSettings() {
   static const std::vector<Setting> settings = {
-      {"base", 0, 1, [](DeviceMap& m, int32_t v) { m.base = v == 0 ? MapBase::ZeroBased : MapBase::OneBased; },
+      {"base", 0, 1,
+       [](DeviceMap& m, int32_t v) { m.base = v == 0 ? MapBase::ZeroBased : MapBase::OneBased; },
        [](const DeviceMap& m) { return m.base == MapBase::ZeroBased ? 0 : 1; }},
       {"max_registers", 1, 125, [](DeviceMap& m, int32_t v) { m.limits.maxRegisters = v; },
        [](const DeviceMap& m) { return m.limits.maxRegisters; }},
@@ -59,9 +62,11 @@ const std::vector<Setting>& NumericSettings() {
        [](const DeviceMap& m) { return m.limits.maxGap; }},
       {"pause_ms", 0, kMostPauseMs, [](DeviceMap& m, int32_t v) { m.limits.pauseMs = v; },
        [](const DeviceMap& m) { return m.limits.pauseMs; }},
-      {"always_multiple_writes", 0, 1, [](DeviceMap& m, int32_t v) { m.limits.alwaysMultipleWrites = v == 1; },
+      {"always_multiple_writes", 0, 1,
+       [](DeviceMap& m, int32_t v) { m.limits.alwaysMultipleWrites = v == 1; },
        [](const DeviceMap& m) { return m.limits.alwaysMultipleWrites ? 1 : 0; }},
-      {"default_poll_ms", 1, kMostPollMs, [](DeviceMap& m, int32_t v) { m.limits.defaultPollMs = v; },
+      {"default_poll_ms", 1, kMostPollMs,
+       [](DeviceMap& m, int32_t v) { m.limits.defaultPollMs = v; },
        [](const DeviceMap& m) { return m.limits.defaultPollMs; }},
   };
   return settings;
@@ -79,22 +84,20 @@ bool ReadDevice(const Row& row, const MapFile::EndpointCheck& known, std::vector
   DeviceMap map;
   map.endpoint = row[0];
   if (map.endpoint.empty()) return (error = "the device has no endpoint", false);
-  if (known && !known(map.endpoint)) return (error = "the endpoint \"" + map.endpoint + "\" is not in the configuration", false);
-  if (!Integer(row[1], 1, kLastSlave, map.slave)) return (error = "slave \"" + row[1] + "\" is not from 1 to 255", false);
+  if (known && !known(map.endpoint))
+    return (error = "the endpoint \"" + map.endpoint + "\" is not in the configuration", false);
+  if (!Integer(row[1], 1, kLastSlave, map.slave))
+    return (error = "slave \"" + row[1] + "\" is not from 1 to 255", false);
   for (size_t i = kFirstSetting; i < kDeviceColumns.size(); ++i)
     if (!MapFile::ApplySetting(kDeviceColumns[i], row[i], map, error)) return false;
-  for (const DeviceMap& other : maps) {
-    if (other.endpoint == map.endpoint && other.slave == map.slave)
-      return (error = "the device " + map.endpoint + " slave " + row[1] + " is given twice", false);
-    if (other.endpoint == map.endpoint && other.DisplayName() == map.DisplayName())
-      return (error = "the name \"" + map.DisplayName() + "\" is that of another device of " + map.endpoint, false);
-  }
+  if (error = MapFile::Clash(maps, map); !error.empty()) return false;
   maps.push_back(std::move(map));
   return true;
 }
 
-bool ParseDevices(std::string_view text, const std::string& name, const MapFile::EndpointCheck& known,
-                  std::vector<DeviceMap>& maps, std::string& error) {
+bool ParseDevices(std::string_view text, const std::string& name,
+                  const MapFile::EndpointCheck& known, std::vector<DeviceMap>& maps,
+                  std::string& error) {
   std::vector<Row> rows;
   if (!CsvTable::Parse(text, rows, error)) return (error = name + " " + error, false);
   if (rows.empty() || rows[0] != kDeviceColumns)
@@ -123,7 +126,8 @@ bool ReadIfThere(const std::string& path, std::string& bytes, bool& there, std::
   return false;
 }
 
-bool Wanted(const std::string& devicesPath, const std::string& mapsPath, const std::vector<DeviceMap>& maps) {
+bool Wanted(const std::string& devicesPath, const std::string& mapsPath,
+            const std::vector<DeviceMap>& maps) {
   std::error_code ignored;
   return !maps.empty() || std::filesystem::exists(devicesPath, ignored) ||
          std::filesystem::exists(mapsPath, ignored);
@@ -131,13 +135,34 @@ bool Wanted(const std::string& devicesPath, const std::string& mapsPath, const s
 
 }  // namespace
 
-std::string MapFile::DevicesPathOf(const std::string& configPath) { return PathBeside(configPath, kDevicesFile); }
+std::string MapFile::Clash(const std::vector<DeviceMap>& maps, const DeviceMap& map,
+                           bool replaces) {
+  for (const DeviceMap& other : maps) {
+    if (other.endpoint != map.endpoint) continue;
+    if (other.slave == map.slave) {
+      if (replaces) continue;
+      return "the device " + map.endpoint + " slave " + std::to_string(map.slave) +
+             " is given twice";
+    }
+    if (other.DisplayName() == map.DisplayName())
+      return "the name \"" + map.DisplayName() + "\" is that of another device of " + map.endpoint;
+  }
+  return "";
+}
 
-std::string MapFile::MapsPathOf(const std::string& configPath) { return PathBeside(configPath, kMapsFile); }
+std::string MapFile::DevicesPathOf(const std::string& configPath) {
+  return PathBeside(configPath, kDevicesFile);
+}
 
-bool MapFile::ApplySetting(const std::string& key, const std::string& value, DeviceMap& map, std::string& error) {
+std::string MapFile::MapsPathOf(const std::string& configPath) {
+  return PathBeside(configPath, kMapsFile);
+}
+
+bool MapFile::ApplySetting(const std::string& key, const std::string& value, DeviceMap& map,
+                           std::string& error) {
   if (key == "name") {
-    if (std::any_of(value.begin(), value.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; }))
+    if (std::any_of(value.begin(), value.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x20; }))
       return (error = "name \"" + value + "\" holds a control character", false);
     map.deviceName = value;
     return true;
@@ -146,7 +171,9 @@ bool MapFile::ApplySetting(const std::string& key, const std::string& value, Dev
     if (key != s.key) continue;
     int32_t number = 0;
     if (!Integer(value, s.low, s.high, number))
-      return (error = key + " \"" + value + "\" is not a whole number from " + Text(s.low) + " to " + Text(s.high), false);
+      return (error = key + " \"" + value + "\" is not a whole number from " + Text(s.low) +
+                      " to " + Text(s.high),
+              false);
     s.put(map, number);
     return true;
   }
@@ -164,11 +191,12 @@ bool MapFile::Parse(std::string_view devices, const std::string& devicesName, st
   return true;
 }
 
-bool MapFile::Load(const std::string& devicesPath, const std::string& mapsPath, std::vector<DeviceMap>& maps,
-                   std::string& error, const EndpointCheck& known) {
+bool MapFile::Load(const std::string& devicesPath, const std::string& mapsPath,
+                   std::vector<DeviceMap>& maps, std::string& error, const EndpointCheck& known) {
   std::string devices, tags;
   bool devicesThere = false, tagsThere = false;
-  if (!ReadIfThere(devicesPath, devices, devicesThere, error) || !ReadIfThere(mapsPath, tags, tagsThere, error))
+  if (!ReadIfThere(devicesPath, devices, devicesThere, error) ||
+      !ReadIfThere(mapsPath, tags, tagsThere, error))
     return false;
   if (!devicesThere) {
     maps.clear();
@@ -187,13 +215,15 @@ std::string MapFile::WriteDevices(const std::vector<DeviceMap>& maps) {
 bool MapFile::Stage(SaveSet& set, const std::string& devicesPath, const std::string& mapsPath,
                     const std::vector<DeviceMap>& maps, std::string& error) {
   if (!Wanted(devicesPath, mapsPath, maps)) return true;
-  return set.Stage(devicesPath, WriteDevices(maps), error) && set.Stage(mapsPath, MapCsv::WriteAll(maps), error);
+  return set.Stage(devicesPath, WriteDevices(maps), error) &&
+         set.Stage(mapsPath, MapCsv::WriteAll(maps), error);
 }
 
-bool MapFile::Write(const std::string& devicesPath, const std::string& mapsPath, const std::vector<DeviceMap>& maps,
-                    std::string& error) {
+bool MapFile::Write(const std::string& devicesPath, const std::string& mapsPath,
+                    const std::vector<DeviceMap>& maps, std::string& error) {
   if (!Wanted(devicesPath, mapsPath, maps)) return true;
-  for (const auto& [path, bytes] : {std::pair{devicesPath, WriteDevices(maps)}, std::pair{mapsPath, MapCsv::WriteAll(maps)}}) {
+  for (const auto& [path, bytes] :
+       {std::pair{devicesPath, WriteDevices(maps)}, std::pair{mapsPath, MapCsv::WriteAll(maps)}}) {
     DiskFile file;
     if (!file.Create(path) || !file.Commit(bytes)) {
       error = path + " was not written: " + file.GetError();

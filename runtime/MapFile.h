@@ -44,6 +44,12 @@ class MapFile {
   static bool Write(const std::string& devicesPath, const std::string& mapsPath,
                     const std::vector<DeviceMap>& maps, std::string& error);
 
+  // Why map cannot join maps beside the other devices (the same device
+  // twice, or a name another device of its endpoint is published under);
+  // empty when it can. The device map replaces is passed over.
+  static std::string Clash(const std::vector<DeviceMap>& maps, const DeviceMap& map,
+                           bool replaces = false);
+
   // One setting of the devices table by its column name (name, base,
   // max_registers, max_bits, max_gap, pause_ms, always_multiple_writes,
   // default_poll_ms); false with the reason.

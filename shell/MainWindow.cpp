@@ -24,6 +24,7 @@
 #include "shell/FrameTrace.h"
 #include "shell/LibraryLog.h"
 #include "shell/MainFrame.h"
+#include "shell/MapMenu.h"
 #include "ui/AboutDlg.h"
 #include "ui/ChildFrame.h"
 #include "ui/DataDefDlg.h"
@@ -157,6 +158,13 @@ void MainWindow::CreateCommands() {
     if (m_pFiles->OnImportCsv(m_frame.m_strConfigPath)) m_bModified = false;
     UpdateFrame();
   });
+  AddCommand(ID_IMPORT_MAP, "Import Register &Map...", [this] {
+    if (MapMenu(m_frame.GetRuntime(), *this).OnImportMap(m_frame.m_strConfigPath))
+      m_bModified = false;
+    UpdateFrame();
+  });
+  AddCommand(ID_EXPORT_MAP, "Export Register Ma&p...",
+             [this] { MapMenu(m_frame.GetRuntime(), *this).OnExportMap(); });
   AddCommand(ID_APP_EXIT, "E&xit", [this] {
     m_bExitCommand = true;
     close();
@@ -255,13 +263,15 @@ void MainWindow::CreateMenus() {
   modbus->addAction(pane);
   QMenu* help = NewMenu("&Help", {ID_HELP_FINDER, 0, ID_APP_ABOUT});
   m_noDocumentMenus = {
-      NewMenu("&File", {ID_RESTORE_TEST_CONFIG, 0, ID_IMPORT_CSV, ID_EXPORT_CSV, 0, ID_APP_EXIT}),
+      NewMenu("&File", {ID_RESTORE_TEST_CONFIG, 0, ID_IMPORT_CSV, ID_EXPORT_CSV, ID_IMPORT_MAP,
+                        ID_EXPORT_MAP, 0, ID_APP_EXIT}),
       modbus, help};
   m_pWindowMenu = NewMenu("&Window", {});
   connect(m_pWindowMenu, &QMenu::aboutToShow, this, &MainWindow::FillWindowMenu);
   FillWindowMenu();
   m_documentMenus = {NewMenu("&File", {ID_SAVE_TEST_CONFIG, ID_RESTORE_TEST_CONFIG, 0,
-                                       ID_IMPORT_CSV, ID_EXPORT_CSV, 0, ID_APP_EXIT}),
+                                       ID_IMPORT_CSV, ID_EXPORT_CSV, ID_IMPORT_MAP, ID_EXPORT_MAP,
+                                       0, ID_APP_EXIT}),
                      modbus, NewMenu("&View", {ID_VIEW_SCAN_DEFINITION, ID_VIEW_DEBUG_DATA}),
                      m_pWindowMenu, help};
 }

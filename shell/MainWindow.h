@@ -43,6 +43,8 @@ class MainWindow : public QMainWindow {
     ID_EXPORT_CSV = 32810,
     ID_IMPORT_CSV = 32811,
     ID_MQTT = 32812,
+    ID_IMPORT_MAP = 32813,
+    ID_EXPORT_MAP = 32814,
     ID_FILE_NEW = 57600,
     ID_FILE_OPEN = 57601,
     ID_FILE_SAVE = 57603,

@@ -9,6 +9,7 @@
 #include "shell/Bindings.h"
 #include "shell/CommandLine.h"
 #include "shell/CsvCommand.h"
+#include "shell/MapCommand.h"
 #include "shell/PelmoranApp.h"
 #include "shell/SecurityCommand.h"
 #include "shell/SignalWatcher.h"
@@ -40,6 +41,9 @@ int main(int argc, char** argv) {
                         std::cerr);
   }
   if (auto command = CsvCommand::Parse(argc, argv)) {
+    return command->Run(Startup(Startup::ExecutableDirectory()).ConfigPath(), std::cout, std::cerr);
+  }
+  if (auto command = MapCommand::Parse(argc, argv)) {
     return command->Run(Startup(Startup::ExecutableDirectory()).ConfigPath(), std::cout, std::cerr);
   }
 

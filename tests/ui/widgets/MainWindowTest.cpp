@@ -11,6 +11,7 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QHeaderView>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMdiArea>
@@ -167,7 +168,8 @@ void MainWindowTest::menusAndEnablingFollowEndpointsAndDocuments() {
   QCOMPARE(MenuTitles(window), QStringList({"&File", "&Modbus", "&Help"}));
   QCOMPARE(
       Describe(TopMenu(window, "&File")),
-      QStringList({"&Restore Test Config", "-", "&Import CSV...", "&Export CSV...", "-", "E&xit"}));
+      QStringList({"&Restore Test Config", "-", "&Import CSV...", "&Export CSV...",
+                   "Import Register &Map...", "Export Register Ma&p...", "-", "E&xit"}));
   const QStringList modbus{"&Endpoint>",
                            "&New",
                            "&Remove",
@@ -214,7 +216,8 @@ void MainWindowTest::menusAndEnablingFollowEndpointsAndDocuments() {
   QCOMPARE(MenuTitles(window), QStringList({"&File", "&Modbus", "&View", "&Window", "&Help"}));
   QCOMPARE(Describe(TopMenu(window, "&File")),
            QStringList({"Save &Test Config", "&Restore Test Config", "-", "&Import CSV...",
-                        "&Export CSV...", "-", "E&xit"}));
+                        "&Export CSV...", "Import Register &Map...", "Export Register Ma&p...",
+                        "-", "E&xit"}));
   QCOMPARE(Describe(TopMenu(window, "&View")), QStringList({"Scan Definition", "DebugData"}));
   QCOMPARE(Describe(TopMenu(window, "&Modbus")), modbus);
   QCOMPARE(window.windowTitle(), QString("pelmoran - Pelmor1"));
@@ -819,6 +822,31 @@ void MainWindowTest::csvExportAndImportThroughTheFileMenu() {
   QCOMPARE(Frame().m_endpoints[0]->m_strName, std::string("MODBUS1"));
   QCOMPARE(App().GetDocumentCount(), 1);
   QVERIFY(m_log->texts.empty());
+
+  // A device's register map: endpoint, slave, then the file; saved at once.
+  const QString map = dir + "/meter.csv";
+  QFile sheet(map);
+  QVERIFY(sheet.open(QIODevice::WriteOnly));
+  sheet.write("name,address,type\r\nVoltage,40001,Float 32 (BADC)\r\nRun,00001,\r\n");
+  sheet.close();
+  RunWithAnswer(Window(), W::ID_IMPORT_MAP, [map](QWidget* endpoint) {
+    AnswerNextModal([map](QWidget* slave) {
+      AnswerNextModal([map](QWidget* file) { ChooseFile(file, map); });
+      static_cast<QInputDialog*>(slave)->setIntValue(7);
+      Accept(slave);
+    });
+    Accept(endpoint);
+  });
+  QVERIFY(m_log->texts.empty());
+  const DeviceMap* imported = App().m_deviceMaps.Find("MODBUS1", 7);
+  QVERIFY(imported && imported->tags.size() == 2);
+  QVERIFY(QFile::exists(dir + "/pelmoran.maps.csv"));
+  const QString out = dir + "/out.csv";
+  RunWithAnswer(Window(), W::ID_EXPORT_MAP, [out](QWidget* device) {
+    AnswerNextModal([out](QWidget* file) { ChooseFile(file, out); });
+    Accept(device);
+  });
+  QVERIFY(QFile::exists(out));
 }
 
 void MainWindowTest::oneScanSavedAndOpenedWithTheKeys() {
