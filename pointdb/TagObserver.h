@@ -19,6 +19,9 @@ class ITagObserver {
     int slaveNode = 0;
     VARTYPE type = VT_EMPTY;  // the type its values are published as
     bool writable = false;
+    // The name the operator gave the tag's device (a register map's); empty
+    // for a scan's tag, whose device is NODE<slaveNode>.
+    std::string device;
   };
 
   // Client write tokens with this bit were handed to the runtime by the

@@ -22,7 +22,8 @@ ITagObserver::TagInfo InfoOf(const CModbusTag& tag, const std::string& name,
           .endpoint = source.endpoint,
           .slaveNode = source.slaveNode,
           .type = PublishedType(tag),
-          .writable = source.writable};
+          .writable = source.writable,
+          .device = {}};
 }
 
 }  // namespace

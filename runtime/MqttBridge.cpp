@@ -19,6 +19,7 @@ MqttBridge::MqttBridge(Runtime& runtime, IMetricPublisher& publisher, mqtt::Devi
   m_runtime.m_endpoints.SetObserver(this);
   for (int i = 0; i < m_runtime.GetDocumentCount(); ++i)
     m_runtime.m_docTemplate.GetDocument(i)->AnnounceTags(*this);
+  m_runtime.m_devicePoller.AnnounceTags(*this);
 }
 
 MqttBridge::~MqttBridge() {
@@ -27,9 +28,10 @@ MqttBridge::~MqttBridge() {
 }
 
 std::string MqttBridge::DeviceName(const std::string& endpoint, int slaveNode,
-                                   mqtt::DeviceScope scope) {
+                                   mqtt::DeviceScope scope, const std::string& device) {
   if (scope == mqtt::DeviceScope::Endpoint) return mqtt::Topics::Level(endpoint);
-  return mqtt::Topics::Level(endpoint + "-NODE" + std::to_string(slaveNode));
+  const std::string node = device.empty() ? "NODE" + std::to_string(slaveNode) : device;
+  return mqtt::Topics::Level(endpoint + "-" + node);
 }
 
 void MqttBridge::OnCommand(int32_t handle, const VARIANT& value, uint64_t commandId) {
@@ -49,7 +51,7 @@ void MqttBridge::OnTagCreated(const TagInfo& tag) {
   // the file names it) belongs to no device, and an empty device or topic
   // level is no name at the broker.
   if (tag.endpoint.empty()) return;
-  const std::string name = DeviceName(tag.endpoint, tag.slaveNode, m_scope);
+  const std::string name = DeviceName(tag.endpoint, tag.slaveNode, m_scope, tag.device);
   m_deviceOf[tag.handle] = name;
   auto [entry, added] = m_devices.try_emplace(name, Device{.endpoint = tag.endpoint});
   Device& device = entry->second;

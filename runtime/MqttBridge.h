@@ -27,9 +27,10 @@ class MqttBridge : public ITagObserver, public IEndpointObserver {
   MqttBridge& operator=(const MqttBridge&) = delete;
 
   // The device a tag belongs to, with the characters MQTT reserves in a
-  // topic level ('/', '+', '#') made '_'.
+  // topic level ('/', '+', '#') made '_'; a device the operator named (a
+  // register map's) goes by its name rather than NODE<slaveNode>.
   static std::string DeviceName(const std::string& endpoint, int slaveNode,
-                                mqtt::DeviceScope scope);
+                                mqtt::DeviceScope scope, const std::string& device = {});
 
   // A write from the broker; its id carries kTokenBit.
   void OnCommand(int32_t handle, const VARIANT& value, uint64_t commandId);

@@ -6,6 +6,9 @@
 
 Runtime::Runtime(IViewFactory* views) : m_endpoints(this), m_docTemplate(*this, views) {
   m_pLink = &m_endpoints;
+  m_deviceMaps.SetListener([this](const std::string& endpoint, int32_t slave) {
+    m_devicePoller.OnDeviceChanged(endpoint, slave);
+  });
 }
 
 Runtime::~Runtime() {
@@ -55,6 +58,7 @@ void Runtime::OfferClientWrite(int32_t hTag, VARIANT* value) {
 void Runtime::OfferClientWrite(int32_t hTag, VARIANT* value, uint64_t token) {
   CPelmoranDoc* doc = m_tagOwners.Find(hTag);
   if (doc && doc->HandleClientWrite(hTag, value, token)) return;
+  if (m_devicePoller.HandleClientWrite(hTag, value, token)) return;
   clientwrites::Complete(m_pTagObserver, token, OPC_STATUS_BAD_NODE_ID_UNKNOWN);
 }
 

@@ -17,6 +17,7 @@
 #include "pointdb/RequestSink.h"
 #include "pointdb/ScanContext.h"
 #include "runtime/DeviceMaps.h"
+#include "runtime/DevicePoller.h"
 
 class Archive;
 class SaveSet;
@@ -60,4 +61,6 @@ class Runtime : public ScanContext, public IRequestSink {
   DocTemplate m_docTemplate;
   // The register maps of the slave devices that have one.
   DeviceMaps m_deviceMaps;
+  // Polls the devices that have a map, and publishes their tags.
+  DevicePoller m_devicePoller{*this, m_deviceMaps};
 };

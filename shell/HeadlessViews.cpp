@@ -1,5 +1,6 @@
 #include "shell/HeadlessViews.h"
 
+#include "shell/DeviceClock.h"
 #include "shell/HeadlessLog.h"
 #include "ui/PollClock.h"
 
@@ -24,4 +25,8 @@ void HeadlessViewFactory::DestroyView(CPelmoranDoc& doc) {
 PollClock* HeadlessViewFactory::FindClock(const CPelmoranDoc& doc) const {
   auto it = m_clocks.find(&doc);
   return it == m_clocks.end() ? nullptr : it->second.get();
+}
+
+void HeadlessViewFactory::DriveDevices(DevicePoller& poller) {
+  m_deviceClock = std::make_unique<DeviceClock>(poller);
 }

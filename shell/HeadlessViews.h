@@ -1,5 +1,5 @@
 // The views of the program without windows: every scan document gets a poll
-// clock and nothing to show.
+// clock and nothing to show; the mapped devices share one clock.
 #pragma once
 
 #include <map>
@@ -7,6 +7,8 @@
 
 #include "pointdb/DocTemplate.h"
 
+class DeviceClock;
+class DevicePoller;
 class HeadlessLog;
 class PollClock;
 
@@ -22,8 +24,12 @@ class HeadlessViewFactory : public IViewFactory {
   PollClock* FindClock(const CPelmoranDoc& doc) const;
   // Every clock made from now on reports its scan's status changes there.
   void SetLog(HeadlessLog* log) { m_pLog = log; }
+  // The devices polled by their register maps get one clock for them all,
+  // in the window program too; it goes with the factory.
+  void DriveDevices(DevicePoller& poller);
 
  private:
   std::map<const CPelmoranDoc*, std::unique_ptr<PollClock>> m_clocks;
   HeadlessLog* m_pLog = nullptr;
+  std::unique_ptr<DeviceClock> m_deviceClock;
 };

@@ -101,6 +101,7 @@ bool CPelmoranApp::LoadFrame() {
   // Without a window (or until the window offers its own views) every scan
   // still gets a poll clock.
   m_headlessViews = std::make_unique<HeadlessViewFactory>();
+  m_headlessViews->DriveDevices(m_runtime->m_devicePoller);
   DocTemplate& docTemplate = m_runtime->m_docTemplate;
   docTemplate.m_pViewFactory = m_headlessViews.get();
   if (!m_bHeadless) {
@@ -163,6 +164,7 @@ void CPelmoranApp::ExitInstance() {
   if (m_frame) m_frame->StopMqtt();
   LibraryLog::install(nullptr);
   m_runtime->CloseAllDocuments();
+  m_runtime->m_devicePoller.Clear();
   if (m_headlessViews) m_headlessViews->SetLog(nullptr);
   m_log.reset();
   m_window.reset();

@@ -131,7 +131,9 @@ int32_t TagStore::CreateInFolder(int32_t folder, const std::string& name, const 
                                  uint16_t quality, bool writable) {
   std::string id = m_folders.AddVariable(folder, name);
   if (id.empty()) return -1;
-  int32_t handle = Create(id, value, quality, writable);
+  // A folder's tag takes its value's type exactly: Int32 and the 64-bit
+  // integers too, which a tag of the tag folder publishes as Float.
+  int32_t handle = Create(id, TagTypeOfVarType(value.vt), value, quality, writable);
   m_folders.BindVariable(handle, id);
   return handle;
 }

@@ -248,3 +248,35 @@ TEST_F(BridgeFixture, ACommandOutWhenItsScanIsClosedStillComesBack) {
 }
 
 }  // namespace
+
+namespace {
+
+// A map's tags go to the device the operator named, under their full names,
+// whether the bridge comes before the map or after it.
+TEST_F(BridgeFixture, AMapsTagsReachTheirNamedDeviceUnderTheirNames) {
+  w.ConnectedTcpEndpoint("PLC1");
+  MapTag row;
+  row.name = "Phase A voltage";
+  row.type = DataType::FloatHighWordFirst;
+  row.access = MapAccess::ReadWrite;
+  const DeviceMap map{.endpoint = "PLC1", .slave = 4, .deviceName = "Meter", .limits = {}, .tags = {row}};
+  for (bool before : {true, false}) {
+    SCOPED_TRACE(before ? "bridge first" : "map first");
+    bridge.reset();
+    publisher = FakePublisher{};
+    w.app.m_deviceMaps.Remove("PLC1", 4);
+    if (before) Attach(DeviceScope::Slave);
+    w.app.m_deviceMaps.Put(map);
+    if (!before) Attach(DeviceScope::Slave);
+    const FakePublisher::Metric* metric = publisher.Named("PLC1.Meter.Phase A voltage");
+    ASSERT_NE(metric, nullptr);
+    EXPECT_EQ(metric->device, "PLC1-Meter");
+    EXPECT_EQ(metric->type, VT_R4);
+    EXPECT_TRUE(metric->writable);
+    EXPECT_EQ(metric->status, OPC_STATUS_BAD_WAITING_FOR_INITIAL_DATA);
+  }
+  w.app.m_deviceMaps.Remove("PLC1", 4);
+  EXPECT_TRUE(publisher.metrics.empty());
+}
+
+}  // namespace
