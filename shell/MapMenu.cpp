@@ -4,13 +4,13 @@
 #include <QInputDialog>
 #include <QStringList>
 
-#include "platform/FileDialog.h"
 #include "platform/MessageBox.h"
 #include "pointdb/DiskFile.h"
 #include "runtime/ConfigFile.h"
 #include "runtime/MapCsv.h"
 #include "runtime/MapFile.h"
 #include "runtime/Runtime.h"
+#include "ui/FileCommands.h"
 
 namespace {
 
@@ -81,7 +81,12 @@ bool MapMenu::OnExportMap() {
       QInputDialog::getItem(&m_window, "Export Register Map", "Device:", devices, 0, false, &ok);
   if (!ok) return false;
   const DeviceMap& map = maps[static_cast<size_t>(devices.indexOf(device))];
-  const std::string path = AfxPromptSaveAs(map.endpoint + "-" + std::to_string(map.slave) + ".csv");
+  const std::string path =
+      FileCommands::Choose(&m_window, true,
+                           QString::fromStdString(map.endpoint + "-" + std::to_string(map.slave) +
+                                                  ".csv"),
+                           {"CSV files (*.csv)", "All Files (*)"})
+          .toStdString();
   if (path.empty()) return false;
   DiskFile file;
   if (file.Create(path) && file.Commit(MapCsv::Write(map))) return true;

@@ -36,16 +36,15 @@ class FileCommands {
   // The directory of the executable, made the current directory so that
   // relative names and the dialogs start there.
   static QString EnterExecutableDirectory();
+  // A file dialog, asking before a save replaces a file; empty when cancelled.
+  static QString Choose(QWidget* parent, bool save, const QString& proposed,
+                        const QStringList& filters);
 
  private:
   // Writes the configuration file and every scan; the path written, or empty.
   QString Save(const QString& path);
   // "NAME already exists. Replace it?", Yes by default.
   static bool ConfirmReplace(QWidget* parent, const QString& path);
-  // A file dialog; empty when cancelled.
-  static QString Choose(QWidget* parent, bool save, const QString& proposed,
-                        const QStringList& filters);
-
   // A directory dialog; empty when cancelled.
   QString ChooseDirectory(const QString& caption) const;
 

@@ -11,6 +11,8 @@
 
 #include "link/EndpointHealth.h"
 #include "pointdb/PelmoranDoc.h"
+#include "pointdb/ReadPlanner.h"
+#include "runtime/PlanReport.h"
 #include "runtime/Runtime.h"
 
 namespace {
@@ -39,6 +41,21 @@ void Show(QTreeWidgetItem& item, State state, const QString& text) {
 bool IsGood(const CPelmoranDoc& doc) { return doc.m_scan.Status() == ScanStatus::Ok; }
 
 QString Reason(const CPelmoranDoc& doc) { return QString::fromStdString(doc.m_scan.GetStatusText()); }
+
+// The map's item says what its plan costs; the whole plan is its tooltip.
+void AddMap(QTreeWidgetItem& device, const DeviceMap& map) {
+  const DevicePlan plan = PlanReads(map);
+  const QString summary = QString("%1 tags in %2 reads").arg(map.tags.size()).arg(plan.reads.size());
+  auto* item = new QTreeWidgetItem(&device, {"Register map", summary});
+  item->setData(ProjectTree::kName, kKindRole, static_cast<int>(ProjectTree::Kind::kRegisterMap));
+  item->setToolTip(ProjectTree::kName, QString::fromStdString(DescribePlan(map, plan)));
+  item->setToolTip(ProjectTree::kState, item->toolTip(ProjectTree::kName));
+  for (const MapTag& tag : map.tags) {
+    auto* row = new QTreeWidgetItem(item, {QString::fromStdString(tag.name),
+                                           QString::fromStdString(tag.address)});
+    row->setToolTip(ProjectTree::kName, QString::fromStdString(tag.description));
+  }
+}
 
 }  // namespace
 
@@ -86,6 +103,12 @@ QStringList ProjectTree::Shape() const {
                  .arg(reinterpret_cast<quintptr>(doc))
                  .arg(QString::fromStdString(doc->m_strTitle));
   }
+  for (const DeviceMap& map : m_runtime.m_deviceMaps.All())
+    shape << QString("map/%1/%2/%3/%4")
+                 .arg(QString::fromStdString(map.endpoint))
+                 .arg(map.slave)
+                 .arg(QString::fromStdString(map.DisplayName()))
+                 .arg(qHash(QString::fromStdString(DescribePlan(map, PlanReads(map)))));
   return shape;
 }
 
@@ -116,11 +139,8 @@ void ProjectTree::Rebuild() {
   };
   for (const auto& endpoint : m_runtime.m_endpoints.m_endpoints) endpointItem(endpoint->m_strName);
   std::map<std::pair<QTreeWidgetItem*, int>, QTreeWidgetItem*> devices;
-  const DocTemplate& docs = m_runtime.m_docTemplate;
-  for (int i = 0; i < docs.GetDocumentCount(); ++i) {
-    CPelmoranDoc* doc = docs.GetDocument(i);
-    QTreeWidgetItem* parent = endpointItem(doc->m_strEndpoint);
-    const int slave = doc->m_scan.m_nSlaveNode;
+  auto deviceItem = [&](const std::string& endpoint, int slave) {
+    QTreeWidgetItem* parent = endpointItem(endpoint);
     QTreeWidgetItem*& device = devices[{parent, slave}];
     if (!device) {
       device = new QTreeWidgetItem(parent, {QString("Slave %1").arg(slave)});
@@ -128,6 +148,19 @@ void ProjectTree::Rebuild() {
       device->setData(kName, kKeyRole, slave);
       device->setExpanded(true);
     }
+    return device;
+  };
+  for (const DeviceMap& map : m_runtime.m_deviceMaps.All()) {
+    QTreeWidgetItem* device = deviceItem(map.endpoint, map.slave);
+    device->setText(kName, QString("Slave %1 (%2)")
+                               .arg(map.slave)
+                               .arg(QString::fromStdString(map.DisplayName())));
+    AddMap(*device, map);
+  }
+  const DocTemplate& docs = m_runtime.m_docTemplate;
+  for (int i = 0; i < docs.GetDocumentCount(); ++i) {
+    CPelmoranDoc* doc = docs.GetDocument(i);
+    QTreeWidgetItem* device = deviceItem(doc->m_strEndpoint, doc->m_scan.m_nSlaveNode);
     auto* scan = new QTreeWidgetItem(device, {QString::fromStdString(doc->m_strTitle)});
     scan->setData(kName, kKindRole, static_cast<int>(Kind::kScan));
     scan->setData(kName, kKeyRole, QVariant::fromValue(reinterpret_cast<quintptr>(doc)));

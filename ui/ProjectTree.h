@@ -1,7 +1,8 @@
 // The dockable project tree, the window's main navigation: every endpoint,
-// under it each slave device its scans poll, under that each scan, every item
-// with a state icon and text (connected, demoted, failing and why), read again
-// once a second. A double-click on a scan shows its window.
+// under it each slave device its scans poll or its map names, under that each
+// scan and the device's register map, every item with a state icon and text
+// (connected, demoted, failing and why), read again once a second. A
+// double-click on a scan shows its window.
 #pragma once
 
 #include <QDockWidget>
@@ -16,8 +17,8 @@ class ProjectTree : public QDockWidget {
   Q_OBJECT
  public:
   static constexpr int kRefreshMs = 1000;
-  // What an item stands for. A device's register maps (with their tags) are
-  // to hang under its item as kRegisterMap items.
+  // What an item stands for. A device's register map hangs under its item,
+  // with its tags under it and its planned reads as its tooltip.
   enum class Kind { kEndpoint = 1, kDevice, kScan, kRegisterMap };
   enum Column { kName, kState };
 

@@ -166,6 +166,10 @@ scrape_configs:
                 self.assertIn("Basic", headers.get("WWW-Authenticate", ""))
 
     def test_a_scan_changed_through_the_api_is_checked_saved_and_polled(self):
+        # The configuration is restored a moment after start-up.
+        def restored():
+            return json.loads(self.get("/api/config")[1])["endpoints"]
+        self.assertTrue(wait_for(restored, 30, 0.2))
         config = json.loads(self.get("/api/config")[1])
         self.assertEqual([e["name"] for e in config["endpoints"]], ["SIM"])
         scan = [s for s in config["scans"] if s["file"].endswith("demo-holding.scn")][0]

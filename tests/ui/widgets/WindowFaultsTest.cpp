@@ -380,6 +380,31 @@ void TreeShowsWhatRunsAndWhy(Session& s) {
   QVERIFY(scan);
   QCOMPARE(scan->text(ProjectTree::kState), QString("Failing: POLL TIMEOUT"));
   QVERIFY(!scan->icon(ProjectTree::kName).isNull());
+  // A device's register map hangs under it with its tags and the cost of its plan.
+  DeviceMap map;
+  map.endpoint = "LINE4";
+  map.slave = 2;
+  map.deviceName = "METER";
+  for (auto [name, offset] : {std::pair{"VOLTS", 0}, {"AMPS", 4}}) {
+    MapTag tag;
+    tag.name = name;
+    tag.offset = static_cast<uint16_t>(offset);
+    tag.address = "HR" + std::to_string(offset + 1);
+    map.tags.push_back(tag);
+  }
+  s.app.m_deviceMaps.Put(map);
+  tree.Refresh();
+  QTreeWidgetItem* mapItem = Child(Child(endpoint, "Slave 2 (METER)"), "Register map");
+  QVERIFY(mapItem);
+  QCOMPARE(mapItem->text(ProjectTree::kState), QString("2 tags in 1 reads"));
+  QVERIFY(mapItem->toolTip(ProjectTree::kName).contains("holding registers 0-4 (5), 2 tags"));
+  QVERIFY(Child(mapItem, "AMPS"));
+  s.app.m_deviceMaps.Remove("LINE4", 2);
+  tree.Refresh();
+  endpoint = tree.Tree().topLevelItem(0);
+  QVERIFY(!Child(endpoint, "Slave 2 (METER)"));
+  scan = Child(Child(endpoint, "Slave 1"), "Pelmor1");
+  QVERIFY(scan);
   // A closed scan's window comes back with a double-click.
   s.Run(W::ID_FILE_CLOSE);
   QVERIFY(!s.FrameOf(doc));
